@@ -1,0 +1,119 @@
+#include "mainwindow.h"
+
+#include "app/formtexts.h"
+#include "console/replyframer.h"
+#include "ui_mainwindow.h"
+
+#include <QIcon>
+#include <QTimer>
+
+static void registerResources()
+{
+    // The library is linked statically: pull its resource bundle in by name.
+    static const bool registered = [] {
+        Q_INIT_RESOURCE(resources);
+        return true;
+    }();
+    Q_UNUSED(registered);
+}
+
+MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), ui(new Ui_MainWindow)
+{
+    restartRequested = false;
+    writeAcknowledged = false;
+    ui->setupUi(this);
+
+    const auto makeTimer = [this](const char *name) {
+        auto *timer = new QTimer(this);
+        timer->setObjectName(QLatin1String(name));
+        return timer;
+    };
+    scanStep = 0;
+    timerForScan = makeTimer("timerForScan");
+    QObject::connect(timerForScan, SIGNAL(timeout()), this, SLOT(timerforScan()));
+    timerForScan->setInterval(1000);
+    changeParametersStep = 0;
+    timerChangeParameters = makeTimer("timerChangeParameters");
+    timerChangeParameters->setInterval(1000);
+    scanAllStep = 0;
+    timerScanAll = makeTimer("timerScanAll");
+    QObject::connect(timerScanAll, SIGNAL(timeout()), this, SLOT(scan_pa_modbus_all()));
+    timerScanAll->setInterval(1000);
+    writeStep = 0;
+    timerChangeModeTcp = makeTimer("timerChangeModeTcp");
+    QObject::connect(timerChangeModeTcp, SIGNAL(timeout()), this, SLOT(change_mode_TCP()));
+    timerChangeModeTcp->setInterval(1000);
+
+    setWindowTitle(tr(Caption::windowTitle));
+    registerResources();
+    setWindowIcon(QIcon(QLatin1String(windowIconPath)));
+
+    ui->scan_parameters->setEnabled(false);
+    ui->applyButton->setEnabled(false);
+    ui->Reset->setEnabled(false);
+    ui->serialPortInfoListBox->setEnabled(true);
+    ui->lineEdit_MAC->setEnabled(false);
+    ui->lineEdit_version->setEnabled(false);
+    ui->reset_allparameters->setEnabled(false);
+    ui->lineEdit_name->setEnabled(false);
+
+    checkCustomDevicePathPolicy();
+
+    replyFramer = new ReplyFramer(this);
+    QObject::connect(replyFramer, &ReplyFramer::replyFramed, this,
+                     [this](const QByteArray &bytes) { handleReply(bytes); });
+    QObject::connect(&serial, &QSerialPort::readyRead, this, &MainWindow::readData);
+    QObject::connect(&serial, &QSerialPort::errorOccurred, this, &MainWindow::handleError);
+}
+
+MainWindow::~MainWindow()
+{
+    delete ui;
+    ui = nullptr;
+    if (serial.isOpen()) {
+        serial.close();
+        timerForScan->stop();
+        timerChangeParameters->stop();
+        timerChangeModeTcp->stop();
+    }
+}
+
+void MainWindow::universal_show(int index)
+{
+    QWidget *const optional[] = {ui->label_modeTcp,   ui->lineEdit_version, ui->label_version,
+                                 ui->label_timewait,  ui->lineEdit_timewait,
+                                 ui->reset_allparameters};
+    switch (index) {
+    case 0:
+    case 1:
+        for (QWidget *widget : optional)
+            widget->hide();
+        setFixedSize(550, index == 0 ? 500 : 600);
+        break;
+    case 2:
+        for (QWidget *widget : optional)
+            widget->show();
+        break;
+    default:
+        break;
+    }
+}
+
+void MainWindow::styleclear()
+{
+    QWidget *const marked[] = {ui->lineEdit_ip,      ui->comboBox,         ui->comboBox_2,
+                               ui->comboBox_speed,   ui->lineEdit_mask,    ui->lineEdit_portTCP,
+                               ui->lineEdit_MAC,     ui->lineEdit_gateway, ui->lineEdit_name,
+                               ui->lineEdit_timewait};
+    for (QWidget *widget : marked)
+        widget->setStyleSheet(QString());
+}
+
+void MainWindow::timerforScan() {}
+
+void MainWindow::on_checkBox_clicked(bool checked)
+{
+    Q_UNUSED(checked);
+}
+
+void MainWindow::on_action_show_triggered() {}

@@ -1,0 +1,86 @@
+#ifndef MAINWINDOW_H
+#define MAINWINDOW_H
+
+#include <QMainWindow>
+#include <QSerialPort>
+#include <QString>
+
+class QTimer;
+class QWidget;
+class ReplyFramer;
+enum class ModuleField;
+QT_BEGIN_NAMESPACE
+class Ui_MainWindow;
+QT_END_NAMESPACE
+
+// The configurator's one window. Its reactions are the private slots below;
+// the rules of the module's console live in console/, the settings file in
+// settings/, and the slots only apply them to the form.
+class MainWindow : public QMainWindow
+{
+    Q_OBJECT
+
+public:
+    explicit MainWindow(QWidget *parent = nullptr);
+    ~MainWindow() override;
+
+private slots:
+    void universal_show(int index);
+    void on_scanport_clicked();
+    void on_applyButton_clicked();
+    void on_Reset_clicked();
+    void on_scan_parameters_clicked();
+    void readData();
+    void openport();
+    void closeport();
+    void timerforScan();
+    void Reset_Default();
+    void change_mode_TCP();
+    void scan_pa_modbus_all();
+    void checkCustomDevicePathPolicy();
+    void handleError(QSerialPort::SerialPortError error);
+    void on_reset_allparameters_clicked();
+    void on_checkBox_clicked(bool checked);
+    void on_connect_clicked();
+    void styleclear();
+    void OnSaveSetting_File();
+    void on_action_open_2_triggered();
+    void on_action_show_triggered();
+    void on_action_save_triggered();
+    void on_action_triggered();
+
+private:
+    // Command channel helpers (console/channel.cpp).
+    void sendCommand(const QByteArray &command);
+    void handleReply(const QByteArray &bytes);
+    void interpretReadoutReply();
+    void interpretWriteReply();
+    // Settings file helpers (settings/filecommands.cpp).
+    void applySettingsFile(bool openVariant);
+    // Link helpers (link/seriallink.cpp).
+    void stopAllSequences();
+    QWidget *fieldWidget(ModuleField field) const;
+
+    Ui_MainWindow *ui;
+    QSerialPort serial;
+    QString replyText;
+    QTimer *timerForScan;
+    QTimer *timerChangeParameters;
+    QTimer *timerScanAll;
+    QTimer *timerChangeModeTcp;
+    qint32 changeParametersStep;
+    qint32 scanAllStep;
+    qint32 scanStep;
+    qint32 writeStep;
+    bool restartRequested;
+    QString settingsFileName;
+    bool writeAcknowledged;
+
+    // Frames the port's bytes into replies by a quiet gap on the line.
+    ReplyFramer *replyFramer;
+    // True while the empty-reply box is open, so a module that keeps sending
+    // blank lines does not stack one modal box on another.
+    bool emptyReplyBoxOpen = false;
+};
+
+#endif // MAINWINDOW_H
