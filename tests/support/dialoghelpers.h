@@ -1,0 +1,81 @@
+#ifndef DIALOGHELPERS_H
+#define DIALOGHELPERS_H
+
+#include <QDialogButtonBox>
+#include <QList>
+#include <QMessageBox>
+#include <QObject>
+#include <QString>
+#include <QTimer>
+
+// Answers the modal message boxes the window opens, the way an engineer
+// would, and records what each box said. Arm it before the action that opens
+// the box; it polls the application's top-level widgets from the event loop
+// (the nested loop of the box included).
+class MessageBoxAnswerer : public QObject
+{
+    Q_OBJECT
+
+public:
+    struct Box {
+        QString title;
+        QString text;
+        QMessageBox::Icon icon = QMessageBox::NoIcon;
+        QStringList buttons; // button texts, in the order the box holds them
+        QString answeredWith;
+    };
+
+    // How the next box is answered: click the button with this text, or
+    // press Escape when the text is empty. Boxes beyond the queued answers
+    // are answered with the first button (OK for the single-button boxes).
+    explicit MessageBoxAnswerer(QObject *parent = nullptr);
+    ~MessageBoxAnswerer() override;
+
+    void answerNext(const QString &buttonText);
+    void escapeNext() { answerNext(QString()); }
+    // Leave boxes open (to look at the window while one is up).
+    void setHolding(bool hold) { holding = hold; }
+
+    const QList<Box> &boxes() const { return seen; }
+    int count() const { return seen.size(); }
+    Box last() const { return seen.isEmpty() ? Box() : seen.last(); }
+    // Boxes visible right now, answered or not.
+    static QList<QMessageBox *> openBoxes();
+    void clear() { seen.clear(); }
+
+private:
+    void poll();
+
+    QTimer timer;
+    QList<QString> answers;
+    QList<Box> seen;
+    QList<QMessageBox *> handled;
+    bool holding = false;
+};
+
+// Answers the next non-native file dialog by typing a path into its
+// fileNameEdit and accepting, or by rejecting it when the path is empty.
+// Needs Qt::AA_DontUseNativeDialogs.
+class FileDialogAnswerer : public QObject
+{
+    Q_OBJECT
+
+public:
+    explicit FileDialogAnswerer(QObject *parent = nullptr);
+    void answerNext(const QString &path) { answers << path; }
+    void cancelNext() { answers << QString(); }
+    QString lastCaption() const { return caption; }
+    QStringList lastFilters() const { return filters; }
+    int count() const { return answered; }
+
+private:
+    void poll();
+
+    QTimer timer;
+    QList<QString> answers;
+    QString caption;
+    QStringList filters;
+    int answered = 0;
+};
+
+#endif // DIALOGHELPERS_H
