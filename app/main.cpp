@@ -1,3 +1,4 @@
+#include "app/entry.h"
 #include "app/mainwindow.h"
 
 #include <QApplication>
@@ -6,7 +7,6 @@ int main(int argc, char *argv[])
 {
     QApplication application(argc, argv);
     MainWindow window;
-    window.setFixedSize(550, 600);
-    window.show();
+    presentMainWindow(window);
     return application.exec();
 }
