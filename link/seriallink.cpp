@@ -1,9 +1,124 @@
+// The serial link: the port list, opening and closing the chosen port, the
+// window's connection state and the reaction to a lost port.
+#include "app/formtexts.h"
 #include "app/mainwindow.h"
+#include "console/replyframer.h"
+#include "link/hangup.h"
+#include "link/portcatalog.h"
+#include "ui_mainwindow.h"
 
-void MainWindow::checkCustomDevicePathPolicy() {}
-void MainWindow::on_scanport_clicked() { checkCustomDevicePathPolicy(); }
-void MainWindow::openport() {}
-void MainWindow::closeport() {}
-void MainWindow::on_connect_clicked() {}
-void MainWindow::handleError(QSerialPort::SerialPortError error) { Q_UNUSED(error); }
-void MainWindow::stopAllSequences() {}
+#include <QMessageBox>
+#include <QTimer>
+
+void MainWindow::checkCustomDevicePathPolicy()
+{
+    ui->serialPortInfoListBox->clear();
+    for (const QString &name : PortCatalog::portNames())
+        ui->serialPortInfoListBox->addItem(name);
+}
+
+void MainWindow::on_scanport_clicked()
+{
+    checkCustomDevicePathPolicy();
+}
+
+void MainWindow::openport()
+{
+    serial.setPortName(ui->serialPortInfoListBox->currentText());
+    if (serial.open(QIODevice::ReadWrite)) {
+        ui->scan_parameters->setEnabled(true);
+        ui->applyButton->setEnabled(true);
+        ui->Reset->setEnabled(true);
+        ui->serialPortInfoListBox->setEnabled(false);
+        ui->reset_allparameters->setEnabled(true);
+        ui->scanport->setEnabled(false);
+        ui->statusbar->showMessage(tr(Status::connected));
+        // Only a restart commanded during this connection makes the loss of
+        // the link expected; an unplugged cable later must still be reported.
+        restartRequested = false;
+        return;
+    }
+    QMessageBox::critical(this, tr("Отказано в доступе"), QStringLiteral("Ошибка соединения"));
+    ui->statusbar->showMessage(tr(Status::openRefused));
+    timerForScan->stop();
+    timerChangeParameters->stop();
+    ui->connect->setText(QString::fromUtf8(Caption::connect));
+}
+
+void MainWindow::closeport()
+{
+    if (!serial.isOpen())
+        return;
+    serial.close();
+    replyFramer->clear();
+    ui->scan_parameters->setEnabled(false);
+    ui->applyButton->setEnabled(false);
+    ui->Reset->setEnabled(false);
+    ui->serialPortInfoListBox->setEnabled(true);
+    ui->reset_allparameters->setEnabled(false);
+    ui->scanport->setEnabled(true);
+    ui->statusbar->showMessage(tr(Status::disconnected));
+    timerForScan->stop();
+    scanStep = 0;
+    timerChangeParameters->stop();
+    changeParametersStep = 0;
+}
+
+void MainWindow::stopAllSequences()
+{
+    timerForScan->stop();
+    timerChangeParameters->stop();
+    timerChangeModeTcp->stop();
+    timerScanAll->stop();
+    scanStep = 0;
+    changeParametersStep = 0;
+    scanAllStep = 0;
+    writeStep = 0;
+}
+
+void MainWindow::on_connect_clicked()
+{
+    const QString caption = ui->connect->text();
+    if (caption == QString::fromUtf8(Caption::connect)) {
+        openport();
+        if (serial.isOpen())
+            ui->connect->setText(QString::fromUtf8(Caption::disconnect));
+    } else if (caption == QString::fromUtf8(Caption::disconnect)) {
+        ui->connect->setText(QString::fromUtf8(Caption::connect));
+        closeport();
+        stopAllSequences();
+        ui->scan_parameters->setText(QString::fromUtf8(Caption::scanIdle));
+        ui->applyButton->setText(QString::fromUtf8(Caption::writeIdle));
+    }
+}
+
+void MainWindow::handleError(QSerialPort::SerialPortError error)
+{
+    // Qt reports a device that hung up as read errors, again and again while
+    // the port stays open; those are the loss of the port too. Every other
+    // error (framing, parity, a failed write, a read error on a live line)
+    // leaves the link as it is.
+    const bool lost = error == QSerialPort::ResourceError ||
+                      (error == QSerialPort::ReadError && portHungUp(serial));
+    if (!lost)
+        return;
+
+    if (restartRequested) {
+        // The module restarts on our command and takes its port with it.
+        closeport();
+        ui->connect->setText(QString::fromUtf8(Caption::connect));
+        // A read-out or write must not tick on against the closed port.
+        stopAllSequences();
+        ui->scan_parameters->setText(QString::fromUtf8(Caption::scanIdle));
+        ui->applyButton->setText(QString::fromUtf8(Caption::writeIdle));
+        return;
+    }
+
+    closeport();
+    stopAllSequences();
+    QMessageBox::critical(this, tr("Critical Error"), QStringLiteral("Ошибка соединения"));
+    ui->connect->setText(QString::fromUtf8(Caption::connect));
+    ui->scan_parameters->setText(QString::fromUtf8(Caption::scanIdle));
+    ui->applyButton->setText(QString::fromUtf8(Caption::writeIdle));
+    styleclear();
+}

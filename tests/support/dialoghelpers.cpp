@@ -103,7 +103,7 @@ void FileDialogAnswerer::poll()
         auto *edit = dialog->findChild<QLineEdit *>(QStringLiteral("fileNameEdit"));
         if (edit)
             edit->setText(path);
-        dialog->accept();
+        QMetaObject::invokeMethod(dialog, "accept");
         return;
     }
 }
