@@ -1,0 +1,165 @@
+// ordan-module-sim: plays an Ordan-RS485-Ethernet module on a pseudo-terminal
+// for the configurator to talk to. Prints the device path to open as the
+// first line of stdout, traces the conversation on stderr, and removes its
+// link on SIGTERM or SIGINT.
+
+#include "modulesimulator.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QSocketNotifier>
+
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace
+{
+
+int signalPipe[2] = {-1, -1};
+
+void onSignal(int sig)
+{
+    const int saved = errno;
+    const char byte = char(sig);
+    [[maybe_unused]] const ssize_t n = ::write(signalPipe[1], &byte, 1);
+    errno = saved;
+}
+
+// Shows control bytes so that a trace line is one line: "name:x\r\n" stays
+// readable, a NUL shows as \x00.
+QByteArray printable(const QByteArray &bytes)
+{
+    QByteArray out;
+    for (const char c : bytes) {
+        if (c == '\r')
+            out += "\\r";
+        else if (c == '\n')
+            out += "\\n";
+        else if (c == '\\')
+            out += "\\\\";
+        else if (uchar(c) < 0x20 || uchar(c) >= 0x7f)
+            out += "\\x" + QByteArray::number(uchar(c), 16).rightJustified(2, '0');
+        else
+            out += c;
+    }
+    return out;
+}
+
+bool intOption(const QCommandLineParser &parser, const QString &name, int min, int *value)
+{
+    if (!parser.isSet(name))
+        return true;
+    bool ok = false;
+    *value = parser.value(name).toInt(&ok);
+    if (ok && *value >= min)
+        return true;
+    fprintf(stderr, "ordan-module-sim: --%s needs a number >= %d\n", qPrintable(name), min);
+    return false;
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("ordan-module-sim"));
+
+    QCommandLineParser parser;
+    parser.setApplicationDescription(
+        QStringLiteral("Plays an Ordan-RS485-Ethernet module on a pseudo-terminal. "
+                       "Prints the device path to open as its first line."));
+    parser.addHelpOption();
+    parser.addOptions({
+        {QStringLiteral("link"),
+         QStringLiteral("Keep the device symlink at PATH (default: a private temporary "
+                        "directory)."),
+         QStringLiteral("PATH")},
+        {QStringLiteral("silent"), QStringLiteral("Answer nothing.")},
+        {QStringLiteral("delay"), QStringLiteral("Answer MS milliseconds late."),
+         QStringLiteral("MS")},
+        {QStringLiteral("chunks"), QStringLiteral("Deliver each reply in N pieces."),
+         QStringLiteral("N")},
+        {QStringLiteral("chunk-gap"),
+         QStringLiteral("Pause MS milliseconds between pieces (default 10)."),
+         QStringLiteral("MS")},
+        {QStringLiteral("wrong-ack"), QStringLiteral("Acknowledge writes with OK, not ok.")},
+        {QStringLiteral("refuse"),
+         QStringLiteral("Refuse commands equal to or starting with CMD (repeatable)."),
+         QStringLiteral("CMD")},
+        {QStringLiteral("restart-delay"),
+         QStringLiteral("Come back MS milliseconds after a restart (default 500)."),
+         QStringLiteral("MS")},
+    });
+    parser.process(app);
+
+    int delay = 0;
+    int chunks = 1;
+    int chunkGap = 10;
+    int restartDelay = ModuleSimulator::defaultRestartDelayMs;
+    if (!intOption(parser, QStringLiteral("delay"), 0, &delay) ||
+        !intOption(parser, QStringLiteral("chunks"), 1, &chunks) ||
+        !intOption(parser, QStringLiteral("chunk-gap"), 0, &chunkGap) ||
+        !intOption(parser, QStringLiteral("restart-delay"), 0, &restartDelay))
+        return 2;
+
+    if (::pipe2(signalPipe, O_CLOEXEC | O_NONBLOCK) != 0) {
+        perror("ordan-module-sim: pipe");
+        return 1;
+    }
+    struct sigaction sa = {};
+    sa.sa_handler = onSignal;
+    sigemptyset(&sa.sa_mask);
+    sa.sa_flags = SA_RESTART;
+    sigaction(SIGTERM, &sa, nullptr);
+    sigaction(SIGINT, &sa, nullptr);
+    QSocketNotifier signalNotifier(signalPipe[0], QSocketNotifier::Read);
+    QObject::connect(&signalNotifier, &QSocketNotifier::activated, &app, [] {
+        const int saved = errno;
+        char byte = 0;
+        const ssize_t n = ::read(signalPipe[0], &byte, 1);
+        if (n == 1)
+            fprintf(stderr, "ordan-module-sim: signal %d, leaving\n", int(byte));
+        errno = saved;
+        QCoreApplication::quit();
+    });
+
+    ModuleSimulator sim;
+    sim.setSilent(parser.isSet(QStringLiteral("silent")));
+    sim.setReplyDelay(delay);
+    sim.setChunking(chunks, chunkGap);
+    sim.setWrongAck(parser.isSet(QStringLiteral("wrong-ack")));
+    sim.setRestartDelay(restartDelay);
+    for (const QString &cmd : parser.values(QStringLiteral("refuse")))
+        sim.refuseCommand(cmd.toUtf8());
+
+    QObject::connect(&sim, &ModuleSimulator::commandReceived, [](const QByteArray &cmd) {
+        fprintf(stderr, "<- %s\n", printable(cmd).constData());
+    });
+    QObject::connect(&sim, &ModuleSimulator::bytesSent, [](const QByteArray &bytes) {
+        fprintf(stderr, "-> %s\n", printable(bytes).constData());
+    });
+    QObject::connect(&sim, &ModuleSimulator::linkDropped,
+                     [] { fprintf(stderr, "-- link dropped\n"); });
+    QObject::connect(&sim, &ModuleSimulator::clientCountChanged, [](int count) {
+        fprintf(stderr, "-- %s\n", count ? "client opened the device" : "no client");
+    });
+    QObject::connect(&sim, &ModuleSimulator::linkRestored, [&sim] {
+        fprintf(stderr, "-- link back on %s\n", qPrintable(sim.ptyPath()));
+    });
+
+    if (!sim.start(parser.value(QStringLiteral("link")))) {
+        fprintf(stderr, "ordan-module-sim: %s\n", qPrintable(sim.errorString()));
+        return 1;
+    }
+    printf("%s\n", qPrintable(sim.devicePath()));
+    fflush(stdout);
+    fprintf(stderr, "ordan-module-sim: %s -> %s\n", qPrintable(sim.devicePath()),
+            qPrintable(sim.ptyPath()));
+
+    const int rc = app.exec();
+    sim.stop();
+    return rc;
+}

@@ -1,0 +1,165 @@
+#ifndef MODULESIMULATOR_H
+#define MODULESIMULATOR_H
+
+#include <QByteArray>
+#include <QList>
+#include <QObject>
+#include <QString>
+#include <QTimer>
+
+#include <memory>
+
+class QSocketNotifier;
+class QTemporaryDir;
+
+// What the module holds in its memory, as its console reports it.
+struct ModuleState {
+    QString name;
+    QString version;
+    QString mac;
+    QString ip;
+    QString mask;
+    QString gateway;
+    QString portTcp;
+    QString parity;
+    QString speed;
+    QString stopBit;
+    QString timeout;
+
+    bool operator==(const ModuleState &other) const;
+    bool operator!=(const ModuleState &other) const { return !(*this == other); }
+};
+
+// Stand-in for the Ordan-RS485-Ethernet module: plays the module's console on
+// a pseudo-terminal and keeps a stable path (a symlink) that a serial port
+// client opens like any device. Event driven: it runs in the thread and event
+// loop that own it, so it can share a process with a QSerialPort.
+//
+// A burst of bytes (no byte for commandGapMs) is one command. Restart
+// commands drop the link: the client sees a hang-up, and the module comes
+// back on a fresh pseudo-terminal under the same path after restartDelay().
+// While the link is down the path does not exist, as the node of an unplugged
+// adapter vanishes.
+//
+// The simulator watches the device node to know whether a client has it
+// open. Bytes sent while none has are lost, and what a client left unread is
+// discarded when the last one closes, as on a real line; otherwise the next
+// client would read replies meant for the previous one.
+class ModuleSimulator : public QObject
+{
+    Q_OBJECT
+
+public:
+    static constexpr int commandGapMs = 15;
+    static constexpr int defaultRestartDelayMs = 500;
+
+    explicit ModuleSimulator(QObject *parent = nullptr);
+    ~ModuleSimulator() override;
+
+    // Opens the line. linkPath empty: the link is made in a fresh private
+    // directory (/tmp/ordan-sim-XXXXXX/ttyORDAN). An existing symlink at
+    // linkPath is replaced; any other file there makes start() fail.
+    bool start(const QString &linkPath = QString());
+    // Closes the line and removes the link (and the private directory).
+    void stop();
+    bool isStarted() const { return started; }
+    QString errorString() const { return lastError; }
+
+    QString devicePath() const { return linkPath; } // the stable symlink
+    QString ptyPath() const { return slavePath; }   // current /dev/pts/N
+    bool isLinked() const { return masterFd >= 0; }
+    // Clients that have the current device open (the simulator's own hold
+    // on it not counted).
+    int clientCount() const { return clients; }
+
+    ModuleState state() const { return current; }
+    void setState(const ModuleState &state) { current = state; }
+    static ModuleState factoryState();
+
+    // Every command received, exact bytes, oldest first.
+    QList<QByteArray> received() const { return commands; }
+    void clearReceived() { commands.clear(); }
+
+    // Misbehaviours.
+    void setSilent(bool on) { silent = on; }
+    void setReplyDelay(int ms) { replyDelayMs = qMax(0, ms); }
+    void setChunking(int chunks, int gapMs);
+    void setWrongAck(bool on) { wrongAck = on; }
+    // Refuses commands equal to or starting with this text: "?" for the
+    // time-out command, "error" for the others.
+    void refuseCommand(const QByteArray &command);
+    void clearRefusals() { refused.clear(); }
+    void setRestartDelay(int ms) { restartDelayMs = qMax(0, ms); }
+    int restartDelay() const { return restartDelayMs; }
+
+    // Writes bytes to the line now, bypassing delay and chunking. False when
+    // the link is down; the bytes are lost when no client has the device
+    // open.
+    bool sendRaw(const QByteArray &bytes);
+    // Drops the link and comes back after restartDelay(), as "reset" does.
+    void restartNow();
+    // Drops the link and stays away until comeBack().
+    void hangUp();
+    // Opens a fresh pseudo-terminal and re-points the link.
+    bool comeBack();
+
+signals:
+    void commandReceived(const QByteArray &command);
+    // Bytes handed to the line: each reply chunk and each sendRaw().
+    void bytesSent(const QByteArray &bytes);
+    void linkDropped();
+    void linkRestored();
+    void clientCountChanged(int count);
+
+private:
+    struct Piece {
+        QByteArray bytes;
+        int waitMs;
+    };
+
+    bool openLink();
+    void dropLink(bool notify);
+    bool pointLinkAt(const QString &target);
+    void onMasterReadable();
+    void onMasterWritable();
+    void onWatchEvents();
+    void onCommandComplete();
+    void onPaceTimeout();
+    QByteArray answer(const QByteArray &command);
+    QByteArray applyWrite(const QByteArray &command, bool *known);
+    void queueReply(const QByteArray &reply);
+    void writeToLine(const QByteArray &bytes);
+    void flushOutput();
+
+    bool started = false;
+    QString lastError;
+    QString linkPath;
+    QString slavePath;
+    std::unique_ptr<QTemporaryDir> privateDir;
+    int masterFd = -1;
+    int slaveFd = -1;
+    QSocketNotifier *readNotifier = nullptr;
+    QSocketNotifier *writeNotifier = nullptr;
+    int watchFd = -1; // inotify on the device node: opens and closes
+    QSocketNotifier *watchNotifier = nullptr;
+    int clients = 0;
+
+    QByteArray incoming;
+    QByteArray outgoing;
+    QList<Piece> pieces;
+    QTimer gapTimer;
+    QTimer paceTimer;
+    QTimer restartTimer;
+
+    ModuleState current;
+    QList<QByteArray> commands;
+    QList<QByteArray> refused;
+    bool silent = false;
+    bool wrongAck = false;
+    int replyDelayMs = 0;
+    int chunkCount = 1;
+    int chunkGapMs = 0;
+    int restartDelayMs = defaultRestartDelayMs;
+};
+
+#endif // MODULESIMULATOR_H
