@@ -69,7 +69,8 @@ public:
     QString ptyPath() const { return slavePath; }   // current /dev/pts/N
     bool isLinked() const { return masterFd >= 0; }
     // Clients that have the current device open (the simulator's own hold
-    // on it not counted).
+    // on it not counted). Two opens in a row with no close between may count
+    // as one: the kernel merges identical pending events.
     int clientCount() const { return clients; }
 
     ModuleState state() const { return current; }
@@ -80,7 +81,8 @@ public:
     QList<QByteArray> received() const { return commands; }
     void clearReceived() { commands.clear(); }
 
-    // Misbehaviours.
+    // Misbehaviours. A silent module records commands and does nothing else:
+    // no answer, no change, no restart.
     void setSilent(bool on) { silent = on; }
     void setReplyDelay(int ms) { replyDelayMs = qMax(0, ms); }
     void setChunking(int chunks, int gapMs);
@@ -126,7 +128,6 @@ private:
     void onCommandComplete();
     void onPaceTimeout();
     QByteArray answer(const QByteArray &command);
-    QByteArray applyWrite(const QByteArray &command, bool *known);
     void queueReply(const QByteArray &reply);
     void writeToLine(const QByteArray &bytes);
     void flushOutput();
