@@ -33,7 +33,7 @@ QList<QMessageBox *> MessageBoxAnswerer::openBoxes()
 
 void MessageBoxAnswerer::poll()
 {
-    if (holding)
+    if (busy)
         return;
     for (QMessageBox *box : openBoxes()) {
         if (handled.contains(box))
@@ -47,6 +47,13 @@ void MessageBoxAnswerer::poll()
             record.buttons << button->text();
         const QString answer = answers.isEmpty() ? QStringLiteral("\x01") : answers.takeFirst();
         QPointer<QMessageBox> guard(box);
+        if (whileOpen) {
+            busy = true;
+            whileOpen(box);
+            busy = false;
+            if (!guard)
+                return;
+        }
         if (answer.isEmpty()) {
             record.answeredWith = QStringLiteral("Escape");
             seen << record;

@@ -8,6 +8,8 @@
 #include <QString>
 #include <QTimer>
 
+#include <functional>
+
 // Answers the modal message boxes the window opens, the way an engineer
 // would, and records what each box said. Arm it before the action that opens
 // the box; it polls the application's top-level widgets from the event loop
@@ -33,8 +35,9 @@ public:
 
     void answerNext(const QString &buttonText);
     void escapeNext() { answerNext(QString()); }
-    // Leave boxes open (to look at the window while one is up).
-    void setHolding(bool hold) { holding = hold; }
+    // Runs while a box is up, before it is answered (from the box's own
+    // event loop): to look at the window, or to let more happen meanwhile.
+    void setWhileOpen(std::function<void(QMessageBox *)> action) { whileOpen = std::move(action); }
 
     const QList<Box> &boxes() const { return seen; }
     int count() const { return seen.size(); }
@@ -50,7 +53,8 @@ private:
     QList<QString> answers;
     QList<Box> seen;
     QList<QMessageBox *> handled;
-    bool holding = false;
+    std::function<void(QMessageBox *)> whileOpen;
+    bool busy = false;
 };
 
 // Answers the next non-native file dialog by typing a path into its
