@@ -1,0 +1,45 @@
+// The configurator with a simulated module attached: starts the module
+// simulator as a program of its own, lists its device in the port list and
+// shows the window. Kill the simulator to see a module pulled mid-session.
+#include "app/entry.h"
+#include "app/mainwindow.h"
+#include "link/portcatalog.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QMessageBox>
+#include <QProcess>
+
+int main(int argc, char *argv[])
+{
+    QApplication application(argc, argv);
+
+    QProcess module;
+    module.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    const QString simulator =
+        QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral("ordan-module-sim"));
+    // Any options given to the demo go to the simulator (--delay, --chunks,
+    // --wrong-ack, --refuse CMD, --silent ...).
+    module.start(simulator, application.arguments().mid(1));
+    QString devicePath;
+    if (module.waitForStarted() && module.waitForReadyRead(10000))
+        devicePath = QString::fromLocal8Bit(module.readLine()).trimmed();
+    if (devicePath.isEmpty()) {
+        QMessageBox::critical(nullptr, QStringLiteral("ordan-configurator-demo"),
+                              QStringLiteral("The module simulator did not start: %1")
+                                  .arg(module.errorString()));
+        return 1;
+    }
+    PortCatalog::addDevicePath(devicePath);
+
+    int result;
+    {
+        MainWindow window;
+        presentMainWindow(window);
+        result = application.exec();
+    }
+    module.terminate();
+    if (!module.waitForFinished(3000))
+        module.kill();
+    return result;
+}
