@@ -47,6 +47,10 @@ public:
     {
         process.kill();
         process.waitForFinished();
+        // A killed simulator cannot remove its private directory itself.
+        const QDir dir = QFileInfo(path).dir();
+        if (!path.isEmpty() && dir.dirName().startsWith(QLatin1String("ordan-sim-")))
+            QDir(dir).removeRecursively();
     }
     QProcess process;
     QString path;
