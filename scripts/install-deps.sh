@@ -1,0 +1,37 @@
+#!/usr/bin/env bash
+# Installs the Debian 12 packages the configurator needs to be built, run,
+# tested headless, fuzzed and photographed. Installs only what is missing;
+# when not run as root, prints the command to run as root and fails.
+set -euo pipefail
+
+packages=(
+    qtbase5-dev libqt5serialport5-dev  # Qt 5 widgets and serial port
+    cmake g++ make                     # the build
+    clang clang-14 libclang-rt-14-dev  # the settings-file fuzzer (libFuzzer)
+    xvfb xauth imagemagick             # screenshots on a virtual display
+    fonts-liberation fonts-dejavu-core # a Times-compatible serif with Cyrillic
+)
+
+missing=()
+for package in "${packages[@]}"; do
+    status=$(dpkg-query -W -f='${db:Status-Status}' "$package" 2>/dev/null || true)
+    if [[ $status != installed ]]; then
+        missing+=("$package")
+    fi
+done
+
+if ((${#missing[@]} == 0)); then
+    exit 0
+fi
+
+install_line="DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends ${missing[*]}"
+if [[ $(id -u) -ne 0 ]]; then
+    echo "Missing Debian packages: ${missing[*]}" >&2
+    echo "Run as root, then start this script again:" >&2
+    echo "    apt-get update && $install_line" >&2
+    exit 1
+fi
+
+echo "Installing: ${missing[*]}"
+apt-get update
+DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends "${missing[@]}"
