@@ -191,6 +191,7 @@ private slots:
 
     void objects_data();
     void objects();
+    void creationOrder();
     void layoutsOfWidgets();
     void windowParts();
     void gridCells_data();
@@ -288,6 +289,22 @@ void FormTest::objects()
     QVERIFY(found.first()->parent());
     QCOMPARE(found.first()->parent()->objectName(), parent);
     QCOMPARE(found.first()->parent(), object(parent));
+}
+
+void FormTest::creationOrder()
+{
+    // A parent lists its children in the order they came to it.
+    QHash<QString, QStringList> expected;
+    for (const FormObject &entry : formObjects)
+        expected[QString::fromLatin1(entry.parent)] << QString::fromLatin1(entry.name);
+    for (auto it = expected.cbegin(); it != expected.cend(); ++it) {
+        QStringList actual;
+        for (QObject *child : object(it.key())->children()) {
+            if (it.value().contains(child->objectName()))
+                actual << child->objectName();
+        }
+        QCOMPARE(actual, it.value());
+    }
 }
 
 void FormTest::layoutsOfWidgets()
