@@ -52,7 +52,6 @@ private:
     QTimer timer;
     QList<QString> answers;
     QList<Box> seen;
-    QList<QMessageBox *> handled;
     std::function<void(QMessageBox *)> whileOpen;
     bool busy = false;
 };
