@@ -1,0 +1,171 @@
+#include "settings/setting_module.h"
+
+#include "settings/settingsstore.h"
+
+#include <QFileSystemModel>
+#include <QSettings>
+
+namespace
+{
+
+const char *const textKeysBeforeIntegers[] = {"IP_ADRESS", "MASK", "GATEWAY", "PORT_TCP"};
+const char *const integerKeys[] = {"SPEED_RS485", "STOP_BIT", "PARITY", "MODE_TCP"};
+const char *const textKeysAfterIntegers[] = {"TIMEOUT_RESPONSE", "Client_TCP/IP_SERVER_TCP",
+                                             "Client_TCP/TIMEOUT_TCP", "Client_TCP/RTU_VIRTUAL_ID",
+                                             "Client_TCP/TCP_SLAVE_ID"};
+
+const char settingsPattern[] = "*.TRset";
+
+} // namespace
+
+setting_module::setting_module(QObject *parent) : QObject(parent) {}
+
+setting_module::~setting_module()
+{
+    delete settings;
+}
+
+void setting_module::replaceStore(QSettings *store)
+{
+    if (store == settings)
+        return;
+    delete settings;
+    settings = store;
+}
+
+void setting_module::LoadNTSetting()
+{
+    fileName = askForSettingsFile(nullptr, QFileDialog::AcceptOpen);
+    LoadNTSetting(fileName);
+}
+
+void setting_module::SaveNTSetting()
+{
+    fileName = askForSettingsFile(nullptr, QFileDialog::AcceptSave);
+    SaveNTSetting(fileName);
+}
+
+void setting_module::LoadNTSetting(QString FileName)
+{
+    // Only a file that passed the screen reaches the settings library; any
+    // other leaves the fields at their defaults and the operation unread.
+    QSettings *store = nullptr;
+    if (settingsstore::examineFile(FileName) == settingsstore::FileState::Safe) {
+        store = new QSettings(FileName, QSettings::IniFormat);
+        // A format error still leaves the keys that parse readable.
+        if (store->status() == QSettings::AccessError) {
+            delete store;
+            store = nullptr;
+        }
+    }
+    replaceStore(store);
+    lastOutcome = store ? Outcome::Done : Outcome::NotRead;
+    readKeys();
+}
+
+void setting_module::SaveNTSetting(QString FileName)
+{
+    using settingsstore::FileState;
+    const FileState state = settingsstore::examineFile(FileName);
+    if (FileName.isEmpty() || state == FileState::NotAFile || state == FileState::Unreadable) {
+        replaceStore(nullptr);
+        lastOutcome = Outcome::NotWritten;
+        return;
+    }
+
+    // The library reads the file it is about to write, to keep its other
+    // keys: a refused file must not get there.
+    QSettings *existing = nullptr;
+    if (state != FileState::Rejected) {
+        existing = new QSettings(FileName, QSettings::IniFormat);
+        // The library parses sections when they are first used and keeps the
+        // first error it met: parse them all now, so that a format error of
+        // the old text shows before the write and the status after the write
+        // speaks of the write alone.
+        existing->allKeys();
+        if (existing->status() == QSettings::NoError) {
+            writeKeys(*existing);
+            replaceStore(existing);
+            lastOutcome = settingsstore::syncStore(*existing) ? Outcome::Done : Outcome::NotWritten;
+            return;
+        }
+        if (existing->status() != QSettings::FormatError) {
+            delete existing;
+            replaceStore(nullptr);
+            lastOutcome = Outcome::NotWritten;
+            return;
+        }
+    }
+
+    // A damaged or refused file is not a parameter set: it is replaced whole,
+    // keeping the keys that a damaged file still yields. (A store that met a
+    // format error keeps reporting it, so it cannot confirm its own write.)
+    const bool written = settingsstore::writeFreshFile(FileName, [&](QSettings &fresh) {
+        if (existing) {
+            for (const QString &key : existing->allKeys())
+                fresh.setValue(key, existing->value(key));
+        }
+        writeKeys(fresh);
+    });
+    delete existing;
+    replaceStore(written ? new QSettings(FileName, QSettings::IniFormat) : nullptr);
+    lastOutcome = written ? Outcome::Done : Outcome::NotWritten;
+}
+
+void setting_module::readKeys()
+{
+    const auto text = [this](const char *key) {
+        return settings ? settings->value(QLatin1String(key), QString()).toString() : QString();
+    };
+    const auto integer = [this](const char *key) {
+        return settings ? settingsstore::toStoredInt(settings->value(QLatin1String(key), 0)) : 0;
+    };
+    QString *const before[] = {&ip_adress, &mask, &gateway, &port_tcp};
+    int *const integers[] = {&speed_rs485, &stop_bit, &parity, &mode_tcp};
+    QString *const after[] = {&timeout_response, &ip_server_tcp, &timeout_tcp, &rtu_virtual_id,
+                              &tcp_slave_id};
+    for (int i = 0; i < 4; ++i)
+        *before[i] = text(textKeysBeforeIntegers[i]);
+    for (int i = 0; i < 4; ++i)
+        *integers[i] = integer(integerKeys[i]);
+    for (int i = 0; i < 5; ++i)
+        *after[i] = text(textKeysAfterIntegers[i]);
+}
+
+void setting_module::writeKeys(QSettings &store) const
+{
+    const QString before[] = {ip_adress, mask, gateway, port_tcp};
+    const int integers[] = {speed_rs485, stop_bit, parity, mode_tcp};
+    const QString after[] = {timeout_response, ip_server_tcp, timeout_tcp, rtu_virtual_id,
+                             tcp_slave_id};
+    for (int i = 0; i < 4; ++i)
+        store.setValue(QLatin1String(textKeysBeforeIntegers[i]), before[i]);
+    for (int i = 0; i < 4; ++i)
+        store.setValue(QLatin1String(integerKeys[i]), integers[i]);
+    for (int i = 0; i < 5; ++i)
+        store.setValue(QLatin1String(textKeysAfterIntegers[i]), after[i]);
+}
+
+QString askForSettingsFile(QWidget *parent, QFileDialog::AcceptMode mode)
+{
+    QFileDialog dialog(parent, setting_module::tr("Настройки"), QString(),
+                       setting_module::tr("TCP_RTU settings (*.TRset);"));
+    dialog.setAcceptMode(mode);
+    if (mode == QFileDialog::AcceptSave)
+        dialog.setDefaultSuffix(QStringLiteral("TRset"));
+    else
+        dialog.setFileMode(QFileDialog::ExistingFile);
+    // The filter's text ends with a semicolon behind its parenthesis, so the
+    // dialog cannot take the pattern out of it and would list nothing: give
+    // its file list the pattern itself, again whenever the filter is chosen.
+    if (auto *files = dialog.findChild<QFileSystemModel *>()) {
+        const auto listSettingsFiles = [files] {
+            files->setNameFilters(QStringList(QLatin1String(settingsPattern)));
+        };
+        listSettingsFiles();
+        QObject::connect(&dialog, &QFileDialog::filterSelected, files, listSettingsFiles);
+    }
+    if (dialog.exec() != QDialog::Accepted)
+        return QString();
+    return dialog.selectedFiles().value(0);
+}

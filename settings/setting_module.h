@@ -1,0 +1,69 @@
+#ifndef SETTING_MODULE_H
+#define SETTING_MODULE_H
+
+#include <QFileDialog>
+#include <QObject>
+#include <QString>
+
+class QSettings;
+class QWidget;
+
+// One parameter set of the converter module, with the operations that write
+// it to a settings file (*.TRset, Qt's INI format) or read it from one. It
+// knows nothing of the window: the window moves values between its form and
+// the fields below. The slots report nothing; outcome() tells how the last
+// operation went.
+class setting_module : public QObject
+{
+    Q_OBJECT
+
+public:
+    enum class Outcome {
+        Done,
+        NotRead,    // missing, unreadable or refused file: the fields hold defaults
+        NotWritten, // no path, or the file could not be written
+    };
+
+    explicit setting_module(QObject *parent = nullptr);
+    ~setting_module() override;
+
+    Outcome outcome() const { return lastOutcome; }
+
+public slots:
+    void LoadNTSetting();
+    void SaveNTSetting();
+    void LoadNTSetting(QString FileName);
+    void SaveNTSetting(QString FileName);
+
+public:
+    QString modul_name;
+    QString ip_adress;
+    QString mask;
+    QString gateway;
+    QString port_tcp;
+    int speed_rs485 = 0;
+    int stop_bit = 0;
+    int parity = 0;
+    int mode_tcp = 0;
+    QString timeout_response;
+    QString ip_server_tcp;
+    QString timeout_tcp;
+    QString rtu_virtual_id;
+    QString tcp_slave_id;
+    QString fileName;
+    QSettings *settings = nullptr;
+
+private:
+    void replaceStore(QSettings *store);
+    void readKeys();
+    void writeKeys(QSettings &store) const;
+
+    Outcome lastOutcome = Outcome::Done;
+};
+
+// Asks for a settings file with the file dialog captioned "Настройки" that
+// lists *.TRset files; an empty path when the user cancels. A name typed into
+// the save dialog without an extension receives ".TRset".
+QString askForSettingsFile(QWidget *parent, QFileDialog::AcceptMode mode);
+
+#endif // SETTING_MODULE_H
