@@ -11,8 +11,12 @@ build=$repo/build-test
 cmake -S "$repo" -B "$build" -DCMAKE_BUILD_TYPE=Debug -DORDAN_BUILD_TESTS=ON
 cmake --build "$build" -j "$(nproc)"
 
-(cd "$build" && QT_QPA_PLATFORM=offscreen ctest --output-on-failure --no-tests=error)
+(cd "$build" && QT_QPA_PLATFORM=offscreen ctest --output-on-failure --no-tests=error) |
+    tee "$build/ctest-summary.log"
 
 if [[ -f $repo/scripts/fuzz-settings.sh ]]; then
     bash "$repo/scripts/fuzz-settings.sh"
+    # The test suite's summary again, below the fuzzer's long output.
+    echo
+    grep -E 'tests passed|tests failed|Total Test time' "$build/ctest-summary.log"
 fi
