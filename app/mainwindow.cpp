@@ -7,15 +7,26 @@
 #include <QIcon>
 #include <QTimer>
 
+// The window icon lives in the library's resource bundle. The library is
+// linked statically, so the bundle is registered by name: when the process
+// starts, and unregistered when it ends.
 static void registerResources()
 {
-    // The library is linked statically: pull its resource bundle in by name.
-    static const bool registered = [] {
-        Q_INIT_RESOURCE(resources);
-        return true;
-    }();
-    Q_UNUSED(registered);
+    Q_INIT_RESOURCE(resources);
 }
+
+static void unregisterResources()
+{
+    Q_CLEANUP_RESOURCE(resources);
+}
+
+namespace {
+struct ResourceBundle {
+    ResourceBundle() { registerResources(); }
+    ~ResourceBundle() { unregisterResources(); }
+};
+const ResourceBundle resourceBundle;
+} // namespace
 
 MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), ui(new Ui_MainWindow)
 {
@@ -45,7 +56,6 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), ui(new Ui_MainWin
     timerChangeModeTcp->setInterval(1000);
 
     setWindowTitle(tr(Caption::windowTitle));
-    registerResources();
     setWindowIcon(QIcon(QLatin1String(windowIconPath)));
 
     ui->scan_parameters->setEnabled(false);

@@ -20,7 +20,8 @@ int main(int argc, char *argv[])
         QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral("ordan-module-sim"));
     // Any options given to the demo go to the simulator (--delay, --chunks,
     // --wrong-ack, --refuse CMD, --silent ...).
-    module.start(simulator, application.arguments().mid(1));
+    module.start(simulator,
+                 QStringList{QStringLiteral("--exit-with-parent")} + application.arguments().mid(1));
     QString devicePath;
     if (module.waitForStarted() && module.waitForReadyRead(10000))
         devicePath = QString::fromLocal8Bit(module.readLine()).trimmed();

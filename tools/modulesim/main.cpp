@@ -11,6 +11,7 @@
 
 #include <cerrno>
 #include <csignal>
+#include <sys/prctl.h>
 #include <cstdio>
 #include <fcntl.h>
 #include <unistd.h>
@@ -92,6 +93,8 @@ int main(int argc, char *argv[])
         {QStringLiteral("restart-delay"),
          QStringLiteral("Come back MS milliseconds after a restart (default 500)."),
          QStringLiteral("MS")},
+        {QStringLiteral("exit-with-parent"),
+         QStringLiteral("Leave when the program that started the simulator ends.")},
     });
     parser.process(app);
 
@@ -115,6 +118,12 @@ int main(int argc, char *argv[])
     sa.sa_flags = SA_RESTART;
     sigaction(SIGTERM, &sa, nullptr);
     sigaction(SIGINT, &sa, nullptr);
+    // A demo killed outright must not leave its module running.
+    if (parser.isSet(QStringLiteral("exit-with-parent"))) {
+        ::prctl(PR_SET_PDEATHSIG, SIGTERM);
+        if (::getppid() == 1)
+            return 0;
+    }
     QSocketNotifier signalNotifier(signalPipe[0], QSocketNotifier::Read);
     QObject::connect(&signalNotifier, &QSocketNotifier::activated, &app, [] {
         const int saved = errno;
