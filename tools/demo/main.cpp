@@ -6,6 +6,7 @@
 #include "link/portcatalog.h"
 
 #include <QApplication>
+#include <QComboBox>
 #include <QDir>
 #include <QMessageBox>
 #include <QProcess>
@@ -20,15 +21,18 @@ int main(int argc, char *argv[])
         QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral("ordan-module-sim"));
     // Any options given to the demo go to the simulator (--delay, --chunks,
     // --wrong-ack, --refuse CMD, --silent ...).
+    // A short device path, so the port list shows it whole.
+    const QString link = QDir(QDir::tempPath()).filePath(QStringLiteral("ttyORDAN"));
     module.start(simulator,
-                 QStringList{QStringLiteral("--exit-with-parent")} + application.arguments().mid(1));
+                 QStringList{QStringLiteral("--exit-with-parent"), QStringLiteral("--link"), link} +
+                     application.arguments().mid(1));
     QString devicePath;
     if (module.waitForStarted() && module.waitForReadyRead(10000))
         devicePath = QString::fromLocal8Bit(module.readLine()).trimmed();
     if (devicePath.isEmpty()) {
-        QMessageBox::critical(nullptr, QStringLiteral("ordan-configurator-demo"),
-                              QStringLiteral("The module simulator did not start: %1")
-                                  .arg(module.errorString()));
+        QMessageBox::critical(
+            nullptr, QStringLiteral("ordan-configurator-demo"),
+            QStringLiteral("The module simulator did not start: %1").arg(module.errorString()));
         return 1;
     }
     PortCatalog::addDevicePath(devicePath);
@@ -36,6 +40,9 @@ int main(int argc, char *argv[])
     int result;
     {
         MainWindow window;
+        // Pick the simulated module, listed after the computer's own ports.
+        if (auto *ports = window.findChild<QComboBox *>(QStringLiteral("serialPortInfoListBox")))
+            ports->setCurrentIndex(ports->findText(devicePath));
         presentMainWindow(window);
         result = application.exec();
     }
