@@ -1,6 +1,7 @@
 #include "mainwindow.h"
 
 #include "app/formtexts.h"
+#include "console/protocol.h"
 #include "console/replyframer.h"
 #include "ui_mainwindow.h"
 
@@ -20,7 +21,8 @@ static void unregisterResources()
     Q_CLEANUP_RESOURCE(resources);
 }
 
-namespace {
+namespace
+{
 struct ResourceBundle {
     ResourceBundle() { registerResources(); }
     ~ResourceBundle() { unregisterResources(); }
@@ -90,9 +92,9 @@ MainWindow::~MainWindow()
 
 void MainWindow::universal_show(int index)
 {
-    QWidget *const optional[] = {ui->label_modeTcp,   ui->lineEdit_version, ui->label_version,
-                                 ui->label_timewait,  ui->lineEdit_timewait,
-                                 ui->reset_allparameters};
+    QWidget *const optional[] = {ui->label_modeTcp,     ui->lineEdit_version,
+                                 ui->label_version,     ui->label_timewait,
+                                 ui->lineEdit_timewait, ui->reset_allparameters};
     switch (index) {
     case 0:
     case 1:
@@ -111,12 +113,11 @@ void MainWindow::universal_show(int index)
 
 void MainWindow::styleclear()
 {
-    QWidget *const marked[] = {ui->lineEdit_ip,      ui->comboBox,         ui->comboBox_2,
-                               ui->comboBox_speed,   ui->lineEdit_mask,    ui->lineEdit_portTCP,
-                               ui->lineEdit_MAC,     ui->lineEdit_gateway, ui->lineEdit_name,
-                               ui->lineEdit_timewait};
-    for (QWidget *widget : marked)
-        widget->setStyleSheet(QString());
+    // Every parameter field but the version loses its mark.
+    for (ModuleField field : allModuleFields) {
+        if (field != ModuleField::Version)
+            fieldWidget(field)->setStyleSheet(QString());
+    }
 }
 
 void MainWindow::timerforScan() {}

@@ -23,6 +23,18 @@ enum class ModuleField {
     Timewait,
 };
 
+inline constexpr ModuleField allModuleFields[] = {
+    ModuleField::Name,  ModuleField::Version, ModuleField::Mac,      ModuleField::Ip,
+    ModuleField::Mask,  ModuleField::Gateway, ModuleField::PortTcp,  ModuleField::Parity,
+    ModuleField::Speed, ModuleField::StopBit, ModuleField::Timewait,
+};
+
+// Name, version and MAC address: read from the module, never written.
+inline constexpr bool isInformationField(ModuleField field)
+{
+    return field == ModuleField::Name || field == ModuleField::Version || field == ModuleField::Mac;
+}
+
 namespace Command
 {
 // Restart and factory-reset commands: the module answers none of them and
@@ -42,6 +54,9 @@ struct QueryRow {
     int width;
     ModuleField field;
 };
+
+// The read-out ends on the tick after its last query.
+inline constexpr int readoutEndStep = 12;
 
 // The eleven queries, steps 1 to 11; nullptr for any other step.
 const QueryRow *queryForStep(int step);

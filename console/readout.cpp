@@ -22,15 +22,13 @@ void MainWindow::on_scan_parameters_clicked()
             return;
         }
         timerScanAll->start(1000);
-        for (QLineEdit *edit : {ui->lineEdit_ip, ui->lineEdit_mask, ui->lineEdit_gateway,
-                                ui->lineEdit_portTCP, ui->lineEdit_MAC, ui->lineEdit_name,
-                                ui->lineEdit_version, ui->lineEdit_timewait}) {
-            edit->clear();
-            edit->setStyleSheet(QString());
-        }
-        for (QComboBox *list : {ui->comboBox_speed, ui->comboBox_2, ui->comboBox}) {
-            list->setCurrentIndex(0);
-            list->setStyleSheet(QString());
+        for (ModuleField field : allModuleFields) {
+            QWidget *widget = fieldWidget(field);
+            if (auto *list = qobject_cast<QComboBox *>(widget))
+                list->setCurrentIndex(0);
+            else if (auto *edit = qobject_cast<QLineEdit *>(widget))
+                edit->clear();
+            widget->setStyleSheet(QString());
         }
     } else if (caption == QString::fromUtf8(Caption::scanRunning)) {
         ui->scan_parameters->setText(QString::fromUtf8(Caption::scanIdle));
@@ -55,20 +53,15 @@ void MainWindow::scan_pa_modbus_all()
         sendCommand(QByteArray(query->command));
         return;
     }
-    if (scanAllStep == 12) {
+    if (scanAllStep == readoutEndStep) {
         timerScanAll->stop();
         scanAllStep = 0;
         ui->scan_parameters->setText(QString::fromUtf8(Caption::scanIdle));
-        for (QWidget *field : {static_cast<QWidget *>(ui->lineEdit_ip),
-                               static_cast<QWidget *>(ui->comboBox),
-                               static_cast<QWidget *>(ui->comboBox_2),
-                               static_cast<QWidget *>(ui->comboBox_speed),
-                               static_cast<QWidget *>(ui->lineEdit_mask),
-                               static_cast<QWidget *>(ui->lineEdit_portTCP),
-                               static_cast<QWidget *>(ui->lineEdit_gateway),
-                               static_cast<QWidget *>(ui->lineEdit_timewait)})
-            field->setStyleSheet(QString());
-        for (QLineEdit *info : {ui->lineEdit_MAC, ui->lineEdit_name, ui->lineEdit_version})
-            info->setStyleSheet(QString::fromUtf8(Mark::neutral));
+        // The validity colours give way to the neutral look of the fields
+        // that only show what the module reports.
+        for (ModuleField field : allModuleFields) {
+            fieldWidget(field)->setStyleSheet(
+                isInformationField(field) ? QString::fromUtf8(Mark::neutral) : QString());
+        }
     }
 }

@@ -89,16 +89,11 @@ void MainWindow::change_mode_TCP()
             this, tr("Результы изменения"),
             QStringLiteral("<FONT COLOR='#008000'>Изменение параметров Ordan-RS485-Ethernet было "
                            "успешно</FONT>"));
-        for (QWidget *field : {static_cast<QWidget *>(ui->lineEdit_ip),
-                               static_cast<QWidget *>(ui->comboBox),
-                               static_cast<QWidget *>(ui->comboBox_2),
-                               static_cast<QWidget *>(ui->comboBox_speed),
-                               static_cast<QWidget *>(ui->lineEdit_mask),
-                               static_cast<QWidget *>(ui->lineEdit_portTCP),
-                               static_cast<QWidget *>(ui->lineEdit_MAC),
-                               static_cast<QWidget *>(ui->lineEdit_gateway),
-                               static_cast<QWidget *>(ui->lineEdit_timewait)})
-            field->setStyleSheet(QString());
+        // The name and the version keep the marks the read-out gave them.
+        for (ModuleField field : allModuleFields) {
+            if (field != ModuleField::Name && field != ModuleField::Version)
+                fieldWidget(field)->setStyleSheet(QString());
+        }
         return;
     }
 }

@@ -10,6 +10,17 @@
 #include <QMessageBox>
 #include <QTimer>
 
+// While connected the module's buttons work and the port cannot be changed.
+static void enableConnectedControls(Ui_MainWindow *ui, bool connected)
+{
+    ui->scan_parameters->setEnabled(connected);
+    ui->applyButton->setEnabled(connected);
+    ui->Reset->setEnabled(connected);
+    ui->serialPortInfoListBox->setEnabled(!connected);
+    ui->reset_allparameters->setEnabled(connected);
+    ui->scanport->setEnabled(!connected);
+}
+
 void MainWindow::checkCustomDevicePathPolicy()
 {
     ui->serialPortInfoListBox->clear();
@@ -26,12 +37,7 @@ void MainWindow::openport()
 {
     serial.setPortName(ui->serialPortInfoListBox->currentText());
     if (serial.open(QIODevice::ReadWrite)) {
-        ui->scan_parameters->setEnabled(true);
-        ui->applyButton->setEnabled(true);
-        ui->Reset->setEnabled(true);
-        ui->serialPortInfoListBox->setEnabled(false);
-        ui->reset_allparameters->setEnabled(true);
-        ui->scanport->setEnabled(false);
+        enableConnectedControls(ui, true);
         ui->statusbar->showMessage(tr(Status::connected));
         // Only a restart commanded during this connection makes the loss of
         // the link expected; an unplugged cable later must still be reported.
@@ -51,12 +57,7 @@ void MainWindow::closeport()
         return;
     serial.close();
     replyFramer->clear();
-    ui->scan_parameters->setEnabled(false);
-    ui->applyButton->setEnabled(false);
-    ui->Reset->setEnabled(false);
-    ui->serialPortInfoListBox->setEnabled(true);
-    ui->reset_allparameters->setEnabled(false);
-    ui->scanport->setEnabled(true);
+    enableConnectedControls(ui, false);
     ui->statusbar->showMessage(tr(Status::disconnected));
     timerForScan->stop();
     scanStep = 0;
