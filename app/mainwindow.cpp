@@ -80,6 +80,8 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), ui(new Ui_MainWin
 
 MainWindow::~MainWindow()
 {
+    // The port reports nothing more to a window that is going away.
+    QObject::disconnect(&serial, nullptr, this, nullptr);
     delete ui;
     ui = nullptr;
     if (serial.isOpen()) {

@@ -8,6 +8,7 @@
 #include "ui_mainwindow.h"
 
 #include <QMessageBox>
+#include <QSignalBlocker>
 #include <QTimer>
 
 // While connected the module's buttons work and the port cannot be changed.
@@ -55,7 +56,12 @@ void MainWindow::closeport()
 {
     if (!serial.isOpen())
         return;
-    serial.close();
+    {
+        // Restoring the line settings of a device that hung up fails; that
+        // is no news while the port is being closed anyway.
+        const QSignalBlocker quiet(serial);
+        serial.close();
+    }
     replyFramer->clear();
     enableConnectedControls(ui, false);
     ui->statusbar->showMessage(tr(Status::disconnected));
