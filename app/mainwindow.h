@@ -57,8 +57,9 @@ private:
     void interpretWriteReply();
     // Settings file helpers (settings/filecommands.cpp).
     void applySettingsFile(bool openVariant);
-    // Link helpers (link/seriallink.cpp).
+    // Stops every timer and zeroes its step (link/seriallink.cpp).
     void stopAllSequences();
+    // The form's widget for a parameter of the module (console/channel.cpp).
     QWidget *fieldWidget(ModuleField field) const;
 
     Ui_MainWindow *ui;

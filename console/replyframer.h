@@ -22,7 +22,6 @@ public:
     void feed(const QByteArray &bytes);
     // Forgets bytes not yet framed (the link was closed).
     void clear();
-    bool hasPending() const { return quietTimer.isActive(); }
 
 signals:
     void replyFramed(const QByteArray &bytes);
