@@ -1,0 +1,35 @@
+#ifndef TEXTSAFETY_H
+#define TEXTSAFETY_H
+
+#include <QByteArray>
+#include <QString>
+
+// Text that comes from a module (or from a file) is untrusted: any device on
+// the port can choose its name, version or MAC address. Every output path
+// that a person or another program reads line by line (terminal, record CSV,
+// trace log) shows such text through these functions, never raw.
+namespace textsafety
+{
+
+// Control characters (C0, DEL and C1) shown as escapes: "\r", "\n", "\t",
+// otherwise "\x1b" and the like; a backslash is doubled so that an escape in
+// the output always means a control character in the input. Everything else
+// is kept, non-ASCII letters included.
+QString escapeControls(const QString &text);
+
+// Raw bytes for a trace: printable ASCII kept, a backslash doubled, every
+// other byte escaped as above (bytes of 0x80 and above as "\xNN" too).
+QByteArray escapeBytes(const QByteArray &bytes);
+
+// One CSV cell (RFC 4180) holding untrusted text: controls escaped, a
+// leading "=", "+", "-", "@", tab or carriage return neutralised with a
+// leading "'" (what spreadsheet tools recommend against formula injection),
+// quoted when it holds a separator, quote or blank at either end.
+QString csvCell(const QString &untrusted, QChar separator = QLatin1Char(','));
+// A CSV cell of the program's own making (time, result): quoted as needed,
+// not otherwise changed.
+QString csvOwnCell(const QString &text, QChar separator = QLatin1Char(','));
+
+} // namespace textsafety
+
+#endif // TEXTSAFETY_H
