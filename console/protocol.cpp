@@ -16,7 +16,7 @@ const QueryRow queries[] = {
     {8, "parity", 7, 4, ModuleField::Parity},
     {9, "SPEED RS485", 12, 7, ModuleField::Speed},
     {10, "STOP BIT", 9, 3, ModuleField::StopBit},
-    {11, "timeout data", 13, 4, ModuleField::Timewait},
+    {11, "timeout data", 13, 5, ModuleField::Timewait}, // 1 to 10000 ms: five digits
 };
 
 const char *const parityWords[] = {"none", "odd", "even"};

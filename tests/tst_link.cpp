@@ -1,6 +1,7 @@
 // The serial link and the command channel through the real path: the
 // window's QSerialPort on a pseudo-terminal played by the module simulator.
 #include "console/protocol.h"
+#include "console/replyframer.h"
 #include "link/portcatalog.h"
 #include "modulesimulator.h"
 #include "windowharness.h"
@@ -75,6 +76,8 @@ private slots:
     void replyCleanUp();
     void chunkedReplyIsOneReply();
     void quietGapSeparatesReplies();
+    void endlessStreamIsFramedWithinBounds_data();
+    void endlessStreamIsFramedWithinBounds();
     void emptyReplyOpensOneBox();
     void otherPortErrorsIgnored_data();
     void otherPortErrorsIgnored();
@@ -254,6 +257,48 @@ void LinkTest::quietGapSeparatesReplies()
     QTRY_COMPARE(log.count(QStringLiteral("\"data 2:cd\"")), 2);
     QCOMPARE(log.count(QStringLiteral("\"data 2:ab\"")), 2);
     QCOMPARE(log.count(QStringLiteral("\"data 2:abcd\"")), 0);
+}
+
+void LinkTest::endlessStreamIsFramedWithinBounds_data()
+{
+    QTest::addColumn<int>("burstBytes"); // written every 5 ms, never a quiet gap
+    QTest::addColumn<bool>("closedBySize");
+    QTest::newRow("slow noise: closed by time") << 8 << false;
+    QTest::newRow("fast noise: closed by size") << 2000 << true;
+}
+
+void LinkTest::endlessStreamIsFramedWithinBounds()
+{
+    QFETCH(int, burstBytes);
+    QFETCH(bool, closedBySize);
+    QSerialPort port(sim->devicePath());
+    QVERIFY2(port.open(QIODevice::ReadWrite), qPrintable(port.errorString()));
+    ReplyFramer framer;
+    QList<QByteArray> replies;
+    int mostPending = 0;
+    connect(&port, &QSerialPort::readyRead, &framer, [&] {
+        framer.feed(port.readAll());
+        mostPending = qMax(mostPending, framer.pendingSize());
+    });
+    connect(&framer, &ReplyFramer::replyFramed, this,
+            [&](const QByteArray &bytes) { replies << bytes; });
+    QTimer writer;
+    connect(&writer, &QTimer::timeout, this, [&] { sim->sendRaw(QByteArray(burstBytes, 'x')); });
+    writer.start(5);
+    QElapsedTimer clock;
+    clock.start();
+    QTRY_VERIFY_WITH_TIMEOUT(replies.count() >= 2, 10000);
+    writer.stop();
+    QVERIFY(clock.elapsed() < 5000);
+    QVERIFY(mostPending <= ReplyFramer::maxReplyBytes);
+    // A stalled machine may still close one by the quiet gap; the bound
+    // that applies shows in at least one reply.
+    int full = 0;
+    for (const QByteArray &reply : replies) {
+        QVERIFY(reply.size() <= ReplyFramer::maxReplyBytes);
+        full += reply.size() == ReplyFramer::maxReplyBytes;
+    }
+    QCOMPARE(full > 0, closedBySize);
 }
 
 void LinkTest::emptyReplyOpensOneBox()

@@ -84,7 +84,8 @@ void ProtocolTest::readoutAnswer_data()
     text("port", 7, "PORT TCP:502", ModuleField::PortTcp, "502");
     text("port cut at 6", 7, "PORT TCP:65535999", ModuleField::PortTcp, "655359");
     text("timeout", 11, "timeout data:1000", ModuleField::Timewait, "1000");
-    text("timeout cut at 4", 11, "timeout data:10000", ModuleField::Timewait, "1000");
+    text("timeout of five digits", 11, "timeout data:10000", ModuleField::Timewait, "10000");
+    text("timeout cut at 5", 11, "timeout data:100000", ModuleField::Timewait, "10000");
     text("timeout missing", 11, "timeout data:", ModuleField::Timewait, "");
     choice("parity none", 8, "parity:none", ModuleField::Parity, 1);
     choice("parity odd", 8, "parity:odd", ModuleField::Parity, 2);
