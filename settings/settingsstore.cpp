@@ -12,107 +12,185 @@ namespace settingsstore
 namespace
 {
 
-bool isBlank(char c)
+// Characters that end a run of plain text in a line of an INI file.
+bool isSpecial(char c)
+{
+    return c == '\n' || c == '\r' || c == '"' || c == ';' || c == '=' || c == '\\';
+}
+
+bool isSpace(char c)
 {
     return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f';
 }
 
-int digitValue(char c, int base)
+int hexValue(char c)
 {
-    int value = -1;
     if (c >= '0' && c <= '9')
-        value = c - '0';
-    else if (c >= 'a' && c <= 'f')
-        value = c - 'a' + 10;
-    else if (c >= 'A' && c <= 'F')
-        value = c - 'A' + 10;
-    return value < base ? value : -1;
+        return c - '0';
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    return -1;
 }
 
-bool isHexDigit(uint c)
+// One logical line of an INI text, as the settings library cuts it: leading
+// blanks and comment lines skipped, a quoted text or a backslash carrying the
+// line over a line break. `equals` is the first "=" outside quotes, or -1.
+struct IniLine {
+    int start = 0;
+    int end = 0;
+    int equals = -1;
+};
+
+bool nextIniLine(const QByteArray &data, int &pos, IniLine &line)
 {
-    return c < 0x80 && digitValue(char(c), 16) >= 0;
+    const int size = data.size();
+    bool inQuotes = false;
+    line.equals = -1;
+    int start = pos;
+    while (start < size && isSpace(data.at(start)))
+        ++start;
+    int i = start;
+    while (i < size) {
+        char c = data.at(i);
+        while (!isSpecial(c)) {
+            if (++i == size)
+                goto done;
+            c = data.at(i);
+        }
+        ++i;
+        if (c == '=') {
+            if (!inQuotes && line.equals == -1)
+                line.equals = i - 1;
+        } else if (c == '\n' || c == '\r') {
+            if (i == start + 1) {
+                ++start;
+            } else if (!inQuotes) {
+                --i;
+                goto done;
+            }
+        } else if (c == '\\') {
+            if (i < size) {
+                const char escaped = data.at(i++);
+                if (i < size) {
+                    const char next = data.at(i);
+                    if ((escaped == '\n' && next == '\r') || (escaped == '\r' && next == '\n'))
+                        ++i;
+                }
+            }
+        } else if (c == '"') {
+            inQuotes = !inQuotes;
+        } else { // ';'
+            if (i == start + 1) {
+                while (i < size && data.at(i) != '\n' && data.at(i) != '\r')
+                    ++i;
+                while (i < size && isSpace(data.at(i)))
+                    ++i;
+                start = i;
+            } else if (!inQuotes) {
+                --i;
+                goto done;
+            }
+        }
+    }
+done:
+    pos = i;
+    line.start = start;
+    line.end = i;
+    return i > start;
+}
+
+// The value of a line unescaped as the settings library does it: the whole
+// text, and its elements when unquoted commas make it a list. Characters are
+// only told apart as far as a marker at the start of an element needs;
+// escapes give their 16-bit character, as the library's do.
+QStringList unescapedElements(const QByteArray &data, int from, int to)
+{
+    static const char escapes[][2] = {{'a', '\a'}, {'b', '\b'},  {'f', '\f'}, {'n', '\n'},
+                                      {'r', '\r'}, {'t', '\t'},  {'v', '\v'}, {'"', '"'},
+                                      {'?', '?'},  {'\'', '\''}, {'\\', '\\'}};
+    QStringList elements;
+    QString current;
+    bool inQuotes = false;
+    int i = from;
+    const auto skipBlanks = [&] {
+        while (i < to && (data.at(i) == ' ' || data.at(i) == '\t'))
+            ++i;
+    };
+    skipBlanks();
+    while (i < to) {
+        const char c = data.at(i);
+        if (c == '\\') {
+            if (++i >= to)
+                break;
+            const char e = data.at(i++);
+            bool named = false;
+            for (const auto &escape : escapes) {
+                if (e == escape[0]) {
+                    current += QLatin1Char(escape[1]);
+                    named = true;
+                    break;
+                }
+            }
+            if (named)
+                continue;
+            if (e == 'x' || (e >= '0' && e <= '7')) {
+                const int base = e == 'x' ? 16 : 8;
+                if (e == 'x' && (i >= to || hexValue(data.at(i)) < 0))
+                    continue; // "\x" without a digit stands for nothing
+                uint value = e == 'x' ? 0 : uint(e - '0');
+                while (i < to) {
+                    const int digit = hexValue(data.at(i));
+                    if (digit < 0 || digit >= base)
+                        break;
+                    value = value * uint(base) + uint(digit);
+                    ++i;
+                }
+                current += QChar(ushort(value & 0xFFFF));
+            } else if ((e == '\n' || e == '\r') && i < to) {
+                const char next = data.at(i);
+                if ((next == '\n' || next == '\r') && next != e)
+                    ++i;
+            }
+            // Any other escaped character is dropped with its backslash.
+        } else if (c == '"') {
+            ++i;
+            inQuotes = !inQuotes;
+            if (!inQuotes)
+                skipBlanks();
+        } else if (c == ',' && !inQuotes) {
+            elements << current;
+            current.clear();
+            ++i;
+            skipBlanks();
+        } else {
+            current += QLatin1Char(c);
+            ++i;
+        }
+    }
+    elements << current;
+    return elements;
 }
 
 } // namespace
 
 bool textIsSafe(const QByteArray &text)
 {
-    // The text with all that the library skips or drops while unescaping
-    // taken out: blanks (leading ones are skipped, and a backslash before a
-    // line break continues the line), double quotes (they only switch quoting
-    // on and off) and escapes that stand for nothing. Taking out more than
-    // the library does only glues more text together, which only makes the
-    // screen reject more. An escape that stands for a character leaves that
-    // character or, for one that no marker holds, a stand-in: the same as
-    // the character written raw, so that a text passes whichever way the
-    // library writes it back.
-    const char standIn = '\x01';
-    QByteArray flat;
-    flat.reserve(text.size());
-    const int size = text.size();
-    for (int i = 0; i < size; ++i) {
-        const char c = text.at(i);
-        if (c == '"' || isBlank(c))
+    // Every value of the file, in every section, is decoded as soon as any
+    // key is read. Keys, section headings and comments are never decoded, so
+    // only the values are looked at, cut and unescaped as the library does:
+    // whatever the library writes for a text reads back as that text, and a
+    // value or list element starting with a marker is refused.
+    int pos = text.startsWith("\xef\xbb\xbf") ? 3 : 0;
+    IniLine line;
+    while (nextIniLine(text, pos, line)) {
+        if (text.at(line.start) == '[' || line.equals < 0)
             continue;
-        if (c != '\\') {
-            flat += c;
-            continue;
-        }
-        if (++i == size)
-            break;
-        const char escape = text.at(i);
-        if (escape == 'x' || digitValue(escape, 8) >= 0) {
-            // A numeric escape takes every digit of its base that follows.
-            const int base = escape == 'x' ? 16 : 8;
-            uint value = escape == 'x' ? 0 : uint(escape - '0');
-            while (i + 1 < size && digitValue(text.at(i + 1), base) >= 0) {
-                value = value * uint(base) + uint(digitValue(text.at(++i), base));
-                if (value > 0xFFFF)
-                    return false; // the library would cut it down to 16 bits
-            }
-            // The library writes such escapes for control characters, for
-            // characters beyond ASCII and for hex digits that follow another
-            // escape. A hex digit may be part of a marker; the others cannot.
-            if (isHexDigit(value))
-                flat += char(value);
-            else if (value > 0x20 && value < 0x7F && value != '"' && value != '\\')
-                return false;
-            else
-                flat += standIn;
-            continue;
-        }
-        switch (escape) {
-        case '?':
-        case '\'':
-            flat += escape;
-            break;
-        case '"':
-        case '\\':
-        case 'a': // the letters stand for control characters
-        case 'b':
-        case 'f':
-        case 'n':
-        case 'r':
-        case 't':
-        case 'v':
-            flat += standIn;
-            break;
-        default: // dropped together with the backslash, a NUL byte too
-            break;
-        }
-    }
-
-    // A value is decoded only when a marker is its first character. All that
-    // the library drops in front of a value's first character is gone from
-    // the flat text as well, so a marker that starts a value follows the "="
-    // or "," that opens the value. After any other character the marker lies
-    // inside a text: "@@Variant(" (how the library writes a text starting
-    // with "@"), "@String(@Variant(" (a text holding NUL characters), a key
-    // or a comment.
-    for (const char *marker : {"@Variant(", "@DateTime("}) {
-        for (int at = flat.indexOf(marker); at >= 0; at = flat.indexOf(marker, at + 1)) {
-            if (at == 0 || flat.at(at - 1) == '=' || flat.at(at - 1) == ',')
+        const QStringList elements = unescapedElements(text, line.equals + 1, line.end);
+        for (const QString &element : elements) {
+            if (element.startsWith(QLatin1String("@Variant(")) ||
+                element.startsWith(QLatin1String("@DateTime(")))
                 return false;
         }
     }

@@ -29,12 +29,13 @@ enum class FileState {
 // Looks at what stands at the path and, for a regular file, screens its text.
 FileState examineFile(const QString &path);
 
-// False when the text may make the settings library decode a value as a
-// serialized variant (values written as @Variant(...) or @DateTime(...)).
-// The library decodes these with a data stream that trusts the sizes it reads,
-// so a few crafted bytes can abort the program. The screen follows the
-// library's own unescaping closely enough to see through quotes, line
-// continuations and escapes, and errs on the side of rejecting.
+// False when the text would make the settings library decode a value as a
+// serialized variant (a value or list element written as @Variant(...) or
+// @DateTime(...)). The library decodes these with a data stream that trusts
+// the sizes it reads, so a few crafted bytes can abort the program. The screen
+// cuts lines and unescapes values exactly as the library reads them, so every
+// text the library writes for a field passes, and keys, section headings and
+// comments (which are never decoded) are not looked at.
 bool textIsSafe(const QByteArray &text);
 
 // The integer held by a stored value: a decimal number within the range of

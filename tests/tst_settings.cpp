@@ -90,6 +90,9 @@ private slots:
         // fuzzing found such a file refused after the configurator saved it.
         static const char nul[] = "@Variant(\0\0ASK|@DateTime(\0)|\0||0|0|0|0|x @Variant(\0)||||";
         QTest::newRow("NUL characters") << QString::fromLatin1(nul, sizeof nul - 1);
+        QTest::newRow("any text a user can type") << QString::fromUtf8(
+            "\t шлюз 🙂 |a,@Variant(x),\"b\"|\\x40Variant(|=@DateTime(1)|"
+            "0|0|0|0| ;#[x]|\\|,,|@|\u2028\u00ad\ufeff ");
     }
     void roundTrip()
     {
@@ -103,6 +106,36 @@ private slots:
         QCOMPARE(writer.modul_name + writer.fileName, QStringLiteral("kept"));
         QCOMPARE(settingsstore::examineFile(path), FileState::Safe);
         QCOMPARE(fields(*load(read(path))).join('|'), values);
+    }
+
+    // Whatever file the program loads or refuses, saving over it gives a
+    // file that loads again with the saved values.
+    void savedOverCorpusLoadsAgain_data()
+    {
+        QTest::addColumn<QString>("source");
+        const QDir corpus(QStringLiteral(ORDAN_SETTINGS_CORPUS));
+        const QStringList names = corpus.entryList(QDir::Files);
+        QVERIFY(names.size() >= 15);
+        for (const QString &name : names)
+            QTest::newRow(qPrintable(name)) << corpus.filePath(name);
+    }
+    void savedOverCorpusLoadsAgain()
+    {
+        QFETCH(QString, source);
+        QFile original(source);
+        QVERIFY(original.open(QIODevice::ReadOnly));
+        const QString path = write(original.readAll());
+        setting_module module;
+        module.LoadNTSetting(path);
+        module.ip_adress = QStringLiteral("10.0.0.1");
+        module.gateway = QString::fromUtf8("шлюз, \"@Variant(\\x0)\"");
+        module.SaveNTSetting(path);
+        QCOMPARE(module.outcome(), Outcome::Done);
+        QCOMPARE(settingsstore::examineFile(path), FileState::Safe);
+        setting_module reread;
+        reread.LoadNTSetting(path);
+        QCOMPARE(reread.outcome(), Outcome::Done);
+        QCOMPARE(fields(reread), fields(module));
     }
 
     void fileAsWritten()
@@ -226,12 +259,11 @@ private slots:
             {"inside a wrapped text", "@String(@Variant(P))", true, false},
             {"escapes the library writes", "\\x43f\\x31\\x61\\t\\\"\\\\\\x1\\xd83d\\xde00", true,
              false},
-            // Taken for the start of a value, since the screen does not
-            // follow quotes; and escapes the library never writes.
-            {"after an equals sign in a text", "a=@Variant(P)", false, false},
-            {"after a quoted comma", "\"a, @Variant(P)\"", false, false},
+            {"after an equals sign in a text", "a=@Variant(P)", true, false},
+            {"after a quoted comma", "\"a, @Variant(P)\"", true, false},
+            {"escape for a letter", "\\x47", true, false},
+            // Never written by the library for a text: refused even unclosed.
             {"unclosed", "@Variant(P", false, false},
-            {"escape for a letter", "\\x47", false, false},
         };
         for (const auto &row : rows)
             QTest::newRow(row.name) << "[General]\nIP_ADRESS=1\nK=" + QByteArray(row.value) + "\n"
