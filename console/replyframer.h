@@ -30,6 +30,8 @@ public:
     void feed(const QByteArray &bytes);
     // Forgets bytes not yet framed (the link was closed).
     void clear();
+    // Closes the reply collected so far at once, as a quiet gap does.
+    void frameNow() { finish(); }
     // Bytes collected and not yet framed; never more than maxReplyBytes
     // once feed() returns.
     int pendingSize() const { return pending.size(); }

@@ -1,22 +1,37 @@
 #!/usr/bin/env bash
-# Builds everything (Debug, into build-test/) and runs the whole test suite
-# headless through ctest, then the settings-file fuzzer when it is there.
-# Exits non-zero on any failure.
+# The whole verdict on a commit, the same every time it runs: installs what
+# is missing, builds everything (Debug, build-test/) and runs the test suite
+# headless through ctest; builds every test program again with
+# AddressSanitizer and UBSan (build-asan/) and runs the suite there; then
+# replays the fuzz corpora and runs each fuzz target for a fixed count from a
+# fixed seed. Exits non-zero on any failure.
 set -euo pipefail
 
 repo=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
-build=$repo/build-test
+jobs=$(nproc)
 
 "$repo/scripts/install-deps.sh"
-cmake -S "$repo" -B "$build" -DCMAKE_BUILD_TYPE=Debug -DORDAN_BUILD_TESTS=ON
-cmake --build "$build" -j "$(nproc)"
 
-(cd "$build" && QT_QPA_PLATFORM=offscreen ctest --output-on-failure --no-tests=error) |
-    tee "$build/ctest-summary.log"
+# suite NAME BUILD_DIR [CMAKE_ARGS...]: configure, build, run ctest.
+suite() {
+    local name=$1 build=$2
+    shift 2
+    echo "== $name"
+    cmake -S "$repo" -B "$build" -DORDAN_BUILD_TESTS=ON "$@" >/dev/null
+    cmake --build "$build" -j "$jobs"
+    (cd "$build" && QT_QPA_PLATFORM=offscreen ctest --output-on-failure --no-tests=error) |
+        tee "$build/ctest-summary.log"
+}
 
-if [[ -f $repo/scripts/fuzz-settings.sh ]]; then
-    bash "$repo/scripts/fuzz-settings.sh"
-    # The test suite's summary again, below the fuzzer's long output.
-    echo
-    grep -E 'tests passed|tests failed|Total Test time' "$build/ctest-summary.log"
-fi
+suite "test suite" "$repo/build-test" -DCMAKE_BUILD_TYPE=Debug
+suite "test suite under AddressSanitizer and UBSan" "$repo/build-asan" \
+    -DCMAKE_BUILD_TYPE=Debug -DORDAN_SANITIZE=ON
+
+bash "$repo/scripts/fuzz.sh" --ci
+
+# The suites' summaries again, below the fuzzers' output.
+echo
+for build in build-test build-asan; do
+    echo "$build:"
+    grep -E 'tests passed|tests failed|Total Test time' "$repo/$build/ctest-summary.log"
+done
