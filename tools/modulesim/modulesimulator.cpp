@@ -497,7 +497,8 @@ QByteArray ModuleSimulator::answer(const QByteArray &command)
             continue;
         const QByteArray value = command.mid(int(qstrlen(f.change)));
         if (f.sound(value)) {
-            current.*f.member = QString::fromLatin1(value);
+            if (!ignoreWrites)
+                current.*f.member = QString::fromLatin1(value);
             return wrongAck ? "OK\r\n" : "ok\r\n";
         }
         return f.change == timeoutChange ? "?\r\n" : "error\r\n";
