@@ -382,7 +382,18 @@ int commandWrite(Run &run)
         [](const QString &p, int i, int n, const QString &w) { showProgress(false, p, i, n, w); });
     runJobs({&job});
 
-    reportFailure(job);
+    if (job.result() == JobResult::PortUnavailable) {
+        portFailure(job);
+    } else if (job.result() != JobResult::Done) {
+        // The module as it named itself, so that a technician with several
+        // modules on the bench knows which one failed.
+        const parameters::Values id = job.identity();
+        const QString who = id.isEmpty()
+                                ? QString()
+                                : QStringLiteral("%1 (%2): ")
+                                      .arg(id.value(ModuleField::Name), id.value(ModuleField::Mac));
+        cliout::error(port, who + job.error());
+    }
     if (job.result() == JobResult::Interrupted && !job.resetSent()) {
         QStringList sent;
         for (const ModuleField field : job.sent())

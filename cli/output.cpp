@@ -110,7 +110,7 @@ QJsonObject writeJson(const WriteJob &job, const parameters::Values &written, bo
     object.insert(QStringLiteral("name"), valueOrNull(identity, ModuleField::Name));
     object.insert(QStringLiteral("mac"), valueOrNull(identity, ModuleField::Mac));
     QJsonObject sent;
-    for (const ModuleField field : job.sent())
+    for (const ModuleField field : job.accepted())
         sent.insert(parameters::fieldKey(field), written.value(field));
     object.insert(QStringLiteral("written"), sent);
     const JobResult result = job.result();
@@ -142,7 +142,7 @@ QStringList writeTable(const WriteJob &job, const parameters::Values &written, b
     rows << (readBack ? QStringList{QStringLiteral("parameter"), QStringLiteral("written"),
                                     QStringLiteral("read back"), QString()}
                       : QStringList{QStringLiteral("parameter"), QStringLiteral("written")});
-    for (const ModuleField field : job.sent()) {
+    for (const ModuleField field : job.accepted()) {
         QStringList row{parameters::fieldKey(field), written.value(field)};
         if (readBack) {
             const QString read = job.readBack().values.value(field);

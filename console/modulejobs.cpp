@@ -193,6 +193,7 @@ void WriteJob::sendNext(int index)
     const parameters::WriteStep &step = steps.at(index);
     if (progressHandler)
         progressHandler(port(), index + 1, steps.size(), parameters::fieldKey(step.field));
+    sentFields << step.field;
     console.ask(step.command, [this, index](bool answered, const QByteArray &bytes) {
         const parameters::WriteStep &step = steps.at(index);
         const QString name = parameters::fieldKey(step.field);
@@ -209,7 +210,7 @@ void WriteJob::sendNext(int index)
                     .arg(name, values.value(step.field), reply));
             return;
         }
-        sentFields << step.field;
+        acceptedFields << step.field;
         sendNext(index + 1);
     });
 }
@@ -293,8 +294,7 @@ void WriteJob::end(JobResult result, const QString &error)
             break;
         }
         case JobResult::Refused:
-            row.result = QStringLiteral("refused: ") +
-                         parameters::fieldKey(steps.value(sentFields.size()).field);
+            row.result = QStringLiteral("refused: ") + parameters::fieldKey(sentFields.last());
             break;
         case JobResult::NoAnswer:
             row.result = resetWasSent ? QStringLiteral("no answer after restart")

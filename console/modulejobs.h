@@ -123,8 +123,11 @@ public:
     void start() override;
     void interrupt() override;
 
-    parameters::Values identity() const { return ident; }  // name, version, MAC
-    QList<ModuleField> sent() const { return sentFields; } // acknowledged or passed on
+    parameters::Values identity() const { return ident; } // name, version, MAC
+    // Commands put on the line, and those the module took (acknowledged, or
+    // passed on to the verification).
+    QList<ModuleField> sent() const { return sentFields; }
+    QList<ModuleField> accepted() const { return acceptedFields; }
     bool resetSent() const { return resetWasSent; }
     bool verified() const { return verifiedFlag; }
     ModuleReading readBack() const { return back; }
@@ -144,6 +147,7 @@ private:
     QString recordPath;
     parameters::Values ident;
     QList<ModuleField> sentFields;
+    QList<ModuleField> acceptedFields;
     bool resetWasSent = false;
     bool verifiedFlag = false;
     ModuleReading back;
