@@ -218,7 +218,7 @@ void WriteJob::sendNext(int index)
 void WriteJob::restart()
 {
     if (progressHandler)
-        progressHandler(port(), steps.size(), steps.size(), QStringLiteral("reset"));
+        progressHandler(port(), 0, 0, QStringLiteral("reset"));
     console.tell(Command::writeFinish, [this] {
         resetWasSent = true;
         if (!verify) {
