@@ -51,11 +51,12 @@ Commands:
       --record appends one row per module to a CSV file; cells that come
       from a module or a file are neutralised, so the record is safe to open
       in a spreadsheet.
-  restart PORT [--wait]
+  restart PORT [--wait] [--restart-timeout S]
       Restarts the module ("RESET").
-  factory-reset PORT --yes [--wait]
+  factory-reset PORT --yes [--wait] [--restart-timeout S]
       Returns the module to its factory settings ("LOAD SETTING:DEFAULT").
-      --wait: wait until the module answers again and show its name and MAC.
+      --wait: wait until the module answers again (up to S seconds, default
+      20) and show its name and MAC.
 
 Options for all commands:
   --json               One JSON document on stdout.
@@ -233,6 +234,8 @@ QString byIdAlias(const QString &location)
 
 int commandPorts(Run &run)
 {
+    if (!run.ports.isEmpty())
+        return usage(QStringLiteral("ports takes no PORT"));
     QJsonArray array;
     QList<QStringList> rows{{QStringLiteral("port"), QStringLiteral("description"),
                              QStringLiteral("manufacturer"), QStringLiteral("serial"),
@@ -360,15 +363,6 @@ int commandWrite(Run &run)
     if (values.isEmpty())
         return usage(QStringLiteral("write needs at least one value (--from or a value option)"));
 
-    bool ok = true;
-    const QString timeoutText = run.parser.value(QStringLiteral("restart-timeout"));
-    if (!timeoutText.isEmpty()) {
-        const double seconds = timeoutText.toDouble(&ok);
-        if (!ok || seconds <= 0 || seconds > 3600)
-            return usage(QStringLiteral("--restart-timeout \"%1\": must be seconds, more than 0")
-                             .arg(timeoutText));
-        run.settings.restartTimeoutMs = int(seconds * 1000);
-    }
     const QString record = run.parser.value(QStringLiteral("record"));
     QString problem;
     if (!record.isEmpty() && !commissionrecord::checkWritable(record, &problem))
@@ -505,10 +499,41 @@ int runCli(const QStringList &arguments)
     run.ports = positional;
     run.json = parser.isSet(QStringLiteral("json"));
 
+    // Options that do not belong to the command are mistakes: a value
+    // option given to "read" would otherwise be silently ignored.
+    static const QMap<QString, QStringList> commandOptions{
+        {QStringLiteral("ports"), {}},
+        {QStringLiteral("read"), {QStringLiteral("save")}},
+        {QStringLiteral("write"),
+         {QStringLiteral("from"), QStringLiteral("no-verify"), QStringLiteral("restart-timeout"),
+          QStringLiteral("record"), QStringLiteral("ip"), QStringLiteral("mask"),
+          QStringLiteral("gateway"), QStringLiteral("tcp-port"), QStringLiteral("parity"),
+          QStringLiteral("speed"), QStringLiteral("stop-bits"), QStringLiteral("packet-timeout")}},
+        {QStringLiteral("restart"), {QStringLiteral("wait"), QStringLiteral("restart-timeout")}},
+        {QStringLiteral("factory-reset"),
+         {QStringLiteral("yes"), QStringLiteral("wait"), QStringLiteral("restart-timeout")}},
+    };
+    if (!commandOptions.contains(command))
+        return usage(QStringLiteral("unknown command \"%1\"").arg(command));
+    const QStringList common{QStringLiteral("json"), QStringLiteral("log"),
+                             QStringLiteral("reply-timeout"), QStringLiteral("pace")};
+    for (const QString &name : parser.optionNames()) {
+        if (!common.contains(name) && !commandOptions.value(command).contains(name))
+            return usage(QStringLiteral("--%1 does not go with %2").arg(name, command));
+    }
     QString problem;
     if (!intOption(run, "reply-timeout", 1, &run.settings.replyTimeoutMs, &problem) ||
         !intOption(run, "pace", 0, &run.settings.paceMs, &problem))
         return usage(problem);
+    bool ok = true;
+    const QString timeoutText = run.parser.value(QStringLiteral("restart-timeout"));
+    if (!timeoutText.isEmpty()) {
+        const double seconds = timeoutText.toDouble(&ok);
+        if (!ok || seconds <= 0 || seconds > 3600)
+            return usage(QStringLiteral("--restart-timeout \"%1\": must be seconds, more than 0")
+                             .arg(timeoutText));
+        run.settings.restartTimeoutMs = int(seconds * 1000);
+    }
     const QString log = parser.value(QStringLiteral("log"));
     if (!log.isEmpty()) {
         if (!run.trace.open(log))
@@ -528,5 +553,5 @@ int runCli(const QStringList &arguments)
         return commandRestart(run, false);
     if (command == QLatin1String("factory-reset"))
         return commandRestart(run, true);
-    return usage(QStringLiteral("unknown command \"%1\"").arg(command));
+    return usageExit;
 }

@@ -476,8 +476,14 @@ void ModuleSimulator::onCommandComplete()
         return;
 
     if (isRestart(command) && !isRefused(refused, command)) {
-        if (command == factoryReset)
+        if (command == factoryReset) {
+            // Factory settings for the parameters; the module stays itself.
+            const ModuleState before = current;
             current = factoryState();
+            current.name = before.name;
+            current.version = before.version;
+            current.mac = before.mac;
+        }
         restartNow();
         return;
     }
