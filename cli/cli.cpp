@@ -58,6 +58,10 @@ Commands:
       --wait: wait until the module answers again (up to S seconds, default
       20) and show its name and MAC.
 
+The module's replies carry no tag: a reply later than --reply-timeout may be
+taken for the answer to the next command. Set the time-out above the module's
+slowest reply.
+
 Options for all commands:
   --json               One JSON document on stdout.
   --log FILE           Append a timestamped trace of every command and reply.
@@ -77,6 +81,7 @@ Exit codes:
   4  the module did not answer in time
   5  the module refused a command
   6  the verification found a difference
+  1  the settings file of --save could not be written
   130 interrupted (Ctrl-C)
 Several ports: the code of the first port (in argument order) that failed.
 )";
@@ -184,8 +189,9 @@ void portFailure(const ModuleJob &job)
     QString message = QStringLiteral("cannot open the port: ") + job.error();
     if (job.permissionDenied()) {
         message +=
-            QStringLiteral(" (add yourself to the group that owns the port, usually dialout: "
-                           "sudo usermod -aG dialout $USER, then log in again)");
+            QStringLiteral(" (not allowed to use the port: add yourself to the group that owns it, "
+                           "usually dialout: sudo usermod -aG dialout $USER, then log in again; "
+                           "or another program holds the port: close it)");
     }
     cliout::error(job.port(), message);
 }
