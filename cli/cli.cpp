@@ -160,6 +160,24 @@ public:
 #endif
     }
 
+    ~InterruptWatch()
+    {
+#ifdef Q_OS_UNIX
+        // Once the jobs are done, Ctrl-C ends the program as usual again.
+        if (!notifier)
+            return;
+        notifier.reset();
+        signal(SIGINT, SIG_DFL);
+        signal(SIGTERM, SIG_DFL);
+        for (int &fd : signalPipe) {
+            ::close(fd);
+            fd = -1;
+        }
+#endif
+    }
+    InterruptWatch(const InterruptWatch &) = delete;
+    InterruptWatch &operator=(const InterruptWatch &) = delete;
+
 private:
 #ifdef Q_OS_UNIX
     std::unique_ptr<QSocketNotifier> notifier;
