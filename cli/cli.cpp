@@ -412,12 +412,17 @@ int commandWrite(Run &run)
                                       .arg(id.value(ModuleField::Name), id.value(ModuleField::Mac));
         cliout::error(port, who + job.error());
     }
-    if (job.result() == JobResult::Interrupted && !job.resetSent()) {
+    // A write that stopped before the restart leaves the module with some
+    // commands taken and none applied by a restart: say which.
+    const bool stoppedEarly = job.result() == JobResult::Interrupted ||
+                              (job.result() == JobResult::NoAnswer && !job.sent().isEmpty()) ||
+                              job.result() == JobResult::Refused;
+    if (stoppedEarly && !job.resetSent()) {
         QStringList sent;
         for (const ModuleField field : job.sent())
             sent << optionFor(field) + QLatin1Char(' ') + values.value(field);
         cliout::error(port, sent.isEmpty()
-                                ? QStringLiteral("nothing had been written; no reset was sent")
+                                ? QStringLiteral("nothing was written; no reset was sent")
                                 : QStringLiteral("already sent to the module: ") +
                                       sent.join(QLatin1String(", ")) +
                                       QStringLiteral("; no reset was sent"));

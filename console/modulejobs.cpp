@@ -205,9 +205,8 @@ void WriteJob::sendNext(int index)
         // "ok" accepts; for the packet time-out only "?" refuses and any other
         // reply is left to the verification.
         if (judgeAcknowledgement(step.tick, reply).verdict == AckVerdict::Failed) {
-            end(JobResult::Refused,
-                QStringLiteral("the module refused %1 %2 (it replied \"%3\"); no reset was sent")
-                    .arg(name, values.value(step.field), reply));
+            end(JobResult::Refused, QStringLiteral("the module refused %1 %2 (it replied \"%3\")")
+                                        .arg(name, values.value(step.field), reply));
             return;
         }
         acceptedFields << step.field;

@@ -19,6 +19,7 @@ cmake --build "$build" -j2 --target ordan-cli ordan-module-sim >/dev/null
 cli=$build/ordan-cli
 sim=$build/tools/ordan-module-sim
 
+# The simulators and their directories, removed on exit.
 pids=()
 dirs=()
 cleanup() {
@@ -28,7 +29,8 @@ cleanup() {
 }
 trap cleanup EXIT
 
-# Starts a simulator and prints its device path.
+# Starts a simulator; its device path in $device. (Not in a subshell: the
+# process and directory must be known to cleanup.)
 start_sim() {
     local dir
     dir=$(mktemp -d)
@@ -39,7 +41,7 @@ start_sim() {
         [[ -s $dir/out ]] && break
         sleep 0.05
     done
-    head -1 "$dir/out"
+    device=$(head -1 "$dir/out")
 }
 
 now_ns() { date +%s%N; }
@@ -57,9 +59,12 @@ median3() {
     printf '%s\n' "${times[@]}" | sort -n | sed -n 2p | awk '{ printf "%.3f", $1 / 1000 }'
 }
 
-a=$(start_sim)
-b=$(start_sim)
-c=$(start_sim)
+start_sim
+a=$device
+start_sim
+b=$device
+start_sim
+c=$device
 
 read_one=$(median3 "$cli" read "$a")
 write_verify=$(median3 "$cli" write "$a" --ip 192.168.0.77)
