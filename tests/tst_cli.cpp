@@ -105,6 +105,7 @@ private slots:
     void unopenablePort_data();
     void unopenablePort();
     void threePortsAtOnce();
+    void settingsFileFromOneModuleToAnother();
     void interruptedWriteSaysWhatWasSent();
     void untrustedText_data();
     void untrustedText();
@@ -254,6 +255,22 @@ void CliTest::threePortsAtOnce()
         QCOMPARE(array.at(i)["port"].toString(), sims[i]->path);
         QCOMPARE(array.at(i)["name"].toString(), QStringLiteral("Ordan-RS485-ETH"));
     }
+}
+
+void CliTest::settingsFileFromOneModuleToAnother()
+{
+    Simulator source({"--set", "ip=10.1.2.3", "--set", "parity=odd", "--set", "timeout data=20"});
+    Simulator target({});
+    QTemporaryDir dir;
+    const QString file = dir.filePath("site.TRset");
+    QCOMPARE(runCli({"read", source.path, "--save", file}).exitCode, 0);
+    const Result r = runCli({"write", target.path, "--from", file, "--gateway", "10.1.2.254"});
+    QVERIFY2(r.exitCode == 0, r.err.constData());
+    const QStringList written{"CHANGE IP:10.1.2.3",        "CHANGE MASK:255.255.255.0",
+                              "CHANGE GATEWAY:10.1.2.254", "CHANGE PORT TCP:502",
+                              "CHANGE PARITY:odd",         "CHANGE SPEED RS485:9600",
+                              "CHANGE STOP BIT:1",         "change timeout data:20"};
+    QCOMPARE(upToRestart(target.commands()), identify + written + QStringList{"reset"});
 }
 
 void CliTest::interruptedWriteSaysWhatWasSent()
