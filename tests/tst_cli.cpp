@@ -173,6 +173,10 @@ void CliTest::commands_data()
         << QStringList{"--no-apply"} << write << 6
         << identify + QStringList{"CHANGE IP:10.0.0.5", "CHANGE PARITY:even", "reset"}
         << "\"read\": \"192.168.0.1\"";
+    QTest::newRow("not back in time")
+        << QStringList{"--restart-delay", "3000"} << write + QStringList{"--restart-timeout", "1"}
+        << 4 << identify + QStringList{"CHANGE IP:10.0.0.5", "CHANGE PARITY:even", "reset"}
+        << "\"verified\": false";
     QTest::newRow("refusal") << QStringList{"--refuse", "CHANGE IP:"} << write << 5
                              << identify + QStringList{"CHANGE IP:10.0.0.5"}
                              << "\"verified\": null";
