@@ -82,7 +82,7 @@ void ModuleConsole::ask(const QByteArray &command, ReplyHandler done)
     trySend();
 }
 
-void ModuleConsole::tell(const QByteArray &command, std::function<void()> done)
+void ModuleConsole::tell(const QByteArray &command, std::function<void(bool)> done)
 {
     queued = command;
     queuedIsTell = true;
@@ -120,7 +120,7 @@ void ModuleConsole::trySend()
         if (auto done = std::exchange(pendingReply, nullptr))
             done(false, QByteArray());
         if (auto done = std::exchange(pendingTell, nullptr))
-            done();
+            done(false);
         return;
     }
     // A reply still coming in (a late one) must end before the next
@@ -141,7 +141,7 @@ void ModuleConsole::trySend()
         // The bytes must leave before the caller closes the port.
         port.waitForBytesWritten(replyTimeoutMs);
         if (auto done = std::exchange(pendingTell, nullptr))
-            done();
+            done(true);
         return;
     }
     replyTimer.start(replyTimeoutMs);

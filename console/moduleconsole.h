@@ -46,8 +46,8 @@ public:
     using ReplyHandler = std::function<void(bool answered, const QByteArray &reply)>;
     void ask(const QByteArray &command, ReplyHandler done);
     // Sends a command that gets no reply (a restart); `done` once its bytes
-    // have left.
-    void tell(const QByteArray &command, std::function<void()> done);
+    // have left (true), or at once when the port is closed (false).
+    void tell(const QByteArray &command, std::function<void(bool sent)> done);
     // Calls `done` when the link drops (the module restarting) or after
     // `graceMs` without that, whichever comes first; true when it dropped.
     void awaitLinkLoss(int graceMs, std::function<void(bool dropped)> done);
@@ -77,7 +77,7 @@ private:
     QByteArray queued; // the command waiting for the line
     bool queuedIsTell = false;
     ReplyHandler pendingReply;
-    std::function<void()> pendingTell;
+    std::function<void(bool)> pendingTell;
     std::function<void(bool)> pendingLoss;
     bool unframed = false; // bytes received that are not yet a reply
     QElapsedTimer sinceSend;

@@ -218,7 +218,12 @@ void WriteJob::restart()
 {
     if (progressHandler)
         progressHandler(port(), 0, 0, QStringLiteral("reset"));
-    console.tell(Command::writeFinish, [this] {
+    console.tell(Command::writeFinish, [this](bool sent) {
+        if (!sent) {
+            end(JobResult::NoAnswer, QStringLiteral("the link was lost before the restart "
+                                                    "command could be sent"));
+            return;
+        }
         resetWasSent = true;
         if (!verify) {
             end(JobResult::Done);
@@ -325,7 +330,11 @@ void RestartJob::start()
 {
     if (!openPort())
         return;
-    console.tell(command, [this] {
+    console.tell(command, [this](bool sent) {
+        if (!sent) {
+            finish(JobResult::NoAnswer, QStringLiteral("the link was lost; nothing was sent"));
+            return;
+        }
         if (!wait) {
             finish(JobResult::Done);
             return;
