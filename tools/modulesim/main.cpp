@@ -11,9 +11,9 @@
 
 #include <cerrno>
 #include <csignal>
-#include <sys/prctl.h>
 #include <cstdio>
 #include <fcntl.h>
+#include <sys/prctl.h>
 #include <unistd.h>
 
 namespace
@@ -61,6 +61,34 @@ bool intOption(const QCommandLineParser &parser, const QString &name, int min, i
     return false;
 }
 
+// The value a query answers with, by the query's command.
+bool setStateValue(ModuleState *state, const QString &query, const QString &value)
+{
+    const struct {
+        const char *query;
+        QString ModuleState::*member;
+    } members[] = {
+        {"name", &ModuleState::name},
+        {"version", &ModuleState::version},
+        {"MAC", &ModuleState::mac},
+        {"ip", &ModuleState::ip},
+        {"MASK", &ModuleState::mask},
+        {"GATEWAY", &ModuleState::gateway},
+        {"PORT TCP", &ModuleState::portTcp},
+        {"parity", &ModuleState::parity},
+        {"SPEED RS485", &ModuleState::speed},
+        {"STOP BIT", &ModuleState::stopBit},
+        {"timeout data", &ModuleState::timeout},
+    };
+    for (const auto &m : members) {
+        if (query == QLatin1String(m.query)) {
+            state->*m.member = value;
+            return true;
+        }
+    }
+    return false;
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
@@ -93,6 +121,19 @@ int main(int argc, char *argv[])
         {QStringLiteral("restart-delay"),
          QStringLiteral("Come back MS milliseconds after a restart (default 500)."),
          QStringLiteral("MS")},
+        {QStringLiteral("name"),
+         QStringLiteral("Report TEXT as the module's name (any bytes but NUL, escapes "
+                        "included)."),
+         QStringLiteral("TEXT")},
+        {QStringLiteral("mac"), QStringLiteral("Report TEXT as the MAC address."),
+         QStringLiteral("TEXT")},
+        {QStringLiteral("set"),
+         QStringLiteral("Hold VALUE for a query's answer, KEY one of name, version, MAC, ip, "
+                        "MASK, GATEWAY, PORT TCP, parity, SPEED RS485, STOP BIT, timeout data "
+                        "(repeatable; e.g. --set parity=NONE)."),
+         QStringLiteral("KEY=VALUE")},
+        {QStringLiteral("no-apply"),
+         QStringLiteral("Acknowledge writes with ok but keep the old values.")},
         {QStringLiteral("exit-with-parent"),
          QStringLiteral("Leave when the program that started the simulator ends.")},
     });
@@ -141,6 +182,21 @@ int main(int argc, char *argv[])
     sim.setChunking(chunks, chunkGap);
     sim.setWrongAck(parser.isSet(QStringLiteral("wrong-ack")));
     sim.setRestartDelay(restartDelay);
+    sim.setIgnoreWrites(parser.isSet(QStringLiteral("no-apply")));
+    ModuleState state = ModuleSimulator::factoryState();
+    for (const QString &assignment : parser.values(QStringLiteral("set"))) {
+        const QString key = assignment.section(QLatin1Char('='), 0, 0);
+        const QString value = assignment.section(QLatin1Char('='), 1);
+        if (!setStateValue(&state, key, value)) {
+            fprintf(stderr, "ordan-module-sim: --set: unknown query \"%s\"\n", qPrintable(key));
+            return 2;
+        }
+    }
+    if (parser.isSet(QStringLiteral("name")))
+        state.name = parser.value(QStringLiteral("name"));
+    if (parser.isSet(QStringLiteral("mac")))
+        state.mac = parser.value(QStringLiteral("mac"));
+    sim.setState(state);
     for (const QString &cmd : parser.values(QStringLiteral("refuse")))
         sim.refuseCommand(cmd.toUtf8());
 

@@ -476,8 +476,14 @@ void ModuleSimulator::onCommandComplete()
         return;
 
     if (isRestart(command) && !isRefused(refused, command)) {
-        if (command == factoryReset)
+        if (command == factoryReset) {
+            // Factory settings for the parameters; the module stays itself.
+            const ModuleState before = current;
             current = factoryState();
+            current.name = before.name;
+            current.version = before.version;
+            current.mac = before.mac;
+        }
         restartNow();
         return;
     }
@@ -497,7 +503,8 @@ QByteArray ModuleSimulator::answer(const QByteArray &command)
             continue;
         const QByteArray value = command.mid(int(qstrlen(f.change)));
         if (f.sound(value)) {
-            current.*f.member = QString::fromLatin1(value);
+            if (!ignoreWrites)
+                current.*f.member = QString::fromLatin1(value);
             return wrongAck ? "OK\r\n" : "ok\r\n";
         }
         return f.change == timeoutChange ? "?\r\n" : "error\r\n";

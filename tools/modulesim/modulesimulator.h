@@ -87,6 +87,9 @@ public:
     void setReplyDelay(int ms) { replyDelayMs = qMax(0, ms); }
     void setChunking(int chunks, int gapMs);
     void setWrongAck(bool on) { wrongAck = on; }
+    // Acknowledges sound write commands with "ok" but keeps its values: a
+    // module whose memory does not take the write.
+    void setIgnoreWrites(bool on) { ignoreWrites = on; }
     // Refuses commands equal to or starting with this text: "?" for the
     // time-out command, "error" for the others.
     void refuseCommand(const QByteArray &command);
@@ -157,6 +160,7 @@ private:
     QList<QByteArray> refused;
     bool silent = false;
     bool wrongAck = false;
+    bool ignoreWrites = false;
     int replyDelayMs = 0;
     int chunkCount = 1;
     int chunkGapMs = 0;

@@ -1,0 +1,189 @@
+#include "cli/output.h"
+
+#include "console/textsafety.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+
+#include <cstdio>
+
+#ifdef Q_OS_UNIX
+#include <unistd.h>
+#endif
+
+namespace cliout
+{
+
+namespace
+{
+
+void writeLines(FILE *stream, const QStringList &lines)
+{
+    // Each line escaped whole: a line break inside one shows as "\n"; the
+    // line ends are our own.
+    QByteArray bytes;
+    for (const QString &line : lines)
+        bytes += textsafety::escapeControls(line).toUtf8() + '\n';
+    fwrite(bytes.constData(), 1, size_t(bytes.size()), stream);
+    fflush(stream);
+}
+
+QJsonValue valueOrNull(const parameters::Values &values, ModuleField field)
+{
+    return values.contains(field) ? QJsonValue(values.value(field)) : QJsonValue();
+}
+
+} // namespace
+
+void out(const QStringList &lines)
+{
+    writeLines(stdout, lines);
+}
+
+void err(const QStringList &lines)
+{
+    writeLines(stderr, lines);
+}
+
+void error(const QString &port, const QString &message)
+{
+    err({QStringLiteral("ordan-cli: ") +
+         (port.isEmpty() ? QString() : port + QStringLiteral(": ")) + message});
+}
+
+bool progressWanted()
+{
+#ifdef Q_OS_UNIX
+    static const bool terminal = ::isatty(STDERR_FILENO) == 1;
+    return terminal;
+#else
+    return false;
+#endif
+}
+
+void progress(const QString &text)
+{
+    if (progressWanted())
+        err({text});
+}
+
+void json(const QJsonValue &value)
+{
+    const QByteArray bytes = value.isArray() ? QJsonDocument(value.toArray()).toJson()
+                                             : QJsonDocument(value.toObject()).toJson();
+    fwrite(bytes.constData(), 1, size_t(bytes.size()), stdout);
+    fflush(stdout);
+}
+
+QJsonObject readJson(const QString &port, const ModuleReading &reading, const QString &error)
+{
+    QJsonObject object;
+    object.insert(QStringLiteral("port"), port);
+    QJsonArray invalid;
+    for (const ModuleField field : allModuleFields) {
+        object.insert(parameters::fieldKey(field), valueOrNull(reading.values, field));
+        if (!reading.values.contains(field))
+            invalid.append(parameters::fieldKey(field));
+    }
+    object.insert(QStringLiteral("invalid"), invalid);
+    object.insert(QStringLiteral("error"), error.isEmpty() ? QJsonValue() : QJsonValue(error));
+    return object;
+}
+
+QStringList readTable(const QString &port, const ModuleReading &reading)
+{
+    QList<QStringList> rows;
+    for (const ModuleField field : allModuleFields) {
+        rows << QStringList{parameters::fieldKey(field),
+                            reading.values.contains(field)
+                                ? reading.values.value(field)
+                                : QStringLiteral("(missing or invalid)")};
+    }
+    return QStringList{port} + table(rows);
+}
+
+QJsonObject writeJson(const WriteJob &job, const parameters::Values &written, bool verify)
+{
+    QJsonObject object;
+    object.insert(QStringLiteral("port"), job.port());
+    const parameters::Values identity = job.identity();
+    object.insert(QStringLiteral("name"), valueOrNull(identity, ModuleField::Name));
+    object.insert(QStringLiteral("mac"), valueOrNull(identity, ModuleField::Mac));
+    QJsonObject sent;
+    for (const ModuleField field : job.accepted())
+        sent.insert(parameters::fieldKey(field), written.value(field));
+    object.insert(QStringLiteral("written"), sent);
+    const JobResult result = job.result();
+    QJsonValue verified;
+    if (verify && (result == JobResult::Done || result == JobResult::Mismatch ||
+                   (result == JobResult::NoAnswer && job.resetSent())))
+        verified = job.verified();
+    object.insert(QStringLiteral("verified"), verified);
+    QJsonArray mismatches;
+    for (const WriteJob::Mismatch &m : job.mismatches()) {
+        mismatches.append(QJsonObject{
+            {QStringLiteral("parameter"), parameters::fieldKey(m.field)},
+            {QStringLiteral("written"), m.written},
+            {QStringLiteral("read"), m.read.isEmpty() ? QJsonValue() : QJsonValue(m.read)}});
+    }
+    object.insert(QStringLiteral("mismatches"), mismatches);
+    object.insert(QStringLiteral("error"),
+                  job.error().isEmpty() ? QJsonValue() : QJsonValue(job.error()));
+    return object;
+}
+
+QStringList writeTable(const WriteJob &job, const parameters::Values &written, bool verify)
+{
+    const parameters::Values identity = job.identity();
+    QStringList text{job.port() + QStringLiteral(": ") + identity.value(ModuleField::Name) +
+                     QStringLiteral(" (") + identity.value(ModuleField::Mac) + QLatin1Char(')')};
+    QList<QStringList> rows;
+    const bool readBack = verify && job.resetSent() && job.readBack().answered > 0;
+    rows << (readBack ? QStringList{QStringLiteral("parameter"), QStringLiteral("written"),
+                                    QStringLiteral("read back"), QString()}
+                      : QStringList{QStringLiteral("parameter"), QStringLiteral("written")});
+    for (const ModuleField field : job.accepted()) {
+        QStringList row{parameters::fieldKey(field), written.value(field)};
+        if (readBack) {
+            const QString read = job.readBack().values.value(field);
+            row << (read.isEmpty() ? QStringLiteral("(missing)") : read)
+                << (read == written.value(field) ? QString() : QStringLiteral("DIFFERS"));
+        }
+        rows << row;
+    }
+    text += table(rows);
+    if (job.result() == JobResult::Done)
+        text << (verify ? QStringLiteral("verified") : QStringLiteral("unverified (--no-verify)"));
+    return text;
+}
+
+QStringList table(const QList<QStringList> &rows, int indent)
+{
+    // Widths as the cells will show, escaped; the cells themselves are
+    // escaped when the line is written.
+    const auto shown = [](const QString &cell) { return textsafety::escapeControls(cell).size(); };
+    QList<int> widths;
+    for (const QStringList &row : rows) {
+        for (int i = 0; i < row.size(); ++i) {
+            if (i >= widths.size())
+                widths << shown(row.at(i));
+            else
+                widths[i] = qMax(widths[i], shown(row.at(i)));
+        }
+    }
+    QStringList lines;
+    for (const QStringList &row : rows) {
+        QString line(indent, QLatin1Char(' '));
+        for (int i = 0; i < row.size(); ++i) {
+            line += row.at(i);
+            if (i + 1 < row.size())
+                line += QString(widths.at(i) + 2 - shown(row.at(i)), QLatin1Char(' '));
+        }
+        while (line.endsWith(QLatin1Char(' ')))
+            line.chop(1);
+        lines << line;
+    }
+    return lines;
+}
+
+} // namespace cliout

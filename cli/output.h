@@ -1,0 +1,39 @@
+#ifndef CLI_OUTPUT_H
+#define CLI_OUTPUT_H
+
+#include "console/modulejobs.h"
+
+#include <QJsonObject>
+#include <QString>
+
+// What ordan-cli prints. Every text from a module, a file or the system
+// reaches the terminal through textsafety; JSON goes through QJsonDocument,
+// which escapes what JSON needs and keeps the values exact.
+namespace cliout
+{
+
+// Lines on stdout or stderr; control characters in them (line breaks
+// included) are escaped, the line ends are the program's own.
+void out(const QStringList &lines);
+void err(const QStringList &lines);
+// "ordan-cli: PORT: message" on stderr.
+void error(const QString &port, const QString &message);
+// Progress on stderr, only when stderr is a terminal.
+bool progressWanted();
+void progress(const QString &text);
+// One JSON document on stdout.
+void json(const QJsonValue &value);
+
+// The read-out of one port.
+QJsonObject readJson(const QString &port, const ModuleReading &reading, const QString &error);
+QStringList readTable(const QString &port, const ModuleReading &reading);
+
+QJsonObject writeJson(const WriteJob &job, const parameters::Values &written, bool verify);
+QStringList writeTable(const WriteJob &job, const parameters::Values &written, bool verify);
+
+// "a  b" columns padded to the widest cell of each column.
+QStringList table(const QList<QStringList> &rows, int indent = 2);
+
+} // namespace cliout
+
+#endif // CLI_OUTPUT_H

@@ -1,0 +1,92 @@
+#!/usr/bin/env bash
+# Benchmark of ordan-cli against the module simulator, beside the window's
+# fixed pace (a read-out takes 12 s, a write 19 s without any read-back):
+#   - read of one module, process start to exit;
+#   - write of the IP address with restart and read-back verification;
+#   - read of three modules at once.
+# Each figure is the median of three runs. Builds what is missing into
+# build/ (or $BUILD). Not a test: it prints figures and the targets met.
+set -euo pipefail
+
+repo=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+build=${BUILD:-$repo/build}
+restart_ms=500 # the simulator's restart delay
+
+if [[ ! -f $build/CMakeCache.txt ]]; then
+    cmake -S "$repo" -B "$build" -DCMAKE_BUILD_TYPE=Release -DORDAN_BUILD_TESTS=OFF >/dev/null
+fi
+cmake --build "$build" -j2 --target ordan-cli ordan-module-sim >/dev/null
+cli=$build/ordan-cli
+sim=$build/tools/ordan-module-sim
+
+# The simulators and their directories, removed on exit.
+pids=()
+dirs=()
+cleanup() {
+    for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
+    wait 2>/dev/null || true
+    for d in "${dirs[@]}"; do rm -rf "$d"; done
+}
+trap cleanup EXIT
+
+# Starts a simulator; its device path in $device. (Not in a subshell: the
+# process and directory must be known to cleanup.)
+start_sim() {
+    local dir
+    dir=$(mktemp -d)
+    dirs+=("$dir")
+    "$sim" --restart-delay "$restart_ms" --link "$dir/tty" >"$dir/out" 2>/dev/null &
+    pids+=($!)
+    for _ in $(seq 100); do
+        [[ -s $dir/out ]] && break
+        sleep 0.05
+    done
+    device=$(head -1 "$dir/out")
+}
+
+now_ns() { date +%s%N; }
+
+# Median wall time in seconds of a command run three times.
+median3() {
+    local times=()
+    for _ in 1 2 3; do
+        local t0 t1
+        t0=$(now_ns)
+        "$@" >/dev/null || { echo "failed: $*" >&2; exit 1; }
+        t1=$(now_ns)
+        times+=("$(( (t1 - t0) / 1000000 ))")
+    done
+    printf '%s\n' "${times[@]}" | sort -n | sed -n 2p | awk '{ printf "%.3f", $1 / 1000 }'
+}
+
+start_sim
+a=$device
+start_sim
+b=$device
+start_sim
+c=$device
+
+read_one=$(median3 "$cli" read "$a")
+write_verify=$(median3 "$cli" write "$a" --ip 192.168.0.77)
+read_three=$(median3 "$cli" read "$a" "$b" "$c")
+
+verdict() { awk -v v="$1" -v limit="$2" 'BEGIN { print (v < limit) ? "met" : "NOT met" }'; }
+ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.1f", a / b }'; }
+write_limit=$(awk -v r="$restart_ms" 'BEGIN { printf "%.1f", r / 1000 + 2 }')
+three_limit=$(awk -v v="$read_one" 'BEGIN { printf "%.3f", v * 1.3 }')
+
+printf '%-34s %8s   %-28s %s\n' "measure (median of 3)" "ordan-cli" "window" "target"
+printf '%-34s %7ss   %-28s %s\n' "read one module" "$read_one" \
+    "12 s ($(ratio 12 "$read_one")x faster)" "< 1.0 s: $(verdict "$read_one" 1.0)"
+printf '%-34s %7ss   %-28s %s\n' "write --ip + restart + verify" "$write_verify" \
+    "19 s ($(ratio 19 "$write_verify")x faster)" \
+    "< ${write_limit} s: $(verdict "$write_verify" "$write_limit")"
+printf '%-34s %7ss   %-28s %s\n' "read three modules at once" "$read_three" \
+    "36 s ($(ratio 36 "$read_three")x faster)" \
+    "$(ratio "$read_three" "$read_one")x one read, < 1.3x: $(verdict "$read_three" "$three_limit")"
+echo "(window: 12 s per read-out, 19 s per write, one port at a time; simulator restart ${restart_ms} ms)"
+
+if [[ -f $repo/scripts/bench-startup.sh ]]; then
+    echo
+    bash "$repo/scripts/bench-startup.sh"
+fi

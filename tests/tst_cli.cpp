@@ -1,0 +1,348 @@
+// ordan-cli as an engineer runs it: the program as a process of its own,
+// talking over pseudo-terminals to the module simulator, itself a process.
+#include <QElapsedTimer>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <memory>
+
+namespace
+{
+
+// The simulator as a program: its device path, and the commands it got
+// (it traces them on stderr as "<- command").
+class Simulator
+{
+public:
+    explicit Simulator(const QStringList &arguments)
+    {
+        process.start(QStringLiteral(ORDAN_MODULE_SIM_PATH), arguments);
+        if (process.waitForStarted() && process.waitForReadyRead(10000))
+            path = QString::fromLocal8Bit(process.readLine()).trimmed();
+    }
+    ~Simulator()
+    {
+        process.terminate(); // it removes its own link and directory
+        if (!process.waitForFinished(3000))
+            process.kill();
+    }
+    QStringList commands()
+    {
+        QTest::qWait(50);
+        trace += process.readAllStandardError();
+        QStringList seen;
+        for (const QByteArray &line : trace.split('\n')) {
+            if (line.startsWith("<- "))
+                seen << QString::fromLatin1(line.mid(3));
+        }
+        return seen;
+    }
+    QProcess process;
+    QString path;
+    QByteArray trace;
+};
+
+struct Result {
+    int exitCode = -1;
+    QByteArray out;
+    QByteArray err;
+};
+
+Result runCli(const QStringList &arguments, int timeoutMs = 60000)
+{
+    QProcess cli;
+    cli.start(QStringLiteral(ORDAN_CLI_PATH), arguments);
+    cli.waitForFinished(timeoutMs);
+    return {cli.exitStatus() == QProcess::NormalExit ? cli.exitCode() : -1,
+            cli.readAllStandardOutput(), cli.readAllStandardError()};
+}
+
+// No control byte reaches the output raw: C0 other than the line ends
+// `allowed`, DEL, and C1 (encoded in UTF-8 as C2 80 to C2 9F).
+bool clean(const QByteArray &bytes, const QByteArray &allowed = "\n")
+{
+    for (int i = 0; i < bytes.size(); ++i) {
+        const uchar c = uchar(bytes.at(i));
+        if ((c < 0x20 && !allowed.contains(char(c))) || c == 0x7f)
+            return false;
+        if (c == 0xc2 && i + 1 < bytes.size() && uchar(bytes.at(i + 1)) >= 0x80 &&
+            uchar(bytes.at(i + 1)) <= 0x9f)
+            return false;
+    }
+    return true;
+}
+
+QStringList upToRestart(const QStringList &commands)
+{
+    QStringList before;
+    for (const QString &c : commands) {
+        before << c;
+        if (c == QLatin1String("reset") || c == QLatin1String("RESET") ||
+            c == QLatin1String("LOAD SETTING:DEFAULT"))
+            break;
+    }
+    return before;
+}
+
+const QStringList identify{"name", "version", "MAC"};
+
+} // namespace
+
+class CliTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void read_data();
+    void read();
+    void commands_data();
+    void commands();
+    void unopenablePort_data();
+    void unopenablePort();
+    void threePortsAtOnce();
+    void settingsFileFromOneModuleToAnother();
+    void interruptedWriteSaysWhatWasSent();
+    void untrustedText_data();
+    void untrustedText();
+};
+
+void CliTest::read_data()
+{
+    QTest::addColumn<QStringList>("simulator");
+    QTest::addColumn<QString>("replyTimeout");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QString>("parity");
+    QTest::addColumn<QStringList>("invalid");
+
+    QTest::newRow("well-behaved") << QStringList() << "1000" << 0 << "none" << QStringList();
+    QTest::newRow("split replies")
+        << QStringList{"--chunks", "5"} << "1000" << 0 << "none" << QStringList();
+    QTest::newRow("late replies") << QStringList{"--delay", "250"} << "1000" << 0 << "none"
+                                  << QStringList();
+    QTest::newRow("invalid values")
+        << QStringList{"--set", "parity=NONE",  "--set", "SPEED RS485=9601",
+                       "--set", "timeout data="}
+        << "1000" << 0 << QString() << QStringList{"parity", "speed", "packet_timeout"};
+    QTest::newRow("silent") << QStringList{"--silent"} << "150" << 4 << QString()
+                            << QStringList{"name",  "version",   "mac",           "ip",
+                                           "mask",  "gateway",   "tcp_port",      "parity",
+                                           "speed", "stop_bits", "packet_timeout"};
+}
+
+void CliTest::read()
+{
+    QFETCH(QStringList, simulator);
+    QFETCH(QString, replyTimeout);
+    Simulator sim(simulator);
+    const Result r = runCli({"read", sim.path, "--json", "--reply-timeout", replyTimeout});
+    QFETCH(int, exitCode);
+    QCOMPARE(r.exitCode, exitCode);
+    const QJsonObject o = QJsonDocument::fromJson(r.out).object();
+    QCOMPARE(o.value("port").toString(), sim.path);
+    QFETCH(QString, parity);
+    QCOMPARE(o.value("parity").toString(), parity);
+    QFETCH(QStringList, invalid);
+    QCOMPARE(o.value("invalid").toVariant().toStringList(), invalid);
+    if (exitCode == 0) {
+        QCOMPARE(o.value("ip").toString(), QStringLiteral("192.168.0.1"));
+        QVERIFY(o.value("error").isNull());
+        QVERIFY(r.err.isEmpty()); // not a terminal: no progress
+    }
+}
+
+void CliTest::commands_data()
+{
+    QTest::addColumn<QStringList>("simulator");
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QStringList>("sent"); // up to and with the restart command
+    QTest::addColumn<QString>("output");
+
+    const QStringList write{"write", "--ip",   "10.0.0.5",        "--parity",
+                            "even",  "--json", "--reply-timeout", "300"};
+    QTest::newRow("write verified")
+        << QStringList() << write << 0
+        << identify + QStringList{"CHANGE IP:10.0.0.5", "CHANGE PARITY:even", "reset"}
+        << "\"verified\": true";
+    QTest::newRow("acknowledged, not applied")
+        << QStringList{"--no-apply"} << write << 6
+        << identify + QStringList{"CHANGE IP:10.0.0.5", "CHANGE PARITY:even", "reset"}
+        << "\"read\": \"192.168.0.1\"";
+    QTest::newRow("not back in time")
+        << QStringList{"--restart-delay", "3000"} << write + QStringList{"--restart-timeout", "1"}
+        << 4 << identify + QStringList{"CHANGE IP:10.0.0.5", "CHANGE PARITY:even", "reset"}
+        << "\"verified\": false";
+    QTest::newRow("refusal") << QStringList{"--refuse", "CHANGE IP:"} << write << 5
+                             << identify + QStringList{"CHANGE IP:10.0.0.5"}
+                             << "\"verified\": null";
+    QTest::newRow("silence") << QStringList{"--silent"} << write << 4 << identify
+                             << "\"written\": {\n    }";
+    QTest::newRow("bad values") << QStringList()
+                                << QStringList{"write",       "--ip",       "10.0.0.5", "--mask",
+                                               "255.0.255.0", "--tcp-port", "600"}
+                                << 2 << QStringList() << QString();
+    QTest::newRow("window's order and words")
+        << QStringList()
+        << QStringList{"write",   "--packet-timeout", "20",        "--stop-bits", "2",
+                       "--speed", "115200",           "--gateway", "10.0.0.1",    "--no-verify"}
+        << 0
+        << identify + QStringList{"CHANGE GATEWAY:10.0.0.1", "CHANGE SPEED RS485:115200",
+                                  "CHANGE STOP BIT:2", "change timeout data:20", "reset"}
+        << "unverified";
+    QTest::newRow("restart") << QStringList() << QStringList{"restart", "--wait"} << 0
+                             << QStringList{"RESET"} << "back: Ordan-RS485-ETH (00:1A";
+    QTest::newRow("factory reset unconfirmed")
+        << QStringList() << QStringList{"factory-reset"} << 2 << QStringList() << QString();
+    QTest::newRow("factory reset")
+        << QStringList() << QStringList{"factory-reset", "--yes"} << 0
+        << QStringList{"LOAD SETTING:DEFAULT"} << "LOAD SETTING:DEFAULT sent";
+}
+
+void CliTest::commands()
+{
+    QFETCH(QStringList, simulator);
+    QFETCH(QStringList, arguments);
+    Simulator sim(simulator);
+    arguments.insert(1, sim.path);
+    const Result r = runCli(arguments);
+    QFETCH(int, exitCode);
+    QVERIFY2(r.exitCode == exitCode, r.err.constData());
+    QFETCH(QStringList, sent);
+    QCOMPARE(upToRestart(sim.commands()), sent);
+    QFETCH(QString, output);
+    QVERIFY2(r.out.contains(output.toUtf8()), r.out.constData());
+}
+
+void CliTest::unopenablePort_data()
+{
+    QTest::addColumn<QString>("path");
+    QTest::addColumn<QString>("reason");
+    QTest::newRow("missing") << "/nonexistent/ttyUSB9"
+                             << "No such file or directory";
+    QTest::newRow("not a terminal") << QString(ORDAN_CLI_PATH) << "cannot open the port";
+}
+
+void CliTest::unopenablePort()
+{
+    QFETCH(QString, path);
+    QFETCH(QString, reason);
+    for (const char *command : {"read", "restart"}) {
+        const Result r = runCli({command, path});
+        QCOMPARE(r.exitCode, 3);
+        QVERIFY2(r.err.contains(reason.toUtf8()), r.err.constData());
+    }
+}
+
+void CliTest::threePortsAtOnce()
+{
+    // Each read takes about eleven late replies; one after another the three
+    // would take three times as long.
+    std::vector<std::unique_ptr<Simulator>> sims;
+    QStringList arguments{"read", "--json"};
+    for (int i = 0; i < 3; ++i) {
+        sims.push_back(std::make_unique<Simulator>(QStringList{"--delay", "250"}));
+        arguments << sims.back()->path;
+    }
+    QElapsedTimer clock;
+    clock.start();
+    const Result r = runCli(arguments);
+    QCOMPARE(r.exitCode, 0);
+    QVERIFY2(clock.elapsed() < 2 * 11 * 250, qPrintable(QString::number(clock.elapsed())));
+    const QJsonArray array = QJsonDocument::fromJson(r.out).array();
+    QCOMPARE(array.size(), 3);
+    for (int i = 0; i < 3; ++i) {
+        QCOMPARE(array.at(i)["port"].toString(), sims[i]->path);
+        QCOMPARE(array.at(i)["name"].toString(), QStringLiteral("Ordan-RS485-ETH"));
+    }
+}
+
+void CliTest::settingsFileFromOneModuleToAnother()
+{
+    Simulator source({"--set", "ip=10.1.2.3", "--set", "parity=odd", "--set", "timeout data=20"});
+    Simulator target({});
+    QTemporaryDir dir;
+    const QString file = dir.filePath("site.TRset");
+    QCOMPARE(runCli({"read", source.path, "--save", file}).exitCode, 0);
+    const Result r = runCli({"write", target.path, "--from", file, "--gateway", "10.1.2.254"});
+    QVERIFY2(r.exitCode == 0, r.err.constData());
+    const QStringList written{"CHANGE IP:10.1.2.3",        "CHANGE MASK:255.255.255.0",
+                              "CHANGE GATEWAY:10.1.2.254", "CHANGE PORT TCP:502",
+                              "CHANGE PARITY:odd",         "CHANGE SPEED RS485:9600",
+                              "CHANGE STOP BIT:1",         "change timeout data:20"};
+    QCOMPARE(upToRestart(target.commands()), identify + written + QStringList{"reset"});
+}
+
+void CliTest::interruptedWriteSaysWhatWasSent()
+{
+    Simulator sim({"--delay", "400"});
+    QProcess cli;
+    cli.start(QStringLiteral(ORDAN_CLI_PATH),
+              {"write", sim.path, "--ip", "10.0.0.5", "--mask", "255.0.0.0"});
+    QTRY_VERIFY_WITH_TIMEOUT(sim.commands().contains("CHANGE IP:10.0.0.5"), 10000);
+    cli.terminate();
+    QVERIFY(cli.waitForFinished(5000));
+    QCOMPARE(cli.exitCode(), 130);
+    const QByteArray err = cli.readAllStandardError();
+    QVERIFY2(err.contains("already sent to the module: --ip 10.0.0.5; no reset was sent"),
+             err.constData());
+    QVERIFY(!sim.commands().contains("reset"));
+}
+
+void CliTest::untrustedText_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QByteArray>("shown");      // on the terminal
+    QTest::addColumn<QByteArray>("recordCell"); // in the record
+    QTest::addColumn<QByteArray>("logged");     // in the log
+
+    QTest::newRow("OSC and CSI") << "\x1b]0;owned\x07\x1b[2J"
+                                 << QByteArray("\\x1b]0;owned\\x07\\x1b[2J")
+                                 << QByteArray(",\\x1b]0;owned\\x07\\x1b[2J,")
+                                 << QByteArray("< name:\\x1b]0;owned\\x07\\x1b[2J\\r\\n");
+    QTest::newRow("CR and LF") << "ok\rfake\nline" << QByteArray("okfakeline")
+                               << QByteArray(",okfakeline,")
+                               << QByteArray("< name:ok\\rfake\\nline\\r\\n");
+    QTest::newRow("formula") << "=HYPERLINK(\"x\")" << QByteArray("=HYPERLINK(\"x\")")
+                             << QByteArray(",\"'=HYPERLINK(\"\"x\"\")\",")
+                             << QByteArray("< name:=HYPERLINK(\"x\")\\r\\n");
+}
+
+void CliTest::untrustedText()
+{
+    QFETCH(QString, name);
+    QFETCH(QByteArray, shown);
+    QFETCH(QByteArray, recordCell);
+    QFETCH(QByteArray, logged);
+    // A module that takes no write: its name goes to the table, the error,
+    // the record and the log.
+    Simulator sim({"--name", name, "--no-apply"});
+    QTemporaryDir dir;
+    const QString record = dir.filePath("record.csv");
+    const QString log = dir.filePath("trace.log");
+    const Result r =
+        runCli({"write", sim.path, "--ip", "10.0.0.5", "--record", record, "--log", log});
+    QCOMPARE(r.exitCode, 6);
+    QFile recordFile(record);
+    QFile logFile(log);
+    QVERIFY(recordFile.open(QIODevice::ReadOnly) && logFile.open(QIODevice::ReadOnly));
+    const QByteArray csv = recordFile.readAll();
+    const QByteArray trace = logFile.readAll();
+
+    QVERIFY2(r.out.contains(shown) && clean(r.out), r.out.constData());
+    QVERIFY2(r.err.contains(shown) && clean(r.err), r.err.constData());
+    QVERIFY2(csv.contains(recordCell) && clean(QByteArray(csv).replace("\r\n", "")),
+             csv.constData());
+    QVERIFY2(trace.contains(logged) && clean(trace), trace.constData());
+    // Every line of the log is one of ours: it starts with a time stamp.
+    const QRegularExpression stamp(R"(^\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}[+-]\d\d:\d\d )");
+    for (const QByteArray &line : trace.trimmed().split('\n'))
+        QVERIFY2(stamp.match(QString::fromUtf8(line)).hasMatch(), line.constData());
+}
+
+QTEST_GUILESS_MAIN(CliTest)
+#include "tst_cli.moc"
