@@ -1,7 +1,9 @@
 #include "cli/cli.h"
 
 #include "cli/output.h"
+#include "console/commissionplan.h"
 #include "console/commissionrecord.h"
+#include "console/commissionrun.h"
 #include "console/modulejobs.h"
 #include "console/tracelog.h"
 #include "settings/setting_module.h"
@@ -11,6 +13,7 @@
 #include <QDir>
 #include <QDirIterator>
 #include <QEventLoop>
+#include <QFile>
 #include <QFileInfo>
 #include <QJsonArray>
 #include <QSerialPortInfo>
@@ -51,6 +54,23 @@ Commands:
       --record appends one row per module to a CSV file; cells that come
       from a module or a file are neutralised, so the record is safe to open
       in a spreadsheet.
+  commission PLAN.csv [--from BASE.TRset] [--record FILE.csv] [--json]
+        [--swap-timeout S] [--dry-run] [--restart-timeout S]
+      Writes and verifies a whole site from a plan: a CSV file (UTF-8, "," or
+      ";") whose header names the columns: port (required), ip, mask,
+      gateway, tcp_port, parity, speed, stop_bits, packet_timeout. One row
+      per module; an empty cell takes the value of --from, if given,
+      otherwise that parameter is not written. Unknown columns, an IP
+      address planned twice and bad values are reported with their row and
+      column before anything is sent. Rows on different ports run at the
+      same time; rows on the same port one after another: after each, it
+      says "connect the next module to PORT" and waits (polling every
+      500 ms) for a module whose MAC address was not written in this run;
+      --swap-timeout ends that wait (default: until Ctrl-C). Each row is a
+      write with verification; --record gets one row per module as soon as
+      it is done. At the end, a summary: verified, failed (with the reason),
+      not reached. --dry-run checks the plan and shows what each row would
+      send, sending nothing.
   restart PORT [--wait] [--restart-timeout S]
       Restarts the module ("RESET").
   factory-reset PORT --yes [--wait] [--restart-timeout S]
@@ -84,6 +104,9 @@ Exit codes:
   1  the settings file of --save could not be written
   130 interrupted (Ctrl-C)
 Several ports: the code of the first port (in argument order) that failed.
+commission: 0 only when every row was verified; 2 for a plan with problems
+(nothing sent); otherwise the code of the first row (in plan order) that
+failed, 4 for a row not reached (no new module within --swap-timeout).
 )";
 
 struct ValueOption {
@@ -183,6 +206,9 @@ private:
     std::unique_ptr<QSocketNotifier> notifier;
 #endif
 };
+
+struct Run;
+bool secondsOption(Run &run, const char *name, int *ms, QString *problem);
 
 struct Run {
     QCommandLineParser parser;
@@ -346,6 +372,51 @@ int commandRead(Run &run)
     return exitCode;
 }
 
+// What went wrong with a write, on stderr: the module as it named itself and
+// the failure; for a write stopped before its restart, what was already sent.
+void reportWriteFailure(const WriteJob &job, const parameters::Values &values)
+{
+    const QString port = job.port();
+    if (job.result() == JobResult::PortUnavailable) {
+        portFailure(job);
+    } else if (job.result() != JobResult::Done) {
+        // The module as it named itself, so that a technician with several
+        // modules on the bench knows which one failed.
+        const parameters::Values id = job.identity();
+        const QString who = id.isEmpty()
+                                ? QString()
+                                : QStringLiteral("%1 (%2): ")
+                                      .arg(id.value(ModuleField::Name), id.value(ModuleField::Mac));
+        cliout::error(port, who + job.error());
+    }
+    // A write that stopped before the restart leaves the module with some
+    // commands taken and none applied by a restart: say which.
+    const bool stoppedEarly = job.result() == JobResult::Interrupted ||
+                              (job.result() == JobResult::NoAnswer && !job.sent().isEmpty()) ||
+                              job.result() == JobResult::Refused;
+    if (stoppedEarly && !job.resetSent()) {
+        QStringList sent;
+        for (const ModuleField field : job.sent())
+            sent << optionFor(field) + QLatin1Char(' ') + values.value(field);
+        cliout::error(port, sent.isEmpty()
+                                ? QStringLiteral("nothing was written; no reset was sent")
+                                : QStringLiteral("already sent to the module: ") +
+                                      sent.join(QLatin1String(", ")) +
+                                      QStringLiteral("; no reset was sent"));
+    }
+}
+
+// The parameters a settings file (--from) gives; false when it cannot be read.
+bool loadSettingsFile(const QString &path, parameters::Values *values)
+{
+    setting_module file;
+    file.LoadNTSetting(path);
+    if (file.outcome() != setting_module::Outcome::Done || !QFileInfo(path).isFile())
+        return false;
+    *values = parameters::fromSettings(file);
+    return true;
+}
+
 int commandWrite(Run &run)
 {
     if (run.ports.size() != 1)
@@ -356,11 +427,8 @@ int commandWrite(Run &run)
     QMap<ModuleField, QString> origin;
     const QString from = run.parser.value(QStringLiteral("from"));
     if (!from.isEmpty()) {
-        setting_module file;
-        file.LoadNTSetting(from);
-        if (file.outcome() != setting_module::Outcome::Done || !QFileInfo(from).isFile())
+        if (!loadSettingsFile(from, &values))
             return usage(QStringLiteral("cannot read the settings file ") + from);
-        values = parameters::fromSettings(file);
         for (auto it = values.cbegin(); it != values.cend(); ++it)
             origin.insert(it.key(),
                           from + QStringLiteral(" (for ") + optionFor(it.key()) + QLatin1Char(')'));
@@ -400,33 +468,7 @@ int commandWrite(Run &run)
         [](const QString &p, int i, int n, const QString &w) { showProgress(false, p, i, n, w); });
     runJobs({&job});
 
-    if (job.result() == JobResult::PortUnavailable) {
-        portFailure(job);
-    } else if (job.result() != JobResult::Done) {
-        // The module as it named itself, so that a technician with several
-        // modules on the bench knows which one failed.
-        const parameters::Values id = job.identity();
-        const QString who = id.isEmpty()
-                                ? QString()
-                                : QStringLiteral("%1 (%2): ")
-                                      .arg(id.value(ModuleField::Name), id.value(ModuleField::Mac));
-        cliout::error(port, who + job.error());
-    }
-    // A write that stopped before the restart leaves the module with some
-    // commands taken and none applied by a restart: say which.
-    const bool stoppedEarly = job.result() == JobResult::Interrupted ||
-                              (job.result() == JobResult::NoAnswer && !job.sent().isEmpty()) ||
-                              job.result() == JobResult::Refused;
-    if (stoppedEarly && !job.resetSent()) {
-        QStringList sent;
-        for (const ModuleField field : job.sent())
-            sent << optionFor(field) + QLatin1Char(' ') + values.value(field);
-        cliout::error(port, sent.isEmpty()
-                                ? QStringLiteral("nothing was written; no reset was sent")
-                                : QStringLiteral("already sent to the module: ") +
-                                      sent.join(QLatin1String(", ")) +
-                                      QStringLiteral("; no reset was sent"));
-    }
+    reportWriteFailure(job, values);
     if (!job.recordError().isEmpty())
         cliout::error(QString(), job.recordError());
     if (run.json)
@@ -472,6 +514,115 @@ int commandRestart(Run &run, bool factory)
     return int(job.result());
 }
 
+// Where a problem of the plan stands: "PLAN row 3, column ip".
+QString planPlace(const QString &plan, const QString &from, const commissionplan::Problem &p)
+{
+    if (p.row == 0)
+        return p.column.isEmpty() ? plan
+                                  : from + QStringLiteral(" (for ") + p.column + QLatin1Char(')');
+    QString place = plan + QStringLiteral(" row ") + QString::number(p.row);
+    if (!p.column.isEmpty())
+        place += QStringLiteral(", column ") + p.column;
+    return place;
+}
+
+int commandCommission(Run &run)
+{
+    if (run.ports.size() != 1)
+        return usage(QStringLiteral("commission needs exactly one PLAN.csv"));
+    const QString planPath = run.ports.first();
+    QFile planFile(planPath);
+    if (!planFile.open(QIODevice::ReadOnly))
+        return usage(
+            QStringLiteral("cannot read the plan %1: %2").arg(planPath, planFile.errorString()));
+    parameters::Values base;
+    const QString from = run.parser.value(QStringLiteral("from"));
+    if (!from.isEmpty() && !loadSettingsFile(from, &base))
+        return usage(QStringLiteral("cannot read the settings file ") + from);
+    const commissionplan::Plan plan = commissionplan::parse(planFile.readAll(), base);
+    if (!plan.problems.isEmpty()) {
+        for (const commissionplan::Problem &p : plan.problems)
+            cliout::error(QString(),
+                          planPlace(planPath, from, p) + QStringLiteral(": ") + p.message);
+        cliout::err({QStringLiteral("nothing was sent")});
+        return usageExit;
+    }
+    QString problem;
+    int swapTimeoutMs = -1;
+    if (!secondsOption(run, "swap-timeout", &swapTimeoutMs, &problem))
+        return usage(problem);
+
+    if (run.parser.isSet(QStringLiteral("dry-run"))) {
+        if (run.json)
+            cliout::json(cliout::planJson(plan.rows));
+        else
+            cliout::out(cliout::planTable(plan.rows));
+        return 0;
+    }
+
+    const QString record = run.parser.value(QStringLiteral("record"));
+    if (!record.isEmpty() && !commissionrecord::checkWritable(record, &problem))
+        return usage(QStringLiteral("cannot append to the record %1: %2").arg(record, problem));
+
+    CommissionRun commission(plan.rows, run.settings);
+    commission.setRecord(record);
+    commission.setSwapTimeout(swapTimeoutMs);
+    commission.setProgress(
+        [](const QString &p, int i, int n, const QString &w) { showProgress(true, p, i, n, w); });
+    QObject::connect(&commission, &CommissionRun::swapNeeded, [&commission](int index) {
+        const commissionplan::Row &row = commission.row(index);
+        const QString ip = row.values.value(ModuleField::Ip);
+        cliout::err({QStringLiteral("connect the next module to %1 (row %2%3)")
+                         .arg(row.port)
+                         .arg(row.row)
+                         .arg(ip.isEmpty() ? QString() : QStringLiteral(", ip ") + ip)});
+    });
+    QObject::connect(&commission, &CommissionRun::rowFinished, [&commission](int index) {
+        const WriteJob *job = commission.job(index);
+        reportWriteFailure(*job, commission.row(index).values);
+        if (!job->recordError().isEmpty())
+            cliout::error(QString(), job->recordError());
+        if (cliout::progressWanted())
+            cliout::progress(QStringLiteral("%1 row %2: %3")
+                                 .arg(job->port())
+                                 .arg(commission.row(index).row)
+                                 .arg(commission.verified(index) ? QStringLiteral("verified")
+                                                                 : QStringLiteral("failed")));
+    });
+
+    QEventLoop loop;
+    QObject::connect(&commission, &CommissionRun::finished, &loop, &QEventLoop::quit);
+    {
+        InterruptWatch watch([&commission] { commission.interrupt(); });
+        QMetaObject::invokeMethod(
+            &commission, [&commission] { commission.start(); }, Qt::QueuedConnection);
+        loop.exec();
+    }
+
+    if (run.json)
+        cliout::json(cliout::commissionJson(commission));
+    else
+        cliout::out(cliout::commissionTable(commission));
+    return commission.exitCode();
+}
+
+// Seconds (more than 0, at most an hour) as milliseconds.
+bool secondsOption(Run &run, const char *name, int *ms, QString *problem)
+{
+    const QString key = QLatin1String(name);
+    const QString text = run.parser.value(key);
+    if (text.isEmpty())
+        return true;
+    bool ok = false;
+    const double seconds = text.toDouble(&ok);
+    if (!ok || seconds <= 0 || seconds > 3600) {
+        *problem = QStringLiteral("--%1 \"%2\": must be seconds, more than 0").arg(key, text);
+        return false;
+    }
+    *ms = int(seconds * 1000);
+    return true;
+}
+
 bool intOption(Run &run, const char *name, int min, int *value, QString *problem)
 {
     const QString key = QLatin1String(name);
@@ -503,10 +654,10 @@ int runCli(const QStringList &arguments)
         parser.addOption(QCommandLineOption(QLatin1String(name), QString(), QStringLiteral("V")));
     };
     parser.addOption(QCommandLineOption(QStringList{QStringLiteral("h"), QStringLiteral("help")}));
-    for (const char *name : {"version", "json", "no-verify", "yes", "wait"})
+    for (const char *name : {"version", "json", "no-verify", "yes", "wait", "dry-run"})
         flag(name);
-    for (const char *name :
-         {"log", "reply-timeout", "pace", "save", "from", "restart-timeout", "record"})
+    for (const char *name : {"log", "reply-timeout", "pace", "save", "from", "restart-timeout",
+                             "record", "swap-timeout"})
         valued(name);
     for (const ValueOption &o : valueOptions)
         valued(o.name);
@@ -541,6 +692,9 @@ int runCli(const QStringList &arguments)
         {QStringLiteral("restart"), {QStringLiteral("wait"), QStringLiteral("restart-timeout")}},
         {QStringLiteral("factory-reset"),
          {QStringLiteral("yes"), QStringLiteral("wait"), QStringLiteral("restart-timeout")}},
+        {QStringLiteral("commission"),
+         {QStringLiteral("from"), QStringLiteral("record"), QStringLiteral("swap-timeout"),
+          QStringLiteral("dry-run"), QStringLiteral("restart-timeout")}},
     };
     if (!commandOptions.contains(command))
         return usage(QStringLiteral("unknown command \"%1\"").arg(command));
@@ -554,15 +708,8 @@ int runCli(const QStringList &arguments)
     if (!intOption(run, "reply-timeout", 1, &run.settings.replyTimeoutMs, &problem) ||
         !intOption(run, "pace", 0, &run.settings.paceMs, &problem))
         return usage(problem);
-    bool ok = true;
-    const QString timeoutText = run.parser.value(QStringLiteral("restart-timeout"));
-    if (!timeoutText.isEmpty()) {
-        const double seconds = timeoutText.toDouble(&ok);
-        if (!ok || seconds <= 0 || seconds > 3600)
-            return usage(QStringLiteral("--restart-timeout \"%1\": must be seconds, more than 0")
-                             .arg(timeoutText));
-        run.settings.restartTimeoutMs = int(seconds * 1000);
-    }
+    if (!secondsOption(run, "restart-timeout", &run.settings.restartTimeoutMs, &problem))
+        return usage(problem);
     const QString log = parser.value(QStringLiteral("log"));
     if (!log.isEmpty()) {
         if (!run.trace.open(log))
@@ -582,5 +729,7 @@ int runCli(const QStringList &arguments)
         return commandRestart(run, false);
     if (command == QLatin1String("factory-reset"))
         return commandRestart(run, true);
+    if (command == QLatin1String("commission"))
+        return commandCommission(run);
     return usageExit;
 }

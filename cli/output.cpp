@@ -1,5 +1,6 @@
 #include "cli/output.h"
 
+#include "console/commissionrun.h"
 #include "console/textsafety.h"
 
 #include <QJsonArray>
@@ -155,6 +156,116 @@ QStringList writeTable(const WriteJob &job, const parameters::Values &written, b
     if (job.result() == JobResult::Done)
         text << (verify ? QStringLiteral("verified") : QStringLiteral("unverified (--no-verify)"));
     return text;
+}
+
+namespace
+{
+
+QStringList commandsOf(const commissionplan::Row &row)
+{
+    QStringList commands;
+    for (const parameters::WriteStep &step : parameters::writeSteps(row.values))
+        commands << QString::fromLatin1(step.command);
+    commands << QString::fromLatin1(Command::writeFinish);
+    return commands;
+}
+
+QString status(const CommissionRun &run, int index)
+{
+    if (!run.job(index))
+        return QStringLiteral("not reached");
+    return run.verified(index) ? QStringLiteral("verified") : QStringLiteral("failed");
+}
+
+} // namespace
+
+QJsonArray planJson(const QList<commissionplan::Row> &rows)
+{
+    QJsonArray array;
+    for (const commissionplan::Row &row : rows) {
+        QJsonObject values;
+        for (auto it = row.values.cbegin(); it != row.values.cend(); ++it)
+            values.insert(parameters::fieldKey(it.key()), it.value());
+        array.append(
+            QJsonObject{{QStringLiteral("row"), row.row},
+                        {QStringLiteral("port"), row.port},
+                        {QStringLiteral("values"), values},
+                        {QStringLiteral("commands"), QJsonArray::fromStringList(commandsOf(row))}});
+    }
+    return array;
+}
+
+QStringList planTable(const QList<commissionplan::Row> &rows)
+{
+    QList<QStringList> cells{
+        {QStringLiteral("row"), QStringLiteral("port"), QStringLiteral("would send")}};
+    for (const commissionplan::Row &row : rows) {
+        const QStringList commands = commandsOf(row);
+        for (int i = 0; i < commands.size(); ++i)
+            cells << (i == 0 ? QStringList{QString::number(row.row), row.port, commands.at(i)}
+                             : QStringList{QString(), QString(), commands.at(i)});
+    }
+    return table(cells, 0) + QStringList{QStringLiteral("(dry run: nothing was sent)")};
+}
+
+QJsonObject commissionJson(const CommissionRun &run)
+{
+    QJsonArray rows;
+    QMap<QString, int> counts;
+    for (int i = 0; i < run.rowCount(); ++i) {
+        const commissionplan::Row &row = run.row(i);
+        const WriteJob *job = run.job(i);
+        QJsonObject object;
+        if (job) {
+            object = writeJson(*job, row.values, true);
+        } else {
+            object = QJsonObject{{QStringLiteral("port"), row.port},
+                                 {QStringLiteral("name"), QJsonValue()},
+                                 {QStringLiteral("mac"), QJsonValue()},
+                                 {QStringLiteral("written"), QJsonObject()},
+                                 {QStringLiteral("verified"), QJsonValue()},
+                                 {QStringLiteral("mismatches"), QJsonArray()},
+                                 {QStringLiteral("error"), run.notReached(i)}};
+        }
+        const QString state = status(run, i);
+        ++counts[state];
+        object.insert(QStringLiteral("row"), row.row);
+        object.insert(QStringLiteral("status"), state);
+        object.insert(QStringLiteral("exit_code"),
+                      job ? int(job->result()) : int(JobResult::NoAnswer));
+        rows.append(object);
+    }
+    return QJsonObject{{QStringLiteral("verified"), counts.value(QStringLiteral("verified"))},
+                       {QStringLiteral("failed"), counts.value(QStringLiteral("failed"))},
+                       {QStringLiteral("not_reached"), counts.value(QStringLiteral("not reached"))},
+                       {QStringLiteral("rows"), rows}};
+}
+
+QStringList commissionTable(const CommissionRun &run)
+{
+    QList<QStringList> cells{{QStringLiteral("row"), QStringLiteral("port"),
+                              QStringLiteral("module"), QStringLiteral("MAC"), QStringLiteral("ip"),
+                              QStringLiteral("result")}};
+    QMap<QString, int> counts;
+    for (int i = 0; i < run.rowCount(); ++i) {
+        const commissionplan::Row &row = run.row(i);
+        const WriteJob *job = run.job(i);
+        const parameters::Values id = job ? job->identity() : parameters::Values();
+        const QString state = status(run, i);
+        ++counts[state];
+        QString result = state;
+        if (!job)
+            result += QStringLiteral(": ") + run.notReached(i);
+        else if (!run.verified(i))
+            result += QStringLiteral(": ") + job->error();
+        cells << QStringList{QString::number(row.row),          row.port,
+                             id.value(ModuleField::Name),       id.value(ModuleField::Mac),
+                             row.values.value(ModuleField::Ip), result};
+    }
+    return table(cells, 0) + QStringList{QStringLiteral("%1 verified, %2 failed, %3 not reached")
+                                             .arg(counts.value(QStringLiteral("verified")))
+                                             .arg(counts.value(QStringLiteral("failed")))
+                                             .arg(counts.value(QStringLiteral("not reached")))};
 }
 
 QStringList table(const QList<QStringList> &rows, int indent)

@@ -1,8 +1,12 @@
 #ifndef CLI_OUTPUT_H
 #define CLI_OUTPUT_H
 
+#include "console/commissionplan.h"
 #include "console/modulejobs.h"
 
+class CommissionRun;
+
+#include <QJsonArray>
 #include <QJsonObject>
 #include <QString>
 
@@ -30,6 +34,13 @@ QStringList readTable(const QString &port, const ModuleReading &reading);
 
 QJsonObject writeJson(const WriteJob &job, const parameters::Values &written, bool verify);
 QStringList writeTable(const WriteJob &job, const parameters::Values &written, bool verify);
+
+// What each row of a plan would send (commission --dry-run).
+QJsonArray planJson(const QList<commissionplan::Row> &rows);
+QStringList planTable(const QList<commissionplan::Row> &rows);
+// The outcome of a commissioning run, row by row, and the counts.
+QJsonObject commissionJson(const CommissionRun &run);
+QStringList commissionTable(const CommissionRun &run);
 
 // "a  b" columns padded to the widest cell of each column.
 QStringList table(const QList<QStringList> &rows, int indent = 2);
