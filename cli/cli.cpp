@@ -599,6 +599,12 @@ int commandCommission(Run &run)
         loop.exec();
     }
 
+    for (int i = 0; i < commission.rowCount(); ++i) {
+        if (!commission.job(i))
+            cliout::error(commission.row(i).port, QStringLiteral("row %1 not reached: %2")
+                                                      .arg(commission.row(i).row)
+                                                      .arg(commission.notReached(i)));
+    }
     if (run.json)
         cliout::json(cliout::commissionJson(commission));
     else

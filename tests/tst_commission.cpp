@@ -1,0 +1,260 @@
+// ordan-cli commission as a technician runs it: a plan file, simulated
+// modules as processes of their own on pseudo-terminals, modules swapped on
+// a port by stopping one simulator and starting another under the same path.
+#include "cliprocess.h"
+#include "console/parameters.h"
+#include "settings/setting_module.h"
+
+#include <QElapsedTimer>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <memory>
+
+#include <csignal>
+
+using cliprocess::Result;
+using cliprocess::Simulator;
+
+namespace
+{
+
+QString writeFile(const QTemporaryDir &dir, const QString &name, const QByteArray &bytes)
+{
+    QFile file(dir.filePath(name));
+    if (file.open(QIODevice::WriteOnly))
+        file.write(bytes);
+    return file.fileName();
+}
+
+// A plan "port,ip" with one row per port.
+QString plan(const QTemporaryDir &dir, const QStringList &ports)
+{
+    QByteArray csv = "port,ip\r\n";
+    for (int i = 0; i < ports.size(); ++i)
+        csv += ports.at(i).toUtf8() + ",10.0.0." + QByteArray::number(i + 1) + "\r\n";
+    return writeFile(dir, QStringLiteral("plan.csv"), csv);
+}
+
+// The record's rows (header dropped).
+QStringList recordRows(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    QStringList lines = QString::fromUtf8(file.readAll()).split(QStringLiteral("\r\n"));
+    lines.removeFirst();
+    lines.removeAll(QString());
+    return lines;
+}
+
+QJsonArray jsonRows(const Result &r)
+{
+    return QJsonDocument::fromJson(r.out).object().value("rows").toArray();
+}
+
+QStringList statuses(const Result &r)
+{
+    QStringList list;
+    for (const QJsonValue &row : jsonRows(r))
+        list << row["status"].toString();
+    return list;
+}
+
+// Waits until the running ordan-cli asks for the next module.
+bool awaitSwapPrompt(QProcess &cli, QByteArray *err)
+{
+    QElapsedTimer clock;
+    clock.start();
+    while (!err->contains("connect the next module to") && clock.elapsed() < 20000) {
+        cli.waitForReadyRead(100);
+        *err += cli.readAllStandardError();
+    }
+    return err->contains("connect the next module to");
+}
+
+} // namespace
+
+class CommissionTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void planChecks_data();
+    void planChecks();
+    void portsAtOnceAFailedRowStopsNoOther();
+    void swappedModuleOnOnePort();
+    void moduleLeftInPlaceIsNotWrittenTwice();
+    void interruptedRunKeepsFinishedRows();
+};
+
+void CommissionTest::planChecks_data()
+{
+    // %1 stands for the simulated port, BASE for a settings file holding
+    // mask 255.255.0.0 and parity even.
+    QTest::addColumn<QByteArray>("csv");
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QStringList>("shown"); // on stdout or stderr
+
+    const QStringList nothingSent{"nothing was sent"};
+    QTest::newRow("bad value") << QByteArray("port,ip,tcp_port\n%1,10.0.0.1,502\n%1,10.0.0.2,600\n")
+                               << QStringList() << 2
+                               << nothingSent + QStringList{"plan.csv row 3, column tcp_port: "
+                                                            "\"600\" must be 23, 502 or "
+                                                            "10000-65535"};
+    QTest::newRow("unknown column")
+        << QByteArray("port,ip,colour\n%1,10.0.0.1,red\n") << QStringList() << 2
+        << nothingSent + QStringList{"plan.csv row 1, column colour: unknown column"};
+    QTest::newRow("duplicate address")
+        << QByteArray("port;ip\n%1;10.0.0.7\n%1;10.0.0.8\n%1;10.0.0.7\n") << QStringList() << 2
+        << nothingSent +
+               QStringList{"plan.csv row 4, column ip: 10.0.0.7 is already planned in row 2"};
+    QTest::newRow("all three, and a missing port")
+        << QByteArray("port,ip,colour\n%1,10.0.0.1,\n,10.0.0.256,\n%1,10.0.0.1,\n") << QStringList()
+        << 2
+        << nothingSent + QStringList{"row 1, column colour: unknown column",
+                                     "row 3, column port: no port given",
+                                     "row 3, column ip: \"10.0.0.256\" must be an IPv4 address",
+                                     "row 4, column ip: 10.0.0.1 is already planned in row 2"};
+    QTest::newRow("bad value in the base file")
+        << QByteArray("port,ip\n%1,10.0.0.1\n") << QStringList{"--from", "BAD"} << 2
+        << nothingSent + QStringList{"bad.TRset (for mask): \"255.0.255.0\" must be a subnet mask"};
+    QTest::newRow("dry run: BOM, semicolons, quotes, base values")
+        << QByteArray("\xef\xbb\xbf"
+                      "Port;IP;parity\r\n\"%1\";\"10.0.0.1\";\r\n%1;10.0.0.2;odd\r\n;;\r\n")
+        << QStringList{"--from", "BASE", "--dry-run"} << 0
+        << QStringList{"2    %1  CHANGE IP:10.0.0.1", "CHANGE MASK:255.255.0.0",
+                       "CHANGE PARITY:even",          "3    %1  CHANGE IP:10.0.0.2",
+                       "CHANGE PARITY:odd",           "nothing was sent"};
+}
+
+void CommissionTest::planChecks()
+{
+    QFETCH(QByteArray, csv);
+    QFETCH(QStringList, arguments);
+    Simulator sim({});
+    QTemporaryDir dir;
+    setting_module base;
+    const auto settingsFile = [&](const QString &name, const QString &mask) {
+        parameters::toSettings({{ModuleField::Mask, mask}, {ModuleField::Parity, "even"}}, &base);
+        base.SaveNTSetting(dir.filePath(name));
+        return dir.filePath(name);
+    };
+    arguments.replaceInStrings(QRegularExpression("^BASE$"),
+                               settingsFile("base.TRset", "255.255.0.0"));
+    arguments.replaceInStrings(QRegularExpression("^BAD$"),
+                               settingsFile("bad.TRset", "255.0.255.0"));
+    const QString planFile =
+        writeFile(dir, "plan.csv", QString::fromUtf8(csv).arg(sim.path).toUtf8());
+    const Result r = cliprocess::runCli(QStringList{"commission", planFile} + arguments);
+    QFETCH(int, exitCode);
+    QVERIFY2(r.exitCode == exitCode, r.err.constData());
+    QFETCH(QStringList, shown);
+    for (const QString &text : shown)
+        QVERIFY2((r.out + r.err).contains(text.arg(sim.path).toUtf8()),
+                 (text + "\n" + r.out + r.err).toUtf8().constData());
+    QCOMPARE(sim.commands(), QStringList());
+}
+
+void CommissionTest::portsAtOnceAFailedRowStopsNoOther()
+{
+    QTemporaryDir dir;
+    // One row alone, for the time of one module's write and verification.
+    Simulator single({});
+    QElapsedTimer clock;
+    clock.start();
+    QCOMPARE(cliprocess::runCli({"commission", plan(dir, {single.path})}).exitCode, 0);
+    const qint64 oneRow = clock.elapsed();
+
+    // Three ports at once; the second module acknowledges but applies
+    // nothing: its verification fails, the other two are verified.
+    Simulator a({});
+    Simulator b({"--no-apply", "--mac", "00:1A:2B:3C:4D:02"});
+    Simulator c({"--mac", "00:1A:2B:3C:4D:03"});
+    const QString record = dir.filePath("record.csv");
+    clock.restart();
+    const Result r = cliprocess::runCli(
+        {"commission", plan(dir, {a.path, b.path, c.path}), "--record", record, "--json"});
+    const qint64 threeRows = clock.elapsed();
+    QVERIFY2(r.exitCode == 6, r.err.constData());
+    QCOMPARE(statuses(r), (QStringList{"verified", "failed", "verified"}));
+    QCOMPARE(jsonRows(r).at(1)["mismatches"].toArray().at(0)["parameter"].toString(),
+             QStringLiteral("ip"));
+    QVERIFY2(
+        threeRows < 2 * oneRow,
+        qPrintable(QStringLiteral("one row %1 ms, three rows %2 ms").arg(oneRow).arg(threeRows)));
+    const QStringList rows = recordRows(record);
+    QCOMPARE(rows.size(), 3);
+    QCOMPARE(rows.filter(",verified").size(), 2);
+    QVERIFY(rows.filter("00:1A:2B:3C:4D:02,").first().contains("mismatch: ip"));
+}
+
+void CommissionTest::swappedModuleOnOnePort()
+{
+    QTemporaryDir dir;
+    const QString link = dir.filePath("tty");
+    auto first =
+        std::make_unique<Simulator>(QStringList{"--link", link, "--mac", "02:00:00:00:00:01"});
+    const QString record = dir.filePath("record.csv");
+    QProcess cli;
+    cli.start(ORDAN_CLI_PATH,
+              {"commission", plan(dir, {link, link}), "--record", record, "--json"});
+    QByteArray err;
+    QVERIFY(awaitSwapPrompt(cli, &err));
+    QVERIFY2(
+        err.contains(("connect the next module to " + link + " (row 3, ip 10.0.0.2)").toUtf8()),
+        err.constData());
+    QCOMPARE(first->commands().filter("CHANGE IP:"), QStringList{"CHANGE IP:10.0.0.1"});
+    first.reset(); // unplugged
+    Simulator second({"--link", link, "--mac", "02:00:00:00:00:02"});
+    const Result r = cliprocess::finish(cli);
+    QVERIFY2(r.exitCode == 0, (err + r.err).constData());
+    QCOMPARE(second.commands().filter("CHANGE IP:"), QStringList{"CHANGE IP:10.0.0.2"});
+    QCOMPARE(jsonRows(r).at(1)["mac"].toString(), QStringLiteral("02:00:00:00:00:02"));
+    const QStringList rows = recordRows(record);
+    QCOMPARE(rows.size(), 2);
+    QVERIFY(rows.at(0).contains(",02:00:00:00:00:01,10.0.0.1,"));
+    QVERIFY(rows.at(1).contains(",02:00:00:00:00:02,10.0.0.2,"));
+}
+
+void CommissionTest::moduleLeftInPlaceIsNotWrittenTwice()
+{
+    QTemporaryDir dir;
+    Simulator sim({});
+    const Result r = cliprocess::runCli(
+        {"commission", plan(dir, {sim.path, sim.path}), "--swap-timeout", "2", "--json"});
+    QVERIFY2(r.exitCode == 4, r.err.constData());
+    QCOMPARE(statuses(r), (QStringList{"verified", "not reached"}));
+    QVERIFY2(r.err.contains("row 3 not reached: no new module on the port within 2 s"),
+             r.err.constData());
+    const QStringList commands = sim.commands();
+    QCOMPARE(commands.filter("CHANGE IP:"), QStringList{"CHANGE IP:10.0.0.1"});
+    // Identity polled at most every 500 ms while waiting: the write's two
+    // MAC queries, then at most one per half second of the 2 s.
+    QVERIFY2(commands.count("MAC") <= 2 + 5, qPrintable(commands.join(", ")));
+}
+
+void CommissionTest::interruptedRunKeepsFinishedRows()
+{
+    QTemporaryDir dir;
+    Simulator sim({});
+    const QString record = dir.filePath("record.csv");
+    QProcess cli;
+    cli.start(ORDAN_CLI_PATH, {"commission", plan(dir, {sim.path, sim.path}), "--record", record});
+    QByteArray err;
+    QVERIFY(awaitSwapPrompt(cli, &err));
+    ::kill(pid_t(cli.processId()), SIGINT);
+    const Result r = cliprocess::finish(cli, 10000);
+    QCOMPARE(r.exitCode, 130);
+    QVERIFY2(r.out.contains("not reached: interrupted"), r.out.constData());
+    const QStringList rows = recordRows(record);
+    QCOMPARE(rows.size(), 1);
+    QVERIFY(rows.first().contains(",10.0.0.1,") && rows.first().endsWith(",verified"));
+}
+
+QTEST_GUILESS_MAIN(CommissionTest)
+#include "tst_commission.moc"
