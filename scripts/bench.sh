@@ -3,7 +3,9 @@
 # fixed pace (a read-out takes 12 s, a write 19 s without any read-back):
 #   - read of one module, process start to exit;
 #   - write of the IP address with restart and read-back verification;
-#   - read of three modules at once.
+#   - read of three modules at once;
+#   - commission of eight modules on eight ports from one plan, beside one
+#     module's write + verify.
 # Each figure is the median of three runs. Builds what is missing into
 # build/ (or $BUILD). Not a test: it prints figures and the targets met.
 set -euo pipefail
@@ -70,9 +72,21 @@ read_one=$(median3 "$cli" read "$a")
 write_verify=$(median3 "$cli" write "$a" --ip 192.168.0.77)
 read_three=$(median3 "$cli" read "$a" "$b" "$c")
 
+# A plan of eight rows, one per simulated port.
+plan_dir=$(mktemp -d)
+dirs+=("$plan_dir")
+plan=$plan_dir/plan.csv
+echo "port,ip,tcp_port" >"$plan"
+for i in $(seq 8); do
+    start_sim
+    echo "$device,10.20.0.$((30 + i)),$((10000 + i))" >>"$plan"
+done
+commission_eight=$(median3 "$cli" commission "$plan")
+
 verdict() { awk -v v="$1" -v limit="$2" 'BEGIN { print (v < limit) ? "met" : "NOT met" }'; }
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.1f", a / b }'; }
 write_limit=$(awk -v r="$restart_ms" 'BEGIN { printf "%.1f", r / 1000 + 2 }')
+eight_limit=$(awk -v v="$write_verify" 'BEGIN { printf "%.3f", v * 1.5 }')
 three_limit=$(awk -v v="$read_one" 'BEGIN { printf "%.3f", v * 1.3 }')
 
 printf '%-34s %8s   %-28s %s\n' "measure (median of 3)" "ordan-cli" "window" "target"
@@ -84,6 +98,9 @@ printf '%-34s %7ss   %-28s %s\n' "write --ip + restart + verify" "$write_verify"
 printf '%-34s %7ss   %-28s %s\n' "read three modules at once" "$read_three" \
     "36 s ($(ratio 36 "$read_three")x faster)" \
     "$(ratio "$read_three" "$read_one")x one read, < 1.3x: $(verdict "$read_three" "$three_limit")"
+printf '%-34s %7ss   %-28s %s\n' "commission 8 modules on 8 ports" "$commission_eight" \
+    "152 s, one after another" \
+    "$(ratio "$commission_eight" "$write_verify")x one write, < 1.5x: $(verdict "$commission_eight" "$eight_limit")"
 echo "(window: 12 s per read-out, 19 s per write, one port at a time; simulator restart ${restart_ms} ms)"
 
 if [[ -f $repo/scripts/bench-startup.sh ]]; then
