@@ -68,8 +68,9 @@ Commands:
       500 ms) for a module whose MAC address was not written in this run;
       --swap-timeout ends that wait (default: until Ctrl-C). Each row is a
       write with verification; --record gets one row per module as soon as
-      it is done. At the end, a summary: verified, failed (with the reason),
-      not reached. --dry-run checks the plan and shows what each row would
+      it is done, on the disk at once (an interrupted run keeps every
+      finished row; the MAC column ties each address to its module). At the
+      end, a summary: verified, failed (with the reason), not reached. --dry-run checks the plan and shows what each row would
       send, sending nothing.
   restart PORT [--wait] [--restart-timeout S]
       Restarts the module ("RESET").
