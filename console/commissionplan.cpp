@@ -172,6 +172,8 @@ Plan parse(const QByteArray &bytes, const parameters::Values &base)
     QHash<QString, int> seen;
     for (int i = 0; i < header.size(); ++i) {
         const QString name = header.at(i).trimmed();
+        if (name.isEmpty())
+            continue; // a column without a name (a trailing separator) must stay empty
         ModuleField field = ModuleField::Ip;
         const bool isPort = name.compare(portColumn, Qt::CaseInsensitive) == 0;
         const bool isField = !isPort && columnField(name, &field);
@@ -219,8 +221,14 @@ Plan parse(const QByteArray &bytes, const parameters::Values &base)
                 row.port = cell;
                 continue;
             }
-            if (cell.isEmpty() || !fieldAt.contains(i))
+            if (cell.isEmpty())
                 continue;
+            if (!fieldAt.contains(i)) {
+                if (header.at(i).trimmed().isEmpty())
+                    problem(rowNumber, QStringLiteral("%1").arg(i + 1),
+                            QStringLiteral("\"%1\" stands in a column without a name").arg(cell));
+                continue;
+            }
             const ModuleField field = fieldAt.value(i);
             const QString rule = parameters::checkValue(field, cell);
             if (!rule.isEmpty())

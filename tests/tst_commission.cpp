@@ -123,9 +123,9 @@ void CommissionTest::planChecks_data()
     QTest::newRow("bad value in the base file")
         << QByteArray("port,ip\n%1,10.0.0.1\n") << QStringList{"--from", "BAD"} << 2
         << nothingSent + QStringList{"bad.TRset (for mask): \"255.0.255.0\" must be a subnet mask"};
-    QTest::newRow("dry run: BOM, semicolons, quotes, base values")
+    QTest::newRow("dry run: BOM, semicolons, quotes, base values, a trailing separator")
         << QByteArray("\xef\xbb\xbf"
-                      "Port;IP;parity\r\n\"%1\";\"10.0.0.1\";\r\n%1;10.0.0.2;odd\r\n;;\r\n")
+                      "Port;IP;parity;\r\n\"%1\";\"10.0.0.1\";;\r\n%1;10.0.0.2;odd;\r\n;;;\r\n")
         << QStringList{"--from", "BASE", "--dry-run"} << 0
         << QStringList{"2    %1  CHANGE IP:10.0.0.1", "CHANGE MASK:255.255.0.0",
                        "CHANGE PARITY:even",          "3    %1  CHANGE IP:10.0.0.2",
