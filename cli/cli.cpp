@@ -70,8 +70,9 @@ Commands:
       write with verification; --record gets one row per module as soon as
       it is done, on the disk at once (an interrupted run keeps every
       finished row; the MAC column ties each address to its module). At the
-      end, a summary: verified, failed (with the reason), not reached. --dry-run checks the plan and shows what each row would
-      send, sending nothing.
+      end, a summary: verified, failed (with the reason), not reached.
+      --dry-run checks the plan and shows what each row would send, sending
+      nothing.
   restart PORT [--wait] [--restart-timeout S]
       Restarts the module ("RESET").
   factory-reset PORT --yes [--wait] [--restart-timeout S]

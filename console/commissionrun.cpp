@@ -7,7 +7,14 @@ namespace
 {
 
 // The step of the read-out that asks for the MAC address.
-constexpr int macQueryStep = 3;
+int macQueryStep()
+{
+    for (int step = 1; const QueryRow *row = queryForStep(step); ++step) {
+        if (row->field == ModuleField::Mac)
+            return step;
+    }
+    return 0;
+}
 
 // Two spellings of one device (a by-id alias and /dev/ttyUSB0) are one
 // port: their rows must not run at the same time.
@@ -118,29 +125,31 @@ void CommissionRun::poll(Lane *lane)
         return;
     }
     const quint64 epoch = probe->epoch();
-    runQueries(probe, {macQueryStep}, nullptr, [this, lane, probe, epoch](const ModuleReading &r) {
-        if (probe->epoch() != epoch)
-            return;
-        const QString mac = r.values.value(ModuleField::Mac);
-        if (!mac.isEmpty() && !commissioned.contains(mac)) {
-            // A module not met in this run: the next row is for it. The
-            // probe goes away outside its own handler.
-            lane->swapTimer.stop();
-            probe->cancel();
-            probe->close();
-            QTimer::singleShot(0, this, [this, lane] {
-                lane->probe.reset();
-                if (!interrupted && !lane->done)
-                    beginRow(lane);
-            });
-            return;
-        }
-        // Still the module written before, or none: look again later. A port
-        // that gave no answer is opened afresh (the module may be replugged).
-        if (r.answered == 0)
-            probe->close();
-        lane->pollTimer.start();
-    });
+    runQueries(probe, {macQueryStep()}, nullptr,
+               [this, lane, probe, epoch](const ModuleReading &r) {
+                   if (probe->epoch() != epoch)
+                       return;
+                   const QString mac = r.values.value(ModuleField::Mac);
+                   if (!mac.isEmpty() && !commissioned.contains(mac)) {
+                       // A module not met in this run: the next row is for
+                       // it. The probe goes away outside its own handler.
+                       lane->swapTimer.stop();
+                       probe->cancel();
+                       probe->close();
+                       QTimer::singleShot(0, this, [this, lane] {
+                           lane->probe.reset();
+                           if (!interrupted && !lane->done)
+                               beginRow(lane);
+                       });
+                       return;
+                   }
+                   // Still the module written before, or none: look again
+                   // later. A port that gave no answer is opened afresh
+                   // (the module may be replugged).
+                   if (r.answered == 0)
+                       probe->close();
+                   lane->pollTimer.start();
+               });
 }
 
 void CommissionRun::endLane(Lane *lane, const QString &reason)
