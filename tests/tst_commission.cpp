@@ -89,6 +89,7 @@ private slots:
     void swappedModuleOnOnePort();
     void moduleLeftInPlaceIsNotWrittenTwice();
     void interruptedRunKeepsFinishedRows();
+    void untrustedTextIsEscaped();
 };
 
 void CommissionTest::planChecks_data()
@@ -254,6 +255,30 @@ void CommissionTest::interruptedRunKeepsFinishedRows()
     const QStringList rows = recordRows(record);
     QCOMPARE(rows.size(), 1);
     QVERIFY(rows.first().contains(",10.0.0.1,") && rows.first().endsWith(",verified"));
+}
+
+void CommissionTest::untrustedTextIsEscaped()
+{
+    // A module naming itself with an escape sequence and a formula, and a
+    // plan cell with one: none reaches the terminal or the record raw.
+    QTemporaryDir dir;
+    Simulator sim({"--name", "=cmd\x1b]0;owned\x07", "--no-apply"});
+    const QString record = dir.filePath("record.csv");
+    Result r = cliprocess::runCli({"commission", plan(dir, {sim.path}), "--record", record});
+    QCOMPARE(r.exitCode, 6);
+    QFile file(record);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const QByteArray csv = file.readAll();
+    QVERIFY2(csv.contains(",'=cmd\\x1b]0;owned\\x07,"), csv.constData());
+    for (const QByteArray &bytes : {r.out, r.err, csv})
+        QVERIFY2(!bytes.contains('\x1b') && !bytes.contains('\x07'), bytes.constData());
+    QVERIFY2(r.out.contains("=cmd\\x1b]0;owned\\x07"), r.out.constData());
+
+    const QString bad = writeFile(dir, "bad.csv", "port,ip\n" + sim.path.toUtf8() + ",\x1b[2J\n");
+    r = cliprocess::runCli({"commission", bad});
+    QCOMPARE(r.exitCode, 2);
+    QVERIFY2(r.err.contains("column ip: \"\\x1b[2J\" must be") && !r.err.contains('\x1b'),
+             r.err.constData());
 }
 
 QTEST_GUILESS_MAIN(CommissionTest)
