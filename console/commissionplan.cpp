@@ -2,7 +2,6 @@
 
 #include <QHash>
 #include <QStringList>
-#include <QTextCodec>
 
 namespace commissionplan
 {
@@ -143,15 +142,13 @@ Plan parse(const QByteArray &bytes, const parameters::Values &base)
                     QStringLiteral("\"%1\" must be %2").arg(it.value(), rule));
     }
 
-    QTextCodec::ConverterState state;
-    QString text =
-        QTextCodec::codecForName("UTF-8")->toUnicode(bytes.constData(), bytes.size(), &state);
-    if (state.invalidChars > 0) {
+    // Not UTF-8 when a byte sequence had to be replaced on the way in.
+    const QByteArray utf8 = bytes.startsWith("\xef\xbb\xbf") ? bytes.mid(3) : bytes;
+    const QString text = QString::fromUtf8(utf8);
+    if (text.toUtf8() != utf8) {
         problem(0, QString(), QStringLiteral("the plan is not UTF-8 text"));
         return plan;
     }
-    if (text.startsWith(QChar(0xfeff)))
-        text.remove(0, 1);
     QString error;
     const QList<QStringList> records = splitCsv(text, detectSeparator(text), &error);
     if (!error.isEmpty()) {
