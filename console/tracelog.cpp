@@ -12,9 +12,10 @@ bool TraceLog::open(const QString &path)
 
 QString TraceLog::timestamp()
 {
-    return QDateTime::currentDateTime()
-        .toOffsetFromUtc(QDateTime::currentDateTime().offsetFromUtc())
-        .toString(Qt::ISODateWithMs);
+    // One reading of the clock: the offset belongs to the same instant, even
+    // across a change to or from summer time. A zero offset is written "Z".
+    const QDateTime now = QDateTime::currentDateTime();
+    return now.toOffsetFromUtc(now.offsetFromUtc()).toString(Qt::ISODateWithMs);
 }
 
 void TraceLog::event(const QString &port, const QString &text)
