@@ -1,6 +1,7 @@
 #include "mainwindow.h"
 
 #include "app/formtexts.h"
+#include "app/lookahead.h"
 #include "app/sequenceprogress.h"
 #include "console/protocol.h"
 #include "console/replyframer.h"
@@ -60,7 +61,7 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), ui(new Ui_MainWin
     timerChangeModeTcp->setInterval(1000);
 
     setWindowTitle(tr(Caption::windowTitle));
-    setWindowIcon(QIcon(QLatin1String(windowIconPath)));
+    setWindowIcon(windowIconFromResource());
 
     ui->scan_parameters->setEnabled(false);
     ui->applyButton->setEnabled(false);

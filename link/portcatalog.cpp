@@ -7,6 +7,8 @@
 #include <QFileInfo>
 #include <QSerialPortInfo>
 
+#include <future>
+
 namespace
 {
 QStringList &addedPaths()
@@ -27,10 +29,14 @@ QString &aliasDirectory()
     return path;
 }
 
-QList<PortDetails> systemPorts()
+std::future<QList<PortDetails>> &lookAheadPorts()
 {
-    if (portSource())
-        return portSource()();
+    static std::future<QList<PortDetails>> ports;
+    return ports;
+}
+
+QList<PortDetails> querySystemPorts()
+{
     QList<PortDetails> found;
     const QList<QSerialPortInfo> ports = QSerialPortInfo::availablePorts();
     for (const QSerialPortInfo &info : ports) {
@@ -46,6 +52,15 @@ QList<PortDetails> systemPorts()
         found << port;
     }
     return found;
+}
+
+QList<PortDetails> systemPorts()
+{
+    if (portSource())
+        return portSource()();
+    if (lookAheadPorts().valid())
+        return lookAheadPorts().get(); // once; the next lookup asks the system again
+    return querySystemPorts();
 }
 
 // The first link in the alias directory that leads to the port's device.
@@ -101,6 +116,12 @@ QList<PortDetails> PortCatalog::ports()
         }
     }
     return found;
+}
+
+void PortCatalog::lookAhead()
+{
+    if (!lookAheadPorts().valid())
+        lookAheadPorts() = std::async(std::launch::async, querySystemPorts);
 }
 
 void PortCatalog::addDevicePath(const QString &path)
