@@ -5,9 +5,12 @@
 #     the window being mapped on the way (median of the runs);
 #   - resident memory (VmRSS) once the window has stood for a moment (median).
 # Targets: at most 1.10 times the bare window's time, at most 8 MB more
-# memory. Exits 1 when a target is missed.
+# memory. A missed target is reported; with ORDAN_BENCH_STRICT=1 it also
+# makes the script exit 1.
 #   scripts/bench-startup.sh [RUNS]     (default 15)
-# The build goes to build-bench/ (or $ORDAN_BENCH_BUILD_DIR).
+# The build goes to build-bench/ (or $ORDAN_BENCH_BUILD_DIR). With
+# ORDAN_BENCH_ALSO=/path/to/another/ordan-configurator (an older build, say)
+# that program is timed in the same runs too, for a before and after.
 set -euo pipefail
 
 repo=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
@@ -157,9 +160,13 @@ configurator=$build/ordan-configurator
 # One start of each to warm the file cache, not counted.
 "$work/watch" 0 "$work/bare-window" >/dev/null
 "$work/watch" 0 "$configurator" >/dev/null
+also=${ORDAN_BENCH_ALSO:-}
 for ((i = 0; i < runs; ++i)); do
     "$work/watch" "$settle_ms" "$work/bare-window" >>"$work/bare.txt"
     "$work/watch" "$settle_ms" "$configurator" >>"$work/configurator.txt"
+    if [[ -n $also ]]; then
+        "$work/watch" "$settle_ms" "$also" >>"$work/also.txt"
+    fi
 done
 
 median() { # column file
@@ -173,6 +180,13 @@ conf_map=$(median 1 "$work/configurator.txt")
 bare_rss=$(median 3 "$work/bare.txt")
 conf_rss=$(median 3 "$work/configurator.txt")
 
+if [[ -n $also ]]; then
+    awk -v runs="$runs" -v bd="$bare_draw" -v ad="$(median 2 "$work/also.txt")" \
+        -v am="$(median 1 "$work/also.txt")" -v br="$bare_rss" -v ar="$(median 3 "$work/also.txt")" \
+        -v name="$also" 'BEGIN {
+        printf "also timed: %s\n  mapped %.1fms, drawn %.1fms, resident %.1f MB: %.2fx, %+.1f MB\n",
+            name, am, ad, ar / 1024, ad / bd, (ar - br) / 1024 }'
+fi
 awk -v runs="$runs" -v bd="$bare_draw" -v cd="$conf_draw" -v bm="$bare_map" -v cm="$conf_map" \
     -v br="$bare_rss" -v cr="$conf_rss" 'BEGIN {
     ratio = cd / bd; extra = (cr - br) / 1024
@@ -180,6 +194,7 @@ awk -v runs="$runs" -v bd="$bare_draw" -v cd="$conf_draw" -v bm="$bare_map" -v c
     printf "  %-22s %8s %8s %10s\n", "", "mapped", "drawn", "resident"
     printf "  %-22s %6.1fms %6.1fms %7.1f MB\n", "bare QMainWindow", bm, bd, br / 1024
     printf "  %-22s %6.1fms %6.1fms %7.1f MB\n", "ordan-configurator", cm, cd, cr / 1024
-    printf "  ratio %.2fx (target <= 1.10x), memory %+.1f MB (target <= +8 MB)\n", ratio, extra
+    printf "  ratio %.2fx (target <= 1.10x: %s), memory %+.1f MB (target <= +8 MB: %s)\n", ratio,
+        ratio <= 1.10 ? "met" : "MISSED", extra, extra <= 8 ? "met" : "MISSED"
     exit !(ratio <= 1.10 && extra <= 8)
-}'
+}' || [[ ${ORDAN_BENCH_STRICT:-0} != 1 ]]
