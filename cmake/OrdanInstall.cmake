@@ -56,7 +56,8 @@ ordan_install_program(ordan-configurator
 # The command-line program, where the build has one. Looked for once the
 # whole directory has been read, wherever its target is defined.
 function(ordan_install_cli)
-    if(TARGET ordan-cli)
+    # A CLI that brings its own manual page target is left to itself.
+    if(TARGET ordan-cli AND NOT TARGET ordan-cli-man)
         ordan_install_program(ordan-cli
             "read and write an Ordan-RS485-Ethernet converter module from the command line")
     endif()
