@@ -7,8 +7,6 @@
 #include <QFileInfo>
 #include <QSerialPortInfo>
 
-#include <future>
-
 namespace
 {
 QStringList &addedPaths()
@@ -35,7 +33,9 @@ std::future<QList<PortDetails>> &lookAheadPorts()
     return ports;
 }
 
-QList<PortDetails> querySystemPorts()
+} // namespace
+
+QList<PortDetails> PortCatalog::querySystemPorts()
 {
     QList<PortDetails> found;
     const QList<QSerialPortInfo> ports = QSerialPortInfo::availablePorts();
@@ -54,13 +54,15 @@ QList<PortDetails> querySystemPorts()
     return found;
 }
 
+namespace
+{
 QList<PortDetails> systemPorts()
 {
     if (portSource())
         return portSource()();
     if (lookAheadPorts().valid())
         return lookAheadPorts().get(); // once; the next lookup asks the system again
-    return querySystemPorts();
+    return PortCatalog::querySystemPorts();
 }
 
 // The first link in the alias directory that leads to the port's device.
@@ -118,10 +120,9 @@ QList<PortDetails> PortCatalog::ports()
     return found;
 }
 
-void PortCatalog::lookAhead()
+void PortCatalog::takeLookAhead(std::future<QList<PortDetails>> ports)
 {
-    if (!lookAheadPorts().valid())
-        lookAheadPorts() = std::async(std::launch::async, querySystemPorts);
+    lookAheadPorts() = std::move(ports);
 }
 
 void PortCatalog::addDevicePath(const QString &path)
