@@ -62,6 +62,10 @@ void printError(const QString &text)
 
 int readCommandLine(int &argc, char **argv, TraceLog &log)
 {
+    // The same names however the program is started (a link, a wrapper):
+    // --version, the messages below and the window class the desktop entry
+    // matches.
+    QCoreApplication::setApplicationName(QStringLiteral("ordan-configurator"));
     QCoreApplication::setApplicationVersion(QString::fromLatin1(programVersion()));
     // The desktop entry this program's windows belong to.
     QGuiApplication::setDesktopFileName(QStringLiteral("ordan-configurator"));
