@@ -13,9 +13,6 @@
 #ifdef ORDAN_HAVE_FONTCONFIG
 #include <fontconfig/fontconfig.h>
 #endif
-#ifdef __GLIBC__
-#include <malloc.h>
-#endif
 
 namespace
 {
@@ -37,42 +34,26 @@ QList<QImage> decodeIconFile()
     return images;
 }
 
-// The worker that fetches everything, one thing after the other in the order
-// the window needs them: one thread (and one memory arena) for all. Its
-// future waits for it when the process ends.
-std::future<void> &worker()
+#ifdef ORDAN_HAVE_FONTCONFIG
+// Reading the font configuration (some XML files and the font caches) is the
+// first thing Qt's font database does; loaded here, it is found loaded.
+std::future<void> &fontConfiguration()
 {
-    static std::future<void> running;
-    return running;
+    static std::future<void> loaded;
+    return loaded;
 }
+#endif
 } // namespace
 
 void startLookAhead()
 {
-    if (worker().valid())
-        return;
-#ifdef __GLIBC__
-    // All the work is done on one thread; the others (this worker, Qt's X
-    // event reader and D-Bus connection) allocate little. One malloc arena
-    // serves them all, rather than one each whose pages stay resident after
-    // a short-lived thread is gone.
-    mallopt(M_ARENA_MAX, 1);
-#endif
-    std::packaged_task<QList<QImage>()> icon(decodeIconFile);
-    std::packaged_task<QList<PortDetails>()> ports(PortCatalog::querySystemPorts);
-    iconImages() = icon.get_future();
-    PortCatalog::takeLookAhead(ports.get_future());
-    worker() = std::async(std::launch::async,
-                          [icon = std::move(icon), ports = std::move(ports)]() mutable {
-                              icon();
-                              ports();
+    PortCatalog::lookAhead();
+    if (!iconImages().valid())
+        iconImages() = std::async(std::launch::async, decodeIconFile);
 #ifdef ORDAN_HAVE_FONTCONFIG
-                              // Reading the font configuration (XML files and
-                              // font caches) is the first thing Qt's font
-                              // database does; done here, it is found done.
-                              FcInit();
+    if (!fontConfiguration().valid())
+        fontConfiguration() = std::async(std::launch::async, [] { FcInit(); });
 #endif
-                          });
 }
 
 QIcon windowIconFromResource()

@@ -7,7 +7,7 @@
 // application object: the system's serial ports (udev walks every tty
 // device), the images of the window icon, and the font configuration that
 // the form's fonts are matched against. The process entry starts fetching
-// them on a thread of its own first thing, while the application object
+// them on threads of their own first thing, while the application object
 // reaches the display; the window takes what they found. What is built and
 // shown is the same either way.
 void startLookAhead();

@@ -7,6 +7,8 @@
 #include <QFileInfo>
 #include <QSerialPortInfo>
 
+#include <future>
+
 namespace
 {
 QStringList &addedPaths()
@@ -33,9 +35,7 @@ std::future<QList<PortDetails>> &lookAheadPorts()
     return ports;
 }
 
-} // namespace
-
-QList<PortDetails> PortCatalog::querySystemPorts()
+QList<PortDetails> querySystemPorts()
 {
     QList<PortDetails> found;
     const QList<QSerialPortInfo> ports = QSerialPortInfo::availablePorts();
@@ -54,15 +54,13 @@ QList<PortDetails> PortCatalog::querySystemPorts()
     return found;
 }
 
-namespace
-{
 QList<PortDetails> systemPorts()
 {
     if (portSource())
         return portSource()();
     if (lookAheadPorts().valid())
         return lookAheadPorts().get(); // once; the next lookup asks the system again
-    return PortCatalog::querySystemPorts();
+    return querySystemPorts();
 }
 
 // The first link in the alias directory that leads to the port's device.
@@ -120,9 +118,10 @@ QList<PortDetails> PortCatalog::ports()
     return found;
 }
 
-void PortCatalog::takeLookAhead(std::future<QList<PortDetails>> ports)
+void PortCatalog::lookAhead()
 {
-    lookAheadPorts() = std::move(ports);
+    if (!lookAheadPorts().valid())
+        lookAheadPorts() = std::async(std::launch::async, querySystemPorts);
 }
 
 void PortCatalog::addDevicePath(const QString &path)

@@ -6,7 +6,6 @@
 #include <QStringList>
 
 #include <functional>
-#include <future>
 
 // What the system knows of one serial port; empty where it knows nothing.
 struct PortDetails {
@@ -30,12 +29,11 @@ namespace PortCatalog
 QStringList portNames();
 // The same ports with what the system knows of them, aliases looked up.
 QList<PortDetails> ports();
-// Asks the system for its serial ports (QSerialPortInfo), nothing added.
-QList<PortDetails> querySystemPorts();
-// The answer of a querySystemPorts() run ahead on another thread (the
-// start-up look-ahead, app/lookahead.h): the next ports() or portNames()
-// waits for it instead of asking the system again.
-void takeLookAhead(std::future<QList<PortDetails>> ports);
+// Starts asking the system for its ports on a thread of its own; the next
+// ports() or portNames() takes that answer instead of asking again. The
+// process entry calls it first thing: the enumeration (udev walks every tty
+// device) then runs while the application object reaches the display.
+void lookAhead();
 void addDevicePath(const QString &path);
 void clearDevicePaths();
 
