@@ -1,6 +1,5 @@
 #include "app/commandline.h"
 #include "app/entry.h"
-#include "app/lookahead.h"
 #include "app/mainwindow.h"
 #include "console/tracelog.h"
 
@@ -12,9 +11,6 @@ int main(int argc, char *argv[])
     const int early = readCommandLine(argc, argv, log);
     if (early >= 0)
         return early;
-    // What the window needs from the system is fetched while the application
-    // object reaches the display.
-    startLookAhead();
     QApplication application(argc, argv);
     MainWindow window;
     if (log.isOpen())

@@ -1,7 +1,6 @@
 #include "mainwindow.h"
 
 #include "app/formtexts.h"
-#include "app/lookahead.h"
 #include "app/sequenceprogress.h"
 #include "console/protocol.h"
 #include "console/replyframer.h"
@@ -61,7 +60,7 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), ui(new Ui_MainWin
     timerChangeModeTcp->setInterval(1000);
 
     setWindowTitle(tr(Caption::windowTitle));
-    setWindowIcon(windowIconFromResource());
+    setWindowIcon(QIcon(QLatin1String(windowIconPath)));
 
     ui->scan_parameters->setEnabled(false);
     ui->applyButton->setEnabled(false);

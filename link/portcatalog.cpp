@@ -7,8 +7,6 @@
 #include <QFileInfo>
 #include <QSerialPortInfo>
 
-#include <future>
-
 namespace
 {
 QStringList &addedPaths()
@@ -29,14 +27,10 @@ QString &aliasDirectory()
     return path;
 }
 
-std::future<QList<PortDetails>> &lookAheadPorts()
+QList<PortDetails> systemPorts()
 {
-    static std::future<QList<PortDetails>> ports;
-    return ports;
-}
-
-QList<PortDetails> querySystemPorts()
-{
+    if (portSource())
+        return portSource()();
     QList<PortDetails> found;
     const QList<QSerialPortInfo> ports = QSerialPortInfo::availablePorts();
     for (const QSerialPortInfo &info : ports) {
@@ -52,15 +46,6 @@ QList<PortDetails> querySystemPorts()
         found << port;
     }
     return found;
-}
-
-QList<PortDetails> systemPorts()
-{
-    if (portSource())
-        return portSource()();
-    if (lookAheadPorts().valid())
-        return lookAheadPorts().get(); // once; the next lookup asks the system again
-    return querySystemPorts();
 }
 
 // The first link in the alias directory that leads to the port's device.
@@ -116,12 +101,6 @@ QList<PortDetails> PortCatalog::ports()
         }
     }
     return found;
-}
-
-void PortCatalog::lookAhead()
-{
-    if (!lookAheadPorts().valid())
-        lookAheadPorts() = std::async(std::launch::async, querySystemPorts);
 }
 
 void PortCatalog::addDevicePath(const QString &path)

@@ -29,11 +29,6 @@ namespace PortCatalog
 QStringList portNames();
 // The same ports with what the system knows of them, aliases looked up.
 QList<PortDetails> ports();
-// Starts asking the system for its ports on a thread of its own; the next
-// ports() or portNames() takes that answer instead of asking again. The
-// process entry calls it first thing: the enumeration (udev walks every tty
-// device) then runs while the application object reaches the display.
-void lookAhead();
 void addDevicePath(const QString &path);
 void clearDevicePaths();
 

@@ -91,14 +91,7 @@ int main(int argc, char **argv)
     if (argc < 3)
         return 2;
     const int settle = atoi(argv[1]);
-    // Right after a client has gone the server may turn the next one away
-    // for a moment.
-    Display *display = NULL;
-    for (int tries = 0; !display && tries < 100; ++tries) {
-        display = XOpenDisplay(NULL);
-        if (!display)
-            usleep(20000);
-    }
+    Display *display = XOpenDisplay(NULL);
     int damage_event, damage_error;
     if (!display || !XDamageQueryExtension(display, &damage_event, &damage_error))
         return 3;

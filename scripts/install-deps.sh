@@ -14,7 +14,6 @@ packages=(
     help2man dpkg-dev file             # manual pages; the .deb and its dependencies
     desktop-file-utils appstream       # checks of the desktop entry and AppStream file
     libx11-dev libxdamage-dev          # the start-up benchmark's window watcher
-    libfontconfig-dev                  # the start-up look-ahead loads the font configuration
 )
 
 missing=()

@@ -1,7 +1,6 @@
 // The window in the field: the sequences' progress bar, the port list's
 // tool tips, the traffic log and the window program's command line.
 #include "app/commandline.h"
-#include "app/lookahead.h"
 #include "console/textsafety.h"
 #include "console/tracelog.h"
 #include "link/portcatalog.h"
@@ -28,7 +27,6 @@ private slots:
     void trafficLog();
     void commandLine_data();
     void commandLine();
-    void lookAheadBuildsTheSameWindow();
 
 private:
     QProgressBar *bar() const { return h->find<QProgressBar>("sequenceProgress"); }
@@ -243,22 +241,6 @@ void WindowTest::commandLine()
     QTEST(program.exitCode(), "exitCode");
     QTEST(QString::fromUtf8(program.readAllStandardOutput()), "out");
     QTEST(QString::fromUtf8(program.readAllStandardError()), "error");
-}
-
-void WindowTest::lookAheadBuildsTheSameWindow()
-{
-    const QIcon fromFile(QStringLiteral(":/icon/Tessmar.ico"));
-    const QStringList ports = PortCatalog::portNames();
-    startLookAhead();
-    WindowHarness ahead;
-    QCOMPARE(ahead.window.windowIcon().availableSizes(), fromFile.availableSizes());
-    for (const QSize &size : fromFile.availableSizes())
-        QCOMPARE(ahead.window.windowIcon().pixmap(size).toImage(), fromFile.pixmap(size).toImage());
-    QComboBox *list = ahead.list("serialPortInfoListBox");
-    QStringList listed;
-    for (int i = 0; i < list->count(); ++i)
-        listed << list->itemText(i);
-    QCOMPARE(listed, ports);
 }
 
 QTEST_MAIN(WindowTest)
