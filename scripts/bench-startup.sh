@@ -24,8 +24,10 @@ cmake --build "$build" --target ordan-configurator -j "$(nproc)" >/dev/null
 
 work=$(mktemp -d)
 xvfb_pid=''
+bus_pid=''
 cleanup() {
     [[ -n $xvfb_pid ]] && kill "$xvfb_pid" 2>/dev/null || true
+    [[ -n $bus_pid ]] && kill "$bus_pid" 2>/dev/null || true
     wait 2>/dev/null || true
     rm -rf "$work"
 }
@@ -148,6 +150,14 @@ for _ in $(seq 100); do
 done
 export DISPLAY=:$(head -n 1 "$work/display")
 export QT_QPA_PLATFORM=xcb
+# A desktop has a session bus, which a window with a menu bar asks about a
+# global menu; without one, libdbus tries to launch a bus for each start.
+if [[ -z ${DBUS_SESSION_BUS_ADDRESS:-} ]] && command -v dbus-daemon >/dev/null; then
+    dbus-daemon --session --fork --print-address=1 --print-pid=1 >"$work/bus"
+    DBUS_SESSION_BUS_ADDRESS=$(sed -n 1p "$work/bus")
+    export DBUS_SESSION_BUS_ADDRESS
+    bus_pid=$(sed -n 2p "$work/bus")
+fi
 
 configurator=$build/ordan-configurator
 # One start of each to warm the file cache, not counted.

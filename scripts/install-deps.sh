@@ -14,6 +14,7 @@ packages=(
     help2man dpkg-dev file             # manual pages; the .deb and its dependencies
     desktop-file-utils appstream       # checks of the desktop entry and AppStream file
     libx11-dev libxdamage-dev          # the start-up benchmark's window watcher
+    dbus-daemon                        # and its session bus
 )
 
 missing=()
