@@ -2,10 +2,10 @@
 # The whole verdict on a commit, the same every time it runs: installs what
 # is missing, builds everything (Debug, build-test/) and runs the test suite
 # headless through ctest; builds every test program again with
-# AddressSanitizer and UBSan (build-asan/) and runs the suite there; then
-# builds the Debian package, installs it, runs the installed programs and
-# removes it; replays the fuzz corpora and runs each fuzz target for a fixed count from a
-# fixed seed. Exits non-zero on any failure.
+# AddressSanitizer and UBSan (build-asan/) and runs the suite there; builds
+# the Debian package, installs it, runs the installed programs and removes it;
+# then replays the fuzz corpora and runs each fuzz target for a fixed count
+# from a fixed seed. Exits non-zero on any failure.
 set -euo pipefail
 
 repo=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
