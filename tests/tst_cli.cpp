@@ -1,5 +1,7 @@
 // ordan-cli as an engineer runs it: the program as a process of its own,
 // talking over pseudo-terminals to the module simulator, itself a process.
+#include "cliprocess.h"
+
 #include <QElapsedTimer>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -11,56 +13,12 @@
 
 #include <memory>
 
+using cliprocess::Result;
+using cliprocess::runCli;
+using cliprocess::Simulator;
+
 namespace
 {
-
-// The simulator as a program: its device path, and the commands it got
-// (it traces them on stderr as "<- command").
-class Simulator
-{
-public:
-    explicit Simulator(const QStringList &arguments)
-    {
-        process.start(QStringLiteral(ORDAN_MODULE_SIM_PATH), arguments);
-        if (process.waitForStarted() && process.waitForReadyRead(10000))
-            path = QString::fromLocal8Bit(process.readLine()).trimmed();
-    }
-    ~Simulator()
-    {
-        process.terminate(); // it removes its own link and directory
-        if (!process.waitForFinished(3000))
-            process.kill();
-    }
-    QStringList commands()
-    {
-        QTest::qWait(50);
-        trace += process.readAllStandardError();
-        QStringList seen;
-        for (const QByteArray &line : trace.split('\n')) {
-            if (line.startsWith("<- "))
-                seen << QString::fromLatin1(line.mid(3));
-        }
-        return seen;
-    }
-    QProcess process;
-    QString path;
-    QByteArray trace;
-};
-
-struct Result {
-    int exitCode = -1;
-    QByteArray out;
-    QByteArray err;
-};
-
-Result runCli(const QStringList &arguments, int timeoutMs = 60000)
-{
-    QProcess cli;
-    cli.start(QStringLiteral(ORDAN_CLI_PATH), arguments);
-    cli.waitForFinished(timeoutMs);
-    return {cli.exitStatus() == QProcess::NormalExit ? cli.exitCode() : -1,
-            cli.readAllStandardOutput(), cli.readAllStandardError()};
-}
 
 // No control byte reaches the output raw: C0 other than the line ends
 // `allowed`, DEL, and C1 (encoded in UTF-8 as C2 80 to C2 9F).
