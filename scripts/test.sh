@@ -2,9 +2,10 @@
 # The whole verdict on a commit, the same every time it runs: installs what
 # is missing, builds everything (Debug, build-test/) and runs the test suite
 # headless through ctest; builds every test program again with
-# AddressSanitizer and UBSan (build-asan/) and runs the suite there; then
-# replays the fuzz corpora and runs each fuzz target for a fixed count from a
-# fixed seed. Exits non-zero on any failure.
+# AddressSanitizer and UBSan (build-asan/) and runs the suite there; builds
+# everything on Qt 6 (build-qt6/) and runs the suite there; then replays the
+# fuzz corpora and runs each fuzz target for a fixed count from a fixed seed.
+# Exits non-zero on any failure.
 set -euo pipefail
 
 repo=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
@@ -26,12 +27,13 @@ suite() {
 suite "test suite" "$repo/build-test" -DCMAKE_BUILD_TYPE=Debug
 suite "test suite under AddressSanitizer and UBSan" "$repo/build-asan" \
     -DCMAKE_BUILD_TYPE=Debug -DORDAN_SANITIZE=ON
+suite "test suite on Qt 6" "$repo/build-qt6" -DCMAKE_BUILD_TYPE=Debug -DORDAN_QT_MAJOR=6
 
 bash "$repo/scripts/fuzz.sh" --ci
 
 # The suites' summaries again, below the fuzzers' output.
 echo
-for build in build-test build-asan; do
+for build in build-test build-asan build-qt6; do
     echo "$build:"
     grep -E 'tests passed|tests failed|Total Test time' "$repo/$build/ctest-summary.log"
 done
