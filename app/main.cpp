@@ -1,12 +1,20 @@
+#include "app/commandline.h"
 #include "app/entry.h"
 #include "app/mainwindow.h"
+#include "console/tracelog.h"
 
 #include <QApplication>
 
 int main(int argc, char *argv[])
 {
+    TraceLog log; // outlives the window, which writes to it until it closes the port
+    const int early = readCommandLine(argc, argv, log);
+    if (early >= 0)
+        return early;
     QApplication application(argc, argv);
     MainWindow window;
+    if (log.isOpen())
+        window.setTraceLog(&log);
     presentMainWindow(window);
     return application.exec();
 }

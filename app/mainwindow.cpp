@@ -1,8 +1,10 @@
 #include "mainwindow.h"
 
 #include "app/formtexts.h"
+#include "app/sequenceprogress.h"
 #include "console/protocol.h"
 #include "console/replyframer.h"
+#include "console/tracelog.h"
 #include "ui_mainwindow.h"
 
 #include <QIcon>
@@ -69,6 +71,13 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), ui(new Ui_MainWin
     ui->reset_allparameters->setEnabled(false);
     ui->lineEdit_name->setEnabled(false);
 
+    // The closed port list tells which adapter is chosen, as its entries do.
+    QObject::connect(
+        ui->serialPortInfoListBox, qOverload<int>(&QComboBox::currentIndexChanged), this,
+        [this](int index) {
+            ui->serialPortInfoListBox->setToolTip(
+                ui->serialPortInfoListBox->itemData(index, Qt::ToolTipRole).toString());
+        });
     checkCustomDevicePathPolicy();
 
     replyFramer = new ReplyFramer(this);
@@ -76,6 +85,14 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), ui(new Ui_MainWin
                      [this](const QByteArray &bytes) { handleReply(bytes); });
     QObject::connect(&serial, &QSerialPort::readyRead, this, &MainWindow::readData);
     QObject::connect(&serial, &QSerialPort::errorOccurred, this, &MainWindow::handleError);
+
+    sequenceProgress =
+        new SequenceProgress(ui->statusbar, {timerScanAll, &scanAllStep, readoutEndStep},
+                             {timerChangeModeTcp, &writeStep, writeLastTick}, this);
+    // A click may start a sequence; the button's own slot has run by then.
+    for (QPushButton *start : {ui->scan_parameters, ui->applyButton})
+        QObject::connect(start, &QPushButton::clicked, sequenceProgress,
+                         &SequenceProgress::refresh);
 }
 
 MainWindow::~MainWindow()
@@ -85,6 +102,7 @@ MainWindow::~MainWindow()
     delete ui;
     ui = nullptr;
     if (serial.isOpen()) {
+        tracePortEvent(QStringLiteral("closed"));
         serial.close();
         timerForScan->stop();
         timerChangeParameters->stop();

@@ -8,6 +8,8 @@
 class QTimer;
 class QWidget;
 class ReplyFramer;
+class SequenceProgress;
+class TraceLog;
 enum class ModuleField;
 QT_BEGIN_NAMESPACE
 class Ui_MainWindow;
@@ -23,6 +25,10 @@ class MainWindow : public QMainWindow
 public:
     explicit MainWindow(QWidget *parent = nullptr);
     ~MainWindow() override;
+
+    // Writes the port's events, commands and replies to `log` from now on
+    // (none by default). The log must outlive the window.
+    void setTraceLog(TraceLog *log) { traceLog = log; }
 
 private slots:
     void universal_show(int index);
@@ -59,6 +65,8 @@ private:
     void applySettingsFile(bool openVariant);
     // Stops every timer and zeroes its step (link/seriallink.cpp).
     void stopAllSequences();
+    // A line in the traffic log, if there is one (link/seriallink.cpp).
+    void tracePortEvent(const QString &text);
     // The form's widget for a parameter of the module (console/channel.cpp).
     QWidget *fieldWidget(ModuleField field) const;
 
@@ -82,6 +90,9 @@ private:
     // True while the empty-reply box is open, so a module that keeps sending
     // blank lines does not stack one modal box on another.
     bool emptyReplyBoxOpen = false;
+    // The tick reached by the read-out or the write, in the status bar.
+    SequenceProgress *sequenceProgress;
+    TraceLog *traceLog = nullptr;
 };
 
 #endif // MAINWINDOW_H

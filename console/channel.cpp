@@ -4,6 +4,7 @@
 #include "app/mainwindow.h"
 #include "console/protocol.h"
 #include "console/replyframer.h"
+#include "console/tracelog.h"
 #include "ui_mainwindow.h"
 
 #include <QDebug>
@@ -14,6 +15,8 @@ void MainWindow::sendCommand(const QByteArray &command)
 {
     // One write, no terminator; the module judges what it gets. A write to a
     // closed port sends nothing, and the sequences notice the silence.
+    if (traceLog && serial.isOpen())
+        traceLog->sent(serial.portName(), command);
     serial.write(command);
 }
 
@@ -24,6 +27,8 @@ void MainWindow::readData()
 
 void MainWindow::handleReply(const QByteArray &bytes)
 {
+    if (traceLog)
+        traceLog->received(serial.portName(), bytes);
     replyText = cleanReply(bytes);
     qDebug() << QStringLiteral("data 2:") + replyText;
     if (replyText.isEmpty()) {

@@ -3,6 +3,7 @@
 #include "app/formtexts.h"
 #include "app/mainwindow.h"
 #include "console/replyframer.h"
+#include "console/tracelog.h"
 #include "link/hangup.h"
 #include "link/portcatalog.h"
 #include "ui_mainwindow.h"
@@ -25,8 +26,15 @@ static void enableConnectedControls(Ui_MainWindow *ui, bool connected)
 void MainWindow::checkCustomDevicePathPolicy()
 {
     ui->serialPortInfoListBox->clear();
-    for (const QString &name : PortCatalog::portNames())
-        ui->serialPortInfoListBox->addItem(name);
+    for (const PortDetails &port : PortCatalog::ports()) {
+        ui->serialPortInfoListBox->addItem(port.name);
+        // Two adapters of one kind are told apart by serial number or alias.
+        ui->serialPortInfoListBox->setItemData(ui->serialPortInfoListBox->count() - 1,
+                                               PortCatalog::toolTip(port), Qt::ToolTipRole);
+    }
+    // The first entry became current before its tool tip was there.
+    ui->serialPortInfoListBox->setToolTip(
+        ui->serialPortInfoListBox->currentData(Qt::ToolTipRole).toString());
 }
 
 void MainWindow::on_scanport_clicked()
@@ -38,6 +46,7 @@ void MainWindow::openport()
 {
     serial.setPortName(ui->serialPortInfoListBox->currentText());
     if (serial.open(QIODevice::ReadWrite)) {
+        tracePortEvent(QStringLiteral("opened"));
         enableConnectedControls(ui, true);
         ui->statusbar->showMessage(tr(Status::connected));
         // Only a restart commanded during this connection makes the loss of
@@ -45,6 +54,7 @@ void MainWindow::openport()
         restartRequested = false;
         return;
     }
+    tracePortEvent(QStringLiteral("open failed: ") + serial.errorString());
     QMessageBox::critical(this, tr("Отказано в доступе"), QStringLiteral("Ошибка соединения"));
     ui->statusbar->showMessage(tr(Status::openRefused));
     timerForScan->stop();
@@ -62,6 +72,7 @@ void MainWindow::closeport()
         const QSignalBlocker quiet(serial);
         serial.close();
     }
+    tracePortEvent(QStringLiteral("closed"));
     replyFramer->clear();
     enableConnectedControls(ui, false);
     ui->statusbar->showMessage(tr(Status::disconnected));
@@ -81,6 +92,12 @@ void MainWindow::stopAllSequences()
     changeParametersStep = 0;
     scanAllStep = 0;
     writeStep = 0;
+}
+
+void MainWindow::tracePortEvent(const QString &text)
+{
+    if (traceLog)
+        traceLog->event(serial.portName(), text);
 }
 
 void MainWindow::on_connect_clicked()
@@ -109,6 +126,8 @@ void MainWindow::handleError(QSerialPort::SerialPortError error)
                       (error == QSerialPort::ReadError && portHungUp(serial));
     if (!lost)
         return;
+    tracePortEvent(QStringLiteral("lost: ") + serial.errorString() +
+                   (restartRequested ? QStringLiteral(" (restart commanded)") : QString()));
 
     if (restartRequested) {
         // The module restarts on our command and takes its port with it.

@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Installs the Debian 12 packages the configurator needs to be built (on Qt 5
-# and on Qt 6), run, tested headless, fuzzed and photographed. Installs only
-# what is missing; when not run as root, prints the command to run as root and
-# fails.
+# and on Qt 6), run, tested headless, fuzzed, photographed, packaged and
+# timed. Installs only what is missing; when not run as root, prints the
+# command to run as root and fails.
 set -euo pipefail
 
 packages=(
@@ -14,6 +14,10 @@ packages=(
     clang clang-14 libclang-rt-14-dev  # the settings-file fuzzer (libFuzzer)
     xvfb xauth imagemagick             # screenshots on a virtual display
     fonts-liberation fonts-dejavu-core # a Times-compatible serif with Cyrillic
+    help2man dpkg-dev file             # manual pages; the .deb and its dependencies
+    desktop-file-utils appstream       # checks of the desktop entry and AppStream file
+    libx11-dev libxdamage-dev          # the start-up benchmark's window watcher
+    dbus-daemon                        # and its session bus
 )
 
 missing=()

@@ -3,9 +3,10 @@
 # is missing, builds everything (Debug, build-test/) and runs the test suite
 # headless through ctest; builds every test program again with
 # AddressSanitizer and UBSan (build-asan/) and runs the suite there; builds
-# everything on Qt 6 (build-qt6/) and runs the suite there; then replays the
-# fuzz corpora and runs each fuzz target for a fixed count from a fixed seed.
-# Exits non-zero on any failure.
+# everything on Qt 6 (build-qt6/) and runs the suite there; builds the Debian
+# package, installs it, runs the installed programs and removes it; then
+# replays the fuzz corpora and runs each fuzz target for a fixed count from a
+# fixed seed. Exits non-zero on any failure.
 set -euo pipefail
 
 repo=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
@@ -28,6 +29,9 @@ suite "test suite" "$repo/build-test" -DCMAKE_BUILD_TYPE=Debug
 suite "test suite under AddressSanitizer and UBSan" "$repo/build-asan" \
     -DCMAKE_BUILD_TYPE=Debug -DORDAN_SANITIZE=ON
 suite "test suite on Qt 6" "$repo/build-qt6" -DCMAKE_BUILD_TYPE=Debug -DORDAN_QT_MAJOR=6
+
+# The Debian package: built, installed, its programs run, removed again.
+bash "$repo/scripts/check-package.sh"
 
 bash "$repo/scripts/fuzz.sh" --ci
 

@@ -1,7 +1,11 @@
 // Draws the configurator's icon and writes it as a multi-size Windows icon
-// (PNG-compressed entries) plus a 256 px PNG for the desktop shell.
+// (PNG-compressed entries) plus a 256 px PNG for the desktop shell, or as the
+// PNG files of a freedesktop icon theme.
 // Usage: make-icon <out.ico> <out.png>
+//        make-icon --hicolor <dir>   writes <dir>/<N>x<N>/apps/ordan-configurator.png
+//                                    for N = 16, 32, 48, 64, 128, 256
 #include <QBuffer>
+#include <QDir>
 #include <QFile>
 #include <QGuiApplication>
 #include <QImage>
@@ -99,6 +103,17 @@ int main(int argc, char *argv[])
     QGuiApplication app(argc, argv);
     if (argc != 3)
         return 2;
+    if (qstrcmp(argv[1], "--hicolor") == 0) {
+        const QDir theme(QString::fromLocal8Bit(argv[2]));
+        for (int size : {16, 32, 48, 64, 128, 256}) {
+            const QString apps = QStringLiteral("%1x%1/apps").arg(size);
+            if (!theme.mkpath(apps) ||
+                !drawIcon(size).save(
+                    theme.filePath(apps + QStringLiteral("/ordan-configurator.png")), "PNG"))
+                return 1;
+        }
+        return 0;
+    }
     const int sizes[] = {16, 24, 32, 48, 64, 128, 256};
     const int count = int(sizeof sizes / sizeof sizes[0]);
     QList<QByteArray> images;
