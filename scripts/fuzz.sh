@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # The fuzz targets (libFuzzer with AddressSanitizer and UBSan), built with
-# clang in a build of their own (build-fuzz/).
+# clang in a build of their own (build-fuzz/; with ORDAN_QT_MAJOR=6 set, on
+# Qt 6 in build-fuzz-qt6/).
 #
 #   scripts/fuzz.sh --ci                  what CI runs: every corpus file once,
 #                                         then a fixed-seed run of a fixed count
@@ -15,7 +16,10 @@
 set -euo pipefail
 
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
-build=${ORDAN_FUZZ_BUILD_DIR:-$root/build-fuzz}
+qt_major=${ORDAN_QT_MAJOR:-5}
+default_build=$root/build-fuzz
+[[ $qt_major == 5 ]] || default_build=$root/build-fuzz-qt$qt_major
+build=${ORDAN_FUZZ_BUILD_DIR:-$default_build}
 
 declare -A binary=([settings]=fuzz_settings_load [reply]=fuzz_reply_path)
 declare -A max_len=([settings]=4096 [reply]=8192)
@@ -23,7 +27,7 @@ declare -A max_len=([settings]=4096 [reply]=8192)
 declare -A ci_runs=([settings]=40000 [reply]=40000)
 
 CC=clang CXX=clang++ cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-    -DORDAN_BUILD_TESTS=ON -DORDAN_BUILD_FUZZERS=ON >/dev/null
+    -DORDAN_BUILD_TESTS=ON -DORDAN_BUILD_FUZZERS=ON -DORDAN_QT_MAJOR="$qt_major" >/dev/null
 cmake --build "$build" --target fuzz_settings_load fuzz_reply_path -j"$(nproc)"
 mkdir -p "$build/artifacts"
 

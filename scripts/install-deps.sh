@@ -1,12 +1,15 @@
 #!/usr/bin/env bash
-# Installs the Debian 12 packages the configurator needs to be built, run,
-# tested headless, fuzzed, photographed, packaged and timed. Installs only
-# what is missing; when not run as root, prints the command to run as root
-# and fails.
+# Installs the Debian 12 packages the configurator needs to be built (on Qt 5
+# and on Qt 6), run, tested headless, fuzzed, photographed, packaged and
+# timed. Installs only what is missing; when not run as root, prints the
+# command to run as root and fails.
 set -euo pipefail
 
 packages=(
     qtbase5-dev libqt5serialport5-dev  # Qt 5 widgets and serial port
+    qt6-base-dev qt6-base-dev-tools    # Qt 6 widgets, moc/uic/rcc (the Qt 6 build)
+    qt6-serialport-dev qt6-qpa-plugins # Qt 6 serial port, offscreen platform
+    libgl-dev                          # OpenGL headers Qt 6's CMake files ask for
     cmake g++ make                     # the build
     clang clang-14 libclang-rt-14-dev  # the settings-file fuzzer (libFuzzer)
     xvfb xauth imagemagick             # screenshots on a virtual display

@@ -2,6 +2,7 @@
 # Takes a picture of the configurator's window as it starts: builds the
 # configurator (Release, into build/), runs it on a virtual X display and
 # writes the window's image to docs/screenshot.png or to the given file.
+# With ORDAN_QT_MAJOR=6 set, the window built on Qt 6 (build-qt6-release/).
 #   scripts/screenshot.sh [out.png]
 set -euo pipefail
 
@@ -10,8 +11,11 @@ out=${1:-$repo/docs/screenshot.png}
 out=$(cd "$(dirname "$out")" && pwd)/$(basename "$out") # before any cd
 
 "$repo/scripts/install-deps.sh"
-cmake -S "$repo" -B "$repo/build" -DCMAKE_BUILD_TYPE=Release -DORDAN_BUILD_TESTS=OFF
-cmake --build "$repo/build" --target ordan-configurator -j "$(nproc)"
+build=$repo/build
+[[ ${ORDAN_QT_MAJOR:-5} == 5 ]] || build=$repo/build-qt6-release
+cmake -S "$repo" -B "$build" -DCMAKE_BUILD_TYPE=Release -DORDAN_BUILD_TESTS=OFF \
+    -DORDAN_QT_MAJOR="${ORDAN_QT_MAJOR:-5}"
+cmake --build "$build" --target ordan-configurator -j "$(nproc)"
 
 work=$(mktemp -d)
 xvfb_pid=''
@@ -35,7 +39,7 @@ for _ in $(seq 100); do
 done
 display=:$(head -n 1 "$work/display")
 
-DISPLAY=$display "$repo/build/ordan-configurator" >"$work/app.log" 2>&1 &
+DISPLAY=$display "$build/ordan-configurator" >"$work/app.log" 2>&1 &
 app_pid=$!
 
 # Without a window manager the window is the only thing on the black root

@@ -51,7 +51,7 @@ void setting_module::LoadNTSetting(QString FileName)
     // other leaves the fields at their defaults and the operation unread.
     QSettings *store = nullptr;
     if (settingsstore::examineFile(FileName) == settingsstore::FileState::Safe) {
-        store = new QSettings(FileName, QSettings::IniFormat);
+        store = settingsstore::openStore(FileName);
         // A format error still leaves the keys that parse readable.
         if (store->status() == QSettings::AccessError) {
             delete store;
@@ -77,7 +77,7 @@ void setting_module::SaveNTSetting(QString FileName)
     // keys: a refused file must not get there.
     QSettings *existing = nullptr;
     if (state != FileState::Rejected) {
-        existing = new QSettings(FileName, QSettings::IniFormat);
+        existing = settingsstore::openStore(FileName);
         // The library parses sections when they are first used and keeps the
         // first error it met: parse them all now, so that a format error of
         // the old text shows before the write and the status after the write
@@ -108,7 +108,7 @@ void setting_module::SaveNTSetting(QString FileName)
         writeKeys(fresh);
     });
     delete existing;
-    replaceStore(written ? new QSettings(FileName, QSettings::IniFormat) : nullptr);
+    replaceStore(written ? settingsstore::openStore(FileName) : nullptr);
     lastOutcome = written ? Outcome::Done : Outcome::NotWritten;
 }
 

@@ -6,6 +6,8 @@
 #include <QSettings>
 #include <QTemporaryDir>
 
+#include <memory>
+
 namespace settingsstore
 {
 
@@ -104,7 +106,13 @@ done:
 // The value of a line unescaped as the settings library does it: the whole
 // text, and its elements when unquoted commas make it a list. Characters are
 // only told apart as far as a marker at the start of an element needs;
-// escapes give their 16-bit character, as the library's do.
+// escapes give their 16-bit character, as the library's do. Runs of plain
+// bytes (between escapes, quotes and unquoted commas) go through the
+// library's UTF-8 decoder, which drops a byte order mark at the start of a
+// run: Qt 5's at the start of every run, Qt 6's (one decoder for the whole
+// value) only at the start of the value's first run. Any other decoding can
+// neither make nor hide an ASCII marker at an element's start, so the bytes
+// are otherwise taken one by one.
 QStringList unescapedElements(const QByteArray &data, int from, int to)
 {
     static const char escapes[][2] = {{'a', '\a'}, {'b', '\b'},  {'f', '\f'}, {'n', '\n'},
@@ -113,6 +121,7 @@ QStringList unescapedElements(const QByteArray &data, int from, int to)
     QStringList elements;
     QString current;
     bool inQuotes = false;
+    bool dropsMark = true; // a byte order mark met now would be dropped
     int i = from;
     const auto skipBlanks = [&] {
         while (i < to && (data.at(i) == ' ' || data.at(i) == '\t'))
@@ -121,6 +130,19 @@ QStringList unescapedElements(const QByteArray &data, int from, int to)
     skipBlanks();
     while (i < to) {
         const char c = data.at(i);
+        const bool plain = c != '\\' && c != '"' && !(c == ',' && !inQuotes);
+        if (plain) {
+            const bool mark = dropsMark && i + 3 <= to && data.mid(i, 3) == "\xef\xbb\xbf";
+            dropsMark = false;
+            if (mark) {
+                i += 3;
+                continue;
+            }
+        } else {
+#if QT_VERSION < QT_VERSION_CHECK(6, 0, 0) // Qt 5 decodes every run afresh, Qt 6 the value at once
+            dropsMark = true;
+#endif
+        }
         if (c == '\\') {
             if (++i >= to)
                 break;
@@ -217,6 +239,15 @@ FileState examineFile(const QString &path)
     return textIsSafe(text) ? FileState::Safe : FileState::Rejected;
 }
 
+QSettings *openStore(const QString &path)
+{
+    auto *store = new QSettings(path, QSettings::IniFormat);
+#if QT_VERSION < QT_VERSION_CHECK(6, 0, 0) // Qt 6 always reads and writes INI text as UTF-8
+    store->setIniCodec("UTF-8");
+#endif
+    return store;
+}
+
 int toStoredInt(const QVariant &value)
 {
     bool ok = false;
@@ -238,7 +269,13 @@ int toStoredInt(const QVariant &value)
 
 bool syncStore(QSettings &store)
 {
+#if QT_VERSION < QT_VERSION_CHECK(6, 0, 0) // Qt 5's UTF-8 writer drops characters beyond 16 bits
+    store.setIniCodec(static_cast<QTextCodec *>(nullptr));
     store.sync();
+    store.setIniCodec("UTF-8");
+#else
+    store.sync();
+#endif
     return store.status() == QSettings::NoError;
 }
 
@@ -249,9 +286,9 @@ bool writeFreshFile(const QString &path, const std::function<void(QSettings &)> 
         return false;
     const QString draftPath = scratch.filePath(QStringLiteral("draft.TRset"));
     {
-        QSettings draft(draftPath, QSettings::IniFormat);
-        fill(draft);
-        if (!syncStore(draft))
+        const std::unique_ptr<QSettings> draft(openStore(draftPath));
+        fill(*draft);
+        if (!syncStore(*draft))
             return false;
     }
     QFile draft(draftPath);

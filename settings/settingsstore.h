@@ -38,12 +38,18 @@ FileState examineFile(const QString &path);
 // comments (which are never decoded) are not looked at.
 bool textIsSafe(const QByteArray &text);
 
+// A store on the parameter-set file at the path, owned by the caller. Both Qt
+// builds read raw non-ASCII bytes of a value as UTF-8, so a file written by
+// either reads the same in the other.
+QSettings *openStore(const QString &path);
+
 // The integer held by a stored value: a decimal number within the range of
 // int, otherwise 0.
 int toStoredInt(const QVariant &value);
 
 // Writes the store's pending values to its file and tells whether the store
-// has met no error at all.
+// has met no error at all. The Qt 5 build writes non-ASCII characters as
+// escapes, as it always did; the Qt 6 build writes them as UTF-8.
 bool syncStore(QSettings &store);
 
 // Replaces the file at the path with a new one holding only what `fill` puts

@@ -18,6 +18,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
 
 namespace
 {
@@ -69,9 +70,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     }
 
     if (unscreened) {
-        QSettings store(path, QSettings::IniFormat);
-        for (const QString &key : store.allKeys())
-            store.value(key);
+        const std::unique_ptr<QSettings> store(settingsstore::openStore(path));
+        for (const QString &key : store->allKeys())
+            store->value(key);
         QFile::remove(path);
         return 0;
     }
@@ -83,9 +84,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         check((module.outcome() == setting_module::Outcome::Done) == safe,
               "load outcome disagrees with the screen");
         if (safe) {
-            QSettings store(path, QSettings::IniFormat);
-            for (const QString &key : store.allKeys())
-                check(isPlain(store.value(key)), "the screen passed a decoded variant");
+            const std::unique_ptr<QSettings> store(settingsstore::openStore(path));
+            for (const QString &key : store->allKeys())
+                check(isPlain(store->value(key)), "the screen passed a decoded variant");
         }
         module.ip_adress = QStringLiteral("10.0.0.1");
         module.SaveNTSetting(path);
