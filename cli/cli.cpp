@@ -16,6 +16,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QJsonArray>
+#include <QRegularExpression>
 #include <QSerialPortInfo>
 
 #include <memory>
@@ -36,6 +37,10 @@ const char helpText[] = R"(Usage: ordan-cli COMMAND [OPTIONS]
 Reads, writes, restarts and resets Ordan-RS485-Ethernet modules through their
 serial console.
 
+Exit 0 and "verified" mean that this module, identified by its MAC before the
+first write, restarted, came back as the same module, and reads back every
+value that was asked. Anything else is a non-zero exit with its reason.
+
 Commands:
   ports [--json]
       The serial ports, with their stable /dev/serial/by-id/ alias where one
@@ -47,15 +52,23 @@ Commands:
   write PORT [--from FILE.TRset] [--ip A] [--mask M] [--gateway G]
         [--tcp-port N] [--parity none|odd|even] [--speed BAUD]
         [--stop-bits 1|2] [--packet-timeout MS] [--no-verify]
-        [--restart-timeout S] [--record FILE.csv] [--json]
-      Checks every value, sends only the given ones (the file's, then the
-      options'), restarts the module, waits for it to come back (up to
-      --restart-timeout seconds, default 20), reads it back and compares.
-      --record appends one row per module to a CSV file; cells that come
-      from a module or a file are neutralised, so the record is safe to open
-      in a spreadsheet.
+        [--allow-foreign-gateway] [--restart-timeout S] [--record FILE.csv]
+        [--json]
+      Checks every value, identifies the module by its MAC (a module without
+      a readable MAC is not written), checks the configuration it would run
+      (the values given over the values it holds: a gateway outside its
+      subnet is refused unless --allow-foreign-gateway), sends only the
+      given values (the file's, then the options'), each of which must be
+      answered "ok", restarts the module, sees it go away and come back (up
+      to --restart-timeout seconds, default 20), reads it back and compares,
+      MAC included. --no-verify stops once the restart was not refused and
+      says "unverified". --record appends one row per module to a CSV file;
+      cells that come from a module or a file are neutralised, so the record
+      is safe to open in a spreadsheet; a row the record cannot take fails
+      the command (exit 1).
   commission PLAN.csv [--from BASE.TRset] [--record FILE.csv] [--json]
         [--swap-timeout S] [--dry-run] [--restart-timeout S]
+        [--allow-foreign-gateway]
       Writes and verifies a whole site from a plan: a CSV file (UTF-8, "," or
       ";") whose header names the columns: port (required), ip, mask,
       gateway, tcp_port, parity, speed, stop_bits, packet_timeout. One row
@@ -65,20 +78,25 @@ Commands:
       column before anything is sent. Rows on different ports run at the
       same time; rows on the same port one after another: after each, it
       says "connect the next module to PORT" and waits (polling every
-      500 ms) for a module whose MAC address was not written in this run;
-      --swap-timeout ends that wait (default: until Ctrl-C). Each row is a
-      write with verification; --record gets one row per module as soon as
-      it is done, on the disk at once (an interrupted run keeps every
-      finished row; the MAC column ties each address to its module). At the
-      end, a summary: verified, failed (with the reason), not reached.
-      --dry-run checks the plan and shows what each row would send, sending
-      nothing.
+      500 ms) for a module whose MAC address was not met in this run, read
+      the same twice in a row; --swap-timeout ends that wait (default: until
+      Ctrl-C). No module is written by two rows. Each row is a write with
+      verification; --record gets one row per module as soon as it is done,
+      on the disk at once (an interrupted run keeps every finished row; the
+      MAC column ties each address to its module). At the end, a summary:
+      verified, failed (with the reason), not reached, and whether each row
+      reached the record. --dry-run checks the plan and shows what each row
+      would send, sending nothing (the module's own values, against which
+      the configuration is checked, are read only in a real run).
   restart PORT [--wait] [--restart-timeout S]
       Restarts the module ("RESET").
   factory-reset PORT --yes [--wait] [--restart-timeout S]
       Returns the module to its factory settings ("LOAD SETTING:DEFAULT").
-      --wait: wait until the module answers again (up to S seconds, default
-      20) and show its name and MAC.
+      Without --wait: done when the module does not answer the command
+      within the reply time-out (a reply is a refusal). --wait identifies the
+      module first, then waits until it has gone away and answers again (up
+      to S seconds, default 20) with the same MAC, and shows its name and
+      MAC.
 
 The module's replies carry no tag: a reply later than --reply-timeout may be
 taken for the answer to the next command. Set the time-out above the module's
@@ -92,19 +110,25 @@ Options for all commands:
   -h, --help           This text.
   --version            The version.
 
-Values: IPv4 addresses as four numbers 0-255; a contiguous subnet mask;
-TCP port 23, 502 or 10000-65535; packet time-out 1-10000 ms; speed 1200,
-2400, 4800, 9600, 19200, 38400, 57600, 115200, 128000 or 256000.
+Values: IPv4 addresses as four numbers 0-255 without leading zeros, one a
+module can have (not 0.0.0.0, 127.x.x.x, nor 224.0.0.0 and above; a gateway
+may be 0.0.0.0 for none), neither its subnet's network nor broadcast address;
+a contiguous subnet mask; TCP port 23, 502 or 10000-65535; packet time-out
+1-10000 ms; speed 1200, 2400, 4800, 9600, 19200, 38400, 57600, 115200, 128000
+or 256000. Numbers never with leading zeros. Time options: seconds, a
+positive decimal number.
 
 Exit codes:
   0  done (and verified)
-  2  usage or invalid value (nothing sent)
+  2  usage, invalid value or unsound configuration (nothing written)
   3  the port could not be opened
-  4  the module did not answer in time
-  5  the module refused a command
-  6  the verification found a difference
-  1  the settings file of --save could not be written
-  130 interrupted (Ctrl-C)
+  4  the module did not answer, could not be identified by its MAC, did not
+     restart, or did not come back after its restart
+  5  the module refused a command (a write or the restart)
+  6  the read-back differs, or a different module answered after the restart
+  1  a file could not be written: the settings file of --save, or a row of
+     the record (--record)
+  130 interrupted (Ctrl-C, SIGTERM or SIGHUP)
 Several ports: the code of the first port (in argument order) that failed.
 commission: 0 only when every row was verified; 2 for a plan with problems
 (nothing sent); otherwise the code of the first row (in plan order) that
@@ -144,9 +168,11 @@ int usage(const QString &message)
     return usageExit;
 }
 
-// Ctrl-C and SIGTERM reach the event loop through a pipe; the running jobs
+// Ctrl-C, SIGTERM and SIGHUP reach the event loop through a pipe; the running jobs
 // are interrupted there, so that their ports are closed cleanly.
 #ifdef Q_OS_UNIX
+// Ctrl-C, a kill, and the terminal going away end a run the same way.
+const int stopSignals[] = {SIGINT, SIGTERM, SIGHUP};
 int signalPipe[2] = {-1, -1};
 void onSignal(int)
 {
@@ -171,8 +197,8 @@ public:
         sa.sa_handler = onSignal;
         sigemptyset(&sa.sa_mask);
         sa.sa_flags = SA_RESTART;
-        sigaction(SIGINT, &sa, nullptr);
-        sigaction(SIGTERM, &sa, nullptr);
+        for (const int sig : stopSignals)
+            sigaction(sig, &sa, nullptr);
         notifier = std::make_unique<QSocketNotifier>(signalPipe[0], QSocketNotifier::Read);
         QObject::connect(notifier.get(), &QSocketNotifier::activated, [onInterrupt] {
             char byte;
@@ -192,8 +218,8 @@ public:
         if (!notifier)
             return;
         notifier.reset();
-        signal(SIGINT, SIG_DFL);
-        signal(SIGTERM, SIG_DFL);
+        for (const int sig : stopSignals)
+            signal(sig, SIG_DFL);
         for (int &fd : signalPipe) {
             ::close(fd);
             fd = -1;
@@ -408,14 +434,18 @@ void reportWriteFailure(const WriteJob &job, const parameters::Values &values)
     }
 }
 
-// The parameters a settings file (--from) gives; false when it cannot be read.
-bool loadSettingsFile(const QString &path, parameters::Values *values)
+// The parameters of --from, when given; false (a usage error said) when the
+// file cannot serve as a base.
+bool baseValues(Run &run, parameters::Values *values, int *exitCode)
 {
-    setting_module file;
-    file.LoadNTSetting(path);
-    if (file.outcome() != setting_module::Outcome::Done || !QFileInfo(path).isFile())
+    const QString from = run.parser.value(QStringLiteral("from"));
+    if (!run.parser.isSet(QStringLiteral("from")))
+        return true;
+    QString problem;
+    if (!parameters::loadSettingsFile(from, values, &problem)) {
+        *exitCode = usage(QStringLiteral("cannot use the settings file %1: %2").arg(from, problem));
         return false;
-    *values = parameters::fromSettings(file);
+    }
     return true;
 }
 
@@ -428,13 +458,12 @@ int commandWrite(Run &run)
     QStringList problems;
     QMap<ModuleField, QString> origin;
     const QString from = run.parser.value(QStringLiteral("from"));
-    if (!from.isEmpty()) {
-        if (!loadSettingsFile(from, &values))
-            return usage(QStringLiteral("cannot read the settings file ") + from);
-        for (auto it = values.cbegin(); it != values.cend(); ++it)
-            origin.insert(it.key(),
-                          from + QStringLiteral(" (for ") + optionFor(it.key()) + QLatin1Char(')'));
-    }
+    int exitCode = 0;
+    if (!baseValues(run, &values, &exitCode))
+        return exitCode;
+    for (auto it = values.cbegin(); it != values.cend(); ++it)
+        origin.insert(it.key(),
+                      from + QStringLiteral(" (for ") + optionFor(it.key()) + QLatin1Char(')'));
     for (const ValueOption &o : valueOptions) {
         const QString name = QLatin1String(o.name);
         if (run.parser.isSet(name)) {
@@ -447,6 +476,13 @@ int commandWrite(Run &run)
         if (!rule.isEmpty())
             problems << QStringLiteral("%1 \"%2\": must be %3")
                             .arg(origin.value(it.key()), it.value(), rule);
+    }
+    for (const parameters::ConfigProblem &p : parameters::checkConfiguration(values)) {
+        if (!(p.foreignGateway && run.settings.allowForeignGateway))
+            problems << origin.value(p.field) + QStringLiteral(": ") + p.message +
+                            (p.foreignGateway
+                                 ? QStringLiteral(" (--allow-foreign-gateway accepts it)")
+                                 : QString());
     }
     if (!problems.isEmpty()) {
         for (const QString &p : qAsConst(problems))
@@ -472,12 +508,13 @@ int commandWrite(Run &run)
 
     reportWriteFailure(job, values);
     if (!job.recordError().isEmpty())
-        cliout::error(QString(), job.recordError());
+        cliout::error(QString(),
+                      job.recordError() + QStringLiteral(" (the record lacks this row)"));
     if (run.json)
         cliout::json(cliout::writeJson(job, values, verify));
     else if (job.result() == JobResult::Done || job.result() == JobResult::Mismatch)
         cliout::out(cliout::writeTable(job, values, verify));
-    return int(job.result());
+    return job.exitCode();
 }
 
 int commandRestart(Run &run, bool factory)
@@ -533,15 +570,30 @@ int commandCommission(Run &run)
     if (run.ports.size() != 1)
         return usage(QStringLiteral("commission needs exactly one PLAN.csv"));
     const QString planPath = run.ports.first();
+    const QFileInfo planInfo(planPath);
+    if (planInfo.exists() && !planInfo.isFile())
+        return usage(QStringLiteral("the plan %1 is not a regular file").arg(planPath));
+    if (planInfo.size() > commissionplan::maxPlanBytes)
+        return usage(QStringLiteral("the plan %1 is larger than %2 bytes: not a plan")
+                         .arg(planPath)
+                         .arg(commissionplan::maxPlanBytes));
     QFile planFile(planPath);
     if (!planFile.open(QIODevice::ReadOnly))
         return usage(
             QStringLiteral("cannot read the plan %1: %2").arg(planPath, planFile.errorString()));
     parameters::Values base;
     const QString from = run.parser.value(QStringLiteral("from"));
-    if (!from.isEmpty() && !loadSettingsFile(from, &base))
-        return usage(QStringLiteral("cannot read the settings file ") + from);
-    const commissionplan::Plan plan = commissionplan::parse(planFile.readAll(), base);
+    int exitCode = 0;
+    if (!baseValues(run, &base, &exitCode))
+        return exitCode;
+    // Read one byte beyond the bound: a file that grew meanwhile is caught.
+    const QByteArray planBytes = planFile.read(commissionplan::maxPlanBytes + 1);
+    if (planBytes.size() > commissionplan::maxPlanBytes)
+        return usage(QStringLiteral("the plan %1 is larger than %2 bytes: not a plan")
+                         .arg(planPath)
+                         .arg(commissionplan::maxPlanBytes));
+    const commissionplan::Plan plan =
+        commissionplan::parse(planBytes, base, run.settings.allowForeignGateway);
     if (!plan.problems.isEmpty()) {
         for (const commissionplan::Problem &p : plan.problems)
             cliout::error(QString(),
@@ -555,10 +607,14 @@ int commandCommission(Run &run)
         return usage(problem);
 
     if (run.parser.isSet(QStringLiteral("dry-run"))) {
-        if (run.json)
+        if (run.json) {
             cliout::json(cliout::planJson(plan.rows));
-        else
+            cliout::error(QString(), QStringLiteral("dry run: the configuration each module would "
+                                                    "run is checked against its own values only "
+                                                    "in a real run"));
+        } else {
             cliout::out(cliout::planTable(plan.rows));
+        }
         return 0;
     }
 
@@ -583,7 +639,10 @@ int commandCommission(Run &run)
         const WriteJob *job = commission.job(index);
         reportWriteFailure(*job, commission.row(index).values);
         if (!job->recordError().isEmpty())
-            cliout::error(QString(), job->recordError());
+            cliout::error(
+                QString(),
+                job->recordError() +
+                    QStringLiteral(" (the record lacks row %1)").arg(commission.row(index).row));
         if (cliout::progressWanted())
             cliout::progress(QStringLiteral("%1 row %2: %3")
                                  .arg(job->port())
@@ -614,20 +673,23 @@ int commandCommission(Run &run)
     return commission.exitCode();
 }
 
-// Seconds (more than 0, at most an hour) as milliseconds.
+// Seconds (a decimal number more than 0, at most an hour, no sign, no
+// exponent, no leading zero) as milliseconds.
 bool secondsOption(Run &run, const char *name, int *ms, QString *problem)
 {
     const QString key = QLatin1String(name);
-    const QString text = run.parser.value(key);
-    if (text.isEmpty())
+    if (!run.parser.isSet(key))
         return true;
-    bool ok = false;
-    const double seconds = text.toDouble(&ok);
-    if (!ok || seconds <= 0 || seconds > 3600) {
-        *problem = QStringLiteral("--%1 \"%2\": must be seconds, more than 0").arg(key, text);
+    const QString text = run.parser.value(key);
+    static const QRegularExpression format(QStringLiteral("^(0|[1-9][0-9]{0,3})(\\.[0-9]{1,3})?$"));
+    const double seconds = format.match(text).hasMatch() ? text.toDouble() : 0;
+    if (!(seconds > 0 && seconds <= 3600)) {
+        *problem = QStringLiteral("--%1 \"%2\": must be seconds, a decimal number more than 0 "
+                                  "and at most 3600")
+                       .arg(key, text);
         return false;
     }
-    *ms = int(seconds * 1000);
+    *ms = qMax(1, int(seconds * 1000 + 0.5));
     return true;
 }
 
@@ -636,9 +698,10 @@ bool intOption(Run &run, const char *name, int min, int *value, QString *problem
     const QString key = QLatin1String(name);
     if (!run.parser.isSet(key))
         return true;
-    bool ok = false;
-    const int n = run.parser.value(key).toInt(&ok);
-    if (ok && n >= min) {
+    static const QRegularExpression format(QStringLiteral("^(0|[1-9][0-9]{0,6})$"));
+    const int n =
+        format.match(run.parser.value(key)).hasMatch() ? run.parser.value(key).toInt() : -1;
+    if (n >= min) {
         *value = n;
         return true;
     }
@@ -662,7 +725,8 @@ int runCli(const QStringList &arguments)
         parser.addOption(QCommandLineOption(QLatin1String(name), QString(), QStringLiteral("V")));
     };
     parser.addOption(QCommandLineOption(QStringList{QStringLiteral("h"), QStringLiteral("help")}));
-    for (const char *name : {"version", "json", "no-verify", "yes", "wait", "dry-run"})
+    for (const char *name :
+         {"version", "json", "no-verify", "yes", "wait", "dry-run", "allow-foreign-gateway"})
         flag(name);
     for (const char *name : {"log", "reply-timeout", "pace", "save", "from", "restart-timeout",
                              "record", "swap-timeout"})
@@ -694,15 +758,17 @@ int runCli(const QStringList &arguments)
         {QStringLiteral("read"), {QStringLiteral("save")}},
         {QStringLiteral("write"),
          {QStringLiteral("from"), QStringLiteral("no-verify"), QStringLiteral("restart-timeout"),
-          QStringLiteral("record"), QStringLiteral("ip"), QStringLiteral("mask"),
-          QStringLiteral("gateway"), QStringLiteral("tcp-port"), QStringLiteral("parity"),
-          QStringLiteral("speed"), QStringLiteral("stop-bits"), QStringLiteral("packet-timeout")}},
+          QStringLiteral("record"), QStringLiteral("allow-foreign-gateway"), QStringLiteral("ip"),
+          QStringLiteral("mask"), QStringLiteral("gateway"), QStringLiteral("tcp-port"),
+          QStringLiteral("parity"), QStringLiteral("speed"), QStringLiteral("stop-bits"),
+          QStringLiteral("packet-timeout")}},
         {QStringLiteral("restart"), {QStringLiteral("wait"), QStringLiteral("restart-timeout")}},
         {QStringLiteral("factory-reset"),
          {QStringLiteral("yes"), QStringLiteral("wait"), QStringLiteral("restart-timeout")}},
         {QStringLiteral("commission"),
          {QStringLiteral("from"), QStringLiteral("record"), QStringLiteral("swap-timeout"),
-          QStringLiteral("dry-run"), QStringLiteral("restart-timeout")}},
+          QStringLiteral("dry-run"), QStringLiteral("restart-timeout"),
+          QStringLiteral("allow-foreign-gateway")}},
     };
     if (!commandOptions.contains(command))
         return usage(QStringLiteral("unknown command \"%1\"").arg(command));
@@ -712,6 +778,16 @@ int runCli(const QStringList &arguments)
         if (!common.contains(name) && !commandOptions.value(command).contains(name))
             return usage(QStringLiteral("--%1 does not go with %2").arg(name, command));
     }
+    // An empty file or port name is a slip (an unset shell variable), not
+    // "no file".
+    for (const char *name : {"from", "record", "log", "save"}) {
+        if (parser.isSet(QLatin1String(name)) && parser.value(QLatin1String(name)).isEmpty())
+            return usage(QStringLiteral("--%1 needs a file name, not an empty text")
+                             .arg(QLatin1String(name)));
+    }
+    if (run.ports.contains(QString()))
+        return usage(QStringLiteral("an empty text is not a port (nor a plan)"));
+    run.settings.allowForeignGateway = parser.isSet(QStringLiteral("allow-foreign-gateway"));
     QString problem;
     if (!intOption(run, "reply-timeout", 1, &run.settings.replyTimeoutMs, &problem) ||
         !intOption(run, "pace", 0, &run.settings.paceMs, &problem))

@@ -130,6 +130,11 @@ QJsonObject writeJson(const WriteJob &job, const parameters::Values &written, bo
     object.insert(QStringLiteral("mismatches"), mismatches);
     object.insert(QStringLiteral("error"),
                   job.error().isEmpty() ? QJsonValue() : QJsonValue(job.error()));
+    // Whether the record took the row; null when no record is kept.
+    object.insert(QStringLiteral("recorded"),
+                  job.keepsRecord() ? QJsonValue(job.recorded()) : QJsonValue());
+    if (job.keepsRecord() && !job.recorded())
+        object.insert(QStringLiteral("record_error"), job.recordError());
     return object;
 }
 
@@ -205,7 +210,10 @@ QStringList planTable(const QList<commissionplan::Row> &rows)
             cells << (i == 0 ? QStringList{QString::number(row.row), row.port, commands.at(i)}
                              : QStringList{QString(), QString(), commands.at(i)});
     }
-    return table(cells, 0) + QStringList{QStringLiteral("(dry run: nothing was sent)")};
+    return table(cells, 0) +
+           QStringList{QStringLiteral("(dry run: nothing was sent; the configuration each module "
+                                      "would run is checked against its own values only in a "
+                                      "real run)")};
 }
 
 QJsonObject commissionJson(const CommissionRun &run)
@@ -225,14 +233,14 @@ QJsonObject commissionJson(const CommissionRun &run)
                                  {QStringLiteral("written"), QJsonObject()},
                                  {QStringLiteral("verified"), QJsonValue()},
                                  {QStringLiteral("mismatches"), QJsonArray()},
-                                 {QStringLiteral("error"), run.notReached(i)}};
+                                 {QStringLiteral("error"), run.notReached(i)},
+                                 {QStringLiteral("recorded"), QJsonValue()}};
         }
         const QString state = status(run, i);
         ++counts[state];
         object.insert(QStringLiteral("row"), row.row);
         object.insert(QStringLiteral("status"), state);
-        object.insert(QStringLiteral("exit_code"),
-                      job ? int(job->result()) : int(JobResult::NoAnswer));
+        object.insert(QStringLiteral("exit_code"), run.rowExitCode(i));
         rows.append(object);
     }
     return QJsonObject{{QStringLiteral("verified"), counts.value(QStringLiteral("verified"))},
@@ -243,9 +251,15 @@ QJsonObject commissionJson(const CommissionRun &run)
 
 QStringList commissionTable(const CommissionRun &run)
 {
+    // A column for the record when one is kept: which rows it took.
+    bool keepsRecord = false;
+    for (int i = 0; i < run.rowCount(); ++i)
+        keepsRecord = keepsRecord || (run.job(i) && run.job(i)->keepsRecord());
     QList<QStringList> cells{{QStringLiteral("row"), QStringLiteral("port"),
                               QStringLiteral("module"), QStringLiteral("MAC"), QStringLiteral("ip"),
                               QStringLiteral("result")}};
+    if (keepsRecord)
+        cells.first().insert(5, QStringLiteral("recorded"));
     QMap<QString, int> counts;
     for (int i = 0; i < run.rowCount(); ++i) {
         const commissionplan::Row &row = run.row(i);
@@ -256,11 +270,18 @@ QStringList commissionTable(const CommissionRun &run)
         QString result = state;
         if (!job)
             result += QStringLiteral(": ") + run.notReached(i);
-        else if (!run.verified(i))
+        else if (!run.verified(i) && job->result() != JobResult::Done)
             result += QStringLiteral(": ") + job->error();
+        else if (!run.verified(i))
+            result += QStringLiteral(": verified on the module, but the record lacks its row (") +
+                      job->recordError() + QLatin1Char(')');
         cells << QStringList{QString::number(row.row),          row.port,
                              id.value(ModuleField::Name),       id.value(ModuleField::Mac),
                              row.values.value(ModuleField::Ip), result};
+        if (keepsRecord)
+            cells.last().insert(5, !job              ? QStringLiteral("-")
+                                   : job->recorded() ? QStringLiteral("yes")
+                                                     : QStringLiteral("NO"));
     }
     return table(cells, 0) + QStringList{QStringLiteral("%1 verified, %2 failed, %3 not reached")
                                              .arg(counts.value(QStringLiteral("verified")))

@@ -128,7 +128,7 @@ QList<QStringList> splitCsv(const QString &text, QChar separator, QString *error
     return records;
 }
 
-Plan parse(const QByteArray &bytes, const parameters::Values &base)
+Plan parse(const QByteArray &bytes, const parameters::Values &base, bool allowForeignGateway)
 {
     Plan plan;
     const auto problem = [&plan](int row, const QString &column, const QString &message) {
@@ -196,7 +196,7 @@ Plan parse(const QByteArray &bytes, const parameters::Values &base)
     if (portIndex < 0)
         problem(1, portColumn, QStringLiteral("the plan needs a \"port\" column"));
 
-    QHash<QString, int> ipRow; // planned address -> first row that has it
+    QHash<quint32, int> ipRow; // planned address -> first row that has it
     for (int r = 1; r < records.size(); ++r) {
         const QStringList &record = records.at(r);
         const int rowNumber = r + 1;
@@ -240,13 +240,19 @@ Plan parse(const QByteArray &bytes, const parameters::Values &base)
                     QStringLiteral("nothing to write: every cell is empty and no base values "
                                    "are given"));
         const QString ip = row.values.value(ModuleField::Ip);
-        if (!ip.isEmpty()) {
-            if (ipRow.contains(ip))
-                problem(
-                    rowNumber, parameters::fieldKey(ModuleField::Ip),
-                    QStringLiteral("%1 is already planned in row %2").arg(ip).arg(ipRow.value(ip)));
+        quint32 address = 0;
+        if (parameters::parseIpv4(ip, &address)) {
+            if (ipRow.contains(address))
+                problem(rowNumber, parameters::fieldKey(ModuleField::Ip),
+                        QStringLiteral("%1 is already planned in row %2")
+                            .arg(ip)
+                            .arg(ipRow.value(address)));
             else
-                ipRow.insert(ip, rowNumber);
+                ipRow.insert(address, rowNumber);
+        }
+        for (const parameters::ConfigProblem &p : parameters::checkConfiguration(row.values)) {
+            if (!(p.foreignGateway && allowForeignGateway))
+                problem(rowNumber, parameters::fieldKey(p.field), p.message);
         }
         plan.rows << row;
     }

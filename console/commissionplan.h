@@ -38,10 +38,17 @@ struct Plan {
     QList<Problem> problems; // none: the plan may be run
 };
 
+// A plan file larger than this is not a plan.
+inline constexpr qint64 maxPlanBytes = 1024 * 1024;
+
 // Reads and checks a plan: unknown or repeated columns, a missing port,
-// values that break their rule, an IP address planned twice, rows with
+// values that break their rule, an IP address planned twice (compared as
+// numbers), a row whose values make an unsound configuration (an address
+// that is its subnet's network or broadcast address, the module's address
+// as its gateway, a gateway outside its subnet unless allowed), rows with
 // nothing to write. Every problem is reported, not only the first.
-Plan parse(const QByteArray &bytes, const parameters::Values &base = parameters::Values());
+Plan parse(const QByteArray &bytes, const parameters::Values &base = parameters::Values(),
+           bool allowForeignGateway = false);
 
 // The records of a CSV text (RFC 4180: quoted cells may hold separators,
 // quotes doubled, line breaks); `separator` is "," or ";". On a malformed

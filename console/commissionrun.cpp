@@ -1,31 +1,5 @@
 #include "console/commissionrun.h"
 
-#include <QFileInfo>
-#include <QHash>
-
-namespace
-{
-
-// The step of the read-out that asks for the MAC address.
-int macQueryStep()
-{
-    for (int step = 1; const QueryRow *row = queryForStep(step); ++step) {
-        if (row->field == ModuleField::Mac)
-            return step;
-    }
-    return 0;
-}
-
-// Two spellings of one device (a by-id alias and /dev/ttyUSB0) are one
-// port: their rows must not run at the same time.
-QString laneKey(const QString &port)
-{
-    const QString canonical = QFileInfo(port).canonicalFilePath();
-    return canonical.isEmpty() ? port : canonical;
-}
-
-} // namespace
-
 CommissionRun::CommissionRun(const QList<commissionplan::Row> &planRows,
                              const JobSettings &settings, QObject *parent)
     : QObject(parent), settings(settings)
@@ -33,7 +7,9 @@ CommissionRun::CommissionRun(const QList<commissionplan::Row> &planRows,
     QHash<QString, Lane *> byKey;
     for (const commissionplan::Row &planRow : planRows) {
         rows.push_back({planRow, nullptr, QString()});
-        const QString key = laneKey(planRow.port);
+        // Two spellings of one device (a by-id alias and /dev/ttyUSB0) are
+        // one port: their rows must not run at the same time.
+        const QString key = ModuleConsole::devicePath(planRow.port);
         Lane *lane = byKey.value(key);
         if (!lane) {
             lanes.push_back(std::make_unique<Lane>());
@@ -78,6 +54,7 @@ void CommissionRun::beginRow(Lane *lane)
     state.job = std::make_unique<WriteJob>(state.plan.port, state.plan.values, settings);
     state.job->setRecord(recordPath);
     state.job->setProgress(progressHandler);
+    state.job->setIdentityGate([this, index](const QString &mac) { return admit(index, mac); });
     // Queued: the job may finish inside one of its own console's handlers.
     connect(
         state.job.get(), &ModuleJob::finished, this,
@@ -86,12 +63,25 @@ void CommissionRun::beginRow(Lane *lane)
     state.job->start();
 }
 
+QString CommissionRun::admit(int index, const QString &mac)
+{
+    const auto it = commissioned.constFind(mac);
+    if (it != commissioned.constEnd())
+        return QStringLiteral("the module %1 was already met in this run (row %2)")
+            .arg(mac)
+            .arg(rows.at(size_t(it.value())).plan.row);
+    commissioned.insert(mac, index);
+    return QString();
+}
+
 void CommissionRun::onRowFinished(Lane *lane, int index)
 {
     lane->current = -1;
-    const QString mac = rows.at(size_t(index)).job->identity().value(ModuleField::Mac);
-    if (!mac.isEmpty())
-        commissioned.insert(mac);
+    // The module that answered the read-back is marked too: if another one
+    // answered after the restart, neither may be written again.
+    const QString mac = rows.at(size_t(index)).job->readBackMac();
+    if (!mac.isEmpty() && !commissioned.contains(mac))
+        commissioned.insert(mac, index);
     emit rowFinished(index);
     if (lane->next < lane->rows.size() && !interrupted)
         awaitNextModule(lane);
@@ -109,10 +99,11 @@ void CommissionRun::awaitNextModule(Lane *lane)
     lane->probe->setTraceLog(settings.trace);
     if (swapTimeoutMs >= 0)
         lane->swapTimer.start(swapTimeoutMs);
+    lane->lastSeen.clear();
     emit swapNeeded(lane->rows.at(lane->next));
     // The module just written is still there: the first look is a poll
     // interval away.
-    lane->pollTimer.start();
+    lane->pollTimer.start(swapPollMs);
 }
 
 void CommissionRun::poll(Lane *lane)
@@ -121,16 +112,22 @@ void CommissionRun::poll(Lane *lane)
     if (!probe || lane->done)
         return;
     if (!probe->isOpen() && !probe->open()) {
-        lane->pollTimer.start(); // no device there yet
+        lane->pollTimer.start(swapPollMs); // no device there yet
         return;
     }
     const quint64 epoch = probe->epoch();
-    runQueries(probe, {macQueryStep()}, nullptr,
+    runQueries(probe, {ModuleField::Mac}, nullptr,
                [this, lane, probe, epoch](const ModuleReading &r) {
                    if (probe->epoch() != epoch)
                        return;
-                   const QString mac = r.values.value(ModuleField::Mac);
-                   if (!mac.isEmpty() && !commissioned.contains(mac)) {
+                   // A new module: a well-formed MAC not met in this run,
+                   // read the same twice in a row (one garbled answer is
+                   // not taken for another module).
+                   const QString mac = r.mac();
+                   const bool fresh = !mac.isEmpty() && !commissioned.contains(mac);
+                   const bool confirmed = fresh && mac == lane->lastSeen;
+                   lane->lastSeen = fresh ? mac : QString();
+                   if (confirmed) {
                        // A module not met in this run: the next row is for
                        // it. The probe goes away outside its own handler.
                        lane->swapTimer.stop();
@@ -143,12 +140,13 @@ void CommissionRun::poll(Lane *lane)
                        });
                        return;
                    }
-                   // Still the module written before, or none: look again
-                   // later. A port that gave no answer is opened afresh
+                   // Still a module met before, or none, or one read only
+                   // once: look again later (a new one is confirmed at
+                   // once). A port that gave no answer is opened afresh
                    // (the module may be replugged).
                    if (r.answered == 0)
                        probe->close();
-                   lane->pollTimer.start();
+                   lane->pollTimer.start(fresh ? 0 : swapPollMs);
                });
 }
 
@@ -195,7 +193,13 @@ void CommissionRun::checkFinished()
 bool CommissionRun::verified(int index) const
 {
     const WriteJob *j = job(index);
-    return j && j->isFinished() && j->result() == JobResult::Done && j->verified();
+    return j && j->isFinished() && j->verified() && j->exitCode() == 0;
+}
+
+int CommissionRun::rowExitCode(int index) const
+{
+    const WriteJob *j = job(index);
+    return j ? j->exitCode() : int(JobResult::NoAnswer);
 }
 
 int CommissionRun::exitCode() const
@@ -203,11 +207,8 @@ int CommissionRun::exitCode() const
     if (interrupted)
         return int(JobResult::Interrupted);
     for (int i = 0; i < rowCount(); ++i) {
-        const WriteJob *j = job(i);
-        if (!j)
-            return int(JobResult::NoAnswer);
-        if (j->result() != JobResult::Done)
-            return int(j->result());
+        if (!verified(i))
+            return rowExitCode(i) ? rowExitCode(i) : int(JobResult::NoAnswer);
     }
     return 0;
 }

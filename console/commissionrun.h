@@ -4,20 +4,23 @@
 #include "console/commissionplan.h"
 #include "console/modulejobs.h"
 
+#include <QHash>
 #include <QObject>
-#include <QSet>
 #include <QTimer>
 
 #include <memory>
 #include <vector>
 
-// Commissions the modules of a plan: each row is a WriteJob (write, restart,
-// read back, compare, record). Rows on different ports run at the same time;
-// rows on the same port one after another: after a row the run asks for the
-// next module and polls the port's identity (at most every 500 ms) until a
-// module answers whose MAC address was not commissioned in this run, so
-// that a module left in place is never written twice. A failed row stops
-// neither the other ports nor the next module on its own port.
+// Commissions the modules of a plan: each row is a WriteJob (identify,
+// write, restart, read back, compare, record). Rows on different ports run
+// at the same time; rows on the same port one after another: after a row
+// the run asks for the next module and polls the port's identity (at most
+// every 500 ms). A module is never written by two rows of one run: every
+// module met is marked by the MAC read before its write and again by the MAC
+// read back, a row whose module carries a marked MAC writes nothing, and a
+// module on a port counts as the next one only when a well-formed MAC that
+// is not marked reads the same twice in a row. A failed row stops neither
+// the other ports nor the next module on its own port.
 class CommissionRun : public QObject
 {
     Q_OBJECT
@@ -48,7 +51,10 @@ public:
     const WriteJob *job(int index) const { return rows.at(size_t(index)).job.get(); }
     // Why a row was not reached.
     QString notReached(int index) const { return rows.at(size_t(index)).notReached; }
+    // Verified, and in the record when one is kept.
     bool verified(int index) const;
+    // The row's exit code (WriteJob::exitCode; 4 for a row not reached).
+    int rowExitCode(int index) const;
     // The run's exit code: 0 when every row was verified; 130 when
     // interrupted; otherwise the code of the first row (in plan order) that
     // failed, 4 for a row not reached.
@@ -75,6 +81,7 @@ private:
         int next = 0;     // index into rows of the row to begin
         int current = -1; // the row being written, -1 when none
         std::unique_ptr<ModuleConsole> probe;
+        QString lastSeen; // the MAC the previous poll read, when well-formed
         QTimer pollTimer;
         QTimer swapTimer;
         bool done = false;
@@ -86,6 +93,7 @@ private:
     void poll(Lane *lane);
     void endLane(Lane *lane, const QString &reason);
     void checkFinished();
+    QString admit(int index, const QString &mac);
 
     std::vector<RowState> rows;
     std::vector<std::unique_ptr<Lane>> lanes;
@@ -93,7 +101,7 @@ private:
     QString recordPath;
     int swapTimeoutMs = -1;
     JobProgress progressHandler;
-    QSet<QString> commissioned; // MAC addresses met in this run
+    QHash<QString, int> commissioned; // MAC (normalMac) met in this run -> its row index
     bool started = false;
     bool interrupted = false;
     bool finishedFlag = false;

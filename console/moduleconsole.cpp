@@ -3,13 +3,14 @@
 #include "console/tracelog.h"
 #include "link/hangup.h"
 
+#include <QFileInfo>
 #include <QSignalBlocker>
 
 #include <utility>
 
 namespace
 {
-constexpr int lossPollMs = 25;
+constexpr int hangUpPollMs = 25;
 }
 
 ModuleConsole::ModuleConsole(const QString &path, QObject *parent) : QObject(parent), portPath(path)
@@ -18,21 +19,43 @@ ModuleConsole::ModuleConsole(const QString &path, QObject *parent) : QObject(par
     sendTimer.setTimerType(Qt::PreciseTimer);
     replyTimer.setSingleShot(true);
     replyTimer.setTimerType(Qt::PreciseTimer);
-    lossTimer.setInterval(lossPollMs);
+    drainTimer.setSingleShot(true);
+    watchTimer.setInterval(hangUpPollMs);
     connect(&sendTimer, &QTimer::timeout, this, &ModuleConsole::trySend);
     connect(&replyTimer, &QTimer::timeout, this, &ModuleConsole::onReplyTimeout);
-    connect(&lossTimer, &QTimer::timeout, this, [this] {
-        if (!port.isOpen() || portHungUp(port)) {
-            linkLost();
-        } else if (lossClock.elapsed() >= lossGraceMs) {
-            lossTimer.stop();
-            if (auto done = std::exchange(pendingLoss, nullptr))
-                done(false);
-        }
+    connect(&drainTimer, &QTimer::timeout, this, [this] {
+        // The bytes did not leave: the line is stuck.
+        tellInFlight = false;
+        if (trace)
+            trace->event(portPath, QStringLiteral("command not sent in time"));
+        if (auto done = std::exchange(pendingTell, nullptr))
+            done(false);
     });
+    connect(&watchTimer, &QTimer::timeout, this, [this] {
+        if (!port.isOpen() || portHungUp(port))
+            linkLost();
+        else if (!unframed && watchClock.elapsed() >= watchMs)
+            endWatch(LineEvent::Quiet);
+    });
+    connect(&port, &QSerialPort::bytesWritten, this, &ModuleConsole::onBytesWritten);
     connect(&framer, &ReplyFramer::replyFramed, this, &ModuleConsole::onFramed);
     connect(&port, &QSerialPort::readyRead, this, &ModuleConsole::onReadyRead);
     connect(&port, &QSerialPort::errorOccurred, this, &ModuleConsole::onError);
+}
+
+QString ModuleConsole::devicePath(const QString &port)
+{
+#ifdef Q_OS_UNIX
+    // As the serial library reads a port name: a bare name is a device in
+    // /dev, anything that starts like a path is that path.
+    const bool isPath = port.startsWith(QLatin1Char('/')) || port.startsWith(QLatin1String("./")) ||
+                        port.startsWith(QLatin1String("../"));
+    const QString location = isPath ? port : QStringLiteral("/dev/") + port;
+    const QString canonical = QFileInfo(location).canonicalFilePath();
+    return canonical.isEmpty() ? QFileInfo(location).absoluteFilePath() : canonical;
+#else
+    return port.toUpper();
+#endif
 }
 
 ModuleConsole::~ModuleConsole()
@@ -90,12 +113,29 @@ void ModuleConsole::tell(const QByteArray &command, std::function<void(bool)> do
     trySend();
 }
 
-void ModuleConsole::awaitLinkLoss(int graceMs, std::function<void(bool)> done)
+void ModuleConsole::watchLine(int ms, std::function<void(LineEvent, const QByteArray &)> done)
 {
-    pendingLoss = std::move(done);
-    lossGraceMs = graceMs;
-    lossClock.start();
-    lossTimer.start();
+    pendingWatch = std::move(done);
+    watchMs = ms;
+    watchClock.start();
+    const quint64 watch = ++watches;
+    if (!port.isOpen()) {
+        // Nothing to watch: the link is gone already (told from outside the
+        // caller's own call).
+        QTimer::singleShot(0, this, [this, watch] {
+            if (watch == watches)
+                endWatch(LineEvent::Lost);
+        });
+        return;
+    }
+    watchTimer.start();
+}
+
+void ModuleConsole::endWatch(LineEvent event, const QByteArray &reply)
+{
+    watchTimer.stop();
+    if (auto done = std::exchange(pendingWatch, nullptr))
+        done(event, reply);
 }
 
 void ModuleConsole::cancel()
@@ -104,10 +144,12 @@ void ModuleConsole::cancel()
     queued.clear();
     pendingReply = nullptr;
     pendingTell = nullptr;
-    pendingLoss = nullptr;
+    tellInFlight = false;
+    pendingWatch = nullptr;
     sendTimer.stop();
     replyTimer.stop();
-    lossTimer.stop();
+    drainTimer.stop();
+    watchTimer.stop();
 }
 
 void ModuleConsole::trySend()
@@ -138,13 +180,24 @@ void ModuleConsole::trySend()
     if (trace)
         trace->sent(portPath, command);
     if (queuedIsTell) {
-        // The bytes must leave before the caller closes the port.
-        port.waitForBytesWritten(replyTimeoutMs);
-        if (auto done = std::exchange(pendingTell, nullptr))
-            done(true);
+        // The bytes must leave before the caller closes the port; the
+        // event loop goes on meanwhile.
+        tellInFlight = true;
+        drainTimer.start(replyTimeoutMs);
+        onBytesWritten();
         return;
     }
     replyTimer.start(replyTimeoutMs);
+}
+
+void ModuleConsole::onBytesWritten()
+{
+    if (!tellInFlight || port.bytesToWrite() > 0)
+        return;
+    tellInFlight = false;
+    drainTimer.stop();
+    if (auto done = std::exchange(pendingTell, nullptr))
+        done(true);
 }
 
 void ModuleConsole::onReadyRead()
@@ -165,6 +218,10 @@ void ModuleConsole::onFramed(const QByteArray &bytes)
         replyTimer.stop();
         auto done = std::exchange(pendingReply, nullptr);
         done(true, bytes);
+        return;
+    }
+    if (pendingWatch) {
+        endWatch(LineEvent::Replied, bytes);
         return;
     }
     // A reply nobody waits for (a late one) is dropped; a command held back
@@ -198,13 +255,23 @@ void ModuleConsole::onError(QSerialPort::SerialPortError error)
 
 void ModuleConsole::linkLost()
 {
-    if (trace)
+    if (trace && port.isOpen())
         trace->event(portPath, QStringLiteral("link lost"));
     close();
-    lossTimer.stop();
+    // Whatever waits on the line ends now: nothing more can come.
+    queued.clear();
+    sendTimer.stop();
     replyTimer.stop();
-    if (auto done = std::exchange(pendingLoss, nullptr))
-        done(true);
-    if (auto done = std::exchange(pendingReply, nullptr))
-        done(false, QByteArray());
+    drainTimer.stop();
+    watchTimer.stop();
+    tellInFlight = false;
+    const auto watch = std::exchange(pendingWatch, nullptr);
+    const auto reply = std::exchange(pendingReply, nullptr);
+    const auto told = std::exchange(pendingTell, nullptr);
+    if (watch)
+        watch(LineEvent::Lost, QByteArray());
+    if (reply)
+        reply(false, QByteArray());
+    if (told)
+        told(false);
 }

@@ -28,6 +28,11 @@ public:
     ~ModuleConsole() override;
 
     QString path() const { return portPath; }
+    // The device that the serial library opens for a port name ("ttyUSB0"
+    // is /dev/ttyUSB0), with symbolic links (a /dev/serial/by-id/ alias)
+    // resolved where the device exists: two names for one port give the
+    // same text.
+    static QString devicePath(const QString &port);
     void setReplyTimeout(int ms) { replyTimeoutMs = qMax(1, ms); }
     void setPace(int ms) { paceMs = qMax(0, ms); }
     void setTraceLog(TraceLog *log) { trace = log; }
@@ -46,11 +51,19 @@ public:
     using ReplyHandler = std::function<void(bool answered, const QByteArray &reply)>;
     void ask(const QByteArray &command, ReplyHandler done);
     // Sends a command that gets no reply (a restart); `done` once its bytes
-    // have left (true), or at once when the port is closed (false).
+    // have left the port (true), or when they cannot (false: the port is
+    // closed or the link was lost first, or they did not leave within the
+    // reply time-out).
     void tell(const QByteArray &command, std::function<void(bool sent)> done);
-    // Calls `done` when the link drops (the module restarting) or after
-    // `graceMs` without that, whichever comes first; true when it dropped.
-    void awaitLinkLoss(int graceMs, std::function<void(bool dropped)> done);
+    // What the line did while it was watched.
+    enum class LineEvent {
+        Lost,    // the link dropped (the module went away)
+        Replied, // the module sent something nobody asked for
+        Quiet,   // neither, for the whole time
+    };
+    // Watches the line for `ms`: calls `done` once, at the first loss of the
+    // link or the first reply (with its bytes), or when the time is up.
+    void watchLine(int ms, std::function<void(LineEvent event, const QByteArray &reply)> done);
     // Drops everything pending; no handler is called any more.
     void cancel();
     // Counts the cancels: a procedure spread over timers checks that it has
@@ -63,7 +76,9 @@ private:
     void onFramed(const QByteArray &bytes);
     void onReplyTimeout();
     void onError(QSerialPort::SerialPortError error);
+    void onBytesWritten();
     void linkLost();
+    void endWatch(LineEvent event, const QByteArray &reply = QByteArray());
 
     QString portPath;
     QSerialPort port;
@@ -78,14 +93,17 @@ private:
     bool queuedIsTell = false;
     ReplyHandler pendingReply;
     std::function<void(bool)> pendingTell;
-    std::function<void(bool)> pendingLoss;
+    bool tellInFlight = false; // its bytes are written, not yet gone
+    std::function<void(LineEvent, const QByteArray &)> pendingWatch;
     bool unframed = false; // bytes received that are not yet a reply
     QElapsedTimer sinceSend;
     QTimer sendTimer;
     QTimer replyTimer;
-    QTimer lossTimer; // grace for awaitLinkLoss, and polling for the hang-up
-    QElapsedTimer lossClock;
-    int lossGraceMs = 0;
+    QTimer drainTimer; // bound on a told command's bytes leaving
+    QTimer watchTimer; // polls for the hang-up while the line is watched
+    QElapsedTimer watchClock;
+    int watchMs = 0;
+    quint64 watches = 0;
     quint64 cancels = 0;
 };
 

@@ -2,27 +2,20 @@
 
 #include "console/commissionrecord.h"
 
-#include <QElapsedTimer>
 #include <QStringList>
-#include <QTimer>
 
 #include <memory>
 
 namespace
 {
 
-// How long a module may take to drop the link after a restart command
-// before the port is tried again anyway (an adapter that stays).
-constexpr int linkLossGraceMs = 2000;
-constexpr int reopenIntervalMs = 250;
-
-QList<int> allQuerySteps()
+QList<ModuleField> allFields()
 {
-    QList<int> steps;
-    for (int step = 1; queryForStep(step); ++step)
-        steps << step;
-    return steps;
+    return QList<ModuleField>(std::begin(allModuleFields), std::end(allModuleFields));
 }
+
+const QList<ModuleField> identityFields{ModuleField::Name, ModuleField::Version, ModuleField::Mac};
+const QList<ModuleField> networkFields{ModuleField::Ip, ModuleField::Mask, ModuleField::Gateway};
 
 QString fieldList(const QList<ModuleField> &fields)
 {
@@ -32,27 +25,41 @@ QString fieldList(const QList<ModuleField> &fields)
     return names.join(QLatin1String(", "));
 }
 
+QString seconds(int ms)
+{
+    return QString::number(ms / 1000.0);
+}
+
+// Why a module is not identified by what it answered to the MAC query.
+QString notIdentified(const ModuleReading &r)
+{
+    const QString answer = r.values.value(ModuleField::Mac);
+    return answer.isEmpty()
+               ? QStringLiteral("the module gave no MAC address")
+               : QStringLiteral("the module's MAC answer \"%1\" is not a MAC address").arg(answer);
+}
+
 } // namespace
 
-void runQueries(ModuleConsole *console, const QList<int> &steps, const JobProgress &progress,
-                std::function<void(const ModuleReading &)> done)
+void runQueries(ModuleConsole *console, const QList<ModuleField> &fields,
+                const JobProgress &progress, std::function<void(const ModuleReading &)> done)
 {
     auto reading = std::make_shared<ModuleReading>();
     auto next = std::make_shared<std::function<void(int)>>();
     const std::weak_ptr<std::function<void(int)>> weakNext = next;
     *next = [=](int i) {
-        if (i == steps.size()) {
+        if (i == fields.size()) {
             done(*reading);
             return;
         }
-        const QueryRow *row = queryForStep(steps.at(i));
+        const QueryRow &row = queryFor(fields.at(i));
         if (progress)
-            progress(console->path(), i + 1, steps.size(), QString::fromLatin1(row->command));
+            progress(console->path(), i + 1, fields.size(), QString::fromLatin1(row.command));
         const auto self = weakNext.lock();
-        console->ask(row->command, [=](bool answered, const QByteArray &reply) {
+        console->ask(row.command, [=](bool answered, const QByteArray &reply) {
             if (answered)
                 ++reading->answered;
-            const ReadoutAnswer answer = interpretReadoutAnswer(row->step, cleanReply(reply));
+            const ReadoutAnswer answer = interpretAnswer(row.field, cleanReply(reply));
             if (answered && answer.valid) {
                 reading->values.insert(answer.field, isChoiceField(answer.field)
                                                          ? QString::fromLatin1(choiceWord(
@@ -67,41 +74,108 @@ void runQueries(ModuleConsole *console, const QList<int> &steps, const JobProgre
     (*next)(0);
 }
 
-void awaitReturn(ModuleConsole *console, int timeoutMs, std::function<void(bool)> done)
+RestartProof::RestartProof(ModuleConsole *console, int replyTimeoutMs, int restartTimeoutMs)
+    : console(console), replyTimeoutMs(replyTimeoutMs), restartTimeoutMs(restartTimeoutMs)
 {
-    auto clock = std::make_shared<QElapsedTimer>();
-    clock->start();
-    const quint64 epoch = console->epoch();
-    console->awaitLinkLoss(qMin(timeoutMs, linkLossGraceMs), [=](bool) {
-        console->close();
-        auto attempt = std::make_shared<std::function<void()>>();
-        const std::weak_ptr<std::function<void()>> weakAttempt = attempt;
-        *attempt = [=] {
-            const auto self = weakAttempt.lock();
-            if (console->epoch() != epoch)
-                return; // cancelled
-            const auto retry = [=] {
-                if (clock->elapsed() >= timeoutMs) {
-                    done(false);
-                    return;
-                }
-                QTimer::singleShot(reopenIntervalMs, console, [self] { (*self)(); });
-            };
-            if (!console->open()) {
-                retry();
-                return;
-            }
-            console->ask(queryForStep(1)->command, [=](bool answered, const QByteArray &) {
-                if (answered) {
-                    done(true);
-                    return;
-                }
-                console->close();
-                retry();
-            });
-        };
-        QTimer::singleShot(0, console, [attempt] { (*attempt)(); });
+    retryTimer.setSingleShot(true);
+    connect(&retryTimer, &QTimer::timeout, this, [this] {
+        if (retry)
+            retry();
     });
+}
+
+void RestartProof::start(bool refusalOnly, std::function<void(Outcome, const QString &)> done)
+{
+    handler = std::move(done);
+    clock.start();
+    epoch = console->epoch();
+    // The module does not answer a restart command: any reply refuses it.
+    console->watchLine(replyTimeoutMs, [this, refusalOnly](ModuleConsole::LineEvent event,
+                                                           const QByteArray &reply) {
+        if (event == ModuleConsole::LineEvent::Replied)
+            end(Outcome::Refused, cleanReply(reply));
+        else if (refusalOnly)
+            end(Outcome::NotRefused);
+        else if (event == ModuleConsole::LineEvent::Lost)
+            gone();
+        else
+            probe();
+    });
+}
+
+void RestartProof::stop()
+{
+    retryTimer.stop();
+    retry = nullptr;
+    handler = nullptr;
+}
+
+void RestartProof::probe()
+{
+    // The link stays (an adapter that is not the module's own): the module
+    // is gone when it leaves a query unanswered and says nothing after it
+    // either, so that a late answer is not taken for its absence.
+    if (late()) {
+        end(Outcome::DidNotRestart);
+        return;
+    }
+    console->ask(queryFor(ModuleField::Name).command, [this](bool answered, const QByteArray &) {
+        if (!console->isOpen()) {
+            gone(); // the link dropped meanwhile
+            return;
+        }
+        if (answered) {
+            retry = [this] { probe(); };
+            retryTimer.start(retryMs);
+            return;
+        }
+        console->watchLine(qMax(replyTimeoutMs, retryMs),
+                           [this](ModuleConsole::LineEvent event, const QByteArray &) {
+                               if (event == ModuleConsole::LineEvent::Replied)
+                                   probe(); // a late answer: still there
+                               else
+                                   gone();
+                           });
+    });
+}
+
+void RestartProof::gone()
+{
+    console->close();
+    tryReturn();
+}
+
+void RestartProof::tryReturn()
+{
+    retry = [this] {
+        if (late()) {
+            end(Outcome::NotBack);
+            return;
+        }
+        tryReturn();
+    };
+    if (!console->isOpen() && !console->open()) {
+        retryTimer.start(retryMs); // no device there yet
+        return;
+    }
+    console->ask(queryFor(ModuleField::Name).command, [this](bool answered, const QByteArray &) {
+        if (answered) {
+            end(Outcome::Back);
+            return;
+        }
+        console->close(); // opened afresh: the device may be a new one
+        retryTimer.start(retryMs);
+    });
+}
+
+void RestartProof::end(Outcome outcome, const QString &reply)
+{
+    retryTimer.stop();
+    retry = nullptr;
+    if (console->epoch() != epoch)
+        return; // the job was stopped meanwhile
+    if (auto done = std::exchange(handler, nullptr))
+        done(outcome, reply);
 }
 
 ModuleJob::ModuleJob(const QString &port, const JobSettings &settings, QObject *parent)
@@ -138,11 +212,18 @@ void ModuleJob::finish(JobResult result, const QString &error)
     emit finished();
 }
 
+void ModuleJob::report(JobStage stage, int index, int total, const QString &what)
+{
+    if (progressHandler)
+        progressHandler(port(), index, total, what);
+    emit stageChanged(stage, index, total);
+}
+
 void ReadJob::start()
 {
     if (!openPort())
         return;
-    runQueries(&console, allQuerySteps(), progressHandler, [this](const ModuleReading &r) {
+    runQueries(&console, allFields(), progressHandler, [this](const ModuleReading &r) {
         readout = r;
         if (r.answered == 0)
             finish(JobResult::NoAnswer, QStringLiteral("the module did not answer"));
@@ -153,14 +234,15 @@ void ReadJob::start()
 
 WriteJob::WriteJob(const QString &port, const parameters::Values &values,
                    const JobSettings &settings, QObject *parent)
-    : ModuleJob(port, settings, parent), values(values), steps(parameters::writeSteps(values))
+    : ModuleJob(port, settings, parent), values(values), steps(parameters::writeSteps(values)),
+      proof(&console, settings.replyTimeoutMs, settings.restartTimeoutMs)
 {
 }
 
 void WriteJob::start()
 {
     if (!console.open()) {
-        end(JobResult::PortUnavailable, console.errorString());
+        end(JobResult::PortUnavailable, console.errorString(), QStringLiteral("port not opened"));
         return;
     }
     identify();
@@ -168,20 +250,94 @@ void WriteJob::start()
 
 void WriteJob::interrupt()
 {
-    end(JobResult::Interrupted, QStringLiteral("interrupted"));
+    end(JobResult::Interrupted, QStringLiteral("interrupted"), QStringLiteral("interrupted"));
 }
 
 void WriteJob::identify()
 {
-    runQueries(&console, {1, 2, 3}, progressHandler, [this](const ModuleReading &r) {
+    report(JobStage::Identifying, 0, 0, QStringLiteral("identifying the module"));
+    runQueries(&console, identityFields, progressHandler, [this](const ModuleReading &r) {
         ident = r.values;
         if (r.answered == 0) {
-            end(JobResult::NoAnswer, QStringLiteral("the module did not answer its name and MAC "
-                                                    "queries; nothing was written"));
+            end(JobResult::NoAnswer,
+                QStringLiteral("the module did not answer; nothing was written"),
+                QStringLiteral("no answer"));
             return;
         }
-        sendNext(0);
+        identMac = r.mac();
+        if (identMac.isEmpty()) {
+            end(JobResult::NoAnswer,
+                QStringLiteral("not identified: %1; nothing was written").arg(notIdentified(r)),
+                QStringLiteral("not identified"));
+            return;
+        }
+        if (identityGate) {
+            const QString refusal = identityGate(identMac);
+            if (!refusal.isEmpty()) {
+                end(JobResult::NoAnswer, refusal + QStringLiteral("; nothing was written"),
+                    QStringLiteral("not a new module"));
+                return;
+            }
+        }
+        // The module's own network values, when the write changes only part
+        // of its network configuration: the check needs the rest.
+        QList<ModuleField> held;
+        bool touched = false;
+        for (const ModuleField field : networkFields) {
+            touched = touched || values.contains(field);
+            if (!values.contains(field))
+                held << field;
+        }
+        if (!touched || held.isEmpty()) {
+            checkConfiguration(ModuleReading());
+            return;
+        }
+        runQueries(&console, held, progressHandler,
+                   [this](const ModuleReading &r) { checkConfiguration(r); });
     });
+}
+
+void WriteJob::checkConfiguration(const ModuleReading &r)
+{
+    // The configuration the module will run: the values written over the
+    // values it holds.
+    parameters::Values running = values;
+    QStringList problems;
+    bool touched = false;
+    for (const ModuleField field : networkFields)
+        touched = touched || values.contains(field);
+    if (touched) {
+        for (const ModuleField field : networkFields) {
+            if (values.contains(field))
+                continue;
+            const QString held = r.values.value(field);
+            if (held.isEmpty()) {
+                end(JobResult::NoAnswer,
+                    QStringLiteral("the module did not give its %1, so the configuration it "
+                                   "would run cannot be checked; nothing was written")
+                        .arg(parameters::fieldKey(field)),
+                    QStringLiteral("no answer"));
+                return;
+            }
+            const QString rule = parameters::checkValue(field, held);
+            if (!rule.isEmpty())
+                problems << QStringLiteral("the module holds %1 \"%2\", which is not %3: give "
+                                           "the %1 to write")
+                                .arg(parameters::fieldKey(field), held, rule);
+            running.insert(field, held);
+        }
+    }
+    for (const parameters::ConfigProblem &p : parameters::checkConfiguration(running)) {
+        if (!(p.foreignGateway && settings.allowForeignGateway))
+            problems << p.message;
+    }
+    if (!problems.isEmpty()) {
+        end(JobResult::Invalid,
+            problems.join(QLatin1String("; ")) + QStringLiteral("; nothing was written"),
+            QStringLiteral("invalid configuration"));
+        return;
+    }
+    sendNext(0);
 }
 
 void WriteJob::sendNext(int index)
@@ -191,22 +347,22 @@ void WriteJob::sendNext(int index)
         return;
     }
     const parameters::WriteStep &step = steps.at(index);
-    if (progressHandler)
-        progressHandler(port(), index + 1, steps.size(), parameters::fieldKey(step.field));
+    report(JobStage::Writing, index + 1, steps.size(), parameters::fieldKey(step.field));
     sentFields << step.field;
     console.ask(step.command, [this, index](bool answered, const QByteArray &bytes) {
         const parameters::WriteStep &step = steps.at(index);
         const QString name = parameters::fieldKey(step.field);
         if (!answered) {
-            end(JobResult::NoAnswer, QStringLiteral("no reply to the %1 command").arg(name));
+            end(JobResult::NoAnswer, QStringLiteral("no reply to the %1 command").arg(name),
+                QStringLiteral("no answer"));
             return;
         }
         const QString reply = cleanReply(bytes);
-        // "ok" accepts; for the packet time-out only "?" refuses and any other
-        // reply is left to the verification.
-        if (judgeAcknowledgement(step.tick, reply).verdict == AckVerdict::Failed) {
-            end(JobResult::Refused, QStringLiteral("the module refused %1 %2 (it replied \"%3\")")
-                                        .arg(name, values.value(step.field), reply));
+        if (!isAcknowledgement(reply)) {
+            end(JobResult::Refused,
+                QStringLiteral("the module refused %1 %2 (it replied \"%3\" instead of \"ok\")")
+                    .arg(name, values.value(step.field), reply),
+                QStringLiteral("refused: ") + name);
             return;
         }
         acceptedFields << step.field;
@@ -216,37 +372,78 @@ void WriteJob::sendNext(int index)
 
 void WriteJob::restart()
 {
-    if (progressHandler)
-        progressHandler(port(), 0, 0, QStringLiteral("reset"));
+    report(JobStage::Restarting, 0, 0, QStringLiteral("reset"));
     console.tell(Command::writeFinish, [this](bool sent) {
         if (!sent) {
-            end(JobResult::NoAnswer, QStringLiteral("the link was lost before the restart "
-                                                    "command could be sent"));
+            end(JobResult::NoAnswer,
+                QStringLiteral("the link was lost before the restart command could be sent"),
+                QStringLiteral("no answer"));
             return;
         }
         resetWasSent = true;
-        if (!verify) {
-            end(JobResult::Done);
-            return;
-        }
-        if (progressHandler)
+        if (verify && progressHandler)
             progressHandler(port(), 0, 0, QStringLiteral("waiting for the module to restart"));
-        awaitReturn(&console, settings.restartTimeoutMs, [this](bool isBack) {
-            if (!isBack) {
-                end(JobResult::NoAnswer, QStringLiteral("the module did not come back within %1 s")
-                                             .arg(settings.restartTimeoutMs / 1000.0));
+        proof.start(!verify, [this](RestartProof::Outcome outcome, const QString &reply) {
+            switch (outcome) {
+            case RestartProof::Outcome::Refused:
+                end(JobResult::Refused,
+                    QStringLiteral("the module refused the restart (it replied \"%1\"); the "
+                                   "values written are not in effect")
+                        .arg(reply),
+                    QStringLiteral("refused: reset"));
+                return;
+            case RestartProof::Outcome::NotRefused:
+                end(JobResult::Done, QString(), QStringLiteral("unverified"));
+                return;
+            case RestartProof::Outcome::DidNotRestart:
+                end(JobResult::NoAnswer,
+                    QStringLiteral("the module did not restart: it kept answering for %1 s "
+                                   "after the restart command")
+                        .arg(seconds(settings.restartTimeoutMs)),
+                    QStringLiteral("did not restart"));
+                return;
+            case RestartProof::Outcome::NotBack:
+                end(JobResult::NoAnswer,
+                    QStringLiteral("the module did not come back within %1 s")
+                        .arg(seconds(settings.restartTimeoutMs)),
+                    QStringLiteral("no answer after restart"));
+                return;
+            case RestartProof::Outcome::Back:
+                readBackValues();
                 return;
             }
-            runQueries(&console, allQuerySteps(), progressHandler, [this](const ModuleReading &r) {
-                back = r;
-                if (r.answered == 0) {
-                    end(JobResult::NoAnswer,
-                        QStringLiteral("the module answered no query after its restart"));
-                    return;
-                }
-                compare();
-            });
         });
+    });
+}
+
+void WriteJob::readBackValues()
+{
+    report(JobStage::ReadingBack, 0, 0, QStringLiteral("reading back"));
+    runQueries(&console, allFields(), progressHandler, [this](const ModuleReading &r) {
+        back = r;
+        if (r.answered == 0) {
+            end(JobResult::NoAnswer,
+                QStringLiteral("the module answered no query after its restart"),
+                QStringLiteral("no answer after restart"));
+            return;
+        }
+        const QString mac = r.mac();
+        if (mac.isEmpty()) {
+            end(JobResult::NoAnswer,
+                QStringLiteral("not identified after the restart: %1, so it may be another "
+                               "module")
+                    .arg(notIdentified(r)),
+                QStringLiteral("not identified after restart"));
+            return;
+        }
+        if (mac != identMac) {
+            end(JobResult::Mismatch,
+                QStringLiteral("a different module answered after the restart: MAC %1, not %2")
+                    .arg(mac, identMac),
+                QStringLiteral("different module: ") + mac);
+            return;
+        }
+        compare();
     });
 }
 
@@ -263,66 +460,60 @@ void WriteJob::compare()
     }
     verifiedFlag = differences.isEmpty();
     if (verifiedFlag)
-        end(JobResult::Done);
+        end(JobResult::Done, QString(), QStringLiteral("verified"));
     else
         end(JobResult::Mismatch,
-            QStringLiteral("the module holds other values than written: ") + fieldList(differing));
+            QStringLiteral("the module holds other values than written: ") + fieldList(differing),
+            QStringLiteral("mismatch: ") + fieldList(differing));
 }
 
-void WriteJob::end(JobResult result, const QString &error)
+void WriteJob::end(JobResult result, const QString &error, const QString &recordText)
 {
     if (isFinished())
         return;
+    proof.stop();
     console.cancel();
     console.close();
+    resultText = recordText;
     if (!recordPath.isEmpty()) {
         commissionrecord::Row row;
         row.port = port();
+        // The module is the one identified before the write; the values are
+        // what it read back, when it was that module that answered.
         row.values = ident;
         if (result == JobResult::Done && !verify) {
             for (const parameters::WriteStep &step : qAsConst(steps))
                 row.values.insert(step.field, values.value(step.field));
-        } else {
-            for (auto it = back.values.cbegin(); it != back.values.cend(); ++it)
-                row.values.insert(it.key(), it.value());
+        } else if (!identMac.isEmpty() && back.mac() == identMac) {
+            for (auto it = back.values.cbegin(); it != back.values.cend(); ++it) {
+                if (!identityFields.contains(it.key()))
+                    row.values.insert(it.key(), it.value());
+            }
         }
-        switch (result) {
-        case JobResult::Done:
-            row.result = verify ? QStringLiteral("verified") : QStringLiteral("unverified");
-            break;
-        case JobResult::Mismatch: {
-            QList<ModuleField> fields;
-            for (const Mismatch &m : qAsConst(differences))
-                fields << m.field;
-            row.result = QStringLiteral("mismatch: ") + fieldList(fields);
-            break;
-        }
-        case JobResult::Refused:
-            row.result = QStringLiteral("refused: ") + parameters::fieldKey(sentFields.last());
-            break;
-        case JobResult::NoAnswer:
-            row.result = resetWasSent ? QStringLiteral("no answer after restart")
-                                      : QStringLiteral("no answer");
-            break;
-        case JobResult::PortUnavailable:
-            row.result = QStringLiteral("port not opened");
-            break;
-        case JobResult::Interrupted:
-            row.result = QStringLiteral("interrupted");
-            break;
-        case JobResult::Invalid:
-            row.result = QStringLiteral("invalid");
-            break;
-        }
-        if (!commissionrecord::append(recordPath, row, &recordFailure))
+        row.result = recordResult();
+        recordedFlag = commissionrecord::append(recordPath, row, &recordFailure);
+        if (!recordedFlag)
             recordFailure = QStringLiteral("record %1: %2").arg(recordPath, recordFailure);
     }
     finish(result, error);
 }
 
+QString WriteJob::recordResult() const
+{
+    return resultText;
+}
+
+int WriteJob::exitCode() const
+{
+    if (result() != JobResult::Done)
+        return int(result());
+    return recordPath.isEmpty() || recordedFlag ? 0 : int(JobResult::FileNotWritten);
+}
+
 RestartJob::RestartJob(const QString &port, const QByteArray &command, bool wait,
                        const JobSettings &settings, QObject *parent)
-    : ModuleJob(port, settings, parent), command(command), wait(wait)
+    : ModuleJob(port, settings, parent), command(command), wait(wait),
+      proof(&console, settings.replyTimeoutMs, settings.restartTimeoutMs)
 {
 }
 
@@ -330,27 +521,83 @@ void RestartJob::start()
 {
     if (!openPort())
         return;
+    if (!wait) {
+        send();
+        return;
+    }
+    // The module that comes back must be the one that was restarted.
+    report(JobStage::Identifying, 0, 0, QStringLiteral("identifying the module"));
+    runQueries(
+        &console, {ModuleField::Name, ModuleField::Mac}, progressHandler,
+        [this](const ModuleReading &r) {
+            identMac = r.mac();
+            if (r.answered == 0)
+                finish(JobResult::NoAnswer,
+                       QStringLiteral("the module did not answer; nothing was sent"));
+            else if (identMac.isEmpty())
+                finish(
+                    JobResult::NoAnswer,
+                    QStringLiteral("not identified: %1; nothing was sent").arg(notIdentified(r)));
+            else
+                send();
+        });
+}
+
+void RestartJob::interrupt()
+{
+    proof.stop();
+    ModuleJob::interrupt();
+}
+
+void RestartJob::send()
+{
+    report(JobStage::Restarting, 0, 0, QString::fromLatin1(command));
     console.tell(command, [this](bool sent) {
         if (!sent) {
-            finish(JobResult::NoAnswer, QStringLiteral("the link was lost; nothing was sent"));
+            finish(JobResult::NoAnswer,
+                   QStringLiteral("the link was lost before the command could be sent"));
             return;
         }
-        if (!wait) {
-            finish(JobResult::Done);
-            return;
-        }
-        awaitReturn(&console, settings.restartTimeoutMs, [this](bool isBack) {
-            if (!isBack) {
+        proof.start(!wait, [this](RestartProof::Outcome outcome, const QString &reply) {
+            switch (outcome) {
+            case RestartProof::Outcome::Refused:
+                finish(JobResult::Refused,
+                       QStringLiteral("the module refused %1 (it replied \"%2\")")
+                           .arg(QString::fromLatin1(command), reply));
+                return;
+            case RestartProof::Outcome::NotRefused:
+                finish(JobResult::Done);
+                return;
+            case RestartProof::Outcome::DidNotRestart:
+                finish(JobResult::NoAnswer,
+                       QStringLiteral("the module did not restart: it kept answering for %1 s")
+                           .arg(seconds(settings.restartTimeoutMs)));
+                return;
+            case RestartProof::Outcome::NotBack:
                 finish(JobResult::NoAnswer,
                        QStringLiteral("the module did not come back within %1 s")
-                           .arg(settings.restartTimeoutMs / 1000.0));
+                           .arg(seconds(settings.restartTimeoutMs)));
                 return;
+            case RestartProof::Outcome::Back:
+                break;
             }
-            runQueries(&console, {1, 3}, progressHandler, [this](const ModuleReading &r) {
-                ident = r.values;
-                finish(r.answered ? JobResult::Done : JobResult::NoAnswer,
-                       r.answered ? QString() : QStringLiteral("the module did not answer"));
-            });
+            report(JobStage::ReadingBack, 0, 0, QStringLiteral("reading back"));
+            runQueries(&console, {ModuleField::Name, ModuleField::Mac}, progressHandler,
+                       [this](const ModuleReading &r) {
+                           ident = r.values;
+                           const QString mac = r.mac();
+                           if (mac.isEmpty())
+                               finish(JobResult::NoAnswer,
+                                      QStringLiteral("not identified after the restart: %1")
+                                          .arg(notIdentified(r)));
+                           else if (mac != identMac)
+                               finish(JobResult::Mismatch,
+                                      QStringLiteral("a different module answered after the "
+                                                     "restart: MAC %1, not %2")
+                                          .arg(mac, identMac));
+                           else
+                               finish(JobResult::Done);
+                       });
         });
     });
 }

@@ -1,6 +1,11 @@
 #include "console/parameters.h"
 
 #include "settings/setting_module.h"
+#include "settings/settingsstore.h"
+
+#include <QFileInfo>
+#include <QSettings>
+#include <memory>
 
 #include <QStringList>
 
@@ -11,10 +16,13 @@ namespace
 {
 
 // A decimal number of 1 to `maxDigits` digits, nothing else (no sign, no
-// blank); its value in *number.
+// blank, no leading zero: "010" is octal to some firmware); its value in
+// *number.
 bool decimal(const QString &text, int maxDigits, int *number)
 {
     if (text.isEmpty() || text.size() > maxDigits)
+        return false;
+    if (text.size() > 1 && text.at(0) == QLatin1Char('0'))
         return false;
     for (const QChar c : text) {
         if (c < QLatin1Char('0') || c > QLatin1Char('9'))
@@ -24,20 +32,14 @@ bool decimal(const QString &text, int maxDigits, int *number)
     return true;
 }
 
-bool quad(const QString &text, quint32 *address)
+const char noLeadingZeros[] = ", without leading zeros";
+
+int prefixLength(quint32 mask)
 {
-    const QStringList parts = text.split(QLatin1Char('.'));
-    if (parts.size() != 4)
-        return false;
-    quint32 result = 0;
-    for (const QString &part : parts) {
-        int n = 0;
-        if (!decimal(part, 3, &n) || n > 255)
-            return false;
-        result = (result << 8) | quint32(n);
-    }
-    *address = result;
-    return true;
+    int bits = 0;
+    while (bits < 32 && (mask & (0x80000000u >> bits)))
+        ++bits;
+    return bits;
 }
 
 } // namespace
@@ -71,16 +73,78 @@ QString fieldKey(ModuleField field)
     return QString();
 }
 
+bool parseIpv4(const QString &text, quint32 *address)
+{
+    const QStringList parts = text.split(QLatin1Char('.'));
+    if (parts.size() != 4)
+        return false;
+    quint32 result = 0;
+    for (const QString &part : parts) {
+        int n = 0;
+        if (!decimal(part, 3, &n) || n > 255)
+            return false;
+        result = (result << 8) | quint32(n);
+    }
+    *address = result;
+    return true;
+}
+
 bool isIpv4(const QString &value)
 {
     quint32 address = 0;
-    return quad(value, &address);
+    return parseIpv4(value, &address);
+}
+
+bool isHostAddress(quint32 address)
+{
+    return address != 0 && (address >> 24) != 127 && address < 0xE0000000u;
+}
+
+QString ipv4Text(quint32 address)
+{
+    return QStringLiteral("%1.%2.%3.%4")
+        .arg(address >> 24)
+        .arg((address >> 16) & 0xff)
+        .arg((address >> 8) & 0xff)
+        .arg(address & 0xff);
+}
+
+bool isWellFormedMac(const QString &mac)
+{
+    return !normalMac(mac).isEmpty();
+}
+
+QString normalMac(const QString &mac)
+{
+    if (mac.size() != 17)
+        return QString();
+    const QChar separator = mac.at(2);
+    if (separator != QLatin1Char(':') && separator != QLatin1Char('-'))
+        return QString();
+    QString digits;
+    for (int i = 0; i < 17; ++i) {
+        const QChar c = mac.at(i);
+        if (i % 3 == 2) {
+            if (c != separator)
+                return QString();
+        } else if (QStringLiteral("0123456789abcdefABCDEF").contains(c)) {
+            digits += c.toUpper();
+        } else {
+            return QString();
+        }
+    }
+    if (digits == QString(12, QLatin1Char('0')) || digits == QString(12, QLatin1Char('F')))
+        return QString();
+    QString normal;
+    for (int i = 0; i < 12; i += 2)
+        normal += (i ? QStringLiteral(":") : QString()) + digits.mid(i, 2);
+    return normal;
 }
 
 bool isContiguousMask(const QString &value)
 {
     quint32 mask = 0;
-    if (!quad(value, &mask))
+    if (!parseIpv4(value, &mask))
         return false;
     // Ones from the top, then only zeros: the inverse plus one is a power
     // of two (or zero for 255.255.255.255).
@@ -105,20 +169,34 @@ QString checkValue(ModuleField field, const QString &value)
 {
     switch (field) {
     case ModuleField::Ip:
-    case ModuleField::Gateway:
-        return isIpv4(value) ? QString()
-                             : QStringLiteral("an IPv4 address: four numbers 0-255 separated by "
-                                              "dots");
+    case ModuleField::Gateway: {
+        quint32 address = 0;
+        if (!parseIpv4(value, &address))
+            return QStringLiteral("an IPv4 address: four numbers 0-255 separated by dots") +
+                   QLatin1String(noLeadingZeros);
+        if (field == ModuleField::Gateway && address == 0)
+            return QString(); // no gateway
+        if (!isHostAddress(address))
+            return QStringLiteral("an IPv4 address a module can have: not 0.0.0.0%1, 127.x.x.x, "
+                                  "nor 224.0.0.0 and above (multicast, reserved, broadcast)")
+                .arg(field == ModuleField::Gateway ? QStringLiteral(" (except as \"no gateway\")")
+                                                   : QString());
+        return QString();
+    }
     case ModuleField::Mask:
         return isContiguousMask(value)
                    ? QString()
                    : QStringLiteral("a subnet mask: an IPv4 address whose ones come first "
-                                    "(255.255.255.0)");
+                                    "(255.255.255.0)") +
+                         QLatin1String(noLeadingZeros);
     case ModuleField::PortTcp:
-        return isTcpPort(value) ? QString() : QStringLiteral("23, 502 or 10000-65535");
+        return isTcpPort(value)
+                   ? QString()
+                   : QStringLiteral("23, 502 or 10000-65535") + QLatin1String(noLeadingZeros);
     case ModuleField::Timewait:
         return isPacketTimeout(value) ? QString()
-                                      : QStringLiteral("milliseconds, a whole number 1-10000");
+                                      : QStringLiteral("milliseconds, a whole number 1-10000") +
+                                            QLatin1String(noLeadingZeros);
     case ModuleField::Parity:
     case ModuleField::Speed:
     case ModuleField::StopBit: {
@@ -135,6 +213,54 @@ QString checkValue(ModuleField field, const QString &value)
         return QStringLiteral("read from the module, never written");
     }
     return QString();
+}
+
+QList<ConfigProblem> checkConfiguration(const Values &values)
+{
+    QList<ConfigProblem> problems;
+    const auto address = [&values](ModuleField field, quint32 *a) {
+        return values.contains(field) && parseIpv4(values.value(field), a);
+    };
+    quint32 ip = 0;
+    quint32 mask = 0;
+    quint32 gateway = 0;
+    const bool hasIp = address(ModuleField::Ip, &ip);
+    const bool hasMask =
+        address(ModuleField::Mask, &mask) && isContiguousMask(values.value(ModuleField::Mask));
+    const bool hasGateway = address(ModuleField::Gateway, &gateway) && gateway != 0;
+    if (hasIp && hasGateway && ip == gateway)
+        problems.append(
+            {ModuleField::Gateway,
+             QStringLiteral("the module's address %1 is also its gateway").arg(ipv4Text(ip))});
+    if (!hasMask)
+        return problems;
+    const int prefix = prefixLength(mask);
+    // A /31 or /32 subnet has no network and broadcast address of its own.
+    const bool hasEnds = prefix <= 30;
+    const auto subnet = [&](quint32 a) {
+        return QStringLiteral("%1/%2").arg(ipv4Text(a & mask)).arg(prefix);
+    };
+    const auto ends = [&](ModuleField field, quint32 a, const QString &what) {
+        if (!hasEnds)
+            return;
+        if (a == (a & mask))
+            problems.append({field, QStringLiteral("%1 %2 is the network address of %3")
+                                        .arg(what, ipv4Text(a), subnet(a))});
+        else if (a == (a | ~mask))
+            problems.append({field, QStringLiteral("%1 %2 is the broadcast address of %3")
+                                        .arg(what, ipv4Text(a), subnet(a))});
+    };
+    if (hasIp)
+        ends(ModuleField::Ip, ip, QStringLiteral("the module's address"));
+    if (hasGateway)
+        ends(ModuleField::Gateway, gateway, QStringLiteral("the gateway"));
+    if (hasIp && hasGateway && (ip & mask) != (gateway & mask))
+        problems.append({ModuleField::Gateway,
+                         QStringLiteral("the gateway %1 is outside the module's subnet %2: the "
+                                        "module could not reach it")
+                             .arg(ipv4Text(gateway), subnet(ip)),
+                         true});
+    return problems;
 }
 
 QList<ModuleField> writeOrder()
@@ -160,7 +286,7 @@ QList<WriteStep> writeSteps(const Values &values)
             isChoiceField(t.field)
                 ? writeCommandForChoice(t.prefix, t.field, choicePosition(t.field, value))
                 : writeCommand(t.prefix, value);
-        steps.append({t.field, tick, command});
+        steps.append({t.field, command});
     }
     return steps;
 }
@@ -200,6 +326,63 @@ void toSettings(const Values &values, setting_module *file)
     file->stop_bit =
         qMax(0, choicePosition(ModuleField::StopBit, values.value(ModuleField::StopBit)));
     file->timeout_response = values.value(ModuleField::Timewait);
+}
+
+bool loadSettingsFile(const QString &path, Values *values, QString *error)
+{
+    if (path.isEmpty()) {
+        *error = QStringLiteral("no file name given");
+        return false;
+    }
+    if (!QFileInfo(path).isFile()) {
+        *error = QFileInfo::exists(path) ? QStringLiteral("not a regular file")
+                                         : QStringLiteral("no such file");
+        return false;
+    }
+    setting_module file;
+    file.LoadNTSetting(path);
+    if (file.outcome() != setting_module::Outcome::Done) {
+        *error = QStringLiteral("not readable as a settings file");
+        return false;
+    }
+    // What the settings object reads as 0 (a missing key, a position that
+    // is no number) would silently write nothing: look at the keys.
+    const std::unique_ptr<QSettings> store(settingsstore::openStore(path));
+    bool anyKey = false;
+    for (const QString &key : setting_module::keyNames())
+        anyKey = anyKey || store->contains(key);
+    if (!anyKey) {
+        *error = QStringLiteral("holds none of the keys of a parameter set (%1)")
+                     .arg(setting_module::keyNames().join(QLatin1String(", ")));
+        return false;
+    }
+    const struct {
+        const char *key;
+        ModuleField field;
+    } lists[] = {{"PARITY", ModuleField::Parity},
+                 {"SPEED_RS485", ModuleField::Speed},
+                 {"STOP_BIT", ModuleField::StopBit}};
+    QStringList problems;
+    for (const auto &list : lists) {
+        const QString key = QLatin1String(list.key);
+        if (!store->contains(key))
+            continue;
+        const QString text = store->value(key).toString();
+        int position = -1;
+        int count = 0;
+        while (!choiceWord(list.field, count + 1).isEmpty())
+            ++count;
+        if (!decimal(text, 3, &position) || position > count)
+            problems << QStringLiteral("%1=%2 is not a position of the %3 list (0 for none, 1-%4)")
+                            .arg(key, text, fieldKey(list.field))
+                            .arg(count);
+    }
+    if (!problems.isEmpty()) {
+        *error = problems.join(QLatin1String("; "));
+        return false;
+    }
+    *values = fromSettings(file);
+    return true;
 }
 
 } // namespace parameters

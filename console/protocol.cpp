@@ -78,6 +78,16 @@ const QueryRow *queryForStep(int step)
     return nullptr;
 }
 
+const QueryRow &queryFor(ModuleField field)
+{
+    for (const QueryRow &row : queries) {
+        if (row.field == field)
+            return row;
+    }
+    Q_UNREACHABLE();
+    return queries[0];
+}
+
 QString cleanReply(const QByteArray &bytes)
 {
     const int nul = bytes.indexOf('\0');
@@ -117,10 +127,14 @@ QByteArray choiceWord(ModuleField field, int position)
 
 ReadoutAnswer interpretReadoutAnswer(int step, const QString &reply)
 {
-    ReadoutAnswer answer;
     const QueryRow *row = queryForStep(step);
-    if (!row)
-        return answer;
+    return row ? interpretAnswer(row->field, reply) : ReadoutAnswer();
+}
+
+ReadoutAnswer interpretAnswer(ModuleField field, const QString &reply)
+{
+    ReadoutAnswer answer;
+    const QueryRow *row = &queryFor(field);
     answer.applies = true;
     answer.field = row->field;
     QString value = extractValue(reply, row->position, row->width);
@@ -140,10 +154,15 @@ ReadoutAnswer interpretReadoutAnswer(int step, const QString &reply)
     return answer;
 }
 
+bool isAcknowledgement(const QString &reply)
+{
+    return reply == QLatin1String(acknowledgement);
+}
+
 AckJudgement judgeAcknowledgement(int step, const QString &reply)
 {
     AckJudgement judgement;
-    const bool ok = reply == QLatin1String(acknowledgement);
+    const bool ok = isAcknowledgement(reply);
     if (step == 1 || step == 2) {
         // Nothing has been sent yet: "ok" means nothing, anything else is
         // taken as the IP address write failing.

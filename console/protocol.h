@@ -60,6 +60,8 @@ inline constexpr int readoutEndStep = 12;
 
 // The eleven queries, steps 1 to 11; nullptr for any other step.
 const QueryRow *queryForStep(int step);
+// The query that reads `field` (every field has one).
+const QueryRow &queryFor(ModuleField field);
 
 // The cleaned text of one reply: the bytes up to the first NUL, decoded as
 // UTF-8, with every carriage return and line feed removed wherever it stands.
@@ -87,8 +89,16 @@ struct ReadoutAnswer {
     int position = -1; // choice fields: the list position chosen when valid
 };
 ReadoutAnswer interpretReadoutAnswer(int step, const QString &reply);
+// The answer to the query of `field`, whenever it was asked.
+ReadoutAnswer interpretAnswer(ModuleField field, const QString &reply);
 
-// How a reply is judged while the parameter write runs.
+// The module took a write command: its reply is exactly "ok" (whole,
+// case-sensitive). Any other reply, "?" and "OK" included, is a refusal.
+bool isAcknowledgement(const QString &reply);
+
+// How a reply is judged while the window's parameter write runs: more
+// lenient than isAcknowledgement() on the time-out command, whose replies
+// other than "ok" and "?" the window lets pass.
 enum class AckVerdict { Ignore, Acknowledged, Failed };
 struct AckJudgement {
     AckVerdict verdict = AckVerdict::Ignore;

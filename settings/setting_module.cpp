@@ -20,6 +20,18 @@ const char settingsPattern[] = "*.TRset";
 
 setting_module::setting_module(QObject *parent) : QObject(parent) {}
 
+QStringList setting_module::keyNames()
+{
+    QStringList keys;
+    for (const char *key : textKeysBeforeIntegers)
+        keys << QLatin1String(key);
+    for (const char *key : integerKeys)
+        keys << QLatin1String(key);
+    for (const char *key : textKeysAfterIntegers)
+        keys << QLatin1String(key);
+    return keys;
+}
+
 setting_module::~setting_module()
 {
     delete settings;

@@ -4,6 +4,7 @@
 #include <QFileDialog>
 #include <QObject>
 #include <QString>
+#include <QStringList>
 
 class QSettings;
 class QWidget;
@@ -28,6 +29,8 @@ public:
     ~setting_module() override;
 
     Outcome outcome() const { return lastOutcome; }
+    // The keys of a parameter set in a settings file, in the order written.
+    static QStringList keyNames();
 
 public slots:
     void LoadNTSetting();

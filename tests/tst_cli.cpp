@@ -48,6 +48,16 @@ QStringList upToRestart(const QStringList &commands)
 }
 
 const QStringList identify{"name", "version", "MAC"};
+// A write of the address alone reads the mask and gateway it keeps, to
+// check the configuration the module would run.
+const QStringList identifyForIp = identify + QStringList{"MASK", "GATEWAY"};
+
+// A simulated module whose gateway sits on 10.0.0.0/24, where the writes
+// below move it.
+QStringList onTenNet(const QStringList &arguments)
+{
+    return QStringList{"--set", "GATEWAY=10.0.0.1"} + arguments;
+}
 
 } // namespace
 
@@ -125,18 +135,18 @@ void CliTest::commands_data()
                             "even",  "--json", "--reply-timeout", "300"};
     QTest::newRow("write verified")
         << QStringList() << write << 0
-        << identify + QStringList{"CHANGE IP:10.0.0.5", "CHANGE PARITY:even", "reset"}
+        << identifyForIp + QStringList{"CHANGE IP:10.0.0.5", "CHANGE PARITY:even", "reset"}
         << "\"verified\": true";
     QTest::newRow("acknowledged, not applied")
         << QStringList{"--no-apply"} << write << 6
-        << identify + QStringList{"CHANGE IP:10.0.0.5", "CHANGE PARITY:even", "reset"}
+        << identifyForIp + QStringList{"CHANGE IP:10.0.0.5", "CHANGE PARITY:even", "reset"}
         << "\"read\": \"192.168.0.1\"";
     QTest::newRow("not back in time")
         << QStringList{"--restart-delay", "3000"} << write + QStringList{"--restart-timeout", "1"}
-        << 4 << identify + QStringList{"CHANGE IP:10.0.0.5", "CHANGE PARITY:even", "reset"}
+        << 4 << identifyForIp + QStringList{"CHANGE IP:10.0.0.5", "CHANGE PARITY:even", "reset"}
         << "\"verified\": false";
     QTest::newRow("refusal") << QStringList{"--refuse", "CHANGE IP:"} << write << 5
-                             << identify + QStringList{"CHANGE IP:10.0.0.5"}
+                             << identifyForIp + QStringList{"CHANGE IP:10.0.0.5"}
                              << "\"verified\": null";
     QTest::newRow("silence") << QStringList{"--silent"} << write << 4 << identify
                              << "\"written\": {\n    }";
@@ -144,16 +154,30 @@ void CliTest::commands_data()
                                 << QStringList{"write",       "--ip",       "10.0.0.5", "--mask",
                                                "255.0.255.0", "--tcp-port", "600"}
                                 << 2 << QStringList() << QString();
-    QTest::newRow("window's order and words")
-        << QStringList()
-        << QStringList{"write",   "--packet-timeout", "20",        "--stop-bits", "2",
-                       "--speed", "115200",           "--gateway", "10.0.0.1",    "--no-verify"}
-        << 0
-        << identify + QStringList{"CHANGE GATEWAY:10.0.0.1", "CHANGE SPEED RS485:115200",
-                                  "CHANGE STOP BIT:2", "change timeout data:20", "reset"}
-        << "unverified";
+    QTest::newRow("window's order and words") << QStringList()
+                                              << QStringList{"write",
+                                                             "--packet-timeout",
+                                                             "20",
+                                                             "--stop-bits",
+                                                             "2",
+                                                             "--speed",
+                                                             "115200",
+                                                             "--gateway",
+                                                             "10.0.0.1",
+                                                             "--no-verify",
+                                                             "--allow-foreign-gateway"}
+                                              << 0
+                                              << identify + QStringList{"ip",
+                                                                        "MASK",
+                                                                        "CHANGE GATEWAY:10.0.0.1",
+                                                                        "CHANGE SPEED RS485:115200",
+                                                                        "CHANGE STOP BIT:2",
+                                                                        "change timeout data:20",
+                                                                        "reset"}
+                                              << "unverified";
     QTest::newRow("restart") << QStringList() << QStringList{"restart", "--wait"} << 0
-                             << QStringList{"RESET"} << "back: Ordan-RS485-ETH (00:1A";
+                             << QStringList{"name", "MAC", "RESET"}
+                             << "back: Ordan-RS485-ETH (00:1A";
     QTest::newRow("factory reset unconfirmed")
         << QStringList() << QStringList{"factory-reset"} << 2 << QStringList() << QString();
     QTest::newRow("factory reset")
@@ -165,7 +189,7 @@ void CliTest::commands()
 {
     QFETCH(QStringList, simulator);
     QFETCH(QStringList, arguments);
-    Simulator sim(simulator);
+    Simulator sim(onTenNet(simulator));
     arguments.insert(1, sim.path);
     const Result r = runCli(arguments);
     QFETCH(int, exitCode);
@@ -237,7 +261,7 @@ void CliTest::settingsFileFromOneModuleToAnother()
 
 void CliTest::interruptedWriteSaysWhatWasSent()
 {
-    Simulator sim({"--delay", "400"});
+    Simulator sim(onTenNet({"--delay", "400"}));
     QProcess cli;
     cli.start(QStringLiteral(ORDAN_CLI_PATH),
               {"write", sim.path, "--ip", "10.0.0.5", "--mask", "255.0.0.0"});
@@ -278,7 +302,7 @@ void CliTest::untrustedText()
     QFETCH(QByteArray, logged);
     // A module that takes no write: its name goes to the table, the error,
     // the record and the log.
-    Simulator sim({"--name", name, "--no-apply"});
+    Simulator sim(onTenNet({"--name", name, "--no-apply"}));
     QTemporaryDir dir;
     const QString record = dir.filePath("record.csv");
     const QString log = dir.filePath("trace.log");

@@ -30,12 +30,13 @@ QString writeFile(const QTemporaryDir &dir, const QString &name, const QByteArra
     return file.fileName();
 }
 
-// A plan "port,ip" with one row per port.
+// A plan "port,ip,gateway" with one row per port, on 10.0.0.0/24 (the
+// simulated modules' mask).
 QString plan(const QTemporaryDir &dir, const QStringList &ports)
 {
-    QByteArray csv = "port,ip\r\n";
+    QByteArray csv = "port,ip,gateway\r\n";
     for (int i = 0; i < ports.size(); ++i)
-        csv += ports.at(i).toUtf8() + ",10.0.0." + QByteArray::number(i + 1) + "\r\n";
+        csv += ports.at(i).toUtf8() + ",10.0.0." + QByteArray::number(i + 1) + ",10.0.0.254\r\n";
     return writeFile(dir, QStringLiteral("plan.csv"), csv);
 }
 
