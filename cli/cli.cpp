@@ -411,10 +411,11 @@ void reportWriteFailure(const WriteJob &job, const parameters::Values &values)
         // The module as it named itself, so that a technician with several
         // modules on the bench knows which one failed.
         const parameters::Values id = job.identity();
-        const QString who = id.isEmpty()
-                                ? QString()
-                                : QStringLiteral("%1 (%2): ")
-                                      .arg(id.value(ModuleField::Name), id.value(ModuleField::Mac));
+        QString who = id.value(ModuleField::Name);
+        if (!job.identifiedMac().isEmpty())
+            who += QStringLiteral(" (%1)").arg(job.identifiedMac());
+        if (!who.isEmpty())
+            who += QStringLiteral(": ");
         cliout::error(port, who + job.error());
     }
     // A write that stopped before the restart leaves the module with some

@@ -7,6 +7,8 @@
 #include <QStringList>
 
 #ifdef Q_OS_UNIX
+#include <cerrno>
+#include <cstring>
 #include <unistd.h>
 #endif
 
@@ -50,7 +52,8 @@ bool append(const QString &path, const Row &row, QString *error)
         return false;
     }
     QByteArray bytes;
-    if (file.size() == 0)
+    // A new file starts with the header; a device or pipe takes rows only.
+    if (!file.isSequential() && file.size() == 0)
         bytes = header().toUtf8() + "\r\n";
     bytes += line(row).toUtf8() + "\r\n";
     if (file.write(bytes) != bytes.size() || !file.flush()) {
@@ -58,8 +61,13 @@ bool append(const QString &path, const Row &row, QString *error)
         return false;
     }
 #ifdef Q_OS_UNIX
-    // On the disk before the command exits, not only in the page cache.
-    ::fsync(file.handle());
+    // On the disk before the row counts as recorded, not only in the page
+    // cache. A device or pipe that cannot be synced (EINVAL) has nothing
+    // to sync.
+    if (::fsync(file.handle()) != 0 && errno != EINVAL) {
+        *error = QStringLiteral("cannot sync to disk: ") + QString::fromLocal8Bit(strerror(errno));
+        return false;
+    }
 #endif
     return true;
 }

@@ -74,6 +74,27 @@ void runQueries(ModuleConsole *console, const QList<ModuleField> &fields,
     (*next)(0);
 }
 
+void identifyModule(ModuleConsole *console, const QList<ModuleField> &fields,
+                    const JobProgress &progress,
+                    std::function<void(const ModuleReading &, const QString &)> done)
+{
+    runQueries(console, fields, progress, [=](const ModuleReading &first) {
+        const QString mac = first.mac();
+        if (first.answered == 0 || mac.isEmpty()) {
+            done(first, first.answered == 0 ? QString() : notIdentified(first));
+            return;
+        }
+        runQueries(console, {ModuleField::Mac}, progress, [=](const ModuleReading &again) {
+            const QString second = again.values.value(ModuleField::Mac);
+            done(first, again.mac() == mac
+                            ? QString()
+                            : QStringLiteral("the module's MAC read differently twice (%1, "
+                                             "then \"%2\")")
+                                  .arg(mac, second));
+        });
+    });
+}
+
 RestartProof::RestartProof(ModuleConsole *console, int replyTimeoutMs, int restartTimeoutMs)
     : console(console), replyTimeoutMs(replyTimeoutMs), restartTimeoutMs(restartTimeoutMs)
 {
@@ -256,45 +277,47 @@ void WriteJob::interrupt()
 void WriteJob::identify()
 {
     report(JobStage::Identifying, 0, 0, QStringLiteral("identifying the module"));
-    runQueries(&console, identityFields, progressHandler, [this](const ModuleReading &r) {
-        ident = r.values;
-        if (r.answered == 0) {
-            end(JobResult::NoAnswer,
-                QStringLiteral("the module did not answer; nothing was written"),
-                QStringLiteral("no answer"));
-            return;
-        }
-        identMac = r.mac();
-        if (identMac.isEmpty()) {
-            end(JobResult::NoAnswer,
-                QStringLiteral("not identified: %1; nothing was written").arg(notIdentified(r)),
-                QStringLiteral("not identified"));
-            return;
-        }
-        if (identityGate) {
-            const QString refusal = identityGate(identMac);
-            if (!refusal.isEmpty()) {
-                end(JobResult::NoAnswer, refusal + QStringLiteral("; nothing was written"),
-                    QStringLiteral("not a new module"));
+    identifyModule(
+        &console, identityFields, progressHandler,
+        [this](const ModuleReading &r, const QString &problem) {
+            ident = r.values;
+            if (r.answered == 0) {
+                end(JobResult::NoAnswer,
+                    QStringLiteral("the module did not answer; nothing was written"),
+                    QStringLiteral("no answer"));
                 return;
             }
-        }
-        // The module's own network values, when the write changes only part
-        // of its network configuration: the check needs the rest.
-        QList<ModuleField> held;
-        bool touched = false;
-        for (const ModuleField field : networkFields) {
-            touched = touched || values.contains(field);
-            if (!values.contains(field))
-                held << field;
-        }
-        if (!touched || held.isEmpty()) {
-            checkConfiguration(ModuleReading());
-            return;
-        }
-        runQueries(&console, held, progressHandler,
-                   [this](const ModuleReading &r) { checkConfiguration(r); });
-    });
+            if (!problem.isEmpty()) {
+                end(JobResult::NoAnswer,
+                    QStringLiteral("not identified: %1; nothing was written").arg(problem),
+                    QStringLiteral("not identified"));
+                return;
+            }
+            identMac = r.mac();
+            if (identityGate) {
+                const QString refusal = identityGate(identMac);
+                if (!refusal.isEmpty()) {
+                    end(JobResult::NoAnswer, refusal + QStringLiteral("; nothing was written"),
+                        QStringLiteral("not a new module"));
+                    return;
+                }
+            }
+            // The module's own network values, when the write changes only part
+            // of its network configuration: the check needs the rest.
+            QList<ModuleField> held;
+            bool touched = false;
+            for (const ModuleField field : networkFields) {
+                touched = touched || values.contains(field);
+                if (!values.contains(field))
+                    held << field;
+            }
+            if (!touched || held.isEmpty()) {
+                checkConfiguration(ModuleReading());
+                return;
+            }
+            runQueries(&console, held, progressHandler,
+                       [this](const ModuleReading &r) { checkConfiguration(r); });
+        });
 }
 
 void WriteJob::checkConfiguration(const ModuleReading &r)
@@ -527,20 +550,19 @@ void RestartJob::start()
     }
     // The module that comes back must be the one that was restarted.
     report(JobStage::Identifying, 0, 0, QStringLiteral("identifying the module"));
-    runQueries(
-        &console, {ModuleField::Name, ModuleField::Mac}, progressHandler,
-        [this](const ModuleReading &r) {
-            identMac = r.mac();
-            if (r.answered == 0)
-                finish(JobResult::NoAnswer,
-                       QStringLiteral("the module did not answer; nothing was sent"));
-            else if (identMac.isEmpty())
-                finish(
-                    JobResult::NoAnswer,
-                    QStringLiteral("not identified: %1; nothing was sent").arg(notIdentified(r)));
-            else
-                send();
-        });
+    identifyModule(&console, {ModuleField::Name, ModuleField::Mac}, progressHandler,
+                   [this](const ModuleReading &r, const QString &problem) {
+                       identMac = r.mac();
+                       if (r.answered == 0)
+                           finish(JobResult::NoAnswer,
+                                  QStringLiteral("the module did not answer; nothing was sent"));
+                       else if (!problem.isEmpty())
+                           finish(
+                               JobResult::NoAnswer,
+                               QStringLiteral("not identified: %1; nothing was sent").arg(problem));
+                       else
+                           send();
+                   });
 }
 
 void RestartJob::interrupt()

@@ -61,6 +61,14 @@ using JobProgress =
 void runQueries(ModuleConsole *console, const QList<ModuleField> &fields,
                 const JobProgress &progress, std::function<void(const ModuleReading &)> done);
 
+// Identifies a module: reads `fields` (the MAC among them), then the MAC
+// once more. `done` gets the first reading and, when the module is not
+// identified by a well-formed MAC read the same twice in a row, why not
+// (empty when the module did not answer at all: reading.answered is 0).
+void identifyModule(ModuleConsole *console, const QList<ModuleField> &fields,
+                    const JobProgress &progress,
+                    std::function<void(const ModuleReading &reading, const QString &problem)> done);
+
 // Proves a restart. Once the restart command has left, any reply means the
 // module refused it. Otherwise the module must be seen going away (the link
 // lost, or a probe left unanswered with the line quiet after it) before an
@@ -159,8 +167,8 @@ private:
 // optionally appends the outcome to a commissioning record. One module, one
 // port: a commissioning run makes one of these per module.
 //
-// Verified means: this module, identified by a well-formed MAC before the
-// first write, took every command with "ok", refused no restart, went away
+// Verified means: this module, identified by a well-formed MAC read the same
+// twice in a row before the first write, took every command with "ok", refused no restart, went away
 // and came back, answered with the same MAC and reads back every value
 // written. Nothing is written to a module that cannot be identified, nor
 // when the configuration it would run (the values written over the values

@@ -47,7 +47,8 @@ QStringList upToRestart(const QStringList &commands)
     return before;
 }
 
-const QStringList identify{"name", "version", "MAC"};
+// A module is identified by its MAC read the same twice in a row.
+const QStringList identify{"name", "version", "MAC", "MAC"};
 // A write of the address alone reads the mask and gateway it keeps, to
 // check the configuration the module would run.
 const QStringList identifyForIp = identify + QStringList{"MASK", "GATEWAY"};
@@ -148,7 +149,7 @@ void CliTest::commands_data()
     QTest::newRow("refusal") << QStringList{"--refuse", "CHANGE IP:"} << write << 5
                              << identifyForIp + QStringList{"CHANGE IP:10.0.0.5"}
                              << "\"verified\": null";
-    QTest::newRow("silence") << QStringList{"--silent"} << write << 4 << identify
+    QTest::newRow("silence") << QStringList{"--silent"} << write << 4 << identify.mid(0, 3)
                              << "\"written\": {\n    }";
     QTest::newRow("bad values") << QStringList()
                                 << QStringList{"write",       "--ip",       "10.0.0.5", "--mask",
@@ -176,7 +177,7 @@ void CliTest::commands_data()
                                                                         "reset"}
                                               << "unverified";
     QTest::newRow("restart") << QStringList() << QStringList{"restart", "--wait"} << 0
-                             << QStringList{"name", "MAC", "RESET"}
+                             << QStringList{"name", "MAC", "MAC", "RESET"}
                              << "back: Ordan-RS485-ETH (00:1A";
     QTest::newRow("factory reset unconfirmed")
         << QStringList() << QStringList{"factory-reset"} << 2 << QStringList() << QString();

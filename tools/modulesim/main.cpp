@@ -7,6 +7,10 @@
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QSaveFile>
 #include <QSocketNotifier>
 
 #include <cerrno>
@@ -89,6 +93,33 @@ bool setStateValue(ModuleState *state, const QString &query, const QString &valu
     return false;
 }
 
+// The module's memory as JSON, keys as ordan-cli names the parameters, and
+// the commands received, oldest first.
+bool writeStateFile(const QString &path, const ModuleSimulator &sim)
+{
+    const ModuleState state = sim.state();
+    QJsonArray received;
+    for (const QByteArray &command : sim.received())
+        received.append(QString::fromLatin1(command));
+    const QJsonObject object{
+        {QStringLiteral("name"), state.name},
+        {QStringLiteral("version"), state.version},
+        {QStringLiteral("mac"), state.mac},
+        {QStringLiteral("ip"), state.ip},
+        {QStringLiteral("mask"), state.mask},
+        {QStringLiteral("gateway"), state.gateway},
+        {QStringLiteral("tcp_port"), state.portTcp},
+        {QStringLiteral("parity"), state.parity},
+        {QStringLiteral("speed"), state.speed},
+        {QStringLiteral("stop_bits"), state.stopBit},
+        {QStringLiteral("packet_timeout"), state.timeout},
+        {QStringLiteral("received"), received},
+    };
+    QSaveFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(QJsonDocument(object).toJson()) > 0 &&
+           file.commit();
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
@@ -134,6 +165,35 @@ int main(int argc, char *argv[])
          QStringLiteral("KEY=VALUE")},
         {QStringLiteral("no-apply"),
          QStringLiteral("Acknowledge writes with ok but keep the old values.")},
+        {QStringLiteral("apply-at-restart"),
+         QStringLiteral("Keep written values aside until the next restart (queries answer the "
+                        "old ones meanwhile).")},
+        {QStringLiteral("ignore-restart"),
+         QStringLiteral("Take no notice of reset, RESET and LOAD SETTING:DEFAULT: no answer, no "
+                        "restart.")},
+        {QStringLiteral("return-as"),
+         QStringLiteral("Come back from the next restart as another module with this MAC "
+                        "(values kept)."),
+         QStringLiteral("MAC")},
+        {QStringLiteral("drop-mac"),
+         QStringLiteral("Leave the N-th answer to MAC out (from 1; repeatable)."),
+         QStringLiteral("N")},
+        {QStringLiteral("garble-mac"),
+         QStringLiteral("Garble the N-th answer to MAC into another well-formed MAC (from 1; "
+                        "repeatable)."),
+         QStringLiteral("N")},
+        {QStringLiteral("ack"),
+         QStringLiteral("Answer write commands starting with PREFIX with TEXT instead of ok "
+                        "(repeatable; e.g. --ack \"change timeout data:=error\")."),
+         QStringLiteral("PREFIX=TEXT")},
+        {QStringLiteral("drop-link-at-write"),
+         QStringLiteral("Drop the link at the N-th write command (not taken, not answered); "
+                        "back after the restart delay."),
+         QStringLiteral("N")},
+        {QStringLiteral("state-file"),
+         QStringLiteral("On leaving, write the module's memory and every command received to "
+                        "PATH as JSON."),
+         QStringLiteral("PATH")},
         {QStringLiteral("exit-with-parent"),
          QStringLiteral("Leave when the program that started the simulator ends.")},
     });
@@ -199,6 +259,35 @@ int main(int argc, char *argv[])
     sim.setState(state);
     for (const QString &cmd : parser.values(QStringLiteral("refuse")))
         sim.refuseCommand(cmd.toUtf8());
+    sim.setApplyAtRestart(parser.isSet(QStringLiteral("apply-at-restart")));
+    sim.setIgnoreRestart(parser.isSet(QStringLiteral("ignore-restart")));
+    sim.setReturnAs(parser.value(QStringLiteral("return-as")));
+    for (const char *name : {"drop-mac", "garble-mac"}) {
+        for (const QString &text : parser.values(QLatin1String(name))) {
+            bool ok = false;
+            const int n = text.toInt(&ok);
+            if (!ok || n < 1) {
+                fprintf(stderr, "ordan-module-sim: --%s needs a number >= 1\n", name);
+                return 2;
+            }
+            if (qstrcmp(name, "drop-mac") == 0)
+                sim.dropMacAnswer(n);
+            else
+                sim.garbleMacAnswer(n);
+        }
+    }
+    for (const QString &ack : parser.values(QStringLiteral("ack"))) {
+        const int equals = ack.indexOf(QLatin1Char('='));
+        if (equals <= 0) {
+            fprintf(stderr, "ordan-module-sim: --ack needs PREFIX=TEXT\n");
+            return 2;
+        }
+        sim.setAcknowledgement(ack.left(equals).toUtf8(), ack.mid(equals + 1).toUtf8());
+    }
+    int dropLinkAt = 0;
+    if (!intOption(parser, QStringLiteral("drop-link-at-write"), 1, &dropLinkAt))
+        return 2;
+    sim.setDropLinkAtWrite(dropLinkAt);
 
     QObject::connect(&sim, &ModuleSimulator::commandReceived, [](const QByteArray &cmd) {
         fprintf(stderr, "<- %s\n", printable(cmd).constData());
@@ -226,5 +315,10 @@ int main(int argc, char *argv[])
 
     const int rc = app.exec();
     sim.stop();
+    const QString stateFile = parser.value(QStringLiteral("state-file"));
+    if (!stateFile.isEmpty() && !writeStateFile(stateFile, sim)) {
+        fprintf(stderr, "ordan-module-sim: cannot write %s\n", qPrintable(stateFile));
+        return 1;
+    }
     return rc;
 }

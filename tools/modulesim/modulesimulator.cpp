@@ -5,6 +5,7 @@
 #include <QSocketNotifier>
 #include <QTemporaryDir>
 
+#include <cctype>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -14,6 +15,7 @@
 #include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
+#include <utility>
 
 namespace
 {
@@ -167,7 +169,8 @@ ModuleState ModuleSimulator::factoryState()
     return s;
 }
 
-ModuleSimulator::ModuleSimulator(QObject *parent) : QObject(parent), current(factoryState())
+ModuleSimulator::ModuleSimulator(QObject *parent)
+    : QObject(parent), current(factoryState()), staged(current)
 {
     gapTimer.setSingleShot(true);
     gapTimer.setTimerType(Qt::PreciseTimer);
@@ -238,6 +241,11 @@ void ModuleSimulator::stop()
     privateDir.reset();
     linkPath.clear();
     started = false;
+}
+
+void ModuleSimulator::setAcknowledgement(const QByteArray &prefix, const QByteArray &text)
+{
+    acknowledgements.append({prefix, text});
 }
 
 void ModuleSimulator::setChunking(int chunks, int gapMs)
@@ -476,18 +484,34 @@ void ModuleSimulator::onCommandComplete()
         return;
 
     if (isRestart(command) && !isRefused(refused, command)) {
-        if (command == factoryReset) {
-            // Factory settings for the parameters; the module stays itself.
-            const ModuleState before = current;
-            current = factoryState();
-            current.name = before.name;
-            current.version = before.version;
-            current.mac = before.mac;
-        }
-        restartNow();
+        if (!ignoreRestart)
+            restartCommand(command);
         return;
     }
-    queueReply(answer(command));
+    const QByteArray reply = answer(command);
+    if (!reply.isEmpty())
+        queueReply(reply);
+}
+
+void ModuleSimulator::restartCommand(const QByteArray &command)
+{
+    if (applyAtRestart)
+        current = staged;
+    if (command == factoryReset) {
+        // Factory settings for the parameters; the module stays itself.
+        const ModuleState before = current;
+        current = factoryState();
+        current.name = before.name;
+        current.version = before.version;
+        current.mac = before.mac;
+    }
+    if (!returnAsMac.isEmpty()) {
+        // Another module answers on the line from now on.
+        current.mac = std::exchange(returnAsMac, QString());
+    }
+    staged = current;
+    emit stateChanged();
+    restartNow();
 }
 
 QByteArray ModuleSimulator::answer(const QByteArray &command)
@@ -495,16 +519,50 @@ QByteArray ModuleSimulator::answer(const QByteArray &command)
     if (isRefused(refused, command))
         return command.startsWith(timeoutChange) ? "?\r\n" : "error\r\n";
     for (const Field &f : fields) {
-        if (command == f.query)
-            return command + ':' + (current.*f.member).toUtf8() + "\r\n";
+        if (command != f.query)
+            continue;
+        QString value = current.*f.member;
+        if (f.member == &ModuleState::mac) {
+            ++macAnswers;
+            if (droppedMacAnswers.contains(macAnswers))
+                return QByteArray();
+            if (garbledMacAnswers.contains(macAnswers)) {
+                // One hex digit off, a different one for each answer, as
+                // noise on the line would do: still a MAC, not this one's.
+                QList<int> digits;
+                for (int i = 0; i < value.size(); ++i) {
+                    if (isxdigit(value.at(i).toLatin1()))
+                        digits << i;
+                }
+                if (!digits.isEmpty()) {
+                    const int at = digits.at((macAnswers - 1) % digits.size());
+                    const int digit = QString(value.at(at)).toInt(nullptr, 16);
+                    value[at] = QString::number(digit ^ 1, 16).toUpper().at(0);
+                }
+            }
+        }
+        return command + ':' + value.toUtf8() + "\r\n";
     }
     for (const Field &f : fields) {
         if (!f.change || !command.startsWith(f.change))
             continue;
+        if (++writes == dropLinkAtWrite) {
+            // The cable is pulled in the middle of the write.
+            restartNow();
+            return QByteArray();
+        }
         const QByteArray value = command.mid(int(qstrlen(f.change)));
         if (f.sound(value)) {
-            if (!ignoreWrites)
-                current.*f.member = QString::fromLatin1(value);
+            if (!ignoreWrites) {
+                staged.*f.member = QString::fromLatin1(value);
+                if (!applyAtRestart)
+                    current.*f.member = QString::fromLatin1(value);
+                emit stateChanged();
+            }
+            for (const auto &ack : qAsConst(acknowledgements)) {
+                if (command.startsWith(ack.first))
+                    return ack.second + "\r\n";
+            }
             return wrongAck ? "OK\r\n" : "ok\r\n";
         }
         return f.change == timeoutChange ? "?\r\n" : "error\r\n";

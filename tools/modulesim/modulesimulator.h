@@ -4,6 +4,7 @@
 #include <QByteArray>
 #include <QList>
 #include <QObject>
+#include <QPair>
 #include <QString>
 #include <QTimer>
 
@@ -74,7 +75,7 @@ public:
     int clientCount() const { return clients; }
 
     ModuleState state() const { return current; }
-    void setState(const ModuleState &state) { current = state; }
+    void setState(const ModuleState &state) { current = staged = state; }
     static ModuleState factoryState();
 
     // Every command received, exact bytes, oldest first.
@@ -94,6 +95,26 @@ public:
     // time-out command, "error" for the others.
     void refuseCommand(const QByteArray &command);
     void clearRefusals() { refused.clear(); }
+    // Answers write commands starting with `prefix` with `text` instead of
+    // "ok" (a sound value is still taken).
+    void setAcknowledgement(const QByteArray &prefix, const QByteArray &text);
+    // Takes no notice of the restart commands: no answer, no restart.
+    void setIgnoreRestart(bool on) { ignoreRestart = on; }
+    // Keeps written values aside until the next restart, as modules that
+    // store settings only when they start do; the queries answer the old
+    // values meanwhile.
+    void setApplyAtRestart(bool on) { applyAtRestart = on; }
+    // Comes back from its next restart as another module: this MAC, the
+    // values kept.
+    void setReturnAs(const QString &mac) { returnAsMac = mac; }
+    // The n-th answer to "MAC" (from 1) is left out, or garbled into another
+    // well-formed MAC.
+    void dropMacAnswer(int n) { droppedMacAnswers.append(n); }
+    void garbleMacAnswer(int n) { garbledMacAnswers.append(n); }
+    // The link drops at the n-th write command (from 1), which is neither
+    // taken nor answered, and comes back after restartDelay() as after a
+    // restart.
+    void setDropLinkAtWrite(int n) { dropLinkAtWrite = n; }
     void setRestartDelay(int ms) { restartDelayMs = qMax(0, ms); }
     int restartDelay() const { return restartDelayMs; }
 
@@ -110,6 +131,8 @@ public:
 
 signals:
     void commandReceived(const QByteArray &command);
+    // The module's memory changed (a write taken, a restart, a reset).
+    void stateChanged();
     // Bytes handed to the line: each reply chunk and each sendRaw().
     void bytesSent(const QByteArray &bytes);
     void linkDropped();
@@ -131,6 +154,7 @@ private:
     void onCommandComplete();
     void onPaceTimeout();
     QByteArray answer(const QByteArray &command);
+    void restartCommand(const QByteArray &command);
     void queueReply(const QByteArray &reply);
     void writeToLine(const QByteArray &bytes);
     void flushOutput();
@@ -158,6 +182,16 @@ private:
     ModuleState current;
     QList<QByteArray> commands;
     QList<QByteArray> refused;
+    QList<QPair<QByteArray, QByteArray>> acknowledgements;
+    ModuleState staged; // written, not yet in effect (applyAtRestart)
+    bool ignoreRestart = false;
+    bool applyAtRestart = false;
+    QString returnAsMac;
+    QList<int> droppedMacAnswers;
+    QList<int> garbledMacAnswers;
+    int macAnswers = 0;
+    int dropLinkAtWrite = 0;
+    int writes = 0;
     bool silent = false;
     bool wrongAck = false;
     bool ignoreWrites = false;
