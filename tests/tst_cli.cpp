@@ -149,7 +149,7 @@ void CliTest::commands_data()
     QTest::newRow("refusal") << QStringList{"--refuse", "CHANGE IP:"} << write << 5
                              << identifyForIp + QStringList{"CHANGE IP:10.0.0.5"}
                              << "\"verified\": null";
-    QTest::newRow("silence") << QStringList{"--silent"} << write << 4 << identify.mid(0, 3)
+    QTest::newRow("silence") << QStringList{"--silent"} << write << 4 << QStringList(identify.mid(0, 3))
                              << "\"written\": {\n    }";
     QTest::newRow("bad values") << QStringList()
                                 << QStringList{"write",       "--ip",       "10.0.0.5", "--mask",
