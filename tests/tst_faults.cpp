@@ -5,7 +5,8 @@
 // asked (or forgets to, or plugs the previous module in again).
 //
 // After each run, for every row: reported verified => the module that row
-// names (by MAC) holds the row's values and still answers with that MAC;
+// names (by MAC) runs with the row's values (they took effect with a
+// restart) and still answers with that MAC;
 // no module took the writes of two rows; the record, the JSON rows and the
 // JSON counts say the same.
 //
@@ -213,7 +214,7 @@ void FaultsTest::noFalseVerified()
             Run &previous = runs.at(size_t(current[port]));
             previous.sim->stop();
             if (next.replugged) {
-                // The same module again, as it is now.
+                // The same module again, started afresh from its memory.
                 const QJsonObject held = readJson(previous.stateFile);
                 plug(port, held["mac"].toString(), previous.module,
                      {"--set", "ip=" + held["ip"].toString(), "--set",
@@ -272,12 +273,13 @@ void FaultsTest::noFalseVerified()
         for (const auto &[module, run] : last) {
             if (parameters::normalMac(run->mac) != mac)
                 continue;
-            const QJsonObject held = readJson(run->stateFile);
+            const QJsonObject held = readJson(run->stateFile)["running"].toObject();
             found = true;
             check(held["ip"].toString() == QStringLiteral("192.168.0.%1").arg(10 + index) &&
                       held["tcp_port"].toString() == QString::number(10000 + index) &&
                       parameters::normalMac(held["mac"].toString()) == mac,
-                  QStringLiteral("row %1 verified, but module %2 holds ip %3, tcp_port %4, MAC %5")
+                  QStringLiteral(
+                      "row %1 verified, but module %2 runs with ip %3, tcp_port %4, MAC %5")
                       .arg(row["row"].toInt())
                       .arg(mac, held["ip"].toString(), held["tcp_port"].toString(),
                            held["mac"].toString()));

@@ -93,15 +93,11 @@ bool setStateValue(ModuleState *state, const QString &query, const QString &valu
     return false;
 }
 
-// The module's memory as JSON, keys as ordan-cli names the parameters, and
-// the commands received, oldest first.
-bool writeStateFile(const QString &path, const ModuleSimulator &sim)
+// The module's memory as JSON, keys as ordan-cli names the parameters; what
+// it runs with ("running"); and the commands received, oldest first.
+QJsonObject stateJson(const ModuleState &state)
 {
-    const ModuleState state = sim.state();
-    QJsonArray received;
-    for (const QByteArray &command : sim.received())
-        received.append(QString::fromLatin1(command));
-    const QJsonObject object{
+    return {
         {QStringLiteral("name"), state.name},
         {QStringLiteral("version"), state.version},
         {QStringLiteral("mac"), state.mac},
@@ -113,8 +109,17 @@ bool writeStateFile(const QString &path, const ModuleSimulator &sim)
         {QStringLiteral("speed"), state.speed},
         {QStringLiteral("stop_bits"), state.stopBit},
         {QStringLiteral("packet_timeout"), state.timeout},
-        {QStringLiteral("received"), received},
     };
+}
+
+bool writeStateFile(const QString &path, const ModuleSimulator &sim)
+{
+    QJsonObject object = stateJson(sim.state());
+    object.insert(QStringLiteral("running"), stateJson(sim.runningState()));
+    QJsonArray received;
+    for (const QByteArray &command : sim.received())
+        received.append(QString::fromLatin1(command));
+    object.insert(QStringLiteral("received"), received);
     QSaveFile file(path);
     return file.open(QIODevice::WriteOnly) && file.write(QJsonDocument(object).toJson()) > 0 &&
            file.commit();
@@ -191,8 +196,8 @@ int main(int argc, char *argv[])
                         "back after the restart delay."),
          QStringLiteral("N")},
         {QStringLiteral("state-file"),
-         QStringLiteral("On leaving, write the module's memory and every command received to "
-                        "PATH as JSON."),
+         QStringLiteral("On leaving, write the module's memory, what it runs with and every "
+                        "command received to PATH as JSON."),
          QStringLiteral("PATH")},
         {QStringLiteral("exit-with-parent"),
          QStringLiteral("Leave when the program that started the simulator ends.")},

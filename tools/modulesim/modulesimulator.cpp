@@ -170,7 +170,7 @@ ModuleState ModuleSimulator::factoryState()
 }
 
 ModuleSimulator::ModuleSimulator(QObject *parent)
-    : QObject(parent), current(factoryState()), staged(current)
+    : QObject(parent), current(factoryState()), staged(current), running(current)
 {
     gapTimer.setSingleShot(true);
     gapTimer.setTimerType(Qt::PreciseTimer);
@@ -509,7 +509,7 @@ void ModuleSimulator::restartCommand(const QByteArray &command)
         // Another module answers on the line from now on.
         current.mac = std::exchange(returnAsMac, QString());
     }
-    staged = current;
+    staged = running = current;
     emit stateChanged();
     restartNow();
 }

@@ -74,8 +74,12 @@ public:
     // as one: the kernel merges identical pending events.
     int clientCount() const { return clients; }
 
+    // What the module holds in its memory (and its queries answer).
     ModuleState state() const { return current; }
-    void setState(const ModuleState &state) { current = staged = state; }
+    void setState(const ModuleState &state) { current = staged = running = state; }
+    // What it runs with: its memory as it was at its last start. A value
+    // written takes effect only with a restart.
+    ModuleState runningState() const { return running; }
     static ModuleState factoryState();
 
     // Every command received, exact bytes, oldest first.
@@ -183,7 +187,8 @@ private:
     QList<QByteArray> commands;
     QList<QByteArray> refused;
     QList<QPair<QByteArray, QByteArray>> acknowledgements;
-    ModuleState staged; // written, not yet in effect (applyAtRestart)
+    ModuleState staged;  // written, not yet in memory (applyAtRestart)
+    ModuleState running; // in effect since the last start
     bool ignoreRestart = false;
     bool applyAtRestart = false;
     QString returnAsMac;
