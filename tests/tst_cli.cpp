@@ -71,6 +71,10 @@ private slots:
     void read();
     void commands_data();
     void commands();
+    void faults_data();
+    void faults();
+    void refusedInput_data();
+    void refusedInput();
     void unopenablePort_data();
     void unopenablePort();
     void threePortsAtOnce();
@@ -149,8 +153,8 @@ void CliTest::commands_data()
     QTest::newRow("refusal") << QStringList{"--refuse", "CHANGE IP:"} << write << 5
                              << identifyForIp + QStringList{"CHANGE IP:10.0.0.5"}
                              << "\"verified\": null";
-    QTest::newRow("silence") << QStringList{"--silent"} << write << 4 << QStringList(identify.mid(0, 3))
-                             << "\"written\": {\n    }";
+    QTest::newRow("silence") << QStringList{"--silent"} << write << 4
+                             << QStringList(identify.mid(0, 3)) << "\"written\": {\n    }";
     QTest::newRow("bad values") << QStringList()
                                 << QStringList{"write",       "--ip",       "10.0.0.5", "--mask",
                                                "255.0.255.0", "--tcp-port", "600"}
@@ -179,6 +183,12 @@ void CliTest::commands_data()
     QTest::newRow("restart") << QStringList() << QStringList{"restart", "--wait"} << 0
                              << QStringList{"name", "MAC", "MAC", "RESET"}
                              << "back: Ordan-RS485-ETH (00:1A";
+    QTest::newRow("restart refused") << QStringList{"--refuse", "RESET"} << QStringList{"restart"}
+                                     << 5 << QStringList{"RESET"} << QString();
+    QTest::newRow("restart ignored")
+        << QStringList{"--ignore-restart"}
+        << QStringList{"restart", "--wait", "--restart-timeout", "1"} << 4
+        << QStringList{"name", "MAC", "MAC", "RESET"} << QString();
     QTest::newRow("factory reset unconfirmed")
         << QStringList() << QStringList{"factory-reset"} << 2 << QStringList() << QString();
     QTest::newRow("factory reset")
@@ -199,6 +209,142 @@ void CliTest::commands()
     QCOMPARE(upToRestart(sim.commands()), sent);
     QFETCH(QString, output);
     QVERIFY2(r.out.contains(output.toUtf8()), r.out.constData());
+}
+
+void CliTest::faults_data()
+{
+    // Each misbehaviour of a module or its line, and what a write of the
+    // address and TCP port over it comes to: the exit code, the record's
+    // result, and whether any write command reached the module.
+    QTest::addColumn<QStringList>("simulator");
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QString>("result");
+    QTest::addColumn<bool>("written");
+
+    const QStringList none;
+    QTest::newRow("well-behaved") << none << none << 0 << "verified" << true;
+    QTest::newRow("applies writes at its restart")
+        << QStringList{"--apply-at-restart"} << none << 0 << "verified" << true;
+    QTest::newRow("answers reset with an error")
+        << QStringList{"--refuse", "reset"} << none << 5 << "refused: reset" << true;
+    QTest::newRow("ignores reset, writes taken at once")
+        << QStringList{"--ignore-restart"} << none << 4 << "did not restart" << true;
+    QTest::newRow("ignores reset, writes taken at the restart")
+        << QStringList{"--ignore-restart", "--apply-at-restart"} << none << 4 << "did not restart"
+        << true;
+    QTest::newRow("another module after the restart")
+        << QStringList{"--return-as", "02:00:00:00:00:99"} << none << 6
+        << "different module: 02:00:00:00:00:99" << true;
+    QTest::newRow("first MAC answer missing")
+        << QStringList{"--drop-mac", "1"} << none << 4 << "not identified" << false;
+    QTest::newRow("second MAC answer garbled")
+        << QStringList{"--garble-mac", "2"} << none << 4 << "not identified" << false;
+    QTest::newRow("MAC garbled after the restart")
+        << QStringList{"--garble-mac", "3"} << none << 6 << "different module: " << true;
+    QTest::newRow("no MAC at all")
+        << QStringList{"--set", "MAC="} << none << 4 << "not identified" << false;
+    QTest::newRow("all-zero MAC") << QStringList{"--mac", "00:00:00:00:00:00"} << none << 4
+                                  << "not identified" << false;
+    QTest::newRow("OK for ok") << QStringList{"--ack", "CHANGE PORT TCP:=OK"} << none << 5
+                               << "refused: tcp_port" << true;
+    QTest::newRow("time-out answered error, not verified")
+        << QStringList{"--ack", "change timeout data:=error"}
+        << QStringList{"--packet-timeout", "50", "--no-verify"} << 5 << "refused: packet_timeout"
+        << true;
+    QTest::newRow("time-out refused with ?")
+        << QStringList{"--ack", "change timeout data:=?"} << QStringList{"--packet-timeout", "50"}
+        << 5 << "refused: packet_timeout" << true;
+    QTest::newRow("link lost in the middle of the write")
+        << QStringList{"--drop-link-at-write", "2"} << none << 4 << "no answer" << true;
+    QTest::newRow("gateway outside the new subnet")
+        << none << QStringList{"--mask", "255.255.255.128"} << 2 << "invalid configuration"
+        << false;
+    QTest::newRow("gateway outside, allowed")
+        << none << QStringList{"--mask", "255.255.255.128", "--allow-foreign-gateway"} << 0
+        << "verified" << true;
+}
+
+void CliTest::faults()
+{
+    QFETCH(QStringList, simulator);
+    QFETCH(QStringList, arguments);
+    QFETCH(int, exitCode);
+    QFETCH(QString, result);
+    QFETCH(bool, written);
+    Simulator sim(simulator + QStringList{"--restart-delay", "200"});
+    QTemporaryDir dir;
+    const QString record = dir.filePath("record.csv");
+    const Result r = runCli(QStringList{"write", sim.path, "--ip", "192.168.0.20", "--tcp-port",
+                                        "10001", "--record", record, "--restart-timeout", "1.5",
+                                        "--reply-timeout", "300", "--json"} +
+                            arguments);
+    QVERIFY2(r.exitCode == exitCode, r.err.constData());
+    QFile file(record);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const QStringList rows = QString::fromUtf8(file.readAll()).split("\r\n", Qt::SkipEmptyParts);
+    QCOMPARE(rows.size(), 2);
+    QVERIFY2(rows.last().section(',', 13).startsWith(result), qPrintable(rows.last()));
+    QCOMPARE(QJsonDocument::fromJson(r.out)["verified"].toBool(),
+             exitCode == 0 && result == "verified");
+    QCOMPARE(!sim.commands().filter("CHANGE").isEmpty(), written);
+    if (exitCode != 0)
+        QVERIFY(!r.err.isEmpty());
+}
+
+void CliTest::refusedInput_data()
+{
+    // Refused before anything is sent (exit 2), each with its reason.
+    QTest::addColumn<QStringList>("arguments"); // after "write PORT"
+    QTest::addColumn<QString>("reason");
+
+    QTest::newRow("octet with a leading zero")
+        << QStringList{"--ip", "192.168.0.010"} << "without leading zeros";
+    QTest::newRow("port with a leading zero") << QStringList{"--tcp-port", "0502"} << "\"0502\"";
+    QTest::newRow("time-out with a leading zero")
+        << QStringList{"--packet-timeout", "0100"} << "\"0100\"";
+    QTest::newRow("loopback") << QStringList{"--ip", "127.0.0.1"} << "a module can have";
+    QTest::newRow("multicast") << QStringList{"--ip", "224.0.0.9"} << "a module can have";
+    QTest::newRow("unspecified") << QStringList{"--ip", "0.0.0.0"} << "a module can have";
+    QTest::newRow("network address")
+        << QStringList{"--ip", "10.1.0.0", "--mask", "255.255.0.0", "--gateway", "10.1.0.1"}
+        << "network address of 10.1.0.0/16";
+    QTest::newRow("broadcast gateway")
+        << QStringList{"--ip", "10.1.0.5", "--mask", "255.255.255.0", "--gateway", "10.1.0.255"}
+        << "broadcast address";
+    QTest::newRow("address is its gateway")
+        << QStringList{"--ip", "10.1.0.5", "--gateway", "10.1.0.5"} << "also its gateway";
+    QTest::newRow("restart time-out nan")
+        << QStringList{"--ip", "192.168.0.2", "--restart-timeout", "nan"} << "must be seconds";
+    QTest::newRow("restart time-out negative")
+        << QStringList{"--ip", "192.168.0.2", "--restart-timeout", "-1"} << "must be seconds";
+    QTest::newRow("empty --from") << QStringList{"--ip", "192.168.0.2", "--from", ""}
+                                  << "--from needs a file name";
+    QTest::newRow("empty --record")
+        << QStringList{"--ip", "192.168.0.2", "--record", ""} << "--record needs a file name";
+    QTest::newRow("list position out of range")
+        << QStringList{"--from", "PARITY=9"} << "PARITY=9 is not a position";
+    QTest::newRow("no settings keys") << QStringList{"--from", "COLOUR=red"} << "none of the keys";
+}
+
+void CliTest::refusedInput()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(QString, reason);
+    Simulator sim({});
+    QTemporaryDir dir;
+    // "--from KEY=VALUE" stands for a settings file holding that line.
+    const int from = arguments.indexOf("--from");
+    if (from >= 0 && arguments.at(from + 1).contains('=')) {
+        QFile file(dir.filePath("base.TRset"));
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write("[General]\n" + arguments.at(from + 1).toUtf8() + "\n");
+        arguments[from + 1] = file.fileName();
+    }
+    const Result r = runCli(QStringList{"write", sim.path} + arguments);
+    QVERIFY2(r.exitCode == 2, r.err.constData());
+    QVERIFY2(r.err.contains(reason.toUtf8()), r.err.constData());
+    QCOMPARE(sim.commands(), QStringList());
 }
 
 void CliTest::unopenablePort_data()

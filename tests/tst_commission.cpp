@@ -89,7 +89,9 @@ private slots:
     void portsAtOnceAFailedRowStopsNoOther();
     void swappedModuleOnOnePort();
     void moduleLeftInPlaceIsNotWrittenTwice();
+    void interruptedRunKeepsFinishedRows_data();
     void interruptedRunKeepsFinishedRows();
+    void recordThatCannotTakeARow();
     void untrustedTextIsEscaped();
 };
 
@@ -125,6 +127,17 @@ void CommissionTest::planChecks_data()
     QTest::newRow("bad value in the base file")
         << QByteArray("port,ip\n%1,10.0.0.1\n") << QStringList{"--from", "BAD"} << 2
         << nothingSent + QStringList{"bad.TRset (for mask): \"255.0.255.0\" must be a subnet mask"};
+    QTest::newRow("addresses as numbers, an unsound row")
+        << QByteArray("port,ip,mask,gateway\n%1,10.0.0.5,,\n%1,10.0.0.05,,\n"
+                      "%1,10.0.1.0,255.255.255.0,10.0.1.1\n")
+        << QStringList() << 2
+        << nothingSent + QStringList{"row 3, column ip: \"10.0.0.05\" must be an IPv4 address",
+                                     "without leading zeros",
+                                     "row 4, column ip: the module's address 10.0.1.0 is the "
+                                     "network address of 10.0.1.0/24"};
+    QTest::newRow("a plan larger than 1 MiB")
+        << QByteArray("port,ip\n") + QByteArray(1024 * 1024, '\n') << QStringList() << 2
+        << QStringList{"larger than 1048576 bytes: not a plan"};
     QTest::newRow("dry run: BOM, semicolons, quotes, base values, a trailing separator")
         << QByteArray("\xef\xbb\xbf"
                       "Port;IP;parity;\r\n\"%1\";\"10.0.0.1\";;\r\n%1;10.0.0.2;odd;\r\n;;;\r\n")
@@ -240,8 +253,16 @@ void CommissionTest::moduleLeftInPlaceIsNotWrittenTwice()
     QVERIFY2(commands.count("MAC") <= 2 + 5, qPrintable(commands.join(", ")));
 }
 
+void CommissionTest::interruptedRunKeepsFinishedRows_data()
+{
+    QTest::addColumn<int>("signal");
+    QTest::newRow("Ctrl-C") << int(SIGINT);
+    QTest::newRow("terminal gone") << int(SIGHUP);
+}
+
 void CommissionTest::interruptedRunKeepsFinishedRows()
 {
+    QFETCH(int, signal);
     QTemporaryDir dir;
     Simulator sim({});
     const QString record = dir.filePath("record.csv");
@@ -249,13 +270,29 @@ void CommissionTest::interruptedRunKeepsFinishedRows()
     cli.start(ORDAN_CLI_PATH, {"commission", plan(dir, {sim.path, sim.path}), "--record", record});
     QByteArray err;
     QVERIFY(awaitSwapPrompt(cli, &err));
-    ::kill(pid_t(cli.processId()), SIGINT);
+    ::kill(pid_t(cli.processId()), signal);
     const Result r = cliprocess::finish(cli, 10000);
     QCOMPARE(r.exitCode, 130);
     QVERIFY2(r.out.contains("not reached: interrupted"), r.out.constData());
     const QStringList rows = recordRows(record);
     QCOMPARE(rows.size(), 1);
     QVERIFY(rows.first().contains(",10.0.0.1,") && rows.first().endsWith(",verified"));
+}
+
+void CommissionTest::recordThatCannotTakeARow()
+{
+    // A verified module whose row the record cannot take fails the run:
+    // the record and the screen must say the same.
+    QTemporaryDir dir;
+    Simulator sim({});
+    const Result r = cliprocess::runCli(
+        {"commission", plan(dir, {sim.path}), "--record", "/dev/full", "--json"});
+    QVERIFY2(r.exitCode == 1, r.err.constData());
+    const QJsonObject row = jsonRows(r).at(0).toObject();
+    QCOMPARE(row["verified"].toBool(), true);
+    QCOMPARE(row["recorded"].toBool(true), false);
+    QCOMPARE(row["status"].toString(), QStringLiteral("failed"));
+    QVERIFY2(r.err.contains("the record lacks row 2"), r.err.constData());
 }
 
 void CommissionTest::untrustedTextIsEscaped()
