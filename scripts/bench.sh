@@ -31,13 +31,17 @@ cleanup() {
 }
 trap cleanup EXIT
 
-# Starts a simulator; its device path in $device. (Not in a subshell: the
-# process and directory must be known to cleanup.)
+# Starts a simulator, each with a MAC of its own (one module is never
+# written twice in a run); its device path in $device. (Not in a subshell:
+# the process and directory must be known to cleanup.)
+sims_started=0
 start_sim() {
     local dir
     dir=$(mktemp -d)
     dirs+=("$dir")
-    "$sim" --restart-delay "$restart_ms" --link "$dir/tty" >"$dir/out" 2>/dev/null &
+    sims_started=$((sims_started + 1))
+    "$sim" --restart-delay "$restart_ms" --link "$dir/tty" \
+        --mac "$(printf '02:00:00:00:00:%02X' "$sims_started")" >"$dir/out" 2>/dev/null &
     pids+=($!)
     for _ in $(seq 100); do
         [[ -s $dir/out ]] && break
@@ -76,10 +80,10 @@ read_three=$(median3 "$cli" read "$a" "$b" "$c")
 plan_dir=$(mktemp -d)
 dirs+=("$plan_dir")
 plan=$plan_dir/plan.csv
-echo "port,ip,tcp_port" >"$plan"
+echo "port,ip,gateway,tcp_port" >"$plan"
 for i in $(seq 8); do
     start_sim
-    echo "$device,10.20.0.$((30 + i)),$((10000 + i))" >>"$plan"
+    echo "$device,10.20.0.$((30 + i)),10.20.0.1,$((10000 + i))" >>"$plan"
 done
 commission_eight=$(median3 "$cli" commission "$plan")
 
@@ -103,7 +107,7 @@ printf '%-34s %7ss   %-28s %s\n' "commission 8 modules on 8 ports" "$commission_
     "$(ratio "$commission_eight" "$write_verify")x one write, < 1.5x: $(verdict "$commission_eight" "$eight_limit")"
 echo "(window: 12 s per read-out, 19 s per write, one port at a time; simulator restart ${restart_ms} ms)"
 
-if [[ -f $repo/scripts/bench-startup.sh ]]; then
+if [[ -z ${ORDAN_BENCH_NO_STARTUP:-} && -f $repo/scripts/bench-startup.sh ]]; then
     echo
     bash "$repo/scripts/bench-startup.sh"
 fi
