@@ -1,5 +1,6 @@
 // The console's rules, row by row: reply clean-up, where values stand, the
 // choice lists, acknowledgement judgement and the write's tick table.
+#include "console/parameters.h"
 #include "console/protocol.h"
 
 #include <QtTest>
@@ -23,6 +24,10 @@ private slots:
     void writeTicks();
     void writeCommandBytes_data();
     void writeCommandBytes();
+    void configuration_data();
+    void configuration();
+    void mac_data();
+    void mac();
 };
 
 void ProtocolTest::cleanReply_data()
@@ -283,6 +288,75 @@ void ProtocolTest::writeCommandBytes()
     QFETCH(QByteArray, command);
     QFETCH(QByteArray, bytes);
     QCOMPARE(command, bytes);
+}
+
+void ProtocolTest::configuration_data()
+{
+    // ip, mask, gateway ("" for not given) -> the problems found, "*" marking
+    // the one --allow-foreign-gateway accepts.
+    QTest::addColumn<QStringList>("values");
+    QTest::addColumn<QStringList>("problems");
+    QTest::newRow("sound") << QStringList{"10.0.0.5", "255.255.255.0", "10.0.0.1"} << QStringList();
+    QTest::newRow("no gateway") << QStringList{"10.0.0.5", "255.255.255.0", "0.0.0.0"}
+                                << QStringList();
+    QTest::newRow("foreign gateway")
+        << QStringList{"10.0.0.5", "255.255.255.0", "10.0.1.1"} << QStringList{"*outside"};
+    QTest::newRow("network address") << QStringList{"10.0.0.0", "255.255.255.0", ""}
+                                     << QStringList{"network address of 10.0.0.0/24"};
+    QTest::newRow("broadcast gateway") << QStringList{"10.0.0.5", "255.255.255.0", "10.0.0.255"}
+                                       << QStringList{"broadcast address of 10.0.0.0/24"};
+    QTest::newRow("/31 has no ends")
+        << QStringList{"10.0.0.0", "255.255.255.254", "10.0.0.1"} << QStringList();
+    QTest::newRow("address is gateway")
+        << QStringList{"10.0.0.5", "", "10.0.0.5"} << QStringList{"also its gateway"};
+    QTest::newRow("mask alone") << QStringList{"", "255.255.255.0", ""} << QStringList();
+    QTest::newRow("leading zero: not looked at")
+        << QStringList{"10.0.0.05", "255.255.255.0", "10.0.1.1"} << QStringList();
+}
+
+void ProtocolTest::configuration()
+{
+    QFETCH(QStringList, values);
+    QFETCH(QStringList, problems);
+    parameters::Values given;
+    const ModuleField fields[] = {ModuleField::Ip, ModuleField::Mask, ModuleField::Gateway};
+    for (int i = 0; i < 3; ++i) {
+        if (!values.at(i).isEmpty())
+            given.insert(fields[i], values.at(i));
+    }
+    const QList<parameters::ConfigProblem> found = parameters::checkConfiguration(given);
+    QCOMPARE(found.size(), problems.size());
+    for (int i = 0; i < found.size(); ++i) {
+        QString expected = problems.at(i);
+        const bool foreign = expected.startsWith('*');
+        QVERIFY2(found.at(i).message.contains(expected.remove(0, foreign ? 1 : 0)),
+                 qPrintable(found.at(i).message));
+        QCOMPARE(found.at(i).foreignGateway, foreign);
+    }
+}
+
+void ProtocolTest::mac_data()
+{
+    QTest::addColumn<QString>("answer");
+    QTest::addColumn<QString>("normal"); // empty: not a MAC that tells a module
+    QTest::newRow("colons") << "00:1a:2B:3c:4D:5e"
+                            << "00:1A:2B:3C:4D:5E";
+    QTest::newRow("dashes") << "00-1A-2B-3C-4D-5E"
+                            << "00:1A:2B:3C:4D:5E";
+    QTest::newRow("mixed separators") << "00:1A-2B:3C:4D:5E" << QString();
+    QTest::newRow("short") << "00:1A:2B:3C:4D" << QString();
+    QTest::newRow("trailing blank") << "00:1A:2B:3C:4D:5E " << QString();
+    QTest::newRow("not hex") << "00:1A:2B:3C:4D:5G" << QString();
+    QTest::newRow("all zeros") << "00:00:00:00:00:00" << QString();
+    QTest::newRow("all ones") << "FF:FF:FF:FF:FF:FF" << QString();
+    QTest::newRow("empty") << "" << QString();
+}
+
+void ProtocolTest::mac()
+{
+    QFETCH(QString, answer);
+    QFETCH(QString, normal);
+    QCOMPARE(parameters::normalMac(answer), normal);
 }
 
 QTEST_APPLESS_MAIN(ProtocolTest)
