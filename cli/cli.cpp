@@ -88,6 +88,13 @@ Commands:
       reached the record. --dry-run checks the plan and shows what each row
       would send, sending nothing (the module's own values, against which
       the configuration is checked, are read only in a real run).
+  audit PLAN.csv [--from BASE.TRset] [--record FILE.csv] [--json]
+        [--swap-timeout S]
+      Checks a site against its plan, writing nothing: identifies each row's
+      module as commission does (same ports, same swaps), reads it and
+      compares it with the row. Each row "matches" or "differs" (the values
+      planned against the values read). Exit 0 when every module matches, 6
+      when one differs, 4 when one does not answer or is not reached.
   restart PORT [--wait] [--restart-timeout S]
       Restarts the module ("RESET").
   factory-reset PORT --yes [--wait] [--restart-timeout S]
@@ -130,6 +137,7 @@ Exit codes:
      the record (--record)
   130 interrupted (Ctrl-C, SIGTERM or SIGHUP)
 Several ports: the code of the first port (in argument order) that failed.
+audit: 0 only when every module matches; otherwise as commission.
 commission: 0 only when every row was verified; 2 for a plan with problems
 (nothing sent); otherwise the code of the first row (in plan order) that
 failed, 4 for a row not reached (no new module within --swap-timeout).
@@ -420,6 +428,8 @@ void reportWriteFailure(const WriteJob &job, const parameters::Values &values)
     }
     // A write that stopped before the restart leaves the module with some
     // commands taken and none applied by a restart: say which.
+    if (job.isAudit())
+        return;
     const bool stoppedEarly = job.result() == JobResult::Interrupted ||
                               (job.result() == JobResult::NoAnswer && !job.sent().isEmpty()) ||
                               job.result() == JobResult::Refused;
@@ -566,33 +576,22 @@ QString planPlace(const QString &plan, const QString &from, const commissionplan
     return place;
 }
 
-int commandCommission(Run &run)
+// commission PLAN.csv, and audit PLAN.csv (the same run, nothing written).
+int commandCommission(Run &run, bool audit)
 {
+    const QString name = audit ? QStringLiteral("audit") : QStringLiteral("commission");
     if (run.ports.size() != 1)
-        return usage(QStringLiteral("commission needs exactly one PLAN.csv"));
+        return usage(QStringLiteral("%1 needs exactly one PLAN.csv").arg(name));
     const QString planPath = run.ports.first();
-    const QFileInfo planInfo(planPath);
-    if (planInfo.exists() && !planInfo.isFile())
-        return usage(QStringLiteral("the plan %1 is not a regular file").arg(planPath));
-    if (planInfo.size() > commissionplan::maxPlanBytes)
-        return usage(QStringLiteral("the plan %1 is larger than %2 bytes: not a plan")
-                         .arg(planPath)
-                         .arg(commissionplan::maxPlanBytes));
-    QFile planFile(planPath);
-    if (!planFile.open(QIODevice::ReadOnly))
-        return usage(
-            QStringLiteral("cannot read the plan %1: %2").arg(planPath, planFile.errorString()));
+    QByteArray planBytes;
+    QString problem;
+    if (!commissionplan::readFile(planPath, &planBytes, &problem))
+        return usage(QStringLiteral("cannot use the plan %1: %2").arg(planPath, problem));
     parameters::Values base;
     const QString from = run.parser.value(QStringLiteral("from"));
     int exitCode = 0;
     if (!baseValues(run, &base, &exitCode))
         return exitCode;
-    // Read one byte beyond the bound: a file that grew meanwhile is caught.
-    const QByteArray planBytes = planFile.read(commissionplan::maxPlanBytes + 1);
-    if (planBytes.size() > commissionplan::maxPlanBytes)
-        return usage(QStringLiteral("the plan %1 is larger than %2 bytes: not a plan")
-                         .arg(planPath)
-                         .arg(commissionplan::maxPlanBytes));
     const commissionplan::Plan plan =
         commissionplan::parse(planBytes, base, run.settings.allowForeignGateway);
     if (!plan.problems.isEmpty()) {
@@ -602,7 +601,6 @@ int commandCommission(Run &run)
         cliout::err({QStringLiteral("nothing was sent")});
         return usageExit;
     }
-    QString problem;
     int swapTimeoutMs = -1;
     if (!secondsOption(run, "swap-timeout", &swapTimeoutMs, &problem))
         return usage(problem);
@@ -624,6 +622,7 @@ int commandCommission(Run &run)
         return usage(QStringLiteral("cannot append to the record %1: %2").arg(record, problem));
 
     CommissionRun commission(plan.rows, run.settings);
+    commission.setAuditOnly(audit);
     commission.setRecord(record);
     commission.setSwapTimeout(swapTimeoutMs);
     commission.setProgress(
@@ -648,8 +647,7 @@ int commandCommission(Run &run)
             cliout::progress(QStringLiteral("%1 row %2: %3")
                                  .arg(job->port())
                                  .arg(commission.row(index).row)
-                                 .arg(commission.verified(index) ? QStringLiteral("verified")
-                                                                 : QStringLiteral("failed")));
+                                 .arg(cliout::rowStatus(commission, index)));
     });
 
     QEventLoop loop;
@@ -770,6 +768,9 @@ int runCli(const QStringList &arguments)
          {QStringLiteral("from"), QStringLiteral("record"), QStringLiteral("swap-timeout"),
           QStringLiteral("dry-run"), QStringLiteral("restart-timeout"),
           QStringLiteral("allow-foreign-gateway")}},
+        {QStringLiteral("audit"),
+         {QStringLiteral("from"), QStringLiteral("record"), QStringLiteral("swap-timeout"),
+          QStringLiteral("allow-foreign-gateway")}},
     };
     if (!commandOptions.contains(command))
         return usage(QStringLiteral("unknown command \"%1\"").arg(command));
@@ -815,6 +816,8 @@ int runCli(const QStringList &arguments)
     if (command == QLatin1String("factory-reset"))
         return commandRestart(run, true);
     if (command == QLatin1String("commission"))
-        return commandCommission(run);
+        return commandCommission(run, false);
+    if (command == QLatin1String("audit"))
+        return commandCommission(run, true);
     return usageExit;
 }

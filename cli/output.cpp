@@ -175,14 +175,48 @@ QStringList commandsOf(const commissionplan::Row &row)
     return commands;
 }
 
-QString status(const CommissionRun &run, int index)
+// The JSON key of a status's count: "not reached" counts as "not_reached".
+QString countKey(const QString &status)
 {
-    if (!run.job(index))
-        return QStringLiteral("not reached");
-    return run.verified(index) ? QStringLiteral("verified") : QStringLiteral("failed");
+    return QString(status).replace(QLatin1Char(' '), QLatin1Char('_'));
+}
+
+// The statuses a run's rows can have, in the order the summary counts them.
+QStringList statuses(const CommissionRun &run)
+{
+    return run.isAudit() ? QStringList{QStringLiteral("matches"), QStringLiteral("differs"),
+                                       QStringLiteral("failed"), QStringLiteral("not reached")}
+                         : QStringList{QStringLiteral("verified"), QStringLiteral("failed"),
+                                       QStringLiteral("not reached")};
+}
+
+// An audited module's differences: each parameter planned against read.
+QString differences(const WriteJob &job)
+{
+    QStringList parts;
+    for (const WriteJob::Mismatch &m : job.mismatches())
+        parts << QStringLiteral("%1 planned %2, module has %3")
+                     .arg(parameters::fieldKey(m.field), m.written,
+                          m.read.isEmpty() ? QStringLiteral("(missing)") : m.read);
+    return parts.join(QLatin1String("; "));
 }
 
 } // namespace
+
+QString rowStatus(const CommissionRun &run, int index)
+{
+    const WriteJob *job = run.job(index);
+    if (!job)
+        return QStringLiteral("not reached");
+    if (run.isAudit()) {
+        if (run.verified(index))
+            return QStringLiteral("matches");
+        if (job->result() == JobResult::Mismatch && !job->mismatches().isEmpty())
+            return QStringLiteral("differs");
+        return QStringLiteral("failed");
+    }
+    return run.verified(index) ? QStringLiteral("verified") : QStringLiteral("failed");
+}
 
 QJsonArray planJson(const QList<commissionplan::Row> &rows)
 {
@@ -224,29 +258,68 @@ QJsonObject commissionJson(const CommissionRun &run)
         const commissionplan::Row &row = run.row(i);
         const WriteJob *job = run.job(i);
         QJsonObject object;
-        if (job) {
+        if (job && run.isAudit()) {
+            object = auditJson(*job, row.values);
+        } else if (job) {
             object = writeJson(*job, row.values, true);
         } else {
             object = QJsonObject{{QStringLiteral("port"), row.port},
                                  {QStringLiteral("name"), QJsonValue()},
                                  {QStringLiteral("mac"), QJsonValue()},
-                                 {QStringLiteral("written"), QJsonObject()},
-                                 {QStringLiteral("verified"), QJsonValue()},
                                  {QStringLiteral("mismatches"), QJsonArray()},
                                  {QStringLiteral("error"), run.notReached(i)},
                                  {QStringLiteral("recorded"), QJsonValue()}};
+            if (run.isAudit()) {
+                object.insert(QStringLiteral("read"), QJsonObject());
+                object.insert(QStringLiteral("matches"), QJsonValue());
+            } else {
+                object.insert(QStringLiteral("written"), QJsonObject());
+                object.insert(QStringLiteral("verified"), QJsonValue());
+            }
         }
-        const QString state = status(run, i);
+        const QString state = rowStatus(run, i);
         ++counts[state];
         object.insert(QStringLiteral("row"), row.row);
         object.insert(QStringLiteral("status"), state);
         object.insert(QStringLiteral("exit_code"), run.rowExitCode(i));
         rows.append(object);
     }
-    return QJsonObject{{QStringLiteral("verified"), counts.value(QStringLiteral("verified"))},
-                       {QStringLiteral("failed"), counts.value(QStringLiteral("failed"))},
-                       {QStringLiteral("not_reached"), counts.value(QStringLiteral("not reached"))},
-                       {QStringLiteral("rows"), rows}};
+    QJsonObject summary;
+    for (const QString &state : statuses(run))
+        summary.insert(countKey(state), counts.value(state));
+    summary.insert(QStringLiteral("rows"), rows);
+    return summary;
+}
+
+QJsonObject auditJson(const WriteJob &job, const parameters::Values &planned)
+{
+    QJsonObject object;
+    object.insert(QStringLiteral("port"), job.port());
+    const parameters::Values identity = job.identity();
+    object.insert(QStringLiteral("name"), valueOrNull(identity, ModuleField::Name));
+    object.insert(QStringLiteral("mac"), valueOrNull(identity, ModuleField::Mac));
+    QJsonObject read;
+    for (const ModuleField field : allModuleFields) {
+        if (!isInformationField(field) && job.readBack().answered > 0)
+            read.insert(parameters::fieldKey(field), valueOrNull(job.readBack().values, field));
+    }
+    object.insert(QStringLiteral("read"), read);
+    const bool compared = job.result() == JobResult::Done ||
+                          (job.result() == JobResult::Mismatch && !job.mismatches().isEmpty());
+    object.insert(QStringLiteral("matches"), compared ? QJsonValue(job.verified()) : QJsonValue());
+    QJsonArray mismatches;
+    for (const WriteJob::Mismatch &m : job.mismatches()) {
+        mismatches.append(QJsonObject{
+            {QStringLiteral("parameter"), parameters::fieldKey(m.field)},
+            {QStringLiteral("planned"), planned.value(m.field)},
+            {QStringLiteral("read"), m.read.isEmpty() ? QJsonValue() : QJsonValue(m.read)}});
+    }
+    object.insert(QStringLiteral("mismatches"), mismatches);
+    object.insert(QStringLiteral("error"),
+                  job.error().isEmpty() ? QJsonValue() : QJsonValue(job.error()));
+    object.insert(QStringLiteral("recorded"),
+                  job.keepsRecord() ? QJsonValue(job.recorded()) : QJsonValue());
+    return object;
 }
 
 QStringList commissionTable(const CommissionRun &run)
@@ -265,16 +338,20 @@ QStringList commissionTable(const CommissionRun &run)
         const commissionplan::Row &row = run.row(i);
         const WriteJob *job = run.job(i);
         const parameters::Values id = job ? job->identity() : parameters::Values();
-        const QString state = status(run, i);
+        const QString state = rowStatus(run, i);
         ++counts[state];
         QString result = state;
         if (!job)
             result += QStringLiteral(": ") + run.notReached(i);
+        else if (state == QLatin1String("differs"))
+            result += QStringLiteral(": ") + differences(*job);
         else if (!run.verified(i) && job->result() != JobResult::Done)
             result += QStringLiteral(": ") + job->error();
         else if (!run.verified(i))
-            result += QStringLiteral(": verified on the module, but the record lacks its row (") +
-                      job->recordError() + QLatin1Char(')');
+            result +=
+                QStringLiteral(": %1 on the module, but the record lacks its row (%2)")
+                    .arg(run.isAudit() ? QStringLiteral("matches") : QStringLiteral("verified"),
+                         job->recordError());
         cells << QStringList{QString::number(row.row),          row.port,
                              id.value(ModuleField::Name),       id.value(ModuleField::Mac),
                              row.values.value(ModuleField::Ip), result};
@@ -283,10 +360,10 @@ QStringList commissionTable(const CommissionRun &run)
                                    : job->recorded() ? QStringLiteral("yes")
                                                      : QStringLiteral("NO"));
     }
-    return table(cells, 0) + QStringList{QStringLiteral("%1 verified, %2 failed, %3 not reached")
-                                             .arg(counts.value(QStringLiteral("verified")))
-                                             .arg(counts.value(QStringLiteral("failed")))
-                                             .arg(counts.value(QStringLiteral("not reached")))};
+    QStringList counted;
+    for (const QString &state : statuses(run))
+        counted << QStringLiteral("%1 %2").arg(counts.value(state)).arg(state);
+    return table(cells, 0) + QStringList{counted.join(QLatin1String(", "))};
 }
 
 QStringList table(const QList<QStringList> &rows, int indent)

@@ -38,7 +38,13 @@ QStringList writeTable(const WriteJob &job, const parameters::Values &written, b
 // What each row of a plan would send (commission --dry-run).
 QJsonArray planJson(const QList<commissionplan::Row> &rows);
 QStringList planTable(const QList<commissionplan::Row> &rows);
-// The outcome of a commissioning run, row by row, and the counts.
+// A row's status: "verified", "failed", "not reached"; for an audit
+// "matches", "differs", "failed", "not reached".
+QString rowStatus(const CommissionRun &run, int index);
+// An audited module: what was read and what differs from the plan.
+QJsonObject auditJson(const WriteJob &job, const parameters::Values &planned);
+// The outcome of a commissioning run (or an audit), row by row, and the
+// counts.
 QJsonObject commissionJson(const CommissionRun &run);
 QStringList commissionTable(const CommissionRun &run);
 

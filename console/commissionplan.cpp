@@ -1,5 +1,7 @@
 #include "console/commissionplan.h"
 
+#include <QFile>
+#include <QFileInfo>
 #include <QHash>
 #include <QStringList>
 
@@ -45,6 +47,28 @@ bool blank(const QStringList &record)
 }
 
 } // namespace
+
+bool readFile(const QString &path, QByteArray *bytes, QString *error)
+{
+    const QFileInfo info(path);
+    if (info.exists() && !info.isFile()) {
+        *error = QStringLiteral("not a regular file");
+        return false;
+    }
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        *error = file.errorString();
+        return false;
+    }
+    // One byte beyond the bound tells a file that is too large, however it
+    // grows meanwhile.
+    *bytes = file.read(maxPlanBytes + 1);
+    if (bytes->size() > maxPlanBytes) {
+        *error = QStringLiteral("larger than %1 bytes: not a plan").arg(maxPlanBytes);
+        return false;
+    }
+    return true;
+}
 
 QChar detectSeparator(const QString &text)
 {

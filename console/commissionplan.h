@@ -41,6 +41,10 @@ struct Plan {
 // A plan file larger than this is not a plan.
 inline constexpr qint64 maxPlanBytes = 1024 * 1024;
 
+// The bytes of the plan file at `path`: false, with the reason, when it is
+// not a regular file, cannot be read, or is larger than maxPlanBytes.
+bool readFile(const QString &path, QByteArray *bytes, QString *error);
+
 // Reads and checks a plan: unknown or repeated columns, a missing port,
 // values that break their rule, an IP address planned twice (compared as
 // numbers), a row whose values make an unsound configuration (an address

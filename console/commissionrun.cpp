@@ -53,6 +53,7 @@ void CommissionRun::beginRow(Lane *lane)
     RowState &state = rows.at(size_t(index));
     state.job = std::make_unique<WriteJob>(state.plan.port, state.plan.values, settings);
     state.job->setRecord(recordPath);
+    state.job->setAuditOnly(audit);
     state.job->setProgress(progressHandler);
     state.job->setIdentityGate([this, index](const QString &mac) { return admit(index, mac); });
     // Queued: the job may finish inside one of its own console's handlers.

@@ -33,6 +33,11 @@ public:
     ~CommissionRun() override;
 
     void setRecord(const QString &path) { recordPath = path; }
+    // A site audit: every row's module is identified, read and compared
+    // with the row, nothing written (WriteJob::setAuditOnly); the same
+    // ports, swaps and identity rules as a commissioning run.
+    void setAuditOnly(bool on) { audit = on; }
+    bool isAudit() const { return audit; }
     // How long to wait for the next module on a port; negative: until
     // interrupted.
     void setSwapTimeout(int ms) { swapTimeoutMs = ms; }
@@ -99,6 +104,7 @@ private:
     std::vector<std::unique_ptr<Lane>> lanes;
     JobSettings settings;
     QString recordPath;
+    bool audit = false;
     int swapTimeoutMs = -1;
     JobProgress progressHandler;
     QHash<QString, int> commissioned; // MAC (normalMac) met in this run -> its row index

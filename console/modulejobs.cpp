@@ -302,6 +302,10 @@ void WriteJob::identify()
                     return;
                 }
             }
+            if (audit) {
+                readBackValues();
+                return;
+            }
             // The module's own network values, when the write changes only part
             // of its network configuration: the check needs the rest.
             QList<ModuleField> held;
@@ -444,25 +448,25 @@ void WriteJob::readBackValues()
     report(JobStage::ReadingBack, 0, 0, QStringLiteral("reading back"));
     runQueries(&console, allFields(), progressHandler, [this](const ModuleReading &r) {
         back = r;
+        const QString after = audit ? QString() : QStringLiteral(" after its restart");
         if (r.answered == 0) {
-            end(JobResult::NoAnswer,
-                QStringLiteral("the module answered no query after its restart"),
-                QStringLiteral("no answer after restart"));
+            end(JobResult::NoAnswer, QStringLiteral("the module answered no query") + after,
+                audit ? QStringLiteral("no answer") : QStringLiteral("no answer after restart"));
             return;
         }
         const QString mac = r.mac();
         if (mac.isEmpty()) {
             end(JobResult::NoAnswer,
-                QStringLiteral("not identified after the restart: %1, so it may be another "
-                               "module")
-                    .arg(notIdentified(r)),
-                QStringLiteral("not identified after restart"));
+                QStringLiteral("not identified%1: %2, so it may be another module")
+                    .arg(after, notIdentified(r)),
+                QStringLiteral("not identified") +
+                    (audit ? QString() : QStringLiteral(" after restart")));
             return;
         }
         if (mac != identMac) {
             end(JobResult::Mismatch,
-                QStringLiteral("a different module answered after the restart: MAC %1, not %2")
-                    .arg(mac, identMac),
+                QStringLiteral("a different module answered%1: MAC %2, not %3")
+                    .arg(after, mac, identMac),
                 QStringLiteral("different module: ") + mac);
             return;
         }
@@ -483,7 +487,12 @@ void WriteJob::compare()
     }
     verifiedFlag = differences.isEmpty();
     if (verifiedFlag)
-        end(JobResult::Done, QString(), QStringLiteral("verified"));
+        end(JobResult::Done, QString(),
+            audit ? QStringLiteral("matches") : QStringLiteral("verified"));
+    else if (audit)
+        end(JobResult::Mismatch,
+            QStringLiteral("the module differs from the plan: ") + fieldList(differing),
+            QStringLiteral("differs: ") + fieldList(differing));
     else
         end(JobResult::Mismatch,
             QStringLiteral("the module holds other values than written: ") + fieldList(differing),

@@ -168,11 +168,10 @@ private:
 // port: a commissioning run makes one of these per module.
 //
 // Verified means: this module, identified by a well-formed MAC read the same
-// twice in a row before the first write, took every command with "ok", refused no restart, went away
-// and came back, answered with the same MAC and reads back every value
-// written. Nothing is written to a module that cannot be identified, nor
-// when the configuration it would run (the values written over the values
-// it holds) is unsound.
+// twice in a row before the first write, took every command with "ok", refused no restart, went
+// away and came back, answered with the same MAC and reads back every value written. Nothing is
+// written to a module that cannot be identified, nor when the configuration it would run (the
+// values written over the values it holds) is unsound.
 class WriteJob : public ModuleJob
 {
     Q_OBJECT
@@ -191,6 +190,11 @@ public:
     WriteJob(const QString &port, const parameters::Values &values, const JobSettings &settings,
              QObject *parent = nullptr);
     void setVerify(bool on) { verify = on; }
+    // A site audit: nothing is written or restarted; the module is
+    // identified, read and compared with the values (verified() then means
+    // that it matches them; the record says "matches" or "differs: ...").
+    void setAuditOnly(bool on) { audit = on; }
+    bool isAudit() const { return audit; }
     void setRecord(const QString &path) { recordPath = path; }
     void setIdentityGate(IdentityGate gate) { identityGate = std::move(gate); }
 
@@ -234,6 +238,7 @@ private:
     parameters::Values values;
     QList<parameters::WriteStep> steps;
     bool verify = true;
+    bool audit = false;
     QString recordPath;
     IdentityGate identityGate;
     RestartProof proof;

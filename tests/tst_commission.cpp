@@ -92,6 +92,8 @@ private slots:
     void interruptedRunKeepsFinishedRows_data();
     void interruptedRunKeepsFinishedRows();
     void recordThatCannotTakeARow();
+    void audit_data();
+    void audit();
     void untrustedTextIsEscaped();
 };
 
@@ -293,6 +295,49 @@ void CommissionTest::recordThatCannotTakeARow()
     QCOMPARE(row["recorded"].toBool(true), false);
     QCOMPARE(row["status"].toString(), QStringLiteral("failed"));
     QVERIFY2(r.err.contains("the record lacks row 2"), r.err.constData());
+}
+
+void CommissionTest::audit_data()
+{
+    // The second module's simulator flags -> the audit's exit code and
+    // that row's status and record result.
+    QTest::addColumn<QStringList>("second");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QString>("status");
+    QTest::addColumn<QString>("result");
+    QTest::newRow("matches") << QStringList{"--set", "ip=10.0.0.2"} << 0 << "matches"
+                             << "matches";
+    QTest::newRow("differs") << QStringList() << 6 << "differs"
+                             << "\"differs: ip, gateway\"";
+    QTest::newRow("silent") << QStringList{"--silent"} << 4 << "failed"
+                            << "no answer";
+}
+
+void CommissionTest::audit()
+{
+    QFETCH(QStringList, second);
+    QFETCH(int, exitCode);
+    QFETCH(QString, status);
+    QFETCH(QString, result);
+    QTemporaryDir dir;
+    const QStringList onPlan{"--set", "GATEWAY=10.0.0.254"};
+    Simulator a(onPlan + QStringList{"--set", "ip=10.0.0.1"});
+    Simulator b(QStringList{"--mac", "02:00:00:00:00:02"} +
+                (second.contains("--set") ? onPlan : QStringList()) + second);
+    const QString record = dir.filePath("record.csv");
+    const Result r = cliprocess::runCli({"audit", plan(dir, {a.path, b.path}), "--record", record,
+                                         "--json", "--reply-timeout", "200"});
+    QVERIFY2(r.exitCode == exitCode, r.err.constData());
+    QCOMPARE(statuses(r), (QStringList{"matches", status}));
+    const QStringList rows = recordRows(record);
+    QCOMPARE(rows.size(), 2);
+    QVERIFY2(!rows.filter(",02:00:00:00:00:02,").isEmpty() || status == "failed",
+             qPrintable(rows.join('\n')));
+    QVERIFY2(
+        !rows.filter(QRegularExpression("," + QRegularExpression::escape(result) + "$")).isEmpty(),
+        qPrintable(rows.join('\n')));
+    for (Simulator *sim : {&a, &b})
+        QVERIFY(sim->commands().filter(QRegularExpression("^(CHANGE|change|reset)")).isEmpty());
 }
 
 void CommissionTest::untrustedTextIsEscaped()
