@@ -1,7 +1,7 @@
-#include "app/commandline.h"
-#include "app/entry.h"
-#include "app/mainwindow.h"
-#include "console/tracelog.h"
+#include "engine/tracelog.h"
+#include "window/commandline.h"
+#include "window/entry.h"
+#include "window/mainwindow.h"
 
 #include <QApplication>
 

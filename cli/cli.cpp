@@ -1,12 +1,13 @@
 #include "cli/cli.h"
 
 #include "cli/output.h"
-#include "console/commissionplan.h"
-#include "console/commissionrecord.h"
-#include "console/commissionrun.h"
-#include "console/modulejobs.h"
-#include "console/tracelog.h"
+#include "engine/commissionplan.h"
+#include "engine/commissionrecord.h"
+#include "engine/commissionrun.h"
+#include "engine/modulejobs.h"
+#include "engine/tracelog.h"
 #include "settings/setting_module.h"
+#include "settings/settingsmapping.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>

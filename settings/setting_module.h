@@ -1,18 +1,22 @@
 #ifndef SETTING_MODULE_H
 #define SETTING_MODULE_H
 
-#include <QFileDialog>
 #include <QObject>
 #include <QString>
 
+#include <functional>
+
 class QSettings;
-class QWidget;
 
 // One parameter set of the converter module, with the operations that write
 // it to a settings file (*.TRset, Qt's INI format) or read it from one. It
 // knows nothing of the window: the window moves values between its form and
 // the fields below. The slots report nothing; outcome() tells how the last
 // operation went.
+//
+// LoadNTSetting() and SaveNTSetting() without a file name ask the installed
+// file chooser for one (the window installs its file dialog); without a
+// chooser they get no name, and the file is neither read nor written.
 class setting_module : public QObject
 {
     Q_OBJECT
@@ -28,6 +32,12 @@ public:
     ~setting_module() override;
 
     Outcome outcome() const { return lastOutcome; }
+
+    // Asks the user for a settings file to open (Open) or to save to
+    // (Save); an empty path when the user cancels.
+    enum class FileAccess { Open, Save };
+    using FileChooser = std::function<QString(FileAccess access)>;
+    static void setFileChooser(FileChooser chooser);
 
 public slots:
     void LoadNTSetting();
@@ -60,10 +70,5 @@ private:
 
     Outcome lastOutcome = Outcome::Done;
 };
-
-// Asks for a settings file with the file dialog captioned "Настройки" that
-// lists *.TRset files; an empty path when the user cancels. A name typed into
-// the save dialog without an extension receives ".TRset".
-QString askForSettingsFile(QWidget *parent, QFileDialog::AcceptMode mode);
 
 #endif // SETTING_MODULE_H

@@ -1,9 +1,9 @@
 // The serial link and the command channel through the real path: the
 // window's QSerialPort on a pseudo-terminal played by the module simulator.
-#include "console/protocol.h"
-#include "console/replyframer.h"
-#include "link/portcatalog.h"
+#include "engine/portcatalog.h"
+#include "engine/replyframer.h"
 #include "modulesimulator.h"
+#include "protocol/protocol.h"
 #include "windowharness.h"
 
 #include <QProcess>

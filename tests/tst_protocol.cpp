@@ -1,6 +1,6 @@
 // The console's rules, row by row: reply clean-up, where values stand, the
 // choice lists, acknowledgement judgement and the write's tick table.
-#include "console/protocol.h"
+#include "protocol/protocol.h"
 
 #include <QtTest>
 

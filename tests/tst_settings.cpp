@@ -6,6 +6,7 @@
 #include "parametersets.h"
 #include "settings/setting_module.h"
 #include "settings/settingsstore.h"
+#include "window/settingsdialog.h"
 
 #include <QApplication>
 #include <QListView>
