@@ -47,25 +47,51 @@ ChoiceList choiceList(ModuleField field)
 const char writeFailed[] = "<FONT COLOR='#800000'> Ошибка записи </FONT>";
 const char writeFailedTight[] = "<FONT COLOR='#800000'>Ошибка записи </FONT>";
 
-struct AckRow {
-    int firstStep; // the command's tick; its reply is also taken one tick later
+// The parameter write, one row per parameter in the order they are sent: the
+// tick whose command sends it (its reply is judged on that tick and on the
+// next), the command's prefix (the value follows it), the text of the failure
+// box, the one reply that counts as a refusal (any other than "ok" when
+// null), and what the window traces on that tick.
+struct WriteRow {
+    int tick;
+    const char *prefix;
     ModuleField field;
     const char *failureText;
+    const char *refusal;
+    const char *replyTrace;   // the last reply with this label, before the command
+    const char *commandTrace; // this label with the command
+    bool traceCommand;        // the command alone, when it has no label
 };
 
-const AckRow acknowledgements[] = {
-    {3, ModuleField::Ip, writeFailed},
-    {5, ModuleField::Mask, writeFailed},
-    {7, ModuleField::Gateway, writeFailed},
-    {9, ModuleField::PortTcp, writeFailedTight},
-    {11, ModuleField::Parity, writeFailed},
-    {13, ModuleField::Speed, writeFailed},
-    {15, ModuleField::StopBit, writeFailedTight},
-    {17, ModuleField::Timewait, writeFailed},
+const WriteRow writeRows[] = {
+    {3, "CHANGE IP:", ModuleField::Ip, writeFailed, nullptr, "case_3", "change ip---", true},
+    {5, "CHANGE MASK:", ModuleField::Mask, writeFailed, nullptr, nullptr, "change mask---", true},
+    {7, "CHANGE GATEWAY:", ModuleField::Gateway, writeFailed, nullptr, nullptr, nullptr, false},
+    {9, "CHANGE PORT TCP:", ModuleField::PortTcp, writeFailedTight, nullptr, nullptr, nullptr,
+     true},
+    {11, "CHANGE PARITY:", ModuleField::Parity, writeFailed, nullptr, nullptr, nullptr, false},
+    {13, "CHANGE SPEED RS485:", ModuleField::Speed, writeFailed, nullptr, nullptr, nullptr, true},
+    {15, "CHANGE STOP BIT:", ModuleField::StopBit, writeFailedTight, nullptr, nullptr, nullptr,
+     false},
+    // The time-out command fails only on "?"; its other replies pass.
+    {17, "change timeout data:", ModuleField::Timewait, writeFailed, "?", nullptr, nullptr, false},
 };
+
+// The ticks of the write that send no parameter: the start and the
+// acknowledgement check trace the last reply, the last tick sends "reset".
+const char startTrace[] = "case_1";
+const char checkTrace[] = "case_2";
+
+const WriteRow *writeRowFor(ModuleField field)
+{
+    for (const WriteRow &row : writeRows) {
+        if (row.field == field)
+            return &row;
+    }
+    return nullptr;
+}
 
 const char acknowledgement[] = "ok";
-const char timeoutRefused[] = "?";
 
 } // namespace
 
@@ -140,91 +166,67 @@ ReadoutAnswer interpretReadoutAnswer(int step, const QString &reply)
     return answer;
 }
 
-AckJudgement judgeAcknowledgement(int step, const QString &reply)
+AckJudgement judgeWriteReply(ModuleField field, const QString &reply)
 {
     AckJudgement judgement;
-    const bool ok = reply == QLatin1String(acknowledgement);
-    if (step == 1 || step == 2) {
-        // Nothing has been sent yet: "ok" means nothing, anything else is
-        // taken as the IP address write failing.
-        if (!ok) {
-            judgement.verdict = AckVerdict::Failed;
-            judgement.field = ModuleField::Ip;
-            judgement.failureText = QString::fromUtf8(writeFailed);
-        }
+    const WriteRow *row = writeRowFor(field);
+    if (!row)
         return judgement;
-    }
-    for (const AckRow &row : acknowledgements) {
-        if (step != row.firstStep && step != row.firstStep + 1)
-            continue;
-        judgement.field = row.field;
-        judgement.failureText = QString::fromUtf8(row.failureText);
-        if (ok) {
-            judgement.verdict = AckVerdict::Acknowledged;
-            judgement.acknowledgesIp = row.field == ModuleField::Ip;
-        } else if (row.field != ModuleField::Timewait || reply == QLatin1String(timeoutRefused)) {
-            // The time-out command fails only on "?"; its other replies pass.
-            judgement.verdict = AckVerdict::Failed;
-        }
-        return judgement;
+    judgement.field = row->field;
+    judgement.failureText = QString::fromUtf8(row->failureText);
+    if (reply == QLatin1String(acknowledgement)) {
+        judgement.verdict = AckVerdict::Acknowledged;
+        judgement.acknowledgesIp = row->field == ModuleField::Ip;
+    } else if (!row->refusal || reply == QLatin1String(row->refusal)) {
+        judgement.verdict = AckVerdict::Failed;
     }
     return judgement;
+}
+
+AckJudgement judgeAcknowledgement(int step, const QString &reply)
+{
+    const WriteRow &first = writeRows[0];
+    if (step >= 1 && step < first.tick) {
+        // Nothing has been sent yet: "ok" means nothing, anything else is
+        // taken as the first command (the IP address) failing.
+        AckJudgement judgement;
+        if (reply != QLatin1String(acknowledgement)) {
+            judgement.verdict = AckVerdict::Failed;
+            judgement.field = first.field;
+            judgement.failureText = QString::fromUtf8(first.failureText);
+        }
+        return judgement;
+    }
+    for (const WriteRow &row : writeRows) {
+        if (step == row.tick || step == row.tick + 1)
+            return judgeWriteReply(row.field, reply);
+    }
+    return AckJudgement();
 }
 
 WriteTick writeTickAt(int tick)
 {
     WriteTick t;
-    const auto send = [&t](const char *prefix, ModuleField field) {
-        t.action = WriteAction::Send;
-        t.prefix = prefix;
-        t.hasValue = true;
-        t.field = field;
-    };
-    switch (tick) {
-    case 1:
-        t.replyTrace = "case_1";
-        break;
-    case 3:
-        send("CHANGE IP:", ModuleField::Ip);
-        t.replyTrace = "case_3";
-        t.commandTrace = "change ip---";
-        t.traceCommand = true;
-        break;
-    case 4:
+    if (tick == 1)
+        t.replyTrace = startTrace;
+    if (tick == writeCheckTick) {
         t.action = WriteAction::CheckAcknowledgement;
-        t.replyTrace = "case_2";
-        break;
-    case 5:
-        send("CHANGE MASK:", ModuleField::Mask);
-        t.commandTrace = "change mask---";
-        t.traceCommand = true;
-        break;
-    case 7:
-        send("CHANGE GATEWAY:", ModuleField::Gateway);
-        break;
-    case 9:
-        send("CHANGE PORT TCP:", ModuleField::PortTcp);
-        t.traceCommand = true;
-        break;
-    case 11:
-        send("CHANGE PARITY:", ModuleField::Parity);
-        break;
-    case 13:
-        send("CHANGE SPEED RS485:", ModuleField::Speed);
-        t.traceCommand = true;
-        break;
-    case 15:
-        send("CHANGE STOP BIT:", ModuleField::StopBit);
-        break;
-    case 17:
-        send("change timeout data:", ModuleField::Timewait);
-        break;
-    case writeLastTick:
+        t.replyTrace = checkTrace;
+    }
+    if (tick == writeLastTick) {
         t.action = WriteAction::Finish;
         t.prefix = Command::writeFinish;
-        break;
-    default:
-        break;
+    }
+    for (const WriteRow &row : writeRows) {
+        if (row.tick != tick)
+            continue;
+        t.action = WriteAction::Send;
+        t.prefix = row.prefix;
+        t.hasValue = true;
+        t.field = row.field;
+        t.replyTrace = row.replyTrace;
+        t.commandTrace = row.commandTrace;
+        t.traceCommand = row.traceCommand;
     }
     return t;
 }

@@ -96,9 +96,15 @@ struct AckJudgement {
     bool acknowledgesIp = false; // the IP address write was acknowledged
     QString failureText;         // rich text of the failure box
 };
+// A reply taken on tick `step` of the window's write.
 AckJudgement judgeAcknowledgement(int step, const QString &reply);
+// The reply to the write command of `field`, wherever it is sent (Ignore for
+// a field the write does not send).
+AckJudgement judgeWriteReply(ModuleField field, const QString &reply);
 
-// One tick of the parameter write.
+// One tick of the parameter write: a command every other tick from tick 3 on,
+// the check on tick 4 that the IP address was acknowledged, "reset" on the
+// last tick. The ticks and the acknowledgement rules come from one table.
 enum class WriteAction { Nothing, Send, CheckAcknowledgement, Finish };
 struct WriteTick {
     WriteAction action = WriteAction::Nothing;
@@ -109,6 +115,7 @@ struct WriteTick {
     const char *commandTrace = nullptr; // label traced before the command
     bool traceCommand = false;          // trace the command after writing it
 };
+inline constexpr int writeCheckTick = 4;
 inline constexpr int writeLastTick = 19;
 WriteTick writeTickAt(int tick);
 
