@@ -27,3 +27,9 @@ bool portHungUp(const QSerialPort &port)
     return false;
 #endif
 }
+
+bool portLost(const QSerialPort &port, QSerialPort::SerialPortError error)
+{
+    return error == QSerialPort::ResourceError ||
+           (error == QSerialPort::ReadError && portHungUp(port));
+}

@@ -192,7 +192,7 @@ void ModuleConsole::onError(QSerialPort::SerialPortError error)
     if (error == QSerialPort::NoError || !port.isOpen())
         return;
     // A hung-up line reports endless read errors: the link is lost.
-    if (error == QSerialPort::ResourceError || portHungUp(port))
+    if (portLost(port, error))
         linkLost();
 }
 

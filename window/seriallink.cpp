@@ -119,12 +119,8 @@ void MainWindow::on_connect_clicked()
 void MainWindow::handleError(QSerialPort::SerialPortError error)
 {
     // Qt reports a device that hung up as read errors, again and again while
-    // the port stays open; those are the loss of the port too. Every other
-    // error (framing, parity, a failed write, a read error on a live line)
-    // leaves the link as it is.
-    const bool lost = error == QSerialPort::ResourceError ||
-                      (error == QSerialPort::ReadError && portHungUp(serial));
-    if (!lost)
+    // the port stays open; those are the loss of the port too (portLost()).
+    if (!portLost(serial, error))
         return;
     tracePortEvent(QStringLiteral("lost: ") + serial.errorString() +
                    (restartRequested ? QStringLiteral(" (restart commanded)") : QString()));
