@@ -1,4 +1,7 @@
+// The settings file commands of the window: save the form to a file, open
+// one into the form, apply the current file again.
 #include "settings/setting_module.h"
+#include "settings/settingsmapping.h"
 #include "ui_mainwindow.h"
 #include "window/formtexts.h"
 #include "window/mainwindow.h"
@@ -7,24 +10,49 @@
 #include <QDebug>
 #include <QMessageBox>
 
+namespace
+{
+
+// What a saved file gets for a field the form leaves empty (a list on its
+// empty entry): the module's factory values.
+struct Substitute {
+    ModuleField field;
+    const char *value; // a text, or the word of a choice
+};
+const Substitute substitutes[] = {
+    {ModuleField::Ip, "192.168.0.1"},  {ModuleField::Mask, "255.255.255.0"},
+    {ModuleField::Gateway, "0.0.0.0"}, {ModuleField::PortTcp, "502"},
+    {ModuleField::Parity, "none"},     {ModuleField::Speed, "9600"},
+    {ModuleField::StopBit, "1"},       {ModuleField::Timewait, "1000"},
+};
+
+QString substituteFor(ModuleField field)
+{
+    for (const Substitute &row : substitutes) {
+        if (row.field == field)
+            return QString::fromLatin1(row.value);
+    }
+    return QString();
+}
+
+} // namespace
+
 void MainWindow::OnSaveSetting_File()
 {
     auto *module = new setting_module;
     // Substitutes go into the file only; the form keeps its empty fields.
-    const auto textOr = [](const QLineEdit *edit, const char *substitute) {
-        return edit->text().isEmpty() ? QString::fromLatin1(substitute) : edit->text();
-    };
-    const auto positionOr = [](const QComboBox *list, int substitute) {
-        return list->currentIndex() == 0 ? substitute : list->currentIndex();
-    };
-    module->ip_adress = textOr(ui->lineEdit_ip, "192.168.0.1");
-    module->mask = textOr(ui->lineEdit_mask, "255.255.255.0");
-    module->gateway = textOr(ui->lineEdit_gateway, "0.0.0.0");
-    module->port_tcp = textOr(ui->lineEdit_portTCP, "502");
-    module->parity = positionOr(ui->comboBox, 1);
-    module->speed_rs485 = positionOr(ui->comboBox_speed, 4);
-    module->stop_bit = positionOr(ui->comboBox_2, 1);
-    module->timeout_response = textOr(ui->lineEdit_timewait, "1000");
+    for (ModuleField field : parameters::settingsFields()) {
+        const QString substitute = substituteFor(field);
+        QWidget *source = fieldWidget(field);
+        if (auto *list = qobject_cast<QComboBox *>(source)) {
+            const int position = list->currentIndex();
+            parameters::setSettingsPosition(
+                module, field, position == 0 ? choicePosition(field, substitute) : position);
+        } else if (auto *edit = qobject_cast<QLineEdit *>(source)) {
+            parameters::setSettingsText(module, field,
+                                        edit->text().isEmpty() ? substitute : edit->text());
+        }
+    }
     module->SaveNTSetting();
     const bool failed =
         !module->fileName.isEmpty() && module->outcome() != setting_module::Outcome::Done;
@@ -70,19 +98,19 @@ void MainWindow::applySettingsFile(bool openVariant)
         return;
     }
     qDebug() << module->modul_name << "modul_name";
-    ui->lineEdit_ip->setText(module->ip_adress);
-    ui->lineEdit_mask->setText(module->mask);
-    ui->lineEdit_gateway->setText(module->gateway);
-    ui->lineEdit_portTCP->setText(module->port_tcp);
-    // A position outside a list leaves it showing no entry.
-    ui->comboBox->setCurrentIndex(module->parity);
-    ui->comboBox_speed->setCurrentIndex(module->speed_rs485);
-    if (openVariant)
-        qDebug() << module->speed_rs485 << "SPERD_RS485";
-    ui->comboBox_2->setCurrentIndex(module->stop_bit);
-    if (openVariant)
-        qDebug() << module->mode_tcp << "tcp -mode";
-    ui->lineEdit_timewait->setText(module->timeout_response);
+    for (ModuleField field : parameters::settingsFields()) {
+        QWidget *target = fieldWidget(field);
+        if (auto *list = qobject_cast<QComboBox *>(target)) {
+            // A position outside a list leaves it showing no entry.
+            list->setCurrentIndex(parameters::settingsPosition(*module, field));
+        } else if (auto *edit = qobject_cast<QLineEdit *>(target)) {
+            edit->setText(parameters::settingsText(*module, field));
+        }
+        if (openVariant && field == ModuleField::Speed)
+            qDebug() << module->speed_rs485 << "SPERD_RS485";
+        if (openVariant && field == ModuleField::StopBit)
+            qDebug() << module->mode_tcp << "tcp -mode";
+    }
     // Fields that a file does not carry get the neutral mark.
     if (openVariant)
         ui->lineEdit_name->setStyleSheet(QLatin1String(Mark::neutral));
