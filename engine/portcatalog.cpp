@@ -129,10 +129,15 @@ QString PortCatalog::toolTip(const PortDetails &port)
     if (!port.serialNumber.isEmpty())
         lines << tr("Серийный номер: %1").arg(escapeControls(port.serialNumber));
     if (port.hasIds)
-        lines << QStringLiteral("VID:PID: %1:%2").arg(hex4(port.vendorId), hex4(port.productId));
+        lines << QStringLiteral("VID:PID: ") + vidPid(port);
     if (!port.alias.isEmpty())
         lines << escapeControls(port.alias);
     return lines.join(QLatin1Char('\n'));
+}
+
+QString PortCatalog::vidPid(const PortDetails &port)
+{
+    return port.hasIds ? hex4(port.vendorId) + QLatin1Char(':') + hex4(port.productId) : QString();
 }
 
 void PortCatalog::setSystemPortSource(PortSource source)

@@ -20,7 +20,7 @@ struct PortDetails {
     QString alias; // a stable name under /dev/serial/by-id/, where there is one
 };
 
-// The ports the window lists: the system's serial ports, in the order the
+// The ports the window and ordan-cli list: the system's serial ports, in the order the
 // system reports them, followed by device paths added by a test or by the
 // demo (a simulated module's pseudo-terminal never shows up among the
 // system's ports). The configurator itself adds nothing.
@@ -37,6 +37,8 @@ void clearDevicePaths();
 // known. Plain text; text from the device has its control characters
 // escaped.
 QString toolTip(const PortDetails &port);
+// USB vendor and product identifiers as "0403:6001"; empty when not known.
+QString vidPid(const PortDetails &port);
 
 // Test seams: where the system's ports come from (QSerialPortInfo when
 // unset) and the directory searched for aliases (/dev/serial/by-id when
