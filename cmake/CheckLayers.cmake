@@ -16,7 +16,6 @@ set(allowed_engine protocol)
 set(allowed_settings protocol)
 set(allowed_window protocol engine settings)
 set(allowed_cli protocol engine settings)
-set(allowed_app protocol engine settings window)
 set(allowed_tools/demo protocol engine settings window)
 # The simulator is the tests' independent statement of the module: it uses
 # nothing of the configurator.
@@ -24,7 +23,7 @@ set(allowed_tools/modulesim)
 set(allowed_tools/make-icon)
 
 set(problems)
-foreach(folder protocol engine settings window cli app tools/demo tools/modulesim
+foreach(folder protocol engine settings window cli tools/demo tools/modulesim
         tools/make-icon)
     file(GLOB sources ${ORDAN_SOURCE_DIR}/${folder}/*.cpp ${ORDAN_SOURCE_DIR}/${folder}/*.h)
     if(NOT sources)
