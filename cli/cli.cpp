@@ -1,23 +1,23 @@
 #include "cli/cli.h"
 
 #include "cli/output.h"
-#include "console/commissionplan.h"
-#include "console/commissionrecord.h"
-#include "console/commissionrun.h"
-#include "console/modulejobs.h"
-#include "console/tracelog.h"
+#include "engine/commissionplan.h"
+#include "engine/commissionrecord.h"
+#include "engine/commissionrun.h"
+#include "engine/modulejobs.h"
+#include "engine/portcatalog.h"
+#include "engine/tracelog.h"
 #include "settings/setting_module.h"
+#include "settings/settingsmapping.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QDir>
-#include <QDirIterator>
 #include <QEventLoop>
 #include <QFile>
 #include <QFileInfo>
 #include <QJsonArray>
 #include <QRegularExpression>
-#include <QSerialPortInfo>
 
 #include <memory>
 
@@ -307,17 +307,6 @@ void runJobs(const QList<ModuleJob *> &jobs)
         loop.exec();
 }
 
-QString byIdAlias(const QString &location)
-{
-    QDirIterator it(QStringLiteral("/dev/serial/by-id"), QDir::System | QDir::Files);
-    while (it.hasNext()) {
-        const QString link = it.next();
-        if (QFileInfo(link).canonicalFilePath() == QFileInfo(location).canonicalFilePath())
-            return link;
-    }
-    return QString();
-}
-
 int commandPorts(Run &run)
 {
     if (!run.ports.isEmpty())
@@ -326,28 +315,20 @@ int commandPorts(Run &run)
     QList<QStringList> rows{{QStringLiteral("port"), QStringLiteral("description"),
                              QStringLiteral("manufacturer"), QStringLiteral("serial"),
                              QStringLiteral("VID:PID"), QStringLiteral("stable alias")}};
-    for (const QSerialPortInfo &info : QSerialPortInfo::availablePorts()) {
-        const QString vidPid = info.hasVendorIdentifier() && info.hasProductIdentifier()
-                                   ? QStringLiteral("%1:%2")
-                                         .arg(info.vendorIdentifier(), 4, 16, QLatin1Char('0'))
-                                         .arg(info.productIdentifier(), 4, 16, QLatin1Char('0'))
-                                   : QString();
-        const QString alias = byIdAlias(info.systemLocation());
+    for (const PortDetails &info : PortCatalog::ports()) {
+        const QString vidPid = PortCatalog::vidPid(info);
+        const QString alias = info.alias;
         const auto orNull = [](const QString &s) {
             return s.isEmpty() ? QJsonValue() : QJsonValue(s);
         };
-        array.append(QJsonObject{{QStringLiteral("port"), info.systemLocation()},
-                                 {QStringLiteral("description"), orNull(info.description())},
-                                 {QStringLiteral("manufacturer"), orNull(info.manufacturer())},
-                                 {QStringLiteral("serial_number"), orNull(info.serialNumber())},
+        array.append(QJsonObject{{QStringLiteral("port"), info.systemLocation},
+                                 {QStringLiteral("description"), orNull(info.description)},
+                                 {QStringLiteral("manufacturer"), orNull(info.manufacturer)},
+                                 {QStringLiteral("serial_number"), orNull(info.serialNumber)},
                                  {QStringLiteral("vid_pid"), orNull(vidPid)},
                                  {QStringLiteral("by_id"), orNull(alias)}});
-        rows << QStringList{info.systemLocation(),
-                            info.description(),
-                            info.manufacturer(),
-                            info.serialNumber(),
-                            vidPid,
-                            alias};
+        rows << QStringList{info.systemLocation, info.description, info.manufacturer,
+                            info.serialNumber,   vidPid,           alias};
     }
     if (run.json)
         cliout::json(array);

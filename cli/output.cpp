@@ -1,7 +1,7 @@
 #include "cli/output.h"
 
-#include "console/commissionrun.h"
-#include "console/textsafety.h"
+#include "engine/commissionrun.h"
+#include "engine/textsafety.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>

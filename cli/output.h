@@ -1,8 +1,8 @@
 #ifndef CLI_OUTPUT_H
 #define CLI_OUTPUT_H
 
-#include "console/commissionplan.h"
-#include "console/modulejobs.h"
+#include "engine/commissionplan.h"
+#include "engine/modulejobs.h"
 
 class CommissionRun;
 

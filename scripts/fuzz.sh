@@ -3,6 +3,8 @@
 # clang in a build of their own (build-fuzz/; with ORDAN_QT_MAJOR=6 set, on
 # Qt 6 in build-fuzz-qt6/).
 #
+#   scripts/fuzz.sh --replay              every corpus file once (the quick
+#                                         tier of scripts/test.sh)
 #   scripts/fuzz.sh --ci                  what CI runs: every corpus file once,
 #                                         then a fixed-seed run of a fixed count
 #   scripts/fuzz.sh TARGET [SECONDS]      open-ended fuzzing for developers
@@ -30,6 +32,9 @@ CC=clang CXX=clang++ cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebI
     -DORDAN_BUILD_TESTS=ON -DORDAN_BUILD_FUZZERS=ON -DORDAN_QT_MAJOR="$qt_major" >/dev/null
 cmake --build "$build" --target fuzz_settings_load fuzz_reply_path -j"$(nproc)"
 mkdir -p "$build/artifacts"
+# The targets run where there is no display: neither may need Qt Gui or Widgets.
+cmake -P "$root/cmake/CheckHeadless.cmake" "$build/tests/fuzz_settings_load" \
+    "$build/tests/fuzz_reply_path" >/dev/null
 
 export QT_QPA_PLATFORM=offscreen
 # Qt seeds its hash tables at random; fixed, a seeded run repeats itself.
@@ -55,12 +60,18 @@ run_logged() {
     fi
 }
 
-run_ci() {
+replay() {
     local target=$1 exe=$build/tests/${binary[$1]} seeds=$root/tests/fuzz/corpus/$1
     local log=$build/fuzz-$target.log files=()
     mapfile -t files < <(find "$seeds" -type f | sort)
     echo "== $target: replaying ${#files[@]} corpus files"
     run_logged "$log" "$exe" "${common[@]}" "${files[@]}"
+}
+
+run_ci() {
+    local target=$1 seeds=$root/tests/fuzz/corpus/$1
+    local exe=$build/tests/${binary[$1]} log=$build/fuzz-$target.log
+    replay "$target"
     echo "== $target: fixed-seed run of ${ci_runs[$target]} inputs"
     local scratch
     scratch=$(mktemp -d)
@@ -73,14 +84,22 @@ run_ci() {
     grep -E '^Done' "$log"
 }
 
-if [[ ${1:-} == --ci ]]; then
+case ${1:-} in
+--ci)
     run_ci settings
     run_ci reply
     echo "fuzz: both targets clean"
     exit 0
-fi
+    ;;
+--replay)
+    replay settings
+    replay reply
+    echo "fuzz: both corpora replayed clean"
+    exit 0
+    ;;
+esac
 
-target=${1:?usage: scripts/fuzz.sh --ci | settings|reply [SECONDS]}
+target=${1:?usage: scripts/fuzz.sh --replay | --ci | settings|reply [SECONDS]}
 [[ -n ${binary[$target]:-} ]] || { echo "fuzz.sh: unknown target $target (settings or reply)" >&2; exit 2; }
 seconds=${2:-600}
 found=$build/found-$target

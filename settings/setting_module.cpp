@@ -2,8 +2,9 @@
 
 #include "settings/settingsstore.h"
 
-#include <QFileSystemModel>
 #include <QSettings>
+
+#include <utility>
 
 namespace
 {
@@ -14,7 +15,16 @@ const char *const textKeysAfterIntegers[] = {"TIMEOUT_RESPONSE", "Client_TCP/IP_
                                              "Client_TCP/TIMEOUT_TCP", "Client_TCP/RTU_VIRTUAL_ID",
                                              "Client_TCP/TCP_SLAVE_ID"};
 
-const char settingsPattern[] = "*.TRset";
+setting_module::FileChooser &fileChooser()
+{
+    static setting_module::FileChooser chooser;
+    return chooser;
+}
+
+QString chooseFile(setting_module::FileAccess access)
+{
+    return fileChooser() ? fileChooser()(access) : QString();
+}
 
 } // namespace
 
@@ -45,15 +55,20 @@ void setting_module::replaceStore(QSettings *store)
     settings = store;
 }
 
+void setting_module::setFileChooser(FileChooser chooser)
+{
+    fileChooser() = std::move(chooser);
+}
+
 void setting_module::LoadNTSetting()
 {
-    fileName = askForSettingsFile(nullptr, QFileDialog::AcceptOpen);
+    fileName = chooseFile(FileAccess::Open);
     LoadNTSetting(fileName);
 }
 
 void setting_module::SaveNTSetting()
 {
-    fileName = askForSettingsFile(nullptr, QFileDialog::AcceptSave);
+    fileName = chooseFile(FileAccess::Save);
     SaveNTSetting(fileName);
 }
 
@@ -156,28 +171,4 @@ void setting_module::writeKeys(QSettings &store) const
         store.setValue(QLatin1String(integerKeys[i]), integers[i]);
     for (int i = 0; i < 5; ++i)
         store.setValue(QLatin1String(textKeysAfterIntegers[i]), after[i]);
-}
-
-QString askForSettingsFile(QWidget *parent, QFileDialog::AcceptMode mode)
-{
-    QFileDialog dialog(parent, setting_module::tr("Настройки"), QString(),
-                       setting_module::tr("TCP_RTU settings (*.TRset);"));
-    dialog.setAcceptMode(mode);
-    if (mode == QFileDialog::AcceptSave)
-        dialog.setDefaultSuffix(QStringLiteral("TRset"));
-    else
-        dialog.setFileMode(QFileDialog::ExistingFile);
-    // The filter's text ends with a semicolon behind its parenthesis, so the
-    // dialog cannot take the pattern out of it and would list nothing: give
-    // its file list the pattern itself, again whenever the filter is chosen.
-    if (auto *files = dialog.findChild<QFileSystemModel *>()) {
-        const auto listSettingsFiles = [files] {
-            files->setNameFilters(QStringList(QLatin1String(settingsPattern)));
-        };
-        listSettingsFiles();
-        QObject::connect(&dialog, &QFileDialog::filterSelected, files, listSettingsFiles);
-    }
-    if (dialog.exec() != QDialog::Accepted)
-        return QString();
-    return dialog.selectedFiles().value(0);
 }

@@ -1,19 +1,23 @@
 #ifndef SETTING_MODULE_H
 #define SETTING_MODULE_H
 
-#include <QFileDialog>
 #include <QObject>
 #include <QString>
 #include <QStringList>
 
+#include <functional>
+
 class QSettings;
-class QWidget;
 
 // One parameter set of the converter module, with the operations that write
 // it to a settings file (*.TRset, Qt's INI format) or read it from one. It
 // knows nothing of the window: the window moves values between its form and
 // the fields below. The slots report nothing; outcome() tells how the last
 // operation went.
+//
+// LoadNTSetting() and SaveNTSetting() without a file name ask the installed
+// file chooser for one (the window installs its file dialog); without a
+// chooser they get no name, and the file is neither read nor written.
 class setting_module : public QObject
 {
     Q_OBJECT
@@ -31,6 +35,12 @@ public:
     Outcome outcome() const { return lastOutcome; }
     // The keys of a parameter set in a settings file, in the order written.
     static QStringList keyNames();
+
+    // Asks the user for a settings file to open (Open) or to save to
+    // (Save); an empty path when the user cancels.
+    enum class FileAccess { Open, Save };
+    using FileChooser = std::function<QString(FileAccess access)>;
+    static void setFileChooser(FileChooser chooser);
 
 public slots:
     void LoadNTSetting();
@@ -63,10 +73,5 @@ private:
 
     Outcome lastOutcome = Outcome::Done;
 };
-
-// Asks for a settings file with the file dialog captioned "Настройки" that
-// lists *.TRset files; an empty path when the user cancels. A name typed into
-// the save dialog without an extension receives ".TRset".
-QString askForSettingsFile(QWidget *parent, QFileDialog::AcceptMode mode);
 
 #endif // SETTING_MODULE_H

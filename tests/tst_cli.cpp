@@ -323,7 +323,7 @@ void CliTest::refusedInput_data()
     QTest::newRow("empty --record")
         << QStringList{"--ip", "192.168.0.2", "--record", ""} << "--record needs a file name";
     QTest::newRow("list position out of range")
-        << QStringList{"--from", "PARITY=9"} << "PARITY=9 is not a position";
+        << QStringList{"--from", "PARITY=9"} << "position 9 is not in the parity list";
     QTest::newRow("no settings keys") << QStringList{"--from", "COLOUR=red"} << "none of the keys";
 }
 

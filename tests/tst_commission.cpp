@@ -2,8 +2,9 @@
 // modules as processes of their own on pseudo-terminals, modules swapped on
 // a port by stopping one simulator and starting another under the same path.
 #include "cliprocess.h"
-#include "console/parameters.h"
+#include "protocol/parameters.h"
 #include "settings/setting_module.h"
+#include "settings/settingsmapping.h"
 
 #include <QElapsedTimer>
 #include <QJsonArray>

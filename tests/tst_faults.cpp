@@ -13,7 +13,7 @@
 // ORDAN_FAULT_SEEDS picks the seeds: "1-200" or "7,9"; CI runs the fixed
 // default. scripts/soak.sh runs as many as asked.
 #include "cliprocess.h"
-#include "console/parameters.h"
+#include "protocol/parameters.h"
 
 #include <QEventLoop>
 #include <QJsonArray>

@@ -2,9 +2,9 @@
 // substitutes, open a file as the current one, reload it, and what happens
 // when the chosen file cannot be written, is gone or is crafted.
 
-#include "app/formtexts.h"
-#include "app/mainwindow.h"
 #include "dialoghelpers.h"
+#include "window/formtexts.h"
+#include "window/mainwindow.h"
 
 #include <QAction>
 #include <QApplication>

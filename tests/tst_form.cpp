@@ -2,9 +2,9 @@
 // of the window name, their places, texts and lists, the window's style
 // sheet, the slot table of MainWindow and the two form slots.
 
-#include "app/entry.h"
-#include "app/formtexts.h"
-#include "app/mainwindow.h"
+#include "window/entry.h"
+#include "window/formtexts.h"
+#include "window/mainwindow.h"
 
 #include <QAction>
 #include <QComboBox>

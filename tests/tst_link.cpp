@@ -1,9 +1,10 @@
 // The serial link and the command channel through the real path: the
 // window's QSerialPort on a pseudo-terminal played by the module simulator.
-#include "console/protocol.h"
-#include "console/replyframer.h"
-#include "link/portcatalog.h"
+#include "engine/hangup.h"
+#include "engine/portcatalog.h"
+#include "engine/replyframer.h"
 #include "modulesimulator.h"
+#include "protocol/protocol.h"
 #include "windowharness.h"
 
 #include <QProcess>
@@ -85,6 +86,8 @@ private slots:
     void hangUpOfSimulatorProcess();
     void restartIsQuietOnlyForItsConnection();
     void inProcessHangUp();
+    void lostLinkRule_data();
+    void lostLinkRule();
 
 private:
     ModuleSimulator *sim = nullptr;
@@ -434,6 +437,36 @@ void LinkTest::inProcessHangUp()
     QCOMPARE(h.boxes.last().title, QStringLiteral("Critical Error"));
     QCOMPARE(h.status(), QStringLiteral("Disconnected"));
     QVERIFY(cpuSecondsWhileIdle(500) < 0.3);
+}
+
+void LinkTest::lostLinkRule_data()
+{
+    // The one rule by which the window and the engine take a port's error
+    // for the loss of the link.
+    QTest::addColumn<QSerialPort::SerialPortError>("error");
+    QTest::addColumn<bool>("hungUp");
+    QTest::addColumn<bool>("lost");
+    QTest::newRow("resource, live line") << QSerialPort::ResourceError << false << true;
+    QTest::newRow("resource, hung up") << QSerialPort::ResourceError << true << true;
+    QTest::newRow("read, live line") << QSerialPort::ReadError << false << false;
+    QTest::newRow("read, hung up") << QSerialPort::ReadError << true << true;
+    QTest::newRow("write, live line") << QSerialPort::WriteError << false << false;
+    QTest::newRow("write, hung up") << QSerialPort::WriteError << true << false;
+    QTest::newRow("timeout, hung up") << QSerialPort::TimeoutError << true << false;
+    QTest::newRow("unknown, hung up") << QSerialPort::UnknownError << true << false;
+    QTest::newRow("no error, hung up") << QSerialPort::NoError << true << false;
+}
+
+void LinkTest::lostLinkRule()
+{
+    QFETCH(QSerialPort::SerialPortError, error);
+    QFETCH(bool, hungUp);
+    QSerialPort port(sim->devicePath());
+    QVERIFY(port.open(QIODevice::ReadWrite));
+    if (hungUp)
+        sim->hangUp(); // no event loop runs: the port stays open, its line hung up
+    QCOMPARE(portHungUp(port), hungUp);
+    QTEST(portLost(port, error), "lost");
 }
 
 QTEST_MAIN(LinkTest)

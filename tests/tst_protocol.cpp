@@ -1,7 +1,7 @@
 // The console's rules, row by row: reply clean-up, where values stand, the
 // choice lists, acknowledgement judgement and the write's tick table.
-#include "console/parameters.h"
-#include "console/protocol.h"
+#include "protocol/parameters.h"
+#include "protocol/protocol.h"
 
 #include <QtTest>
 
@@ -20,6 +20,8 @@ private slots:
     void readoutAnswer();
     void acknowledgement_data();
     void acknowledgement();
+    void writeReplyByField_data();
+    void writeReplyByField();
     void writeTicks_data();
     void writeTicks();
     void writeCommandBytes_data();
@@ -195,6 +197,45 @@ void ProtocolTest::acknowledgement()
     QTEST(judgement.field, "field");
     if (verdict == AckVerdict::Failed)
         QTEST(judgement.failureText, "failureText");
+}
+
+void ProtocolTest::writeReplyByField_data()
+{
+    QTest::addColumn<ModuleField>("field");
+    QTest::addColumn<QString>("reply");
+    for (ModuleField field : allModuleFields) {
+        for (const char *reply : {"ok", "OK", "?", "", "name:x"}) {
+            QTest::newRow(QByteArray::number(int(field)) + " \"" + reply + '"')
+                << field << QString::fromLatin1(reply);
+        }
+    }
+}
+
+void ProtocolTest::writeReplyByField()
+{
+    // A field's reply is judged alike by the field and on the ticks of the
+    // window's write that take it (the command's tick and the next).
+    QFETCH(ModuleField, field);
+    QFETCH(QString, reply);
+    const AckJudgement byField = judgeWriteReply(field, reply);
+    int sent = 0;
+    for (int tick = 1; tick <= writeLastTick; ++tick) {
+        const WriteTick t = writeTickAt(tick);
+        if (t.action == WriteAction::Send && t.field == field)
+            sent = tick;
+    }
+    if (sent == 0) {
+        QVERIFY(isInformationField(field));
+        QCOMPARE(byField.verdict, AckVerdict::Ignore);
+        return;
+    }
+    for (int step : {sent, sent + 1}) {
+        const AckJudgement byTick = judgeAcknowledgement(step, reply);
+        QCOMPARE(byField.verdict, byTick.verdict);
+        QCOMPARE(byField.field, byTick.field);
+        QCOMPARE(byField.acknowledgesIp, byTick.acknowledgesIp);
+        QCOMPARE(byField.failureText, byTick.failureText);
+    }
 }
 
 void ProtocolTest::writeTicks_data()

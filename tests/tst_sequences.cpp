@@ -1,6 +1,6 @@
 // The read-out, the write, restart and factory reset, driven tick by tick
 // (and once each in real time) against the module simulator.
-#include "link/portcatalog.h"
+#include "engine/portcatalog.h"
 #include "modulesimulator.h"
 #include "windowharness.h"
 

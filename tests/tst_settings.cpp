@@ -5,7 +5,9 @@
 #include "dialoghelpers.h"
 #include "parametersets.h"
 #include "settings/setting_module.h"
+#include "settings/settingsmapping.h"
 #include "settings/settingsstore.h"
+#include "window/settingsdialog.h"
 
 #include <QApplication>
 #include <QListView>
@@ -87,6 +89,52 @@ private slots:
 
     // Whatever file the program loads or refuses, saving over it gives a
     // file that loads again with the saved values.
+    void mapping_data()
+    {
+        // A file's thirteen fields (split at "|"), the parameters it gives
+        // (key=value, in the write's order), and the file those parameters
+        // fill again.
+        QTest::addColumn<QString>("file");
+        QTest::addColumn<QString>("values");
+        QTest::addColumn<QString>("back");
+        QTest::newRow("whole set")
+            << "10.0.0.7|255.255.0.0|10.0.0.1|502|8|2|3|1|250|10.0.0.2|7|8|9"
+            << "ip=10.0.0.7 mask=255.255.0.0 gateway=10.0.0.1 tcp_port=502 parity=even "
+               "speed=115200 stop_bits=2 packet_timeout=250"
+            << "10.0.0.7|255.255.0.0|10.0.0.1|502|8|2|3|0|250||||";
+        QTest::newRow("first and last of each list")
+            << "|||23|1|1|1|0|1||||"
+            << "tcp_port=23 parity=none speed=1200 stop_bits=1 packet_timeout=1"
+            << "|||23|1|1|1|0|1||||";
+        QTest::newRow("ends of the lists") << "||||10|2|3|0|||||"
+                                           << "parity=even speed=256000 stop_bits=2"
+                                           << "||||10|2|3|0|||||";
+        QTest::newRow("positions outside the lists give nothing") << "1.1.1.1||||11|3|4|2|||||"
+                                                                  << "ip=1.1.1.1"
+                                                                  << "1.1.1.1||||0|0|0|0|||||";
+        QTest::newRow("nothing") << "||||0|0|0|0|||||"
+                                 << ""
+                                 << "||||0|0|0|0|||||";
+    }
+
+    void mapping()
+    {
+        QFETCH(QString, file);
+        QCOMPARE(parameters::settingsFields(), parameters::writeOrder());
+        setting_module module;
+        setFields(module, file.split('|'));
+        const parameters::Values values = parameters::fromSettings(module);
+        QStringList given;
+        for (ModuleField field : parameters::writeOrder()) {
+            if (values.contains(field))
+                given << parameters::fieldKey(field) + '=' + values.value(field);
+        }
+        QTEST(given.join(' '), "values");
+        setting_module back;
+        parameters::toSettings(values, &back);
+        QTEST(fields(back).join('|'), "back");
+    }
+
     void savedOverCorpusLoadsAgain_data()
     {
         QTest::addColumn<QString>("source");

@@ -1,9 +1,9 @@
 // Untrusted text on its way to a terminal, a record cell or a log line; the
 // rules its values must follow before they are sent to a module.
-#include "console/commissionrecord.h"
-#include "console/parameters.h"
-#include "console/textsafety.h"
-#include "console/tracelog.h"
+#include "engine/commissionrecord.h"
+#include "engine/textsafety.h"
+#include "engine/tracelog.h"
+#include "protocol/parameters.h"
 
 #include <QRegularExpression>
 #include <QtTest>

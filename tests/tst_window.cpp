@@ -1,10 +1,10 @@
 // The window in the field: the sequences' progress bar, the port list's
 // tool tips, the traffic log and the window program's command line.
-#include "app/commandline.h"
-#include "console/textsafety.h"
-#include "console/tracelog.h"
-#include "link/portcatalog.h"
+#include "engine/portcatalog.h"
+#include "engine/textsafety.h"
+#include "engine/tracelog.h"
 #include "modulesimulator.h"
+#include "window/commandline.h"
 #include "windowharness.h"
 
 #include <QProcess>

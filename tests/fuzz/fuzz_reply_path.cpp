@@ -8,8 +8,8 @@
 // bytes of data. Control bits 0-5: the data's length; bit 6: the line goes
 // quiet after it; bit 7: the data is also used as a typed text value.
 
-#include "console/protocol.h"
-#include "console/replyframer.h"
+#include "engine/replyframer.h"
+#include "protocol/protocol.h"
 
 #include <QCoreApplication>
 

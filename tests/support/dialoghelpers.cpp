@@ -1,5 +1,7 @@
 #include "dialoghelpers.h"
 
+#include "window/settingsdialog.h"
+
 #include <QAbstractButton>
 #include <QApplication>
 #include <QFileDialog>
@@ -8,6 +10,11 @@
 #include <QTest>
 
 static const char answeredMark[] = "ordanAnsweredByTest";
+
+// The settings file's own file commands ask with the window's dialog, as in
+// the program, where the window installs it: the tests of the settings file
+// meet that dialog without a window.
+static const bool settingsDialogInstalled = (installSettingsFileDialog(), true);
 
 MessageBoxAnswerer::MessageBoxAnswerer(QObject *parent) : QObject(parent)
 {

@@ -1,6 +1,6 @@
 #include "windowharness.h"
 
-#include "link/portcatalog.h"
+#include "engine/portcatalog.h"
 
 #include <QMutex>
 

@@ -1,8 +1,8 @@
 #ifndef WINDOWHARNESS_H
 #define WINDOWHARNESS_H
 
-#include "app/mainwindow.h"
 #include "dialoghelpers.h"
+#include "window/mainwindow.h"
 
 #include <QComboBox>
 #include <QLineEdit>

@@ -1,9 +1,9 @@
 // The configurator with a simulated module attached: starts the module
 // simulator as a program of its own, lists its device in the port list and
 // shows the window. Kill the simulator to see a module pulled mid-session.
-#include "app/entry.h"
-#include "app/mainwindow.h"
-#include "link/portcatalog.h"
+#include "engine/portcatalog.h"
+#include "window/entry.h"
+#include "window/mainwindow.h"
 
 #include <QApplication>
 #include <QComboBox>

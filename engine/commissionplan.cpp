@@ -1,0 +1,288 @@
+#include "engine/commissionplan.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QHash>
+#include <QStringList>
+
+namespace commissionplan
+{
+
+namespace
+{
+
+const QString portColumn = QStringLiteral("port");
+
+// The column names a plan may have, for the message on an unknown one.
+QString knownColumns()
+{
+    QStringList names{portColumn};
+    for (const ModuleField field : parameters::writeOrder())
+        names << parameters::fieldKey(field);
+    return names.join(QLatin1String(", "));
+}
+
+// The parameter a header cell names; false for anything else. Names are
+// taken without regard to case or surrounding blanks, "-" for "_" too
+// (the option spelling, "tcp-port").
+bool columnField(const QString &header, ModuleField *field)
+{
+    const QString name = header.trimmed().toLower().replace(QLatin1Char('-'), QLatin1Char('_'));
+    for (const ModuleField f : parameters::writeOrder()) {
+        if (parameters::fieldKey(f) == name) {
+            *field = f;
+            return true;
+        }
+    }
+    return false;
+}
+
+bool blank(const QStringList &record)
+{
+    for (const QString &cell : record) {
+        if (!cell.trimmed().isEmpty())
+            return false;
+    }
+    return true;
+}
+
+} // namespace
+
+bool readFile(const QString &path, QByteArray *bytes, QString *error)
+{
+    const QFileInfo info(path);
+    if (info.exists() && !info.isFile()) {
+        *error = QStringLiteral("not a regular file");
+        return false;
+    }
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        *error = file.errorString();
+        return false;
+    }
+    // One byte beyond the bound tells a file that is too large, however it
+    // grows meanwhile.
+    *bytes = file.read(maxPlanBytes + 1);
+    if (bytes->size() > maxPlanBytes) {
+        *error = QStringLiteral("larger than %1 bytes: not a plan").arg(maxPlanBytes);
+        return false;
+    }
+    return true;
+}
+
+QChar detectSeparator(const QString &text)
+{
+    int commas = 0;
+    int semicolons = 0;
+    bool quoted = false;
+    for (const QChar c : text) {
+        if (c == QLatin1Char('"'))
+            quoted = !quoted;
+        else if (quoted)
+            continue;
+        else if (c == QLatin1Char('\n') || c == QLatin1Char('\r'))
+            break;
+        else if (c == QLatin1Char(','))
+            ++commas;
+        else if (c == QLatin1Char(';'))
+            ++semicolons;
+    }
+    return semicolons > commas ? QLatin1Char(';') : QLatin1Char(',');
+}
+
+QList<QStringList> splitCsv(const QString &text, QChar separator, QString *error)
+{
+    QList<QStringList> records;
+    QStringList record;
+    QString cell;
+    bool quoted = false;    // inside a quoted cell
+    bool wasQuoted = false; // the cell in hand was quoted and has ended
+    bool cellStarted = false;
+    const auto endCell = [&] {
+        record << cell;
+        cell.clear();
+        wasQuoted = false;
+        cellStarted = false;
+    };
+    const auto endRecord = [&] {
+        endCell();
+        records << record;
+        record.clear();
+    };
+    for (int i = 0; i < text.size(); ++i) {
+        const QChar c = text.at(i);
+        if (quoted) {
+            if (c != QLatin1Char('"')) {
+                cell += c;
+            } else if (i + 1 < text.size() && text.at(i + 1) == QLatin1Char('"')) {
+                cell += c;
+                ++i;
+            } else {
+                quoted = false;
+                wasQuoted = true;
+            }
+            continue;
+        }
+        if (c == separator) {
+            endCell();
+        } else if (c == QLatin1Char('\r') || c == QLatin1Char('\n')) {
+            if (c == QLatin1Char('\r') && i + 1 < text.size() &&
+                text.at(i + 1) == QLatin1Char('\n'))
+                ++i;
+            endRecord();
+        } else if (c == QLatin1Char('"') && !cellStarted) {
+            quoted = true;
+            cellStarted = true;
+        } else if (wasQuoted) {
+            *error = QStringLiteral("record %1: text after the closing quote of a cell")
+                         .arg(records.size() + 1);
+            return {};
+        } else {
+            cell += c;
+            cellStarted = true;
+        }
+    }
+    if (quoted) {
+        *error = QStringLiteral("record %1: a quoted cell is never closed").arg(records.size() + 1);
+        return {};
+    }
+    // The last record, unless the text ended with its line break.
+    if (cellStarted || wasQuoted || !record.isEmpty())
+        endRecord();
+    return records;
+}
+
+Plan parse(const QByteArray &bytes, const parameters::Values &base, bool allowForeignGateway)
+{
+    Plan plan;
+    const auto problem = [&plan](int row, const QString &column, const QString &message) {
+        plan.problems.append({row, column, message});
+    };
+
+    for (auto it = base.cbegin(); it != base.cend(); ++it) {
+        const QString rule = parameters::checkValue(it.key(), it.value());
+        if (!rule.isEmpty())
+            problem(0, parameters::fieldKey(it.key()),
+                    QStringLiteral("\"%1\" must be %2").arg(it.value(), rule));
+    }
+
+    // Not UTF-8 when a byte sequence had to be replaced on the way in.
+    const QByteArray utf8 = bytes.startsWith("\xef\xbb\xbf") ? bytes.mid(3) : bytes;
+    const QString text = QString::fromUtf8(utf8);
+    if (text.toUtf8() != utf8) {
+        problem(0, QString(), QStringLiteral("the plan is not UTF-8 text"));
+        return plan;
+    }
+    QString error;
+    const QList<QStringList> records = splitCsv(text, detectSeparator(text), &error);
+    if (!error.isEmpty()) {
+        problem(0, QString(), error);
+        return plan;
+    }
+    if (records.isEmpty() || blank(records.first())) {
+        problem(
+            1, QString(),
+            QStringLiteral("no header: the first row names the columns (%1)").arg(knownColumns()));
+        return plan;
+    }
+
+    // The header: which column holds the port, which the parameters.
+    const QStringList header = records.first();
+    int portIndex = -1;
+    QHash<int, ModuleField> fieldAt;
+    QHash<QString, int> seen;
+    for (int i = 0; i < header.size(); ++i) {
+        const QString name = header.at(i).trimmed();
+        if (name.isEmpty())
+            continue; // a column without a name (a trailing separator) must stay empty
+        ModuleField field = ModuleField::Ip;
+        const bool isPort = name.compare(portColumn, Qt::CaseInsensitive) == 0;
+        const bool isField = !isPort && columnField(name, &field);
+        if (!isPort && !isField) {
+            problem(1, name,
+                    QStringLiteral("unknown column (the columns are %1)").arg(knownColumns()));
+            continue;
+        }
+        const QString key = isPort ? portColumn : parameters::fieldKey(field);
+        if (seen.contains(key)) {
+            problem(1, name,
+                    QStringLiteral("column given twice (columns %1 and %2)")
+                        .arg(seen.value(key) + 1)
+                        .arg(i + 1));
+            continue;
+        }
+        seen.insert(key, i);
+        if (isPort)
+            portIndex = i;
+        else
+            fieldAt.insert(i, field);
+    }
+    if (portIndex < 0)
+        problem(1, portColumn, QStringLiteral("the plan needs a \"port\" column"));
+
+    QHash<quint32, int> ipRow; // planned address -> first row that has it
+    for (int r = 1; r < records.size(); ++r) {
+        const QStringList &record = records.at(r);
+        const int rowNumber = r + 1;
+        if (blank(record))
+            continue; // an empty line, as spreadsheets leave at the end
+        if (record.size() > header.size()) {
+            problem(rowNumber, QString(),
+                    QStringLiteral("%1 cells, but the header names %2 columns")
+                        .arg(record.size())
+                        .arg(header.size()));
+            continue;
+        }
+        Row row;
+        row.row = rowNumber;
+        row.values = base;
+        for (int i = 0; i < record.size(); ++i) {
+            const QString cell = record.at(i).trimmed();
+            if (i == portIndex) {
+                row.port = cell;
+                continue;
+            }
+            if (cell.isEmpty())
+                continue;
+            if (!fieldAt.contains(i)) {
+                if (header.at(i).trimmed().isEmpty())
+                    problem(rowNumber, QStringLiteral("%1").arg(i + 1),
+                            QStringLiteral("\"%1\" stands in a column without a name").arg(cell));
+                continue;
+            }
+            const ModuleField field = fieldAt.value(i);
+            const QString rule = parameters::checkValue(field, cell);
+            if (!rule.isEmpty())
+                problem(rowNumber, parameters::fieldKey(field),
+                        QStringLiteral("\"%1\" must be %2").arg(cell, rule));
+            row.values.insert(field, cell);
+        }
+        if (portIndex >= 0 && row.port.isEmpty())
+            problem(rowNumber, portColumn, QStringLiteral("no port given"));
+        if (row.values.isEmpty())
+            problem(rowNumber, QString(),
+                    QStringLiteral("nothing to write: every cell is empty and no base values "
+                                   "are given"));
+        const QString ip = row.values.value(ModuleField::Ip);
+        quint32 address = 0;
+        if (parameters::parseIpv4(ip, &address)) {
+            if (ipRow.contains(address))
+                problem(rowNumber, parameters::fieldKey(ModuleField::Ip),
+                        QStringLiteral("%1 is already planned in row %2")
+                            .arg(ip)
+                            .arg(ipRow.value(address)));
+            else
+                ipRow.insert(address, rowNumber);
+        }
+        for (const parameters::ConfigProblem &p : parameters::checkConfiguration(row.values)) {
+            if (!(p.foreignGateway && allowForeignGateway))
+                problem(rowNumber, parameters::fieldKey(p.field), p.message);
+        }
+        plan.rows << row;
+    }
+    if (plan.rows.isEmpty() && plan.problems.isEmpty())
+        problem(0, QString(), QStringLiteral("the plan has no rows"));
+    return plan;
+}
+
+} // namespace commissionplan

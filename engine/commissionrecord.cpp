@@ -1,0 +1,80 @@
+#include "engine/commissionrecord.h"
+
+#include "engine/textsafety.h"
+#include "engine/tracelog.h"
+
+#include <QFile>
+#include <QStringList>
+
+#ifdef Q_OS_UNIX
+#include <cerrno>
+#include <cstring>
+#include <unistd.h>
+#endif
+
+namespace commissionrecord
+{
+
+QString header()
+{
+    QStringList cells{QStringLiteral("time"), QStringLiteral("port")};
+    for (const ModuleField field : allModuleFields)
+        cells << parameters::fieldKey(field);
+    cells << QStringLiteral("result");
+    return cells.join(QLatin1Char(','));
+}
+
+QString line(const Row &row)
+{
+    QStringList cells;
+    cells << textsafety::csvOwnCell(row.time.isEmpty() ? timestamp() : row.time)
+          << textsafety::csvCell(row.port);
+    for (const ModuleField field : allModuleFields)
+        cells << textsafety::csvCell(row.values.value(field));
+    cells << textsafety::csvOwnCell(row.result);
+    return cells.join(QLatin1Char(','));
+}
+
+bool checkWritable(const QString &path, QString *error)
+{
+    QFile file(path);
+    if (file.open(QIODevice::WriteOnly | QIODevice::Append))
+        return true;
+    *error = file.errorString();
+    return false;
+}
+
+bool append(const QString &path, const Row &row, QString *error)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Append)) {
+        *error = file.errorString();
+        return false;
+    }
+    QByteArray bytes;
+    // A new file starts with the header; a device or pipe takes rows only.
+    if (!file.isSequential() && file.size() == 0)
+        bytes = header().toUtf8() + "\r\n";
+    bytes += line(row).toUtf8() + "\r\n";
+    if (file.write(bytes) != bytes.size() || !file.flush()) {
+        *error = file.errorString();
+        return false;
+    }
+#ifdef Q_OS_UNIX
+    // On the disk before the row counts as recorded, not only in the page
+    // cache. A device or pipe that cannot be synced (EINVAL) has nothing
+    // to sync.
+    if (::fsync(file.handle()) != 0 && errno != EINVAL) {
+        *error = QStringLiteral("cannot sync to disk: ") + QString::fromLocal8Bit(strerror(errno));
+        return false;
+    }
+#endif
+    return true;
+}
+
+QString timestamp()
+{
+    return TraceLog::timestamp();
+}
+
+} // namespace commissionrecord

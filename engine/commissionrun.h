@@ -1,0 +1,116 @@
+#ifndef COMMISSIONRUN_H
+#define COMMISSIONRUN_H
+
+#include "engine/commissionplan.h"
+#include "engine/modulejobs.h"
+
+#include <QHash>
+#include <QObject>
+#include <QTimer>
+
+#include <memory>
+#include <vector>
+
+// Commissions the modules of a plan: each row is a WriteJob (identify,
+// write, restart, read back, compare, record). Rows on different ports run
+// at the same time; rows on the same port one after another: after a row
+// the run asks for the next module and polls the port's identity (at most
+// every 500 ms). A module is never written by two rows of one run: every
+// module met is marked by the MAC read before its write and again by the MAC
+// read back, a row whose module carries a marked MAC writes nothing, and a
+// module on a port counts as the next one only when a well-formed MAC that
+// is not marked reads the same twice in a row. A failed row stops neither
+// the other ports nor the next module on its own port.
+class CommissionRun : public QObject
+{
+    Q_OBJECT
+
+public:
+    static constexpr int swapPollMs = 500;
+
+    CommissionRun(const QList<commissionplan::Row> &rows, const JobSettings &settings,
+                  QObject *parent = nullptr);
+    ~CommissionRun() override;
+
+    void setRecord(const QString &path) { recordPath = path; }
+    // A site audit: every row's module is identified, read and compared
+    // with the row, nothing written (WriteJob::setAuditOnly); the same
+    // ports, swaps and identity rules as a commissioning run.
+    void setAuditOnly(bool on) { audit = on; }
+    bool isAudit() const { return audit; }
+    // How long to wait for the next module on a port; negative: until
+    // interrupted.
+    void setSwapTimeout(int ms) { swapTimeoutMs = ms; }
+    void setProgress(JobProgress progress) { progressHandler = std::move(progress); }
+
+    void start();
+    // Stops at once: running writes are interrupted (and recorded as such),
+    // waits end, rows not begun are not reached.
+    void interrupt();
+    bool isFinished() const { return finishedFlag; }
+    bool wasInterrupted() const { return interrupted; }
+
+    int rowCount() const { return int(rows.size()); }
+    const commissionplan::Row &row(int index) const { return rows.at(size_t(index)).plan; }
+    // The row's write; nullptr when the row was not reached.
+    const WriteJob *job(int index) const { return rows.at(size_t(index)).job.get(); }
+    // Why a row was not reached.
+    QString notReached(int index) const { return rows.at(size_t(index)).notReached; }
+    // Verified, and in the record when one is kept.
+    bool verified(int index) const;
+    // The row's exit code (WriteJob::exitCode; 4 for a row not reached).
+    int rowExitCode(int index) const;
+    // The run's exit code: 0 when every row was verified; 130 when
+    // interrupted; otherwise the code of the first row (in plan order) that
+    // failed, 4 for a row not reached.
+    int exitCode() const;
+
+signals:
+    // A row is about to begin on its port (the module is there).
+    void rowStarted(int index);
+    void rowFinished(int index);
+    // The row `index` waits for the next module on its port.
+    void swapNeeded(int index);
+    void finished();
+
+private:
+    struct RowState {
+        commissionplan::Row plan;
+        std::unique_ptr<WriteJob> job;
+        QString notReached;
+    };
+    // The rows of one port, one after another, and the polling for the
+    // next module between them.
+    struct Lane {
+        QList<int> rows;
+        int next = 0;     // index into rows of the row to begin
+        int current = -1; // the row being written, -1 when none
+        std::unique_ptr<ModuleConsole> probe;
+        QString lastSeen; // the MAC the previous poll read, when well-formed
+        QTimer pollTimer;
+        QTimer swapTimer;
+        bool done = false;
+    };
+
+    void beginRow(Lane *lane);
+    void onRowFinished(Lane *lane, int index);
+    void awaitNextModule(Lane *lane);
+    void poll(Lane *lane);
+    void endLane(Lane *lane, const QString &reason);
+    void checkFinished();
+    QString admit(int index, const QString &mac);
+
+    std::vector<RowState> rows;
+    std::vector<std::unique_ptr<Lane>> lanes;
+    JobSettings settings;
+    QString recordPath;
+    bool audit = false;
+    int swapTimeoutMs = -1;
+    JobProgress progressHandler;
+    QHash<QString, int> commissioned; // MAC (normalMac) met in this run -> its row index
+    bool started = false;
+    bool interrupted = false;
+    bool finishedFlag = false;
+};
+
+#endif // COMMISSIONRUN_H

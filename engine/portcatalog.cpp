@@ -1,0 +1,151 @@
+#include "engine/portcatalog.h"
+
+#include "engine/textsafety.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <QSerialPortInfo>
+
+namespace
+{
+QStringList &addedPaths()
+{
+    static QStringList paths;
+    return paths;
+}
+
+PortCatalog::PortSource &portSource()
+{
+    static PortCatalog::PortSource source;
+    return source;
+}
+
+QString &aliasDirectory()
+{
+    static QString path;
+    return path;
+}
+
+QList<PortDetails> systemPorts()
+{
+    if (portSource())
+        return portSource()();
+    QList<PortDetails> found;
+    const QList<QSerialPortInfo> ports = QSerialPortInfo::availablePorts();
+    for (const QSerialPortInfo &info : ports) {
+        PortDetails port;
+        port.name = info.portName();
+        port.systemLocation = info.systemLocation();
+        port.description = info.description();
+        port.manufacturer = info.manufacturer();
+        port.serialNumber = info.serialNumber();
+        port.hasIds = info.hasVendorIdentifier() && info.hasProductIdentifier();
+        port.vendorId = info.vendorIdentifier();
+        port.productId = info.productIdentifier();
+        found << port;
+    }
+    return found;
+}
+
+// The first link in the alias directory that leads to the port's device.
+// The directory exists only where udev keeps it; elsewhere nothing is found.
+QString aliasOf(const QString &systemLocation, const QFileInfoList &links)
+{
+    const QString device = QFileInfo(systemLocation).canonicalFilePath();
+    if (device.isEmpty())
+        return QString();
+    for (const QFileInfo &link : links) {
+        if (link.canonicalFilePath() == device)
+            return link.absoluteFilePath();
+    }
+    return QString();
+}
+
+QString hex4(quint16 value)
+{
+    return QStringLiteral("%1").arg(value, 4, 16, QLatin1Char('0'));
+}
+
+QString tr(const char *text)
+{
+    return QCoreApplication::translate("PortCatalog", text);
+}
+} // namespace
+
+QStringList PortCatalog::portNames()
+{
+    QStringList names;
+    for (const PortDetails &port : systemPorts())
+        names << port.name;
+    return names + addedPaths();
+}
+
+QList<PortDetails> PortCatalog::ports()
+{
+    QList<PortDetails> found = systemPorts();
+    for (const QString &path : addedPaths()) {
+        PortDetails port;
+        port.name = path;
+        port.systemLocation = path;
+        found << port;
+    }
+    const QString directory =
+        aliasDirectory().isEmpty() ? QStringLiteral("/dev/serial/by-id") : aliasDirectory();
+    const QFileInfoList links = QDir(directory).entryInfoList(
+        QDir::System | QDir::Files | QDir::NoDotAndDotDot, QDir::Name);
+    if (!links.isEmpty()) {
+        for (PortDetails &port : found) {
+            if (port.alias.isEmpty())
+                port.alias = aliasOf(port.systemLocation, links);
+        }
+    }
+    return found;
+}
+
+void PortCatalog::addDevicePath(const QString &path)
+{
+    if (!addedPaths().contains(path))
+        addedPaths() << path;
+}
+
+void PortCatalog::clearDevicePaths()
+{
+    addedPaths().clear();
+}
+
+QString PortCatalog::toolTip(const PortDetails &port)
+{
+    using textsafety::escapeControls;
+    // The first line is the device path: the tool tip is never taken for
+    // rich text, whatever a device calls itself further down.
+    QStringList lines;
+    lines << escapeControls(port.systemLocation.isEmpty() ? port.name : port.systemLocation)
+                 .remove(QLatin1Char('<'));
+    if (!port.description.isEmpty())
+        lines << tr("Описание: %1").arg(escapeControls(port.description));
+    if (!port.manufacturer.isEmpty())
+        lines << tr("Производитель: %1").arg(escapeControls(port.manufacturer));
+    if (!port.serialNumber.isEmpty())
+        lines << tr("Серийный номер: %1").arg(escapeControls(port.serialNumber));
+    if (port.hasIds)
+        lines << QStringLiteral("VID:PID: ") + vidPid(port);
+    if (!port.alias.isEmpty())
+        lines << escapeControls(port.alias);
+    return lines.join(QLatin1Char('\n'));
+}
+
+QString PortCatalog::vidPid(const PortDetails &port)
+{
+    return port.hasIds ? hex4(port.vendorId) + QLatin1Char(':') + hex4(port.productId) : QString();
+}
+
+void PortCatalog::setSystemPortSource(PortSource source)
+{
+    portSource() = std::move(source);
+}
+
+void PortCatalog::setAliasDirectory(const QString &path)
+{
+    aliasDirectory() = path;
+}

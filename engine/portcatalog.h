@@ -1,0 +1,51 @@
+#ifndef PORTCATALOG_H
+#define PORTCATALOG_H
+
+#include <QList>
+#include <QString>
+#include <QStringList>
+
+#include <functional>
+
+// What the system knows of one serial port; empty where it knows nothing.
+struct PortDetails {
+    QString name;           // the entry's text in the port list, what is opened
+    QString systemLocation; // the device path, e.g. /dev/ttyUSB0
+    QString description;
+    QString manufacturer;
+    QString serialNumber;
+    bool hasIds = false; // USB vendor and product identifiers known
+    quint16 vendorId = 0;
+    quint16 productId = 0;
+    QString alias; // a stable name under /dev/serial/by-id/, where there is one
+};
+
+// The ports the window and ordan-cli list: the system's serial ports, in the order the
+// system reports them, followed by device paths added by a test or by the
+// demo (a simulated module's pseudo-terminal never shows up among the
+// system's ports). The configurator itself adds nothing.
+namespace PortCatalog
+{
+QStringList portNames();
+// The same ports with what the system knows of them, aliases looked up.
+QList<PortDetails> ports();
+void addDevicePath(const QString &path);
+void clearDevicePaths();
+
+// The text that tells one adapter from another: device path, description,
+// manufacturer, serial number, VID:PID and alias, one a line, only those
+// known. Plain text; text from the device has its control characters
+// escaped.
+QString toolTip(const PortDetails &port);
+// USB vendor and product identifiers as "0403:6001"; empty when not known.
+QString vidPid(const PortDetails &port);
+
+// Test seams: where the system's ports come from (QSerialPortInfo when
+// unset) and the directory searched for aliases (/dev/serial/by-id when
+// empty).
+using PortSource = std::function<QList<PortDetails>()>;
+void setSystemPortSource(PortSource source);
+void setAliasDirectory(const QString &path);
+} // namespace PortCatalog
+
+#endif // PORTCATALOG_H

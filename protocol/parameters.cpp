@@ -1,0 +1,287 @@
+#include "protocol/parameters.h"
+
+#include <QStringList>
+
+namespace parameters
+{
+
+namespace
+{
+
+// A decimal number of 1 to `maxDigits` digits, nothing else (no sign, no
+// blank, no leading zero: "010" is octal to some firmware); its value in
+// *number.
+bool decimal(const QString &text, int maxDigits, int *number)
+{
+    if (text.isEmpty() || text.size() > maxDigits)
+        return false;
+    if (text.size() > 1 && text.at(0) == QLatin1Char('0'))
+        return false;
+    for (const QChar c : text) {
+        if (c < QLatin1Char('0') || c > QLatin1Char('9'))
+            return false;
+    }
+    *number = text.toInt();
+    return true;
+}
+
+const char noLeadingZeros[] = ", without leading zeros";
+
+int prefixLength(quint32 mask)
+{
+    int bits = 0;
+    while (bits < 32 && (mask & (0x80000000u >> bits)))
+        ++bits;
+    return bits;
+}
+
+} // namespace
+
+QString fieldKey(ModuleField field)
+{
+    switch (field) {
+    case ModuleField::Name:
+        return QStringLiteral("name");
+    case ModuleField::Version:
+        return QStringLiteral("version");
+    case ModuleField::Mac:
+        return QStringLiteral("mac");
+    case ModuleField::Ip:
+        return QStringLiteral("ip");
+    case ModuleField::Mask:
+        return QStringLiteral("mask");
+    case ModuleField::Gateway:
+        return QStringLiteral("gateway");
+    case ModuleField::PortTcp:
+        return QStringLiteral("tcp_port");
+    case ModuleField::Parity:
+        return QStringLiteral("parity");
+    case ModuleField::Speed:
+        return QStringLiteral("speed");
+    case ModuleField::StopBit:
+        return QStringLiteral("stop_bits");
+    case ModuleField::Timewait:
+        return QStringLiteral("packet_timeout");
+    }
+    return QString();
+}
+
+bool parseIpv4(const QString &text, quint32 *address)
+{
+    const QStringList parts = text.split(QLatin1Char('.'));
+    if (parts.size() != 4)
+        return false;
+    quint32 result = 0;
+    for (const QString &part : parts) {
+        int n = 0;
+        if (!decimal(part, 3, &n) || n > 255)
+            return false;
+        result = (result << 8) | quint32(n);
+    }
+    *address = result;
+    return true;
+}
+
+bool isIpv4(const QString &value)
+{
+    quint32 address = 0;
+    return parseIpv4(value, &address);
+}
+
+bool isHostAddress(quint32 address)
+{
+    return address != 0 && (address >> 24) != 127 && address < 0xE0000000u;
+}
+
+QString ipv4Text(quint32 address)
+{
+    return QStringLiteral("%1.%2.%3.%4")
+        .arg(address >> 24)
+        .arg((address >> 16) & 0xff)
+        .arg((address >> 8) & 0xff)
+        .arg(address & 0xff);
+}
+
+bool isWellFormedMac(const QString &mac)
+{
+    return !normalMac(mac).isEmpty();
+}
+
+QString normalMac(const QString &mac)
+{
+    if (mac.size() != 17)
+        return QString();
+    const QChar separator = mac.at(2);
+    if (separator != QLatin1Char(':') && separator != QLatin1Char('-'))
+        return QString();
+    QString digits;
+    for (int i = 0; i < 17; ++i) {
+        const QChar c = mac.at(i);
+        if (i % 3 == 2) {
+            if (c != separator)
+                return QString();
+        } else if (QStringLiteral("0123456789abcdefABCDEF").contains(c)) {
+            digits += c.toUpper();
+        } else {
+            return QString();
+        }
+    }
+    if (digits == QString(12, QLatin1Char('0')) || digits == QString(12, QLatin1Char('F')))
+        return QString();
+    QString normal;
+    for (int i = 0; i < 12; i += 2)
+        normal += (i ? QStringLiteral(":") : QString()) + digits.mid(i, 2);
+    return normal;
+}
+
+bool isContiguousMask(const QString &value)
+{
+    quint32 mask = 0;
+    if (!parseIpv4(value, &mask))
+        return false;
+    // Ones from the top, then only zeros: the inverse plus one is a power
+    // of two (or zero for 255.255.255.255).
+    const quint32 hostBits = ~mask;
+    return (hostBits & (hostBits + 1)) == 0;
+}
+
+bool isTcpPort(const QString &value)
+{
+    int port = 0;
+    return decimal(value, 5, &port) &&
+           (port == 23 || port == 502 || (port >= 10000 && port <= 65535));
+}
+
+bool isPacketTimeout(const QString &value)
+{
+    int ms = 0;
+    return decimal(value, 5, &ms) && ms >= 1 && ms <= 10000;
+}
+
+QString checkValue(ModuleField field, const QString &value)
+{
+    switch (field) {
+    case ModuleField::Ip:
+    case ModuleField::Gateway: {
+        quint32 address = 0;
+        if (!parseIpv4(value, &address))
+            return QStringLiteral("an IPv4 address: four numbers 0-255 separated by dots") +
+                   QLatin1String(noLeadingZeros);
+        if (field == ModuleField::Gateway && address == 0)
+            return QString(); // no gateway
+        if (!isHostAddress(address))
+            return QStringLiteral("an IPv4 address a module can have: not 0.0.0.0%1, 127.x.x.x, "
+                                  "nor 224.0.0.0 and above (multicast, reserved, broadcast)")
+                .arg(field == ModuleField::Gateway ? QStringLiteral(" (except as \"no gateway\")")
+                                                   : QString());
+        return QString();
+    }
+    case ModuleField::Mask:
+        return isContiguousMask(value)
+                   ? QString()
+                   : QStringLiteral("a subnet mask: an IPv4 address whose ones come first "
+                                    "(255.255.255.0)") +
+                         QLatin1String(noLeadingZeros);
+    case ModuleField::PortTcp:
+        return isTcpPort(value)
+                   ? QString()
+                   : QStringLiteral("23, 502 or 10000-65535") + QLatin1String(noLeadingZeros);
+    case ModuleField::Timewait:
+        return isPacketTimeout(value) ? QString()
+                                      : QStringLiteral("milliseconds, a whole number 1-10000") +
+                                            QLatin1String(noLeadingZeros);
+    case ModuleField::Parity:
+    case ModuleField::Speed:
+    case ModuleField::StopBit: {
+        if (choicePosition(field, value) > 0)
+            return QString();
+        QStringList words;
+        for (int position = 1; !choiceWord(field, position).isEmpty(); ++position)
+            words << QString::fromLatin1(choiceWord(field, position));
+        return QStringLiteral("one of ") + words.join(QLatin1String(", "));
+    }
+    case ModuleField::Name:
+    case ModuleField::Version:
+    case ModuleField::Mac:
+        return QStringLiteral("read from the module, never written");
+    }
+    return QString();
+}
+
+QList<ConfigProblem> checkConfiguration(const Values &values)
+{
+    QList<ConfigProblem> problems;
+    const auto address = [&values](ModuleField field, quint32 *a) {
+        return values.contains(field) && parseIpv4(values.value(field), a);
+    };
+    quint32 ip = 0;
+    quint32 mask = 0;
+    quint32 gateway = 0;
+    const bool hasIp = address(ModuleField::Ip, &ip);
+    const bool hasMask =
+        address(ModuleField::Mask, &mask) && isContiguousMask(values.value(ModuleField::Mask));
+    const bool hasGateway = address(ModuleField::Gateway, &gateway) && gateway != 0;
+    if (hasIp && hasGateway && ip == gateway)
+        problems.append(
+            {ModuleField::Gateway,
+             QStringLiteral("the module's address %1 is also its gateway").arg(ipv4Text(ip))});
+    if (!hasMask)
+        return problems;
+    const int prefix = prefixLength(mask);
+    // A /31 or /32 subnet has no network and broadcast address of its own.
+    const bool hasEnds = prefix <= 30;
+    const auto subnet = [&](quint32 a) {
+        return QStringLiteral("%1/%2").arg(ipv4Text(a & mask)).arg(prefix);
+    };
+    const auto ends = [&](ModuleField field, quint32 a, const QString &what) {
+        if (!hasEnds)
+            return;
+        if (a == (a & mask))
+            problems.append({field, QStringLiteral("%1 %2 is the network address of %3")
+                                        .arg(what, ipv4Text(a), subnet(a))});
+        else if (a == (a | ~mask))
+            problems.append({field, QStringLiteral("%1 %2 is the broadcast address of %3")
+                                        .arg(what, ipv4Text(a), subnet(a))});
+    };
+    if (hasIp)
+        ends(ModuleField::Ip, ip, QStringLiteral("the module's address"));
+    if (hasGateway)
+        ends(ModuleField::Gateway, gateway, QStringLiteral("the gateway"));
+    if (hasIp && hasGateway && (ip & mask) != (gateway & mask))
+        problems.append({ModuleField::Gateway,
+                         QStringLiteral("the gateway %1 is outside the module's subnet %2: the "
+                                        "module could not reach it")
+                             .arg(ipv4Text(gateway), subnet(ip)),
+                         true});
+    return problems;
+}
+
+QList<ModuleField> writeOrder()
+{
+    QList<ModuleField> order;
+    for (int tick = 1; tick <= writeLastTick; ++tick) {
+        const WriteTick t = writeTickAt(tick);
+        if (t.action == WriteAction::Send && t.hasValue)
+            order << t.field;
+    }
+    return order;
+}
+
+QList<WriteStep> writeSteps(const Values &values)
+{
+    QList<WriteStep> steps;
+    for (int tick = 1; tick <= writeLastTick; ++tick) {
+        const WriteTick t = writeTickAt(tick);
+        if (t.action != WriteAction::Send || !t.hasValue || !values.contains(t.field))
+            continue;
+        const QString value = values.value(t.field);
+        const QByteArray command =
+            isChoiceField(t.field)
+                ? writeCommandForChoice(t.prefix, t.field, choicePosition(t.field, value))
+                : writeCommand(t.prefix, value);
+        steps.append({t.field, command});
+    }
+    return steps;
+}
+
+} // namespace parameters
