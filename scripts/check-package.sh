@@ -102,7 +102,11 @@ depends_on_no_gui() {
 #   test is left out, and the program's debugging symbols (its -dbgsym
 #   package) must show that glibc's fortified headers were compiled in.
 cat >"$scratch/probe.cpp" <<<'int main() { return 0; }'
-cfi_marked() { readelf -n "$1" 2>/dev/null | grep -q 'x86 feature: IBT, SHSTK'; }
+# (No "readelf | grep -q" under pipefail: grep leaving early fails readelf.)
+cfi_marked() {
+    local notes
+    notes=$(readelf -n "$1" 2>/dev/null) && [[ $notes == *'x86 feature: IBT, SHSTK'* ]]
+}
 cfi_unmarked_platform=''
 if "${CXX:-g++}" -fcf-protection "$scratch/probe.cpp" -o "$scratch/probe" 2>/dev/null &&
     ! cfi_marked "$scratch/probe"; then
@@ -123,7 +127,11 @@ compiled_fortified() {
     dpkg-deb -x "${file%/*}/$package-dbgsym_${rest%.deb}.ddeb" "$scratch/$package-dbgsym"
     debug=$scratch/$package-dbgsym/usr/lib/debug/.build-id/${id:0:2}/${id:2}.debug
     # string.h, stdio.h and poll.h include these only under _FORTIFY_SOURCE.
-    readelf --debug-dump=rawline "$debug" 2>/dev/null | grep -Eq '(_fortified|stdio2|poll2)\.h'
+    if ! readelf --debug-dump=rawline "$debug" >"$scratch/$package.lines" 2>/dev/null ||
+        ! grep -Eq '(_fortified|stdio2|poll2)\.h' "$scratch/$package.lines"; then
+        echo "no fortified glibc header in the debugging symbols of $program ($debug)" >&2
+        return 1
+    fi
 }
 hardened() {
     local program=$1 package=$2 report options=()
