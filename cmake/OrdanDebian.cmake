@@ -109,11 +109,15 @@ endif()
 # component <component> becomes the Debian package <package>, described by
 # <description> (its first line the synopsis, then the long description,
 # paragraphs separated by an empty line), with the copyright file and the
-# changelog.
+# changelog. A package named otherwise than the source package
+# ORDAN_SOURCE_PACKAGE names that as its Source.
 function(ordan_debian_package component package description)
     install(FILES ${ORDAN_DEBIAN_DOCS}/copyright ${ORDAN_DEBIAN_DOCS}/changelog.gz
             DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/${package} COMPONENT ${component})
     string(TOUPPER ${component} name)
     set(CPACK_DEBIAN_${name}_PACKAGE_NAME ${package} PARENT_SCOPE)
+    if(NOT package STREQUAL ORDAN_SOURCE_PACKAGE)
+        set(CPACK_DEBIAN_${name}_PACKAGE_SOURCE ${ORDAN_SOURCE_PACKAGE} PARENT_SCOPE)
+    endif()
     set(CPACK_DEBIAN_${name}_DESCRIPTION "${description}" PARENT_SCOPE)
 endfunction()

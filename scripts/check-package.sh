@@ -9,10 +9,16 @@
 # for the manual pages and icons; and removes both again.
 # Needs root (apt-get).
 #   scripts/check-package.sh
+#   ORDAN_QT_MAJOR=6 scripts/check-package.sh    # the packages built on Qt 6
 set -euo pipefail
 
 repo=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
-export ORDAN_PACKAGE_BUILD_DIR=${ORDAN_PACKAGE_BUILD_DIR:-$repo/build-package}
+# The build directory of package.sh, which it is told.
+if [[ ${ORDAN_QT_MAJOR:-5} == 5 ]]; then
+    export ORDAN_PACKAGE_BUILD_DIR=${ORDAN_PACKAGE_BUILD_DIR:-$repo/build-package}
+else
+    export ORDAN_PACKAGE_BUILD_DIR=${ORDAN_PACKAGE_BUILD_DIR:-$repo/build-package-qt$ORDAN_QT_MAJOR}
+fi
 build=$ORDAN_PACKAGE_BUILD_DIR
 packages=(ordan-cli ordan-configurator)
 

@@ -11,10 +11,16 @@
 # computed from the shared libraries each program links to.
 # Prints the paths of the .deb files, one a line, last.
 #   scripts/package.sh
+#   ORDAN_QT_MAJOR=6 scripts/package.sh    # on Qt 6, in build-package-qt6/
 set -euo pipefail
 
 repo=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
-build=${ORDAN_PACKAGE_BUILD_DIR:-$repo/build-package}
+qt_major=${ORDAN_QT_MAJOR:-5}
+if [[ $qt_major == 5 ]]; then
+    build=${ORDAN_PACKAGE_BUILD_DIR:-$repo/build-package}
+else
+    build=${ORDAN_PACKAGE_BUILD_DIR:-$repo/build-package-qt$qt_major}
+fi
 
 "$repo/scripts/install-deps.sh"
 
@@ -42,7 +48,7 @@ fi
 
 # CMAKE_CXX_FLAGS_RELEASE without its -O3: the optimization is Debian's -O2.
 cmake -S "$repo" -B "$build" -DCMAKE_BUILD_TYPE=Release -DORDAN_BUILD_TESTS=OFF \
-    -DCMAKE_INSTALL_PREFIX=/usr \
+    -DCMAKE_INSTALL_PREFIX=/usr -DORDAN_QT_MAJOR="$qt_major" \
     -DCMAKE_CXX_FLAGS="$cxxflags" -DCMAKE_CXX_FLAGS_RELEASE=-DNDEBUG \
     -DCMAKE_EXE_LINKER_FLAGS="$ldflags" -DCMAKE_SHARED_LINKER_FLAGS="$ldflags" \
     -DCMAKE_MODULE_LINKER_FLAGS="$ldflags" >/dev/null
