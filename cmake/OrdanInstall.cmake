@@ -13,8 +13,9 @@
 # Both packages come from one build; each program links the project's static
 # libraries, so no shared library of ours is installed.
 #
-# Another window goes into the ordan-configurator package with one call
-# beside the target's definition (paths relative to the calling directory):
+# Another window goes into the ordan-configurator package with one call,
+# made below beside the configurator's (this file is read once every target
+# is defined; relative paths are taken from the calling directory):
 #
 #   ordan_install_window(ordan-site
 #       "commission a site of Ordan-RS485-Ethernet converter modules" configurator
@@ -22,7 +23,7 @@
 #       METAINFO site/ordan-site.metainfo.xml.in APPSTREAM_ID ru.ordan.site
 #       ICON resources/ordan-site.svg)
 #
-# and a line for it in the package's description below.
+# and a sentence for it in the package's description at the end.
 
 include(GNUInstallDirs)
 
@@ -84,7 +85,7 @@ endfunction()
 # at its size), or drawn at build time by a command that gets the hicolor
 # theme directory as its last argument and writes <N>x<N>/apps/<target>.png
 # there for N = 16, 32, 48, 64, 128 and 256. A command whose first word is an
-# executable target runs the program built here.
+# executable target defined before the call runs the program built here.
 function(ordan_install_window target description component)
     cmake_parse_arguments(PARSE_ARGV 3 arg "" "DESKTOP;METAINFO;APPSTREAM_ID;ICON" "ICON_COMMAND")
     if(NOT arg_DESKTOP OR NOT arg_METAINFO OR (NOT arg_ICON AND NOT arg_ICON_COMMAND))
