@@ -1,8 +1,29 @@
-# Installation as a desktop program: executables in bin/, a manual page for
-# each (made by help2man from its --help), the desktop entry, the icon at the
-# usual sizes of the hicolor theme (drawn by make-icon), and the AppStream
-# description; and, for the top-level project, a Debian package by CPack
-# (scripts/package.sh).
+# Installation: executables in bin/, a manual page for each (made by help2man
+# from its --help), and for each window its desktop entry, its icon at the
+# usual sizes of the hicolor theme and its AppStream description. Every file
+# belongs to an install component, and each component is one Debian package,
+# built by CPack for the top-level project (scripts/package.sh):
+#
+#   component     package             holds
+#   cli           ordan-cli           ordan-cli and its manual page: Qt Core
+#                                     and SerialPort, no graphical desktop
+#   configurator  ordan-configurator  the windows, with their manual pages,
+#                                     desktop entries, icons, AppStream files
+#
+# Both packages come from one build; each program links the project's static
+# libraries, so no shared library of ours is installed.
+#
+# Another window goes into the ordan-configurator package with one call,
+# made below beside the configurator's (this file is read once every target
+# is defined; relative paths are taken from the calling directory):
+#
+#   ordan_install_window(ordan-site
+#       "commission a site of Ordan-RS485-Ethernet converter modules" configurator
+#       DESKTOP site/ordan-site.desktop
+#       METAINFO site/ordan-site.metainfo.xml.in APPSTREAM_ID ru.ordan.site
+#       ICON resources/ordan-site.svg)
+#
+# and a sentence for it in the package's description at the end.
 
 include(GNUInstallDirs)
 
@@ -15,7 +36,10 @@ set(ORDAN_SCREENSHOT_URL "${ORDAN_PROJECT_URL}/docs/screenshot.png" CACHE STRING
 set(ORDAN_APPSTREAM_ID "ru.ordan.configurator" CACHE STRING
     "Reverse-DNS component id of the AppStream file")
 set(ORDAN_LICENSE "LicenseRef-proprietary" CACHE STRING
-    "SPDX licence expression of the program, for the AppStream file")
+    "SPDX licence expression of the program, for the AppStream file and the Debian copyright file")
+
+# What the icon drawing step of a sanitized build suppresses, as the tests do.
+set(ORDAN_LSAN_SUPPRESSIONS ${CMAKE_CURRENT_SOURCE_DIR}/tests/lsan-qt.supp)
 
 find_program(ORDAN_HELP2MAN help2man)
 find_program(ORDAN_GZIP gzip)
@@ -23,11 +47,11 @@ if(NOT ORDAN_HELP2MAN)
     message(STATUS "help2man not found: no manual pages (scripts/install-deps.sh installs it)")
 endif()
 
-# ordan_install_program(<target> <one-line description>): installs the
-# executable and, where help2man is at hand, its manual page, made from the
-# program's own --help and --version when it is built.
-function(ordan_install_program target description)
-    install(TARGETS ${target} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+# ordan_install_program(<target> <one-line description> <component>):
+# installs the executable and, where help2man is at hand, its manual page,
+# made from the program's own --help and --version when it is built.
+function(ordan_install_program target description component)
+    install(TARGETS ${target} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT ${component})
     if(NOT ORDAN_HELP2MAN)
         return()
     endif()
@@ -47,11 +71,98 @@ function(ordan_install_program target description)
         COMMENT "Writing the manual page of ${target}"
         VERBATIM)
     add_custom_target(${target}-man ALL DEPENDS ${installed})
-    install(FILES ${installed} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+    install(FILES ${installed} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT ${component})
 endfunction()
 
-ordan_install_program(ordan-configurator
-    "configure an Ordan-RS485-Ethernet converter module over a serial port")
+# ordan_install_window(<target> <one-line description> <component>
+#                      DESKTOP <desktop entry>
+#                      METAINFO <AppStream template> [APPSTREAM_ID <id>]
+#                      ICON <file.svg or square file.png> | ICON_COMMAND <command> [<arg>...])
+# installs a window program as ordan_install_program() does, with its desktop
+# entry, its AppStream file (the template configured with @ONLY, in which
+# @ORDAN_APPSTREAM_ID@ is the given id, by default ORDAN_APPSTREAM_ID) and its
+# icon, named after the target: an image file as it is (SVG as scalable, PNG
+# at its size), or drawn at build time by a command that gets the hicolor
+# theme directory as its last argument and writes <N>x<N>/apps/<target>.png
+# there for N = 16, 32, 48, 64, 128 and 256. A command whose first word is an
+# executable target defined before the call runs the program built here.
+function(ordan_install_window target description component)
+    cmake_parse_arguments(PARSE_ARGV 3 arg "" "DESKTOP;METAINFO;APPSTREAM_ID;ICON" "ICON_COMMAND")
+    if(NOT arg_DESKTOP OR NOT arg_METAINFO OR (NOT arg_ICON AND NOT arg_ICON_COMMAND))
+        message(FATAL_ERROR "ordan_install_window(${target}): DESKTOP, METAINFO and ICON or "
+                            "ICON_COMMAND are needed")
+    endif()
+    ordan_install_program(${target} "${description}" ${component})
+
+    get_filename_component(desktop ${arg_DESKTOP} ABSOLUTE)
+    install(FILES ${desktop} DESTINATION ${CMAKE_INSTALL_DATADIR}/applications
+            COMPONENT ${component})
+
+    if(arg_APPSTREAM_ID)
+        set(ORDAN_APPSTREAM_ID ${arg_APPSTREAM_ID})
+    endif()
+    get_filename_component(template ${arg_METAINFO} ABSOLUTE)
+    set(metainfo ${CMAKE_CURRENT_BINARY_DIR}/${ORDAN_APPSTREAM_ID}.metainfo.xml)
+    configure_file(${template} ${metainfo} @ONLY)
+    install(FILES ${metainfo} DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo
+            COMPONENT ${component})
+
+    set(icons ${CMAKE_INSTALL_DATADIR}/icons/hicolor)
+    if(arg_ICON)
+        get_filename_component(icon ${arg_ICON} ABSOLUTE)
+        get_filename_component(extension ${icon} LAST_EXT)
+        string(TOLOWER "${extension}" extension)
+        if(extension STREQUAL ".svg")
+            set(size scalable)
+        elseif(extension STREQUAL ".png")
+            # The width and height, big-endian, after the signature and the
+            # IHDR chunk's length and type.
+            file(READ ${icon} header OFFSET 16 LIMIT 8 HEX)
+            string(SUBSTRING "${header}" 0 8 width)
+            string(SUBSTRING "${header}" 8 8 height)
+            math(EXPR width "0x${width}")
+            math(EXPR height "0x${height}")
+            if(NOT width EQUAL height)
+                message(FATAL_ERROR "${icon} is ${width}x${height}: an icon is square")
+            endif()
+            set(size ${width}x${width})
+        else()
+            message(FATAL_ERROR "${icon}: an icon is an .svg or a .png file")
+        endif()
+        install(FILES ${icon} DESTINATION ${icons}/${size}/apps RENAME ${target}${extension}
+                COMPONENT ${component})
+        return()
+    endif()
+
+    set(theme ${CMAKE_CURRENT_BINARY_DIR}/icons/${target}/hicolor)
+    set(drawn)
+    foreach(size 16 32 48 64 128 256)
+        list(APPEND drawn ${theme}/${size}x${size}/apps/${target}.png)
+    endforeach()
+    list(POP_FRONT arg_ICON_COMMAND program)
+    set(depends)
+    if(TARGET ${program})
+        set(depends ${program})
+        set(program $<TARGET_FILE:${program}>)
+    endif()
+    # Under ORDAN_SANITIZE the offscreen plugin's leaks at exit would fail the
+    # build: the tests' suppressions of Qt's own leaks apply here too.
+    add_custom_command(OUTPUT ${drawn}
+        COMMAND ${CMAKE_COMMAND} -E env QT_QPA_PLATFORM=offscreen
+                "LSAN_OPTIONS=suppressions=${ORDAN_LSAN_SUPPRESSIONS}:print_suppressions=0"
+                ${program} ${arg_ICON_COMMAND} ${theme}
+        DEPENDS ${depends}
+        COMMENT "Drawing the icon of ${target} at the hicolor theme's sizes"
+        VERBATIM)
+    add_custom_target(${target}-icons ALL DEPENDS ${drawn})
+    install(DIRECTORY ${theme}/ DESTINATION ${icons} COMPONENT ${component})
+endfunction()
+
+ordan_install_window(ordan-configurator
+    "configure an Ordan-RS485-Ethernet converter module over a serial port" configurator
+    DESKTOP ${CMAKE_CURRENT_SOURCE_DIR}/app/ordan-configurator.desktop
+    METAINFO ${CMAKE_CURRENT_SOURCE_DIR}/app/ordan-configurator.metainfo.xml.in
+    ICON_COMMAND make-icon --hicolor)
 
 # The command-line program, where the build has one. Looked for once the
 # whole directory has been read, wherever its target is defined.
@@ -59,7 +170,7 @@ function(ordan_install_cli)
     # A CLI that brings its own manual page target is left to itself.
     if(TARGET ordan-cli AND NOT TARGET ordan-cli-man)
         ordan_install_program(ordan-cli
-            "read and write an Ordan-RS485-Ethernet converter module from the command line")
+            "read and write an Ordan-RS485-Ethernet converter module from the command line" cli)
     endif()
 endfunction()
 if(CMAKE_VERSION VERSION_GREATER_EQUAL 3.19)
@@ -68,55 +179,57 @@ else()
     ordan_install_cli()
 endif()
 
-install(FILES ${CMAKE_CURRENT_SOURCE_DIR}/app/ordan-configurator.desktop
-        DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
-
-set(ORDAN_ICON_THEME ${CMAKE_CURRENT_BINARY_DIR}/icons/hicolor)
-set(ORDAN_ICON_FILES)
-foreach(size 16 32 48 64 128 256)
-    list(APPEND ORDAN_ICON_FILES ${ORDAN_ICON_THEME}/${size}x${size}/apps/ordan-configurator.png)
-endforeach()
-# Under ORDAN_SANITIZE the offscreen plugin's leaks at exit would fail the
-# build: the tests' suppressions of Qt's own leaks apply here too.
-add_custom_command(OUTPUT ${ORDAN_ICON_FILES}
-    COMMAND ${CMAKE_COMMAND} -E env QT_QPA_PLATFORM=offscreen
-            "LSAN_OPTIONS=suppressions=${CMAKE_CURRENT_SOURCE_DIR}/tests/lsan-qt.supp:print_suppressions=0"
-            $<TARGET_FILE:make-icon> --hicolor ${ORDAN_ICON_THEME}
-    DEPENDS make-icon
-    COMMENT "Drawing the icon at the hicolor theme's sizes"
-    VERBATIM)
-add_custom_target(ordan-icons ALL DEPENDS ${ORDAN_ICON_FILES})
-install(DIRECTORY ${ORDAN_ICON_THEME} DESTINATION ${CMAKE_INSTALL_DATADIR}/icons)
-
-configure_file(${CMAKE_CURRENT_SOURCE_DIR}/app/ordan-configurator.metainfo.xml.in
-               ${CMAKE_CURRENT_BINARY_DIR}/${ORDAN_APPSTREAM_ID}.metainfo.xml @ONLY)
-install(FILES ${CMAKE_CURRENT_BINARY_DIR}/${ORDAN_APPSTREAM_ID}.metainfo.xml
-        DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo)
-
 if(NOT ORDAN_TOP_LEVEL)
     return()
 endif()
 
-# The Debian package: scripts/package.sh configures with the prefix /usr and
-# runs cpack -G DEB.
-set(CPACK_PACKAGE_NAME ordan-configurator)
-set(CPACK_PACKAGE_VERSION ${ordan_configurator_VERSION})
-set(CPACK_PACKAGE_VENDOR "Ordan")
+# The Debian packages: scripts/package.sh configures a Release build with the
+# prefix /usr and the compiler and linker flags of dpkg-buildflags, and runs
+# cpack -G DEB. Each package gets /usr/share/doc/<package>/copyright
+# (machine-readable, from the cache variables below) and changelog.gz (the
+# project's version and release date).
+set(ORDAN_SOURCE_PACKAGE ordan-configurator)
 set(CPACK_PACKAGE_CONTACT "Ordan configurator team <support@ordan.example>" CACHE STRING
-    "Maintainer of the Debian package")
-set(CPACK_PACKAGE_DESCRIPTION_SUMMARY
-    "configurator for the Ordan-RS485-Ethernet converter module")
-set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
-    "configurator for the Ordan-RS485-Ethernet converter module
- A desktop program that reads the parameters of an Ordan-RS485-Ethernet
- converter (an RS-485 to Ethernet bridge) over a serial port, writes them
- back, restarts the module or returns it to its factory settings, and keeps
- parameter sets in .TRset settings files.")
+    "Maintainer of the Debian packages")
+include(${CMAKE_CURRENT_LIST_DIR}/OrdanDebian.cmake)
+set(CPACK_PACKAGE_NAME ${ORDAN_SOURCE_PACKAGE})
+set(CPACK_PACKAGE_VERSION ${ordan_configurator_VERSION})
+set(CPACK_PACKAGE_VENDOR ${ORDAN_COPYRIGHT_HOLDER})
+
+ordan_debian_package(cli ordan-cli
+    "command-line tool for the Ordan-RS485-Ethernet converter module
+Reads the parameters of Ordan-RS485-Ethernet converters (RS-485 to Ethernet
+bridges) over their serial consoles, several modules at once; writes them,
+restarts the module, reads it back and compares; restarts a module or
+returns it to its factory settings; and commissions a whole site from a CSV
+address plan, keeping a record of every module. It needs no graphical
+desktop, so it suits a headless machine by the cabinet and scripts.
+
+The desktop window for the same module is in the package ordan-configurator.")
+
+ordan_debian_package(configurator ordan-configurator
+    "configurator window for the Ordan-RS485-Ethernet converter module
+A desktop program that reads the parameters of an Ordan-RS485-Ethernet
+converter (an RS-485 to Ethernet bridge) over a serial port, writes them
+back, restarts the module or returns it to its factory settings, and keeps
+parameter sets in .TRset settings files.
+
+The command-line tool, for scripts and machines without a desktop, is in the
+package ordan-cli.")
+
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+set(CPACK_DEB_COMPONENT_INSTALL ON)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION electronics)
 set(CPACK_DEBIAN_PACKAGE_HOMEPAGE ${ORDAN_PROJECT_URL})
-# The libraries the executables link to decide the dependencies.
+set(CPACK_DEBIAN_COMPRESSION_TYPE xz)
+# The libraries each package's executables link to decide its dependencies.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# The debugging symbols go to ordan-cli-dbgsym and ordan-configurator-dbgsym
+# (.ddeb, as Debian's archive keeps them); the packaged programs are stripped.
+set(CPACK_DEBIAN_DEBUGINFO_PACKAGE ON)
+set(CPACK_PRE_BUILD_SCRIPTS ${CMAKE_CURRENT_LIST_DIR}/OrdanDebianStrip.cmake)
+set(CPACK_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS
+    OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
 set(CPACK_GENERATOR DEB)
 include(CPack)

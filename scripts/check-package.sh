@@ -1,29 +1,67 @@
 #!/usr/bin/env bash
-# Checks the Debian package the way a user meets it: builds it
-# (scripts/package.sh), installs it with apt-get, runs the installed
-# programs' --version, validates the installed desktop entry and AppStream
-# file, looks for the manual pages and icons, and removes the package again.
+# Checks the Debian packages the way a maintainer and a user meet them:
+# builds them (scripts/package.sh); runs lintian on each, which must report
+# no error and no warning (its information and pedantic notes are shown);
+# checks that ordan-cli depends on no Qt Gui or Widgets package; installs
+# ordan-cli alone with apt-get, runs hardening-check on it, its --version and
+# `ordan-cli ports`; then installs ordan-configurator, runs hardening-check on
+# it and its --version, validates the desktop entry and AppStream file, looks
+# for the manual pages and icons; and removes both again.
 # Needs root (apt-get).
 #   scripts/check-package.sh
+#   ORDAN_QT_MAJOR=6 scripts/check-package.sh    # the packages built on Qt 6
 set -euo pipefail
 
 repo=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
-package=ordan-configurator
+# The build directory of package.sh, which it is told.
+if [[ ${ORDAN_QT_MAJOR:-5} == 5 ]]; then
+    export ORDAN_PACKAGE_BUILD_DIR=${ORDAN_PACKAGE_BUILD_DIR:-$repo/build-package}
+else
+    export ORDAN_PACKAGE_BUILD_DIR=${ORDAN_PACKAGE_BUILD_DIR:-$repo/build-package-qt$ORDAN_QT_MAJOR}
+fi
+build=$ORDAN_PACKAGE_BUILD_DIR
+packages=(ordan-cli ordan-configurator)
 
-deb=$("$repo/scripts/package.sh" | tail -n 1)
-echo "Package: $deb"
+is_installed() {
+    dpkg-query -W -f='${db:Status-Status}' "$1" 2>/dev/null | grep -qx installed
+}
+not_installed() { ! is_installed "$1"; }
+for package in "${packages[@]}"; do
+    if is_installed "$package"; then
+        echo "$package is installed already: remove it first (apt-get remove $package)" >&2
+        exit 1
+    fi
+done
 
+listing=$("$repo/scripts/package.sh")
+declare -A deb
+while read -r file; do
+    deb[$(dpkg-deb --field "$file" Package)]=$file
+done < <(grep '\.deb$' <<<"$listing")
+for package in "${packages[@]}"; do
+    [[ -n ${deb[$package]:-} ]] || { echo "package.sh made no $package package" >&2; exit 1; }
+    echo "Package: ${deb[$package]}"
+done
+if ((${#deb[@]} != ${#packages[@]})); then
+    echo "package.sh made other packages than ${packages[*]}: ${!deb[*]}" >&2
+    exit 1
+fi
+version=$(dpkg-deb --field "${deb[ordan-cli]}" Version)
+
+scratch=$(mktemp -d)
 installed=''
 cleanup() {
     if [[ -n $installed ]]; then
-        DEBIAN_FRONTEND=noninteractive apt-get remove -y "$package" >/dev/null
+        DEBIAN_FRONTEND=noninteractive apt-get remove -y "${packages[@]}" >/dev/null || true
     fi
+    rm -rf "$scratch"
 }
 trap cleanup EXIT
-
-# apt-get wants a path, not a bare file name, to take it for a package file.
-DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends "$deb" >/dev/null
-installed=yes
+install_deb() {
+    # apt-get wants a path, not a bare file name, to take it for a package file.
+    installed=yes
+    DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends "$1" >/dev/null
+}
 
 failures=0
 check() {
@@ -41,15 +79,101 @@ version_is() {
     got=$("$program" --version) || return 1
     [[ $got == "$expected" ]] || { echo "$program --version said: $got" >&2; return 1; }
 }
+# Errors and warnings fail; the notes for information and the pedantic ones
+# are shown for the maintainer to judge.
+lintian_clean() {
+    lintian --fail-on error,warning --info --pedantic "$1"
+}
+depends_on() {
+    dpkg-deb --field "$1" Depends | grep -Eq "$2"
+}
+# Names the Qt Gui and Widgets packages it finds, and fails then.
+depends_on_no_gui() {
+    ! dpkg-deb --field "$1" Depends | grep -Eio 'libqt[0-9]*(gui|widgets)[^ ,|]*'
+}
 
-version=$(dpkg-deb --field "$deb" Version)
-files=$(dpkg -L "$package")
+# hardening-check: every test must pass, except two that no program linked on
+# Debian 12 can pass for reasons outside it. For those the build is checked
+# instead:
+# - Control flow integrity. The linker marks a program IBT and SHSTK only when
+#   every object in it is marked; Debian 12's C start files (Scrt1.o, crti.o,
+#   crtn.o) are not, so nothing linked here is, /usr/bin/ls neither. When a
+#   probe program compiled with -fcf-protection comes out unmarked too, the
+#   test is left out and every object file the package build compiled must
+#   carry the marking.
+# - "Fortify Source functions: no, only unprotected functions found!": every
+#   call of a fortifiable function had sizes the compiler proved safe, so
+#   glibc's fortified wrappers call the plain function (lintian reports it as
+#   information only, hardening-no-fortify-functions). For that verdict the
+#   test is left out, and the program's debugging symbols (its -dbgsym
+#   package) must show that glibc's fortified headers were compiled in.
+cat >"$scratch/probe.cpp" <<<'int main() { return 0; }'
+# (No "readelf | grep -q" under pipefail: grep leaving early fails readelf.)
+cfi_marked() {
+    local notes
+    notes=$(readelf -n "$1" 2>/dev/null) && [[ $notes == *'x86 feature: IBT, SHSTK'* ]]
+}
+cfi_unmarked_platform=''
+if "${CXX:-g++}" -fcf-protection "$scratch/probe.cpp" -o "$scratch/probe" 2>/dev/null &&
+    ! cfi_marked "$scratch/probe"; then
+    cfi_unmarked_platform=yes
+fi
+objects_cfi_marked() {
+    local object unmarked=0
+    while IFS= read -r -d '' object; do
+        cfi_marked "$object" || { echo "not marked IBT, SHSTK: $object" >&2; unmarked=1; }
+    done < <(find "$build" -name '*.o' -print0)
+    return $unmarked
+}
+compiled_fortified() {
+    local program=$1 package=$2 file=${deb[$2]} id debug
+    # ordan-cli_1.0.0_amd64.deb has ordan-cli-dbgsym_1.0.0_amd64.ddeb beside it.
+    local rest=${file##*/"$package"_}
+    id=$(readelf -n "$program" | awk '/Build ID:/ { print $3 }')
+    dpkg-deb -x "${file%/*}/$package-dbgsym_${rest%.deb}.ddeb" "$scratch/$package-dbgsym"
+    debug=$scratch/$package-dbgsym/usr/lib/debug/.build-id/${id:0:2}/${id:2}.debug
+    # string.h, stdio.h and poll.h include these only under _FORTIFY_SOURCE.
+    if ! readelf --debug-dump=rawline "$debug" >"$scratch/$package.lines" 2>/dev/null ||
+        ! grep -Eq '(_fortified|stdio2|poll2)\.h' "$scratch/$package.lines"; then
+        echo "no fortified glibc header in the debugging symbols of $program ($debug)" >&2
+        return 1
+    fi
+}
+hardened() {
+    local program=$1 package=$2 report options=()
+    report=$(hardening-check "$program") || true
+    echo "$report"
+    if [[ -n $cfi_unmarked_platform ]]; then
+        options+=(--nocfprotection)
+        echo " (control flow integrity: no program linked on this system is marked; the objects are checked)"
+        objects_cfi_marked || return 1
+    fi
+    if grep -q 'Fortify Source functions: no, only unprotected functions found!' <<<"$report"; then
+        options+=(--nofortify)
+        echo " (fortify: every call was proved safe when compiled; the debugging symbols are checked)"
+        compiled_fortified "$program" "$package" || return 1
+    fi
+    hardening-check --quiet "${options[@]}" "$program"
+}
+
+for package in "${packages[@]}"; do
+    check "lintian on $package" lintian_clean "${deb[$package]}"
+    check "$package: dependencies computed" depends_on "${deb[$package]}" 'libqt[56]serialport[56]'
+done
+check "ordan-cli depends on no Qt Gui or Widgets package" depends_on_no_gui "${deb[ordan-cli]}"
+
+# The command-line tool alone, as on a machine without a desktop.
+install_deb "${deb[ordan-cli]}"
+check "ordan-cli installed without the window" not_installed ordan-configurator
+check "/usr/bin/ordan-cli --version" version_is /usr/bin/ordan-cli "ordan-cli $version"
+check "/usr/bin/ordan-cli ports" /usr/bin/ordan-cli ports
+check "manual page of ordan-cli" test -f /usr/share/man/man1/ordan-cli.1.gz
+check "hardening of ordan-cli" hardened /usr/bin/ordan-cli ordan-cli
+
+# Then the window beside it.
+install_deb "${deb[ordan-configurator]}"
 check "/usr/bin/ordan-configurator --version" \
     version_is /usr/bin/ordan-configurator "ordan-configurator $version"
-if grep -qx /usr/bin/ordan-cli <<<"$files"; then
-    check "/usr/bin/ordan-cli --version" /usr/bin/ordan-cli --version
-    check "manual page of ordan-cli" test -f /usr/share/man/man1/ordan-cli.1.gz
-fi
 check "manual page of ordan-configurator" test -f /usr/share/man/man1/ordan-configurator.1.gz
 check "desktop entry" desktop-file-validate /usr/share/applications/ordan-configurator.desktop
 check "AppStream file" appstreamcli validate --no-net /usr/share/metainfo/*.metainfo.xml
@@ -57,11 +181,11 @@ for size in 16 32 48 64 128 256; do
     check "icon ${size}x${size}" \
         test -f /usr/share/icons/hicolor/${size}x${size}/apps/ordan-configurator.png
 done
-check "dependencies computed" bash -c "dpkg-deb --field '$deb' Depends | grep -q libqt5serialport5"
+check "hardening of ordan-configurator" hardened /usr/bin/ordan-configurator ordan-configurator
 
 installed=''
-DEBIAN_FRONTEND=noninteractive apt-get remove -y "$package" >/dev/null
-check "removed again" test ! -e /usr/bin/ordan-configurator
+DEBIAN_FRONTEND=noninteractive apt-get remove -y "${packages[@]}" >/dev/null
+check "removed again" test ! -e /usr/bin/ordan-configurator -a ! -e /usr/bin/ordan-cli
 
 if ((failures > 0)); then
     echo "package check: $failures failed" >&2

@@ -15,6 +15,7 @@ packages=(
     xvfb xauth imagemagick             # screenshots on a virtual display
     fonts-liberation fonts-dejavu-core # a Times-compatible serif with Cyrillic
     help2man dpkg-dev file             # manual pages; the .deb and its dependencies
+    lintian devscripts                 # the packages' checks (lintian, hardening-check)
     desktop-file-utils appstream       # checks of the desktop entry and AppStream file
     libx11-dev libxdamage-dev          # the start-up benchmark's window watcher
     dbus-daemon                        # and its session bus
