@@ -408,17 +408,6 @@ void reportWriteFailure(const WriteJob &job, const parameters::Values &values)
     }
 }
 
-// The parameters a settings file (--from) gives; false when it cannot be read.
-bool loadSettingsFile(const QString &path, parameters::Values *values)
-{
-    setting_module file;
-    file.LoadNTSetting(path);
-    if (file.outcome() != setting_module::Outcome::Done || !QFileInfo(path).isFile())
-        return false;
-    *values = parameters::fromSettings(file);
-    return true;
-}
-
 int commandWrite(Run &run)
 {
     if (run.ports.size() != 1)
@@ -429,7 +418,7 @@ int commandWrite(Run &run)
     QMap<ModuleField, QString> origin;
     const QString from = run.parser.value(QStringLiteral("from"));
     if (!from.isEmpty()) {
-        if (!loadSettingsFile(from, &values))
+        if (!parameters::loadSettingsFile(from, &values))
             return usage(QStringLiteral("cannot read the settings file ") + from);
         for (auto it = values.cbegin(); it != values.cend(); ++it)
             origin.insert(it.key(),
@@ -539,7 +528,7 @@ int commandCommission(Run &run)
             QStringLiteral("cannot read the plan %1: %2").arg(planPath, planFile.errorString()));
     parameters::Values base;
     const QString from = run.parser.value(QStringLiteral("from"));
-    if (!from.isEmpty() && !loadSettingsFile(from, &base))
+    if (!from.isEmpty() && !parameters::loadSettingsFile(from, &base))
         return usage(QStringLiteral("cannot read the settings file ") + from);
     const commissionplan::Plan plan = commissionplan::parse(planFile.readAll(), base);
     if (!plan.problems.isEmpty()) {

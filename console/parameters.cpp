@@ -2,6 +2,7 @@
 
 #include "settings/setting_module.h"
 
+#include <QFileInfo>
 #include <QStringList>
 
 namespace parameters
@@ -200,6 +201,16 @@ void toSettings(const Values &values, setting_module *file)
     file->stop_bit =
         qMax(0, choicePosition(ModuleField::StopBit, values.value(ModuleField::StopBit)));
     file->timeout_response = values.value(ModuleField::Timewait);
+}
+
+bool loadSettingsFile(const QString &path, Values *values)
+{
+    setting_module file;
+    file.LoadNTSetting(path);
+    if (file.outcome() != setting_module::Outcome::Done || !QFileInfo(path).isFile())
+        return false;
+    *values = fromSettings(file);
+    return true;
 }
 
 } // namespace parameters

@@ -51,6 +51,9 @@ QList<WriteStep> writeSteps(const Values &values);
 Values fromSettings(const setting_module &file);
 // Fills the parameters of a settings file from values (missing ones empty).
 void toSettings(const Values &values, setting_module *file);
+// The parameters a settings file on the disk gives (the base values of a
+// write or a plan); false when it cannot be read.
+bool loadSettingsFile(const QString &path, Values *values);
 
 } // namespace parameters
 
