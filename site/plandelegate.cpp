@@ -114,6 +114,19 @@ void PlanDelegate::setEditorData(QWidget *editor, const QModelIndex &index) cons
     showProblem(editor, index);
 }
 
+void PlanDelegate::initStyleOption(QStyleOptionViewItem *option, const QModelIndex &index) const
+{
+    QStyledItemDelegate::initStyleOption(option, index);
+    // "Connect the next module to PORT" wraps onto a second line rather
+    // than lose the port.
+    if (index.column() == PlanModel::StateColumn &&
+        index.data(PlanModel::StageRole).toInt() == int(RowStage::NextModule)) {
+        option->features |= QStyleOptionViewItem::WrapText;
+        if (const auto *plan = qobject_cast<const PlanModel *>(index.model()))
+            option->text = PlanModel::nextModulePrompt(plan->port(index.row()), true);
+    }
+}
+
 void PlanDelegate::setModelData(QWidget *editor, QAbstractItemModel *model,
                                 const QModelIndex &index) const
 {

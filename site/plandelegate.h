@@ -21,6 +21,9 @@ public:
     void setModelData(QWidget *editor, QAbstractItemModel *model,
                       const QModelIndex &index) const override;
 
+protected:
+    void initStyleOption(QStyleOptionViewItem *option, const QModelIndex &index) const override;
+
 signals:
     // The port editor is about to list the ports: a fresh look at them.
     void portsWanted() const;

@@ -144,7 +144,7 @@ QVariant PlanModel::data(const QModelIndex &index, int role) const
 
     if (role == StageRole)
         return int(row.progress.stage);
-    if (role == Qt::FontRole && nextModule) {
+    if (role == Qt::FontRole && nextModule && column == StateColumn) {
         QFont font;
         font.setBold(true);
         return font;
@@ -624,7 +624,7 @@ QString PlanModel::stateText(int row) const
     case RowStage::Waiting:
         return tr("waiting");
     case RowStage::NextModule:
-        return tr("Connect the next module to %1").arg(cell(row, PortColumn).trimmed());
+        return nextModulePrompt(port(row));
     case RowStage::Identifying:
         return tr("identifying");
     case RowStage::Writing:
@@ -647,4 +647,10 @@ QString PlanModel::stateText(int row) const
         return tr("not reached");
     }
     return QString();
+}
+
+QString PlanModel::nextModulePrompt(const QString &port, bool twoLines)
+{
+    return tr("Connect the next module to %1")
+        .arg(twoLines ? QString(QChar(QChar::LineSeparator)) + port : port);
 }

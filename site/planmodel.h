@@ -114,6 +114,11 @@ public:
     void setResult(int row, const QString &result);
     // The text the state cell shows for a row.
     QString stateText(int row) const;
+    // "Connect the next module to PORT", the port on a line of its own
+    // when `twoLines`.
+    static QString nextModulePrompt(const QString &port, bool twoLines = false);
+    // The port of a row, as the run opens it.
+    QString port(int row) const { return cell(row, PortColumn).trimmed(); }
 
 signals:
     // The plan's cells changed (not the states of a run).

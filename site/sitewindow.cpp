@@ -73,6 +73,30 @@ SiteWindow::SiteWindow(QWidget *parent) : QMainWindow(parent), model(new PlanMod
     model->setPlanRows({QStringList()});
     connect(model, &PlanModel::planEdited, this, &SiteWindow::planEdited);
     connect(model, &PlanModel::problemsChanged, this, &SiteWindow::updateProblems);
+    // A row waiting for the next module is as high as its prompt needs
+    // (wrapped in the state column, the port whole); it goes back to one
+    // line when the module is there.
+    connect(model, &QAbstractItemModel::dataChanged, this,
+            [this](const QModelIndex &from, const QModelIndex &to) {
+                const int normal = table->verticalHeader()->defaultSectionSize();
+                for (int row = from.row(); row <= to.row(); ++row) {
+                    int height = normal;
+                    if (model->progress(row).stage == RowStage::NextModule) {
+                        QFont bold = table->font();
+                        bold.setBold(true);
+                        const int width = table->columnWidth(PlanModel::StateColumn) - 8;
+                        height = qMax(
+                            normal, QFontMetrics(bold)
+                                            .boundingRect(
+                                                QRect(0, 0, width, 4 * normal), Qt::TextWordWrap,
+                                                PlanModel::nextModulePrompt(model->port(row), true))
+                                            .height() +
+                                        12);
+                    }
+                    if (table->rowHeight(row) != height)
+                        table->setRowHeight(row, height);
+                }
+            });
     setPlanPath(QString());
     updateProblems();
     updateActions();
@@ -878,7 +902,7 @@ void SiteWindow::onRowFinished(int index)
     case JobResult::Done:
         outcome.stage = audit ? RowStage::Matches : RowStage::Verified;
         result = audit ? tr("the module holds the planned values")
-                       : tr("%n parameter(s) written and read back", "", job->accepted().size());
+                       : tr("%n parameter(s) as planned", "", job->accepted().size());
         break;
     case JobResult::Mismatch: {
         outcome.stage = RowStage::Differs;

@@ -46,10 +46,10 @@
         </translation>
     </message>
     <message numerus="yes">
-        <source>%n parameter(s) written and read back</source>
+        <source>%n parameter(s) as planned</source>
         <translation>
-            <numerusform>%n parameter written and read back</numerusform>
-            <numerusform>%n parameters written and read back</numerusform>
+            <numerusform>%n parameter as planned</numerusform>
+            <numerusform>%n parameters as planned</numerusform>
         </translation>
     </message>
 </context>

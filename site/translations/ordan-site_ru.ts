@@ -455,11 +455,11 @@
         <translation>в модуле значения по плану</translation>
     </message>
     <message numerus="yes">
-        <source>%n parameter(s) written and read back</source>
+        <source>%n parameter(s) as planned</source>
         <translation>
-            <numerusform>%n параметр записан и считан обратно</numerusform>
-            <numerusform>%n параметра записаны и считаны обратно</numerusform>
-            <numerusform>%n параметров записаны и считаны обратно</numerusform>
+            <numerusform>%n параметр как в плане</numerusform>
+            <numerusform>%n параметра как в плане</numerusform>
+            <numerusform>%n параметров как в плане</numerusform>
         </translation>
     </message>
     <message>
