@@ -43,7 +43,8 @@ QWidget *PlanDelegate::createEditor(QWidget *parent, const QStyleOptionViewItem 
         auto *combo = new QComboBox(parent);
         combo->setEditable(true);
         combo->setInsertPolicy(QComboBox::NoInsert);
-        for (const PortDetails &port : PortCatalog::ports()) {
+        const auto *plan = qobject_cast<const PlanModel *>(index.model());
+        for (const PortDetails &port : plan ? plan->ports() : PortCatalog::ports()) {
             const QString tip = PortCatalog::toolTip(port);
             const QString device = port.systemLocation.isEmpty() ? port.name : port.systemLocation;
             for (const QString &path : {port.alias, device}) {

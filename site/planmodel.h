@@ -97,6 +97,7 @@ public:
     parameters::Values baseValues() const { return base; }
     // The ports detected on the computer, for the port cells' tool tips.
     void setKnownPorts(const QList<PortDetails> &ports);
+    QList<PortDetails> ports() const { return knownPorts; }
 
     // The plan as last checked, and its problems.
     const commissionplan::Plan &checkedPlan() const { return plan; }

@@ -238,15 +238,15 @@ void SiteWindow::buildForm()
     basePath->setReadOnly(true);
     basePath->setPlaceholderText(tr("none: a parameter left empty in a row is not written"));
     baseLabel->setBuddy(basePath);
-    auto *baseBrowse = new QPushButton(tr("C&hoose…"), central);
-    baseBrowse->setObjectName(QStringLiteral("baseBrowseButton"));
-    connect(baseBrowse, &QPushButton::clicked, this, &SiteWindow::askBaseValues);
+    baseBrowseButton = new QPushButton(tr("C&hoose…"), central);
+    baseBrowseButton->setObjectName(QStringLiteral("baseBrowseButton"));
+    connect(baseBrowseButton, &QPushButton::clicked, this, &SiteWindow::askBaseValues);
     baseClearButton = new QPushButton(tr("C&lear"), central);
     baseClearButton->setObjectName(QStringLiteral("baseClearButton"));
     connect(baseClearButton, &QPushButton::clicked, this, &SiteWindow::clearBaseValues);
     files->addWidget(baseLabel, 0, 0);
     files->addWidget(basePath, 0, 1);
-    files->addWidget(baseBrowse, 0, 2);
+    files->addWidget(baseBrowseButton, 0, 2);
     files->addWidget(baseClearButton, 0, 3);
 
     auto *recordLabel = new QLabel(tr("Rec&ord:"), central);
@@ -260,16 +260,16 @@ void SiteWindow::buildForm()
         recordEdit->setStyleSheet(QString());
         updateActions();
     });
-    auto *recordBrowse = new QPushButton(tr("Choo&se…"), central);
-    recordBrowse->setObjectName(QStringLiteral("recordBrowseButton"));
-    connect(recordBrowse, &QPushButton::clicked, this, &SiteWindow::askRecordPath);
+    recordBrowseButton = new QPushButton(tr("Choo&se…"), central);
+    recordBrowseButton->setObjectName(QStringLiteral("recordBrowseButton"));
+    connect(recordBrowseButton, &QPushButton::clicked, this, &SiteWindow::askRecordPath);
     recordOpenButton = new QPushButton(tr("O&pen"), central);
     recordOpenButton->setObjectName(QStringLiteral("recordOpenButton"));
     recordOpenButton->setToolTip(tr("Opens the record in the desktop's program for CSV files"));
     connect(recordOpenButton, &QPushButton::clicked, this, &SiteWindow::openRecord);
     files->addWidget(recordLabel, 1, 0);
     files->addWidget(recordEdit, 1, 1);
-    files->addWidget(recordBrowse, 1, 2);
+    files->addWidget(recordBrowseButton, 1, 2);
     files->addWidget(recordOpenButton, 1, 3);
     layout->addLayout(files);
 
@@ -301,11 +301,11 @@ void SiteWindow::buildForm()
     layout->addLayout(bottom);
     setCentralWidget(central);
 
-    setTabOrder(table, baseBrowse);
-    setTabOrder(baseBrowse, baseClearButton);
+    setTabOrder(table, baseBrowseButton);
+    setTabOrder(baseBrowseButton, baseClearButton);
     setTabOrder(baseClearButton, recordEdit);
-    setTabOrder(recordEdit, recordBrowse);
-    setTabOrder(recordBrowse, recordOpenButton);
+    setTabOrder(recordEdit, recordBrowseButton);
+    setTabOrder(recordBrowseButton, recordOpenButton);
     setTabOrder(recordOpenButton, checkButton);
     setTabOrder(checkButton, startButton);
     setTabOrder(startButton, stopButton);
@@ -368,12 +368,8 @@ void SiteWindow::updateActions()
     for (QAction *a : {newAction, openAction, baseAction, addRowAction, duplicateAction,
                        removeAction, pasteAction})
         a->setEnabled(!running);
-    for (QWidget *w : findChildren<QWidget *>()) {
-        const QString name = w->objectName();
-        if (name == QLatin1String("baseBrowseButton") ||
-            name == QLatin1String("recordBrowseButton"))
-            w->setEnabled(!running);
-    }
+    baseBrowseButton->setEnabled(!running);
+    recordBrowseButton->setEnabled(!running);
     baseClearButton->setEnabled(!running && !basePath->text().isEmpty());
     recordEdit->setReadOnly(running);
     startAction->setEnabled(ready);
@@ -467,6 +463,8 @@ bool SiteWindow::confirmDiscard()
 
 bool SiteWindow::openPlan(const QString &path)
 {
+    if (isRunning())
+        return false;
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) {
         showNotice(tr("Cannot open the plan %1: %2").arg(path, file.errorString()));

@@ -113,7 +113,9 @@ private:
     QLabel *notice = nullptr;
     QLabel *problemsLabel = nullptr;
     QLineEdit *basePath = nullptr;
+    QPushButton *baseBrowseButton = nullptr;
     QPushButton *baseClearButton = nullptr;
+    QPushButton *recordBrowseButton = nullptr;
     QLineEdit *recordEdit = nullptr;
     QPushButton *recordOpenButton = nullptr;
     QPushButton *startButton = nullptr;

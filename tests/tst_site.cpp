@@ -198,6 +198,7 @@ private slots:
     void planFileRoundTrip();
     void threePortsOneRefusingOneSwapped();
     void stopInTheMiddle();
+    void checkOnlyWritesNothing();
     void recordEqualsTheCli();
     void quitWhenDoneExitCodes_data();
     void quitWhenDoneExitCodes();
@@ -541,6 +542,23 @@ void SiteTest::stopInTheMiddle()
     QVERIFY(rows.filter(",10.0.0.2,").first().endsWith(",verified"));
     QCOMPARE(rows.filter(",interrupted").size(), 1);
     QVERIFY(site.cell(0, PlanModel::IpColumn).flags() & Qt::ItemIsEditable);
+}
+
+void SiteTest::checkOnlyWritesNothing()
+{
+    QTemporaryDir dir;
+    Simulator sim({});
+    Site site;
+    QVERIFY(site.window.openPlan(
+        writeFile(dir, "plan.csv", "port,ip\n" + sim.path.toUtf8() + ",10.0.0.1\n")));
+    QPushButton *check = site.button("checkButton");
+    QVERIFY(check->isEnabled());
+    QTest::mouseClick(check, Qt::LeftButton);
+    QTRY_VERIFY_WITH_TIMEOUT(!site.window.isRunning(), runTimeoutMs);
+    const QStringList commands = sim.commands();
+    QVERIFY2(commands.filter(QRegularExpression("^(CHANGE|change|reset|RESET|LOAD)")).isEmpty(),
+             qPrintable(commands.join(", ")));
+    QCOMPARE(site.boxes.count(), 0);
 }
 
 void SiteTest::recordEqualsTheCli()
