@@ -73,29 +73,9 @@ SiteWindow::SiteWindow(QWidget *parent) : QMainWindow(parent), model(new PlanMod
     model->setPlanRows({QStringList()});
     connect(model, &PlanModel::planEdited, this, &SiteWindow::planEdited);
     connect(model, &PlanModel::problemsChanged, this, &SiteWindow::updateProblems);
-    // A row waiting for the next module is as high as its prompt needs
-    // (wrapped in the state column, the port whole); it goes back to one
-    // line when the module is there.
     connect(model, &QAbstractItemModel::dataChanged, this,
             [this](const QModelIndex &from, const QModelIndex &to) {
-                const int normal = table->verticalHeader()->defaultSectionSize();
-                for (int row = from.row(); row <= to.row(); ++row) {
-                    int height = normal;
-                    if (model->progress(row).stage == RowStage::NextModule) {
-                        QFont bold = table->font();
-                        bold.setBold(true);
-                        const int width = table->columnWidth(PlanModel::StateColumn) - 8;
-                        height = qMax(
-                            normal, QFontMetrics(bold)
-                                            .boundingRect(
-                                                QRect(0, 0, width, 4 * normal), Qt::TextWordWrap,
-                                                PlanModel::nextModulePrompt(model->port(row), true))
-                                            .height() +
-                                        12);
-                    }
-                    if (table->rowHeight(row) != height)
-                        table->setRowHeight(row, height);
-                }
+                fitRowHeights(from.row(), to.row());
             });
     setPlanPath(QString());
     updateProblems();
@@ -112,8 +92,7 @@ SiteWindow::SiteWindow(QWidget *parent) : QMainWindow(parent), model(new PlanMod
 SiteWindow::~SiteWindow()
 {
     // A run still going ends here: its ports are closed.
-    if (run)
-        delete run;
+    delete run;
 }
 
 void SiteWindow::buildActions()
@@ -334,6 +313,28 @@ void SiteWindow::fitColumns()
                           metrics.horizontalAdvance(tr("writing 8 of 8 (packet_timeout)")) + 24);
     table->setColumnWidth(PlanModel::MacColumn,
                           metrics.horizontalAdvance(QStringLiteral("00:1A:2B:3C:4D:5E")) + 24);
+}
+
+void SiteWindow::fitRowHeights(int first, int last)
+{
+    // A row waiting for the next module is as high as its prompt needs
+    // (wrapped in the state column, the port whole); it goes back to one
+    // line when the module is there.
+    const int normal = table->verticalHeader()->defaultSectionSize();
+    QFont bold = table->font();
+    bold.setBold(true);
+    const QFontMetrics metrics(bold);
+    const QRect area(0, 0, table->columnWidth(PlanModel::StateColumn) - 8, 4 * normal);
+    for (int row = first; row <= last; ++row) {
+        int height = normal;
+        if (model->progress(row).stage == RowStage::NextModule) {
+            const QString prompt = PlanModel::nextModulePrompt(model->port(row), true);
+            height =
+                qMax(normal, metrics.boundingRect(area, Qt::TextWordWrap, prompt).height() + 12);
+        }
+        if (table->rowHeight(row) != height)
+            table->setRowHeight(row, height);
+    }
 }
 
 void SiteWindow::updateRunSummary()

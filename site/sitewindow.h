@@ -76,6 +76,7 @@ private:
     void buildActions();
     void buildForm();
     void fitColumns();
+    void fitRowHeights(int first, int last);
     void updateActions();
     void updateProblems();
     void updateRunSummary();
