@@ -366,8 +366,9 @@ void SiteWindow::updateActions()
 {
     const bool running = isRunning();
     const bool ready = !running && model->problemCount() == 0;
-    for (QAction *a : {newAction, openAction, baseAction, addRowAction, duplicateAction,
-                       removeAction, pasteAction})
+    // Nothing that asks with a dialog while a run goes on.
+    for (QAction *a : {newAction, openAction, saveAction, saveAsAction, baseAction, addRowAction,
+                       duplicateAction, removeAction, pasteAction})
         a->setEnabled(!running);
     baseBrowseButton->setEnabled(!running);
     recordBrowseButton->setEnabled(!running);

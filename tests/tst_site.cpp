@@ -606,22 +606,26 @@ void SiteTest::quitWhenDoneExitCodes_data()
     // %1 stands for the simulated port.
     QTest::addColumn<QStringList>("simulator");
     QTest::addColumn<QByteArray>("csv");
+    QTest::addColumn<QStringList>("arguments"); // beside --start --quit-when-done
     QTest::addColumn<int>("exitCode");
     QTest::addColumn<QByteArray>("said"); // on stderr
 
+    const QByteArray plan("port,ip\n%1,10.0.0.1\n");
     QTest::newRow("every row verified")
-        << QStringList() << QByteArray("port,ip\n%1,10.0.0.1\n") << 0 << QByteArray();
+        << QStringList() << plan << QStringList() << 0 << QByteArray();
     QTest::newRow("the module refuses")
-        << QStringList{"--refuse", "CHANGE IP:"} << QByteArray("port,ip\n%1,10.0.0.1\n") << 5
-        << QByteArray();
+        << QStringList{"--refuse", "CHANGE IP:"} << plan << QStringList() << 5 << QByteArray();
     QTest::newRow("the read-back differs")
-        << QStringList{"--no-apply"} << QByteArray("port,ip\n%1,10.0.0.1\n") << 6 << QByteArray();
+        << QStringList{"--no-apply"} << plan << QStringList() << 6 << QByteArray();
     QTest::newRow("a problem in the plan")
-        << QStringList() << QByteArray("port,ip,tcp_port\n%1,10.0.0.1,600\n") << 2
+        << QStringList() << QByteArray("port,ip,tcp_port\n%1,10.0.0.1,600\n") << QStringList() << 2
         << QByteArray("row 2, column tcp_port: \"600\" must be 23, 502 or 10000-65535");
     QTest::newRow("an unknown column")
-        << QStringList() << QByteArray("port,ip,colour\n%1,10.0.0.1,red\n") << 2
+        << QStringList() << QByteArray("port,ip,colour\n%1,10.0.0.1,red\n") << QStringList() << 2
         << QByteArray("colour");
+    QTest::newRow("a record that cannot be written")
+        << QStringList() << plan << QStringList{"--record", "/nonexistent/record.csv"} << 2
+        << QByteArray("Cannot append to the record /nonexistent/record.csv");
 }
 
 void SiteTest::quitWhenDoneExitCodes()
@@ -631,8 +635,10 @@ void SiteTest::quitWhenDoneExitCodes()
     QTemporaryDir dir;
     Simulator sim(simulator);
     const QString plan = writeFile(dir, "plan.csv", QString::fromUtf8(csv).arg(sim.path).toUtf8());
+    QFETCH(QStringList, arguments);
     QProcess site;
-    site.start(QStringLiteral(ORDAN_SITE_PATH), {plan, "--start", "--quit-when-done"});
+    site.start(QStringLiteral(ORDAN_SITE_PATH),
+               QStringList{plan, "--start", "--quit-when-done"} + arguments);
     const cliprocess::Result r = cliprocess::finish(site);
     QFETCH(int, exitCode);
     QVERIFY2(r.exitCode == exitCode, r.err.constData());
