@@ -9,13 +9,14 @@ if(NOT ORDAN_SOURCE_DIR)
 endif()
 
 # The project's folders whose headers others include.
-set(folders protocol engine settings window cli)
+set(folders protocol engine settings window cli site)
 # What each folder may include besides its own headers.
 set(allowed_protocol)
 set(allowed_engine protocol)
 set(allowed_settings protocol)
 set(allowed_window protocol engine settings)
 set(allowed_cli protocol engine settings)
+set(allowed_site protocol engine settings)
 set(allowed_tools/demo protocol engine settings window)
 # The simulator is the tests' independent statement of the module: it uses
 # nothing of the configurator.
@@ -23,7 +24,7 @@ set(allowed_tools/modulesim)
 set(allowed_tools/make-icon)
 
 set(problems)
-foreach(folder protocol engine settings window cli tools/demo tools/modulesim
+foreach(folder protocol engine settings window cli site tools/demo tools/modulesim
         tools/make-icon)
     file(GLOB sources ${ORDAN_SOURCE_DIR}/${folder}/*.cpp ${ORDAN_SOURCE_DIR}/${folder}/*.h)
     if(NOT sources)

@@ -60,6 +60,10 @@ void CommissionRun::beginRow(Lane *lane)
     connect(
         state.job.get(), &ModuleJob::finished, this,
         [this, lane, index] { onRowFinished(lane, index); }, Qt::QueuedConnection);
+    connect(state.job.get(), &ModuleJob::stageChanged, this,
+            [this, index](JobStage stage, int step, int steps, const QString &what) {
+                emit rowStage(index, stage, step, steps, what);
+            });
     emit rowStarted(index);
     state.job->start();
 }

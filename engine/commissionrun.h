@@ -68,6 +68,8 @@ public:
 signals:
     // A row is about to begin on its port (the module is there).
     void rowStarted(int index);
+    // Where the row's job stands (WriteJob::stageChanged).
+    void rowStage(int index, JobStage stage, int step, int steps, const QString &what);
     void rowFinished(int index);
     // The row `index` waits for the next module on its port.
     void swapNeeded(int index);

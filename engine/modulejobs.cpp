@@ -237,7 +237,7 @@ void ModuleJob::report(JobStage stage, int index, int total, const QString &what
 {
     if (progressHandler)
         progressHandler(port(), index, total, what);
-    emit stageChanged(stage, index, total);
+    emit stageChanged(stage, index, total, what);
 }
 
 void ReadJob::start()
@@ -445,8 +445,10 @@ void WriteJob::restart()
 
 void WriteJob::readBackValues()
 {
-    report(JobStage::ReadingBack, 0, 0, QStringLiteral("reading back"));
-    runQueries(&console, allFields(), progressHandler, [this](const ModuleReading &r) {
+    const JobProgress step = [this](const QString &, int index, int total, const QString &what) {
+        report(JobStage::ReadingBack, index, total, what);
+    };
+    runQueries(&console, allFields(), step, [this](const ModuleReading &r) {
         back = r;
         const QString after = audit ? QString() : QStringLiteral(" after its restart");
         if (r.answered == 0) {

@@ -131,7 +131,9 @@ public:
     virtual void interrupt();
 
 signals:
-    void stageChanged(JobStage stage, int index, int total);
+    // Where the job stands: `index` of `total` within the stage (0 of 0 when
+    // not counted), `what` the parameter or command in hand.
+    void stageChanged(JobStage stage, int index, int total, const QString &what);
     void finished();
 
 protected:

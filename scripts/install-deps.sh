@@ -10,6 +10,8 @@ packages=(
     qt6-base-dev qt6-base-dev-tools    # Qt 6 widgets, moc/uic/rcc (the Qt 6 build)
     qt6-serialport-dev qt6-qpa-plugins # Qt 6 serial port, offscreen platform
     libgl-dev                          # OpenGL headers Qt 6's CMake files ask for
+    qttools5-dev qttools5-dev-tools    # Qt 5 Linguist: the site window's translation
+    qt6-tools-dev qt6-l10n-tools       # Qt 6 Linguist: the same on Qt 6
     cmake g++ make                     # the build
     clang clang-14 libclang-rt-14-dev  # the settings-file fuzzer (libFuzzer)
     xvfb xauth imagemagick             # screenshots on a virtual display

@@ -4,6 +4,8 @@
 // Usage: make-icon <out.ico> <out.png>
 //        make-icon --hicolor <dir>   writes <dir>/<N>x<N>/apps/ordan-configurator.png
 //                                    for N = 16, 32, 48, 64, 128, 256
+//        make-icon --hicolor-site <dir>   the same for the site window,
+//                                    ordan-site.png: three converters in a row
 #include <QBuffer>
 #include <QDir>
 #include <QFile>
@@ -89,6 +91,22 @@ static QImage drawIcon(int size)
     return image;
 }
 
+// The site window's icon: the converter three times, one behind the other,
+// as modules stand in a cabinet.
+static QImage drawSiteIcon(int size)
+{
+    QImage image(size, size, QImage::Format_ARGB32_Premultiplied);
+    image.fill(Qt::transparent);
+    QPainter p(&image);
+    p.setRenderHint(QPainter::SmoothPixmapTransform);
+    const int module = size * 3 / 4;
+    const QImage one = drawIcon(module);
+    const int step = (size - module) / 2;
+    for (int i = 2; i >= 0; --i)
+        p.drawImage(QPoint(step * i, step * (2 - i)), one);
+    return image;
+}
+
 static QByteArray png(const QImage &image)
 {
     QByteArray bytes;
@@ -103,13 +121,15 @@ int main(int argc, char *argv[])
     QGuiApplication app(argc, argv);
     if (argc != 3)
         return 2;
-    if (qstrcmp(argv[1], "--hicolor") == 0) {
+    const bool site = qstrcmp(argv[1], "--hicolor-site") == 0;
+    if (site || qstrcmp(argv[1], "--hicolor") == 0) {
         const QDir theme(QString::fromLocal8Bit(argv[2]));
+        const QString name = site ? QStringLiteral("/ordan-site.png")
+                                  : QStringLiteral("/ordan-configurator.png");
         for (int size : {16, 32, 48, 64, 128, 256}) {
             const QString apps = QStringLiteral("%1x%1/apps").arg(size);
-            if (!theme.mkpath(apps) ||
-                !drawIcon(size).save(
-                    theme.filePath(apps + QStringLiteral("/ordan-configurator.png")), "PNG"))
+            const QImage icon = site ? drawSiteIcon(size) : drawIcon(size);
+            if (!theme.mkpath(apps) || !icon.save(theme.filePath(apps + name), "PNG"))
                 return 1;
         }
         return 0;

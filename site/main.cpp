@@ -1,0 +1,171 @@
+// ordan-site: commissions and audits a whole site from its plan, in a window.
+#include "sitetranslation.h"
+#include "sitewindow.h"
+
+#include "engine/textsafety.h"
+
+#include <QApplication>
+#include <QCommandLineParser>
+#include <QCoreApplication>
+
+#include <cstdio>
+
+#ifndef ORDAN_VERSION
+#error "ORDAN_VERSION comes from the project version in CMakeLists.txt"
+#endif
+
+namespace
+{
+
+struct Options {
+    QString plan;
+    QString base;
+    QString record;
+    bool recordSet = false;
+    bool start = false;
+    bool quitWhenDone = false;
+};
+
+// Options that Qt's application object takes itself: accepted, left in the
+// command line for it, hidden from the help.
+void addQtOptions(QCommandLineParser &parser)
+{
+    for (const char *name : {"platform", "platformpluginpath", "platformtheme", "plugin",
+                             "qwindowgeometry", "qwindowicon", "qwindowtitle", "display",
+                             "geometry", "style", "stylesheet", "session", "name", "title"}) {
+        QCommandLineOption option(QString::fromLatin1(name), QString(), QStringLiteral("value"));
+        option.setFlags(QCommandLineOption::HiddenFromHelp);
+        parser.addOption(option);
+    }
+    for (const char *name : {"reverse", "widgetcount", "nograb", "dograb", "sync"}) {
+        QCommandLineOption option(QString::fromLatin1(name));
+        option.setFlags(QCommandLineOption::HiddenFromHelp);
+        parser.addOption(option);
+    }
+}
+
+void printError(const QString &text)
+{
+    std::fprintf(stderr, "ordan-site: %s\n",
+                 textsafety::escapeControls(text).toLocal8Bit().constData());
+}
+
+// Reads the command line before the window's application object exists
+// (it needs a display; --help and --version do not). -1 to go on,
+// otherwise the exit code.
+int readCommandLine(int &argc, char **argv, Options *options)
+{
+    QCoreApplication reader(argc, argv);
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral(
+        "Commissions a whole site of Ordan-RS485-Ethernet converter modules from its plan, in a "
+        "window: the plan (the CSV file of 'ordan-cli commission') as a table, checked as it is "
+        "typed; Start writes every row to its module, restarts it, reads it back and compares, "
+        "rows on different ports at the same time, and shows each row's state live; a record "
+        "gets one row per module."));
+    parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
+    const QCommandLineOption help = parser.addHelpOption();
+    const QCommandLineOption version = parser.addVersionOption();
+    const QCommandLineOption from(
+        QStringLiteral("from"),
+        QStringLiteral("Values for the plan's empty cells from a settings file, as "
+                       "'ordan-cli commission --from'."),
+        QStringLiteral("BASE.TRset"));
+    const QCommandLineOption record(QStringLiteral("record"),
+                                    QStringLiteral("Append one row per module to this CSV file "
+                                                   "(default: PLAN-record.csv beside the plan)."),
+                                    QStringLiteral("FILE.csv"));
+    const QCommandLineOption start(QStringLiteral("start"),
+                                   QStringLiteral("Start the run at once."));
+    const QCommandLineOption quit(
+        QStringLiteral("quit-when-done"),
+        QStringLiteral("Close the window when the run ends and exit with the code 'ordan-cli "
+                       "commission' gives: 0 every row verified, 2 the plan has problems "
+                       "(nothing sent), 3 a port not opened, 4 no answer or not back after the "
+                       "restart, 5 refused, 6 the read-back differs, 130 stopped."));
+    parser.addOptions({from, record, start, quit});
+    parser.addPositionalArgument(QStringLiteral("PLAN.csv"), QStringLiteral("The plan to open."),
+                                 QStringLiteral("[PLAN.csv]"));
+    addQtOptions(parser);
+
+    if (!parser.parse(QCoreApplication::arguments())) {
+        printError(parser.errorText());
+        std::fprintf(stderr, "Try 'ordan-site --help'.\n");
+        return 2;
+    }
+    if (parser.isSet(help))
+        parser.showHelp(0); // exits
+    if (parser.isSet(version))
+        parser.showVersion(); // exits
+    const QStringList positional = parser.positionalArguments();
+    if (positional.size() > 1) {
+        printError(QStringLiteral("one plan at most, not '%1'").arg(positional.at(1)));
+        return 2;
+    }
+    options->plan = positional.value(0);
+    options->base = parser.value(from);
+    options->record = parser.value(record);
+    options->recordSet = parser.isSet(record);
+    options->start = parser.isSet(start);
+    options->quitWhenDone = parser.isSet(quit);
+    if (options->start && options->plan.isEmpty()) {
+        printError(QStringLiteral("--start needs a plan"));
+        return 2;
+    }
+    return -1;
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication::setApplicationName(QStringLiteral("ordan-site"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(ORDAN_VERSION));
+    Options options;
+    const int early = readCommandLine(argc, argv, &options);
+    if (early >= 0)
+        return early;
+
+    QApplication application(argc, argv);
+    QGuiApplication::setDesktopFileName(QStringLiteral("ordan-site"));
+    installSiteTranslation(QLocale::system());
+
+    // With --quit-when-done nothing may wait for a person: what stops the
+    // run from starting is printed and the program ends with the CLI's
+    // code for it (2, nothing sent).
+    const bool unattended = options.start && options.quitWhenDone;
+    SiteWindow window;
+    if (!options.base.isEmpty() && !window.loadBaseValues(options.base)) {
+        printError(QStringLiteral("cannot read the settings file ") + options.base);
+        if (unattended)
+            return 2;
+    }
+    if (!options.plan.isEmpty() && !window.openPlan(options.plan)) {
+        printError(QStringLiteral("cannot read the plan ") + options.plan);
+        if (unattended)
+            return 2;
+    }
+    if (options.recordSet)
+        window.setRecordPath(options.record);
+    if (options.quitWhenDone) {
+        QObject::connect(&window, &SiteWindow::runFinished, &application,
+                         [](int code) { QCoreApplication::exit(code); });
+    }
+    window.show();
+
+    if (options.start) {
+        QStringList refusal;
+        if (!window.leftOut().isEmpty()) {
+            for (const QString &part : window.leftOut())
+                refusal << options.plan + QStringLiteral(": not a part of a plan: ") + part;
+        } else if (!window.startRun()) {
+            for (const QString &line : window.startRefusal())
+                refusal << options.plan + QStringLiteral(": ") + line;
+        }
+        for (const QString &line : qAsConst(refusal))
+            printError(line);
+        if (!refusal.isEmpty() && options.quitWhenDone)
+            return 2;
+    }
+    return application.exec();
+}

@@ -1,0 +1,165 @@
+#include "plandelegate.h"
+
+#include "engine/portcatalog.h"
+#include "planmodel.h"
+#include "protocol/protocol.h"
+
+#include <QAction>
+#include <QComboBox>
+#include <QLineEdit>
+#include <QPersistentModelIndex>
+#include <QPointer>
+
+namespace
+{
+
+const char problemProperty[] = "ordanProblem";
+
+QLineEdit *lineEditOf(QWidget *editor)
+{
+    if (auto *combo = qobject_cast<QComboBox *>(editor))
+        return combo->lineEdit();
+    return qobject_cast<QLineEdit *>(editor);
+}
+
+QString editorText(QWidget *editor)
+{
+    if (auto *combo = qobject_cast<QComboBox *>(editor))
+        return combo->currentText();
+    if (auto *edit = qobject_cast<QLineEdit *>(editor))
+        return edit->text();
+    return QString();
+}
+
+} // namespace
+
+QWidget *PlanDelegate::createEditor(QWidget *parent, const QStyleOptionViewItem &option,
+                                    const QModelIndex &index) const
+{
+    QWidget *editor = nullptr;
+    const int column = index.column();
+    if (column == PlanModel::PortColumn) {
+        emit portsWanted();
+        auto *combo = new QComboBox(parent);
+        combo->setEditable(true);
+        combo->setInsertPolicy(QComboBox::NoInsert);
+        const auto *plan = qobject_cast<const PlanModel *>(index.model());
+        for (const PortDetails &port : plan ? plan->ports() : PortCatalog::ports()) {
+            const QString tip = PortCatalog::toolTip(port);
+            const QString device = port.systemLocation.isEmpty() ? port.name : port.systemLocation;
+            for (const QString &path : {port.alias, device}) {
+                if (path.isEmpty())
+                    continue;
+                combo->addItem(path);
+                combo->setItemData(combo->count() - 1, tip, Qt::ToolTipRole);
+            }
+        }
+        editor = combo;
+    } else if (column == PlanModel::ParityColumn || column == PlanModel::SpeedColumn ||
+               column == PlanModel::StopBitsColumn) {
+        auto *combo = new QComboBox(parent);
+        combo->setEditable(true);
+        combo->setInsertPolicy(QComboBox::NoInsert);
+        combo->addItem(QString());
+        const ModuleField field = PlanModel::columnField(column);
+        for (int position = 1; !choiceWord(field, position).isEmpty(); ++position)
+            combo->addItem(QString::fromLatin1(choiceWord(field, position)));
+        editor = combo;
+    } else {
+        editor = QStyledItemDelegate::createEditor(parent, option, index);
+    }
+    if (QLineEdit *edit = lineEditOf(editor)) {
+        // Each keystroke goes to the model, which checks the plan again;
+        // the editor then shows what the check found.
+        const QPersistentModelIndex where(index);
+        const QPointer<QWidget> guard(editor);
+        auto *self = const_cast<PlanDelegate *>(this);
+        connect(edit, &QLineEdit::textEdited, self, [self, guard, where] {
+            if (!guard || !where.isValid())
+                return;
+            emit self->commitData(guard);
+            self->showProblem(guard, where);
+        });
+        if (auto *combo = qobject_cast<QComboBox *>(editor)) {
+            connect(combo, QOverload<int>::of(&QComboBox::activated), self,
+                    [self, guard, where](int) {
+                        if (!guard || !where.isValid())
+                            return;
+                        emit self->commitData(guard);
+                        self->showProblem(guard, where);
+                    });
+        }
+    }
+    return editor;
+}
+
+void PlanDelegate::setEditorData(QWidget *editor, const QModelIndex &index) const
+{
+    // The model changes under an open editor after each keystroke (the
+    // check marks cells anew): an editor that already holds the cell's text
+    // is left alone, its cursor where it is.
+    const QString text = index.data(Qt::EditRole).toString();
+    if (editor->property("ordanFilled").toBool() && editorText(editor) == text) {
+        showProblem(editor, index);
+        return;
+    }
+    editor->setProperty("ordanFilled", true);
+    if (auto *combo = qobject_cast<QComboBox *>(editor)) {
+        const int at = combo->findText(text);
+        if (at >= 0)
+            combo->setCurrentIndex(at);
+        combo->setEditText(text);
+    } else {
+        QStyledItemDelegate::setEditorData(editor, index);
+    }
+    showProblem(editor, index);
+}
+
+void PlanDelegate::initStyleOption(QStyleOptionViewItem *option, const QModelIndex &index) const
+{
+    QStyledItemDelegate::initStyleOption(option, index);
+    // "Connect the next module to PORT" wraps onto a second line rather
+    // than lose the port.
+    if (index.column() == PlanModel::StateColumn &&
+        index.data(PlanModel::StageRole).toInt() == int(RowStage::NextModule)) {
+        option->features |= QStyleOptionViewItem::WrapText;
+        if (const auto *plan = qobject_cast<const PlanModel *>(index.model()))
+            option->text = PlanModel::nextModulePrompt(plan->port(index.row()), true);
+    }
+}
+
+void PlanDelegate::setModelData(QWidget *editor, QAbstractItemModel *model,
+                                const QModelIndex &index) const
+{
+    if (qobject_cast<QComboBox *>(editor))
+        model->setData(index, editorText(editor), Qt::EditRole);
+    else
+        QStyledItemDelegate::setModelData(editor, model, index);
+}
+
+void PlanDelegate::showProblem(QWidget *editor, const QModelIndex &index) const
+{
+    const QString problem = index.data(PlanModel::ProblemRole).toString();
+    if (editor->property(problemProperty).toString() == problem &&
+        editor->property("ordanMarked").isValid())
+        return;
+    editor->setProperty(problemProperty, problem);
+    editor->setProperty("ordanMarked", true);
+    editor->setToolTip(problem.isEmpty() ? index.data(Qt::ToolTipRole).toString() : problem);
+    QLineEdit *edit = lineEditOf(editor);
+    if (!edit)
+        return;
+    // The mark at the end of the field, and a tinted background.
+    for (QAction *action : edit->actions()) {
+        if (action->objectName() == QLatin1String("problemMark"))
+            delete action;
+    }
+    if (!problem.isEmpty()) {
+        QAction *mark = edit->addAction(index.data(Qt::DecorationRole).value<QIcon>(),
+                                        QLineEdit::TrailingPosition);
+        mark->setObjectName(QStringLiteral("problemMark"));
+        mark->setToolTip(problem);
+    }
+    edit->setStyleSheet(problem.isEmpty() ? QString()
+                                          : QStringLiteral("background: #f6cfcf; color: black;"));
+}

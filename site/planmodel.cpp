@@ -1,0 +1,657 @@
+#include "planmodel.h"
+
+#include "engine/textsafety.h"
+
+#include <QBrush>
+#include <QColor>
+#include <QFont>
+#include <QIcon>
+#include <QPainter>
+#include <QPixmap>
+#include <QSet>
+#include <algorithm>
+
+namespace
+{
+
+const ModuleField fieldColumns[] = {
+    ModuleField::Ip,     ModuleField::Mask,  ModuleField::Gateway, ModuleField::PortTcp,
+    ModuleField::Parity, ModuleField::Speed, ModuleField::StopBit, ModuleField::Timewait};
+
+// Light backgrounds with the text kept black: the states read the same
+// without them.
+const QColor problemColour(0xf6, 0xcf, 0xcf);
+const QColor activeColour(0xd6, 0xe6, 0xfa);
+const QColor nextModuleColour(0xff, 0xdf, 0x80);
+const QColor goodColour(0xcf, 0xec, 0xd4);
+const QColor badColour(0xf6, 0xcf, 0xcf);
+
+quint64 cellKey(int row, int column)
+{
+    return (quint64(quint32(row)) << 32) | quint32(column);
+}
+
+// The mark of a wrong cell or row: an exclamation mark in a red disc,
+// readable as a mark without its colour.
+QIcon problemIcon()
+{
+    static const QIcon icon = [] {
+        QIcon made;
+        for (const int size : {16, 32}) {
+            QPixmap pixmap(size, size);
+            pixmap.fill(Qt::transparent);
+            QPainter painter(&pixmap);
+            painter.setRenderHint(QPainter::Antialiasing);
+            painter.setPen(Qt::NoPen);
+            painter.setBrush(QColor(0xb0, 0x1c, 0x1c));
+            painter.drawEllipse(QRectF(0.5, 0.5, size - 1.0, size - 1.0));
+            QFont font;
+            font.setBold(true);
+            font.setPixelSize(size * 3 / 4);
+            painter.setFont(font);
+            painter.setPen(Qt::white);
+            painter.drawText(QRect(0, 0, size, size), Qt::AlignCenter, QStringLiteral("!"));
+            painter.end();
+            made.addPixmap(pixmap);
+        }
+        return made;
+    }();
+    return icon;
+}
+
+QColor stageColour(RowStage stage)
+{
+    switch (stage) {
+    case RowStage::NextModule:
+        return nextModuleColour;
+    case RowStage::Verified:
+    case RowStage::Matches:
+        return goodColour;
+    case RowStage::Differs:
+    case RowStage::Failed:
+    case RowStage::Interrupted:
+    case RowStage::NotReached:
+        return badColour;
+    default:
+        return isActive(stage) ? activeColour : QColor();
+    }
+}
+
+bool blank(const QStringList &cells)
+{
+    return std::all_of(cells.cbegin(), cells.cend(),
+                       [](const QString &cell) { return cell.trimmed().isEmpty(); });
+}
+
+} // namespace
+
+PlanModel::PlanModel(QObject *parent) : QAbstractTableModel(parent)
+{
+    check();
+}
+
+QString PlanModel::columnKey(int column)
+{
+    if (column == PortColumn)
+        return QStringLiteral("port");
+    if (column > PortColumn && column < planColumnCount)
+        return parameters::fieldKey(columnField(column));
+    return QString();
+}
+
+ModuleField PlanModel::columnField(int column)
+{
+    return fieldColumns[qBound(0, column - 1, planColumnCount - 2)];
+}
+
+PlanModel::Row PlanModel::emptyRow()
+{
+    Row row;
+    for (int c = 0; c < planColumnCount; ++c)
+        row.cells << QString();
+    return row;
+}
+
+int PlanModel::rowCount(const QModelIndex &parent) const
+{
+    return parent.isValid() ? 0 : rows.size();
+}
+
+int PlanModel::columnCount(const QModelIndex &parent) const
+{
+    return parent.isValid() ? 0 : ColumnCount;
+}
+
+QString PlanModel::cell(int row, int column) const
+{
+    return rows.at(row).cells.at(column);
+}
+
+QString PlanModel::baseValue(int column) const
+{
+    if (column <= PortColumn || column >= planColumnCount)
+        return QString();
+    return base.value(columnField(column));
+}
+
+QVariant PlanModel::data(const QModelIndex &index, int role) const
+{
+    if (!index.isValid() || index.row() >= rows.size())
+        return QVariant();
+    const Row &row = rows.at(index.row());
+    const int column = index.column();
+    const bool nextModule = row.progress.stage == RowStage::NextModule;
+
+    if (role == StageRole)
+        return int(row.progress.stage);
+    if (role == Qt::FontRole && nextModule && column == StateColumn) {
+        QFont font;
+        font.setBold(true);
+        return font;
+    }
+
+    if (column < planColumnCount) {
+        const QString text = row.cells.at(column);
+        const QString fromBase = text.trimmed().isEmpty() ? baseValue(column) : QString();
+        const QStringList problems = cellProblems.value(cellKey(index.row(), column));
+        switch (role) {
+        case Qt::DisplayRole:
+            return fromBase.isEmpty() ? text : fromBase;
+        case Qt::EditRole:
+            return text;
+        case Qt::DecorationRole:
+            return problems.isEmpty() ? QVariant() : QVariant(problemIcon());
+        case Qt::BackgroundRole:
+            if (!problems.isEmpty())
+                return QBrush(problemColour);
+            return nextModule ? QVariant(QBrush(nextModuleColour)) : QVariant();
+        case Qt::ForegroundRole:
+            if (!fromBase.isEmpty())
+                return QBrush(Qt::darkGray);
+            return problems.isEmpty() && !nextModule ? QVariant() : QVariant(QBrush(Qt::black));
+        case Qt::FontRole:
+            if (!fromBase.isEmpty()) {
+                QFont font;
+                font.setItalic(true);
+                return font;
+            }
+            return QVariant();
+        case Qt::ToolTipRole:
+            if (!problems.isEmpty())
+                return problems.join(QLatin1Char('\n'));
+            if (!fromBase.isEmpty())
+                return tr("Empty: the base value %1 is written").arg(fromBase);
+            if (column == PortColumn) {
+                const QString port = text.trimmed();
+                for (const PortDetails &known : knownPorts) {
+                    if (!port.isEmpty() &&
+                        (port == known.systemLocation || port == known.alias || port == known.name))
+                        return PortCatalog::toolTip(known);
+                }
+            }
+            return QVariant();
+        case ProblemRole:
+        case Qt::AccessibleDescriptionRole:
+            return problems.join(QLatin1Char('\n'));
+        default:
+            return QVariant();
+        }
+    }
+
+    QString text;
+    if (column == StateColumn)
+        text = stateText(index.row());
+    else if (column == MacColumn)
+        text = row.mac;
+    else if (column == ResultColumn)
+        text = row.result;
+    const QColor colour = stageColour(row.progress.stage);
+    switch (role) {
+    case Qt::DisplayRole:
+    case Qt::ToolTipRole:
+        return text;
+    case Qt::BackgroundRole:
+        return colour.isValid() ? QVariant(QBrush(colour)) : QVariant();
+    case Qt::ForegroundRole:
+        return colour.isValid() ? QVariant(QBrush(Qt::black)) : QVariant();
+    default:
+        return QVariant();
+    }
+}
+
+QVariant PlanModel::headerData(int section, Qt::Orientation orientation, int role) const
+{
+    if (orientation == Qt::Vertical) {
+        if (section < 0 || section >= rows.size())
+            return QVariant();
+        const QStringList problems = rowProblems.value(section);
+        switch (role) {
+        case Qt::DisplayRole:
+            return fileRow(section);
+        case Qt::DecorationRole:
+            return problems.isEmpty() ? QVariant() : QVariant(problemIcon());
+        case Qt::ToolTipRole:
+            return problems.isEmpty()
+                       ? tr("Row %1 of the plan file (the header is row 1)").arg(fileRow(section))
+                       : problems.join(QLatin1Char('\n'));
+        case ProblemRole:
+            return problems.join(QLatin1Char('\n'));
+        default:
+            return QVariant();
+        }
+    }
+    if (role == Qt::DisplayRole) {
+        switch (section) {
+        case StateColumn:
+            return tr("state");
+        case MacColumn:
+            return tr("MAC");
+        case ResultColumn:
+            return tr("result");
+        default:
+            return columnKey(section);
+        }
+    }
+    if (role == Qt::ToolTipRole) {
+        switch (section) {
+        case PortColumn:
+            return tr("The module's serial port: its /dev/serial/by-id/ alias is best, it "
+                      "survives the module's restart");
+        case IpColumn:
+            return tr("IP address");
+        case MaskColumn:
+            return tr("Subnet mask");
+        case GatewayColumn:
+            return tr("Gateway");
+        case TcpPortColumn:
+            return tr("TCP port: 23, 502 or 10000-65535");
+        case ParityColumn:
+            return tr("RS-485 parity: none, odd or even");
+        case SpeedColumn:
+            return tr("RS-485 speed, baud");
+        case StopBitsColumn:
+            return tr("RS-485 stop bits: 1 or 2");
+        case PacketTimeoutColumn:
+            return tr("Time-out for gathering a data packet: 1-10000 ms");
+        case StateColumn:
+            return tr("Where the row stands in the run");
+        case MacColumn:
+            return tr("MAC address of the module the row went to");
+        case ResultColumn:
+            return tr("How the row ended, and why");
+        default:
+            return QVariant();
+        }
+    }
+    return QVariant();
+}
+
+Qt::ItemFlags PlanModel::flags(const QModelIndex &index) const
+{
+    if (!index.isValid())
+        return Qt::NoItemFlags;
+    Qt::ItemFlags flags = Qt::ItemIsSelectable | Qt::ItemIsEnabled;
+    if (index.column() < planColumnCount && !locked)
+        flags |= Qt::ItemIsEditable;
+    return flags;
+}
+
+bool PlanModel::setData(const QModelIndex &index, const QVariant &value, int role)
+{
+    if (role != Qt::EditRole || locked || !index.isValid() || index.column() >= planColumnCount)
+        return false;
+    QString &cell = rows[index.row()].cells[index.column()];
+    const QString text = value.toString();
+    if (cell == text)
+        return true;
+    cell = text;
+    emit dataChanged(index, index);
+    check();
+    emit planEdited();
+    return true;
+}
+
+bool PlanModel::insertRows(int row, int count, const QModelIndex &parent)
+{
+    if (locked || parent.isValid() || row < 0 || row > rows.size() || count <= 0)
+        return false;
+    beginInsertRows(QModelIndex(), row, row + count - 1);
+    for (int i = 0; i < count; ++i)
+        rows.insert(row, emptyRow());
+    endInsertRows();
+    check();
+    emit planEdited();
+    return true;
+}
+
+bool PlanModel::removeRows(int row, int count, const QModelIndex &parent)
+{
+    if (locked || parent.isValid() || row < 0 || count <= 0 || row + count > rows.size())
+        return false;
+    beginRemoveRows(QModelIndex(), row, row + count - 1);
+    rows.erase(rows.begin() + row, rows.begin() + row + count);
+    endRemoveRows();
+    check();
+    emit planEdited();
+    return true;
+}
+
+void PlanModel::setLocked(bool on)
+{
+    if (locked == on)
+        return;
+    locked = on;
+    if (!rows.isEmpty())
+        emit dataChanged(index(0, 0), index(rows.size() - 1, planColumnCount - 1));
+}
+
+QStringList PlanModel::planCells(int row) const
+{
+    return rows.at(row).cells;
+}
+
+void PlanModel::setPlanRows(const QList<QStringList> &planRows)
+{
+    beginResetModel();
+    rows.clear();
+    for (const QStringList &cells : planRows) {
+        Row row = emptyRow();
+        for (int c = 0; c < planColumnCount && c < cells.size(); ++c)
+            row.cells[c] = cells.at(c);
+        rows << row;
+    }
+    endResetModel();
+    check();
+}
+
+int PlanModel::putCells(int row, int column, const QList<QStringList> &cells)
+{
+    if (locked || row < 0 || column < 0 || column >= planColumnCount || cells.isEmpty())
+        return 0;
+    const int needed = row + cells.size();
+    if (needed > rows.size()) {
+        beginInsertRows(QModelIndex(), rows.size(), needed - 1);
+        while (rows.size() < needed)
+            rows << emptyRow();
+        endInsertRows();
+    }
+    int set = 0;
+    int lastColumn = column;
+    for (int r = 0; r < cells.size(); ++r) {
+        const QStringList &line = cells.at(r);
+        for (int c = 0; c < line.size() && column + c < planColumnCount; ++c) {
+            rows[row + r].cells[column + c] = line.at(c);
+            lastColumn = qMax(lastColumn, column + c);
+            ++set;
+        }
+    }
+    emit dataChanged(index(row, column), index(needed - 1, lastColumn));
+    check();
+    emit planEdited();
+    return set;
+}
+
+void PlanModel::duplicateRows(const QList<int> &which)
+{
+    QList<int> sorted = which;
+    std::sort(sorted.begin(), sorted.end());
+    sorted.erase(std::unique(sorted.begin(), sorted.end()), sorted.end());
+    if (locked || sorted.isEmpty() || sorted.first() < 0 || sorted.last() >= rows.size())
+        return;
+    const int at = sorted.last() + 1;
+    beginInsertRows(QModelIndex(), at, at + sorted.size() - 1);
+    for (int i = 0; i < sorted.size(); ++i) {
+        Row copy = emptyRow();
+        copy.cells = rows.at(sorted.at(i)).cells;
+        rows.insert(at + i, copy);
+    }
+    endInsertRows();
+    check();
+    emit planEdited();
+}
+
+QByteArray PlanModel::toCsv() const
+{
+    QStringList header;
+    for (int c = 0; c < planColumnCount; ++c)
+        header << columnKey(c);
+    QStringList lines{header.join(QLatin1Char(','))};
+    int last = rows.size() - 1;
+    while (last >= 0 && blank(rows.at(last).cells))
+        --last;
+    for (int r = 0; r <= last; ++r) {
+        QStringList cells;
+        for (const QString &text : rows.at(r).cells)
+            cells << textsafety::csvOwnCell(text);
+        lines << cells.join(QLatin1Char(','));
+    }
+    return (lines.join(QLatin1String("\r\n")) + QLatin1String("\r\n")).toUtf8();
+}
+
+PlanFileContents PlanModel::readCsv(const QByteArray &bytes)
+{
+    using textsafety::escapeControls;
+    PlanFileContents contents;
+    const QByteArray utf8 = bytes.startsWith("\xef\xbb\xbf") ? bytes.mid(3) : bytes;
+    const QString text = QString::fromUtf8(utf8);
+    if (text.toUtf8() != utf8) {
+        contents.error = tr("the file is not UTF-8 text");
+        return contents;
+    }
+    QString error;
+    const QList<QStringList> records =
+        commissionplan::splitCsv(text, commissionplan::detectSeparator(text), &error);
+    if (!error.isEmpty()) {
+        contents.error = error;
+        return contents;
+    }
+    if (records.isEmpty())
+        return contents;
+
+    // Header names as ordan-cli takes them: any case, blanks around, "-"
+    // for "_".
+    const QStringList header = records.first();
+    QList<int> target;
+    QSet<int> taken;
+    for (const QString &cell : header) {
+        const QString name = cell.trimmed();
+        const QString key = name.toLower().replace(QLatin1Char('-'), QLatin1Char('_'));
+        int column = -1;
+        for (int c = 0; c < planColumnCount && !name.isEmpty(); ++c) {
+            if (columnKey(c) == key)
+                column = c;
+        }
+        if (!name.isEmpty() && column < 0)
+            contents.leftOut
+                << tr("the column \"%1\", which is not a plan column").arg(escapeControls(name));
+        else if (column >= 0 && taken.contains(column))
+            contents.leftOut << tr("the second column \"%1\"").arg(escapeControls(name));
+        if (column >= 0 && taken.contains(column))
+            column = -1;
+        if (column >= 0)
+            taken << column;
+        target << column;
+    }
+    for (int r = 1; r < records.size(); ++r) {
+        const QStringList &record = records.at(r);
+        QStringList cells;
+        for (int c = 0; c < planColumnCount; ++c)
+            cells << QString();
+        for (int i = 0; i < record.size(); ++i) {
+            if (i < target.size() && target.at(i) >= 0) {
+                cells[target.at(i)] = record.at(i);
+            } else if ((i >= header.size() || header.at(i).trimmed().isEmpty()) &&
+                       !record.at(i).trimmed().isEmpty()) {
+                contents.leftOut << tr("row %1: \"%2\" outside the named columns")
+                                        .arg(r + 1)
+                                        .arg(escapeControls(record.at(i)));
+            }
+        }
+        contents.rows << cells;
+    }
+    while (!contents.rows.isEmpty() && blank(contents.rows.last()))
+        contents.rows.removeLast();
+    return contents;
+}
+
+void PlanModel::setBaseValues(const parameters::Values &values)
+{
+    base = values;
+    check();
+}
+
+void PlanModel::setKnownPorts(const QList<PortDetails> &ports)
+{
+    knownPorts = ports;
+}
+
+void PlanModel::check()
+{
+    plan = commissionplan::parse(toCsv(), base);
+    cellProblems.clear();
+    rowProblems.clear();
+    general.clear();
+    for (const commissionplan::Problem &p : qAsConst(plan.problems)) {
+        const int row = p.row - 2;
+        if (row < 0 || row >= rows.size()) {
+            general << (p.column.isEmpty()
+                            ? p.message
+                            : tr("%1 of the base values: %2").arg(p.column, p.message));
+            continue;
+        }
+        int column = -1;
+        for (int c = 0; c < planColumnCount; ++c) {
+            if (columnKey(c) == p.column)
+                column = c;
+        }
+        if (column >= 0)
+            cellProblems[cellKey(row, column)] << p.message;
+        else
+            rowProblems[row] << p.message;
+    }
+    // An address planned twice is reported on its later rows; the first
+    // row that has it is marked too.
+    QHash<QString, QList<int>> rowsByIp;
+    for (const commissionplan::Row &row : qAsConst(plan.rows)) {
+        const QString ip = row.values.value(ModuleField::Ip);
+        if (!ip.isEmpty())
+            rowsByIp[ip] << row.row;
+    }
+    for (auto it = rowsByIp.cbegin(); it != rowsByIp.cend(); ++it) {
+        const QList<int> &numbers = it.value();
+        if (numbers.size() < 2)
+            continue;
+        QStringList later;
+        for (int i = 1; i < numbers.size(); ++i)
+            later << QString::number(numbers.at(i));
+        cellProblems[cellKey(numbers.first() - 2, IpColumn)]
+            << tr("%1 is planned again in row %2").arg(it.key(), later.join(QLatin1String(", ")));
+    }
+    if (!rows.isEmpty()) {
+        emit dataChanged(index(0, 0), index(rows.size() - 1, planColumnCount - 1));
+        emit headerDataChanged(Qt::Vertical, 0, rows.size() - 1);
+    }
+    emit problemsChanged();
+}
+
+QStringList PlanModel::problemLines() const
+{
+    QStringList lines;
+    for (const commissionplan::Problem &p : plan.problems) {
+        if (p.row <= 0)
+            lines << (p.column.isEmpty()
+                          ? p.message
+                          : tr("%1 of the base values: %2").arg(p.column, p.message));
+        else if (p.column.isEmpty())
+            lines << tr("row %1: %2").arg(p.row).arg(p.message);
+        else
+            lines << tr("row %1, column %2: %3").arg(p.row).arg(p.column, p.message);
+    }
+    return lines;
+}
+
+void PlanModel::clearRun()
+{
+    for (Row &row : rows) {
+        row.progress = RowProgress();
+        row.mac.clear();
+        row.result.clear();
+    }
+    if (!rows.isEmpty())
+        emit dataChanged(index(0, 0), index(rows.size() - 1, ColumnCount - 1));
+}
+
+RowProgress PlanModel::progress(int row) const
+{
+    return row >= 0 && row < rows.size() ? rows.at(row).progress : RowProgress();
+}
+
+void PlanModel::emitRowStateChanged(int row)
+{
+    emit dataChanged(index(row, 0), index(row, ColumnCount - 1));
+}
+
+void PlanModel::setProgress(int row, const RowProgress &progress)
+{
+    if (row < 0 || row >= rows.size())
+        return;
+    rows[row].progress = progress;
+    emitRowStateChanged(row);
+}
+
+void PlanModel::setMac(int row, const QString &mac)
+{
+    if (row < 0 || row >= rows.size())
+        return;
+    rows[row].mac = textsafety::escapeControls(mac);
+    emitRowStateChanged(row);
+}
+
+void PlanModel::setResult(int row, const QString &result)
+{
+    if (row < 0 || row >= rows.size())
+        return;
+    rows[row].result = textsafety::escapeControls(result);
+    emitRowStateChanged(row);
+}
+
+QString PlanModel::stateText(int row) const
+{
+    const RowProgress &p = rows.at(row).progress;
+    switch (p.stage) {
+    case RowStage::Idle:
+        return QString();
+    case RowStage::Waiting:
+        return tr("waiting");
+    case RowStage::NextModule:
+        return nextModulePrompt(port(row));
+    case RowStage::Identifying:
+        return tr("identifying");
+    case RowStage::Writing:
+        return tr("writing %1 of %2 (%3)").arg(p.step).arg(p.steps).arg(p.item);
+    case RowStage::Restarting:
+        return tr("restarting");
+    case RowStage::ReadingBack:
+        return p.steps > 0 ? tr("reading back %1 of %2").arg(p.step).arg(p.steps)
+                           : tr("reading back");
+    case RowStage::Verified:
+        return tr("verified");
+    case RowStage::Matches:
+        return tr("matches");
+    case RowStage::Differs:
+        return tr("differs");
+    case RowStage::Failed:
+        return p.item.isEmpty() ? tr("failed") : tr("failed: %1").arg(p.item);
+    case RowStage::Interrupted:
+        return tr("interrupted");
+    case RowStage::NotReached:
+        return tr("not reached");
+    }
+    return QString();
+}
+
+QString PlanModel::nextModulePrompt(const QString &port, bool twoLines)
+{
+    return tr("Connect the next module to %1")
+        .arg(twoLines ? QString(QChar(QChar::LineSeparator)) + port : port);
+}

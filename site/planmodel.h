@@ -1,0 +1,153 @@
+#ifndef PLANMODEL_H
+#define PLANMODEL_H
+
+#include "engine/commissionplan.h"
+#include "engine/portcatalog.h"
+#include "protocol/parameters.h"
+#include "rowstage.h"
+
+#include <QAbstractTableModel>
+#include <QHash>
+#include <QList>
+#include <QStringList>
+
+// What a plan file gives the table.
+struct PlanFileContents {
+    QList<QStringList> rows; // the plan's cells, in the table's column order
+    QStringList leftOut;     // what the file holds that the table cannot
+    QString error;           // not readable as a plan at all: nothing loaded
+};
+
+// The site's plan as a table: the nine columns of a commissioning plan
+// (port and the eight parameters, as the plan file names them), then the
+// row's state in a run, the module's MAC address and the result. After
+// every change the plan is checked the way ordan-cli checks a plan file
+// (serialized to that file and parsed, base values included); each problem
+// marks its cell or row.
+class PlanModel : public QAbstractTableModel
+{
+    Q_OBJECT
+
+public:
+    enum Column {
+        PortColumn,
+        IpColumn,
+        MaskColumn,
+        GatewayColumn,
+        TcpPortColumn,
+        ParityColumn,
+        SpeedColumn,
+        StopBitsColumn,
+        PacketTimeoutColumn,
+        StateColumn,
+        MacColumn,
+        ResultColumn,
+        ColumnCount
+    };
+    static constexpr int planColumnCount = StateColumn;
+    // The reasons a cell (or, on the vertical header, a row) is wrong, one a
+    // line; empty when it is right.
+    static constexpr int ProblemRole = Qt::UserRole + 1;
+    // The row's RowStage, as an int.
+    static constexpr int StageRole = Qt::UserRole + 2;
+
+    explicit PlanModel(QObject *parent = nullptr);
+
+    // "port", "ip", ... "packet_timeout": the column names of a plan file.
+    static QString columnKey(int column);
+    // The parameter of a plan column other than the port's.
+    static ModuleField columnField(int column);
+    // The row number the plan file (and ordan-cli) gives a table row: the
+    // header is row 1.
+    static int fileRow(int tableRow) { return tableRow + 2; }
+
+    int rowCount(const QModelIndex &parent = QModelIndex()) const override;
+    int columnCount(const QModelIndex &parent = QModelIndex()) const override;
+    QVariant data(const QModelIndex &index, int role = Qt::DisplayRole) const override;
+    QVariant headerData(int section, Qt::Orientation orientation,
+                        int role = Qt::DisplayRole) const override;
+    Qt::ItemFlags flags(const QModelIndex &index) const override;
+    bool setData(const QModelIndex &index, const QVariant &value, int role = Qt::EditRole) override;
+    bool insertRows(int row, int count, const QModelIndex &parent = QModelIndex()) override;
+    bool removeRows(int row, int count, const QModelIndex &parent = QModelIndex()) override;
+
+    // While a run goes on the plan stays as it is.
+    void setLocked(bool on);
+    bool isLocked() const { return locked; }
+
+    QStringList planCells(int row) const;
+    // Replaces the whole plan; states of an earlier run go.
+    void setPlanRows(const QList<QStringList> &rows);
+    // Puts a block of cells into the plan from `row`, `column` on, rows
+    // added at the end as needed; cells right of the plan's columns are
+    // left out. The number of cells set.
+    int putCells(int row, int column, const QList<QStringList> &cells);
+    // Copies of the rows, each group inserted below the last of them.
+    void duplicateRows(const QList<int> &rows);
+
+    // The plan file: a header naming the nine columns, one row per table
+    // row ("," as separator, quotes where a cell needs them, CRLF), trailing
+    // empty rows left out. ordan-cli reads it as the table shows it.
+    QByteArray toCsv() const;
+    // The cells of a plan file, whatever its column order, separator or BOM.
+    static PlanFileContents readCsv(const QByteArray &bytes);
+
+    // Values for the empty cells (a settings file, as --from gives them).
+    void setBaseValues(const parameters::Values &values);
+    parameters::Values baseValues() const { return base; }
+    // The ports detected on the computer, for the port cells' tool tips.
+    void setKnownPorts(const QList<PortDetails> &ports);
+    QList<PortDetails> ports() const { return knownPorts; }
+
+    // The plan as last checked, and its problems.
+    const commissionplan::Plan &checkedPlan() const { return plan; }
+    int problemCount() const { return plan.problems.size(); }
+    // Problems of no table cell: the base values, a plan without rows.
+    QStringList generalProblems() const { return general; }
+    // The problems as ordan-cli reports them ("row 3, column ip: ...").
+    QStringList problemLines() const;
+
+    // States of a run.
+    void clearRun();
+    RowProgress progress(int row) const;
+    void setProgress(int row, const RowProgress &progress);
+    void setMac(int row, const QString &mac);
+    void setResult(int row, const QString &result);
+    // The text the state cell shows for a row.
+    QString stateText(int row) const;
+    // "Connect the next module to PORT", the port on a line of its own
+    // when `twoLines`.
+    static QString nextModulePrompt(const QString &port, bool twoLines = false);
+    // The port of a row, as the run opens it.
+    QString port(int row) const { return cell(row, PortColumn).trimmed(); }
+
+signals:
+    // The plan's cells changed (not the states of a run).
+    void planEdited();
+    // The plan was checked again.
+    void problemsChanged();
+
+private:
+    struct Row {
+        QStringList cells;
+        RowProgress progress;
+        QString mac;
+        QString result;
+    };
+    static Row emptyRow();
+    void check();
+    QString cell(int row, int column) const;
+    QString baseValue(int column) const;
+    void emitRowStateChanged(int row);
+
+    QList<Row> rows;
+    bool locked = false;
+    parameters::Values base;
+    QList<PortDetails> knownPorts;
+    commissionplan::Plan plan;
+    QHash<quint64, QStringList> cellProblems; // (row << 32 | column) -> reasons
+    QHash<int, QStringList> rowProblems;
+    QStringList general;
+};
+
+#endif // PLANMODEL_H

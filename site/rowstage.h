@@ -1,0 +1,41 @@
+#ifndef ROWSTAGE_H
+#define ROWSTAGE_H
+
+#include "engine/modulejobs.h"
+
+#include <QString>
+
+// Where a row of the plan stands in a run of the site window.
+enum class RowStage {
+    Idle,        // no run has reached the row yet
+    Waiting,     // in the run, its port busy with an earlier row
+    NextModule,  // its port waits for the next module to be connected
+    Identifying, // name, version and MAC address asked
+    Writing,     // the parameters sent, one command each
+    Restarting,  // "reset" sent, waiting for the module to come back
+    ReadingBack, // the read-out after the restart
+    Verified,    // written, restarted, read back and equal to the plan
+    Matches,     // audit: the module holds what the plan says
+    Differs,     // the module holds other values than the plan's
+    Failed,      // port not opened, no answer, a command refused
+    Interrupted, // stopped by the user while the row ran
+    NotReached,  // the run ended before the row began
+};
+
+struct RowProgress {
+    RowStage stage = RowStage::Idle;
+    int step = 0; // k of `steps` within the stage; 0 when not counted
+    int steps = 0;
+    QString item; // the parameter written or the query asked
+};
+
+// The row's stage while its job runs, from the job's own stage
+// (WriteJob::stageChanged): `index` of `total` within it, `what` in hand.
+RowProgress rowProgress(JobStage stage, int index, int total, const QString &what);
+
+// A stage the row does not leave in this run.
+bool isFinal(RowStage stage);
+// A stage in which the row's module is being talked to.
+bool isActive(RowStage stage);
+
+#endif // ROWSTAGE_H

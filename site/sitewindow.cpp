@@ -1,0 +1,1011 @@
+#include "sitewindow.h"
+
+#include "engine/commissionrecord.h"
+#include "engine/commissionrun.h"
+#include "engine/modulejobs.h"
+#include "engine/portcatalog.h"
+#include "engine/textsafety.h"
+#include "latencyprobe.h"
+#include "plandelegate.h"
+#include "planmodel.h"
+#include "rowstage.h"
+#include "settings/settingsmapping.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QClipboard>
+#include <QCloseEvent>
+#include <QDesktopServices>
+#include <QFile>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QItemSelectionModel>
+#include <QKeySequence>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QSaveFile>
+#include <QScreen>
+#include <QStatusBar>
+#include <QTableView>
+#include <QToolBar>
+#include <QUrl>
+#include <QVBoxLayout>
+
+#include <algorithm>
+#include <cstdio>
+
+// The window's icon, compiled into the library (outside any namespace, as
+// Qt's resource initialisation wants).
+static void initSiteResources()
+{
+    Q_INIT_RESOURCE(ordan_site);
+}
+
+namespace
+{
+
+const char planFilter[] = QT_TRANSLATE_NOOP("SiteWindow", "Plans (*.csv);;All files (*)");
+
+QString fieldNames(const QList<ModuleField> &fields)
+{
+    QStringList names;
+    for (const ModuleField field : fields)
+        names << parameters::fieldKey(field);
+    return names.join(QLatin1String(", "));
+}
+
+} // namespace
+
+SiteWindow::SiteWindow(QWidget *parent) : QMainWindow(parent), model(new PlanModel(this))
+{
+    setObjectName(QStringLiteral("SiteWindow"));
+    initSiteResources();
+    setWindowIcon(QIcon(QStringLiteral(":/site/ordan-site.png")));
+    buildActions();
+    buildForm();
+    model->setKnownPorts(PortCatalog::ports());
+    model->setPlanRows({QStringList()});
+    connect(model, &PlanModel::planEdited, this, &SiteWindow::planEdited);
+    connect(model, &PlanModel::problemsChanged, this, &SiteWindow::updateProblems);
+    connect(model, &QAbstractItemModel::dataChanged, this,
+            [this](const QModelIndex &from, const QModelIndex &to) {
+                fitRowHeights(from.row(), to.row());
+            });
+    setPlanPath(QString());
+    updateProblems();
+    updateActions();
+    if (LatencyProbe::wanted())
+        latency = std::make_unique<LatencyProbe>();
+    // Wide enough for the plan and the states on a usual screen.
+    const QRect screen = QGuiApplication::primaryScreen()
+                             ? QGuiApplication::primaryScreen()->availableGeometry()
+                             : QRect(0, 0, 1440, 900);
+    resize(qMin(1440, screen.width()), qMin(640, screen.height()));
+}
+
+SiteWindow::~SiteWindow()
+{
+    // A run still going ends here: its ports are closed.
+    delete run;
+}
+
+void SiteWindow::buildActions()
+{
+    const auto action = [this](const QString &text, const QString &name) {
+        auto *a = new QAction(text, this);
+        a->setObjectName(name);
+        return a;
+    };
+    newAction = action(tr("&New plan"), QStringLiteral("newAction"));
+    newAction->setShortcut(QKeySequence::New);
+    connect(newAction, &QAction::triggered, this, &SiteWindow::newPlan);
+    openAction = action(tr("&Open plan…"), QStringLiteral("openAction"));
+    openAction->setShortcut(QKeySequence::Open);
+    connect(openAction, &QAction::triggered, this, &SiteWindow::askOpenPlan);
+    saveAction = action(tr("&Save plan"), QStringLiteral("saveAction"));
+    saveAction->setShortcut(QKeySequence::Save);
+    connect(saveAction, &QAction::triggered, this, [this] { askSavePlan(false); });
+    saveAsAction = action(tr("Save plan &as…"), QStringLiteral("saveAsAction"));
+    saveAsAction->setShortcut(QKeySequence::SaveAs);
+    connect(saveAsAction, &QAction::triggered, this, [this] { askSavePlan(true); });
+    baseAction = action(tr("&Base values from a settings file…"), QStringLiteral("baseAction"));
+    baseAction->setShortcut(QKeySequence(QStringLiteral("Ctrl+B")));
+    connect(baseAction, &QAction::triggered, this, &SiteWindow::askBaseValues);
+    auto *quitAction = action(tr("&Quit"), QStringLiteral("quitAction"));
+    quitAction->setShortcut(QKeySequence::Quit);
+    connect(quitAction, &QAction::triggered, this, &QWidget::close);
+
+    addRowAction = action(tr("&Add row"), QStringLiteral("addRowAction"));
+    addRowAction->setShortcut(QKeySequence(QStringLiteral("Ctrl+Ins")));
+    connect(addRowAction, &QAction::triggered, this, &SiteWindow::addRow);
+    duplicateAction = action(tr("&Duplicate rows"), QStringLiteral("duplicateAction"));
+    duplicateAction->setShortcut(QKeySequence(QStringLiteral("Ctrl+D")));
+    connect(duplicateAction, &QAction::triggered, this, &SiteWindow::duplicateRows);
+    removeAction = action(tr("&Remove rows"), QStringLiteral("removeAction"));
+    removeAction->setShortcut(QKeySequence(QStringLiteral("Ctrl+Del")));
+    connect(removeAction, &QAction::triggered, this, &SiteWindow::removeRows);
+    copyAction = action(tr("&Copy"), QStringLiteral("copyAction"));
+    copyAction->setShortcut(QKeySequence::Copy);
+    connect(copyAction, &QAction::triggered, this, &SiteWindow::copyCells);
+    pasteAction = action(tr("&Paste"), QStringLiteral("pasteAction"));
+    pasteAction->setShortcut(QKeySequence::Paste);
+    connect(pasteAction, &QAction::triggered, this, &SiteWindow::pasteCells);
+    nextProblemAction = action(tr("Next &problem"), QStringLiteral("nextProblemAction"));
+    nextProblemAction->setShortcut(QKeySequence(QStringLiteral("F8")));
+    connect(nextProblemAction, &QAction::triggered, this, &SiteWindow::nextProblem);
+
+    startAction = action(tr("&Start"), QStringLiteral("startAction"));
+    startAction->setShortcuts(
+        {QKeySequence(QStringLiteral("F5")), QKeySequence(QStringLiteral("Ctrl+R"))});
+    connect(startAction, &QAction::triggered, this, &SiteWindow::startRun);
+    checkAction = action(tr("&Check only"), QStringLiteral("checkAction"));
+    checkAction->setShortcut(QKeySequence(QStringLiteral("F6")));
+    connect(checkAction, &QAction::triggered, this, &SiteWindow::startAudit);
+    stopAction = action(tr("S&top"), QStringLiteral("stopAction"));
+    connect(stopAction, &QAction::triggered, this, &SiteWindow::stopRun);
+
+    QMenu *file = menuBar()->addMenu(tr("&File"));
+    file->addActions({newAction, openAction, saveAction, saveAsAction});
+    file->addSeparator();
+    file->addAction(baseAction);
+    file->addSeparator();
+    file->addAction(quitAction);
+    QMenu *edit = menuBar()->addMenu(tr("&Edit"));
+    edit->addActions({addRowAction, duplicateAction, removeAction});
+    edit->addSeparator();
+    edit->addActions({copyAction, pasteAction});
+    edit->addSeparator();
+    edit->addAction(nextProblemAction);
+    QMenu *runMenu = menuBar()->addMenu(tr("&Run"));
+    runMenu->addActions({startAction, checkAction, stopAction});
+
+    QToolBar *tools = addToolBar(tr("Plan"));
+    tools->setObjectName(QStringLiteral("planToolBar"));
+    tools->setMovable(false);
+    tools->setToolButtonStyle(Qt::ToolButtonTextOnly);
+    tools->addActions({newAction, openAction, saveAction});
+    tools->addSeparator();
+    tools->addActions({addRowAction, duplicateAction, removeAction});
+    tools->addSeparator();
+    tools->addAction(baseAction);
+}
+
+void SiteWindow::buildForm()
+{
+    auto *central = new QWidget(this);
+    auto *layout = new QVBoxLayout(central);
+
+    notice = new QLabel(central);
+    notice->setObjectName(QStringLiteral("planNotice"));
+    notice->setWordWrap(true);
+    notice->setTextFormat(Qt::PlainText);
+    notice->setFrameShape(QFrame::StyledPanel);
+    notice->setStyleSheet(QStringLiteral("QLabel { background: #fff4ce; color: black; "
+                                         "padding: 4px; }"));
+    notice->hide();
+    layout->addWidget(notice);
+
+    table = new QTableView(central);
+    table->setObjectName(QStringLiteral("planTable"));
+    table->setModel(model);
+    auto *delegate = new PlanDelegate(table);
+    table->setItemDelegate(delegate);
+    connect(delegate, &PlanDelegate::portsWanted, this,
+            [this] { model->setKnownPorts(PortCatalog::ports()); });
+    table->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    table->setEditTriggers(QAbstractItemView::DoubleClicked | QAbstractItemView::EditKeyPressed |
+                           QAbstractItemView::AnyKeyPressed);
+    table->setTabKeyNavigation(false);
+    table->setWordWrap(false);
+    table->horizontalHeader()->setStretchLastSection(true);
+    table->horizontalHeader()->setHighlightSections(false);
+    table->verticalHeader()->setDefaultAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    fitColumns();
+    table->addActions({copyAction, pasteAction});
+    layout->addWidget(table, 1);
+
+    auto *files = new QGridLayout;
+    auto *baseLabel = new QLabel(tr("&Base values:"), central);
+    basePath = new QLineEdit(central);
+    basePath->setObjectName(QStringLiteral("basePath"));
+    basePath->setReadOnly(true);
+    basePath->setPlaceholderText(tr("none: a parameter left empty in a row is not written"));
+    baseLabel->setBuddy(basePath);
+    baseBrowseButton = new QPushButton(tr("C&hoose…"), central);
+    baseBrowseButton->setObjectName(QStringLiteral("baseBrowseButton"));
+    connect(baseBrowseButton, &QPushButton::clicked, this, &SiteWindow::askBaseValues);
+    baseClearButton = new QPushButton(tr("C&lear"), central);
+    baseClearButton->setObjectName(QStringLiteral("baseClearButton"));
+    connect(baseClearButton, &QPushButton::clicked, this, &SiteWindow::clearBaseValues);
+    files->addWidget(baseLabel, 0, 0);
+    files->addWidget(basePath, 0, 1);
+    files->addWidget(baseBrowseButton, 0, 2);
+    files->addWidget(baseClearButton, 0, 3);
+
+    auto *recordLabel = new QLabel(tr("Rec&ord:"), central);
+    recordEdit = new QLineEdit(central);
+    recordEdit->setObjectName(QStringLiteral("recordPath"));
+    recordEdit->setPlaceholderText(tr("none: no record is kept"));
+    recordEdit->setToolTip(tr("A CSV file that gets one row per module as soon as it is done: "
+                              "its MAC address, the values read back and the result"));
+    recordLabel->setBuddy(recordEdit);
+    connect(recordEdit, &QLineEdit::textChanged, this, [this] {
+        recordEdit->setStyleSheet(QString());
+        updateActions();
+    });
+    recordBrowseButton = new QPushButton(tr("Choo&se…"), central);
+    recordBrowseButton->setObjectName(QStringLiteral("recordBrowseButton"));
+    connect(recordBrowseButton, &QPushButton::clicked, this, &SiteWindow::askRecordPath);
+    recordOpenButton = new QPushButton(tr("O&pen"), central);
+    recordOpenButton->setObjectName(QStringLiteral("recordOpenButton"));
+    recordOpenButton->setToolTip(tr("Opens the record in the desktop's program for CSV files"));
+    connect(recordOpenButton, &QPushButton::clicked, this, &SiteWindow::openRecord);
+    files->addWidget(recordLabel, 1, 0);
+    files->addWidget(recordEdit, 1, 1);
+    files->addWidget(recordBrowseButton, 1, 2);
+    files->addWidget(recordOpenButton, 1, 3);
+    layout->addLayout(files);
+
+    auto *bottom = new QHBoxLayout;
+    problemsLabel = new QLabel(central);
+    problemsLabel->setObjectName(QStringLiteral("problemsLabel"));
+    problemsLabel->setTextFormat(Qt::PlainText);
+    bottom->addWidget(problemsLabel, 1);
+    checkButton = new QPushButton(tr("Check only"), central);
+    checkButton->setObjectName(QStringLiteral("checkButton"));
+    checkButton->setToolTip(tr("Reads every module of the plan and compares it with the plan; "
+                               "writes nothing (F6)"));
+    connect(checkButton, &QPushButton::clicked, this, &SiteWindow::startAudit);
+    startButton = new QPushButton(tr("Start"), central);
+    startButton->setObjectName(QStringLiteral("startButton"));
+    startButton->setToolTip(tr("Writes every row of the plan to its module, restarts it, reads "
+                               "it back and compares (F5)"));
+    connect(startButton, &QPushButton::clicked, this, &SiteWindow::startRun);
+    stopButton = new QPushButton(tr("Stop"), central);
+    stopButton->setObjectName(QStringLiteral("stopButton"));
+    stopButton->setToolTip(tr("Ends the run: the rows in hand are interrupted, the others not "
+                              "reached (Esc)"));
+    connect(stopButton, &QPushButton::clicked, this, &SiteWindow::stopRun);
+    for (QPushButton *button : {checkButton, startButton, stopButton}) {
+        button->setAutoDefault(false);
+        button->setMinimumWidth(button->sizeHint().width() + 24);
+        bottom->addWidget(button);
+    }
+    layout->addLayout(bottom);
+    setCentralWidget(central);
+
+    setTabOrder(table, baseBrowseButton);
+    setTabOrder(baseBrowseButton, baseClearButton);
+    setTabOrder(baseClearButton, recordEdit);
+    setTabOrder(recordEdit, recordBrowseButton);
+    setTabOrder(recordBrowseButton, recordOpenButton);
+    setTabOrder(recordOpenButton, checkButton);
+    setTabOrder(checkButton, startButton);
+    setTabOrder(startButton, stopButton);
+    basePath->setFocusPolicy(Qt::ClickFocus);
+    table->setFocus();
+}
+
+void SiteWindow::fitColumns()
+{
+    // The plan's columns as wide as their header, their usual values and
+    // what the plan holds (a long port path within bounds); the state and
+    // MAC columns for their usual texts; the result takes what is left.
+    const QFontMetrics metrics = table->fontMetrics();
+    const auto fit = [this, &metrics](int column, const char *sample, int most) {
+        table->resizeColumnToContents(column);
+        const int wanted = metrics.horizontalAdvance(QLatin1String(sample)) + 24;
+        table->setColumnWidth(column, qMin(most, qMax(table->columnWidth(column), wanted)));
+    };
+    const int most = metrics.horizontalAdvance(QLatin1Char('x')) * 44;
+    fit(PlanModel::PortColumn, "/dev/ttyUSB0", most);
+    for (const int column : {PlanModel::IpColumn, PlanModel::MaskColumn, PlanModel::GatewayColumn})
+        fit(column, "255.255.255.0", most);
+    for (int column = PlanModel::TcpPortColumn; column < PlanModel::StateColumn; ++column)
+        fit(column, "", most);
+    table->setColumnWidth(PlanModel::StateColumn,
+                          metrics.horizontalAdvance(tr("writing 8 of 8 (packet_timeout)")) + 24);
+    table->setColumnWidth(PlanModel::MacColumn,
+                          metrics.horizontalAdvance(QStringLiteral("00:1A:2B:3C:4D:5E")) + 24);
+}
+
+void SiteWindow::fitRowHeights(int first, int last)
+{
+    // A row waiting for the next module is as high as its prompt needs
+    // (wrapped in the state column, the port whole); it goes back to one
+    // line when the module is there.
+    const int normal = table->verticalHeader()->defaultSectionSize();
+    QFont bold = table->font();
+    bold.setBold(true);
+    const QFontMetrics metrics(bold);
+    const QRect area(0, 0, table->columnWidth(PlanModel::StateColumn) - 8, 4 * normal);
+    for (int row = first; row <= last; ++row) {
+        int height = normal;
+        if (model->progress(row).stage == RowStage::NextModule) {
+            const QString prompt = PlanModel::nextModulePrompt(model->port(row), true);
+            height =
+                qMax(normal, metrics.boundingRect(area, Qt::TextWordWrap, prompt).height() + 12);
+        }
+        if (table->rowHeight(row) != height)
+            table->setRowHeight(row, height);
+    }
+}
+
+void SiteWindow::updateRunSummary()
+{
+    if (!run)
+        return;
+    int done = 0, verified = 0, failed = 0;
+    for (const int row : qAsConst(tableRowOf)) {
+        const RowStage stage = model->progress(row).stage;
+        if (!isFinal(stage))
+            continue;
+        ++done;
+        if (stage == RowStage::Verified || stage == RowStage::Matches)
+            ++verified;
+        else
+            ++failed;
+    }
+    problemsLabel->setStyleSheet(QString());
+    problemsLabel->setText((runMode == RunMode::Audit
+                                ? tr("Checking: %1 of %2 rows done, %3 match, %4 not")
+                                : tr("Running: %1 of %2 rows done, %3 verified, %4 failed"))
+                               .arg(done)
+                               .arg(tableRowOf.size())
+                               .arg(verified)
+                               .arg(failed));
+}
+
+void SiteWindow::updateActions()
+{
+    const bool running = isRunning();
+    const bool ready = !running && model->problemCount() == 0;
+    // Nothing that asks with a dialog while a run goes on.
+    for (QAction *a : {newAction, openAction, saveAction, saveAsAction, baseAction, addRowAction,
+                       duplicateAction, removeAction, pasteAction})
+        a->setEnabled(!running);
+    baseBrowseButton->setEnabled(!running);
+    recordBrowseButton->setEnabled(!running);
+    baseClearButton->setEnabled(!running && !basePath->text().isEmpty());
+    recordEdit->setReadOnly(running);
+    startAction->setEnabled(ready);
+    startButton->setEnabled(ready);
+    checkAction->setEnabled(ready);
+    checkButton->setEnabled(ready);
+    stopAction->setEnabled(running);
+    stopButton->setEnabled(running);
+    // Escape stops a run; otherwise it stays the table's (an edit
+    // cancelled).
+    stopAction->setShortcuts(running ? QList<QKeySequence>{QKeySequence(Qt::Key_Escape),
+                                                           QKeySequence(QStringLiteral("Ctrl+."))}
+                                     : QList<QKeySequence>{QKeySequence(QStringLiteral("Ctrl+."))});
+    const QString record = recordPath();
+    recordOpenButton->setEnabled(!record.isEmpty() && QFileInfo(record).isFile());
+}
+
+void SiteWindow::updateProblems()
+{
+    const int count = model->problemCount();
+    const QStringList general = model->generalProblems();
+    if (count == 0) {
+        problemsLabel->setText(tr("No problems: ready to start"));
+        problemsLabel->setStyleSheet(QString());
+    } else {
+        QString text = tr("%n problem(s)", "", count);
+        if (!general.isEmpty())
+            text += QStringLiteral(": ") + general.first();
+        else
+            text += tr(" (F8 goes to the next)");
+        problemsLabel->setText(QStringLiteral("! ") + text);
+        problemsLabel->setStyleSheet(QStringLiteral("QLabel { color: #a01010; }"));
+    }
+    problemsLabel->setToolTip(model->problemLines().join(QLatin1Char('\n')));
+    QStringList baseProblems;
+    for (const commissionplan::Problem &p : model->checkedPlan().problems) {
+        if (p.row == 0 && !p.column.isEmpty())
+            baseProblems << p.column + QStringLiteral(": ") + p.message;
+    }
+    basePath->setToolTip(baseProblems.isEmpty()
+                             ? tr("Values for the cells left empty, as ordan-cli's --from")
+                             : baseProblems.join(QLatin1Char('\n')));
+    basePath->setStyleSheet(
+        baseProblems.isEmpty()
+            ? QString()
+            : QStringLiteral("QLineEdit { background: #f6cfcf; color: black; }"));
+    if (!isRunning())
+        updateActions();
+    else
+        updateRunSummary();
+}
+
+void SiteWindow::planEdited()
+{
+    setWindowModified(true);
+}
+
+void SiteWindow::setPlanPath(const QString &path)
+{
+    currentPlan = path;
+    const QString name = path.isEmpty() ? tr("New plan") : QFileInfo(path).fileName();
+    setWindowTitle(QStringLiteral("%1[*] — %2").arg(name, tr("Ordan site commissioning")));
+    // The record follows the plan, unless another one was chosen.
+    if (path.isEmpty())
+        return;
+    const QFileInfo info(path);
+    const QString record =
+        info.absoluteDir().filePath(info.completeBaseName() + QStringLiteral("-record.csv"));
+    if (recordEdit->text().isEmpty() || recordEdit->text() == defaultRecord)
+        recordEdit->setText(record);
+    defaultRecord = record;
+}
+
+void SiteWindow::showNotice(const QString &text)
+{
+    notice->setText(text);
+    notice->setVisible(!text.isEmpty());
+}
+
+bool SiteWindow::confirmDiscard()
+{
+    if (!isWindowModified())
+        return true;
+    const QMessageBox::StandardButton answer = QMessageBox::question(
+        this, tr("Ordan site commissioning"), tr("The plan has changes that are not saved."),
+        QMessageBox::Save | QMessageBox::Discard | QMessageBox::Cancel, QMessageBox::Save);
+    if (answer == QMessageBox::Save)
+        return askSavePlan(false);
+    return answer == QMessageBox::Discard;
+}
+
+bool SiteWindow::openPlan(const QString &path)
+{
+    if (isRunning())
+        return false;
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        showNotice(tr("Cannot open the plan %1: %2").arg(path, file.errorString()));
+        return false;
+    }
+    const PlanFileContents contents = PlanModel::readCsv(file.readAll());
+    if (!contents.error.isEmpty()) {
+        showNotice(tr("Cannot read the plan %1: %2").arg(path, contents.error));
+        return false;
+    }
+    model->setPlanRows(contents.rows.isEmpty() ? QList<QStringList>{QStringList()} : contents.rows);
+    fitColumns();
+    planLeftOut = contents.leftOut;
+    showNotice(planLeftOut.isEmpty()
+                   ? QString()
+                   : tr("Left out of %1 (the table has no place for it): %2")
+                         .arg(QFileInfo(path).fileName(), planLeftOut.join(QLatin1String("; "))));
+    setPlanPath(path);
+    setWindowModified(false);
+    table->setCurrentIndex(model->index(0, 0));
+    statusBar()->showMessage(tr("Opened %1: %n row(s)", "", model->rowCount()).arg(path), 5000);
+    return true;
+}
+
+bool SiteWindow::savePlan(const QString &path)
+{
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(model->toCsv()) < 0 || !file.commit()) {
+        statusBar()->showMessage(tr("Cannot save the plan %1: %2").arg(path, file.errorString()));
+        return false;
+    }
+    setPlanPath(path);
+    planLeftOut.clear();
+    showNotice(QString());
+    setWindowModified(false);
+    statusBar()->showMessage(tr("Saved %1").arg(path), 5000);
+    return true;
+}
+
+bool SiteWindow::loadBaseValues(const QString &path)
+{
+    parameters::Values values;
+    QString problem;
+    if (!parameters::loadSettingsFile(path, &values, &problem)) {
+        statusBar()->showMessage(tr("Cannot use the settings file %1: %2").arg(path, problem));
+        return false;
+    }
+    model->setBaseValues(values);
+    basePath->setText(path);
+    updateProblems();
+    updateActions();
+    return true;
+}
+
+void SiteWindow::clearBaseValues()
+{
+    model->setBaseValues(parameters::Values());
+    basePath->clear();
+    updateProblems();
+    updateActions();
+}
+
+void SiteWindow::setRecordPath(const QString &path)
+{
+    recordEdit->setText(path);
+}
+
+QString SiteWindow::recordPath() const
+{
+    return recordEdit->text().trimmed();
+}
+
+void SiteWindow::newPlan()
+{
+    if (isRunning() || !confirmDiscard())
+        return;
+    model->setPlanRows({QStringList()});
+    planLeftOut.clear();
+    showNotice(QString());
+    currentPlan.clear();
+    if (recordEdit->text() == defaultRecord)
+        recordEdit->clear();
+    defaultRecord.clear();
+    setPlanPath(QString());
+    setWindowModified(false);
+    table->setCurrentIndex(model->index(0, 0));
+}
+
+void SiteWindow::askOpenPlan()
+{
+    if (isRunning() || !confirmDiscard())
+        return;
+    const QString path = QFileDialog::getOpenFileName(
+        this, tr("Open a plan"), QFileInfo(currentPlan).path(), tr(planFilter));
+    if (!path.isEmpty())
+        openPlan(path);
+}
+
+bool SiteWindow::askSavePlan(bool choosePath)
+{
+    QString path = currentPlan;
+    if (choosePath || path.isEmpty()) {
+        path = QFileDialog::getSaveFileName(
+            this, tr("Save the plan"),
+            currentPlan.isEmpty() ? QStringLiteral("plan.csv") : currentPlan, tr(planFilter));
+        if (path.isEmpty())
+            return false;
+        if (QFileInfo(path).suffix().isEmpty())
+            path += QStringLiteral(".csv");
+    }
+    return savePlan(path);
+}
+
+void SiteWindow::askBaseValues()
+{
+    if (isRunning())
+        return;
+    const QString path =
+        QFileDialog::getOpenFileName(this, tr("Base values"), QFileInfo(currentPlan).path(),
+                                     tr("Settings files (*.TRset);;All files (*)"));
+    if (!path.isEmpty())
+        loadBaseValues(path);
+}
+
+void SiteWindow::askRecordPath()
+{
+    const QString start = recordPath().isEmpty() ? QFileInfo(currentPlan).path() : recordPath();
+    const QString path = QFileDialog::getSaveFileName(
+        this, tr("Record"), start, tr("Records (*.csv);;All files (*)"), nullptr,
+        QFileDialog::DontConfirmOverwrite); // the record is appended to, never overwritten
+    if (!path.isEmpty())
+        recordEdit->setText(path);
+}
+
+void SiteWindow::openRecord()
+{
+    const QString path = recordPath();
+    if (!path.isEmpty() && !QDesktopServices::openUrl(QUrl::fromLocalFile(path)))
+        statusBar()->showMessage(tr("No program to open %1").arg(path), 5000);
+}
+
+QList<int> SiteWindow::selectedRows() const
+{
+    QList<int> rows;
+    for (const QModelIndex &index : table->selectionModel()->selectedIndexes())
+        rows << index.row();
+    if (rows.isEmpty() && table->currentIndex().isValid())
+        rows << table->currentIndex().row();
+    std::sort(rows.begin(), rows.end());
+    rows.erase(std::unique(rows.begin(), rows.end()), rows.end());
+    return rows;
+}
+
+void SiteWindow::addRow()
+{
+    const QModelIndex current = table->currentIndex();
+    const int row = current.isValid() ? current.row() + 1 : model->rowCount();
+    if (!model->insertRows(row, 1))
+        return;
+    table->setCurrentIndex(model->index(row, PlanModel::PortColumn));
+    table->scrollTo(table->currentIndex());
+}
+
+void SiteWindow::duplicateRows()
+{
+    const QList<int> rows = selectedRows();
+    if (rows.isEmpty())
+        return;
+    model->duplicateRows(rows);
+    const int first = rows.last() + 1;
+    table->selectionModel()->select(
+        QItemSelection(model->index(first, 0),
+                       model->index(first + rows.size() - 1, PlanModel::ColumnCount - 1)),
+        QItemSelectionModel::ClearAndSelect);
+    table->selectionModel()->setCurrentIndex(model->index(first, PlanModel::IpColumn),
+                                             QItemSelectionModel::NoUpdate);
+}
+
+void SiteWindow::removeRows()
+{
+    const QList<int> rows = selectedRows();
+    if (rows.isEmpty() || model->isLocked())
+        return;
+    for (auto it = rows.crbegin(); it != rows.crend(); ++it)
+        model->removeRows(*it, 1);
+    if (model->rowCount() == 0)
+        model->insertRows(0, 1);
+    table->setCurrentIndex(model->index(qMin(rows.first(), model->rowCount() - 1), 0));
+}
+
+void SiteWindow::copyCells()
+{
+    const QModelIndexList indexes = table->selectionModel()->selectedIndexes();
+    if (indexes.isEmpty())
+        return;
+    int top = indexes.first().row(), bottom = top;
+    int left = indexes.first().column(), right = left;
+    for (const QModelIndex &index : indexes) {
+        top = qMin(top, index.row());
+        bottom = qMax(bottom, index.row());
+        left = qMin(left, index.column());
+        right = qMax(right, index.column());
+    }
+    QStringList lines;
+    for (int r = top; r <= bottom; ++r) {
+        QStringList cells;
+        for (int c = left; c <= right; ++c) {
+            const QModelIndex index = model->index(r, c);
+            const bool selected = table->selectionModel()->isSelected(index);
+            QString text =
+                selected
+                    ? index.data(c < PlanModel::planColumnCount ? Qt::EditRole : Qt::DisplayRole)
+                          .toString()
+                    : QString();
+            // As spreadsheets copy: a cell with a tab, a line break or a
+            // quote is quoted.
+            if (text.contains(QLatin1Char('\t')) || text.contains(QLatin1Char('\n')) ||
+                text.contains(QLatin1Char('"')))
+                text = QLatin1Char('"') + text.replace(QLatin1Char('"'), QLatin1String("\"\"")) +
+                       QLatin1Char('"');
+            cells << text;
+        }
+        lines << cells.join(QLatin1Char('\t'));
+    }
+    QApplication::clipboard()->setText(lines.join(QLatin1Char('\n')) + QLatin1Char('\n'));
+}
+
+void SiteWindow::pasteCells()
+{
+    if (isRunning())
+        return;
+    const QString text = QApplication::clipboard()->text();
+    if (text.isEmpty())
+        return;
+    // Cells copied from a spreadsheet: tab-separated, one line per row,
+    // quoted where a cell holds a tab, a quote or a line break.
+    QString error;
+    QList<QStringList> cells = commissionplan::splitCsv(text, QLatin1Char('\t'), &error);
+    if (!error.isEmpty()) {
+        cells.clear();
+        QString plain = text;
+        plain.replace(QLatin1String("\r\n"), QLatin1String("\n"));
+        if (plain.endsWith(QLatin1Char('\n')))
+            plain.chop(1);
+        for (const QString &line : plain.split(QLatin1Char('\n')))
+            cells << line.split(QLatin1Char('\t'));
+    }
+    QModelIndex at = table->currentIndex();
+    if (!at.isValid())
+        at = model->index(0, 0);
+    // A copied header row names the plan's columns: it is not a row.
+    if (!cells.isEmpty() && at.column() == PlanModel::PortColumn) {
+        QStringList header;
+        for (int c = 0; c < cells.first().size() && c < PlanModel::planColumnCount; ++c)
+            header << PlanModel::columnKey(c);
+        QStringList first = cells.first();
+        for (QString &cell : first)
+            cell = cell.trimmed().toLower();
+        if (first == header)
+            cells.removeFirst();
+    }
+    if (at.column() >= PlanModel::planColumnCount) {
+        statusBar()->showMessage(tr("Cells are pasted into the plan's columns, port to "
+                                    "packet_timeout"),
+                                 5000);
+        return;
+    }
+    const int count = model->putCells(at.row(), at.column(), cells);
+    int width = 0;
+    for (const QStringList &line : qAsConst(cells))
+        width = qMax(width, line.size());
+    if (count > 0) {
+        const int right = qMin(at.column() + width, int(PlanModel::planColumnCount)) - 1;
+        table->selectionModel()->select(
+            QItemSelection(at, model->index(at.row() + cells.size() - 1, right)),
+            QItemSelectionModel::ClearAndSelect);
+    }
+    statusBar()->showMessage(tr("Pasted %n cell(s)", "", count), 5000);
+}
+
+void SiteWindow::nextProblem()
+{
+    const int rows = model->rowCount();
+    const int columns = PlanModel::planColumnCount;
+    const QModelIndex current = table->currentIndex();
+    const int start = current.isValid() ? current.row() * columns + current.column() : -1;
+    for (int step = 1; step <= rows * columns; ++step) {
+        const int n = (start + step) % (rows * columns);
+        const QModelIndex index = model->index(n / columns, n % columns);
+        QString problem = index.data(PlanModel::ProblemRole).toString();
+        if (problem.isEmpty() && index.column() == 0)
+            problem =
+                model->headerData(index.row(), Qt::Vertical, PlanModel::ProblemRole).toString();
+        if (!problem.isEmpty()) {
+            table->setCurrentIndex(index);
+            table->scrollTo(index);
+            statusBar()->showMessage(tr("Row %1, %2: %3")
+                                         .arg(PlanModel::fileRow(index.row()))
+                                         .arg(PlanModel::columnKey(index.column()), problem));
+            return;
+        }
+    }
+    const QStringList general = model->generalProblems();
+    statusBar()->showMessage(
+        general.isEmpty() ? tr("No problems") : general.join(QLatin1String("; ")), 5000);
+}
+
+bool SiteWindow::startRun()
+{
+    return beginRun(RunMode::Commission);
+}
+
+bool SiteWindow::startAudit()
+{
+    return beginRun(RunMode::Audit);
+}
+
+bool SiteWindow::beginRun(RunMode mode)
+{
+    refusal.clear();
+    if (isRunning())
+        return false;
+    if (model->problemCount() > 0) {
+        refusal = model->problemLines();
+        statusBar()->showMessage(
+            tr("The plan has %n problem(s): nothing was started", "", model->problemCount()));
+        return false;
+    }
+    const QString record = recordPath();
+    QString error;
+    if (!record.isEmpty() && !commissionrecord::checkWritable(record, &error)) {
+        refusal << tr("Cannot append to the record %1: %2").arg(record, error);
+        recordEdit->setStyleSheet(
+            QStringLiteral("QLineEdit { background: #f6cfcf; color: black; }"));
+        recordEdit->setToolTip(refusal.first());
+        statusBar()->showMessage(refusal.first());
+        return false;
+    }
+    const commissionplan::Plan plan = model->checkedPlan();
+    auto *commission = new CommissionRun(plan.rows, JobSettings(), this);
+    commission->setAuditOnly(mode == RunMode::Audit);
+    commission->setRecord(record);
+    connect(commission, &CommissionRun::rowStage, this, &SiteWindow::onRowStage);
+    connect(commission, &CommissionRun::rowFinished, this, &SiteWindow::onRowFinished);
+    connect(commission, &CommissionRun::swapNeeded, this, &SiteWindow::onSwapNeeded);
+    connect(commission, &CommissionRun::finished, this, &SiteWindow::onRunFinished);
+
+    model->clearRun();
+    tableRowOf.clear();
+    RowProgress waiting;
+    waiting.stage = RowStage::Waiting;
+    for (const commissionplan::Row &row : plan.rows) {
+        tableRowOf << row.row - 2;
+        model->setProgress(row.row - 2, waiting);
+    }
+    run = commission;
+    runMode = mode;
+    exitCode = -1;
+    // A cell still being edited keeps what was typed (each keystroke is in
+    // the model already) and closes.
+    if (QWidget *editor = table->indexWidget(table->currentIndex()))
+        emit table->itemDelegate()->closeEditor(editor);
+    model->setLocked(true);
+    updateActions();
+    statusBar()->showMessage(mode == RunMode::Audit
+                                 ? tr("Checking %n module(s)…", "", plan.rows.size())
+                                 : tr("Commissioning %n module(s)…", "", plan.rows.size()));
+    table->scrollTo(model->index(tableRowOf.value(0), PlanModel::StateColumn));
+    updateRunSummary();
+    if (latency)
+        latency->start();
+    commission->start();
+    return true;
+}
+
+void SiteWindow::stopRun()
+{
+    if (!run)
+        return;
+    statusBar()->showMessage(tr("Stopping…"));
+    run->interrupt();
+}
+
+void SiteWindow::onRowStage(int index, JobStage stage, int step, int steps, const QString &what)
+{
+    model->setProgress(tableRowOf.value(index, -1), rowProgress(stage, step, steps, what));
+}
+
+void SiteWindow::onRowFinished(int index)
+{
+    const WriteJob *job = run->job(index);
+    const int row = tableRowOf.value(index, -1);
+    if (!job)
+        return;
+    const bool audit = runMode == RunMode::Audit;
+    model->setMac(row, job->identity().value(ModuleField::Mac));
+    RowProgress outcome;
+    QString result;
+    switch (job->result()) {
+    case JobResult::Done:
+        outcome.stage = audit ? RowStage::Matches : RowStage::Verified;
+        result = audit ? tr("the module holds the planned values")
+                       : tr("%n parameter(s) as planned", "", job->accepted().size());
+        if (!run->verified(index)) {
+            // The module is right, but its row is not in the record: the
+            // record and the screen must say the same.
+            outcome.stage = RowStage::Failed;
+            outcome.item = tr("not recorded");
+            result = tr("the module is right, but the record lacks its row");
+        }
+        break;
+    case JobResult::Mismatch: {
+        if (job->mismatches().isEmpty()) {
+            // Another module answered: nothing of this row is proven.
+            outcome.stage = RowStage::Failed;
+            outcome.item = tr("another module");
+            result = job->error();
+            break;
+        }
+        outcome.stage = RowStage::Differs;
+        QStringList differences;
+        for (const WriteJob::Mismatch &m : job->mismatches()) {
+            const QString read = m.read.isEmpty() ? tr("(missing)") : m.read;
+            differences << (audit ? tr("%1: planned %2, the module has %3")
+                                  : tr("%1: written %2, read %3"))
+                               .arg(parameters::fieldKey(m.field), m.written, read);
+        }
+        result = differences.join(QLatin1String("; "));
+        break;
+    }
+    case JobResult::Interrupted:
+        outcome.stage = RowStage::Interrupted;
+        if (job->resetSent())
+            result = tr("stopped after the restart command");
+        else if (!job->sent().isEmpty())
+            result =
+                tr("stopped after sending %1; no restart was sent").arg(fieldNames(job->sent()));
+        else
+            result = tr("stopped before anything was written");
+        break;
+    case JobResult::PortUnavailable:
+        outcome.stage = RowStage::Failed;
+        outcome.item = tr("port not opened");
+        result = job->error();
+        if (job->permissionDenied())
+            result += tr(" (not allowed to use the port: add yourself to the group that owns "
+                         "it, usually dialout, then log in again; or another program holds it)");
+        break;
+    case JobResult::NoAnswer:
+        outcome.stage = RowStage::Failed;
+        outcome.item = tr("no answer");
+        result = job->error();
+        break;
+    case JobResult::Refused:
+        outcome.stage = RowStage::Failed;
+        outcome.item = tr("refused");
+        result = job->error();
+        break;
+    case JobResult::Invalid:
+        outcome.stage = RowStage::Failed;
+        outcome.item = tr("invalid configuration");
+        result = job->error();
+        break;
+    case JobResult::FileNotWritten:
+        outcome.stage = RowStage::Failed;
+        outcome.item = tr("not recorded");
+        result = job->error();
+        break;
+    }
+    if (!job->recordError().isEmpty())
+        result += QStringLiteral(" (") + job->recordError() + QLatin1Char(')');
+    model->setProgress(row, outcome);
+    model->setResult(row, result);
+    updateActions();
+    updateRunSummary();
+}
+
+void SiteWindow::onSwapNeeded(int index)
+{
+    const int row = tableRowOf.value(index, -1);
+    RowProgress next;
+    next.stage = RowStage::NextModule;
+    model->setProgress(row, next);
+    table->scrollTo(model->index(row, PlanModel::StateColumn));
+    statusBar()->showMessage(tr("Connect the next module to %1 (row %2)")
+                                 .arg(textsafety::escapeControls(run->row(index).port))
+                                 .arg(run->row(index).row));
+}
+
+void SiteWindow::onRunFinished()
+{
+    int verified = 0, failed = 0, notReached = 0;
+    for (int i = 0; i < run->rowCount(); ++i) {
+        const int row = tableRowOf.value(i, -1);
+        if (!run->job(i)) {
+            RowProgress outcome;
+            outcome.stage = RowStage::NotReached;
+            model->setProgress(row, outcome);
+            model->setResult(row, run->notReached(i));
+            ++notReached;
+        } else if (run->verified(i)) {
+            ++verified;
+        } else {
+            ++failed;
+        }
+    }
+    exitCode = run->exitCode();
+    if (latency)
+        std::fprintf(stderr, "ordan-site: %s\n", qPrintable(latency->stop()));
+    const bool audit = runMode == RunMode::Audit;
+    statusBar()->showMessage((audit
+                                  ? tr("Check ended: %1 match, %2 differ or failed, %3 not reached")
+                                  : tr("Run ended: %1 verified, %2 failed, %3 not reached"))
+                                 .arg(verified)
+                                 .arg(failed)
+                                 .arg(notReached));
+    run->deleteLater();
+    run = nullptr;
+    model->setLocked(false);
+    updateProblems();
+    emit runFinished(exitCode);
+    if (closeWhenStopped)
+        close();
+}
+
+void SiteWindow::closeEvent(QCloseEvent *event)
+{
+    if (isRunning()) {
+        // The run ends first (its ports closed, finished rows kept); the
+        // window closes when it has.
+        closeWhenStopped = true;
+        stopRun();
+        event->ignore();
+        return;
+    }
+    if (!confirmDiscard()) {
+        event->ignore();
+        return;
+    }
+    event->accept();
+}

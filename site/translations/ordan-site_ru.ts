@@ -1,0 +1,546 @@
+<?xml version="1.0" encoding="utf-8"?>
+<!DOCTYPE TS>
+<TS version="2.1" language="ru" sourcelanguage="en">
+<context>
+    <name>PlanModel</name>
+    <message>
+        <source>Empty: the base value %1 is written</source>
+        <translation>Пусто: записывается базовое значение %1</translation>
+    </message>
+    <message>
+        <source>Row %1 of the plan file (the header is row 1)</source>
+        <translation>Строка %1 файла плана (заголовок — строка 1)</translation>
+    </message>
+    <message>
+        <source>state</source>
+        <translation>состояние</translation>
+    </message>
+    <message>
+        <source>MAC</source>
+        <translation>MAC</translation>
+    </message>
+    <message>
+        <source>result</source>
+        <translation>результат</translation>
+    </message>
+    <message>
+        <source>The module&apos;s serial port: its /dev/serial/by-id/ alias is best, it survives the module&apos;s restart</source>
+        <translation>Последовательный порт модуля: лучше его псевдоним из /dev/serial/by-id/, он не меняется при перезапуске модуля</translation>
+    </message>
+    <message>
+        <source>IP address</source>
+        <translation>IP-адрес</translation>
+    </message>
+    <message>
+        <source>Subnet mask</source>
+        <translation>Маска подсети</translation>
+    </message>
+    <message>
+        <source>Gateway</source>
+        <translation>Шлюз</translation>
+    </message>
+    <message>
+        <source>TCP port: 23, 502 or 10000-65535</source>
+        <translation>TCP-порт: 23, 502 или 10000-65535</translation>
+    </message>
+    <message>
+        <source>RS-485 parity: none, odd or even</source>
+        <translation>Чётность RS-485: none (нет), odd (нечёт) или even (чёт)</translation>
+    </message>
+    <message>
+        <source>RS-485 speed, baud</source>
+        <translation>Скорость RS-485, бод</translation>
+    </message>
+    <message>
+        <source>RS-485 stop bits: 1 or 2</source>
+        <translation>Стоповые биты RS-485: 1 или 2</translation>
+    </message>
+    <message>
+        <source>Time-out for gathering a data packet: 1-10000 ms</source>
+        <translation>Время ожидания пакета данных: 1-10000 мс</translation>
+    </message>
+    <message>
+        <source>Where the row stands in the run</source>
+        <translation>Где строка находится в ходе работы</translation>
+    </message>
+    <message>
+        <source>MAC address of the module the row went to</source>
+        <translation>MAC-адрес модуля, в который записана строка</translation>
+    </message>
+    <message>
+        <source>How the row ended, and why</source>
+        <translation>Чем закончилась строка и почему</translation>
+    </message>
+    <message>
+        <source>the file is not UTF-8 text</source>
+        <translation>файл не является текстом в UTF-8</translation>
+    </message>
+    <message>
+        <source>the column &quot;%1&quot;, which is not a plan column</source>
+        <translation>столбец «%1», которого нет в плане</translation>
+    </message>
+    <message>
+        <source>the second column &quot;%1&quot;</source>
+        <translation>второй столбец «%1»</translation>
+    </message>
+    <message>
+        <source>row %1: &quot;%2&quot; outside the named columns</source>
+        <translation>строка %1: «%2» вне именованных столбцов</translation>
+    </message>
+    <message>
+        <source>%1 of the base values: %2</source>
+        <translation>%1 из базовых значений: %2</translation>
+    </message>
+    <message>
+        <source>%1 is planned again in row %2</source>
+        <translation>%1 запланирован ещё и в строке %2</translation>
+    </message>
+    <message>
+        <source>row %1: %2</source>
+        <translation>строка %1: %2</translation>
+    </message>
+    <message>
+        <source>row %1, column %2: %3</source>
+        <translation>строка %1, столбец %2: %3</translation>
+    </message>
+    <message>
+        <source>waiting</source>
+        <translation>ожидание</translation>
+    </message>
+    <message>
+        <source>Connect the next module to %1</source>
+        <translation>Подключите следующий модуль к %1</translation>
+    </message>
+    <message>
+        <source>identifying</source>
+        <translation>опознание</translation>
+    </message>
+    <message>
+        <source>writing %1 of %2 (%3)</source>
+        <translation>запись %1 из %2 (%3)</translation>
+    </message>
+    <message>
+        <source>restarting</source>
+        <translation>перезапуск</translation>
+    </message>
+    <message>
+        <source>reading back %1 of %2</source>
+        <translation>считывание %1 из %2</translation>
+    </message>
+    <message>
+        <source>verified</source>
+        <translation>проверено</translation>
+    </message>
+    <message>
+        <source>matches</source>
+        <translation>совпадает</translation>
+    </message>
+    <message>
+        <source>differs</source>
+        <translation>отличается</translation>
+    </message>
+    <message>
+        <source>failed</source>
+        <translation>ошибка</translation>
+    </message>
+    <message>
+        <source>failed: %1</source>
+        <translation>ошибка: %1</translation>
+    </message>
+    <message>
+        <source>interrupted</source>
+        <translation>прервано</translation>
+    </message>
+    <message>
+        <source>not reached</source>
+        <translation>не выполнено</translation>
+    </message>
+    <message>
+        <source>reading back</source>
+        <translation>считывание</translation>
+    </message>
+</context>
+<context>
+    <name>SiteWindow</name>
+    <message>
+        <source>Plans (*.csv);;All files (*)</source>
+        <translation>Планы (*.csv);;Все файлы (*)</translation>
+    </message>
+    <message>
+        <source>&amp;New plan</source>
+        <translation>&amp;Новый план</translation>
+    </message>
+    <message>
+        <source>&amp;Open plan…</source>
+        <translation>&amp;Открыть план…</translation>
+    </message>
+    <message>
+        <source>&amp;Save plan</source>
+        <translation>&amp;Сохранить план</translation>
+    </message>
+    <message>
+        <source>Save plan &amp;as…</source>
+        <translation>Сохранить план &amp;как…</translation>
+    </message>
+    <message>
+        <source>&amp;Base values from a settings file…</source>
+        <translation>&amp;Базовые значения из файла настроек…</translation>
+    </message>
+    <message>
+        <source>&amp;Quit</source>
+        <translation>В&amp;ыход</translation>
+    </message>
+    <message>
+        <source>&amp;Add row</source>
+        <translation>Доб&amp;авить строку</translation>
+    </message>
+    <message>
+        <source>&amp;Duplicate rows</source>
+        <translation>&amp;Дублировать строки</translation>
+    </message>
+    <message>
+        <source>&amp;Remove rows</source>
+        <translation>&amp;Удалить строки</translation>
+    </message>
+    <message>
+        <source>&amp;Copy</source>
+        <translation>&amp;Копировать</translation>
+    </message>
+    <message>
+        <source>&amp;Paste</source>
+        <translation>&amp;Вставить</translation>
+    </message>
+    <message>
+        <source>Next &amp;problem</source>
+        <translation>&amp;Следующая ошибка</translation>
+    </message>
+    <message>
+        <source>&amp;Start</source>
+        <translation>&amp;Пуск</translation>
+    </message>
+    <message>
+        <source>&amp;Check only</source>
+        <translation>&amp;Только проверка</translation>
+    </message>
+    <message>
+        <source>S&amp;top</source>
+        <translation>&amp;Стоп</translation>
+    </message>
+    <message>
+        <source>&amp;File</source>
+        <translation>&amp;Файл</translation>
+    </message>
+    <message>
+        <source>&amp;Edit</source>
+        <translation>&amp;Правка</translation>
+    </message>
+    <message>
+        <source>&amp;Run</source>
+        <translation>&amp;Запуск</translation>
+    </message>
+    <message>
+        <source>Plan</source>
+        <translation>План</translation>
+    </message>
+    <message>
+        <source>&amp;Base values:</source>
+        <translation>&amp;Базовые значения:</translation>
+    </message>
+    <message>
+        <source>none: a parameter left empty in a row is not written</source>
+        <translation>нет: параметр, пустой в строке, не записывается</translation>
+    </message>
+    <message>
+        <source>C&amp;hoose…</source>
+        <translation>&amp;Выбрать…</translation>
+    </message>
+    <message>
+        <source>C&amp;lear</source>
+        <translation>О&amp;чистить</translation>
+    </message>
+    <message>
+        <source>Rec&amp;ord:</source>
+        <translation>&amp;Журнал:</translation>
+    </message>
+    <message>
+        <source>none: no record is kept</source>
+        <translation>нет: журнал не ведётся</translation>
+    </message>
+    <message>
+        <source>A CSV file that gets one row per module as soon as it is done: its MAC address, the values read back and the result</source>
+        <translation>CSV-файл, в который по каждому модулю сразу по его окончании добавляется строка: MAC-адрес, считанные значения и результат</translation>
+    </message>
+    <message>
+        <source>Choo&amp;se…</source>
+        <translation>Выб&amp;рать…</translation>
+    </message>
+    <message>
+        <source>O&amp;pen</source>
+        <translation>О&amp;ткрыть</translation>
+    </message>
+    <message>
+        <source>Opens the record in the desktop&apos;s program for CSV files</source>
+        <translation>Открывает журнал в программе для CSV-файлов</translation>
+    </message>
+    <message>
+        <source>Check only</source>
+        <translation>Только проверка</translation>
+    </message>
+    <message>
+        <source>Reads every module of the plan and compares it with the plan; writes nothing (F6)</source>
+        <translation>Считывает каждый модуль плана и сравнивает с планом; ничего не записывает (F6)</translation>
+    </message>
+    <message>
+        <source>Start</source>
+        <translation>Пуск</translation>
+    </message>
+    <message>
+        <source>Writes every row of the plan to its module, restarts it, reads it back and compares (F5)</source>
+        <translation>Записывает каждую строку плана в её модуль, перезапускает его, считывает обратно и сравнивает (F5)</translation>
+    </message>
+    <message>
+        <source>Stop</source>
+        <translation>Стоп</translation>
+    </message>
+    <message>
+        <source>Ends the run: the rows in hand are interrupted, the others not reached (Esc)</source>
+        <translation>Прекращает работу: начатые строки прерываются, остальные не выполняются (Esc)</translation>
+    </message>
+    <message>
+        <source>No problems: ready to start</source>
+        <translation>Ошибок нет: можно начинать</translation>
+    </message>
+    <message numerus="yes">
+        <source>%n problem(s)</source>
+        <translation>
+            <numerusform>%n ошибка</numerusform>
+            <numerusform>%n ошибки</numerusform>
+            <numerusform>%n ошибок</numerusform>
+        </translation>
+    </message>
+    <message>
+        <source> (F8 goes to the next)</source>
+        <translation> (F8 — к следующей)</translation>
+    </message>
+    <message>
+        <source>Values for the cells left empty, as ordan-cli&apos;s --from</source>
+        <translation>Значения для пустых ячеек, как --from у ordan-cli</translation>
+    </message>
+    <message>
+        <source>New plan</source>
+        <translation>Новый план</translation>
+    </message>
+    <message>
+        <source>Ordan site commissioning</source>
+        <translation>Пусконаладка объекта Ordan</translation>
+    </message>
+    <message>
+        <source>The plan has changes that are not saved.</source>
+        <translation>В плане есть несохранённые изменения.</translation>
+    </message>
+    <message>
+        <source>Cannot open the plan %1: %2</source>
+        <translation>Не удаётся открыть план %1: %2</translation>
+    </message>
+    <message>
+        <source>Cannot read the plan %1: %2</source>
+        <translation>Не удаётся прочитать план %1: %2</translation>
+    </message>
+    <message>
+        <source>Left out of %1 (the table has no place for it): %2</source>
+        <translation>Не вошло из %1 (в таблице для этого нет места): %2</translation>
+    </message>
+    <message numerus="yes">
+        <source>Opened %1: %n row(s)</source>
+        <translation>
+            <numerusform>Открыт %1: %n строка</numerusform>
+            <numerusform>Открыт %1: %n строки</numerusform>
+            <numerusform>Открыт %1: %n строк</numerusform>
+        </translation>
+    </message>
+    <message>
+        <source>Cannot save the plan %1: %2</source>
+        <translation>Не удаётся сохранить план %1: %2</translation>
+    </message>
+    <message>
+        <source>Saved %1</source>
+        <translation>Сохранено: %1</translation>
+    </message>
+    <message>
+        <source>Open a plan</source>
+        <translation>Открыть план</translation>
+    </message>
+    <message>
+        <source>Save the plan</source>
+        <translation>Сохранить план</translation>
+    </message>
+    <message>
+        <source>Base values</source>
+        <translation>Базовые значения</translation>
+    </message>
+    <message>
+        <source>Settings files (*.TRset);;All files (*)</source>
+        <translation>Файлы настроек (*.TRset);;Все файлы (*)</translation>
+    </message>
+    <message>
+        <source>Record</source>
+        <translation>Журнал</translation>
+    </message>
+    <message>
+        <source>Records (*.csv);;All files (*)</source>
+        <translation>Журналы (*.csv);;Все файлы (*)</translation>
+    </message>
+    <message>
+        <source>No program to open %1</source>
+        <translation>Нет программы, чтобы открыть %1</translation>
+    </message>
+    <message>
+        <source>Cells are pasted into the plan&apos;s columns, port to packet_timeout</source>
+        <translation>Ячейки вставляются в столбцы плана, от port до packet_timeout</translation>
+    </message>
+    <message numerus="yes">
+        <source>Pasted %n cell(s)</source>
+        <translation>
+            <numerusform>Вставлена %n ячейка</numerusform>
+            <numerusform>Вставлено %n ячейки</numerusform>
+            <numerusform>Вставлено %n ячеек</numerusform>
+        </translation>
+    </message>
+    <message>
+        <source>Row %1, %2: %3</source>
+        <translation>Строка %1, %2: %3</translation>
+    </message>
+    <message>
+        <source>No problems</source>
+        <translation>Ошибок нет</translation>
+    </message>
+    <message numerus="yes">
+        <source>The plan has %n problem(s): nothing was started</source>
+        <translation>
+            <numerusform>В плане %n ошибка: ничего не запущено</numerusform>
+            <numerusform>В плане %n ошибки: ничего не запущено</numerusform>
+            <numerusform>В плане %n ошибок: ничего не запущено</numerusform>
+        </translation>
+    </message>
+    <message>
+        <source>Cannot append to the record %1: %2</source>
+        <translation>Не удаётся дописать в журнал %1: %2</translation>
+    </message>
+    <message numerus="yes">
+        <source>Checking %n module(s)…</source>
+        <translation>
+            <numerusform>Проверка %n модуля…</numerusform>
+            <numerusform>Проверка %n модулей…</numerusform>
+            <numerusform>Проверка %n модулей…</numerusform>
+        </translation>
+    </message>
+    <message numerus="yes">
+        <source>Commissioning %n module(s)…</source>
+        <translation>
+            <numerusform>Настройка %n модуля…</numerusform>
+            <numerusform>Настройка %n модулей…</numerusform>
+            <numerusform>Настройка %n модулей…</numerusform>
+        </translation>
+    </message>
+    <message>
+        <source>Stopping…</source>
+        <translation>Остановка…</translation>
+    </message>
+    <message>
+        <source>the module holds the planned values</source>
+        <translation>в модуле значения по плану</translation>
+    </message>
+    <message numerus="yes">
+        <source>%n parameter(s) as planned</source>
+        <translation>
+            <numerusform>%n параметр как в плане</numerusform>
+            <numerusform>%n параметра как в плане</numerusform>
+            <numerusform>%n параметров как в плане</numerusform>
+        </translation>
+    </message>
+    <message>
+        <source>(missing)</source>
+        <translation>(нет)</translation>
+    </message>
+    <message>
+        <source>%1: planned %2, the module has %3</source>
+        <translation>%1: по плану %2, в модуле %3</translation>
+    </message>
+    <message>
+        <source>%1: written %2, read %3</source>
+        <translation>%1: записано %2, считано %3</translation>
+    </message>
+    <message>
+        <source>stopped after the restart command</source>
+        <translation>остановлено после команды перезапуска</translation>
+    </message>
+    <message>
+        <source>stopped after sending %1; no restart was sent</source>
+        <translation>остановлено после отправки %1; перезапуск не отправлен</translation>
+    </message>
+    <message>
+        <source>stopped before anything was written</source>
+        <translation>остановлено до записи</translation>
+    </message>
+    <message>
+        <source>port not opened</source>
+        <translation>порт не открыт</translation>
+    </message>
+    <message>
+        <source> (not allowed to use the port: add yourself to the group that owns it, usually dialout, then log in again; or another program holds it)</source>
+        <translation> (нет прав на порт: добавьте себя в группу-владельца порта, обычно dialout, и войдите в систему заново; или порт занят другой программой)</translation>
+    </message>
+    <message>
+        <source>no answer</source>
+        <translation>нет ответа</translation>
+    </message>
+    <message>
+        <source>refused</source>
+        <translation>отказ</translation>
+    </message>
+    <message>
+        <source>Connect the next module to %1 (row %2)</source>
+        <translation>Подключите следующий модуль к %1 (строка %2)</translation>
+    </message>
+    <message>
+        <source>Check ended: %1 match, %2 differ or failed, %3 not reached</source>
+        <translation>Проверка окончена: совпадают %1, отличаются или с ошибкой %2, не выполнено %3</translation>
+    </message>
+    <message>
+        <source>Run ended: %1 verified, %2 failed, %3 not reached</source>
+        <translation>Настройка окончена: проверено %1, с ошибкой %2, не выполнено %3</translation>
+    </message>
+    <message>
+        <source>writing 8 of 8 (packet_timeout)</source>
+        <translation>запись 8 из 8 (packet_timeout)</translation>
+    </message>
+    <message>
+        <source>Checking: %1 of %2 rows done, %3 match, %4 not</source>
+        <translation>Проверка: готово %1 из %2 строк, совпадают %3, не совпадают %4</translation>
+    </message>
+    <message>
+        <source>Running: %1 of %2 rows done, %3 verified, %4 failed</source>
+        <translation>Идёт настройка: готово %1 из %2 строк, проверено %3, с ошибкой %4</translation>
+    </message>
+    <message>
+        <source>Cannot use the settings file %1: %2</source>
+        <translation>Нельзя взять файл настроек %1: %2</translation>
+    </message>
+    <message>
+        <source>not recorded</source>
+        <translation>не записано в протокол</translation>
+    </message>
+    <message>
+        <source>the module is right, but the record lacks its row</source>
+        <translation>модуль настроен верно, но в протокол его строка не записана</translation>
+    </message>
+    <message>
+        <source>another module</source>
+        <translation>другой модуль</translation>
+    </message>
+    <message>
+        <source>invalid configuration</source>
+        <translation>недопустимая конфигурация</translation>
+    </message>
+</context>
+</TS>

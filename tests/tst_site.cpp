@@ -1,0 +1,705 @@
+// The site window as an engineer uses it: a plan opened, typed, pasted and
+// saved; runs against simulated modules as processes of their own on
+// pseudo-terminals (a module swapped on a port by stopping one simulator and
+// starting another under the same path, as tst_commission does); the
+// program started from a script with --start --quit-when-done.
+#include "cliprocess.h"
+#include "dialoghelpers.h"
+#include "engine/portcatalog.h"
+#include "planmodel.h"
+#include "settings/setting_module.h"
+#include "settings/settingsmapping.h"
+#include "sitetranslation.h"
+#include "sitewindow.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QClipboard>
+#include <QComboBox>
+#include <QDesktopServices>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSet>
+#include <QTableView>
+#include <QTemporaryDir>
+#include <QTranslator>
+#include <QXmlStreamReader>
+#include <QtTest>
+
+#include <memory>
+
+using cliprocess::Simulator;
+
+namespace
+{
+// A simulated module whose gateway is on 10.0.0.0/24, where the plans below
+// move it: the configuration it would run is sound.
+QStringList onTenNet(const QStringList &arguments)
+{
+    return QStringList{"--set", "GATEWAY=10.0.0.254"} + arguments;
+}
+} // namespace
+
+namespace
+{
+
+constexpr int runTimeoutMs = 30000;
+
+QString writeFile(const QTemporaryDir &dir, const QString &name, const QByteArray &bytes)
+{
+    QFile file(dir.filePath(name));
+    if (file.open(QIODevice::WriteOnly))
+        file.write(bytes);
+    return file.fileName();
+}
+
+// A settings file holding the given values (the base values of a plan).
+QString settingsFile(const QTemporaryDir &dir, const parameters::Values &values)
+{
+    setting_module file;
+    parameters::toSettings(values, &file);
+    file.SaveNTSetting(dir.filePath(QStringLiteral("base.TRset")));
+    return dir.filePath(QStringLiteral("base.TRset"));
+}
+
+// The record's rows without their time, in the order of their port and MAC.
+QStringList recordRows(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    QStringList rows;
+    const QStringList lines = QString::fromUtf8(file.readAll()).split(QStringLiteral("\r\n"));
+    for (const QString &line : lines) {
+        if (!line.isEmpty())
+            rows << line.section(QLatin1Char(','), 1);
+    }
+    std::sort(rows.begin() + 1, rows.end());
+    return rows;
+}
+
+// Watches the texts a row's state cell shows, in order, without repeats.
+class StateWatch : public QObject
+{
+public:
+    explicit StateWatch(PlanModel *model) : model(model)
+    {
+        connect(model, &QAbstractItemModel::dataChanged, this,
+                [this](const QModelIndex &from, const QModelIndex &to) {
+                    for (int row = from.row(); row <= to.row(); ++row) {
+                        const QString text = this->model->stateText(row);
+                        QStringList &seen = states[row];
+                        if (!text.isEmpty() && (seen.isEmpty() || seen.last() != text))
+                            seen << text;
+                    }
+                });
+    }
+    QHash<int, QStringList> states;
+
+private:
+    PlanModel *model;
+};
+
+// The Russian translation standing behind every text the window shows
+// while the tests run (in English): a text it does not translate is noted.
+class TranslationWatch : public QTranslator
+{
+public:
+    TranslationWatch()
+    {
+        loaded = russian.load(QStringLiteral(":/i18n/ordan-site_ru.qm"));
+        for (const char *context : {"SiteWindow", "PlanModel"})
+            contexts << QLatin1String(context);
+    }
+    bool isEmpty() const override { return false; }
+    QString translate(const char *context, const char *source, const char *disambiguation,
+                      int n) const override
+    {
+        if (contexts.contains(QLatin1String(context)) &&
+            russian.translate(context, source, disambiguation, n).isEmpty())
+            untranslated.insert(QLatin1String(context) + QStringLiteral(": ") +
+                                QString::fromUtf8(source));
+        return QString();
+    }
+    QTranslator russian;
+    bool loaded = false;
+    QSet<QString> contexts;
+    mutable QSet<QString> untranslated;
+};
+
+// The window under test and its widgets by object name.
+struct Site {
+    Site()
+    {
+        window.show();
+        QVERIFY(QTest::qWaitForWindowActive(&window));
+    }
+    template <typename T = QWidget> T *find(const char *name) const
+    {
+        T *child = window.findChild<T *>(QLatin1String(name));
+        if (!child)
+            qFatal("no widget named %s", name);
+        return child;
+    }
+    QPushButton *button(const char *name) const { return find<QPushButton>(name); }
+    QTableView *table() const { return find<QTableView>("planTable"); }
+    PlanModel *model() const { return window.planModel(); }
+    QModelIndex cell(int row, int column) const { return model()->index(row, column); }
+    QString text(int row, int column) const
+    {
+        return cell(row, column)
+            .data(column < PlanModel::planColumnCount ? Qt::EditRole : Qt::DisplayRole)
+            .toString();
+    }
+    QString state(int row) const { return model()->stateText(row); }
+    QString problems() const { return find<QLabel>("problemsLabel")->text(); }
+    // Types into the cell's editor as a person does: F2, all selected,
+    // the text; Enter when `commit`.
+    QWidget *type(int row, int column, const QString &text, bool commit = true)
+    {
+        table()->setFocus();
+        table()->setCurrentIndex(cell(row, column));
+        QTest::keyClick(table(), Qt::Key_F2);
+        QWidget *editor = QApplication::focusWidget();
+        if (!editor || editor == table())
+            return nullptr;
+        QTest::keyClick(editor, Qt::Key_A, Qt::ControlModifier);
+        QTest::keyClicks(editor, text);
+        if (commit)
+            QTest::keyClick(editor, Qt::Key_Return);
+        return editor;
+    }
+
+    SiteWindow window;
+    MessageBoxAnswerer boxes;
+};
+
+} // namespace
+
+// Stands in for the desktop's program for a file.
+class UrlCatcher : public QObject
+{
+    Q_OBJECT
+
+public slots:
+    void open(const QUrl &url) { urls << url; }
+
+public:
+    QList<QUrl> urls;
+};
+
+class SiteTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void cleanupTestCase();
+    void badCellMarkedUntilFixed_data();
+    void badCellMarkedUntilFixed();
+    void portEditorOffersDetectedPorts();
+    void pasteFromSpreadsheet_data();
+    void pasteFromSpreadsheet();
+    void planFileRoundTrip_data();
+    void planFileRoundTrip();
+    void threePortsOneRefusingOneSwapped();
+    void stopInTheMiddle();
+    void checkOnlyWritesNothing();
+    void recordEqualsTheCli();
+    void quitWhenDoneExitCodes_data();
+    void quitWhenDoneExitCodes();
+    void russianWindow();
+
+private:
+    TranslationWatch *watch = nullptr;
+};
+
+void SiteTest::initTestCase()
+{
+    // English with its plural forms, the Russian behind it watched.
+    installSiteTranslation(QLocale(QLocale::English, QLocale::UnitedStates));
+    watch = new TranslationWatch;
+    QVERIFY(watch->loaded && !watch->russian.isEmpty());
+    QCoreApplication::installTranslator(watch);
+}
+
+void SiteTest::cleanupTestCase()
+{
+    QCoreApplication::removeTranslator(watch);
+    const QStringList missing = watch->untranslated.values();
+    delete watch;
+    QVERIFY2(missing.isEmpty(),
+             qPrintable(QStringLiteral("no Russian for:\n") + missing.join(QLatin1Char('\n'))));
+}
+
+void SiteTest::badCellMarkedUntilFixed_data()
+{
+    // %1 stands for a port path.
+    QTest::addColumn<QByteArray>("csv");
+    QTest::addColumn<int>("row");
+    QTest::addColumn<int>("column");
+    QTest::addColumn<QString>("reason");
+    QTest::addColumn<QString>("fix");
+
+    QTest::newRow("tcp port out of range")
+        << QByteArray("port,ip,tcp_port\n%1,10.0.0.1,502\n%1,10.0.0.2,600\n") << 1
+        << int(PlanModel::TcpPortColumn) << "\"600\" must be 23, 502 or 10000-65535"
+        << "10002";
+    QTest::newRow("not an address")
+        << QByteArray("port;ip\n%1;10.0.0.256\n") << 0 << int(PlanModel::IpColumn)
+        << "\"10.0.0.256\" must be an IPv4 address"
+        << "10.0.0.9";
+    QTest::newRow("address planned twice")
+        << QByteArray("port,ip\n%1,10.0.0.7\n%1,10.0.0.7\n") << 1 << int(PlanModel::IpColumn)
+        << "10.0.0.7 is already planned in row 2"
+        << "10.0.0.8";
+    QTest::newRow("no port") << QByteArray("port,ip\n,10.0.0.1\n") << 0
+                             << int(PlanModel::PortColumn) << "no port given"
+                             << "/dev/ttyUSB7";
+}
+
+void SiteTest::badCellMarkedUntilFixed()
+{
+    QFETCH(QByteArray, csv);
+    QFETCH(int, row);
+    QFETCH(int, column);
+    QFETCH(QString, reason);
+    QTemporaryDir dir;
+    Site site;
+    QVERIFY(site.window.openPlan(writeFile(
+        dir, "plan.csv", QString::fromUtf8(csv).arg(QStringLiteral("/dev/ttyUSB7")).toUtf8())));
+    QPushButton *start = site.button("startButton");
+    QVERIFY(!start->isEnabled());
+    QVERIFY(!site.button("checkButton")->isEnabled());
+    QVERIFY2(site.problems().contains("1 problem"), qPrintable(site.problems()));
+    const QModelIndex bad = site.cell(row, column);
+    QVERIFY2(bad.data(Qt::ToolTipRole).toString().contains(reason),
+             qPrintable(bad.data(Qt::ToolTipRole).toString()));
+    QVERIFY(!bad.data(Qt::DecorationRole).value<QIcon>().isNull());
+    if (QTest::currentDataTag() == QByteArray("address planned twice"))
+        QVERIFY(site.cell(0, column)
+                    .data(Qt::ToolTipRole)
+                    .toString()
+                    .contains("planned again in "
+                              "row 3"));
+
+    // Fixed as it is typed: Start is ready before Enter.
+    QFETCH(QString, fix);
+    QWidget *editor = site.type(row, column, fix, false);
+    QVERIFY(editor);
+    QVERIFY2(start->isEnabled(), qPrintable(site.problems()));
+    QTest::keyClick(editor, Qt::Key_Return);
+    QCOMPARE(site.text(row, column), fix);
+    QVERIFY(bad.data(PlanModel::ProblemRole).toString().isEmpty());
+    QVERIFY(bad.data(Qt::DecorationRole).isNull());
+    QVERIFY2(site.problems().contains("No problems"), qPrintable(site.problems()));
+    QVERIFY(start->isEnabled());
+}
+
+void SiteTest::portEditorOffersDetectedPorts()
+{
+    // One adapter the system reports, with a /dev/serial/by-id/ alias.
+    Simulator sim(onTenNet({}));
+    QTemporaryDir aliases;
+    const QString alias = aliases.filePath("usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0");
+    QVERIFY(QFile::link(sim.path, alias));
+    PortDetails port;
+    port.name = QStringLiteral("ttyUSB3");
+    port.systemLocation = sim.path;
+    port.description = QStringLiteral("FT232R USB UART");
+    port.serialNumber = QStringLiteral("A50285BI");
+    PortCatalog::setSystemPortSource([port] { return QList<PortDetails>{port}; });
+    PortCatalog::setAliasDirectory(aliases.path());
+    port.alias = alias;
+    const QString tip = PortCatalog::toolTip(port);
+
+    Site site;
+    site.table()->setFocus();
+    site.table()->setCurrentIndex(site.cell(0, PlanModel::PortColumn));
+    QTest::keyClick(site.table(), Qt::Key_F2);
+    auto *combo = qobject_cast<QComboBox *>(QApplication::focusWidget());
+    QVERIFY(combo);
+    QCOMPARE(combo->count(), 2);
+    QCOMPARE(combo->itemText(0), alias);
+    QCOMPARE(combo->itemText(1), sim.path);
+    QCOMPARE(combo->itemData(0, Qt::ToolTipRole).toString(), tip);
+    QCOMPARE(combo->itemData(1, Qt::ToolTipRole).toString(), tip);
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Down);
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Up);
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+    QCOMPARE(site.text(0, PlanModel::PortColumn), alias);
+    QCOMPARE(site.cell(0, PlanModel::PortColumn).data(Qt::ToolTipRole).toString(), tip);
+    PortCatalog::setSystemPortSource(nullptr);
+    PortCatalog::setAliasDirectory(QString());
+}
+
+void SiteTest::pasteFromSpreadsheet_data()
+{
+    QTest::addColumn<QString>("clipboard");
+    QTest::addColumn<int>("row");
+    QTest::addColumn<int>("column");
+    QTest::addColumn<QList<QStringList>>("plan"); // the table's plan cells afterwards
+
+    const auto line = [](const QStringList &cells) {
+        QStringList row = cells;
+        while (row.size() < PlanModel::planColumnCount)
+            row << QString();
+        return row;
+    };
+    QTest::newRow("rows from the port column on")
+        << "/dev/ttyUSB0\t10.0.0.1\t255.255.255.0\n/dev/ttyUSB1\t10.0.0.2\t255.255.0.0\n"
+        << 0 << 0
+        << QList<QStringList>{line({"/dev/ttyUSB0", "10.0.0.1", "255.255.255.0"}),
+                              line({"/dev/ttyUSB1", "10.0.0.2", "255.255.0.0"})};
+    QTest::newRow("a column of addresses, rows added")
+        << "10.0.0.1\r\n10.0.0.2\r\n10.0.0.3\r\n"
+        << 0 << 1
+        << QList<QStringList>{line({"", "10.0.0.1"}), line({"", "10.0.0.2"}),
+                              line({"", "10.0.0.3"})};
+    QTest::newRow("quoted cells") << "\"/tmp/a \"\"b\"\"\"\t\"10.0.0.1\"\n"
+                                  << 0 << 0
+                                  << QList<QStringList>{line({"/tmp/a \"b\"", "10.0.0.1"})};
+    QTest::newRow("a copied header row is not a row")
+        << "port\tip\n/dev/ttyUSB0\t10.0.0.1\n"
+        << 0 << 0 << QList<QStringList>{line({"/dev/ttyUSB0", "10.0.0.1"})};
+    QTest::newRow("nothing right of packet_timeout")
+        << "1000\tleft out\n"
+        << 0 << int(PlanModel::PacketTimeoutColumn)
+        << QList<QStringList>{line({"", "", "", "", "", "", "", "", "1000"})};
+}
+
+void SiteTest::pasteFromSpreadsheet()
+{
+    QFETCH(QString, clipboard);
+    QFETCH(int, row);
+    QFETCH(int, column);
+    QFETCH(QList<QStringList>, plan);
+    Site site;
+    QApplication::clipboard()->setText(clipboard);
+    site.table()->setFocus();
+    site.table()->setCurrentIndex(site.cell(row, column));
+    QTest::keyClick(site.table(), Qt::Key_V, Qt::ControlModifier);
+    QList<QStringList> cells;
+    for (int r = 0; r < site.model()->rowCount(); ++r)
+        cells << site.model()->planCells(r);
+    QCOMPARE(cells, plan);
+    QVERIFY(site.window.isWindowModified());
+
+    // Copied back out, the rows paste into another window the same.
+    QTest::keyClick(site.table(), Qt::Key_A, Qt::ControlModifier);
+    QTest::keyClick(site.table(), Qt::Key_C, Qt::ControlModifier);
+    Site other;
+    other.table()->setFocus();
+    QTest::keyClick(other.table(), Qt::Key_V, Qt::ControlModifier);
+    QList<QStringList> copied;
+    for (int r = 0; r < other.model()->rowCount(); ++r)
+        copied << other.model()->planCells(r);
+    QCOMPARE(copied, plan);
+}
+
+void SiteTest::planFileRoundTrip_data()
+{
+    QTest::addColumn<QList<QStringList>>("plan");
+    QTest::newRow("every column") << QList<QStringList>{
+        {"/dev/ttyUSB0", "10.0.0.1", "255.255.255.0", "10.0.0.254", "10001", "even", "19200", "1",
+         "1000"},
+        {"/dev/ttyUSB1", "10.0.0.2", "", "", "502", "", "", "2", ""}};
+    QTest::newRow("separators, quotes and blanks in cells")
+        << QList<QStringList>{{"/tmp/a,b \"c\";d", " 10.0.0.1", "", "", "", "", "", "", ""},
+                              {"/tmp/Порт №2", "10.0.0.2 ", "", "", "", "", "", "", ""}};
+    QTest::newRow("an empty row between")
+        << QList<QStringList>{{"/dev/ttyUSB0", "10.0.0.1", "", "", "", "", "", "", ""},
+                              {"", "", "", "", "", "", "", "", ""},
+                              {"/dev/ttyUSB0", "10.0.0.3", "", "", "", "", "", "", ""}};
+}
+
+void SiteTest::planFileRoundTrip()
+{
+    QFETCH(QList<QStringList>, plan);
+    QTemporaryDir dir;
+    const QString path = dir.filePath("plan.csv");
+    {
+        Site site;
+        site.model()->setPlanRows(plan);
+        QVERIFY(site.window.savePlan(path));
+        QCOMPARE(site.window.recordPath(), dir.filePath("plan-record.csv"));
+    }
+    Site site;
+    QVERIFY(site.window.openPlan(path));
+    QVERIFY(site.window.leftOut().isEmpty());
+    QList<QStringList> loaded;
+    for (int r = 0; r < site.model()->rowCount(); ++r)
+        loaded << site.model()->planCells(r);
+    QCOMPARE(loaded, plan);
+
+    // ordan-cli reads the saved file as the table shows it.
+    const cliprocess::Result r = cliprocess::runCli({"commission", path, "--dry-run", "--json"});
+    QVERIFY2(r.exitCode == 0, r.err.constData());
+    QJsonArray expected;
+    for (int row = 0; row < plan.size(); ++row) {
+        if (plan.at(row).join(QString()).trimmed().isEmpty())
+            continue;
+        QJsonObject values;
+        for (int c = 1; c < PlanModel::planColumnCount; ++c) {
+            if (!plan.at(row).at(c).trimmed().isEmpty())
+                values.insert(PlanModel::columnKey(c), plan.at(row).at(c).trimmed());
+        }
+        expected.append(QJsonObject{{"row", PlanModel::fileRow(row)},
+                                    {"port", plan.at(row).at(0).trimmed()},
+                                    {"values", values}});
+    }
+    QJsonArray got;
+    for (const QJsonValue &row : QJsonDocument::fromJson(r.out).array()) {
+        QJsonObject object = row.toObject();
+        object.remove("commands");
+        got.append(object);
+    }
+    QCOMPARE(got, expected);
+}
+
+void SiteTest::threePortsOneRefusingOneSwapped()
+{
+    QTemporaryDir dir;
+    Simulator a(onTenNet({"--mac", "02:00:00:00:00:01"}));
+    Simulator b(onTenNet({"--mac", "02:00:00:00:00:02", "--refuse", "CHANGE IP:"}));
+    const QString link = dir.filePath("ttyC");
+    auto c = std::make_unique<Simulator>(onTenNet({"--link", link, "--mac", "02:00:00:00:00:03"}));
+    const QString plan = writeFile(dir, "plan.csv",
+                                   QStringLiteral("port,ip\n%1,10.0.0.1\n%2,10.0.0.2\n%3,10.0.0.3\n"
+                                                  "%3,10.0.0.4\n")
+                                       .arg(a.path, b.path, link)
+                                       .toUtf8());
+    Site site;
+    QVERIFY(site.window.openPlan(plan));
+    StateWatch watch(site.model());
+    QTest::mouseClick(site.button("startButton"), Qt::LeftButton);
+    QVERIFY(site.window.isRunning());
+
+    // While it runs: nothing to edit, Stop at hand.
+    QVERIFY(!(site.cell(0, PlanModel::IpColumn).flags() & Qt::ItemIsEditable));
+    QVERIFY(!site.window.findChild<QAction *>("addRowAction")->isEnabled());
+    QVERIFY(!site.button("startButton")->isEnabled());
+    QVERIFY(!site.button("checkButton")->isEnabled());
+    QVERIFY(site.button("stopButton")->isEnabled());
+
+    // The third port asks for its next module, and the row stands out.
+    const QString prompt = "Connect the next module to " + link;
+    QTRY_COMPARE_WITH_TIMEOUT(site.state(3), prompt, runTimeoutMs);
+    QVERIFY(site.cell(3, PlanModel::StateColumn).data(Qt::FontRole).value<QFont>().bold());
+    QVERIFY(site.window.isRunning());
+    QCOMPARE(MessageBoxAnswerer::openBoxes().size(), 0);
+    c.reset(); // unplugged
+    Simulator d(onTenNet({"--link", link, "--mac", "02:00:00:00:00:04"}));
+
+    QTRY_VERIFY_WITH_TIMEOUT(!site.window.isRunning(), runTimeoutMs);
+    QCOMPARE(site.window.lastExitCode(), 5);
+    QCOMPARE(site.state(0), QStringLiteral("verified"));
+    QCOMPARE(site.state(1), QStringLiteral("failed: refused"));
+    QVERIFY2(site.text(1, PlanModel::ResultColumn).contains("refused ip 10.0.0.2"),
+             qPrintable(site.text(1, PlanModel::ResultColumn)));
+    QCOMPARE(site.state(2), QStringLiteral("verified"));
+    QCOMPARE(site.state(3), QStringLiteral("verified"));
+    QStringList macs;
+    for (int row = 0; row < 4; ++row)
+        macs << site.model()->index(row, PlanModel::MacColumn).data().toString();
+    QCOMPARE(macs, (QStringList{"02:00:00:00:00:01", "02:00:00:00:00:02", "02:00:00:00:00:03",
+                                "02:00:00:00:00:04"}));
+    // Every stage showed as text on its way.
+    const QStringList expected{"waiting",    "identifying",          "writing 1 of 1 (ip)",
+                               "restarting", "reading back 1 of 11", "reading back 11 of 11",
+                               "verified"};
+    QStringList seen = watch.states.value(0);
+    seen.erase(std::remove_if(seen.begin(), seen.end(),
+                              [&expected](const QString &s) { return !expected.contains(s); }),
+               seen.end());
+    QVERIFY2(seen == expected, qPrintable(watch.states.value(0).join(" | ")));
+    QVERIFY(watch.states.value(3).contains(prompt));
+    QCOMPARE(site.boxes.count(), 0);
+    QVERIFY(site.cell(0, PlanModel::IpColumn).flags() & Qt::ItemIsEditable);
+    QVERIFY(site.button("startButton")->isEnabled());
+}
+
+void SiteTest::stopInTheMiddle()
+{
+    QTemporaryDir dir;
+    Simulator slow(onTenNet({"--delay", "300"}));
+    Simulator fast(onTenNet({"--mac", "02:00:00:00:00:02"}));
+    const QString plan =
+        writeFile(dir, "plan.csv",
+                  QStringLiteral("port,ip\n%1,10.0.0.1\n%2,10.0.0.2\n%2,10.0.0.3\n")
+                      .arg(slow.path, fast.path)
+                      .toUtf8());
+    Site site;
+    QVERIFY(site.window.openPlan(plan));
+    const QString record = site.window.recordPath();
+    QVERIFY(site.window.startRun());
+    QTRY_VERIFY_WITH_TIMEOUT(site.model()->progress(2).stage == RowStage::NextModule, runTimeoutMs);
+    QVERIFY2(isActive(site.model()->progress(0).stage), qPrintable(site.state(0)));
+    QTest::keyClick(&site.window, Qt::Key_Escape); // as Ctrl-C for ordan-cli
+
+    QTRY_VERIFY_WITH_TIMEOUT(!site.window.isRunning(), 10000);
+    QCOMPARE(site.window.lastExitCode(), 130);
+    QCOMPARE(site.state(0), QStringLiteral("interrupted"));
+    QCOMPARE(site.state(1), QStringLiteral("verified"));
+    QCOMPARE(site.state(2), QStringLiteral("not reached"));
+    QCOMPARE(site.text(2, PlanModel::ResultColumn), QStringLiteral("interrupted"));
+    const QStringList rows = recordRows(record);
+    QCOMPARE(rows.size(), 3); // the header and the two rows begun
+    QVERIFY(rows.filter(",10.0.0.2,").first().endsWith(",verified"));
+    QCOMPARE(rows.filter(",interrupted").size(), 1);
+    QVERIFY(site.cell(0, PlanModel::IpColumn).flags() & Qt::ItemIsEditable);
+}
+
+void SiteTest::checkOnlyWritesNothing()
+{
+    QTemporaryDir dir;
+    Simulator sim(onTenNet({}));
+    Site site;
+    QVERIFY(site.window.openPlan(
+        writeFile(dir, "plan.csv", "port,ip\n" + sim.path.toUtf8() + ",10.0.0.1\n")));
+    QPushButton *check = site.button("checkButton");
+    QVERIFY(check->isEnabled());
+    QTest::mouseClick(check, Qt::LeftButton);
+    QTRY_VERIFY_WITH_TIMEOUT(!site.window.isRunning(), runTimeoutMs);
+    const QStringList commands = sim.commands();
+    QVERIFY2(commands.filter(QRegularExpression("^(CHANGE|change|reset|RESET|LOAD)")).isEmpty(),
+             qPrintable(commands.join(", ")));
+    QCOMPARE(site.boxes.count(), 0);
+}
+
+void SiteTest::recordEqualsTheCli()
+{
+    QTemporaryDir dir;
+    Simulator a(onTenNet({"--link", dir.filePath("ttyA"), "--mac", "02:00:00:00:00:01"}));
+    Simulator b(
+        onTenNet({"--link", dir.filePath("ttyB"), "--mac", "02:00:00:00:00:02", "--no-apply"}));
+    const QString base =
+        settingsFile(dir, {{ModuleField::Mask, "255.255.0.0"}, {ModuleField::Parity, "even"}});
+    const QString plan =
+        writeFile(dir, "site.csv",
+                  QStringLiteral("port;ip;tcp_port;speed\n%1;10.0.0.1;10001;19200\n%2;10.0.0.2;;\n")
+                      .arg(a.path, b.path)
+                      .toUtf8());
+    Site site;
+    QVERIFY(site.window.openPlan(plan));
+    QVERIFY(site.window.loadBaseValues(base));
+    QCOMPARE(site.window.recordPath(), dir.filePath("site-record.csv"));
+    QVERIFY(!site.button("recordOpenButton")->isEnabled());
+    QVERIFY(site.window.startRun());
+    QTRY_VERIFY_WITH_TIMEOUT(!site.window.isRunning(), runTimeoutMs);
+    QCOMPARE(site.window.lastExitCode(), 6);
+    QVERIFY2(site.text(1, PlanModel::ResultColumn).contains("ip: written 10.0.0.2, read "),
+             qPrintable(site.text(1, PlanModel::ResultColumn)));
+
+    const QString cliRecord = dir.filePath("cli-record.csv");
+    const cliprocess::Result r =
+        cliprocess::runCli({"commission", plan, "--from", base, "--record", cliRecord});
+    QCOMPARE(r.exitCode, 6);
+    const QStringList rows = recordRows(site.window.recordPath());
+    QCOMPARE(rows.size(), 3);
+    QCOMPARE(rows, recordRows(cliRecord));
+
+    // Open hands the record to the desktop.
+    UrlCatcher desktop;
+    QDesktopServices::setUrlHandler("file", &desktop, "open");
+    QVERIFY(site.button("recordOpenButton")->isEnabled());
+    QTest::mouseClick(site.button("recordOpenButton"), Qt::LeftButton);
+    QDesktopServices::unsetUrlHandler("file");
+    QCOMPARE(desktop.urls, QList<QUrl>{QUrl::fromLocalFile(site.window.recordPath())});
+}
+
+void SiteTest::quitWhenDoneExitCodes_data()
+{
+    // %1 stands for the simulated port.
+    QTest::addColumn<QStringList>("simulator");
+    QTest::addColumn<QByteArray>("csv");
+    QTest::addColumn<QStringList>("arguments"); // beside --start --quit-when-done
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QByteArray>("said"); // on stderr
+
+    const QByteArray plan("port,ip\n%1,10.0.0.1\n");
+    QTest::newRow("every row verified")
+        << QStringList() << plan << QStringList() << 0 << QByteArray();
+    QTest::newRow("the module refuses")
+        << QStringList{"--refuse", "CHANGE IP:"} << plan << QStringList() << 5 << QByteArray();
+    QTest::newRow("the read-back differs")
+        << QStringList{"--no-apply"} << plan << QStringList() << 6 << QByteArray();
+    QTest::newRow("a problem in the plan")
+        << QStringList() << QByteArray("port,ip,tcp_port\n%1,10.0.0.1,600\n") << QStringList() << 2
+        << QByteArray("row 2, column tcp_port: \"600\" must be 23, 502 or 10000-65535");
+    QTest::newRow("an unknown column")
+        << QStringList() << QByteArray("port,ip,colour\n%1,10.0.0.1,red\n") << QStringList() << 2
+        << QByteArray("colour");
+    QTest::newRow("a record that cannot be written")
+        << QStringList() << plan << QStringList{"--record", "/nonexistent/record.csv"} << 2
+        << QByteArray("Cannot append to the record /nonexistent/record.csv");
+}
+
+void SiteTest::quitWhenDoneExitCodes()
+{
+    QFETCH(QStringList, simulator);
+    QFETCH(QByteArray, csv);
+    QTemporaryDir dir;
+    Simulator sim(onTenNet(simulator));
+    const QString plan = writeFile(dir, "plan.csv", QString::fromUtf8(csv).arg(sim.path).toUtf8());
+    QFETCH(QStringList, arguments);
+    QProcess site;
+    site.start(QStringLiteral(ORDAN_SITE_PATH),
+               QStringList{plan, "--start", "--quit-when-done"} + arguments);
+    const cliprocess::Result r = cliprocess::finish(site);
+    QFETCH(int, exitCode);
+    QVERIFY2(r.exitCode == exitCode, r.err.constData());
+    QFETCH(QByteArray, said);
+    QVERIFY2(r.err.contains(said), r.err.constData());
+    if (exitCode == 2)
+        QCOMPARE(sim.commands(), QStringList());
+    else
+        QVERIFY(QFileInfo::exists(dir.filePath("plan-record.csv")));
+}
+
+void SiteTest::russianWindow()
+{
+    // Every message of the translation is finished.
+    QFile ts(QStringLiteral(ORDAN_SITE_TS));
+    QVERIFY(ts.open(QIODevice::ReadOnly));
+    QXmlStreamReader xml(&ts);
+    int messages = 0;
+    QString source;
+    while (!xml.atEnd()) {
+        if (xml.readNext() != QXmlStreamReader::StartElement)
+            continue;
+        if (xml.name() == QLatin1String("source")) {
+            source = xml.readElementText();
+        } else if (xml.name() == QLatin1String("translation")) {
+            ++messages;
+            QVERIFY2(xml.attributes().value("type").isEmpty(), qPrintable(source));
+            QVERIFY2(
+                !xml.readElementText(QXmlStreamReader::IncludeChildElements).trimmed().isEmpty(),
+                qPrintable(source));
+        }
+    }
+    QVERIFY(!xml.hasError());
+    QVERIFY(messages > 100);
+
+    QVERIFY(installSiteTranslation(QLocale(QLocale::Russian, QLocale::Russia)));
+    {
+        QTemporaryDir dir;
+        Site site;
+        QVERIFY(site.window.openPlan(writeFile(dir, "plan.csv", "port,ip\n,10.0.0.1\n")));
+        QCOMPARE(site.button("startButton")->text(), QStringLiteral("Пуск"));
+        QCOMPARE(site.button("stopButton")->text(), QStringLiteral("Стоп"));
+        QCOMPARE(site.button("checkButton")->text(), QStringLiteral("Только проверка"));
+        QCOMPARE(site.problems(), QStringLiteral("! 1 ошибка (F8 — к следующей)"));
+        QCOMPARE(site.model()->headerData(PlanModel::StateColumn, Qt::Horizontal).toString(),
+                 QStringLiteral("состояние"));
+    }
+    installSiteTranslation(QLocale(QLocale::English, QLocale::UnitedStates));
+}
+
+QTEST_MAIN(SiteTest)
+#include "tst_site.moc"
