@@ -1,0 +1,358 @@
+// The commands of ordan-cli: each checks its operands and options, runs
+// its jobs on the engine and prints the outcome.
+#include "cli/interrupt.h"
+#include "cli/options.h"
+#include "cli/output.h"
+#include "cli/run.h"
+#include "engine/commissionplan.h"
+#include "engine/commissionrecord.h"
+#include "engine/commissionrun.h"
+#include "engine/portcatalog.h"
+#include "settings/setting_module.h"
+#include "settings/settingsmapping.h"
+
+#include <QEventLoop>
+#include <QJsonArray>
+#include <QJsonObject>
+
+using clioptions::optionFor;
+
+int commandPorts(Run &run)
+{
+    if (!run.ports.isEmpty())
+        return usage(QStringLiteral("ports takes no PORT"));
+    QJsonArray array;
+    QList<QStringList> rows{{QStringLiteral("port"), QStringLiteral("description"),
+                             QStringLiteral("manufacturer"), QStringLiteral("serial"),
+                             QStringLiteral("VID:PID"), QStringLiteral("stable alias")}};
+    for (const PortDetails &info : PortCatalog::ports()) {
+        const QString vidPid = PortCatalog::vidPid(info);
+        const QString alias = info.alias;
+        const auto orNull = [](const QString &s) {
+            return s.isEmpty() ? QJsonValue() : QJsonValue(s);
+        };
+        array.append(QJsonObject{{QStringLiteral("port"), info.systemLocation},
+                                 {QStringLiteral("description"), orNull(info.description)},
+                                 {QStringLiteral("manufacturer"), orNull(info.manufacturer)},
+                                 {QStringLiteral("serial_number"), orNull(info.serialNumber)},
+                                 {QStringLiteral("vid_pid"), orNull(vidPid)},
+                                 {QStringLiteral("by_id"), orNull(alias)}});
+        rows << QStringList{info.systemLocation, info.description, info.manufacturer,
+                            info.serialNumber,   vidPid,           alias};
+    }
+    if (run.json)
+        cliout::json(array);
+    else if (array.isEmpty())
+        cliout::out({QStringLiteral("no serial ports")});
+    else
+        cliout::out(cliout::table(rows, 0));
+    return 0;
+}
+
+int commandRead(Run &run)
+{
+    if (run.ports.isEmpty())
+        return usage(QStringLiteral("read needs at least one PORT"));
+    const QString save = run.parser.value(QStringLiteral("save"));
+    if (!save.isEmpty() && run.ports.size() != 1)
+        return usage(QStringLiteral("--save takes one port only"));
+    std::vector<std::unique_ptr<ReadJob>> jobs;
+    QList<ModuleJob *> running;
+    const bool several = run.ports.size() > 1;
+    for (const QString &port : qAsConst(run.ports)) {
+        jobs.push_back(std::make_unique<ReadJob>(port, run.settings));
+        jobs.back()->setProgress([several](const QString &p, int i, int n, const QString &w) {
+            showProgress(several, p, i, n, w);
+        });
+        running << jobs.back().get();
+    }
+    runJobs(running);
+
+    int exitCode = 0;
+    QJsonArray array;
+    QStringList lines;
+    for (const auto &job : jobs) {
+        reportFailure(*job);
+        if (exitCode == 0 && job->result() != JobResult::Done)
+            exitCode = int(job->result());
+        array.append(cliout::readJson(job->port(), job->reading(), job->error()));
+        if (job->result() == JobResult::Done) {
+            if (!lines.isEmpty())
+                lines << QString();
+            lines << cliout::readTable(job->port(), job->reading());
+        }
+    }
+    if (run.json)
+        cliout::json(several ? QJsonValue(array) : QJsonValue(array.first()));
+    else if (!lines.isEmpty())
+        cliout::out(lines);
+
+    if (!save.isEmpty() && exitCode == 0) {
+        setting_module file;
+        parameters::toSettings(jobs.front()->reading().values, &file);
+        file.SaveNTSetting(save);
+        if (file.outcome() != setting_module::Outcome::Done) {
+            cliout::error(QString(), QStringLiteral("cannot write the settings file ") + save);
+            return 1;
+        }
+    }
+    return exitCode;
+}
+
+namespace
+{
+
+// What went wrong with a write, on stderr: the module as it named itself and
+// the failure; for a write stopped before its restart, what was already sent.
+void reportWriteFailure(const WriteJob &job, const parameters::Values &values)
+{
+    const QString port = job.port();
+    if (job.result() == JobResult::PortUnavailable) {
+        portFailure(job);
+    } else if (job.result() != JobResult::Done) {
+        // The module as it named itself, so that a technician with several
+        // modules on the bench knows which one failed.
+        const parameters::Values id = job.identity();
+        QString who = id.value(ModuleField::Name);
+        if (!job.identifiedMac().isEmpty())
+            who += QStringLiteral(" (%1)").arg(job.identifiedMac());
+        if (!who.isEmpty())
+            who += QStringLiteral(": ");
+        cliout::error(port, who + job.error());
+    }
+    // A write that stopped before the restart leaves the module with some
+    // commands taken and none applied by a restart: say which.
+    if (job.isAudit())
+        return;
+    const bool stoppedEarly = job.result() == JobResult::Interrupted ||
+                              (job.result() == JobResult::NoAnswer && !job.sent().isEmpty()) ||
+                              job.result() == JobResult::Refused;
+    if (stoppedEarly && !job.resetSent()) {
+        QStringList sent;
+        for (const ModuleField field : job.sent())
+            sent << optionFor(field) + QLatin1Char(' ') + values.value(field);
+        cliout::error(port, sent.isEmpty()
+                                ? QStringLiteral("nothing was written; no reset was sent")
+                                : QStringLiteral("already sent to the module: ") +
+                                      sent.join(QLatin1String(", ")) +
+                                      QStringLiteral("; no reset was sent"));
+    }
+}
+
+} // namespace
+
+int commandWrite(Run &run)
+{
+    if (run.ports.size() != 1)
+        return usage(QStringLiteral("write needs exactly one PORT"));
+    const QString port = run.ports.first();
+    parameters::Values values;
+    QStringList problems;
+    QMap<ModuleField, QString> origin;
+    const QString from = run.parser.value(QStringLiteral("from"));
+    int exitCode = 0;
+    if (!baseValues(run, &values, &exitCode))
+        return exitCode;
+    for (auto it = values.cbegin(); it != values.cend(); ++it)
+        origin.insert(it.key(),
+                      from + QStringLiteral(" (for ") + optionFor(it.key()) + QLatin1Char(')'));
+    for (const clioptions::OptionInfo &option : clioptions::options()) {
+        const QString name = QLatin1String(option.name);
+        if (option.setsField && run.parser.isSet(name)) {
+            values.insert(option.field, run.parser.value(name));
+            origin.insert(option.field, QStringLiteral("--") + name);
+        }
+    }
+    for (auto it = values.cbegin(); it != values.cend(); ++it) {
+        const QString rule = parameters::checkValue(it.key(), it.value());
+        if (!rule.isEmpty())
+            problems << QStringLiteral("%1 \"%2\": must be %3")
+                            .arg(origin.value(it.key()), it.value(), rule);
+    }
+    for (const parameters::ConfigProblem &p : parameters::checkConfiguration(values)) {
+        if (!(p.foreignGateway && run.settings.allowForeignGateway))
+            problems << origin.value(p.field) + QStringLiteral(": ") + p.message +
+                            (p.foreignGateway
+                                 ? QStringLiteral(" (--allow-foreign-gateway accepts it)")
+                                 : QString());
+    }
+    if (!problems.isEmpty()) {
+        for (const QString &p : qAsConst(problems))
+            cliout::error(QString(), p);
+        cliout::err({QStringLiteral("nothing was sent")});
+        return usageExit;
+    }
+    if (values.isEmpty())
+        return usage(QStringLiteral("write needs at least one value (--from or a value option)"));
+
+    const QString record = run.parser.value(QStringLiteral("record"));
+    QString problem;
+    if (!record.isEmpty() && !commissionrecord::checkWritable(record, &problem))
+        return usage(QStringLiteral("cannot append to the record %1: %2").arg(record, problem));
+
+    const bool verify = !run.parser.isSet(QStringLiteral("no-verify"));
+    WriteJob job(port, values, run.settings);
+    job.setVerify(verify);
+    job.setRecord(record);
+    job.setProgress(
+        [](const QString &p, int i, int n, const QString &w) { showProgress(false, p, i, n, w); });
+    runJobs({&job});
+
+    reportWriteFailure(job, values);
+    if (!job.recordError().isEmpty())
+        cliout::error(QString(),
+                      job.recordError() + QStringLiteral(" (the record lacks this row)"));
+    if (run.json)
+        cliout::json(cliout::writeJson(job, values, verify));
+    else if (job.result() == JobResult::Done || job.result() == JobResult::Mismatch)
+        cliout::out(cliout::writeTable(job, values, verify));
+    return job.exitCode();
+}
+
+int commandRestart(Run &run, bool factory)
+{
+    if (run.ports.size() != 1)
+        return usage(
+            QStringLiteral("%1 needs exactly one PORT")
+                .arg(factory ? QStringLiteral("factory-reset") : QStringLiteral("restart")));
+    if (factory && !run.parser.isSet(QStringLiteral("yes")))
+        return usage(QStringLiteral(
+            "factory-reset returns the module to its factory settings: confirm with --yes"));
+    const bool wait = run.parser.isSet(QStringLiteral("wait"));
+    RestartJob job(run.ports.first(), factory ? Command::factoryReset : Command::restart, wait,
+                   run.settings);
+    runJobs({&job});
+    reportFailure(job);
+    const parameters::Values id = job.identity();
+    if (run.json) {
+        QJsonObject object{{QStringLiteral("port"), job.port()},
+                           {QStringLiteral("error"),
+                            job.error().isEmpty() ? QJsonValue() : QJsonValue(job.error())}};
+        if (wait) {
+            for (const ModuleField f : {ModuleField::Name, ModuleField::Mac})
+                object.insert(parameters::fieldKey(f),
+                              id.contains(f) ? QJsonValue(id.value(f)) : QJsonValue());
+        }
+        cliout::json(object);
+    } else if (job.result() == JobResult::Done) {
+        cliout::out(
+            {wait ? QStringLiteral("%1: back: %2 (%3)")
+                        .arg(job.port(), id.value(ModuleField::Name), id.value(ModuleField::Mac))
+                  : QStringLiteral("%1: %2 sent")
+                        .arg(job.port(), factory ? QLatin1String(Command::factoryReset)
+                                                 : QLatin1String(Command::restart))});
+    }
+    return int(job.result());
+}
+
+namespace
+{
+
+// Where a problem of the plan stands: "PLAN row 3, column ip".
+QString planPlace(const QString &plan, const QString &from, const commissionplan::Problem &p)
+{
+    if (p.row == 0)
+        return p.column.isEmpty() ? plan
+                                  : from + QStringLiteral(" (for ") + p.column + QLatin1Char(')');
+    QString place = plan + QStringLiteral(" row ") + QString::number(p.row);
+    if (!p.column.isEmpty())
+        place += QStringLiteral(", column ") + p.column;
+    return place;
+}
+
+} // namespace
+
+int commandCommission(Run &run, bool audit)
+{
+    const QString name = audit ? QStringLiteral("audit") : QStringLiteral("commission");
+    if (run.ports.size() != 1)
+        return usage(QStringLiteral("%1 needs exactly one PLAN.csv").arg(name));
+    const QString planPath = run.ports.first();
+    QByteArray planBytes;
+    QString problem;
+    if (!commissionplan::readFile(planPath, &planBytes, &problem))
+        return usage(QStringLiteral("cannot use the plan %1: %2").arg(planPath, problem));
+    parameters::Values base;
+    const QString from = run.parser.value(QStringLiteral("from"));
+    int exitCode = 0;
+    if (!baseValues(run, &base, &exitCode))
+        return exitCode;
+    const commissionplan::Plan plan =
+        commissionplan::parse(planBytes, base, run.settings.allowForeignGateway);
+    if (!plan.problems.isEmpty()) {
+        for (const commissionplan::Problem &p : plan.problems)
+            cliout::error(QString(),
+                          planPlace(planPath, from, p) + QStringLiteral(": ") + p.message);
+        cliout::err({QStringLiteral("nothing was sent")});
+        return usageExit;
+    }
+    int swapTimeoutMs = -1;
+    if (!secondsOption(run, "swap-timeout", &swapTimeoutMs, &problem))
+        return usage(problem);
+
+    if (run.parser.isSet(QStringLiteral("dry-run"))) {
+        if (run.json) {
+            cliout::json(cliout::planJson(plan.rows));
+            cliout::error(QString(), QStringLiteral("dry run: the configuration each module would "
+                                                    "run is checked against its own values only "
+                                                    "in a real run"));
+        } else {
+            cliout::out(cliout::planTable(plan.rows));
+        }
+        return 0;
+    }
+
+    const QString record = run.parser.value(QStringLiteral("record"));
+    if (!record.isEmpty() && !commissionrecord::checkWritable(record, &problem))
+        return usage(QStringLiteral("cannot append to the record %1: %2").arg(record, problem));
+
+    CommissionRun commission(plan.rows, run.settings);
+    commission.setAuditOnly(audit);
+    commission.setRecord(record);
+    commission.setSwapTimeout(swapTimeoutMs);
+    commission.setProgress(
+        [](const QString &p, int i, int n, const QString &w) { showProgress(true, p, i, n, w); });
+    QObject::connect(&commission, &CommissionRun::swapNeeded, [&commission](int index) {
+        const commissionplan::Row &row = commission.row(index);
+        const QString ip = row.values.value(ModuleField::Ip);
+        cliout::err({QStringLiteral("connect the next module to %1 (row %2%3)")
+                         .arg(row.port)
+                         .arg(row.row)
+                         .arg(ip.isEmpty() ? QString() : QStringLiteral(", ip ") + ip)});
+    });
+    QObject::connect(&commission, &CommissionRun::rowFinished, [&commission](int index) {
+        const WriteJob *job = commission.job(index);
+        reportWriteFailure(*job, commission.row(index).values);
+        if (!job->recordError().isEmpty())
+            cliout::error(
+                QString(),
+                job->recordError() +
+                    QStringLiteral(" (the record lacks row %1)").arg(commission.row(index).row));
+        if (cliout::progressWanted())
+            cliout::progress(QStringLiteral("%1 row %2: %3")
+                                 .arg(job->port())
+                                 .arg(commission.row(index).row)
+                                 .arg(cliout::rowStatus(commission, index)));
+    });
+
+    QEventLoop loop;
+    QObject::connect(&commission, &CommissionRun::finished, &loop, &QEventLoop::quit);
+    {
+        InterruptWatch watch([&commission] { commission.interrupt(); });
+        QMetaObject::invokeMethod(
+            &commission, [&commission] { commission.start(); }, Qt::QueuedConnection);
+        loop.exec();
+    }
+
+    for (int i = 0; i < commission.rowCount(); ++i) {
+        if (!commission.job(i))
+            cliout::error(commission.row(i).port, QStringLiteral("row %1 not reached: %2")
+                                                      .arg(commission.row(i).row)
+                                                      .arg(commission.notReached(i)));
+    }
+    if (run.json)
+        cliout::json(cliout::commissionJson(commission));
+    else
+        cliout::out(cliout::commissionTable(commission));
+    return commission.exitCode();
+}

@@ -1,0 +1,253 @@
+#include "cli/options.h"
+
+#include "protocol/parameters.h"
+
+namespace clioptions
+{
+
+namespace
+{
+
+const char intro[] =
+    R"(Reads, writes, restarts and resets Ordan-RS485-Ethernet modules through their
+serial console.
+
+Exit 0 and "verified" mean that this module, identified by its MAC before the
+first write, restarted, came back as the same module, and reads back every
+value that was asked. Anything else is a non-zero exit with its reason.)";
+
+const char replyNote[] =
+    R"(The module's replies carry no tag: a reply later than --reply-timeout may be
+taken for the answer to the next command. Set the time-out above the module's
+slowest reply.)";
+
+const char exitCodes[] = R"(Exit codes:
+  0  done (and verified)
+  2  usage, invalid value or unsound configuration (nothing written)
+  3  the port could not be opened
+  4  the module did not answer, could not be identified by its MAC, did not
+     restart, or did not come back after its restart
+  5  the module refused a command (a write or the restart)
+  6  the read-back differs, or a different module answered after the restart
+  1  a file could not be written: the settings file of --save, or a row of
+     the record (--record)
+  130 interrupted (Ctrl-C, SIGTERM or SIGHUP)
+Several ports: the code of the first port (in argument order) that failed.
+commission: 0 only when every row was verified; 2 for a plan with problems
+(nothing sent); otherwise the code of the first row (in plan order) that
+failed, 4 for a row not reached (no new module within --swap-timeout).
+audit: 0 only when every module matches; otherwise as commission.)";
+
+const QList<CommandInfo> commandTable{
+    {Ports, "ports", "",
+     R"(The serial ports, with their stable /dev/serial/by-id/ alias where one
+exists. Give a module by that alias: it survives the module's restart.)"},
+    {Read, "read", "PORT...",
+     R"(Identifies and reads the module on each port (several ports at the same
+time). --save (one port only) writes the values as a settings file the
+window opens.)"},
+    {Write, "write", "PORT",
+     R"(Checks every value, identifies the module by its MAC (a module without
+a readable MAC is not written), checks the configuration it would run
+(the values given over the values it holds: a gateway outside its
+subnet is refused unless --allow-foreign-gateway), sends only the
+given values (the file's, then the options'), each of which must be
+answered "ok", restarts the module, sees it go away and come back (up
+to --restart-timeout seconds, default 20), reads it back and compares,
+MAC included. --no-verify stops once the restart was not refused and
+says "unverified". --record appends one row per module to a CSV file;
+cells that come from a module or a file are neutralised, so the record
+is safe to open in a spreadsheet; a row the record cannot take fails
+the command (exit 1).)"},
+    {Commission, "commission", "PLAN.csv",
+     R"(Writes and verifies a whole site from a plan: a CSV file (UTF-8, "," or
+";") whose header names the columns: port (required), ip, mask,
+gateway, tcp_port, parity, speed, stop_bits, packet_timeout. One row
+per module; an empty cell takes the value of --from, if given,
+otherwise that parameter is not written. Unknown columns, an IP
+address planned twice and bad values are reported with their row and
+column before anything is sent. Rows on different ports run at the
+same time; rows on the same port one after another: after each, it
+says "connect the next module to PORT" and waits (polling every
+500 ms) for a module whose MAC address was not met in this run, read
+the same twice in a row; --swap-timeout ends that wait (default: until
+Ctrl-C). No module is written by two rows. Each row is a write with
+verification; --record gets one row per module as soon as it is done,
+on the disk at once (an interrupted run keeps every finished row; the
+MAC column ties each address to its module). At the end, a summary:
+verified, failed (with the reason), not reached, and whether each row
+reached the record. --dry-run checks the plan and shows what each row
+would send, sending nothing (the module's own values, against which
+the configuration is checked, are read only in a real run).)"},
+    {Audit, "audit", "PLAN.csv",
+     R"(Checks a site against its plan, writing nothing: identifies each row's
+module as commission does (same ports, same swaps), reads it and
+compares it with the row. Each row "matches" or "differs" (the values
+planned against the values read). Exit 0 when every module matches, 6
+when one differs, 4 when one does not answer or is not reached.)"},
+    {Restart, "restart", "PORT",
+     R"(Restarts the module ("RESET"). Without --wait: done when the module
+does not answer the command within the reply time-out (a reply is a
+refusal). --wait identifies the module first, then waits until it has
+gone away and answers again (up to --restart-timeout seconds, default
+20) with the same MAC, and shows its name and MAC.)"},
+    {FactoryReset, "factory-reset", "PORT",
+     R"(Returns the module to its factory settings ("LOAD SETTING:DEFAULT"),
+once confirmed with --yes; --wait as for restart.)"},
+};
+
+constexpr unsigned siteCommands = Commission | Audit;
+constexpr unsigned restarts = Restart | FactoryReset;
+
+const QList<OptionInfo> optionTable{
+    {"from", "FILE.TRset", Write | siteCommands, 0, ModuleField::Ip, false, nullptr},
+    {"ip", "A", Write, 0, ModuleField::Ip, true, nullptr},
+    {"mask", "M", Write, 0, ModuleField::Mask, true, nullptr},
+    {"gateway", "G", Write, 0, ModuleField::Gateway, true, nullptr},
+    {"tcp-port", "N", Write, 0, ModuleField::PortTcp, true, nullptr},
+    {"parity", nullptr, Write, 0, ModuleField::Parity, true, nullptr},
+    {"speed", "BAUD", Write, 0, ModuleField::Speed, true, nullptr},
+    {"stop-bits", nullptr, Write, 0, ModuleField::StopBit, true, nullptr},
+    {"packet-timeout", "MS", Write, 0, ModuleField::Timewait, true, nullptr},
+    {"no-verify", nullptr, Write, 0, ModuleField::Ip, false, nullptr},
+    {"allow-foreign-gateway", nullptr, Write | siteCommands, 0, ModuleField::Ip, false, nullptr},
+    {"save", "FILE.TRset", Read, 0, ModuleField::Ip, false, nullptr},
+    {"dry-run", nullptr, Commission, 0, ModuleField::Ip, false, nullptr},
+    {"swap-timeout", "S", siteCommands, 0, ModuleField::Ip, false, nullptr},
+    {"yes", nullptr, FactoryReset, FactoryReset, ModuleField::Ip, false, nullptr},
+    {"wait", nullptr, restarts, 0, ModuleField::Ip, false, nullptr},
+    {"restart-timeout", "S", Write | Commission | restarts, 0, ModuleField::Ip, false, nullptr},
+    {"record", "FILE.csv", Write | siteCommands, 0, ModuleField::Ip, false, nullptr},
+    {"json", nullptr, AllCommands, 0, ModuleField::Ip, false, "One JSON document on stdout."},
+    {"log", "FILE", AllCommands, 0, ModuleField::Ip, false,
+     "Append a timestamped trace of every command and reply."},
+    {"reply-timeout", "MS", AllCommands, 0, ModuleField::Ip, false,
+     "Wait at most MS for each reply (default 1000)."},
+    {"pace", "MS", AllCommands, 0, ModuleField::Ip, false,
+     "At least MS between two commands (default 0)."},
+};
+
+// The choice words of a list, "none|odd|even".
+QString choices(ModuleField field)
+{
+    QStringList words;
+    for (int position = 1; !choiceWord(field, position).isEmpty(); ++position)
+        words << QString::fromLatin1(choiceWord(field, position));
+    return words.join(QLatin1Char('|'));
+}
+
+// What stands after the option's name in a usage line.
+QString valueOf(const OptionInfo &option)
+{
+    if (option.valueName)
+        return QLatin1String(option.valueName);
+    if (option.setsField && isChoiceField(option.field))
+        return choices(option.field);
+    return QString();
+}
+
+QString spelled(const OptionInfo &option)
+{
+    const QString value = valueOf(option);
+    return QStringLiteral("--") + QLatin1String(option.name) +
+           (value.isEmpty() ? QString() : QLatin1Char(' ') + value);
+}
+
+// "  write PORT [--from FILE.TRset] ..." wrapped at 78 columns.
+QStringList usageLines(const CommandInfo &command)
+{
+    QStringList lines{QStringLiteral("  ") + QLatin1String(command.name)};
+    if (*command.operands)
+        lines.last() += QLatin1Char(' ') + QLatin1String(command.operands);
+    for (const OptionInfo &option : optionTable) {
+        if (!(option.commands & command.command) || option.commands == AllCommands)
+            continue;
+        const QString word = option.requiredBy & command.command
+                                 ? spelled(option)
+                                 : QLatin1Char('[') + spelled(option) + QLatin1Char(']');
+        if (lines.last().size() + 1 + word.size() > 78)
+            lines << QStringLiteral("       ");
+        lines.last() += QLatin1Char(' ') + word;
+    }
+    return lines;
+}
+
+QStringList indented(const char *text, int by)
+{
+    QStringList lines;
+    for (const QString &line : QString::fromUtf8(text).split(QLatin1Char('\n')))
+        lines << QString(by, QLatin1Char(' ')) + line;
+    return lines;
+}
+
+} // namespace
+
+const QList<CommandInfo> &commands()
+{
+    return commandTable;
+}
+
+const QList<OptionInfo> &options()
+{
+    return optionTable;
+}
+
+const CommandInfo *findCommand(const QString &name)
+{
+    for (const CommandInfo &command : commandTable) {
+        if (name == QLatin1String(command.name))
+            return &command;
+    }
+    return nullptr;
+}
+
+QString optionFor(ModuleField field)
+{
+    for (const OptionInfo &option : optionTable) {
+        if (option.setsField && option.field == field)
+            return QStringLiteral("--") + QLatin1String(option.name);
+    }
+    return parameters::fieldKey(field);
+}
+
+QStringList helpText()
+{
+    QStringList text{QStringLiteral("Usage: ordan-cli COMMAND [OPTIONS]"), QString()};
+    text += indented(intro, 0);
+    text << QString() << QStringLiteral("Commands:");
+    for (const CommandInfo &command : commandTable)
+        text += usageLines(command) + indented(command.about, 6);
+    text << QString();
+    text += indented(replyNote, 0);
+    text << QString() << QStringLiteral("Options for all commands:");
+    const auto optionLine = [](const QString &spelling, const QString &help) {
+        return QStringLiteral("  %1 %2").arg(spelling, -19).arg(help);
+    };
+    for (const OptionInfo &option : optionTable) {
+        if (option.commands == AllCommands)
+            text << optionLine(spelled(option), QLatin1String(option.help));
+    }
+    text << optionLine(QStringLiteral("-h, --help"), QStringLiteral("This text."))
+         << optionLine(QStringLiteral("--version"), QStringLiteral("The version."));
+    text << QString()
+         << QStringLiteral("Values: IPv4 addresses as four numbers 0-255 without leading zeros, "
+                           "one a")
+         << QStringLiteral("module can have (not 0.0.0.0, 127.x.x.x, nor 224.0.0.0 and above; "
+                           "a gateway")
+         << QStringLiteral("may be 0.0.0.0 for none), neither its subnet's network nor "
+                           "broadcast address;")
+         << QStringLiteral("a contiguous subnet mask; TCP port 23, 502 or 10000-65535; packet "
+                           "time-out")
+         << QStringLiteral("1-10000 ms; parity %1; stop bits %2; speed:")
+                .arg(choices(ModuleField::Parity), choices(ModuleField::StopBit))
+         << QStringLiteral("%1.").arg(
+                choices(ModuleField::Speed).replace(QLatin1Char('|'), QLatin1String(", ")))
+         << QStringLiteral("Numbers never with leading zeros. Time options: seconds, a positive "
+                           "decimal")
+         << QStringLiteral("number.");
+    text << QString();
+    text += indented(exitCodes, 0);
+    return text;
+}
+
+} // namespace clioptions
