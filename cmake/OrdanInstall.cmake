@@ -13,17 +13,10 @@
 # Both packages come from one build; each program links the project's static
 # libraries, so no shared library of ours is installed.
 #
-# Another window goes into the ordan-configurator package with one call,
-# made below beside the configurator's (this file is read once every target
-# is defined; relative paths are taken from the calling directory):
-#
-#   ordan_install_window(ordan-site
-#       "commission a site of Ordan-RS485-Ethernet converter modules" configurator
-#       DESKTOP site/ordan-site.desktop
-#       METAINFO site/ordan-site.metainfo.xml.in APPSTREAM_ID ru.ordan.site
-#       ICON resources/ordan-site.svg)
-#
-# and a sentence for it in the package's description at the end.
+# Another window goes into the ordan-configurator package with one call of
+# ordan_install_window() after its target is defined, as site/CMakeLists.txt
+# does for ordan-site, and a sentence for it in the package's description
+# at the end.
 
 include(GNUInstallDirs)
 
@@ -212,7 +205,9 @@ ordan_debian_package(configurator ordan-configurator
 A desktop program that reads the parameters of an Ordan-RS485-Ethernet
 converter (an RS-485 to Ethernet bridge) over a serial port, writes them
 back, restarts the module or returns it to its factory settings, and keeps
-parameter sets in .TRset settings files.
+parameter sets in .TRset settings files. Beside it, ordan-site commissions
+and audits a whole site from its address plan in a window, module after
+module on each serial port and ports side by side, each module read back.
 
 The command-line tool, for scripts and machines without a desktop, is in the
 package ordan-cli.")

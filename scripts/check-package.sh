@@ -5,8 +5,9 @@
 # checks that ordan-cli depends on no Qt Gui or Widgets package; installs
 # ordan-cli alone with apt-get, runs hardening-check on it, its --version and
 # `ordan-cli ports`; then installs ordan-configurator, runs hardening-check on
-# it and its --version, validates the desktop entry and AppStream file, looks
-# for the manual pages and icons; and removes both again.
+# its two windows (ordan-configurator and ordan-site) and their --version,
+# validates their desktop entries and AppStream files, looks for the manual
+# pages and icons; and removes both again.
 # Needs root (apt-get).
 #   scripts/check-package.sh
 #   ORDAN_QT_MAJOR=6 scripts/check-package.sh    # the packages built on Qt 6
@@ -172,20 +173,25 @@ check "hardening of ordan-cli" hardened /usr/bin/ordan-cli ordan-cli
 
 # Then the window beside it.
 install_deb "${deb[ordan-configurator]}"
-check "/usr/bin/ordan-configurator --version" \
-    version_is /usr/bin/ordan-configurator "ordan-configurator $version"
-check "manual page of ordan-configurator" test -f /usr/share/man/man1/ordan-configurator.1.gz
-check "desktop entry" desktop-file-validate /usr/share/applications/ordan-configurator.desktop
-check "AppStream file" appstreamcli validate --no-net /usr/share/metainfo/*.metainfo.xml
-for size in 16 32 48 64 128 256; do
-    check "icon ${size}x${size}" \
-        test -f /usr/share/icons/hicolor/${size}x${size}/apps/ordan-configurator.png
+# Its two windows: the configurator and the site window, each with its
+# manual page, desktop entry, icons and AppStream file.
+for window in ordan-configurator ordan-site; do
+    check "/usr/bin/$window --version" version_is /usr/bin/$window "$window $version"
+    check "manual page of $window" test -f /usr/share/man/man1/$window.1.gz
+    check "desktop entry of $window" desktop-file-validate /usr/share/applications/$window.desktop
+    for size in 16 32 48 64 128 256; do
+        check "icon of $window ${size}x${size}" \
+            test -f /usr/share/icons/hicolor/${size}x${size}/apps/$window.png
+    done
+    check "hardening of $window" hardened /usr/bin/$window ordan-configurator
 done
-check "hardening of ordan-configurator" hardened /usr/bin/ordan-configurator ordan-configurator
+check "AppStream files" appstreamcli validate --no-net /usr/share/metainfo/*.metainfo.xml
+check "AppStream file of the site window" test -f /usr/share/metainfo/*.site.metainfo.xml
 
 installed=''
 DEBIAN_FRONTEND=noninteractive apt-get remove -y "${packages[@]}" >/dev/null
-check "removed again" test ! -e /usr/bin/ordan-configurator -a ! -e /usr/bin/ordan-cli
+check "removed again" test ! -e /usr/bin/ordan-configurator -a ! -e /usr/bin/ordan-cli \
+    -a ! -e /usr/bin/ordan-site
 
 if ((failures > 0)); then
     echo "package check: $failures failed" >&2
