@@ -5,7 +5,11 @@
 #   - write of the IP address with restart and read-back verification;
 #   - read of three modules at once;
 #   - commission of eight modules on eight ports from one plan, beside one
-#     module's write + verify.
+#     module's write + verify;
+#   - the same plan run by the site window (ordan-site --start
+#     --quit-when-done, offscreen), against ordan-cli commission in the same
+#     rounds, and how late the window's event loop answered meanwhile (99th
+#     percentile of a 10 ms timer's lateness).
 # Each figure is the median of three runs. Builds what is missing into
 # build/ (or $BUILD). Not a test: it prints figures and the targets met.
 set -euo pipefail
@@ -17,7 +21,8 @@ restart_ms=500 # the simulator's restart delay
 if [[ ! -f $build/CMakeCache.txt ]]; then
     cmake -S "$repo" -B "$build" -DCMAKE_BUILD_TYPE=Release -DORDAN_BUILD_TESTS=OFF >/dev/null
 fi
-cmake --build "$build" -j2 --target ordan-cli ordan-module-sim >/dev/null
+cmake --build "$build" -j2 --target ordan-cli ordan-module-sim ordan-site >/dev/null
+site=$build/site/ordan-site
 cli=$build/ordan-cli
 sim=$build/tools/ordan-module-sim
 
@@ -87,6 +92,28 @@ for i in $(seq 8); do
 done
 commission_eight=$(median3 "$cli" commission "$plan")
 
+# The site window on the same plan, beside the CLI, round after round: the
+# two share the machine's load alike.
+site_times=()
+cli_times=()
+latency_p99=()
+for _ in 1 2 3; do
+    t0=$(now_ns)
+    "$cli" commission "$plan" >/dev/null || { echo "failed: ordan-cli commission" >&2; exit 1; }
+    t1=$(now_ns)
+    QT_QPA_PLATFORM=offscreen ORDAN_SITE_LATENCY=1 "$site" "$plan" --start --quit-when-done \
+        --record "" >/dev/null 2>"$plan_dir/site.err" ||
+        { cat "$plan_dir/site.err" >&2; echo "failed: ordan-site" >&2; exit 1; }
+    t2=$(now_ns)
+    cli_times+=("$(( (t1 - t0) / 1000000 ))")
+    site_times+=("$(( (t2 - t1) / 1000000 ))")
+    latency_p99+=("$(sed -n 's/.*p99 \([0-9.]*\) ms.*/\1/p' "$plan_dir/site.err")")
+done
+median_of() { printf '%s\n' "$@" | sort -n | sed -n 2p; }
+site_eight=$(median_of "${site_times[@]}" | awk '{ printf "%.3f", $1 / 1000 }')
+cli_eight=$(median_of "${cli_times[@]}" | awk '{ printf "%.3f", $1 / 1000 }')
+site_p99=$(printf '%s\n' "${latency_p99[@]}" | sort -g | tail -1)
+
 verdict() { awk -v v="$1" -v limit="$2" 'BEGIN { print (v < limit) ? "met" : "NOT met" }'; }
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.1f", a / b }'; }
 write_limit=$(awk -v r="$restart_ms" 'BEGIN { printf "%.1f", r / 1000 + 2 }')
@@ -105,6 +132,12 @@ printf '%-34s %7ss   %-28s %s\n' "read three modules at once" "$read_three" \
 printf '%-34s %7ss   %-28s %s\n' "commission 8 modules on 8 ports" "$commission_eight" \
     "152 s, one after another" \
     "$(ratio "$commission_eight" "$write_verify")x one write, < 1.5x: $(verdict "$commission_eight" "$eight_limit")"
+site_limit=$(awk -v v="$cli_eight" 'BEGIN { printf "%.3f", v * 1.2 }')
+printf '%-34s %7ss   %-28s %s\n' "ordan-site, the same 8 modules" "$site_eight" \
+    "ordan-cli ${cli_eight} s in the same rounds" \
+    "$(ratio "$site_eight" "$cli_eight")x, < 1.2x: $(verdict "$site_eight" "$site_limit")"
+printf '%-34s %7s    %-28s %s\n' "ordan-site event loop, p99 (worst of 3)" "${site_p99}ms" "" \
+    "< 50 ms: $(verdict "$site_p99" 50)"
 echo "(window: 12 s per read-out, 19 s per write, one port at a time; simulator restart ${restart_ms} ms)"
 
 if [[ -z ${ORDAN_BENCH_NO_STARTUP:-} && -f $repo/scripts/bench-startup.sh ]]; then
