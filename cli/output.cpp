@@ -34,6 +34,27 @@ QJsonValue valueOrNull(const parameters::Values &values, ModuleField field)
     return values.contains(field) ? QJsonValue(values.value(field)) : QJsonValue();
 }
 
+// What a write or an audit of a module came to: its differences (the value
+// written or planned, under `expected`, against the value read), the error,
+// and whether the record took its row (null when no record is kept).
+void insertOutcome(QJsonObject *object, const WriteJob &job, const QString &expected)
+{
+    QJsonArray mismatches;
+    for (const WriteJob::Mismatch &m : job.mismatches()) {
+        mismatches.append(QJsonObject{
+            {QStringLiteral("parameter"), parameters::fieldKey(m.field)},
+            {expected, m.written},
+            {QStringLiteral("read"), m.read.isEmpty() ? QJsonValue() : QJsonValue(m.read)}});
+    }
+    object->insert(QStringLiteral("mismatches"), mismatches);
+    object->insert(QStringLiteral("error"),
+                   job.error().isEmpty() ? QJsonValue() : QJsonValue(job.error()));
+    object->insert(QStringLiteral("recorded"),
+                   job.keepsRecord() ? QJsonValue(job.recorded()) : QJsonValue());
+    if (job.keepsRecord() && !job.recorded())
+        object->insert(QStringLiteral("record_error"), job.recordError());
+}
+
 } // namespace
 
 void out(const QStringList &lines)
@@ -120,21 +141,7 @@ QJsonObject writeJson(const WriteJob &job, const parameters::Values &written, bo
                    (result == JobResult::NoAnswer && job.resetSent())))
         verified = job.verified();
     object.insert(QStringLiteral("verified"), verified);
-    QJsonArray mismatches;
-    for (const WriteJob::Mismatch &m : job.mismatches()) {
-        mismatches.append(QJsonObject{
-            {QStringLiteral("parameter"), parameters::fieldKey(m.field)},
-            {QStringLiteral("written"), m.written},
-            {QStringLiteral("read"), m.read.isEmpty() ? QJsonValue() : QJsonValue(m.read)}});
-    }
-    object.insert(QStringLiteral("mismatches"), mismatches);
-    object.insert(QStringLiteral("error"),
-                  job.error().isEmpty() ? QJsonValue() : QJsonValue(job.error()));
-    // Whether the record took the row; null when no record is kept.
-    object.insert(QStringLiteral("recorded"),
-                  job.keepsRecord() ? QJsonValue(job.recorded()) : QJsonValue());
-    if (job.keepsRecord() && !job.recorded())
-        object.insert(QStringLiteral("record_error"), job.recordError());
+    insertOutcome(&object, job, QStringLiteral("written"));
     return object;
 }
 
@@ -259,7 +266,7 @@ QJsonObject commissionJson(const CommissionRun &run)
         const WriteJob *job = run.job(i);
         QJsonObject object;
         if (job && run.isAudit()) {
-            object = auditJson(*job, row.values);
+            object = auditJson(*job);
         } else if (job) {
             object = writeJson(*job, row.values, true);
         } else {
@@ -291,7 +298,7 @@ QJsonObject commissionJson(const CommissionRun &run)
     return summary;
 }
 
-QJsonObject auditJson(const WriteJob &job, const parameters::Values &planned)
+QJsonObject auditJson(const WriteJob &job)
 {
     QJsonObject object;
     object.insert(QStringLiteral("port"), job.port());
@@ -307,18 +314,7 @@ QJsonObject auditJson(const WriteJob &job, const parameters::Values &planned)
     const bool compared = job.result() == JobResult::Done ||
                           (job.result() == JobResult::Mismatch && !job.mismatches().isEmpty());
     object.insert(QStringLiteral("matches"), compared ? QJsonValue(job.verified()) : QJsonValue());
-    QJsonArray mismatches;
-    for (const WriteJob::Mismatch &m : job.mismatches()) {
-        mismatches.append(QJsonObject{
-            {QStringLiteral("parameter"), parameters::fieldKey(m.field)},
-            {QStringLiteral("planned"), planned.value(m.field)},
-            {QStringLiteral("read"), m.read.isEmpty() ? QJsonValue() : QJsonValue(m.read)}});
-    }
-    object.insert(QStringLiteral("mismatches"), mismatches);
-    object.insert(QStringLiteral("error"),
-                  job.error().isEmpty() ? QJsonValue() : QJsonValue(job.error()));
-    object.insert(QStringLiteral("recorded"),
-                  job.keepsRecord() ? QJsonValue(job.recorded()) : QJsonValue());
+    insertOutcome(&object, job, QStringLiteral("planned"));
     return object;
 }
 

@@ -42,7 +42,7 @@ QStringList planTable(const QList<commissionplan::Row> &rows);
 // "matches", "differs", "failed", "not reached".
 QString rowStatus(const CommissionRun &run, int index);
 // An audited module: what was read and what differs from the plan.
-QJsonObject auditJson(const WriteJob &job, const parameters::Values &planned);
+QJsonObject auditJson(const WriteJob &job);
 // The outcome of a commissioning run (or an audit), row by row, and the
 // counts.
 QJsonObject commissionJson(const CommissionRun &run);
