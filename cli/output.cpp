@@ -34,6 +34,15 @@ QJsonValue valueOrNull(const parameters::Values &values, ModuleField field)
     return values.contains(field) ? QJsonValue(values.value(field)) : QJsonValue();
 }
 
+// The port and the module as it named itself before the first write.
+QJsonObject moduleJson(const WriteJob &job)
+{
+    const parameters::Values identity = job.identity();
+    return {{QStringLiteral("port"), job.port()},
+            {QStringLiteral("name"), valueOrNull(identity, ModuleField::Name)},
+            {QStringLiteral("mac"), valueOrNull(identity, ModuleField::Mac)}};
+}
+
 // What a write or an audit of a module came to: its differences (the value
 // written or planned, under `expected`, against the value read), the error,
 // and whether the record took its row (null when no record is kept).
@@ -126,11 +135,7 @@ QStringList readTable(const QString &port, const ModuleReading &reading)
 
 QJsonObject writeJson(const WriteJob &job, const parameters::Values &written, bool verify)
 {
-    QJsonObject object;
-    object.insert(QStringLiteral("port"), job.port());
-    const parameters::Values identity = job.identity();
-    object.insert(QStringLiteral("name"), valueOrNull(identity, ModuleField::Name));
-    object.insert(QStringLiteral("mac"), valueOrNull(identity, ModuleField::Mac));
+    QJsonObject object = moduleJson(job);
     QJsonObject sent;
     for (const ModuleField field : job.accepted())
         sent.insert(parameters::fieldKey(field), written.value(field));
@@ -300,11 +305,7 @@ QJsonObject commissionJson(const CommissionRun &run)
 
 QJsonObject auditJson(const WriteJob &job)
 {
-    QJsonObject object;
-    object.insert(QStringLiteral("port"), job.port());
-    const parameters::Values identity = job.identity();
-    object.insert(QStringLiteral("name"), valueOrNull(identity, ModuleField::Name));
-    object.insert(QStringLiteral("mac"), valueOrNull(identity, ModuleField::Mac));
+    QJsonObject object = moduleJson(job);
     QJsonObject read;
     for (const ModuleField field : allModuleFields) {
         if (!isInformationField(field) && job.readBack().answered > 0)

@@ -141,10 +141,7 @@ struct Site {
     }
     template <typename T = QWidget> T *find(const char *name) const
     {
-        T *child = window.findChild<T *>(QLatin1String(name));
-        if (!child)
-            qFatal("no widget named %s", name);
-        return child;
+        return findNamed<T>(window, name);
     }
     QPushButton *button(const char *name) const { return find<QPushButton>(name); }
     QTableView *table() const { return find<QTableView>("planTable"); }

@@ -81,4 +81,14 @@ private:
     int answered = 0;
 };
 
+// The child of `parent` with this object name; a test cannot go on
+// without it, so a missing one ends the test program.
+template <typename T> T *findNamed(const QObject &parent, const char *name)
+{
+    T *child = parent.findChild<T *>(QLatin1String(name));
+    if (!child)
+        qFatal("no widget named %s", name);
+    return child;
+}
+
 #endif // DIALOGHELPERS_H

@@ -25,10 +25,7 @@ public:
 
     template <typename T = QWidget> T *find(const char *name) const
     {
-        T *child = window.findChild<T *>(QLatin1String(name));
-        if (!child)
-            qFatal("no widget named %s", name);
-        return child;
+        return findNamed<T>(window, name);
     }
     QPushButton *button(const char *name) const { return find<QPushButton>(name); }
     QLineEdit *edit(const char *name) const { return find<QLineEdit>(name); }
