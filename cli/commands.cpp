@@ -1,12 +1,12 @@
 // The commands of ordan-cli: each checks its operands and options, runs
 // its jobs on the engine and prints the outcome.
-#include "cli/interrupt.h"
 #include "cli/options.h"
 #include "cli/output.h"
 #include "cli/run.h"
 #include "engine/commissionplan.h"
 #include "engine/commissionrecord.h"
 #include "engine/commissionrun.h"
+#include "engine/interruptwatch.h"
 #include "engine/portcatalog.h"
 #include "settings/setting_module.h"
 #include "settings/settingsmapping.h"
@@ -312,14 +312,28 @@ int commandCommission(Run &run, bool audit)
     commission.setSwapTimeout(swapTimeoutMs);
     commission.setProgress(
         [](const QString &p, int i, int n, const QString &w) { showProgress(true, p, i, n, w); });
+    if (!commission.claimPorts(&problem)) {
+        cliout::error(QString(), problem);
+        cliout::err({QStringLiteral("nothing was sent")});
+        return int(JobResult::PortUnavailable);
+    }
     QObject::connect(&commission, &CommissionRun::swapNeeded, [&commission](int index) {
         const commissionplan::Row &row = commission.row(index);
         const QString ip = row.values.value(ModuleField::Ip);
-        cliout::err({QStringLiteral("connect the next module to %1 (row %2%3)")
+        cliout::err({QStringLiteral("connect the %1module to %2 (row %3%4)")
+                         .arg(commission.isFirstOnPort(index) ? QString() : QStringLiteral("next "))
                          .arg(row.port)
                          .arg(row.row)
                          .arg(ip.isEmpty() ? QString() : QStringLiteral(", ip ") + ip)});
     });
+    QObject::connect(&commission, &CommissionRun::moduleAlreadyDone,
+                     [&commission](int index, const QString &mac, int doneRow) {
+                         cliout::error(commission.row(index).port,
+                                       QStringLiteral("this module, %1, was done in row %2: "
+                                                      "connect the next one")
+                                           .arg(mac)
+                                           .arg(doneRow));
+                     });
     QObject::connect(&commission, &CommissionRun::rowFinished, [&commission](int index) {
         const WriteJob *job = commission.job(index);
         reportWriteFailure(*job, commission.row(index).values);

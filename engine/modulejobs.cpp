@@ -110,6 +110,7 @@ void RestartProof::start(bool refusalOnly, std::function<void(Outcome, const QSt
     handler = std::move(done);
     clock.start();
     epoch = console->epoch();
+    silences = 0;
     // The module does not answer a restart command: any reply refuses it.
     console->watchLine(replyTimeoutMs, [this, refusalOnly](ModuleConsole::LineEvent event,
                                                            const QByteArray &reply) {
@@ -134,8 +135,9 @@ void RestartProof::stop()
 void RestartProof::probe()
 {
     // The link stays (an adapter that is not the module's own): the module
-    // is gone when it leaves a query unanswered and says nothing after it
-    // either, so that a late answer is not taken for its absence.
+    // is gone when it leaves two queries in a row unanswered and says
+    // nothing after either, so that neither a late answer nor one reply
+    // lost on the line is taken for its absence.
     if (late()) {
         end(Outcome::DidNotRestart);
         return;
@@ -146,16 +148,23 @@ void RestartProof::probe()
             return;
         }
         if (answered) {
+            silences = 0;
             retry = [this] { probe(); };
             retryTimer.start(retryMs);
             return;
         }
         console->watchLine(qMax(replyTimeoutMs, retryMs),
                            [this](ModuleConsole::LineEvent event, const QByteArray &) {
-                               if (event == ModuleConsole::LineEvent::Replied)
-                                   probe(); // a late answer: still there
-                               else
+                               if (event == ModuleConsole::LineEvent::Lost) {
                                    gone();
+                               } else if (event == ModuleConsole::LineEvent::Replied) {
+                                   silences = 0; // a late answer: still there
+                                   probe();
+                               } else if (++silences >= silencesForGone) {
+                                   gone();
+                               } else {
+                                   probe();
+                               }
                            });
     });
 }
@@ -213,8 +222,21 @@ void ModuleJob::interrupt()
         finish(JobResult::Interrupted, QStringLiteral("interrupted"));
 }
 
+bool ModuleJob::claimPort(QString *error)
+{
+    if (portLock.isHeld() || portLock.acquire(port(), error))
+        return true;
+    lockRefused = true;
+    return false;
+}
+
 bool ModuleJob::openPort()
 {
+    QString error;
+    if (!claimPort(&error)) {
+        finish(JobResult::PortUnavailable, error);
+        return false;
+    }
     if (console.open())
         return true;
     finish(JobResult::PortUnavailable, console.errorString());
@@ -227,6 +249,7 @@ void ModuleJob::finish(JobResult result, const QString &error)
         return;
     console.cancel();
     console.close();
+    portLock.release();
     outcome = result;
     failure = error;
     finishedFlag = true;
@@ -262,6 +285,11 @@ WriteJob::WriteJob(const QString &port, const parameters::Values &values,
 
 void WriteJob::start()
 {
+    QString busy;
+    if (!claimPort(&busy)) {
+        end(JobResult::PortUnavailable, busy, QStringLiteral("port in use"));
+        return;
+    }
     if (!console.open()) {
         end(JobResult::PortUnavailable, console.errorString(), QStringLiteral("port not opened"));
         return;
@@ -302,6 +330,7 @@ void WriteJob::identify()
                     return;
                 }
             }
+            emit identified(identMac);
             if (audit) {
                 readBackValues();
                 return;
