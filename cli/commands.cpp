@@ -24,7 +24,8 @@ int commandPorts(Run &run)
     QJsonArray array;
     QList<QStringList> rows{{QStringLiteral("port"), QStringLiteral("description"),
                              QStringLiteral("manufacturer"), QStringLiteral("serial"),
-                             QStringLiteral("VID:PID"), QStringLiteral("stable alias")}};
+                             QStringLiteral("VID:PID"), QStringLiteral("by-id (the adapter)"),
+                             QStringLiteral("by-path (the socket)")}};
     for (const PortDetails &info : PortCatalog::ports()) {
         const QString vidPid = PortCatalog::vidPid(info);
         const QString alias = info.alias;
@@ -36,9 +37,11 @@ int commandPorts(Run &run)
                                  {QStringLiteral("manufacturer"), orNull(info.manufacturer)},
                                  {QStringLiteral("serial_number"), orNull(info.serialNumber)},
                                  {QStringLiteral("vid_pid"), orNull(vidPid)},
-                                 {QStringLiteral("by_id"), orNull(alias)}});
+                                 {QStringLiteral("by_id"), orNull(alias)},
+                                 {QStringLiteral("by_path"), orNull(info.pathAlias)}});
         rows << QStringList{info.systemLocation, info.description, info.manufacturer,
-                            info.serialNumber,   vidPid,           alias};
+                            info.serialNumber,   vidPid,           alias,
+                            info.pathAlias};
     }
     if (run.json)
         cliout::json(array);
@@ -302,21 +305,22 @@ int commandCommission(Run &run, bool audit)
         return 0;
     }
 
-    const QString record = run.parser.value(QStringLiteral("record"));
-    if (!record.isEmpty() && !commissionrecord::checkWritable(record, &problem))
-        return usage(QStringLiteral("cannot append to the record %1: %2").arg(record, problem));
-
+    // The ports first: a second run of the plan leaves no trace.
     CommissionRun commission(plan.rows, run.settings);
-    commission.setAuditOnly(audit);
-    commission.setRecord(record);
-    commission.setSwapTimeout(swapTimeoutMs);
-    commission.setProgress(
-        [](const QString &p, int i, int n, const QString &w) { showProgress(true, p, i, n, w); });
     if (!commission.claimPorts(&problem)) {
         cliout::error(QString(), problem);
         cliout::err({QStringLiteral("nothing was sent")});
         return int(JobResult::PortUnavailable);
     }
+    const QString record = run.parser.value(QStringLiteral("record"));
+    if (!record.isEmpty() && !commissionrecord::checkWritable(record, &problem))
+        return usage(QStringLiteral("cannot append to the record %1: %2").arg(record, problem));
+
+    commission.setAuditOnly(audit);
+    commission.setRecord(record);
+    commission.setSwapTimeout(swapTimeoutMs);
+    commission.setProgress(
+        [](const QString &p, int i, int n, const QString &w) { showProgress(true, p, i, n, w); });
     QObject::connect(&commission, &CommissionRun::swapNeeded, [&commission](int index) {
         const commissionplan::Row &row = commission.row(index);
         const QString ip = row.values.value(ModuleField::Ip);

@@ -161,8 +161,11 @@ void CommissionRun::awaitModule(Lane *lane)
     lane->toldDone.clear();
     lane->sawAway = false;
     emit swapNeeded(lane->rows.at(lane->next));
-    // The module just written is still there: the first look is a poll
-    // interval away.
+    // The port stays open in the run's hands between its modules (its
+    // device is locked only while open). The module just written is still
+    // there: the first look is a poll interval away.
+    if (ModuleConsole::exists(next.plan.port))
+        lane->probe->open();
     lane->pollTimer.start(swapPollMs);
 }
 
@@ -214,8 +217,9 @@ void CommissionRun::poll(Lane *lane)
                    // Still a module met before, or none, or one read only
                    // once: look again later (a new one is confirmed at
                    // once). A port that gave no answer is opened afresh
-                   // (the module may be replugged).
-                   if (r.answered == 0)
+                   // when its name now leads elsewhere (the module, with
+                   // its own adapter, replugged).
+                   if (r.answered == 0 && probe->isStale())
                        probe->close();
                    lane->pollTimer.start(fresh ? 0 : swapPollMs);
                });

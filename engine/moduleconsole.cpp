@@ -79,6 +79,11 @@ bool ModuleConsole::exists(const QString &port)
 #endif
 }
 
+bool ModuleConsole::isStale() const
+{
+    return !port.isOpen() || !exists(portPath) || devicePath(portPath) != openedDevice;
+}
+
 bool ModuleConsole::open()
 {
     close();
@@ -93,6 +98,7 @@ bool ModuleConsole::open()
         return false;
     }
     port.setPortName(portPath);
+    openedDevice = devicePath(portPath);
     if (port.open(QIODevice::ReadWrite)) {
         lastError.clear();
         lastOpenError = QSerialPort::NoError;

@@ -52,6 +52,9 @@ public:
     // USB adapter brings it along): false for no such device, and for a
     // by-id or by-path link whose device is away.
     static bool exists(const QString &port);
+    // The open port's name no longer leads to the device opened (the
+    // device went away, or the link now points at another one).
+    bool isStale() const;
 
     // Sends `command` as soon as the line allows and calls `done` once with
     // the framed reply (answered) or after the reply time-out (not answered,
@@ -98,6 +101,7 @@ private:
     QSerialPort::SerialPortError lastOpenError = QSerialPort::NoError;
     PortLock lock;
     bool lockedOut = false;
+    QString openedDevice; // devicePath() when opened
 
     QByteArray queued; // the command waiting for the line
     bool queuedIsTell = false;

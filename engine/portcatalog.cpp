@@ -27,6 +27,18 @@ QString &aliasDirectory()
     return path;
 }
 
+QString &pathAliasDirectory()
+{
+    static QString path;
+    return path;
+}
+
+QFileInfoList linksIn(const QString &directory)
+{
+    return QDir(directory).entryInfoList(QDir::System | QDir::Files | QDir::NoDotAndDotDot,
+                                         QDir::Name);
+}
+
 QList<PortDetails> systemPorts()
 {
     if (portSource())
@@ -90,15 +102,16 @@ QList<PortDetails> PortCatalog::ports()
         port.systemLocation = path;
         found << port;
     }
-    const QString directory =
-        aliasDirectory().isEmpty() ? QStringLiteral("/dev/serial/by-id") : aliasDirectory();
-    const QFileInfoList links = QDir(directory).entryInfoList(
-        QDir::System | QDir::Files | QDir::NoDotAndDotDot, QDir::Name);
-    if (!links.isEmpty()) {
-        for (PortDetails &port : found) {
-            if (port.alias.isEmpty())
-                port.alias = aliasOf(port.systemLocation, links);
-        }
+    const QFileInfoList byId = linksIn(
+        aliasDirectory().isEmpty() ? QStringLiteral("/dev/serial/by-id") : aliasDirectory());
+    const QFileInfoList byPath =
+        linksIn(pathAliasDirectory().isEmpty() ? QStringLiteral("/dev/serial/by-path")
+                                               : pathAliasDirectory());
+    for (PortDetails &port : found) {
+        if (port.alias.isEmpty() && !byId.isEmpty())
+            port.alias = aliasOf(port.systemLocation, byId);
+        if (port.pathAlias.isEmpty() && !byPath.isEmpty())
+            port.pathAlias = aliasOf(port.systemLocation, byPath);
     }
     return found;
 }
@@ -132,6 +145,8 @@ QString PortCatalog::toolTip(const PortDetails &port)
         lines << QStringLiteral("VID:PID: ") + vidPid(port);
     if (!port.alias.isEmpty())
         lines << escapeControls(port.alias);
+    if (!port.pathAlias.isEmpty())
+        lines << escapeControls(port.pathAlias);
     return lines.join(QLatin1Char('\n'));
 }
 
@@ -148,4 +163,9 @@ void PortCatalog::setSystemPortSource(PortSource source)
 void PortCatalog::setAliasDirectory(const QString &path)
 {
     aliasDirectory() = path;
+}
+
+void PortCatalog::setPathAliasDirectory(const QString &path)
+{
+    pathAliasDirectory() = path;
 }

@@ -47,7 +47,7 @@ QWidget *PlanDelegate::createEditor(QWidget *parent, const QStyleOptionViewItem 
         for (const PortDetails &port : plan ? plan->ports() : PortCatalog::ports()) {
             const QString tip = PortCatalog::toolTip(port);
             const QString device = port.systemLocation.isEmpty() ? port.name : port.systemLocation;
-            for (const QString &path : {port.alias, device}) {
+            for (const QString &path : {port.alias, port.pathAlias, device}) {
                 if (path.isEmpty())
                     continue;
                 combo->addItem(path);
