@@ -79,9 +79,10 @@ QString hex4(quint16 value)
     return QStringLiteral("%1").arg(value, 4, 16, QLatin1Char('0'));
 }
 
-QString tr(const char *text)
+// The configurator window's words for what the system knows of a port.
+QString label(const char *text)
 {
-    return QCoreApplication::translate("PortCatalog", text);
+    return QString::fromUtf8(text);
 }
 } // namespace
 
@@ -136,11 +137,11 @@ QString PortCatalog::toolTip(const PortDetails &port)
     lines << escapeControls(port.systemLocation.isEmpty() ? port.name : port.systemLocation)
                  .remove(QLatin1Char('<'));
     if (!port.description.isEmpty())
-        lines << tr("Описание: %1").arg(escapeControls(port.description));
+        lines << label("Описание: %1").arg(escapeControls(port.description));
     if (!port.manufacturer.isEmpty())
-        lines << tr("Производитель: %1").arg(escapeControls(port.manufacturer));
+        lines << label("Производитель: %1").arg(escapeControls(port.manufacturer));
     if (!port.serialNumber.isEmpty())
-        lines << tr("Серийный номер: %1").arg(escapeControls(port.serialNumber));
+        lines << label("Серийный номер: %1").arg(escapeControls(port.serialNumber));
     if (port.hasIds)
         lines << QStringLiteral("VID:PID: ") + vidPid(port);
     if (!port.alias.isEmpty())

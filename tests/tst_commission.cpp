@@ -311,9 +311,9 @@ void CommissionTest::onePortOneRun()
         QTest::qWait(300);
     const QString device = QFileInfo(sim.path).canonicalFilePath();
     const Result r = cliprocess::runCli(
-        second == "plan" ? QStringList{"commission", planPath, "--record",
-                                       dir.filePath("second-record.csv")}
-                         : QStringList{"read", second == "alias" ? sim.path : device});
+        second == "plan"
+            ? QStringList{"commission", planPath, "--record", dir.filePath("second-record.csv")}
+            : QStringList{"read", second == "alias" ? sim.path : device});
     QVERIFY2(r.exitCode == 3, r.err.constData());
     QVERIFY2(r.err.contains("is in use by another run (ordan-cli, process " +
                             QByteArray::number(first.processId()) + ")"),
