@@ -176,6 +176,15 @@ int main(int argc, char *argv[])
         {QStringLiteral("ignore-restart"),
          QStringLiteral("Take no notice of reset, RESET and LOAD SETTING:DEFAULT: no answer, no "
                         "restart.")},
+        {QStringLiteral("lose-after-reset"),
+         QStringLiteral("With --ignore-restart: lose the N replies that follow each ignored "
+                        "restart command on the line (not sent)."),
+         QStringLiteral("N")},
+        {QStringLiteral("keep-link"),
+         QStringLiteral("Keep the pseudo-terminal and its path through a restart, as an adapter "
+                        "that is not the module's own does: no hang-up; quiet for the restart "
+                        "delay (commands recorded, not answered, not applied), then answering "
+                        "with what it runs with after the restart.")},
         {QStringLiteral("return-as"),
          QStringLiteral("Come back from the next restart as another module with this MAC "
                         "(values kept)."),
@@ -290,9 +299,13 @@ int main(int argc, char *argv[])
         sim.setAcknowledgement(ack.left(equals).toUtf8(), ack.mid(equals + 1).toUtf8());
     }
     int dropLinkAt = 0;
-    if (!intOption(parser, QStringLiteral("drop-link-at-write"), 1, &dropLinkAt))
+    int loseAfterReset = 0;
+    if (!intOption(parser, QStringLiteral("drop-link-at-write"), 1, &dropLinkAt) ||
+        !intOption(parser, QStringLiteral("lose-after-reset"), 0, &loseAfterReset))
         return 2;
     sim.setDropLinkAtWrite(dropLinkAt);
+    sim.setLoseRepliesAfterIgnoredReset(loseAfterReset);
+    sim.setKeepLinkOnRestart(parser.isSet(QStringLiteral("keep-link")));
 
     QObject::connect(&sim, &ModuleSimulator::commandReceived, [](const QByteArray &cmd) {
         fprintf(stderr, "<- %s\n", printable(cmd).constData());
@@ -308,6 +321,8 @@ int main(int argc, char *argv[])
     QObject::connect(&sim, &ModuleSimulator::linkRestored, [&sim] {
         fprintf(stderr, "-- link back on %s\n", qPrintable(sim.ptyPath()));
     });
+    QObject::connect(&sim, &ModuleSimulator::upChanged,
+                     [](bool up) { fprintf(stderr, "-- module %s\n", up ? "up" : "down"); });
 
     if (!sim.start(parser.value(QStringLiteral("link")))) {
         fprintf(stderr, "ordan-module-sim: %s\n", qPrintable(sim.errorString()));
