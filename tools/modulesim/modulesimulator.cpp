@@ -306,9 +306,6 @@ void ModuleSimulator::restartNow()
     staged = current;
     const bool runningChanged = running != current;
     running = current;
-    emit stateChanged();
-    if (runningChanged)
-        emit runningStateChanged();
 
     if (keepLink && isLinked()) {
         // The adapter keeps the line; the module behind it says nothing
@@ -320,6 +317,9 @@ void ModuleSimulator::restartNow()
     }
     setUp(false);
     restartTimer.start(restartDelayMs);
+    emit stateChanged();
+    if (runningChanged)
+        emit runningStateChanged(); // down already: nothing follows it before it is up
 }
 
 void ModuleSimulator::dropLinkFor(int ms)
