@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# scripts/netns.sh [--addr CIDR]... [--route SPEC]... -- CMD...
+# scripts/netns.sh [--addr CIDR]... [--route ROUTE]... -- CMD...
 #
 # Runs CMD in a network namespace of its own, where only lo is up, holding
 # 127.0.0.1/8 and the addresses given (--addr 10.20.0.31/24 puts a site's
@@ -42,7 +42,7 @@ while (($#)); do
         shift
         break
         ;;
-    *) die "usage: $0 [--addr CIDR]... [--route SPEC]... -- CMD..." ;;
+    *) die "usage: $0 [--addr CIDR]... [--route ROUTE]... -- CMD..." ;;
     esac
 done
 (($#)) || die "no command given (after --)"

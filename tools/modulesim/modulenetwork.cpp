@@ -300,11 +300,11 @@ void ModuleNetwork::onBusQuiet()
 bool ModuleNetwork::openBus()
 {
     ErrnoKeeper keep;
-    echo = busSpec == QLatin1String(echoBus);
-    if (busSpec.isEmpty() || echo)
+    echo = busChoice == QLatin1String(echoBus);
+    if (busChoice.isEmpty() || echo)
         return true;
 
-    const QString link = QFileInfo(busSpec).absoluteFilePath();
+    const QString link = QFileInfo(busChoice).absoluteFilePath();
     const QByteArray linkName = QFile::encodeName(link);
     struct stat st;
     if (::lstat(linkName.constData(), &st) == 0 && !S_ISLNK(st.st_mode)) {

@@ -69,7 +69,7 @@ public:
     // Before start(): "echo", the path where the bus's pseudo-terminal is
     // kept (an existing symlink there is replaced, any other file makes
     // start() fail), or empty for no bus.
-    void setBus(const QString &bus) { busSpec = bus; }
+    void setBus(const QString &bus) { busChoice = bus; }
     // Pacing on the bus (on by default); off for benchmarks.
     void setPacing(bool on) { pacing = on; }
 
@@ -121,7 +121,7 @@ private:
     QHostAddress listenAddress;
     quint16 listenPort = 0;
 
-    QString busSpec;
+    QString busChoice;
     bool echo = false;
     QString busLink;
     QString busSlavePath;
