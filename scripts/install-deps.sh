@@ -23,6 +23,7 @@ packages=(
     desktop-file-utils appstream       # checks of the desktop entry and AppStream file
     libx11-dev libxdamage-dev          # the start-up benchmark's window watcher
     dbus-daemon                        # and its session bus
+    iproute2                           # ip: lo's addresses in a test's network namespace (netns.sh)
 )
 
 missing=()
