@@ -6,6 +6,8 @@
 #include "engine/commissionplan.h"
 #include "engine/commissionrecord.h"
 #include "engine/commissionrun.h"
+#include "engine/readjob.h"
+#include "engine/restartjob.h"
 #include "engine/interruptwatch.h"
 #include "engine/portcatalog.h"
 #include "settings/setting_module.h"

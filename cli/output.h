@@ -2,7 +2,7 @@
 #define CLI_OUTPUT_H
 
 #include "engine/commissionplan.h"
-#include "engine/modulejobs.h"
+#include "engine/writejob.h"
 
 class CommissionRun;
 

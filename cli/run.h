@@ -1,7 +1,7 @@
 #ifndef CLI_RUN_H
 #define CLI_RUN_H
 
-#include "engine/modulejobs.h"
+#include "engine/modulejob.h"
 #include "engine/tracelog.h"
 
 #include <QCommandLineParser>

@@ -1,6 +1,6 @@
 # cmake -DORDAN_SOURCE_DIR=<root> -P CheckLayers.cmake
 # Fails when a source includes a header of a folder it may not use. Headers
-# are included by their path from the root ("engine/modulejobs.h"); the
+# are included by their path from the root ("engine/writejob.h"); the
 # layers depend one way only, and the window's form (ui_mainwindow.h) is the
 # window's own.
 cmake_minimum_required(VERSION 3.16)

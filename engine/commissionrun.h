@@ -2,8 +2,8 @@
 #define COMMISSIONRUN_H
 
 #include "engine/commissionplan.h"
-#include "engine/modulejobs.h"
 #include "engine/portlock.h"
+#include "engine/writejob.h"
 
 #include <QHash>
 #include <QObject>

@@ -193,7 +193,7 @@ void ModuleConsole::trySend()
         // Nothing can go out: the module cannot answer.
         queued.clear();
         if (auto done = std::exchange(pendingReply, nullptr))
-            done(false, QByteArray());
+            done(Reply::LinkLost, QByteArray());
         if (auto done = std::exchange(pendingTell, nullptr))
             done(false);
         return;
@@ -250,7 +250,7 @@ void ModuleConsole::onFramed(const QByteArray &bytes)
     if (pendingReply && replyTimer.isActive()) {
         replyTimer.stop();
         auto done = std::exchange(pendingReply, nullptr);
-        done(true, bytes);
+        done(Reply::Answered, bytes);
         return;
     }
     if (pendingWatch) {
@@ -274,7 +274,7 @@ void ModuleConsole::onReplyTimeout()
     if (trace)
         trace->event(portPath, QStringLiteral("no reply"));
     if (auto done = std::exchange(pendingReply, nullptr))
-        done(false, QByteArray());
+        done(Reply::TimedOut, QByteArray());
 }
 
 void ModuleConsole::onError(QSerialPort::SerialPortError error)
@@ -304,7 +304,7 @@ void ModuleConsole::linkLost()
     if (watch)
         watch(LineEvent::Lost, QByteArray());
     if (reply)
-        reply(false, QByteArray());
+        reply(Reply::LinkLost, QByteArray());
     if (told)
         told(false);
 }

@@ -56,10 +56,15 @@ public:
     // device went away, or the link now points at another one).
     bool isStale() const;
 
-    // Sends `command` as soon as the line allows and calls `done` once with
-    // the framed reply (answered) or after the reply time-out (not answered,
-    // also when the link is lost meanwhile).
-    using ReplyHandler = std::function<void(bool answered, const QByteArray &reply)>;
+    // How a command's wait ended.
+    enum class Reply {
+        Answered, // the framed reply is there
+        TimedOut, // nothing within the reply time-out
+        LinkLost, // the link was lost first (or the port was not open)
+    };
+    // Sends `command` as soon as the line allows and calls `done` once, with
+    // the framed reply when answered.
+    using ReplyHandler = std::function<void(Reply reply, const QByteArray &bytes)>;
     void ask(const QByteArray &command, ReplyHandler done);
     // Sends a command that gets no reply (a restart); `done` once its bytes
     // have left the port (true), or when they cannot (false: the port is

@@ -1,7 +1,7 @@
 #ifndef ROWSTAGE_H
 #define ROWSTAGE_H
 
-#include "engine/modulejobs.h"
+#include "engine/modulejob.h"
 
 #include <QString>
 

@@ -2,7 +2,7 @@
 
 #include "engine/commissionrecord.h"
 #include "engine/commissionrun.h"
-#include "engine/modulejobs.h"
+#include "engine/writejob.h"
 #include "engine/portcatalog.h"
 #include "engine/textsafety.h"
 #include "latencyprobe.h"

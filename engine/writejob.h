@@ -1,0 +1,103 @@
+#ifndef WRITEJOB_H
+#define WRITEJOB_H
+
+#include "engine/modulejob.h"
+#include "engine/restartproof.h"
+
+// Writes parameters to a module, restarts it, reads it back and compares;
+// optionally appends the outcome to a commissioning record. One module, one
+// port: a commissioning run makes one of these per module.
+//
+// Verified means: this module, identified by a well-formed MAC read the same
+// twice in a row before the first write, took every command with "ok", refused no restart, went
+// away and came back, answered with the same MAC and reads back every value written. Nothing is
+// written to a module that cannot be identified, nor when the configuration it would run (the
+// values written over the values it holds) is unsound.
+class WriteJob : public ModuleJob
+{
+    Q_OBJECT
+
+public:
+    struct Mismatch {
+        ModuleField field;
+        QString written;
+        QString read; // empty when missing or not valid
+    };
+    // Decides whether an identified module may be written: an empty text
+    // lets the write go on, any other is the reason it may not (a module
+    // already written in this run).
+    using IdentityGate = std::function<QString(const QString &mac)>;
+
+    WriteJob(const QString &port, const parameters::Values &values, const JobSettings &settings,
+             QObject *parent = nullptr);
+    void setVerify(bool on) { verify = on; }
+    // A site audit: nothing is written or restarted; the module is
+    // identified, read and compared with the values (verified() then means
+    // that it matches them; the record says "matches" or "differs: ...").
+    void setAuditOnly(bool on) { audit = on; }
+    bool isAudit() const { return audit; }
+    void setRecord(const QString &path) { recordPath = path; }
+    void setIdentityGate(IdentityGate gate) { identityGate = std::move(gate); }
+
+    void start() override;
+    void interrupt() override;
+
+    // Name, version and MAC as the module gave them before the first write.
+    parameters::Values identity() const { return ident; }
+    // The MAC of the module identified before the write (normalMac), and
+    // the one that answered the read-back; empty when not known.
+    QString identifiedMac() const { return identMac; }
+    QString readBackMac() const { return back.mac(); }
+    // Commands put on the line, and those the module took with "ok".
+    QList<ModuleField> sent() const { return sentFields; }
+    QList<ModuleField> accepted() const { return acceptedFields; }
+    bool resetSent() const { return resetWasSent; }
+    bool verified() const { return verifiedFlag; }
+    ModuleReading readBack() const { return back; }
+    QList<Mismatch> mismatches() const { return differences; }
+    // The record: whether the job's row reached it (false when none was
+    // asked), and why not.
+    bool keepsRecord() const { return !recordPath.isEmpty(); }
+    bool recorded() const { return recordedFlag; }
+    QString recordError() const { return recordFailure; }
+    // The result with the record's: a module done whose row the record did
+    // not take is FileNotWritten.
+    int exitCode() const;
+    // The record's words for the outcome ("verified", "refused: ip", ...).
+    QString recordResult() const;
+
+signals:
+    // The module is identified by its MAC (normalMac) and may be written.
+    void identified(const QString &mac);
+
+private:
+    void identify();
+    void checkConfiguration(const ModuleReading &r);
+    void sendNext(int index);
+    void restart();
+    void readBackValues();
+    void compare();
+    void end(JobResult result, const QString &error = QString(),
+             const QString &recordText = QString());
+
+    parameters::Values values;
+    QList<parameters::WriteStep> steps;
+    bool verify = true;
+    bool audit = false;
+    QString recordPath;
+    IdentityGate identityGate;
+    RestartProof proof;
+    parameters::Values ident;
+    QString identMac;
+    QList<ModuleField> sentFields;
+    QList<ModuleField> acceptedFields;
+    bool resetWasSent = false;
+    bool verifiedFlag = false;
+    ModuleReading back;
+    QList<Mismatch> differences;
+    QString resultText;
+    bool recordedFlag = false;
+    QString recordFailure;
+};
+
+#endif // WRITEJOB_H
