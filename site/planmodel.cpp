@@ -125,6 +125,15 @@ ModuleField PlanModel::columnField(int column)
     return fieldColumns[qBound(0, column - 1, planColumnCount - 2)];
 }
 
+int PlanModel::columnOf(ModuleField field)
+{
+    for (int column = IpColumn; column < planColumnCount; ++column) {
+        if (columnField(column) == field)
+            return column;
+    }
+    return -1;
+}
+
 PlanModel::Row PlanModel::emptyRow()
 {
     Row row;

@@ -55,8 +55,10 @@ public:
 
     // "port", "ip", ... "packet_timeout": the column names of a plan file.
     static QString columnKey(int column);
-    // The parameter of a plan column other than the port's.
+    // The parameter of a plan column other than the port's, and the
+    // column of a parameter (-1 for one the plan has no column for).
     static ModuleField columnField(int column);
+    static int columnOf(ModuleField field);
     // The row number the plan file (and ordan-cli) gives a table row: the
     // header is row 1.
     static int fileRow(int tableRow) { return tableRow + 2; }

@@ -119,7 +119,7 @@ public:
         loaded = russian.load(QStringLiteral(":/i18n/ordan-site_ru.qm"));
         for (const char *context :
              {"SiteWindow", "PlanModel", "ModuleJob", "WriteJob", "RestartJob", "CommissionRun",
-              "PortLock", "commissionplan", "commissionrecord", "parameters"})
+              "PortLock", "commissionplan", "commissionrecord", "parameters", "RowOutcome"})
             contexts << QLatin1String(context);
     }
     bool isEmpty() const override { return false; }

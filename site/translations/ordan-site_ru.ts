@@ -326,6 +326,85 @@ leads to %2</source>
     </message>
 </context>
 <context>
+    <name>RowOutcome</name>
+    <message>
+        <source>port not opened</source>
+        <translation>порт не открыт</translation>
+    </message>
+    <message>
+        <source>no answer</source>
+        <translation>нет ответа</translation>
+    </message>
+    <message>
+        <source>refused</source>
+        <translation>отказ</translation>
+    </message>
+    <message>
+        <source>invalid configuration</source>
+        <translation>недопустимая конфигурация</translation>
+    </message>
+    <message>
+        <source>another module</source>
+        <translation>другой модуль</translation>
+    </message>
+    <message>
+        <source>not recorded</source>
+        <translation>не записано в журнал</translation>
+    </message>
+    <message numerus="yes">
+        <source>%n parameter(s) as planned</source>
+        <translation>
+            <numerusform>%n параметр как в плане</numerusform>
+            <numerusform>%n параметра как в плане</numerusform>
+            <numerusform>%n параметров как в плане</numerusform>
+        </translation>
+    </message>
+    <message numerus="yes">
+        <source>%n parameter(s) written, not read back</source>
+        <translation>
+            <numerusform>%n параметр записан, не прочитан обратно</numerusform>
+            <numerusform>%n параметра записаны, не прочитаны обратно</numerusform>
+            <numerusform>%n параметров записаны, не прочитаны обратно</numerusform>
+        </translation>
+    </message>
+    <message>
+        <source>the module holds the planned values</source>
+        <translation>в модуле значения по плану</translation>
+    </message>
+    <message>
+        <source>(missing)</source>
+        <translation>(нет)</translation>
+    </message>
+    <message>
+        <source>%1: planned %2, the module has %3</source>
+        <translation>%1: по плану %2, в модуле %3</translation>
+    </message>
+    <message>
+        <source>%1: written %2, read %3</source>
+        <translation>%1: записано %2, считано %3</translation>
+    </message>
+    <message>
+        <source>stopped after the restart command</source>
+        <translation>остановлено после команды перезапуска</translation>
+    </message>
+    <message>
+        <source>stopped after sending %1; no restart was sent</source>
+        <translation>остановлено после отправки %1; перезапуск не отправлен</translation>
+    </message>
+    <message>
+        <source>stopped before anything was written</source>
+        <translation>остановлено до записи</translation>
+    </message>
+    <message>
+        <source>the module is right, but the record lacks its row</source>
+        <translation>модуль настроен верно, но его строки нет в журнале</translation>
+    </message>
+    <message>
+        <source> (not allowed to use the port: add yourself to the group that owns it, usually dialout, then log in again; or another program holds it)</source>
+        <translation> (нет прав на порт: добавьте себя в группу-владельца порта, обычно dialout, и войдите в систему заново; или порт занят другой программой)</translation>
+    </message>
+</context>
+<context>
     <name>SiteWindow</name>
     <message>
         <source>Plans (*.csv);;All files (*)</source>
@@ -608,58 +687,6 @@ leads to %2</source>
         <translation>Остановка…</translation>
     </message>
     <message>
-        <source>the module holds the planned values</source>
-        <translation>в модуле значения по плану</translation>
-    </message>
-    <message numerus="yes">
-        <source>%n parameter(s) as planned</source>
-        <translation>
-            <numerusform>%n параметр как в плане</numerusform>
-            <numerusform>%n параметра как в плане</numerusform>
-            <numerusform>%n параметров как в плане</numerusform>
-        </translation>
-    </message>
-    <message>
-        <source>(missing)</source>
-        <translation>(нет)</translation>
-    </message>
-    <message>
-        <source>%1: planned %2, the module has %3</source>
-        <translation>%1: по плану %2, в модуле %3</translation>
-    </message>
-    <message>
-        <source>%1: written %2, read %3</source>
-        <translation>%1: записано %2, считано %3</translation>
-    </message>
-    <message>
-        <source>stopped after the restart command</source>
-        <translation>остановлено после команды перезапуска</translation>
-    </message>
-    <message>
-        <source>stopped after sending %1; no restart was sent</source>
-        <translation>остановлено после отправки %1; перезапуск не отправлен</translation>
-    </message>
-    <message>
-        <source>stopped before anything was written</source>
-        <translation>остановлено до записи</translation>
-    </message>
-    <message>
-        <source>port not opened</source>
-        <translation>порт не открыт</translation>
-    </message>
-    <message>
-        <source> (not allowed to use the port: add yourself to the group that owns it, usually dialout, then log in again; or another program holds it)</source>
-        <translation> (нет прав на порт: добавьте себя в группу-владельца порта, обычно dialout, и войдите в систему заново; или порт занят другой программой)</translation>
-    </message>
-    <message>
-        <source>no answer</source>
-        <translation>нет ответа</translation>
-    </message>
-    <message>
-        <source>refused</source>
-        <translation>отказ</translation>
-    </message>
-    <message>
         <source>Check ended: %1 match, %2 differ or failed, %3 not reached</source>
         <translation>Проверка окончена: совпадают %1, отличаются или с ошибкой %2, не выполнено %3</translation>
     </message>
@@ -678,22 +705,6 @@ leads to %2</source>
     <message>
         <source>Cannot use the settings file %1: %2</source>
         <translation>Нельзя взять файл настроек %1: %2</translation>
-    </message>
-    <message>
-        <source>not recorded</source>
-        <translation>не записано в журнал</translation>
-    </message>
-    <message>
-        <source>the module is right, but the record lacks its row</source>
-        <translation>модуль настроен верно, но его строки нет в журнале</translation>
-    </message>
-    <message>
-        <source>another module</source>
-        <translation>другой модуль</translation>
-    </message>
-    <message>
-        <source>invalid configuration</source>
-        <translation>недопустимая конфигурация</translation>
     </message>
     <message>
         <source>a record is always kept: choose its file</source>
