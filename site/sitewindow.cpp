@@ -557,7 +557,7 @@ bool SiteWindow::openPlan(const QString &path)
         showNotice(tr("Cannot open the plan %1: %2").arg(path, file.errorString()));
         return false;
     }
-    const PlanFileContents contents = PlanModel::readCsv(file.readAll());
+    const commissionplan::Table contents = commissionplan::readTable(file.readAll());
     if (!contents.error.isEmpty()) {
         showNotice(tr("Cannot read the plan %1: %2").arg(path, contents.error));
         return false;

@@ -106,22 +106,6 @@
         <translation>Чем закончилась строка и почему</translation>
     </message>
     <message>
-        <source>the file is not UTF-8 text</source>
-        <translation>файл не является текстом в UTF-8</translation>
-    </message>
-    <message>
-        <source>the column &quot;%1&quot;, which is not a plan column</source>
-        <translation>столбец «%1», которого нет в плане</translation>
-    </message>
-    <message>
-        <source>the second column &quot;%1&quot;</source>
-        <translation>второй столбец «%1»</translation>
-    </message>
-    <message>
-        <source>row %1: &quot;%2&quot; outside the named columns</source>
-        <translation>строка %1: «%2» вне именованных столбцов</translation>
-    </message>
-    <message>
         <source>%1 of the base values: %2</source>
         <translation>%1 из базовых значений: %2</translation>
     </message>
@@ -911,6 +895,22 @@ leads to %2</source>
     <message>
         <source>the plan has no rows</source>
         <translation>в плане нет строк</translation>
+    </message>
+    <message>
+        <source>the file is not UTF-8 text</source>
+        <translation>файл не является текстом в UTF-8</translation>
+    </message>
+    <message>
+        <source>the column &quot;%1&quot;, which is not a plan column</source>
+        <translation>столбец «%1», которого нет в плане</translation>
+    </message>
+    <message>
+        <source>the second column &quot;%1&quot;</source>
+        <translation>второй столбец «%1»</translation>
+    </message>
+    <message>
+        <source>row %1: &quot;%2&quot; outside the named columns</source>
+        <translation>строка %1: «%2» вне именованных столбцов</translation>
     </message>
 </context>
 <context>
