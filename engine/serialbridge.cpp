@@ -22,6 +22,7 @@
 #ifdef Q_OS_LINUX
 #include <netinet/in.h>
 #include <netinet/tcp.h>
+#include <sys/inotify.h>
 #include <sys/socket.h>
 #endif
 
@@ -39,6 +40,10 @@ constexpr int largestFrame = 64 * 1024;
 constexpr int moduleReadBuffer = 256 * 1024;
 
 #ifdef Q_OS_UNIX
+// The speed of a port no program has set yet: a real setting always
+// differs from it.
+constexpr speed_t unsetSpeed = B50;
+
 QString systemError(int error)
 {
     return QString::fromLocal8Bit(std::strerror(error));
@@ -175,7 +180,8 @@ int SerialBridge::currentGapUs() const
         break;
     }
     const int bits = 1 + dataBits + ((t.c_cflag & PARENB) ? 1 : 0) + ((t.c_cflag & CSTOPB) ? 2 : 1);
-    return characterGapUs(baudOf(cfgetospeed(&t)), bits);
+    const speed_t speed = cfgetospeed(&t);
+    return characterGapUs(speed == unsetSpeed ? 0 : baudOf(speed), bits);
 #else
     return 1000;
 #endif
@@ -206,12 +212,6 @@ bool SerialBridge::openPort(QString *problem)
         return false;
     }
     const QByteArray device(name);
-    termios t;
-    if (::tcgetattr(slave, &t) == 0) {
-        ::cfmakeraw(&t);
-        t.c_cflag |= CLOCAL | CREAD;
-        ::tcsetattr(slave, TCSANOW, &t);
-    }
     ::fcntl(master, F_SETFL, ::fcntl(master, F_GETFL) | O_NONBLOCK);
 
     // A link made beside the path and renamed over it: an old link is
@@ -229,6 +229,15 @@ bool SerialBridge::openPort(QString *problem)
     masterFd = master;
     slaveFd = slave;
     devicePath = QString::fromLocal8Bit(device);
+    resetPort();
+#ifdef Q_OS_LINUX
+    openWatchFd = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    if (openWatchFd >= 0 &&
+        ::inotify_add_watch(openWatchFd, device.constData(), IN_OPEN | IN_CLOSE) >= 0) {
+        openWatch = std::make_unique<QSocketNotifier>(openWatchFd, QSocketNotifier::Read);
+        connect(openWatch.get(), &QSocketNotifier::activated, this, &SerialBridge::onOpenEvents);
+    }
+#endif
     portReadable = std::make_unique<QSocketNotifier>(masterFd, QSocketNotifier::Read);
     connect(portReadable.get(), &QSocketNotifier::activated, this, &SerialBridge::onPortReadable);
     portWritable = std::make_unique<QSocketNotifier>(masterFd, QSocketNotifier::Write);
@@ -277,7 +286,11 @@ void SerialBridge::stop()
     }
     portReadable.reset();
     portWritable.reset();
+    openWatch.reset();
 #ifdef Q_OS_UNIX
+    if (openWatchFd >= 0)
+        ::close(openWatchFd);
+    openWatchFd = -1;
     if (masterFd >= 0) {
         // Only a link that still points to this port: another bridge may
         // have taken the path over meanwhile.
@@ -293,6 +306,50 @@ void SerialBridge::stop()
 #endif
     if (settings.trace)
         settings.trace->event(target(), QStringLiteral("stopped"));
+}
+
+void SerialBridge::resetPort()
+{
+#ifdef Q_OS_UNIX
+    // Raw, at the speed no program sets; what nobody read is dropped.
+    termios t;
+    if (::tcgetattr(slaveFd, &t) != 0)
+        return;
+    ::cfmakeraw(&t);
+    t.c_iflag = 0;
+    t.c_oflag = 0;
+    t.c_lflag = 0;
+    t.c_cflag = CS8 | CREAD | CLOCAL;
+    ::cfsetispeed(&t, unsetSpeed);
+    ::cfsetospeed(&t, unsetSpeed);
+    ::tcsetattr(slaveFd, TCSANOW, &t);
+    ::tcflush(slaveFd, TCIFLUSH);
+#endif
+}
+
+void SerialBridge::onOpenEvents()
+{
+#ifdef Q_OS_LINUX
+    alignas(inotify_event) char buffer[4096];
+    bool closed = false;
+    for (;;) {
+        const ssize_t n = ::read(openWatchFd, buffer, sizeof buffer);
+        if (n <= 0)
+            break;
+        for (ssize_t at = 0; at + ssize_t(sizeof(inotify_event)) <= n;) {
+            const auto *event = reinterpret_cast<const inotify_event *>(buffer + at);
+            if (event->mask & IN_OPEN)
+                ++programsOpen;
+            if (event->mask & IN_CLOSE) {
+                programsOpen = qMax(0, programsOpen - 1);
+                closed = true;
+            }
+            at += ssize_t(sizeof(inotify_event)) + event->len;
+        }
+    }
+    if (closed && programsOpen == 0)
+        resetPort();
+#endif
 }
 
 void SerialBridge::setState(State state)

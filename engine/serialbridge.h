@@ -30,6 +30,13 @@ class TraceLog;
 //   written while there is no connection are discarded and counted, never
 //   sent late; nothing is ever sent twice or out of order.
 //
+// A pseudo-terminal cannot keep parity (Linux clears it), and glibc's
+// tcsetattr() reports EINVAL when nothing it was asked could be applied: a
+// program that sets 19200 8E1 on a port already at 19200 would fail. So
+// until a program sets its speed the port stands at 50 baud, and on Linux
+// it is put back there (its unread input dropped) whenever the last
+// program closes it: every program's first setting then takes effect.
+//
 // The pseudo-terminal needs a POSIX system: elsewhere available() is false
 // and openPort() fails.
 class SerialBridge : public QObject
@@ -110,6 +117,8 @@ private:
     void flushFrame();
     void writeToPort(const QByteArray &bytes);
     void setState(State state);
+    void onOpenEvents();
+    void resetPort();
 
     Settings settings;
     State currentState = State::Idle;
@@ -119,6 +128,9 @@ private:
     int slaveFd = -1; // held open so that the port survives a program's close
     std::unique_ptr<QSocketNotifier> portReadable;
     std::unique_ptr<QSocketNotifier> portWritable;
+    int openWatchFd = -1; // inotify: programs opening and closing the port
+    int programsOpen = 0;
+    std::unique_ptr<QSocketNotifier> openWatch;
     QTcpSocket *socket = nullptr;
 
     QByteArray frame;            // gathered from the port, not yet sent
