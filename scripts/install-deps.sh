@@ -21,6 +21,9 @@ packages=(
     desktop-file-utils appstream       # checks of the desktop entry and AppStream file
     libx11-dev libxdamage-dev          # the start-up benchmark's window watcher
     dbus-daemon                        # and its session bus
+    mbpoll libmodbus-dev pkg-config    # the bridge's test: a Modbus RTU master, a libmodbus slave
+    socat iproute2 util-linux          # the bridge's benchmark beside socat, in a network namespace
+    systemd                            # systemd-analyze verify on the bridge's service unit
 )
 
 missing=()
