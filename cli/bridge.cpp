@@ -153,8 +153,10 @@ int commandBridge(Run &run)
     if (settings.link.isEmpty())
         return usage(QStringLiteral("bridge needs --link PATH, the port programs open (not an "
                                     "empty text)"));
+    // "auto" (the service's default) is the gap of the port's speed.
     int gapMs = -1;
-    if (!intOption(run, "gap", 0, &gapMs, &problem))
+    if (run.parser.value(QStringLiteral("gap")) != QLatin1String("auto") &&
+        !intOption(run, "gap", 0, &gapMs, &problem))
         return usage(problem);
     if (gapMs > longestGapMs)
         return usage(QStringLiteral("--gap %1: at most %2 ms").arg(gapMs).arg(longestGapMs));

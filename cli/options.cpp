@@ -103,17 +103,19 @@ once confirmed with --yes; --wait as for restart.)"},
 that speak only serial (Modbus RTU masters): a pseudo-terminal in raw
 mode with a symbolic link at --link PATH (only a symbolic link there is
 replaced; it is removed at exit), bridged to the module's TCP port.
-Bytes written to the port are gathered until it has been quiet for
---gap MS (default 3.5 characters at the speed, parity and stop bits the
-program set, at least 1 ms; 0 sends them as they come), then sent in
-one TCP segment; the module's bytes go to the port as they arrive. When
-the connection drops or is refused (a module restarting), the port
-stays open and the bridge reconnects (250 ms doubling to 2 s), until
---give-up S without a connection if given (exit 4). Bytes written while
-there is no connection are discarded and counted, never sent late.
+Bytes written to the port are gathered until it has been quiet for --gap
+MS (default, or "auto": 3.5 characters at the speed, parity and stop
+bits the program set, at least 1 ms; 0 sends them as they come), then
+sent in one TCP segment; the module's bytes go to the port as they
+arrive. When the connection drops or is refused (a module restarting),
+the port stays open and the bridge reconnects (250 ms doubling to 2 s),
+until --give-up S without a connection if given (exit 4). Bytes written
+while there is no connection are discarded and counted, never sent late.
 stderr says each change (connected, lost, back after N s); SIGUSR1 and
 the exit print the counters on stdout (--json: one JSON object a line).
---log FILE traces the traffic, escaped.)"},
+--log FILE traces the traffic, escaped. The port belongs to the group
+dialout where the bridge may give it, as a serial port does. The service
+ordan-bridge@NAME runs a bridge from /etc/ordan/bridge/NAME.conf.)"},
 };
 
 constexpr unsigned siteCommands = Commission | Audit;

@@ -15,6 +15,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <grp.h>
 #include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
@@ -213,6 +214,13 @@ bool SerialBridge::openPort(QString *problem)
     }
     const QByteArray device(name);
     ::fcntl(master, F_SETFL, ::fcntl(master, F_GETFL) | O_NONBLOCK);
+    // Usable by the group of serial ports, where the bridge may give it
+    // (as root, or as a member of that group: the service); otherwise the
+    // bridge's user's own, as the system made it.
+    if (const group *serial = ::getgrnam("dialout")) {
+        if (::fchown(slave, uid_t(-1), serial->gr_gid) == 0)
+            ::fchmod(slave, 0660);
+    }
 
     // A link made beside the path and renamed over it: an old link is
     // replaced in one step, and a failure leaves nothing half made.
