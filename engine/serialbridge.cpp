@@ -524,25 +524,27 @@ void SerialBridge::onModuleReadable()
 {
     // While the port has no room, the module's bytes wait in the socket (and
     // TCP slows the module down), in order.
-    if (!socket || !toPort.isEmpty())
-        return;
-    const QByteArray bytes = socket->readAll();
-    if (bytes.isEmpty())
-        return;
-    count.bytesFromModule += bytes.size();
-    if (settings.trace)
-        settings.trace->received(target(), bytes);
-    writeToPort(bytes);
+    while (socket && toPortAt >= toPort.size()) {
+        const QByteArray bytes = socket->read(largestFrame);
+        if (bytes.isEmpty())
+            return;
+        count.bytesFromModule += bytes.size();
+        if (settings.trace)
+            settings.trace->received(target(), bytes);
+        toPort = bytes;
+        toPortAt = 0;
+        writeToPort();
+    }
 }
 
-void SerialBridge::writeToPort(const QByteArray &bytes)
+void SerialBridge::writeToPort()
 {
 #ifdef Q_OS_UNIX
-    toPort += bytes;
-    while (!toPort.isEmpty()) {
-        const ssize_t n = ::write(masterFd, toPort.constData(), size_t(toPort.size()));
+    while (toPortAt < toPort.size()) {
+        const ssize_t n =
+            ::write(masterFd, toPort.constData() + toPortAt, size_t(toPort.size() - toPortAt));
         if (n > 0) {
-            toPort.remove(0, int(n));
+            toPortAt += int(n);
             continue;
         }
         if (n < 0 && errno == EINTR)
@@ -550,15 +552,13 @@ void SerialBridge::writeToPort(const QByteArray &bytes)
         break;
     }
     if (portWritable)
-        portWritable->setEnabled(!toPort.isEmpty());
-#else
-    Q_UNUSED(bytes);
+        portWritable->setEnabled(toPortAt < toPort.size());
 #endif
 }
 
 void SerialBridge::onPortWritable()
 {
-    writeToPort(QByteArray());
-    if (toPort.isEmpty())
+    writeToPort();
+    if (toPortAt >= toPort.size())
         onModuleReadable();
 }

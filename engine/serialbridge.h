@@ -115,7 +115,7 @@ private:
     void onPortWritable();
     void onModuleReadable();
     void flushFrame();
-    void writeToPort(const QByteArray &bytes);
+    void writeToPort();
     void setState(State state);
     void onOpenEvents();
     void resetPort();
@@ -136,7 +136,8 @@ private:
     QByteArray frame;            // gathered from the port, not yet sent
     quint64 frameGeneration = 0; // the connection the frame started under
     quint64 generation = 0;      // counts connections made; 0: none yet
-    QByteArray toPort;           // from the module, waiting for room in the port
+    QByteArray toPort;           // from the module, written to the port from toPortAt on
+    int toPortAt = 0;
     QTimer gapTimer;
     QTimer retryTimer;
     QTimer connectTimer;

@@ -14,8 +14,11 @@
 //   down, up       the same in two steps
 //   send N         N bytes to each connection: "sent N"
 //   sink, echo     drop what comes in, or send it back: "ok"
+//   reply N        answer every read with N bytes (a request's reply): "ok"
+//   expect N       "got N" once N more bytes have come in
 // The first line it prints is "listening ADDRESS:PORT" (--listen
 // ADDRESS:PORT, port 0 for any free one).
+#include <algorithm>
 #include <arpa/inet.h>
 #include <cerrno>
 #include <chrono>
@@ -43,6 +46,9 @@ struct Peer {
     int listener = -1;
     std::vector<int> clients;
     bool echo = true;
+    size_t replySize = 0;            // answer each read with this many bytes; 0: echo or sink
+    unsigned long long expectAt = 0; // say "got" when `bytes` reaches it; 0: nothing
+    unsigned long long expected = 0;
     int busMaster = -1;
     int busSlave = -1;
     std::string busLink;
@@ -147,7 +153,14 @@ void command(Peer &peer, const std::string &line)
         say("sent " + std::to_string(bytes.size()));
     } else if (line == "sink" || line == "echo") {
         peer.echo = line == "echo";
+        peer.replySize = 0;
         say("ok");
+    } else if (line.rfind("reply ", 0) == 0) {
+        peer.replySize = size_t(std::atol(line.c_str() + 6));
+        say("ok");
+    } else if (line.rfind("expect ", 0) == 0) {
+        peer.expected = std::strtoull(line.c_str() + 7, nullptr, 10);
+        peer.expectAt = peer.bytes + peer.expected;
     } else {
         say("unknown command: " + line);
     }
@@ -305,10 +318,21 @@ int main(int argc, char *argv[])
                 continue;
             }
             peer.bytes += size_t(n);
-            if (peer.busMaster >= 0)
+            if (peer.expectAt > 0 && peer.bytes >= peer.expectAt) {
+                peer.expectAt = 0;
+                say("got " + std::to_string(peer.expected));
+            }
+            if (peer.busMaster >= 0) {
                 writeAll(peer.busMaster, buffer.data(), size_t(n));
-            else if (peer.echo)
+            } else if (peer.replySize > 0) {
+                // The reply starts with the request's first 8 bytes (its tag).
+                std::string reply(peer.replySize, 'r');
+                reply.replace(0, std::min<size_t>({8, size_t(n), reply.size()}), buffer.data(),
+                              std::min<size_t>({8, size_t(n), reply.size()}));
+                writeAll(fds[i].fd, reply.data(), reply.size());
+            } else if (peer.echo) {
                 writeAll(fds[i].fd, buffer.data(), size_t(n));
+            }
         }
     }
     if (!peer.busLink.empty())
