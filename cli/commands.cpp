@@ -1,12 +1,12 @@
 // The commands of ordan-cli: each checks its operands and options, runs
 // its jobs on the engine and prints the outcome.
-#include "cli/interrupt.h"
 #include "cli/options.h"
 #include "cli/output.h"
 #include "cli/run.h"
 #include "engine/commissionplan.h"
 #include "engine/commissionrecord.h"
 #include "engine/commissionrun.h"
+#include "engine/interruptwatch.h"
 #include "engine/portcatalog.h"
 #include "settings/setting_module.h"
 #include "settings/settingsmapping.h"
@@ -24,7 +24,8 @@ int commandPorts(Run &run)
     QJsonArray array;
     QList<QStringList> rows{{QStringLiteral("port"), QStringLiteral("description"),
                              QStringLiteral("manufacturer"), QStringLiteral("serial"),
-                             QStringLiteral("VID:PID"), QStringLiteral("stable alias")}};
+                             QStringLiteral("VID:PID"), QStringLiteral("by-id (the adapter)"),
+                             QStringLiteral("by-path (the socket)")}};
     for (const PortDetails &info : PortCatalog::ports()) {
         const QString vidPid = PortCatalog::vidPid(info);
         const QString alias = info.alias;
@@ -36,9 +37,11 @@ int commandPorts(Run &run)
                                  {QStringLiteral("manufacturer"), orNull(info.manufacturer)},
                                  {QStringLiteral("serial_number"), orNull(info.serialNumber)},
                                  {QStringLiteral("vid_pid"), orNull(vidPid)},
-                                 {QStringLiteral("by_id"), orNull(alias)}});
+                                 {QStringLiteral("by_id"), orNull(alias)},
+                                 {QStringLiteral("by_path"), orNull(info.pathAlias)}});
         rows << QStringList{info.systemLocation, info.description, info.manufacturer,
-                            info.serialNumber,   vidPid,           alias};
+                            info.serialNumber,   vidPid,           alias,
+                            info.pathAlias};
     }
     if (run.json)
         cliout::json(array);
@@ -302,11 +305,17 @@ int commandCommission(Run &run, bool audit)
         return 0;
     }
 
+    // The ports first: a second run of the plan leaves no trace.
+    CommissionRun commission(plan.rows, run.settings);
+    if (!commission.claimPorts(&problem)) {
+        cliout::error(QString(), problem);
+        cliout::err({QStringLiteral("nothing was sent")});
+        return int(JobResult::PortUnavailable);
+    }
     const QString record = run.parser.value(QStringLiteral("record"));
     if (!record.isEmpty() && !commissionrecord::checkWritable(record, &problem))
         return usage(QStringLiteral("cannot append to the record %1: %2").arg(record, problem));
 
-    CommissionRun commission(plan.rows, run.settings);
     commission.setAuditOnly(audit);
     commission.setRecord(record);
     commission.setSwapTimeout(swapTimeoutMs);
@@ -315,11 +324,20 @@ int commandCommission(Run &run, bool audit)
     QObject::connect(&commission, &CommissionRun::swapNeeded, [&commission](int index) {
         const commissionplan::Row &row = commission.row(index);
         const QString ip = row.values.value(ModuleField::Ip);
-        cliout::err({QStringLiteral("connect the next module to %1 (row %2%3)")
+        cliout::err({QStringLiteral("connect the %1module to %2 (row %3%4)")
+                         .arg(commission.isFirstOnPort(index) ? QString() : QStringLiteral("next "))
                          .arg(row.port)
                          .arg(row.row)
                          .arg(ip.isEmpty() ? QString() : QStringLiteral(", ip ") + ip)});
     });
+    QObject::connect(&commission, &CommissionRun::moduleAlreadyDone,
+                     [&commission](int index, const QString &mac, int doneRow) {
+                         cliout::error(commission.row(index).port,
+                                       QStringLiteral("this module, %1, was done in row %2: "
+                                                      "connect the next one")
+                                           .arg(mac)
+                                           .arg(doneRow));
+                     });
     QObject::connect(&commission, &CommissionRun::rowFinished, [&commission](int index) {
         const WriteJob *job = commission.job(index);
         reportWriteFailure(*job, commission.row(index).values);

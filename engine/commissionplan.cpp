@@ -1,5 +1,6 @@
 #include "engine/commissionplan.h"
 
+#include <QCoreApplication>
 #include <QFile>
 #include <QFileInfo>
 #include <QHash>
@@ -10,6 +11,10 @@ namespace commissionplan
 
 namespace
 {
+
+struct Text {
+    Q_DECLARE_TR_FUNCTIONS(commissionplan)
+};
 
 const QString portColumn = QStringLiteral("port");
 
@@ -52,7 +57,7 @@ bool readFile(const QString &path, QByteArray *bytes, QString *error)
 {
     const QFileInfo info(path);
     if (info.exists() && !info.isFile()) {
-        *error = QStringLiteral("not a regular file");
+        *error = Text::tr("not a regular file");
         return false;
     }
     QFile file(path);
@@ -64,7 +69,7 @@ bool readFile(const QString &path, QByteArray *bytes, QString *error)
     // grows meanwhile.
     *bytes = file.read(maxPlanBytes + 1);
     if (bytes->size() > maxPlanBytes) {
-        *error = QStringLiteral("larger than %1 bytes: not a plan").arg(maxPlanBytes);
+        *error = Text::tr("larger than %1 bytes: not a plan").arg(maxPlanBytes);
         return false;
     }
     return true;
@@ -134,7 +139,7 @@ QList<QStringList> splitCsv(const QString &text, QChar separator, QString *error
             quoted = true;
             cellStarted = true;
         } else if (wasQuoted) {
-            *error = QStringLiteral("record %1: text after the closing quote of a cell")
+            *error = Text::tr("record %1: text after the closing quote of a cell")
                          .arg(records.size() + 1);
             return {};
         } else {
@@ -143,7 +148,7 @@ QList<QStringList> splitCsv(const QString &text, QChar separator, QString *error
         }
     }
     if (quoted) {
-        *error = QStringLiteral("record %1: a quoted cell is never closed").arg(records.size() + 1);
+        *error = Text::tr("record %1: a quoted cell is never closed").arg(records.size() + 1);
         return {};
     }
     // The last record, unless the text ended with its line break.
@@ -163,14 +168,14 @@ Plan parse(const QByteArray &bytes, const parameters::Values &base, bool allowFo
         const QString rule = parameters::checkValue(it.key(), it.value());
         if (!rule.isEmpty())
             problem(0, parameters::fieldKey(it.key()),
-                    QStringLiteral("\"%1\" must be %2").arg(it.value(), rule));
+                    Text::tr("\"%1\" must be %2").arg(it.value(), rule));
     }
 
     // Not UTF-8 when a byte sequence had to be replaced on the way in.
     const QByteArray utf8 = bytes.startsWith("\xef\xbb\xbf") ? bytes.mid(3) : bytes;
     const QString text = QString::fromUtf8(utf8);
     if (text.toUtf8() != utf8) {
-        problem(0, QString(), QStringLiteral("the plan is not UTF-8 text"));
+        problem(0, QString(), Text::tr("the plan is not UTF-8 text"));
         return plan;
     }
     QString error;
@@ -180,9 +185,8 @@ Plan parse(const QByteArray &bytes, const parameters::Values &base, bool allowFo
         return plan;
     }
     if (records.isEmpty() || blank(records.first())) {
-        problem(
-            1, QString(),
-            QStringLiteral("no header: the first row names the columns (%1)").arg(knownColumns()));
+        problem(1, QString(),
+                Text::tr("no header: the first row names the columns (%1)").arg(knownColumns()));
         return plan;
     }
 
@@ -199,14 +203,13 @@ Plan parse(const QByteArray &bytes, const parameters::Values &base, bool allowFo
         const bool isPort = name.compare(portColumn, Qt::CaseInsensitive) == 0;
         const bool isField = !isPort && columnField(name, &field);
         if (!isPort && !isField) {
-            problem(1, name,
-                    QStringLiteral("unknown column (the columns are %1)").arg(knownColumns()));
+            problem(1, name, Text::tr("unknown column (the columns are %1)").arg(knownColumns()));
             continue;
         }
         const QString key = isPort ? portColumn : parameters::fieldKey(field);
         if (seen.contains(key)) {
             problem(1, name,
-                    QStringLiteral("column given twice (columns %1 and %2)")
+                    Text::tr("column given twice (columns %1 and %2)")
                         .arg(seen.value(key) + 1)
                         .arg(i + 1));
             continue;
@@ -218,7 +221,7 @@ Plan parse(const QByteArray &bytes, const parameters::Values &base, bool allowFo
             fieldAt.insert(i, field);
     }
     if (portIndex < 0)
-        problem(1, portColumn, QStringLiteral("the plan needs a \"port\" column"));
+        problem(1, portColumn, Text::tr("the plan needs a \"port\" column"));
 
     QHash<quint32, int> ipRow; // planned address -> first row that has it
     for (int r = 1; r < records.size(); ++r) {
@@ -228,7 +231,7 @@ Plan parse(const QByteArray &bytes, const parameters::Values &base, bool allowFo
             continue; // an empty line, as spreadsheets leave at the end
         if (record.size() > header.size()) {
             problem(rowNumber, QString(),
-                    QStringLiteral("%1 cells, but the header names %2 columns")
+                    Text::tr("%1 cells, but the header names %2 columns")
                         .arg(record.size())
                         .arg(header.size()));
             continue;
@@ -246,31 +249,30 @@ Plan parse(const QByteArray &bytes, const parameters::Values &base, bool allowFo
                 continue;
             if (!fieldAt.contains(i)) {
                 if (header.at(i).trimmed().isEmpty())
-                    problem(rowNumber, QStringLiteral("%1").arg(i + 1),
-                            QStringLiteral("\"%1\" stands in a column without a name").arg(cell));
+                    problem(rowNumber, QString::number(i + 1),
+                            Text::tr("\"%1\" stands in a column without a name").arg(cell));
                 continue;
             }
             const ModuleField field = fieldAt.value(i);
             const QString rule = parameters::checkValue(field, cell);
             if (!rule.isEmpty())
                 problem(rowNumber, parameters::fieldKey(field),
-                        QStringLiteral("\"%1\" must be %2").arg(cell, rule));
+                        Text::tr("\"%1\" must be %2").arg(cell, rule));
             row.values.insert(field, cell);
         }
         if (portIndex >= 0 && row.port.isEmpty())
-            problem(rowNumber, portColumn, QStringLiteral("no port given"));
+            problem(rowNumber, portColumn, Text::tr("no port given"));
         if (row.values.isEmpty())
             problem(rowNumber, QString(),
-                    QStringLiteral("nothing to write: every cell is empty and no base values "
-                                   "are given"));
+                    Text::tr("nothing to write: every cell is empty and no base values "
+                             "are given"));
         const QString ip = row.values.value(ModuleField::Ip);
         quint32 address = 0;
         if (parameters::parseIpv4(ip, &address)) {
             if (ipRow.contains(address))
-                problem(rowNumber, parameters::fieldKey(ModuleField::Ip),
-                        QStringLiteral("%1 is already planned in row %2")
-                            .arg(ip)
-                            .arg(ipRow.value(address)));
+                problem(
+                    rowNumber, parameters::fieldKey(ModuleField::Ip),
+                    Text::tr("%1 is already planned in row %2").arg(ip).arg(ipRow.value(address)));
             else
                 ipRow.insert(address, rowNumber);
         }
@@ -281,7 +283,7 @@ Plan parse(const QByteArray &bytes, const parameters::Values &base, bool allowFo
         plan.rows << row;
     }
     if (plan.rows.isEmpty() && plan.problems.isEmpty())
-        problem(0, QString(), QStringLiteral("the plan has no rows"));
+        problem(0, QString(), Text::tr("the plan has no rows"));
     return plan;
 }
 

@@ -3,7 +3,10 @@
 #include "engine/textsafety.h"
 #include "engine/tracelog.h"
 
+#include <QCoreApplication>
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QStringList>
 
 #ifdef Q_OS_UNIX
@@ -14,6 +17,13 @@
 
 namespace commissionrecord
 {
+
+namespace
+{
+struct Text {
+    Q_DECLARE_TR_FUNCTIONS(commissionrecord)
+};
+} // namespace
 
 QString header()
 {
@@ -44,6 +54,38 @@ bool checkWritable(const QString &path, QString *error)
     return false;
 }
 
+bool checkAppendable(const QString &path, QString *error)
+{
+    if (path.trimmed().isEmpty()) {
+        *error = Text::tr("no record file is given");
+        return false;
+    }
+    const QFileInfo file(path);
+    if (file.isDir()) {
+        *error = Text::tr("%1 is a folder").arg(path);
+        return false;
+    }
+    if (file.exists()) {
+        if (!file.isWritable()) {
+            *error = Text::tr("%1 cannot be written").arg(path);
+            return false;
+        }
+        return true;
+    }
+    const QFileInfo folder(file.absolutePath());
+    if (!folder.isDir()) {
+        *error = Text::tr("the folder %1 does not exist")
+                     .arg(QDir::toNativeSeparators(folder.filePath()));
+        return false;
+    }
+    if (!folder.isWritable()) {
+        *error = Text::tr("the folder %1 cannot be written")
+                     .arg(QDir::toNativeSeparators(folder.filePath()));
+        return false;
+    }
+    return true;
+}
+
 bool append(const QString &path, const Row &row, QString *error)
 {
     QFile file(path);
@@ -65,7 +107,7 @@ bool append(const QString &path, const Row &row, QString *error)
     // cache. A device or pipe that cannot be synced (EINVAL) has nothing
     // to sync.
     if (::fsync(file.handle()) != 0 && errno != EINVAL) {
-        *error = QStringLiteral("cannot sync to disk: ") + QString::fromLocal8Bit(strerror(errno));
+        *error = Text::tr("cannot sync to disk: %1").arg(QString::fromLocal8Bit(strerror(errno)));
         return false;
     }
 #endif

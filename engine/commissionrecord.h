@@ -26,8 +26,12 @@ QString header();
 // One row (without line end).
 QString line(const Row &row);
 
-// Checks that the record can be appended to, before anything is sent.
+// Checks that the record can be appended to, before anything is sent (a
+// file that is not there yet is made).
 bool checkWritable(const QString &path, QString *error);
+// The same judged without touching anything, as a path is typed: an
+// existing file that can be written, or a new one in a folder that can be.
+bool checkAppendable(const QString &path, QString *error);
 // Appends the row, with the header first when the file is new or empty.
 bool append(const QString &path, const Row &row, QString *error);
 

@@ -20,8 +20,8 @@ CommissionRun::CommissionRun(const QList<commissionplan::Row> &planRows,
             lane->swapTimer.setSingleShot(true);
             connect(&lane->pollTimer, &QTimer::timeout, this, [this, lane] { poll(lane); });
             connect(&lane->swapTimer, &QTimer::timeout, this, [this, lane] {
-                endLane(lane, QStringLiteral("no new module on the port within %1 s")
-                                  .arg(swapTimeoutMs / 1000.0));
+                endLane(lane,
+                        tr("no new module on the port within %1 s").arg(swapTimeoutMs / 1000.0));
             });
         }
         lane->rows << int(rows.size() - 1);
@@ -36,14 +36,61 @@ CommissionRun::~CommissionRun()
     }
 }
 
+bool CommissionRun::claimPorts(QString *error)
+{
+    if (claimed)
+        return true;
+    for (const auto &lane : lanes) {
+        for (const int index : qAsConst(lane->rows)) {
+            if (!lane->lock.acquire(rows.at(size_t(index)).plan.port, error)) {
+                for (const auto &other : lanes)
+                    other->lock.release();
+                return false;
+            }
+        }
+    }
+    claimed = true;
+    return true;
+}
+
 void CommissionRun::start()
 {
     if (started)
         return;
     started = true;
-    for (const auto &lane : lanes)
-        beginRow(lane.get());
+    QString busy;
+    if (!claimPorts(&busy)) {
+        claimError = busy;
+        for (const auto &lane : lanes)
+            endLane(lane.get(), busy);
+        checkFinished();
+        return;
+    }
+    for (const auto &lane : lanes) {
+        // A module that brings its own USB adapter brings its port: until
+        // it is plugged in, the row waits for it as for a swap.
+        const QString port = rows.at(size_t(lane->rows.first())).plan.port;
+        if (ModuleConsole::exists(port))
+            beginRow(lane.get());
+        else
+            awaitModule(lane.get());
+    }
     checkFinished();
+}
+
+bool CommissionRun::isFirstOnPort(int index) const
+{
+    for (const auto &lane : lanes) {
+        if (!lane->rows.isEmpty() && lane->rows.first() == index)
+            return true;
+    }
+    return false;
+}
+
+int CommissionRun::rowOfModule(const QString &mac) const
+{
+    const auto it = commissioned.constFind(mac);
+    return it == commissioned.constEnd() ? 0 : rows.at(size_t(it.value())).plan.row;
 }
 
 void CommissionRun::beginRow(Lane *lane)
@@ -64,6 +111,8 @@ void CommissionRun::beginRow(Lane *lane)
             [this, index](JobStage stage, int step, int steps, const QString &what) {
                 emit rowStage(index, stage, step, steps, what);
             });
+    connect(state.job.get(), &WriteJob::identified, this,
+            [this, index](const QString &mac) { emit rowIdentified(index, mac); });
     emit rowStarted(index);
     state.job->start();
 }
@@ -72,7 +121,7 @@ QString CommissionRun::admit(int index, const QString &mac)
 {
     const auto it = commissioned.constFind(mac);
     if (it != commissioned.constEnd())
-        return QStringLiteral("the module %1 was already met in this run (row %2)")
+        return tr("the module %1 was already met in this run (row %2)")
             .arg(mac)
             .arg(rows.at(size_t(it.value())).plan.row);
     commissioned.insert(mac, index);
@@ -84,18 +133,22 @@ void CommissionRun::onRowFinished(Lane *lane, int index)
     lane->current = -1;
     // The module that answered the read-back is marked too: if another one
     // answered after the restart, neither may be written again.
-    const QString mac = rows.at(size_t(index)).job->readBackMac();
+    const WriteJob *job = rows.at(size_t(index)).job.get();
+    const QString mac = job->readBackMac();
     if (!mac.isEmpty() && !commissioned.contains(mac))
         commissioned.insert(mac, index);
+    // The module still on the port is the one just done: it is not news
+    // that it answers, until it has been away.
+    lane->lastDone = mac.isEmpty() ? job->identifiedMac() : mac;
     emit rowFinished(index);
     if (lane->next < lane->rows.size() && !interrupted)
-        awaitNextModule(lane);
+        awaitModule(lane);
     else
         lane->done = true;
     checkFinished();
 }
 
-void CommissionRun::awaitNextModule(Lane *lane)
+void CommissionRun::awaitModule(Lane *lane)
 {
     const RowState &next = rows.at(size_t(lane->rows.at(lane->next)));
     lane->probe = std::make_unique<ModuleConsole>(next.plan.port);
@@ -105,9 +158,14 @@ void CommissionRun::awaitNextModule(Lane *lane)
     if (swapTimeoutMs >= 0)
         lane->swapTimer.start(swapTimeoutMs);
     lane->lastSeen.clear();
+    lane->toldDone.clear();
+    lane->sawAway = false;
     emit swapNeeded(lane->rows.at(lane->next));
-    // The module just written is still there: the first look is a poll
-    // interval away.
+    // The port stays open in the run's hands between its modules (its
+    // device is locked only while open). The module just written is still
+    // there: the first look is a poll interval away.
+    if (ModuleConsole::exists(next.plan.port))
+        lane->probe->open();
     lane->pollTimer.start(swapPollMs);
 }
 
@@ -117,6 +175,8 @@ void CommissionRun::poll(Lane *lane)
     if (!probe || lane->done)
         return;
     if (!probe->isOpen() && !probe->open()) {
+        lane->sawAway = true;
+        lane->lastSeen.clear();
         lane->pollTimer.start(swapPollMs); // no device there yet
         return;
     }
@@ -131,7 +191,16 @@ void CommissionRun::poll(Lane *lane)
                    const QString mac = r.mac();
                    const bool fresh = !mac.isEmpty() && !commissioned.contains(mac);
                    const bool confirmed = fresh && mac == lane->lastSeen;
-                   lane->lastSeen = fresh ? mac : QString();
+                   const bool again = !fresh && !mac.isEmpty() && mac == lane->lastSeen;
+                   lane->lastSeen = mac;
+                   if (mac != lane->lastDone)
+                       lane->sawAway = true;
+                   if (again && (mac != lane->lastDone || lane->sawAway) && mac != lane->toldDone) {
+                       // A module done already, plugged in again (read the
+                       // same twice, so not a garbled answer).
+                       lane->toldDone = mac;
+                       emit moduleAlreadyDone(lane->rows.at(lane->next), mac, rowOfModule(mac));
+                   }
                    if (confirmed) {
                        // A module not met in this run: the next row is for
                        // it. The probe goes away outside its own handler.
@@ -148,8 +217,9 @@ void CommissionRun::poll(Lane *lane)
                    // Still a module met before, or none, or one read only
                    // once: look again later (a new one is confirmed at
                    // once). A port that gave no answer is opened afresh
-                   // (the module may be replugged).
-                   if (r.answered == 0)
+                   // when its name now leads elsewhere (the module, with
+                   // its own adapter, replugged).
+                   if (r.answered == 0 && probe->isStale())
                        probe->close();
                    lane->pollTimer.start(fresh ? 0 : swapPollMs);
                });
@@ -165,6 +235,7 @@ void CommissionRun::endLane(Lane *lane, const QString &reason)
     }
     for (int i = lane->next; i < lane->rows.size(); ++i)
         rows.at(size_t(lane->rows.at(i))).notReached = reason;
+    lane->lock.release();
     lane->next = lane->rows.size();
     if (lane->current < 0)
         lane->done = true;
@@ -177,7 +248,7 @@ void CommissionRun::interrupt()
         return;
     interrupted = true;
     for (const auto &lane : lanes) {
-        endLane(lane.get(), QStringLiteral("interrupted"));
+        endLane(lane.get(), tr("interrupted"));
         if (lane->current >= 0)
             rows.at(size_t(lane->current)).job->interrupt();
     }
@@ -192,6 +263,8 @@ void CommissionRun::checkFinished()
             return;
     }
     finishedFlag = true;
+    for (const auto &lane : lanes)
+        lane->lock.release();
     emit finished();
 }
 
@@ -211,6 +284,8 @@ int CommissionRun::exitCode() const
 {
     if (interrupted)
         return int(JobResult::Interrupted);
+    if (!claimError.isEmpty())
+        return int(JobResult::PortUnavailable);
     for (int i = 0; i < rowCount(); ++i) {
         if (!verified(i))
             return rowExitCode(i) ? rowExitCode(i) : int(JobResult::NoAnswer);

@@ -4,6 +4,7 @@
 #include "engine/tracelog.h"
 
 #include <QFileInfo>
+#include <QSerialPortInfo>
 #include <QSignalBlocker>
 
 #include <utility>
@@ -64,10 +65,40 @@ ModuleConsole::~ModuleConsole()
     close();
 }
 
+bool ModuleConsole::exists(const QString &port)
+{
+#ifdef Q_OS_UNIX
+    return QFileInfo::exists(devicePath(port));
+#else
+    for (const QSerialPortInfo &info : QSerialPortInfo::availablePorts()) {
+        if (info.portName().compare(port, Qt::CaseInsensitive) == 0 ||
+            info.systemLocation().compare(port, Qt::CaseInsensitive) == 0)
+            return true;
+    }
+    return false;
+#endif
+}
+
+bool ModuleConsole::isStale() const
+{
+    return !port.isOpen() || !exists(portPath) || devicePath(portPath) != openedDevice;
+}
+
 bool ModuleConsole::open()
 {
     close();
+    lockedOut = false;
+    QString busy;
+    if (!lock.acquire(portPath, &busy, PortLock::Scope::NameAndDevice)) {
+        lockedOut = true;
+        lastOpenError = QSerialPort::NoError;
+        lastError = busy;
+        if (trace)
+            trace->event(portPath, QStringLiteral("cannot open: ") + lastError);
+        return false;
+    }
     port.setPortName(portPath);
+    openedDevice = devicePath(portPath);
     if (port.open(QIODevice::ReadWrite)) {
         lastError.clear();
         lastOpenError = QSerialPort::NoError;
@@ -75,6 +106,7 @@ bool ModuleConsole::open()
             trace->event(portPath, QStringLiteral("opened"));
         return true;
     }
+    lock.release();
     lastOpenError = port.error();
     lastError = port.errorString();
     if (trace)
@@ -84,6 +116,7 @@ bool ModuleConsole::open()
 
 void ModuleConsole::close()
 {
+    lock.release();
     if (!port.isOpen())
         return;
     {

@@ -1,6 +1,7 @@
 #ifndef MODULECONSOLE_H
 #define MODULECONSOLE_H
 
+#include "engine/portlock.h"
 #include "engine/replyframer.h"
 
 #include <QElapsedTimer>
@@ -37,13 +38,23 @@ public:
     void setPace(int ms) { paceMs = qMax(0, ms); }
     void setTraceLog(TraceLog *log) { trace = log; }
 
-    // Opens the port (9600 8N1, the module's console). On failure the
-    // system's reason is in errorString().
+    // Opens the port (9600 8N1, the module's console), holding its lock
+    // while it is open. On failure the system's reason (or the other run
+    // that holds the port) is in errorString().
     bool open();
     void close();
     bool isOpen() const { return port.isOpen(); }
     QString errorString() const { return lastError; }
     bool permissionDenied() const { return lastOpenError == QSerialPort::PermissionError; }
+    // The last open failed because another run holds the port.
+    bool inUse() const { return lockedOut; }
+    // Whether the port's device is there at all (a module with its own
+    // USB adapter brings it along): false for no such device, and for a
+    // by-id or by-path link whose device is away.
+    static bool exists(const QString &port);
+    // The open port's name no longer leads to the device opened (the
+    // device went away, or the link now points at another one).
+    bool isStale() const;
 
     // Sends `command` as soon as the line allows and calls `done` once with
     // the framed reply (answered) or after the reply time-out (not answered,
@@ -88,6 +99,9 @@ private:
     int paceMs = 0;
     QString lastError;
     QSerialPort::SerialPortError lastOpenError = QSerialPort::NoError;
+    PortLock lock;
+    bool lockedOut = false;
+    QString openedDevice; // devicePath() when opened
 
     QByteArray queued; // the command waiting for the line
     bool queuedIsTell = false;

@@ -35,8 +35,8 @@ QString notIdentified(const ModuleReading &r)
 {
     const QString answer = r.values.value(ModuleField::Mac);
     return answer.isEmpty()
-               ? QStringLiteral("the module gave no MAC address")
-               : QStringLiteral("the module's MAC answer \"%1\" is not a MAC address").arg(answer);
+               ? ModuleJob::tr("the module gave no MAC address")
+               : ModuleJob::tr("the module's MAC answer \"%1\" is not a MAC address").arg(answer);
 }
 
 } // namespace
@@ -88,8 +88,8 @@ void identifyModule(ModuleConsole *console, const QList<ModuleField> &fields,
             const QString second = again.values.value(ModuleField::Mac);
             done(first, again.mac() == mac
                             ? QString()
-                            : QStringLiteral("the module's MAC read differently twice (%1, "
-                                             "then \"%2\")")
+                            : ModuleJob::tr("the module's MAC read differently twice (%1, "
+                                            "then \"%2\")")
                                   .arg(mac, second));
         });
     });
@@ -110,6 +110,7 @@ void RestartProof::start(bool refusalOnly, std::function<void(Outcome, const QSt
     handler = std::move(done);
     clock.start();
     epoch = console->epoch();
+    silences = 0;
     // The module does not answer a restart command: any reply refuses it.
     console->watchLine(replyTimeoutMs, [this, refusalOnly](ModuleConsole::LineEvent event,
                                                            const QByteArray &reply) {
@@ -134,8 +135,9 @@ void RestartProof::stop()
 void RestartProof::probe()
 {
     // The link stays (an adapter that is not the module's own): the module
-    // is gone when it leaves a query unanswered and says nothing after it
-    // either, so that a late answer is not taken for its absence.
+    // is gone when it leaves two queries in a row unanswered and says
+    // nothing after either, so that neither a late answer nor one reply
+    // lost on the line is taken for its absence.
     if (late()) {
         end(Outcome::DidNotRestart);
         return;
@@ -146,16 +148,23 @@ void RestartProof::probe()
             return;
         }
         if (answered) {
+            silences = 0;
             retry = [this] { probe(); };
             retryTimer.start(retryMs);
             return;
         }
         console->watchLine(qMax(replyTimeoutMs, retryMs),
                            [this](ModuleConsole::LineEvent event, const QByteArray &) {
-                               if (event == ModuleConsole::LineEvent::Replied)
-                                   probe(); // a late answer: still there
-                               else
+                               if (event == ModuleConsole::LineEvent::Lost) {
                                    gone();
+                               } else if (event == ModuleConsole::LineEvent::Replied) {
+                                   silences = 0; // a late answer: still there
+                                   probe();
+                               } else if (++silences >= silencesForGone) {
+                                   gone();
+                               } else {
+                                   probe();
+                               }
                            });
     });
 }
@@ -210,11 +219,24 @@ ModuleJob::ModuleJob(const QString &port, const JobSettings &settings, QObject *
 void ModuleJob::interrupt()
 {
     if (!finishedFlag)
-        finish(JobResult::Interrupted, QStringLiteral("interrupted"));
+        finish(JobResult::Interrupted, tr("interrupted"));
+}
+
+bool ModuleJob::claimPort(QString *error)
+{
+    if (portLock.isHeld() || portLock.acquire(port(), error))
+        return true;
+    lockRefused = true;
+    return false;
 }
 
 bool ModuleJob::openPort()
 {
+    QString error;
+    if (!claimPort(&error)) {
+        finish(JobResult::PortUnavailable, error);
+        return false;
+    }
     if (console.open())
         return true;
     finish(JobResult::PortUnavailable, console.errorString());
@@ -227,6 +249,7 @@ void ModuleJob::finish(JobResult result, const QString &error)
         return;
     console.cancel();
     console.close();
+    portLock.release();
     outcome = result;
     failure = error;
     finishedFlag = true;
@@ -247,7 +270,7 @@ void ReadJob::start()
     runQueries(&console, allFields(), progressHandler, [this](const ModuleReading &r) {
         readout = r;
         if (r.answered == 0)
-            finish(JobResult::NoAnswer, QStringLiteral("the module did not answer"));
+            finish(JobResult::NoAnswer, tr("the module did not answer"));
         else
             finish(JobResult::Done);
     });
@@ -262,6 +285,11 @@ WriteJob::WriteJob(const QString &port, const parameters::Values &values,
 
 void WriteJob::start()
 {
+    QString busy;
+    if (!claimPort(&busy)) {
+        end(JobResult::PortUnavailable, busy, QStringLiteral("port in use"));
+        return;
+    }
     if (!console.open()) {
         end(JobResult::PortUnavailable, console.errorString(), QStringLiteral("port not opened"));
         return;
@@ -271,7 +299,7 @@ void WriteJob::start()
 
 void WriteJob::interrupt()
 {
-    end(JobResult::Interrupted, QStringLiteral("interrupted"), QStringLiteral("interrupted"));
+    end(JobResult::Interrupted, tr("interrupted"), QStringLiteral("interrupted"));
 }
 
 void WriteJob::identify()
@@ -282,14 +310,12 @@ void WriteJob::identify()
         [this](const ModuleReading &r, const QString &problem) {
             ident = r.values;
             if (r.answered == 0) {
-                end(JobResult::NoAnswer,
-                    QStringLiteral("the module did not answer; nothing was written"),
+                end(JobResult::NoAnswer, tr("the module did not answer; nothing was written"),
                     QStringLiteral("no answer"));
                 return;
             }
             if (!problem.isEmpty()) {
-                end(JobResult::NoAnswer,
-                    QStringLiteral("not identified: %1; nothing was written").arg(problem),
+                end(JobResult::NoAnswer, tr("not identified: %1; nothing was written").arg(problem),
                     QStringLiteral("not identified"));
                 return;
             }
@@ -297,11 +323,12 @@ void WriteJob::identify()
             if (identityGate) {
                 const QString refusal = identityGate(identMac);
                 if (!refusal.isEmpty()) {
-                    end(JobResult::NoAnswer, refusal + QStringLiteral("; nothing was written"),
+                    end(JobResult::NoAnswer, tr("%1; nothing was written").arg(refusal),
                         QStringLiteral("not a new module"));
                     return;
                 }
             }
+            emit identified(identMac);
             if (audit) {
                 readBackValues();
                 return;
@@ -340,16 +367,16 @@ void WriteJob::checkConfiguration(const ModuleReading &r)
             const QString held = r.values.value(field);
             if (held.isEmpty()) {
                 end(JobResult::NoAnswer,
-                    QStringLiteral("the module did not give its %1, so the configuration it "
-                                   "would run cannot be checked; nothing was written")
+                    tr("the module did not give its %1, so the configuration it "
+                       "would run cannot be checked; nothing was written")
                         .arg(parameters::fieldKey(field)),
                     QStringLiteral("no answer"));
                 return;
             }
             const QString rule = parameters::checkValue(field, held);
             if (!rule.isEmpty())
-                problems << QStringLiteral("the module holds %1 \"%2\", which is not %3: give "
-                                           "the %1 to write")
+                problems << tr("the module holds %1 \"%2\", which is not %3: give "
+                               "the %1 to write")
                                 .arg(parameters::fieldKey(field), held, rule);
             running.insert(field, held);
         }
@@ -360,7 +387,7 @@ void WriteJob::checkConfiguration(const ModuleReading &r)
     }
     if (!problems.isEmpty()) {
         end(JobResult::Invalid,
-            problems.join(QLatin1String("; ")) + QStringLiteral("; nothing was written"),
+            tr("%1; nothing was written").arg(problems.join(QLatin1String("; "))),
             QStringLiteral("invalid configuration"));
         return;
     }
@@ -380,14 +407,14 @@ void WriteJob::sendNext(int index)
         const parameters::WriteStep &step = steps.at(index);
         const QString name = parameters::fieldKey(step.field);
         if (!answered) {
-            end(JobResult::NoAnswer, QStringLiteral("no reply to the %1 command").arg(name),
+            end(JobResult::NoAnswer, tr("no reply to the %1 command").arg(name),
                 QStringLiteral("no answer"));
             return;
         }
         const QString reply = cleanReply(bytes);
         if (!isAcknowledgement(reply)) {
             end(JobResult::Refused,
-                QStringLiteral("the module refused %1 %2 (it replied \"%3\" instead of \"ok\")")
+                tr("the module refused %1 %2 (it replied \"%3\" instead of \"ok\")")
                     .arg(name, values.value(step.field), reply),
                 QStringLiteral("refused: ") + name);
             return;
@@ -403,7 +430,7 @@ void WriteJob::restart()
     console.tell(Command::writeFinish, [this](bool sent) {
         if (!sent) {
             end(JobResult::NoAnswer,
-                QStringLiteral("the link was lost before the restart command could be sent"),
+                tr("the link was lost before the restart command could be sent"),
                 QStringLiteral("no answer"));
             return;
         }
@@ -414,8 +441,8 @@ void WriteJob::restart()
             switch (outcome) {
             case RestartProof::Outcome::Refused:
                 end(JobResult::Refused,
-                    QStringLiteral("the module refused the restart (it replied \"%1\"); the "
-                                   "values written are not in effect")
+                    tr("the module refused the restart (it replied \"%1\"); the "
+                       "values written are not in effect")
                         .arg(reply),
                     QStringLiteral("refused: reset"));
                 return;
@@ -424,14 +451,14 @@ void WriteJob::restart()
                 return;
             case RestartProof::Outcome::DidNotRestart:
                 end(JobResult::NoAnswer,
-                    QStringLiteral("the module did not restart: it kept answering for %1 s "
-                                   "after the restart command")
+                    tr("the module did not restart: it kept answering for %1 s "
+                       "after the restart command")
                         .arg(seconds(settings.restartTimeoutMs)),
                     QStringLiteral("did not restart"));
                 return;
             case RestartProof::Outcome::NotBack:
                 end(JobResult::NoAnswer,
-                    QStringLiteral("the module did not come back within %1 s")
+                    tr("the module did not come back within %1 s")
                         .arg(seconds(settings.restartTimeoutMs)),
                     QStringLiteral("no answer after restart"));
                 return;
@@ -450,25 +477,28 @@ void WriteJob::readBackValues()
     };
     runQueries(&console, allFields(), step, [this](const ModuleReading &r) {
         back = r;
-        const QString after = audit ? QString() : QStringLiteral(" after its restart");
         if (r.answered == 0) {
-            end(JobResult::NoAnswer, QStringLiteral("the module answered no query") + after,
+            end(JobResult::NoAnswer,
+                audit ? tr("the module answered no query")
+                      : tr("the module answered no query after its restart"),
                 audit ? QStringLiteral("no answer") : QStringLiteral("no answer after restart"));
             return;
         }
         const QString mac = r.mac();
         if (mac.isEmpty()) {
             end(JobResult::NoAnswer,
-                QStringLiteral("not identified%1: %2, so it may be another module")
-                    .arg(after, notIdentified(r)),
+                (audit ? tr("not identified: %1, so it may be another module")
+                       : tr("not identified after its restart: %1, so it may be another module"))
+                    .arg(notIdentified(r)),
                 QStringLiteral("not identified") +
                     (audit ? QString() : QStringLiteral(" after restart")));
             return;
         }
         if (mac != identMac) {
             end(JobResult::Mismatch,
-                QStringLiteral("a different module answered%1: MAC %2, not %3")
-                    .arg(after, mac, identMac),
+                (audit ? tr("a different module answered: MAC %1, not %2")
+                       : tr("a different module answered after its restart: MAC %1, not %2"))
+                    .arg(mac, identMac),
                 QStringLiteral("different module: ") + mac);
             return;
         }
@@ -493,11 +523,11 @@ void WriteJob::compare()
             audit ? QStringLiteral("matches") : QStringLiteral("verified"));
     else if (audit)
         end(JobResult::Mismatch,
-            QStringLiteral("the module differs from the plan: ") + fieldList(differing),
+            tr("the module differs from the plan: %1").arg(fieldList(differing)),
             QStringLiteral("differs: ") + fieldList(differing));
     else
         end(JobResult::Mismatch,
-            QStringLiteral("the module holds other values than written: ") + fieldList(differing),
+            tr("the module holds other values than written: %1").arg(fieldList(differing)),
             QStringLiteral("mismatch: ") + fieldList(differing));
 }
 
@@ -527,7 +557,7 @@ void WriteJob::end(JobResult result, const QString &error, const QString &record
         row.result = recordResult();
         recordedFlag = commissionrecord::append(recordPath, row, &recordFailure);
         if (!recordedFlag)
-            recordFailure = QStringLiteral("record %1: %2").arg(recordPath, recordFailure);
+            recordFailure = tr("record %1: %2").arg(recordPath, recordFailure);
     }
     finish(result, error);
 }
@@ -566,11 +596,10 @@ void RestartJob::start()
                        identMac = r.mac();
                        if (r.answered == 0)
                            finish(JobResult::NoAnswer,
-                                  QStringLiteral("the module did not answer; nothing was sent"));
+                                  tr("the module did not answer; nothing was sent"));
                        else if (!problem.isEmpty())
-                           finish(
-                               JobResult::NoAnswer,
-                               QStringLiteral("not identified: %1; nothing was sent").arg(problem));
+                           finish(JobResult::NoAnswer,
+                                  tr("not identified: %1; nothing was sent").arg(problem));
                        else
                            send();
                    });
@@ -587,50 +616,46 @@ void RestartJob::send()
     report(JobStage::Restarting, 0, 0, QString::fromLatin1(command));
     console.tell(command, [this](bool sent) {
         if (!sent) {
-            finish(JobResult::NoAnswer,
-                   QStringLiteral("the link was lost before the command could be sent"));
+            finish(JobResult::NoAnswer, tr("the link was lost before the command could be sent"));
             return;
         }
         proof.start(!wait, [this](RestartProof::Outcome outcome, const QString &reply) {
             switch (outcome) {
             case RestartProof::Outcome::Refused:
-                finish(JobResult::Refused,
-                       QStringLiteral("the module refused %1 (it replied \"%2\")")
-                           .arg(QString::fromLatin1(command), reply));
+                finish(JobResult::Refused, tr("the module refused %1 (it replied \"%2\")")
+                                               .arg(QString::fromLatin1(command), reply));
                 return;
             case RestartProof::Outcome::NotRefused:
                 finish(JobResult::Done);
                 return;
             case RestartProof::Outcome::DidNotRestart:
                 finish(JobResult::NoAnswer,
-                       QStringLiteral("the module did not restart: it kept answering for %1 s")
+                       tr("the module did not restart: it kept answering for %1 s")
                            .arg(seconds(settings.restartTimeoutMs)));
                 return;
             case RestartProof::Outcome::NotBack:
-                finish(JobResult::NoAnswer,
-                       QStringLiteral("the module did not come back within %1 s")
-                           .arg(seconds(settings.restartTimeoutMs)));
+                finish(JobResult::NoAnswer, tr("the module did not come back within %1 s")
+                                                .arg(seconds(settings.restartTimeoutMs)));
                 return;
             case RestartProof::Outcome::Back:
                 break;
             }
             report(JobStage::ReadingBack, 0, 0, QStringLiteral("reading back"));
-            runQueries(&console, {ModuleField::Name, ModuleField::Mac}, progressHandler,
-                       [this](const ModuleReading &r) {
-                           ident = r.values;
-                           const QString mac = r.mac();
-                           if (mac.isEmpty())
-                               finish(JobResult::NoAnswer,
-                                      QStringLiteral("not identified after the restart: %1")
-                                          .arg(notIdentified(r)));
-                           else if (mac != identMac)
-                               finish(JobResult::Mismatch,
-                                      QStringLiteral("a different module answered after the "
-                                                     "restart: MAC %1, not %2")
-                                          .arg(mac, identMac));
-                           else
-                               finish(JobResult::Done);
-                       });
+            runQueries(
+                &console, {ModuleField::Name, ModuleField::Mac}, progressHandler,
+                [this](const ModuleReading &r) {
+                    ident = r.values;
+                    const QString mac = r.mac();
+                    if (mac.isEmpty())
+                        finish(JobResult::NoAnswer,
+                               tr("not identified after the restart: %1").arg(notIdentified(r)));
+                    else if (mac != identMac)
+                        finish(JobResult::Mismatch, tr("a different module answered after the "
+                                                       "restart: MAC %1, not %2")
+                                                        .arg(mac, identMac));
+                    else
+                        finish(JobResult::Done);
+                });
         });
     });
 }

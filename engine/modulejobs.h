@@ -71,9 +71,9 @@ void identifyModule(ModuleConsole *console, const QList<ModuleField> &fields,
 
 // Proves a restart. Once the restart command has left, any reply means the
 // module refused it. Otherwise the module must be seen going away (the link
-// lost, or a probe left unanswered with the line quiet after it) before an
-// answer counts as its return; both within the restart time-out, counted
-// from start().
+// lost, or two probes in a row left unanswered, each with the line quiet
+// after it) before an answer counts as its return; both within the restart
+// time-out, counted from start().
 class RestartProof : public QObject
 {
     Q_OBJECT
@@ -87,6 +87,8 @@ public:
         NotBack,       // went away and did not answer again in time
     };
     static constexpr int retryMs = 250;
+    // Unanswered probes in a row that make a module gone over a kept link.
+    static constexpr int silencesForGone = 2;
 
     RestartProof(ModuleConsole *console, int replyTimeoutMs, int restartTimeoutMs);
     // `refusalOnly`: only wait the reply time-out for a refusal.
@@ -108,6 +110,7 @@ private:
     std::function<void()> retry;
     std::function<void(Outcome, const QString &)> handler;
     quint64 epoch = 0;
+    int silences = 0; // probes in a row left unanswered
 };
 
 // Base of the jobs: one console on one port, a result and an error text.
@@ -124,6 +127,8 @@ public:
     bool isFinished() const { return finishedFlag; }
     // The port exists but this user may not open it.
     bool permissionDenied() const { return console.permissionDenied(); }
+    // Another run held the port: nothing was sent.
+    bool portInUse() const { return console.inUse() || lockRefused; }
     void setProgress(JobProgress progress) { progressHandler = std::move(progress); }
 
     virtual void start() = 0;
@@ -137,7 +142,11 @@ signals:
     void finished();
 
 protected:
+    // Takes the port's lock for the whole job (restarts included) and
+    // opens it; on failure the job has finished (PortUnavailable).
     bool openPort();
+    // The lock alone; false with the reason when another run holds it.
+    bool claimPort(QString *error);
     void finish(JobResult result, const QString &error = QString());
     void report(JobStage stage, int index, int total, const QString &what);
 
@@ -149,6 +158,8 @@ private:
     JobResult outcome = JobResult::Done;
     QString failure;
     bool finishedFlag = false;
+    PortLock portLock;
+    bool lockRefused = false;
 };
 
 // Identifies and reads a module: the eleven queries of the read-out.
@@ -226,6 +237,10 @@ public:
     int exitCode() const;
     // The record's words for the outcome ("verified", "refused: ip", ...).
     QString recordResult() const;
+
+signals:
+    // The module is identified by its MAC (normalMac) and may be written.
+    void identified(const QString &mac);
 
 private:
     void identify();

@@ -27,6 +27,18 @@ QString &aliasDirectory()
     return path;
 }
 
+QString &pathAliasDirectory()
+{
+    static QString path;
+    return path;
+}
+
+QFileInfoList linksIn(const QString &directory)
+{
+    return QDir(directory).entryInfoList(QDir::System | QDir::Files | QDir::NoDotAndDotDot,
+                                         QDir::Name);
+}
+
 QList<PortDetails> systemPorts()
 {
     if (portSource())
@@ -67,9 +79,10 @@ QString hex4(quint16 value)
     return QStringLiteral("%1").arg(value, 4, 16, QLatin1Char('0'));
 }
 
-QString tr(const char *text)
+// The configurator window's words for what the system knows of a port.
+QString label(const char *text)
 {
-    return QCoreApplication::translate("PortCatalog", text);
+    return QString::fromUtf8(text);
 }
 } // namespace
 
@@ -90,15 +103,16 @@ QList<PortDetails> PortCatalog::ports()
         port.systemLocation = path;
         found << port;
     }
-    const QString directory =
-        aliasDirectory().isEmpty() ? QStringLiteral("/dev/serial/by-id") : aliasDirectory();
-    const QFileInfoList links = QDir(directory).entryInfoList(
-        QDir::System | QDir::Files | QDir::NoDotAndDotDot, QDir::Name);
-    if (!links.isEmpty()) {
-        for (PortDetails &port : found) {
-            if (port.alias.isEmpty())
-                port.alias = aliasOf(port.systemLocation, links);
-        }
+    const QFileInfoList byId = linksIn(
+        aliasDirectory().isEmpty() ? QStringLiteral("/dev/serial/by-id") : aliasDirectory());
+    const QFileInfoList byPath =
+        linksIn(pathAliasDirectory().isEmpty() ? QStringLiteral("/dev/serial/by-path")
+                                               : pathAliasDirectory());
+    for (PortDetails &port : found) {
+        if (port.alias.isEmpty() && !byId.isEmpty())
+            port.alias = aliasOf(port.systemLocation, byId);
+        if (port.pathAlias.isEmpty() && !byPath.isEmpty())
+            port.pathAlias = aliasOf(port.systemLocation, byPath);
     }
     return found;
 }
@@ -123,15 +137,17 @@ QString PortCatalog::toolTip(const PortDetails &port)
     lines << escapeControls(port.systemLocation.isEmpty() ? port.name : port.systemLocation)
                  .remove(QLatin1Char('<'));
     if (!port.description.isEmpty())
-        lines << tr("Описание: %1").arg(escapeControls(port.description));
+        lines << label("Описание: %1").arg(escapeControls(port.description));
     if (!port.manufacturer.isEmpty())
-        lines << tr("Производитель: %1").arg(escapeControls(port.manufacturer));
+        lines << label("Производитель: %1").arg(escapeControls(port.manufacturer));
     if (!port.serialNumber.isEmpty())
-        lines << tr("Серийный номер: %1").arg(escapeControls(port.serialNumber));
+        lines << label("Серийный номер: %1").arg(escapeControls(port.serialNumber));
     if (port.hasIds)
         lines << QStringLiteral("VID:PID: ") + vidPid(port);
     if (!port.alias.isEmpty())
         lines << escapeControls(port.alias);
+    if (!port.pathAlias.isEmpty())
+        lines << escapeControls(port.pathAlias);
     return lines.join(QLatin1Char('\n'));
 }
 
@@ -148,4 +164,9 @@ void PortCatalog::setSystemPortSource(PortSource source)
 void PortCatalog::setAliasDirectory(const QString &path)
 {
     aliasDirectory() = path;
+}
+
+void PortCatalog::setPathAliasDirectory(const QString &path)
+{
+    pathAliasDirectory() = path;
 }

@@ -17,7 +17,12 @@ struct PortDetails {
     bool hasIds = false; // USB vendor and product identifiers known
     quint16 vendorId = 0;
     quint16 productId = 0;
-    QString alias; // a stable name under /dev/serial/by-id/, where there is one
+    // Stable names, where udev keeps them. The by-id name carries the
+    // adapter's serial number: it follows the adapter (and a module that
+    // brings its own adapter). The by-path name is the computer's socket:
+    // the next module plugged into it gets the same name.
+    QString alias;     // under /dev/serial/by-id/
+    QString pathAlias; // under /dev/serial/by-path/
 };
 
 // The ports the window and ordan-cli list: the system's serial ports, in the order the
@@ -41,11 +46,12 @@ QString toolTip(const PortDetails &port);
 QString vidPid(const PortDetails &port);
 
 // Test seams: where the system's ports come from (QSerialPortInfo when
-// unset) and the directory searched for aliases (/dev/serial/by-id when
-// empty).
+// unset) and the directories searched for aliases (/dev/serial/by-id and
+// /dev/serial/by-path when empty).
 using PortSource = std::function<QList<PortDetails>()>;
 void setSystemPortSource(PortSource source);
 void setAliasDirectory(const QString &path);
+void setPathAliasDirectory(const QString &path);
 } // namespace PortCatalog
 
 #endif // PORTCATALOG_H

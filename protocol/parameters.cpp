@@ -1,5 +1,6 @@
 #include "protocol/parameters.h"
 
+#include <QCoreApplication>
 #include <QStringList>
 
 namespace parameters
@@ -7,6 +8,10 @@ namespace parameters
 
 namespace
 {
+
+struct Text {
+    Q_DECLARE_TR_FUNCTIONS(parameters)
+};
 
 // A decimal number of 1 to `maxDigits` digits, nothing else (no sign, no
 // blank, no leading zero: "010" is octal to some firmware); its value in
@@ -24,8 +29,6 @@ bool decimal(const QString &text, int maxDigits, int *number)
     *number = text.toInt();
     return true;
 }
-
-const char noLeadingZeros[] = ", without leading zeros";
 
 int prefixLength(quint32 mask)
 {
@@ -165,31 +168,31 @@ QString checkValue(ModuleField field, const QString &value)
     case ModuleField::Gateway: {
         quint32 address = 0;
         if (!parseIpv4(value, &address))
-            return QStringLiteral("an IPv4 address: four numbers 0-255 separated by dots") +
-                   QLatin1String(noLeadingZeros);
+            return Text::tr("an IPv4 address: four numbers 0-255 separated by dots, without "
+                            "leading zeros");
         if (field == ModuleField::Gateway && address == 0)
             return QString(); // no gateway
         if (!isHostAddress(address))
-            return QStringLiteral("an IPv4 address a module can have: not 0.0.0.0%1, 127.x.x.x, "
-                                  "nor 224.0.0.0 and above (multicast, reserved, broadcast)")
-                .arg(field == ModuleField::Gateway ? QStringLiteral(" (except as \"no gateway\")")
-                                                   : QString());
+            return field == ModuleField::Gateway
+                       ? Text::tr("an IPv4 address a module can have: not 0.0.0.0 (except as "
+                                  "\"no gateway\"), 127.x.x.x, nor 224.0.0.0 and above "
+                                  "(multicast, reserved, broadcast)")
+                       : Text::tr("an IPv4 address a module can have: not 0.0.0.0, 127.x.x.x, nor "
+                                  "224.0.0.0 and above (multicast, reserved, broadcast)");
         return QString();
     }
     case ModuleField::Mask:
         return isContiguousMask(value)
                    ? QString()
-                   : QStringLiteral("a subnet mask: an IPv4 address whose ones come first "
-                                    "(255.255.255.0)") +
-                         QLatin1String(noLeadingZeros);
+                   : Text::tr("a subnet mask: an IPv4 address whose ones come first "
+                              "(255.255.255.0), without leading zeros");
     case ModuleField::PortTcp:
-        return isTcpPort(value)
-                   ? QString()
-                   : QStringLiteral("23, 502 or 10000-65535") + QLatin1String(noLeadingZeros);
+        return isTcpPort(value) ? QString()
+                                : Text::tr("23, 502 or 10000-65535, without leading zeros");
     case ModuleField::Timewait:
-        return isPacketTimeout(value) ? QString()
-                                      : QStringLiteral("milliseconds, a whole number 1-10000") +
-                                            QLatin1String(noLeadingZeros);
+        return isPacketTimeout(value)
+                   ? QString()
+                   : Text::tr("milliseconds, a whole number 1-10000, without leading zeros");
     case ModuleField::Parity:
     case ModuleField::Speed:
     case ModuleField::StopBit: {
@@ -198,12 +201,12 @@ QString checkValue(ModuleField field, const QString &value)
         QStringList words;
         for (int position = 1; !choiceWord(field, position).isEmpty(); ++position)
             words << QString::fromLatin1(choiceWord(field, position));
-        return QStringLiteral("one of ") + words.join(QLatin1String(", "));
+        return Text::tr("one of %1").arg(words.join(QLatin1String(", ")));
     }
     case ModuleField::Name:
     case ModuleField::Version:
     case ModuleField::Mac:
-        return QStringLiteral("read from the module, never written");
+        return Text::tr("read from the module, never written");
     }
     return QString();
 }
@@ -224,7 +227,7 @@ QList<ConfigProblem> checkConfiguration(const Values &values)
     if (hasIp && hasGateway && ip == gateway)
         problems.append(
             {ModuleField::Gateway,
-             QStringLiteral("the module's address %1 is also its gateway").arg(ipv4Text(ip))});
+             Text::tr("the module's address %1 is also its gateway").arg(ipv4Text(ip))});
     if (!hasMask)
         return problems;
     const int prefix = prefixLength(mask);
@@ -233,24 +236,26 @@ QList<ConfigProblem> checkConfiguration(const Values &values)
     const auto subnet = [&](quint32 a) {
         return QStringLiteral("%1/%2").arg(ipv4Text(a & mask)).arg(prefix);
     };
-    const auto ends = [&](ModuleField field, quint32 a, const QString &what) {
+    // Whole sentences for each, so that a translation can inflect them.
+    const auto ends = [&](ModuleField field, quint32 a, const QString &network,
+                          const QString &broadcast) {
         if (!hasEnds)
             return;
         if (a == (a & mask))
-            problems.append({field, QStringLiteral("%1 %2 is the network address of %3")
-                                        .arg(what, ipv4Text(a), subnet(a))});
+            problems.append({field, network.arg(ipv4Text(a), subnet(a))});
         else if (a == (a | ~mask))
-            problems.append({field, QStringLiteral("%1 %2 is the broadcast address of %3")
-                                        .arg(what, ipv4Text(a), subnet(a))});
+            problems.append({field, broadcast.arg(ipv4Text(a), subnet(a))});
     };
     if (hasIp)
-        ends(ModuleField::Ip, ip, QStringLiteral("the module's address"));
+        ends(ModuleField::Ip, ip, Text::tr("the module's address %1 is the network address of %2"),
+             Text::tr("the module's address %1 is the broadcast address of %2"));
     if (hasGateway)
-        ends(ModuleField::Gateway, gateway, QStringLiteral("the gateway"));
+        ends(ModuleField::Gateway, gateway, Text::tr("the gateway %1 is the network address of %2"),
+             Text::tr("the gateway %1 is the broadcast address of %2"));
     if (hasIp && hasGateway && (ip & mask) != (gateway & mask))
         problems.append({ModuleField::Gateway,
-                         QStringLiteral("the gateway %1 is outside the module's subnet %2: the "
-                                        "module could not reach it")
+                         Text::tr("the gateway %1 is outside the module's subnet %2: the "
+                                  "module could not reach it")
                              .arg(ipv4Text(gateway), subnet(ip)),
                          true});
     return problems;

@@ -2,6 +2,7 @@
 #include "sitetranslation.h"
 #include "sitewindow.h"
 
+#include "engine/interruptwatch.h"
 #include "engine/textsafety.h"
 
 #include <QApplication>
@@ -151,6 +152,18 @@ int main(int argc, char *argv[])
         QObject::connect(&window, &SiteWindow::runFinished, &application,
                          [](int code) { QCoreApplication::exit(code); });
     }
+    // A logout, a shutdown or a script's time-out ends the window as Ctrl-C
+    // ends ordan-cli: the modules in hand are recorded as interrupted, then
+    // the program exits 130. Nothing is asked.
+    const InterruptWatch stopSignals([&window] {
+        if (!window.isRunning()) {
+            QCoreApplication::exit(130);
+            return;
+        }
+        QObject::connect(&window, &SiteWindow::runFinished, qApp,
+                         [] { QCoreApplication::exit(130); });
+        window.stopRun();
+    });
     window.show();
 
     if (options.start) {
@@ -165,7 +178,7 @@ int main(int argc, char *argv[])
         for (const QString &line : qAsConst(refusal))
             printError(line);
         if (!refusal.isEmpty() && options.quitWhenDone)
-            return 2;
+            return window.leftOut().isEmpty() ? window.startRefusalCode() : 2;
     }
     return application.exec();
 }

@@ -3,12 +3,15 @@
 #include "engine/portcatalog.h"
 #include "planmodel.h"
 #include "protocol/protocol.h"
+#include "sitestyle.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QComboBox>
 #include <QLineEdit>
 #include <QPersistentModelIndex>
 #include <QPointer>
+#include <QStyle>
 
 namespace
 {
@@ -31,6 +34,20 @@ QString editorText(QWidget *editor)
     return QString();
 }
 
+// A port's name cut to `width`: its start gives way first, so that the part
+// from `keepFrom` on (what tells it from the plan's other ports, and the
+// end) stays whole as long as it can.
+QString elideKeepingEnd(const QString &text, int keepFrom, const QFontMetrics &metrics, int width)
+{
+    if (metrics.horizontalAdvance(text) <= width)
+        return text;
+    const QString tail = text.mid(keepFrom);
+    const int headRoom = width - metrics.horizontalAdvance(tail);
+    if (keepFrom > 0 && headRoom >= metrics.horizontalAdvance(QChar(0x2026)))
+        return metrics.elidedText(text.left(keepFrom), Qt::ElideRight, headRoom) + tail;
+    return metrics.elidedText(tail, Qt::ElideMiddle, width);
+}
+
 } // namespace
 
 QWidget *PlanDelegate::createEditor(QWidget *parent, const QStyleOptionViewItem &option,
@@ -47,7 +64,7 @@ QWidget *PlanDelegate::createEditor(QWidget *parent, const QStyleOptionViewItem 
         for (const PortDetails &port : plan ? plan->ports() : PortCatalog::ports()) {
             const QString tip = PortCatalog::toolTip(port);
             const QString device = port.systemLocation.isEmpty() ? port.name : port.systemLocation;
-            for (const QString &path : {port.alias, device}) {
+            for (const QString &path : {port.alias, port.pathAlias, device}) {
                 if (path.isEmpty())
                     continue;
                 combo->addItem(path);
@@ -118,13 +135,26 @@ void PlanDelegate::setEditorData(QWidget *editor, const QModelIndex &index) cons
 void PlanDelegate::initStyleOption(QStyleOptionViewItem *option, const QModelIndex &index) const
 {
     QStyledItemDelegate::initStyleOption(option, index);
-    // "Connect the next module to PORT" wraps onto a second line rather
-    // than lose the port.
-    if (index.column() == PlanModel::StateColumn &&
-        index.data(PlanModel::StageRole).toInt() == int(RowStage::NextModule)) {
+    // A long port name loses its middle, not the end that tells adapters
+    // apart (the serial number, the socket).
+    const auto *plan = qobject_cast<const PlanModel *>(index.model());
+    if (index.column() == PlanModel::PortColumn && plan) {
+        const QStyle *style = option->widget ? option->widget->style() : QApplication::style();
+        const int margin =
+            style->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, option->widget);
+        int room = option->rect.width() - 2 * (margin + 1);
+        if (option->features & QStyleOptionViewItem::HasDecoration)
+            room -= option->decorationSize.width() + margin + 1;
+        option->text = elideKeepingEnd(option->text, plan->portLabelStart(index.row()),
+                                       option->fontMetrics, room);
+        option->textElideMode = Qt::ElideMiddle;
+    }
+    // A long state ("Connect the next module to PORT") wraps onto a second
+    // line rather than lose its end.
+    if (index.column() == PlanModel::StateColumn) {
         option->features |= QStyleOptionViewItem::WrapText;
-        if (const auto *plan = qobject_cast<const PlanModel *>(index.model()))
-            option->text = PlanModel::nextModulePrompt(plan->port(index.row()), true);
+        if (plan && index.data(PlanModel::StageRole).toInt() == int(RowStage::NextModule))
+            option->text = plan->nextModulePrompt(index.row(), true);
     }
 }
 
@@ -160,6 +190,5 @@ void PlanDelegate::showProblem(QWidget *editor, const QModelIndex &index) const
         mark->setObjectName(QStringLiteral("problemMark"));
         mark->setToolTip(problem);
     }
-    edit->setStyleSheet(problem.isEmpty() ? QString()
-                                          : QStringLiteral("background: #f6cfcf; color: black;"));
+    edit->setStyleSheet(problem.isEmpty() ? QString() : siteStyle::problemLineEdit());
 }

@@ -1,6 +1,8 @@
 #include "planmodel.h"
 
+#include "engine/moduleconsole.h"
 #include "engine/textsafety.h"
+#include "sitestyle.h"
 
 #include <QBrush>
 #include <QColor>
@@ -18,13 +20,32 @@ const ModuleField fieldColumns[] = {
     ModuleField::Ip,     ModuleField::Mask,  ModuleField::Gateway, ModuleField::PortTcp,
     ModuleField::Parity, ModuleField::Speed, ModuleField::StopBit, ModuleField::Timewait};
 
-// Light backgrounds with the text kept black: the states read the same
-// without them.
-const QColor problemColour(0xf6, 0xcf, 0xcf);
-const QColor activeColour(0xd6, 0xe6, 0xfa);
-const QColor nextModuleColour(0xff, 0xdf, 0x80);
-const QColor goodColour(0xcf, 0xec, 0xd4);
-const QColor badColour(0xf6, 0xcf, 0xcf);
+const QColor problemColour = siteStyle::problem();
+const QColor activeColour = siteStyle::active();
+const QColor nextModuleColour = siteStyle::nextModule();
+const QColor goodColour = siteStyle::good();
+const QColor badColour = siteStyle::bad();
+const QColor differsColour = siteStyle::differs();
+
+// The titles of the plan's columns: the file's keys in English, words in a
+// translation. The long ones take two lines, to leave the width to the
+// run's columns.
+const char *const columnTitles[] = {QT_TRANSLATE_NOOP("PlanModel", "port"),
+                                    QT_TRANSLATE_NOOP("PlanModel", "ip"),
+                                    QT_TRANSLATE_NOOP("PlanModel", "mask"),
+                                    QT_TRANSLATE_NOOP("PlanModel", "gateway"),
+                                    QT_TRANSLATE_NOOP("PlanModel", "tcp_\nport"),
+                                    QT_TRANSLATE_NOOP("PlanModel", "parity"),
+                                    QT_TRANSLATE_NOOP("PlanModel", "speed"),
+                                    QT_TRANSLATE_NOOP("PlanModel", "stop_\nbits"),
+                                    QT_TRANSLATE_NOOP("PlanModel", "packet_\ntimeout")};
+
+// The separators at which a port's name splits into words.
+bool isPortSeparator(QChar c)
+{
+    return c == QLatin1Char('/') || c == QLatin1Char('_') || c == QLatin1Char('-') ||
+           c == QLatin1Char('.') || c == QLatin1Char(':');
+}
 
 quint64 cellKey(int row, int column)
 {
@@ -154,6 +175,8 @@ QVariant PlanModel::data(const QModelIndex &index, int role) const
         const QString text = row.cells.at(column);
         const QString fromBase = text.trimmed().isEmpty() ? baseValue(column) : QString();
         const QStringList problems = cellProblems.value(cellKey(index.row(), column));
+        const auto differs = row.differences.constFind(column);
+        const bool different = differs != row.differences.constEnd();
         switch (role) {
         case Qt::DisplayRole:
             return fromBase.isEmpty() ? text : fromBase;
@@ -164,11 +187,14 @@ QVariant PlanModel::data(const QModelIndex &index, int role) const
         case Qt::BackgroundRole:
             if (!problems.isEmpty())
                 return QBrush(problemColour);
+            if (different)
+                return QBrush(differsColour);
             return nextModule ? QVariant(QBrush(nextModuleColour)) : QVariant();
         case Qt::ForegroundRole:
-            if (!fromBase.isEmpty())
+            if (!fromBase.isEmpty() && !different)
                 return QBrush(Qt::darkGray);
-            return problems.isEmpty() && !nextModule ? QVariant() : QVariant(QBrush(Qt::black));
+            return problems.isEmpty() && !nextModule && !different ? QVariant()
+                                                                   : QVariant(QBrush(Qt::black));
         case Qt::FontRole:
             if (!fromBase.isEmpty()) {
                 QFont font;
@@ -179,16 +205,14 @@ QVariant PlanModel::data(const QModelIndex &index, int role) const
         case Qt::ToolTipRole:
             if (!problems.isEmpty())
                 return problems.join(QLatin1Char('\n'));
+            if (different)
+                return differs->isEmpty()
+                           ? tr("the module gave no valid value")
+                           : tr("the module has %1").arg(textsafety::escapeControls(*differs));
             if (!fromBase.isEmpty())
                 return tr("Empty: the base value %1 is written").arg(fromBase);
-            if (column == PortColumn) {
-                const QString port = text.trimmed();
-                for (const PortDetails &known : knownPorts) {
-                    if (!port.isEmpty() &&
-                        (port == known.systemLocation || port == known.alias || port == known.name))
-                        return PortCatalog::toolTip(known);
-                }
-            }
+            if (column == PortColumn)
+                return portToolTip(text.trimmed());
             return QVariant();
         case ProblemRole:
         case Qt::AccessibleDescriptionRole:
@@ -249,7 +273,8 @@ QVariant PlanModel::headerData(int section, Qt::Orientation orientation, int rol
         case ResultColumn:
             return tr("result");
         default:
-            return columnKey(section);
+            return section >= 0 && section < planColumnCount ? tr(columnTitles[section])
+                                                             : QVariant();
         }
     }
     if (role == Qt::ToolTipRole) {
@@ -554,6 +579,11 @@ void PlanModel::check()
     emit problemsChanged();
 }
 
+int PlanModel::markCount() const
+{
+    return cellProblems.size() + rowProblems.size() + general.size();
+}
+
 QStringList PlanModel::problemLines() const
 {
     QStringList lines;
@@ -576,6 +606,7 @@ void PlanModel::clearRun()
         row.progress = RowProgress();
         row.mac.clear();
         row.result.clear();
+        row.differences.clear();
     }
     if (!rows.isEmpty())
         emit dataChanged(index(0, 0), index(rows.size() - 1, ColumnCount - 1));
@@ -607,6 +638,14 @@ void PlanModel::setMac(int row, const QString &mac)
     emitRowStateChanged(row);
 }
 
+void PlanModel::setDifferences(int row, const QHash<int, QString> &read)
+{
+    if (row < 0 || row >= rows.size())
+        return;
+    rows[row].differences = read;
+    emitRowStateChanged(row);
+}
+
 void PlanModel::setResult(int row, const QString &result)
 {
     if (row < 0 || row >= rows.size())
@@ -624,7 +663,7 @@ QString PlanModel::stateText(int row) const
     case RowStage::Waiting:
         return tr("waiting");
     case RowStage::NextModule:
-        return nextModulePrompt(port(row));
+        return nextModulePrompt(row);
     case RowStage::Identifying:
         return tr("identifying");
     case RowStage::Writing:
@@ -639,7 +678,7 @@ QString PlanModel::stateText(int row) const
     case RowStage::Matches:
         return tr("matches");
     case RowStage::Differs:
-        return tr("differs");
+        return p.item.isEmpty() ? tr("differs") : tr("differs: %1").arg(p.item);
     case RowStage::Failed:
         return p.item.isEmpty() ? tr("failed") : tr("failed: %1").arg(p.item);
     case RowStage::Interrupted:
@@ -650,8 +689,88 @@ QString PlanModel::stateText(int row) const
     return QString();
 }
 
-QString PlanModel::nextModulePrompt(const QString &port, bool twoLines)
+QString PlanModel::nextModulePrompt(int row, bool twoLines) const
 {
-    return tr("Connect the next module to %1")
-        .arg(twoLines ? QString(QChar(QChar::LineSeparator)) + port : port);
+    const RowProgress &p = rows.at(row).progress;
+    if (!p.note.isEmpty())
+        return p.note;
+    const QString label =
+        twoLines ? QString(QChar(QChar::LineSeparator)) + portLabel(row) : portLabel(row);
+    return p.firstModule ? tr("Connect the module to %1").arg(label)
+                         : tr("Connect the next module to %1").arg(label);
+}
+
+bool PlanModel::portLabelSpan(int row, int *begin, int *end) const
+{
+    const QString own = port(row);
+    QStringList others;
+    for (int r = 0; r < rows.size(); ++r) {
+        const QString other = port(r);
+        if (!other.isEmpty() && other != own && !others.contains(other))
+            others << other;
+    }
+    if (others.isEmpty() || own.isEmpty())
+        return false;
+    // Past the start and the end it shares with every other port, widened
+    // to whole words.
+    int prefix = own.size();
+    int suffix = own.size();
+    for (const QString &other : qAsConst(others)) {
+        int same = 0;
+        while (same < own.size() && same < other.size() && own.at(same) == other.at(same))
+            ++same;
+        prefix = qMin(prefix, same);
+        int tail = 0;
+        while (tail < own.size() && tail < other.size() &&
+               own.at(own.size() - 1 - tail) == other.at(other.size() - 1 - tail))
+            ++tail;
+        suffix = qMin(suffix, tail);
+    }
+    *begin = prefix;
+    *end = own.size() - suffix;
+    if (*end <= *begin) // one port's name holds another's whole
+        return false;
+    while (*begin > 0 && !isPortSeparator(own.at(*begin - 1)))
+        --*begin;
+    while (*end < own.size() && !isPortSeparator(own.at(*end)))
+        ++*end;
+    return true;
+}
+
+QString PlanModel::portLabel(int row) const
+{
+    const QString own = port(row);
+    int begin = 0, end = 0;
+    if (!portLabelSpan(row, &begin, &end)) {
+        const QString file = own.section(QLatin1Char('/'), -1);
+        return textsafety::escapeControls(file.isEmpty() ? own : file);
+    }
+    return textsafety::escapeControls(own.mid(begin, end - begin));
+}
+
+int PlanModel::portLabelStart(int row) const
+{
+    const QString own = port(row);
+    int begin = 0, end = 0;
+    if (portLabelSpan(row, &begin, &end))
+        return begin;
+    const int slash = own.lastIndexOf(QLatin1Char('/'));
+    return slash < 0 ? 0 : slash + 1;
+}
+
+QString PlanModel::portToolTip(const QString &port) const
+{
+    if (port.isEmpty())
+        return QString();
+    for (const PortDetails &known : knownPorts) {
+        if (port == known.systemLocation || port == known.alias || port == known.pathAlias ||
+            port == known.name)
+            return PortCatalog::toolTip(known);
+    }
+    const QString device = ModuleConsole::devicePath(port);
+    const QString whole = textsafety::escapeControls(port);
+    if (!ModuleConsole::exists(port))
+        return tr("%1\nnot connected now").arg(whole);
+    return device == port ? whole
+                          : tr("%1\nleads to %2").arg(whole, textsafety::escapeControls(device));
 }

@@ -101,11 +101,14 @@ public:
 
     // The plan as last checked, and its problems.
     const commissionplan::Plan &checkedPlan() const { return plan; }
-    int problemCount() const { return plan.problems.size(); }
+    int problemCount() const { return markCount(); }
     // Problems of no table cell: the base values, a plan without rows.
     QStringList generalProblems() const { return general; }
     // The problems as ordan-cli reports them ("row 3, column ip: ...").
     QStringList problemLines() const;
+    // The marks the table shows: each wrong cell and row once (an address
+    // planned twice marks both rows), and each problem of no cell.
+    int markCount() const;
 
     // States of a run.
     void clearRun();
@@ -113,13 +116,24 @@ public:
     void setProgress(int row, const RowProgress &progress);
     void setMac(int row, const QString &mac);
     void setResult(int row, const QString &result);
+    // Cells whose module holds another value than planned: column -> the
+    // value read (empty when missing).
+    void setDifferences(int row, const QHash<int, QString> &read);
     // The text the state cell shows for a row.
     QString stateText(int row) const;
-    // "Connect the next module to PORT", the port on a line of its own
-    // when `twoLines`.
-    static QString nextModulePrompt(const QString &port, bool twoLines = false);
+    // "Connect the next module to PORT" (or "the module", for the first
+    // one), the port named by portLabel(), on a line of its own when
+    // `twoLines`; or the row's note while its port waits.
+    QString nextModulePrompt(int row, bool twoLines = false) const;
     // The port of a row, as the run opens it.
     QString port(int row) const { return cell(row, PortColumn).trimmed(); }
+    // The part of a row's port that tells it from the plan's other ports
+    // (the adapter's serial number in a by-id name, the socket in a by-path
+    // one), whole words kept; the file name when the plan has one port.
+    QString portLabel(int row) const;
+    // Where that part starts in the port's name: a narrow cell keeps the
+    // name from there to its end.
+    int portLabelStart(int row) const;
 
 signals:
     // The plan's cells changed (not the states of a run).
@@ -133,12 +147,17 @@ private:
         RowProgress progress;
         QString mac;
         QString result;
+        QHash<int, QString> differences; // column -> the value read
     };
     static Row emptyRow();
     void check();
     QString cell(int row, int column) const;
     QString baseValue(int column) const;
     void emitRowStateChanged(int row);
+    // The whole port name and the device it leads to (what the system
+    // knows of a detected port).
+    QString portToolTip(const QString &port) const;
+    bool portLabelSpan(int row, int *begin, int *end) const;
 
     QList<Row> rows;
     bool locked = false;

@@ -27,6 +27,11 @@ struct RowProgress {
     int step = 0; // k of `steps` within the stage; 0 when not counted
     int steps = 0;
     QString item; // the parameter written or the query asked
+    // NextModule: the port waits for its first module, not the next one.
+    bool firstModule = false;
+    // NextModule: what the port says meanwhile (a module done already
+    // plugged in again); empty for the plain prompt.
+    QString note;
 };
 
 // The row's stage while its job runs, from the job's own stage

@@ -5,6 +5,7 @@
 #include <QTranslator>
 
 #include <memory>
+#include <vector>
 
 // The compiled translations, inside the library.
 static void initTranslationResources()
@@ -21,10 +22,11 @@ std::unique_ptr<QTranslator> &siteTranslator()
     return translator;
 }
 
-std::unique_ptr<QTranslator> &qtTranslator()
+// Qt's own texts: its dialogs and buttons, and the serial port's reasons.
+std::vector<std::unique_ptr<QTranslator>> &qtTranslators()
 {
-    static std::unique_ptr<QTranslator> translator;
-    return translator;
+    static std::vector<std::unique_ptr<QTranslator>> translators;
+    return translators;
 }
 
 QString qtTranslations()
@@ -54,20 +56,23 @@ bool installSiteTranslation(const QLocale &locale)
     siteTranslator() = std::move(site);
     if (!found)
         return false;
-    auto qt = std::make_unique<QTranslator>();
-    if (qt->load(locale, QStringLiteral("qtbase"), QStringLiteral("_"), qtTranslations())) {
-        QCoreApplication::installTranslator(qt.get());
-        qtTranslator() = std::move(qt);
+    for (const char *catalogue : {"qtbase", "qtserialport"}) {
+        auto qt = std::make_unique<QTranslator>();
+        if (qt->load(locale, QLatin1String(catalogue), QStringLiteral("_"), qtTranslations())) {
+            QCoreApplication::installTranslator(qt.get());
+            qtTranslators().push_back(std::move(qt));
+        }
     }
     return true;
 }
 
 void removeSiteTranslation()
 {
-    for (std::unique_ptr<QTranslator> *translator : {&siteTranslator(), &qtTranslator()}) {
-        if (*translator) {
-            QCoreApplication::removeTranslator(translator->get());
-            translator->reset();
-        }
+    if (siteTranslator()) {
+        QCoreApplication::removeTranslator(siteTranslator().get());
+        siteTranslator().reset();
     }
+    for (const auto &qt : qtTranslators())
+        QCoreApplication::removeTranslator(qt.get());
+    qtTranslators().clear();
 }

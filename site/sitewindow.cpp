@@ -10,12 +10,15 @@
 #include "planmodel.h"
 #include "rowstage.h"
 #include "settings/settingsmapping.h"
+#include "sitestyle.h"
 
 #include <QAction>
 #include <QApplication>
 #include <QClipboard>
 #include <QCloseEvent>
+#include <QDateTime>
 #include <QDesktopServices>
+#include <QDir>
 #include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
@@ -32,6 +35,7 @@
 #include <QPushButton>
 #include <QSaveFile>
 #include <QScreen>
+#include <QStandardPaths>
 #include <QStatusBar>
 #include <QTableView>
 #include <QToolBar>
@@ -79,7 +83,7 @@ SiteWindow::SiteWindow(QWidget *parent) : QMainWindow(parent), model(new PlanMod
                 fitRowHeights(from.row(), to.row());
             });
     setPlanPath(QString());
-    updateProblems();
+    checkRecordPath();
     updateActions();
     if (LatencyProbe::wanted())
         latency = std::make_unique<LatencyProbe>();
@@ -119,7 +123,11 @@ void SiteWindow::buildActions()
     baseAction->setShortcut(QKeySequence(QStringLiteral("Ctrl+B")));
     connect(baseAction, &QAction::triggered, this, &SiteWindow::askBaseValues);
     auto *quitAction = action(tr("&Quit"), QStringLiteral("quitAction"));
-    quitAction->setShortcut(QKeySequence::Quit);
+    // Ctrl+Q where the desktop names no key for quitting.
+    QList<QKeySequence> quitKeys = QKeySequence::keyBindings(QKeySequence::Quit);
+    if (quitKeys.isEmpty())
+        quitKeys << QKeySequence(QStringLiteral("Ctrl+Q"));
+    quitAction->setShortcuts(quitKeys);
     connect(quitAction, &QAction::triggered, this, &QWidget::close);
 
     addRowAction = action(tr("&Add row"), QStringLiteral("addRowAction"));
@@ -187,8 +195,7 @@ void SiteWindow::buildForm()
     notice->setWordWrap(true);
     notice->setTextFormat(Qt::PlainText);
     notice->setFrameShape(QFrame::StyledPanel);
-    notice->setStyleSheet(QStringLiteral("QLabel { background: #fff4ce; color: black; "
-                                         "padding: 4px; }"));
+    notice->setStyleSheet(siteStyle::notice());
     notice->hide();
     layout->addWidget(notice);
 
@@ -204,6 +211,8 @@ void SiteWindow::buildForm()
                            QAbstractItemView::AnyKeyPressed);
     table->setTabKeyNavigation(false);
     table->setWordWrap(false);
+    table->setTextElideMode(Qt::ElideRight);
+    table->viewport()->installEventFilter(this);
     table->horizontalHeader()->setStretchLastSection(true);
     table->horizontalHeader()->setHighlightSections(false);
     table->verticalHeader()->setDefaultAlignment(Qt::AlignRight | Qt::AlignVCenter);
@@ -232,14 +241,9 @@ void SiteWindow::buildForm()
     auto *recordLabel = new QLabel(tr("Rec&ord:"), central);
     recordEdit = new QLineEdit(central);
     recordEdit->setObjectName(QStringLiteral("recordPath"));
-    recordEdit->setPlaceholderText(tr("none: no record is kept"));
-    recordEdit->setToolTip(tr("A CSV file that gets one row per module as soon as it is done: "
-                              "its MAC address, the values read back and the result"));
+    recordEdit->setPlaceholderText(tr("a record is always kept: choose its file"));
     recordLabel->setBuddy(recordEdit);
-    connect(recordEdit, &QLineEdit::textChanged, this, [this] {
-        recordEdit->setStyleSheet(QString());
-        updateActions();
-    });
+    connect(recordEdit, &QLineEdit::textChanged, this, &SiteWindow::checkRecordPath);
     recordBrowseButton = new QPushButton(tr("Choo&se…"), central);
     recordBrowseButton->setObjectName(QStringLiteral("recordBrowseButton"));
     connect(recordBrowseButton, &QPushButton::clicked, this, &SiteWindow::askRecordPath);
@@ -295,44 +299,75 @@ void SiteWindow::buildForm()
 
 void SiteWindow::fitColumns()
 {
-    // The plan's columns as wide as their header, their usual values and
-    // what the plan holds (a long port path within bounds); the state and
-    // MAC columns for their usual texts; the result takes what is left.
+    // Everything in the width of the table, without scrolling sideways:
+    // the plan's columns as wide as their titles and what they hold, the
+    // state (longer ones wrap) and MAC columns for their usual texts, the
+    // port what is left down to a floor (its start elided), the result the
+    // rest (its whole text in the tool tip).
+    if (fitting)
+        return;
+    fitting = true;
     const QFontMetrics metrics = table->fontMetrics();
-    const auto fit = [this, &metrics](int column, const char *sample, int most) {
-        table->resizeColumnToContents(column);
-        const int wanted = metrics.horizontalAdvance(QLatin1String(sample)) + 24;
-        table->setColumnWidth(column, qMin(most, qMax(table->columnWidth(column), wanted)));
+    const QFontMetrics headerMetrics = table->horizontalHeader()->fontMetrics();
+    const int pad = 12;
+    const auto titled = [&](int column, int content) {
+        int title = 0;
+        const QString text = model->headerData(column, Qt::Horizontal).toString();
+        for (const QString &line : text.split(QLatin1Char('\n')))
+            title = qMax(title, headerMetrics.horizontalAdvance(line));
+        return qMax(title, content) + pad;
     };
-    const int most = metrics.horizontalAdvance(QLatin1Char('x')) * 44;
-    fit(PlanModel::PortColumn, "/dev/ttyUSB0", most);
-    for (const int column : {PlanModel::IpColumn, PlanModel::MaskColumn, PlanModel::GatewayColumn})
-        fit(column, "255.255.255.0", most);
-    for (int column = PlanModel::TcpPortColumn; column < PlanModel::StateColumn; ++column)
-        fit(column, "", most);
-    table->setColumnWidth(PlanModel::StateColumn,
-                          metrics.horizontalAdvance(tr("writing 8 of 8 (packet_timeout)")) + 24);
+    int used = 0;
+    for (int column = PlanModel::IpColumn; column < PlanModel::planColumnCount; ++column) {
+        int content = 0;
+        for (int row = 0; row < model->rowCount(); ++row)
+            content = qMax(content,
+                           metrics.horizontalAdvance(model->index(row, column).data().toString()));
+        table->setColumnWidth(column, titled(column, content));
+        used += table->columnWidth(column);
+    }
+    table->setColumnWidth(
+        PlanModel::StateColumn,
+        titled(PlanModel::StateColumn, metrics.horizontalAdvance(tr("reading back 11 of 11"))));
     table->setColumnWidth(PlanModel::MacColumn,
-                          metrics.horizontalAdvance(QStringLiteral("00:1A:2B:3C:4D:5E")) + 24);
+                          titled(PlanModel::MacColumn,
+                                 metrics.horizontalAdvance(QStringLiteral("00:1A:2B:3C:4D:5E"))));
+    used += table->columnWidth(PlanModel::StateColumn) + table->columnWidth(PlanModel::MacColumn);
+    int portWanted = metrics.horizontalAdvance(QStringLiteral("/dev/ttyUSB0"));
+    for (int row = 0; row < model->rowCount(); ++row)
+        portWanted = qMax(portWanted, metrics.horizontalAdvance(model->port(row)));
+    const int resultFloor = metrics.horizontalAdvance(QLatin1Char('x')) * 18;
+    const int portFloor = metrics.horizontalAdvance(QLatin1Char('x')) * 12;
+    const int room = table->viewport()->width() - used - resultFloor;
+    table->setColumnWidth(PlanModel::PortColumn, qMax(titled(PlanModel::PortColumn, portFloor),
+                                                      qMin(room, portWanted + pad)));
+    fitting = false;
+    fitRowHeights(0, model->rowCount() - 1);
+}
+
+bool SiteWindow::eventFilter(QObject *watched, QEvent *event)
+{
+    if (watched == table->viewport() && event->type() == QEvent::Resize)
+        fitColumns();
+    return QMainWindow::eventFilter(watched, event);
 }
 
 void SiteWindow::fitRowHeights(int first, int last)
 {
-    // A row waiting for the next module is as high as its prompt needs
-    // (wrapped in the state column, the port whole); it goes back to one
-    // line when the module is there.
+    // A state longer than its column (a row waiting for the next module,
+    // a long stage) wraps, and its row is as high as it needs; it goes back
+    // to one line with a short state.
     const int normal = table->verticalHeader()->defaultSectionSize();
     QFont bold = table->font();
     bold.setBold(true);
-    const QFontMetrics metrics(bold);
     const QRect area(0, 0, table->columnWidth(PlanModel::StateColumn) - 8, 4 * normal);
-    for (int row = first; row <= last; ++row) {
+    for (int row = first; row <= last && row < model->rowCount(); ++row) {
+        const bool next = model->progress(row).stage == RowStage::NextModule;
+        const QString text = next ? model->nextModulePrompt(row, true) : model->stateText(row);
+        const QFontMetrics metrics(next ? bold : table->font());
         int height = normal;
-        if (model->progress(row).stage == RowStage::NextModule) {
-            const QString prompt = PlanModel::nextModulePrompt(model->port(row), true);
-            height =
-                qMax(normal, metrics.boundingRect(area, Qt::TextWordWrap, prompt).height() + 12);
-        }
+        if (next || metrics.horizontalAdvance(text) > area.width())
+            height = qMax(normal, metrics.boundingRect(area, Qt::TextWordWrap, text).height() + 8);
         if (table->rowHeight(row) != height)
             table->setRowHeight(row, height);
     }
@@ -363,10 +398,22 @@ void SiteWindow::updateRunSummary()
                                .arg(failed));
 }
 
+QString SiteWindow::startBlocker() const
+{
+    if (isRunning())
+        return tr("A run is going on");
+    if (model->problemCount() > 0)
+        return tr("The plan has %n problem(s): F8 goes to the next", "", model->problemCount());
+    if (!recordProblem.isEmpty())
+        return tr("The record cannot be kept: %1").arg(recordProblem);
+    return QString();
+}
+
 void SiteWindow::updateActions()
 {
     const bool running = isRunning();
-    const bool ready = !running && model->problemCount() == 0;
+    const QString blocker = startBlocker();
+    const bool ready = blocker.isEmpty();
     // Nothing that asks with a dialog while a run goes on.
     for (QAction *a : {newAction, openAction, saveAction, saveAsAction, baseAction, addRowAction,
                        duplicateAction, removeAction, pasteAction})
@@ -379,6 +426,13 @@ void SiteWindow::updateActions()
     startButton->setEnabled(ready);
     checkAction->setEnabled(ready);
     checkButton->setEnabled(ready);
+    // A disabled button says why.
+    startButton->setToolTip(ready ? tr("Writes every row of the plan to its module, restarts it, "
+                                       "reads it back and compares (F5)")
+                                  : blocker);
+    checkButton->setToolTip(ready ? tr("Reads every module of the plan and compares it with the "
+                                       "plan; writes nothing (F6)")
+                                  : blocker);
     stopAction->setEnabled(running);
     stopButton->setEnabled(running);
     // Escape stops a run; otherwise it stays the table's (an edit
@@ -392,21 +446,27 @@ void SiteWindow::updateActions()
 
 void SiteWindow::updateProblems()
 {
-    const int count = model->problemCount();
+    const int count = model->problemCount() + (recordProblem.isEmpty() ? 0 : 1);
     const QStringList general = model->generalProblems();
+    QStringList lines = model->problemLines();
+    if (!recordProblem.isEmpty())
+        lines << tr("Record: %1").arg(recordProblem);
     if (count == 0) {
-        problemsLabel->setText(tr("No problems: ready to start"));
+        problemsLabel->setText(runOutcome.isEmpty() ? tr("No problems: ready to start")
+                                                    : runOutcome);
         problemsLabel->setStyleSheet(QString());
     } else {
         QString text = tr("%n problem(s)", "", count);
         if (!general.isEmpty())
             text += QStringLiteral(": ") + general.first();
+        else if (model->problemCount() == 0)
+            text += QStringLiteral(": ") + tr("Record: %1").arg(recordProblem);
         else
             text += tr(" (F8 goes to the next)");
         problemsLabel->setText(QStringLiteral("! ") + text);
-        problemsLabel->setStyleSheet(QStringLiteral("QLabel { color: #a01010; }"));
+        problemsLabel->setStyleSheet(siteStyle::problemsText());
     }
-    problemsLabel->setToolTip(model->problemLines().join(QLatin1Char('\n')));
+    problemsLabel->setToolTip(lines.join(QLatin1Char('\n')));
     QStringList baseProblems;
     for (const commissionplan::Problem &p : model->checkedPlan().problems) {
         if (p.row == 0 && !p.column.isEmpty())
@@ -415,10 +475,7 @@ void SiteWindow::updateProblems()
     basePath->setToolTip(baseProblems.isEmpty()
                              ? tr("Values for the cells left empty, as ordan-cli's --from")
                              : baseProblems.join(QLatin1Char('\n')));
-    basePath->setStyleSheet(
-        baseProblems.isEmpty()
-            ? QString()
-            : QStringLiteral("QLineEdit { background: #f6cfcf; color: black; }"));
+    basePath->setStyleSheet(baseProblems.isEmpty() ? QString() : siteStyle::problemLineEdit());
     if (!isRunning())
         updateActions();
     else
@@ -428,6 +485,33 @@ void SiteWindow::updateProblems()
 void SiteWindow::planEdited()
 {
     setWindowModified(true);
+    if (!runOutcome.isEmpty()) {
+        runOutcome.clear();
+        updateProblems();
+    }
+}
+
+QString SiteWindow::defaultRecordPath()
+{
+    const QString folder = QStandardPaths::writableLocation(QStandardPaths::AppDataLocation) +
+                           QStringLiteral("/records");
+    QDir().mkpath(folder);
+    return QDir(folder).filePath(
+        QStringLiteral("site-%1-record.csv")
+            .arg(QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd-HHmmss"))));
+}
+
+void SiteWindow::checkRecordPath()
+{
+    QString problem;
+    recordProblem = commissionrecord::checkAppendable(recordPath(), &problem) ? QString() : problem;
+    recordEdit->setStyleSheet(recordProblem.isEmpty() ? QString() : siteStyle::problemLineEdit());
+    recordEdit->setToolTip(recordProblem.isEmpty()
+                               ? tr("A CSV file that gets one row per module as soon as it is "
+                                    "done: its MAC address, the values read back and the result")
+                               : recordProblem);
+    updateProblems();
+    updateActions();
 }
 
 void SiteWindow::setPlanPath(const QString &path)
@@ -435,12 +519,13 @@ void SiteWindow::setPlanPath(const QString &path)
     currentPlan = path;
     const QString name = path.isEmpty() ? tr("New plan") : QFileInfo(path).fileName();
     setWindowTitle(QStringLiteral("%1[*] — %2").arg(name, tr("Ordan site commissioning")));
-    // The record follows the plan, unless another one was chosen.
-    if (path.isEmpty())
-        return;
+    // The record follows the plan, unless another one was chosen; a plan
+    // without a file yet records to the user's data folder.
     const QFileInfo info(path);
     const QString record =
-        info.absoluteDir().filePath(info.completeBaseName() + QStringLiteral("-record.csv"));
+        path.isEmpty()
+            ? defaultRecordPath()
+            : info.absoluteDir().filePath(info.completeBaseName() + QStringLiteral("-record.csv"));
     if (recordEdit->text().isEmpty() || recordEdit->text() == defaultRecord)
         recordEdit->setText(record);
     defaultRecord = record;
@@ -548,9 +633,6 @@ void SiteWindow::newPlan()
     planLeftOut.clear();
     showNotice(QString());
     currentPlan.clear();
-    if (recordEdit->text() == defaultRecord)
-        recordEdit->clear();
-    defaultRecord.clear();
     setPlanPath(QString());
     setWindowModified(false);
     table->setCurrentIndex(model->index(0, 0));
@@ -788,6 +870,7 @@ bool SiteWindow::startAudit()
 bool SiteWindow::beginRun(RunMode mode)
 {
     refusal.clear();
+    refusalCode = int(JobResult::Invalid);
     if (isRunning())
         return false;
     if (model->problemCount() > 0) {
@@ -798,21 +881,33 @@ bool SiteWindow::beginRun(RunMode mode)
     }
     const QString record = recordPath();
     QString error;
-    if (!record.isEmpty() && !commissionrecord::checkWritable(record, &error)) {
-        refusal << tr("Cannot append to the record %1: %2").arg(record, error);
-        recordEdit->setStyleSheet(
-            QStringLiteral("QLineEdit { background: #f6cfcf; color: black; }"));
+    checkRecordPath();
+    if (!recordProblem.isEmpty() || !commissionrecord::checkWritable(record, &error)) {
+        refusal << tr("Cannot append to the record %1: %2")
+                       .arg(record, recordProblem.isEmpty() ? error : recordProblem);
+        recordEdit->setStyleSheet(siteStyle::problemLineEdit());
         recordEdit->setToolTip(refusal.first());
         statusBar()->showMessage(refusal.first());
         return false;
     }
     const commissionplan::Plan plan = model->checkedPlan();
     auto *commission = new CommissionRun(plan.rows, JobSettings(), this);
+    // One run per port: another run (a second window, a script) holding a
+    // port means nothing is started.
+    if (!commission->claimPorts(&error)) {
+        delete commission;
+        refusal << error;
+        refusalCode = int(JobResult::PortUnavailable);
+        statusBar()->showMessage(tr("Nothing was started: %1").arg(error));
+        return false;
+    }
     commission->setAuditOnly(mode == RunMode::Audit);
     commission->setRecord(record);
     connect(commission, &CommissionRun::rowStage, this, &SiteWindow::onRowStage);
     connect(commission, &CommissionRun::rowFinished, this, &SiteWindow::onRowFinished);
     connect(commission, &CommissionRun::swapNeeded, this, &SiteWindow::onSwapNeeded);
+    connect(commission, &CommissionRun::rowIdentified, this, &SiteWindow::onRowIdentified);
+    connect(commission, &CommissionRun::moduleAlreadyDone, this, &SiteWindow::onModuleAlreadyDone);
     connect(commission, &CommissionRun::finished, this, &SiteWindow::onRunFinished);
 
     model->clearRun();
@@ -826,6 +921,8 @@ bool SiteWindow::beginRun(RunMode mode)
     run = commission;
     runMode = mode;
     exitCode = -1;
+    waitingPorts.clear();
+    runOutcome.clear();
     // A cell still being edited keeps what was typed (each keystroke is in
     // the model already) and closes.
     if (QWidget *editor = table->indexWidget(table->currentIndex()))
@@ -854,6 +951,13 @@ void SiteWindow::stopRun()
 void SiteWindow::onRowStage(int index, JobStage stage, int step, int steps, const QString &what)
 {
     model->setProgress(tableRowOf.value(index, -1), rowProgress(stage, step, steps, what));
+    if (waitingPorts.remove(index) > 0)
+        showWaitingPorts();
+}
+
+void SiteWindow::onRowIdentified(int index, const QString &mac)
+{
+    model->setMac(tableRowOf.value(index, -1), mac);
 }
 
 void SiteWindow::onRowFinished(int index)
@@ -889,12 +993,21 @@ void SiteWindow::onRowFinished(int index)
         }
         outcome.stage = RowStage::Differs;
         QStringList differences;
+        QList<ModuleField> fields;
+        QHash<int, QString> cells;
         for (const WriteJob::Mismatch &m : job->mismatches()) {
             const QString read = m.read.isEmpty() ? tr("(missing)") : m.read;
             differences << (audit ? tr("%1: planned %2, the module has %3")
                                   : tr("%1: written %2, read %3"))
                                .arg(parameters::fieldKey(m.field), m.written, read);
+            fields << m.field;
+            for (int column = PlanModel::IpColumn; column < PlanModel::planColumnCount; ++column) {
+                if (PlanModel::columnField(column) == m.field)
+                    cells.insert(column, m.read);
+            }
         }
+        outcome.item = fieldNames(fields);
+        model->setDifferences(row, cells);
         result = differences.join(QLatin1String("; "));
         break;
     }
@@ -950,11 +1063,38 @@ void SiteWindow::onSwapNeeded(int index)
     const int row = tableRowOf.value(index, -1);
     RowProgress next;
     next.stage = RowStage::NextModule;
+    next.firstModule = run->isFirstOnPort(index);
     model->setProgress(row, next);
     table->scrollTo(model->index(row, PlanModel::StateColumn));
-    statusBar()->showMessage(tr("Connect the next module to %1 (row %2)")
-                                 .arg(textsafety::escapeControls(run->row(index).port))
-                                 .arg(run->row(index).row));
+    waitingPorts.insert(index, row);
+    showWaitingPorts();
+}
+
+void SiteWindow::onModuleAlreadyDone(int index, const QString &mac, int doneRow)
+{
+    const int row = tableRowOf.value(index, -1);
+    RowProgress next = model->progress(row);
+    if (next.stage != RowStage::NextModule)
+        return;
+    next.note = tr("This module, %1, was done in row %2: connect the next one")
+                    .arg(textsafety::escapeControls(mac))
+                    .arg(doneRow);
+    model->setProgress(row, next);
+    showWaitingPorts();
+}
+
+void SiteWindow::showWaitingPorts()
+{
+    // Every port that waits, each with its row.
+    QStringList ports;
+    for (auto it = waitingPorts.cbegin(); it != waitingPorts.cend(); ++it)
+        ports << tr("%1 (row %2)")
+                     .arg(model->nextModulePrompt(it.value()))
+                     .arg(PlanModel::fileRow(it.value()));
+    if (ports.isEmpty())
+        statusBar()->clearMessage();
+    else
+        statusBar()->showMessage(ports.join(QLatin1String("; ")));
 }
 
 void SiteWindow::onRunFinished()
@@ -978,12 +1118,14 @@ void SiteWindow::onRunFinished()
     if (latency)
         std::fprintf(stderr, "ordan-site: %s\n", qPrintable(latency->stop()));
     const bool audit = runMode == RunMode::Audit;
-    statusBar()->showMessage((audit
-                                  ? tr("Check ended: %1 match, %2 differ or failed, %3 not reached")
-                                  : tr("Run ended: %1 verified, %2 failed, %3 not reached"))
-                                 .arg(verified)
-                                 .arg(failed)
-                                 .arg(notReached));
+    // The outcome stays beside the buttons until the plan changes.
+    runOutcome = (audit ? tr("Check ended: %1 match, %2 differ or failed, %3 not reached")
+                        : tr("Run ended: %1 verified, %2 failed, %3 not reached"))
+                     .arg(verified)
+                     .arg(failed)
+                     .arg(notReached);
+    waitingPorts.clear();
+    statusBar()->showMessage(runOutcome);
     run->deleteLater();
     run = nullptr;
     model->setLocked(false);
@@ -996,11 +1138,25 @@ void SiteWindow::onRunFinished()
 void SiteWindow::closeEvent(QCloseEvent *event)
 {
     if (isRunning()) {
+        event->ignore();
+        if (closeWhenStopped)
+            return; // stopping already
+        // Quitting stops the modules in hand: asked first.
+        QMessageBox ask(QMessageBox::Question, tr("Ordan site commissioning"),
+                        tr("A run is going on. Stop it and quit? The modules in hand are "
+                           "recorded as interrupted."),
+                        QMessageBox::NoButton, this);
+        QPushButton *stop = ask.addButton(tr("Stop and quit"), QMessageBox::DestructiveRole);
+        QPushButton *goOn = ask.addButton(tr("Go on"), QMessageBox::RejectRole);
+        ask.setDefaultButton(goOn);
+        ask.setEscapeButton(goOn);
+        ask.exec();
+        if (ask.clickedButton() != stop || !isRunning())
+            return;
         // The run ends first (its ports closed, finished rows kept); the
         // window closes when it has.
         closeWhenStopped = true;
         stopRun();
-        event->ignore();
         return;
     }
     if (!confirmDiscard()) {

@@ -6,6 +6,7 @@
 
 #include <QHash>
 #include <QMainWindow>
+#include <QMap>
 #include <QVector>
 
 #include <memory>
@@ -62,14 +63,21 @@ public:
     // What `ordan-cli commission` would exit with for the last run: 0 all
     // verified, 130 interrupted, otherwise the first failed row's code.
     int lastExitCode() const { return exitCode; }
-    // Why the last start was refused, as lines for a terminal.
+    // Why the last start was refused, as lines for a terminal, and the
+    // code ordan-cli would exit with for it (2 for the plan or the record,
+    // 3 for a port another run holds).
     QStringList startRefusal() const { return refusal; }
+    int startRefusalCode() const { return refusalCode; }
+    // A file in the user's data folder, named by the date and time, for the
+    // record of a plan that has no file yet.
+    static QString defaultRecordPath();
 
 signals:
     void runFinished(int exitCode);
 
 protected:
     void closeEvent(QCloseEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
     enum class RunMode { Commission, Audit };
@@ -106,7 +114,13 @@ private:
     void onRowStage(int index, JobStage stage, int step, int steps, const QString &what);
     void onRowFinished(int index);
     void onSwapNeeded(int index);
+    void onRowIdentified(int index, const QString &mac);
+    void onModuleAlreadyDone(int index, const QString &mac, int doneRow);
+    void showWaitingPorts();
     void onRunFinished();
+    void checkRecordPath();
+    // Why Start cannot start now; empty when it can.
+    QString startBlocker() const;
 
     PlanModel *model = nullptr;
     QTableView *table = nullptr;
@@ -140,6 +154,11 @@ private:
     QString defaultRecord; // the record path that follows the plan's
     QStringList planLeftOut;
     QStringList refusal;
+    int refusalCode = 0;
+    QString recordProblem;       // why the record path cannot be appended to
+    QString runOutcome;          // how the last run ended, until the plan changes
+    QMap<int, int> waitingPorts; // run row -> table row, of the ports waiting for a module
+    bool fitting = false;
 
     CommissionRun *run = nullptr; // the run going on, if any
     RunMode runMode = RunMode::Commission;

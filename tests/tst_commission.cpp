@@ -90,6 +90,9 @@ private slots:
     void portsAtOnceAFailedRowStopsNoOther();
     void swappedModuleOnOnePort();
     void moduleLeftInPlaceIsNotWrittenTwice();
+    void portComesWithItsModule();
+    void onePortOneRun_data();
+    void onePortOneRun();
     void interruptedRunKeepsFinishedRows_data();
     void interruptedRunKeepsFinishedRows();
     void recordThatCannotTakeARow();
@@ -254,6 +257,78 @@ void CommissionTest::moduleLeftInPlaceIsNotWrittenTwice()
     // Identity polled at most every 500 ms while waiting: the write's two
     // MAC queries, then at most one per half second of the 2 s.
     QVERIFY2(commands.count("MAC") <= 2 + 5, qPrintable(commands.join(", ")));
+}
+
+void CommissionTest::portComesWithItsModule()
+{
+    // The module brings its own USB adapter: at the start its port is not
+    // there. Row 2 waits for it, then row 3 for the next one.
+    QTemporaryDir dir;
+    const QString link = dir.filePath("by-id-port");
+    QProcess cli;
+    cli.start(ORDAN_CLI_PATH, {"commission", plan(dir, {link, link}), "--json"});
+    QTest::qWait(2000);
+    auto first =
+        std::make_unique<Simulator>(QStringList{"--link", link, "--mac", "02:00:00:00:00:01"});
+    QByteArray err;
+    QVERIFY(awaitSwapPrompt(cli, &err));
+    QVERIFY2(err.contains(("connect the module to " + link + " (row 2, ip 10.0.0.1)").toUtf8()),
+             err.constData());
+    QCOMPARE(first->commands().filter("CHANGE IP:"), QStringList{"CHANGE IP:10.0.0.1"});
+    first.reset();
+    Simulator second({"--link", link, "--mac", "02:00:00:00:00:02"});
+    const Result r = cliprocess::finish(cli);
+    QVERIFY2(r.exitCode == 0, (err + r.err).constData());
+    QCOMPARE(second.commands().filter("CHANGE IP:"), QStringList{"CHANGE IP:10.0.0.2"});
+}
+
+void CommissionTest::onePortOneRun_data()
+{
+    // What the second run is, and when it starts: while the first one is
+    // writing its first module (0.3 s), or waits for its next one.
+    QTest::addColumn<QString>("second");
+    QTest::addColumn<bool>("duringSwap");
+    QTest::newRow("the same plan, 0.3 s later") << "plan" << false;
+    QTest::newRow("the same plan, during the swap") << "plan" << true;
+    QTest::newRow("a read of the alias") << "alias" << true;
+    QTest::newRow("a read of the device the alias leads to") << "device" << true;
+}
+
+void CommissionTest::onePortOneRun()
+{
+    QFETCH(QString, second);
+    QFETCH(bool, duringSwap);
+    QTemporaryDir dir;
+    Simulator sim({"--mac", "02:00:00:00:00:01"});
+    const QString planPath = plan(dir, {sim.path, sim.path});
+    const QString record = dir.filePath("record.csv");
+    QProcess first;
+    first.start(ORDAN_CLI_PATH, {"commission", planPath, "--record", record, "--json"});
+    QByteArray err;
+    if (duringSwap)
+        QVERIFY(awaitSwapPrompt(first, &err));
+    else
+        QTest::qWait(300);
+    const QString device = QFileInfo(sim.path).canonicalFilePath();
+    const Result r = cliprocess::runCli(
+        second == "plan"
+            ? QStringList{"commission", planPath, "--record", dir.filePath("second-record.csv")}
+            : QStringList{"read", second == "alias" ? sim.path : device});
+    QVERIFY2(r.exitCode == 3, r.err.constData());
+    QVERIFY2(r.err.contains("is in use by another run (ordan-cli, process " +
+                            QByteArray::number(first.processId()) + ")"),
+             r.err.constData());
+    QVERIFY(!QFile::exists(dir.filePath("second-record.csv")));
+    // The first run goes on as if alone: its module holds its row 2.
+    if (!duringSwap)
+        QVERIFY(awaitSwapPrompt(first, &err));
+    ::kill(pid_t(first.processId()), SIGKILL); // leaves its lock behind
+    first.waitForFinished();
+    QCOMPARE(sim.commands().filter("CHANGE IP:"), QStringList{"CHANGE IP:10.0.0.1"});
+    QCOMPARE(recordRows(record).size(), 1);
+    QVERIFY(recordRows(record).first().endsWith(",verified"));
+    // A lock whose process is gone is taken over.
+    QCOMPARE(cliprocess::runCli({"read", sim.path}).exitCode, 0);
 }
 
 void CommissionTest::interruptedRunKeepsFinishedRows_data()

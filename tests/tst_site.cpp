@@ -24,12 +24,16 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QSet>
+#include <QStandardPaths>
 #include <QTableView>
 #include <QTemporaryDir>
 #include <QTranslator>
 #include <QXmlStreamReader>
 #include <QtTest>
+
+#include <csignal>
 
 #include <memory>
 
@@ -113,7 +117,9 @@ public:
     TranslationWatch()
     {
         loaded = russian.load(QStringLiteral(":/i18n/ordan-site_ru.qm"));
-        for (const char *context : {"SiteWindow", "PlanModel"})
+        for (const char *context :
+             {"SiteWindow", "PlanModel", "ModuleJob", "WriteJob", "RestartJob", "CommissionRun",
+              "PortLock", "commissionplan", "commissionrecord", "parameters"})
             contexts << QLatin1String(context);
     }
     bool isEmpty() const override { return false; }
@@ -211,6 +217,12 @@ private slots:
     void quitWhenDoneExitCodes_data();
     void quitWhenDoneExitCodes();
     void russianWindow();
+    void endedBySignal_data();
+    void endedBySignal();
+    void closingDuringARunAsks_data();
+    void closingDuringARunAsks();
+    void recordAlwaysKept();
+    void fitsAFieldLaptop();
 
 private:
     TranslationWatch *watch = nullptr;
@@ -218,6 +230,7 @@ private:
 
 void SiteTest::initTestCase()
 {
+    QStandardPaths::setTestModeEnabled(true); // the default record's folder
     // English with its plural forms, the Russian behind it watched.
     installSiteTranslation(QLocale(QLocale::English, QLocale::UnitedStates));
     watch = new TranslationWatch;
@@ -242,22 +255,23 @@ void SiteTest::badCellMarkedUntilFixed_data()
     QTest::addColumn<int>("column");
     QTest::addColumn<QString>("reason");
     QTest::addColumn<QString>("fix");
+    QTest::addColumn<int>("marks"); // the cells marked, and the problems counted
 
     QTest::newRow("tcp port out of range")
         << QByteArray("port,ip,tcp_port\n%1,10.0.0.1,502\n%1,10.0.0.2,600\n") << 1
         << int(PlanModel::TcpPortColumn) << "\"600\" must be 23, 502 or 10000-65535"
-        << "10002";
+        << "10002" << 1;
     QTest::newRow("not an address")
         << QByteArray("port;ip\n%1;10.0.0.256\n") << 0 << int(PlanModel::IpColumn)
         << "\"10.0.0.256\" must be an IPv4 address"
-        << "10.0.0.9";
+        << "10.0.0.9" << 1;
     QTest::newRow("address planned twice")
         << QByteArray("port,ip\n%1,10.0.0.7\n%1,10.0.0.7\n") << 1 << int(PlanModel::IpColumn)
         << "10.0.0.7 is already planned in row 2"
-        << "10.0.0.8";
+        << "10.0.0.8" << 2;
     QTest::newRow("no port") << QByteArray("port,ip\n,10.0.0.1\n") << 0
                              << int(PlanModel::PortColumn) << "no port given"
-                             << "/dev/ttyUSB7";
+                             << "/dev/ttyUSB7" << 1;
 }
 
 void SiteTest::badCellMarkedUntilFixed()
@@ -273,7 +287,15 @@ void SiteTest::badCellMarkedUntilFixed()
     QPushButton *start = site.button("startButton");
     QVERIFY(!start->isEnabled());
     QVERIFY(!site.button("checkButton")->isEnabled());
-    QVERIFY2(site.problems().contains("1 problem"), qPrintable(site.problems()));
+    QFETCH(int, marks);
+    int marked = 0;
+    for (int r = 0; r < site.model()->rowCount(); ++r) {
+        for (int c = 0; c < PlanModel::planColumnCount; ++c)
+            marked += !site.cell(r, c).data(Qt::DecorationRole).isNull();
+    }
+    QCOMPARE(marked, marks);
+    QVERIFY2(site.problems().contains(QStringLiteral("! %1 problem").arg(marks)),
+             qPrintable(site.problems()));
     const QModelIndex bad = site.cell(row, column);
     QVERIFY2(bad.data(Qt::ToolTipRole).toString().contains(reason),
              qPrintable(bad.data(Qt::ToolTipRole).toString()));
@@ -485,7 +507,8 @@ void SiteTest::threePortsOneRefusingOneSwapped()
     QVERIFY(site.button("stopButton")->isEnabled());
 
     // The third port asks for its next module, and the row stands out.
-    const QString prompt = "Connect the next module to " + link;
+    const QString prompt = "Connect the next module to " + site.model()->portLabel(3);
+    QVERIFY(link.endsWith(site.model()->portLabel(3)));
     QTRY_COMPARE_WITH_TIMEOUT(site.state(3), prompt, runTimeoutMs);
     QVERIFY(site.cell(3, PlanModel::StateColumn).data(Qt::FontRole).value<QFont>().bold());
     QVERIFY(site.window.isRunning());
@@ -696,6 +719,140 @@ void SiteTest::russianWindow()
                  QStringLiteral("состояние"));
     }
     installSiteTranslation(QLocale(QLocale::English, QLocale::UnitedStates));
+}
+
+void SiteTest::endedBySignal_data()
+{
+    QTest::addColumn<int>("signal");
+    QTest::addColumn<bool>("quitWhenDone");
+    QTest::newRow("SIGTERM, --quit-when-done") << int(SIGTERM) << true;
+    QTest::newRow("SIGHUP, left open") << int(SIGHUP) << false;
+}
+
+void SiteTest::endedBySignal()
+{
+    // A logout in the middle of a module: it is recorded as interrupted.
+    QFETCH(int, signal);
+    QFETCH(bool, quitWhenDone);
+    QTemporaryDir dir;
+    Simulator sim(onTenNet({"--delay", "400"}));
+    const QString plan =
+        writeFile(dir, "plan.csv", "port,ip\n" + sim.path.toUtf8() + ",10.0.0.1\n");
+    QProcess site;
+    site.start(QStringLiteral(ORDAN_SITE_PATH),
+               QStringList{plan, "--start"} +
+                   (quitWhenDone ? QStringList{"--quit-when-done"} : QStringList()));
+    QTRY_VERIFY_WITH_TIMEOUT(sim.commands().contains("MAC"), runTimeoutMs);
+    ::kill(pid_t(site.processId()), signal);
+    const cliprocess::Result r = cliprocess::finish(site, 10000);
+    QVERIFY2(r.exitCode == 130, r.err.constData());
+    const QStringList rows = recordRows(dir.filePath("plan-record.csv"));
+    QCOMPARE(rows.size(), 2);
+    QVERIFY2(rows.last().endsWith(",interrupted"), qPrintable(rows.last()));
+}
+
+void SiteTest::closingDuringARunAsks_data()
+{
+    QTest::addColumn<QString>("answer");
+    QTest::addColumn<bool>("closes");
+    QTest::newRow("go on") << "Go on" << false;
+    QTest::newRow("stop and quit") << "Stop and quit" << true;
+}
+
+void SiteTest::closingDuringARunAsks()
+{
+    QFETCH(QString, answer);
+    QFETCH(bool, closes);
+    QTemporaryDir dir;
+    Simulator sim(onTenNet({"--delay", "400"}));
+    Site site;
+    QVERIFY(site.window.openPlan(
+        writeFile(dir, "plan.csv", "port,ip\n" + sim.path.toUtf8() + ",10.0.0.1\n")));
+    QVERIFY(site.window.startRun());
+    site.boxes.answerNext(answer);
+    QTest::keyClick(&site.window, Qt::Key_Q, Qt::ControlModifier);
+    QCOMPARE(site.boxes.count(), 1);
+    QVERIFY(site.boxes.last().text.contains("A run is going on"));
+    if (!closes) {
+        QVERIFY(site.window.isRunning() && site.window.isVisible());
+        site.window.stopRun();
+    }
+    QTRY_VERIFY_WITH_TIMEOUT(!site.window.isRunning(), 10000);
+    QTRY_COMPARE(site.window.isVisible(), !closes);
+    QCOMPARE(site.model()->progress(0).stage, RowStage::Interrupted);
+}
+
+void SiteTest::recordAlwaysKept()
+{
+    // A new plan records to a file of its own in the user's data folder.
+    QTemporaryDir dir;
+    Site site;
+    const QString folder =
+        QStandardPaths::writableLocation(QStandardPaths::AppDataLocation) + "/records/";
+    QVERIFY2(site.window.recordPath().startsWith(folder + "site-") &&
+                 site.window.recordPath().endsWith("-record.csv"),
+             qPrintable(site.window.recordPath()));
+    site.type(0, PlanModel::PortColumn, "/dev/ttyUSB7");
+    site.type(0, PlanModel::IpColumn, "10.0.0.1");
+    QVERIFY(site.button("startButton")->isEnabled());
+
+    // A record that cannot be appended to is a problem as it is typed.
+    auto *record = site.find<QLineEdit>("recordPath");
+    const QList<QPair<QString, QString>> bad{{QString(), "no record file is given"},
+                                             {dir.filePath("missing/record.csv"), "does not exist"},
+                                             {dir.path(), "is a folder"}};
+    for (const auto &path : bad) {
+        record->setText(path.first);
+        QVERIFY(!site.button("startButton")->isEnabled());
+        QVERIFY2(site.problems().startsWith("! 1 problem"), qPrintable(site.problems()));
+        QVERIFY2(site.button("startButton")->toolTip().contains(path.second),
+                 qPrintable(site.button("startButton")->toolTip()));
+    }
+    record->setText(dir.filePath("record.csv"));
+    QVERIFY(site.button("startButton")->isEnabled());
+    QVERIFY(!QFile::exists(dir.filePath("record.csv"))); // judged, not made
+}
+
+void SiteTest::fitsAFieldLaptop()
+{
+    // Four adapters of one make, by-id names of 70 characters that differ
+    // near their end, two modules each, at 1366x768.
+    QByteArray csv = "port,ip\n";
+    QStringList ports;
+    for (int i = 0; i < 4; ++i)
+        ports << QStringLiteral("/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A50285B%1-if00-port0")
+                     .arg(i)
+                     .leftJustified(70, QLatin1Char('x'));
+    for (int i = 0; i < 8; ++i)
+        csv += ports.at(i % 4).toUtf8() + ",10.0.0." + QByteArray::number(i + 1) + "\n";
+    QTemporaryDir dir;
+    Site site;
+    QVERIFY(site.window.openPlan(writeFile(dir, "plan.csv", csv)));
+    site.window.resize(1366, 768);
+    QTest::qWait(50);
+    QTableView *table = site.table();
+    QStringList widths;
+    for (int column = 0; column < PlanModel::ColumnCount; ++column)
+        widths << QString::number(table->columnWidth(column));
+    QVERIFY2(
+        !table->horizontalScrollBar()->isVisible(),
+        qPrintable(widths.join(" ") + " in " + QString::number(table->viewport()->width()) + " " +
+                   table->font().toString() + " " +
+                   QString::number(table->fontMetrics().horizontalAdvance("00:1A:2B:3C:4D:5E"))));
+    const int width = table->viewport()->width();
+    for (const int column :
+         {PlanModel::StateColumn, PlanModel::MacColumn, PlanModel::ResultColumn}) {
+        const int left = table->columnViewportPosition(column);
+        QVERIFY2(left >= 0 && left + table->columnWidth(column) <= width,
+                 qPrintable(QStringLiteral("column %1 at %2+%3 of %4")
+                                .arg(column)
+                                .arg(left)
+                                .arg(table->columnWidth(column))
+                                .arg(width)));
+    }
+    QVERIFY(table->columnWidth(PlanModel::ResultColumn) >= 150);
+    // The serial numbers tell the ports apart, in the prompt too.
+    QCOMPARE(site.model()->portLabel(1), QStringLiteral("A50285B1"));
 }
 
 QTEST_MAIN(SiteTest)

@@ -52,5 +52,12 @@
             <numerusform>%n parameters as planned</numerusform>
         </translation>
     </message>
+    <message numerus="yes">
+        <source>The plan has %n problem(s): F8 goes to the next</source>
+        <translation type="unfinished">
+            <numerusform></numerusform>
+            <numerusform></numerusform>
+        </translation>
+    </message>
 </context>
 </TS>

@@ -2,6 +2,40 @@
 <!DOCTYPE TS>
 <TS version="2.1" language="ru" sourcelanguage="en">
 <context>
+    <name>CommissionRun</name>
+    <message>
+        <source>no new module on the port within %1 s</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>the module %1 was already met in this run (row %2)</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>interrupted</source>
+        <translation type="unfinished">прервано</translation>
+    </message>
+</context>
+<context>
+    <name>ModuleJob</name>
+    <message>
+        <source>the module gave no MAC address</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>the module&apos;s MAC answer &quot;%1&quot; is not a MAC address</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>the module&apos;s MAC read differently twice (%1, then &quot;%2&quot;)</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>interrupted</source>
+        <translation type="unfinished">прервано</translation>
+    </message>
+</context>
+<context>
     <name>PlanModel</name>
     <message>
         <source>Empty: the base value %1 is written</source>
@@ -159,6 +193,132 @@
         <source>reading back</source>
         <translation>считывание</translation>
     </message>
+    <message>
+        <source>port</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>ip</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>mask</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>gateway</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>tcp_
+port</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>parity</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>speed</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>stop_
+bits</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>packet_
+timeout</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>the module gave no valid value</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>the module has %1</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>differs: %1</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Connect the module to %1</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>%1
+not connected now</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>%1
+leads to %2</source>
+        <translation type="unfinished"></translation>
+    </message>
+</context>
+<context>
+    <name>PortLock</name>
+    <message>
+        <source>%1 is in use by another run (%2, process %3)</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>%1 is in use by another run</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>cannot lock %1 in %2</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>cannot make the directory of the port locks %1</source>
+        <translation type="unfinished"></translation>
+    </message>
+</context>
+<context>
+    <name>ReadJob</name>
+    <message>
+        <source>the module did not answer</source>
+        <translation type="unfinished"></translation>
+    </message>
+</context>
+<context>
+    <name>RestartJob</name>
+    <message>
+        <source>the module did not answer; nothing was sent</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>not identified: %1; nothing was sent</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>the link was lost before the command could be sent</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>the module refused %1 (it replied &quot;%2&quot;)</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>the module did not restart: it kept answering for %1 s</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>the module did not come back within %1 s</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>not identified after the restart: %1</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>a different module answered after the restart: MAC %1, not %2</source>
+        <translation type="unfinished"></translation>
+    </message>
 </context>
 <context>
     <name>SiteWindow</name>
@@ -261,10 +421,6 @@
     <message>
         <source>Rec&amp;ord:</source>
         <translation>&amp;Журнал:</translation>
-    </message>
-    <message>
-        <source>none: no record is kept</source>
-        <translation>нет: журнал не ведётся</translation>
     </message>
     <message>
         <source>A CSV file that gets one row per module as soon as it is done: its MAC address, the values read back and the result</source>
@@ -499,20 +655,12 @@
         <translation>отказ</translation>
     </message>
     <message>
-        <source>Connect the next module to %1 (row %2)</source>
-        <translation>Подключите следующий модуль к %1 (строка %2)</translation>
-    </message>
-    <message>
         <source>Check ended: %1 match, %2 differ or failed, %3 not reached</source>
         <translation>Проверка окончена: совпадают %1, отличаются или с ошибкой %2, не выполнено %3</translation>
     </message>
     <message>
         <source>Run ended: %1 verified, %2 failed, %3 not reached</source>
         <translation>Настройка окончена: проверено %1, с ошибкой %2, не выполнено %3</translation>
-    </message>
-    <message>
-        <source>writing 8 of 8 (packet_timeout)</source>
-        <translation>запись 8 из 8 (packet_timeout)</translation>
     </message>
     <message>
         <source>Checking: %1 of %2 rows done, %3 match, %4 not</source>
@@ -541,6 +689,298 @@
     <message>
         <source>invalid configuration</source>
         <translation>недопустимая конфигурация</translation>
+    </message>
+    <message>
+        <source>a record is always kept: choose its file</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>reading back 11 of 11</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>A run is going on</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message numerus="yes">
+        <source>The plan has %n problem(s): F8 goes to the next</source>
+        <translation type="unfinished">
+            <numerusform></numerusform>
+            <numerusform></numerusform>
+            <numerusform></numerusform>
+        </translation>
+    </message>
+    <message>
+        <source>The record cannot be kept: %1</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Record: %1</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Nothing was started: %1</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>This module, %1, was done in row %2: connect the next one</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>%1 (row %2)</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>A run is going on. Stop it and quit? The modules in hand are recorded as interrupted.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Stop and quit</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Go on</source>
+        <translation type="unfinished"></translation>
+    </message>
+</context>
+<context>
+    <name>WriteJob</name>
+    <message>
+        <source>interrupted</source>
+        <translation type="unfinished">прервано</translation>
+    </message>
+    <message>
+        <source>the module did not answer; nothing was written</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>not identified: %1; nothing was written</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>%1; nothing was written</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>the module did not give its %1, so the configuration it would run cannot be checked; nothing was written</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>the module holds %1 &quot;%2&quot;, which is not %3: give the %1 to write</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>no reply to the %1 command</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>the module refused %1 %2 (it replied &quot;%3&quot; instead of &quot;ok&quot;)</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>the link was lost before the restart command could be sent</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>the module refused the restart (it replied &quot;%1&quot;); the values written are not in effect</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>the module did not restart: it kept answering for %1 s after the restart command</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>the module did not come back within %1 s</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>the module answered no query</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>the module answered no query after its restart</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>not identified: %1, so it may be another module</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>not identified after its restart: %1, so it may be another module</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>a different module answered: MAC %1, not %2</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>a different module answered after its restart: MAC %1, not %2</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>the module differs from the plan: %1</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>the module holds other values than written: %1</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>record %1: %2</source>
+        <translation type="unfinished"></translation>
+    </message>
+</context>
+<context>
+    <name>commissionplan</name>
+    <message>
+        <source>not a regular file</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>larger than %1 bytes: not a plan</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>record %1: text after the closing quote of a cell</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>record %1: a quoted cell is never closed</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>&quot;%1&quot; must be %2</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>the plan is not UTF-8 text</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>no header: the first row names the columns (%1)</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>unknown column (the columns are %1)</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>column given twice (columns %1 and %2)</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>the plan needs a &quot;port&quot; column</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>%1 cells, but the header names %2 columns</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>&quot;%1&quot; stands in a column without a name</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>no port given</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>nothing to write: every cell is empty and no base values are given</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>%1 is already planned in row %2</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>the plan has no rows</source>
+        <translation type="unfinished"></translation>
+    </message>
+</context>
+<context>
+    <name>commissionrecord</name>
+    <message>
+        <source>no record file is given</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>%1 is a folder</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>%1 cannot be written</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>the folder %1 does not exist</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>the folder %1 cannot be written</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>cannot sync to disk: %1</source>
+        <translation type="unfinished"></translation>
+    </message>
+</context>
+<context>
+    <name>parameters</name>
+    <message>
+        <source>an IPv4 address: four numbers 0-255 separated by dots, without leading zeros</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>an IPv4 address a module can have: not 0.0.0.0 (except as &quot;no gateway&quot;), 127.x.x.x, nor 224.0.0.0 and above (multicast, reserved, broadcast)</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>an IPv4 address a module can have: not 0.0.0.0, 127.x.x.x, nor 224.0.0.0 and above (multicast, reserved, broadcast)</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>a subnet mask: an IPv4 address whose ones come first (255.255.255.0), without leading zeros</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>23, 502 or 10000-65535, without leading zeros</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>milliseconds, a whole number 1-10000, without leading zeros</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>one of %1</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>read from the module, never written</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>the module&apos;s address %1 is also its gateway</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>the module&apos;s address %1 is the network address of %2</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>the module&apos;s address %1 is the broadcast address of %2</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>the gateway %1 is the network address of %2</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>the gateway %1 is the broadcast address of %2</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>the gateway %1 is outside the module&apos;s subnet %2: the module could not reach it</source>
+        <translation type="unfinished"></translation>
     </message>
 </context>
 </TS>

@@ -1,5 +1,5 @@
-#ifndef CLI_INTERRUPT_H
-#define CLI_INTERRUPT_H
+#ifndef INTERRUPTWATCH_H
+#define INTERRUPTWATCH_H
 
 #include <functional>
 #include <memory>
@@ -23,4 +23,4 @@ private:
     std::unique_ptr<QSocketNotifier> notifier;
 };
 
-#endif // CLI_INTERRUPT_H
+#endif // INTERRUPTWATCH_H

@@ -1,4 +1,4 @@
-#include "cli/interrupt.h"
+#include "engine/interruptwatch.h"
 
 #include <QSocketNotifier>
 
