@@ -1,8 +1,8 @@
 // ordan-cli bridge HOST:PORT --link PATH: its arguments and what it prints.
 // The bridge itself is the engine's SerialBridge.
-#include "cli/interrupt.h"
 #include "cli/output.h"
 #include "cli/run.h"
+#include "engine/interruptwatch.h"
 #include "engine/serialbridge.h"
 
 #include <QEventLoop>
