@@ -24,7 +24,7 @@ slowest reply.)";
 const char exitCodes[] = R"(Exit codes:
   0  done (and verified)
   2  usage, invalid value or unsound configuration (nothing written)
-  3  the port could not be opened
+  3  the port could not be opened, or another run holds it
   4  the module did not answer, could not be identified by its MAC, did not
      restart, or did not come back after its restart
   5  the module refused a command (a write or the restart)
@@ -44,8 +44,11 @@ symbolic link is there, no such directory); 4 when it gave up (--give-up).)";
 
 const QList<CommandInfo> commandTable{
     {Ports, "ports", "",
-     R"(The serial ports, with their stable /dev/serial/by-id/ alias where one
-exists. Give a module by that alias: it survives the module's restart.)"},
+     R"(The serial ports, with their stable names where udev keeps them: the
+/dev/serial/by-id/ name follows the adapter (for an adapter that stays
+while modules are swapped behind it), the /dev/serial/by-path/ name is the
+computer's socket (for modules that bring their own USB adapter). Both
+survive a module's restart; /dev/ttyUSB0 may not.)"},
     {Read, "read", "PORT...",
      R"(Identifies and reads the module on each port (several ports at the same
 time). --save (one port only) writes the values as a settings file the

@@ -228,6 +228,14 @@ module on each serial port and ports side by side, each module read back.
 The command-line tool, for scripts and machines without a desktop, is in the
 package ordan-cli.")
 
+# Qt's own texts in the desktop's language (the site window's file dialogs
+# and buttons, the serial port's reasons) come from Qt's translations.
+if(ORDAN_QT_MAJOR STREQUAL "5")
+    set(CPACK_DEBIAN_CONFIGURATOR_PACKAGE_DEPENDS qttranslations5-l10n)
+else()
+    set(CPACK_DEBIAN_CONFIGURATOR_PACKAGE_DEPENDS qt6-translations-l10n)
+endif()
+
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_DEB_COMPONENT_INSTALL ON)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)

@@ -12,6 +12,8 @@ packages=(
     libgl-dev                          # OpenGL headers Qt 6's CMake files ask for
     qttools5-dev qttools5-dev-tools    # Qt 5 Linguist: the site window's translation
     qt6-tools-dev qt6-l10n-tools       # Qt 6 Linguist: the same on Qt 6
+    qttranslations5-l10n               # Qt's own texts in Russian (dialogs, buttons)
+    qt6-translations-l10n              # and on Qt 6
     cmake g++ make                     # the build
     clang clang-14 libclang-rt-14-dev  # the settings-file fuzzer (libFuzzer)
     xvfb xauth imagemagick             # screenshots on a virtual display
@@ -21,8 +23,9 @@ packages=(
     desktop-file-utils appstream       # checks of the desktop entry and AppStream file
     libx11-dev libxdamage-dev          # the start-up benchmark's window watcher
     dbus-daemon                        # and its session bus
+    iproute2                           # ip: lo's addresses in a test's network namespace (netns.sh)
     mbpoll libmodbus-dev pkg-config    # the bridge's test: a Modbus RTU master, a libmodbus slave
-    socat iproute2 util-linux          # the bridge's benchmark beside socat, in a network namespace
+    socat util-linux                   # the bridge's benchmark beside socat (unshare)
     systemd                            # systemd-analyze verify on the bridge's service unit
 )
 

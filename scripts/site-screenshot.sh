@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # Takes the picture of the site window in the README: builds ordan-site and
-# the module simulator (Release, into build/), starts five simulated modules
-# (one refusing its IP address, one slow, two rows on one port), runs the
-# window on a virtual X display with --start, and photographs it while the
-# third port waits for its next module. Writes docs/site-screenshot.png or
+# the module simulator (Release, into build/), starts simulated modules on
+# four ports named as by-id names are, 70 characters long (one module
+# refusing its IP address, one slow, two rows on one port), runs the window
+# on a virtual X display of a field laptop (1366x768) with --start, and
+# photographs it while the third port waits for its next module. Writes docs/site-screenshot.png or
 # the given file. With ORDAN_QT_MAJOR=6 set, the window built on Qt 6
 # (build-qt6-release/); BUILD names another build directory.
 #   scripts/site-screenshot.sh [out.png]
@@ -32,20 +33,23 @@ cleanup() {
 }
 trap cleanup EXIT
 
-# sim NAME MAC [OPTIONS...]: a simulated module at $site/NAME.
+# The ports as adapters of one make name them, the serial number near the end.
+mkdir -p "$site/serial/by-id"
+port() { echo "$site/serial/by-id/usb-FTDI_FT232R_USB_UART_A50285B$1-if00-port0"; }
+
+# sim N MAC [OPTIONS...]: a simulated module on port N.
 sim() {
-    local name=$1 mac=$2
+    local n=$1 mac=$2
     shift 2
-    "$build/tools/ordan-module-sim" --link "$site/$name" --mac "$mac" "$@" \
-        >"$work/$name.out" 2>/dev/null &
+    "$build/tools/ordan-module-sim" --link "$(port "$n")" --mac "$mac" "$@" \
+        >"$work/$n.out" 2>/dev/null &
     pids+=($!)
 }
-sim ttyA 00:1A:2B:3C:4D:5E
-sim ttyB 00:1A:2B:3C:4D:61 --refuse "CHANGE IP:"
-sim ttyC 00:1A:2B:3C:4D:64
-sim ttyD 00:1A:2B:3C:4D:67 --delay 250
-sim ttyE 00:1A:2B:3C:4D:6A
-for name in ttyA ttyB ttyC ttyD ttyE; do
+sim 1 00:1A:2B:3C:4D:5E
+sim 2 00:1A:2B:3C:4D:61 --refuse "CHANGE IP:"
+sim 3 00:1A:2B:3C:4D:64
+sim 4 00:1A:2B:3C:4D:67 --delay 250
+for name in 1 2 3 4; do
     for _ in $(seq 100); do
         [[ -s $work/$name.out ]] && break
         sleep 0.05
@@ -54,12 +58,11 @@ done
 
 cat >"$site/plan.csv" <<EOF
 port,ip,mask,gateway,tcp_port,parity,speed,stop_bits,packet_timeout
-$site/ttyA,10.20.0.31,,,10001,,,,
-$site/ttyB,10.20.0.32,,,10002,,,,
-$site/ttyC,10.20.0.33,,,10003,,,,
-$site/ttyC,10.20.0.34,,,10004,,,,
-$site/ttyD,10.20.0.35,,,10005,,,,500
-$site/ttyE,10.20.0.36,255.255.0.0,,502,,,2,
+$(port 1),10.20.0.31,,,10001,,,,
+$(port 2),10.20.0.32,,,10002,,,,
+$(port 3),10.20.0.33,,,10003,,,,
+$(port 3),10.20.0.34,,,10004,,,,
+$(port 4),10.20.0.35,,,10005,,,,500
 EOF
 # The RS-485 settings and the network shared by the site.
 cat >"$site/base.TRset" <<EOF
@@ -72,7 +75,7 @@ PARITY=3
 TIMEOUT_RESPONSE=1000
 EOF
 
-Xvfb -displayfd 3 -screen 0 1440x720x24 -br -nolisten tcp 3>"$work/display" \
+Xvfb -displayfd 3 -screen 0 1366x768x24 -br -nolisten tcp 3>"$work/display" \
     >"$work/xvfb.log" 2>&1 &
 pids+=($!)
 for _ in $(seq 100); do
@@ -85,11 +88,11 @@ display=:$(head -n 1 "$work/display")
     --start >"$work/app.log" 2>&1) &
 pids+=($!)
 
-# The moment: four rows done (A, B, the first of C, E), C waiting for its
-# next module, D (slow) still going.
+# The moment: three rows done (1, 2, the first of 3), port 3 waiting for
+# its next module, 4 (slow) still going.
 record=$site/plan-record.csv
 for _ in $(seq 200); do
-    [[ -f $record && $(wc -l <"$record") -ge 5 ]] && break
+    [[ -f $record && $(wc -l <"$record") -ge 4 ]] && break
     sleep 0.05
 done
 sleep 0.3

@@ -82,7 +82,8 @@ int readCommandLine(int &argc, char **argv, Options *options)
         QStringLiteral("quit-when-done"),
         QStringLiteral("Close the window when the run ends and exit with the code 'ordan-cli "
                        "commission' gives: 0 every row verified, 2 the plan has problems "
-                       "(nothing sent), 3 a port not opened, 4 no answer or not back after the "
+                       "(nothing sent), 3 a port not opened or held by another run, 4 no answer or "
+                       "not back after the "
                        "restart, 5 refused, 6 the read-back differs, 130 stopped."));
     parser.addOptions({from, record, start, quit});
     parser.addPositionalArgument(QStringLiteral("PLAN.csv"), QStringLiteral("The plan to open."),

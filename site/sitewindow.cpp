@@ -333,9 +333,15 @@ void SiteWindow::fitColumns()
                           titled(PlanModel::MacColumn,
                                  metrics.horizontalAdvance(QStringLiteral("00:1A:2B:3C:4D:5E"))));
     used += table->columnWidth(PlanModel::StateColumn) + table->columnWidth(PlanModel::MacColumn);
+    // The port needs its start and the part that tells it apart, to its end;
+    // the result gets the rest.
     int portWanted = metrics.horizontalAdvance(QStringLiteral("/dev/ttyUSB0"));
-    for (int row = 0; row < model->rowCount(); ++row)
-        portWanted = qMax(portWanted, metrics.horizontalAdvance(model->port(row)));
+    for (int row = 0; row < model->rowCount(); ++row) {
+        const QString port = model->port(row);
+        const int keep = model->portLabelStart(row);
+        const QString shown = keep > 8 ? port.left(5) + QChar(0x2026) + port.mid(keep) : port;
+        portWanted = qMax(portWanted, metrics.horizontalAdvance(shown));
+    }
     const int resultFloor = metrics.horizontalAdvance(QLatin1Char('x')) * 18;
     const int portFloor = metrics.horizontalAdvance(QLatin1Char('x')) * 12;
     const int room = table->viewport()->width() - used - resultFloor;

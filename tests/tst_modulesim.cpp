@@ -31,6 +31,10 @@ private slots:
     void restartDropsAndRestoresLink();
     void factoryResetRestoresValues();
     void hangUpUntilComeBack();
+    void keptLinkQuietThroughRestart_data();
+    void keptLinkQuietThroughRestart();
+    void repliesLostAfterIgnoredReset_data();
+    void repliesLostAfterIgnoredReset();
     void executablePrintsPathAndAnswers();
 
 private:
@@ -299,6 +303,97 @@ void tst_ModuleSim::hangUpUntilComeBack()
     QVERIFY(sim->comeBack());
     QVERIFY(openPort(sim->devicePath()));
     QCOMPARE(ask("STOP BIT"), QByteArray("STOP BIT:1\r\n"));
+}
+
+void tst_ModuleSim::keptLinkQuietThroughRestart_data()
+{
+    QTest::addColumn<QByteArray>("restart"); // empty: restartNow()
+    QTest::addColumn<bool>("applyAtRestart");
+    QTest::addColumn<QString>("returnAs");
+    QTest::addColumn<QByteArray>("query");
+    QTest::addColumn<QByteArray>("answer"); // after the restart
+    QTest::newRow("reset") << QByteArray("reset") << false << QString() << QByteArray("ip")
+                           << QByteArray("ip:10.0.0.5\r\n");
+    QTest::newRow("RESET, applied at restart") << QByteArray("RESET") << true << QString()
+                                               << QByteArray("ip") << QByteArray("ip:10.0.0.5\r\n");
+    QTest::newRow("factory reset") << QByteArray("LOAD SETTING:DEFAULT") << false << QString()
+                                   << QByteArray("ip") << QByteArray("ip:192.168.0.1\r\n");
+    QTest::newRow("restartNow, back as another")
+        << QByteArray() << false << QStringLiteral("02:00:00:00:00:07") << QByteArray("MAC")
+        << QByteArray("MAC:02:00:00:00:00:07\r\n");
+}
+
+void tst_ModuleSim::keptLinkQuietThroughRestart()
+{
+    QFETCH(QByteArray, restart);
+    QFETCH(bool, applyAtRestart);
+    QFETCH(QString, returnAs);
+    QFETCH(QByteArray, query);
+    QFETCH(QByteArray, answer);
+    sim->setKeepLinkOnRestart(true);
+    sim->setApplyAtRestart(applyAtRestart);
+    sim->setReturnAs(returnAs);
+    sim->setRestartDelay(1000); // room for a command while it is quiet
+    QSignalSpy up(sim.get(), &ModuleSimulator::upChanged);
+    QSignalSpy dropped(sim.get(), &ModuleSimulator::linkDropped);
+    const QString pty = sim->ptyPath();
+    QCOMPARE(ask("CHANGE IP:10.0.0.5"), QByteArray("ok\r\n"));
+    QCOMPARE(sim->runningState().ip, QStringLiteral("192.168.0.1"));
+
+    got.clear();
+    if (restart.isEmpty())
+        sim->restartNow();
+    else
+        port->write(restart);
+    QTRY_COMPARE(up.size(), 1);
+    QCOMPARE(up.first().first().toBool(), false);
+    // Quiet: recorded, neither answered nor taken.
+    port->write("CHANGE PARITY:odd");
+    QTRY_VERIFY(sim->received().endsWith("CHANGE PARITY:odd"));
+    QTRY_COMPARE(up.size(), 2);
+    QVERIFY(got.isEmpty());
+
+    QCOMPARE(ask(query), answer);
+    QCOMPARE(ask("parity"), QByteArray("parity:none\r\n"));
+    QCOMPARE(sim->runningState(), sim->state());
+    QCOMPARE(sim->ptyPath(), pty);
+    QCOMPARE(QFileInfo(sim->devicePath()).symLinkTarget(), pty);
+    QVERIFY(port->isOpen());
+    QVERIFY(errors.isEmpty());
+    QCOMPARE(dropped.size(), 0);
+}
+
+void tst_ModuleSim::repliesLostAfterIgnoredReset_data()
+{
+    QTest::addColumn<int>("lost");
+    QTest::newRow("none") << 0;
+    QTest::newRow("one") << 1;
+    QTest::newRow("three") << 3;
+}
+
+void tst_ModuleSim::repliesLostAfterIgnoredReset()
+{
+    QFETCH(int, lost);
+    sim->setIgnoreRestart(true);
+    sim->setLoseRepliesAfterIgnoredReset(lost);
+    const QList<QByteArray> queries = {"name", "version", "MAC", "ip", "MASK"};
+    for (const QByteArray reset : {"reset", "RESET"}) { // each ignored restart loses as many
+        sim->clearReceived();
+        port->write(reset);
+        QTRY_COMPARE(sim->received().size(), 1);
+        got.clear();
+        // The replies lost are never sent: the first to arrive is the
+        // answer to query number lost + 1.
+        for (int i = 0; i <= lost; ++i) {
+            port->write(queries.at(i));
+            QTRY_COMPARE(sim->received().size(), i + 2);
+        }
+        QTRY_VERIFY(got.endsWith("\r\n"));
+        QCOMPARE(got.left(got.indexOf(':')), queries.at(lost));
+        QCOMPARE(ask("STOP BIT"), QByteArray("STOP BIT:1\r\n"));
+    }
+    QVERIFY(sim->isLinked());
+    QVERIFY(errors.isEmpty());
 }
 
 void tst_ModuleSim::executablePrintsPathAndAnswers()

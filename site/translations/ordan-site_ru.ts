@@ -5,34 +5,34 @@
     <name>CommissionRun</name>
     <message>
         <source>no new module on the port within %1 s</source>
-        <translation type="unfinished"></translation>
+        <translation>за %1 с к порту не подключён новый модуль</translation>
     </message>
     <message>
         <source>the module %1 was already met in this run (row %2)</source>
-        <translation type="unfinished"></translation>
+        <translation>модуль %1 уже встречался в этом запуске (строка %2)</translation>
     </message>
     <message>
         <source>interrupted</source>
-        <translation type="unfinished">прервано</translation>
+        <translation>прервано</translation>
     </message>
 </context>
 <context>
     <name>ModuleJob</name>
     <message>
         <source>the module gave no MAC address</source>
-        <translation type="unfinished"></translation>
+        <translation>модуль не сообщил MAC-адрес</translation>
     </message>
     <message>
         <source>the module&apos;s MAC answer &quot;%1&quot; is not a MAC address</source>
-        <translation type="unfinished"></translation>
+        <translation>ответ модуля на запрос MAC «%1» — не MAC-адрес</translation>
     </message>
     <message>
         <source>the module&apos;s MAC read differently twice (%1, then &quot;%2&quot;)</source>
-        <translation type="unfinished"></translation>
+        <translation>MAC-адрес модуля дважды прочитан по-разному (%1, затем «%2»)</translation>
     </message>
     <message>
         <source>interrupted</source>
-        <translation type="unfinished">прервано</translation>
+        <translation>прервано</translation>
     </message>
 </context>
 <context>
@@ -195,129 +195,134 @@
     </message>
     <message>
         <source>port</source>
-        <translation type="unfinished"></translation>
+        <translation>порт</translation>
     </message>
     <message>
         <source>ip</source>
-        <translation type="unfinished"></translation>
+        <translation>IP-адрес</translation>
     </message>
     <message>
         <source>mask</source>
-        <translation type="unfinished"></translation>
+        <translation>маска</translation>
     </message>
     <message>
         <source>gateway</source>
-        <translation type="unfinished"></translation>
+        <translation>шлюз</translation>
     </message>
     <message>
         <source>tcp_
 port</source>
-        <translation type="unfinished"></translation>
+        <translation>порт
+TCP</translation>
     </message>
     <message>
         <source>parity</source>
-        <translation type="unfinished"></translation>
+        <translation>чётность</translation>
     </message>
     <message>
         <source>speed</source>
-        <translation type="unfinished"></translation>
+        <translation>скорость</translation>
     </message>
     <message>
         <source>stop_
 bits</source>
-        <translation type="unfinished"></translation>
+        <translation>стоп-
+биты</translation>
     </message>
     <message>
         <source>packet_
 timeout</source>
-        <translation type="unfinished"></translation>
+        <translation>тайм-аут
+пакета</translation>
     </message>
     <message>
         <source>the module gave no valid value</source>
-        <translation type="unfinished"></translation>
+        <translation>модуль не вернул допустимого значения</translation>
     </message>
     <message>
         <source>the module has %1</source>
-        <translation type="unfinished"></translation>
+        <translation>в модуле: %1</translation>
     </message>
     <message>
         <source>differs: %1</source>
-        <translation type="unfinished"></translation>
+        <translation>отличается: %1</translation>
     </message>
     <message>
         <source>Connect the module to %1</source>
-        <translation type="unfinished"></translation>
+        <translation>Подключите модуль к %1</translation>
     </message>
     <message>
         <source>%1
 not connected now</source>
-        <translation type="unfinished"></translation>
+        <translation>%1
+сейчас не подключён</translation>
     </message>
     <message>
         <source>%1
 leads to %2</source>
-        <translation type="unfinished"></translation>
+        <translation>%1
+указывает на %2</translation>
     </message>
 </context>
 <context>
     <name>PortLock</name>
     <message>
         <source>%1 is in use by another run (%2, process %3)</source>
-        <translation type="unfinished"></translation>
+        <translation>%1 занят другим запуском (%2, процесс %3)</translation>
     </message>
     <message>
         <source>%1 is in use by another run</source>
-        <translation type="unfinished"></translation>
+        <translation>%1 занят другим запуском</translation>
     </message>
     <message>
         <source>cannot lock %1 in %2</source>
-        <translation type="unfinished"></translation>
+        <translation>не удаётся заблокировать %1 в %2</translation>
     </message>
     <message>
         <source>cannot make the directory of the port locks %1</source>
-        <translation type="unfinished"></translation>
+        <translation>не удаётся создать каталог блокировок портов %1</translation>
     </message>
 </context>
 <context>
     <name>ReadJob</name>
     <message>
         <source>the module did not answer</source>
-        <translation type="unfinished"></translation>
+        <translation>модуль не ответил</translation>
     </message>
 </context>
 <context>
     <name>RestartJob</name>
     <message>
         <source>the module did not answer; nothing was sent</source>
-        <translation type="unfinished"></translation>
+        <translation>модуль не ответил; ничего не отправлено</translation>
     </message>
     <message>
         <source>not identified: %1; nothing was sent</source>
-        <translation type="unfinished"></translation>
+        <translation>модуль не опознан: %1; ничего не отправлено</translation>
     </message>
     <message>
         <source>the link was lost before the command could be sent</source>
-        <translation type="unfinished"></translation>
+        <translation>связь потеряна до отправки команды</translation>
     </message>
     <message>
         <source>the module refused %1 (it replied &quot;%2&quot;)</source>
-        <translation type="unfinished"></translation>
+        <translation>модуль отклонил %1 (ответил «%2»)</translation>
     </message>
     <message>
         <source>the module did not restart: it kept answering for %1 s</source>
-        <translation type="unfinished"></translation>
+        <translation>модуль не перезапустился: он продолжал отвечать в течение %1 с</translation>
     </message>
     <message>
         <source>the module did not come back within %1 s</source>
-        <translation type="unfinished"></translation>
+        <translation>модуль не вышел снова на связь за %1 с</translation>
     </message>
     <message>
         <source>not identified after the restart: %1</source>
-        <translation type="unfinished"></translation>
+        <translation>после перезапуска модуль не опознан: %1</translation>
     </message>
     <message>
         <source>a different module answered after the restart: MAC %1, not %2</source>
-        <translation type="unfinished"></translation>
+        <translation>после перезапуска ответил другой модуль: MAC %1, а не %2</translation>
     </message>
 </context>
 <context>
@@ -676,11 +681,11 @@ leads to %2</source>
     </message>
     <message>
         <source>not recorded</source>
-        <translation>не записано в протокол</translation>
+        <translation>не записано в журнал</translation>
     </message>
     <message>
         <source>the module is right, but the record lacks its row</source>
-        <translation>модуль настроен верно, но в протокол его строка не записана</translation>
+        <translation>модуль настроен верно, но его строки нет в журнале</translation>
     </message>
     <message>
         <source>another module</source>
@@ -692,295 +697,295 @@ leads to %2</source>
     </message>
     <message>
         <source>a record is always kept: choose its file</source>
-        <translation type="unfinished"></translation>
+        <translation>журнал ведётся всегда: выберите его файл</translation>
     </message>
     <message>
         <source>reading back 11 of 11</source>
-        <translation type="unfinished"></translation>
+        <translation>считывание 11 из 11</translation>
     </message>
     <message>
         <source>A run is going on</source>
-        <translation type="unfinished"></translation>
+        <translation>Идёт работа с модулями</translation>
     </message>
     <message numerus="yes">
         <source>The plan has %n problem(s): F8 goes to the next</source>
-        <translation type="unfinished">
-            <numerusform></numerusform>
-            <numerusform></numerusform>
-            <numerusform></numerusform>
+        <translation>
+            <numerusform>В плане %n ошибка: F8 — к следующей</numerusform>
+            <numerusform>В плане %n ошибки: F8 — к следующей</numerusform>
+            <numerusform>В плане %n ошибок: F8 — к следующей</numerusform>
         </translation>
     </message>
     <message>
         <source>The record cannot be kept: %1</source>
-        <translation type="unfinished"></translation>
+        <translation>Журнал вести нельзя: %1</translation>
     </message>
     <message>
         <source>Record: %1</source>
-        <translation type="unfinished"></translation>
+        <translation>Журнал: %1</translation>
     </message>
     <message>
         <source>Nothing was started: %1</source>
-        <translation type="unfinished"></translation>
+        <translation>Ничего не запущено: %1</translation>
     </message>
     <message>
         <source>This module, %1, was done in row %2: connect the next one</source>
-        <translation type="unfinished"></translation>
+        <translation>Этот модуль, %1, уже обработан в строке %2: подключите следующий</translation>
     </message>
     <message>
         <source>%1 (row %2)</source>
-        <translation type="unfinished"></translation>
+        <translation>%1 (строка %2)</translation>
     </message>
     <message>
         <source>A run is going on. Stop it and quit? The modules in hand are recorded as interrupted.</source>
-        <translation type="unfinished"></translation>
+        <translation>Идёт работа с модулями. Остановить её и выйти? Модули, с которыми идёт работа, будут записаны в журнал как прерванные.</translation>
     </message>
     <message>
         <source>Stop and quit</source>
-        <translation type="unfinished"></translation>
+        <translation>Остановить и выйти</translation>
     </message>
     <message>
         <source>Go on</source>
-        <translation type="unfinished"></translation>
+        <translation>Продолжить</translation>
     </message>
 </context>
 <context>
     <name>WriteJob</name>
     <message>
         <source>interrupted</source>
-        <translation type="unfinished">прервано</translation>
+        <translation>прервано</translation>
     </message>
     <message>
         <source>the module did not answer; nothing was written</source>
-        <translation type="unfinished"></translation>
+        <translation>модуль не ответил; ничего не записано</translation>
     </message>
     <message>
         <source>not identified: %1; nothing was written</source>
-        <translation type="unfinished"></translation>
+        <translation>модуль не опознан: %1; ничего не записано</translation>
     </message>
     <message>
         <source>%1; nothing was written</source>
-        <translation type="unfinished"></translation>
+        <translation>%1; ничего не записано</translation>
     </message>
     <message>
         <source>the module did not give its %1, so the configuration it would run cannot be checked; nothing was written</source>
-        <translation type="unfinished"></translation>
+        <translation>модуль не сообщил значение %1, поэтому нельзя проверить конфигурацию, с которой он будет работать; ничего не записано</translation>
     </message>
     <message>
         <source>the module holds %1 &quot;%2&quot;, which is not %3: give the %1 to write</source>
-        <translation type="unfinished"></translation>
+        <translation>в модуле %1 = «%2», а %3 — задайте %1 для записи</translation>
     </message>
     <message>
         <source>no reply to the %1 command</source>
-        <translation type="unfinished"></translation>
+        <translation>нет ответа на команду %1</translation>
     </message>
     <message>
         <source>the module refused %1 %2 (it replied &quot;%3&quot; instead of &quot;ok&quot;)</source>
-        <translation type="unfinished"></translation>
+        <translation>модуль отклонил %1 %2 (ответил «%3» вместо «ok»)</translation>
     </message>
     <message>
         <source>the link was lost before the restart command could be sent</source>
-        <translation type="unfinished"></translation>
+        <translation>связь потеряна до отправки команды перезапуска</translation>
     </message>
     <message>
         <source>the module refused the restart (it replied &quot;%1&quot;); the values written are not in effect</source>
-        <translation type="unfinished"></translation>
+        <translation>модуль отклонил перезапуск (ответил «%1»); записанные значения не вступили в силу</translation>
     </message>
     <message>
         <source>the module did not restart: it kept answering for %1 s after the restart command</source>
-        <translation type="unfinished"></translation>
+        <translation>модуль не перезапустился: после команды перезапуска он продолжал отвечать в течение %1 с</translation>
     </message>
     <message>
         <source>the module did not come back within %1 s</source>
-        <translation type="unfinished"></translation>
+        <translation>модуль не вышел снова на связь за %1 с</translation>
     </message>
     <message>
         <source>the module answered no query</source>
-        <translation type="unfinished"></translation>
+        <translation>модуль не ответил ни на один запрос</translation>
     </message>
     <message>
         <source>the module answered no query after its restart</source>
-        <translation type="unfinished"></translation>
+        <translation>после перезапуска модуль не ответил ни на один запрос</translation>
     </message>
     <message>
         <source>not identified: %1, so it may be another module</source>
-        <translation type="unfinished"></translation>
+        <translation>модуль не опознан: %1, возможно, это другой модуль</translation>
     </message>
     <message>
         <source>not identified after its restart: %1, so it may be another module</source>
-        <translation type="unfinished"></translation>
+        <translation>после перезапуска модуль не опознан: %1, возможно, это другой модуль</translation>
     </message>
     <message>
         <source>a different module answered: MAC %1, not %2</source>
-        <translation type="unfinished"></translation>
+        <translation>ответил другой модуль: MAC %1, а не %2</translation>
     </message>
     <message>
         <source>a different module answered after its restart: MAC %1, not %2</source>
-        <translation type="unfinished"></translation>
+        <translation>после перезапуска ответил другой модуль: MAC %1, а не %2</translation>
     </message>
     <message>
         <source>the module differs from the plan: %1</source>
-        <translation type="unfinished"></translation>
+        <translation>модуль отличается от плана: %1</translation>
     </message>
     <message>
         <source>the module holds other values than written: %1</source>
-        <translation type="unfinished"></translation>
+        <translation>значения в модуле отличаются от записанных: %1</translation>
     </message>
     <message>
         <source>record %1: %2</source>
-        <translation type="unfinished"></translation>
+        <translation>журнал %1: %2</translation>
     </message>
 </context>
 <context>
     <name>commissionplan</name>
     <message>
         <source>not a regular file</source>
-        <translation type="unfinished"></translation>
+        <translation>это не обычный файл</translation>
     </message>
     <message>
         <source>larger than %1 bytes: not a plan</source>
-        <translation type="unfinished"></translation>
+        <translation>больше %1 байт: это не план</translation>
     </message>
     <message>
         <source>record %1: text after the closing quote of a cell</source>
-        <translation type="unfinished"></translation>
+        <translation>строка %1: текст после закрывающей кавычки ячейки</translation>
     </message>
     <message>
         <source>record %1: a quoted cell is never closed</source>
-        <translation type="unfinished"></translation>
+        <translation>строка %1: кавычка ячейки нигде не закрыта</translation>
     </message>
     <message>
         <source>&quot;%1&quot; must be %2</source>
-        <translation type="unfinished"></translation>
+        <translation>«%1» не подходит: %2</translation>
     </message>
     <message>
         <source>the plan is not UTF-8 text</source>
-        <translation type="unfinished"></translation>
+        <translation>план не является текстом в UTF-8</translation>
     </message>
     <message>
         <source>no header: the first row names the columns (%1)</source>
-        <translation type="unfinished"></translation>
+        <translation>нет заголовка: в первой строке должны быть названия столбцов (%1)</translation>
     </message>
     <message>
         <source>unknown column (the columns are %1)</source>
-        <translation type="unfinished"></translation>
+        <translation>неизвестный столбец (допустимые столбцы: %1)</translation>
     </message>
     <message>
         <source>column given twice (columns %1 and %2)</source>
-        <translation type="unfinished"></translation>
+        <translation>столбец указан дважды (столбцы %1 и %2)</translation>
     </message>
     <message>
         <source>the plan needs a &quot;port&quot; column</source>
-        <translation type="unfinished"></translation>
+        <translation>в плане нужен столбец «port»</translation>
     </message>
     <message>
         <source>%1 cells, but the header names %2 columns</source>
-        <translation type="unfinished"></translation>
+        <translation>ячеек: %1, а столбцов в заголовке: %2</translation>
     </message>
     <message>
         <source>&quot;%1&quot; stands in a column without a name</source>
-        <translation type="unfinished"></translation>
+        <translation>«%1» стоит в столбце без названия</translation>
     </message>
     <message>
         <source>no port given</source>
-        <translation type="unfinished"></translation>
+        <translation>порт не указан</translation>
     </message>
     <message>
         <source>nothing to write: every cell is empty and no base values are given</source>
-        <translation type="unfinished"></translation>
+        <translation>нечего записывать: все ячейки пусты, а базовые значения не заданы</translation>
     </message>
     <message>
         <source>%1 is already planned in row %2</source>
-        <translation type="unfinished"></translation>
+        <translation>%1 уже запланирован в строке %2</translation>
     </message>
     <message>
         <source>the plan has no rows</source>
-        <translation type="unfinished"></translation>
+        <translation>в плане нет строк</translation>
     </message>
 </context>
 <context>
     <name>commissionrecord</name>
     <message>
         <source>no record file is given</source>
-        <translation type="unfinished"></translation>
+        <translation>файл журнала не указан</translation>
     </message>
     <message>
         <source>%1 is a folder</source>
-        <translation type="unfinished"></translation>
+        <translation>%1 — это папка</translation>
     </message>
     <message>
         <source>%1 cannot be written</source>
-        <translation type="unfinished"></translation>
+        <translation>в %1 нельзя записывать</translation>
     </message>
     <message>
         <source>the folder %1 does not exist</source>
-        <translation type="unfinished"></translation>
+        <translation>папки %1 не существует</translation>
     </message>
     <message>
         <source>the folder %1 cannot be written</source>
-        <translation type="unfinished"></translation>
+        <translation>в папку %1 нельзя записывать</translation>
     </message>
     <message>
         <source>cannot sync to disk: %1</source>
-        <translation type="unfinished"></translation>
+        <translation>не удаётся сбросить данные на диск: %1</translation>
     </message>
 </context>
 <context>
     <name>parameters</name>
     <message>
         <source>an IPv4 address: four numbers 0-255 separated by dots, without leading zeros</source>
-        <translation type="unfinished"></translation>
+        <translation>нужен IPv4-адрес: четыре числа 0-255 через точку, без ведущих нулей</translation>
     </message>
     <message>
         <source>an IPv4 address a module can have: not 0.0.0.0 (except as &quot;no gateway&quot;), 127.x.x.x, nor 224.0.0.0 and above (multicast, reserved, broadcast)</source>
-        <translation type="unfinished"></translation>
+        <translation>нужен IPv4-адрес, допустимый для модуля: не 0.0.0.0 (кроме значения «нет шлюза»), не 127.x.x.x и не 224.0.0.0 и выше (групповые, зарезервированные и широковещательный адреса)</translation>
     </message>
     <message>
         <source>an IPv4 address a module can have: not 0.0.0.0, 127.x.x.x, nor 224.0.0.0 and above (multicast, reserved, broadcast)</source>
-        <translation type="unfinished"></translation>
+        <translation>нужен IPv4-адрес, допустимый для модуля: не 0.0.0.0, не 127.x.x.x и не 224.0.0.0 и выше (групповые, зарезервированные и широковещательный адреса)</translation>
     </message>
     <message>
         <source>a subnet mask: an IPv4 address whose ones come first (255.255.255.0), without leading zeros</source>
-        <translation type="unfinished"></translation>
+        <translation>нужна маска подсети: IPv4-адрес, в котором все единицы идут первыми (255.255.255.0), без ведущих нулей</translation>
     </message>
     <message>
         <source>23, 502 or 10000-65535, without leading zeros</source>
-        <translation type="unfinished"></translation>
+        <translation>нужно 23, 502 или 10000-65535, без ведущих нулей</translation>
     </message>
     <message>
         <source>milliseconds, a whole number 1-10000, without leading zeros</source>
-        <translation type="unfinished"></translation>
+        <translation>нужно целое число миллисекунд от 1 до 10000, без ведущих нулей</translation>
     </message>
     <message>
         <source>one of %1</source>
-        <translation type="unfinished"></translation>
+        <translation>нужно одно из значений %1</translation>
     </message>
     <message>
         <source>read from the module, never written</source>
-        <translation type="unfinished"></translation>
+        <translation>значение только считывается из модуля и не записывается</translation>
     </message>
     <message>
         <source>the module&apos;s address %1 is also its gateway</source>
-        <translation type="unfinished"></translation>
+        <translation>адрес модуля %1 совпадает с его шлюзом</translation>
     </message>
     <message>
         <source>the module&apos;s address %1 is the network address of %2</source>
-        <translation type="unfinished"></translation>
+        <translation>адрес модуля %1 — это адрес сети %2</translation>
     </message>
     <message>
         <source>the module&apos;s address %1 is the broadcast address of %2</source>
-        <translation type="unfinished"></translation>
+        <translation>адрес модуля %1 — это широковещательный адрес сети %2</translation>
     </message>
     <message>
         <source>the gateway %1 is the network address of %2</source>
-        <translation type="unfinished"></translation>
+        <translation>шлюз %1 — это адрес сети %2</translation>
     </message>
     <message>
         <source>the gateway %1 is the broadcast address of %2</source>
-        <translation type="unfinished"></translation>
+        <translation>шлюз %1 — это широковещательный адрес сети %2</translation>
     </message>
     <message>
         <source>the gateway %1 is outside the module&apos;s subnet %2: the module could not reach it</source>
-        <translation type="unfinished"></translation>
+        <translation>шлюз %1 вне подсети модуля %2: модуль не сможет к нему обратиться</translation>
     </message>
 </context>
 </TS>

@@ -1,8 +1,11 @@
 // ordan-module-sim: plays an Ordan-RS485-Ethernet module on a pseudo-terminal
 // for the configurator to talk to. Prints the device path to open as the
 // first line of stdout, traces the conversation on stderr, and removes its
-// link on SIGTERM or SIGINT.
+// link on SIGTERM or SIGINT. With --network it also plays the module's
+// network side: a TCP server at the address and port it runs with, bridged
+// to an RS-485 bus (--bus).
 
+#include "modulenetwork.h"
 #include "modulesimulator.h"
 
 #include <QCommandLineParser>
@@ -17,6 +20,7 @@
 #include <csignal>
 #include <cstdio>
 #include <fcntl.h>
+#include <memory>
 #include <sys/prctl.h>
 #include <unistd.h>
 
@@ -112,7 +116,33 @@ QJsonObject stateJson(const ModuleState &state)
     };
 }
 
-bool writeStateFile(const QString &path, const ModuleSimulator &sim)
+// The segments over TCP: each one's size and its first bytes in hex.
+QJsonArray segmentsJson(const QList<ModuleNetwork::Segment> &segments)
+{
+    QJsonArray array;
+    for (const ModuleNetwork::Segment &segment : segments) {
+        array.append(
+            QJsonObject{{QStringLiteral("bytes"), double(segment.size)},
+                        {QStringLiteral("hex"), QString::fromLatin1(segment.head.toHex())}});
+    }
+    return array;
+}
+
+QJsonObject trafficJson(const ModuleNetwork::Traffic &traffic)
+{
+    return {
+        {QStringLiteral("accepted"), traffic.accepted},
+        {QStringLiteral("refused"), traffic.refused},
+        {QStringLiteral("received"), segmentsJson(traffic.received)},
+        {QStringLiteral("sent"), segmentsJson(traffic.sent)},
+        {QStringLiteral("received_segments"), double(traffic.receivedSegments)},
+        {QStringLiteral("received_bytes"), double(traffic.receivedBytes)},
+        {QStringLiteral("sent_segments"), double(traffic.sentSegments)},
+        {QStringLiteral("sent_bytes"), double(traffic.sentBytes)},
+    };
+}
+
+bool writeStateFile(const QString &path, const ModuleSimulator &sim, const ModuleNetwork *network)
 {
     QJsonObject object = stateJson(sim.state());
     object.insert(QStringLiteral("running"), stateJson(sim.runningState()));
@@ -120,6 +150,8 @@ bool writeStateFile(const QString &path, const ModuleSimulator &sim)
     for (const QByteArray &command : sim.received())
         received.append(QString::fromLatin1(command));
     object.insert(QStringLiteral("received"), received);
+    if (network)
+        object.insert(QStringLiteral("tcp"), trafficJson(network->traffic()));
     QSaveFile file(path);
     return file.open(QIODevice::WriteOnly) && file.write(QJsonDocument(object).toJson()) > 0 &&
            file.commit();
@@ -176,6 +208,15 @@ int main(int argc, char *argv[])
         {QStringLiteral("ignore-restart"),
          QStringLiteral("Take no notice of reset, RESET and LOAD SETTING:DEFAULT: no answer, no "
                         "restart.")},
+        {QStringLiteral("lose-after-reset"),
+         QStringLiteral("With --ignore-restart: lose the N replies that follow each ignored "
+                        "restart command on the line (not sent)."),
+         QStringLiteral("N")},
+        {QStringLiteral("keep-link"),
+         QStringLiteral("Keep the pseudo-terminal and its path through a restart, as an adapter "
+                        "that is not the module's own does: no hang-up; quiet for the restart "
+                        "delay (commands recorded, not answered, not applied), then answering "
+                        "with what it runs with after the restart.")},
         {QStringLiteral("return-as"),
          QStringLiteral("Come back from the next restart as another module with this MAC "
                         "(values kept)."),
@@ -195,9 +236,22 @@ int main(int argc, char *argv[])
          QStringLiteral("Drop the link at the N-th write command (not taken, not answered); "
                         "back after the restart delay."),
          QStringLiteral("N")},
+        {QStringLiteral("network"),
+         QStringLiteral("Play the network side too: listen on the IP address and TCP port the "
+                        "module runs with (after each start and restart), one client at a time; "
+                        "no listener when the address is on no interface of this machine.")},
+        {QStringLiteral("bus"),
+         QStringLiteral("With --network: the RS-485 bus, a pseudo-terminal kept at PATH (a "
+                        "symlink) for a program that plays the devices on the bus, or \"echo\" "
+                        "(every frame comes back). Without it the client's bytes are dropped."),
+         QStringLiteral("PATH|echo")},
+        {QStringLiteral("no-pacing"),
+         QStringLiteral("With --network: put the client's bytes on the bus at once, not at the "
+                        "speed, parity and stop bits the module runs with.")},
         {QStringLiteral("state-file"),
          QStringLiteral("On leaving, write the module's memory, what it runs with and every "
-                        "command received to PATH as JSON."),
+                        "command received to PATH as JSON; with --network also the TCP "
+                        "segments received and sent and the connections."),
          QStringLiteral("PATH")},
         {QStringLiteral("exit-with-parent"),
          QStringLiteral("Leave when the program that started the simulator ends.")},
@@ -290,9 +344,13 @@ int main(int argc, char *argv[])
         sim.setAcknowledgement(ack.left(equals).toUtf8(), ack.mid(equals + 1).toUtf8());
     }
     int dropLinkAt = 0;
-    if (!intOption(parser, QStringLiteral("drop-link-at-write"), 1, &dropLinkAt))
+    int loseAfterReset = 0;
+    if (!intOption(parser, QStringLiteral("drop-link-at-write"), 1, &dropLinkAt) ||
+        !intOption(parser, QStringLiteral("lose-after-reset"), 0, &loseAfterReset))
         return 2;
     sim.setDropLinkAtWrite(dropLinkAt);
+    sim.setLoseRepliesAfterIgnoredReset(loseAfterReset);
+    sim.setKeepLinkOnRestart(parser.isSet(QStringLiteral("keep-link")));
 
     QObject::connect(&sim, &ModuleSimulator::commandReceived, [](const QByteArray &cmd) {
         fprintf(stderr, "<- %s\n", printable(cmd).constData());
@@ -308,6 +366,45 @@ int main(int argc, char *argv[])
     QObject::connect(&sim, &ModuleSimulator::linkRestored, [&sim] {
         fprintf(stderr, "-- link back on %s\n", qPrintable(sim.ptyPath()));
     });
+    QObject::connect(&sim, &ModuleSimulator::upChanged,
+                     [](bool up) { fprintf(stderr, "-- module %s\n", up ? "up" : "down"); });
+
+    std::unique_ptr<ModuleNetwork> network;
+    if (parser.isSet(QStringLiteral("network"))) {
+        network = std::make_unique<ModuleNetwork>(&sim);
+        network->setBus(parser.value(QStringLiteral("bus")));
+        network->setPacing(!parser.isSet(QStringLiteral("no-pacing")));
+        QObject::connect(
+            network.get(), &ModuleNetwork::listening, [](const QString &address, quint16 port) {
+                fprintf(stderr, "-- listening on %s:%u\n", qPrintable(address), unsigned(port));
+            });
+        QObject::connect(network.get(), &ModuleNetwork::notListening, [](const QString &why) {
+            fprintf(stderr, "ordan-module-sim: %s\n", qPrintable(why));
+        });
+        QObject::connect(network.get(), &ModuleNetwork::clientAccepted, [](const QString &peer) {
+            fprintf(stderr, "-- tcp client %s\n", qPrintable(peer));
+        });
+        QObject::connect(network.get(), &ModuleNetwork::clientRefused, [](const QString &peer) {
+            fprintf(stderr, "-- tcp client %s closed: one client at a time\n", qPrintable(peer));
+        });
+        QObject::connect(network.get(), &ModuleNetwork::clientGone,
+                         [] { fprintf(stderr, "-- tcp client gone\n"); });
+        if (!network->start()) {
+            fprintf(stderr, "ordan-module-sim: bus: %s\n", qPrintable(network->errorString()));
+            return 1;
+        }
+        if (!network->busPath().isEmpty()) {
+            fprintf(stderr, "ordan-module-sim: bus %s -> %s\n", qPrintable(network->busPath()),
+                    qPrintable(network->busPtyPath()));
+        }
+    } else {
+        for (const char *name : {"bus", "no-pacing"}) {
+            if (parser.isSet(QLatin1String(name))) {
+                fprintf(stderr, "ordan-module-sim: --%s needs --network\n", name);
+                return 2;
+            }
+        }
+    }
 
     if (!sim.start(parser.value(QStringLiteral("link")))) {
         fprintf(stderr, "ordan-module-sim: %s\n", qPrintable(sim.errorString()));
@@ -320,8 +417,10 @@ int main(int argc, char *argv[])
 
     const int rc = app.exec();
     sim.stop();
+    if (network)
+        network->stop();
     const QString stateFile = parser.value(QStringLiteral("state-file"));
-    if (!stateFile.isEmpty() && !writeStateFile(stateFile, sim)) {
+    if (!stateFile.isEmpty() && !writeStateFile(stateFile, sim, network.get())) {
         fprintf(stderr, "ordan-module-sim: cannot write %s\n", qPrintable(stateFile));
         return 1;
     }

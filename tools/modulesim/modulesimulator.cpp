@@ -222,18 +222,21 @@ bool ModuleSimulator::start(const QString &path)
         }
     }
     started = true;
+    restarting = false;
     if (!openLink()) {
         const QString why = lastError;
         stop();
         lastError = why;
         return false;
     }
+    emit upChanged(true);
     return true;
 }
 
 void ModuleSimulator::stop()
 {
     ErrnoKeeper keep;
+    const bool wasUp = isUp();
     restartTimer.stop();
     dropLink(false);
     if (!linkPath.isEmpty() && isSymlink(linkPath))
@@ -241,6 +244,26 @@ void ModuleSimulator::stop()
     privateDir.reset();
     linkPath.clear();
     started = false;
+    restarting = false;
+    if (wasUp)
+        emit upChanged(false);
+}
+
+void ModuleSimulator::setState(const ModuleState &state)
+{
+    current = staged = state;
+    if (running != state) {
+        running = state;
+        emit runningStateChanged();
+    }
+}
+
+void ModuleSimulator::setUp(bool up)
+{
+    if (restarting != up)
+        return;
+    restarting = !up;
+    emit upChanged(up);
 }
 
 void ModuleSimulator::setAcknowledgement(const QByteArray &prefix, const QByteArray &text)
@@ -272,9 +295,38 @@ bool ModuleSimulator::sendRaw(const QByteArray &bytes)
 void ModuleSimulator::restartNow()
 {
     ErrnoKeeper keep;
+    if (!started)
+        return;
+    if (applyAtRestart)
+        current = staged;
+    if (!returnAsMac.isEmpty()) {
+        // Another module answers on the line from now on.
+        current.mac = std::exchange(returnAsMac, QString());
+    }
+    staged = current;
+    const bool runningChanged = running != current;
+    running = current;
+
+    if (keepLink && isLinked()) {
+        // The adapter keeps the line; the module behind it says nothing
+        // until it is up again, and what it was sending is cut off.
+        paceTimer.stop();
+        pieces.clear();
+    } else {
+        dropLink(true);
+    }
+    setUp(false);
+    restartTimer.start(restartDelayMs);
+    emit stateChanged();
+    if (runningChanged)
+        emit runningStateChanged(); // down already: nothing follows it before it is up
+}
+
+void ModuleSimulator::dropLinkFor(int ms)
+{
     dropLink(true);
     if (started)
-        restartTimer.start(restartDelayMs);
+        restartTimer.start(ms);
 }
 
 void ModuleSimulator::hangUp()
@@ -290,11 +342,12 @@ bool ModuleSimulator::comeBack()
     restartTimer.stop();
     if (!started)
         return false;
-    if (isLinked())
-        return true;
-    if (!openLink())
-        return false;
-    emit linkRestored();
+    if (!isLinked()) {
+        if (!openLink())
+            return false;
+        emit linkRestored();
+    }
+    setUp(true);
     return true;
 }
 
@@ -480,17 +533,24 @@ void ModuleSimulator::onCommandComplete()
         return;
     commands.append(command);
     emit commandReceived(command);
-    if (silent || !isLinked())
+    if (silent || !isLinked() || restarting)
         return;
 
     if (isRestart(command) && !isRefused(refused, command)) {
         if (!ignoreRestart)
             restartCommand(command);
+        else
+            repliesToLose = loseAfterIgnoredReset;
         return;
     }
     const QByteArray reply = answer(command);
-    if (!reply.isEmpty())
-        queueReply(reply);
+    if (reply.isEmpty())
+        return;
+    if (repliesToLose > 0) {
+        --repliesToLose; // lost on the line: never sent
+        return;
+    }
+    queueReply(reply);
 }
 
 void ModuleSimulator::restartCommand(const QByteArray &command)
@@ -505,12 +565,7 @@ void ModuleSimulator::restartCommand(const QByteArray &command)
         current.version = before.version;
         current.mac = before.mac;
     }
-    if (!returnAsMac.isEmpty()) {
-        // Another module answers on the line from now on.
-        current.mac = std::exchange(returnAsMac, QString());
-    }
-    staged = running = current;
-    emit stateChanged();
+    staged = current;
     restartNow();
 }
 
@@ -548,7 +603,7 @@ QByteArray ModuleSimulator::answer(const QByteArray &command)
             continue;
         if (++writes == dropLinkAtWrite) {
             // The cable is pulled in the middle of the write.
-            restartNow();
+            dropLinkFor(restartDelayMs);
             return QByteArray();
         }
         const QByteArray value = command.mid(int(qstrlen(f.change)));

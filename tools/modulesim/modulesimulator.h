@@ -40,7 +40,13 @@ struct ModuleState {
 // commands drop the link: the client sees a hang-up, and the module comes
 // back on a fresh pseudo-terminal under the same path after restartDelay().
 // While the link is down the path does not exist, as the node of an unplugged
-// adapter vanishes.
+// adapter vanishes. With setKeepLinkOnRestart() the line stays as it is and
+// the module is only quiet for the restart delay, as behind a USB-serial
+// adapter that is not the module's own.
+//
+// The module is "up" from start() on, down from a restart's beginning to its
+// end (upChanged()). The network side (ModuleNetwork) follows that and what
+// the module runs with.
 //
 // The simulator watches the device node to know whether a client has it
 // open. Bytes sent while none has are lost, and what a client left unread is
@@ -76,10 +82,12 @@ public:
 
     // What the module holds in its memory (and its queries answer).
     ModuleState state() const { return current; }
-    void setState(const ModuleState &state) { current = staged = running = state; }
+    void setState(const ModuleState &state);
     // What it runs with: its memory as it was at its last start. A value
     // written takes effect only with a restart.
     ModuleState runningState() const { return running; }
+    // Started and not in the middle of a restart.
+    bool isUp() const { return started && !restarting; }
     static ModuleState factoryState();
 
     // Every command received, exact bytes, oldest first.
@@ -104,6 +112,13 @@ public:
     void setAcknowledgement(const QByteArray &prefix, const QByteArray &text);
     // Takes no notice of the restart commands: no answer, no restart.
     void setIgnoreRestart(bool on) { ignoreRestart = on; }
+    // With setIgnoreRestart(): after each ignored restart command the next
+    // n replies are lost on the line (not sent), then it answers again.
+    void setLoseRepliesAfterIgnoredReset(int n) { loseAfterIgnoredReset = qMax(0, n); }
+    // A restart keeps the pseudo-terminal and its path: no hang-up. The
+    // module is quiet for restartDelay() (commands recorded, not answered,
+    // not applied), then answers with what it runs with after the restart.
+    void setKeepLinkOnRestart(bool on) { keepLink = on; }
     // Keeps written values aside until the next restart, as modules that
     // store settings only when they start do; the queries answer the old
     // values meanwhile.
@@ -116,8 +131,9 @@ public:
     void dropMacAnswer(int n) { droppedMacAnswers.append(n); }
     void garbleMacAnswer(int n) { garbledMacAnswers.append(n); }
     // The link drops at the n-th write command (from 1), which is neither
-    // taken nor answered, and comes back after restartDelay() as after a
-    // restart.
+    // taken nor answered, and comes back after restartDelay(). Only the line
+    // drops: the module keeps running with what it ran with, and the link
+    // drops with setKeepLinkOnRestart() too.
     void setDropLinkAtWrite(int n) { dropLinkAtWrite = n; }
     void setRestartDelay(int ms) { restartDelayMs = qMax(0, ms); }
     int restartDelay() const { return restartDelayMs; }
@@ -126,11 +142,16 @@ public:
     // the link is down; the bytes are lost when no client has the device
     // open.
     bool sendRaw(const QByteArray &bytes);
-    // Drops the link and comes back after restartDelay(), as "reset" does.
+    // Restarts as "reset" does: what it holds becomes what it runs with
+    // (setApplyAtRestart() and setReturnAs() apply), the link drops (or the
+    // module goes quiet) and it is up again after restartDelay().
     void restartNow();
-    // Drops the link and stays away until comeBack().
+    // Drops the link and stays away until comeBack(). The module itself
+    // keeps running (its network side too); a restart under way stays
+    // unfinished until comeBack().
     void hangUp();
-    // Opens a fresh pseudo-terminal and re-points the link.
+    // Opens a fresh pseudo-terminal and re-points the link if it is down,
+    // and ends a restart under way.
     bool comeBack();
 
 signals:
@@ -142,6 +163,11 @@ signals:
     void linkDropped();
     void linkRestored();
     void clientCountChanged(int count);
+    // The module came up (start(), the end of a restart) or went down (a
+    // restart begins, stop()).
+    void upChanged(bool up);
+    // What it runs with changed: a restart, setState().
+    void runningStateChanged();
 
 private:
     struct Piece {
@@ -159,6 +185,8 @@ private:
     void onPaceTimeout();
     QByteArray answer(const QByteArray &command);
     void restartCommand(const QByteArray &command);
+    void dropLinkFor(int ms);
+    void setUp(bool up);
     void queueReply(const QByteArray &reply);
     void writeToLine(const QByteArray &bytes);
     void flushOutput();
@@ -190,6 +218,10 @@ private:
     ModuleState staged;  // written, not yet in memory (applyAtRestart)
     ModuleState running; // in effect since the last start
     bool ignoreRestart = false;
+    int loseAfterIgnoredReset = 0;
+    int repliesToLose = 0;
+    bool keepLink = false;
+    bool restarting = false; // down between a restart's beginning and its end
     bool applyAtRestart = false;
     QString returnAsMac;
     QList<int> droppedMacAnswers;
