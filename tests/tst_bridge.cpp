@@ -1,8 +1,10 @@
 // ordan-cli bridge between real programs: a program on the port it makes
-// (this test, mbpoll), a TCP peer standing for the module on the other side
-// (echoing, or carrying the bytes to a bus where a libmodbus slave answers),
-// each a process of its own.
+// (this test, mbpoll), the simulated module on the other side (its network
+// side echoing, or carrying the bytes to a bus where a libmodbus slave
+// answers), each a process of its own. The module's address is a site's,
+// so the whole test runs in a network namespace of its own (main()).
 #include <QElapsedTimer>
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
@@ -17,9 +19,16 @@
 #include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
+#include <vector>
 
 namespace
 {
+
+// The module's address: only on the loopback of this test's own network
+// namespace (see main()).
+const char site[] = "10.20.0.31";
+const char siteCidr[] = "10.20.0.31/24";
+const QString target = QStringLiteral("10.20.0.31:502");
 
 // Waits, running the event loop, until `done` or the time is up.
 template <typename Done> bool waitFor(Done done, int timeoutMs)
@@ -34,60 +43,68 @@ template <typename Done> bool waitFor(Done done, int timeoutMs)
     return true;
 }
 
-// The module's side: a TCP server that echoes (or carries the bytes to a
-// bus), restarts on request and counts the TCP segments it received.
-class ModuleSide
+// The module: the simulator with its network side (ordan-module-sim
+// --network) at the site's address, its bus an echo or a pseudo-terminal
+// where a Modbus slave plays the devices. It restarts when written to over
+// its console, as a module does; what it received over TCP is in its state
+// file once it has ended.
+class Module
 {
 public:
-    // `bus`: the path of the bus's serial port, or empty for an echo.
-    explicit ModuleSide(const QString &bus = QString())
+    // `bus`: "echo" or the path of the bus's serial port; `more`: further
+    // options (the bus's speed and parity, --no-pacing).
+    Module(const QString &dir, const QString &bus, const QStringList &more = {})
+        : console(dir + QStringLiteral("/console")), stateFile(dir + QStringLiteral("/state.json"))
     {
-        QStringList arguments{QStringLiteral("--listen"), QStringLiteral("127.0.0.1:0")};
-        if (bus.isEmpty())
-            arguments << QStringLiteral("--echo");
-        else
-            arguments << QStringLiteral("--bus") << bus;
-        process.start(QStringLiteral(ORDAN_BRIDGE_PEER_PATH), arguments);
-        const QByteArray line = answer();
-        if (line.startsWith("listening "))
-            address = QString::fromLatin1(line.mid(10));
+        process.start(QStringLiteral(ORDAN_MODULE_SIM_PATH),
+                      QStringList{QStringLiteral("--link"), console, QStringLiteral("--network"),
+                                  QStringLiteral("--bus"), bus, QStringLiteral("--set"),
+                                  QStringLiteral("ip=") + QLatin1String(site),
+                                  QStringLiteral("--state-file"), stateFile} +
+                          more);
+        waitFor([this] { return (err += process.readAllStandardError()).contains("listening"); },
+                10000);
     }
-    ~ModuleSide()
-    {
-        process.closeWriteChannel();
-        if (!process.waitForFinished(3000))
-            process.kill();
-    }
-    ModuleSide(const ModuleSide &) = delete;
-    ModuleSide &operator=(const ModuleSide &) = delete;
+    ~Module() { stop(); }
+    Module(const Module &) = delete;
+    Module &operator=(const Module &) = delete;
 
-    // The next line it prints.
-    QByteArray answer(int timeoutMs = 10000)
+    bool isListening() const { return err.contains("-- listening on"); }
+    // Restarts it as the field does: a new packet time-out written over its
+    // console with ordan-cli, which restarts the module and reads it back.
+    void startRestart(int packetTimeoutMs)
     {
-        waitFor([this] { return process.canReadLine(); }, timeoutMs);
-        return process.readLine().trimmed();
+        write.start(QStringLiteral(ORDAN_CLI_PATH),
+                    {QStringLiteral("write"), console, QStringLiteral("--packet-timeout"),
+                     QString::number(packetTimeoutMs)});
     }
-    QByteArray send(const QByteArray &command)
+    // The write's exit code once it has verified the module back.
+    int restartResult()
     {
-        process.write(command + '\n');
-        return answer();
+        write.waitForFinished(30000);
+        return write.exitStatus() == QProcess::NormalExit ? write.exitCode() : -1;
     }
-    // Closes its connections and stops listening (a module restarting).
-    void down() { QCOMPARE(send("down"), QByteArray("down")); }
-    void up() { QCOMPARE(send("up"), QByteArray("up")); }
-    // Data segments received over all connections so far.
-    qint64 segments() { return stat("segments"); }
-    qint64 stat(const QByteArray &name)
+    // Ends it; what went over TCP ("received_segments", "received", ...).
+    QJsonObject stop()
     {
-        for (const QByteArray &field : send("stats").split(' ')) {
-            if (field.startsWith(name + '='))
-                return field.mid(name.size() + 1).toLongLong();
+        if (process.state() != QProcess::NotRunning) {
+            process.terminate();
+            if (!process.waitForFinished(5000))
+                process.kill();
         }
-        return -1;
+        QFile file(stateFile);
+        if (!file.open(QIODevice::ReadOnly))
+            return {};
+        return QJsonDocument::fromJson(file.readAll())
+            .object()
+            .value(QStringLiteral("tcp"))
+            .toObject();
     }
 
     QProcess process;
-    QString address; // "127.0.0.1:PORT"
+    QProcess write;
+    QString console, stateFile;
+    QByteArray err;
 };
 
 // ordan-cli bridge as a process: its state lines on stderr, its counters
@@ -313,8 +330,9 @@ void BridgeTest::endsOnSignal()
     QTemporaryDir dir;
     const QString link = dir.filePath(QStringLiteral("port"));
     QVERIFY(QFile::link(QStringLiteral("/nonexistent/old-port"), link));
-    ModuleSide module;
-    Bridge bridge(module.address, link);
+    Module module(dir.path(), QStringLiteral("echo"));
+    QVERIFY(module.isListening());
+    Bridge bridge(target, link);
     QVERIFY(bridge.waitForErr("connected"));
     QVERIFY(QFileInfo(link).symLinkTarget().startsWith(QLatin1String("/dev/")));
     QCOMPARE(bridge.stop(signal), 0);
@@ -330,9 +348,9 @@ void BridgeTest::givesUp()
 {
     QTemporaryDir dir;
     const QString link = dir.filePath(QStringLiteral("port"));
-    ModuleSide module;
-    module.down(); // nothing listens at its address
-    Bridge bridge(module.address, link, {QStringLiteral("--give-up"), QStringLiteral("1")});
+    // Nothing listens there: refused.
+    Bridge bridge(QLatin1String(site) + QStringLiteral(":503"), link,
+                  {QStringLiteral("--give-up"), QStringLiteral("1")});
     QVERIFY(bridge.waitForErr("not reached"));
     QVERIFY(exists(link));
     QVERIFY(bridge.process.waitForFinished(10000));
@@ -364,22 +382,26 @@ void BridgeTest::frameByteByByte()
     QTemporaryDir dir;
     const QString link = dir.filePath(QStringLiteral("port"));
     const QString log = dir.filePath(QStringLiteral("trace.log"));
-    ModuleSide module;
-    Bridge bridge(module.address, link, options + QStringList{QStringLiteral("--log"), log});
+    Module module(
+        dir.path(), QStringLiteral("echo"),
+        {QStringLiteral("--no-pacing"), QStringLiteral("--set"), QStringLiteral("timeout data=5")});
+    Bridge bridge(target, link, options + QStringList{QStringLiteral("--log"), log});
     QVERIFY(bridge.waitForErr("connected"));
     SerialEnd port(link, speed_t(speed), parity, false);
     QCOMPARE(port.setResult, 0);
 
     const QByteArray frame = QByteArray::fromHex("0103000000 0a c5cd") + "\x1b[2J\r\n";
-    const qint64 before = module.segments();
     for (const char byte : frame) {
         QVERIFY(port.write(QByteArray(1, byte)));
         ::usleep(200);
     }
     QCOMPARE(port.read(frame.size()), frame); // the echo
-    QCOMPARE(module.segments() - before, qint64(1));
     QCOMPARE(bridge.counters().value(QStringLiteral("frames_to_module")).toInt(), 1);
     QCOMPARE(bridge.stop(), 0);
+    const QJsonArray received = module.stop().value(QStringLiteral("received")).toArray();
+    QCOMPARE(received.size(), 1);
+    QCOMPARE(received.first().toObject().value(QStringLiteral("hex")).toString(),
+             QString::fromLatin1(frame.toHex()));
 
     QFile trace(log);
     QVERIFY(trace.open(QIODevice::ReadOnly));
@@ -399,8 +421,13 @@ void BridgeTest::echoIntegrityAcrossRestart()
 {
     QTemporaryDir dir;
     const QString link = dir.filePath(QStringLiteral("port"));
-    ModuleSide module;
-    Bridge bridge(module.address, link);
+    // The echo at once (no pacing, a packet time-out of 1 ms); a restart
+    // long enough for the bursts written meanwhile.
+    Module module(dir.path(), QStringLiteral("echo"),
+                  {QStringLiteral("--no-pacing"), QStringLiteral("--set"),
+                   QStringLiteral("timeout data=1"), QStringLiteral("--restart-delay"),
+                   QStringLiteral("3000")});
+    Bridge bridge(target, link);
     QVERIFY(bridge.waitForErr("connected"));
     SerialEnd port(link, B9600, false, false); // frames end after 4 ms of quiet
     QCOMPARE(port.setResult, 0);
@@ -411,8 +438,8 @@ void BridgeTest::echoIntegrityAcrossRestart()
     int framesSent = 0;
     for (int i = 0; i < bursts; ++i) {
         if (i == restartAt) {
-            module.down();
-            QVERIFY(bridge.waitForErr("lost"));
+            module.startRestart(2);
+            QVERIFY(bridge.waitForErr("lost", 20000));
             for (int k = 0; k < whileDown; ++k) {
                 QByteArray burst(int(random.bounded(1, 4097)), Qt::Uninitialized);
                 for (char &c : burst)
@@ -427,8 +454,8 @@ void BridgeTest::echoIntegrityAcrossRestart()
                     },
                     5000));
             }
-            module.up();
-            QVERIFY(bridge.waitForErr("back after"));
+            QVERIFY(bridge.waitForErr("back after", 20000));
+            QCOMPARE(module.restartResult(), 0); // written, restarted, verified
         }
         QByteArray burst(int(random.bounded(1, 4097)), Qt::Uninitialized);
         for (char &c : burst)
@@ -444,8 +471,8 @@ void BridgeTest::echoIntegrityAcrossRestart()
         ++framesSent;
     }
     QCOMPARE(port.read(1, 200), QByteArray()); // nothing more, nothing twice
-    const qint64 segments = module.segments();
     QCOMPARE(bridge.stop(), 0);
+    const QJsonObject tcp = module.stop();
     const QJsonObject c = bridge.finalCounters();
     QCOMPARE(c.value(QStringLiteral("bytes_to_module")).toDouble(), double(echoed));
     QCOMPARE(c.value(QStringLiteral("bytes_from_module")).toDouble(), double(echoed));
@@ -454,7 +481,9 @@ void BridgeTest::echoIntegrityAcrossRestart()
     // pseudo-terminal handed it over with a pause longer than the gap (a
     // busy machine): never fewer frames than bursts.
     const int frames = c.value(QStringLiteral("frames_to_module")).toInt();
-    QCOMPARE(segments, qint64(frames));
+    QCOMPARE(tcp.value(QStringLiteral("received_segments")).toInt(), frames);
+    QCOMPARE(tcp.value(QStringLiteral("received_bytes")).toDouble(), double(echoed));
+    QCOMPARE(tcp.value(QStringLiteral("accepted")).toInt(), 2);
     QVERIFY(frames >= framesSent);
     QVERIFY(c.value(QStringLiteral("discarded_frames")).toInt() >= whileDown);
     QCOMPARE(c.value(QStringLiteral("reconnects")).toInt(), 1);
@@ -474,12 +503,17 @@ void BridgeTest::modbusMasterAndSlave()
     QTemporaryDir dir;
     const QString link = dir.filePath(QStringLiteral("port"));
     const QString bus = dir.filePath(QStringLiteral("bus"));
-    ModuleSide module(bus);
+    // The bus at 19200 8E1, paced; the answer gathered for 5 ms.
+    Module module(dir.path(), bus,
+                  {QStringLiteral("--set"), QStringLiteral("SPEED RS485=19200"),
+                   QStringLiteral("--set"), QStringLiteral("parity=even"), QStringLiteral("--set"),
+                   QStringLiteral("timeout data=5")});
+    QVERIFY(module.isListening());
     QProcess slave;
     slave.start(slavePath, {bus});
     QVERIFY(waitFor([&] { return slave.canReadLine(); }, 10000));
     QCOMPARE(slave.readLine().trimmed(), QByteArray("ready"));
-    Bridge bridge(module.address, link);
+    Bridge bridge(target, link);
     QVERIFY(bridge.waitForErr("connected"));
 
     const QStringList common{"-m", "rtu", "-a", "1",     "-r", "1",    "-c", "10",
@@ -532,10 +566,10 @@ void BridgeTest::modbusMasterAndSlave()
     QVERIFY(good >= 100);
 
     restarted = true;
-    QCOMPARE(module.send("restart 500"), QByteArray("down"));
-    QVERIFY(bridge.waitForErr("lost"));
-    QCOMPARE(module.answer(), QByteArray("up"));
-    QVERIFY(bridge.waitForErr("back after"));
+    module.startRestart(6); // over its console, while mbpoll polls
+    QVERIFY(bridge.waitForErr("lost", 20000));
+    QVERIFY(bridge.waitForErr("back after", 20000));
+    QCOMPARE(module.restartResult(), 0);
     QVERIFY(waitFor(poll, 30000));
     QVERIFY(failed > 0);
     QCOMPARE(master.state(), QProcess::Running); // the same mbpoll, its port never reopened
@@ -571,5 +605,46 @@ void BridgeTest::modbusMasterAndSlave()
     QCOMPARE(bridge.stop(), 0);
 }
 
-QTEST_GUILESS_MAIN(BridgeTest)
+int main(int argc, char *argv[])
+{
+    // Into a network namespace of its own first: the module's address is
+    // only on its loopback, and nothing leaves the machine.
+    if (!qEnvironmentVariableIsSet("ORDAN_TEST_IN_NETNS")) {
+        char self[4096];
+        const ssize_t n = ::readlink("/proc/self/exe", self, sizeof self - 1);
+        if (n <= 0) {
+            perror("tst_bridge: /proc/self/exe");
+            return 1;
+        }
+        self[n] = '\0';
+        ::setenv("ORDAN_TEST_IN_NETNS", "1", 1);
+        std::vector<char *> args{
+            const_cast<char *>("bash"),   const_cast<char *>(ORDAN_NETNS_SCRIPT),
+            const_cast<char *>("--addr"), const_cast<char *>(siteCidr),
+            const_cast<char *>("--"),     self};
+        for (int i = 1; i < argc; ++i)
+            args.push_back(argv[i]);
+        args.push_back(nullptr);
+        ::execvp("bash", args.data());
+        perror("tst_bridge: cannot run scripts/netns.sh");
+        return 1;
+    }
+    // Only the namespace's loopback (this process's own list of
+    // interfaces): anything else means it is not private.
+    QFile devices(QStringLiteral("/proc/self/net/dev"));
+    QStringList interfaces;
+    if (devices.open(QIODevice::ReadOnly)) {
+        for (const QByteArray &line : devices.readAll().split('\n')) {
+            if (line.contains(':'))
+                interfaces << QString::fromLatin1(line.left(line.indexOf(':')).trimmed());
+        }
+    }
+    if (interfaces != QStringList{QStringLiteral("lo")})
+        qFatal("interfaces %s: not in a private network namespace, stopping",
+               qPrintable(interfaces.join(QLatin1Char(' '))));
+    QCoreApplication app(argc, argv);
+    BridgeTest test;
+    QTEST_SET_MAIN_SOURCE_PATH
+    return QTest::qExec(&test, argc, argv);
+}
 #include "tst_bridge.moc"
