@@ -275,6 +275,10 @@ void SerialBridge::stop()
 {
     if (currentState == State::Stopped)
         return;
+    // A frame gathered while connected still goes (best effort: the
+    // connection closes next).
+    if (currentState == State::Connected)
+        flushFrame();
     setState(State::Stopped);
     gapTimer.stop();
     retryTimer.stop();
@@ -431,6 +435,16 @@ void SerialBridge::onSocketDown(const QString &reason)
     connectTimer.stop();
     const bool wasConnected = currentState == State::Connected;
     lastReason = reason;
+    if (socket && wasConnected && socket->bytesAvailable() > 0) {
+        // What the module sent before it closed still goes to the port.
+        const QByteArray rest = socket->readAll();
+        count.bytesFromModule += rest.size();
+        if (settings.trace)
+            settings.trace->received(target(), rest);
+        toPort = toPort.mid(toPortAt) + rest;
+        toPortAt = 0;
+        writeToPort();
+    }
     if (socket) {
         socket->disconnect(this);
         socket->abort();
