@@ -441,8 +441,9 @@ void SerialBridge::onSocketDown(const QString &reason)
         count.bytesFromModule += rest.size();
         if (settings.trace)
             settings.trace->received(target(), rest);
-        toPort = toPort.mid(toPortAt) + rest;
+        toPort = toPort.mid(toPortAt, toPortEnd - toPortAt) + rest;
         toPortAt = 0;
+        toPortEnd = toPort.size();
         writeToPort();
     }
     if (socket) {
@@ -537,16 +538,18 @@ void SerialBridge::flushFrame()
 void SerialBridge::onModuleReadable()
 {
     // While the port has no room, the module's bytes wait in the socket (and
-    // TCP slows the module down), in order.
-    while (socket && toPortAt >= toPort.size()) {
-        const QByteArray bytes = socket->read(largestFrame);
-        if (bytes.isEmpty())
+    // TCP slows the module down), in order. One buffer, read into again.
+    while (socket && toPortAt >= toPortEnd) {
+        if (toPort.size() < largestFrame)
+            toPort.resize(largestFrame);
+        const qint64 n = socket->read(toPort.data(), largestFrame);
+        if (n <= 0)
             return;
-        count.bytesFromModule += bytes.size();
-        if (settings.trace)
-            settings.trace->received(target(), bytes);
-        toPort = bytes;
         toPortAt = 0;
+        toPortEnd = int(n);
+        count.bytesFromModule += n;
+        if (settings.trace)
+            settings.trace->received(target(), QByteArray::fromRawData(toPort.constData(), int(n)));
         writeToPort();
     }
 }
@@ -554,9 +557,9 @@ void SerialBridge::onModuleReadable()
 void SerialBridge::writeToPort()
 {
 #ifdef Q_OS_UNIX
-    while (toPortAt < toPort.size()) {
+    while (toPortAt < toPortEnd) {
         const ssize_t n =
-            ::write(masterFd, toPort.constData() + toPortAt, size_t(toPort.size() - toPortAt));
+            ::write(masterFd, toPort.constData() + toPortAt, size_t(toPortEnd - toPortAt));
         if (n > 0) {
             toPortAt += int(n);
             continue;
@@ -566,13 +569,13 @@ void SerialBridge::writeToPort()
         break;
     }
     if (portWritable)
-        portWritable->setEnabled(toPortAt < toPort.size());
+        portWritable->setEnabled(toPortAt < toPortEnd);
 #endif
 }
 
 void SerialBridge::onPortWritable()
 {
     writeToPort();
-    if (toPortAt >= toPort.size())
+    if (toPortAt >= toPortEnd)
         onModuleReadable();
 }

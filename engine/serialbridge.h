@@ -136,8 +136,9 @@ private:
     QByteArray frame;            // gathered from the port, not yet sent
     quint64 frameGeneration = 0; // the connection the frame started under
     quint64 generation = 0;      // counts connections made; 0: none yet
-    QByteArray toPort;           // from the module, written to the port from toPortAt on
+    QByteArray toPort;           // from the module: [toPortAt, toPortEnd) not yet in the port
     int toPortAt = 0;
+    int toPortEnd = 0;
     QTimer gapTimer;
     QTimer retryTimer;
     QTimer connectTimer;

@@ -19,7 +19,7 @@ repo=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 build=${BUILD:-$repo/build}
 restart_ms=${ORDAN_BENCH_RESTART_MS:-500}
 module=192.0.2.10 # TEST-NET-1, on the namespace's own loopback
-rounds=3
+rounds=${ORDAN_BENCH_ROUNDS:-3}
 
 if [[ ${1:-} != --inside ]]; then
     if [[ $(id -u) -ne 0 ]]; then
