@@ -190,7 +190,7 @@ int main(int argc, char *argv[])
         fail("usage: see the head of tests/bridgebench.cpp");
     std::signal(SIGPIPE, SIG_IGN);
 
-    Child peer = spawn({peerPath, "--listen", listen, "--echo"}, true);
+    Child peer = spawn({peerPath, "--listen", listen}, true);
     if (line(peer).rfind("listening ", 0) != 0)
         fail("the peer did not start");
     Child bridge = spawn(bridgeCommand, false);
