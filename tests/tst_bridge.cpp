@@ -581,15 +581,19 @@ void BridgeTest::modbusMasterAndSlave()
 
     ::kill(pid_t(slave.processId()), SIGTERM);
     QVERIFY(slave.waitForFinished(5000));
-    int requests = 0;
+    // Every request whole; at most one frame cut on the bus, by the
+    // module's restart while it was going out.
+    int requests = 0, cut = 0;
     for (const QByteArray &line : slave.readAllStandardOutput().split('\n')) {
         if (line.startsWith("request ")) {
             QCOMPARE(line, QByteArray("request 01030000000ac5cd"));
             ++requests;
         } else {
-            QVERIFY2(line.isEmpty(), line.constData()); // no frame cut or garbled
+            QVERIFY2(line.isEmpty() || line.startsWith("error "), line.constData());
+            cut += line.startsWith("error ");
         }
     }
+    QVERIFY(cut <= 1);
     // Two came from the single polls before.
     const int polled = requests - 2;
     QVERIFY2(polled <= sent,
