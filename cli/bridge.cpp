@@ -113,7 +113,8 @@ void printCounters(const SerialBridge &bridge, const QString &link, bool json)
                                  {QStringLiteral("bytes_from_module"), c.bytesFromModule},
                                  {QStringLiteral("reconnects"), c.reconnects},
                                  {QStringLiteral("discarded_bytes"), c.discardedBytes},
-                                 {QStringLiteral("discarded_frames"), c.discardedFrames}};
+                                 {QStringLiteral("discarded_frames"), c.discardedFrames},
+                                 {QStringLiteral("gap_ms"), bridge.currentGapUs() / 1000.0}};
         // One object a line: SIGUSR1 may print several.
         const QByteArray bytes = QJsonDocument(object).toJson(QJsonDocument::Compact) + '\n';
         fwrite(bytes.constData(), 1, size_t(bytes.size()), stdout);
@@ -130,7 +131,9 @@ void printCounters(const SerialBridge &bridge, const QString &link, bool json)
          {QStringLiteral("reconnects"), n(c.reconnects)},
          {QStringLiteral("discarded"),
           n(c.discardedBytes) + QStringLiteral(" bytes in ") + n(c.discardedFrames) +
-              QStringLiteral(" frames (written without a connection)")}});
+              QStringLiteral(" frames (written without a connection)")},
+         {QStringLiteral("gap"),
+          QString::number(bridge.currentGapUs() / 1000.0) + QStringLiteral(" ms")}});
     cliout::out(lines);
 }
 

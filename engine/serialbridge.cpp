@@ -180,7 +180,10 @@ int SerialBridge::currentGapUs() const
     default:
         break;
     }
-    const int bits = 1 + dataBits + ((t.c_cflag & PARENB) ? 1 : 0) + ((t.c_cflag & CSTOPB) ? 2 : 1);
+    // A pseudo-terminal drops the parity flag a program sets; the parity
+    // check it sets with it (INPCK) stands for it.
+    const bool parity = (t.c_cflag & PARENB) || (t.c_iflag & INPCK);
+    const int bits = 1 + dataBits + (parity ? 1 : 0) + ((t.c_cflag & CSTOPB) ? 2 : 1);
     const speed_t speed = cfgetospeed(&t);
     return characterGapUs(speed == unsetSpeed ? 0 : baudOf(speed), bits);
 #else

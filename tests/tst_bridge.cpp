@@ -180,21 +180,23 @@ bool exists(const QString &path)
 }
 
 // A program's end of the bridge: the port opened and set as a serial
-// program sets it.
+// program sets it (raw, `speed`, and `flags` such as PARENB, PARODD,
+// CSTOPB), or left as it is (speed B0).
 class SerialEnd
 {
 public:
-    SerialEnd(const QString &path, speed_t speed, bool parity)
+    SerialEnd(const QString &path, speed_t speed, tcflag_t flags = 0)
     {
         fd = ::open(QFile::encodeName(path).constData(), O_RDWR | O_NOCTTY);
-        if (fd < 0)
+        if (fd < 0 || speed == B0)
             return;
         termios t;
         ::tcgetattr(fd, &t);
         ::cfmakeraw(&t);
         ::cfsetispeed(&t, speed);
         ::cfsetospeed(&t, speed);
-        t.c_cflag |= CLOCAL | CREAD | (parity ? PARENB : 0);
+        t.c_cflag |= CLOCAL | CREAD | flags;
+        t.c_iflag |= (flags & PARENB) ? INPCK : 0; // checked, as serial programs set it
         setResult = ::tcsetattr(fd, TCSANOW, &t);
     }
     ~SerialEnd()
@@ -228,7 +230,7 @@ public:
     }
 
     int fd = -1;
-    int setResult = -1;
+    int setResult = 0;
 };
 
 } // namespace
@@ -243,6 +245,8 @@ private slots:
     void endsOnSignal_data();
     void endsOnSignal();
     void givesUp();
+    void gapFollowsThePort_data();
+    void gapFollowsThePort();
     void frameByteByByte_data();
     void frameByteByByte();
     void echoIntegrityAcrossRestart();
@@ -359,26 +363,70 @@ void BridgeTest::givesUp()
     QVERIFY(!exists(link));
 }
 
+void BridgeTest::gapFollowsThePort_data()
+{
+    QTest::addColumn<int>("speed");
+    QTest::addColumn<int>("flags");
+    QTest::addColumn<QStringList>("options");
+    QTest::addColumn<double>("gapMs");
+    // 3.5 characters of start bit, 8 data bits, parity bit, stop bits.
+    QTest::newRow("9600 8N1") << int(B9600) << 0 << QStringList{} << 3.646;
+    QTest::newRow("19200 8E1") << int(B19200) << int(PARENB) << QStringList{} << 2.006;
+    QTest::newRow("9600 8N2") << int(B9600) << int(CSTOPB) << QStringList{} << 4.011;
+    QTest::newRow("2400 8O2") << int(B2400) << int(PARENB | PARODD | CSTOPB) << QStringList{}
+                              << 17.5;
+    QTest::newRow("115200 8N1: at least 1 ms") << int(B115200) << 0 << QStringList{} << 1.0;
+    QTest::newRow("no speed set: 1 ms") << int(B0) << 0 << QStringList{} << 1.0;
+    QTest::newRow("--gap 7") << int(B9600) << 0
+                             << QStringList{QStringLiteral("--gap"), QStringLiteral("7")} << 7.0;
+}
+
+// The gap that ends a frame follows what the program set on the port.
+void BridgeTest::gapFollowsThePort()
+{
+    QFETCH(int, speed);
+    QFETCH(int, flags);
+    QFETCH(QStringList, options);
+    QFETCH(double, gapMs);
+    QTemporaryDir dir;
+    const QString link = dir.filePath(QStringLiteral("port"));
+    Bridge bridge(QLatin1String(site) + QStringLiteral(":503"), link, options);
+    QVERIFY(bridge.waitForErr("not reached"));
+    SerialEnd port(link, speed_t(speed), tcflag_t(flags));
+    QCOMPARE(port.setResult, 0);
+    QCOMPARE(bridge.counters().value(QStringLiteral("gap_ms")).toDouble(), gapMs);
+}
+
 void BridgeTest::frameByteByByte_data()
 {
     QTest::addColumn<int>("speed");
     QTest::addColumn<bool>("parity");
     QTest::addColumn<QStringList>("options");
-    // 3.5 characters at the port's speed: 30 ms at 1200 8N1, 16 ms at
-    // 2400 8E1; far above the 0.2 ms between the writes.
-    QTest::newRow("1200 8N1, gap from the port") << int(B1200) << false << QStringList{};
-    QTest::newRow("2400 8E1, gap from the port") << int(B2400) << true << QStringList{};
-    QTest::newRow("115200 8N1, --gap 25")
-        << int(B115200) << false << QStringList{QStringLiteral("--gap"), QStringLiteral("25")};
+    QTest::addColumn<int>("pauseMs"); // in the middle of the frame
+    QTest::addColumn<int>("segments");
+    // The gap: 3.5 characters at the speed, parity and stop bits the
+    // program set, at least 1 ms; or --gap. Pauses far from it either way.
+    QTest::newRow("300 8N1: 10 ms inside the gap of 117 ms")
+        << int(B300) << false << QStringList{} << 10 << 1;
+    QTest::newRow("1200 8E1: 100 ms past the gap of 32 ms")
+        << int(B1200) << true << QStringList{} << 100 << 2;
+    QTest::newRow("115200 8N1: 100 ms past the gap of 1 ms")
+        << int(B115200) << false << QStringList{} << 100 << 2;
+    QTest::newRow("115200 8N1, --gap 150: 10 ms inside it")
+        << int(B115200) << false << QStringList{QStringLiteral("--gap"), QStringLiteral("150")}
+        << 10 << 1;
 }
 
 // A frame written one byte at a time, 0.2 ms apart, reaches the module in
-// one TCP segment; the log shows it escaped.
+// one TCP segment, unless the port was quiet for the gap in the middle; the
+// log shows the traffic escaped.
 void BridgeTest::frameByteByByte()
 {
     QFETCH(int, speed);
     QFETCH(bool, parity);
     QFETCH(QStringList, options);
+    QFETCH(int, pauseMs);
+    QFETCH(int, segments);
     QTemporaryDir dir;
     const QString link = dir.filePath(QStringLiteral("port"));
     const QString log = dir.filePath(QStringLiteral("trace.log"));
@@ -387,27 +435,30 @@ void BridgeTest::frameByteByByte()
         {QStringLiteral("--no-pacing"), QStringLiteral("--set"), QStringLiteral("timeout data=5")});
     Bridge bridge(target, link, options + QStringList{QStringLiteral("--log"), log});
     QVERIFY(bridge.waitForErr("connected"));
-    SerialEnd port(link, speed_t(speed), parity);
+    SerialEnd port(link, speed_t(speed), parity ? PARENB : 0);
     QCOMPARE(port.setResult, 0);
 
     const QByteArray frame = QByteArray::fromHex("0103000000 0a c5cd") + "\x1b[2J\r\n";
-    for (const char byte : frame) {
-        QVERIFY(port.write(QByteArray(1, byte)));
-        ::usleep(200);
+    for (int i = 0; i < frame.size(); ++i) {
+        QVERIFY(port.write(frame.mid(i, 1)));
+        ::usleep(i == frame.size() / 2 - 1 ? pauseMs * 1000 : 200);
     }
     QCOMPARE(port.read(frame.size()), frame); // the echo
-    QCOMPARE(bridge.counters().value(QStringLiteral("frames_to_module")).toInt(), 1);
+    QCOMPARE(bridge.counters().value(QStringLiteral("frames_to_module")).toInt(), segments);
     QCOMPARE(bridge.stop(), 0);
     const QJsonArray received = module.stop().value(QStringLiteral("received")).toArray();
-    QCOMPARE(received.size(), 1);
-    QCOMPARE(received.first().toObject().value(QStringLiteral("hex")).toString(),
-             QString::fromLatin1(frame.toHex()));
+    QString hex;
+    for (const QJsonValue &segment : received)
+        hex += segment.toObject().value(QStringLiteral("hex")).toString();
+    QCOMPARE(received.size(), segments);
+    QCOMPARE(hex, QString::fromLatin1(frame.toHex()));
 
     QFile trace(log);
     QVERIFY(trace.open(QIODevice::ReadOnly));
     const QByteArray text = trace.readAll();
-    QVERIFY2(text.contains(" > \\x01\\x03\\x00\\x00\\x00\\n\\xc5\\xcd\\x1b[2J\\r\\n"),
-             text.constData());
+    if (segments == 1)
+        QVERIFY2(text.contains(" > \\x01\\x03\\x00\\x00\\x00\\n\\xc5\\xcd\\x1b[2J\\r\\n"),
+                 text.constData());
     QVERIFY(text.contains(" < \\x01\\x03"));
     QVERIFY(!text.contains('\x1b'));
 }
@@ -429,7 +480,7 @@ void BridgeTest::echoIntegrityAcrossRestart()
                    QStringLiteral("3000")});
     Bridge bridge(target, link);
     QVERIFY(bridge.waitForErr("connected"));
-    SerialEnd port(link, B9600, false); // frames end after 4 ms of quiet
+    SerialEnd port(link, B9600); // frames end after 4 ms of quiet
     QCOMPARE(port.setResult, 0);
 
     QRandomGenerator random(20261208);
