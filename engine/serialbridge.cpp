@@ -416,7 +416,7 @@ void SerialBridge::onConnected()
     ::setsockopt(fd, IPPROTO_TCP, TCP_USER_TIMEOUT, &unacknowledgedMs, sizeof unacknowledgedMs);
 #endif
     ++generation;
-    retryMs = firstRetryMs;
+    connectedSince.start();
     setState(State::Connected);
     const qint64 downMs = everConnected ? down.elapsed() : -1;
     if (everConnected)
@@ -457,6 +457,11 @@ void SerialBridge::onSocketDown(const QString &reason)
     }
     setState(State::Waiting);
     if (wasConnected) {
+        // A connection that lasted starts the back-off afresh; one closed at
+        // once (a single-client module still holding a stale connection)
+        // does not, so that such a module is not called four times a second.
+        if (connectedSince.elapsed() >= longestRetryMs)
+            retryMs = firstRetryMs;
         down.start();
         if (settings.giveUpMs >= 0)
             giveUpTimer.start(settings.giveUpMs);

@@ -146,7 +146,8 @@ private:
     int retryMs = 250;
     bool everConnected = false;
     bool reportedNotReached = false;
-    QElapsedTimer down; // since the connection was lost (or first tried)
+    QElapsedTimer down;           // since the connection was lost (or first tried)
+    QElapsedTimer connectedSince; // the connection up now
     QString lastReason;
 };
 

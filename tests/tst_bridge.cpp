@@ -245,6 +245,7 @@ private slots:
     void endsOnSignal_data();
     void endsOnSignal();
     void givesUp();
+    void moduleGoneWithoutAWord();
     void gapFollowsThePort_data();
     void gapFollowsThePort();
     void frameByteByByte_data();
@@ -361,6 +362,42 @@ void BridgeTest::givesUp()
     QCOMPARE(bridge.process.exitCode(), 4);
     QVERIFY(bridge.process.readAllStandardError().contains("gave up: no connection for"));
     QVERIFY(!exists(link));
+}
+
+// A module gone without a word (its address gone from the network, so
+// nothing answers and nothing closes) is noticed by the keep-alive. When it
+// is back it still holds the stale connection and closes new ones at once,
+// as single-client converters do, until it restarts; then traffic flows
+// again, the port open throughout.
+void BridgeTest::moduleGoneWithoutAWord()
+{
+    QTemporaryDir dir;
+    const QString link = dir.filePath(QStringLiteral("port"));
+    Module module(
+        dir.path(), QStringLiteral("echo"),
+        {QStringLiteral("--no-pacing"), QStringLiteral("--set"), QStringLiteral("timeout data=1")});
+    Bridge bridge(target, link);
+    QVERIFY(bridge.waitForErr("connected"));
+    const auto ip = [](const char *what) {
+        return QProcess::execute(QStringLiteral("ip"),
+                                 {QStringLiteral("addr"), QLatin1String(what),
+                                  QLatin1String(siteCidr), QStringLiteral("dev"),
+                                  QStringLiteral("lo")});
+    };
+    QCOMPARE(ip("del"), 0);
+    const bool lost = bridge.waitForErr("lost", 30000); // idle 5 s, 3 probes 1 s apart
+    QCOMPARE(ip("add"), 0);
+    QVERIFY(lost);
+    module.startRestart(2);
+    QCOMPARE(module.restartResult(), 0);
+    SerialEnd port(link, B9600);
+    QVERIFY(waitFor(
+        [&] {
+            port.write("still here");
+            return port.read(10, 1000) == "still here";
+        },
+        15000));
+    QCOMPARE(bridge.stop(), 0);
 }
 
 void BridgeTest::gapFollowsThePort_data()
