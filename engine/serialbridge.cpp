@@ -164,7 +164,7 @@ int SerialBridge::currentGapUs() const
 #ifdef Q_OS_UNIX
     termios t;
     if (slaveFd < 0 || ::tcgetattr(slaveFd, &t) != 0)
-        return 1000;
+        return lastGapUs; // the port closed: the gap it had
     // A character: start bit, data bits, parity bit if any, stop bits.
     int dataBits = 8;
     switch (t.c_cflag & CSIZE) {
@@ -185,7 +185,8 @@ int SerialBridge::currentGapUs() const
     const bool parity = (t.c_cflag & PARENB) || (t.c_iflag & INPCK);
     const int bits = 1 + dataBits + (parity ? 1 : 0) + ((t.c_cflag & CSTOPB) ? 2 : 1);
     const speed_t speed = cfgetospeed(&t);
-    return characterGapUs(speed == unsetSpeed ? 0 : baudOf(speed), bits);
+    lastGapUs = characterGapUs(speed == unsetSpeed ? 0 : baudOf(speed), bits);
+    return lastGapUs;
 #else
     return 1000;
 #endif

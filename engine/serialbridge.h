@@ -149,6 +149,7 @@ private:
     QElapsedTimer down;           // since the connection was lost (or first tried)
     QElapsedTimer connectedSince; // the connection up now
     QString lastReason;
+    mutable int lastGapUs = 1000;
 };
 
 #endif // SERIALBRIDGE_H
