@@ -45,10 +45,18 @@ QString line(const Row &row)
     return cells.join(QLatin1Char(','));
 }
 
+// A file is appended to; a device or a pipe (no end to seek to) is written.
+static QIODevice::OpenMode appendMode(const QString &path)
+{
+    const QFileInfo info(path);
+    return info.exists() && !info.isFile() ? QIODevice::WriteOnly
+                                           : QIODevice::WriteOnly | QIODevice::Append;
+}
+
 bool checkWritable(const QString &path, QString *error)
 {
     QFile file(path);
-    if (file.open(QIODevice::WriteOnly | QIODevice::Append))
+    if (file.open(appendMode(path)))
         return true;
     *error = file.errorString();
     return false;
@@ -89,7 +97,7 @@ bool checkAppendable(const QString &path, QString *error)
 bool append(const QString &path, const Row &row, QString *error)
 {
     QFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Append)) {
+    if (!file.open(appendMode(path))) {
         *error = file.errorString();
         return false;
     }

@@ -255,6 +255,12 @@ void CliTest::faults_data()
     QTest::newRow("time-out refused with ?")
         << QStringList{"--ack", "change timeout data:=?"} << QStringList{"--packet-timeout", "50"}
         << 5 << "refused: packet_timeout" << true;
+    QTest::newRow("restart behind an adapter that keeps the link")
+        << QStringList{"--keep-link", "--restart-delay", "2000"}
+        << QStringList{"--restart-timeout", "6"} << 0 << "verified" << true;
+    QTest::newRow("ignores reset behind a kept link, one reply lost")
+        << QStringList{"--ignore-restart", "--keep-link", "--lose-after-reset", "1"} << none << 4
+        << "did not restart" << true;
     QTest::newRow("link lost in the middle of the write")
         << QStringList{"--drop-link-at-write", "2"} << none << 4 << "no answer" << true;
     QTest::newRow("gateway outside the new subnet")
@@ -272,7 +278,7 @@ void CliTest::faults()
     QFETCH(int, exitCode);
     QFETCH(QString, result);
     QFETCH(bool, written);
-    Simulator sim(simulator + QStringList{"--restart-delay", "200"});
+    Simulator sim(QStringList{"--restart-delay", "200"} + simulator);
     QTemporaryDir dir;
     const QString record = dir.filePath("record.csv");
     const Result r = runCli(QStringList{"write", sim.path, "--ip", "192.168.0.20", "--tcp-port",

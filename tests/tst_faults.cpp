@@ -50,7 +50,7 @@ QStringList randomFaults(QRandomGenerator &random)
     const QStringList prefixes{"CHANGE IP:", "CHANGE PORT TCP:", "change timeout data:"};
     const QStringList texts{"OK", "error", "?", "ok "};
     const int n = random.bounded(1, 5);
-    switch (random.bounded(13)) {
+    switch (random.bounded(15)) {
     case 0:
         return {"--refuse", "reset"};
     case 1:
@@ -74,6 +74,13 @@ QStringList randomFaults(QRandomGenerator &random)
         return {"--no-apply"};
     case 10:
         return {"--chunks", "3"};
+    case 11:
+        return {"--keep-link"}; // an adapter that stays: silent only while restarting
+    case 12:
+        // One reply lost on the line right after an ignored reset. (Two lost
+        // in a row look like a restart over a kept link: the console has
+        // nothing else that tells them apart.)
+        return {"--ignore-restart", "--keep-link", "--lose-after-reset", "1"};
     default:
         return {}; // well-behaved
     }

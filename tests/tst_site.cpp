@@ -717,6 +717,30 @@ void SiteTest::russianWindow()
         QCOMPARE(site.problems(), QStringLiteral("! 1 ошибка (F8 — к следующей)"));
         QCOMPARE(site.model()->headerData(PlanModel::StateColumn, Qt::Horizontal).toString(),
                  QStringLiteral("состояние"));
+
+        // No English anywhere the engineer looks: the titles, the plan
+        // check's reason, a module's failure, a box of Qt's own.
+        Simulator silent({"--silent"});
+        site.type(0, PlanModel::PortColumn, silent.path);
+        site.type(0, PlanModel::GatewayColumn, "10.0.0.1");
+        QStringList shown{site.cell(0, PlanModel::GatewayColumn).data(Qt::ToolTipRole).toString()};
+        for (int column = 0; column < PlanModel::ColumnCount; ++column)
+            shown << site.model()->headerData(column, Qt::Horizontal).toString();
+        site.model()->setData(site.cell(0, PlanModel::GatewayColumn), QString());
+        QVERIFY2(site.window.startRun(), qPrintable(site.window.startRefusal().join("; ")));
+        QTRY_VERIFY_WITH_TIMEOUT(!site.window.isRunning(), runTimeoutMs);
+        shown << site.state(0) << site.text(0, PlanModel::ResultColumn) << site.problems();
+        site.boxes.answerNext(QString());
+        site.window.findChild<QAction *>("newAction")->trigger();
+        QCOMPARE(site.boxes.count(), 1);
+        shown << site.boxes.last().text << site.boxes.last().buttons;
+        QVERIFY2(site.boxes.last().buttons.contains(QStringLiteral("Отмена")),
+                 qPrintable(site.boxes.last().buttons.join(", ")));
+        // Latin letters only in the names of things: MAC, IP, TCP, F8.
+        static const QRegularExpression english(
+            QStringLiteral("\\b(?!MAC\\b|IP\\b|TCP\\b|ok\\b)[A-Za-z]{2,}"));
+        for (const QString &text : qAsConst(shown))
+            QVERIFY2(!english.match(text).hasMatch(), qPrintable(shown.join(" | ")));
     }
     installSiteTranslation(QLocale(QLocale::English, QLocale::UnitedStates));
 }
