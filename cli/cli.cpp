@@ -26,6 +26,8 @@ int runCommand(Run &run, clioptions::Command command)
         return commandRestart(run, false);
     case clioptions::FactoryReset:
         return commandRestart(run, true);
+    case clioptions::Bridge:
+        return commandBridge(run);
     case clioptions::AllCommands:
         break;
     }

@@ -9,7 +9,8 @@
 #   - the same plan run by the site window (ordan-site --start
 #     --quit-when-done, offscreen), against ordan-cli commission in the same
 #     rounds, and how late the window's event loop answered meanwhile (99th
-#     percentile of a 10 ms timer's lateness).
+#     percentile of a 10 ms timer's lateness);
+#   - then ordan-cli bridge against socat (scripts/bench-bridge.sh).
 # Each figure is the median of three runs. Builds what is missing into
 # build/ (or $BUILD). Not a test: it prints figures and the targets met.
 set -euo pipefail
@@ -143,4 +144,15 @@ echo "(window: 12 s per read-out, 19 s per write, one port at a time; simulator 
 if [[ -z ${ORDAN_BENCH_NO_STARTUP:-} && -f $repo/scripts/bench-startup.sh ]]; then
     echo
     bash "$repo/scripts/bench-startup.sh"
+fi
+
+# ordan-cli bridge against socat (scripts/bench-bridge.sh: as root, in a
+# network namespace of its own).
+if [[ -z ${ORDAN_BENCH_NO_BRIDGE:-} ]]; then
+    echo
+    if [[ $(id -u) -eq 0 ]]; then
+        BUILD="$build" bash "$repo/scripts/bench-bridge.sh"
+    else
+        echo "(ordan-cli bridge against socat: scripts/bench-bridge.sh, as root)"
+    fi
 fi
