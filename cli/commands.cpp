@@ -95,7 +95,7 @@ int commandRead(Run &run)
 
     if (!save.isEmpty() && exitCode == 0) {
         setting_module file;
-        parameters::toSettings(jobs.front()->reading().values, &file);
+        settingsmapping::toSettings(jobs.front()->reading().values, &file);
         file.SaveNTSetting(save);
         if (file.outcome() != setting_module::Outcome::Done) {
             cliout::error(QString(), QStringLiteral("cannot write the settings file ") + save);

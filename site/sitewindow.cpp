@@ -595,7 +595,7 @@ bool SiteWindow::loadBaseValues(const QString &path)
 {
     parameters::Values values;
     QString problem;
-    if (!parameters::loadSettingsFile(path, &values, &problem)) {
+    if (!settingsmapping::loadSettingsFile(path, &values, &problem)) {
         statusBar()->showMessage(tr("Cannot use the settings file %1: %2").arg(path, problem));
         return false;
     }

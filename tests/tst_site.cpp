@@ -66,7 +66,7 @@ QString writeFile(const QTemporaryDir &dir, const QString &name, const QByteArra
 QString settingsFile(const QTemporaryDir &dir, const parameters::Values &values)
 {
     setting_module file;
-    parameters::toSettings(values, &file);
+    settingsmapping::toSettings(values, &file);
     file.SaveNTSetting(dir.filePath(QStringLiteral("base.TRset")));
     return dir.filePath(QStringLiteral("base.TRset"));
 }
