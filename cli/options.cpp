@@ -264,8 +264,8 @@ QStringList helpText()
                            "a gateway")
          << QStringLiteral("may be 0.0.0.0 for none), neither its subnet's network nor "
                            "broadcast address;")
-         << QStringLiteral("a contiguous subnet mask; TCP port 23, 502 or 10000-65535; packet "
-                           "time-out")
+         << QStringLiteral("a contiguous subnet mask; TCP port %1; packet time-out")
+                .arg(parameters::tcpPortRule())
          << QStringLiteral("1-10000 ms; parity %1; stop bits %2; speed:")
                 .arg(choices(ModuleField::Parity), choices(ModuleField::StopBit))
          << QStringLiteral("%1.").arg(

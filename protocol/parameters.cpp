@@ -151,8 +151,22 @@ bool isContiguousMask(const QString &value)
 bool isTcpPort(const QString &value)
 {
     int port = 0;
-    return decimal(value, 5, &port) &&
-           (port == 23 || port == 502 || (port >= 10000 && port <= 65535));
+    if (!decimal(value, 5, &port))
+        return false;
+    for (const int alone : tcpPortsAlone) {
+        if (port == alone)
+            return true;
+    }
+    return port >= tcpPortFirst && port <= tcpPortLast;
+}
+
+QString tcpPortRule()
+{
+    return Text::tr("%1, %2 or %3-%4")
+        .arg(tcpPortsAlone[0])
+        .arg(tcpPortsAlone[1])
+        .arg(tcpPortFirst)
+        .arg(tcpPortLast);
 }
 
 bool isPacketTimeout(const QString &value)
@@ -188,7 +202,7 @@ QString checkValue(ModuleField field, const QString &value)
                               "(255.255.255.0), without leading zeros");
     case ModuleField::PortTcp:
         return isTcpPort(value) ? QString()
-                                : Text::tr("23, 502 or 10000-65535, without leading zeros");
+                                : Text::tr("%1, without leading zeros").arg(tcpPortRule());
     case ModuleField::Timewait:
         return isPacketTimeout(value)
                    ? QString()

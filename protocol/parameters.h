@@ -28,6 +28,13 @@ bool parseIpv4(const QString &text, quint32 *address);
 bool isIpv4(const QString &value);
 bool isContiguousMask(const QString &value);
 bool isTcpPort(const QString &value);
+// The TCP ports a module listens on: two fixed ones (telnet, Modbus TCP) and
+// a range.
+inline constexpr int tcpPortsAlone[] = {23, 502};
+inline constexpr int tcpPortFirst = 10000;
+inline constexpr int tcpPortLast = 65535;
+// Those ports in words: "23, 502 or 10000-65535".
+QString tcpPortRule();
 bool isPacketTimeout(const QString &value);
 // An address a module may have as its own: not 0.0.0.0, not loopback
 // (127.0.0.0/8), not multicast or reserved (224.0.0.0 and above, the

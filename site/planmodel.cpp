@@ -290,7 +290,7 @@ QVariant PlanModel::headerData(int section, Qt::Orientation orientation, int rol
         case GatewayColumn:
             return tr("Gateway");
         case TcpPortColumn:
-            return tr("TCP port: 23, 502 or 10000-65535");
+            return tr("TCP port: %1").arg(parameters::tcpPortRule());
         case ParityColumn:
             return tr("RS-485 parity: none, odd or even");
         case SpeedColumn:

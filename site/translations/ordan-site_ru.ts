@@ -74,10 +74,6 @@
         <translation>Шлюз</translation>
     </message>
     <message>
-        <source>TCP port: 23, 502 or 10000-65535</source>
-        <translation>TCP-порт: 23, 502 или 10000-65535</translation>
-    </message>
-    <message>
         <source>RS-485 parity: none, odd or even</source>
         <translation>Чётность RS-485: none (нет), odd (нечёт) или even (чёт)</translation>
     </message>
@@ -246,6 +242,10 @@ not connected now</source>
 leads to %2</source>
         <translation>%1
 указывает на %2</translation>
+    </message>
+    <message>
+        <source>TCP port: %1</source>
+        <translation>TCP-порт: %1</translation>
     </message>
 </context>
 <context>
@@ -974,10 +974,6 @@ leads to %2</source>
         <translation>нужна маска подсети: IPv4-адрес, в котором все единицы идут первыми (255.255.255.0), без ведущих нулей</translation>
     </message>
     <message>
-        <source>23, 502 or 10000-65535, without leading zeros</source>
-        <translation>нужно 23, 502 или 10000-65535, без ведущих нулей</translation>
-    </message>
-    <message>
         <source>milliseconds, a whole number 1-10000, without leading zeros</source>
         <translation>нужно целое число миллисекунд от 1 до 10000, без ведущих нулей</translation>
     </message>
@@ -1012,6 +1008,14 @@ leads to %2</source>
     <message>
         <source>the gateway %1 is outside the module&apos;s subnet %2: the module could not reach it</source>
         <translation>шлюз %1 вне подсети модуля %2: модуль не сможет к нему обратиться</translation>
+    </message>
+    <message>
+        <source>%1, %2 or %3-%4</source>
+        <translation>%1, %2 или %3-%4</translation>
+    </message>
+    <message>
+        <source>%1, without leading zeros</source>
+        <translation>нужно %1, без ведущих нулей</translation>
     </message>
 </context>
 </TS>
