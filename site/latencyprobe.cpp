@@ -1,4 +1,4 @@
-#include "latencyprobe.h"
+#include "site/latencyprobe.h"
 
 #include <algorithm>
 

@@ -1,6 +1,6 @@
 // ordan-site: commissions and audits a whole site from its plan, in a window.
-#include "sitetranslation.h"
-#include "sitewindow.h"
+#include "site/sitetranslation.h"
+#include "site/sitewindow.h"
 
 #include "engine/interruptwatch.h"
 #include "engine/startup.h"

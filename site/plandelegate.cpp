@@ -1,9 +1,9 @@
-#include "plandelegate.h"
+#include "site/plandelegate.h"
 
 #include "engine/portlistmodel.h"
-#include "planmodel.h"
 #include "protocol/protocol.h"
-#include "sitestyle.h"
+#include "site/planmodel.h"
+#include "site/sitestyle.h"
 
 #include <QAction>
 #include <QApplication>

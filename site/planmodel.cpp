@@ -1,8 +1,8 @@
-#include "planmodel.h"
+#include "site/planmodel.h"
 
 #include "engine/moduleconsole.h"
 #include "engine/textsafety.h"
-#include "sitestyle.h"
+#include "site/sitestyle.h"
 
 #include <QBrush>
 #include <QColor>

@@ -4,7 +4,7 @@
 #include "engine/commissionplan.h"
 #include "engine/portlistmodel.h"
 #include "protocol/parameters.h"
-#include "rowstage.h"
+#include "site/rowstage.h"
 
 #include <QAbstractTableModel>
 #include <QHash>

@@ -1,4 +1,4 @@
-#include "rowstage.h"
+#include "site/rowstage.h"
 
 RowProgress rowProgress(JobStage stage, int index, int total, const QString &what)
 {

@@ -1,4 +1,4 @@
-#include "sitetranslation.h"
+#include "site/sitetranslation.h"
 
 #include <QCoreApplication>
 #include <QLibraryInfo>

@@ -1,4 +1,4 @@
-#include "sitewindow.h"
+#include "site/sitewindow.h"
 
 #include "engine/commissionrecord.h"
 #include "engine/commissionrun.h"
@@ -6,12 +6,12 @@
 #include "engine/rowoutcome.h"
 #include "engine/textsafety.h"
 #include "engine/writejob.h"
-#include "latencyprobe.h"
-#include "plandelegate.h"
-#include "planmodel.h"
-#include "rowstage.h"
 #include "settings/settingsmapping.h"
-#include "sitestyle.h"
+#include "site/latencyprobe.h"
+#include "site/plandelegate.h"
+#include "site/planmodel.h"
+#include "site/rowstage.h"
+#include "site/sitestyle.h"
 
 #include <QAction>
 #include <QApplication>

@@ -6,11 +6,11 @@
 #include "cliprocess.h"
 #include "dialoghelpers.h"
 #include "engine/portlistmodel.h"
-#include "planmodel.h"
 #include "settings/setting_module.h"
 #include "settings/settingsmapping.h"
-#include "sitetranslation.h"
-#include "sitewindow.h"
+#include "site/planmodel.h"
+#include "site/sitetranslation.h"
+#include "site/sitewindow.h"
 
 #include <QAction>
 #include <QApplication>
@@ -119,7 +119,8 @@ public:
         loaded = russian.load(QStringLiteral(":/i18n/ordan-site_ru.qm"));
         for (const char *context :
              {"SiteWindow", "PlanModel", "ModuleJob", "WriteJob", "RestartJob", "CommissionRun",
-              "PortLock", "commissionplan", "commissionrecord", "parameters", "RowOutcome", "PortListModel"})
+              "PortLock", "commissionplan", "commissionrecord", "parameters", "RowOutcome",
+              "PortListModel"})
             contexts << QLatin1String(context);
     }
     bool isEmpty() const override { return false; }
