@@ -2,14 +2,15 @@
 // its jobs on the engine and prints the outcome.
 #include "cli/options.h"
 #include "cli/output.h"
+#include "cli/reach.h"
 #include "cli/run.h"
 #include "engine/commissionplan.h"
 #include "engine/commissionrecord.h"
 #include "engine/commissionrun.h"
-#include "engine/readjob.h"
-#include "engine/restartjob.h"
 #include "engine/interruptwatch.h"
 #include "engine/portcatalog.h"
+#include "engine/readjob.h"
+#include "engine/restartjob.h"
 #include "settings/setting_module.h"
 #include "settings/settingsmapping.h"
 
@@ -207,10 +208,16 @@ int commandWrite(Run &run)
     if (!job.recordError().isEmpty())
         cliout::error(QString(),
                       job.recordError() + QStringLiteral(" (the record lacks this row)"));
-    if (run.json)
+    if (run.json && job.reachChecked())
+        cliout::json(withReach(cliout::writeJson(job, values, verify), job));
+    else if (run.json)
         cliout::json(cliout::writeJson(job, values, verify));
     else if (job.result() == JobResult::Done || job.result() == JobResult::Mismatch)
         cliout::out(cliout::writeTable(job, values, verify));
+    if (!run.json && job.result() == JobResult::Done && job.reachChecked())
+        cliout::out({QStringLiteral("reachable at %1 (%2 ms)")
+                         .arg(job.reachTarget())
+                         .arg(job.reachResult().ms)});
     return job.exitCode();
 }
 
@@ -370,7 +377,9 @@ int commandCommission(Run &run, bool audit)
                                                       .arg(commission.row(i).row)
                                                       .arg(commission.notReached(i)));
     }
-    if (run.json)
+    if (run.json && run.settings.reachTimeoutMs > 0)
+        cliout::json(withReach(cliout::commissionJson(commission), commission));
+    else if (run.json)
         cliout::json(cliout::commissionJson(commission));
     else
         cliout::out(cliout::commissionTable(commission));

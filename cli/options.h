@@ -21,7 +21,8 @@ enum Command : unsigned {
     Audit = 1u << 4,
     Restart = 1u << 5,
     FactoryReset = 1u << 6,
-    AllCommands = (1u << 7) - 1,
+    Reach = 1u << 7,
+    AllCommands = (1u << 8) - 1,
 };
 
 struct CommandInfo {
