@@ -212,7 +212,8 @@ int commandWrite(Run &run)
         cliout::json(withReach(cliout::writeJson(job, values, verify), job));
     else if (run.json)
         cliout::json(cliout::writeJson(job, values, verify));
-    else if (job.result() == JobResult::Done || job.result() == JobResult::Mismatch)
+    else if (job.result() == JobResult::Done || job.result() == JobResult::Mismatch ||
+             job.reachChecked())
         cliout::out(cliout::writeTable(job, values, verify));
     if (!run.json && job.result() == JobResult::Done && job.reachChecked())
         cliout::out({QStringLiteral("reachable at %1 (%2 ms)")
