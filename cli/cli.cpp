@@ -27,6 +27,8 @@ int runCommand(Run &run, clioptions::Command command)
         return commandRestart(run, false);
     case clioptions::FactoryReset:
         return commandRestart(run, true);
+    case clioptions::Bridge:
+        return commandBridge(run);
     case clioptions::Reach:
         return commandReach(run);
     case clioptions::AllCommands:

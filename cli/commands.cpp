@@ -11,6 +11,7 @@
 #include "engine/portcatalog.h"
 #include "engine/readjob.h"
 #include "engine/restartjob.h"
+#include "engine/rowoutcome.h"
 #include "settings/setting_module.h"
 #include "settings/settingsmapping.h"
 
@@ -95,7 +96,7 @@ int commandRead(Run &run)
 
     if (!save.isEmpty() && exitCode == 0) {
         setting_module file;
-        parameters::toSettings(jobs.front()->reading().values, &file);
+        settingsmapping::toSettings(jobs.front()->reading().values, &file);
         file.SaveNTSetting(save);
         if (file.outcome() != setting_module::Outcome::Done) {
             cliout::error(QString(), QStringLiteral("cannot write the settings file ") + save);
@@ -110,12 +111,13 @@ namespace
 
 // What went wrong with a write, on stderr: the module as it named itself and
 // the failure; for a write stopped before its restart, what was already sent.
-void reportWriteFailure(const WriteJob &job, const parameters::Values &values)
+void reportWriteFailure(const WriteJob &job)
 {
     const QString port = job.port();
-    if (job.result() == JobResult::PortUnavailable) {
+    const RowOutcome outcome = RowOutcome::of(job);
+    if (outcome.failure == RowOutcome::Failure::PortNotOpened) {
         portFailure(job);
-    } else if (job.result() != JobResult::Done) {
+    } else if (!outcome.reason.isEmpty()) {
         // The module as it named itself, so that a technician with several
         // modules on the bench knows which one failed.
         const parameters::Values id = job.identity();
@@ -124,19 +126,14 @@ void reportWriteFailure(const WriteJob &job, const parameters::Values &values)
             who += QStringLiteral(" (%1)").arg(job.identifiedMac());
         if (!who.isEmpty())
             who += QStringLiteral(": ");
-        cliout::error(port, who + job.error());
+        cliout::error(port, who + outcome.reason);
     }
     // A write that stopped before the restart leaves the module with some
     // commands taken and none applied by a restart: say which.
-    if (job.isAudit())
-        return;
-    const bool stoppedEarly = job.result() == JobResult::Interrupted ||
-                              (job.result() == JobResult::NoAnswer && !job.sent().isEmpty()) ||
-                              job.result() == JobResult::Refused;
-    if (stoppedEarly && !job.resetSent()) {
+    if (outcome.stoppedBeforeRestart) {
         QStringList sent;
-        for (const ModuleField field : job.sent())
-            sent << optionFor(field) + QLatin1Char(' ') + values.value(field);
+        for (const ModuleField field : outcome.sentBeforeStop)
+            sent << optionFor(field) + QLatin1Char(' ') + job.written().value(field);
         cliout::error(port, sent.isEmpty()
                                 ? QStringLiteral("nothing was written; no reset was sent")
                                 : QStringLiteral("already sent to the module: ") +
@@ -204,22 +201,22 @@ int commandWrite(Run &run)
         [](const QString &p, int i, int n, const QString &w) { showProgress(false, p, i, n, w); });
     runJobs({&job});
 
-    reportWriteFailure(job, values);
+    reportWriteFailure(job);
     if (!job.recordError().isEmpty())
         cliout::error(QString(),
                       job.recordError() + QStringLiteral(" (the record lacks this row)"));
+    const RowOutcome outcome = RowOutcome::of(job);
     if (run.json && job.reachChecked())
-        cliout::json(withReach(cliout::writeJson(job, values, verify), job));
+        cliout::json(withReach(cliout::writeJson(job), job));
     else if (run.json)
-        cliout::json(cliout::writeJson(job, values, verify));
-    else if (job.result() == JobResult::Done || job.result() == JobResult::Mismatch ||
-             job.reachChecked())
-        cliout::out(cliout::writeTable(job, values, verify));
-    if (!run.json && job.result() == JobResult::Done && job.reachChecked())
+        cliout::json(cliout::writeJson(job));
+    else if (outcome.wentThrough)
+        cliout::out(cliout::writeTable(job));
+    if (!run.json && outcome.moduleRight && job.reachChecked())
         cliout::out({QStringLiteral("reachable at %1 (%2 ms)")
                          .arg(job.reachTarget())
                          .arg(job.reachResult().ms)});
-    return job.exitCode();
+    return outcome.exitCode;
 }
 
 int commandRestart(Run &run, bool factory)
@@ -350,7 +347,7 @@ int commandCommission(Run &run, bool audit)
                      });
     QObject::connect(&commission, &CommissionRun::rowFinished, [&commission](int index) {
         const WriteJob *job = commission.job(index);
-        reportWriteFailure(*job, commission.row(index).values);
+        reportWriteFailure(*job);
         if (!job->recordError().isEmpty())
             cliout::error(
                 QString(),
@@ -360,7 +357,7 @@ int commandCommission(Run &run, bool audit)
             cliout::progress(QStringLiteral("%1 row %2: %3")
                                  .arg(job->port())
                                  .arg(commission.row(index).row)
-                                 .arg(cliout::rowStatus(commission, index)));
+                                 .arg(RowOutcome::of(commission, index).statusWord()));
     });
 
     QEventLoop loop;

@@ -37,6 +37,10 @@ commission: 0 only when every row was verified; 2 for a plan with problems
 (nothing sent); otherwise the code of the first row (in plan order) that
 failed, 4 for a row not reached (no new module within --swap-timeout).
 audit: 0 only when every module matches; otherwise as commission.
+bridge: 0 after Ctrl-C, SIGTERM or SIGHUP, once its link is removed; 2 for a
+malformed HOST:PORT, port 0, an empty --link, or a system without
+pseudo-terminals; 3 when the link cannot be made (something other than a
+symbolic link is there, no such directory); 4 when it gave up (--give-up).
 reach: 0 when every target is reachable; 4 when any does not answer or is
 unreachable; otherwise 6 when any refuses; 2 for a bad target or plan.
 write --reach, commission --reach: a module verified on its console but not
@@ -105,6 +109,24 @@ gone away and answers again (up to --restart-timeout seconds, default
     {FactoryReset, "factory-reset", "PORT",
      R"(Returns the module to its factory settings ("LOAD SETTING:DEFAULT"),
 once confirmed with --yes; --wait as for restart.)"},
+    {Bridge, "bridge", "HOST:PORT",
+     R"(A virtual serial port to the RS-485 bus behind a module, for programs
+that speak only serial (Modbus RTU masters): a pseudo-terminal in raw
+mode with a symbolic link at --link PATH (only a symbolic link there is
+replaced; it is removed at exit), bridged to the module's TCP port.
+Bytes written to the port are gathered until it has been quiet for --gap
+MS (default, or "auto": 3.5 characters at the speed, parity and stop
+bits the program set, at least 1 ms; 0 sends them as they come), then
+sent in one TCP segment; the module's bytes go to the port as they
+arrive. When the connection drops or is refused (a module restarting),
+the port stays open and the bridge reconnects (250 ms doubling to 2 s),
+until --give-up S without a connection if given (exit 4). Bytes written
+while there is no connection are discarded and counted, never sent late.
+stderr says each change (connected, lost, back after N s); SIGUSR1 and
+the exit print the counters on stdout (--json: one JSON object a line).
+--log FILE traces the traffic, escaped. The port belongs to the group
+dialout where the bridge may give it, as a serial port does. The service
+ordan-bridge@NAME runs a bridge from /etc/ordan/bridge/NAME.conf.)"},
     {Reach, "reach", "TARGET...",
      R"text(Whether the modules can be reached on the network from this computer:
 connects to each target's address and TCP port, sends nothing and
@@ -145,6 +167,9 @@ const QList<OptionInfo> optionTable{
     {"reach-timeout", "S", Write | Commission, 0, ModuleField::Ip, false, nullptr},
     {"connect-timeout", "S", Reach, 0, ModuleField::Ip, false, nullptr},
     {"record", "FILE.csv", Write | siteCommands | Reach, 0, ModuleField::Ip, false, nullptr},
+    {"link", "PATH", Bridge, Bridge, ModuleField::Ip, false, nullptr},
+    {"gap", "MS", Bridge, 0, ModuleField::Ip, false, nullptr},
+    {"give-up", "S", Bridge, 0, ModuleField::Ip, false, nullptr},
     {"json", nullptr, AllCommands, 0, ModuleField::Ip, false, "One JSON document on stdout."},
     {"log", "FILE", AllCommands, 0, ModuleField::Ip, false,
      "Append a timestamped trace of every command and reply."},

@@ -21,8 +21,9 @@ enum Command : unsigned {
     Audit = 1u << 4,
     Restart = 1u << 5,
     FactoryReset = 1u << 6,
-    Reach = 1u << 7,
-    AllCommands = (1u << 8) - 1,
+    Bridge = 1u << 7,
+    Reach = 1u << 8,
+    AllCommands = (1u << 9) - 1,
 };
 
 struct CommandInfo {

@@ -1,6 +1,7 @@
 #include "cli/output.h"
 
 #include "engine/commissionrun.h"
+#include "engine/rowoutcome.h"
 #include "engine/textsafety.h"
 
 #include <QJsonArray>
@@ -43,25 +44,30 @@ QJsonObject moduleJson(const WriteJob &job)
             {QStringLiteral("mac"), valueOrNull(identity, ModuleField::Mac)}};
 }
 
+QJsonValue flag(const std::optional<bool> &value)
+{
+    return value ? QJsonValue(*value) : QJsonValue();
+}
+
 // What a write or an audit of a module came to: its differences (the value
 // written or planned, under `expected`, against the value read), the error,
 // and whether the record took its row (null when no record is kept).
-void insertOutcome(QJsonObject *object, const WriteJob &job, const QString &expected)
+void insertOutcome(QJsonObject *object, const RowOutcome &outcome, const QString &expected)
 {
     QJsonArray mismatches;
-    for (const WriteJob::Mismatch &m : job.mismatches()) {
+    for (const RowOutcome::Difference &d : outcome.differences) {
         mismatches.append(QJsonObject{
-            {QStringLiteral("parameter"), parameters::fieldKey(m.field)},
-            {expected, m.written},
-            {QStringLiteral("read"), m.read.isEmpty() ? QJsonValue() : QJsonValue(m.read)}});
+            {QStringLiteral("parameter"), parameters::fieldKey(d.field)},
+            {expected, d.expected},
+            {QStringLiteral("read"), d.read.isEmpty() ? QJsonValue() : QJsonValue(d.read)}});
     }
     object->insert(QStringLiteral("mismatches"), mismatches);
     object->insert(QStringLiteral("error"),
-                   job.error().isEmpty() ? QJsonValue() : QJsonValue(job.error()));
+                   outcome.reason.isEmpty() ? QJsonValue() : QJsonValue(outcome.reason));
     object->insert(QStringLiteral("recorded"),
-                   job.keepsRecord() ? QJsonValue(job.recorded()) : QJsonValue());
-    if (job.keepsRecord() && !job.recorded())
-        object->insert(QStringLiteral("record_error"), job.recordError());
+                   outcome.keepsRecord ? QJsonValue(outcome.recorded) : QJsonValue());
+    if (outcome.keepsRecord && !outcome.recorded)
+        object->insert(QStringLiteral("record_error"), outcome.recordError);
 }
 
 } // namespace
@@ -133,45 +139,44 @@ QStringList readTable(const QString &port, const ModuleReading &reading)
     return QStringList{port} + table(rows);
 }
 
-QJsonObject writeJson(const WriteJob &job, const parameters::Values &written, bool verify)
+QJsonObject writeJson(const WriteJob &job)
 {
+    const RowOutcome outcome = RowOutcome::of(job);
     QJsonObject object = moduleJson(job);
     QJsonObject sent;
     for (const ModuleField field : job.accepted())
-        sent.insert(parameters::fieldKey(field), written.value(field));
+        sent.insert(parameters::fieldKey(field), job.written().value(field));
     object.insert(QStringLiteral("written"), sent);
-    const JobResult result = job.result();
-    QJsonValue verified;
-    if (verify && (result == JobResult::Done || result == JobResult::Mismatch ||
-                   (result == JobResult::NoAnswer && job.resetSent())))
-        verified = job.verified();
-    object.insert(QStringLiteral("verified"), verified);
-    insertOutcome(&object, job, QStringLiteral("written"));
+    object.insert(QStringLiteral("verified"), flag(outcome.verified));
+    insertOutcome(&object, outcome, QStringLiteral("written"));
     return object;
 }
 
-QStringList writeTable(const WriteJob &job, const parameters::Values &written, bool verify)
+QStringList writeTable(const WriteJob &job)
 {
+    const RowOutcome outcome = RowOutcome::of(job);
     const parameters::Values identity = job.identity();
     QStringList text{job.port() + QStringLiteral(": ") + identity.value(ModuleField::Name) +
                      QStringLiteral(" (") + identity.value(ModuleField::Mac) + QLatin1Char(')')};
     QList<QStringList> rows;
-    const bool readBack = verify && job.resetSent() && job.readBack().answered > 0;
+    const bool readBack = job.verifies() && job.resetSent() && job.readBack().answered > 0;
     rows << (readBack ? QStringList{QStringLiteral("parameter"), QStringLiteral("written"),
                                     QStringLiteral("read back"), QString()}
                       : QStringList{QStringLiteral("parameter"), QStringLiteral("written")});
     for (const ModuleField field : job.accepted()) {
-        QStringList row{parameters::fieldKey(field), written.value(field)};
+        QStringList row{parameters::fieldKey(field), job.written().value(field)};
         if (readBack) {
             const QString read = job.readBack().values.value(field);
             row << (read.isEmpty() ? QStringLiteral("(missing)") : read)
-                << (read == written.value(field) ? QString() : QStringLiteral("DIFFERS"));
+                << (outcome.readBackDiffers.contains(field) ? QStringLiteral("DIFFERS")
+                                                            : QString());
         }
         rows << row;
     }
     text += table(rows);
-    if (job.result() == JobResult::Done)
-        text << (verify ? QStringLiteral("verified") : QStringLiteral("unverified (--no-verify)"));
+    const QString word = outcome.moduleWord();
+    if (!word.isEmpty())
+        text << (job.verifies() ? word : word + QStringLiteral(" (--no-verify)"));
     return text;
 }
 
@@ -193,42 +198,7 @@ QString countKey(const QString &status)
     return QString(status).replace(QLatin1Char(' '), QLatin1Char('_'));
 }
 
-// The statuses a run's rows can have, in the order the summary counts them.
-QStringList statuses(const CommissionRun &run)
-{
-    return run.isAudit() ? QStringList{QStringLiteral("matches"), QStringLiteral("differs"),
-                                       QStringLiteral("failed"), QStringLiteral("not reached")}
-                         : QStringList{QStringLiteral("verified"), QStringLiteral("failed"),
-                                       QStringLiteral("not reached")};
-}
-
-// An audited module's differences: each parameter planned against read.
-QString differences(const WriteJob &job)
-{
-    QStringList parts;
-    for (const WriteJob::Mismatch &m : job.mismatches())
-        parts << QStringLiteral("%1 planned %2, module has %3")
-                     .arg(parameters::fieldKey(m.field), m.written,
-                          m.read.isEmpty() ? QStringLiteral("(missing)") : m.read);
-    return parts.join(QLatin1String("; "));
-}
-
 } // namespace
-
-QString rowStatus(const CommissionRun &run, int index)
-{
-    const WriteJob *job = run.job(index);
-    if (!job)
-        return QStringLiteral("not reached");
-    if (run.isAudit()) {
-        if (run.verified(index))
-            return QStringLiteral("matches");
-        if (job->result() == JobResult::Mismatch && !job->mismatches().isEmpty())
-            return QStringLiteral("differs");
-        return QStringLiteral("failed");
-    }
-    return run.verified(index) ? QStringLiteral("verified") : QStringLiteral("failed");
-}
 
 QJsonArray planJson(const QList<commissionplan::Row> &rows)
 {
@@ -269,17 +239,18 @@ QJsonObject commissionJson(const CommissionRun &run)
     for (int i = 0; i < run.rowCount(); ++i) {
         const commissionplan::Row &row = run.row(i);
         const WriteJob *job = run.job(i);
+        const RowOutcome outcome = RowOutcome::of(run, i);
         QJsonObject object;
         if (job && run.isAudit()) {
             object = auditJson(*job);
         } else if (job) {
-            object = writeJson(*job, row.values, true);
+            object = writeJson(*job);
         } else {
             object = QJsonObject{{QStringLiteral("port"), row.port},
                                  {QStringLiteral("name"), QJsonValue()},
                                  {QStringLiteral("mac"), QJsonValue()},
                                  {QStringLiteral("mismatches"), QJsonArray()},
-                                 {QStringLiteral("error"), run.notReached(i)},
+                                 {QStringLiteral("error"), outcome.reason},
                                  {QStringLiteral("recorded"), QJsonValue()}};
             if (run.isAudit()) {
                 object.insert(QStringLiteral("read"), QJsonObject());
@@ -289,15 +260,15 @@ QJsonObject commissionJson(const CommissionRun &run)
                 object.insert(QStringLiteral("verified"), QJsonValue());
             }
         }
-        const QString state = rowStatus(run, i);
+        const QString state = outcome.statusWord();
         ++counts[state];
         object.insert(QStringLiteral("row"), row.row);
         object.insert(QStringLiteral("status"), state);
-        object.insert(QStringLiteral("exit_code"), run.rowExitCode(i));
+        object.insert(QStringLiteral("exit_code"), outcome.exitCode);
         rows.append(object);
     }
     QJsonObject summary;
-    for (const QString &state : statuses(run))
+    for (const QString &state : RowOutcome::statusWords(run.isAudit()))
         summary.insert(countKey(state), counts.value(state));
     summary.insert(QStringLiteral("rows"), rows);
     return summary;
@@ -305,6 +276,7 @@ QJsonObject commissionJson(const CommissionRun &run)
 
 QJsonObject auditJson(const WriteJob &job)
 {
+    const RowOutcome outcome = RowOutcome::of(job);
     QJsonObject object = moduleJson(job);
     QJsonObject read;
     for (const ModuleField field : allModuleFields) {
@@ -312,10 +284,8 @@ QJsonObject auditJson(const WriteJob &job)
             read.insert(parameters::fieldKey(field), valueOrNull(job.readBack().values, field));
     }
     object.insert(QStringLiteral("read"), read);
-    const bool compared = job.result() == JobResult::Done ||
-                          (job.result() == JobResult::Mismatch && !job.mismatches().isEmpty());
-    object.insert(QStringLiteral("matches"), compared ? QJsonValue(job.verified()) : QJsonValue());
-    insertOutcome(&object, job, QStringLiteral("planned"));
+    object.insert(QStringLiteral("matches"), flag(outcome.matches));
+    insertOutcome(&object, outcome, QStringLiteral("planned"));
     return object;
 }
 
@@ -335,30 +305,18 @@ QStringList commissionTable(const CommissionRun &run)
         const commissionplan::Row &row = run.row(i);
         const WriteJob *job = run.job(i);
         const parameters::Values id = job ? job->identity() : parameters::Values();
-        const QString state = rowStatus(run, i);
-        ++counts[state];
-        QString result = state;
-        if (!job)
-            result += QStringLiteral(": ") + run.notReached(i);
-        else if (state == QLatin1String("differs"))
-            result += QStringLiteral(": ") + differences(*job);
-        else if (!run.verified(i) && job->result() != JobResult::Done)
-            result += QStringLiteral(": ") + job->error();
-        else if (!run.verified(i))
-            result +=
-                QStringLiteral(": %1 on the module, but the record lacks its row (%2)")
-                    .arg(run.isAudit() ? QStringLiteral("matches") : QStringLiteral("verified"),
-                         job->recordError());
+        const RowOutcome outcome = RowOutcome::of(run, i);
+        ++counts[outcome.statusWord()];
         cells << QStringList{QString::number(row.row),          row.port,
                              id.value(ModuleField::Name),       id.value(ModuleField::Mac),
-                             row.values.value(ModuleField::Ip), result};
+                             row.values.value(ModuleField::Ip), outcome.line()};
         if (keepsRecord)
-            cells.last().insert(5, !job              ? QStringLiteral("-")
-                                   : job->recorded() ? QStringLiteral("yes")
-                                                     : QStringLiteral("NO"));
+            cells.last().insert(5, !job               ? QStringLiteral("-")
+                                   : outcome.recorded ? QStringLiteral("yes")
+                                                      : QStringLiteral("NO"));
     }
     QStringList counted;
-    for (const QString &state : statuses(run))
+    for (const QString &state : RowOutcome::statusWords(run.isAudit()))
         counted << QStringLiteral("%1 %2").arg(counts.value(state)).arg(state);
     return table(cells, 0) + QStringList{counted.join(QLatin1String(", "))};
 }

@@ -32,15 +32,13 @@ void json(const QJsonValue &value);
 QJsonObject readJson(const QString &port, const ModuleReading &reading, const QString &error);
 QStringList readTable(const QString &port, const ModuleReading &reading);
 
-QJsonObject writeJson(const WriteJob &job, const parameters::Values &written, bool verify);
-QStringList writeTable(const WriteJob &job, const parameters::Values &written, bool verify);
+// A write: what was sent, what was read back, and the outcome.
+QJsonObject writeJson(const WriteJob &job);
+QStringList writeTable(const WriteJob &job);
 
 // What each row of a plan would send (commission --dry-run).
 QJsonArray planJson(const QList<commissionplan::Row> &rows);
 QStringList planTable(const QList<commissionplan::Row> &rows);
-// A row's status: "verified", "failed", "not reached"; for an audit
-// "matches", "differs", "failed", "not reached".
-QString rowStatus(const CommissionRun &run, int index);
 // An audited module: what was read and what differs from the plan.
 QJsonObject auditJson(const WriteJob &job);
 // The outcome of a commissioning run (or an audit), row by row, and the

@@ -75,7 +75,7 @@ bool baseValues(Run &run, parameters::Values *values, int *exitCode)
     if (!run.parser.isSet(QStringLiteral("from")))
         return true;
     QString problem;
-    if (!parameters::loadSettingsFile(from, values, &problem)) {
+    if (!settingsmapping::loadSettingsFile(from, values, &problem)) {
         *exitCode = usage(QStringLiteral("cannot use the settings file %1: %2").arg(from, problem));
         return false;
     }

@@ -49,5 +49,7 @@ int commandWrite(Run &run);
 int commandRestart(Run &run, bool factory);
 // commission PLAN.csv, and audit PLAN.csv (the same run, nothing written).
 int commandCommission(Run &run, bool audit);
+// bridge HOST:PORT --link PATH: a virtual serial port to the module's bus.
+int commandBridge(Run &run);
 
 #endif // CLI_RUN_H

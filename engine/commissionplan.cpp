@@ -1,5 +1,7 @@
 #include "engine/commissionplan.h"
 
+#include "engine/textsafety.h"
+
 #include <QCoreApplication>
 #include <QFile>
 #include <QFileInfo>
@@ -21,10 +23,7 @@ const QString portColumn = QStringLiteral("port");
 // The column names a plan may have, for the message on an unknown one.
 QString knownColumns()
 {
-    QStringList names{portColumn};
-    for (const ModuleField field : parameters::writeOrder())
-        names << parameters::fieldKey(field);
-    return names.join(QLatin1String(", "));
+    return columns().join(QLatin1String(", "));
 }
 
 // The parameter a header cell names; false for anything else. Names are
@@ -40,6 +39,25 @@ bool columnField(const QString &header, ModuleField *field)
         }
     }
     return false;
+}
+
+// The plan's text from a file's bytes: false when they are not UTF-8 (a byte
+// sequence had to be replaced on the way in). A byte-order mark is dropped.
+bool decode(const QByteArray &bytes, QString *text)
+{
+    const QByteArray utf8 = bytes.startsWith("\xef\xbb\xbf") ? bytes.mid(3) : bytes;
+    *text = QString::fromUtf8(utf8);
+    return text->toUtf8() == utf8;
+}
+
+// The index in columns() of the column a header cell names; -1 for none.
+int columnIndex(const QString &header)
+{
+    const QString name = header.trimmed();
+    if (name.compare(portColumn, Qt::CaseInsensitive) == 0)
+        return 0;
+    ModuleField field = ModuleField::Ip;
+    return columnField(name, &field) ? int(parameters::writeOrder().indexOf(field)) + 1 : -1;
 }
 
 bool blank(const QStringList &record)
@@ -171,10 +189,8 @@ Plan parse(const QByteArray &bytes, const parameters::Values &base, bool allowFo
                     Text::tr("\"%1\" must be %2").arg(it.value(), rule));
     }
 
-    // Not UTF-8 when a byte sequence had to be replaced on the way in.
-    const QByteArray utf8 = bytes.startsWith("\xef\xbb\xbf") ? bytes.mid(3) : bytes;
-    const QString text = QString::fromUtf8(utf8);
-    if (text.toUtf8() != utf8) {
+    QString text;
+    if (!decode(bytes, &text)) {
         problem(0, QString(), Text::tr("the plan is not UTF-8 text"));
         return plan;
     }
@@ -269,12 +285,14 @@ Plan parse(const QByteArray &bytes, const parameters::Values &base, bool allowFo
         const QString ip = row.values.value(ModuleField::Ip);
         quint32 address = 0;
         if (parameters::parseIpv4(ip, &address)) {
-            if (ipRow.contains(address))
+            if (ipRow.contains(address)) {
                 problem(
                     rowNumber, parameters::fieldKey(ModuleField::Ip),
                     Text::tr("%1 is already planned in row %2").arg(ip).arg(ipRow.value(address)));
-            else
+                plan.problems.last().firstRow = ipRow.value(address);
+            } else {
                 ipRow.insert(address, rowNumber);
+            }
         }
         for (const parameters::ConfigProblem &p : parameters::checkConfiguration(row.values)) {
             if (!(p.foreignGateway && allowForeignGateway))
@@ -285,6 +303,83 @@ Plan parse(const QByteArray &bytes, const parameters::Values &base, bool allowFo
     if (plan.rows.isEmpty() && plan.problems.isEmpty())
         problem(0, QString(), Text::tr("the plan has no rows"));
     return plan;
+}
+
+QStringList columns()
+{
+    QStringList names{portColumn};
+    for (const ModuleField field : parameters::writeOrder())
+        names << parameters::fieldKey(field);
+    return names;
+}
+
+Table readTable(const QByteArray &bytes)
+{
+    using textsafety::escapeControls;
+    Table table;
+    QString text;
+    if (!decode(bytes, &text)) {
+        table.error = Text::tr("the file is not UTF-8 text");
+        return table;
+    }
+    const QList<QStringList> records = splitCsv(text, detectSeparator(text), &table.error);
+    if (!table.error.isEmpty() || records.isEmpty())
+        return table;
+    const int width = columns().size();
+
+    // Header names as parse() takes them.
+    const QStringList header = records.first();
+    QList<int> target;
+    QList<int> taken;
+    for (const QString &cell : header) {
+        const QString name = cell.trimmed();
+        int column = name.isEmpty() ? -1 : columnIndex(name);
+        if (!name.isEmpty() && column < 0)
+            table.leftOut << Text::tr("the column \"%1\", which is not a plan column")
+                                 .arg(escapeControls(name));
+        else if (column >= 0 && taken.contains(column))
+            table.leftOut << Text::tr("the second column \"%1\"").arg(escapeControls(name));
+        if (column >= 0 && taken.contains(column))
+            column = -1;
+        if (column >= 0)
+            taken << column;
+        target << column;
+    }
+    for (int r = 1; r < records.size(); ++r) {
+        const QStringList &record = records.at(r);
+        QStringList cells;
+        for (int c = 0; c < width; ++c)
+            cells << QString();
+        for (int i = 0; i < record.size(); ++i) {
+            if (i < target.size() && target.at(i) >= 0) {
+                cells[target.at(i)] = record.at(i);
+            } else if ((i >= header.size() || header.at(i).trimmed().isEmpty()) &&
+                       !record.at(i).trimmed().isEmpty()) {
+                table.leftOut << Text::tr("row %1: \"%2\" outside the named columns")
+                                     .arg(r + 1)
+                                     .arg(escapeControls(record.at(i)));
+            }
+        }
+        table.rows << cells;
+    }
+    while (!table.rows.isEmpty() && blank(table.rows.last()))
+        table.rows.removeLast();
+    return table;
+}
+
+QByteArray writeTable(const QList<QStringList> &rows)
+{
+    QStringList lines{columns().join(QLatin1Char(','))};
+    int last = rows.size() - 1;
+    while (last >= 0 && blank(rows.at(last)))
+        --last;
+    for (int r = 0; r <= last; ++r) {
+        QStringList cells;
+        for (const QString &text : rows.at(r))
+            cells << textsafety::csvOwnCell(text);
+        lines << cells.join(QLatin1Char(','));
+    }
+    return (lines.join(QLatin1String("\r\n")) + QLatin1String("\r\n")).toUtf8();
 }
 
 } // namespace commissionplan

@@ -31,6 +31,8 @@ struct Problem {
     int row = 0;
     QString column;
     QString message;
+    // An address planned twice: the earlier row that has it.
+    int firstRow = 0;
 };
 
 struct Plan {
@@ -53,6 +55,27 @@ bool readFile(const QString &path, QByteArray *bytes, QString *error);
 // nothing to write. Every problem is reported, not only the first.
 Plan parse(const QByteArray &bytes, const parameters::Values &base = parameters::Values(),
            bool allowForeignGateway = false);
+
+// The plan's columns in the order this program writes them: "port", then
+// the parameters in the order they are written to a module.
+QStringList columns();
+
+// A plan file's cells for a table: each row in columns() order, whatever
+// the file's own column order, separator or byte-order mark. What does not
+// fit those columns (a column of another name, a second column of one name,
+// a cell outside the named columns) is listed in leftOut, not lost
+// silently; trailing empty rows are dropped. `error` (nothing read) for a
+// file that is not UTF-8 or not CSV.
+struct Table {
+    QList<QStringList> rows;
+    QStringList leftOut;
+    QString error;
+};
+Table readTable(const QByteArray &bytes);
+// The plan file of such cells: a header naming columns(), "," between the
+// cells (quoted where they need it), CRLF line ends, trailing empty rows
+// left out. parse() reads it as the cells stand.
+QByteArray writeTable(const QList<QStringList> &rows);
 
 // The records of a CSV text (RFC 4180: quoted cells may hold separators,
 // quotes doubled, line breaks); `separator` is "," or ";". On a malformed

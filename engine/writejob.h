@@ -40,6 +40,9 @@ public:
     WriteJob(const QString &port, const parameters::Values &values, const JobSettings &settings,
              QObject *parent = nullptr);
     void setVerify(bool on) { verify = on; }
+    bool verifies() const { return verify; }
+    // The values to write (or, in an audit, the plan's).
+    parameters::Values written() const { return values; }
     // A site audit: nothing is written or restarted; the module is
     // identified, read and compared with the values (verified() then means
     // that it matches them; the record says "matches" or "differs: ...").

@@ -264,27 +264,23 @@ QList<ConfigProblem> checkConfiguration(const Values &values)
 QList<ModuleField> writeOrder()
 {
     QList<ModuleField> order;
-    for (int tick = 1; tick <= writeLastTick; ++tick) {
-        const WriteTick t = writeTickAt(tick);
-        if (t.action == WriteAction::Send && t.hasValue)
-            order << t.field;
-    }
+    for (const WriteCommandRow &command : writeCommandTable)
+        order << command.field;
     return order;
 }
 
 QList<WriteStep> writeSteps(const Values &values)
 {
     QList<WriteStep> steps;
-    for (int tick = 1; tick <= writeLastTick; ++tick) {
-        const WriteTick t = writeTickAt(tick);
-        if (t.action != WriteAction::Send || !t.hasValue || !values.contains(t.field))
+    for (const WriteCommandRow &command : writeCommandTable) {
+        if (!values.contains(command.field))
             continue;
-        const QString value = values.value(t.field);
-        const QByteArray command =
-            isChoiceField(t.field)
-                ? writeCommandForChoice(t.prefix, t.field, choicePosition(t.field, value))
-                : writeCommand(t.prefix, value);
-        steps.append({t.field, command});
+        const QString value = values.value(command.field);
+        steps.append(
+            {command.field, isChoiceField(command.field)
+                                ? writeCommandForChoice(command.prefix, command.field,
+                                                        choicePosition(command.field, value))
+                                : writeCommand(command.prefix, value)});
     }
     return steps;
 }

@@ -60,8 +60,8 @@ struct ConfigProblem {
 };
 QList<ConfigProblem> checkConfiguration(const Values &values);
 
-// The parameters the write sends, in the window's order (IP, mask, gateway,
-// TCP port, parity, speed, stop bits, packet time-out).
+// The parameters a write sends, in the order of the module's write commands
+// (IP, mask, gateway, TCP port, parity, speed, stop bits, packet time-out).
 QList<ModuleField> writeOrder();
 
 // One command of a write: the parameter it sets and its bytes.
@@ -69,7 +69,7 @@ struct WriteStep {
     ModuleField field;
     QByteArray command;
 };
-// The commands for the given values, in the window's order; values of the
+// The commands for the given values, in the write's order; values of the
 // information fields are ignored.
 QList<WriteStep> writeSteps(const Values &values);
 

@@ -4,9 +4,12 @@
 #include <QByteArray>
 #include <QString>
 
+#include <iterator>
+
 // The module's console: command bytes, where values stand in its replies,
-// the lists it chooses from and how its acknowledgements are judged. All of
-// it is data and small functions; the window only applies the results.
+// the lists it chooses from, its write commands in their order and how its
+// acknowledgements are judged. All of it is data and small functions; the
+// window's timed sequences and the engine's jobs apply it.
 
 // The parameters of the module as the form shows them.
 enum class ModuleField {
@@ -44,24 +47,57 @@ inline constexpr char restart[] = "RESET";
 inline constexpr char factoryReset[] = "LOAD SETTING:DEFAULT";
 } // namespace Command
 
-// One query of the read-out: the command sent on tick `step`, and where the
-// value stands in its answer (skip `position` characters, take at most
-// `width`).
+// One query of the read-out: its command, and where the value stands in its
+// answer (skip `position` characters, take at most `width`).
 struct QueryRow {
-    int step;
     const char *command;
     int position;
     int width;
     ModuleField field;
 };
 
-// The read-out ends on the tick after its last query.
-inline constexpr int readoutEndStep = 12;
-
-// The eleven queries, steps 1 to 11; nullptr for any other step.
-const QueryRow *queryForStep(int step);
+// The module's queries, in the order a read-out asks them.
+inline constexpr QueryRow queryTable[] = {
+    {"name", 5, 18, ModuleField::Name},
+    {"version", 8, 10, ModuleField::Version},
+    {"MAC", 4, 18, ModuleField::Mac},
+    {"ip", 3, 15, ModuleField::Ip},
+    {"MASK", 5, 16, ModuleField::Mask},
+    {"GATEWAY", 8, 15, ModuleField::Gateway},
+    {"PORT TCP", 9, 6, ModuleField::PortTcp},
+    {"parity", 7, 4, ModuleField::Parity},
+    {"SPEED RS485", 12, 7, ModuleField::Speed},
+    {"STOP BIT", 9, 3, ModuleField::StopBit},
+    {"timeout data", 13, 5, ModuleField::Timewait}, // 1 to 10000 ms: five digits
+};
 // The query that reads `field` (every field has one).
 const QueryRow &queryFor(ModuleField field);
+
+// One write command of the module: the parameter it sets, its prefix (the
+// value follows it directly), and how its reply is judged. Every command is
+// taken with exactly "ok" (isAcknowledgement). `onlyRefusal`, where set, is
+// the one reply that the module gives to refuse this command; a judge that
+// lets other replies pass (the window's) refuses on it alone.
+struct WriteCommandRow {
+    ModuleField field;
+    const char *prefix;
+    const char *onlyRefusal;
+};
+
+// The module's write commands, in the order a write sends them: this order
+// is the write's, everywhere.
+inline constexpr WriteCommandRow writeCommandTable[] = {
+    {ModuleField::Ip, "CHANGE IP:", nullptr},
+    {ModuleField::Mask, "CHANGE MASK:", nullptr},
+    {ModuleField::Gateway, "CHANGE GATEWAY:", nullptr},
+    {ModuleField::PortTcp, "CHANGE PORT TCP:", nullptr},
+    {ModuleField::Parity, "CHANGE PARITY:", nullptr},
+    {ModuleField::Speed, "CHANGE SPEED RS485:", nullptr},
+    {ModuleField::StopBit, "CHANGE STOP BIT:", nullptr},
+    {ModuleField::Timewait, "change timeout data:", "?"},
+};
+// The write command of `field`; nullptr for a field that is never written.
+const WriteCommandRow *writeCommandFor(ModuleField field);
 
 // The cleaned text of one reply: the bytes up to the first NUL, decoded as
 // UTF-8, with every carriage return and line feed removed wherever it stands.
@@ -80,54 +116,20 @@ int choicePosition(ModuleField field, const QString &value);
 // position the list does not have.
 QByteArray choiceWord(ModuleField field, int position);
 
-// What a read-out answer means for the form.
+// What a read-out answer means.
 struct ReadoutAnswer {
-    bool applies = false; // false: the step takes no answer
+    bool applies = false; // false: no answer is taken (the window's idle ticks)
     ModuleField field = ModuleField::Name;
     bool valid = false;
-    QString text;      // text fields: the value shown when valid
+    QString text;      // text fields: the value when valid
     int position = -1; // choice fields: the list position chosen when valid
 };
-ReadoutAnswer interpretReadoutAnswer(int step, const QString &reply);
 // The answer to the query of `field`, whenever it was asked.
 ReadoutAnswer interpretAnswer(ModuleField field, const QString &reply);
 
 // The module took a write command: its reply is exactly "ok" (whole,
 // case-sensitive). Any other reply, "?" and "OK" included, is a refusal.
 bool isAcknowledgement(const QString &reply);
-
-// How a reply is judged while the window's parameter write runs: more
-// lenient than isAcknowledgement() on the time-out command, whose replies
-// other than "ok" and "?" the window lets pass.
-enum class AckVerdict { Ignore, Acknowledged, Failed };
-struct AckJudgement {
-    AckVerdict verdict = AckVerdict::Ignore;
-    ModuleField field = ModuleField::Ip;
-    bool acknowledgesIp = false; // the IP address write was acknowledged
-    QString failureText;         // rich text of the failure box
-};
-// A reply taken on tick `step` of the window's write.
-AckJudgement judgeAcknowledgement(int step, const QString &reply);
-// The reply to the write command of `field`, wherever it is sent (Ignore for
-// a field the write does not send).
-AckJudgement judgeWriteReply(ModuleField field, const QString &reply);
-
-// One tick of the parameter write: a command every other tick from tick 3 on,
-// the check on tick 4 that the IP address was acknowledged, "reset" on the
-// last tick. The ticks and the acknowledgement rules come from one table.
-enum class WriteAction { Nothing, Send, CheckAcknowledgement, Finish };
-struct WriteTick {
-    WriteAction action = WriteAction::Nothing;
-    const char *prefix = nullptr; // command, or its prefix when a value follows
-    bool hasValue = false;        // the value of `field` is appended
-    ModuleField field = ModuleField::Ip;
-    const char *replyTrace = nullptr;   // trace the last reply with this label first
-    const char *commandTrace = nullptr; // label traced before the command
-    bool traceCommand = false;          // trace the command after writing it
-};
-inline constexpr int writeCheckTick = 4;
-inline constexpr int writeLastTick = 19;
-WriteTick writeTickAt(int tick);
 
 // A write command: the prefix directly followed by the value's Latin-1
 // bytes (a character outside Latin-1 becomes '?'); no terminator.

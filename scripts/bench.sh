@@ -13,7 +13,8 @@
 #   - ordan-cli reach of a plan of 16 simulated modules (--network) in a
 #     network namespace of its own (scripts/netns.sh), some of whose rows
 #     do not answer: it must be done within the connect time-out (3 s) plus
-#     0.2 s, with the right word for each row.
+#     0.2 s, with the right word for each row;
+#   - then ordan-cli bridge against socat (scripts/bench-bridge.sh).
 # Each figure is the median of three runs. Builds what is missing into
 # build/ (or $BUILD). Not a test: it prints figures and the targets met.
 # `scripts/bench.sh reach` measures the reach check alone.
@@ -218,4 +219,15 @@ echo "(window: 12 s per read-out, 19 s per write, one port at a time; simulator 
 if [[ -z ${ORDAN_BENCH_NO_STARTUP:-} && -f $repo/scripts/bench-startup.sh ]]; then
     echo
     bash "$repo/scripts/bench-startup.sh"
+fi
+
+# ordan-cli bridge against socat (scripts/bench-bridge.sh: as root, in a
+# network namespace of its own).
+if [[ -z ${ORDAN_BENCH_NO_BRIDGE:-} ]]; then
+    echo
+    if [[ $(id -u) -eq 0 ]]; then
+        BUILD="$build" bash "$repo/scripts/bench-bridge.sh"
+    else
+        echo "(ordan-cli bridge against socat: scripts/bench-bridge.sh, as root)"
+    fi
 fi

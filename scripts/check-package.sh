@@ -4,7 +4,8 @@
 # no error and no warning (its information and pedantic notes are shown);
 # checks that ordan-cli depends on no Qt Gui or Widgets package; installs
 # ordan-cli alone with apt-get, runs hardening-check on it, its --version and
-# `ordan-cli ports`; then installs ordan-configurator, runs hardening-check on
+# `ordan-cli ports`, verifies the bridge's service unit (systemd-analyze);
+# then installs ordan-configurator, runs hardening-check on
 # its two windows (ordan-configurator and ordan-site) and their --version,
 # validates their desktop entries and AppStream files, looks for the manual
 # pages and icons; and removes both again.
@@ -170,6 +171,16 @@ check "/usr/bin/ordan-cli --version" version_is /usr/bin/ordan-cli "ordan-cli $v
 check "/usr/bin/ordan-cli ports" /usr/bin/ordan-cli ports
 check "manual page of ordan-cli" test -f /usr/share/man/man1/ordan-cli.1.gz
 check "hardening of ordan-cli" hardened /usr/bin/ordan-cli ordan-cli
+# The bridge's service template, as an instance would run: systemd-analyze
+# verify loads it (its command, sandbox and manual page) and must say
+# nothing.
+unit_verifies() {
+    local said
+    said=$(systemd-analyze verify "$1" 2>&1) || { echo "$said" >&2; return 1; }
+    [[ -z $said ]] || { echo "$said" >&2; return 1; }
+}
+check "service unit of ordan-cli bridge" test -f /lib/systemd/system/ordan-bridge@.service
+check "systemd-analyze verify ordan-bridge@site1.service" unit_verifies ordan-bridge@site1.service
 
 # Then the window beside it.
 install_deb "${deb[ordan-configurator]}"

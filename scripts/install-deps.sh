@@ -24,6 +24,9 @@ packages=(
     libx11-dev libxdamage-dev          # the start-up benchmark's window watcher
     dbus-daemon                        # and its session bus
     iproute2                           # ip: lo's addresses in a test's network namespace (netns.sh)
+    mbpoll libmodbus-dev pkg-config    # the bridge's test: a Modbus RTU master, a libmodbus slave
+    socat util-linux                   # the bridge's benchmark beside socat (unshare)
+    systemd                            # systemd-analyze verify on the bridge's service unit
 )
 
 missing=()

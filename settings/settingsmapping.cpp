@@ -9,7 +9,7 @@
 
 #include <memory>
 
-namespace parameters
+namespace settingsmapping
 {
 
 namespace
@@ -142,7 +142,7 @@ bool loadSettingsFile(const QString &path, Values *values, QString *error)
         if (position < 0 || position > count)
             problems << QStringLiteral("position %1 is not in the %2 list (0 for none, 1-%3)")
                             .arg(position)
-                            .arg(fieldKey(row.field))
+                            .arg(parameters::fieldKey(row.field))
                             .arg(count);
     }
     if (!problems.isEmpty()) {
@@ -153,4 +153,4 @@ bool loadSettingsFile(const QString &path, Values *values, QString *error)
     return true;
 }
 
-} // namespace parameters
+} // namespace settingsmapping

@@ -13,8 +13,10 @@ class setting_module;
 // commands and by ordan-cli. A file holds the eight parameters the write
 // sends; the choices (parity, speed, stop bits) as positions in their lists
 // (protocol.h's choicePosition), 0 for none.
-namespace parameters
+namespace settingsmapping
 {
+
+using parameters::Values;
 
 // The parameters a settings file holds, in the order of writeOrder().
 QList<ModuleField> settingsFields();
@@ -44,6 +46,6 @@ void toSettings(const Values &values, setting_module *file);
 // position that its list does not have.
 bool loadSettingsFile(const QString &path, Values *values, QString *error);
 
-} // namespace parameters
+} // namespace settingsmapping
 
 #endif // SETTINGSMAPPING_H

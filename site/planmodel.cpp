@@ -10,15 +10,10 @@
 #include <QIcon>
 #include <QPainter>
 #include <QPixmap>
-#include <QSet>
 #include <algorithm>
 
 namespace
 {
-
-const ModuleField fieldColumns[] = {
-    ModuleField::Ip,     ModuleField::Mask,  ModuleField::Gateway, ModuleField::PortTcp,
-    ModuleField::Parity, ModuleField::Speed, ModuleField::StopBit, ModuleField::Timewait};
 
 const QColor problemColour = siteStyle::problem();
 const QColor activeColour = siteStyle::active();
@@ -98,11 +93,6 @@ QColor stageColour(RowStage stage)
     }
 }
 
-bool blank(const QStringList &cells)
-{
-    return std::all_of(cells.cbegin(), cells.cend(),
-                       [](const QString &cell) { return cell.trimmed().isEmpty(); });
-}
 
 } // namespace
 
@@ -122,7 +112,19 @@ QString PlanModel::columnKey(int column)
 
 ModuleField PlanModel::columnField(int column)
 {
-    return fieldColumns[qBound(0, column - 1, planColumnCount - 2)];
+    // The plan file's columns: the port, then the parameters in the order
+    // they are written.
+    static const QList<ModuleField> order = parameters::writeOrder();
+    return order.at(qBound(0, column - 1, int(order.size()) - 1));
+}
+
+int PlanModel::columnOf(ModuleField field)
+{
+    for (int column = IpColumn; column < planColumnCount; ++column) {
+        if (columnField(column) == field)
+            return column;
+    }
+    return -1;
 }
 
 PlanModel::Row PlanModel::emptyRow()
@@ -437,86 +439,10 @@ void PlanModel::duplicateRows(const QList<int> &which)
 
 QByteArray PlanModel::toCsv() const
 {
-    QStringList header;
-    for (int c = 0; c < planColumnCount; ++c)
-        header << columnKey(c);
-    QStringList lines{header.join(QLatin1Char(','))};
-    int last = rows.size() - 1;
-    while (last >= 0 && blank(rows.at(last).cells))
-        --last;
-    for (int r = 0; r <= last; ++r) {
-        QStringList cells;
-        for (const QString &text : rows.at(r).cells)
-            cells << textsafety::csvOwnCell(text);
-        lines << cells.join(QLatin1Char(','));
-    }
-    return (lines.join(QLatin1String("\r\n")) + QLatin1String("\r\n")).toUtf8();
-}
-
-PlanFileContents PlanModel::readCsv(const QByteArray &bytes)
-{
-    using textsafety::escapeControls;
-    PlanFileContents contents;
-    const QByteArray utf8 = bytes.startsWith("\xef\xbb\xbf") ? bytes.mid(3) : bytes;
-    const QString text = QString::fromUtf8(utf8);
-    if (text.toUtf8() != utf8) {
-        contents.error = tr("the file is not UTF-8 text");
-        return contents;
-    }
-    QString error;
-    const QList<QStringList> records =
-        commissionplan::splitCsv(text, commissionplan::detectSeparator(text), &error);
-    if (!error.isEmpty()) {
-        contents.error = error;
-        return contents;
-    }
-    if (records.isEmpty())
-        return contents;
-
-    // Header names as ordan-cli takes them: any case, blanks around, "-"
-    // for "_".
-    const QStringList header = records.first();
-    QList<int> target;
-    QSet<int> taken;
-    for (const QString &cell : header) {
-        const QString name = cell.trimmed();
-        const QString key = name.toLower().replace(QLatin1Char('-'), QLatin1Char('_'));
-        int column = -1;
-        for (int c = 0; c < planColumnCount && !name.isEmpty(); ++c) {
-            if (columnKey(c) == key)
-                column = c;
-        }
-        if (!name.isEmpty() && column < 0)
-            contents.leftOut
-                << tr("the column \"%1\", which is not a plan column").arg(escapeControls(name));
-        else if (column >= 0 && taken.contains(column))
-            contents.leftOut << tr("the second column \"%1\"").arg(escapeControls(name));
-        if (column >= 0 && taken.contains(column))
-            column = -1;
-        if (column >= 0)
-            taken << column;
-        target << column;
-    }
-    for (int r = 1; r < records.size(); ++r) {
-        const QStringList &record = records.at(r);
-        QStringList cells;
-        for (int c = 0; c < planColumnCount; ++c)
-            cells << QString();
-        for (int i = 0; i < record.size(); ++i) {
-            if (i < target.size() && target.at(i) >= 0) {
-                cells[target.at(i)] = record.at(i);
-            } else if ((i >= header.size() || header.at(i).trimmed().isEmpty()) &&
-                       !record.at(i).trimmed().isEmpty()) {
-                contents.leftOut << tr("row %1: \"%2\" outside the named columns")
-                                        .arg(r + 1)
-                                        .arg(escapeControls(record.at(i)));
-            }
-        }
-        contents.rows << cells;
-    }
-    while (!contents.rows.isEmpty() && blank(contents.rows.last()))
-        contents.rows.removeLast();
-    return contents;
+    QList<QStringList> cells;
+    for (const Row &row : rows)
+        cells << row.cells;
+    return commissionplan::writeTable(cells);
 }
 
 void PlanModel::setBaseValues(const parameters::Values &values)
@@ -556,21 +482,17 @@ void PlanModel::check()
     }
     // An address planned twice is reported on its later rows; the first
     // row that has it is marked too.
-    QHash<QString, QList<int>> rowsByIp;
-    for (const commissionplan::Row &row : qAsConst(plan.rows)) {
-        const QString ip = row.values.value(ModuleField::Ip);
-        if (!ip.isEmpty())
-            rowsByIp[ip] << row.row;
+    QMap<int, QStringList> laterRows; // first row -> the rows that plan its address again
+    for (const commissionplan::Problem &p : qAsConst(plan.problems)) {
+        if (p.firstRow > 0)
+            laterRows[p.firstRow] << QString::number(p.row);
     }
-    for (auto it = rowsByIp.cbegin(); it != rowsByIp.cend(); ++it) {
-        const QList<int> &numbers = it.value();
-        if (numbers.size() < 2)
-            continue;
-        QStringList later;
-        for (int i = 1; i < numbers.size(); ++i)
-            later << QString::number(numbers.at(i));
-        cellProblems[cellKey(numbers.first() - 2, IpColumn)]
-            << tr("%1 is planned again in row %2").arg(it.key(), later.join(QLatin1String(", ")));
+    for (auto it = laterRows.cbegin(); it != laterRows.cend(); ++it) {
+        const int row = it.key() - 2;
+        if (row >= 0 && row < rows.size())
+            cellProblems[cellKey(row, IpColumn)]
+                << tr("%1 is planned again in row %2")
+                       .arg(cell(row, IpColumn).trimmed(), it.value().join(QLatin1String(", ")));
     }
     if (!rows.isEmpty()) {
         emit dataChanged(index(0, 0), index(rows.size() - 1, planColumnCount - 1));

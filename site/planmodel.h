@@ -11,13 +11,6 @@
 #include <QList>
 #include <QStringList>
 
-// What a plan file gives the table.
-struct PlanFileContents {
-    QList<QStringList> rows; // the plan's cells, in the table's column order
-    QStringList leftOut;     // what the file holds that the table cannot
-    QString error;           // not readable as a plan at all: nothing loaded
-};
-
 // The site's plan as a table: the nine columns of a commissioning plan
 // (port and the eight parameters, as the plan file names them), then the
 // row's state in a run, the module's MAC address and the result. After
@@ -55,8 +48,10 @@ public:
 
     // "port", "ip", ... "packet_timeout": the column names of a plan file.
     static QString columnKey(int column);
-    // The parameter of a plan column other than the port's.
+    // The parameter of a plan column other than the port's, and the
+    // column of a parameter (-1 for one the plan has no column for).
     static ModuleField columnField(int column);
+    static int columnOf(ModuleField field);
     // The row number the plan file (and ordan-cli) gives a table row: the
     // header is row 1.
     static int fileRow(int tableRow) { return tableRow + 2; }
@@ -85,12 +80,9 @@ public:
     // Copies of the rows, each group inserted below the last of them.
     void duplicateRows(const QList<int> &rows);
 
-    // The plan file: a header naming the nine columns, one row per table
-    // row ("," as separator, quotes where a cell needs them, CRLF), trailing
-    // empty rows left out. ordan-cli reads it as the table shows it.
+    // The plan file of the table (commissionplan::writeTable): ordan-cli
+    // reads it as the table shows it.
     QByteArray toCsv() const;
-    // The cells of a plan file, whatever its column order, separator or BOM.
-    static PlanFileContents readCsv(const QByteArray &bytes);
 
     // Values for the empty cells (a settings file, as --from gives them).
     void setBaseValues(const parameters::Values &values);

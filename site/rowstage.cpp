@@ -23,6 +23,39 @@ RowProgress rowProgress(JobStage stage, int index, int total, const QString &wha
     return next;
 }
 
+RowProgress finishedProgress(const RowOutcome &outcome)
+{
+    RowProgress last;
+    switch (outcome.status) {
+    case RowOutcome::Status::Verified:
+    case RowOutcome::Status::Unverified:
+        last.stage = RowStage::Verified;
+        break;
+    case RowOutcome::Status::Matches:
+        last.stage = RowStage::Matches;
+        break;
+    case RowOutcome::Status::Differs: {
+        last.stage = RowStage::Differs;
+        QStringList fields;
+        for (const RowOutcome::Difference &d : outcome.differences)
+            fields << parameters::fieldKey(d.field);
+        last.item = fields.join(QLatin1String(", "));
+        break;
+    }
+    case RowOutcome::Status::Failed:
+        last.stage = RowStage::Failed;
+        last.item = outcome.failureWord();
+        break;
+    case RowOutcome::Status::Interrupted:
+        last.stage = RowStage::Interrupted;
+        break;
+    case RowOutcome::Status::NotReached:
+        last.stage = RowStage::NotReached;
+        break;
+    }
+    return last;
+}
+
 bool isFinal(RowStage stage)
 {
     switch (stage) {

@@ -2,6 +2,7 @@
 #define ROWSTAGE_H
 
 #include "engine/modulejob.h"
+#include "engine/rowoutcome.h"
 
 #include <QString>
 
@@ -37,6 +38,10 @@ struct RowProgress {
 // The row's stage while its job runs, from the job's own stage
 // (WriteJob::stageChanged): `index` of `total` within it, `what` in hand.
 RowProgress rowProgress(JobStage stage, int index, int total, const QString &what);
+
+// The row's last stage, from what it came to: its status, and in a word or
+// two the failure or the parameters that differ.
+RowProgress finishedProgress(const RowOutcome &outcome);
 
 // A stage the row does not leave in this run.
 bool isFinal(RowStage stage);

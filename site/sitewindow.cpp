@@ -2,9 +2,10 @@
 
 #include "engine/commissionrecord.h"
 #include "engine/commissionrun.h"
-#include "engine/writejob.h"
 #include "engine/portcatalog.h"
+#include "engine/rowoutcome.h"
 #include "engine/textsafety.h"
+#include "engine/writejob.h"
 #include "latencyprobe.h"
 #include "plandelegate.h"
 #include "planmodel.h"
@@ -56,14 +57,6 @@ namespace
 {
 
 const char planFilter[] = QT_TRANSLATE_NOOP("SiteWindow", "Plans (*.csv);;All files (*)");
-
-QString fieldNames(const QList<ModuleField> &fields)
-{
-    QStringList names;
-    for (const ModuleField field : fields)
-        names << parameters::fieldKey(field);
-    return names.join(QLatin1String(", "));
-}
 
 } // namespace
 
@@ -564,7 +557,7 @@ bool SiteWindow::openPlan(const QString &path)
         showNotice(tr("Cannot open the plan %1: %2").arg(path, file.errorString()));
         return false;
     }
-    const PlanFileContents contents = PlanModel::readCsv(file.readAll());
+    const commissionplan::Table contents = commissionplan::readTable(file.readAll());
     if (!contents.error.isEmpty()) {
         showNotice(tr("Cannot read the plan %1: %2").arg(path, contents.error));
         return false;
@@ -602,7 +595,7 @@ bool SiteWindow::loadBaseValues(const QString &path)
 {
     parameters::Values values;
     QString problem;
-    if (!parameters::loadSettingsFile(path, &values, &problem)) {
+    if (!settingsmapping::loadSettingsFile(path, &values, &problem)) {
         statusBar()->showMessage(tr("Cannot use the settings file %1: %2").arg(path, problem));
         return false;
     }
@@ -972,94 +965,14 @@ void SiteWindow::onRowFinished(int index)
     const int row = tableRowOf.value(index, -1);
     if (!job)
         return;
-    const bool audit = runMode == RunMode::Audit;
+    const RowOutcome outcome = RowOutcome::of(*run, index);
     model->setMac(row, job->identity().value(ModuleField::Mac));
-    RowProgress outcome;
-    QString result;
-    switch (job->result()) {
-    case JobResult::Done:
-        outcome.stage = audit ? RowStage::Matches : RowStage::Verified;
-        result = audit ? tr("the module holds the planned values")
-                       : tr("%n parameter(s) as planned", "", job->accepted().size());
-        if (!run->verified(index)) {
-            // The module is right, but its row is not in the record: the
-            // record and the screen must say the same.
-            outcome.stage = RowStage::Failed;
-            outcome.item = tr("not recorded");
-            result = tr("the module is right, but the record lacks its row");
-        }
-        break;
-    case JobResult::Mismatch: {
-        if (job->mismatches().isEmpty()) {
-            // Another module answered: nothing of this row is proven.
-            outcome.stage = RowStage::Failed;
-            outcome.item = tr("another module");
-            result = job->error();
-            break;
-        }
-        outcome.stage = RowStage::Differs;
-        QStringList differences;
-        QList<ModuleField> fields;
-        QHash<int, QString> cells;
-        for (const WriteJob::Mismatch &m : job->mismatches()) {
-            const QString read = m.read.isEmpty() ? tr("(missing)") : m.read;
-            differences << (audit ? tr("%1: planned %2, the module has %3")
-                                  : tr("%1: written %2, read %3"))
-                               .arg(parameters::fieldKey(m.field), m.written, read);
-            fields << m.field;
-            for (int column = PlanModel::IpColumn; column < PlanModel::planColumnCount; ++column) {
-                if (PlanModel::columnField(column) == m.field)
-                    cells.insert(column, m.read);
-            }
-        }
-        outcome.item = fieldNames(fields);
-        model->setDifferences(row, cells);
-        result = differences.join(QLatin1String("; "));
-        break;
-    }
-    case JobResult::Interrupted:
-        outcome.stage = RowStage::Interrupted;
-        if (job->resetSent())
-            result = tr("stopped after the restart command");
-        else if (!job->sent().isEmpty())
-            result =
-                tr("stopped after sending %1; no restart was sent").arg(fieldNames(job->sent()));
-        else
-            result = tr("stopped before anything was written");
-        break;
-    case JobResult::PortUnavailable:
-        outcome.stage = RowStage::Failed;
-        outcome.item = tr("port not opened");
-        result = job->error();
-        if (job->permissionDenied())
-            result += tr(" (not allowed to use the port: add yourself to the group that owns "
-                         "it, usually dialout, then log in again; or another program holds it)");
-        break;
-    case JobResult::NoAnswer:
-        outcome.stage = RowStage::Failed;
-        outcome.item = tr("no answer");
-        result = job->error();
-        break;
-    case JobResult::Refused:
-        outcome.stage = RowStage::Failed;
-        outcome.item = tr("refused");
-        result = job->error();
-        break;
-    case JobResult::Invalid:
-        outcome.stage = RowStage::Failed;
-        outcome.item = tr("invalid configuration");
-        result = job->error();
-        break;
-    case JobResult::FileNotWritten:
-        outcome.stage = RowStage::Failed;
-        outcome.item = tr("not recorded");
-        result = job->error();
-        break;
-    }
-    if (!job->recordError().isEmpty())
-        result += QStringLiteral(" (") + job->recordError() + QLatin1Char(')');
-    model->setProgress(row, outcome);
-    model->setResult(row, result);
+    model->setProgress(row, finishedProgress(outcome));
+    QHash<int, QString> cells;
+    for (const RowOutcome::Difference &d : outcome.differences)
+        cells.insert(PlanModel::columnOf(d.field), d.read);
+    model->setDifferences(row, cells);
+    model->setResult(row, outcome.detail());
     updateActions();
     updateRunSummary();
 }
@@ -1108,13 +1021,12 @@ void SiteWindow::onRunFinished()
     int verified = 0, failed = 0, notReached = 0;
     for (int i = 0; i < run->rowCount(); ++i) {
         const int row = tableRowOf.value(i, -1);
-        if (!run->job(i)) {
-            RowProgress outcome;
-            outcome.stage = RowStage::NotReached;
-            model->setProgress(row, outcome);
-            model->setResult(row, run->notReached(i));
+        const RowOutcome outcome = RowOutcome::of(*run, i);
+        if (outcome.status == RowOutcome::Status::NotReached) {
+            model->setProgress(row, finishedProgress(outcome));
+            model->setResult(row, outcome.detail());
             ++notReached;
-        } else if (run->verified(i)) {
+        } else if (outcome.isSuccess()) {
             ++verified;
         } else {
             ++failed;

@@ -161,7 +161,7 @@ void CommissionTest::planChecks()
     QTemporaryDir dir;
     setting_module base;
     const auto settingsFile = [&](const QString &name, const QString &mask) {
-        parameters::toSettings({{ModuleField::Mask, mask}, {ModuleField::Parity, "even"}}, &base);
+        settingsmapping::toSettings({{ModuleField::Mask, mask}, {ModuleField::Parity, "even"}}, &base);
         base.SaveNTSetting(dir.filePath(name));
         return dir.filePath(name);
     };

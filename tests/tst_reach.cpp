@@ -98,7 +98,7 @@ QString writeFile(const QTemporaryDir &dir, const QString &name, const QByteArra
 QString baseFile(const QTemporaryDir &dir, const QString &tcpPort)
 {
     setting_module base;
-    parameters::toSettings({{ModuleField::PortTcp, tcpPort}}, &base);
+    settingsmapping::toSettings({{ModuleField::PortTcp, tcpPort}}, &base);
     base.SaveNTSetting(dir.filePath("base.TRset"));
     return dir.filePath("base.TRset");
 }

@@ -120,10 +120,10 @@ private slots:
     void mapping()
     {
         QFETCH(QString, file);
-        QCOMPARE(parameters::settingsFields(), parameters::writeOrder());
+        QCOMPARE(settingsmapping::settingsFields(), parameters::writeOrder());
         setting_module module;
         setFields(module, file.split('|'));
-        const parameters::Values values = parameters::fromSettings(module);
+        const parameters::Values values = settingsmapping::fromSettings(module);
         QStringList given;
         for (ModuleField field : parameters::writeOrder()) {
             if (values.contains(field))
@@ -131,7 +131,7 @@ private slots:
         }
         QTEST(given.join(' '), "values");
         setting_module back;
-        parameters::toSettings(values, &back);
+        settingsmapping::toSettings(values, &back);
         QTEST(fields(back).join('|'), "back");
     }
 

@@ -66,7 +66,7 @@ QString writeFile(const QTemporaryDir &dir, const QString &name, const QByteArra
 QString settingsFile(const QTemporaryDir &dir, const parameters::Values &values)
 {
     setting_module file;
-    parameters::toSettings(values, &file);
+    settingsmapping::toSettings(values, &file);
     file.SaveNTSetting(dir.filePath(QStringLiteral("base.TRset")));
     return dir.filePath(QStringLiteral("base.TRset"));
 }
@@ -119,7 +119,7 @@ public:
         loaded = russian.load(QStringLiteral(":/i18n/ordan-site_ru.qm"));
         for (const char *context :
              {"SiteWindow", "PlanModel", "ModuleJob", "WriteJob", "RestartJob", "CommissionRun",
-              "PortLock", "commissionplan", "commissionrecord", "parameters"})
+              "PortLock", "commissionplan", "commissionrecord", "parameters", "RowOutcome"})
             contexts << QLatin1String(context);
     }
     bool isEmpty() const override { return false; }

@@ -41,15 +41,15 @@ void MainWindow::OnSaveSetting_File()
 {
     auto *module = new setting_module;
     // Substitutes go into the file only; the form keeps its empty fields.
-    for (ModuleField field : parameters::settingsFields()) {
+    for (ModuleField field : settingsmapping::settingsFields()) {
         const QString substitute = substituteFor(field);
         QWidget *source = fieldWidget(field);
         if (auto *list = qobject_cast<QComboBox *>(source)) {
             const int position = list->currentIndex();
-            parameters::setSettingsPosition(
+            settingsmapping::setSettingsPosition(
                 module, field, position == 0 ? choicePosition(field, substitute) : position);
         } else if (auto *edit = qobject_cast<QLineEdit *>(source)) {
-            parameters::setSettingsText(module, field,
+            settingsmapping::setSettingsText(module, field,
                                         edit->text().isEmpty() ? substitute : edit->text());
         }
     }
@@ -98,13 +98,13 @@ void MainWindow::applySettingsFile(bool openVariant)
         return;
     }
     qDebug() << module->modul_name << "modul_name";
-    for (ModuleField field : parameters::settingsFields()) {
+    for (ModuleField field : settingsmapping::settingsFields()) {
         QWidget *target = fieldWidget(field);
         if (auto *list = qobject_cast<QComboBox *>(target)) {
             // A position outside a list leaves it showing no entry.
-            list->setCurrentIndex(parameters::settingsPosition(*module, field));
+            list->setCurrentIndex(settingsmapping::settingsPosition(*module, field));
         } else if (auto *edit = qobject_cast<QLineEdit *>(target)) {
-            edit->setText(parameters::settingsText(*module, field));
+            edit->setText(settingsmapping::settingsText(*module, field));
         }
         if (openVariant && field == ModuleField::Speed)
             qDebug() << module->speed_rs485 << "SPERD_RS485";

@@ -5,6 +5,7 @@
 #include "protocol/protocol.h"
 #include "ui_mainwindow.h"
 #include "window/formtexts.h"
+#include "window/schedule.h"
 #include "window/sequenceprogress.h"
 #include "window/settingsdialog.h"
 

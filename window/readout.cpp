@@ -4,6 +4,7 @@
 #include "ui_mainwindow.h"
 #include "window/formtexts.h"
 #include "window/mainwindow.h"
+#include "window/schedule.h"
 
 #include <QMessageBox>
 #include <QTimer>

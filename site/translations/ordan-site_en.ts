@@ -2,6 +2,23 @@
 <!DOCTYPE TS>
 <TS version="2.1" language="en" sourcelanguage="en">
 <context>
+    <name>RowOutcome</name>
+    <message numerus="yes">
+        <source>%n parameter(s) as planned</source>
+        <translation type="unfinished">
+            <numerusform>%n parameter as planned</numerusform>
+            <numerusform>%n parameters as planned</numerusform>
+        </translation>
+    </message>
+    <message numerus="yes">
+        <source>%n parameter(s) written, not read back</source>
+        <translation type="unfinished">
+            <numerusform></numerusform>
+            <numerusform></numerusform>
+        </translation>
+    </message>
+</context>
+<context>
     <name>SiteWindow</name>
     <message numerus="yes">
         <source>%n problem(s)</source>
@@ -43,13 +60,6 @@
         <translation>
             <numerusform>Commissioning %n module…</numerusform>
             <numerusform>Commissioning %n modules…</numerusform>
-        </translation>
-    </message>
-    <message numerus="yes">
-        <source>%n parameter(s) as planned</source>
-        <translation>
-            <numerusform>%n parameter as planned</numerusform>
-            <numerusform>%n parameters as planned</numerusform>
         </translation>
     </message>
     <message numerus="yes">

@@ -106,22 +106,6 @@
         <translation>Чем закончилась строка и почему</translation>
     </message>
     <message>
-        <source>the file is not UTF-8 text</source>
-        <translation>файл не является текстом в UTF-8</translation>
-    </message>
-    <message>
-        <source>the column &quot;%1&quot;, which is not a plan column</source>
-        <translation>столбец «%1», которого нет в плане</translation>
-    </message>
-    <message>
-        <source>the second column &quot;%1&quot;</source>
-        <translation>второй столбец «%1»</translation>
-    </message>
-    <message>
-        <source>row %1: &quot;%2&quot; outside the named columns</source>
-        <translation>строка %1: «%2» вне именованных столбцов</translation>
-    </message>
-    <message>
         <source>%1 of the base values: %2</source>
         <translation>%1 из базовых значений: %2</translation>
     </message>
@@ -323,6 +307,85 @@ leads to %2</source>
     <message>
         <source>a different module answered after the restart: MAC %1, not %2</source>
         <translation>после перезапуска ответил другой модуль: MAC %1, а не %2</translation>
+    </message>
+</context>
+<context>
+    <name>RowOutcome</name>
+    <message>
+        <source>port not opened</source>
+        <translation>порт не открыт</translation>
+    </message>
+    <message>
+        <source>no answer</source>
+        <translation>нет ответа</translation>
+    </message>
+    <message>
+        <source>refused</source>
+        <translation>отказ</translation>
+    </message>
+    <message>
+        <source>invalid configuration</source>
+        <translation>недопустимая конфигурация</translation>
+    </message>
+    <message>
+        <source>another module</source>
+        <translation>другой модуль</translation>
+    </message>
+    <message>
+        <source>not recorded</source>
+        <translation>не записано в журнал</translation>
+    </message>
+    <message numerus="yes">
+        <source>%n parameter(s) as planned</source>
+        <translation>
+            <numerusform>%n параметр как в плане</numerusform>
+            <numerusform>%n параметра как в плане</numerusform>
+            <numerusform>%n параметров как в плане</numerusform>
+        </translation>
+    </message>
+    <message numerus="yes">
+        <source>%n parameter(s) written, not read back</source>
+        <translation>
+            <numerusform>%n параметр записан, не прочитан обратно</numerusform>
+            <numerusform>%n параметра записаны, не прочитаны обратно</numerusform>
+            <numerusform>%n параметров записаны, не прочитаны обратно</numerusform>
+        </translation>
+    </message>
+    <message>
+        <source>the module holds the planned values</source>
+        <translation>в модуле значения по плану</translation>
+    </message>
+    <message>
+        <source>(missing)</source>
+        <translation>(нет)</translation>
+    </message>
+    <message>
+        <source>%1: planned %2, the module has %3</source>
+        <translation>%1: по плану %2, в модуле %3</translation>
+    </message>
+    <message>
+        <source>%1: written %2, read %3</source>
+        <translation>%1: записано %2, считано %3</translation>
+    </message>
+    <message>
+        <source>stopped after the restart command</source>
+        <translation>остановлено после команды перезапуска</translation>
+    </message>
+    <message>
+        <source>stopped after sending %1; no restart was sent</source>
+        <translation>остановлено после отправки %1; перезапуск не отправлен</translation>
+    </message>
+    <message>
+        <source>stopped before anything was written</source>
+        <translation>остановлено до записи</translation>
+    </message>
+    <message>
+        <source>the module is right, but the record lacks its row</source>
+        <translation>модуль настроен верно, но его строки нет в журнале</translation>
+    </message>
+    <message>
+        <source> (not allowed to use the port: add yourself to the group that owns it, usually dialout, then log in again; or another program holds it)</source>
+        <translation> (нет прав на порт: добавьте себя в группу-владельца порта, обычно dialout, и войдите в систему заново; или порт занят другой программой)</translation>
     </message>
 </context>
 <context>
@@ -608,58 +671,6 @@ leads to %2</source>
         <translation>Остановка…</translation>
     </message>
     <message>
-        <source>the module holds the planned values</source>
-        <translation>в модуле значения по плану</translation>
-    </message>
-    <message numerus="yes">
-        <source>%n parameter(s) as planned</source>
-        <translation>
-            <numerusform>%n параметр как в плане</numerusform>
-            <numerusform>%n параметра как в плане</numerusform>
-            <numerusform>%n параметров как в плане</numerusform>
-        </translation>
-    </message>
-    <message>
-        <source>(missing)</source>
-        <translation>(нет)</translation>
-    </message>
-    <message>
-        <source>%1: planned %2, the module has %3</source>
-        <translation>%1: по плану %2, в модуле %3</translation>
-    </message>
-    <message>
-        <source>%1: written %2, read %3</source>
-        <translation>%1: записано %2, считано %3</translation>
-    </message>
-    <message>
-        <source>stopped after the restart command</source>
-        <translation>остановлено после команды перезапуска</translation>
-    </message>
-    <message>
-        <source>stopped after sending %1; no restart was sent</source>
-        <translation>остановлено после отправки %1; перезапуск не отправлен</translation>
-    </message>
-    <message>
-        <source>stopped before anything was written</source>
-        <translation>остановлено до записи</translation>
-    </message>
-    <message>
-        <source>port not opened</source>
-        <translation>порт не открыт</translation>
-    </message>
-    <message>
-        <source> (not allowed to use the port: add yourself to the group that owns it, usually dialout, then log in again; or another program holds it)</source>
-        <translation> (нет прав на порт: добавьте себя в группу-владельца порта, обычно dialout, и войдите в систему заново; или порт занят другой программой)</translation>
-    </message>
-    <message>
-        <source>no answer</source>
-        <translation>нет ответа</translation>
-    </message>
-    <message>
-        <source>refused</source>
-        <translation>отказ</translation>
-    </message>
-    <message>
         <source>Check ended: %1 match, %2 differ or failed, %3 not reached</source>
         <translation>Проверка окончена: совпадают %1, отличаются или с ошибкой %2, не выполнено %3</translation>
     </message>
@@ -678,22 +689,6 @@ leads to %2</source>
     <message>
         <source>Cannot use the settings file %1: %2</source>
         <translation>Нельзя взять файл настроек %1: %2</translation>
-    </message>
-    <message>
-        <source>not recorded</source>
-        <translation>не записано в журнал</translation>
-    </message>
-    <message>
-        <source>the module is right, but the record lacks its row</source>
-        <translation>модуль настроен верно, но его строки нет в журнале</translation>
-    </message>
-    <message>
-        <source>another module</source>
-        <translation>другой модуль</translation>
-    </message>
-    <message>
-        <source>invalid configuration</source>
-        <translation>недопустимая конфигурация</translation>
     </message>
     <message>
         <source>a record is always kept: choose its file</source>
@@ -900,6 +895,22 @@ leads to %2</source>
     <message>
         <source>the plan has no rows</source>
         <translation>в плане нет строк</translation>
+    </message>
+    <message>
+        <source>the file is not UTF-8 text</source>
+        <translation>файл не является текстом в UTF-8</translation>
+    </message>
+    <message>
+        <source>the column &quot;%1&quot;, which is not a plan column</source>
+        <translation>столбец «%1», которого нет в плане</translation>
+    </message>
+    <message>
+        <source>the second column &quot;%1&quot;</source>
+        <translation>второй столбец «%1»</translation>
+    </message>
+    <message>
+        <source>row %1: &quot;%2&quot; outside the named columns</source>
+        <translation>строка %1: «%2» вне именованных столбцов</translation>
     </message>
 </context>
 <context>

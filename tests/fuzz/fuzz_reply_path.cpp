@@ -10,6 +10,7 @@
 
 #include "engine/replyframer.h"
 #include "protocol/protocol.h"
+#include "window/schedule.h"
 
 #include <QCoreApplication>
 

@@ -1,7 +1,5 @@
 #include "dialoghelpers.h"
 
-#include "window/settingsdialog.h"
-
 #include <QAbstractButton>
 #include <QApplication>
 #include <QFileDialog>
@@ -10,11 +8,6 @@
 #include <QTest>
 
 static const char answeredMark[] = "ordanAnsweredByTest";
-
-// The settings file's own file commands ask with the window's dialog, as in
-// the program, where the window installs it: the tests of the settings file
-// meet that dialog without a window.
-static const bool settingsDialogInstalled = (installSettingsFileDialog(), true);
 
 MessageBoxAnswerer::MessageBoxAnswerer(QObject *parent) : QObject(parent)
 {

@@ -1,8 +1,16 @@
 #include "windowharness.h"
 
+#include "window/settingsdialog.h"
+
 #include "engine/portcatalog.h"
 
 #include <QMutex>
+
+// The settings file's own file commands ask with the window's dialog, as in
+// the program, where the window installs it: the tests of the settings file
+// meet that dialog without a window. (The window's helpers are linked whole
+// into each test, so this runs in every one of them.)
+static const bool settingsDialogInstalled = (installSettingsFileDialog(), true);
 
 WindowHarness::WindowHarness() = default;
 

@@ -1,0 +1,76 @@
+// ordan-modbus-slave PATH [--speed BAUD] [--parity N|E|O]: a Modbus RTU
+// slave (address 1) on libmodbus, on the serial port PATH, for the bridge
+// tests. Its 100 holding registers hold 1000 + their index (register 1 is
+// 1000). It prints "ready" once the port is open, "request HEX" for every
+// request it takes whole (its CRC right) and "error" for every frame it
+// cannot take; SIGTERM or SIGINT end it.
+#include <modbus.h>
+
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <unistd.h>
+
+namespace
+{
+
+// libmodbus waits again after a signal: the program ends in the handler
+// (every line it printed is flushed already).
+void onStop(int)
+{
+    ::_exit(0);
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    if (argc < 2) {
+        std::fprintf(stderr, "usage: ordan-modbus-slave PATH [--speed BAUD] [--parity N|E|O]\n");
+        return 2;
+    }
+    int speed = 19200;
+    char parity = 'E';
+    for (int i = 2; i + 1 < argc; i += 2) {
+        if (std::strcmp(argv[i], "--speed") == 0)
+            speed = std::atoi(argv[i + 1]);
+        else if (std::strcmp(argv[i], "--parity") == 0)
+            parity = argv[i + 1][0];
+    }
+    std::signal(SIGTERM, onStop);
+    std::signal(SIGINT, onStop);
+
+    modbus_t *context = modbus_new_rtu(argv[1], speed, parity, 8, 1);
+    if (!context || modbus_set_slave(context, 1) != 0 || modbus_connect(context) != 0) {
+        std::fprintf(stderr, "ordan-modbus-slave: %s: %s\n", argv[1], modbus_strerror(errno));
+        return 3;
+    }
+    modbus_mapping_t *registers = modbus_mapping_new(0, 0, 100, 0);
+    for (int i = 0; i < 100; ++i)
+        registers->tab_registers[i] = uint16_t(1000 + i);
+    std::printf("ready\n");
+    std::fflush(stdout);
+
+    uint8_t request[MODBUS_RTU_MAX_ADU_LENGTH];
+    for (;;) {
+        const int n = modbus_receive(context, request);
+        if (n > 0) {
+            std::string hex;
+            char two[3];
+            for (int i = 0; i < n; ++i) {
+                std::snprintf(two, sizeof two, "%02x", request[i]);
+                hex += two;
+            }
+            std::printf("request %s\n", hex.c_str());
+            std::fflush(stdout);
+            modbus_reply(context, request, n, registers);
+        } else if (n < 0) {
+            std::printf("error %s\n", modbus_strerror(errno));
+            std::fflush(stdout);
+            modbus_flush(context);
+        }
+    }
+}

@@ -1,0 +1,735 @@
+// ordan-cli bridge between real programs: a program on the port it makes
+// (this test, mbpoll), the simulated module on the other side (its network
+// side echoing, or carrying the bytes to a bus where a libmodbus slave
+// answers), each a process of its own. The module's address is a site's,
+// so the whole test runs in a network namespace of its own (main()).
+#include <QElapsedTimer>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QRandomGenerator>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <cerrno>
+#include <csignal>
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/stat.h>
+#include <termios.h>
+#include <unistd.h>
+#include <vector>
+
+namespace
+{
+
+// The module's address: only on the loopback of this test's own network
+// namespace (see main()).
+const char site[] = "10.20.0.31";
+const char siteCidr[] = "10.20.0.31/24";
+const QString target = QStringLiteral("10.20.0.31:502");
+
+// Waits, running the event loop, until `done` or the time is up.
+template <typename Done> bool waitFor(Done done, int timeoutMs)
+{
+    QElapsedTimer timer;
+    timer.start();
+    while (!done()) {
+        if (timer.elapsed() > timeoutMs)
+            return false;
+        QTest::qWait(5);
+    }
+    return true;
+}
+
+// The module: the simulator with its network side (ordan-module-sim
+// --network) at the site's address, its bus an echo or a pseudo-terminal
+// where a Modbus slave plays the devices. It restarts when written to over
+// its console, as a module does; what it received over TCP is in its state
+// file once it has ended.
+class Module
+{
+public:
+    // `bus`: "echo" or the path of the bus's serial port; `more`: further
+    // options (the bus's speed and parity, --no-pacing).
+    Module(const QString &dir, const QString &bus, const QStringList &more = {})
+        : console(dir + QStringLiteral("/console")), stateFile(dir + QStringLiteral("/state.json"))
+    {
+        process.start(QStringLiteral(ORDAN_MODULE_SIM_PATH),
+                      QStringList{QStringLiteral("--link"), console, QStringLiteral("--network"),
+                                  QStringLiteral("--bus"), bus, QStringLiteral("--set"),
+                                  QStringLiteral("ip=") + QLatin1String(site),
+                                  QStringLiteral("--state-file"), stateFile} +
+                          more);
+        waitFor([this] { return (err += process.readAllStandardError()).contains("listening"); },
+                10000);
+    }
+    ~Module() { stop(); }
+    Module(const Module &) = delete;
+    Module &operator=(const Module &) = delete;
+
+    bool isListening() const { return err.contains("-- listening on"); }
+    // Restarts it as the field does: a new packet time-out written over its
+    // console with ordan-cli, which restarts the module and reads it back.
+    void startRestart(int packetTimeoutMs)
+    {
+        write.start(QStringLiteral(ORDAN_CLI_PATH),
+                    {QStringLiteral("write"), console, QStringLiteral("--packet-timeout"),
+                     QString::number(packetTimeoutMs)});
+    }
+    // The write's exit code once it has verified the module back.
+    int restartResult()
+    {
+        write.waitForFinished(30000);
+        return write.exitStatus() == QProcess::NormalExit ? write.exitCode() : -1;
+    }
+    // Ends it; what went over TCP ("received_segments", "received", ...).
+    QJsonObject stop()
+    {
+        if (process.state() != QProcess::NotRunning) {
+            process.terminate();
+            if (!process.waitForFinished(5000))
+                process.kill();
+        }
+        QFile file(stateFile);
+        if (!file.open(QIODevice::ReadOnly))
+            return {};
+        return QJsonDocument::fromJson(file.readAll())
+            .object()
+            .value(QStringLiteral("tcp"))
+            .toObject();
+    }
+
+    QProcess process;
+    QProcess write;
+    QString console, stateFile;
+    QByteArray err;
+};
+
+// ordan-cli bridge as a process: its state lines on stderr, its counters
+// (--json) on stdout.
+class Bridge
+{
+public:
+    Bridge(const QString &target, const QString &link, const QStringList &more = {})
+    {
+        process.start(QStringLiteral(ORDAN_CLI_PATH),
+                      QStringList{QStringLiteral("bridge"), target, QStringLiteral("--link"), link,
+                                  QStringLiteral("--json")} +
+                          more);
+        process.waitForStarted();
+    }
+    ~Bridge()
+    {
+        if (process.state() != QProcess::NotRunning) {
+            process.terminate();
+            if (!process.waitForFinished(3000))
+                process.kill();
+        }
+    }
+    Bridge(const Bridge &) = delete;
+    Bridge &operator=(const Bridge &) = delete;
+
+    // Waits for a line on stderr holding `text`, after those seen before.
+    bool waitForErr(const QByteArray &text, int timeoutMs = 10000)
+    {
+        return waitFor(
+            [&] {
+                err += process.readAllStandardError();
+                const int at = err.indexOf(text, seen);
+                if (at < 0)
+                    return false;
+                seen = at + text.size();
+                return true;
+            },
+            timeoutMs);
+    }
+    // The counters, asked for with SIGUSR1.
+    QJsonObject counters()
+    {
+        ::kill(pid_t(process.processId()), SIGUSR1);
+        waitFor([this] { return process.canReadLine(); }, 5000);
+        return QJsonDocument::fromJson(process.readLine()).object();
+    }
+    // Sends `signal`; the exit code, or -1 when it did not exit.
+    int stop(int signal = SIGINT)
+    {
+        ::kill(pid_t(process.processId()), signal);
+        if (!process.waitForFinished(10000))
+            return -1;
+        err += process.readAllStandardError();
+        return process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+    }
+    // The counters printed at exit.
+    QJsonObject finalCounters()
+    {
+        const QList<QByteArray> lines = process.readAllStandardOutput().trimmed().split('\n');
+        return QJsonDocument::fromJson(lines.last()).object();
+    }
+
+    QProcess process;
+    QByteArray err;
+    int seen = 0;
+};
+
+bool exists(const QString &path)
+{
+    struct stat st;
+    return ::lstat(QFile::encodeName(path).constData(), &st) == 0;
+}
+
+// A program's end of the bridge: the port opened and set as a serial
+// program sets it (raw, `speed`, and `flags` such as PARENB, PARODD,
+// CSTOPB), or left as it is (speed B0).
+class SerialEnd
+{
+public:
+    SerialEnd(const QString &path, speed_t speed, tcflag_t flags = 0)
+    {
+        fd = ::open(QFile::encodeName(path).constData(), O_RDWR | O_NOCTTY);
+        if (fd < 0 || speed == B0)
+            return;
+        termios t;
+        ::tcgetattr(fd, &t);
+        ::cfmakeraw(&t);
+        ::cfsetispeed(&t, speed);
+        ::cfsetospeed(&t, speed);
+        t.c_cflag |= CLOCAL | CREAD | flags;
+        t.c_iflag |= (flags & PARENB) ? INPCK : 0; // checked, as serial programs set it
+        setResult = ::tcsetattr(fd, TCSANOW, &t);
+    }
+    ~SerialEnd()
+    {
+        if (fd >= 0)
+            ::close(fd);
+    }
+    SerialEnd(const SerialEnd &) = delete;
+    SerialEnd &operator=(const SerialEnd &) = delete;
+
+    bool write(const QByteArray &bytes)
+    {
+        return ::write(fd, bytes.constData(), size_t(bytes.size())) == bytes.size();
+    }
+    // Exactly `size` bytes, or fewer when nothing more came for `quietMs`.
+    QByteArray read(int size, int quietMs = 5000)
+    {
+        QByteArray got;
+        char buffer[8192];
+        while (got.size() < size) {
+            pollfd p{fd, POLLIN, 0};
+            if (::poll(&p, 1, quietMs) <= 0)
+                break;
+            const ssize_t n =
+                ::read(fd, buffer, size_t(qMin<int>(sizeof buffer, size - got.size())));
+            if (n <= 0)
+                break;
+            got.append(buffer, int(n));
+        }
+        return got;
+    }
+
+    int fd = -1;
+    int setResult = 0;
+};
+
+} // namespace
+
+class BridgeTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void refusedInput_data();
+    void refusedInput();
+    void endsOnSignal_data();
+    void endsOnSignal();
+    void givesUp();
+    void moduleGoneWithoutAWord();
+    void gapFollowsThePort_data();
+    void gapFollowsThePort();
+    void frameByteByByte_data();
+    void frameByteByByte();
+    void echoIntegrityAcrossRestart();
+    void modbusMasterAndSlave();
+};
+
+void BridgeTest::refusedInput_data()
+{
+    QTest::addColumn<QStringList>("arguments"); // LINK stands for the link path
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QString>("reason");
+    const QString link = QStringLiteral("LINK");
+    QTest::newRow("no target") << QStringList{"--link", link} << 2 << "exactly one HOST:PORT";
+    QTest::newRow("no port") << QStringList{"127.0.0.1", "--link", link} << 2 << "not HOST:PORT";
+    QTest::newRow("port 0") << QStringList{"127.0.0.1:0", "--link", link} << 2 << "1-65535";
+    QTest::newRow("port too big") << QStringList{"127.0.0.1:70000", "--link", link} << 2
+                                  << "1-65535";
+    QTest::newRow("no host") << QStringList{":502", "--link", link} << 2 << "not HOST:PORT";
+    QTest::newRow("bad IPv6") << QStringList{"[zz]:502", "--link", link} << 2 << "not HOST:PORT";
+    QTest::newRow("no link") << QStringList{"127.0.0.1:502"} << 2 << "--link PATH";
+    QTest::newRow("empty link") << QStringList{"127.0.0.1:502", "--link", ""} << 2
+                                << "not an empty text";
+    QTest::newRow("gap not a number")
+        << QStringList{"127.0.0.1:502", "--link", link, "--gap", "two"} << 2 << "--gap";
+    QTest::newRow("gap too long") << QStringList{"127.0.0.1:502", "--link", link, "--gap", "20000"}
+                                  << 2 << "at most";
+    QTest::newRow("give-up 0") << QStringList{"127.0.0.1:502", "--link", link, "--give-up", "0"}
+                               << 2 << "--give-up";
+    QTest::newRow("option of another command")
+        << QStringList{"127.0.0.1:502", "--link", link, "--record", "r.csv"} << 2
+        << "does not go with bridge";
+    QTest::newRow("a regular file at the link")
+        << QStringList{"127.0.0.1:502", "--link", "FILE"} << 3 << "not a symbolic link";
+    QTest::newRow("a directory at the link")
+        << QStringList{"127.0.0.1:502", "--link", "DIR"} << 3 << "not a symbolic link";
+    QTest::newRow("no such directory") << QStringList{"127.0.0.1:502", "--link", "DIR/missing/port"}
+                                       << 3 << "No such file or directory";
+}
+
+// Refused with the reason, and nothing made: no link, the file or
+// directory in the way untouched.
+void BridgeTest::refusedInput()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(int, exitCode);
+    QFETCH(QString, reason);
+    QTemporaryDir dir;
+    const QString link = dir.filePath(QStringLiteral("port"));
+    const QString file = dir.filePath(QStringLiteral("file"));
+    QFile regular(file);
+    QVERIFY(regular.open(QIODevice::WriteOnly));
+    regular.write("keep me");
+    regular.close();
+    for (QString &argument : arguments) {
+        argument.replace(QLatin1String("LINK"), link)
+            .replace(QLatin1String("FILE"), file)
+            .replace(QLatin1String("DIR"), dir.path());
+    }
+    QProcess cli;
+    cli.start(QStringLiteral(ORDAN_CLI_PATH), QStringList{QStringLiteral("bridge")} + arguments);
+    QVERIFY(cli.waitForFinished(10000));
+    const QByteArray err = cli.readAllStandardError();
+    QCOMPARE(cli.exitCode(), exitCode);
+    QVERIFY2(err.contains(reason.toUtf8()), err.constData());
+    QVERIFY(!exists(link));
+    QVERIFY(regular.open(QIODevice::ReadOnly));
+    QCOMPARE(regular.readAll(), QByteArray("keep me"));
+    QCOMPARE(QDir(dir.path()).entryList(QDir::NoDotAndDotDot | QDir::AllEntries),
+             QStringList{QStringLiteral("file")});
+}
+
+void BridgeTest::endsOnSignal_data()
+{
+    QTest::addColumn<int>("signal");
+    QTest::newRow("SIGINT") << int(SIGINT);
+    QTest::newRow("SIGTERM") << int(SIGTERM);
+    QTest::newRow("SIGHUP") << int(SIGHUP);
+}
+
+// Exit 0 once the link is removed; an old link at the path is replaced;
+// the counters are printed at the end.
+void BridgeTest::endsOnSignal()
+{
+    QFETCH(int, signal);
+    QTemporaryDir dir;
+    const QString link = dir.filePath(QStringLiteral("port"));
+    QVERIFY(QFile::link(QStringLiteral("/nonexistent/old-port"), link));
+    Module module(dir.path(), QStringLiteral("echo"));
+    QVERIFY(module.isListening());
+    Bridge bridge(target, link);
+    QVERIFY(bridge.waitForErr("connected"));
+    QVERIFY(QFileInfo(link).symLinkTarget().startsWith(QLatin1String("/dev/")));
+    QCOMPARE(bridge.stop(signal), 0);
+    QVERIFY(!exists(link));
+    const QJsonObject counters = bridge.finalCounters();
+    QCOMPARE(counters.value(QStringLiteral("state")).toString(), QStringLiteral("stopped"));
+    QCOMPARE(counters.value(QStringLiteral("reconnects")).toInt(-1), 0);
+}
+
+// Without a connection for --give-up seconds: exit 4 with the reason, the
+// link removed.
+void BridgeTest::givesUp()
+{
+    QTemporaryDir dir;
+    const QString link = dir.filePath(QStringLiteral("port"));
+    // Nothing listens there: refused.
+    Bridge bridge(QLatin1String(site) + QStringLiteral(":503"), link,
+                  {QStringLiteral("--give-up"), QStringLiteral("1")});
+    QVERIFY(bridge.waitForErr("not reached"));
+    QVERIFY(exists(link));
+    QVERIFY(bridge.process.waitForFinished(10000));
+    QCOMPARE(bridge.process.exitCode(), 4);
+    QVERIFY(bridge.process.readAllStandardError().contains("gave up: no connection for"));
+    QVERIFY(!exists(link));
+}
+
+// A module gone without a word (its address gone from the network, so
+// nothing answers and nothing closes) is noticed by the keep-alive. When it
+// is back it still holds the stale connection and closes new ones at once,
+// as single-client converters do, until it restarts; then traffic flows
+// again, the port open throughout.
+void BridgeTest::moduleGoneWithoutAWord()
+{
+    QTemporaryDir dir;
+    const QString link = dir.filePath(QStringLiteral("port"));
+    Module module(
+        dir.path(), QStringLiteral("echo"),
+        {QStringLiteral("--no-pacing"), QStringLiteral("--set"), QStringLiteral("timeout data=1")});
+    Bridge bridge(target, link);
+    QVERIFY(bridge.waitForErr("connected"));
+    const auto ip = [](const char *what) {
+        return QProcess::execute(QStringLiteral("ip"),
+                                 {QStringLiteral("addr"), QLatin1String(what),
+                                  QLatin1String(siteCidr), QStringLiteral("dev"),
+                                  QStringLiteral("lo")});
+    };
+    QCOMPARE(ip("del"), 0);
+    const bool lost = bridge.waitForErr("lost", 30000); // idle 5 s, 3 probes 1 s apart
+    QCOMPARE(ip("add"), 0);
+    QVERIFY(lost);
+    module.startRestart(2);
+    QCOMPARE(module.restartResult(), 0);
+    SerialEnd port(link, B9600);
+    QVERIFY(waitFor(
+        [&] {
+            port.write("still here");
+            return port.read(10, 1000) == "still here";
+        },
+        15000));
+    QCOMPARE(bridge.stop(), 0);
+}
+
+void BridgeTest::gapFollowsThePort_data()
+{
+    QTest::addColumn<int>("speed");
+    QTest::addColumn<int>("flags");
+    QTest::addColumn<QStringList>("options");
+    QTest::addColumn<double>("gapMs");
+    // 3.5 characters of start bit, 8 data bits, parity bit, stop bits.
+    QTest::newRow("9600 8N1") << int(B9600) << 0 << QStringList{} << 3.646;
+    QTest::newRow("19200 8E1") << int(B19200) << int(PARENB) << QStringList{} << 2.006;
+    QTest::newRow("9600 8N2") << int(B9600) << int(CSTOPB) << QStringList{} << 4.011;
+    QTest::newRow("2400 8O2") << int(B2400) << int(PARENB | PARODD | CSTOPB) << QStringList{}
+                              << 17.5;
+    QTest::newRow("115200 8N1: at least 1 ms") << int(B115200) << 0 << QStringList{} << 1.0;
+    QTest::newRow("no speed set: 1 ms") << int(B0) << 0 << QStringList{} << 1.0;
+    QTest::newRow("--gap 7") << int(B9600) << 0
+                             << QStringList{QStringLiteral("--gap"), QStringLiteral("7")} << 7.0;
+}
+
+// The gap that ends a frame follows what the program set on the port.
+void BridgeTest::gapFollowsThePort()
+{
+    QFETCH(int, speed);
+    QFETCH(int, flags);
+    QFETCH(QStringList, options);
+    QFETCH(double, gapMs);
+    QTemporaryDir dir;
+    const QString link = dir.filePath(QStringLiteral("port"));
+    Bridge bridge(QLatin1String(site) + QStringLiteral(":503"), link, options);
+    QVERIFY(bridge.waitForErr("not reached"));
+    SerialEnd port(link, speed_t(speed), tcflag_t(flags));
+    QCOMPARE(port.setResult, 0);
+    QCOMPARE(bridge.counters().value(QStringLiteral("gap_ms")).toDouble(), gapMs);
+}
+
+void BridgeTest::frameByteByByte_data()
+{
+    QTest::addColumn<int>("speed");
+    QTest::addColumn<bool>("parity");
+    QTest::addColumn<QStringList>("options");
+    QTest::addColumn<int>("pauseMs"); // in the middle of the frame
+    QTest::addColumn<int>("segments");
+    // The gap: 3.5 characters at the speed, parity and stop bits the
+    // program set, at least 1 ms; or --gap. Pauses far from it either way.
+    QTest::newRow("300 8N1: 10 ms inside the gap of 117 ms")
+        << int(B300) << false << QStringList{} << 10 << 1;
+    QTest::newRow("1200 8E1: 100 ms past the gap of 32 ms")
+        << int(B1200) << true << QStringList{} << 100 << 2;
+    QTest::newRow("115200 8N1: 100 ms past the gap of 1 ms")
+        << int(B115200) << false << QStringList{} << 100 << 2;
+    QTest::newRow("115200 8N1, --gap 150: 10 ms inside it")
+        << int(B115200) << false << QStringList{QStringLiteral("--gap"), QStringLiteral("150")}
+        << 10 << 1;
+}
+
+// A frame written one byte at a time, 0.2 ms apart, reaches the module in
+// one TCP segment, unless the port was quiet for the gap in the middle; the
+// log shows the traffic escaped.
+void BridgeTest::frameByteByByte()
+{
+    QFETCH(int, speed);
+    QFETCH(bool, parity);
+    QFETCH(QStringList, options);
+    QFETCH(int, pauseMs);
+    QFETCH(int, segments);
+    QTemporaryDir dir;
+    const QString link = dir.filePath(QStringLiteral("port"));
+    const QString log = dir.filePath(QStringLiteral("trace.log"));
+    Module module(
+        dir.path(), QStringLiteral("echo"),
+        {QStringLiteral("--no-pacing"), QStringLiteral("--set"), QStringLiteral("timeout data=5")});
+    Bridge bridge(target, link, options + QStringList{QStringLiteral("--log"), log});
+    QVERIFY(bridge.waitForErr("connected"));
+    SerialEnd port(link, speed_t(speed), parity ? PARENB : 0);
+    QCOMPARE(port.setResult, 0);
+
+    const QByteArray frame = QByteArray::fromHex("0103000000 0a c5cd") + "\x1b[2J\r\n";
+    for (int i = 0; i < frame.size(); ++i) {
+        QVERIFY(port.write(frame.mid(i, 1)));
+        ::usleep(i == frame.size() / 2 - 1 ? pauseMs * 1000 : 200);
+    }
+    QCOMPARE(port.read(frame.size()), frame); // the echo
+    QCOMPARE(bridge.counters().value(QStringLiteral("frames_to_module")).toInt(), segments);
+    QCOMPARE(bridge.stop(), 0);
+    const QJsonArray received = module.stop().value(QStringLiteral("received")).toArray();
+    QString hex;
+    for (const QJsonValue &segment : received)
+        hex += segment.toObject().value(QStringLiteral("hex")).toString();
+    QCOMPARE(received.size(), segments);
+    QCOMPARE(hex, QString::fromLatin1(frame.toHex()));
+
+    QFile trace(log);
+    QVERIFY(trace.open(QIODevice::ReadOnly));
+    const QByteArray text = trace.readAll();
+    if (segments == 1)
+        QVERIFY2(text.contains(" > \\x01\\x03\\x00\\x00\\x00\\n\\xc5\\xcd\\x1b[2J\\r\\n"),
+                 text.constData());
+    QVERIFY(text.contains(" < \\x01\\x03"));
+    QVERIFY(!text.contains('\x1b'));
+}
+
+// 2,000 random bursts (a fixed seed) of 1 to 4,096 bytes come back exactly
+// once and in order, each one frame and one segment. In the middle the
+// module goes away: bursts written meanwhile are discarded and counted, the
+// port stays open, and after the module is back the bursts flow again: the
+// discarded count is exactly what is missing.
+void BridgeTest::echoIntegrityAcrossRestart()
+{
+    QTemporaryDir dir;
+    const QString link = dir.filePath(QStringLiteral("port"));
+    // The echo at once (no pacing, a packet time-out of 1 ms); a restart
+    // long enough for the bursts written meanwhile.
+    Module module(dir.path(), QStringLiteral("echo"),
+                  {QStringLiteral("--no-pacing"), QStringLiteral("--set"),
+                   QStringLiteral("timeout data=1"), QStringLiteral("--restart-delay"),
+                   QStringLiteral("3000")});
+    Bridge bridge(target, link);
+    QVERIFY(bridge.waitForErr("connected"));
+    SerialEnd port(link, B9600); // frames end after 4 ms of quiet
+    QCOMPARE(port.setResult, 0);
+
+    QRandomGenerator random(20261208);
+    const int bursts = 2000, restartAt = 1000, whileDown = 7;
+    qint64 written = 0, echoed = 0, lost = 0;
+    int framesSent = 0;
+    for (int i = 0; i < bursts; ++i) {
+        if (i == restartAt) {
+            module.startRestart(2);
+            QVERIFY(bridge.waitForErr("lost", 20000));
+            for (int k = 0; k < whileDown; ++k) {
+                QByteArray burst(int(random.bounded(1, 4097)), Qt::Uninitialized);
+                for (char &c : burst)
+                    c = char(random.bounded(256));
+                QVERIFY(port.write(burst));
+                written += burst.size();
+                lost += burst.size();
+                QVERIFY(waitFor(
+                    [&] {
+                        return bridge.counters().value(QStringLiteral("discarded_bytes")).toInt() ==
+                               lost;
+                    },
+                    5000));
+            }
+            QVERIFY(bridge.waitForErr("back after", 20000));
+            QCOMPARE(module.restartResult(), 0); // written, restarted, verified
+        }
+        QByteArray burst(int(random.bounded(1, 4097)), Qt::Uninitialized);
+        for (char &c : burst)
+            c = char(random.bounded(256));
+        QVERIFY(port.write(burst));
+        written += burst.size();
+        const QByteArray back = port.read(burst.size());
+        QVERIFY2(back == burst, qPrintable(QStringLiteral("burst %1: %2 of %3 bytes back")
+                                               .arg(i)
+                                               .arg(back.size())
+                                               .arg(burst.size())));
+        echoed += back.size();
+        ++framesSent;
+    }
+    QCOMPARE(port.read(1, 200), QByteArray()); // nothing more, nothing twice
+    QCOMPARE(bridge.stop(), 0);
+    const QJsonObject tcp = module.stop();
+    const QJsonObject c = bridge.finalCounters();
+    QCOMPARE(c.value(QStringLiteral("bytes_to_module")).toDouble(), double(echoed));
+    QCOMPARE(c.value(QStringLiteral("bytes_from_module")).toDouble(), double(echoed));
+    QCOMPARE(c.value(QStringLiteral("discarded_bytes")).toDouble(), double(written - echoed));
+    // Each frame one write and one segment. A burst is one frame unless the
+    // pseudo-terminal handed it over with a pause longer than the gap (a
+    // busy machine): never fewer frames than bursts.
+    const int frames = c.value(QStringLiteral("frames_to_module")).toInt();
+    QCOMPARE(tcp.value(QStringLiteral("received_segments")).toInt(), frames);
+    QCOMPARE(tcp.value(QStringLiteral("received_bytes")).toDouble(), double(echoed));
+    QCOMPARE(tcp.value(QStringLiteral("accepted")).toInt(), 2);
+    QVERIFY(frames >= framesSent);
+    QVERIFY(c.value(QStringLiteral("discarded_frames")).toInt() >= whileDown);
+    QCOMPARE(c.value(QStringLiteral("reconnects")).toInt(), 1);
+}
+
+// mbpoll, a Modbus RTU master, on the bridge's port; a libmodbus slave on
+// the bus behind the module. 100 polls of 10 holding registers are all
+// right; the module restarts while mbpoll keeps its port open: polls fail
+// meanwhile and succeed again afterwards. The slave never sees a request
+// twice: it gets no more requests than mbpoll sent, each one whole.
+void BridgeTest::modbusMasterAndSlave()
+{
+    const QString mbpoll = QStringLiteral(ORDAN_MBPOLL_PATH);
+    const QString slavePath = QStringLiteral(ORDAN_MODBUS_SLAVE_PATH);
+    if (mbpoll.isEmpty() || slavePath.isEmpty())
+        QSKIP("needs mbpoll and libmodbus (scripts/install-deps.sh installs them)");
+    QTemporaryDir dir;
+    const QString link = dir.filePath(QStringLiteral("port"));
+    const QString bus = dir.filePath(QStringLiteral("bus"));
+    // The bus at 19200 8E1, paced; the answer gathered for 5 ms.
+    Module module(dir.path(), bus,
+                  {QStringLiteral("--set"), QStringLiteral("SPEED RS485=19200"),
+                   QStringLiteral("--set"), QStringLiteral("parity=even"), QStringLiteral("--set"),
+                   QStringLiteral("timeout data=5")});
+    QVERIFY(module.isListening());
+    QProcess slave;
+    slave.start(slavePath, {bus});
+    QVERIFY(waitFor([&] { return slave.canReadLine(); }, 10000));
+    QCOMPARE(slave.readLine().trimmed(), QByteArray("ready"));
+    Bridge bridge(target, link);
+    QVERIFY(bridge.waitForErr("connected"));
+
+    const QStringList common{"-m", "rtu", "-a", "1",     "-r", "1",    "-c", "10",
+                             "-t", "4",   "-b", "19200", "-P", "even", "-o", "0.5"};
+    // Opened, set to 19200 8E1 and closed twice: each program's setting
+    // succeeds.
+    for (int i = 0; i < 2; ++i) {
+        QProcess once;
+        once.start(mbpoll, common + QStringList{"-1", link});
+        QVERIFY(once.waitForFinished(10000));
+        const QByteArray output = once.readAll();
+        QVERIFY2(once.exitCode() == 0 && output.contains("[10]: \t1009"), output.constData());
+    }
+
+    // Line by line (stdbuf), polling every 20 ms until interrupted.
+    QProcess master;
+    master.setProcessChannelMode(QProcess::MergedChannels);
+    master.start(QStringLiteral("stdbuf"),
+                 QStringList{"-oL", mbpoll} + common + QStringList{"-l", "20", link});
+    // A poll is good when its ten values are; every value must be right.
+    int good = 0, failed = 0, goodAfterRestart = 0, wrong = 0;
+    bool restarted = false;
+    QByteArray transcript;
+    const auto poll = [&] {
+        while (master.canReadLine()) {
+            const QByteArray line = master.readLine().trimmed();
+            transcript += line + '\n';
+            const int r = line.startsWith('[') ? line.mid(1, line.indexOf(']') - 1).toInt() : 0;
+            if (r > 0) {
+                wrong +=
+                    line != "[" + QByteArray::number(r) + "]: \t" + QByteArray::number(999 + r);
+                good += r == 10;
+                goodAfterRestart += r == 10 && restarted && failed > 0;
+            } else if (line.contains("failed")) {
+                ++failed;
+            }
+        }
+        return good >= 100 && (!restarted || goodAfterRestart >= 20);
+    };
+    QVERIFY(waitFor(poll, 30000));
+    QCOMPARE(failed, 0);
+    QCOMPARE(wrong, 0);
+
+    restarted = true;
+    module.startRestart(6); // over its console, while mbpoll polls
+    QVERIFY(bridge.waitForErr("lost", 20000));
+    QVERIFY(bridge.waitForErr("back after", 20000));
+    QCOMPARE(module.restartResult(), 0);
+    QVERIFY(waitFor(poll, 30000));
+    QVERIFY(failed > 0);
+    QCOMPARE(wrong, 0);
+    QCOMPARE(master.state(), QProcess::Running); // the same mbpoll, its port never reopened
+
+    ::kill(pid_t(master.processId()), SIGINT);
+    QVERIFY(master.waitForFinished(5000));
+    poll();
+    const QByteArray rest = transcript + master.readAll();
+    // mbpoll's own count of the requests it sent.
+    const int sentAt = rest.lastIndexOf(" frames transmitted");
+    QVERIFY2(sentAt > 0, rest.right(500).constData());
+    int start = sentAt;
+    while (start > 0 && QChar::fromLatin1(rest.at(start - 1)).isDigit())
+        --start;
+    const int sent = rest.mid(start, sentAt - start).toInt();
+
+    ::kill(pid_t(slave.processId()), SIGTERM);
+    QVERIFY(slave.waitForFinished(5000));
+    // Every request whole; at most one frame cut on the bus, by the
+    // module's restart while it was going out.
+    int requests = 0, cut = 0;
+    for (const QByteArray &line : slave.readAllStandardOutput().split('\n')) {
+        if (line.startsWith("request ")) {
+            QCOMPARE(line, QByteArray("request 01030000000ac5cd"));
+            ++requests;
+        } else {
+            QVERIFY2(line.isEmpty() || line.startsWith("error "), line.constData());
+            cut += line.startsWith("error ");
+        }
+    }
+    QVERIFY(cut <= 1);
+    // Two came from the single polls before.
+    const int polled = requests - 2;
+    QVERIFY2(polled <= sent,
+             qPrintable(QStringLiteral("%1 requests at the slave, %2 sent").arg(polled).arg(sent)));
+    QVERIFY(polled >= good); // every poll answered right reached the slave
+    QCOMPARE(bridge.stop(), 0);
+}
+
+int main(int argc, char *argv[])
+{
+    // Into a network namespace of its own first: the module's address is
+    // only on its loopback, and nothing leaves the machine.
+    if (!qEnvironmentVariableIsSet("ORDAN_TEST_IN_NETNS")) {
+        char self[4096];
+        const ssize_t n = ::readlink("/proc/self/exe", self, sizeof self - 1);
+        if (n <= 0) {
+            perror("tst_bridge: /proc/self/exe");
+            return 1;
+        }
+        self[n] = '\0';
+        ::setenv("ORDAN_TEST_IN_NETNS", "1", 1);
+        std::vector<char *> args{
+            const_cast<char *>("bash"),   const_cast<char *>(ORDAN_NETNS_SCRIPT),
+            const_cast<char *>("--addr"), const_cast<char *>(siteCidr),
+            const_cast<char *>("--"),     self};
+        for (int i = 1; i < argc; ++i)
+            args.push_back(argv[i]);
+        args.push_back(nullptr);
+        ::execvp("bash", args.data());
+        perror("tst_bridge: cannot run scripts/netns.sh");
+        return 1;
+    }
+    // Only the namespace's loopback (this process's own list of
+    // interfaces): anything else means it is not private.
+    QFile devices(QStringLiteral("/proc/self/net/dev"));
+    QStringList interfaces;
+    if (devices.open(QIODevice::ReadOnly)) {
+        for (const QByteArray &line : devices.readAll().split('\n')) {
+            if (line.contains(':'))
+                interfaces << QString::fromLatin1(line.left(line.indexOf(':')).trimmed());
+        }
+    }
+    if (interfaces != QStringList{QStringLiteral("lo")})
+        qFatal("interfaces %s: not in a private network namespace, stopping",
+               qPrintable(interfaces.join(QLatin1Char(' '))));
+    QCoreApplication app(argc, argv);
+    BridgeTest test;
+    QTEST_SET_MAIN_SOURCE_PATH
+    return QTest::qExec(&test, argc, argv);
+}
+#include "tst_bridge.moc"
