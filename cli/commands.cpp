@@ -8,7 +8,7 @@
 #include "engine/commissionrecord.h"
 #include "engine/commissionrun.h"
 #include "engine/interruptwatch.h"
-#include "engine/portcatalog.h"
+#include "engine/portlistmodel.h"
 #include "engine/readjob.h"
 #include "engine/restartjob.h"
 #include "engine/rowoutcome.h"
@@ -30,22 +30,26 @@ int commandPorts(Run &run)
                              QStringLiteral("manufacturer"), QStringLiteral("serial"),
                              QStringLiteral("VID:PID"), QStringLiteral("by-id (the adapter)"),
                              QStringLiteral("by-path (the socket)")}};
-    for (const PortDetails &info : PortCatalog::ports()) {
-        const QString vidPid = PortCatalog::vidPid(info);
-        const QString alias = info.alias;
-        const auto orNull = [](const QString &s) {
-            return s.isEmpty() ? QJsonValue() : QJsonValue(s);
+    const PortListModel ports;
+    for (int row = 0; row < ports.rowCount(); ++row) {
+        const QModelIndex port = ports.index(row);
+        const auto text = [&port](int role) { return port.data(role).toString(); };
+        const auto orNull = [&port](int role) {
+            const QVariant value = port.data(role);
+            return value.isValid() ? QJsonValue(value.toString()) : QJsonValue();
         };
-        array.append(QJsonObject{{QStringLiteral("port"), info.systemLocation},
-                                 {QStringLiteral("description"), orNull(info.description)},
-                                 {QStringLiteral("manufacturer"), orNull(info.manufacturer)},
-                                 {QStringLiteral("serial_number"), orNull(info.serialNumber)},
-                                 {QStringLiteral("vid_pid"), orNull(vidPid)},
-                                 {QStringLiteral("by_id"), orNull(alias)},
-                                 {QStringLiteral("by_path"), orNull(info.pathAlias)}});
-        rows << QStringList{info.systemLocation, info.description, info.manufacturer,
-                            info.serialNumber,   vidPid,           alias,
-                            info.pathAlias};
+        using R = PortListModel::Role;
+        array.append(QJsonObject{{QStringLiteral("port"), text(R::DeviceRole)},
+                                 {QStringLiteral("description"), orNull(R::DescriptionRole)},
+                                 {QStringLiteral("manufacturer"), orNull(R::ManufacturerRole)},
+                                 {QStringLiteral("serial_number"), orNull(R::SerialNumberRole)},
+                                 {QStringLiteral("vid_pid"), orNull(R::VidPidRole)},
+                                 {QStringLiteral("by_id"), orNull(R::AliasRole)},
+                                 {QStringLiteral("by_path"), orNull(R::PathAliasRole)}});
+        rows << QStringList{text(R::DeviceRole),       text(R::DescriptionRole),
+                            text(R::ManufacturerRole), text(R::SerialNumberRole),
+                            text(R::VidPidRole),       text(R::AliasRole),
+                            text(R::PathAliasRole)};
     }
     if (run.json)
         cliout::json(array);

@@ -1,8 +1,5 @@
 #include "engine/portcatalog.h"
 
-#include "engine/textsafety.h"
-
-#include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
 #include <QSerialPortInfo>
@@ -79,11 +76,6 @@ QString hex4(quint16 value)
     return QStringLiteral("%1").arg(value, 4, 16, QLatin1Char('0'));
 }
 
-// The configurator window's words for what the system knows of a port.
-QString label(const char *text)
-{
-    return QString::fromUtf8(text);
-}
 } // namespace
 
 QStringList PortCatalog::portNames()
@@ -126,29 +118,6 @@ void PortCatalog::addDevicePath(const QString &path)
 void PortCatalog::clearDevicePaths()
 {
     addedPaths().clear();
-}
-
-QString PortCatalog::toolTip(const PortDetails &port)
-{
-    using textsafety::escapeControls;
-    // The first line is the device path: the tool tip is never taken for
-    // rich text, whatever a device calls itself further down.
-    QStringList lines;
-    lines << escapeControls(port.systemLocation.isEmpty() ? port.name : port.systemLocation)
-                 .remove(QLatin1Char('<'));
-    if (!port.description.isEmpty())
-        lines << label("Описание: %1").arg(escapeControls(port.description));
-    if (!port.manufacturer.isEmpty())
-        lines << label("Производитель: %1").arg(escapeControls(port.manufacturer));
-    if (!port.serialNumber.isEmpty())
-        lines << label("Серийный номер: %1").arg(escapeControls(port.serialNumber));
-    if (port.hasIds)
-        lines << QStringLiteral("VID:PID: ") + vidPid(port);
-    if (!port.alias.isEmpty())
-        lines << escapeControls(port.alias);
-    if (!port.pathAlias.isEmpty())
-        lines << escapeControls(port.pathAlias);
-    return lines.join(QLatin1Char('\n'));
 }
 
 QString PortCatalog::vidPid(const PortDetails &port)

@@ -37,11 +37,6 @@ QList<PortDetails> ports();
 void addDevicePath(const QString &path);
 void clearDevicePaths();
 
-// The text that tells one adapter from another: device path, description,
-// manufacturer, serial number, VID:PID and alias, one a line, only those
-// known. Plain text; text from the device has its control characters
-// escaped.
-QString toolTip(const PortDetails &port);
 // USB vendor and product identifiers as "0403:6001"; empty when not known.
 QString vidPid(const PortDetails &port);
 

@@ -3,13 +3,11 @@
 #include "sitewindow.h"
 
 #include "engine/interruptwatch.h"
-#include "engine/textsafety.h"
+#include "engine/startup.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QCoreApplication>
-
-#include <cstdio>
 
 #ifndef ORDAN_VERSION
 #error "ORDAN_VERSION comes from the project version in CMakeLists.txt"
@@ -26,30 +24,6 @@ struct Options {
     bool start = false;
     bool quitWhenDone = false;
 };
-
-// Options that Qt's application object takes itself: accepted, left in the
-// command line for it, hidden from the help.
-void addQtOptions(QCommandLineParser &parser)
-{
-    for (const char *name : {"platform", "platformpluginpath", "platformtheme", "plugin",
-                             "qwindowgeometry", "qwindowicon", "qwindowtitle", "display",
-                             "geometry", "style", "stylesheet", "session", "name", "title"}) {
-        QCommandLineOption option(QString::fromLatin1(name), QString(), QStringLiteral("value"));
-        option.setFlags(QCommandLineOption::HiddenFromHelp);
-        parser.addOption(option);
-    }
-    for (const char *name : {"reverse", "widgetcount", "nograb", "dograb", "sync"}) {
-        QCommandLineOption option(QString::fromLatin1(name));
-        option.setFlags(QCommandLineOption::HiddenFromHelp);
-        parser.addOption(option);
-    }
-}
-
-void printError(const QString &text)
-{
-    std::fprintf(stderr, "ordan-site: %s\n",
-                 textsafety::escapeControls(text).toLocal8Bit().constData());
-}
 
 // Reads the command line before the window's application object exists
 // (it needs a display; --help and --version do not). -1 to go on,
@@ -88,20 +62,17 @@ int readCommandLine(int &argc, char **argv, Options *options)
     parser.addOptions({from, record, start, quit});
     parser.addPositionalArgument(QStringLiteral("PLAN.csv"), QStringLiteral("The plan to open."),
                                  QStringLiteral("[PLAN.csv]"));
-    addQtOptions(parser);
+    startup::addQtOptions(parser);
 
-    if (!parser.parse(QCoreApplication::arguments())) {
-        printError(parser.errorText());
-        std::fprintf(stderr, "Try 'ordan-site --help'.\n");
-        return 2;
-    }
+    if (!parser.parse(QCoreApplication::arguments()))
+        return startup::usageError(parser.errorText());
     if (parser.isSet(help))
         parser.showHelp(0); // exits
     if (parser.isSet(version))
         parser.showVersion(); // exits
     const QStringList positional = parser.positionalArguments();
     if (positional.size() > 1) {
-        printError(QStringLiteral("one plan at most, not '%1'").arg(positional.at(1)));
+        startup::printError(QStringLiteral("one plan at most, not '%1'").arg(positional.at(1)));
         return 2;
     }
     options->plan = positional.value(0);
@@ -111,7 +82,7 @@ int readCommandLine(int &argc, char **argv, Options *options)
     options->start = parser.isSet(start);
     options->quitWhenDone = parser.isSet(quit);
     if (options->start && options->plan.isEmpty()) {
-        printError(QStringLiteral("--start needs a plan"));
+        startup::printError(QStringLiteral("--start needs a plan"));
         return 2;
     }
     return -1;
@@ -138,12 +109,12 @@ int main(int argc, char *argv[])
     const bool unattended = options.start && options.quitWhenDone;
     SiteWindow window;
     if (!options.base.isEmpty() && !window.loadBaseValues(options.base)) {
-        printError(QStringLiteral("cannot read the settings file ") + options.base);
+        startup::printError(QStringLiteral("cannot read the settings file ") + options.base);
         if (unattended)
             return 2;
     }
     if (!options.plan.isEmpty() && !window.openPlan(options.plan)) {
-        printError(QStringLiteral("cannot read the plan ") + options.plan);
+        startup::printError(QStringLiteral("cannot read the plan ") + options.plan);
         if (unattended)
             return 2;
     }
@@ -177,7 +148,7 @@ int main(int argc, char *argv[])
                 refusal << options.plan + QStringLiteral(": ") + line;
         }
         for (const QString &line : qAsConst(refusal))
-            printError(line);
+            startup::printError(line);
         if (!refusal.isEmpty() && options.quitWhenDone)
             return window.leftOut().isEmpty() ? window.startRefusalCode() : 2;
     }

@@ -1,6 +1,6 @@
 #include "plandelegate.h"
 
-#include "engine/portcatalog.h"
+#include "engine/portlistmodel.h"
 #include "planmodel.h"
 #include "protocol/protocol.h"
 #include "sitestyle.h"
@@ -61,8 +61,9 @@ QWidget *PlanDelegate::createEditor(QWidget *parent, const QStyleOptionViewItem 
         combo->setEditable(true);
         combo->setInsertPolicy(QComboBox::NoInsert);
         const auto *plan = qobject_cast<const PlanModel *>(index.model());
-        for (const PortDetails &port : plan ? plan->ports() : PortCatalog::ports()) {
-            const QString tip = PortCatalog::toolTip(port);
+        const PortListModel *ports = plan ? plan->ports() : nullptr;
+        for (const PortDetails &port : ports ? ports->ports() : QList<PortDetails>()) {
+            const QString tip = ports->toolTip(port);
             const QString device = port.systemLocation.isEmpty() ? port.name : port.systemLocation;
             for (const QString &path : {port.alias, port.pathAlias, device}) {
                 if (path.isEmpty())

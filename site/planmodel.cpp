@@ -93,7 +93,6 @@ QColor stageColour(RowStage stage)
     }
 }
 
-
 } // namespace
 
 PlanModel::PlanModel(QObject *parent) : QAbstractTableModel(parent)
@@ -451,11 +450,6 @@ void PlanModel::setBaseValues(const parameters::Values &values)
     check();
 }
 
-void PlanModel::setKnownPorts(const QList<PortDetails> &ports)
-{
-    knownPorts = ports;
-}
-
 void PlanModel::check()
 {
     plan = commissionplan::parse(toCsv(), base);
@@ -684,10 +678,10 @@ QString PlanModel::portToolTip(const QString &port) const
 {
     if (port.isEmpty())
         return QString();
-    for (const PortDetails &known : knownPorts) {
+    for (const PortDetails &known : portList ? portList->ports() : QList<PortDetails>()) {
         if (port == known.systemLocation || port == known.alias || port == known.pathAlias ||
             port == known.name)
-            return PortCatalog::toolTip(known);
+            return portList->toolTip(known);
     }
     const QString device = ModuleConsole::devicePath(port);
     const QString whole = textsafety::escapeControls(port);

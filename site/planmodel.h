@@ -2,7 +2,7 @@
 #define PLANMODEL_H
 
 #include "engine/commissionplan.h"
-#include "engine/portcatalog.h"
+#include "engine/portlistmodel.h"
 #include "protocol/parameters.h"
 #include "rowstage.h"
 
@@ -88,8 +88,8 @@ public:
     void setBaseValues(const parameters::Values &values);
     parameters::Values baseValues() const { return base; }
     // The ports detected on the computer, for the port cells' tool tips.
-    void setKnownPorts(const QList<PortDetails> &ports);
-    QList<PortDetails> ports() const { return knownPorts; }
+    void setPortList(const PortListModel *ports) { portList = ports; }
+    const PortListModel *ports() const { return portList; }
 
     // The plan as last checked, and its problems.
     const commissionplan::Plan &checkedPlan() const { return plan; }
@@ -154,7 +154,7 @@ private:
     QList<Row> rows;
     bool locked = false;
     parameters::Values base;
-    QList<PortDetails> knownPorts;
+    const PortListModel *portList = nullptr;
     commissionplan::Plan plan;
     QHash<quint64, QStringList> cellProblems; // (row << 32 | column) -> reasons
     QHash<int, QStringList> rowProblems;

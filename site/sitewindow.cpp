@@ -2,7 +2,7 @@
 
 #include "engine/commissionrecord.h"
 #include "engine/commissionrun.h"
-#include "engine/portcatalog.h"
+#include "engine/portlistmodel.h"
 #include "engine/rowoutcome.h"
 #include "engine/textsafety.h"
 #include "engine/writejob.h"
@@ -67,7 +67,8 @@ SiteWindow::SiteWindow(QWidget *parent) : QMainWindow(parent), model(new PlanMod
     setWindowIcon(QIcon(QStringLiteral(":/site/ordan-site.png")));
     buildActions();
     buildForm();
-    model->setKnownPorts(PortCatalog::ports());
+    ports = new PortListModel(this);
+    model->setPortList(ports);
     model->setPlanRows({QStringList()});
     connect(model, &PlanModel::planEdited, this, &SiteWindow::planEdited);
     connect(model, &PlanModel::problemsChanged, this, &SiteWindow::updateProblems);
@@ -197,8 +198,7 @@ void SiteWindow::buildForm()
     table->setModel(model);
     auto *delegate = new PlanDelegate(table);
     table->setItemDelegate(delegate);
-    connect(delegate, &PlanDelegate::portsWanted, this,
-            [this] { model->setKnownPorts(PortCatalog::ports()); });
+    connect(delegate, &PlanDelegate::portsWanted, this, [this] { ports->refresh(); });
     table->setSelectionMode(QAbstractItemView::ExtendedSelection);
     table->setEditTriggers(QAbstractItemView::DoubleClicked | QAbstractItemView::EditKeyPressed |
                            QAbstractItemView::AnyKeyPressed);

@@ -14,6 +14,7 @@
 class CommissionRun;
 class LatencyProbe;
 class PlanModel;
+class PortListModel;
 class QAction;
 class QLabel;
 class QLineEdit;
@@ -123,6 +124,7 @@ private:
     QString startBlocker() const;
 
     PlanModel *model = nullptr;
+    PortListModel *ports = nullptr; // the computer's serial ports
     QTableView *table = nullptr;
     QLabel *notice = nullptr;
     QLabel *problemsLabel = nullptr;

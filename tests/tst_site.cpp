@@ -5,7 +5,7 @@
 // program started from a script with --start --quit-when-done.
 #include "cliprocess.h"
 #include "dialoghelpers.h"
-#include "engine/portcatalog.h"
+#include "engine/portlistmodel.h"
 #include "planmodel.h"
 #include "settings/setting_module.h"
 #include "settings/settingsmapping.h"
@@ -119,7 +119,7 @@ public:
         loaded = russian.load(QStringLiteral(":/i18n/ordan-site_ru.qm"));
         for (const char *context :
              {"SiteWindow", "PlanModel", "ModuleJob", "WriteJob", "RestartJob", "CommissionRun",
-              "PortLock", "commissionplan", "commissionrecord", "parameters", "RowOutcome"})
+              "PortLock", "commissionplan", "commissionrecord", "parameters", "RowOutcome", "PortListModel"})
             contexts << QLatin1String(context);
     }
     bool isEmpty() const override { return false; }
@@ -335,7 +335,7 @@ void SiteTest::portEditorOffersDetectedPorts()
     PortCatalog::setSystemPortSource([port] { return QList<PortDetails>{port}; });
     PortCatalog::setAliasDirectory(aliases.path());
     port.alias = alias;
-    const QString tip = PortCatalog::toolTip(port);
+    const QString tip = PortListModel().toolTip(port);
 
     Site site;
     site.table()->setFocus();

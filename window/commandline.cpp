@@ -1,12 +1,11 @@
 #include "window/commandline.h"
 
+#include "engine/startup.h"
 #include "engine/tracelog.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QGuiApplication>
-
-#include <cstdio>
 
 #ifndef ORDAN_VERSION
 #error "ORDAN_VERSION comes from the project version in CMakeLists.txt"
@@ -16,49 +15,6 @@ const char *programVersion()
 {
     return ORDAN_VERSION;
 }
-
-namespace
-{
-
-// Options that Qt's application object takes itself; accepted here and left
-// in the command line for it, hidden from the help.
-void addQtOptions(QCommandLineParser &parser)
-{
-    const char *const valued[] = {"platform",
-                                  "platformpluginpath",
-                                  "platformtheme",
-                                  "plugin",
-                                  "qwindowgeometry",
-                                  "qwindowicon",
-                                  "qwindowtitle",
-                                  "display",
-                                  "geometry",
-                                  "style",
-                                  "stylesheet",
-                                  "session",
-                                  "name",
-                                  "title",
-                                  "qmljsdebugger"};
-    const char *const flags[] = {"reverse", "widgetcount", "nograb", "dograb", "sync"};
-    for (const char *name : valued) {
-        QCommandLineOption option(QString::fromLatin1(name), QString(), QStringLiteral("value"));
-        option.setFlags(QCommandLineOption::HiddenFromHelp);
-        parser.addOption(option);
-    }
-    for (const char *name : flags) {
-        QCommandLineOption option(QString::fromLatin1(name));
-        option.setFlags(QCommandLineOption::HiddenFromHelp);
-        parser.addOption(option);
-    }
-}
-
-void printError(const QString &text)
-{
-    std::fprintf(stderr, "%s: %s\n", qPrintable(QCoreApplication::applicationName()),
-                 qPrintable(text));
-}
-
-} // namespace
 
 int readCommandLine(int &argc, char **argv, TraceLog &log)
 {
@@ -91,28 +47,25 @@ int readCommandLine(int &argc, char **argv, TraceLog &log)
                        "its time. Send this file to support with a report of a problem."),
         QStringLiteral("FILE"));
     parser.addOption(logOption);
-    addQtOptions(parser);
+    startup::addQtOptions(parser);
 
-    if (!parser.parse(QCoreApplication::arguments())) {
-        printError(parser.errorText());
-        std::fprintf(stderr, "Try '%s --help'.\n", qPrintable(QCoreApplication::applicationName()));
-        return 2;
-    }
+    if (!parser.parse(QCoreApplication::arguments()))
+        return startup::usageError(parser.errorText());
     if (parser.isSet(help))
         parser.showHelp(0); // exits
     if (parser.isSet(version))
         parser.showVersion(); // exits
     if (!parser.positionalArguments().isEmpty()) {
-        printError(QStringLiteral("unexpected argument '%1'")
-                       .arg(parser.positionalArguments().constFirst()));
+        startup::printError(QStringLiteral("unexpected argument '%1'")
+                                .arg(parser.positionalArguments().constFirst()));
         return 2;
     }
     if (parser.isSet(logOption)) {
         const QString path = parser.value(logOption);
         if (path.isEmpty() || !log.open(path)) {
-            printError(QStringLiteral("cannot open the log file '%1': %2")
-                           .arg(path, path.isEmpty() ? QStringLiteral("no file name")
-                                                     : log.errorString()));
+            startup::printError(QStringLiteral("cannot open the log file '%1': %2")
+                                    .arg(path, path.isEmpty() ? QStringLiteral("no file name")
+                                                              : log.errorString()));
             return 2;
         }
     }

@@ -7,6 +7,7 @@
 
 class QTimer;
 class QWidget;
+class PortListModel;
 class ReplyFramer;
 class SequenceProgress;
 class TraceLog;
@@ -75,6 +76,7 @@ private:
 
     Ui_MainWindow *ui;
     QSerialPort serial;
+    PortListModel *portList = nullptr; // the port list's entries
     QString replyText;
     QTimer *timerForScan;
     QTimer *timerChangeParameters;

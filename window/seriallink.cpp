@@ -1,7 +1,7 @@
 // The serial link: the port list, opening and closing the chosen port, the
 // window's connection state and the reaction to a lost port.
 #include "engine/hangup.h"
-#include "engine/portcatalog.h"
+#include "engine/portlistmodel.h"
 #include "engine/replyframer.h"
 #include "engine/tracelog.h"
 #include "ui_mainwindow.h"
@@ -25,14 +25,10 @@ static void enableConnectedControls(Ui_MainWindow *ui, bool connected)
 
 void MainWindow::checkCustomDevicePathPolicy()
 {
-    ui->serialPortInfoListBox->clear();
-    for (const PortDetails &port : PortCatalog::ports()) {
-        ui->serialPortInfoListBox->addItem(port.name);
-        // Two adapters of one kind are told apart by serial number or alias.
-        ui->serialPortInfoListBox->setItemData(ui->serialPortInfoListBox->count() - 1,
-                                               PortCatalog::toolTip(port), Qt::ToolTipRole);
-    }
-    // The first entry became current before its tool tip was there.
+    // Two adapters of one kind are told apart by serial number or alias, in
+    // each entry's tool tip. The first entry is chosen.
+    portList->refresh();
+    ui->serialPortInfoListBox->setCurrentIndex(portList->rowCount() > 0 ? 0 : -1);
     ui->serialPortInfoListBox->setToolTip(
         ui->serialPortInfoListBox->currentData(Qt::ToolTipRole).toString());
 }

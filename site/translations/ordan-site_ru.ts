@@ -249,6 +249,21 @@ leads to %2</source>
     </message>
 </context>
 <context>
+    <name>PortListModel</name>
+    <message>
+        <source>Description: %1</source>
+        <translation>Описание: %1</translation>
+    </message>
+    <message>
+        <source>Manufacturer: %1</source>
+        <translation>Производитель: %1</translation>
+    </message>
+    <message>
+        <source>Serial number: %1</source>
+        <translation>Серийный номер: %1</translation>
+    </message>
+</context>
+<context>
     <name>PortLock</name>
     <message>
         <source>%1 is in use by another run (%2, process %3)</source>
