@@ -2,6 +2,7 @@
 
 #include "cli/options.h"
 #include "cli/output.h"
+#include "cli/reach.h"
 #include "cli/run.h"
 
 #include <QCoreApplication>
@@ -28,6 +29,8 @@ int runCommand(Run &run, clioptions::Command command)
         return commandRestart(run, true);
     case clioptions::Bridge:
         return commandBridge(run);
+    case clioptions::Reach:
+        return commandReach(run);
     case clioptions::AllCommands:
         break;
     }
@@ -91,7 +94,8 @@ int runCli(const QStringList &arguments)
     if (!intOption(run, "reply-timeout", 1, &run.settings.replyTimeoutMs, &problem) ||
         !intOption(run, "pace", 0, &run.settings.paceMs, &problem))
         return usage(problem);
-    if (!secondsOption(run, "restart-timeout", &run.settings.restartTimeoutMs, &problem))
+    if (!secondsOption(run, "restart-timeout", &run.settings.restartTimeoutMs, &problem) ||
+        !reachOptions(run, &problem))
         return usage(problem);
     const QString log = parser.value(QStringLiteral("log"));
     if (!log.isEmpty()) {

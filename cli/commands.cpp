@@ -2,6 +2,7 @@
 // its jobs on the engine and prints the outcome.
 #include "cli/options.h"
 #include "cli/output.h"
+#include "cli/reach.h"
 #include "cli/run.h"
 #include "engine/commissionplan.h"
 #include "engine/commissionrecord.h"
@@ -209,10 +210,16 @@ int commandWrite(Run &run)
         cliout::error(QString(),
                       job.recordError() + QStringLiteral(" (the record lacks this row)"));
     const RowOutcome outcome = RowOutcome::of(job);
-    if (run.json)
+    if (run.json && job.reachChecked())
+        cliout::json(withReach(cliout::writeJson(job), job));
+    else if (run.json)
         cliout::json(cliout::writeJson(job));
     else if (outcome.wentThrough)
         cliout::out(cliout::writeTable(job));
+    if (!run.json && outcome.moduleRight && job.reachChecked())
+        cliout::out({QStringLiteral("reachable at %1 (%2 ms)")
+                         .arg(job.reachTarget())
+                         .arg(job.reachResult().ms)});
     return outcome.exitCode;
 }
 
@@ -372,7 +379,9 @@ int commandCommission(Run &run, bool audit)
                                                       .arg(commission.row(i).row)
                                                       .arg(commission.notReached(i)));
     }
-    if (run.json)
+    if (run.json && run.settings.reachTimeoutMs > 0)
+        cliout::json(withReach(cliout::commissionJson(commission), commission));
+    else if (run.json)
         cliout::json(cliout::commissionJson(commission));
     else
         cliout::out(cliout::commissionTable(commission));

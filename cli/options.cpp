@@ -10,7 +10,7 @@ namespace
 
 const char intro[] =
     R"(Reads, writes, restarts and resets Ordan-RS485-Ethernet modules through their
-serial console.
+serial console, and checks that they can be reached on the network.
 
 Exit 0 and "verified" mean that this module, identified by its MAC before the
 first write, restarted, came back as the same module, and reads back every
@@ -40,7 +40,11 @@ audit: 0 only when every module matches; otherwise as commission.
 bridge: 0 after Ctrl-C, SIGTERM or SIGHUP, once its link is removed; 2 for a
 malformed HOST:PORT, port 0, an empty --link, or a system without
 pseudo-terminals; 3 when the link cannot be made (something other than a
-symbolic link is there, no such directory); 4 when it gave up (--give-up).)";
+symbolic link is there, no such directory); 4 when it gave up (--give-up).
+reach: 0 when every target is reachable; 4 when any does not answer or is
+unreachable; otherwise 6 when any refuses; 2 for a bad target or plan.
+write --reach, commission --reach: a module verified on its console but not
+reachable is 4 (no answer, unreachable) or 6 (refused).)";
 
 const QList<CommandInfo> commandTable{
     {Ports, "ports", "",
@@ -65,7 +69,10 @@ MAC included. --no-verify stops once the restart was not refused and
 says "unverified". --record appends one row per module to a CSV file;
 cells that come from a module or a file are neutralised, so the record
 is safe to open in a spreadsheet; a row the record cannot take fails
-the command (exit 1).)"},
+the command (exit 1). --reach then connects to the module at the address
+and TCP port it runs with, sending nothing, again and again up to
+--reach-timeout seconds (default 10) while its network comes up: one
+verified on its console but not reachable fails (exit 4, 6 if refused).)"},
     {Commission, "commission", "PLAN.csv",
      R"(Writes and verifies a whole site from a plan: a CSV file (UTF-8, "," or
 ";") whose header names the columns: port (required), ip, mask,
@@ -85,7 +92,8 @@ MAC column ties each address to its module). At the end, a summary:
 verified, failed (with the reason), not reached, and whether each row
 reached the record. --dry-run checks the plan and shows what each row
 would send, sending nothing (the module's own values, against which
-the configuration is checked, are read only in a real run).)"},
+the configuration is checked, are read only in a real run). --reach as
+for write: each verified module must also be reachable at its address.)"},
     {Audit, "audit", "PLAN.csv",
      R"(Checks a site against its plan, writing nothing: identifies each row's
 module as commission does (same ports, same swaps), reads it and
@@ -119,13 +127,25 @@ the exit print the counters on stdout (--json: one JSON object a line).
 --log FILE traces the traffic, escaped. The port belongs to the group
 dialout where the bridge may give it, as a serial port does. The service
 ordan-bridge@NAME runs a bridge from /etc/ordan/bridge/NAME.conf.)"},
+    {Reach, "reach", "TARGET...",
+     R"text(Whether the modules can be reached on the network from this computer:
+connects to each target's address and TCP port, sends nothing and
+closes. A target is IP:PORT or a plan file (the ip and tcp_port of each
+row, from --from where the row leaves them empty; a row with neither is
+refused and nothing is connected to). All at once, at most 32
+connections at a time. Each says "reachable (N ms)", "refused" (the host
+answers, but nothing listens at that port, or its one connection is
+taken), "no answer" (nothing within --connect-timeout, default 3 s: a
+wrong address, subnet, gateway or cable) or "unreachable" (this computer
+has no route to it). --record appends time, row, ip, tcp_port, result
+and milliseconds to a CSV file.)text"},
 };
 
 constexpr unsigned siteCommands = Commission | Audit;
 constexpr unsigned restarts = Restart | FactoryReset;
 
 const QList<OptionInfo> optionTable{
-    {"from", "FILE.TRset", Write | siteCommands, 0, ModuleField::Ip, false, nullptr},
+    {"from", "FILE.TRset", Write | siteCommands | Reach, 0, ModuleField::Ip, false, nullptr},
     {"ip", "A", Write, 0, ModuleField::Ip, true, nullptr},
     {"mask", "M", Write, 0, ModuleField::Mask, true, nullptr},
     {"gateway", "G", Write, 0, ModuleField::Gateway, true, nullptr},
@@ -135,14 +155,18 @@ const QList<OptionInfo> optionTable{
     {"stop-bits", nullptr, Write, 0, ModuleField::StopBit, true, nullptr},
     {"packet-timeout", "MS", Write, 0, ModuleField::Timewait, true, nullptr},
     {"no-verify", nullptr, Write, 0, ModuleField::Ip, false, nullptr},
-    {"allow-foreign-gateway", nullptr, Write | siteCommands, 0, ModuleField::Ip, false, nullptr},
+    {"allow-foreign-gateway", nullptr, Write | siteCommands | Reach, 0, ModuleField::Ip, false,
+     nullptr},
     {"save", "FILE.TRset", Read, 0, ModuleField::Ip, false, nullptr},
     {"dry-run", nullptr, Commission, 0, ModuleField::Ip, false, nullptr},
     {"swap-timeout", "S", siteCommands, 0, ModuleField::Ip, false, nullptr},
     {"yes", nullptr, FactoryReset, FactoryReset, ModuleField::Ip, false, nullptr},
     {"wait", nullptr, restarts, 0, ModuleField::Ip, false, nullptr},
     {"restart-timeout", "S", Write | Commission | restarts, 0, ModuleField::Ip, false, nullptr},
-    {"record", "FILE.csv", Write | siteCommands, 0, ModuleField::Ip, false, nullptr},
+    {"reach", nullptr, Write | Commission, 0, ModuleField::Ip, false, nullptr},
+    {"reach-timeout", "S", Write | Commission, 0, ModuleField::Ip, false, nullptr},
+    {"connect-timeout", "S", Reach, 0, ModuleField::Ip, false, nullptr},
+    {"record", "FILE.csv", Write | siteCommands | Reach, 0, ModuleField::Ip, false, nullptr},
     {"link", "PATH", Bridge, Bridge, ModuleField::Ip, false, nullptr},
     {"gap", "MS", Bridge, 0, ModuleField::Ip, false, nullptr},
     {"give-up", "S", Bridge, 0, ModuleField::Ip, false, nullptr},

@@ -22,7 +22,8 @@ enum Command : unsigned {
     Restart = 1u << 5,
     FactoryReset = 1u << 6,
     Bridge = 1u << 7,
-    AllCommands = (1u << 8) - 1,
+    Reach = 1u << 8,
+    AllCommands = (1u << 9) - 1,
 };
 
 struct CommandInfo {

@@ -5,8 +5,8 @@
 # built by CPack for the top-level project (scripts/package.sh):
 #
 #   component     package             holds
-#   cli           ordan-cli           ordan-cli and its manual page: Qt Core
-#                                     and SerialPort, no graphical desktop
+#   cli           ordan-cli           ordan-cli and its manual page: Qt Core,
+#                                     SerialPort and Network, no desktop
 #   configurator  ordan-configurator  the windows, with their manual pages,
 #                                     desktop entries, icons, AppStream files
 #

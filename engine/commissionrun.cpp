@@ -113,6 +113,8 @@ void CommissionRun::beginRow(Lane *lane)
             });
     connect(state.job.get(), &WriteJob::identified, this,
             [this, index](const QString &mac) { emit rowIdentified(index, mac); });
+    connect(state.job.get(), &WriteJob::reaching, this,
+            [this, index](const QString &target) { emit rowReaching(index, target); });
     emit rowStarted(index);
     state.job->start();
 }

@@ -91,6 +91,9 @@ signals:
     void swapNeeded(int index);
     // The module of the row is identified (before anything is written).
     void rowIdentified(int index, const QString &mac);
+    // The row's module is verified on its console and being connected to
+    // at `target` (IP:PORT): JobSettings::reachTimeoutMs.
+    void rowReaching(int index, const QString &target);
     // While the row `index` waits, a module already done in this run (in
     // plan row `doneRow`) answers on its port: the technician plugged it in
     // again. Said once each time such a module turns up.

@@ -38,6 +38,10 @@ struct JobSettings {
     int restartTimeoutMs = 20000;
     // A gateway outside the module's subnet is accepted.
     bool allowForeignGateway = false;
+    // After a verified read-back, the module must be reachable on the
+    // network at the address and TCP port it runs with (ReachCheck), tried
+    // for this long while its network comes up; 0: not checked.
+    int reachTimeoutMs = 0;
     TraceLog *trace = nullptr;
 };
 

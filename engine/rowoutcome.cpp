@@ -56,6 +56,16 @@ RowOutcome RowOutcome::of(const WriteJob &job)
         o.sentBeforeStop = job.sent();
     o.wentThrough = result == JobResult::Done || result == JobResult::Mismatch;
     o.moduleRight = result == JobResult::Done;
+    if (result != JobResult::Done && job.reachChecked() &&
+        job.reachResult().outcome != ReachCheck::Outcome::Pending &&
+        job.reachResult().outcome != ReachCheck::Outcome::Reachable) {
+        // Verified on its console, every value as written, but not found
+        // on the network where it now listens.
+        o.status = Status::Failed;
+        o.failure = Failure::NotReachable;
+        o.wentThrough = true;
+        return o;
+    }
 
     switch (result) {
     case JobResult::Done:
@@ -171,6 +181,8 @@ QString RowOutcome::failureWord() const
         return tr("another module");
     case Failure::NotRecorded:
         return tr("not recorded");
+    case Failure::NotReachable:
+        return tr("not reachable");
     }
     return QString();
 }

@@ -40,6 +40,7 @@ public:
         InvalidConfiguration,
         AnotherModule, // another module answered after the restart
         NotRecorded,   // the module is right, the record lacks its row
+        NotReachable,  // verified on its console, not reachable at its address (--reach)
     };
     // A value that differs: planned or written against read (empty when
     // the module gave none that is valid).

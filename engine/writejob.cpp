@@ -260,7 +260,9 @@ void WriteJob::compare()
         }
     }
     verifiedFlag = differences.isEmpty();
-    if (verifiedFlag)
+    if (verifiedFlag && !audit && settings.reachTimeoutMs > 0)
+        checkReach();
+    else if (verifiedFlag)
         end(JobResult::Done, QString(),
             audit ? QStringLiteral("matches") : QStringLiteral("verified"));
     else if (audit)
@@ -273,11 +275,59 @@ void WriteJob::compare()
             QStringLiteral("mismatch: ") + fieldList(differing));
 }
 
+void WriteJob::checkReach()
+{
+    // Where the module listens now: the values it read back (the ones
+    // written, where written).
+    QHostAddress address;
+    quint16 tcpPort = 0;
+    QString problem;
+    if (!ReachCheck::parseTarget(back.values.value(ModuleField::Ip),
+                                 back.values.value(ModuleField::PortTcp), &address, &tcpPort,
+                                 &problem)) {
+        end(JobResult::NoAnswer,
+            tr("verified on the console, but its address and TCP port are not known (%1), so "
+               "it cannot be reached")
+                .arg(problem),
+            QStringLiteral("verified on the console, address not known"));
+        return;
+    }
+    // The console has nothing more to say; the port stays the job's.
+    console.cancel();
+    console.close();
+    reach = std::make_unique<ReachCheck>();
+    reach->setRetryFor(settings.reachTimeoutMs);
+    reach->addTarget(address, tcpPort);
+    connect(reach.get(), &ReachCheck::finished, this, &WriteJob::onReached);
+    if (progressHandler)
+        progressHandler(port(), 0, 0, QStringLiteral("connecting to ") + reach->target(0));
+    emit reaching(reach->target(0));
+    reach->start();
+}
+
+void WriteJob::onReached()
+{
+    const ReachCheck::Result r = reach->result(0);
+    if (r.outcome == ReachCheck::Outcome::Reachable) {
+        end(JobResult::Done, QString(), QStringLiteral("verified"));
+        return;
+    }
+    if (r.outcome == ReachCheck::Outcome::Pending)
+        return; // stopped: the job ended already
+    end(r.outcome == ReachCheck::Outcome::Refused ? JobResult::Mismatch : JobResult::NoAnswer,
+        tr("verified on the console, not reachable at %1 (%2)")
+            .arg(reach->target(0), ReachCheck::describe(r)),
+        QStringLiteral("verified on the console, not reachable at %1 (%2)")
+            .arg(reach->target(0), ReachCheck::word(r.outcome)));
+}
+
 void WriteJob::end(JobResult result, const QString &error, const QString &recordText)
 {
     if (isFinished())
         return;
     proof.stop();
+    if (reach)
+        reach->stop();
     console.cancel();
     console.close();
     resultText = recordText;

@@ -2,7 +2,10 @@
 #define WRITEJOB_H
 
 #include "engine/modulejob.h"
+#include "engine/reachcheck.h"
 #include "engine/restartproof.h"
+
+#include <memory>
 
 // Writes parameters to a module, restarts it, reads it back and compares;
 // optionally appends the outcome to a commissioning record. One module, one
@@ -13,6 +16,12 @@
 // away and came back, answered with the same MAC and reads back every value written. Nothing is
 // written to a module that cannot be identified, nor when the configuration it would run (the
 // values written over the values it holds) is unsound.
+//
+// With JobSettings::reachTimeoutMs, a module verified on its console must
+// then be reachable at the address and TCP port it runs with (as read back):
+// connected to, nothing sent, tried until that time is up. One that is not
+// is a failed job (NoAnswer, or Mismatch when refused): "verified on the
+// console, not reachable at IP:PORT (no answer)".
 class WriteJob : public ModuleJob
 {
     Q_OBJECT
@@ -55,7 +64,17 @@ public:
     QList<ModuleField> sent() const { return sentFields; }
     QList<ModuleField> accepted() const { return acceptedFields; }
     bool resetSent() const { return resetWasSent; }
+    // The read-back matched (with a reach check, result() also says
+    // whether the module was reachable).
     bool verified() const { return verifiedFlag; }
+    // The reach check after the read-back: whether one was made, where
+    // ("10.20.0.31:502") and what it came to.
+    bool reachChecked() const { return reach != nullptr; }
+    QString reachTarget() const { return reach ? reach->target(0) : QString(); }
+    ReachCheck::Result reachResult() const
+    {
+        return reach ? reach->result(0) : ReachCheck::Result();
+    }
     ModuleReading readBack() const { return back; }
     QList<Mismatch> mismatches() const { return differences; }
     // The record: whether the job's row reached it (false when none was
@@ -72,6 +91,8 @@ public:
 signals:
     // The module is identified by its MAC (normalMac) and may be written.
     void identified(const QString &mac);
+    // Verified on its console; now connecting to it at `target` (IP:PORT).
+    void reaching(const QString &target);
 
 private:
     void identify();
@@ -80,6 +101,8 @@ private:
     void restart();
     void readBackValues();
     void compare();
+    void checkReach();
+    void onReached();
     void end(JobResult result, const QString &error = QString(),
              const QString &recordText = QString());
 
@@ -98,6 +121,7 @@ private:
     bool verifiedFlag = false;
     ModuleReading back;
     QList<Mismatch> differences;
+    std::unique_ptr<ReachCheck> reach;
     QString resultText;
     bool recordedFlag = false;
     QString recordFailure;

@@ -10,22 +10,94 @@
 #     --quit-when-done, offscreen), against ordan-cli commission in the same
 #     rounds, and how late the window's event loop answered meanwhile (99th
 #     percentile of a 10 ms timer's lateness);
+#   - ordan-cli reach of a plan of 16 simulated modules (--network) in a
+#     network namespace of its own (scripts/netns.sh), some of whose rows
+#     do not answer: it must be done within the connect time-out (3 s) plus
+#     0.2 s, with the right word for each row;
 #   - then ordan-cli bridge against socat (scripts/bench-bridge.sh).
 # Each figure is the median of three runs. Builds what is missing into
 # build/ (or $BUILD). Not a test: it prints figures and the targets met.
+# `scripts/bench.sh reach` measures the reach check alone.
 set -euo pipefail
 
 repo=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 build=${BUILD:-$repo/build}
 restart_ms=500 # the simulator's restart delay
+cli=$build/ordan-cli
+sim=$build/tools/ordan-module-sim
+
+# The reach check, run inside the namespace (see reach_bench below): 16
+# simulated modules at 10.20.0.31-46; the plan has 10 rows where they are
+# (reachable), 2 at a TCP port they do not listen on (refused), 2 on
+# 10.30.0.0/24, which the namespace has no route to (unreachable), and 2
+# at a port where a host whose backlog is full drops every SYN (no answer:
+# the connect time-out bounds the run). Prints the median seconds and
+# "words ok" or what differed.
+if [[ ${1:-} == --reach-inside ]]; then
+    work=$(mktemp -d)
+    pids=()
+    trap 'kill "${pids[@]}" 2>/dev/null; wait 2>/dev/null; rm -rf "$work"' EXIT
+    plan=$work/plan.csv
+    echo "port,ip,gateway,tcp_port" >"$plan"
+    expected=()
+    for i in $(seq 16); do
+        ip=10.20.0.$((30 + i)) port=$((10000 + i)) planned=$((10000 + i)) word=reachable
+        if ((i >= 11 && i <= 12)); then planned=$((20000 + i)) word=refused; fi
+        if ((i >= 13 && i <= 14)); then ip=10.30.0.$i word=unreachable; fi
+        if ((i >= 15)); then planned=30000 word="no answer"; fi
+        "$sim" --network --set "ip=$ip" --set "PORT TCP=$port" --link "$work/tty$i" \
+            >/dev/null 2>"$work/sim$i.err" &
+        pids+=($!)
+        echo "$work/tty$i,$ip,${ip%.*}.1,$planned" >>"$plan"
+        expected+=("$word")
+    done
+    "$build/tools/ordan-stalled-host" 10.20.0.45:30000 10.20.0.46:30000 >"$work/stalled.out" &
+    pids+=($!)
+    for file in "$work"/sim*.err "$work/stalled.out"; do
+        for _ in $(seq 100); do
+            grep -qs "listening\|ready" "$file" && break
+            sleep 0.05
+        done
+    done
+    sleep 0.2
+    times=()
+    words_ok="words ok"
+    for _ in 1 2 3; do
+        t0=$(date +%s%N)
+        "$cli" reach "$plan" >"$work/out" || true
+        t1=$(date +%s%N)
+        times+=("$(((t1 - t0) / 1000000))")
+        mapfile -t got < <(sed -n '2,17{s/^[^ ]* *[^ ]* *[^ ]* *//; s/ (.*//; p}' "$work/out")
+        if [[ "${got[*]}" != "${expected[*]}" ]]; then
+            words_ok="words differ: ${got[*]}"
+        fi
+    done
+    printf '%s\n' "${times[@]}" | sort -n | sed -n 2p | awk '{ printf "%.3f ", $1 / 1000 }'
+    echo "$words_ok"
+    exit 0
+fi
+
+# Runs the reach check in a network namespace of its own, with the
+# modules' addresses on its lo and a route to nothing else.
+reach_bench() {
+    local addrs=()
+    for i in $(seq 31 46); do addrs+=(--addr "10.20.0.$i/24"); done
+    BUILD=$build bash "$repo/scripts/netns.sh" "${addrs[@]}" -- \
+        bash "$repo/scripts/bench.sh" --reach-inside
+}
 
 if [[ ! -f $build/CMakeCache.txt ]]; then
     cmake -S "$repo" -B "$build" -DCMAKE_BUILD_TYPE=Release -DORDAN_BUILD_TESTS=OFF >/dev/null
 fi
-cmake --build "$build" -j2 --target ordan-cli ordan-module-sim ordan-site >/dev/null
+if [[ ${1:-} == reach ]]; then
+    cmake --build "$build" -j2 --target ordan-cli ordan-module-sim ordan-stalled-host >/dev/null
+    read -r reach_s reach_words < <(reach_bench)
+    printf '%-34s %7ss   %s\n' "reach a plan of 16 modules" "$reach_s" \
+        "$reach_words; < 3.2 s (time-out 3 s + 0.2 s): $(awk -v v="$reach_s" 'BEGIN { print (v < 3.2) ? "met" : "NOT met" }')"
+    exit 0
+fi
+cmake --build "$build" -j2 --target ordan-cli ordan-module-sim ordan-site ordan-stalled-host >/dev/null
 site=$build/site/ordan-site
-cli=$build/ordan-cli
-sim=$build/tools/ordan-module-sim
 
 # The simulators and their directories, removed on exit.
 pids=()
@@ -139,6 +211,9 @@ printf '%-34s %7ss   %-28s %s\n' "ordan-site, the same 8 modules" "$site_eight" 
     "$(ratio "$site_eight" "$cli_eight")x, < 1.2x: $(verdict "$site_eight" "$site_limit")"
 printf '%-34s %7s    %-28s %s\n' "ordan-site event loop, p99 (worst of 3)" "${site_p99}ms" "" \
     "< 50 ms: $(verdict "$site_p99" 50)"
+read -r reach_s reach_words < <(reach_bench)
+printf '%-34s %7ss   %-28s %s\n' "reach a plan of 16 modules" "$reach_s" "$reach_words" \
+    "< 3.2 s (connect time-out + 0.2 s): $(verdict "$reach_s" 3.2)"
 echo "(window: 12 s per read-out, 19 s per write, one port at a time; simulator restart ${restart_ms} ms)"
 
 if [[ -z ${ORDAN_BENCH_NO_STARTUP:-} && -f $repo/scripts/bench-startup.sh ]]; then

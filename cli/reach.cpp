@@ -1,0 +1,259 @@
+// ordan-cli reach, and the reach check of write and commission (--reach).
+#include "cli/reach.h"
+
+#include "cli/output.h"
+#include "cli/run.h"
+#include "engine/commissionplan.h"
+#include "engine/commissionrecord.h"
+#include "engine/commissionrun.h"
+#include "engine/interruptwatch.h"
+#include "engine/reachcheck.h"
+#include "engine/reachrecord.h"
+
+#include <QEventLoop>
+#include <QJsonArray>
+#include <QRegularExpression>
+
+namespace
+{
+
+// One target: from the command line, or a plan's row.
+struct Entry {
+    QString plan; // empty for IP:PORT
+    int row = 0;
+    QHostAddress address;
+    quint16 port = 0;
+};
+
+constexpr int defaultReachTimeoutMs = 10000;
+
+QJsonObject reachJson(const QString &target, const ReachCheck::Result &r)
+{
+    const int colon = target.lastIndexOf(QLatin1Char(':'));
+    return {{QStringLiteral("ip"), target.left(colon)},
+            {QStringLiteral("tcp_port"), target.mid(colon + 1).toInt()},
+            {QStringLiteral("result"), ReachCheck::word(r.outcome)},
+            {QStringLiteral("ms"), r.ms >= 0 ? QJsonValue(r.ms) : QJsonValue()},
+            {QStringLiteral("attempts"), r.attempts},
+            {QStringLiteral("error"), r.detail.isEmpty() ? QJsonValue() : QJsonValue(r.detail)}};
+}
+
+// The targets of the operands: each IP:PORT, each plan's rows. Every
+// problem is said, and then nothing is connected to.
+bool collectTargets(Run &run, QList<Entry> *entries, QStringList *problems)
+{
+    parameters::Values base;
+    const QString from = run.parser.value(QStringLiteral("from"));
+    int exitCode = 0;
+    if (!baseValues(run, &base, &exitCode))
+        return false;
+    // Digits, dots and colons only: meant as IP:PORT; anything else is a
+    // plan file.
+    static const QRegularExpression addressLike(QStringLiteral("^[0-9.:]+$"));
+    for (const QString &operand : qAsConst(run.ports)) {
+        QString problem;
+        if (addressLike.match(operand).hasMatch()) {
+            Entry e;
+            if (ReachCheck::parseTarget(operand, &e.address, &e.port, &problem))
+                *entries << e;
+            else
+                *problems << problem;
+            continue;
+        }
+        QByteArray bytes;
+        if (!commissionplan::readFile(operand, &bytes, &problem)) {
+            *problems << QStringLiteral("cannot use the plan %1: %2 (a target is IP:PORT or a "
+                                        "plan file)")
+                             .arg(operand, problem);
+            continue;
+        }
+        const commissionplan::Plan plan =
+            commissionplan::parse(bytes, base, run.settings.allowForeignGateway);
+        for (const commissionplan::Problem &p : plan.problems) {
+            QString place = operand;
+            if (p.row == 0 && !p.column.isEmpty())
+                place = from + QStringLiteral(" (for ") + p.column + QLatin1Char(')');
+            else if (p.row > 0)
+                place += QStringLiteral(" row %1").arg(p.row) +
+                         (p.column.isEmpty() ? QString() : QStringLiteral(", column ") + p.column);
+            *problems << place + QStringLiteral(": ") + p.message;
+        }
+        if (!plan.problems.isEmpty())
+            continue;
+        for (const commissionplan::Row &row : plan.rows) {
+            QStringList missing;
+            for (const ModuleField field : {ModuleField::Ip, ModuleField::PortTcp}) {
+                if (row.values.value(field).isEmpty())
+                    missing << parameters::fieldKey(field);
+            }
+            const QString place = QStringLiteral("%1 row %2").arg(operand).arg(row.row);
+            if (!missing.isEmpty()) {
+                *problems << QStringLiteral("%1: no %2, neither in the plan nor in --from")
+                                 .arg(place, missing.join(QLatin1String(" nor ")));
+                continue;
+            }
+            Entry e;
+            e.plan = operand;
+            e.row = row.row;
+            if (ReachCheck::parseTarget(row.values.value(ModuleField::Ip),
+                                        row.values.value(ModuleField::PortTcp), &e.address, &e.port,
+                                        &problem))
+                *entries << e;
+            else
+                *problems << place + QStringLiteral(": ") + problem;
+        }
+    }
+    return true;
+}
+
+} // namespace
+
+int commandReach(Run &run)
+{
+    if (run.ports.isEmpty())
+        return usage(QStringLiteral("reach needs at least one TARGET: IP:PORT or a plan file"));
+    QString problem;
+    int connectTimeoutMs = ReachCheck::defaultConnectTimeoutMs;
+    if (!secondsOption(run, "connect-timeout", &connectTimeoutMs, &problem))
+        return usage(problem);
+    QList<Entry> entries;
+    QStringList problems;
+    if (!collectTargets(run, &entries, &problems))
+        return usageExit; // --from said why
+    if (!problems.isEmpty()) {
+        for (const QString &p : qAsConst(problems))
+            cliout::error(QString(), p);
+        cliout::err({QStringLiteral("nothing was connected to")});
+        return usageExit;
+    }
+    const QString record = run.parser.value(QStringLiteral("record"));
+    if (!record.isEmpty() && !commissionrecord::checkWritable(record, &problem))
+        return usage(QStringLiteral("cannot append to the record %1: %2").arg(record, problem));
+
+    ReachCheck check;
+    check.setConnectTimeout(connectTimeoutMs);
+    for (const Entry &e : qAsConst(entries))
+        check.addTarget(e.address, e.port);
+    QObject::connect(&check, &ReachCheck::targetFinished, [&check, &run](int i) {
+        const ReachCheck::Result r = check.result(i);
+        if (run.settings.trace)
+            run.settings.trace->event(
+                check.target(i),
+                QStringLiteral("connect: ") + ReachCheck::word(r.outcome) +
+                    (r.detail.isEmpty() ? QString()
+                                        : QStringLiteral(" (") + r.detail + QLatin1Char(')')));
+        cliout::progress(check.target(i) + QStringLiteral(": ") + ReachCheck::describe(r));
+    });
+    bool interrupted = false;
+    QEventLoop loop;
+    QObject::connect(&check, &ReachCheck::finished, &loop, &QEventLoop::quit);
+    {
+        InterruptWatch watch([&check, &interrupted] {
+            interrupted = true;
+            check.stop();
+        });
+        QMetaObject::invokeMethod(
+            &check, [&check] { check.start(); }, Qt::QueuedConnection);
+        loop.exec();
+    }
+
+    // The outcome, target by target, in the order given.
+    QList<QStringList> cells{{QStringLiteral("row"), QStringLiteral("ip"),
+                              QStringLiteral("tcp_port"), QStringLiteral("result")}};
+    QJsonArray rows;
+    QList<reachrecord::Row> recordRows;
+    QMap<ReachCheck::Outcome, int> counts;
+    for (int i = 0; i < check.count(); ++i) {
+        const Entry &e = entries.at(i);
+        const ReachCheck::Result r = check.result(i);
+        ++counts[r.outcome];
+        const QString ip = e.address.toString();
+        const QString port = QString::number(e.port);
+        cells << QStringList{e.row ? QString::number(e.row) : QStringLiteral("-"), ip, port,
+                             ReachCheck::describe(r)};
+        QJsonObject object = reachJson(check.target(i), r);
+        object.insert(QStringLiteral("row"), e.row ? QJsonValue(e.row) : QJsonValue());
+        object.insert(QStringLiteral("plan"), e.plan.isEmpty() ? QJsonValue() : QJsonValue(e.plan));
+        rows.append(object);
+        if (r.outcome != ReachCheck::Outcome::Pending)
+            recordRows << reachrecord::Row{r.time, e.row, ip, port, ReachCheck::word(r.outcome),
+                                           r.ms};
+    }
+    const QList<ReachCheck::Outcome> order{
+        ReachCheck::Outcome::Reachable, ReachCheck::Outcome::Refused, ReachCheck::Outcome::NoAnswer,
+        ReachCheck::Outcome::Unreachable};
+    QStringList counted;
+    QJsonObject summary;
+    for (const ReachCheck::Outcome outcome : order) {
+        const QString word = ReachCheck::word(outcome);
+        counted << QStringLiteral("%1 %2").arg(counts.value(outcome)).arg(word);
+        summary.insert(QString(word).replace(QLatin1Char(' '), QLatin1Char('_')),
+                       counts.value(outcome));
+    }
+    summary.insert(QStringLiteral("rows"), rows);
+
+    int exitCode = 0;
+    if (interrupted)
+        exitCode = int(JobResult::Interrupted);
+    else if (counts.value(ReachCheck::Outcome::NoAnswer) ||
+             counts.value(ReachCheck::Outcome::Unreachable))
+        exitCode = int(JobResult::NoAnswer);
+    else if (counts.value(ReachCheck::Outcome::Refused))
+        exitCode = int(JobResult::Mismatch);
+    if (!record.isEmpty() && !reachrecord::append(record, recordRows, &problem)) {
+        cliout::error(
+            QString(),
+            QStringLiteral("record %1: %2 (the record lacks these rows)").arg(record, problem));
+        summary.insert(QStringLiteral("record_error"), problem);
+        if (exitCode == 0)
+            exitCode = int(JobResult::FileNotWritten);
+    }
+    if (run.json)
+        cliout::json(summary);
+    else
+        cliout::out(cliout::table(cells, 0) + QStringList{counted.join(QLatin1String(", "))});
+    return exitCode;
+}
+
+bool reachOptions(Run &run, QString *problem)
+{
+    const bool reach = run.parser.isSet(QStringLiteral("reach"));
+    if (!reach) {
+        if (run.parser.isSet(QStringLiteral("reach-timeout"))) {
+            *problem = QStringLiteral("--reach-timeout goes with --reach");
+            return false;
+        }
+        return true;
+    }
+    if (run.parser.isSet(QStringLiteral("no-verify"))) {
+        *problem = QStringLiteral("--reach connects to a module verified on its console: it does "
+                                  "not go with --no-verify");
+        return false;
+    }
+    run.settings.reachTimeoutMs = defaultReachTimeoutMs;
+    return secondsOption(run, "reach-timeout", &run.settings.reachTimeoutMs, problem);
+}
+
+QJsonObject withReach(QJsonObject object, const WriteJob &job)
+{
+    object.insert(QStringLiteral("reach"),
+                  job.reachChecked() ? QJsonValue(reachJson(job.reachTarget(), job.reachResult()))
+                                     : QJsonValue());
+    return object;
+}
+
+QJsonObject withReach(QJsonObject object, const CommissionRun &run)
+{
+    QJsonArray rows = object.value(QStringLiteral("rows")).toArray();
+    for (int i = 0; i < rows.size() && i < run.rowCount(); ++i) {
+        const WriteJob *job = run.job(i);
+        QJsonObject row = rows.at(i).toObject();
+        if (job)
+            row = withReach(row, *job);
+        else
+            row.insert(QStringLiteral("reach"), QJsonValue());
+        rows[i] = row;
+    }
+    object.insert(QStringLiteral("rows"), rows);
+    return object;
+}
