@@ -3,6 +3,8 @@
 // side echoing, or carrying the bytes to a bus where a libmodbus slave
 // answers), each a process of its own. The module's address is a site's,
 // so the whole test runs in a network namespace of its own (main()).
+#include "privatenetwork.h"
+
 #include <QElapsedTimer>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -690,46 +692,6 @@ void BridgeTest::modbusMasterAndSlave()
     QCOMPARE(bridge.stop(), 0);
 }
 
-int main(int argc, char *argv[])
-{
-    // Into a network namespace of its own first: the module's address is
-    // only on its loopback, and nothing leaves the machine.
-    if (!qEnvironmentVariableIsSet("ORDAN_TEST_IN_NETNS")) {
-        char self[4096];
-        const ssize_t n = ::readlink("/proc/self/exe", self, sizeof self - 1);
-        if (n <= 0) {
-            perror("tst_bridge: /proc/self/exe");
-            return 1;
-        }
-        self[n] = '\0';
-        ::setenv("ORDAN_TEST_IN_NETNS", "1", 1);
-        std::vector<char *> args{
-            const_cast<char *>("bash"),   const_cast<char *>(ORDAN_NETNS_SCRIPT),
-            const_cast<char *>("--addr"), const_cast<char *>(siteCidr),
-            const_cast<char *>("--"),     self};
-        for (int i = 1; i < argc; ++i)
-            args.push_back(argv[i]);
-        args.push_back(nullptr);
-        ::execvp("bash", args.data());
-        perror("tst_bridge: cannot run scripts/netns.sh");
-        return 1;
-    }
-    // Only the namespace's loopback (this process's own list of
-    // interfaces): anything else means it is not private.
-    QFile devices(QStringLiteral("/proc/self/net/dev"));
-    QStringList interfaces;
-    if (devices.open(QIODevice::ReadOnly)) {
-        for (const QByteArray &line : devices.readAll().split('\n')) {
-            if (line.contains(':'))
-                interfaces << QString::fromLatin1(line.left(line.indexOf(':')).trimmed());
-        }
-    }
-    if (interfaces != QStringList{QStringLiteral("lo")})
-        qFatal("interfaces %s: not in a private network namespace, stopping",
-               qPrintable(interfaces.join(QLatin1Char(' '))));
-    QCoreApplication app(argc, argv);
-    BridgeTest test;
-    QTEST_SET_MAIN_SOURCE_PATH
-    return QTest::qExec(&test, argc, argv);
-}
+ORDAN_PRIVATE_NETWORK_MAIN(BridgeTest, QCoreApplication, "--addr", QLatin1String(siteCidr))
+
 #include "tst_bridge.moc"

@@ -4,12 +4,13 @@
 // These tests listen on and connect to a site's address, so the whole
 // program runs in a network namespace of its own: main() re-executes this
 // binary through scripts/netns.sh with the site's address on lo (siteCidr),
-// and initTestCase() stops everything if any interface but lo is visible.
+// and the program stops before any test if any interface but lo is visible.
 // No packet leaves the machine; 10.20.0.31 here is only the namespace's lo.
 
 #include "cliprocess.h"
 #include "modulenetwork.h"
 #include "modulesimulator.h"
+#include "privatenetwork.h"
 
 #include <QElapsedTimer>
 #include <QFileInfo>
@@ -109,13 +110,6 @@ static ModuleState moduleAt(const QString &ip, const QString &port)
 
 void tst_ModuleNet::initTestCase()
 {
-    const QList<QNetworkInterface> interfaces = QNetworkInterface::allInterfaces();
-    for (const QNetworkInterface &i : interfaces) {
-        if (!(i.flags() & QNetworkInterface::IsLoopBack)) {
-            qFatal("interface %s is visible: not in a private network namespace, stopping",
-                   qPrintable(i.name()));
-        }
-    }
     QVERIFY(QNetworkInterface::allAddresses().contains(QHostAddress(QLatin1String(site))));
 }
 
@@ -412,33 +406,6 @@ void tst_ModuleNet::echoGatheredInStateFile()
     QCOMPARE(hex, burst.toHex());
 }
 
-int main(int argc, char *argv[])
-{
-    // Into a network namespace of its own first (see the top of this file).
-    if (!qEnvironmentVariableIsSet("ORDAN_TEST_IN_NETNS")) {
-        char self[4096];
-        const ssize_t n = ::readlink("/proc/self/exe", self, sizeof self - 1);
-        if (n <= 0) {
-            perror("tst_modulenet: /proc/self/exe");
-            return 1;
-        }
-        self[n] = '\0';
-        ::setenv("ORDAN_TEST_IN_NETNS", "1", 1);
-        std::vector<char *> args = {
-            const_cast<char *>("bash"),   const_cast<char *>(ORDAN_NETNS_SCRIPT),
-            const_cast<char *>("--addr"), const_cast<char *>(siteCidr),
-            const_cast<char *>("--"),     self};
-        for (int i = 1; i < argc; ++i)
-            args.push_back(argv[i]);
-        args.push_back(nullptr);
-        ::execvp("bash", args.data());
-        perror("tst_modulenet: cannot run scripts/netns.sh");
-        return 1;
-    }
-    QCoreApplication app(argc, argv);
-    tst_ModuleNet test;
-    QTEST_SET_MAIN_SOURCE_PATH
-    return QTest::qExec(&test, argc, argv);
-}
+ORDAN_PRIVATE_NETWORK_MAIN(tst_ModuleNet, QCoreApplication, "--addr", QLatin1String(siteCidr))
 
 #include "tst_modulenet.moc"

@@ -4,8 +4,8 @@
 //
 // A site's addresses belong to real sites, so the whole program runs in a
 // network namespace of its own: main() re-executes this binary through
-// scripts/netns.sh with the site's addresses on lo (namespaceArgs), and
-// initTestCase() stops everything if any interface but lo is visible. No
+// scripts/netns.sh with the site's addresses on lo (at its end), and
+// the program stops before any test if any interface but lo is visible. No
 // packet leaves the machine.
 //
 // The namespace's addresses and what each outcome is made of:
@@ -19,6 +19,7 @@
 //   system drops every SYN and the connect runs into its time-out.
 
 #include "cliprocess.h"
+#include "privatenetwork.h"
 #include "protocol/parameters.h"
 #include "settings/setting_module.h"
 #include "settings/settingsmapping.h"
@@ -41,10 +42,6 @@ using cliprocess::Simulator;
 
 namespace
 {
-
-const char *const namespaceArgs[] = {"--addr",  "10.20.0.31/24",         "--addr", "10.20.0.41/24",
-                                     "--addr",  "10.20.0.42/24",         "--addr", "10.20.0.43/24",
-                                     "--route", "blackhole 10.99.0.0/24"};
 
 using Simulators = std::vector<std::unique_ptr<Simulator>>;
 
@@ -162,11 +159,6 @@ private slots:
 
 void ReachTest::initTestCase()
 {
-    for (const QNetworkInterface &i : QNetworkInterface::allInterfaces()) {
-        if (!(i.flags() & QNetworkInterface::IsLoopBack))
-            qFatal("interface %s is visible: not in a private network namespace, stopping",
-                   qPrintable(i.name()));
-    }
     QVERIFY(QNetworkInterface::allAddresses().contains(QHostAddress("10.20.0.31")));
 }
 
@@ -474,35 +466,8 @@ void ReachTest::commissionReach()
     }
 }
 
-int main(int argc, char *argv[])
-{
-    // Into a network namespace of its own first (see the top of this file).
-    if (!qEnvironmentVariableIsSet("ORDAN_TEST_IN_NETNS")) {
-        char self[4096];
-        const ssize_t n = ::readlink("/proc/self/exe", self, sizeof self - 1);
-        if (n <= 0) {
-            perror("tst_reach: /proc/self/exe");
-            return 1;
-        }
-        self[n] = '\0';
-        ::setenv("ORDAN_TEST_IN_NETNS", "1", 1);
-        std::vector<char *> args = {const_cast<char *>("bash"),
-                                    const_cast<char *>(ORDAN_NETNS_SCRIPT)};
-        for (const char *arg : namespaceArgs)
-            args.push_back(const_cast<char *>(arg));
-        args.push_back(const_cast<char *>("--"));
-        args.push_back(self);
-        for (int i = 1; i < argc; ++i)
-            args.push_back(argv[i]);
-        args.push_back(nullptr);
-        ::execvp("bash", args.data());
-        perror("tst_reach: cannot run scripts/netns.sh");
-        return 1;
-    }
-    QCoreApplication app(argc, argv);
-    ReachTest test;
-    QTEST_SET_MAIN_SOURCE_PATH
-    return QTest::qExec(&test, argc, argv);
-}
+ORDAN_PRIVATE_NETWORK_MAIN(ReachTest, QCoreApplication, "--addr", "10.20.0.31/24", "--addr",
+                           "10.20.0.41/24", "--addr", "10.20.0.42/24", "--addr", "10.20.0.43/24",
+                           "--route", "blackhole 10.99.0.0/24")
 
 #include "tst_reach.moc"
