@@ -228,9 +228,13 @@ QVariant PlanModel::data(const QModelIndex &index, int role) const
         text = stateText(index.row());
     else if (column == MacColumn)
         text = row.mac;
+    else if (column == NetworkColumn)
+        text = row.network;
     else if (column == ResultColumn)
         text = row.result;
-    const QColor colour = stageColour(row.progress.stage);
+    QColor colour = stageColour(row.progress.stage);
+    if (column == NetworkColumn)
+        colour = row.network.isEmpty() ? QColor() : row.networkGood ? goodColour : badColour;
     switch (role) {
     case Qt::DisplayRole:
     case Qt::ToolTipRole:
@@ -271,6 +275,8 @@ QVariant PlanModel::headerData(int section, Qt::Orientation orientation, int rol
             return tr("state");
         case MacColumn:
             return tr("MAC");
+        case NetworkColumn:
+            return tr("network");
         case ResultColumn:
             return tr("result");
         default:
@@ -303,6 +309,8 @@ QVariant PlanModel::headerData(int section, Qt::Orientation orientation, int rol
             return tr("Where the row stands in the run");
         case MacColumn:
             return tr("MAC address of the module the row went to");
+        case NetworkColumn:
+            return tr("Whether the module answers at its address and TCP port");
         case ResultColumn:
             return tr("How the row ended, and why");
         default:
@@ -523,6 +531,7 @@ void PlanModel::clearRun()
         row.mac.clear();
         row.result.clear();
         row.differences.clear();
+        row.network.clear();
     }
     if (!rows.isEmpty())
         emit dataChanged(index(0, 0), index(rows.size() - 1, ColumnCount - 1));
@@ -562,6 +571,15 @@ void PlanModel::setDifferences(int row, const QHash<int, QString> &read)
     emitRowStateChanged(row);
 }
 
+void PlanModel::setNetwork(int row, const QString &text, bool good)
+{
+    if (row < 0 || row >= rows.size())
+        return;
+    rows[row].network = text;
+    rows[row].networkGood = good;
+    emitRowStateChanged(row);
+}
+
 void PlanModel::setResult(int row, const QString &result)
 {
     if (row < 0 || row >= rows.size())
@@ -589,6 +607,8 @@ QString PlanModel::stateText(int row) const
     case RowStage::ReadingBack:
         return p.steps > 0 ? tr("reading back %1 of %2").arg(p.step).arg(p.steps)
                            : tr("reading back");
+    case RowStage::Reaching:
+        return tr("checking the network");
     case RowStage::Verified:
         return tr("verified");
     case RowStage::Matches:

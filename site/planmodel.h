@@ -13,7 +13,8 @@
 
 // The site's plan as a table: the nine columns of a commissioning plan
 // (port and the eight parameters, as the plan file names them), then the
-// row's state in a run, the module's MAC address and the result. After
+// row's state in a run, the module's MAC address, whether it answers on the
+// network, and the result. After
 // every change the plan is checked the way ordan-cli checks a plan file
 // (serialized to that file and parsed, base values included); each problem
 // marks its cell or row.
@@ -34,6 +35,7 @@ public:
         PacketTimeoutColumn,
         StateColumn,
         MacColumn,
+        NetworkColumn,
         ResultColumn,
         ColumnCount
     };
@@ -108,6 +110,9 @@ public:
     void setProgress(int row, const RowProgress &progress);
     void setMac(int row, const QString &mac);
     void setResult(int row, const QString &result);
+    // Whether the row's module answers at its address and TCP port: the
+    // outcome's words, and whether it counts as good; empty to clear.
+    void setNetwork(int row, const QString &text, bool good);
     // Cells whose module holds another value than planned: column -> the
     // value read (empty when missing).
     void setDifferences(int row, const QHash<int, QString> &read);
@@ -140,6 +145,8 @@ private:
         QString mac;
         QString result;
         QHash<int, QString> differences; // column -> the value read
+        QString network;
+        bool networkGood = false;
     };
     static Row emptyRow();
     void check();

@@ -78,6 +78,7 @@ bool isActive(RowStage stage)
     case RowStage::Writing:
     case RowStage::Restarting:
     case RowStage::ReadingBack:
+    case RowStage::Reaching:
         return true;
     default:
         return false;

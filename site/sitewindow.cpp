@@ -3,6 +3,7 @@
 #include "engine/commissionrecord.h"
 #include "engine/commissionrun.h"
 #include "engine/portlistmodel.h"
+#include "engine/reachcheck.h"
 #include "engine/rowoutcome.h"
 #include "engine/textsafety.h"
 #include "engine/writejob.h"
@@ -15,6 +16,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QCheckBox>
 #include <QClipboard>
 #include <QCloseEvent>
 #include <QDateTime>
@@ -166,7 +168,10 @@ void SiteWindow::buildActions()
     edit->addSeparator();
     edit->addAction(nextProblemAction);
     QMenu *runMenu = menuBar()->addMenu(tr("&Run"));
-    runMenu->addActions({startAction, checkAction, stopAction});
+    networkAction = action(tr("Check &network"), QStringLiteral("networkAction"));
+    networkAction->setShortcut(QKeySequence(QStringLiteral("F7")));
+    connect(networkAction, &QAction::triggered, this, &SiteWindow::checkNetwork);
+    runMenu->addActions({startAction, checkAction, networkAction, stopAction});
 
     QToolBar *tools = addToolBar(tr("Plan"));
     tools->setObjectName(QStringLiteral("planToolBar"));
@@ -209,6 +214,7 @@ void SiteWindow::buildForm()
     table->horizontalHeader()->setStretchLastSection(true);
     table->horizontalHeader()->setHighlightSections(false);
     table->verticalHeader()->setDefaultAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    table->setColumnHidden(PlanModel::NetworkColumn, true); // until the network is checked
     fitColumns();
     table->addActions({copyAction, pasteAction});
     layout->addWidget(table, 1);
@@ -248,6 +254,19 @@ void SiteWindow::buildForm()
     files->addWidget(recordEdit, 1, 1);
     files->addWidget(recordBrowseButton, 1, 2);
     files->addWidget(recordOpenButton, 1, 3);
+    reachBox = new QCheckBox(tr("Check each module on the &network after its read-back"), central);
+    reachBox->setObjectName(QStringLiteral("reachBox"));
+    reachBox->setToolTip(tr("A module verified on its console must then answer at its address "
+                            "and TCP port (tried for up to %1 s while its network comes up); "
+                            "otherwise its row fails. Needs this computer on the site's network.")
+                             .arg(reachTimeoutMs / 1000));
+    connect(reachBox, &QCheckBox::toggled, this, [this](bool on) {
+        if (on && table->isColumnHidden(PlanModel::NetworkColumn)) {
+            table->setColumnHidden(PlanModel::NetworkColumn, false);
+            fitColumns();
+        }
+    });
+    files->addWidget(reachBox, 2, 1, 1, 3);
     layout->addLayout(files);
 
     auto *bottom = new QHBoxLayout;
@@ -260,6 +279,9 @@ void SiteWindow::buildForm()
     checkButton->setToolTip(tr("Reads every module of the plan and compares it with the plan; "
                                "writes nothing (F6)"));
     connect(checkButton, &QPushButton::clicked, this, &SiteWindow::startAudit);
+    networkButton = new QPushButton(tr("Check network"), central);
+    networkButton->setObjectName(QStringLiteral("networkButton"));
+    connect(networkButton, &QPushButton::clicked, this, &SiteWindow::checkNetwork);
     startButton = new QPushButton(tr("Start"), central);
     startButton->setObjectName(QStringLiteral("startButton"));
     startButton->setToolTip(tr("Writes every row of the plan to its module, restarts it, reads "
@@ -270,7 +292,7 @@ void SiteWindow::buildForm()
     stopButton->setToolTip(tr("Ends the run: the rows in hand are interrupted, the others not "
                               "reached (Esc)"));
     connect(stopButton, &QPushButton::clicked, this, &SiteWindow::stopRun);
-    for (QPushButton *button : {checkButton, startButton, stopButton}) {
+    for (QPushButton *button : {networkButton, checkButton, startButton, stopButton}) {
         button->setAutoDefault(false);
         button->setMinimumWidth(button->sizeHint().width() + 24);
         bottom->addWidget(button);
@@ -283,7 +305,9 @@ void SiteWindow::buildForm()
     setTabOrder(baseClearButton, recordEdit);
     setTabOrder(recordEdit, recordBrowseButton);
     setTabOrder(recordBrowseButton, recordOpenButton);
-    setTabOrder(recordOpenButton, checkButton);
+    setTabOrder(recordOpenButton, reachBox);
+    setTabOrder(reachBox, networkButton);
+    setTabOrder(networkButton, checkButton);
     setTabOrder(checkButton, startButton);
     setTabOrder(startButton, stopButton);
     basePath->setFocusPolicy(Qt::ClickFocus);
@@ -326,6 +350,14 @@ void SiteWindow::fitColumns()
                           titled(PlanModel::MacColumn,
                                  metrics.horizontalAdvance(QStringLiteral("00:1A:2B:3C:4D:5E"))));
     used += table->columnWidth(PlanModel::StateColumn) + table->columnWidth(PlanModel::MacColumn);
+    if (!table->isColumnHidden(PlanModel::NetworkColumn)) {
+        table->setColumnWidth(
+            PlanModel::NetworkColumn,
+            titled(PlanModel::NetworkColumn,
+                   metrics.horizontalAdvance(ReachCheck::describe(
+                       {ReachCheck::Outcome::Reachable, 999, 1, QString(), QString()}))));
+        used += table->columnWidth(PlanModel::NetworkColumn);
+    }
     // The port needs its start and the part that tells it apart, to its end;
     // the result gets the rest.
     int portWanted = metrics.horizontalAdvance(QStringLiteral("/dev/ttyUSB0"));
@@ -401,6 +433,8 @@ QString SiteWindow::startBlocker() const
 {
     if (isRunning())
         return tr("A run is going on");
+    if (networkCheck)
+        return tr("The network check is going on");
     if (model->problemCount() > 0)
         return tr("The plan has %n problem(s): F8 goes to the next", "", model->problemCount());
     if (!recordProblem.isEmpty())
@@ -410,7 +444,7 @@ QString SiteWindow::startBlocker() const
 
 void SiteWindow::updateActions()
 {
-    const bool running = isRunning();
+    const bool running = isRunning() || networkCheck;
     const QString blocker = startBlocker();
     const bool ready = blocker.isEmpty();
     // Nothing that asks with a dialog while a run goes on.
@@ -425,6 +459,13 @@ void SiteWindow::updateActions()
     startButton->setEnabled(ready);
     checkAction->setEnabled(ready);
     checkButton->setEnabled(ready);
+    // The network check needs no module on a serial port, nor a sound plan.
+    networkAction->setEnabled(!running);
+    networkButton->setEnabled(!running);
+    networkButton->setToolTip(running ? blocker
+                                      : tr("Tries every row's address and TCP port on the "
+                                           "network, sending nothing (F7)"));
+    reachBox->setEnabled(!running);
     // A disabled button says why.
     startButton->setToolTip(ready ? tr("Writes every row of the plan to its module, restarts it, "
                                        "reads it back and compares (F5)")
@@ -890,7 +931,10 @@ bool SiteWindow::beginRun(RunMode mode)
         return false;
     }
     const commissionplan::Plan plan = model->checkedPlan();
-    auto *commission = new CommissionRun(plan.rows, JobSettings(), this);
+    JobSettings settings;
+    if (mode == RunMode::Commission && reachBox->isChecked())
+        settings.reachTimeoutMs = reachTimeoutMs;
+    auto *commission = new CommissionRun(plan.rows, settings, this);
     // One run per port: another run (a second window, a script) holding a
     // port means nothing is started.
     if (!commission->claimPorts(&error)) {
@@ -906,6 +950,11 @@ bool SiteWindow::beginRun(RunMode mode)
     connect(commission, &CommissionRun::rowFinished, this, &SiteWindow::onRowFinished);
     connect(commission, &CommissionRun::swapNeeded, this, &SiteWindow::onSwapNeeded);
     connect(commission, &CommissionRun::rowIdentified, this, &SiteWindow::onRowIdentified);
+    connect(commission, &CommissionRun::rowReaching, this, [this](int index) {
+        RowProgress reaching;
+        reaching.stage = RowStage::Reaching;
+        model->setProgress(tableRowOf.value(index, -1), reaching);
+    });
     connect(commission, &CommissionRun::moduleAlreadyDone, this, &SiteWindow::onModuleAlreadyDone);
     connect(commission, &CommissionRun::finished, this, &SiteWindow::onRunFinished);
 
@@ -941,6 +990,8 @@ bool SiteWindow::beginRun(RunMode mode)
 
 void SiteWindow::stopRun()
 {
+    if (networkCheck)
+        networkCheck->stop();
     if (!run)
         return;
     statusBar()->showMessage(tr("Stopping…"));
@@ -973,8 +1024,59 @@ void SiteWindow::onRowFinished(int index)
         cells.insert(PlanModel::columnOf(d.field), d.read);
     model->setDifferences(row, cells);
     model->setResult(row, outcome.detail());
+    if (job->reachChecked())
+        model->setNetwork(row, ReachCheck::describe(job->reachResult()),
+                          job->reachResult().outcome == ReachCheck::Outcome::Reachable);
     updateActions();
     updateRunSummary();
+}
+
+void SiteWindow::checkNetwork()
+{
+    if (isRunning() || networkCheck)
+        return;
+    // Every row's address and TCP port (the base values where a cell is
+    // empty), all at once; nothing is sent to a module.
+    networkCheck = new ReachCheck(this);
+    networkRowOf.clear();
+    for (const commissionplan::Row &row : model->checkedPlan().rows) {
+        const int tableRow = row.row - 2;
+        QHostAddress address;
+        quint16 port = 0;
+        QString problem;
+        if (ReachCheck::parseTarget(row.values.value(ModuleField::Ip),
+                                    row.values.value(ModuleField::PortTcp), &address, &port,
+                                    &problem)) {
+            networkCheck->addTarget(address, port);
+            networkRowOf << tableRow;
+            model->setNetwork(tableRow, tr("checking…"), false);
+        } else {
+            model->setNetwork(tableRow, tr("no address and TCP port"), false);
+        }
+    }
+    if (table->isColumnHidden(PlanModel::NetworkColumn)) {
+        table->setColumnHidden(PlanModel::NetworkColumn, false);
+        fitColumns();
+    }
+    connect(networkCheck, &ReachCheck::targetFinished, this, [this](int index) {
+        const ReachCheck::Result result = networkCheck->result(index);
+        model->setNetwork(networkRowOf.value(index, -1), ReachCheck::describe(result),
+                          result.outcome == ReachCheck::Outcome::Reachable);
+    });
+    connect(networkCheck, &ReachCheck::finished, this, [this] {
+        int reachable = 0;
+        for (int i = 0; i < networkCheck->count(); ++i)
+            reachable += networkCheck->result(i).outcome == ReachCheck::Outcome::Reachable;
+        statusBar()->showMessage(
+            tr("Network checked: %1 of %2 reachable").arg(reachable).arg(networkCheck->count()));
+        networkCheck->deleteLater();
+        networkCheck = nullptr;
+        updateActions();
+        emit networkChecked();
+    });
+    updateActions();
+    statusBar()->showMessage(tr("Checking the network…"));
+    networkCheck->start();
 }
 
 void SiteWindow::onSwapNeeded(int index)

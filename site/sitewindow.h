@@ -16,6 +16,8 @@ class LatencyProbe;
 class PlanModel;
 class PortListModel;
 class QAction;
+class QCheckBox;
+class ReachCheck;
 class QLabel;
 class QLineEdit;
 class QPushButton;
@@ -60,6 +62,10 @@ public:
     // written.
     bool startAudit();
     void stopRun();
+    // Tries every row's address and TCP port on the network (no module on a
+    // serial port needed) and fills the network column.
+    void checkNetwork();
+    bool isCheckingNetwork() const { return networkCheck != nullptr; }
     bool isRunning() const { return run != nullptr; }
     // What `ordan-cli commission` would exit with for the last run: 0 all
     // verified, 130 interrupted, otherwise the first failed row's code.
@@ -73,8 +79,13 @@ public:
     // record of a plan that has no file yet.
     static QString defaultRecordPath();
 
+    // How long a module is tried on the network after its read-back, when
+    // that is asked.
+    static constexpr int reachTimeoutMs = 10000;
+
 signals:
     void runFinished(int exitCode);
+    void networkChecked();
 
 protected:
     void closeEvent(QCloseEvent *event) override;
@@ -151,6 +162,11 @@ private:
     QAction *startAction = nullptr;
     QAction *checkAction = nullptr;
     QAction *stopAction = nullptr;
+    QAction *networkAction = nullptr;
+    QPushButton *networkButton = nullptr;
+    QCheckBox *reachBox = nullptr;
+    ReachCheck *networkCheck = nullptr; // the network check going on, if any
+    QVector<int> networkRowOf;          // its target -> table row
 
     QString currentPlan;
     QString defaultRecord; // the record path that follows the plan's

@@ -247,6 +247,18 @@ leads to %2</source>
         <source>TCP port: %1</source>
         <translation>TCP-порт: %1</translation>
     </message>
+    <message>
+        <source>network</source>
+        <translation>сеть</translation>
+    </message>
+    <message>
+        <source>Whether the module answers at its address and TCP port</source>
+        <translation>Отвечает ли модуль по своему адресу и TCP-порту</translation>
+    </message>
+    <message>
+        <source>checking the network</source>
+        <translation>проверка сети</translation>
+    </message>
 </context>
 <context>
     <name>PortListModel</name>
@@ -280,6 +292,49 @@ leads to %2</source>
     <message>
         <source>cannot make the directory of the port locks %1</source>
         <translation>не удаётся создать каталог блокировок портов %1</translation>
+    </message>
+</context>
+<context>
+    <name>ReachCheck</name>
+    <message>
+        <source>nothing came back within %1 s</source>
+        <translation>за %1 с ответа не пришло</translation>
+    </message>
+    <message>
+        <source>reachable (%1 ms)</source>
+        <translation>доступен (%1 мс)</translation>
+    </message>
+    <message>
+        <source>refused</source>
+        <translation>отказ</translation>
+    </message>
+    <message>
+        <source>no answer</source>
+        <translation>нет ответа</translation>
+    </message>
+    <message>
+        <source>unreachable</source>
+        <translation>недоступен</translation>
+    </message>
+    <message>
+        <source>not checked</source>
+        <translation>не проверен</translation>
+    </message>
+    <message>
+        <source>&quot;%1&quot; is not IP:PORT (no TCP port given)</source>
+        <translation>«%1» — не IP:ПОРТ (не указан TCP-порт)</translation>
+    </message>
+    <message>
+        <source>&quot;%1&quot; is not an IPv4 address (four numbers 0-255 without leading zeros)</source>
+        <translation>«%1» — не адрес IPv4 (четыре числа 0-255 без ведущих нулей)</translation>
+    </message>
+    <message>
+        <source>%1 is no address to connect to</source>
+        <translation>к адресу %1 подключиться нельзя</translation>
+    </message>
+    <message>
+        <source>&quot;%1&quot; is not a TCP port (1-65535, without leading zeros)</source>
+        <translation>«%1» — не TCP-порт (1-65535, без ведущих нулей)</translation>
     </message>
 </context>
 <context>
@@ -401,6 +456,10 @@ leads to %2</source>
     <message>
         <source> (not allowed to use the port: add yourself to the group that owns it, usually dialout, then log in again; or another program holds it)</source>
         <translation> (нет прав на порт: добавьте себя в группу-владельца порта, обычно dialout, и войдите в систему заново; или порт занят другой программой)</translation>
+    </message>
+    <message>
+        <source>not reachable</source>
+        <translation>недоступен в сети</translation>
     </message>
 </context>
 <context>
@@ -757,6 +816,46 @@ leads to %2</source>
         <source>Go on</source>
         <translation>Продолжить</translation>
     </message>
+    <message>
+        <source>Check &amp;network</source>
+        <translation>Проверить &amp;сеть</translation>
+    </message>
+    <message>
+        <source>Check each module on the &amp;network after its read-back</source>
+        <translation>Проверять каждый модуль в &amp;сети после чтения</translation>
+    </message>
+    <message>
+        <source>A module verified on its console must then answer at its address and TCP port (tried for up to %1 s while its network comes up); otherwise its row fails. Needs this computer on the site&apos;s network.</source>
+        <translation>Модуль, проверенный через консоль, должен затем ответить по своему адресу и TCP-порту (попытки до %1 с, пока поднимается его сеть); иначе строка не выполнена. Нужно, чтобы этот компьютер был в сети объекта.</translation>
+    </message>
+    <message>
+        <source>Check network</source>
+        <translation>Проверить сеть</translation>
+    </message>
+    <message>
+        <source>The network check is going on</source>
+        <translation>Идёт проверка сети</translation>
+    </message>
+    <message>
+        <source>Tries every row&apos;s address and TCP port on the network, sending nothing (F7)</source>
+        <translation>Пробует адрес и TCP-порт каждой строки в сети, ничего не отправляя (F7)</translation>
+    </message>
+    <message>
+        <source>checking…</source>
+        <translation>проверка…</translation>
+    </message>
+    <message>
+        <source>no address and TCP port</source>
+        <translation>нет адреса и TCP-порта</translation>
+    </message>
+    <message>
+        <source>Network checked: %1 of %2 reachable</source>
+        <translation>Сеть проверена: доступно %1 из %2</translation>
+    </message>
+    <message>
+        <source>Checking the network…</source>
+        <translation>Проверка сети…</translation>
+    </message>
 </context>
 <context>
     <name>WriteJob</name>
@@ -843,6 +942,14 @@ leads to %2</source>
     <message>
         <source>record %1: %2</source>
         <translation>журнал %1: %2</translation>
+    </message>
+    <message>
+        <source>verified on the console, but its address and TCP port are not known (%1), so it cannot be reached</source>
+        <translation>проверен через консоль, но его адрес и TCP-порт неизвестны (%1), поэтому подключиться к нему нельзя</translation>
+    </message>
+    <message>
+        <source>verified on the console, not reachable at %1 (%2)</source>
+        <translation>проверен через консоль, но недоступен по адресу %1 (%2)</translation>
     </message>
 </context>
 <context>
