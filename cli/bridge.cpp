@@ -8,18 +8,8 @@
 #include <QEventLoop>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QSocketNotifier>
 
 #include <cstdio>
-#include <functional>
-#include <memory>
-
-#ifdef Q_OS_UNIX
-#include <cerrno>
-#include <csignal>
-#include <fcntl.h>
-#include <unistd.h>
-#endif
 
 namespace
 {
@@ -27,64 +17,6 @@ namespace
 constexpr int gaveUpExit = 4;
 constexpr int linkExit = 3;
 constexpr int longestGapMs = 10000;
-
-#ifdef Q_OS_UNIX
-int countersPipe[2] = {-1, -1};
-void onCountersSignal(int)
-{
-    const int saved = errno;
-    const char byte = 1;
-    [[maybe_unused]] const ssize_t n = ::write(countersPipe[1], &byte, 1);
-    errno = saved;
-}
-#endif
-
-// While it lives, SIGUSR1 calls `onSignal` in the event loop.
-class CountersSignal
-{
-public:
-    explicit CountersSignal(std::function<void()> onSignal)
-    {
-#ifdef Q_OS_UNIX
-        if (::pipe(countersPipe) != 0)
-            return;
-        for (int fd : countersPipe)
-            ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK);
-        struct sigaction sa = {};
-        sa.sa_handler = onCountersSignal;
-        sigemptyset(&sa.sa_mask);
-        sa.sa_flags = SA_RESTART;
-        sigaction(SIGUSR1, &sa, nullptr);
-        notifier = std::make_unique<QSocketNotifier>(countersPipe[0], QSocketNotifier::Read);
-        QObject::connect(notifier.get(), &QSocketNotifier::activated, [onSignal] {
-            char byte;
-            while (::read(countersPipe[0], &byte, 1) > 0) {
-            }
-            onSignal();
-        });
-#else
-        Q_UNUSED(onSignal);
-#endif
-    }
-    ~CountersSignal()
-    {
-#ifdef Q_OS_UNIX
-        if (!notifier)
-            return;
-        notifier.reset();
-        signal(SIGUSR1, SIG_DFL);
-        for (int &fd : countersPipe) {
-            ::close(fd);
-            fd = -1;
-        }
-#endif
-    }
-    CountersSignal(const CountersSignal &) = delete;
-    CountersSignal &operator=(const CountersSignal &) = delete;
-
-private:
-    std::unique_ptr<QSocketNotifier> notifier;
-};
 
 QString stateName(SerialBridge::State state)
 {
@@ -206,7 +138,8 @@ int commandBridge(Run &run)
             bridge.stop();
             loop.quit();
         });
-        CountersSignal counters([&] { printCounters(bridge, settings.link, run.json); });
+        InterruptWatch counters([&] { printCounters(bridge, settings.link, run.json); },
+                                InterruptWatch::Kind::Report);
         QMetaObject::invokeMethod(
             &bridge, [&bridge] { bridge.start(); }, Qt::QueuedConnection);
         loop.exec();

@@ -5,19 +5,6 @@
 
 #include <QStringList>
 
-namespace
-{
-
-QString fieldNames(const QList<ModuleField> &fields)
-{
-    QStringList names;
-    for (const ModuleField field : fields)
-        names << parameters::fieldKey(field);
-    return names.join(QLatin1String(", "));
-}
-
-} // namespace
-
 RowOutcome RowOutcome::of(const WriteJob &job)
 {
     RowOutcome o;
@@ -237,8 +224,8 @@ QString RowOutcome::detail() const
         if (resetSent)
             text = tr("stopped after the restart command");
         else if (!sentBeforeStop.isEmpty())
-            text =
-                tr("stopped after sending %1; no restart was sent").arg(fieldNames(sentBeforeStop));
+            text = tr("stopped after sending %1; no restart was sent")
+                       .arg(parameters::fieldKeys(sentBeforeStop));
         else
             text = tr("stopped before anything was written");
         break;

@@ -8,14 +8,6 @@ namespace
 const QList<ModuleField> identityFields{ModuleField::Name, ModuleField::Version, ModuleField::Mac};
 const QList<ModuleField> networkFields{ModuleField::Ip, ModuleField::Mask, ModuleField::Gateway};
 
-QString fieldList(const QList<ModuleField> &fields)
-{
-    QStringList names;
-    for (const ModuleField field : fields)
-        names << parameters::fieldKey(field);
-    return names.join(QLatin1String(", "));
-}
-
 } // namespace
 
 WriteJob::WriteJob(const QString &port, const parameters::Values &values,
@@ -267,12 +259,13 @@ void WriteJob::compare()
             audit ? QStringLiteral("matches") : QStringLiteral("verified"));
     else if (audit)
         end(JobResult::Mismatch,
-            tr("the module differs from the plan: %1").arg(fieldList(differing)),
-            QStringLiteral("differs: ") + fieldList(differing));
+            tr("the module differs from the plan: %1").arg(parameters::fieldKeys(differing)),
+            QStringLiteral("differs: ") + parameters::fieldKeys(differing));
     else
         end(JobResult::Mismatch,
-            tr("the module holds other values than written: %1").arg(fieldList(differing)),
-            QStringLiteral("mismatch: ") + fieldList(differing));
+            tr("the module holds other values than written: %1")
+                .arg(parameters::fieldKeys(differing)),
+            QStringLiteral("mismatch: ") + parameters::fieldKeys(differing));
 }
 
 void WriteJob::checkReach()

@@ -175,6 +175,14 @@ bool isPacketTimeout(const QString &value)
     return decimal(value, 5, &ms) && ms >= 1 && ms <= 10000;
 }
 
+QString fieldKeys(const QList<ModuleField> &fields)
+{
+    QStringList keys;
+    for (const ModuleField field : fields)
+        keys << fieldKey(field);
+    return keys.join(QLatin1String(", "));
+}
+
 QString checkValue(ModuleField field, const QString &value)
 {
     switch (field) {

@@ -17,6 +17,8 @@ namespace parameters
 // "name", "version", "mac", "ip", "mask", "gateway", "tcp_port", "parity",
 // "speed", "stop_bits", "packet_timeout".
 QString fieldKey(ModuleField field);
+// Their keys in a list: "ip, gateway".
+QString fieldKeys(const QList<ModuleField> &fields);
 
 // Empty when `value` may be sent for `field`; otherwise the rule it breaks
 // ("an IPv4 address: four numbers 0-255 separated by dots", ...). Numbers

@@ -25,33 +25,25 @@ RowProgress rowProgress(JobStage stage, int index, int total, const QString &wha
 
 RowProgress finishedProgress(const RowOutcome &outcome)
 {
+    // The row's last stage shows the outcome's status, in its order.
+    static const RowStage stageOf[] = {
+        RowStage::Verified,    // Verified
+        RowStage::Verified,    // Unverified (not asked by the window)
+        RowStage::Matches,     // Matches
+        RowStage::Differs,     // Differs
+        RowStage::Failed,      // Failed
+        RowStage::Interrupted, // Interrupted
+        RowStage::NotReached,  // NotReached
+    };
     RowProgress last;
-    switch (outcome.status) {
-    case RowOutcome::Status::Verified:
-    case RowOutcome::Status::Unverified:
-        last.stage = RowStage::Verified;
-        break;
-    case RowOutcome::Status::Matches:
-        last.stage = RowStage::Matches;
-        break;
-    case RowOutcome::Status::Differs: {
-        last.stage = RowStage::Differs;
-        QStringList fields;
+    last.stage = stageOf[int(outcome.status)];
+    if (outcome.status == RowOutcome::Status::Differs) {
+        QList<ModuleField> fields;
         for (const RowOutcome::Difference &d : outcome.differences)
-            fields << parameters::fieldKey(d.field);
-        last.item = fields.join(QLatin1String(", "));
-        break;
-    }
-    case RowOutcome::Status::Failed:
-        last.stage = RowStage::Failed;
+            fields << d.field;
+        last.item = parameters::fieldKeys(fields);
+    } else if (outcome.status == RowOutcome::Status::Failed) {
         last.item = outcome.failureWord();
-        break;
-    case RowOutcome::Status::Interrupted:
-        last.stage = RowStage::Interrupted;
-        break;
-    case RowOutcome::Status::NotReached:
-        last.stage = RowStage::NotReached;
-        break;
     }
     return last;
 }
