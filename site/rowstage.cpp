@@ -6,20 +6,10 @@ RowProgress rowProgress(JobStage stage, int index, int total, const QString &wha
     next.step = index;
     next.steps = total;
     next.item = what;
-    switch (stage) {
-    case JobStage::Identifying:
-        next.stage = RowStage::Identifying;
-        break;
-    case JobStage::Writing:
-        next.stage = RowStage::Writing;
-        break;
-    case JobStage::Restarting:
-        next.stage = RowStage::Restarting;
-        break;
-    case JobStage::ReadingBack:
-        next.stage = RowStage::ReadingBack;
-        break;
-    }
+    // The job's stages in their order.
+    static const RowStage stageOf[] = {RowStage::Identifying, RowStage::Writing,
+                                       RowStage::Restarting, RowStage::ReadingBack};
+    next.stage = stageOf[int(stage)];
     return next;
 }
 
