@@ -107,6 +107,10 @@ signals:
     void gaveUp(const QString &reason);
 
 private:
+    // Bytes streamed without a pause leave in pieces of this size: a frame
+    // of a serial protocol is far smaller.
+    static constexpr int largestFrame = 64 * 1024;
+
     void connectNow();
     void onConnected();
     void onSocketDown(const QString &reason);
