@@ -84,10 +84,10 @@ int commandRead(Run &run)
     QStringList lines;
     for (const auto &job : jobs) {
         reportFailure(*job);
-        if (exitCode == 0 && job->result() != JobResult::Done)
-            exitCode = int(job->result());
+        if (exitCode == 0)
+            exitCode = job->exitCode();
         array.append(cliout::readJson(job->port(), job->reading(), job->error()));
-        if (job->result() == JobResult::Done) {
+        if (job->succeeded()) {
             if (!lines.isEmpty())
                 lines << QString();
             lines << cliout::readTable(job->port(), job->reading());
@@ -248,7 +248,7 @@ int commandRestart(Run &run, bool factory)
                               id.contains(f) ? QJsonValue(id.value(f)) : QJsonValue());
         }
         cliout::json(object);
-    } else if (job.result() == JobResult::Done) {
+    } else if (job.succeeded()) {
         cliout::out(
             {wait ? QStringLiteral("%1: back: %2 (%3)")
                         .arg(job.port(), id.value(ModuleField::Name), id.value(ModuleField::Mac))
@@ -256,7 +256,7 @@ int commandRestart(Run &run, bool factory)
                         .arg(job.port(), factory ? QLatin1String(Command::factoryReset)
                                                  : QLatin1String(Command::restart))});
     }
-    return int(job.result());
+    return job.exitCode();
 }
 
 namespace

@@ -38,9 +38,9 @@ void portFailure(const ModuleJob &job)
 
 void reportFailure(const ModuleJob &job)
 {
-    if (job.result() == JobResult::PortUnavailable)
+    if (job.portUnavailable())
         portFailure(job);
-    else if (job.result() != JobResult::Done)
+    else if (!job.succeeded())
         cliout::error(job.port(), job.error());
 }
 

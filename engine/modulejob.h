@@ -100,6 +100,12 @@ public:
 
     QString port() const { return console.path(); }
     JobResult result() const { return outcome; }
+    // The job came to what was asked (its error is empty).
+    bool succeeded() const { return outcome == JobResult::Done; }
+    // The port could not be opened (or another run holds it).
+    bool portUnavailable() const { return outcome == JobResult::PortUnavailable; }
+    // ordan-cli's exit code for the job.
+    int exitCode() const { return int(outcome); }
     QString error() const { return failure; }
     bool isFinished() const { return finishedFlag; }
     // The port exists but this user may not open it.

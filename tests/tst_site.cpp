@@ -591,6 +591,12 @@ void SiteTest::checkOnlyWritesNothing()
     QVERIFY2(commands.filter(QRegularExpression("^(CHANGE|change|reset|RESET|LOAD)")).isEmpty(),
              qPrintable(commands.join(", ")));
     QCOMPARE(site.boxes.count(), 0);
+    // The module is elsewhere than planned: its row says which parameters,
+    // and each such cell what the module has.
+    QCOMPARE(site.state(0), QStringLiteral("differs: ip"));
+    QCOMPARE(site.cell(0, PlanModel::IpColumn).data(Qt::ToolTipRole).toString(),
+             QStringLiteral("the module has 192.168.0.1"));
+    QVERIFY(site.cell(0, PlanModel::TcpPortColumn).data(Qt::ToolTipRole).isNull());
 }
 
 void SiteTest::recordEqualsTheCli()
@@ -642,23 +648,27 @@ void SiteTest::quitWhenDoneExitCodes_data()
     QTest::addColumn<QStringList>("arguments"); // beside --start --quit-when-done
     QTest::addColumn<int>("exitCode");
     QTest::addColumn<QByteArray>("said"); // on stderr
+    QTest::addColumn<bool>("held");       // ordan-cli runs the same plan already
 
     const QByteArray plan("port,ip\n%1,10.0.0.1\n");
     QTest::newRow("every row verified")
-        << QStringList() << plan << QStringList() << 0 << QByteArray();
-    QTest::newRow("the module refuses")
-        << QStringList{"--refuse", "CHANGE IP:"} << plan << QStringList() << 5 << QByteArray();
+        << QStringList() << plan << QStringList() << 0 << QByteArray() << false;
+    QTest::newRow("the module refuses") << QStringList{"--refuse", "CHANGE IP:"} << plan
+                                        << QStringList() << 5 << QByteArray() << false;
     QTest::newRow("the read-back differs")
-        << QStringList{"--no-apply"} << plan << QStringList() << 6 << QByteArray();
+        << QStringList{"--no-apply"} << plan << QStringList() << 6 << QByteArray() << false;
     QTest::newRow("a problem in the plan")
         << QStringList() << QByteArray("port,ip,tcp_port\n%1,10.0.0.1,600\n") << QStringList() << 2
-        << QByteArray("row 2, column tcp_port: \"600\" must be 23, 502 or 10000-65535");
+        << QByteArray("row 2, column tcp_port: \"600\" must be 23, 502 or 10000-65535") << false;
     QTest::newRow("an unknown column")
         << QStringList() << QByteArray("port,ip,colour\n%1,10.0.0.1,red\n") << QStringList() << 2
-        << QByteArray("colour");
+        << QByteArray("colour") << false;
     QTest::newRow("a record that cannot be written")
         << QStringList() << plan << QStringList{"--record", "/nonexistent/record.csv"} << 2
-        << QByteArray("Cannot append to the record /nonexistent/record.csv");
+        << QByteArray("Cannot append to the record /nonexistent/record.csv") << false;
+    QTest::newRow("a port another run holds")
+        << QStringList() << QByteArray("port,ip\n%1.gone,10.0.0.1\n") << QStringList() << 3
+        << QByteArray("is in use by another run (ordan-cli, process ") << true;
 }
 
 void SiteTest::quitWhenDoneExitCodes()
@@ -669,6 +679,13 @@ void SiteTest::quitWhenDoneExitCodes()
     Simulator sim(onTenNet(simulator));
     const QString plan = writeFile(dir, "plan.csv", QString::fromUtf8(csv).arg(sim.path).toUtf8());
     QFETCH(QStringList, arguments);
+    QFETCH(bool, held);
+    QProcess holder; // waits for its module on the port: it holds the port
+    if (held) {
+        holder.start(ORDAN_CLI_PATH, {"commission", plan});
+        QByteArray waiting;
+        QTRY_VERIFY((waiting += holder.readAllStandardError()).contains("connect the module"));
+    }
     QProcess site;
     site.start(QStringLiteral(ORDAN_SITE_PATH),
                QStringList{plan, "--start", "--quit-when-done"} + arguments);
@@ -677,7 +694,9 @@ void SiteTest::quitWhenDoneExitCodes()
     QVERIFY2(r.exitCode == exitCode, r.err.constData());
     QFETCH(QByteArray, said);
     QVERIFY2(r.err.contains(said), r.err.constData());
-    if (exitCode == 2)
+    holder.kill();
+    holder.waitForFinished();
+    if (exitCode == 2 || exitCode == 3)
         QCOMPARE(sim.commands(), QStringList());
     else
         QVERIFY(QFileInfo::exists(dir.filePath("plan-record.csv")));
