@@ -96,6 +96,12 @@ bool checkAppendable(const QString &path, QString *error)
 
 bool append(const QString &path, const Row &row, QString *error)
 {
+    return appendLines(path, header(), {line(row)}, error);
+}
+
+bool appendLines(const QString &path, const QString &header, const QStringList &lines,
+                 QString *error)
+{
     QFile file(path);
     if (!file.open(appendMode(path))) {
         *error = file.errorString();
@@ -104,8 +110,9 @@ bool append(const QString &path, const Row &row, QString *error)
     QByteArray bytes;
     // A new file starts with the header; a device or pipe takes rows only.
     if (!file.isSequential() && file.size() == 0)
-        bytes = header().toUtf8() + "\r\n";
-    bytes += line(row).toUtf8() + "\r\n";
+        bytes = header.toUtf8() + "\r\n";
+    for (const QString &text : lines)
+        bytes += text.toUtf8() + "\r\n";
     if (file.write(bytes) != bytes.size() || !file.flush()) {
         *error = file.errorString();
         return false;

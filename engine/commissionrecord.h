@@ -4,6 +4,7 @@
 #include "protocol/parameters.h"
 
 #include <QString>
+#include <QStringList>
 
 // The commissioning record: a CSV file (RFC 4180, UTF-8) with one row per
 // module written, appended as each module is done and flushed to disk before
@@ -34,6 +35,11 @@ bool checkWritable(const QString &path, QString *error);
 bool checkAppendable(const QString &path, QString *error);
 // Appends the row, with the header first when the file is new or empty.
 bool append(const QString &path, const Row &row, QString *error);
+// Any record of this program (CSV, CRLF): appends the lines, with `header`
+// first when the file is new or empty, flushed and synced to the disk
+// before it counts; a device or a pipe takes the lines only.
+bool appendLines(const QString &path, const QString &header, const QStringList &lines,
+                 QString *error);
 
 // Local time in ISO 8601 with milliseconds and the UTC offset.
 QString timestamp();
