@@ -1,5 +1,7 @@
 #include "modulenetwork.h"
 
+#include "posixhelpers.h"
+
 #include "modulesimulator.h"
 
 #include <QFile>
@@ -21,6 +23,10 @@
 namespace
 {
 
+using posix::closeFd;
+using posix::isSymlink;
+using posix::systemError;
+
 // Keeps errno as the caller left it: the bus shares an event loop with
 // QSerialPort in the tests, which reads errno after its own calls.
 struct ErrnoKeeper {
@@ -29,25 +35,6 @@ struct ErrnoKeeper {
 };
 
 const char echoBus[] = "echo";
-
-void closeFd(int &fd)
-{
-    if (fd >= 0)
-        ::close(fd);
-    fd = -1;
-}
-
-bool isSymlink(const QString &path)
-{
-    struct stat st;
-    return ::lstat(QFile::encodeName(path).constData(), &st) == 0 && S_ISLNK(st.st_mode);
-}
-
-QString systemError(const char *what)
-{
-    return QStringLiteral("%1: %2").arg(QLatin1String(what),
-                                        QString::fromLocal8Bit(strerror(errno)));
-}
 
 // An address the module can listen on: one of this machine's interfaces
 // holds it (the loopback range is all this machine's).

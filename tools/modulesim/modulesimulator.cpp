@@ -1,5 +1,7 @@
 #include "modulesimulator.h"
 
+#include "posixhelpers.h"
+
 #include <QDir>
 #include <QFileInfo>
 #include <QSocketNotifier>
@@ -19,6 +21,10 @@
 
 namespace
 {
+
+using posix::closeFd;
+using posix::isSymlink;
+using posix::systemError;
 
 // Keeps errno as the caller left it. The simulator may share a process (and
 // an event loop) with a QSerialPort, which reads errno after its own calls;
@@ -122,25 +128,6 @@ bool isRefused(const QList<QByteArray> &refused, const QByteArray &command)
 bool isRestart(const QByteArray &command)
 {
     return command == "reset" || command == "RESET" || command == factoryReset;
-}
-
-void closeFd(int &fd)
-{
-    if (fd >= 0)
-        ::close(fd);
-    fd = -1;
-}
-
-bool isSymlink(const QString &path)
-{
-    struct stat st;
-    return ::lstat(QFile::encodeName(path).constData(), &st) == 0 && S_ISLNK(st.st_mode);
-}
-
-QString systemError(const char *what)
-{
-    return QStringLiteral("%1: %2").arg(QLatin1String(what),
-                                        QString::fromLocal8Bit(strerror(errno)));
 }
 
 } // namespace
