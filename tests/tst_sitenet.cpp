@@ -16,6 +16,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QPushButton>
+#include <QStandardPaths>
 #include <QTableView>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -57,6 +58,7 @@ class SiteNetworkTest : public QObject
     Q_OBJECT
 
 private slots:
+    void initTestCase() { QStandardPaths::setTestModeEnabled(true); }
     void checkNetworkFillsTheColumn_data();
     void checkNetworkFillsTheColumn();
     void runChecksEachModuleOnTheNetwork();
