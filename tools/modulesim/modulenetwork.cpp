@@ -14,7 +14,6 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
-#include <pty.h>
 #include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
@@ -24,15 +23,9 @@ namespace
 {
 
 using posix::closeFd;
+using posix::ErrnoKeeper;
 using posix::isSymlink;
 using posix::systemError;
-
-// Keeps errno as the caller left it: the bus shares an event loop with
-// QSerialPort in the tests, which reads errno after its own calls.
-struct ErrnoKeeper {
-    int saved = errno;
-    ~ErrnoKeeper() { errno = saved; }
-};
 
 const char echoBus[] = "echo";
 
@@ -300,31 +293,15 @@ bool ModuleNetwork::openBus()
     }
     int master = -1;
     int slave = -1;
-    if (::openpty(&master, &slave, nullptr, nullptr, nullptr) < 0) {
-        lastError = systemError("openpty");
+    QString name;
+    if (!posix::openRawPty(master, slave, name, lastError))
         return false;
-    }
-    ::fcntl(master, F_SETFD, FD_CLOEXEC);
-    ::fcntl(slave, F_SETFD, FD_CLOEXEC);
-    ::fcntl(master, F_SETFL, ::fcntl(master, F_GETFL) | O_NONBLOCK);
-    struct termios tio;
-    if (::tcgetattr(slave, &tio) == 0) {
-        ::cfmakeraw(&tio);
-        ::tcsetattr(slave, TCSANOW, &tio);
-    }
-    char name[256];
-    if (::ttyname_r(slave, name, sizeof name) != 0) {
-        lastError = systemError("ttyname");
-        closeFd(master);
-        closeFd(slave);
-        return false;
-    }
     // Renamed over the old link, so that the path is never missing.
     const QByteArray temp = QFile::encodeName(
         QFileInfo(link).absolutePath() +
         QStringLiteral("/.%1.new%2").arg(QFileInfo(link).fileName()).arg(::getpid()));
     ::unlink(temp.constData());
-    if (::symlink(name, temp.constData()) != 0 ||
+    if (::symlink(QFile::encodeName(name).constData(), temp.constData()) != 0 ||
         ::rename(temp.constData(), linkName.constData()) != 0) {
         lastError = systemError("bus link");
         ::unlink(temp.constData());
@@ -335,7 +312,7 @@ bool ModuleNetwork::openBus()
     busMaster = master;
     busSlave = slave;
     busLink = link;
-    busSlavePath = QFile::decodeName(name);
+    busSlavePath = name;
     busReadNotifier = new QSocketNotifier(busMaster, QSocketNotifier::Read, this);
     connect(busReadNotifier, &QSocketNotifier::activated, this, &ModuleNetwork::onBusReadable);
     busWriteNotifier = new QSocketNotifier(busMaster, QSocketNotifier::Write, this);

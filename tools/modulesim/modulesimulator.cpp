@@ -11,7 +11,6 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
-#include <pty.h>
 #include <sys/inotify.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
@@ -23,16 +22,9 @@ namespace
 {
 
 using posix::closeFd;
+using posix::ErrnoKeeper;
 using posix::isSymlink;
 using posix::systemError;
-
-// Keeps errno as the caller left it. The simulator may share a process (and
-// an event loop) with a QSerialPort, which reads errno after its own calls;
-// a value left over from the simulator's calls would be misread there.
-struct ErrnoKeeper {
-    int saved = errno;
-    ~ErrnoKeeper() { errno = saved; }
-};
 
 const char timeoutChange[] = "change timeout data:";
 const char factoryReset[] = "LOAD SETTING:DEFAULT";
@@ -342,30 +334,9 @@ bool ModuleSimulator::openLink()
 {
     int master = -1;
     int slave = -1;
-    if (::openpty(&master, &slave, nullptr, nullptr, nullptr) < 0) {
-        lastError = systemError("openpty");
+    QString target;
+    if (!posix::openRawPty(master, slave, target, lastError, B9600))
         return false;
-    }
-    ::fcntl(master, F_SETFD, FD_CLOEXEC);
-    ::fcntl(slave, F_SETFD, FD_CLOEXEC);
-    ::fcntl(master, F_SETFL, ::fcntl(master, F_GETFL) | O_NONBLOCK);
-
-    // Raw line: bytes pass both ways untouched (no echo, no CR/LF mapping).
-    struct termios tio;
-    if (::tcgetattr(slave, &tio) == 0) {
-        ::cfmakeraw(&tio);
-        ::cfsetspeed(&tio, B9600);
-        ::tcsetattr(slave, TCSANOW, &tio);
-    }
-
-    char name[256];
-    if (::ttyname_r(slave, name, sizeof name) != 0) {
-        lastError = systemError("ttyname");
-        closeFd(master);
-        closeFd(slave);
-        return false;
-    }
-    const QString target = QFile::decodeName(name);
     if (!pointLinkAt(target)) {
         closeFd(master);
         closeFd(slave);
@@ -375,10 +346,11 @@ bool ModuleSimulator::openLink()
     // Opens and closes of the node by clients. Without inotify every byte
     // is delivered, as if a client were always there.
     watchFd = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
-    if (watchFd >= 0 && ::inotify_add_watch(watchFd, name, IN_OPEN | IN_CLOSE) < 0)
+    const QByteArray name = QFile::encodeName(target);
+    if (watchFd >= 0 && ::inotify_add_watch(watchFd, name.constData(), IN_OPEN | IN_CLOSE) < 0)
         closeFd(watchFd);
     if (watchFd < 0)
-        qWarning("module simulator: cannot watch %s: %s", name, strerror(errno));
+        qWarning("module simulator: cannot watch %s: %s", name.constData(), strerror(errno));
 
     masterFd = master;
     slaveFd = slave; // held only so the master sees no hang-up between clients

@@ -7,11 +7,22 @@
 
 #include <cerrno>
 #include <cstring>
+#include <fcntl.h>
+#include <pty.h>
 #include <sys/stat.h>
+#include <termios.h>
 #include <unistd.h>
 
 namespace posix
 {
+
+// Keeps errno as the caller left it. The simulator may share a process (and
+// an event loop) with a QSerialPort, which reads errno after its own calls;
+// a value left over from the simulator's calls would be misread there.
+struct ErrnoKeeper {
+    int saved = errno;
+    ~ErrnoKeeper() { errno = saved; }
+};
 
 inline void closeFd(int &fd)
 {
@@ -31,6 +42,39 @@ inline QString systemError(const char *what)
 {
     return QStringLiteral("%1: %2").arg(QLatin1String(what),
                                         QString::fromLocal8Bit(std::strerror(errno)));
+}
+
+// A raw pseudo-terminal: bytes pass both ways untouched (no echo, no CR/LF
+// mapping), both ends close on exec and the master does not block. With a
+// speed, the line is set to it. On failure nothing stays open and error
+// says why.
+inline bool openRawPty(int &master, int &slave, QString &slaveName, QString &error,
+                       speed_t speed = 0)
+{
+    master = slave = -1;
+    if (::openpty(&master, &slave, nullptr, nullptr, nullptr) < 0) {
+        error = systemError("openpty");
+        return false;
+    }
+    ::fcntl(master, F_SETFD, FD_CLOEXEC);
+    ::fcntl(slave, F_SETFD, FD_CLOEXEC);
+    ::fcntl(master, F_SETFL, ::fcntl(master, F_GETFL) | O_NONBLOCK);
+    struct termios tio;
+    if (::tcgetattr(slave, &tio) == 0) {
+        ::cfmakeraw(&tio);
+        if (speed)
+            ::cfsetspeed(&tio, speed);
+        ::tcsetattr(slave, TCSANOW, &tio);
+    }
+    char name[256];
+    if (::ttyname_r(slave, name, sizeof name) != 0) {
+        error = systemError("ttyname");
+        closeFd(master);
+        closeFd(slave);
+        return false;
+    }
+    slaveName = QFile::decodeName(name);
+    return true;
 }
 
 } // namespace posix
