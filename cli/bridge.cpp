@@ -2,8 +2,8 @@
 // The bridge itself is the engine's SerialBridge.
 #include "cli/output.h"
 #include "cli/run.h"
-#include "engine/interruptwatch.h"
-#include "engine/serialbridge.h"
+#include "engine/net/serialbridge.h"
+#include "engine/platform/interruptwatch.h"
 
 #include <QEventLoop>
 #include <QJsonDocument>

@@ -4,14 +4,14 @@
 #include "cli/output.h"
 #include "cli/reach.h"
 #include "cli/run.h"
-#include "engine/commissionplan.h"
-#include "engine/commissionrecord.h"
-#include "engine/commissionrun.h"
-#include "engine/interruptwatch.h"
-#include "engine/portlistmodel.h"
-#include "engine/readjob.h"
-#include "engine/restartjob.h"
-#include "engine/rowoutcome.h"
+#include "engine/console/portlistmodel.h"
+#include "engine/jobs/readjob.h"
+#include "engine/jobs/restartjob.h"
+#include "engine/jobs/rowoutcome.h"
+#include "engine/platform/interruptwatch.h"
+#include "engine/site/commissionplan.h"
+#include "engine/site/commissionrecord.h"
+#include "engine/site/commissionrun.h"
 #include "settings/setting_module.h"
 #include "settings/settingsmapping.h"
 
@@ -200,7 +200,7 @@ int commandWrite(Run &run)
     const bool verify = !run.parser.isSet(QStringLiteral("no-verify"));
     WriteJob job(port, values, run.settings);
     job.setVerify(verify);
-    job.setRecord(record);
+    job.setRecorder(commissionrecord::recorder(record));
     job.setProgress(
         [](const QString &p, int i, int n, const QString &w) { showProgress(false, p, i, n, w); });
     runJobs({&job});
@@ -361,7 +361,7 @@ int commandCommission(Run &run, bool audit)
             cliout::progress(QStringLiteral("%1 row %2: %3")
                                  .arg(job->port())
                                  .arg(commission.row(index).row)
-                                 .arg(RowOutcome::of(commission, index).statusWord()));
+                                 .arg(commission.outcome(index).statusWord()));
     });
 
     QEventLoop loop;

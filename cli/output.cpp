@@ -1,8 +1,8 @@
 #include "cli/output.h"
 
-#include "engine/commissionrun.h"
-#include "engine/rowoutcome.h"
-#include "engine/textsafety.h"
+#include "engine/jobs/rowoutcome.h"
+#include "engine/platform/textsafety.h"
+#include "engine/site/commissionrun.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -239,7 +239,7 @@ QJsonObject commissionJson(const CommissionRun &run)
     for (int i = 0; i < run.rowCount(); ++i) {
         const commissionplan::Row &row = run.row(i);
         const WriteJob *job = run.job(i);
-        const RowOutcome outcome = RowOutcome::of(run, i);
+        const RowOutcome outcome = run.outcome(i);
         QJsonObject object;
         if (job && run.isAudit()) {
             object = auditJson(*job);
@@ -305,7 +305,7 @@ QStringList commissionTable(const CommissionRun &run)
         const commissionplan::Row &row = run.row(i);
         const WriteJob *job = run.job(i);
         const parameters::Values id = job ? job->identity() : parameters::Values();
-        const RowOutcome outcome = RowOutcome::of(run, i);
+        const RowOutcome outcome = run.outcome(i);
         ++counts[outcome.statusWord()];
         cells << QStringList{QString::number(row.row),          row.port,
                              id.value(ModuleField::Name),       id.value(ModuleField::Mac),

@@ -1,8 +1,8 @@
 #ifndef CLI_OUTPUT_H
 #define CLI_OUTPUT_H
 
-#include "engine/commissionplan.h"
-#include "engine/writejob.h"
+#include "engine/jobs/writejob.h"
+#include "engine/site/commissionplan.h"
 
 class CommissionRun;
 

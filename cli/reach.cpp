@@ -3,12 +3,12 @@
 
 #include "cli/output.h"
 #include "cli/run.h"
-#include "engine/commissionplan.h"
-#include "engine/commissionrecord.h"
-#include "engine/commissionrun.h"
-#include "engine/interruptwatch.h"
-#include "engine/reachcheck.h"
-#include "engine/reachrecord.h"
+#include "engine/net/reachcheck.h"
+#include "engine/platform/interruptwatch.h"
+#include "engine/site/commissionplan.h"
+#include "engine/site/commissionrecord.h"
+#include "engine/site/commissionrun.h"
+#include "engine/site/reachrecord.h"
 
 #include <QEventLoop>
 #include <QJsonArray>

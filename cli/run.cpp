@@ -1,7 +1,7 @@
 #include "cli/run.h"
 
 #include "cli/output.h"
-#include "engine/interruptwatch.h"
+#include "engine/platform/interruptwatch.h"
 #include "settings/settingsmapping.h"
 
 #include <QEventLoop>

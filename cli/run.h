@@ -1,8 +1,8 @@
 #ifndef CLI_RUN_H
 #define CLI_RUN_H
 
-#include "engine/modulejob.h"
-#include "engine/tracelog.h"
+#include "engine/jobs/modulejob.h"
+#include "engine/platform/tracelog.h"
 
 #include <QCommandLineParser>
 #include <QStringList>

@@ -9,6 +9,10 @@ packages=(
     qtbase5-dev libqt5serialport5-dev  # Qt 5 widgets and serial port
     qt6-base-dev qt6-base-dev-tools    # Qt 6 widgets, moc/uic/rcc (the Qt 6 build)
     qt6-serialport-dev qt6-qpa-plugins # Qt 6 serial port, offscreen platform
+    libqt5serialbus5-dev qt6-serialbus-dev # Modbus PDUs of the bus behind a module
+    libqt5sql5-sqlite libqt6sql6-sqlite    # the site register: SQLite on a laptop
+    libqt5sql5-psql libqt6sql6-psql        # and PostgreSQL for a team
+    postgresql                             # the register's tests start a cluster of their own
     libgl-dev                          # OpenGL headers Qt 6's CMake files ask for
     qttools5-dev qttools5-dev-tools    # Qt 5 Linguist: the site window's translation
     qt6-tools-dev qt6-l10n-tools       # Qt 6 Linguist: the same on Qt 6
@@ -26,6 +30,9 @@ packages=(
     iproute2                           # ip: lo's addresses in a test's network namespace (netns.sh)
     mbpoll libmodbus-dev pkg-config    # the bridge's test: a Modbus RTU master, a libmodbus slave
     socat util-linux                   # the bridge's benchmark beside socat (unshare)
+    gensio-bin                         # and beside gensiot
+    stress-ng                          # the suite under load (scripts/test.sh --under-load)
+    clang-tidy cppcheck                # the static check
     systemd                            # systemd-analyze verify on the bridge's service unit
 )
 

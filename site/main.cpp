@@ -2,8 +2,8 @@
 #include "site/sitetranslation.h"
 #include "site/sitewindow.h"
 
-#include "engine/interruptwatch.h"
-#include "engine/startup.h"
+#include "engine/platform/interruptwatch.h"
+#include "engine/platform/startup.h"
 
 #include <QApplication>
 #include <QCommandLineParser>

@@ -1,6 +1,6 @@
 #include "site/plandelegate.h"
 
-#include "engine/portlistmodel.h"
+#include "engine/console/portlistmodel.h"
 #include "protocol/protocol.h"
 #include "site/planmodel.h"
 #include "site/sitestyle.h"

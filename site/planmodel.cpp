@@ -1,7 +1,8 @@
 #include "site/planmodel.h"
 
-#include "engine/moduleconsole.h"
-#include "engine/textsafety.h"
+#include "engine/console/moduleconsole.h"
+#include "engine/console/portcatalog.h"
+#include "engine/platform/textsafety.h"
 #include "site/sitestyle.h"
 
 #include <QBrush>
@@ -703,7 +704,7 @@ QString PlanModel::portToolTip(const QString &port) const
             port == known.name)
             return portList->toolTip(known);
     }
-    const QString device = ModuleConsole::devicePath(port);
+    const QString device = PortCatalog::devicePath(port);
     const QString whole = textsafety::escapeControls(port);
     if (!ModuleConsole::exists(port))
         return tr("%1\nnot connected now").arg(whole);

@@ -1,8 +1,8 @@
 #ifndef PLANMODEL_H
 #define PLANMODEL_H
 
-#include "engine/commissionplan.h"
-#include "engine/portlistmodel.h"
+#include "engine/console/portlistmodel.h"
+#include "engine/site/commissionplan.h"
 #include "protocol/parameters.h"
 #include "site/rowstage.h"
 

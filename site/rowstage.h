@@ -1,8 +1,8 @@
 #ifndef ROWSTAGE_H
 #define ROWSTAGE_H
 
-#include "engine/modulejob.h"
-#include "engine/rowoutcome.h"
+#include "engine/jobs/modulejob.h"
+#include "engine/jobs/rowoutcome.h"
 
 #include <QString>
 

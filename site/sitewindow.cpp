@@ -1,12 +1,12 @@
 #include "site/sitewindow.h"
 
-#include "engine/commissionrecord.h"
-#include "engine/commissionrun.h"
-#include "engine/portlistmodel.h"
-#include "engine/reachcheck.h"
-#include "engine/rowoutcome.h"
-#include "engine/textsafety.h"
-#include "engine/writejob.h"
+#include "engine/console/portlistmodel.h"
+#include "engine/jobs/rowoutcome.h"
+#include "engine/jobs/writejob.h"
+#include "engine/net/reachcheck.h"
+#include "engine/platform/textsafety.h"
+#include "engine/site/commissionrecord.h"
+#include "engine/site/commissionrun.h"
 #include "settings/settingsmapping.h"
 #include "site/latencyprobe.h"
 #include "site/plandelegate.h"
@@ -1016,7 +1016,7 @@ void SiteWindow::onRowFinished(int index)
     const int row = tableRowOf.value(index, -1);
     if (!job)
         return;
-    const RowOutcome outcome = RowOutcome::of(*run, index);
+    const RowOutcome outcome = run->outcome(index);
     model->setMac(row, job->identity().value(ModuleField::Mac));
     model->setProgress(row, finishedProgress(outcome));
     QHash<int, QString> cells;
@@ -1123,7 +1123,7 @@ void SiteWindow::onRunFinished()
     int verified = 0, failed = 0, notReached = 0;
     for (int i = 0; i < run->rowCount(); ++i) {
         const int row = tableRowOf.value(i, -1);
-        const RowOutcome outcome = RowOutcome::of(*run, i);
+        const RowOutcome outcome = run->outcome(i);
         if (outcome.status == RowOutcome::Status::NotReached) {
             model->setProgress(row, finishedProgress(outcome));
             model->setResult(row, outcome.detail());

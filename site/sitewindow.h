@@ -1,7 +1,7 @@
 #ifndef SITEWINDOW_H
 #define SITEWINDOW_H
 
-#include "engine/modulejob.h"
+#include "engine/jobs/modulejob.h"
 #include "protocol/parameters.h"
 
 #include <QHash>

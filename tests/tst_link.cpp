@@ -1,8 +1,8 @@
 // The serial link and the command channel through the real path: the
 // window's QSerialPort on a pseudo-terminal played by the module simulator.
-#include "engine/hangup.h"
-#include "engine/portcatalog.h"
-#include "engine/replyframer.h"
+#include "engine/console/hangup.h"
+#include "engine/console/portcatalog.h"
+#include "engine/console/replyframer.h"
 #include "modulesimulator.h"
 #include "protocol/protocol.h"
 #include "windowharness.h"

@@ -1,6 +1,6 @@
 // The read-out, the write, restart and factory reset, driven tick by tick
 // (and once each in real time) against the module simulator.
-#include "engine/portcatalog.h"
+#include "engine/console/portcatalog.h"
 #include "modulesimulator.h"
 #include "windowharness.h"
 

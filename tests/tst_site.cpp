@@ -5,7 +5,7 @@
 // program started from a script with --start --quit-when-done.
 #include "cliprocess.h"
 #include "dialoghelpers.h"
-#include "engine/portlistmodel.h"
+#include "engine/console/portlistmodel.h"
 #include "settings/setting_module.h"
 #include "settings/settingsmapping.h"
 #include "site/planmodel.h"

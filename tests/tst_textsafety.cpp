@@ -1,8 +1,8 @@
 // Untrusted text on its way to a terminal, a record cell or a log line; the
 // rules its values must follow before they are sent to a module.
-#include "engine/commissionrecord.h"
-#include "engine/textsafety.h"
-#include "engine/tracelog.h"
+#include "engine/platform/textsafety.h"
+#include "engine/platform/tracelog.h"
+#include "engine/site/commissionrecord.h"
 #include "protocol/parameters.h"
 
 #include <QRegularExpression>

@@ -1,8 +1,8 @@
 // The window in the field: the sequences' progress bar, the port list's
 // tool tips, the traffic log and the window program's command line.
-#include "engine/portcatalog.h"
-#include "engine/textsafety.h"
-#include "engine/tracelog.h"
+#include "engine/console/portcatalog.h"
+#include "engine/platform/textsafety.h"
+#include "engine/platform/tracelog.h"
 #include "modulesimulator.h"
 #include "window/commandline.h"
 #include "windowharness.h"

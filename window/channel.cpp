@@ -1,7 +1,7 @@
 // The command channel: commands out, replies in, and the interpretation of
 // each reply by the sequence that is running.
-#include "engine/replyframer.h"
-#include "engine/tracelog.h"
+#include "engine/console/replyframer.h"
+#include "engine/platform/tracelog.h"
 #include "protocol/protocol.h"
 #include "ui_mainwindow.h"
 #include "window/formtexts.h"

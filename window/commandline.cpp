@@ -1,7 +1,7 @@
 #include "window/commandline.h"
 
-#include "engine/startup.h"
-#include "engine/tracelog.h"
+#include "engine/platform/startup.h"
+#include "engine/platform/tracelog.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>

@@ -1,4 +1,4 @@
-#include "engine/tracelog.h"
+#include "engine/platform/tracelog.h"
 #include "window/commandline.h"
 #include "window/entry.h"
 #include "window/mainwindow.h"

@@ -1,8 +1,8 @@
 #include "window/mainwindow.h"
 
-#include "engine/portlistmodel.h"
-#include "engine/replyframer.h"
-#include "engine/tracelog.h"
+#include "engine/console/portlistmodel.h"
+#include "engine/console/replyframer.h"
+#include "engine/platform/tracelog.h"
 #include "protocol/protocol.h"
 #include "ui_mainwindow.h"
 #include "window/formtexts.h"

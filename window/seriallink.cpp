@@ -1,9 +1,9 @@
 // The serial link: the port list, opening and closing the chosen port, the
 // window's connection state and the reaction to a lost port.
-#include "engine/hangup.h"
-#include "engine/portlistmodel.h"
-#include "engine/replyframer.h"
-#include "engine/tracelog.h"
+#include "engine/console/hangup.h"
+#include "engine/console/portlistmodel.h"
+#include "engine/console/replyframer.h"
+#include "engine/platform/tracelog.h"
 #include "ui_mainwindow.h"
 #include "window/formtexts.h"
 #include "window/mainwindow.h"

@@ -8,7 +8,7 @@
 // bytes of data. Control bits 0-5: the data's length; bit 6: the line goes
 // quiet after it; bit 7: the data is also used as a typed text value.
 
-#include "engine/replyframer.h"
+#include "engine/console/replyframer.h"
 #include "protocol/protocol.h"
 #include "window/schedule.h"
 

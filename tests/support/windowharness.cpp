@@ -2,7 +2,7 @@
 
 #include "window/settingsdialog.h"
 
-#include "engine/portcatalog.h"
+#include "engine/console/portcatalog.h"
 
 #include <QMutex>
 

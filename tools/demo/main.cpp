@@ -1,7 +1,7 @@
 // The configurator with a simulated module attached: starts the module
 // simulator as a program of its own, lists its device in the port list and
 // shows the window. Kill the simulator to see a module pulled mid-session.
-#include "engine/portcatalog.h"
+#include "engine/console/portcatalog.h"
 #include "window/entry.h"
 #include "window/mainwindow.h"
 

@@ -1,0 +1,265 @@
+#include "engine/net/reachcheck.h"
+
+#include "engine/platform/tracelog.h"
+
+#include <QRegularExpression>
+#include <QTcpSocket>
+
+ReachCheck::ReachCheck(QObject *parent) : QObject(parent) {}
+
+ReachCheck::~ReachCheck()
+{
+    for (const auto &t : targets) {
+        if (t->socket)
+            t->socket->disconnect(this);
+    }
+}
+
+int ReachCheck::addTarget(const QHostAddress &address, quint16 port)
+{
+    auto t = std::make_unique<Target>();
+    t->address = address;
+    t->port = port;
+    t->timer.setSingleShot(true);
+    t->timer.setTimerType(Qt::PreciseTimer);
+    const int index = int(targets.size());
+    connect(&t->timer, &QTimer::timeout, this, [this, index] { onTimer(index); });
+    targets.push_back(std::move(t));
+    return index;
+}
+
+QString ReachCheck::target(int index) const
+{
+    const Target &t = *targets.at(size_t(index));
+    return t.address.toString() + QLatin1Char(':') + QString::number(t.port);
+}
+
+void ReachCheck::start()
+{
+    if (started)
+        return;
+    started = true;
+    for (int i = 0; i < count(); ++i)
+        ready << i;
+    pump();
+    checkFinished();
+}
+
+void ReachCheck::stop()
+{
+    if (finishedFlag)
+        return;
+    ready.clear();
+    for (const auto &t : targets) {
+        t->timer.stop();
+        if (t->socket) {
+            closeSocket(t.get(), false);
+            --inProgress;
+        }
+        if (!t->done)
+            t->result.outcome = Outcome::Pending;
+        t->done = true;
+    }
+    started = true;
+    checkFinished();
+}
+
+void ReachCheck::pump()
+{
+    // An attempt may end inside the call that starts it (this computer
+    // refuses to send): the loop goes on, no deeper call.
+    if (pumping)
+        return;
+    pumping = true;
+    while (inProgress < maxAtOnce && !ready.isEmpty())
+        attempt(ready.takeFirst());
+    pumping = false;
+}
+
+void ReachCheck::attempt(int index)
+{
+    Target &t = *targets.at(size_t(index));
+    if (t.result.attempts == 0)
+        t.sinceFirst.start();
+    ++t.result.attempts;
+    ++inProgress;
+    int timeoutMs = connectTimeoutMs;
+    if (retryForMs > 0) // the last try gets what is left, but not next to nothing
+        timeoutMs = qMin(timeoutMs, qMax(retryForMs - int(t.sinceFirst.elapsed()), 250));
+    t.socket = new QTcpSocket(this);
+    connect(t.socket, &QTcpSocket::connected, this, [this, index] { onConnected(index); });
+    connect(t.socket, &QAbstractSocket::errorOccurred, this, [this, index] { onError(index); });
+    t.timer.start(timeoutMs);
+    t.tryClock.start();
+    t.inConnectCall = true;
+    t.socket->connectToHost(t.address, t.port);
+    t.inConnectCall = false;
+}
+
+void ReachCheck::onConnected(int index)
+{
+    Target &t = *targets.at(size_t(index));
+    t.result.ms = int(t.tryClock.elapsed());
+    endTry(index, Outcome::Reachable, QString());
+}
+
+void ReachCheck::onError(int index)
+{
+    Target &t = *targets.at(size_t(index));
+    if (!t.socket)
+        return;
+    const QString detail = t.socket->errorString();
+    // A failure inside the connect call itself is this computer's: nothing
+    // went out (no route, a blackhole route, which the system reports as a
+    // refusal). A host's refusal and the network's word come back later.
+    if (t.inConnectCall)
+        endTry(index, Outcome::Unreachable, detail);
+    else if (t.socket->error() == QAbstractSocket::ConnectionRefusedError)
+        endTry(index, Outcome::Refused, detail);
+    else
+        endTry(index, Outcome::NoAnswer, detail);
+}
+
+void ReachCheck::onTimer(int index)
+{
+    Target &t = *targets.at(size_t(index));
+    if (t.socket) {
+        endTry(index, Outcome::NoAnswer,
+               tr("nothing came back within %1 s").arg(t.timer.interval() / 1000.0), true);
+        return;
+    }
+    // The pause before the next try is over.
+    if (!t.done) {
+        ready << index;
+        pump();
+    }
+}
+
+void ReachCheck::endTry(int index, Outcome outcome, const QString &detail, bool timedOut)
+{
+    Target &t = *targets.at(size_t(index));
+    t.timer.stop();
+    closeSocket(&t, outcome == Outcome::Reachable);
+    --inProgress;
+    t.result.outcome = outcome;
+    t.result.detail = detail;
+    const int elapsed = int(t.sinceFirst.elapsed());
+    if (outcome != Outcome::Reachable && retryForMs > 0 && elapsed < retryForMs) {
+        // Again: at once after a time-out; after a quick failure, a pause
+        // first (so that a refusal does not turn into a flood).
+        if (timedOut)
+            ready << index;
+        else
+            t.timer.start(qMin(retryPauseMs, retryForMs - elapsed));
+    } else {
+        t.done = true;
+        t.result.time = TraceLog::timestamp();
+        emit targetFinished(index);
+    }
+    pump();
+    checkFinished();
+}
+
+void ReachCheck::closeSocket(Target *t, bool graceful)
+{
+    QTcpSocket *socket = t->socket;
+    t->socket = nullptr;
+    if (!socket)
+        return;
+    socket->disconnect(this);
+    // Not inside the socket's own signal: the next time round the loop.
+    QMetaObject::invokeMethod(
+        socket,
+        [socket, graceful] {
+            if (graceful)
+                socket->disconnectFromHost();
+            else
+                socket->abort();
+            socket->deleteLater();
+        },
+        Qt::QueuedConnection);
+}
+
+void ReachCheck::checkFinished()
+{
+    if (finishedFlag || !started)
+        return;
+    for (const auto &t : targets) {
+        if (!t->done)
+            return;
+    }
+    finishedFlag = true;
+    // Never inside a caller's own call (start(), stop(), a socket's signal).
+    QMetaObject::invokeMethod(this, &ReachCheck::finished, Qt::QueuedConnection);
+}
+
+QString ReachCheck::word(Outcome outcome)
+{
+    switch (outcome) {
+    case Outcome::Reachable:
+        return QStringLiteral("reachable");
+    case Outcome::Refused:
+        return QStringLiteral("refused");
+    case Outcome::NoAnswer:
+        return QStringLiteral("no answer");
+    case Outcome::Unreachable:
+        return QStringLiteral("unreachable");
+    case Outcome::Pending:
+        break;
+    }
+    return QString();
+}
+
+QString ReachCheck::describe(const Result &result)
+{
+    switch (result.outcome) {
+    case Outcome::Reachable:
+        return tr("reachable (%1 ms)").arg(result.ms);
+    case Outcome::Refused:
+        return tr("refused");
+    case Outcome::NoAnswer:
+        return tr("no answer");
+    case Outcome::Unreachable:
+        return tr("unreachable");
+    case Outcome::Pending:
+        break;
+    }
+    return tr("not checked");
+}
+
+bool ReachCheck::parseTarget(const QString &text, QHostAddress *address, quint16 *port,
+                             QString *error)
+{
+    const int colon = text.lastIndexOf(QLatin1Char(':'));
+    if (colon < 0) {
+        *error = tr("\"%1\" is not IP:PORT (no TCP port given)").arg(text);
+        return false;
+    }
+    return parseTarget(text.left(colon), text.mid(colon + 1), address, port, error);
+}
+
+bool ReachCheck::parseTarget(const QString &ip, const QString &port, QHostAddress *address,
+                             quint16 *portNumber, QString *error)
+{
+    static const QRegularExpression ipv4(
+        QStringLiteral("^(25[0-5]|2[0-4][0-9]|1[0-9][0-9]|[1-9]?[0-9])(\\.(25[0-5]|2[0-4][0-9]|"
+                       "1[0-9][0-9]|[1-9]?[0-9])){3}$"));
+    static const QRegularExpression number(QStringLiteral("^[1-9][0-9]{0,4}$"));
+    const QHostAddress parsed(ip);
+    if (!ipv4.match(ip).hasMatch() || parsed.isNull()) {
+        *error =
+            tr("\"%1\" is not an IPv4 address (four numbers 0-255 without leading zeros)").arg(ip);
+        return false;
+    }
+    if (parsed.toIPv4Address() == 0 || parsed.toIPv4Address() >= 0xE0000000u) {
+        *error = tr("%1 is no address to connect to").arg(ip);
+        return false;
+    }
+    if (!number.match(port).hasMatch() || port.toInt() > 65535) {
+        *error = tr("\"%1\" is not a TCP port (1-65535, without leading zeros)").arg(port);
+        return false;
+    }
+    *address = parsed;
+    *portNumber = quint16(port.toInt());
+    return true;
+}

@@ -1,0 +1,60 @@
+#include "engine/platform/startup.h"
+
+#include "engine/platform/textsafety.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+
+#include <cstdio>
+
+namespace startup
+{
+
+void addQtOptions(QCommandLineParser &parser)
+{
+    const char *const valued[] = {"platform",
+                                  "platformpluginpath",
+                                  "platformtheme",
+                                  "plugin",
+                                  "qwindowgeometry",
+                                  "qwindowicon",
+                                  "qwindowtitle",
+                                  "display",
+                                  "geometry",
+                                  "style",
+                                  "stylesheet",
+                                  "session",
+                                  "name",
+                                  "title",
+                                  "qmljsdebugger"};
+    const char *const flags[] = {"reverse", "widgetcount", "nograb", "dograb", "sync"};
+    for (const char *name : valued) {
+        QCommandLineOption option(QString::fromLatin1(name), QString(), QStringLiteral("value"));
+        option.setFlags(QCommandLineOption::HiddenFromHelp);
+        parser.addOption(option);
+    }
+    for (const char *name : flags) {
+        QCommandLineOption option(QString::fromLatin1(name));
+        option.setFlags(QCommandLineOption::HiddenFromHelp);
+        parser.addOption(option);
+    }
+}
+
+void printError(const QString &text)
+{
+    std::fprintf(
+        stderr, "%s: %s\n",
+        textsafety::escapeControls(QCoreApplication::applicationName()).toLocal8Bit().constData(),
+        textsafety::escapeControls(text).toLocal8Bit().constData());
+}
+
+int usageError(const QString &text)
+{
+    printError(text);
+    std::fprintf(
+        stderr, "Try '%s --help'.\n",
+        textsafety::escapeControls(QCoreApplication::applicationName()).toLocal8Bit().constData());
+    return 2;
+}
+
+} // namespace startup

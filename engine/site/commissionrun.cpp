@@ -1,0 +1,306 @@
+#include "engine/site/commissionrun.h"
+
+#include "engine/console/portcatalog.h"
+#include "engine/site/commissionrecord.h"
+
+CommissionRun::CommissionRun(const QList<commissionplan::Row> &planRows,
+                             const JobSettings &settings, QObject *parent)
+    : QObject(parent), settings(settings)
+{
+    QHash<QString, Lane *> byKey;
+    for (const commissionplan::Row &planRow : planRows) {
+        rows.push_back({planRow, nullptr, QString()});
+        // Two spellings of one device (a by-id alias and /dev/ttyUSB0) are
+        // one port: their rows must not run at the same time.
+        const QString key = PortCatalog::devicePath(planRow.port);
+        Lane *lane = byKey.value(key);
+        if (!lane) {
+            lanes.push_back(std::make_unique<Lane>());
+            lane = lanes.back().get();
+            byKey.insert(key, lane);
+            lane->pollTimer.setSingleShot(true);
+            lane->pollTimer.setInterval(swapPollMs);
+            lane->swapTimer.setSingleShot(true);
+            connect(&lane->pollTimer, &QTimer::timeout, this, [this, lane] { poll(lane); });
+            connect(&lane->swapTimer, &QTimer::timeout, this, [this, lane] {
+                endLane(lane,
+                        tr("no new module on the port within %1 s").arg(swapTimeoutMs / 1000.0));
+            });
+        }
+        lane->rows << int(rows.size() - 1);
+    }
+}
+
+CommissionRun::~CommissionRun()
+{
+    for (const auto &lane : lanes) {
+        if (lane->probe)
+            lane->probe->cancel();
+    }
+}
+
+bool CommissionRun::claimPorts(QString *error)
+{
+    if (claimed)
+        return true;
+    for (const auto &lane : lanes) {
+        for (const int index : qAsConst(lane->rows)) {
+            if (!lane->lock.acquire(rows.at(size_t(index)).plan.port, error)) {
+                for (const auto &other : lanes)
+                    other->lock.release();
+                return false;
+            }
+        }
+    }
+    claimed = true;
+    return true;
+}
+
+void CommissionRun::start()
+{
+    if (started)
+        return;
+    started = true;
+    QString busy;
+    if (!claimPorts(&busy)) {
+        claimError = busy;
+        for (const auto &lane : lanes)
+            endLane(lane.get(), busy);
+        checkFinished();
+        return;
+    }
+    for (const auto &lane : lanes) {
+        // A module that brings its own USB adapter brings its port: until
+        // it is plugged in, the row waits for it as for a swap.
+        const QString port = rows.at(size_t(lane->rows.first())).plan.port;
+        if (ModuleConsole::exists(port))
+            beginRow(lane.get());
+        else
+            awaitModule(lane.get());
+    }
+    checkFinished();
+}
+
+bool CommissionRun::isFirstOnPort(int index) const
+{
+    for (const auto &lane : lanes) {
+        if (!lane->rows.isEmpty() && lane->rows.first() == index)
+            return true;
+    }
+    return false;
+}
+
+int CommissionRun::rowOfModule(const QString &mac) const
+{
+    const auto it = commissioned.constFind(mac);
+    return it == commissioned.constEnd() ? 0 : rows.at(size_t(it.value())).plan.row;
+}
+
+void CommissionRun::beginRow(Lane *lane)
+{
+    const int index = lane->rows.at(lane->next++);
+    lane->current = index;
+    RowState &state = rows.at(size_t(index));
+    state.job = std::make_unique<WriteJob>(state.plan.port, state.plan.values, settings);
+    state.job->setRecorder(commissionrecord::recorder(recordPath));
+    state.job->setAuditOnly(audit);
+    state.job->setProgress(progressHandler);
+    state.job->setIdentityGate([this, index](const QString &mac) { return admit(index, mac); });
+    // Queued: the job may finish inside one of its own console's handlers.
+    connect(
+        state.job.get(), &ModuleJob::finished, this,
+        [this, lane, index] { onRowFinished(lane, index); }, Qt::QueuedConnection);
+    connect(state.job.get(), &ModuleJob::stageChanged, this,
+            [this, index](JobStage stage, int step, int steps, const QString &what) {
+                emit rowStage(index, stage, step, steps, what);
+            });
+    connect(state.job.get(), &WriteJob::identified, this,
+            [this, index](const QString &mac) { emit rowIdentified(index, mac); });
+    connect(state.job.get(), &WriteJob::reaching, this,
+            [this, index](const QString &target) { emit rowReaching(index, target); });
+    emit rowStarted(index);
+    state.job->start();
+}
+
+QString CommissionRun::admit(int index, const QString &mac)
+{
+    const auto it = commissioned.constFind(mac);
+    if (it != commissioned.constEnd())
+        return tr("the module %1 was already met in this run (row %2)")
+            .arg(mac)
+            .arg(rows.at(size_t(it.value())).plan.row);
+    commissioned.insert(mac, index);
+    return QString();
+}
+
+void CommissionRun::onRowFinished(Lane *lane, int index)
+{
+    lane->current = -1;
+    // The module that answered the read-back is marked too: if another one
+    // answered after the restart, neither may be written again.
+    const WriteJob *job = rows.at(size_t(index)).job.get();
+    const QString mac = job->readBackMac();
+    if (!mac.isEmpty() && !commissioned.contains(mac))
+        commissioned.insert(mac, index);
+    // The module still on the port is the one just done: it is not news
+    // that it answers, until it has been away.
+    lane->lastDone = mac.isEmpty() ? job->identifiedMac() : mac;
+    emit rowFinished(index);
+    if (lane->next < lane->rows.size() && !interrupted)
+        awaitModule(lane);
+    else
+        lane->done = true;
+    checkFinished();
+}
+
+void CommissionRun::awaitModule(Lane *lane)
+{
+    const RowState &next = rows.at(size_t(lane->rows.at(lane->next)));
+    lane->probe = std::make_unique<ModuleConsole>(next.plan.port);
+    lane->probe->setReplyTimeout(settings.replyTimeoutMs);
+    lane->probe->setPace(settings.paceMs);
+    lane->probe->setTraceLog(settings.trace);
+    if (swapTimeoutMs >= 0)
+        lane->swapTimer.start(swapTimeoutMs);
+    lane->lastSeen.clear();
+    lane->toldDone.clear();
+    lane->sawAway = false;
+    emit swapNeeded(lane->rows.at(lane->next));
+    // The port stays open in the run's hands between its modules (its
+    // device is locked only while open). The module just written is still
+    // there: the first look is a poll interval away.
+    if (ModuleConsole::exists(next.plan.port))
+        lane->probe->open();
+    lane->pollTimer.start(swapPollMs);
+}
+
+void CommissionRun::poll(Lane *lane)
+{
+    ModuleConsole *probe = lane->probe.get();
+    if (!probe || lane->done)
+        return;
+    if (!probe->isOpen() && !probe->open()) {
+        lane->sawAway = true;
+        lane->lastSeen.clear();
+        lane->pollTimer.start(swapPollMs); // no device there yet
+        return;
+    }
+    const quint64 epoch = probe->epoch();
+    runQueries(probe, {ModuleField::Mac}, nullptr,
+               [this, lane, probe, epoch](const ModuleReading &r) {
+                   if (probe->epoch() != epoch)
+                       return;
+                   // A new module: a well-formed MAC not met in this run,
+                   // read the same twice in a row (one garbled answer is
+                   // not taken for another module).
+                   const QString mac = r.mac();
+                   const bool fresh = !mac.isEmpty() && !commissioned.contains(mac);
+                   const bool confirmed = fresh && mac == lane->lastSeen;
+                   const bool again = !fresh && !mac.isEmpty() && mac == lane->lastSeen;
+                   lane->lastSeen = mac;
+                   if (mac != lane->lastDone)
+                       lane->sawAway = true;
+                   if (again && (mac != lane->lastDone || lane->sawAway) && mac != lane->toldDone) {
+                       // A module done already, plugged in again (read the
+                       // same twice, so not a garbled answer).
+                       lane->toldDone = mac;
+                       emit moduleAlreadyDone(lane->rows.at(lane->next), mac, rowOfModule(mac));
+                   }
+                   if (confirmed) {
+                       // A module not met in this run: the next row is for
+                       // it. The probe goes away outside its own handler.
+                       lane->swapTimer.stop();
+                       probe->cancel();
+                       probe->close();
+                       QTimer::singleShot(0, this, [this, lane] {
+                           lane->probe.reset();
+                           if (!interrupted && !lane->done)
+                               beginRow(lane);
+                       });
+                       return;
+                   }
+                   // Still a module met before, or none, or one read only
+                   // once: look again later (a new one is confirmed at
+                   // once). A port that gave no answer is opened afresh
+                   // when its name now leads elsewhere (the module, with
+                   // its own adapter, replugged).
+                   if (r.answered == 0 && probe->isStale())
+                       probe->close();
+                   lane->pollTimer.start(fresh ? 0 : swapPollMs);
+               });
+}
+
+void CommissionRun::endLane(Lane *lane, const QString &reason)
+{
+    lane->pollTimer.stop();
+    lane->swapTimer.stop();
+    if (lane->probe) {
+        lane->probe->cancel();
+        lane->probe->close();
+    }
+    for (int i = lane->next; i < lane->rows.size(); ++i)
+        rows.at(size_t(lane->rows.at(i))).notReached = reason;
+    lane->lock.release();
+    lane->next = lane->rows.size();
+    if (lane->current < 0)
+        lane->done = true;
+    checkFinished();
+}
+
+void CommissionRun::interrupt()
+{
+    if (finishedFlag || interrupted)
+        return;
+    interrupted = true;
+    for (const auto &lane : lanes) {
+        endLane(lane.get(), tr("interrupted"));
+        if (lane->current >= 0)
+            rows.at(size_t(lane->current)).job->interrupt();
+    }
+}
+
+void CommissionRun::checkFinished()
+{
+    if (finishedFlag || !started)
+        return;
+    for (const auto &lane : lanes) {
+        if (!lane->done)
+            return;
+    }
+    finishedFlag = true;
+    for (const auto &lane : lanes)
+        lane->lock.release();
+    emit finished();
+}
+
+bool CommissionRun::verified(int index) const
+{
+    const WriteJob *j = job(index);
+    return j && j->isFinished() && j->verified() && j->exitCode() == 0;
+}
+
+RowOutcome CommissionRun::outcome(int index) const
+{
+    if (const WriteJob *j = job(index))
+        return RowOutcome::of(*j);
+    return RowOutcome::notReached(audit, notReached(index), rowExitCode(index));
+}
+
+int CommissionRun::rowExitCode(int index) const
+{
+    const WriteJob *j = job(index);
+    return j ? j->exitCode() : int(JobResult::NoAnswer);
+}
+
+int CommissionRun::exitCode() const
+{
+    if (interrupted)
+        return int(JobResult::Interrupted);
+    if (!claimError.isEmpty())
+        return int(JobResult::PortUnavailable);
+    for (int i = 0; i < rowCount(); ++i) {
+        if (!verified(i))
+            return rowExitCode(i) ? rowExitCode(i) : int(JobResult::NoAnswer);
+    }
+    return 0;
+}
