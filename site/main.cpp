@@ -25,12 +25,10 @@ struct Options {
     bool quitWhenDone = false;
 };
 
-// Reads the command line before the window's application object exists
-// (it needs a display; --help and --version do not). -1 to go on,
+// Reads the command line (the program's name first). -1 to go on,
 // otherwise the exit code.
-int readCommandLine(int &argc, char **argv, Options *options)
+int readOptions(const QStringList &arguments, Options *options)
 {
-    QCoreApplication reader(argc, argv);
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral(
         "Commissions a whole site of Ordan-RS485-Ethernet converter modules from its plan, in a "
@@ -38,9 +36,7 @@ int readCommandLine(int &argc, char **argv, Options *options)
         "typed; Start writes every row to its module, restarts it, reads it back and compares, "
         "rows on different ports at the same time, and shows each row's state live; a record "
         "gets one row per module."));
-    parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
-    const QCommandLineOption help = parser.addHelpOption();
-    const QCommandLineOption version = parser.addVersionOption();
+    startup::setUpParser(parser);
     const QCommandLineOption from(
         QStringLiteral("from"),
         QStringLiteral("Values for the plan's empty cells from a settings file, as "
@@ -62,14 +58,8 @@ int readCommandLine(int &argc, char **argv, Options *options)
     parser.addOptions({from, record, start, quit});
     parser.addPositionalArgument(QStringLiteral("PLAN.csv"), QStringLiteral("The plan to open."),
                                  QStringLiteral("[PLAN.csv]"));
-    startup::addQtOptions(parser);
-
-    if (!parser.parse(QCoreApplication::arguments()))
-        return startup::usageError(parser.errorText());
-    if (parser.isSet(help))
-        parser.showHelp(0); // exits
-    if (parser.isSet(version))
-        parser.showVersion(); // exits
+    if (const int code = startup::parse(parser, arguments); code >= 0)
+        return code;
     const QStringList positional = parser.positionalArguments();
     if (positional.size() > 1) {
         startup::printError(QStringLiteral("one plan at most, not '%1'").arg(positional.at(1)));
@@ -95,7 +85,10 @@ int main(int argc, char *argv[])
     QCoreApplication::setApplicationName(QStringLiteral("ordan-site"));
     QCoreApplication::setApplicationVersion(QStringLiteral(ORDAN_VERSION));
     Options options;
-    const int early = readCommandLine(argc, argv, &options);
+    // Read before the window's application object exists (it needs a
+    // display; --help and --version do not).
+    const int early = startup::withReader(
+        argc, argv, [&options] { return readOptions(QCoreApplication::arguments(), &options); });
     if (early >= 0)
         return early;
 

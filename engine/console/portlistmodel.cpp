@@ -66,18 +66,18 @@ QVariant PortListModel::data(const QModelIndex &index, int role) const
     }
 }
 
-QString PortListModel::toolTip(const PortDetails &port) const
+QString PortListModel::toolTip(const PortDetails &port, const Labels &words)
 {
     using textsafety::escapeControls;
     QStringList lines;
     lines << escapeControls(port.systemLocation.isEmpty() ? port.name : port.systemLocation)
                  .remove(QLatin1Char('<'));
     if (!port.description.isEmpty())
-        lines << labels.description.arg(escapeControls(port.description));
+        lines << words.description.arg(escapeControls(port.description));
     if (!port.manufacturer.isEmpty())
-        lines << labels.manufacturer.arg(escapeControls(port.manufacturer));
+        lines << words.manufacturer.arg(escapeControls(port.manufacturer));
     if (!port.serialNumber.isEmpty())
-        lines << labels.serialNumber.arg(escapeControls(port.serialNumber));
+        lines << words.serialNumber.arg(escapeControls(port.serialNumber));
     if (port.hasIds)
         lines << QStringLiteral("VID:PID: ") + PortCatalog::vidPid(port);
     if (!port.alias.isEmpty())

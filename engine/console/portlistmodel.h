@@ -51,7 +51,9 @@ public:
     // the device path, description, manufacturer, serial number, VID:PID and
     // the stable names. Plain text: text from the device has its control
     // characters escaped, and the first line is never taken for rich text.
-    QString toolTip(const PortDetails &port) const;
+    QString toolTip(const PortDetails &port) const { return toolTip(port, labels); }
+    // The same in the words given (a list filled without this model).
+    static QString toolTip(const PortDetails &port, const Labels &words);
 
 private:
     QList<PortDetails> list;
