@@ -18,6 +18,9 @@
 # Each figure is the median of three runs. Builds what is missing into
 # build/ (or $BUILD). Not a test: it prints figures and the targets met.
 # `scripts/bench.sh reach` measures the reach check alone.
+# `scripts/bench.sh --smoke` runs each of its own steps once on the build
+# in $BUILD as it is (nothing is built) and judges no figure: the test
+# command runs it so that the benchmark cannot break unseen.
 set -euo pipefail
 
 repo=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
@@ -25,6 +28,15 @@ build=${BUILD:-$repo/build}
 restart_ms=500 # the simulator's restart delay
 cli=$build/ordan-cli
 sim=$build/tools/ordan-module-sim
+smoke=
+if [[ ${1:-} == --smoke ]]; then
+    smoke=1
+    shift
+fi
+rounds=${smoke:+1}
+rounds=${rounds:-3}
+# The median line of $rounds sorted numbers on stdin.
+median_line() { sort -n | sed -n "$(((rounds + 1) / 2))p"; }
 
 # The reach check, run inside the namespace (see reach_bench below): 16
 # simulated modules at 10.20.0.31-46; the plan has 10 rows where they are
@@ -62,7 +74,7 @@ if [[ ${1:-} == --reach-inside ]]; then
     sleep 0.2
     times=()
     words_ok="words ok"
-    for _ in 1 2 3; do
+    for _ in $(seq "$rounds"); do
         t0=$(date +%s%N)
         "$cli" reach "$plan" >"$work/out" || true
         t1=$(date +%s%N)
@@ -72,7 +84,7 @@ if [[ ${1:-} == --reach-inside ]]; then
             words_ok="words differ: ${got[*]}"
         fi
     done
-    printf '%s\n' "${times[@]}" | sort -n | sed -n 2p | awk '{ printf "%.3f ", $1 / 1000 }'
+    printf '%s\n' "${times[@]}" | median_line | awk '{ printf "%.3f ", $1 / 1000 }'
     echo "$words_ok"
     exit 0
 fi
@@ -83,10 +95,14 @@ reach_bench() {
     local addrs=()
     for i in $(seq 31 46); do addrs+=(--addr "10.20.0.$i/24"); done
     BUILD=$build bash "$repo/scripts/netns.sh" "${addrs[@]}" -- \
-        bash "$repo/scripts/bench.sh" --reach-inside
+        bash "$repo/scripts/bench.sh" ${smoke:+--smoke} --reach-inside
 }
 
-if [[ ! -f $build/CMakeCache.txt ]]; then
+if [[ -n $smoke ]]; then
+    for program in "$cli" "$sim" "$build/site/ordan-site" "$build/tools/ordan-stalled-host"; do
+        [[ -x $program ]] || { echo "bench.sh --smoke: $program is not built" >&2; exit 1; }
+    done
+elif [[ ! -f $build/CMakeCache.txt ]]; then
     cmake -S "$repo" -B "$build" -DCMAKE_BUILD_TYPE=Release -DORDAN_BUILD_TESTS=OFF >/dev/null
 fi
 if [[ ${1:-} == reach ]]; then
@@ -96,7 +112,9 @@ if [[ ${1:-} == reach ]]; then
         "$reach_words; < 3.2 s (time-out 3 s + 0.2 s): $(awk -v v="$reach_s" 'BEGIN { print (v < 3.2) ? "met" : "NOT met" }')"
     exit 0
 fi
-cmake --build "$build" -j2 --target ordan-cli ordan-module-sim ordan-site ordan-stalled-host >/dev/null
+if [[ -z $smoke ]]; then
+    cmake --build "$build" -j2 --target ordan-cli ordan-module-sim ordan-site ordan-stalled-host >/dev/null
+fi
 site=$build/site/ordan-site
 
 # The simulators and their directories, removed on exit.
@@ -130,17 +148,17 @@ start_sim() {
 
 now_ns() { date +%s%N; }
 
-# Median wall time in seconds of a command run three times.
+# Median wall time in seconds of a command run three times (once in smoke).
 median3() {
     local times=()
-    for _ in 1 2 3; do
+    for _ in $(seq "$rounds"); do
         local t0 t1
         t0=$(now_ns)
         "$@" >/dev/null || { echo "failed: $*" >&2; exit 1; }
         t1=$(now_ns)
         times+=("$(( (t1 - t0) / 1000000 ))")
     done
-    printf '%s\n' "${times[@]}" | sort -n | sed -n 2p | awk '{ printf "%.3f", $1 / 1000 }'
+    printf '%s\n' "${times[@]}" | median_line | awk '{ printf "%.3f", $1 / 1000 }'
 }
 
 start_sim
@@ -170,30 +188,38 @@ commission_eight=$(median3 "$cli" commission "$plan")
 site_times=()
 cli_times=()
 latency_p99=()
-for _ in 1 2 3; do
+round=0
+for _ in $(seq "$rounds"); do
+    round=$((round + 1))
     t0=$(now_ns)
     "$cli" commission "$plan" >/dev/null || { echo "failed: ordan-cli commission" >&2; exit 1; }
     t1=$(now_ns)
     QT_QPA_PLATFORM=offscreen ORDAN_SITE_LATENCY=1 "$site" "$plan" --start --quit-when-done \
-        --record "" >/dev/null 2>"$plan_dir/site.err" ||
+        --record "$plan_dir/site-record-$round.csv" >/dev/null 2>"$plan_dir/site.err" ||
         { cat "$plan_dir/site.err" >&2; echo "failed: ordan-site" >&2; exit 1; }
     t2=$(now_ns)
     cli_times+=("$(( (t1 - t0) / 1000000 ))")
     site_times+=("$(( (t2 - t1) / 1000000 ))")
     latency_p99+=("$(sed -n 's/.*p99 \([0-9.]*\) ms.*/\1/p' "$plan_dir/site.err")")
 done
-median_of() { printf '%s\n' "$@" | sort -n | sed -n 2p; }
+median_of() { printf '%s\n' "$@" | median_line; }
 site_eight=$(median_of "${site_times[@]}" | awk '{ printf "%.3f", $1 / 1000 }')
 cli_eight=$(median_of "${cli_times[@]}" | awk '{ printf "%.3f", $1 / 1000 }')
 site_p99=$(printf '%s\n' "${latency_p99[@]}" | sort -g | tail -1)
 
-verdict() { awk -v v="$1" -v limit="$2" 'BEGIN { print (v < limit) ? "met" : "NOT met" }'; }
+verdict() {
+    if [[ -n $smoke ]]; then
+        echo "not judged (smoke)"
+    else
+        awk -v v="$1" -v limit="$2" 'BEGIN { print (v < limit) ? "met" : "NOT met" }'
+    fi
+}
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.1f", a / b }'; }
 write_limit=$(awk -v r="$restart_ms" 'BEGIN { printf "%.1f", r / 1000 + 2 }')
 eight_limit=$(awk -v v="$write_verify" 'BEGIN { printf "%.3f", v * 1.5 }')
 three_limit=$(awk -v v="$read_one" 'BEGIN { printf "%.3f", v * 1.3 }')
 
-printf '%-34s %8s   %-28s %s\n' "measure (median of 3)" "ordan-cli" "window" "target"
+printf '%-34s %8s   %-28s %s\n' "measure (median of $rounds)" "ordan-cli" "window" "target"
 printf '%-34s %7ss   %-28s %s\n' "read one module" "$read_one" \
     "12 s ($(ratio 12 "$read_one")x faster)" "< 1.0 s: $(verdict "$read_one" 1.0)"
 printf '%-34s %7ss   %-28s %s\n' "write --ip + restart + verify" "$write_verify" \
@@ -209,13 +235,17 @@ site_limit=$(awk -v v="$cli_eight" 'BEGIN { printf "%.3f", v * 1.2 }')
 printf '%-34s %7ss   %-28s %s\n' "ordan-site, the same 8 modules" "$site_eight" \
     "ordan-cli ${cli_eight} s in the same rounds" \
     "$(ratio "$site_eight" "$cli_eight")x, < 1.2x: $(verdict "$site_eight" "$site_limit")"
-printf '%-34s %7s    %-28s %s\n' "ordan-site event loop, p99 (worst of 3)" "${site_p99}ms" "" \
+printf '%-34s %7s    %-28s %s\n' "ordan-site event loop, p99 (worst of $rounds)" "${site_p99}ms" "" \
     "< 50 ms: $(verdict "$site_p99" 50)"
 read -r reach_s reach_words < <(reach_bench)
 printf '%-34s %7ss   %-28s %s\n' "reach a plan of 16 modules" "$reach_s" "$reach_words" \
     "< 3.2 s (connect time-out + 0.2 s): $(verdict "$reach_s" 3.2)"
 echo "(window: 12 s per read-out, 19 s per write, one port at a time; simulator restart ${restart_ms} ms)"
 
+if [[ -n $smoke ]]; then
+    echo "(smoke: scripts/bench-startup.sh and scripts/bench-bridge.sh not run)"
+    exit 0
+fi
 if [[ -z ${ORDAN_BENCH_NO_STARTUP:-} && -f $repo/scripts/bench-startup.sh ]]; then
     echo
     bash "$repo/scripts/bench-startup.sh"

@@ -11,7 +11,9 @@
 #                            (scripts/fuzz.sh --replay). A few minutes on two
 #                            cores once the packages are installed.
 #   scripts/test.sh --full   the whole verdict, what CI runs (.ci/run): the
-#                            suite as above (one test at a time), again with
+#                            suite as above (one test at a time) and the
+#                            benchmark once on its build (scripts/bench.sh
+#                            --smoke, no figure judged), again with
 #                            AddressSanitizer and UBSan (build-asan/), on Qt 6
 #                            plain and sanitized (build-qt6/, build-qt6-asan/);
 #                            the Debian package built, installed, its programs
@@ -67,6 +69,10 @@ if [[ $tier == quick ]]; then
 fi
 
 suite "test suite" "$repo/build-test" 1 -DCMAKE_BUILD_TYPE=Debug
+# The benchmark once, on the build just tested, its figures not judged: it
+# must run to its end.
+echo "== benchmark, one round (scripts/bench.sh --smoke)"
+BUILD="$repo/build-test" bash "$repo/scripts/bench.sh" --smoke
 suite "test suite under AddressSanitizer and UBSan" "$repo/build-asan" 1 \
     -DCMAKE_BUILD_TYPE=Debug -DORDAN_SANITIZE=ON
 suite "test suite on Qt 6" "$repo/build-qt6" 1 -DCMAKE_BUILD_TYPE=Debug -DORDAN_QT_MAJOR=6
