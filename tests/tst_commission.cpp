@@ -2,6 +2,7 @@
 // modules as processes of their own on pseudo-terminals, modules swapped on
 // a port by stopping one simulator and starting another under the same path.
 #include "cliprocess.h"
+#include "engine/console/portlock.h"
 #include "protocol/parameters.h"
 #include "settings/setting_module.h"
 #include "settings/settingsmapping.h"
@@ -16,6 +17,8 @@
 #include <memory>
 
 #include <csignal>
+#include <sys/stat.h>
+#include <unistd.h>
 
 using cliprocess::Result;
 using cliprocess::Simulator;
@@ -88,11 +91,15 @@ private slots:
     void planChecks_data();
     void planChecks();
     void portsAtOnceAFailedRowStopsNoOther();
+    void swappedModuleOnOnePort_data();
     void swappedModuleOnOnePort();
     void moduleLeftInPlaceIsNotWrittenTwice();
     void portComesWithItsModule();
     void onePortOneRun_data();
     void onePortOneRun();
+    void deviceHeldByAnotherProgram();
+    void lockDirectoryChecked_data();
+    void lockDirectoryChecked();
     void interruptedRunKeepsFinishedRows_data();
     void interruptedRunKeepsFinishedRows();
     void recordThatCannotTakeARow();
@@ -214,18 +221,33 @@ void CommissionTest::portsAtOnceAFailedRowStopsNoOther()
     QVERIFY(rows.filter("00:1A:2B:3C:4D:02,").first().contains("mismatch: ip"));
 }
 
+void CommissionTest::swappedModuleOnOnePort_data()
+{
+    QTest::addColumn<bool>("nohup");
+    QTest::newRow("from a terminal") << false;
+    // Started with nohup, the run outlives its terminal's hang-up.
+    QTest::newRow("under nohup, the terminal hangs up meanwhile") << true;
+}
+
 void CommissionTest::swappedModuleOnOnePort()
 {
+    QFETCH(bool, nohup);
     QTemporaryDir dir;
     const QString link = dir.filePath("tty");
     auto first =
         std::make_unique<Simulator>(QStringList{"--link", link, "--mac", "02:00:00:00:00:01"});
     const QString record = dir.filePath("record.csv");
+    const QStringList arguments{ORDAN_CLI_PATH, "commission", plan(dir, {link, link}),
+                                "--record",     record,       "--json"};
     QProcess cli;
-    cli.start(ORDAN_CLI_PATH,
-              {"commission", plan(dir, {link, link}), "--record", record, "--json"});
+    if (nohup)
+        cli.start("nohup", arguments);
+    else
+        cli.start(arguments.first(), arguments.mid(1));
     QByteArray err;
     QVERIFY(awaitSwapPrompt(cli, &err));
+    if (nohup)
+        ::kill(pid_t(cli.processId()), SIGHUP);
     QVERIFY2(
         err.contains(("connect the next module to " + link + " (row 3, ip 10.0.0.2)").toUtf8()),
         err.constData());
@@ -284,14 +306,19 @@ void CommissionTest::portComesWithItsModule()
 
 void CommissionTest::onePortOneRun_data()
 {
-    // What the second run is, and when it starts: while the first one is
-    // writing its first module (0.3 s), or waits for its next one.
+    // The first run is started from a desktop session (XDG_RUNTIME_DIR
+    // set), the second from cron or ssh (none): the locks are the system's,
+    // not the session's. What the second run is, and when it starts: while
+    // the first one is writing its first module (0.3 s), or waits for its
+    // next one.
     QTest::addColumn<QString>("second");
     QTest::addColumn<bool>("duringSwap");
     QTest::newRow("the same plan, 0.3 s later") << "plan" << false;
     QTest::newRow("the same plan, during the swap") << "plan" << true;
     QTest::newRow("a read of the alias") << "alias" << true;
     QTest::newRow("a read of the device the alias leads to") << "device" << true;
+    // Only the name's lock holds it then.
+    QTest::newRow("a read of the alias, its module away") << "away" << true;
 }
 
 void CommissionTest::onePortOneRun()
@@ -302,7 +329,10 @@ void CommissionTest::onePortOneRun()
     Simulator sim({"--mac", "02:00:00:00:00:01"});
     const QString planPath = plan(dir, {sim.path, sim.path});
     const QString record = dir.filePath("record.csv");
+    QProcessEnvironment desktop = QProcessEnvironment::systemEnvironment();
+    desktop.insert("XDG_RUNTIME_DIR", dir.path());
     QProcess first;
+    first.setProcessEnvironment(desktop);
     first.start(ORDAN_CLI_PATH, {"commission", planPath, "--record", record, "--json"});
     QByteArray err;
     if (duringSwap)
@@ -310,14 +340,22 @@ void CommissionTest::onePortOneRun()
     else
         QTest::qWait(300);
     const QString device = QFileInfo(sim.path).canonicalFilePath();
-    const Result r = cliprocess::runCli(
-        second == "plan"
-            ? QStringList{"commission", planPath, "--record", dir.filePath("second-record.csv")}
-            : QStringList{"read", second == "alias" ? sim.path : device});
+    if (second == "away")
+        sim.stop();
+    QProcessEnvironment cron = QProcessEnvironment::systemEnvironment();
+    cron.remove("XDG_RUNTIME_DIR");
+    QProcess secondRun;
+    secondRun.setProcessEnvironment(cron);
+    secondRun.start(ORDAN_CLI_PATH,
+                    second == "plan" ? QStringList{"commission", planPath, "--record",
+                                                   dir.filePath("second-record.csv")}
+                                     : QStringList{"read", second == "device" ? device : sim.path});
+    const Result r = cliprocess::finish(secondRun);
     QVERIFY2(r.exitCode == 3, r.err.constData());
     QVERIFY2(r.err.contains("is in use by another run (ordan-cli, process " +
                             QByteArray::number(first.processId()) + ")"),
              r.err.constData());
+    QVERIFY2(!r.err.contains("dialout"), r.err.constData());
     QVERIFY(!QFile::exists(dir.filePath("second-record.csv")));
     // The first run goes on as if alone: its module holds its row 2.
     if (!duringSwap)
@@ -328,7 +366,91 @@ void CommissionTest::onePortOneRun()
     QCOMPARE(recordRows(record).size(), 1);
     QVERIFY(recordRows(record).first().endsWith(",verified"));
     // A lock whose process is gone is taken over.
-    QCOMPARE(cliprocess::runCli({"read", sim.path}).exitCode, 0);
+    if (second != "away")
+        QCOMPARE(cliprocess::runCli({"read", sim.path}).exitCode, 0);
+}
+
+void CommissionTest::deviceHeldByAnotherProgram()
+{
+    // util-linux flock(1) holds the device as other serial programs do.
+    Simulator sim({});
+    QProcess holder;
+    holder.start("flock", {"--no-fork", QFileInfo(sim.path).canonicalFilePath(), "sh", "-c",
+                           "echo held; exec sleep 60"});
+    QVERIFY(holder.waitForReadyRead(10000));
+    const Result r = cliprocess::runCli({"write", sim.path, "--ip", "10.0.0.9"});
+    QVERIFY2(r.exitCode == 3, r.err.constData());
+    QVERIFY2(r.err.contains("is held by another program (sleep, process " +
+                            QByteArray::number(holder.processId()) + ")"),
+             r.err.constData());
+    QVERIFY2(!r.err.contains("dialout"), r.err.constData());
+    QCOMPARE(sim.commands(), QStringList());
+    holder.kill();
+    holder.waitForFinished();
+}
+
+void CommissionTest::lockDirectoryChecked_data()
+{
+    // What is wrong with the lock directory or a lock file in it, and what
+    // the refusal says.
+    QTest::addColumn<QString>("fault");
+    QTest::addColumn<QString>("said");
+    QTest::newRow("nothing") << ""
+                             << "";
+    QTest::newRow("the directory is a symbolic link") << "directory link"
+                                                      << "is a symbolic link";
+    QTest::newRow("the directory belongs to another user")
+        << "directory owner"
+        << "belongs to nobody, not to root or to you";
+    QTest::newRow("others may write the directory, not sticky")
+        << "directory mode"
+        << "writable by them and not sticky";
+    QTest::newRow("the lock file is a symbolic link") << "file link"
+                                                      << "is a symbolic link";
+    QTest::newRow("the lock file belongs to another user, not shared")
+        << "file owner"
+        << "belongs to nobody and others may not write it";
+}
+
+void CommissionTest::lockDirectoryChecked()
+{
+    QFETCH(QString, fault);
+    if (fault.endsWith("owner") && ::geteuid() != 0)
+        QSKIP("only root can give a file to another user");
+    QTemporaryDir dir;
+    Simulator sim({});
+    const QString locks = dir.filePath("lock");
+    QVERIFY(QDir().mkpath(locks));
+    PortLock::setDirectory(locks);
+    const auto restore = qScopeGuard([] { PortLock::setDirectory(QString()); });
+    QString error;
+    // The lock file's name, from a lock taken and let go.
+    QString file;
+    {
+        PortLock lock;
+        QVERIFY2(lock.acquire(sim.path, &error), qPrintable(error));
+        file = QDir(locks).filePath(QDir(locks).entryList(QDir::Files).value(0));
+    }
+    QVERIFY(!QFile::exists(file));
+    if (fault == "directory link") {
+        QVERIFY(QFile::link(locks, dir.filePath("link")));
+        PortLock::setDirectory(dir.filePath("link"));
+    } else if (fault == "directory owner") {
+        QCOMPARE(::chown(QFile::encodeName(locks).constData(), 65534, 65534), 0);
+    } else if (fault == "directory mode") {
+        QCOMPARE(::chmod(QFile::encodeName(locks).constData(), 0777), 0);
+    } else if (fault == "file link") {
+        QVERIFY(QFile::link(dir.filePath("elsewhere"), file));
+    } else if (fault == "file owner") {
+        QVERIFY(QFile(file).open(QIODevice::WriteOnly));
+        QCOMPARE(::chown(QFile::encodeName(file).constData(), 65534, 65534), 0);
+        QCOMPARE(::chmod(QFile::encodeName(file).constData(), 0644), 0);
+    }
+    PortLock lock;
+    QFETCH(QString, said);
+    QCOMPARE(lock.acquire(sim.path, &error), said.isEmpty());
+    QVERIFY2(error.contains(said), qPrintable(error));
+    QVERIFY(!QFile::exists(dir.filePath("elsewhere")));
 }
 
 void CommissionTest::interruptedRunKeepsFinishedRows_data()

@@ -3,9 +3,9 @@
 #include "engine/console/portlockholder.h"
 
 #include "engine/console/portcatalog.h"
-#include "engine/console/portlock.h"
 #include "engine/platform/textsafety.h"
 
+#include <QCoreApplication>
 #include <QFile>
 #include <QFileInfo>
 
@@ -83,16 +83,20 @@ QString heldBy(const QString &port, const portlockholder::Holder &holder)
 {
     const QString program = textsafety::escapeControls(holder.program);
     if (holder.pid <= 0)
-        return PortLock::tr("%1 is held by another program").arg(port);
+        return QCoreApplication::translate("PortLock", "%1 is held by another program").arg(port);
     if (program.startsWith(QLatin1String("ordan-")))
-        return PortLock::tr("%1 is in use by another run (%2, process %3)")
+        return QCoreApplication::translate("PortLock",
+                                           "%1 is in use by another run (%2, process %3)")
             .arg(port, program)
             .arg(holder.pid);
     if (!program.isEmpty())
-        return PortLock::tr("%1 is held by another program (%2, process %3)")
+        return QCoreApplication::translate("PortLock",
+                                           "%1 is held by another program (%2, process %3)")
             .arg(port, program)
             .arg(holder.pid);
-    return PortLock::tr("%1 is held by another program (process %2)").arg(port).arg(holder.pid);
+    return QCoreApplication::translate("PortLock", "%1 is held by another program (process %2)")
+        .arg(port)
+        .arg(holder.pid);
 }
 
 #ifdef Q_OS_UNIX
@@ -107,7 +111,7 @@ portlockholder::Holder holderOfDevice(const QString &port)
 
 } // namespace
 
-bool PortLock::holdDevice(int descriptor, const QString &port, QString *error)
+bool portlockholder::holdDevice(int descriptor, const QString &port, QString *error)
 {
 #ifdef Q_OS_UNIX
     if (::flock(descriptor, LOCK_EX | LOCK_NB) == 0)
@@ -120,7 +124,7 @@ bool PortLock::holdDevice(int descriptor, const QString &port, QString *error)
             holder = portlockholder::ofFile(quint64(status.st_dev), quint64(status.st_ino));
         *error = heldBy(port, holder);
     } else {
-        *error = tr("cannot lock the device of %1: %2")
+        *error = QCoreApplication::translate("PortLock", "cannot lock the device of %1: %2")
                      .arg(port, QString::fromLocal8Bit(std::strerror(cause)));
     }
     return false;
@@ -133,7 +137,7 @@ bool PortLock::holdDevice(int descriptor, const QString &port, QString *error)
 #endif
 }
 
-QString PortLock::deviceHolder(const QString &port)
+QString portlockholder::describeDevice(const QString &port)
 {
 #ifdef Q_OS_UNIX
     return heldBy(port, holderOfDevice(port));

@@ -3,9 +3,10 @@
 
 #include <QString>
 
-// Who holds a lock on a file: what a refusal names. Found in the kernel's
+// Who holds a lock on a file, what a refusal names: found in the kernel's
 // table of locks (/proc/locks) on Linux; elsewhere nothing is found and the
-// callers fall back to what they know.
+// callers fall back to what they know. And the device lock, an exclusive
+// flock() on an open port's descriptor. What a refusal says is PortLock's.
 namespace portlockholder
 {
 
@@ -23,6 +24,9 @@ QString programOf(qint64 pid);
 // False, with the refusal naming the holder, when another process holds
 // the port's device (it has it open).
 bool deviceFree(const QString &port, QString *error);
+// See PortLock::holdDevice() and PortLock::deviceHolder().
+bool holdDevice(int descriptor, const QString &port, QString *error);
+QString describeDevice(const QString &port);
 
 } // namespace portlockholder
 
