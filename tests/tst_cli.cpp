@@ -91,32 +91,53 @@ void CliTest::read_data()
     QTest::addColumn<int>("exitCode");
     QTest::addColumn<QString>("parity");
     QTest::addColumn<QStringList>("invalid");
+    QTest::addColumn<QString>("relative"); // how the port is named: by a relative path
 
-    QTest::newRow("well-behaved") << QStringList() << "1000" << 0 << "none" << QStringList();
+    QTest::newRow("well-behaved") << QStringList() << "1000" << 0 << "none" << QStringList()
+                                  << QString();
+    QTest::newRow("named from its folder (./tty)")
+        << QStringList() << "1000" << 0 << "none" << QStringList() << "./";
+    QTest::newRow("named from above its folder (as serial/by-id/... from /dev)")
+        << QStringList() << "1000" << 0 << "none" << QStringList() << "folder/";
     QTest::newRow("split replies")
-        << QStringList{"--chunks", "5"} << "1000" << 0 << "none" << QStringList();
+        << QStringList{"--chunks", "5"} << "1000" << 0 << "none" << QStringList() << QString();
     QTest::newRow("late replies") << QStringList{"--delay", "250"} << "1000" << 0 << "none"
-                                  << QStringList();
+                                  << QStringList() << QString();
     QTest::newRow("invalid values")
         << QStringList{"--set", "parity=NONE",  "--set", "SPEED RS485=9601",
                        "--set", "timeout data="}
-        << "1000" << 0 << QString() << QStringList{"parity", "speed", "packet_timeout"};
+        << "1000" << 0 << QString() << QStringList{"parity", "speed", "packet_timeout"}
+        << QString();
     QTest::newRow("silent") << QStringList{"--silent"} << "150" << 4 << QString()
                             << QStringList{"name",  "version",   "mac",           "ip",
                                            "mask",  "gateway",   "tcp_port",      "parity",
-                                           "speed", "stop_bits", "packet_timeout"};
+                                           "speed", "stop_bits", "packet_timeout"}
+                            << QString();
 }
 
 void CliTest::read()
 {
     QFETCH(QStringList, simulator);
     QFETCH(QString, replyTimeout);
+    QFETCH(QString, relative);
     Simulator sim(simulator);
-    const Result r = runCli({"read", sim.path, "--json", "--reply-timeout", replyTimeout});
+    const QFileInfo link(sim.path);
+    QString port = sim.path;
+    QProcess cli;
+    if (relative == "./") {
+        port = "./" + link.fileName();
+        cli.setWorkingDirectory(link.path());
+    } else if (!relative.isEmpty()) {
+        port = link.dir().dirName() + "/" + link.fileName();
+        cli.setWorkingDirectory(QFileInfo(link.path()).path());
+    }
+    cli.start(QStringLiteral(ORDAN_CLI_PATH),
+              {"read", port, "--json", "--reply-timeout", replyTimeout});
+    const Result r = cliprocess::finish(cli);
     QFETCH(int, exitCode);
     QCOMPARE(r.exitCode, exitCode);
     const QJsonObject o = QJsonDocument::fromJson(r.out).object();
-    QCOMPARE(o.value("port").toString(), sim.path);
+    QCOMPARE(o.value("port").toString(), port);
     QFETCH(QString, parity);
     QCOMPARE(o.value("parity").toString(), parity);
     QFETCH(QStringList, invalid);

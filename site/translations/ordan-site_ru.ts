@@ -286,12 +286,68 @@ leads to %2</source>
         <translation>%1 занят другим запуском</translation>
     </message>
     <message>
-        <source>cannot lock %1 in %2</source>
-        <translation>не удаётся заблокировать %1 в %2</translation>
+        <source>cannot lock %1: %2</source>
+        <translation>не удаётся заблокировать %1: %2</translation>
     </message>
     <message>
-        <source>cannot make the directory of the port locks %1</source>
-        <translation>не удаётся создать каталог блокировок портов %1</translation>
+        <source>the lock file %1 is a symbolic link</source>
+        <translation>файл блокировки %1 — символическая ссылка</translation>
+    </message>
+    <message>
+        <source>the lock file %1: %2</source>
+        <translation>файл блокировки %1: %2</translation>
+    </message>
+    <message>
+        <source>the lock file %1 keeps changing</source>
+        <translation>файл блокировки %1 всё время меняется</translation>
+    </message>
+    <message>
+        <source>the lock file %1 is not a plain file of its own</source>
+        <translation>файл блокировки %1 — не обычный файл с единственным именем</translation>
+    </message>
+    <message>
+        <source>the lock file %1 belongs to %2 and others may not write it</source>
+        <translation>файл блокировки %1 принадлежит %2, и другим запись в него запрещена</translation>
+    </message>
+    <message>
+        <source>the lock directory %1: %2</source>
+        <translation>каталог блокировок %1: %2</translation>
+    </message>
+    <message>
+        <source>the lock directory %1 is a symbolic link</source>
+        <translation>каталог блокировок %1 — символическая ссылка</translation>
+    </message>
+    <message>
+        <source>the lock directory %1 is not a directory</source>
+        <translation>каталог блокировок %1 — не каталог</translation>
+    </message>
+    <message>
+        <source>the lock directory %1 belongs to %2, not to root or to you</source>
+        <translation>каталог блокировок %1 принадлежит %2, а не root и не вам</translation>
+    </message>
+    <message>
+        <source>others may replace the files in the lock directory %1 (it is writable by them and not sticky)</source>
+        <translation>другие могут подменить файлы в каталоге блокировок %1 (он доступен им на запись и без sticky-бита)</translation>
+    </message>
+    <message>
+        <source>cannot lock %1: the lock file %2 keeps changing</source>
+        <translation>не удаётся заблокировать %1: файл блокировки %2 всё время меняется</translation>
+    </message>
+    <message>
+        <source>%1 is held by another program</source>
+        <translation>%1 занят другой программой</translation>
+    </message>
+    <message>
+        <source>%1 is held by another program (%2, process %3)</source>
+        <translation>%1 занят другой программой (%2, процесс %3)</translation>
+    </message>
+    <message>
+        <source>%1 is held by another program (process %2)</source>
+        <translation>%1 занят другой программой (процесс %2)</translation>
+    </message>
+    <message>
+        <source>cannot lock the device of %1: %2</source>
+        <translation>не удаётся заблокировать устройство %1: %2</translation>
     </message>
 </context>
 <context>
