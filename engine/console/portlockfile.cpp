@@ -3,6 +3,7 @@
 
 #include "engine/console/portcatalog.h"
 #include "engine/console/portlockholder.h"
+#include "engine/platform/textsafety.h"
 
 #include <QCoreApplication>
 #include <QCryptographicHash>
@@ -162,10 +163,10 @@ portlockholder::Holder holderOf(int descriptor)
 
 QString inUse(const QString &port, const portlockholder::Holder &holder)
 {
-    if (holder.pid <= 0)
+    if (holder.pid <= 0 || holder.program.isEmpty())
         return QCoreApplication::translate("PortLock", "%1 is in use by another run").arg(port);
     return QCoreApplication::translate("PortLock", "%1 is in use by another run (%2, process %3)")
-        .arg(port, holder.program)
+        .arg(port, textsafety::escapeControls(holder.program))
         .arg(holder.pid);
 }
 
