@@ -3,6 +3,7 @@
 #include "cli/options.h"
 #include "cli/output.h"
 #include "cli/reach.h"
+#include "cli/register.h"
 #include "cli/run.h"
 
 #include <QCoreApplication>
@@ -31,6 +32,8 @@ int runCommand(Run &run, clioptions::Command command)
         return commandBridge(run);
     case clioptions::Reach:
         return commandReach(run);
+    case clioptions::Register:
+        return commandRegister(run);
     case clioptions::AllCommands:
         break;
     }
