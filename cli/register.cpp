@@ -74,20 +74,23 @@ QStringList moduleLines(const ModuleEntry &m)
 {
     QList<QStringList> rows;
     if (m.verified()) {
-        rows << QStringList{QStringLiteral("verified"), verifiedAs(m)};
+        rows << QStringList{QStringLiteral("state"), verifiedAs(m)};
         rows << QStringList{
             QStringLiteral("by"),
-            QStringLiteral("%1%2, %3 (run %4)")
-                .arg(m.station, m.user.isEmpty() ? QString() : QStringLiteral(" (%1)").arg(m.user),
-                     m.tool)
-                .arg(m.run)};
+            m.station.isEmpty()
+                ? QStringLiteral("imported from %1 (run %2)").arg(m.record).arg(m.run)
+                : QStringLiteral("%1%2, %3 (run %4)")
+                      .arg(m.station,
+                           m.user.isEmpty() ? QString() : QStringLiteral(" (%1)").arg(m.user),
+                           m.tool)
+                      .arg(m.run)};
         if (!m.planPath.isEmpty())
             rows << QStringList{QStringLiteral("plan"),
                                 QStringLiteral("%1, row %2").arg(m.planPath).arg(m.planRow)};
         if (!m.port.isEmpty())
             rows << QStringList{QStringLiteral("port"), m.port};
     } else {
-        rows << QStringList{QStringLiteral("verified"), QStringLiteral("never")};
+        rows << QStringList{QStringLiteral("state"), QStringLiteral("never verified")};
     }
     if (!m.replacedBy.isEmpty())
         rows << QStringList{QStringLiteral("replaced by"), m.replacedBy};
@@ -278,8 +281,11 @@ int import(Run &run, SiteRegister &reg, const QStringList &records)
         const QString path = QFileInfo(records.at(i)).absoluteFilePath();
         int added = 0;
         QString error;
-        if (!reg.importRows(RunInfo::here(QStringLiteral("import"), QString(), QByteArray(), path),
-                            rowsOf.at(i), &added, &error)) {
+        // Who made the record, and on which station, it does not say.
+        RunInfo source = RunInfo::here(QStringLiteral("import"), QString(), QByteArray(), path);
+        source.station.clear();
+        source.user.clear();
+        if (!reg.importRows(source, rowsOf.at(i), &added, &error)) {
             cliout::error(QString(), error);
             cliout::err({QStringLiteral("%1 was not imported").arg(records.at(i))});
             return registerUnavailableExit;

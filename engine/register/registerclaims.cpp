@@ -77,16 +77,19 @@ ClaimEntry SiteRegister::claimRow(qint64 run, const QString &planHash, int planR
         return fail();
     }
     const QString station = query.value(0).toString();
+    query.finish();
     const QString now = sql.nowMs();
+    int changed = 0;
     // The unique key decides: of two stations inserting at once, one
     // inserts and the other finds its claim.
-    if (!sql.exec(QStringLiteral("INSERT INTO claims (plan_hash, plan_row, run_id, station, state, "
-                                 "since_ms, lease_until_ms, mac) VALUES (?, ?, ?, ?, 'running', ") +
-                      now + QStringLiteral(", ") + now +
-                      QStringLiteral(" + ?, '') ON CONFLICT (plan_hash, plan_row) DO NOTHING"),
-                  {planHash, planRow, run, station, leaseMs}, error, &query))
+    if (!sql.change(
+            QStringLiteral("INSERT INTO claims (plan_hash, plan_row, run_id, station, state, "
+                           "since_ms, lease_until_ms, mac) VALUES (?, ?, ?, ?, 'running', ") +
+                now + QStringLiteral(", ") + now +
+                QStringLiteral(" + ?, '') ON CONFLICT (plan_hash, plan_row) DO NOTHING"),
+            {planHash, planRow, run, station, leaseMs}, error, &changed))
         return fail();
-    const bool inserted = query.numRowsAffected() > 0;
+    const bool inserted = changed > 0;
     ClaimEntry held;
     if (!readClaim(sql, planHash, planRow, &held, error))
         return fail();
@@ -99,17 +102,17 @@ ClaimEntry SiteRegister::claimRow(qint64 run, const QString &planHash, int planR
     } else if (done || held.leaseLeftMs <= 0) {
         // A done row asked again, or a lease run out: taken, on the
         // condition that nobody took it meanwhile.
-        if (!sql.exec(QStringLiteral("UPDATE claims SET run_id = ?, station = ?, state = "
-                                     "'running', since_ms = ") +
-                          now + QStringLiteral(", lease_until_ms = ") + now +
-                          QStringLiteral(" + ?, mac = '' WHERE plan_hash = ? AND plan_row = ? "
-                                         "AND run_id = ? AND state = ?") +
-                          (done ? QString() : QStringLiteral(" AND lease_until_ms <= ") + now),
-                      {run, station, leaseMs, planHash, planRow, held.run,
-                       done ? QStringLiteral("done") : QStringLiteral("running")},
-                      error, &query))
+        if (!sql.change(QStringLiteral("UPDATE claims SET run_id = ?, station = ?, state = "
+                                       "'running', since_ms = ") +
+                            now + QStringLiteral(", lease_until_ms = ") + now +
+                            QStringLiteral(" + ?, mac = '' WHERE plan_hash = ? AND plan_row = ? "
+                                           "AND run_id = ? AND state = ?") +
+                            (done ? QString() : QStringLiteral(" AND lease_until_ms <= ") + now),
+                        {run, station, leaseMs, planHash, planRow, held.run,
+                         done ? QStringLiteral("done") : QStringLiteral("running")},
+                        error, &changed))
             return fail();
-        if (query.numRowsAffected() > 0) {
+        if (changed > 0) {
             if (!readClaim(sql, planHash, planRow, &claim, error))
                 return fail();
             claim.state = done ? ClaimEntry::State::Claimed : ClaimEntry::State::TakenOver;
@@ -133,13 +136,13 @@ bool SiteRegister::renewClaim(qint64 run, const QString &planHash, int planRow, 
     if (!ready(error))
         return false;
     const Sql &sql = *d->sql;
-    QSqlQuery query;
-    if (!sql.exec(QStringLiteral("UPDATE claims SET lease_until_ms = ") + sql.nowMs() +
-                      QStringLiteral(" + ? WHERE plan_hash = ? AND plan_row = ? AND run_id = ? "
-                                     "AND state = 'running'"),
-                  {leaseMs, planHash, planRow, run}, error, &query))
+    int changed = 0;
+    if (!sql.change(QStringLiteral("UPDATE claims SET lease_until_ms = ") + sql.nowMs() +
+                        QStringLiteral(" + ? WHERE plan_hash = ? AND plan_row = ? AND run_id = ? "
+                                       "AND state = 'running'"),
+                    {leaseMs, planHash, planRow, run}, error, &changed))
         return false;
-    if (query.numRowsAffected() > 0)
+    if (changed > 0)
         return true;
     ClaimEntry now;
     if (!readClaim(sql, planHash, planRow, &now, error))
@@ -159,19 +162,19 @@ bool SiteRegister::releaseClaim(qint64 run, const QString &planHash, int planRow
         return false;
     const Sql &sql = *d->sql;
     const QString now = sql.nowMs();
-    QSqlQuery query;
+    int changed = 0;
     const bool ok =
-        done ? sql.exec(QStringLiteral("UPDATE claims SET state = 'done', mac = ?, since_ms = ") +
-                            now + QStringLiteral(", lease_until_ms = ") + now +
-                            QStringLiteral(" WHERE plan_hash = ? AND plan_row = ? AND run_id = ? "
-                                           "AND state = 'running'"),
-                        {parameters::normalMac(mac), planHash, planRow, run}, error, &query)
-             : sql.exec(QStringLiteral("DELETE FROM claims WHERE plan_hash = ? AND plan_row = ? "
-                                       "AND run_id = ? AND state = 'running'"),
-                        {planHash, planRow, run}, error, &query);
+        done ? sql.change(QStringLiteral("UPDATE claims SET state = 'done', mac = ?, since_ms = ") +
+                              now + QStringLiteral(", lease_until_ms = ") + now +
+                              QStringLiteral(" WHERE plan_hash = ? AND plan_row = ? AND run_id = ? "
+                                             "AND state = 'running'"),
+                          {parameters::normalMac(mac), planHash, planRow, run}, error, &changed)
+             : sql.change(QStringLiteral("DELETE FROM claims WHERE plan_hash = ? AND plan_row = ? "
+                                         "AND run_id = ? AND state = 'running'"),
+                          {planHash, planRow, run}, error, &changed);
     if (!ok)
         return false;
-    if (query.numRowsAffected() > 0)
+    if (changed > 0)
         return true;
     ClaimEntry held;
     if (!readClaim(sql, planHash, planRow, &held, error))

@@ -36,8 +36,8 @@ QString timeText(qint64 msSinceEpoch);
 // One run of a program, as begun in the register.
 struct RunInfo {
     QString tool;     // "ordan-cli commission", "ordan-site", "import"
-    QString station;  // the computer's host name
-    QString user;     // the login name
+    QString station;  // the computer's host name (empty for an import:
+    QString user;     // the login name             not known)
     QString planPath; // empty for a run without a plan (write)
     QString planHash; // planHash() of the plan's bytes
     QString record;   // the CSV record the run appends to, if any
@@ -74,6 +74,7 @@ struct ModuleEntry {
     QString user;
     QString planPath;
     QString planHash;
+    QString record; // the CSV record of that run (an import's source)
     int planRow = 0;
     QString port;
     QString replacedBy; // the MAC of the module that took its place

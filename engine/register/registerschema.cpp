@@ -58,8 +58,10 @@ const QString versionKey = QStringLiteral("schema_version");
 // The version the register holds: 0 for a new one, -1 on failure.
 int storedVersion(const Sql &sql, QString *error)
 {
-    if (!sql.db.tables().contains(QStringLiteral("register_meta"))) {
-        if (!sql.db.tables().isEmpty()) {
+    // One look: another station may make the tables meanwhile.
+    const QStringList tables = sql.db.tables();
+    if (!tables.contains(QStringLiteral("register_meta"))) {
+        if (!tables.isEmpty()) {
             *error = Text::tr("the register %1: it holds other tables and no register; name an "
                               "empty database or a register")
                          .arg(sql.shown);

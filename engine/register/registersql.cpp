@@ -67,6 +67,25 @@ bool Sql::exec(const QString &statement, const QVariantList &values, QString *er
     return true;
 }
 
+bool Sql::change(const QString &statement, const QVariantList &values, QString *error,
+                 int *affected) const
+{
+    auto it = prepared.find(statement);
+    if (it == prepared.end()) {
+        QSqlQuery query(db);
+        if (!query.prepare(statement)) {
+            *error = failure(query.lastError());
+            return false;
+        }
+        it = prepared.insert(statement, query);
+    }
+    if (!run(*it, values, error))
+        return false;
+    if (affected)
+        *affected = it->numRowsAffected();
+    return true;
+}
+
 bool Sql::begin(QString *error) const
 {
     QSqlQuery query(db);

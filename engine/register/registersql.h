@@ -3,6 +3,7 @@
 
 #include "engine/register/registerlocation.h"
 
+#include <QHash>
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QString>
@@ -29,6 +30,10 @@ public:
     // Prepares and runs in one.
     bool exec(const QString &statement, const QVariantList &values, QString *error,
               QSqlQuery *result = nullptr) const;
+    // A statement that changes rows and returns none (INSERT, UPDATE,
+    // DELETE), prepared once per connection; *affected counts the rows.
+    bool change(const QString &statement, const QVariantList &values, QString *error,
+                int *affected = nullptr) const;
 
     // A write transaction: SQLite takes the write lock at once (two
     // programs on one file wait for each other instead of failing half
@@ -48,6 +53,10 @@ public:
     QSqlDatabase &db;
     const bool postgres;
     const QString shown;
+
+private:
+    // The changing statements, prepared (a row's outcome takes three).
+    mutable QHash<QString, QSqlQuery> prepared;
 };
 
 // The reason a database gave, without Qt's "Unable to execute statement"

@@ -15,6 +15,8 @@ struct Text {
 // "STATION (USER)", or what of it is known.
 QString who(const ModuleEntry &module)
 {
+    if (module.station.isEmpty() && !module.record.isEmpty())
+        return Text::tr("the record %1").arg(QFileInfo(module.record).fileName());
     if (module.station.isEmpty())
         return module.user.isEmpty() ? Text::tr("an unknown station") : module.user;
     return module.user.isEmpty() ? module.station

@@ -25,7 +25,7 @@ struct Text {
 const QString moduleColumns = QStringLiteral(
     "SELECT m.mac, m.first_seen, m.last_seen, m.verified, m.verified_ms, m.vals, m.run_id, "
     "u.tool, u.station, u.username, u.plan_path, u.plan_hash, m.plan_row, m.port, "
-    "m.replaced_by FROM modules m LEFT JOIN runs u ON u.id = m.run_id WHERE ");
+    "m.replaced_by, u.record FROM modules m LEFT JOIN runs u ON u.id = m.run_id WHERE ");
 
 ModuleEntry moduleAt(const QSqlQuery &q)
 {
@@ -45,6 +45,7 @@ ModuleEntry moduleAt(const QSqlQuery &q)
     m.planRow = q.value(12).toInt();
     m.port = q.value(13).toString();
     m.replacedBy = q.value(14).toString();
+    m.record = q.value(15).toString();
     return m;
 }
 
@@ -197,8 +198,8 @@ bool SiteRegister::endRun(qint64 run, QString *error)
 {
     const qint64 now = QDateTime::currentMSecsSinceEpoch();
     return ready(error) &&
-           d->sql->exec(QStringLiteral("UPDATE runs SET ended = ?, ended_ms = ? WHERE id = ?"),
-                        {timeText(now), now, run}, error);
+           d->sql->change(QStringLiteral("UPDATE runs SET ended = ?, ended_ms = ? WHERE id = ?"),
+                          {timeText(now), now, run}, error);
 }
 
 bool SiteRegister::insertRow(qint64 run, const RowEntry &row, bool *inserted, QString *error)
@@ -211,20 +212,20 @@ bool SiteRegister::insertRow(qint64 run, const RowEntry &row, bool *inserted, QS
     }
     const QString mac = row.mac();
     const bool proves = provesValues(row.result) && !mac.isEmpty();
-    QSqlQuery query;
-    if (!d->sql->exec(QStringLiteral("INSERT INTO rows (run_id, time, at_ms, plan_row, port, mac, "
-                                     "planned, read_back, result, verified) VALUES (?, ?, ?, ?, "
-                                     "?, ?, ?, ?, ?, ?) ON CONFLICT (time, port, mac) DO NOTHING"),
-                      {run, time, ms, row.planRow, text(row.port), text(mac),
-                       text(valuesText(row.planned)), text(valuesText(row.values)),
-                       text(row.result), proves ? 1 : 0},
-                      error, &query))
+    int added = 0;
+    if (!d->sql->change(
+            QStringLiteral("INSERT INTO rows (run_id, time, at_ms, plan_row, port, mac, "
+                           "planned, read_back, result, verified) VALUES (?, ?, ?, ?, "
+                           "?, ?, ?, ?, ?, ?) ON CONFLICT (time, port, mac) DO NOTHING"),
+            {run, time, ms, row.planRow, text(row.port), text(mac), text(valuesText(row.planned)),
+             text(valuesText(row.values)), text(row.result), proves ? 1 : 0},
+            error, &added))
         return false;
-    *inserted = query.numRowsAffected() > 0;
+    *inserted = added > 0;
     if (!*inserted || mac.isEmpty())
         return true;
     // Seen: the earliest and latest times win, whatever order rows come in.
-    if (!d->sql->exec(
+    if (!d->sql->change(
             QStringLiteral(
                 "INSERT INTO modules (mac, first_seen, first_ms, last_seen, last_ms) VALUES (?, "
                 "?, ?, ?, ?) ON CONFLICT (mac) DO UPDATE SET "
@@ -245,13 +246,14 @@ bool SiteRegister::insertRow(qint64 run, const RowEntry &row, bool *inserted, QS
     parameters::Values values = row.values;
     values.remove(ModuleField::Mac);
     const QString ip = values.value(ModuleField::Ip);
-    return d->sql->exec(QStringLiteral("UPDATE modules SET verified = ?, verified_ms = ?, ip = ?, "
-                                       "vals = ?, run_id = ?, plan_row = ?, port = ?, "
-                                       "replaced_by = NULL WHERE mac = ? AND (verified_ms IS "
-                                       "NULL OR verified_ms <= ?)"),
-                        {time, ms, ip.isEmpty() ? QVariant() : QVariant(ip),
-                         text(valuesText(values)), run, row.planRow, text(row.port), mac, ms},
-                        error);
+    return d->sql->change(
+        QStringLiteral("UPDATE modules SET verified = ?, verified_ms = ?, ip = ?, "
+                       "vals = ?, run_id = ?, plan_row = ?, port = ?, "
+                       "replaced_by = NULL WHERE mac = ? AND (verified_ms IS "
+                       "NULL OR verified_ms <= ?)"),
+        {time, ms, ip.isEmpty() ? QVariant() : QVariant(ip), text(valuesText(values)), run,
+         row.planRow, text(row.port), mac, ms},
+        error);
 }
 
 bool SiteRegister::recordRow(qint64 run, const RowEntry &row, QString *error)
@@ -271,7 +273,7 @@ bool SiteRegister::noteRewrite(qint64 run, int planRow, const QString &mac, cons
 {
     const qint64 now = QDateTime::currentMSecsSinceEpoch();
     return ready(error) &&
-           d->sql->exec(
+           d->sql->change(
                QStringLiteral("INSERT INTO rewrites (run_id, time, at_ms, mac, plan_row, "
                               "previous) VALUES (?, ?, ?, ?, ?, ?)"),
                {run, timeText(now), now, parameters::normalMac(mac), planRow, text(previous)},
