@@ -185,9 +185,10 @@ private slots:
         QCOMPARE(judgeModule(a, row(3, macA, "10.70.0.82", "").planned), ModuleVerdict::HoldsRow);
         QCOMPARE(judgeModule(a, row(7, macA, "10.70.0.87", "").planned),
                  ModuleVerdict::VerifiedElsewhere);
-        QVERIFY2(verifiedAs(a).startsWith(QLatin1String("verified as 10.70.0.82 (row 3 of "
-                                                        "site.csv, ")),
-                 qPrintable(verifiedAs(a)));
+        QVERIFY2(alreadyVerifiedText(a).startsWith(
+                     QLatin1String("this module, 02:00:00:00:00:0A, is already verified as "
+                                   "10.70.0.82 (row 3 of site.csv, ")),
+                 qPrintable(alreadyVerifiedText(a)));
         ModuleEntry unknown;
         QVERIFY(reg.findModule(QStringLiteral("02:00:00:00:00:FF"), &unknown, &error));
         QCOMPARE(judgeModule(unknown, a.values), ModuleVerdict::Unknown);

@@ -64,6 +64,17 @@ QString verifiedAs(const ModuleEntry &module)
     return text;
 }
 
+QString alreadyVerifiedText(const ModuleEntry &module)
+{
+    return Text::tr("this module, %1, is already %2: connect the next one")
+        .arg(module.mac, verifiedAs(module));
+}
+
+QString addressHeldText(const QString &ip, const ModuleEntry &holder)
+{
+    return Text::tr("%1 is held by %2, %3").arg(ip, holder.mac, verifiedAs(holder));
+}
+
 QString standingText(const RowStanding &standing)
 {
     QString text;

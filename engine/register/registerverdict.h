@@ -25,6 +25,17 @@ ModuleVerdict judgeModule(const ModuleEntry &module, const parameters::Values &p
 // a plan, its port instead of the row.
 QString verifiedAs(const ModuleEntry &module);
 
+// How long an address stays a module's in the register after it was last
+// verified there (--address-memory).
+inline constexpr int defaultAddressMemoryDays = 365;
+
+// "this module, MAC, is already verified as 10.70.0.82 (row 3 of site.csv,
+// station, time): connect the next one"
+QString alreadyVerifiedText(const ModuleEntry &module);
+// "10.70.0.82 is held by MAC, verified as 10.70.0.82 (row 3 of site.csv,
+// station, time)"
+QString addressHeldText(const QString &ip, const ModuleEntry &holder);
+
 // A plan row's standing in words: "verified by STATION (USER) at TIME on
 // MAC", "differs: ip, mask (MAC, verified ...)", "never verified"; with a
 // claim, "claimed by STATION" or the like after it.

@@ -112,7 +112,11 @@ bool SiteRegister::open(const Location &location, QString *error)
             d->db.setPort(location.port);
         d->db.setUserName(location.user);
         d->db.setDatabaseName(location.database);
-        QString options = QStringLiteral("connect_timeout=10");
+        // A server that stops answering fails the call instead of hanging
+        // the run: connecting, a statement, a connection gone quiet.
+        QString options = QStringLiteral(
+            "connect_timeout=10;options='-c statement_timeout=30000';keepalives_idle=10;"
+            "keepalives_interval=5;keepalives_count=3");
         if (!location.sslMode.isEmpty())
             options += QStringLiteral(";sslmode=") + location.sslMode;
         d->db.setConnectOptions(options);
