@@ -390,11 +390,7 @@ int commandRegister(Run &run)
         what != QLatin1String("export"))
         problem = QStringLiteral("--csv goes with register export only");
     Location location;
-    if (problem.isEmpty() && !registerLocation(run, &location, &problem))
-        return usage(problem);
-    if (problem.isEmpty() && location.kind == Location::Kind::None)
-        problem = QStringLiteral("register needs a register: leave out --no-register");
-    if (!problem.isEmpty())
+    if (!problem.isEmpty() || !registerLocation(run, &location, &problem))
         return usage(problem);
 
     SiteRegister reg;

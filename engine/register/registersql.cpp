@@ -4,6 +4,8 @@
 #include <QRegularExpression>
 #include <QSqlError>
 
+#include <utility>
+
 namespace siteregister
 {
 
@@ -63,7 +65,7 @@ bool Sql::exec(const QString &statement, const QVariantList &values, QString *er
     if (!values.isEmpty() && !run(query, values, error))
         return false;
     if (result)
-        *result = query;
+        *result = std::move(query);
     return true;
 }
 
