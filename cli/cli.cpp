@@ -100,6 +100,11 @@ int runCli(const QStringList &arguments)
     if (!secondsOption(run, "restart-timeout", &run.settings.restartTimeoutMs, &problem) ||
         !reachOptions(run, &problem))
         return usage(problem);
+    // The register's address before anything is logged: one that carries a
+    // password is refused, and never reaches the trace.
+    siteregister::Location registerAt;
+    if (parser.isSet(QStringLiteral("register")) && !registerLocation(run, &registerAt, &problem))
+        return usage(problem);
     const QString log = parser.value(QStringLiteral("log"));
     if (!log.isEmpty()) {
         if (!run.trace.open(log))

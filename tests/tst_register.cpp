@@ -439,6 +439,14 @@ private slots:
         QCOMPARE(cli({"register", "show", "02:00:00:00:00:FF"}).exitCode, 4);
         r = cli({"register", "show", "10.70.0.84", "--no-register"});
         QCOMPARE(r.exitCode, 2);
+        // A password is refused before anything, the trace included, sees it.
+        const QString trace = dir.filePath("trace.log");
+        r = cliprocess::runCli({"register", "show", macA, "--log", trace, "--register",
+                                "postgresql://team:s3cret@db/register"});
+        QCOMPARE(r.exitCode, 2);
+        QVERIFY2(r.err.contains("postgresql://team@db/register") && !r.err.contains("s3cret") &&
+                     !QFile::exists(trace),
+                 r.err.constData());
     }
 
     // A register on a full disk: the import fails with the reason, and
