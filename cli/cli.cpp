@@ -3,6 +3,7 @@
 #include "cli/options.h"
 #include "cli/output.h"
 #include "cli/reach.h"
+#include "cli/register.h"
 #include "cli/run.h"
 
 #include <QCoreApplication>
@@ -31,6 +32,8 @@ int runCommand(Run &run, clioptions::Command command)
         return commandBridge(run);
     case clioptions::Reach:
         return commandReach(run);
+    case clioptions::Register:
+        return commandRegister(run);
     case clioptions::AllCommands:
         break;
     }
@@ -96,6 +99,11 @@ int runCli(const QStringList &arguments)
         return usage(problem);
     if (!secondsOption(run, "restart-timeout", &run.settings.restartTimeoutMs, &problem) ||
         !reachOptions(run, &problem))
+        return usage(problem);
+    // The register's address before anything is logged: one that carries a
+    // password is refused, and never reaches the trace.
+    siteregister::Location registerAt;
+    if (parser.isSet(QStringLiteral("register")) && !registerLocation(run, &registerAt, &problem))
         return usage(problem);
     const QString log = parser.value(QStringLiteral("log"));
     if (!log.isEmpty()) {

@@ -41,6 +41,9 @@ bridge: 0 after Ctrl-C, SIGTERM or SIGHUP, once its link is removed; 2 for a
 malformed HOST:PORT, port 0, an empty --link, or a system without
 pseudo-terminals; 3 when the link cannot be made (something other than a
 symbolic link is there, no such directory); 4 when it gave up (--give-up).
+register: 0 when found (site: every row verified); 4 nothing known of it
+(site: a row never verified), 6 a row differs; 3 when the register cannot
+be opened or written; 2 for a record that cannot be imported (nothing is).
 reach: 0 when every target is reachable; 4 when any does not answer or is
 unreachable; otherwise 6 when any refuses; 2 for a bad target or plan.
 write --reach, commission --reach: a module verified on its console but not
@@ -139,10 +142,25 @@ taken), "no answer" (nothing within --connect-timeout, default 3 s: a
 wrong address, subnet, gateway or cable) or "unreachable" (this computer
 has no route to it). --record appends time, row, ip, tcp_port, result
 and milliseconds to a CSV file.)text"},
+    {Register, "register", "show|history|site|import|export",
+     R"(What the site register knows: every module ever commissioned, where and
+at what it was last verified, and every row's outcome. "show MAC|IP": a
+module, or the modules last verified at an address; "history MAC": its
+rows and rewrites; "site PLAN.csv": each row of the plan, verified (by
+whom, when, on which module), differs (which values), or never;
+"import RECORD.csv...": backfills commissioning records (rows already
+there are skipped, so importing twice adds nothing); "export --csv" (or
+--json): every module. The register is a SQLite file in the user's data
+folder (~/.local/share/ordan/register.sqlite), or --register (or
+ORDAN_REGISTER): postgresql://USER@HOST/DB for a team's PostgreSQL
+(the password in ~/.pgpass or PGPASSFILE, never in the address), a
+socket folder as ?host=/run/postgresql, or sqlite:FILE.)"},
 };
 
 constexpr unsigned siteCommands = Commission | Audit;
 constexpr unsigned restarts = Restart | FactoryReset;
+// The commands that consult the site register.
+constexpr unsigned registerUsers = Register;
 
 const QList<OptionInfo> optionTable{
     {"from", "FILE.TRset", Write | siteCommands | Reach, 0, ModuleField::Ip, false, nullptr},
@@ -170,6 +188,10 @@ const QList<OptionInfo> optionTable{
     {"link", "PATH", Bridge, Bridge, ModuleField::Ip, false, nullptr},
     {"gap", "MS", Bridge, 0, ModuleField::Ip, false, nullptr},
     {"give-up", "S", Bridge, 0, ModuleField::Ip, false, nullptr},
+    // The register's options, for the commands that consult it.
+    {"register", "URL", registerUsers, 0, ModuleField::Ip, false, nullptr},
+    {"no-register", nullptr, registerUsers & ~Register, 0, ModuleField::Ip, false, nullptr},
+    {"csv", nullptr, Register, 0, ModuleField::Ip, false, nullptr},
     {"json", nullptr, AllCommands, 0, ModuleField::Ip, false, "One JSON document on stdout."},
     {"log", "FILE", AllCommands, 0, ModuleField::Ip, false,
      "Append a timestamped trace of every command and reply."},

@@ -17,7 +17,8 @@
 #   - then ordan-cli bridge against socat (scripts/bench-bridge.sh).
 # Each figure is the median of three runs. Builds what is missing into
 # build/ (or $BUILD). Not a test: it prints figures and the targets met.
-# `scripts/bench.sh reach` measures the reach check alone.
+# `scripts/bench.sh reach` measures the reach check alone, `scripts/bench.sh
+# register` the site register's look-up alone (register_bench).
 # `scripts/bench.sh --smoke` runs each of its own steps once on the build
 # in $BUILD as it is (nothing is built) and judges no figure: the test
 # command runs it so that the benchmark cannot break unseen.
@@ -98,12 +99,63 @@ reach_bench() {
         bash "$repo/scripts/bench.sh" ${smoke:+--smoke} --reach-inside
 }
 
+# The site register: ordan-cli register show on a SQLite register of
+# 100,000 modules, made by importing a record of as many rows (its seconds
+# are shown too). Prints one line: the median of 11 shows against 20 ms.
+register_bench() (
+    local work rows=${smoke:+1000} times=() mac
+    rows=${rows:-100000}
+    work=$(mktemp -d)
+    trap 'rm -rf "$work"' EXIT
+    awk -v rows=$rows 'BEGIN {
+        print "time,port,name,version,mac,ip,mask,gateway,tcp_port,parity,speed,stop_bits,packet_timeout,result"
+        for (i = 0; i < rows; i++)
+            printf "2026-01-10T%02d:%02d:%02d.%03d+03:00,/dev/ttyUSB0,Ordan,1.2,02:00:00:%02X:%02X:%02X," \
+                "10.%d.%d.%d,255.255.0.0,10.%d.0.1,10001,none,9600,1,50,verified\n",
+                int(i / 3600000) % 24, int(i / 60000) % 60, int(i / 1000) % 60, i % 1000,
+                int(i / 65536), int(i / 256) % 256, i % 256,
+                100 + int(i / 65536), int(i / 256) % 256, i % 256 + 1, 100 + int(i / 65536)
+    }' >"$work/record.csv"
+    local t0 t1
+    t0=$(date +%s%N)
+    "$cli" register import "$work/record.csv" --register "$work/register.sqlite" >/dev/null
+    t1=$(date +%s%N)
+    local import_s
+    import_s=$(awk -v ns=$((t1 - t0)) 'BEGIN { printf "%.1f", ns / 1e9 }')
+    for i in $(seq 11); do
+        mac=$(printf '02:00:00:%02X:%02X:%02X' $((i * 7919 / 65536)) $((i * 7919 / 256 % 256)) $((i * 7919 % 256)))
+        t0=$(date +%s%N)
+        "$cli" register show "$mac" --register "$work/register.sqlite" >/dev/null
+        t1=$(date +%s%N)
+        times+=("$(((t1 - t0) / 1000))")
+    done
+    # The program's start alone, in the same moments, to tell it apart.
+    local starts=()
+    for i in $(seq 11); do
+        t0=$(date +%s%N)
+        "$cli" --version >/dev/null
+        t1=$(date +%s%N)
+        starts+=("$(((t1 - t0) / 1000))")
+    done
+    local show_ms start_ms
+    show_ms=$(printf '%s\n' "${times[@]}" | sort -n | sed -n 6p | awk '{ printf "%.1f", $1 / 1000 }')
+    start_ms=$(printf '%s\n' "${starts[@]}" | sort -n | sed -n 6p | awk '{ printf "%.1f", $1 / 1000 }')
+    printf '%-34s %7sms   %-28s %s\n' "register show, 100,000 modules" "$show_ms" \
+        "--version ${start_ms} ms; import ${import_s} s" \
+        "<= 20 ms: $(awk -v v="$show_ms" 'BEGIN { print (v <= 20) ? "met" : "NOT met" }')"
+)
+
 if [[ -n $smoke ]]; then
     for program in "$cli" "$sim" "$build/site/ordan-site" "$build/tools/ordan-stalled-host"; do
         [[ -x $program ]] || { echo "bench.sh --smoke: $program is not built" >&2; exit 1; }
     done
 elif [[ ! -f $build/CMakeCache.txt ]]; then
     cmake -S "$repo" -B "$build" -DCMAKE_BUILD_TYPE=Release -DORDAN_BUILD_TESTS=OFF >/dev/null
+fi
+if [[ ${1:-} == register ]]; then
+    cmake --build "$build" -j2 --target ordan-cli >/dev/null
+    register_bench
+    exit 0
 fi
 if [[ ${1:-} == reach ]]; then
     cmake --build "$build" -j2 --target ordan-cli ordan-module-sim ordan-stalled-host >/dev/null
@@ -240,6 +292,7 @@ printf '%-34s %7s    %-28s %s\n' "ordan-site event loop, p99 (worst of $rounds)"
 read -r reach_s reach_words < <(reach_bench)
 printf '%-34s %7ss   %-28s %s\n' "reach a plan of 16 modules" "$reach_s" "$reach_words" \
     "< 3.2 s (connect time-out + 0.2 s): $(verdict "$reach_s" 3.2)"
+register_bench
 echo "(window: 12 s per read-out, 19 s per write, one port at a time; simulator restart ${restart_ms} ms)"
 
 if [[ -n $smoke ]]; then
