@@ -2,6 +2,7 @@
 
 #include "posixhelpers.h"
 
+#include "busdevices.h"
 #include "modulesimulator.h"
 
 #include <QFile>
@@ -191,7 +192,7 @@ void ModuleNetwork::onClientReadable()
     if (bytes.isEmpty())
         return;
     record(seen.received, seen.receivedSegments, seen.receivedBytes, bytes);
-    if (!echo && busMaster < 0)
+    if (!echo && !devices && busMaster < 0)
         return; // no bus: nowhere to go
     if (busPending.isEmpty())
         lineBusyUntilNs = qMax(lineBusyUntilNs, clock.nsecsElapsed());
@@ -258,8 +259,32 @@ void ModuleNetwork::pumpBus()
         gather(out);
         return;
     }
+    if (devices) {
+        devices->fromModule(out, pacing ? clock.nsecsElapsed() - lineBusyUntilNs : 0);
+        return;
+    }
     busOut += out;
     flushBus();
+}
+
+void ModuleNetwork::setDevices(BusDevices *simulated)
+{
+    devices = simulated;
+    devices->setModuleSettings([this] {
+        const ModuleState running = module ? module->runningState() : ModuleState();
+        UartSettings uart;
+        uart.baud = running.speed.toInt() > 0 ? running.speed.toInt() : 9600;
+        const QString parity = running.parity.toLower();
+        uart.parity = parity == QLatin1String("even")  ? 'E'
+                      : parity == QLatin1String("odd") ? 'O'
+                                                       : 'N';
+        uart.stopBits = running.stopBit == QLatin1String("2") ? 2 : 1;
+        return uart;
+    });
+    connect(devices, &BusDevices::heard, this, [this](const QByteArray &bytes) {
+        if (active && module && module->isUp())
+            gather(bytes);
+    });
 }
 
 void ModuleNetwork::gather(const QByteArray &bytes)
@@ -364,21 +389,5 @@ void ModuleNetwork::onBusReadable()
 
 void ModuleNetwork::flushBus()
 {
-    ErrnoKeeper keep;
-    while (busMaster >= 0 && !busOut.isEmpty()) {
-        const ssize_t n = ::write(busMaster, busOut.constData(), size_t(busOut.size()));
-        if (n > 0) {
-            busOut.remove(0, int(n));
-        } else if (n < 0 && errno == EINTR) {
-            continue;
-        } else if (n < 0 && errno == EAGAIN) {
-            busWriteNotifier->setEnabled(true); // the devices' program is not reading
-            return;
-        } else {
-            qWarning("module network: bus write failed: %s", strerror(errno));
-            busOut.clear();
-        }
-    }
-    if (busWriteNotifier)
-        busWriteNotifier->setEnabled(false);
+    posix::writePending(busMaster, busOut, busWriteNotifier, "module network: bus");
 }

@@ -10,6 +10,7 @@
 #include <QString>
 #include <QTimer>
 
+class BusDevices;
 class ModuleSimulator;
 class QSocketNotifier;
 class QTcpServer;
@@ -70,6 +71,9 @@ public:
     // kept (an existing symlink there is replaced, any other file makes
     // start() fail), or empty for no bus.
     void setBus(const QString &bus) { busChoice = bus; }
+    // Before start(): simulated devices as the bus (instead of setBus()),
+    // hearing the module at the speed, parity and stop bits it runs with.
+    void setDevices(BusDevices *devices);
     // Pacing on the bus (on by default); off for benchmarks.
     void setPacing(bool on) { pacing = on; }
 
@@ -123,6 +127,7 @@ private:
 
     QString busChoice;
     bool echo = false;
+    BusDevices *devices = nullptr;
     QString busLink;
     QString busSlavePath;
     int busMaster = -1;
