@@ -283,15 +283,15 @@ QString tryLine(const BusSettingsSearch &search, int index)
     const BusSettingsSearch::Try &t = search.tries().at(index);
     const QString setting = BusSettingsSearch::text(t.setting, search.stopBits());
     if (!t.written)
-        return QStringLiteral("%1 (the module's own): probe %2: %3")
-            .arg(setting, seconds(t.probeMs), t.report.brief());
+        return QStringLiteral("%1, the module's own (%2): probed: %3")
+            .arg(setting, seconds(t.ms), t.report.brief());
     if (!t.verified)
         return QStringLiteral("try %1, %2: write failed after %3: %4")
             .arg(index)
             .arg(setting, seconds(t.writeMs), t.writeError);
-    return QStringLiteral("try %1, %2: written and verified in %3, probe %4: %5")
+    return QStringLiteral("try %1, %2 (%3): written and verified, probed: %4")
         .arg(index)
-        .arg(setting, seconds(t.writeMs), seconds(t.probeMs), t.report.brief());
+        .arg(setting, seconds(t.ms), t.report.brief());
 }
 
 int findSettings(Run &run, const BusOptions &o)
@@ -317,7 +317,7 @@ int findSettings(Run &run, const BusOptions &o)
         if (!run.json)
             cliout::out({tryLine(search, index)});
     });
-    QObject::connect(&search, &BusSettingsSearch::restoring, [](const QString &setting) {
+    QObject::connect(&search, &BusSettingsSearch::restoringSettings, [](const QString &setting) {
         cliout::progress(QStringLiteral("writing back %1").arg(setting));
     });
     QEventLoop loop;
@@ -340,6 +340,7 @@ int findSettings(Run &run, const BusOptions &o)
             {QStringLiteral("settings"), BusSettingsSearch::text(t.setting, search.stopBits())},
             {QStringLiteral("written"), t.written},
             {QStringLiteral("verified"), t.verified},
+            {QStringLiteral("ms"), t.ms},
             {QStringLiteral("write_ms"), t.writeMs},
             {QStringLiteral("probe_ms"), t.probeMs},
             {QStringLiteral("answered"), unitsJson(t.report.answered())},

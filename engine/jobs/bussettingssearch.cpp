@@ -70,7 +70,13 @@ void BusSettingsSearch::start()
     reader->setProgress(progressHandler);
     connect(reader.get(), &ModuleJob::finished, this, &BusSettingsSearch::onRead,
             Qt::QueuedConnection);
+    // The bus at the settings the module runs with, probed while the
+    // console is read: a probe only reads from the bus.
+    done.append(Try());
+    tryClock.start();
+    emit tryStarted(0, tr("the module's own settings"), false);
     reader->start();
+    probe(false);
 }
 
 void BusSettingsSearch::interrupt()
@@ -87,8 +93,6 @@ void BusSettingsSearch::interrupt()
         writer->interrupt();
     if (reader && !reader->isFinished())
         reader->interrupt();
-    if (scan && !scan->isFinished())
-        scan->stop();
 }
 
 void BusSettingsSearch::onRead()
@@ -129,9 +133,9 @@ void BusSettingsSearch::onRead()
     lastReadBack = r.values;
     queue = order();
     queue.removeAll(old);
-    done.append(Try{old, false, false, 0, 0, JobResult::Done, QString(), BusReport()});
-    emit tryStarted(0, text(old, oldStopBits), false);
-    probe(false);
+    done.first().setting = old;
+    consoleDone = true;
+    advance();
 }
 
 void BusSettingsSearch::probe(bool afterWrite)
@@ -149,17 +153,43 @@ void BusSettingsSearch::probe(bool afterWrite)
                             QStringLiteral("probing unit %1").arg(unit));
         });
     }
-    stepClock.start();
+    probeStarted = true;
+    probeClock.start();
     scan->start();
 }
 
 void BusSettingsSearch::onProbed()
 {
-    if (finishedFlag)
+    if (finishedFlag || restoring)
         return;
     Try &t = done.last();
-    t.probeMs = int(stepClock.elapsed());
+    t.probeMs = qMax(1, int(probeClock.elapsed()));
     t.report = scan->report();
+    advance();
+}
+
+// A try ends when both its console side (the read, or the verified write)
+// and its probe have: then the next, the end, or the write back.
+void BusSettingsSearch::advance()
+{
+    if (finishedFlag || restoring || !consoleDone)
+        return;
+    Try &t = done.last();
+    if (t.written && !t.verified) {
+        t.ms = int(tryClock.elapsed());
+        emit tryFinished(done.size() - 1);
+        failure = tr("writing %1 failed: %2").arg(text(t.setting, oldStopBits), t.writeError);
+        failedExit = int(t.writeResult);
+        restore(Outcome::Failed);
+        return;
+    }
+    if (!probeStarted) {
+        probe(true);
+        return;
+    }
+    if (!scan->isFinished())
+        return;
+    t.ms = int(tryClock.elapsed());
     emit tryFinished(done.size() - 1);
     switch (t.report.verdict()) {
     case BusReport::Verdict::Interrupted:
@@ -184,37 +214,47 @@ void BusSettingsSearch::onProbed()
     end(Outcome::Found);
 }
 
+// The next setting: a verified write, and a probe from the moment the
+// module is back (alongside the read-back, which decides whether the
+// probe counts).
 void BusSettingsSearch::nextTry()
 {
     if (queue.isEmpty()) {
         restore(Outcome::NotFound);
         return;
     }
-    // A try begins only when it may end in time: as long as the last one.
+    // A try begins only when it and the write back may end in time, each
+    // as long as the last.
     const Try &last = done.last();
-    const int lastCost = last.written ? last.writeMs + last.probeMs : 0;
+    const int lastCost = last.written ? last.ms + last.writeMs : 0;
     if (config.findTimeoutMs > 0 && clock.elapsed() + lastCost > config.findTimeoutMs) {
         restore(Outcome::TimeUp);
         return;
     }
-    const Setting setting = queue.takeFirst();
-    done.append(Try{setting, true, false, 0, 0, JobResult::Done, QString(), BusReport()});
-    emit tryStarted(done.size() - 1, text(setting, oldStopBits), true);
-    write(setting, [this] {
+    Try next;
+    next.setting = queue.takeFirst();
+    next.written = true;
+    done.append(next);
+    consoleDone = false;
+    probeStarted = false;
+    tryClock.start();
+    emit tryStarted(done.size() - 1, text(next.setting, oldStopBits), true);
+    write(next.setting, [this] {
         Try &t = done.last();
-        t.writeMs = int(stepClock.elapsed());
+        t.writeMs = int(writeClock.elapsed());
         t.writeResult = writer->result();
         t.writeError = writer->error();
-        if (writer->result() == JobResult::Done && writer->verified()) {
-            t.verified = true;
+        t.verified = writer->result() == JobResult::Done && writer->verified();
+        if (t.verified)
             lastReadBack = writer->readBack().values;
+        else if (scan && !scan->isFinished())
+            scan->stop(); // a probe of settings not verified does not count
+        consoleDone = true;
+        advance();
+    });
+    connect(writer.get(), &ModuleJob::stageChanged, this, [this](JobStage stage) {
+        if (stage == JobStage::ReadingBack && !probeStarted && !restoring && !finishedFlag)
             probe(true);
-            return;
-        }
-        emit tryFinished(done.size() - 1);
-        failure = tr("writing %1 failed: %2").arg(text(t.setting, oldStopBits), t.writeError);
-        failedExit = writer->exitCode();
-        restore(Outcome::Failed);
     });
 }
 
@@ -240,7 +280,7 @@ void BusSettingsSearch::write(const Setting &setting, std::function<void()> then
                 then();
         },
         Qt::QueuedConnection);
-    stepClock.start();
+    writeClock.start();
     writer->start();
 }
 
@@ -251,7 +291,10 @@ void BusSettingsSearch::restore(Outcome why)
         end(why, failure, failedExit);
         return;
     }
-    emit restoring(text(old, oldStopBits));
+    restoring = true;
+    if (scan && !scan->isFinished())
+        scan->stop();
+    emit restoringSettings(text(old, oldStopBits));
     write(old, [this, why] {
         if (writer->result() == JobResult::Done && writer->verified()) {
             end(why, failure, failedExit);
@@ -270,6 +313,8 @@ void BusSettingsSearch::end(Outcome outcome, const QString &error, int jobExit)
     if (finishedFlag)
         return;
     finishedFlag = true;
+    if (scan && !scan->isFinished())
+        scan->stop();
     result = outcome;
     failure = error;
     failedExit = jobExit;
@@ -325,6 +370,8 @@ QString BusSettingsSearch::conclusion() const
     case Outcome::RestoreFailed:
         return failure;
     case Outcome::Interrupted: {
+        if (n == 0 && interruptedWrite.isEmpty())
+            return tr("interrupted: nothing was written");
         QString where = was;
         for (const Try &t : done) {
             if (t.verified)

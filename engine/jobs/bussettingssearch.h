@@ -46,8 +46,9 @@ public:
         Setting setting;
         bool written = false;  // false: the settings the module ran with
         bool verified = false; // written and verified
+        int ms = 0;            // the whole try: its cost
         int writeMs = 0;       // the verified write, restart and read-back
-        int probeMs = 0;
+        int probeMs = 0;       // the probe, from when the module was back
         JobResult writeResult = JobResult::Done;
         QString writeError;
         BusReport report;
@@ -108,13 +109,14 @@ public:
 signals:
     void tryStarted(int index, const QString &settingText, bool writing);
     void tryFinished(int index);
-    void restoring(const QString &settingText);
+    void restoringSettings(const QString &settingText);
     void finished();
 
 private:
     void onRead();
     void probe(bool afterWrite);
     void onProbed();
+    void advance();
     void nextTry();
     void write(const Setting &setting, std::function<void()> then);
     void restore(Outcome why);
@@ -133,7 +135,12 @@ private:
     QString oldStopBits;
     QString moduleMac;
     QElapsedTimer clock;
-    QElapsedTimer stepClock;
+    QElapsedTimer tryClock;
+    QElapsedTimer writeClock;
+    QElapsedTimer probeClock;
+    bool consoleDone = false; // the try's read or write has ended
+    bool probeStarted = false;
+    bool restoring = false;
     Outcome result = Outcome::Failed;
     QString failure;
     int failedExit = 0;
