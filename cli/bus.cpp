@@ -210,12 +210,14 @@ QStringList reportLines(const BusReport &r, int searched)
         lines += cliout::table(cells, 0);
     const int others = r.units.size() - (cells.size() - 1);
     if (others > 0)
-        lines << QStringLiteral("%1 %2: nothing")
+        lines << QStringLiteral("%1 %2%3: nothing")
                      .arg(others)
-                     .arg(cells.size() > 1 ? QStringLiteral("other addresses")
-                                           : QStringLiteral("addresses"));
-    if (r.units.size() < searched)
-        lines << QStringLiteral("%1 of %2 addresses asked").arg(r.units.size()).arg(searched);
+                     .arg(cells.size() > 1 ? QStringLiteral("other ") : QString())
+                     .arg(others == 1 ? QStringLiteral("address") : QStringLiteral("addresses"));
+    if (r.interrupted)
+        lines << QStringLiteral("interrupted: %1 of %2 addresses asked")
+                     .arg(r.units.size())
+                     .arg(searched);
     if (r.hasQuality()) {
         const QList<int> t = r.replyTimes();
         lines << QStringLiteral(
@@ -266,7 +268,7 @@ int scanOnly(Run &run, const BusOptions &o)
     QJsonObject json = reportJson(r, o.scan, searched);
     int exitCode = r.exitCode();
     if (!r.reached) {
-        cliout::error(r.target, r.diagnosis());
+        cliout::error(QString(), r.diagnosis());
     } else if (!run.json) {
         cliout::out(reportLines(r, searched));
     }

@@ -165,10 +165,10 @@ bus's speed and parity through the module's console, most common first
 (9600 and 19200 with none, even, odd, then 38400, 115200, 57600, 4800,
 2400, 1200, 128000, 256000), stop bits kept: each a verified write with
 the restart proof, then a probe of --ids (default 1-10). It stops at the
-first setting where a device answers and leaves the module verified there;
-otherwise it writes the old settings back, verified. Each try and its cost
-are printed; --find-timeout S bounds the search. --record appends the
-outcome to a CSV file.)"},
+first setting where a device answers and leaves the module verified
+there; otherwise it writes the old settings back, verified. Each try and
+its cost are printed; --find-timeout S bounds the search. --record
+appends the outcome to a CSV file.)"},
 };
 
 constexpr unsigned siteCommands = Commission | Audit;
