@@ -115,17 +115,22 @@ void BusTest::scan_data()
     QTest::newRow("an expected device missing")
         << at19200e + devices << QStringList{"--ids", "1-3", "--expect", "1,2,3"} << 6
         << QList<int>{1, 2} << "2 devices answer: 1, 2";
+    QTest::newRow("Modbus TCP, the module in its Modbus TCP mode")
+        << QStringList{"--devices", "1,2,5@9600/8N1", "--modbus-tcp"}
+        << QStringList{"--ids", "1-6", "--framing", "tcp"} << 0 << QList<int>{1, 2, 5}
+        << "3 devices answer: 1, 2, 5";
     QTest::newRow("wrong parity: nothing answers, the line quiet")
         << QStringList{"--set", "SPEED RS485=19200", "--set", "parity=odd"} + devices
-        << QStringList{"--ids", "1-5"} << 4 << QList<int>() << "nothing answers and the line is quiet";
+        << QStringList{"--ids", "1-5"} << 4 << QList<int>()
+        << "nothing answers and the line is quiet";
     QTest::newRow("noise: bytes that are no valid frame")
         << QStringList{"--devices", "1,2,5@19200/8E1", "--bus-noise", "200"}
         << QStringList{"--ids", "1-5"} << 4 << QList<int>()
         << "nothing answers, but bytes arrive that are no valid frame";
     QTest::newRow("CRC errors at 5 % fail --min-quality 99")
         << at19200e + devices + QStringList{"--crc-errors", "5", "--seed", "3"}
-        << QStringList{"--ids", "1", "--repeat", "150", "--min-quality", "99"} << 6
-        << QList<int>{1} << "1 device answers: 1";
+        << QStringList{"--ids", "1", "--repeat", "150", "--min-quality", "99"} << 6 << QList<int>{1}
+        << "1 device answers: 1";
     QTest::newRow("nothing listens at the port")
         << QStringList{"--set", "PORT TCP=10001"} << QStringList{"--ids", "1"} << 3 << QList<int>()
         << "cannot be reached at 10.20.0.31:502: refused";
@@ -222,12 +227,13 @@ void BusTest::findSettings()
     const QString record = dir.filePath("bus.csv");
     // No devices: the search's time runs out after one try (each takes
     // about as long as the last, and the write back too).
-    const QStringList bound = devices.isEmpty() ? QStringList{"--find-timeout", "2"} : QStringList();
-    const Result r = cliprocess::runCli(QStringList{"bus", target, "--find-settings", "--console",
-                                                    module->path, "--ids", "1-5", "--answer-timeout",
-                                                    "100", "--json", "--record", record} +
-                                            bound,
-                                        120000);
+    const QStringList bound =
+        devices.isEmpty() ? QStringList{"--find-timeout", "2"} : QStringList();
+    const Result r = cliprocess::runCli(
+        QStringList{"bus", target, "--find-settings", "--console", module->path, "--ids", "1-5",
+                    "--answer-timeout", "100", "--json", "--record", record} +
+            bound,
+        120000);
     QVERIFY2(r.exitCode == exitCode, qPrintable(says(r)));
     const QJsonObject search = QJsonDocument::fromJson(r.out).object().value("search").toObject();
     QVERIFY2(search.value("conclusion").toString().contains(conclusion), qPrintable(says(r)));

@@ -48,6 +48,10 @@ void add(QCommandLineParser *parser)
          QStringLiteral("N")},
         {QStringLiteral("crc-errors"),
          QStringLiteral("With --devices: corrupt P % of the replies."), QStringLiteral("P")},
+        {QStringLiteral("modbus-tcp"),
+         QStringLiteral("With --network: the module's Modbus TCP mode: Modbus TCP requests on its "
+                        "TCP port go out on the bus as RTU frames, and the replies come back under "
+                        "their header.")},
         {QStringLiteral("other-master"),
          QStringLiteral("With --network: another master polls the devices every MS at its "
                         "settings, as 500@9600/8N1."),

@@ -377,6 +377,7 @@ int main(int argc, char *argv[])
     if (parser.isSet(QStringLiteral("network"))) {
         network = std::make_unique<ModuleNetwork>(&sim);
         network->setBus(parser.value(QStringLiteral("bus")));
+        network->setModbusTcp(parser.isSet(QStringLiteral("modbus-tcp")));
         if (busoptions::anyGiven(parser)) {
             QString problem;
             devices = busoptions::devices(parser, &problem);
@@ -412,7 +413,7 @@ int main(int argc, char *argv[])
                     qPrintable(network->busPtyPath()));
         }
     } else {
-        for (const char *name : {"bus", "no-pacing"}) {
+        for (const char *name : {"bus", "no-pacing", "modbus-tcp"}) {
             if (parser.isSet(QLatin1String(name))) {
                 fprintf(stderr, "ordan-module-sim: --%s needs --network\n", name);
                 return 2;

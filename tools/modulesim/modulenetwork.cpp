@@ -3,6 +3,7 @@
 #include "posixhelpers.h"
 
 #include "busdevices.h"
+#include "mbapgateway.h"
 #include "modulesimulator.h"
 
 #include <QFile>
@@ -188,10 +189,13 @@ void ModuleNetwork::onClientReadable()
 {
     if (!client)
         return;
-    const QByteArray bytes = client->readAll();
+    const QByteArray received = client->readAll();
+    if (received.isEmpty())
+        return;
+    record(seen.received, seen.receivedSegments, seen.receivedBytes, received);
+    const QByteArray bytes = gateway ? gateway->fromClient(received) : received;
     if (bytes.isEmpty())
         return;
-    record(seen.received, seen.receivedSegments, seen.receivedBytes, bytes);
     if (!echo && !devices && busMaster < 0)
         return; // no bus: nowhere to go
     if (busPending.isEmpty())
@@ -267,6 +271,11 @@ void ModuleNetwork::pumpBus()
     flushBus();
 }
 
+void ModuleNetwork::setModbusTcp(bool on)
+{
+    gateway = on ? std::make_unique<MbapGateway>() : nullptr;
+}
+
 void ModuleNetwork::setDevices(BusDevices *simulated)
 {
     devices = simulated;
@@ -295,7 +304,8 @@ void ModuleNetwork::gather(const QByteArray &bytes)
 
 void ModuleNetwork::onBusQuiet()
 {
-    const QByteArray segment = std::exchange(busIn, QByteArray());
+    const QByteArray gathered = std::exchange(busIn, QByteArray());
+    const QByteArray segment = gateway ? gateway->toClient(gathered) : gathered;
     if (segment.isEmpty() || !client || client->state() != QAbstractSocket::ConnectedState)
         return; // nobody to answer: lost
     client->write(segment);
