@@ -27,7 +27,7 @@ QByteArray encode(quint16 transaction, quint8 unit, const QModbusPdu &pdu)
     appendWord(&frame, 0);
     appendWord(&frame, quint16(1 + pdu.size()));
     frame.append(char(unit));
-    frame.append(char(pdu.functionCode()));
+    frame.append(char(quint8(pdu.functionCode()) | (pdu.isException() ? 0x80 : 0)));
     frame.append(pdu.data());
     return frame;
 }
