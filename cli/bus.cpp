@@ -150,7 +150,7 @@ QJsonObject reportJson(const BusReport &r, const BusScanSettings &s, int searche
 {
     QJsonArray units;
     for (const BusUnit &u : r.units) {
-        if (!u.isPresent() && !r.expected.contains(u.unit))
+        if (!u.isPresent() && !r.expected.contains(u.unit) && u.crcErrors == 0)
             continue;
         units.append(
             QJsonObject{{QStringLiteral("unit"), u.unit},
@@ -158,7 +158,8 @@ QJsonObject reportJson(const BusReport &r, const BusScanSettings &s, int searche
                         {QStringLiteral("ms"), u.ms >= 0 ? QJsonValue(u.ms) : QJsonValue()},
                         {QStringLiteral("exception"),
                          u.exceptionCode ? QJsonValue(u.exceptionCode) : QJsonValue()},
-                        {QStringLiteral("expected"), r.expected.contains(u.unit)}});
+                        {QStringLiteral("expected"), r.expected.contains(u.unit)},
+                        {QStringLiteral("crc_errors"), u.crcErrors}});
     }
     QJsonValue quality;
     if (r.hasQuality()) {
@@ -199,7 +200,7 @@ QStringList reportLines(const BusReport &r, int searched)
     QList<QStringList> cells{{QStringLiteral("unit"), QStringLiteral("result")}};
     for (const BusUnit &u : r.units) {
         const bool expected = r.expected.contains(u.unit);
-        if (u.isPresent() || expected)
+        if (u.isPresent() || expected || u.crcErrors > 0)
             cells << QStringList{QString::number(u.unit),
                                  BusReport::describe(u) + (expected && !u.isPresent()
                                                                ? QStringLiteral(" (expected)")

@@ -193,7 +193,7 @@ QString BusReport::diagnosis() const
         return QStringLiteral("%1 devices answer: %2")
             .arg(present.size())
             .arg(unitlist::text(present));
-    if (noiseBytes > 0)
+    if (noiseBytes > 0 || garbledUnits() > 0)
         return QStringLiteral("nothing answers, but bytes arrive that are no valid frame: the bus "
                               "runs at other settings than the module, or another master is on it");
     if (framesAside > 0)
@@ -209,7 +209,7 @@ QString BusReport::brief() const
         return QStringLiteral("not reached (%1)").arg(notReachedWhy);
     if (!answered().isEmpty())
         return diagnosis();
-    if (noiseBytes > 0)
+    if (noiseBytes > 0 || garbledUnits() > 0)
         return QStringLiteral("nothing answers, %1 bytes of no valid frame").arg(noiseBytes);
     if (framesAside > 0)
         return QStringLiteral("nothing answers, %1 frames of other addresses").arg(framesAside);
@@ -328,7 +328,17 @@ QString BusReport::describe(const BusUnit &unit)
     case BusUnit::State::Nothing:
         break;
     }
+    if (unit.crcErrors > 0)
+        return QStringLiteral("no valid reply (%1 with a wrong CRC)").arg(unit.crcErrors);
     return QStringLiteral("nothing");
+}
+
+int BusReport::garbledUnits() const
+{
+    int n = 0;
+    for (const BusUnit &u : units)
+        n += !u.isPresent() && u.crcErrors > 0 ? 1 : 0;
+    return n;
 }
 
 QString BusReport::stateWord(BusUnit::State state)

@@ -81,6 +81,9 @@ struct BusReport {
     int crcErrors() const;
     int noReplies() const;
     int askedOfPresent() const;
+    // Addresses that answered only with a wrong CRC: something is there,
+    // but its replies are spoiled.
+    int garbledUnits() const;
     // min, median, max ms of the good replies; -1 when none.
     QList<int> replyTimes() const;
 
