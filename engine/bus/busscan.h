@@ -44,7 +44,8 @@ struct BusScanSettings {
     int connectRetryMs = 0;
 
     // The check a commissioning run makes: `units` must answer at
-    // HOST:PORT, nothing else searched.
+    // HOST:PORT, nothing else searched. Right after a module's restart,
+    // set connectRetryMs too (its network coming up).
     static BusScanSettings forUnits(const QHostAddress &host, quint16 port,
                                     const QList<int> &units);
 };
