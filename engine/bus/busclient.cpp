@@ -39,6 +39,7 @@ void BusClient::open(const QHostAddress &address, quint16 tcpPort, int timeoutMs
     retryForMs = retryMs;
     lastWhy.clear();
     sinceFirstTry.start();
+    active = true;
     tryConnect();
 }
 
@@ -49,6 +50,7 @@ bool BusClient::isOpen() const
 
 void BusClient::close()
 {
+    active = false;
     cancel();
     connectTimer.stop();
     connecting = false;
@@ -114,6 +116,8 @@ void BusClient::onSocketError()
     QMetaObject::invokeMethod(
         this,
         [this] {
+            if (!active)
+                return; // closed meanwhile
             if (sinceFirstTry.elapsed() + retryPauseMs < retryForMs)
                 connectTimer.start(retryPauseMs);
             else

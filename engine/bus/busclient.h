@@ -98,6 +98,7 @@ private:
     QElapsedTimer sinceFirstTry;
     QTimer connectTimer; // a try's time-out, or the pause before the next
     bool connecting = false;
+    bool active = false; // between open() and close()
     QString lastWhy;
 
     Done pendingDone;
