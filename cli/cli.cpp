@@ -1,5 +1,6 @@
 #include "cli/cli.h"
 
+#include "cli/bus.h"
 #include "cli/options.h"
 #include "cli/output.h"
 #include "cli/reach.h"
@@ -34,6 +35,8 @@ int runCommand(Run &run, clioptions::Command command)
         return commandReach(run);
     case clioptions::Register:
         return commandRegister(run);
+    case clioptions::Bus:
+        return commandBus(run);
     case clioptions::AllCommands:
         break;
     }
@@ -85,7 +88,7 @@ int runCli(const QStringList &arguments)
     }
     // An empty file or port name is a slip (an unset shell variable), not
     // "no file".
-    for (const char *file : {"from", "record", "log", "save"}) {
+    for (const char *file : {"from", "record", "log", "save", "console"}) {
         if (parser.isSet(QLatin1String(file)) && parser.value(QLatin1String(file)).isEmpty())
             return usage(QStringLiteral("--%1 needs a file name, not an empty text")
                              .arg(QLatin1String(file)));

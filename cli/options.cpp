@@ -10,7 +10,8 @@ namespace
 
 const char intro[] =
     R"(Reads, writes, restarts and resets Ordan-RS485-Ethernet modules through their
-serial console, and checks that they can be reached on the network.
+serial console, checks that they can be reached on the network, and finds the
+devices on the bus behind them.
 
 Exit 0 and "verified" mean that this module, identified by its MAC before the
 first write, restarted, came back as the same module, and reads back every
@@ -47,7 +48,13 @@ be opened or written; 2 for a record that cannot be imported (nothing is).
 reach: 0 when every target is reachable; 4 when any does not answer or is
 unreachable; otherwise 6 when any refuses; 2 for a bad target or plan.
 write --reach, commission --reach: a module verified on its console but not
-reachable is 4 (no answer, unreachable) or 6 (refused).)";
+reachable is 4 (no answer, unreachable) or 6 (refused).
+bus: 0 when a device answers and every --expect one does (and, with
+--repeat, the line's quality reaches --min-quality); 4 when none answers
+(--find-settings: at no setting, the module written back, verified); 6 when
+an expected one does not answer or the quality is under --min-quality; 3
+when the module cannot be reached (or its console port cannot be used); 2
+for bad input.)";
 
 const QList<CommandInfo> commandTable{
     {Ports, "ports", "",
@@ -155,6 +162,29 @@ folder (~/.local/share/ordan/register.sqlite), or --register (or
 ORDAN_REGISTER): postgresql://USER@HOST/DB for a team's PostgreSQL
 (the password in ~/.pgpass or PGPASSFILE, never in the address), a
 socket folder as ?host=/run/postgresql, or sqlite:FILE.)"},
+    {Bus, "bus", "HOST:PORT",
+     R"(Finds the Modbus devices on the RS-485 bus behind a module, through its
+TCP port (a transparent module: RTU frames with their CRC; --framing tcp
+for a module in a Modbus TCP mode). Asks each unit address of --ids
+(default 1-247) the probe, one at a time: "read holding registers 0,
+count 1" unless --probe FC:ADDR:COUNT (a read: function 1-4). Any
+well-formed reply proves a device, an exception included; a reply with a
+wrong CRC is asked again. Each address: answers (ms), exception N, or
+nothing, within --answer-timeout MS (default 1000; above the module's
+packet time-out, after which it sends what the bus said). --repeat N
+asks each device that answered N times more and reports the line's
+quality: good replies, CRC errors, no reply, min/median/max ms; under
+--min-quality (percent, default 99) it fails. Then one line: the devices
+that answer, or why nothing does. --expect LIST names devices that must
+answer. --find-settings --console PORT: when nothing answers, tries the
+bus's speed and parity through the module's console, most common first
+(9600 and 19200 with none, even, odd, then 38400, 115200, 57600, 4800,
+2400, 1200, 128000, 256000), stop bits kept: each a verified write with
+the restart proof, then a probe of --ids (default 1-10). It stops at the
+first setting where a device answers and leaves the module verified
+there; otherwise it writes the old settings back, verified. Each try and
+its cost are printed; --find-timeout S bounds the search. --record
+appends the outcome to a CSV file.)"},
 };
 
 constexpr unsigned siteCommands = Commission | Audit;
@@ -183,8 +213,18 @@ const QList<OptionInfo> optionTable{
     {"restart-timeout", "S", Write | Commission | restarts, 0, ModuleField::Ip, false, nullptr},
     {"reach", nullptr, Write | Commission, 0, ModuleField::Ip, false, nullptr},
     {"reach-timeout", "S", Write | Commission, 0, ModuleField::Ip, false, nullptr},
-    {"connect-timeout", "S", Reach, 0, ModuleField::Ip, false, nullptr},
-    {"record", "FILE.csv", Write | siteCommands | Reach, 0, ModuleField::Ip, false, nullptr},
+    {"ids", "LIST", Bus, 0, ModuleField::Ip, false, nullptr},
+    {"expect", "LIST", Bus, 0, ModuleField::Ip, false, nullptr},
+    {"answer-timeout", "MS", Bus, 0, ModuleField::Ip, false, nullptr},
+    {"repeat", "N", Bus, 0, ModuleField::Ip, false, nullptr},
+    {"min-quality", "P", Bus, 0, ModuleField::Ip, false, nullptr},
+    {"probe", "FC:ADDR:COUNT", Bus, 0, ModuleField::Ip, false, nullptr},
+    {"framing", "rtu|tcp", Bus, 0, ModuleField::Ip, false, nullptr},
+    {"find-settings", nullptr, Bus, 0, ModuleField::Ip, false, nullptr},
+    {"console", "PORT", Bus, 0, ModuleField::Ip, false, nullptr},
+    {"find-timeout", "S", Bus, 0, ModuleField::Ip, false, nullptr},
+    {"connect-timeout", "S", Reach | Bus, 0, ModuleField::Ip, false, nullptr},
+    {"record", "FILE.csv", Write | siteCommands | Reach | Bus, 0, ModuleField::Ip, false, nullptr},
     {"link", "PATH", Bridge, Bridge, ModuleField::Ip, false, nullptr},
     {"gap", "MS", Bridge, 0, ModuleField::Ip, false, nullptr},
     {"give-up", "S", Bridge, 0, ModuleField::Ip, false, nullptr},

@@ -24,7 +24,8 @@ enum Command : unsigned {
     Bridge = 1u << 7,
     Reach = 1u << 8,
     Register = 1u << 9,
-    AllCommands = (1u << 10) - 1,
+    Bus = 1u << 10,
+    AllCommands = (1u << 11) - 1,
 };
 
 struct CommandInfo {

@@ -14,11 +14,17 @@
 #     network namespace of its own (scripts/netns.sh), some of whose rows
 #     do not answer: it must be done within the connect time-out (3 s) plus
 #     0.2 s, with the right word for each row;
+#   - ordan-cli bus: a scan of 1-247 at 19200 with 3 devices and
+#     --answer-timeout 100, against 247 x (100 ms + a request's time on the
+#     line) + 1 s; and --find-settings for a bus at 19200 8E1 (the 4th
+#     setting tried), against 4 x (one verified write + a probe) + 1 s; in
+#     a network namespace of their own;
 #   - then ordan-cli bridge against socat (scripts/bench-bridge.sh).
 # Each figure is the median of three runs. Builds what is missing into
 # build/ (or $BUILD). Not a test: it prints figures and the targets met.
 # `scripts/bench.sh reach` measures the reach check alone, `scripts/bench.sh
-# register` the site register's look-up alone (register_bench).
+# register` the site register's look-up alone (register_bench), `scripts/bench.sh
+# bus` the bus's two.
 # `scripts/bench.sh --smoke` runs each of its own steps once on the build
 # in $BUILD as it is (nothing is built) and judges no figure: the test
 # command runs it so that the benchmark cannot break unseen.
@@ -90,6 +96,97 @@ if [[ ${1:-} == --reach-inside ]]; then
     exit 0
 fi
 
+# The bus's benchmarks, run inside the namespace (see bus_bench below): a
+# simulated module at 10.20.0.31:502 (packet time-out 10 ms, restart 500
+# ms) with devices 1, 2 and 5 at 19200 8E1. Prints "seconds bound" for the
+# step asked.
+bus_module() { # its console link, then simulator arguments
+    local link=$1
+    shift
+    "$sim" --network --set ip=10.20.0.31 --set "PORT TCP=502" --set "timeout data=10" \
+        --restart-delay "$restart_ms" --devices 1,2,5@19200/8E1 --link "$link" "$@" \
+        >/dev/null 2>"$link.err" &
+    pids+=($!)
+    for _ in $(seq 100); do
+        grep -qs listening "$link.err" && break
+        sleep 0.05
+    done
+}
+
+# Median seconds of three runs of a command (which may fail: a probe that
+# finds nothing exits 4).
+bus_median3() {
+    local times=() t0 t1
+    for _ in $(seq "$rounds"); do
+        t0=$(date +%s%N)
+        "$@" >/dev/null 2>&1 || true
+        t1=$(date +%s%N)
+        times+=("$(((t1 - t0) / 1000000))")
+    done
+    printf '%s\n' "${times[@]}" | median_line | awk '{ printf "%.3f", $1 / 1000 }'
+}
+
+# A scan of 1-247 at 19200 8E1, 3 devices, --answer-timeout 100; bound:
+# 247 x (100 ms + the request's 8 characters of 11 bits at 19200) + 1 s.
+bus_scan_inside() {
+    bus_module "$work/tty" --set "SPEED RS485=19200" --set parity=even
+    local s ids=()
+    # A smoke run asks ten addresses, not 247: it only has to get through.
+    [[ -z $smoke ]] || ids=(--ids 1-10)
+    s=$(bus_median3 "$cli" bus 10.20.0.31:502 --answer-timeout 100 "${ids[@]}")
+    "$cli" bus 10.20.0.31:502 --answer-timeout 100 "${ids[@]}" | tail -1 >"$work/said"
+    echo "$s $(awk 'BEGIN { printf "%.3f", 247 * (0.100 + 8 * 11 / 19200) + 1 }') $(cat "$work/said")"
+}
+
+# --find-settings from the module's factory 9600 8N1 to the bus's 19200
+# 8E1 (the 4th setting tried), probing 1-10; bound: 4 x (one verified
+# write + a probe of 1-10 where nothing answers) + 1 s, each the median of
+# three on a module of its own.
+bus_find_inside() {
+    bus_module "$work/own"
+    local write probe search
+    write=$(bus_median3 "$cli" write "$work/own" --parity even)
+    probe=$(bus_median3 "$cli" bus 10.20.0.31:502 --ids 1-10 --answer-timeout 100)
+    kill "${pids[@]}"
+    wait 2>/dev/null || true
+    pids=()
+    local times=() t0 t1
+    for i in $(seq "$rounds"); do
+        bus_module "$work/tty$i"
+        t0=$(date +%s%N)
+        "$cli" bus 10.20.0.31:502 --find-settings --console "$work/tty$i" --ids 1-10 \
+            --answer-timeout 100 | tail -1 >"$work/said"
+        t1=$(date +%s%N)
+        times+=("$(((t1 - t0) / 1000000))")
+        kill "${pids[@]}"
+        wait 2>/dev/null || true
+        pids=()
+    done
+    search=$(printf '%s\n' "${times[@]}" | median_line | awk '{ printf "%.3f", $1 / 1000 }')
+    echo "$search $(awk -v w="$write" -v p="$probe" 'BEGIN { printf "%.3f", 4 * (w + p) + 1 }') $(cat "$work/said") (write ${write} s, probe ${probe} s)"
+}
+
+if [[ ${1:-} == --bus-inside ]]; then
+    work=$(mktemp -d)
+    pids=()
+    trap 'kill "${pids[@]}" 2>/dev/null; wait 2>/dev/null; rm -rf "$work"' EXIT
+    case ${2:-} in
+    scan) bus_scan_inside ;;
+    find) bus_find_inside ;;
+    esac
+    exit 0
+fi
+
+# The bus's benchmarks, each in a network namespace of its own with the
+# module's address on its lo; prints the step's line.
+bus_bench() {
+    local step=$1 what=$2 s bound said
+    read -r s bound said < <(BUILD=$build bash "$repo/scripts/netns.sh" --addr 10.20.0.31/24 -- \
+        bash "$repo/scripts/bench.sh" ${smoke:+--smoke} --bus-inside "$step")
+    printf '%-34s %7ss   %s\n' "$what" "$s" \
+        "$said; bound ${bound} s, ratio $(awk -v v="$s" -v b="$bound" 'BEGIN { printf "%.2f", v / b }') (<= 1.0: $(awk -v v="$s" -v b="$bound" 'BEGIN { print (v <= b) ? "met" : "NOT met" }'))"
+}
+
 # Runs the reach check in a network namespace of its own, with the
 # modules' addresses on its lo and a route to nothing else.
 reach_bench() {
@@ -155,6 +252,12 @@ fi
 if [[ ${1:-} == register ]]; then
     cmake --build "$build" -j2 --target ordan-cli >/dev/null
     register_bench
+    exit 0
+fi
+if [[ ${1:-} == bus ]]; then
+    cmake --build "$build" -j2 --target ordan-cli ordan-module-sim >/dev/null
+    bus_bench scan "bus: scan 1-247 at 19200"
+    bus_bench find "bus: --find-settings, 4th setting"
     exit 0
 fi
 if [[ ${1:-} == reach ]]; then
@@ -294,6 +397,10 @@ printf '%-34s %7ss   %-28s %s\n' "reach a plan of 16 modules" "$reach_s" "$reach
     "< 3.2 s (connect time-out + 0.2 s): $(verdict "$reach_s" 3.2)"
 register_bench
 echo "(window: 12 s per read-out, 19 s per write, one port at a time; simulator restart ${restart_ms} ms)"
+
+echo
+bus_bench scan "bus: scan 1-247 at 19200"
+bus_bench find "bus: --find-settings, 4th setting"
 
 if [[ -n $smoke ]]; then
     echo "(smoke: scripts/bench-startup.sh and scripts/bench-bridge.sh not run)"
