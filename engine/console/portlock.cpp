@@ -13,6 +13,8 @@
 #include <memory>
 
 #ifdef Q_OS_UNIX
+#include <cerrno>
+#include <csignal>
 #include <unistd.h>
 #endif
 
@@ -182,4 +184,26 @@ bool PortLock::acquire(const QString &port, QString *error, Scope scope)
 void PortLock::release()
 {
     letGo(std::exchange(keys, QStringList()));
+}
+
+QString PortLock::holder(const QString &port)
+{
+    for (const QString &key : keysOf(port)) {
+        if (held().count(key) > 0)
+            continue; // this process
+        QLockFile file(lockFileName(key));
+        qint64 pid = 0;
+        QString host, application;
+        if (!file.getLockInfo(&pid, &host, &application) || pid <= 0)
+            continue;
+#ifdef Q_OS_UNIX
+        // A lock left by a process that is gone holds nothing.
+        if (::kill(pid_t(pid), 0) != 0 && errno == ESRCH)
+            continue;
+#endif
+        return tr("in use by another run (%1, process %2)")
+            .arg(QFileInfo(application).fileName())
+            .arg(pid);
+    }
+    return QString();
 }

@@ -40,6 +40,11 @@ public:
     void release();
     bool isHeld() const { return !keys.isEmpty(); }
 
+    // What holds the port, looked at without taking it: "in use by another
+    // run (ordan-cli, process 1234)" while another process holds one of its
+    // locks; empty when it is free or held by this process.
+    static QString holder(const QString &port);
+
     // Where the lock files are.
     static QString directory();
     // Test seam: another directory (empty: the default).
