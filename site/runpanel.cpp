@@ -237,7 +237,6 @@ void RunPanel::onStarted()
 {
     refusal.clear();
     model->setLocked(true);
-    editor->setEditable(false);
     updateActions();
     updateStatusLine();
     emit busyChanged(true);
@@ -246,7 +245,6 @@ void RunPanel::onStarted()
 void RunPanel::onFinished()
 {
     model->setLocked(false);
-    editor->setEditable(true);
     updateActions();
     updateStatusLine();
     emit busyChanged(checks->isBusy());

@@ -205,6 +205,8 @@ void SiteWindow::updateActions()
         a->setEnabled(!busy);
     baseBrowseButton->setEnabled(!busy);
     baseClearButton->setEnabled(!busy && !basePath->text().isEmpty());
+    // Rows keep their places while a run or a check fills them.
+    editor->setEditable(!busy);
     panel->updateActions();
 }
 
