@@ -3,6 +3,7 @@
 #include "engine/jobs/rowoutcome.h"
 #include "engine/platform/textsafety.h"
 #include "engine/site/commissionrun.h"
+#include "engine/site/runsummary.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -291,63 +292,12 @@ QJsonObject auditJson(const WriteJob &job)
 
 QStringList commissionTable(const CommissionRun &run)
 {
-    // A column for the record when one is kept: which rows it took.
-    bool keepsRecord = false;
-    for (int i = 0; i < run.rowCount(); ++i)
-        keepsRecord = keepsRecord || (run.job(i) && run.job(i)->keepsRecord());
-    QList<QStringList> cells{{QStringLiteral("row"), QStringLiteral("port"),
-                              QStringLiteral("module"), QStringLiteral("MAC"), QStringLiteral("ip"),
-                              QStringLiteral("result")}};
-    if (keepsRecord)
-        cells.first().insert(5, QStringLiteral("recorded"));
-    QMap<QString, int> counts;
-    for (int i = 0; i < run.rowCount(); ++i) {
-        const commissionplan::Row &row = run.row(i);
-        const WriteJob *job = run.job(i);
-        const parameters::Values id = job ? job->identity() : parameters::Values();
-        const RowOutcome outcome = run.outcome(i);
-        ++counts[outcome.statusWord()];
-        cells << QStringList{QString::number(row.row),          row.port,
-                             id.value(ModuleField::Name),       id.value(ModuleField::Mac),
-                             row.values.value(ModuleField::Ip), outcome.line()};
-        if (keepsRecord)
-            cells.last().insert(5, !job               ? QStringLiteral("-")
-                                   : outcome.recorded ? QStringLiteral("yes")
-                                                      : QStringLiteral("NO"));
-    }
-    QStringList counted;
-    for (const QString &state : RowOutcome::statusWords(run.isAudit()))
-        counted << QStringLiteral("%1 %2").arg(counts.value(state)).arg(state);
-    return table(cells, 0) + QStringList{counted.join(QLatin1String(", "))};
+    return runsummary::table(run);
 }
 
 QStringList table(const QList<QStringList> &rows, int indent)
 {
-    // Widths as the cells will show, escaped; the cells themselves are
-    // escaped when the line is written.
-    const auto shown = [](const QString &cell) { return textsafety::escapeControls(cell).size(); };
-    QList<int> widths;
-    for (const QStringList &row : rows) {
-        for (int i = 0; i < row.size(); ++i) {
-            if (i >= widths.size())
-                widths << shown(row.at(i));
-            else
-                widths[i] = qMax(widths[i], shown(row.at(i)));
-        }
-    }
-    QStringList lines;
-    for (const QStringList &row : rows) {
-        QString line(indent, QLatin1Char(' '));
-        for (int i = 0; i < row.size(); ++i) {
-            line += row.at(i);
-            if (i + 1 < row.size())
-                line += QString(widths.at(i) + 2 - shown(row.at(i)), QLatin1Char(' '));
-        }
-        while (line.endsWith(QLatin1Char(' ')))
-            line.chop(1);
-        lines << line;
-    }
-    return lines;
+    return textsafety::columns(rows, indent);
 }
 
 } // namespace cliout

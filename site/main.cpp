@@ -4,10 +4,13 @@
 
 #include "engine/platform/interruptwatch.h"
 #include "engine/platform/startup.h"
+#include "engine/platform/textsafety.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QCoreApplication>
+
+#include <cstdio>
 
 #ifndef ORDAN_VERSION
 #error "ORDAN_VERSION comes from the project version in CMakeLists.txt"
@@ -50,10 +53,10 @@ int readOptions(const QStringList &arguments, Options *options)
                                    QStringLiteral("Start the run at once."));
     const QCommandLineOption quit(
         QStringLiteral("quit-when-done"),
-        QStringLiteral("Close the window when the run ends and exit with the code 'ordan-cli "
-                       "commission' gives: 0 every row verified, 2 the plan has problems "
-                       "(nothing sent), 3 a port not opened or held by another run, 4 no answer or "
-                       "not back after the "
+        QStringLiteral("Close the window when the run ends, print the run's table as 'ordan-cli "
+                       "commission' does and exit with its code: 0 every row verified, 1 a row the "
+                       "record could not take, 2 the plan has problems (nothing sent), 3 a port "
+                       "not opened or held by another run, 4 no answer or not back after the "
                        "restart, 5 refused, 6 the read-back differs, 130 stopped."));
     parser.addOptions({from, record, start, quit});
     parser.addPositionalArgument(QStringLiteral("PLAN.csv"), QStringLiteral("The plan to open."),
@@ -114,8 +117,15 @@ int main(int argc, char *argv[])
     if (options.recordSet)
         window.setRecordPath(options.record);
     if (options.quitWhenDone) {
-        QObject::connect(&window, &SiteWindow::runFinished, &application,
-                         [](int code) { QCoreApplication::exit(code); });
+        // What the run came to, on stdout as ordan-cli prints it.
+        QObject::connect(&window, &SiteWindow::runFinished, &application, [&window](int code) {
+            QByteArray bytes;
+            for (const QString &line : window.runSummary())
+                bytes += textsafety::escapeControls(line).toUtf8() + '\n';
+            std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stdout);
+            std::fflush(stdout);
+            QCoreApplication::exit(code);
+        });
     }
     // A logout, a shutdown or a script's time-out ends the window as Ctrl-C
     // ends ordan-cli: the modules in hand are recorded as interrupted, then

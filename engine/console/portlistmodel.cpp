@@ -28,6 +28,26 @@ void PortListModel::refresh()
     endResetModel();
 }
 
+QModelIndex PortListModel::indexForPort(const QString &port) const
+{
+    if (port.isEmpty())
+        return QModelIndex();
+    for (int row = 0; row < list.size(); ++row) {
+        const PortDetails &known = list.at(row);
+        if (port == known.systemLocation || port == known.alias || port == known.pathAlias ||
+            port == known.name)
+            return index(row);
+    }
+    const QString device = PortCatalog::devicePath(port);
+    for (int row = 0; row < list.size(); ++row) {
+        const PortDetails &known = list.at(row);
+        if (device == PortCatalog::devicePath(
+                          known.systemLocation.isEmpty() ? known.name : known.systemLocation))
+            return index(row);
+    }
+    return QModelIndex();
+}
+
 int PortListModel::rowCount(const QModelIndex &parent) const
 {
     return parent.isValid() ? 0 : list.size();

@@ -43,6 +43,11 @@ public:
     void refresh();
     const QList<PortDetails> &ports() const { return list; }
 
+    // The entry of a port given by any of its names (the name opened, the
+    // device, a by-id or by-path alias) or by another name of its device;
+    // invalid when the list does not have it.
+    QModelIndex indexForPort(const QString &port) const;
+
     int rowCount(const QModelIndex &parent = QModelIndex()) const override;
     // Qt::DisplayRole is the name that is opened; Qt::ToolTipRole the tool tip.
     QVariant data(const QModelIndex &index, int role = Qt::DisplayRole) const override;

@@ -142,3 +142,20 @@ QString PortLock::deviceHolder(const QString &port)
 {
     return portlockholder::describeDevice(port);
 }
+
+QString PortLock::holder(const QString &port)
+{
+    const QString key = keyOf(port);
+    if (held().count(key) > 0)
+        return QString();
+    QString error;
+#ifdef Q_OS_UNIX
+    const QString where = directory();
+    if (!portlockfile::nameFree(where, key, port, &error) ||
+        !portlockfile::deviceFree(where, key, port, &error))
+        return error;
+#endif
+    if (!portlockholder::deviceFree(port, &error))
+        return error;
+    return QString();
+}

@@ -49,6 +49,11 @@ public:
     // held by another program (minicom, process 99)", or without a name
     // when none can be found.
     static QString deviceHolder(const QString &port);
+    // What holds the port, looked at without taking anything: "PORT is in
+    // use by another run (ordan-cli, process 1234)" while another process
+    // holds its name or its device; empty when it is free or held by this
+    // process.
+    static QString holder(const QString &port);
 
     // Where the name locks are: the system's lock directory.
     static QString directory();

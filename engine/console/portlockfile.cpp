@@ -239,6 +239,21 @@ bool portlockfile::deviceFree(const QString &directory, const QString &key, cons
     return true;
 }
 
+bool portlockfile::nameFree(const QString &directory, const QString &key, const QString &port,
+                            QString *error)
+{
+    const int descriptor = ::open(QFile::encodeName(lockFileName(directory, key)).constData(),
+                                  O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+    if (descriptor < 0)
+        return true;
+    const portlockholder::Holder holder = holderOf(descriptor);
+    ::close(descriptor);
+    if (holder.pid <= 0)
+        return true;
+    *error = inUse(port, holder);
+    return false;
+}
+
 // Takes the lock file of a key; -1 with the refusal when another process
 // holds it or the file is not safe to use.
 int portlockfile::lock(const QString &directory, const QString &key, const QString &port,

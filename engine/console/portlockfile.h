@@ -16,6 +16,9 @@ bool directorySafe(const QString &directory, QString *why);
 // Takes the lock file of the name `key` in `directory`: its descriptor, or
 // -1 with the refusal naming `port` and the run that holds it.
 int lock(const QString &directory, const QString &key, const QString &port, QString *error);
+// False, with the refusal, when another process holds the lock file of
+// the name `key`; looked at without creating or locking anything.
+bool nameFree(const QString &directory, const QString &key, const QString &port, QString *error);
 // Lets go of a lock file taken by lock(), removing it.
 void unlock(int descriptor, const QString &directory, const QString &key);
 // False, with the refusal, when another run holds a name that leads to the
