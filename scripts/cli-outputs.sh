@@ -32,6 +32,16 @@ normal() {
         -e 's#process [0-9]+#process PID#g' -e 's#/dev/pts/[0-9]+#/dev/pts/N#g'
 }
 
+# The record's header, then its rows sorted (ports run side by side). The
+# header is read a line at a time: head would take the rows with it from a
+# pipe.
+sorted() {
+    local first
+    IFS= read -r first || return 0
+    printf '%s\n' "$first"
+    sort
+}
+
 # module NAME [OPTIONS...]: a simulated module at $work/NAME, until stopped.
 module() {
     local name=$1
@@ -66,7 +76,7 @@ run() {
         normal <"$work/stderr"
         if [[ -f $work/record.csv ]]; then
             echo "--- record (rows sorted: ports run side by side)"
-            normal <"$work/record.csv" | { head -n 1; sort; }
+            normal <"$work/record.csv" | sorted
         fi
     } >"$out/$name"
 }
@@ -165,7 +175,7 @@ for signal in INT TERM; do
         echo "--- stderr"
         normal <"$work/stderr"
         echo "--- record (rows sorted: ports run side by side)"
-        [[ ! -f $work/record.csv ]] || normal <"$work/record.csv" | { head -n 1; sort; }
+        [[ ! -f $work/record.csv ]] || normal <"$work/record.csv" | sorted
     } >"$out/commission-interrupted-$signal"
 done
 
