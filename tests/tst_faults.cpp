@@ -371,16 +371,21 @@ void FaultsTest::noFalseVerified()
                                        .arg(module)
                                        .arg(QStringList(written.values()).join(", ")));
 
-    // The record says what the JSON says, row for row.
-    QFile recordFile(record);
-    QVERIFY(recordFile.open(QIODevice::ReadOnly));
-    QStringList lines = QString::fromUtf8(recordFile.readAll()).split("\r\n", Qt::SkipEmptyParts);
-    lines.removeFirst(); // header
+    // The record says what the JSON says, row for row, and each of its rows
+    // what was meant: the plan's row and its values, whatever came of it.
+    const QList<cliprocess::RecordRow> lines = cliprocess::recordOf(record);
     check(lines.size() == verified + failed, "the record has a row for every module met");
     QStringList recordedVerified;
-    for (const QString &line : lines) {
-        if (line.endsWith(",verified"))
-            recordedVerified << line.section(',', 4, 5);
+    for (const cliprocess::RecordRow &line : lines) {
+        const int index = line["row"].toInt() - 2;
+        check(index >= 0 && index < portCount * rowsPerPort &&
+                  line["planned"] == QStringLiteral("ip=192.168.0.%1;tcp_port=%2")
+                                         .arg(10 + index)
+                                         .arg(10000 + index),
+              QStringLiteral("a record row (%1: %2) says what was meant")
+                  .arg(line["row"], line["planned"]));
+        if (line["result"] == "verified")
+            recordedVerified << line["mac"] + "," + line["ip"];
     }
     QStringList reportedVerified;
     for (const QJsonValue &value : rows) {

@@ -694,7 +694,7 @@ void SiteTest::stopInTheMiddle()
     QCOMPARE(site.text(2, PlanModel::ResultColumn), QStringLiteral("interrupted"));
     const QStringList rows = recordRows(record);
     QCOMPARE(rows.size(), 3); // the header and the two rows begun
-    QVERIFY(rows.filter(",10.0.0.2,").first().endsWith(",verified"));
+    QVERIFY(rows.filter(",10.0.0.2,").first().contains(",verified,"));
     QCOMPARE(rows.filter(",interrupted").size(), 1);
     QVERIFY(site.cell(0, PlanModel::IpColumn).flags() & Qt::ItemIsEditable);
 }
@@ -930,7 +930,7 @@ void SiteTest::endedBySignal()
     QVERIFY2(r.exitCode == 130, r.err.constData());
     const QStringList rows = recordRows(dir.filePath("plan-record.csv"));
     QCOMPARE(rows.size(), 2);
-    QVERIFY2(rows.last().endsWith(",interrupted"), qPrintable(rows.last()));
+    QVERIFY2(rows.last().contains(",interrupted"), qPrintable(rows.last()));
 }
 
 void SiteTest::closingDuringARunAsks_data()

@@ -11,10 +11,13 @@ namespace runsummary
 
 QStringList table(const CommissionRun &run)
 {
+    QList<RowOutcome> outcomes;
     // A column for the record when one is kept: which rows it took.
     bool keepsRecord = false;
-    for (int i = 0; i < run.rowCount(); ++i)
-        keepsRecord = keepsRecord || (run.job(i) && run.job(i)->keepsRecord());
+    for (int i = 0; i < run.rowCount(); ++i) {
+        outcomes << run.outcome(i);
+        keepsRecord = keepsRecord || outcomes.last().keepsRecord;
+    }
     QList<QStringList> cells{{QStringLiteral("row"), QStringLiteral("port"),
                               QStringLiteral("module"), QStringLiteral("MAC"), QStringLiteral("ip"),
                               QStringLiteral("result")}};
@@ -23,15 +26,15 @@ QStringList table(const CommissionRun &run)
     QMap<QString, int> counts;
     for (int i = 0; i < run.rowCount(); ++i) {
         const commissionplan::Row &row = run.row(i);
-        const WriteJob *job = run.job(i);
-        const parameters::Values id = job ? job->identity() : parameters::Values();
-        const RowOutcome outcome = run.outcome(i);
+        const RowOutcome &outcome = outcomes.at(i);
+        const parameters::Values &id = outcome.identity;
         ++counts[outcome.statusWord()];
         cells << QStringList{QString::number(row.row),          row.port,
                              id.value(ModuleField::Name),       id.value(ModuleField::Mac),
                              row.values.value(ModuleField::Ip), outcome.line()};
         if (keepsRecord)
-            cells.last().insert(5, !job               ? QStringLiteral("-")
+            cells.last().insert(5, outcome.status == RowOutcome::Status::NotReached
+                                       ? QStringLiteral("-")
                                    : outcome.recorded ? QStringLiteral("yes")
                                                       : QStringLiteral("NO"));
     }

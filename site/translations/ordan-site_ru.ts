@@ -633,7 +633,7 @@ leads to %2</source>
     </message>
     <message>
         <source>stopped after sending %1; no restart was sent</source>
-        <translation>остановлено после отправки %1; перезапуск не отправлен</translation>
+        <translation>остановлено после отправки: %1; перезапуск не отправлен</translation>
     </message>
     <message>
         <source>stopped before anything was written</source>
@@ -650,6 +650,157 @@ leads to %2</source>
     <message>
         <source>not reachable</source>
         <translation>недоступен в сети</translation>
+    </message>
+    <message>
+        <source>%1; nothing was written</source>
+        <translation>%1; ничего не записано</translation>
+    </message>
+    <message>
+        <source>interrupted</source>
+        <translation>прервано</translation>
+    </message>
+    <message>
+        <source>the module did not answer; nothing was written</source>
+        <translation>модуль не ответил; ничего не записано</translation>
+    </message>
+    <message>
+        <source>not identified: %1; nothing was written</source>
+        <translation>модуль не опознан: %1; ничего не записано</translation>
+    </message>
+    <message>
+        <source>the module did not give its %1, so the configuration it would run cannot be checked; nothing was written</source>
+        <translation>модуль не сообщил значение «%1», поэтому нельзя проверить конфигурацию, с которой он будет работать; ничего не записано</translation>
+    </message>
+    <message>
+        <source>the module holds %1 &quot;%2&quot;, which is not %3: give the %1 to write</source>
+        <translation>в модуле «%1» = «%2», а %3 — задайте «%1» для записи</translation>
+    </message>
+    <message>
+        <source>no reply to the %1 command</source>
+        <translation>нет ответа на команду записи «%1»</translation>
+    </message>
+    <message>
+        <source>the module refused %1 %2 (it replied &quot;%3&quot; instead of &quot;ok&quot;)</source>
+        <translation>модуль отклонил значение %2 для «%1» (ответил «%3» вместо «ok»)</translation>
+    </message>
+    <message>
+        <source>the link was lost before the restart command could be sent</source>
+        <translation>связь потеряна до отправки команды перезапуска</translation>
+    </message>
+    <message>
+        <source>the module refused the restart (it replied &quot;%1&quot;); the values written are not in effect</source>
+        <translation>модуль отклонил перезапуск (ответил «%1»); записанные значения не вступили в силу</translation>
+    </message>
+    <message>
+        <source>the module did not restart: it kept answering for %1 s after the restart command</source>
+        <translation>модуль не перезапустился: после команды перезапуска он продолжал отвечать в течение %1 с</translation>
+    </message>
+    <message>
+        <source>the module did not come back within %1 s</source>
+        <translation>модуль не вышел снова на связь за %1 с</translation>
+    </message>
+    <message>
+        <source>the module answered no query</source>
+        <translation>модуль не ответил ни на один запрос</translation>
+    </message>
+    <message>
+        <source>the module answered no query after its restart</source>
+        <translation>после перезапуска модуль не ответил ни на один запрос</translation>
+    </message>
+    <message>
+        <source>not identified: %1, so it may be another module</source>
+        <translation>модуль не опознан: %1, возможно, это другой модуль</translation>
+    </message>
+    <message>
+        <source>not identified after its restart: %1, so it may be another module</source>
+        <translation>после перезапуска модуль не опознан: %1, возможно, это другой модуль</translation>
+    </message>
+    <message>
+        <source>a different module answered: MAC %1, not %2</source>
+        <translation>ответил другой модуль: MAC %1, а не %2</translation>
+    </message>
+    <message>
+        <source>a different module answered after its restart: MAC %1, not %2</source>
+        <translation>после перезапуска ответил другой модуль: MAC %1, а не %2</translation>
+    </message>
+    <message>
+        <source>the module differs from the plan: %1</source>
+        <translation>модуль отличается от плана: %1</translation>
+    </message>
+    <message>
+        <source>the module holds other values than written: %1</source>
+        <translation>значения в модуле отличаются от записанных: %1</translation>
+    </message>
+    <message>
+        <source>verified on the console, but its address and TCP port are not known (%1), so it cannot be reached</source>
+        <translation>проверен через консоль, но его адрес и TCP-порт неизвестны (%1), поэтому подключиться к нему нельзя</translation>
+    </message>
+    <message>
+        <source>verified on the console, not reachable at %1 (%2)</source>
+        <translation>проверен через консоль, но недоступен по адресу %1 (%2)</translation>
+    </message>
+    <message>
+        <source>address not known</source>
+        <translation>адрес неизвестен</translation>
+    </message>
+    <message>
+        <source>%1; already sent %2, no restart was sent</source>
+        <translation>%1; уже отправлено: %2, перезапуск не отправлен</translation>
+    </message>
+    <message>
+        <source>name</source>
+        <comment>a module&apos;s parameter</comment>
+        <translation>имя</translation>
+    </message>
+    <message>
+        <source>version</source>
+        <comment>a module&apos;s parameter</comment>
+        <translation>версия</translation>
+    </message>
+    <message>
+        <source>mac</source>
+        <comment>a module&apos;s parameter</comment>
+        <translation>MAC</translation>
+    </message>
+    <message>
+        <source>ip</source>
+        <comment>a module&apos;s parameter</comment>
+        <translation>IP-адрес</translation>
+    </message>
+    <message>
+        <source>mask</source>
+        <comment>a module&apos;s parameter</comment>
+        <translation>маска</translation>
+    </message>
+    <message>
+        <source>gateway</source>
+        <comment>a module&apos;s parameter</comment>
+        <translation>шлюз</translation>
+    </message>
+    <message>
+        <source>tcp_port</source>
+        <comment>a module&apos;s parameter</comment>
+        <translation>TCP-порт</translation>
+    </message>
+    <message>
+        <source>parity</source>
+        <comment>a module&apos;s parameter</comment>
+        <translation>чётность</translation>
+    </message>
+    <message>
+        <source>speed</source>
+        <comment>a module&apos;s parameter</comment>
+        <translation>скорость</translation>
+    </message>
+    <message>
+        <source>stop_bits</source>
+        <comment>a module&apos;s parameter</comment>
+        <translation>стоповые биты</translation>
+    </message>
+    <message>
+        <source>packet_timeout</source>
+        <comment>a module&apos;s parameter</comment>
+        <translation>время ожидания пакета</translation>
     </message>
 </context>
 <context>
@@ -1081,101 +1232,6 @@ leads to %2</source>
     </message>
 </context>
 <context>
-    <name>WriteJob</name>
-    <message>
-        <source>interrupted</source>
-        <translation>прервано</translation>
-    </message>
-    <message>
-        <source>the module did not answer; nothing was written</source>
-        <translation>модуль не ответил; ничего не записано</translation>
-    </message>
-    <message>
-        <source>not identified: %1; nothing was written</source>
-        <translation>модуль не опознан: %1; ничего не записано</translation>
-    </message>
-    <message>
-        <source>%1; nothing was written</source>
-        <translation>%1; ничего не записано</translation>
-    </message>
-    <message>
-        <source>the module did not give its %1, so the configuration it would run cannot be checked; nothing was written</source>
-        <translation>модуль не сообщил значение %1, поэтому нельзя проверить конфигурацию, с которой он будет работать; ничего не записано</translation>
-    </message>
-    <message>
-        <source>the module holds %1 &quot;%2&quot;, which is not %3: give the %1 to write</source>
-        <translation>в модуле %1 = «%2», а %3 — задайте %1 для записи</translation>
-    </message>
-    <message>
-        <source>no reply to the %1 command</source>
-        <translation>нет ответа на команду %1</translation>
-    </message>
-    <message>
-        <source>the module refused %1 %2 (it replied &quot;%3&quot; instead of &quot;ok&quot;)</source>
-        <translation>модуль отклонил %1 %2 (ответил «%3» вместо «ok»)</translation>
-    </message>
-    <message>
-        <source>the link was lost before the restart command could be sent</source>
-        <translation>связь потеряна до отправки команды перезапуска</translation>
-    </message>
-    <message>
-        <source>the module refused the restart (it replied &quot;%1&quot;); the values written are not in effect</source>
-        <translation>модуль отклонил перезапуск (ответил «%1»); записанные значения не вступили в силу</translation>
-    </message>
-    <message>
-        <source>the module did not restart: it kept answering for %1 s after the restart command</source>
-        <translation>модуль не перезапустился: после команды перезапуска он продолжал отвечать в течение %1 с</translation>
-    </message>
-    <message>
-        <source>the module did not come back within %1 s</source>
-        <translation>модуль не вышел снова на связь за %1 с</translation>
-    </message>
-    <message>
-        <source>the module answered no query</source>
-        <translation>модуль не ответил ни на один запрос</translation>
-    </message>
-    <message>
-        <source>the module answered no query after its restart</source>
-        <translation>после перезапуска модуль не ответил ни на один запрос</translation>
-    </message>
-    <message>
-        <source>not identified: %1, so it may be another module</source>
-        <translation>модуль не опознан: %1, возможно, это другой модуль</translation>
-    </message>
-    <message>
-        <source>not identified after its restart: %1, so it may be another module</source>
-        <translation>после перезапуска модуль не опознан: %1, возможно, это другой модуль</translation>
-    </message>
-    <message>
-        <source>a different module answered: MAC %1, not %2</source>
-        <translation>ответил другой модуль: MAC %1, а не %2</translation>
-    </message>
-    <message>
-        <source>a different module answered after its restart: MAC %1, not %2</source>
-        <translation>после перезапуска ответил другой модуль: MAC %1, а не %2</translation>
-    </message>
-    <message>
-        <source>the module differs from the plan: %1</source>
-        <translation>модуль отличается от плана: %1</translation>
-    </message>
-    <message>
-        <source>the module holds other values than written: %1</source>
-        <translation>значения в модуле отличаются от записанных: %1</translation>
-    </message>
-    <message>
-        <source>record %1: %2</source>
-        <translation>журнал %1: %2</translation>
-    </message>
-    <message>
-        <source>verified on the console, but its address and TCP port are not known (%1), so it cannot be reached</source>
-        <translation>проверен через консоль, но его адрес и TCP-порт неизвестны (%1), поэтому подключиться к нему нельзя</translation>
-    </message>
-    <message>
-        <source>verified on the console, not reachable at %1 (%2)</source>
-        <translation>проверен через консоль, но недоступен по адресу %1 (%2)</translation>
-    </message>
-</context>
-<context>
     <name>commissionplan</name>
     <message>
         <source>not a regular file</source>
@@ -1283,6 +1339,14 @@ leads to %2</source>
     <message>
         <source>cannot sync to disk: %1</source>
         <translation>не удаётся сбросить данные на диск: %1</translation>
+    </message>
+    <message>
+        <source>the record was closed</source>
+        <translation>журнал закрыт</translation>
+    </message>
+    <message>
+        <source>record %1: %2</source>
+        <translation>журнал %1: %2</translation>
     </message>
 </context>
 <context>
