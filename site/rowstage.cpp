@@ -58,7 +58,7 @@ RowProgress finishedProgress(const RowOutcome &outcome)
         QList<ModuleField> fields;
         for (const RowOutcome::Difference &d : outcome.differences)
             fields << d.field;
-        last.item = parameters::fieldKeys(fields);
+        last.item = RowOutcome::fieldNames(fields);
     } else if (outcome.status == RowOutcome::Status::Failed) {
         last.item = outcome.failureWord();
     }

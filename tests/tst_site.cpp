@@ -894,6 +894,14 @@ void SiteTest::russianWindow()
         shown << site.boxes.last().text << site.boxes.last().buttons;
         QVERIFY2(site.boxes.last().buttons.contains(QStringLiteral("Отмена")),
                  qPrintable(site.boxes.last().buttons.join(", ")));
+        // An audit that differs names its parameters in Russian too.
+        Simulator elsewhere(onTenNet({}));
+        QVERIFY(site.window.openPlan(writeFile(
+            dir, "audit.csv", "port,ip\n" + elsewhere.path.toUtf8() + ",10.0.0.1\n")));
+        QTest::mouseClick(site.button("checkButton"), Qt::LeftButton);
+        QTRY_VERIFY_WITH_TIMEOUT(!site.window.isRunning(), runTimeoutMs);
+        QVERIFY2(site.state(0).startsWith(QStringLiteral("отличается")), qPrintable(site.state(0)));
+        shown << site.state(0);
         // Latin letters only in the names of things: MAC, IP, TCP, F8.
         static const QRegularExpression english(
             QStringLiteral("\\b(?!MAC\\b|IP\\b|TCP\\b|ok\\b)[A-Za-z]{2,}"));
