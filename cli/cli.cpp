@@ -37,6 +37,8 @@ int runCommand(Run &run, clioptions::Command command)
         return commandRegister(run);
     case clioptions::Bus:
         return commandBus(run);
+    case clioptions::Replace:
+        return commandReplace(run);
     case clioptions::AllCommands:
         break;
     }

@@ -3,6 +3,7 @@
 #include "cli/options.h"
 #include "cli/output.h"
 #include "cli/reach.h"
+#include "cli/register.h"
 #include "cli/run.h"
 #include "engine/console/portlistmodel.h"
 #include "engine/jobs/readjob.h"
@@ -12,14 +13,28 @@
 #include "engine/site/commissionplan.h"
 #include "engine/site/commissionrecord.h"
 #include "engine/site/commissionrun.h"
+#include "engine/site/registerdesk.h"
 #include "settings/setting_module.h"
 #include "settings/settingsmapping.h"
 
 #include <QEventLoop>
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonObject>
 
 using clioptions::optionFor;
+
+namespace
+{
+
+// A file as the register keeps it: absolute, so that it names one file
+// wherever it is read (empty stays empty).
+QString absolute(const QString &path)
+{
+    return path.isEmpty() ? path : QFileInfo(path).absoluteFilePath();
+}
+
+} // namespace
 
 int commandPorts(Run &run)
 {
@@ -110,9 +125,6 @@ int commandRead(Run &run)
     return exitCode;
 }
 
-namespace
-{
-
 // What went wrong with a write, on stderr: the module as it named itself and
 // the failure; for a write stopped before its restart, what was already sent;
 // a row the record did not take.
@@ -146,9 +158,10 @@ void reportWriteFailure(const WriteJob &job, const RowOutcome &outcome, const QS
     if (!outcome.recordError.isEmpty())
         cliout::error(QString(),
                       outcome.recordError + QStringLiteral(" (") + lacks + QLatin1Char(')'));
+    if (!outcome.registerError.isEmpty() && outcome.failure != RowOutcome::Failure::NotRegistered)
+        cliout::error(QString(), outcome.registerError + QStringLiteral(" (the register lacks "
+                                                                        "this row)"));
 }
-
-} // namespace
 
 int commandWrite(Run &run)
 {
@@ -199,9 +212,24 @@ int commandWrite(Run &run)
     if (!record.isEmpty() && !commissionrecord::checkWritable(record, &problem))
         return usage(QStringLiteral("cannot append to the record %1: %2").arg(record, problem));
 
+    // The register before anything is written; it says what a module it
+    // knows was, and notes the rewrite.
+    std::unique_ptr<RegisterDesk> desk;
+    if (!openRegister(run,
+                      siteregister::RunInfo::here(QStringLiteral("ordan-cli write"), QString(),
+                                                  QByteArray(), absolute(record)),
+                      &desk, &exitCode))
+        return exitCode;
+
     const bool verify = !run.parser.isSet(QStringLiteral("no-verify"));
     WriteJob job(port, values, run.settings);
     job.setVerify(verify);
+    if (desk) {
+        RegisterDesk::Policy policy = desk->policy();
+        policy.namedModule = true;
+        desk->setPolicy(policy);
+        desk->attach(&job, 0, false);
+    }
     std::unique_ptr<commissionrecord::Appender> appender;
     if (!record.isEmpty()) {
         appender = std::make_unique<commissionrecord::Appender>(record);
@@ -320,6 +348,7 @@ int commandCommission(Run &run, bool audit)
     }
 
     // The ports first: a second run of the plan leaves no trace.
+    std::unique_ptr<RegisterDesk> desk;
     CommissionRun commission(plan.rows, run.settings);
     if (!commission.claimPorts(&problem)) {
         cliout::error(QString(), problem);
@@ -329,6 +358,15 @@ int commandCommission(Run &run, bool audit)
     const QString record = run.parser.value(QStringLiteral("record"));
     if (!record.isEmpty() && !commissionrecord::checkWritable(record, &problem))
         return usage(QStringLiteral("cannot append to the record %1: %2").arg(record, problem));
+    // The register last, before anything is written: a run begun in it is
+    // a run that writes.
+    if (!openRegister(run,
+                      siteregister::RunInfo::here(QStringLiteral("ordan-cli ") + name,
+                                                  absolute(planPath), planBytes, absolute(record)),
+                      &desk, &exitCode))
+        return exitCode;
+    commission.setRegister(desk.get());
+    commission.setRewrite(run.parser.isSet(QStringLiteral("rewrite")));
 
     commission.setAuditOnly(audit);
     commission.setRecord(record);
@@ -352,6 +390,13 @@ int commandCommission(Run &run, bool audit)
                                            .arg(mac)
                                            .arg(doneRow));
                      });
+    QObject::connect(&commission, &CommissionRun::rowHeldElsewhere,
+                     [&commission](int index, const QString &words) {
+                         cliout::error(commission.row(index).port,
+                                       QStringLiteral("row %1 is %2: left to it")
+                                           .arg(commission.row(index).row)
+                                           .arg(words));
+                     });
     QObject::connect(&commission, &CommissionRun::rowFinished, [&commission](int index) {
         const RowOutcome outcome = commission.outcome(index);
         reportWriteFailure(*commission.job(index), outcome,
@@ -374,9 +419,9 @@ int commandCommission(Run &run, bool audit)
 
     for (int i = 0; i < commission.rowCount(); ++i) {
         if (!commission.job(i))
-            cliout::error(commission.row(i).port, QStringLiteral("row %1 not reached: %2")
+            cliout::error(commission.row(i).port, QStringLiteral("row %1 %2")
                                                       .arg(commission.row(i).row)
-                                                      .arg(commission.notReached(i)));
+                                                      .arg(commission.outcome(i).line()));
     }
     if (run.json && run.settings.reachTimeoutMs > 0)
         cliout::json(withReach(cliout::commissionJson(commission), commission));

@@ -25,11 +25,14 @@ slowest reply.)";
 const char exitCodes[] = R"(Exit codes:
   0  done (and verified)
   2  usage, invalid value or unsound configuration (nothing written)
-  3  the port could not be opened, or another run holds it
+  3  the port could not be opened, or another run holds it; the site
+     register could not be opened (nothing written) or did not take a row
   4  the module did not answer, could not be identified by its MAC, did not
      restart, or did not come back after its restart
   5  the module refused a command (a write or the restart)
   6  the read-back differs, or a different module answered after the restart
+  7  the site register stopped the row, nothing written: the module is
+     verified elsewhere, or a planned address is another module's
   1  a file could not be written: the settings file of --save, or a row of
      the record (--record)
   130 interrupted (Ctrl-C, SIGTERM or SIGHUP)
@@ -82,28 +85,43 @@ is safe to open in a spreadsheet; a row the record cannot take fails
 the command (exit 1). --reach then connects to the module at the address
 and TCP port it runs with, sending nothing, again and again up to
 --reach-timeout seconds (default 10) while its network comes up: one
-verified on its console but not reachable fails (exit 4, 6 if refused).)"},
+verified on its console but not reachable fails (exit 4, 6 if refused).
+The site register is consulted first: a module it knows verified
+elsewhere is written all the same, and it says what the module was and
+notes the rewrite; a planned address another module holds stops the
+write (exit 7, --rewrite goes past).)"},
     {Commission, "commission", "PLAN.csv",
      R"(Writes and verifies a whole site from a plan: a CSV file (UTF-8, "," or
-";") whose header names the columns: port (required), ip, mask,
-gateway, tcp_port, parity, speed, stop_bits, packet_timeout. One row
-per module; an empty cell takes the value of --from, if given,
-otherwise that parameter is not written. Unknown columns, an IP
-address planned twice and bad values are reported with their row and
-column before anything is sent. Rows on different ports run at the
-same time; rows on the same port one after another: after each, it
-says "connect the next module to PORT" and waits (polling every
-500 ms) for a module whose MAC address was not met in this run, read
-the same twice in a row; --swap-timeout ends that wait (default: until
-Ctrl-C). No module is written by two rows. Each row is a write with
-verification; --record gets one row per module as soon as it is done,
-on the disk at once (an interrupted run keeps every finished row; the
-MAC column ties each address to its module). At the end, a summary:
-verified, failed (with the reason), not reached, and whether each row
-reached the record. --dry-run checks the plan and shows what each row
-would send, sending nothing (the module's own values, against which
-the configuration is checked, are read only in a real run). --reach as
-for write: each verified module must also be reachable at its address.)"},
+";") whose header names the columns: port (required), ip, mask, gateway,
+tcp_port, parity, speed, stop_bits, packet_timeout. One row per module;
+an empty cell takes the value of --from, if given, otherwise that
+parameter is not written. Unknown columns, an IP address planned twice
+and bad values are reported with their row and column before anything is
+sent. Rows on different ports run at the same time; rows on the same
+port one after another: after each, it says "connect the next module to
+PORT" and waits (polling every 500 ms) for a module whose MAC address
+was not met in this run, read the same twice in a row; --swap-timeout
+ends that wait (default: until Ctrl-C). No module is written by two
+rows. Each row is a write with verification; --record gets one row per
+module as soon as it is done, on the disk at once (an interrupted run
+keeps every finished row; the MAC column ties each address to its
+module). At the end, a summary: verified, failed (with the reason), not
+reached, and whether each row reached the record. The site register (see
+register) is consulted before each module is written and gets every
+row's outcome: a module verified elsewhere stops its row ("this module,
+MAC, is already verified as ...: connect the next one"), one that
+already holds its row's values is read and not written, a planned
+address another module was verified at within --address-memory days
+(default 365) stops the row; --rewrite writes them anyway, noted in the
+register. Each row is claimed in the register before it is written, so
+that two stations running one plan split its rows; a claim lasts
+--claim-lease seconds (default 60) unless renewed, then another station
+takes the row over. Rows the register knows done are not written again
+(--rewrite: they are). --no-register for a throwaway bench run.
+--dry-run checks the plan and shows what each row would send, sending
+nothing (the module's own values, against which the configuration is
+checked, are read only in a real run). --reach as for write: each
+verified module must also be reachable at its address.)"},
     {Audit, "audit", "PLAN.csv",
      R"(Checks a site against its plan, writing nothing: identifies each row's
 module as commission does (same ports, same swaps), reads it and
@@ -162,6 +180,14 @@ folder (~/.local/share/ordan/register.sqlite), or --register (or
 ORDAN_REGISTER): postgresql://USER@HOST/DB for a team's PostgreSQL
 (the password in ~/.pgpass or PGPASSFILE, never in the address), a
 socket folder as ?host=/run/postgresql, or sqlite:FILE.)"},
+    {Replace, "replace", "OLD_MAC",
+     R"(Puts a new module in the place of one that failed: reads from the site
+register the values OLD_MAC was last verified at (its address, mask,
+gateway, TCP port and bus settings), writes them to the module on
+--port PORT as write does, verifies them, and records the replacement:
+the new module takes the old one's row, and the old one is marked as
+replaced (register show OLD_MAC says by which). The new module is
+judged by the register as in commission (--rewrite goes past).)"},
     {Bus, "bus", "HOST:PORT",
      R"(Finds the Modbus devices on the RS-485 bus behind a module, through its
 TCP port (a transparent module: RTU frames with their CRC; --framing tcp
@@ -189,11 +215,14 @@ appends the outcome to a CSV file.)"},
 
 constexpr unsigned siteCommands = Commission | Audit;
 constexpr unsigned restarts = Restart | FactoryReset;
-// The commands that consult the site register.
-constexpr unsigned registerUsers = Register;
+// The commands that consult the site register (on by default), and those
+// that write a module it judges first.
+constexpr unsigned registerUsers = Register | Write | Commission | Audit | Replace;
+constexpr unsigned registerJudged = Write | Commission | Replace;
 
 const QList<OptionInfo> optionTable{
     {"from", "FILE.TRset", Write | siteCommands | Reach, 0, ModuleField::Ip, false, nullptr},
+    {"port", "PORT", Replace, Replace, ModuleField::Ip, false, nullptr},
     {"ip", "A", Write, 0, ModuleField::Ip, true, nullptr},
     {"mask", "M", Write, 0, ModuleField::Mask, true, nullptr},
     {"gateway", "G", Write, 0, ModuleField::Gateway, true, nullptr},
@@ -210,7 +239,7 @@ const QList<OptionInfo> optionTable{
     {"swap-timeout", "S", siteCommands, 0, ModuleField::Ip, false, nullptr},
     {"yes", nullptr, FactoryReset, FactoryReset, ModuleField::Ip, false, nullptr},
     {"wait", nullptr, restarts, 0, ModuleField::Ip, false, nullptr},
-    {"restart-timeout", "S", Write | Commission | restarts, 0, ModuleField::Ip, false, nullptr},
+    {"restart-timeout", "S", registerJudged | restarts, 0, ModuleField::Ip, false, nullptr},
     {"reach", nullptr, Write | Commission, 0, ModuleField::Ip, false, nullptr},
     {"reach-timeout", "S", Write | Commission, 0, ModuleField::Ip, false, nullptr},
     {"ids", "LIST", Bus, 0, ModuleField::Ip, false, nullptr},
@@ -224,13 +253,18 @@ const QList<OptionInfo> optionTable{
     {"console", "PORT", Bus, 0, ModuleField::Ip, false, nullptr},
     {"find-timeout", "S", Bus, 0, ModuleField::Ip, false, nullptr},
     {"connect-timeout", "S", Reach | Bus, 0, ModuleField::Ip, false, nullptr},
-    {"record", "FILE.csv", Write | siteCommands | Reach | Bus, 0, ModuleField::Ip, false, nullptr},
+    {"record", "FILE.csv", Write | siteCommands | Reach | Bus | Replace, 0, ModuleField::Ip, false,
+     nullptr},
     {"link", "PATH", Bridge, Bridge, ModuleField::Ip, false, nullptr},
     {"gap", "MS", Bridge, 0, ModuleField::Ip, false, nullptr},
     {"give-up", "S", Bridge, 0, ModuleField::Ip, false, nullptr},
     // The register's options, for the commands that consult it.
     {"register", "URL", registerUsers, 0, ModuleField::Ip, false, nullptr},
-    {"no-register", nullptr, registerUsers & ~Register, 0, ModuleField::Ip, false, nullptr},
+    {"no-register", nullptr, registerUsers & ~(Register | Replace), 0, ModuleField::Ip, false,
+     nullptr},
+    {"rewrite", nullptr, registerJudged, 0, ModuleField::Ip, false, nullptr},
+    {"address-memory", "DAYS", registerJudged, 0, ModuleField::Ip, false, nullptr},
+    {"claim-lease", "S", Commission, 0, ModuleField::Ip, false, nullptr},
     {"csv", nullptr, Register, 0, ModuleField::Ip, false, nullptr},
     {"json", nullptr, AllCommands, 0, ModuleField::Ip, false, "One JSON document on stdout."},
     {"log", "FILE", AllCommands, 0, ModuleField::Ip, false,

@@ -25,7 +25,8 @@ enum Command : unsigned {
     Reach = 1u << 8,
     Register = 1u << 9,
     Bus = 1u << 10,
-    AllCommands = (1u << 11) - 1,
+    Replace = 1u << 11,
+    AllCommands = (1u << 12) - 1,
 };
 
 struct CommandInfo {

@@ -68,6 +68,13 @@ void insertOutcome(QJsonObject *object, const RowOutcome &outcome, const QString
                    outcome.keepsRecord ? QJsonValue(outcome.recorded) : QJsonValue());
     if (outcome.keepsRecord && !outcome.recorded)
         object->insert(QStringLiteral("record_error"), outcome.recordError);
+    // The site register likewise, and what it said of the module.
+    object->insert(QStringLiteral("registered"),
+                   outcome.keepsRegister ? QJsonValue(outcome.registered) : QJsonValue());
+    if (outcome.keepsRegister && !outcome.registered)
+        object->insert(QStringLiteral("register_error"), outcome.registerError);
+    const QString note = outcome.registerNote();
+    object->insert(QStringLiteral("register_note"), note.isEmpty() ? QJsonValue() : note);
 }
 
 } // namespace
@@ -161,7 +168,9 @@ QStringList writeTable(const RowOutcome &outcome)
     rows << (readBack ? QStringList{QStringLiteral("parameter"), QStringLiteral("written"),
                                     QStringLiteral("read back"), QString()}
                       : QStringList{QStringLiteral("parameter"), QStringLiteral("written")});
-    for (const ModuleField field : outcome.accepted) {
+    // A module that held the planned values already: those, as read.
+    const QList<ModuleField> fields = outcome.unchanged ? outcome.planned.keys() : outcome.accepted;
+    for (const ModuleField field : fields) {
         QStringList row{parameters::fieldKey(field), outcome.planned.value(field)};
         if (readBack) {
             const QString read = outcome.readBack.values.value(field);
@@ -175,6 +184,8 @@ QStringList writeTable(const RowOutcome &outcome)
     const QString word = outcome.moduleWord();
     if (!word.isEmpty())
         text << (outcome.verifies ? word : word + QStringLiteral(" (--no-verify)"));
+    if (!outcome.registerNote().isEmpty())
+        text << outcome.registerNote();
     return text;
 }
 
@@ -247,6 +258,9 @@ QJsonObject commissionJson(const CommissionRun &run)
     QJsonObject summary;
     for (const QString &state : RowOutcome::statusWords(run.isAudit()))
         summary.insert(countKey(state), counts.value(state));
+    // Rows the register knows done by a run (an earlier one, another
+    // station's).
+    summary.insert(QStringLiteral("done_already"), counts.value(QStringLiteral("done already")));
     summary.insert(QStringLiteral("rows"), rows);
     return summary;
 }

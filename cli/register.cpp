@@ -155,7 +155,7 @@ int history(Run &run, SiteRegister &reg, const QString &mac)
                              QStringLiteral("station"), QStringLiteral("tool")}};
     for (const HistoryEntry &e : qAsConst(entries)) {
         const QString result =
-            e.rewrite ? QStringLiteral("rewritten; it was ") + e.previous : e.row.result;
+            e.rewrite ? QStringLiteral("rewritten: ") + e.previous : e.row.result;
         array.append(QJsonObject{
             {QStringLiteral("time"), e.row.time},
             {QStringLiteral("event"),

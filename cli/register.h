@@ -1,9 +1,12 @@
 #ifndef CLI_REGISTER_H
 #define CLI_REGISTER_H
 
+#include "engine/register/registerentries.h"
 #include "engine/register/registerlocation.h"
 
 #include <QString>
+
+#include <memory>
 
 struct Run;
 
@@ -21,5 +24,19 @@ bool registerLocation(Run &run, siteregister::Location *location, QString *probl
 // A register that cannot be opened, or a write to it that failed: exit 3,
 // before anything is written to a module.
 constexpr int registerUnavailableExit = 3;
+
+class RegisterDesk;
+
+// Opens the register of a command that writes or audits modules, and
+// begins its run (`info`) in it, before anything is written: false with
+// the problem said on stderr (exit registerUnavailableExit; a usage error
+// is said and *exitCode set to 2). With --no-register, true and no desk.
+// The desk's policy comes from --rewrite, --address-memory and
+// --claim-lease.
+bool openRegister(Run &run, const siteregister::RunInfo &info, std::unique_ptr<RegisterDesk> *desk,
+                  int *exitCode);
+
+// ordan-cli replace OLD_MAC --port PORT.
+int commandReplace(Run &run);
 
 #endif // CLI_REGISTER_H

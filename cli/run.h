@@ -2,6 +2,7 @@
 #define CLI_RUN_H
 
 #include "engine/jobs/modulejob.h"
+#include "engine/jobs/writejob.h"
 #include "engine/platform/tracelog.h"
 
 #include <QCommandLineParser>
@@ -28,6 +29,10 @@ int usage(const QString &message);
 void showProgress(bool several, const QString &port, int index, int total, const QString &what);
 // Why a job failed, on stderr (a port that cannot be opened with its remedy).
 void portFailure(const ModuleJob &job);
+// What went wrong with a write (or a row), on stderr: the module, the
+// failure, what was sent before a stop, a row the record (`lacks` says
+// which) or the register did not take.
+void reportWriteFailure(const WriteJob &job, const RowOutcome &outcome, const QString &lacks);
 void reportFailure(const ModuleJob &job);
 // Runs the jobs in one event loop until all have finished; Ctrl-C,
 // SIGTERM and SIGHUP interrupt them.

@@ -73,6 +73,7 @@ QColor stageColour(RowStage stage)
         return nextModuleColour;
     case RowStage::Verified:
     case RowStage::Matches:
+    case RowStage::DoneElsewhere:
         return goodColour;
     case RowStage::Differs:
     case RowStage::Failed:

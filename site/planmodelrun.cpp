@@ -116,6 +116,10 @@ QString PlanModel::stateText(int row) const
         return tr("interrupted");
     case RowStage::NotReached:
         return tr("not reached");
+    case RowStage::HeldElsewhere:
+        return tr("another station's: %1").arg(p.item);
+    case RowStage::DoneElsewhere:
+        return tr("done already: %1").arg(p.item);
     }
     return QString();
 }

@@ -44,6 +44,8 @@ RowStage finalStage(RowOutcome::Status status)
         return RowStage::Interrupted;
     case RowOutcome::Status::NotReached:
         return RowStage::NotReached;
+    case RowOutcome::Status::AlreadyDone:
+        return RowStage::DoneElsewhere;
     }
     return RowStage::Failed;
 }
@@ -61,6 +63,8 @@ RowProgress finishedProgress(const RowOutcome &outcome)
         last.item = RowOutcome::fieldNames(fields);
     } else if (outcome.status == RowOutcome::Status::Failed) {
         last.item = outcome.failureWord();
+    } else if (outcome.status == RowOutcome::Status::AlreadyDone) {
+        last.item = outcome.reason;
     }
     return last;
 }
@@ -74,6 +78,7 @@ bool isFinal(RowStage stage)
     case RowStage::Failed:
     case RowStage::Interrupted:
     case RowStage::NotReached:
+    case RowStage::DoneElsewhere:
         return true;
     default:
         return false;

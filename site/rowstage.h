@@ -22,6 +22,11 @@ enum class RowStage {
     Failed,      // port not opened, no answer, a command refused
     Interrupted, // stopped by the user while the row ran
     NotReached,  // the run ended before the row began
+    // The site register's: the row is another station's now (item: whose,
+    // since when), or was verified by another run (item: by whom, when, on
+    // which module).
+    HeldElsewhere,
+    DoneElsewhere,
 };
 
 struct RowProgress {

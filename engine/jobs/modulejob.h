@@ -20,6 +20,8 @@ enum class JobResult {
     NoAnswer = 4,        // no answer, not identified, did not restart or did not come back
     Refused = 5,         // the module refused a command (a write or the restart)
     Mismatch = 6,        // the read-back differs, or another module answered
+    RegisterStop = 7,    // the site register stopped the row: verified elsewhere, address held
+    RegisterFailed = 3,  // the site register could not be asked, or did not take the row
     Interrupted = 130,   // stopped by the user (or by SIGTERM, SIGHUP)
 };
 

@@ -54,6 +54,13 @@ RowOutcome RowOutcome::of(const WriteResult &r)
     o.keepsRecord = r.keepsRecord;
     o.recorded = r.recorded;
     o.recordError = r.recordError;
+    o.time = r.endedAt;
+    o.keepsRegister = r.keepsRegister;
+    o.registered = r.registered;
+    o.registerError = r.registerError;
+    o.rewriteOf = r.rewriteOf;
+    o.unchanged = r.unchanged;
+    o.unchangedOf = r.unchangedOf;
     o.permissionDenied = r.permissionDenied;
     o.reachChecked = r.reachChecked;
     o.reachTarget = r.reachTarget;
@@ -79,7 +86,18 @@ RowOutcome RowOutcome::of(const WriteResult &r)
         o.recordText = o.status == Status::Unverified ? QStringLiteral("unverified")
                        : r.audit                      ? QStringLiteral("matches")
                                                       : QStringLiteral("verified");
-        if (r.keepsRecord && !r.recorded) {
+        if (r.unchanged)
+            o.recordText = QStringLiteral("verified, not rewritten");
+        if (r.keepsRegister && !r.registered) {
+            // The module is right, but the register lacks its row: a later
+            // run would not know it. The record says so, as the screen does.
+            o.status = Status::Failed;
+            o.failure = Failure::NotRegistered;
+            o.exitCode = int(JobResult::RegisterFailed);
+            o.reason = tr("%1 on the module, but the register lacks its row: %2")
+                           .arg(r.audit ? tr("matches") : tr("verified"), r.registerError);
+            o.recordText += QStringLiteral(", not in the register");
+        } else if (r.keepsRecord && !r.recorded) {
             // The module is right, but its row is not in the record: the
             // record and the screen must say the same.
             o.status = Status::Failed;
@@ -115,6 +133,21 @@ RowOutcome RowOutcome::of(const WriteResult &r)
     case Ending::NotAdmitted:
         fail(Failure::NoAnswer, JobResult::NoAnswer, nothingWritten.arg(r.detail),
              QStringLiteral("not a new module"));
+        break;
+    case Ending::VerifiedElsewhere:
+        fail(Failure::AlreadyVerified, JobResult::RegisterStop, r.detail,
+             QStringLiteral("already verified"));
+        break;
+    case Ending::AddressHeld:
+        fail(Failure::AddressHeld, JobResult::RegisterStop, nothingWritten.arg(r.detail),
+             QStringLiteral("address held"));
+        break;
+    case Ending::RegisterUnavailable:
+        fail(Failure::NoRegister, JobResult::RegisterFailed, nothingWritten.arg(r.detail),
+             QStringLiteral("register unavailable"));
+        break;
+    case Ending::ClaimLost:
+        fail(Failure::ClaimLost, JobResult::RegisterFailed, r.detail, QStringLiteral("claim lost"));
         break;
     case Ending::HeldValueMissing:
         fail(Failure::NoAnswer, JobResult::NoAnswer,
@@ -234,7 +267,8 @@ RowOutcome RowOutcome::of(const WriteResult &r)
         o.matches = r.ending == Ending::Done;
     o.wentThrough = compared || r.ending == Ending::Differs || r.ending == Ending::OtherModule;
     o.moduleRight = r.ending == Ending::Done;
-    o.readBackShown = r.readBack.answered > 0 && (r.audit || (r.verify && r.resetSent));
+    o.readBackShown =
+        r.readBack.answered > 0 && (r.audit || r.unchanged || (r.verify && r.resetSent));
     if (o.readBackShown && !r.audit) {
         for (const ModuleField field : r.accepted) {
             if (r.readBack.values.value(field) != r.planned.value(field))
@@ -243,9 +277,10 @@ RowOutcome RowOutcome::of(const WriteResult &r)
     }
     // Commands the module took, none in effect: the write stopped before
     // its restart. The record says which, as the screen does.
-    o.stoppedBeforeRestart = !r.audit && !r.resetSent &&
-                             (o.status == Status::Interrupted || o.failure == Failure::Refused ||
-                              (o.failure == Failure::NoAnswer && !r.sent.isEmpty()));
+    o.stoppedBeforeRestart =
+        !r.audit && !r.resetSent &&
+        (o.status == Status::Interrupted || o.failure == Failure::Refused ||
+         o.failure == Failure::ClaimLost || (o.failure == Failure::NoAnswer && !r.sent.isEmpty()));
     if (!r.resetSent)
         o.sentBeforeStop = r.sent;
     if (o.stoppedBeforeRestart && !o.sentBeforeStop.isEmpty())
@@ -262,6 +297,24 @@ RowOutcome RowOutcome::notReached(bool audit, const QString &reason, int exitCod
     o.reason = reason;
     o.exitCode = exitCode;
     o.recordText = QStringLiteral("not reached");
+    return o;
+}
+
+RowOutcome RowOutcome::alreadyDone(bool audit, const QString &reason)
+{
+    RowOutcome o = notReached(audit, reason, 0);
+    o.status = Status::AlreadyDone;
+    o.recordText = QStringLiteral("done already");
+    return o;
+}
+
+RowOutcome RowOutcome::registerUnavailable(bool audit, const QString &reason)
+{
+    RowOutcome o = notReached(audit, tr("%1; nothing was written").arg(reason),
+                              int(JobResult::RegisterFailed));
+    o.status = Status::Failed;
+    o.failure = Failure::NoRegister;
+    o.recordText = QStringLiteral("register unavailable");
     return o;
 }
 

@@ -31,6 +31,7 @@ public:
         Failed,      // anything else: see failure
         Interrupted, // stopped by the user while the module was in hand
         NotReached,  // the run ended before the row began
+        AlreadyDone, // verified by an earlier run of the plan, or another station's
     };
     enum class Failure {
         None,
@@ -42,6 +43,11 @@ public:
         NotRecorded,     // the module is right, the record lacks its row
         NotReachable,    // verified on its console, not reachable at its address (--reach)
         AddressNotKnown, // verified on its console, its address read back is no place to reach
+        AlreadyVerified, // the register: the module is verified elsewhere; nothing written
+        AddressHeld,     // the register: a planned address is another's; nothing written
+        NoRegister,      // the register could not be asked; nothing written
+        ClaimLost,       // another station took the row over (its lease ran out)
+        NotRegistered,   // the module is right, the register lacks its row
     };
     using Difference = WriteResult::Difference;
 
@@ -49,6 +55,11 @@ public:
     static RowOutcome of(const WriteResult &result);
     // A row that was never begun, and why (a run's row not reached).
     static RowOutcome notReached(bool audit, const QString &reason, int exitCode);
+    // A row that was not begun because the register says it is done
+    // (`reason`: by whom, when, on which module), or because the register
+    // could not be asked for it.
+    static RowOutcome alreadyDone(bool audit, const QString &reason);
+    static RowOutcome registerUnavailable(bool audit, const QString &reason);
 
     Status status = Status::NotReached;
     Failure failure = Failure::None;
@@ -62,6 +73,16 @@ public:
     bool keepsRecord = false;
     bool recorded = false;
     QString recordError;
+    // The site register: whether one is kept, whether it took the row, and
+    // why not; a module it knew as verified elsewhere, rewritten as asked,
+    // and what it was; a module that already held the planned values,
+    // read and not written, and where it was verified.
+    bool keepsRegister = false;
+    bool registered = false;
+    QString registerError;
+    QString rewriteOf;
+    bool unchanged = false;
+    QString unchangedOf;
     // The port exists but this user may not open it.
     bool permissionDenied = false;
     // A write stopped before its restart: the commands the module had been
@@ -84,6 +105,9 @@ public:
     // "matches" in JSON (an audit): none when nothing was compared.
     std::optional<bool> matches;
 
+    // When the row ended (the record's and the register's time); empty for
+    // a row not begun.
+    QString time;
     // What was meant: the port, the plan's row (0: a write on its own) and
     // the values to write (an audit's: the plan's).
     QString port;
@@ -126,6 +150,11 @@ public:
     QString line() const;
     // What the row came to, for the site window's result cell.
     QString detail() const;
+    // What the register said of the module, when it went on anyway or
+    // found nothing to write: "rewritten: it was verified as 10.70.0.82
+    // (row 3 of site.csv, station, time)", "not rewritten: it already held
+    // the planned values, verified as ..."; empty otherwise.
+    QString registerNote() const;
 
     // The record's words for the row, never translated: "verified",
     // "refused: ip after sending ip; no restart was sent", "mismatch: ip".

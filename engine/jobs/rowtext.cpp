@@ -21,6 +21,8 @@ QString RowOutcome::statusWord() const
         return QStringLiteral("failed");
     case Status::NotReached:
         return QStringLiteral("not reached");
+    case Status::AlreadyDone:
+        return QStringLiteral("done already");
     }
     return QString();
 }
@@ -63,6 +65,15 @@ QString RowOutcome::failureWord() const
         return tr("not reachable");
     case Failure::AddressNotKnown:
         return tr("address not known");
+    case Failure::AlreadyVerified:
+        return tr("verified elsewhere");
+    case Failure::AddressHeld:
+        return tr("address held");
+    case Failure::NoRegister:
+    case Failure::NotRegistered:
+        return tr("register");
+    case Failure::ClaimLost:
+        return tr("taken over");
     }
     return QString();
 }
@@ -71,7 +82,7 @@ QString RowOutcome::line() const
 {
     // ordan-cli's words: English, as the rest of its output.
     const QString word = statusWord();
-    if (status == Status::NotReached)
+    if (status == Status::NotReached || status == Status::AlreadyDone)
         return word + QStringLiteral(": ") + reason;
     if (status == Status::Differs && audit) {
         QStringList parts;
@@ -82,11 +93,17 @@ QString RowOutcome::line() const
         return word + QStringLiteral(": ") + parts.join(QLatin1String("; "));
     }
     if (isSuccess() || status == Status::Unverified)
-        return word;
+        return registerNote().isEmpty()
+                   ? word
+                   : word + QStringLiteral(" (") + registerNote() + QLatin1Char(')');
     if (failure == Failure::NotRecorded && reason.isEmpty())
         return word + QStringLiteral(": %1 on the module, but the record lacks its row (%2)")
                           .arg(audit ? QStringLiteral("matches") : QStringLiteral("verified"),
                                recordError);
+    // A failed row the register did not take either: both said.
+    if (!registerError.isEmpty() && failure != Failure::NotRegistered)
+        return word + QStringLiteral(": ") + reason + QStringLiteral(" (") + registerError +
+               QLatin1Char(')');
     return word + QStringLiteral(": ") + reason;
 }
 
@@ -96,7 +113,10 @@ QString RowOutcome::detail() const
     QString text;
     switch (status) {
     case Status::Verified:
-        text = tr("%n parameter(s) as planned", "", acceptedCount);
+        text = unchanged ? tr("the planned values, read back")
+                         : tr("%n parameter(s) as planned", "", acceptedCount);
+        if (!registerNote().isEmpty())
+            text += QStringLiteral("; ") + registerNote();
         break;
     case Status::Unverified:
         text = tr("%n parameter(s) written, not read back", "", acceptedCount);
@@ -123,6 +143,7 @@ QString RowOutcome::detail() const
             text = tr("stopped before anything was written");
         break;
     case Status::NotReached:
+    case Status::AlreadyDone:
         text = reason;
         break;
     case Status::Failed:
@@ -140,9 +161,20 @@ QString RowOutcome::detail() const
                        .arg(text, fieldNames(sentBeforeStop));
         break;
     }
+    if (!registerError.isEmpty() && failure != Failure::NotRegistered)
+        text += QStringLiteral(" (") + registerError + QLatin1Char(')');
     if (!recordError.isEmpty())
         text += QStringLiteral(" (") + recordError + QLatin1Char(')');
     return text;
+}
+
+QString RowOutcome::registerNote() const
+{
+    if (unchanged)
+        return tr("not rewritten: it already held the planned values, %1").arg(unchangedOf);
+    if (!rewriteOf.isEmpty())
+        return tr("rewritten: %1").arg(rewriteOf);
+    return QString();
 }
 
 QString RowOutcome::fieldName(ModuleField field)

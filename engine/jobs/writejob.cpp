@@ -1,5 +1,7 @@
 #include "engine/jobs/writejob.h"
 
+#include "engine/platform/tracelog.h"
+
 #include <QPointer>
 
 namespace
@@ -40,6 +42,14 @@ void WriteJob::interrupt()
     end(Ending::Interrupted);
 }
 
+void WriteJob::abandon(const QString &reason)
+{
+    // Past the restart command the write is made: it is proven or not as
+    // usual, and the register then refuses the row if it is another's.
+    if (!facts.resetSent)
+        endWith(Ending::ClaimLost, reason);
+}
+
 void WriteJob::identify()
 {
     report(JobStage::Identifying, 0, 0, QStringLiteral("identifying the module"));
@@ -62,27 +72,68 @@ void WriteJob::identify()
                                return;
                            }
                        }
-                       emit identified(facts.identifiedMac);
-                       if (facts.audit) {
-                           readBackValues();
+                       if (registerGate) {
+                           askRegister();
                            return;
                        }
-                       // The module's own network values, when the write changes only part
-                       // of its network configuration: the check needs the rest.
-                       QList<ModuleField> held;
-                       bool touched = false;
-                       for (const ModuleField field : networkFields) {
-                           touched = touched || facts.planned.contains(field);
-                           if (!facts.planned.contains(field))
-                               held << field;
-                       }
-                       if (!touched || held.isEmpty()) {
-                           checkConfiguration(ModuleReading());
-                           return;
-                       }
-                       runQueries(&console, held, progressHandler,
-                                  [this](const ModuleReading &r) { checkConfiguration(r); });
+                       proceed();
                    });
+}
+
+void WriteJob::askRegister()
+{
+    const QPointer<WriteJob> self(this);
+    registerGate(facts.identifiedMac, [self](const RegisterAnswer &answer) {
+        // The job may have been stopped while the register was asked.
+        if (!self || self->ending || self->isFinished())
+            return;
+        switch (answer.verdict) {
+        case RegisterAnswer::Verdict::Write:
+            break;
+        case RegisterAnswer::Verdict::Rewrite:
+            self->facts.rewriteOf = answer.text;
+            break;
+        case RegisterAnswer::Verdict::Unchanged:
+            self->facts.unchanged = true;
+            self->facts.unchangedOf = answer.text;
+            break;
+        case RegisterAnswer::Verdict::Stop:
+            self->endWith(answer.stop, answer.text);
+            return;
+        }
+        self->proceed();
+    });
+}
+
+void WriteJob::proceed()
+{
+    emit identified(facts.identifiedMac);
+    // An audit reads; so does a write of a module the register knows at
+    // the planned values: found so, it is not written.
+    if (facts.audit || facts.unchanged) {
+        readBackValues();
+        return;
+    }
+    prepareWrite();
+}
+
+void WriteJob::prepareWrite()
+{
+    // The module's own network values, when the write changes only part
+    // of its network configuration: the check needs the rest.
+    QList<ModuleField> held;
+    bool touched = false;
+    for (const ModuleField field : networkFields) {
+        touched = touched || facts.planned.contains(field);
+        if (!facts.planned.contains(field))
+            held << field;
+    }
+    if (!touched || held.isEmpty()) {
+        checkConfiguration(ModuleReading());
+        return;
+    }
+    runQueries(&console, held, progressHandler,
+               [this](const ModuleReading &r) { checkConfiguration(r); });
 }
 
 void WriteJob::checkConfiguration(const ModuleReading &r)
@@ -210,6 +261,16 @@ void WriteJob::compare()
         if (read != written)
             facts.differences.append({step.field, written, read});
     }
+    if (!facts.differences.isEmpty() && facts.unchanged) {
+        // The register knew it at the planned values, but it holds others
+        // now: it is written as any module of the row.
+        facts.unchanged = false;
+        facts.unchangedOf.clear();
+        facts.differences.clear();
+        facts.readBack = ModuleReading();
+        prepareWrite();
+        return;
+    }
     if (!facts.differences.isEmpty())
         end(Ending::Differs);
     else if (!facts.audit && settings.reachTimeoutMs > 0)
@@ -281,28 +342,51 @@ void WriteJob::end(Ending how)
     console.cancel();
     console.close();
     facts.ending = how;
+    facts.endedAt = TraceLog::timestamp();
     // A job refused its port by another run was refused before it began:
     // like a run refused so, it leaves the record as it was.
     facts.keepsRecord = recorder && how != Ending::PortInUse;
+    facts.keepsRegister = registrar && how != Ending::PortInUse;
     const auto done = [this] {
         // Finished: the words of its end are the outcome's.
         const RowOutcome o = outcome();
         finish(JobResult(o.exitCode), o.reason);
     };
-    if (!facts.keepsRecord) {
-        done();
-        return;
-    }
-    // The row counts as finished once the record has it (or said why not).
-    // The record keeps the outcome as it stands before the record.
-    WriteResult before = facts;
-    before.keepsRecord = false;
     const QPointer<WriteJob> self(this);
-    recorder(RowOutcome::of(before), [self, done](bool kept, const QString &error) {
+    const auto toRecord = [self, done] {
         if (!self)
             return;
-        self->facts.recorded = kept;
-        self->facts.recordError = kept ? QString() : error;
-        done();
+        if (!self->facts.keepsRecord) {
+            done();
+            return;
+        }
+        // The row counts as finished once the record has it (or said why
+        // not). The record keeps the outcome as it stands before the
+        // record: the register's part included.
+        WriteResult before = self->facts;
+        before.keepsRecord = false;
+        self->recorder(RowOutcome::of(before), [self, done](bool kept, const QString &error) {
+            if (!self)
+                return;
+            self->facts.recorded = kept;
+            self->facts.recordError = kept ? QString() : error;
+            done();
+        });
+    };
+    if (!facts.keepsRegister) {
+        toRecord();
+        return;
+    }
+    // The register first: a row it did not take is failed in the record
+    // too, so that the record, the register and the screen say the same.
+    WriteResult first = facts;
+    first.keepsRegister = false;
+    first.keepsRecord = false;
+    registrar(RowOutcome::of(first), [self, toRecord](bool kept, const QString &error) {
+        if (!self)
+            return;
+        self->facts.registered = kept;
+        self->facts.registerError = kept ? QString() : error;
+        toRecord();
     });
 }

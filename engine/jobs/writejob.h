@@ -41,6 +41,22 @@ public:
     // the row was kept, and why not. The job counts as finished only then.
     using RecordDone = std::function<void(bool kept, const QString &error)>;
     using Recorder = std::function<void(const RowOutcome &outcome, RecordDone done)>;
+    // The site register's word on an identified module, asked before
+    // anything is written: Write it; Rewrite it (it was verified elsewhere
+    // and this is asked: `text` says what it was); Unchanged (it was
+    // verified at every planned value, `text` where: it is read and, when
+    // it still holds them, not written); Stop with `stop` and the
+    // register's words in `text`.
+    struct RegisterAnswer {
+        enum class Verdict { Write, Rewrite, Unchanged, Stop };
+        Verdict verdict = Verdict::Write;
+        WriteResult::Ending stop = WriteResult::Ending::VerifiedElsewhere;
+        QString text;
+    };
+    using RegisterAnswered = std::function<void(const RegisterAnswer &answer)>;
+    // Asks the register about the module `mac` (normalMac) and calls
+    // `answered` once, at once or later from the event loop.
+    using RegisterGate = std::function<void(const QString &mac, RegisterAnswered answered)>;
 
     WriteJob(const QString &port, const parameters::Values &values, const JobSettings &settings,
              QObject *parent = nullptr);
@@ -57,11 +73,19 @@ public:
     void setPlanRow(int row) { facts.planRow = row; }
     void setRecorder(Recorder keeper) { recorder = std::move(keeper); }
     void setIdentityGate(IdentityGate gate) { identityGate = std::move(gate); }
+    void setRegisterGate(RegisterGate gate) { registerGate = std::move(gate); }
+    // Keeps the finished row in the site register, before the record does
+    // (a recorder too): a row the register did not take is failed, and the
+    // record says so.
+    void setRegistrar(Recorder keeper) { registrar = std::move(keeper); }
 
     void start() override;
     // Stops at once, unless the job is ending already (its row on its way
     // to the record): then it finishes as it came to.
     void interrupt() override;
+    // Ends the row where it stands because another station took it over
+    // (`reason`: who): a write not restarted yet is not restarted.
+    void abandon(const QString &reason);
 
     // What the job came to (RowOutcome::of its facts): every word of it.
     RowOutcome outcome() const { return RowOutcome::of(facts); }
@@ -111,6 +135,11 @@ private:
     using Ending = WriteResult::Ending;
 
     void identify();
+    void askRegister();
+    // Identified, admitted: the audit's read, the read of a module that may
+    // hold the values already, or the write.
+    void proceed();
+    void prepareWrite();
     void checkConfiguration(const ModuleReading &r);
     void sendNext(int index);
     void restart();
@@ -128,6 +157,8 @@ private:
     WriteResult facts;
     Recorder recorder;
     IdentityGate identityGate;
+    RegisterGate registerGate;
+    Recorder registrar;
     RestartProof proof;
     std::unique_ptr<ReachCheck> reach;
     bool ending = false;

@@ -24,6 +24,10 @@ struct WriteResult {
         Silent,                // no answer to the identification; nothing written
         NotIdentified,         // detail: why its MAC does not identify it; nothing written
         NotAdmitted,           // detail: why the run may not write this module (met already)
+        VerifiedElsewhere,     // detail: the register's words; nothing written
+        AddressHeld,           // detail: the register's words (another's address); nothing written
+        RegisterUnavailable,   // detail: why the register could not be asked; nothing written
+        ClaimLost,             // detail: who took the row over (its claim's lease ran out)
         HeldValueMissing,      // field: a value the configuration check needs, not given
         Unsound,               // heldInvalid, configProblems: nothing written
         NoReply,               // field: its command got no reply (the line lost)
@@ -85,6 +89,19 @@ struct WriteResult {
     bool reachChecked = false;
     QString reachTarget;
     ReachCheck::Result reach;
+    // The site register: a module it knew as verified elsewhere, written
+    // as asked (`rewriteOf`: what it was verified as); one verified before
+    // at every planned value, read and found so, and not written
+    // (`unchanged`, `unchangedOf`: where it was verified).
+    QString rewriteOf;
+    bool unchanged = false;
+    QString unchangedOf;
+    // Whether a register is kept, whether it took the row, why not.
+    bool keepsRegister = false;
+    bool registered = false;
+    QString registerError;
+    // When the job ended, as the record and the register write it.
+    QString endedAt;
     // The record: whether one is kept, whether it took the row, why not.
     bool keepsRecord = false;
     bool recorded = false;

@@ -131,8 +131,10 @@ ClaimEntry SiteRegister::claimRow(qint64 run, const QString &planHash, int planR
 }
 
 bool SiteRegister::renewClaim(qint64 run, const QString &planHash, int planRow, int leaseMs,
-                              QString *error)
+                              QString *error, bool *takenOver)
 {
+    if (takenOver)
+        *takenOver = false;
     if (!ready(error))
         return false;
     const Sql &sql = *d->sql;
@@ -147,6 +149,8 @@ bool SiteRegister::renewClaim(qint64 run, const QString &planHash, int planRow, 
     ClaimEntry now;
     if (!readClaim(sql, planHash, planRow, &now, error))
         return false;
+    if (takenOver)
+        *takenOver = true;
     *error = now.state == ClaimEntry::State::Free
                  ? Text::tr("row %1 is no longer claimed by this run").arg(planRow)
                  : Text::tr("row %1 was taken over by %2 (its lease had run out)")

@@ -77,7 +77,8 @@ parameters::Values valuesFrom(const QString &text)
 
 bool provesValues(const QString &result)
 {
-    return result == QLatin1String("verified") || result == QLatin1String("matches");
+    return result == QLatin1String("verified") || result == QLatin1String("matches") ||
+           result == QLatin1String("verified, not rewritten");
 }
 
 QString planHash(const QByteArray &planBytes)
@@ -104,7 +105,11 @@ RunInfo RunInfo::here(const QString &tool, const QString &planPath, const QByteA
 {
     RunInfo run;
     run.tool = tool;
-    run.station = QSysInfo::machineHostName();
+    // ORDAN_STATION names a station where the host name does not (several
+    // stations on one computer, a container's random name).
+    run.station = qEnvironmentVariable("ORDAN_STATION");
+    if (run.station.isEmpty())
+        run.station = QSysInfo::machineHostName();
     for (const char *name : {"USER", "LOGNAME", "USERNAME"}) {
         run.user = qEnvironmentVariable(name);
         if (!run.user.isEmpty())

@@ -21,8 +21,9 @@ QString valuesText(const parameters::Values &values);
 parameters::Values valuesFrom(const QString &text);
 
 // Whether a row's result proves that its module holds the values read back:
-// "verified" (written, restarted, read back) or "matches" (an audit read
-// them). Every other result (a failure, "unverified", "differs: ...") does
+// "verified" (written, restarted, read back), "matches" (an audit read
+// them) or "verified, not rewritten" (verified before, read and found so).
+// Every other result (a failure, "unverified", "differs: ...") does
 // not.
 bool provesValues(const QString &result);
 
@@ -56,6 +57,9 @@ struct RowEntry {
     parameters::Values planned; // what the row asked for
     parameters::Values values;  // read back: name, version, MAC and the parameters
     QString result;             // the record's result: "verified", the failure, ...
+    // The module this row's module replaces (ordan-cli replace): marked as
+    // replaced by it when the row proves its values.
+    QString replaces;
 
     QString mac() const;
 };

@@ -64,6 +64,16 @@ QString verifiedAs(const ModuleEntry &module)
     return text;
 }
 
+parameters::Values replacementValues(const ModuleEntry &module)
+{
+    parameters::Values values;
+    for (auto it = module.values.cbegin(); it != module.values.cend(); ++it) {
+        if (!isInformationField(it.key()))
+            values.insert(it.key(), it.value());
+    }
+    return values;
+}
+
 QString alreadyVerifiedText(const ModuleEntry &module)
 {
     return Text::tr("this module, %1, is already %2: connect the next one")
@@ -73,6 +83,16 @@ QString alreadyVerifiedText(const ModuleEntry &module)
 QString addressHeldText(const QString &ip, const ModuleEntry &holder)
 {
     return Text::tr("%1 is held by %2, %3").arg(ip, holder.mac, verifiedAs(holder));
+}
+
+QString claimDoneText(const ClaimEntry &claim)
+{
+    return Text::tr("verified by %1 at %2 on %3").arg(claim.station, claim.since, claim.mac);
+}
+
+QString claimHeldText(const ClaimEntry &claim)
+{
+    return Text::tr("claimed by %1 since %2").arg(claim.station, claim.since);
 }
 
 QString standingText(const RowStanding &standing)

@@ -25,6 +25,11 @@ ModuleVerdict judgeModule(const ModuleEntry &module, const parameters::Values &p
 // a plan, its port instead of the row.
 QString verifiedAs(const ModuleEntry &module);
 
+// The values a replacement of `module` is written with: those it was last
+// verified at (address, mask, gateway, TCP port, bus settings), none of
+// its own identity.
+parameters::Values replacementValues(const ModuleEntry &module);
+
 // How long an address stays a module's in the register after it was last
 // verified there (--address-memory).
 inline constexpr int defaultAddressMemoryDays = 365;
@@ -35,6 +40,11 @@ QString alreadyVerifiedText(const ModuleEntry &module);
 // "10.70.0.82 is held by MAC, verified as 10.70.0.82 (row 3 of site.csv,
 // station, time)"
 QString addressHeldText(const QString &ip, const ModuleEntry &holder);
+
+// A plan's row done by a run, as its claim says: "verified by STATION at
+// TIME on MAC"; one another run holds: "claimed by STATION since TIME".
+QString claimDoneText(const ClaimEntry &claim);
+QString claimHeldText(const ClaimEntry &claim);
 
 // A plan row's standing in words: "verified by STATION (USER) at TIME on
 // MAC", "differs: ip, mask (MAC, verified ...)", "never verified"; with a

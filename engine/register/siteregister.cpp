@@ -260,16 +260,38 @@ bool SiteRegister::insertRow(qint64 run, const RowEntry &row, bool *inserted, QS
         error);
 }
 
-bool SiteRegister::recordRow(qint64 run, const RowEntry &row, QString *error)
+bool SiteRegister::recordRow(qint64 run, const RowEntry &row, QString *error,
+                             const QString &claimOf)
 {
     if (!ready(error) || !d->sql->begin(error))
         return false;
     bool inserted = false;
-    if (!insertRow(run, row, &inserted, error)) {
+    const bool proves = provesValues(row.result) && !row.mac().isEmpty();
+    if (!insertRow(run, row, &inserted, error) ||
+        (!claimOf.isEmpty() &&
+         !releaseClaim(run, claimOf, row.planRow, proves, row.mac(), error)) ||
+        (proves && !row.replaces.isEmpty() && !markReplaced(row.replaces, row.mac(), error))) {
         d->sql->rollback();
         return false;
     }
     return d->sql->commit(error);
+}
+
+bool SiteRegister::markReplaced(const QString &oldMac, const QString &newMac, QString *error)
+{
+    const QString old = parameters::normalMac(oldMac);
+    int changed = 0;
+    if (!d->sql->change(QStringLiteral("UPDATE modules SET replaced_by = ? WHERE mac = ?"),
+                        {newMac, old}, error, &changed))
+        return false;
+    if (changed == 0) {
+        *error = Text::tr("the register %1 knows no module %2").arg(shown(), old);
+        return false;
+    }
+    // The rows the old module was done in are the new one's now.
+    return d->sql->change(
+        QStringLiteral("UPDATE claims SET mac = ? WHERE mac = ? AND state = 'done'"), {newMac, old},
+        error);
 }
 
 bool SiteRegister::noteRewrite(qint64 run, int planRow, const QString &mac, const QString &previous,

@@ -50,7 +50,13 @@ public:
     // Appends a row's outcome, and what it tells of its module: seen now;
     // verified at the values read back when the result proves them. False
     // when it could not be written: the row then has to fail.
-    bool recordRow(qint64 run, const siteregister::RowEntry &row, QString *error);
+    // With `claimOf`, the claim of the row's plan row in that plan ends in
+    // the same transaction (done when the row proves its values): a row
+    // whose claim another took over is not recorded. A row that replaces a
+    // module (RowEntry::replaces) and proves its values marks it replaced,
+    // and hands it its done claims.
+    bool recordRow(qint64 run, const siteregister::RowEntry &row, QString *error,
+                   const QString &claimOf = QString());
     // Notes that a module the register knew as verified was written again
     // (asked with --rewrite, or named by a write); `previous` says what it
     // was ("verified as 10.70.0.82, row 3 of site.csv, ...").
@@ -91,8 +97,10 @@ public:
     // *error when the register could not be asked.
     siteregister::ClaimEntry claimRow(qint64 run, const QString &planHash, int planRow, int leaseMs,
                                       bool again, QString *error);
-    // False (with who holds it now) when the claim was taken over.
-    bool renewClaim(qint64 run, const QString &planHash, int planRow, int leaseMs, QString *error);
+    // False (with who holds it now, and *takenOver) when the claim was
+    // taken over; false alone when the register could not be asked.
+    bool renewClaim(qint64 run, const QString &planHash, int planRow, int leaseMs, QString *error,
+                    bool *takenOver = nullptr);
     // Ends a claim: done (the row verified on `mac`), or free for another.
     bool releaseClaim(qint64 run, const QString &planHash, int planRow, bool done,
                       const QString &mac, QString *error);
@@ -103,6 +111,7 @@ private:
     std::unique_ptr<siteregister::Connection> d;
 
     bool insertRow(qint64 run, const siteregister::RowEntry &row, bool *inserted, QString *error);
+    bool markReplaced(const QString &oldMac, const QString &newMac, QString *error);
     bool modules(const QString &where, const QVariantList &values,
                  QList<siteregister::ModuleEntry> *modules, QString *error);
     bool ready(QString *error) const;

@@ -58,7 +58,7 @@ QString line(const Row &row)
 Row rowOf(const RowOutcome &outcome)
 {
     Row row;
-    row.time = timestamp();
+    row.time = outcome.time.isEmpty() ? timestamp() : outcome.time;
     row.port = outcome.port;
     row.values = outcome.recordValues();
     row.result = outcome.recordResult();

@@ -1,7 +1,11 @@
 #include "engine/site/commissionrun.h"
 
 #include "engine/console/portcatalog.h"
+#include "engine/register/registerentries.h"
 #include "engine/site/commissionrecord.h"
+#include "engine/site/registerdesk.h"
+
+#include <QPointer>
 
 CommissionRun::CommissionRun(const QList<commissionplan::Row> &planRows,
                              const JobSettings &settings, QObject *parent)
@@ -9,7 +13,8 @@ CommissionRun::CommissionRun(const QList<commissionplan::Row> &planRows,
 {
     QHash<QString, Lane *> byKey;
     for (const commissionplan::Row &planRow : planRows) {
-        rows.push_back({planRow, nullptr, QString()});
+        rows.emplace_back();
+        rows.back().plan = planRow;
         // Two spellings of one device (a by-id alias and /dev/ttyUSB0) are
         // one port: their rows must not run at the same time.
         const QString key = PortCatalog::devicePath(planRow.port);
@@ -25,6 +30,12 @@ CommissionRun::CommissionRun(const QList<commissionplan::Row> &planRows,
             connect(&lane->swapTimer, &QTimer::timeout, this, [this, lane] {
                 endLane(lane,
                         tr("no new module on the port within %1 s").arg(swapTimeoutMs / 1000.0));
+            });
+            lane->retryTimer.setSingleShot(true);
+            connect(&lane->retryTimer, &QTimer::timeout, this, [this, lane] { takeRow(lane); });
+            connect(&lane->renewTimer, &QTimer::timeout, this, [this, lane] {
+                if (lane->current >= 0)
+                    renewClaim(lane, lane->current);
             });
         }
         lane->rows << int(rows.size() - 1);
@@ -71,12 +82,33 @@ void CommissionRun::start()
         checkFinished();
         return;
     }
+    if (claimsKept()) {
+        // The rows done already are known before a port is looked at.
+        const QPointer<CommissionRun> self(this);
+        registerDesk->claims(
+            [self](const QList<siteregister::ClaimEntry> &claims, const QString &) {
+                if (!self || self->interrupted)
+                    return;
+                self->settleDone(claims);
+                self->startLanes();
+            });
+        return;
+    }
+    startLanes();
+}
+
+void CommissionRun::startLanes()
+{
     for (const auto &lane : lanes) {
+        if (lane->done || lane->next >= lane->rows.size()) {
+            endLane(lane.get(), QString());
+            continue;
+        }
         // A module that brings its own USB adapter brings its port: until
         // it is plugged in, the row waits for it as for a swap.
-        const QString port = rows.at(size_t(lane->rows.first())).plan.port;
+        const QString port = rows.at(size_t(lane->rows.at(lane->next))).plan.port;
         if (ModuleConsole::exists(port))
-            beginRow(lane.get());
+            takeRow(lane.get());
         else
             awaitModule(lane.get());
     }
@@ -110,6 +142,11 @@ void CommissionRun::beginRow(Lane *lane)
     state.job->setAuditOnly(audit);
     state.job->setProgress(progressHandler);
     state.job->setIdentityGate([this, index](const QString &mac) { return admit(index, mac); });
+    if (registerDesk) {
+        registerDesk->attach(state.job.get(), state.plan.row, state.claimed, replacesMac);
+        if (state.claimed)
+            lane->renewTimer.start(qMax(registerDesk->policy().leaseMs / 4, 100));
+    }
     // Queued: the job may finish inside one of its own console's handlers.
     connect(
         state.job.get(), &ModuleJob::finished, this,
@@ -140,9 +177,13 @@ QString CommissionRun::admit(int index, const QString &mac)
 void CommissionRun::onRowFinished(Lane *lane, int index)
 {
     lane->current = -1;
+    lane->renewTimer.stop();
     // The module that answered the read-back is marked too: if another one
     // answered after the restart, neither may be written again.
     const WriteJob *job = rows.at(size_t(index)).job.get();
+    // A row the register did not see end (its port refused) frees its claim.
+    if (rows.at(size_t(index)).claimed && !job->writeResult().keepsRegister)
+        registerDesk->release(rows.at(size_t(index)).plan.row);
     const QString mac = job->readBackMac();
     if (!mac.isEmpty() && !commissioned.contains(mac))
         commissioned.insert(mac, index);
@@ -202,6 +243,15 @@ void CommissionRun::poll(Lane *lane)
                    const bool confirmed = fresh && mac == lane->lastSeen;
                    const bool again = !fresh && !mac.isEmpty() && mac == lane->lastSeen;
                    lane->lastSeen = mac;
+                   // Every 2 s of waiting, the register is asked whether
+                   // another station did the rows left meanwhile.
+                   if (claimsKept() && ++lane->polls % 4 == 0)
+                       registerDesk->claims(
+                           [self = QPointer<CommissionRun>(this)](
+                               const QList<siteregister::ClaimEntry> &claims, const QString &) {
+                               if (self && !self->interrupted)
+                                   self->settleDone(claims);
+                           });
                    if (mac != lane->lastDone)
                        lane->sawAway = true;
                    if (again && (mac != lane->lastDone || lane->sawAway) && mac != lane->toldDone) {
@@ -219,7 +269,7 @@ void CommissionRun::poll(Lane *lane)
                        QTimer::singleShot(0, this, [this, lane] {
                            lane->probe.reset();
                            if (!interrupted && !lane->done)
-                               beginRow(lane);
+                               takeRow(lane);
                        });
                        return;
                    }
@@ -238,6 +288,7 @@ void CommissionRun::endLane(Lane *lane, const QString &reason)
 {
     lane->pollTimer.stop();
     lane->swapTimer.stop();
+    lane->retryTimer.stop();
     if (lane->probe) {
         lane->probe->cancel();
         lane->probe->close();
@@ -280,7 +331,8 @@ void CommissionRun::checkFinished()
 bool CommissionRun::verified(int index) const
 {
     const WriteJob *j = job(index);
-    return j && j->isFinished() && outcome(index).isSuccess();
+    return (j && j->isFinished() && outcome(index).isSuccess()) ||
+           (!j && !rows.at(size_t(index)).doneBy.isEmpty());
 }
 
 RowOutcome CommissionRun::outcome(int index) const
@@ -288,7 +340,11 @@ RowOutcome CommissionRun::outcome(int index) const
     if (const WriteJob *j = job(index))
         return j->outcome();
     const commissionplan::Row &plan = row(index);
-    RowOutcome o = RowOutcome::notReached(audit, notReached(index), int(JobResult::NoAnswer));
+    const RowState &state = rows.at(size_t(index));
+    RowOutcome o = !state.doneBy.isEmpty() ? RowOutcome::alreadyDone(audit, state.doneBy)
+                   : !state.registerFailure.isEmpty()
+                       ? RowOutcome::registerUnavailable(audit, state.registerFailure)
+                       : RowOutcome::notReached(audit, notReached(index), int(JobResult::NoAnswer));
     o.port = plan.port;
     o.planRow = plan.row;
     o.planned = plan.values;

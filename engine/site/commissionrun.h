@@ -17,6 +17,11 @@ namespace commissionrecord
 {
 class Appender;
 }
+namespace siteregister
+{
+struct ClaimEntry;
+}
+class RegisterDesk;
 
 // Commissions the modules of a plan: each row is a WriteJob (identify,
 // write, restart, read back, compare, record). Rows on different ports run
@@ -55,6 +60,20 @@ public:
     // interrupted.
     void setSwapTimeout(int ms) { swapTimeoutMs = ms; }
     void setProgress(JobProgress progress) { progressHandler = std::move(progress); }
+    // The site register (none: not kept; the desk outlives the run): each
+    // module judged by it before anything is written; each row of a
+    // commissioning run claimed in it once a module is there for it, the
+    // first row of its port free for this run taken (a row done already,
+    // or held by another station, is not written here: one held is asked
+    // for again while the port waits), its claim renewed while it runs;
+    // each row's outcome appended to it before the record's.
+    void setRegister(RegisterDesk *desk) { registerDesk = desk; }
+    // --rewrite: rows done already are claimed and written again.
+    void setRewrite(bool on) { rewriteDone = on; }
+    // A replacement: the run's row writes the values of the module `mac`
+    // to a new module, which the register marks as its replacement. No
+    // claim is taken.
+    void setReplaces(const QString &mac) { replacesMac = mac; }
 
     // Takes the lock of every port of the plan, before anything is sent.
     // False when another run holds one (*error names the port and that
@@ -110,6 +129,12 @@ signals:
     // plan row `doneRow`) answers on its port: the technician plugged it in
     // again. Said once each time such a module turns up.
     void moduleAlreadyDone(int index, const QString &mac, int doneRow);
+    // The row ended without being begun: the register says it is done, or
+    // could not be asked for it (outcome() says which).
+    void rowSettled(int index);
+    // The row is another station's now (`words`: "claimed by STATION since
+    // TIME"); it is asked for again while its port waits.
+    void rowHeldElsewhere(int index, const QString &words);
     void finished();
 
 private:
@@ -117,6 +142,12 @@ private:
         commissionplan::Row plan;
         std::unique_ptr<WriteJob> job;
         QString notReached;
+        // The register's: the row claimed by this run; done by a run (its
+        // words), held by another, or not asked (why).
+        bool claimed = false;
+        QString doneBy;
+        QString heldBy;
+        QString registerFailure;
     };
     // The rows of one port, one after another, and the polling for the
     // next module between them.
@@ -132,6 +163,9 @@ private:
         PortLock lock;
         QTimer pollTimer;
         QTimer swapTimer;
+        QTimer renewTimer; // the running row's claim
+        QTimer retryTimer; // rows held by another station, asked for again
+        int polls = 0;
         bool done = false;
     };
 
@@ -142,12 +176,25 @@ private:
     void endLane(Lane *lane, const QString &reason);
     void checkFinished();
     QString admit(int index, const QString &mac);
+    void startLanes();
+    // The register's claims (commissionclaims.cpp): a row taken for the
+    // module there, rows settled by another run's claims, the running
+    // row's claim renewed.
+    bool claimsKept() const;
+    void takeRow(Lane *lane);
+    void claimFrom(Lane *lane, int position, qint64 retryMs);
+    void settle(Lane *lane, int position);
+    void settleDone(const QList<siteregister::ClaimEntry> &claims);
+    void renewClaim(Lane *lane, int index);
 
     std::vector<RowState> rows;
     std::vector<std::unique_ptr<Lane>> lanes;
     JobSettings settings;
     QString recordPath;
     std::unique_ptr<commissionrecord::Appender> appender;
+    RegisterDesk *registerDesk = nullptr;
+    bool rewriteDone = false;
+    QString replacesMac;
     bool audit = false;
     int swapTimeoutMs = -1;
     JobProgress progressHandler;

@@ -33,7 +33,8 @@ QStringList table(const CommissionRun &run)
                              id.value(ModuleField::Name),       id.value(ModuleField::Mac),
                              row.values.value(ModuleField::Ip), outcome.line()};
         if (keepsRecord)
-            cells.last().insert(5, outcome.status == RowOutcome::Status::NotReached
+            cells.last().insert(5, outcome.status == RowOutcome::Status::NotReached ||
+                                           outcome.status == RowOutcome::Status::AlreadyDone
                                        ? QStringLiteral("-")
                                    : outcome.recorded ? QStringLiteral("yes")
                                                       : QStringLiteral("NO"));
@@ -41,6 +42,9 @@ QStringList table(const CommissionRun &run)
     QStringList counted;
     for (const QString &state : RowOutcome::statusWords(run.isAudit()))
         counted << QStringLiteral("%1 %2").arg(counts.value(state)).arg(state);
+    // Rows the register knows done by another run, when there are any.
+    if (const int done = counts.value(QStringLiteral("done already")))
+        counted << QStringLiteral("%1 done already").arg(done);
     return textsafety::columns(cells, 0) + QStringList{counted.join(QLatin1String(", "))};
 }
 
