@@ -9,6 +9,7 @@
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#include <QSettings>
 
 #include <cstdio>
 
@@ -26,6 +27,9 @@ struct Options {
     bool recordSet = false;
     bool start = false;
     bool quitWhenDone = false;
+    QString registerAt;
+    bool registerSet = false;
+    bool noRegister = false;
 };
 
 // Reads the command line (the program's name first). -1 to go on,
@@ -56,9 +60,21 @@ int readOptions(const QStringList &arguments, Options *options)
         QStringLiteral("Close the window when the run ends, print the run's table as 'ordan-cli "
                        "commission' does and exit with its code: 0 every row verified, 1 a row the "
                        "record could not take, 2 the plan has problems (nothing sent), 3 a port "
-                       "not opened or held by another run, 4 no answer or not back after the "
-                       "restart, 5 refused, 6 the read-back differs, 130 stopped."));
-    parser.addOptions({from, record, start, quit});
+                       "not opened or held by another run, or the site register not reached or "
+                       "not taking a row, 4 no answer or not back after the restart, 5 refused, "
+                       "6 the read-back differs, 7 the register stopped a row (the module "
+                       "verified elsewhere, an address another's: nothing is asked), 130 "
+                       "stopped."));
+    const QCommandLineOption registerOption(
+        QStringLiteral("register"),
+        QStringLiteral("The site register, as 'ordan-cli --register': postgresql://USER@HOST/DB "
+                       "or a SQLite file (default: the window's setting, ORDAN_REGISTER, or the "
+                       "user's file)."),
+        QStringLiteral("URL"));
+    const QCommandLineOption noRegister(
+        QStringLiteral("no-register"),
+        QStringLiteral("No site register: nothing consulted, nothing kept (a bench run)."));
+    parser.addOptions({from, record, start, quit, registerOption, noRegister});
     parser.addPositionalArgument(QStringLiteral("PLAN.csv"), QStringLiteral("The plan to open."),
                                  QStringLiteral("[PLAN.csv]"));
     if (const int code = startup::parse(parser, arguments); code >= 0)
@@ -74,6 +90,13 @@ int readOptions(const QStringList &arguments, Options *options)
     options->recordSet = parser.isSet(record);
     options->start = parser.isSet(start);
     options->quitWhenDone = parser.isSet(quit);
+    options->registerAt = parser.value(registerOption);
+    options->registerSet = parser.isSet(registerOption);
+    options->noRegister = parser.isSet(noRegister);
+    if (options->registerSet && options->noRegister) {
+        startup::printError(QStringLiteral("--register and --no-register do not go together"));
+        return 2;
+    }
     if (options->start && options->plan.isEmpty()) {
         startup::printError(QStringLiteral("--start needs a plan"));
         return 2;
@@ -104,6 +127,16 @@ int main(int argc, char *argv[])
     // code for it (2, nothing sent).
     const bool unattended = options.start && options.quitWhenDone;
     SiteWindow window;
+    // The register: the command line's, otherwise the window's setting.
+    QSettings settings;
+    const QString registerKey = QStringLiteral("register/location");
+    window.setRegister(options.registerSet ? options.registerAt
+                                           : settings.value(registerKey).toString(),
+                       options.noRegister, !unattended);
+    QObject::connect(&window, &SiteWindow::registerChanged, &application,
+                     [&settings, registerKey](const QString &location) {
+                         settings.setValue(registerKey, location);
+                     });
     if (!options.base.isEmpty() && !window.loadBaseValues(options.base)) {
         startup::printError(QStringLiteral("cannot read the settings file ") + options.base);
         if (unattended)

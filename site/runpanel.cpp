@@ -1,5 +1,6 @@
 #include "site/runpanel.h"
 
+#include "engine/register/registerverdict.h"
 #include "engine/site/commissionrecord.h"
 #include "site/planeditor.h"
 #include "site/planmodel.h"
@@ -96,7 +97,12 @@ void RunPanel::build()
     runAgain = action(tr("Run this row &again"), QStringLiteral("runAgainAction"));
     runAgain->setShortcut(QKeySequence(QStringLiteral("Shift+F5")));
     connect(runAgain, &QAction::triggered, this, &RunPanel::runRowAgain);
-    editor->addRowActions({runAgain});
+    replace = action(tr("&Replace this row's module…"), QStringLiteral("replaceAction"));
+    replace->setToolTip(tr("Writes the values the register knows for the row's module to the "
+                           "module now on its port, verifies them, and records it as its "
+                           "replacement"));
+    connect(replace, &QAction::triggered, this, &RunPanel::replaceRowModule);
+    editor->addRowActions({runAgain, replace});
 
     recordTitle = new QLabel(tr("Rec&ord:"), this);
     record = new QLineEdit(this);
@@ -154,7 +160,8 @@ void RunPanel::build()
 
 QList<QAction *> RunPanel::runActions() const
 {
-    return {startAction, checkAction, checks->networkAction(), stopAction, nullptr, runAgain};
+    return {startAction, checkAction, checks->networkAction(), stopAction, nullptr,
+            runAgain,    replace};
 }
 
 QString RunPanel::recordPath() const
@@ -177,7 +184,7 @@ bool RunPanel::startAudit()
     return begin(int(SiteRun::Mode::Audit), {});
 }
 
-bool RunPanel::begin(int mode, const QList<int> &only)
+bool RunPanel::begin(int mode, const QList<int> &only, const siteregister::ModuleEntry *old)
 {
     if (run->isRunning() || checks->isBusy())
         return false;
@@ -188,7 +195,8 @@ bool RunPanel::begin(int mode, const QList<int> &only)
     // A cell still being edited keeps what was typed (each keystroke is in
     // the model already) and closes.
     editor->closeEditor();
-    if (run->start(SiteRun::Mode(mode), recordPath(), settings, only))
+    if (old ? run->startReplacement(only.first(), *old, recordPath(), settings)
+            : run->start(SiteRun::Mode(mode), recordPath(), settings, only))
         return true;
     refusal = run->refusal().value(0);
     // Refused for the record: its field says why.
@@ -231,6 +239,32 @@ void RunPanel::runRowAgain()
     if (rows.size() != 1 || !run->canRunAgain(rows.first()) || !startBlocker().isEmpty())
         return;
     begin(int(run->mode()), rows);
+}
+
+void RunPanel::replaceRowModule()
+{
+    const QList<int> rows = editor->selectedRows();
+    if (rows.size() != 1 || !startBlocker().isEmpty())
+        return;
+    siteregister::ModuleEntry old;
+    QString error;
+    if (!run->rowModule(rows.first(), &old, &error)) {
+        QMessageBox box(QMessageBox::Information, tr("Replace a module"),
+                        tr("Nothing to replace: %1.").arg(error), QMessageBox::Ok, this);
+        box.setObjectName(QStringLiteral("replaceNothing"));
+        box.exec();
+        return;
+    }
+    QMessageBox ask(QMessageBox::Question, tr("Replace a module"),
+                    tr("Replace %1, %2, with the module now on %3?")
+                        .arg(old.mac, siteregister::verifiedAs(old), model->port(rows.first())),
+                    QMessageBox::Yes | QMessageBox::Cancel, this);
+    ask.setObjectName(QStringLiteral("replaceQuestion"));
+    ask.setInformativeText(tr("The new module is written with its values, restarted, read back "
+                              "and recorded as its replacement."));
+    ask.setDefaultButton(QMessageBox::Cancel);
+    if (ask.exec() == QMessageBox::Yes)
+        begin(int(SiteRun::Mode::Commission), rows, &old);
 }
 
 void RunPanel::onStarted()
@@ -298,6 +332,7 @@ void RunPanel::updateActions()
     escapeAction->setEnabled(busy);
     const QList<int> rows = editor->selectedRows();
     runAgain->setEnabled(ready && rows.size() == 1 && run->canRunAgain(rows.first()));
+    replace->setEnabled(ready && rows.size() == 1 && !run->registerOff());
     const QString path = recordPath();
     recordOpen->setEnabled(!path.isEmpty() && QFileInfo(path).isFile());
 }

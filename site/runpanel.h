@@ -12,6 +12,10 @@ class QLineEdit;
 class QPushButton;
 class SiteChecks;
 class SiteRun;
+namespace siteregister
+{
+struct ModuleEntry;
+}
 
 // What starts, stops and follows a run in the site window: the record's
 // file, the run's options, the line beside the buttons (the plan's
@@ -36,6 +40,7 @@ public:
     // The Run menu's actions (null for a separator).
     QList<QAction *> runActions() const;
     QAction *runAgainAction() const { return runAgain; }
+    QAction *replaceAction() const { return replace; }
 
     QString recordPath() const;
     void setRecordPath(const QString &path);
@@ -66,11 +71,15 @@ signals:
 
 private:
     void build();
-    bool begin(int mode, const QList<int> &only);
+    // `old`: the run replaces that module by the one on the row's port.
+    bool begin(int mode, const QList<int> &only, const siteregister::ModuleEntry *old = nullptr);
     void checkRecordPath();
     void askRecordPath();
     void openRecord();
     void runRowAgain();
+    // The module the register knows in the selected row, replaced by the
+    // one now on its port (asked first).
+    void replaceRowModule();
     void onStarted();
     void onFinished();
     void updateStatusLine();
@@ -93,6 +102,7 @@ private:
     QAction *stopAction = nullptr;
     QAction *escapeAction = nullptr;
     QAction *runAgain = nullptr;
+    QAction *replace = nullptr;
     QString recordTrouble; // why the record path cannot be appended to
     QString refusal;       // why the last start was refused, until the plan changes
 };

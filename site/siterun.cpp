@@ -6,6 +6,7 @@
 #include "engine/platform/textsafety.h"
 #include "engine/site/commissionrecord.h"
 #include "engine/site/commissionrun.h"
+#include "engine/site/registerdesk.h"
 #include "engine/site/runsummary.h"
 #include "site/latencyprobe.h"
 #include "site/planmodel.h"
@@ -55,6 +56,9 @@ bool SiteRun::start(Mode mode, const QString &record, const JobSettings &setting
         if (only.isEmpty() || only.contains(tableRow)) {
             rows << plan.rows.at(i);
             tableRows << tableRow;
+            // A replacement writes the old module's values.
+            if (!replacing.isEmpty())
+                rows.last().values = replacementValues;
         }
     }
     if (rows.isEmpty())
@@ -76,8 +80,27 @@ bool SiteRun::start(Mode mode, const QString &record, const JobSettings &setting
         emit message(refused.first(), 0);
         return false;
     }
+    if (!openRegister(commission, record)) {
+        delete commission;
+        emit message(tr("Nothing was started: %1").arg(refused.value(0)), 0);
+        return false;
+    }
     commission->setAuditOnly(mode == Mode::Audit);
     commission->setRecord(record);
+    connect(commission, &CommissionRun::rowSettled, this, [this](int index) {
+        const int row = tableRowOf.value(index, -1);
+        const RowOutcome outcome = run->outcome(index);
+        model->setProgress(row, finishedProgress(outcome));
+        model->setResult(row, outcome.detail());
+        emit progressed();
+    });
+    connect(commission, &CommissionRun::rowHeldElsewhere, this,
+            [this](int index, const QString &words) {
+                RowProgress held;
+                held.stage = RowStage::HeldElsewhere;
+                held.item = words;
+                model->setProgress(tableRowOf.value(index, -1), held);
+            });
     connect(commission, &CommissionRun::rowStage, this, &SiteRun::onRowStage);
     connect(commission, &CommissionRun::rowFinished, this, &SiteRun::onRowFinished);
     connect(commission, &CommissionRun::swapNeeded, this, &SiteRun::onSwapNeeded);
@@ -207,7 +230,8 @@ QString SiteRun::progressLine() const
         if (!isFinal(stage))
             continue;
         ++done;
-        if (stage == RowStage::Verified || stage == RowStage::Matches)
+        if (stage == RowStage::Verified || stage == RowStage::Matches ||
+            stage == RowStage::DoneElsewhere)
             ++verified;
         else
             ++failed;
@@ -241,7 +265,9 @@ void SiteRun::onFinished()
     for (int i = 0; i < run->rowCount(); ++i) {
         const int row = tableRowOf.value(i, -1);
         const RowOutcome outcome = run->outcome(i);
-        if (outcome.status == RowOutcome::Status::NotReached) {
+        if (outcome.status == RowOutcome::Status::AlreadyDone) {
+            ++verified;
+        } else if (outcome.status == RowOutcome::Status::NotReached) {
             model->setProgress(row, finishedProgress(outcome));
             model->setResult(row, outcome.detail());
             ++notReached;
@@ -266,5 +292,7 @@ void SiteRun::onFinished()
     emit message(ended, 0);
     run->deleteLater();
     run = nullptr;
+    desk.reset();
+    replacing.clear();
     emit finished(lastExit);
 }

@@ -2,17 +2,26 @@
 #define SITERUN_H
 
 #include "engine/jobs/modulejob.h"
+#include "protocol/parameters.h"
 
 #include <QMap>
 #include <QObject>
 #include <QStringList>
 #include <QVector>
 
+#include <functional>
 #include <memory>
 
 class CommissionRun;
 class LatencyProbe;
 class PlanModel;
+class QWidget;
+class RegisterDesk;
+namespace siteregister
+{
+struct Location;
+struct ModuleEntry;
+} // namespace siteregister
 
 // A run of the plan in the site window, on the engine of `ordan-cli
 // commission` (or `audit`): its rows in parallel across ports, one after
@@ -38,6 +47,32 @@ public:
     // Ends the run as Ctrl-C ends ordan-cli's: the rows in hand are
     // interrupted, the others not reached.
     void stop();
+
+    // The site register (siterunregister.cpp): as ordan-cli's, named by
+    // `location` (empty: ORDAN_REGISTER, or the user's file), none when
+    // `off`. It is opened as a run starts, before anything is written; one
+    // that cannot be opened refuses the run (ordan-cli's exit 3). Each
+    // module is judged by it: where it would stop a row (a module verified
+    // elsewhere, an address another's) the engineer is asked whether to
+    // write it anyway, in a dialog over `dialogs`.
+    void setRegister(const QString &location, bool off);
+    QString registerText() const { return registerAt; }
+    bool registerOff() const { return noRegister; }
+    bool registerLocation(siteregister::Location *location, QString *error) const;
+    // None: nobody is asked, and the register's stops stand.
+    void setDialogParent(QWidget *dialogs) { dialogParent = dialogs; }
+    // The plan's file: while the table is that file unchanged, its bytes
+    // name the plan in the register, so that stations running the same
+    // file (here or in ordan-cli) split its rows.
+    void setPlanFile(const QString &path) { planFile = path; }
+    QByteArray planBytes() const;
+    // The module the register knows in the table row `row` (the one last
+    // verified as that row of this plan, otherwise at its planned address),
+    // and a run that puts its values on the module now on the row's port
+    // (ordan-cli replace).
+    bool rowModule(int row, siteregister::ModuleEntry *module, QString *error) const;
+    bool startReplacement(int row, const siteregister::ModuleEntry &old, const QString &record,
+                          const JobSettings &settings);
 
     bool isRunning() const { return run != nullptr; }
     Mode mode() const { return runMode; }
@@ -78,6 +113,10 @@ private:
     void onModuleAlreadyDone(int index, const QString &mac, int doneRow);
     void onFinished();
     void showWaiting();
+    // The register opened for the run `commission` (siterunregister.cpp);
+    // false, with the refusal set, when it cannot be.
+    bool openRegister(CommissionRun *commission, const QString &record);
+    void askRewrite(int planRow, const QString &words, std::function<void(bool)> answer);
 
     PlanModel *model;
     CommissionRun *run = nullptr; // the run going on, if any
@@ -90,6 +129,14 @@ private:
     QString ended; // how the last run ended
     QStringList lastSummary;
     std::unique_ptr<LatencyProbe> latency;
+    QString registerAt;
+    bool noRegister = false;
+    QString planFile;
+    QWidget *dialogParent = nullptr;
+    std::unique_ptr<RegisterDesk> desk; // the running run's register
+    // A replacement's row: the old module and its values.
+    QString replacing;
+    parameters::Values replacementValues;
 };
 
 #endif // SITERUN_H

@@ -4,6 +4,7 @@
 #include "engine/site/commissionplan.h"
 #include "site/planeditor.h"
 #include "site/planmodel.h"
+#include "site/registerview.h"
 #include "site/runpanel.h"
 #include "site/sitechecks.h"
 #include "site/siterun.h"
@@ -84,6 +85,7 @@ SiteWindow::SiteWindow(QWidget *parent) : QMainWindow(parent), model(new PlanMod
         if (closeWhenStopped)
             close();
     });
+    run->setDialogParent(this);
     setPlanPath(QString());
     updateActions();
     updateBaseProblems();
@@ -118,6 +120,10 @@ void SiteWindow::buildActions()
     baseAction = action(tr("&Base values from a settings file…"), QStringLiteral("baseAction"));
     baseAction->setShortcut(QKeySequence(QStringLiteral("Ctrl+B")));
     connect(baseAction, &QAction::triggered, this, &SiteWindow::askBaseValues);
+    registerAction = action(tr("&Register…"), QStringLiteral("registerAction"));
+    registerAction->setToolTip(tr("What the site register knows: every module commissioned, "
+                                  "where and at what it was verified, and its history"));
+    connect(registerAction, &QAction::triggered, this, &SiteWindow::showRegister);
     auto *quitAction = action(tr("&Quit"), QStringLiteral("quitAction"));
     // Ctrl+Q where the desktop names no key for quitting.
     QList<QKeySequence> quitKeys = QKeySequence::keyBindings(QKeySequence::Quit);
@@ -126,8 +132,9 @@ void SiteWindow::buildActions()
     quitAction->setShortcuts(quitKeys);
     connect(quitAction, &QAction::triggered, this, &QWidget::close);
 
-    fillMenu(menuBar()->addMenu(tr("&File")), {newAction, openAction, saveAction, saveAsAction,
-                                               nullptr, baseAction, nullptr, quitAction});
+    fillMenu(menuBar()->addMenu(tr("&File")),
+             {newAction, openAction, saveAction, saveAsAction, nullptr, baseAction, registerAction,
+              nullptr, quitAction});
     fillMenu(menuBar()->addMenu(tr("&Edit")), editor->editActions());
     fillMenu(menuBar()->addMenu(tr("&Run")), panel->runActions());
 
@@ -195,6 +202,24 @@ void SiteWindow::buildForm()
         setTabOrder(order[i - 1], order[i]);
     basePath->setFocusPolicy(Qt::ClickFocus);
     editor->table()->setFocus();
+}
+
+void SiteWindow::setRegister(const QString &location, bool off, bool ask)
+{
+    run->setRegister(location, off);
+    run->setDialogParent(ask ? this : nullptr);
+}
+
+void SiteWindow::showRegister()
+{
+    if (!registerView) {
+        registerView = new RegisterView(run, this);
+        connect(registerView, &RegisterView::registerChanged, this, &SiteWindow::registerChanged);
+    }
+    registerView->refresh();
+    registerView->show();
+    registerView->raise();
+    registerView->activateWindow();
 }
 
 void SiteWindow::updateActions()

@@ -12,6 +12,7 @@ class QAction;
 class QLabel;
 class QLineEdit;
 class QPushButton;
+class RegisterView;
 class RunPanel;
 class SiteChecks;
 class SiteRun;
@@ -68,6 +69,14 @@ public:
     void checkNetwork();
     bool isCheckingNetwork() const;
     bool isRunning() const;
+    // The site register of the runs, as ordan-cli's --register and
+    // --no-register; empty: ORDAN_REGISTER, or the user's file. Unless
+    // `ask`, a module the register would stop is not asked about: its row
+    // stops, as ordan-cli's does (a run nobody watches).
+    void setRegister(const QString &location, bool off, bool ask = true);
+    // Opens "Register…": what the register knows, searched.
+    void showRegister();
+
     // What `ordan-cli commission` would exit with for the last run: 0 all
     // verified, 130 interrupted, otherwise the first failed row's code.
     int lastExitCode() const;
@@ -89,6 +98,8 @@ public:
 
 signals:
     void runFinished(int exitCode);
+    // The register was named anew in "Register…" (the window's setting).
+    void registerChanged(const QString &location);
     void networkChecked();
 
 protected:
@@ -127,6 +138,8 @@ private:
     QAction *saveAction = nullptr;
     QAction *saveAsAction = nullptr;
     QAction *baseAction = nullptr;
+    QAction *registerAction = nullptr;
+    RegisterView *registerView = nullptr;
 
     QString currentPlan;
     QString defaultRecord; // the record path that follows the plan's

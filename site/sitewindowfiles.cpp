@@ -9,6 +9,7 @@
 #include "site/planmodel.h"
 #include "site/recordview.h"
 #include "site/runpanel.h"
+#include "site/siterun.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -44,6 +45,7 @@ QString SiteWindow::defaultRecordPath()
 void SiteWindow::setPlanPath(const QString &path)
 {
     currentPlan = path;
+    run->setPlanFile(path);
     const QString name = path.isEmpty() ? tr("New plan") : QFileInfo(path).fileName();
     setWindowTitle(QStringLiteral("%1[*] — %2").arg(name, tr("Ordan site commissioning")));
     // The record follows the plan, unless another one was chosen; a plan

@@ -236,7 +236,7 @@ void RegisterDesk::judge(int planRow, const QString &mac, const WriteJob::Regist
     // The engineer decides: written anyway (noted first), or stopped.
     const QPointer<RegisterDesk> self(this);
     const qint64 run = runId;
-    ask(stopped.text, [self, stopped, answered, run, planRow, mac](bool write) {
+    ask(planRow, stopped.text, [self, stopped, answered, run, planRow, mac](bool write) {
         if (!write || !self) {
             answered(stopped);
             return;

@@ -44,7 +44,8 @@ public:
     // Asked, where the policy stops a row, whether to write the module
     // anyway (the site window's question): `words` are the register's;
     // `answer` is called once.
-    using Question = std::function<void(const QString &words, std::function<void(bool)> answer)>;
+    using Question = std::function<void(int planRow, const QString &words,
+                                        std::function<void(bool)> answer)>;
     // Work on the register's thread; what it returns runs back on the
     // desk's thread (nothing when the desk is gone by then).
     using Work = std::function<std::function<void()>(SiteRegister &reg)>;
