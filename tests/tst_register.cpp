@@ -6,6 +6,7 @@
 #include "engine/register/siteregister.h"
 #include "pgcluster.h"
 
+#include <QElapsedTimer>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -67,6 +68,77 @@ QString write(const QTemporaryDir &dir, const QString &name, const QByteArray &b
 
 const QByteArray header = "time,port,name,version,mac,ip,mask,gateway,tcp_port,parity,speed,"
                           "stop_bits,packet_timeout,result";
+
+// The addresses written to a simulated module ("CHANGE IP:10.0.0.1").
+QStringList writes(cliprocess::Simulator &sim)
+{
+    return sim.commands().filter("CHANGE IP:");
+}
+
+// Waits (events, not a sleep) until the simulator has been sent `command`.
+bool awaitCommand(cliprocess::Simulator &sim, const QString &command)
+{
+    QElapsedTimer clock;
+    clock.start();
+    while (!sim.commands().contains(command) && clock.elapsed() < 30000)
+        sim.process.waitForReadyRead(100);
+    return sim.commands().contains(command);
+}
+
+// A station: ordan-cli commission run in a folder of its own, where the
+// plan's port "./bench" is its own adapter, and the technician who puts
+// the next module of its pile on it whenever it asks.
+struct Station {
+    QString dir;
+    QStringList pile; // MACs, the first plugged in before the start
+    QStringList extra;
+    std::vector<std::unique_ptr<cliprocess::Simulator>> sims;
+    QProcess cli;
+    QByteArray err;
+    int scanned = 0;
+
+    ~Station()
+    {
+        QObject::disconnect(&cli, nullptr, nullptr, nullptr);
+        cli.kill();
+        cli.waitForFinished();
+    }
+    void plugNext()
+    {
+        if (!sims.empty())
+            sims.back()->stop();
+        if (sims.size() < size_t(pile.size()))
+            sims.push_back(std::make_unique<cliprocess::Simulator>(
+                QStringList{"--link", dir + "/bench", "--mac", pile.at(int(sims.size()))} + extra));
+    }
+    void start(const QString &name, const QStringList &arguments)
+    {
+        QDir().mkpath(dir);
+        plugNext();
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert("ORDAN_STATION", name);
+        cli.setProcessEnvironment(environment);
+        cli.setWorkingDirectory(dir);
+        // Each whole line that asks for the next module: the next one.
+        QObject::connect(&cli, &QProcess::readyReadStandardError, [this] {
+            err += cli.readAllStandardError();
+            int end;
+            while ((end = err.indexOf('\n', scanned)) >= 0) {
+                if (err.mid(scanned, end - scanned).startsWith("connect the next module to"))
+                    plugNext();
+                scanned = end + 1;
+            }
+        });
+        cli.start(ORDAN_CLI_PATH, arguments);
+    }
+    QStringList written()
+    {
+        QStringList all;
+        for (const auto &sim : sims)
+            all += writes(*sim);
+        return all;
+    }
+};
 
 } // namespace
 
@@ -447,6 +519,280 @@ private slots:
         QVERIFY2(r.err.contains("postgresql://team@db/register") && !r.err.contains("s3cret") &&
                      !QFile::exists(trace),
                  r.err.constData());
+    }
+
+    // ordan-cli commission, write and replace consult the register (a
+    // SQLite file): two modules commissioned from a plan, then a second
+    // command and what it may write.
+    void runsConsultTheRegister_data()
+    {
+        QTest::addColumn<QString>("plan");    // the second run's addresses
+        QTest::addColumn<QString>("command"); // commission, --rewrite, replace
+        QTest::addColumn<bool>("newModule");  // a new module, C, on A's port
+        QTest::addColumn<int>("exitCode");
+        QTest::addColumn<QString>("said");       // on stdout or stderr
+        QTest::addColumn<QStringList>("writes"); // CHANGE IP sent meanwhile, A's then B's then C's
+        QTest::newRow("a second run of one plan writes nothing")
+            << "10.0.0.1,10.0.0.2"
+            << "commission" << false << 0 << "row 2 done already: verified by" << QStringList();
+        QTest::newRow("the modules swapped stop their rows")
+            << "10.0.0.2,10.0.0.1"
+            << "commission" << false << 7
+            << "this module, 02:00:00:00:00:0A, is already verified as 10.0.0.1 (row 2 of "
+               "plan1.csv, station-1, "
+            << QStringList();
+        QTest::newRow("--rewrite writes them, noted")
+            << "10.0.0.2,10.0.0.1"
+            << "--rewrite" << false << 0 << "rewritten: it was verified as 10.0.0.1"
+            << QStringList{"CHANGE IP:10.0.0.2", "CHANGE IP:10.0.0.1"};
+        QTest::newRow("the same values in another plan: read, not rewritten")
+            << "10.0.0.1"
+            << "commission" << false << 0 << "not rewritten: it already held the planned values"
+            << QStringList();
+        QTest::newRow("an address doubled across runs")
+            << "10.0.0.2"
+            << "commission" << true << 7
+            << "10.0.0.2 is held by 02:00:00:00:00:0B, verified as 10.0.0.2" << QStringList();
+        QTest::newRow("replace puts the old values on a new module")
+            << ""
+            << "replace" << true << 0 << "02:00:00:00:00:0C replaces 02:00:00:00:00:0A"
+            << QStringList{"CHANGE IP:10.0.0.1"};
+    }
+    void runsConsultTheRegister()
+    {
+        QFETCH(QString, plan);
+        QFETCH(QString, command);
+        QFETCH(bool, newModule);
+        QFETCH(int, exitCode);
+        QFETCH(QString, said);
+        QFETCH(QStringList, writes);
+        QTemporaryDir work;
+        const QString reg = work.filePath("register.sqlite");
+        const QString ttyA = work.filePath("ttyA"), ttyB = work.filePath("ttyB");
+        auto a = std::make_unique<cliprocess::Simulator>(
+            QStringList{"--link", ttyA, "--mac", "02:00:00:00:00:0A"});
+        cliprocess::Simulator b({"--link", ttyB, "--mac", "02:00:00:00:00:0B"});
+        const QString plan1 = write(work, "plan1.csv",
+                                    "port,ip,gateway\n" + ttyA.toUtf8() + ",10.0.0.1,10.0.0.254\n" +
+                                        ttyB.toUtf8() + ",10.0.0.2,10.0.0.254\n");
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert("ORDAN_STATION", "station-1");
+        environment.insert("ORDAN_REGISTER", reg);
+        const auto run = [&environment](const QStringList &arguments) {
+            QProcess cli;
+            cli.setProcessEnvironment(environment);
+            cli.start(ORDAN_CLI_PATH, arguments);
+            return cliprocess::finish(cli);
+        };
+        cliprocess::Result r = run({"commission", plan1});
+        QVERIFY2(r.exitCode == 0, r.err.constData());
+        const int sentA = ::writes(*a).size(), sentB = ::writes(b).size();
+        std::unique_ptr<cliprocess::Simulator> c;
+        if (newModule) {
+            a->stop();
+            c = std::make_unique<cliprocess::Simulator>(
+                QStringList{"--link", command == "replace" ? work.filePath("ttyC") : ttyA, "--mac",
+                            "02:00:00:00:00:0C"});
+        }
+        // The second plan: its addresses on A's and B's ports in turn (the
+        // first plan's own: the same file).
+        QByteArray csv = "port,ip,gateway\n";
+        const QStringList addresses = plan.split(',', Qt::SkipEmptyParts);
+        for (int i = 0; i < addresses.size(); ++i)
+            csv +=
+                (i == 0 ? ttyA : ttyB).toUtf8() + "," + addresses.at(i).toUtf8() + ",10.0.0.254\n";
+        const QString plan2 = plan == "10.0.0.1,10.0.0.2" ? plan1 : write(work, "plan2.csv", csv);
+        if (command == "replace")
+            r = run({"replace", "02:00:00:00:00:0A", "--port", work.filePath("ttyC")});
+        else
+            r = run(QStringList{"commission", plan2} +
+                    (command == "--rewrite" ? QStringList{"--rewrite"} : QStringList()));
+        QVERIFY2(r.exitCode == exitCode, (r.out + r.err).constData());
+        QVERIFY2((r.out + r.err).contains(said.toUtf8()), (r.out + r.err).constData());
+        QStringList sent = ::writes(*a).mid(sentA) + ::writes(b).mid(sentB);
+        if (c)
+            sent += ::writes(*c);
+        QCOMPARE(sent, writes);
+        if (command == "--rewrite") {
+            r = run({"register", "history", "02:00:00:00:00:0A"});
+            QVERIFY2(r.out.contains("rewritten: it was verified as 10.0.0.1"), r.out.constData());
+        }
+        if (command == "replace") {
+            r = run({"register", "show", "02:00:00:00:00:0A"});
+            QVERIFY2(r.out.contains("replaced by     02:00:00:00:00:0C"), r.out.constData());
+            r = run({"register", "site", plan1});
+            QVERIFY2(r.exitCode == 0 && r.out.contains("on 02:00:00:00:00:0C"), r.out.constData());
+        }
+    }
+
+    // A register whose disk fills while a row is in hand: the row fails
+    // with the reason, the record says so, and nothing of it is reported
+    // verified. A small file system of its own in a mount namespace.
+    void commissionOnAFullDisk()
+    {
+        QProcess probe;
+        probe.start("unshare", {"-m", "-r", "true"});
+        if (!probe.waitForFinished(10000) || probe.exitCode() != 0)
+            QSKIP("no mount namespace can be made here (unshare -m)");
+        QTemporaryDir work;
+        const QString tty = work.filePath("tty");
+        cliprocess::Simulator sim(
+            {"--link", tty, "--mac", "02:00:00:00:00:0D", "--restart-delay", "1500"});
+        const QString plan =
+            write(work, "plan.csv", "port,ip,gateway\n" + tty.toUtf8() + ",10.0.0.7,10.0.0.254\n");
+        const QString disk = work.filePath("disk");
+        QDir().mkpath(disk);
+        // The run starts with room; once the module has its address the
+        // disk is filled (the sim's trace file tells when).
+        const QString script = QStringLiteral(R"(set -e; mount -t tmpfs -o size=512k tmpfs "$1"
+ORDAN_REGISTER="$1/r.sqlite" "$2" commission "$3" --json --record "$4/record.csv" \
+    >"$4/out.json" 2>"$4/err.txt" &
+cli=$!
+for i in $(seq 600); do [ -e "$4/changed" ] && break; sleep 0.05; done
+dd if=/dev/zero of="$1/filler" bs=4k 2>/dev/null || true
+set +e; wait $cli; echo "exit $?" >&2)");
+        QProcess shell;
+        shell.start("unshare", {"-m", "-r", "sh", "-c", script, "sh", disk, ORDAN_CLI_PATH, plan,
+                                work.path()});
+        QVERIFY(awaitCommand(sim, "CHANGE IP:10.0.0.7"));
+        QFile(work.filePath("changed")).open(QIODevice::WriteOnly);
+        const cliprocess::Result r = cliprocess::finish(shell);
+        QFile out(work.filePath("out.json")), err(work.filePath("err.txt"));
+        QVERIFY(out.open(QIODevice::ReadOnly) && err.open(QIODevice::ReadOnly));
+        const QByteArray said = err.readAll();
+        QVERIFY2(r.err.contains("exit 3") && said.contains("disk is full"),
+                 (r.err + said).constData());
+        const QJsonObject row =
+            QJsonDocument::fromJson(out.readAll()).object()["rows"].toArray().first().toObject();
+        QCOMPARE(row["status"].toString(), QStringLiteral("failed"));
+        QCOMPARE(row["registered"].toBool(true), false);
+        const QList<cliprocess::RecordRow> record =
+            cliprocess::recordOf(work.filePath("record.csv"));
+        QCOMPARE(record.size(), 1);
+        QCOMPARE(record.first()["result"], QStringLiteral("verified, not in the register"));
+    }
+
+    // Two stations run one 8-row plan at once, each with its own adapter
+    // and a pile of 4 modules: every row is written exactly once, and both
+    // end with the whole plan verified.
+    void twoStationsOnePlan()
+    {
+        if (!postgresUp)
+            QSKIP("no PostgreSQL server (see the warning above)");
+        QTemporaryDir work;
+        QByteArray csv = "port,ip,gateway\n                         ";
+        for (int i = 1; i <= 8; ++i)
+            csv += "./bench,10.0.1." + QByteArray::number(i) +
+                   ",10.0.1.254\n                                                ";
+        const QString plan = write(work, "plan.csv", csv);
+        Station stations[2];
+        for (int s = 0; s < 2; ++s) {
+            stations[s].dir = work.filePath(QStringLiteral("station%1").arg(s + 1));
+            for (int m = 0; m < 4; ++m)
+                stations[s].pile << QStringLiteral("02:00:00:00:0%1:0%2").arg(s + 1).arg(m);
+        }
+        for (int s = 0; s < 2; ++s)
+            stations[s].start(QStringLiteral("station-%1").arg(s + 1),
+                              {"commission", plan, "--json", "--register", postgres.url()});
+        QStringList all;
+        cliprocess::Result r[2];
+        // Both technicians at work until both stations end.
+        QVERIFY(QTest::qWaitFor(
+            [&stations] {
+                return stations[0].cli.state() == QProcess::NotRunning &&
+                       stations[1].cli.state() == QProcess::NotRunning;
+            },
+            180000));
+        for (int s = 0; s < 2; ++s)
+            r[s] = cliprocess::finish(stations[s].cli, 0);
+        for (int s = 0; s < 2; ++s) {
+            Station &station = stations[s];
+            QVERIFY2(r[s].exitCode == 0,
+                     (stations[0].err + "\n--\n" + stations[1].err).constData());
+            QCOMPARE(QJsonDocument::fromJson(r[s].out).object()["failed"].toInt(), 0);
+            all += station.written();
+        }
+        all.sort();
+        QStringList expected;
+        for (int i = 1; i <= 8; ++i)
+            expected << QStringLiteral("CHANGE IP:10.0.1.%1").arg(i);
+        expected.sort();
+        QCOMPARE(all, expected);
+    }
+
+    // A station killed in the middle of a row: the other one takes the
+    // row over once the claim's lease has run out, and writes it.
+    void stationKilledMidRow()
+    {
+        if (!postgresUp)
+            QSKIP("no PostgreSQL server (see the warning above)");
+        QTemporaryDir work;
+        const QString plan = write(work, "plan.csv",
+                                   "port,ip,gateway\n./bench,10.0.2.1,10.0.2.254\n"
+                                   "./bench,10.0.2.2,10.0.2.254\n");
+        const QStringList arguments{"commission", plan,         "--json",      "--claim-lease",
+                                    "2",          "--register", postgres.url()};
+        Station dying;
+        dying.dir = work.filePath("dying");
+        dying.pile << "02:00:00:00:0A:01";
+        dying.extra << "--restart-delay"
+                    << "4000";
+        dying.start("station-a", arguments);
+        QVERIFY(awaitCommand(*dying.sims.front(), "CHANGE IP:10.0.2.1"));
+        dying.cli.kill();
+        dying.cli.waitForFinished();
+        Station other;
+        other.dir = work.filePath("other");
+        other.pile << "02:00:00:00:0B:01"
+                   << "02:00:00:00:0B:02";
+        other.start("station-b", arguments);
+        QVERIFY(QTest::qWaitFor([&other] { return other.cli.state() == QProcess::NotRunning; },
+                                120000));
+        const cliprocess::Result r = cliprocess::finish(other.cli, 0);
+        QVERIFY2(r.exitCode == 0, (other.err + r.err).constData());
+        QStringList written = other.written();
+        written.sort();
+        QCOMPARE(written, (QStringList{"CHANGE IP:10.0.2.1", "CHANGE IP:10.0.2.2"}));
+        const cliprocess::Result site =
+            cliprocess::runCli({"register", "site", plan, "--register", postgres.url()});
+        QVERIFY2(site.exitCode == 0 && site.out.count("verified by station-b") == 2,
+                 site.out.constData());
+    }
+
+    // The server stopped while a row is in hand: the row fails with the
+    // reason, and nothing is reported verified that is not in the
+    // register.
+    void serverStoppedMidRow()
+    {
+        if (!postgresUp)
+            QSKIP("no PostgreSQL server (see the warning above)");
+        QTemporaryDir work;
+        const QString tty = work.filePath("tty");
+        cliprocess::Simulator sim(
+            {"--link", tty, "--mac", "02:00:00:00:0C:01", "--restart-delay", "1500"});
+        const QString plan =
+            write(work, "plan.csv", "port,ip,gateway\n" + tty.toUtf8() + ",10.0.3.1,10.0.3.254\n");
+        QProcess cli;
+        cli.start(ORDAN_CLI_PATH, {"commission", plan, "--json", "--record",
+                                   work.filePath("record.csv"), "--register", postgres.url()});
+        QVERIFY(awaitCommand(sim, "CHANGE IP:10.0.3.1"));
+        postgres.stop();
+        const cliprocess::Result r = cliprocess::finish(cli);
+        QVERIFY(postgres.resume());
+        QVERIFY2(r.exitCode == 3 && r.err.contains("the register lacks its row: the register "
+                                                   "postgresql://ordan@/register"),
+                 r.err.constData());
+        const QJsonObject summary = QJsonDocument::fromJson(r.out).object();
+        QCOMPARE(summary["verified"].toInt(), 0);
+        QCOMPARE(cliprocess::recordOf(work.filePath("record.csv")).value(0)["result"],
+                 QStringLiteral("verified, not in the register"));
+        SiteRegister reg;
+        ModuleEntry module;
+        QString error;
+        QVERIFY2(reg.open(location(postgres.url()), &error) &&
+                     reg.findModule("02:00:00:00:0C:01", &module, &error),
+                 qPrintable(error));
+        QVERIFY(!module.verified());
     }
 
     // A register on a full disk: the import fails with the reason, and

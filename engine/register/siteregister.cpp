@@ -11,6 +11,7 @@
 #include <QFileInfo>
 #include <QSqlError>
 #include <QSqlQuery>
+#include <QThread>
 
 using namespace siteregister;
 
@@ -114,9 +115,10 @@ bool SiteRegister::open(const Location &location, QString *error)
         d->db.setDatabaseName(location.database);
         // A server that stops answering fails the call instead of hanging
         // the run: connecting, a statement, a connection gone quiet.
-        QString options = QStringLiteral(
-            "connect_timeout=10;options='-c statement_timeout=30000';keepalives_idle=10;"
-            "keepalives_interval=5;keepalives_count=3");
+        QString options =
+            QStringLiteral("connect_timeout=10;options='-c statement_timeout=30000 -c "
+                           "client_min_messages=warning';keepalives_idle=10;"
+                           "keepalives_interval=5;keepalives_count=3");
         if (!location.sslMode.isEmpty())
             options += QStringLiteral(";sslmode=") + location.sslMode;
         d->db.setConnectOptions(options);
@@ -137,7 +139,19 @@ bool SiteRegister::open(const Location &location, QString *error)
     if (!postgres) {
         for (const char *pragma :
              {"PRAGMA journal_mode=WAL", "PRAGMA synchronous=FULL", "PRAGMA foreign_keys=ON"}) {
-            if (!d->sql->exec(QLatin1String(pragma), {}, error)) {
+            // A new file's change to WAL takes the whole file, and SQLite
+            // does not wait for it: another program making the same
+            // register at the same moment is waited for here, as long as
+            // the busy time-out.
+            bool done = false;
+            for (int tries = 0; !done && tries < 100; ++tries) {
+                done = d->sql->exec(QLatin1String(pragma), {}, error);
+                if (!done && !error->contains(QLatin1String("locked")))
+                    break;
+                if (!done)
+                    QThread::msleep(100);
+            }
+            if (!done) {
                 close();
                 return false;
             }

@@ -33,6 +33,17 @@ CommissionRun::CommissionRun(const QList<commissionplan::Row> &planRows,
             });
             lane->retryTimer.setSingleShot(true);
             connect(&lane->retryTimer, &QTimer::timeout, this, [this, lane] { takeRow(lane); });
+            // While the port waits, the register is asked every 2 s whether
+            // another station did the rows left meanwhile.
+            lane->settleTimer.setInterval(2000);
+            connect(&lane->settleTimer, &QTimer::timeout, this, [this] {
+                registerDesk->claims(
+                    [self = QPointer<CommissionRun>(this)](
+                        const QList<siteregister::ClaimEntry> &claims, const QString &) {
+                        if (self && !self->interrupted)
+                            self->settleDone(claims);
+                    });
+            });
             connect(&lane->renewTimer, &QTimer::timeout, this, [this, lane] {
                 if (lane->current >= 0)
                     renewClaim(lane, lane->current);
@@ -211,6 +222,8 @@ void CommissionRun::awaitModule(Lane *lane)
     lane->toldDone.clear();
     lane->sawAway = false;
     emit swapNeeded(lane->rows.at(lane->next));
+    if (claimsKept())
+        lane->settleTimer.start();
     // The port stays open in the run's hands between its modules (its
     // device is locked only while open). The module just written is still
     // there: the first look is a poll interval away.
@@ -243,15 +256,6 @@ void CommissionRun::poll(Lane *lane)
                    const bool confirmed = fresh && mac == lane->lastSeen;
                    const bool again = !fresh && !mac.isEmpty() && mac == lane->lastSeen;
                    lane->lastSeen = mac;
-                   // Every 2 s of waiting, the register is asked whether
-                   // another station did the rows left meanwhile.
-                   if (claimsKept() && ++lane->polls % 4 == 0)
-                       registerDesk->claims(
-                           [self = QPointer<CommissionRun>(this)](
-                               const QList<siteregister::ClaimEntry> &claims, const QString &) {
-                               if (self && !self->interrupted)
-                                   self->settleDone(claims);
-                           });
                    if (mac != lane->lastDone)
                        lane->sawAway = true;
                    if (again && (mac != lane->lastDone || lane->sawAway) && mac != lane->toldDone) {
@@ -264,6 +268,7 @@ void CommissionRun::poll(Lane *lane)
                        // A module not met in this run: the next row is for
                        // it. The probe goes away outside its own handler.
                        lane->swapTimer.stop();
+                       lane->settleTimer.stop();
                        probe->cancel();
                        probe->close();
                        QTimer::singleShot(0, this, [this, lane] {
@@ -289,6 +294,7 @@ void CommissionRun::endLane(Lane *lane, const QString &reason)
     lane->pollTimer.stop();
     lane->swapTimer.stop();
     lane->retryTimer.stop();
+    lane->settleTimer.stop();
     if (lane->probe) {
         lane->probe->cancel();
         lane->probe->close();

@@ -163,9 +163,9 @@ private:
         PortLock lock;
         QTimer pollTimer;
         QTimer swapTimer;
-        QTimer renewTimer; // the running row's claim
-        QTimer retryTimer; // rows held by another station, asked for again
-        int polls = 0;
+        QTimer renewTimer;  // the running row's claim
+        QTimer retryTimer;  // rows held by another station, asked for again
+        QTimer settleTimer; // while waiting: rows another station did meanwhile
         bool done = false;
     };
 

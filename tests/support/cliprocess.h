@@ -63,8 +63,9 @@ struct Result {
 
 inline Result finish(QProcess &cli, int timeoutMs = 60000)
 {
-    cli.waitForFinished(timeoutMs);
-    return {cli.exitStatus() == QProcess::NormalExit ? cli.exitCode() : -1,
+    // Still running after the time-out is no exit code at all.
+    const bool ended = cli.waitForFinished(timeoutMs) || cli.state() == QProcess::NotRunning;
+    return {ended && cli.exitStatus() == QProcess::NormalExit ? cli.exitCode() : -1,
             cli.readAllStandardOutput(), cli.readAllStandardError()};
 }
 
