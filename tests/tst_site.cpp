@@ -6,10 +6,12 @@
 #include "cliprocess.h"
 #include "dialoghelpers.h"
 #include "engine/console/portlistmodel.h"
+#include "engine/register/siteregister.h"
 #include "engine/site/commissionrecord.h"
 #include "settings/setting_module.h"
 #include "settings/settingsmapping.h"
 #include "site/planmodel.h"
+#include "site/registerview.h"
 #include "site/sitetranslation.h"
 #include "site/sitewindow.h"
 
@@ -26,6 +28,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QScrollBar>
 #include <QSet>
 #include <QStandardPaths>
@@ -232,6 +235,7 @@ private slots:
     void doneModuleRepluggedIsNotWritten();
     void recordNotAppendedFailsTheRun();
     void fitsAFieldLaptop();
+    void registerInTheWindow();
 
 private:
     TranslationWatch *watch = nullptr;
@@ -896,8 +900,8 @@ void SiteTest::russianWindow()
                  qPrintable(site.boxes.last().buttons.join(", ")));
         // An audit that differs names its parameters in Russian too.
         Simulator elsewhere(onTenNet({}));
-        QVERIFY(site.window.openPlan(writeFile(
-            dir, "audit.csv", "port,ip\n" + elsewhere.path.toUtf8() + ",10.0.0.1\n")));
+        QVERIFY(site.window.openPlan(
+            writeFile(dir, "audit.csv", "port,ip\n" + elsewhere.path.toUtf8() + ",10.0.0.1\n")));
         QTest::mouseClick(site.button("checkButton"), Qt::LeftButton);
         QTRY_VERIFY_WITH_TIMEOUT(!site.window.isRunning(), runTimeoutMs);
         QVERIFY2(site.state(0).startsWith(QStringLiteral("отличается")), qPrintable(site.state(0)));
@@ -1161,6 +1165,98 @@ void SiteTest::fitsAFieldLaptop()
     QVERIFY(table->columnWidth(PlanModel::ResultColumn) >= 150);
     // The serial numbers tell the ports apart, in the prompt too.
     QCOMPARE(site.model()->portLabel(1), QStringLiteral("A50285B1"));
+}
+
+// The site register seen from the window: a module verified elsewhere is
+// written only when the engineer says so, the register's view finds it, a
+// row another station holds is shown as such, and a row's module is
+// replaced by the one now on its port.
+void SiteTest::registerInTheWindow()
+{
+    QTemporaryDir dir;
+    const QString reg = dir.filePath("register.sqlite");
+    const QByteArray before = qgetenv("ORDAN_REGISTER");
+    qputenv("ORDAN_REGISTER", reg.toUtf8());
+    const auto restore = qScopeGuard([before] { qputenv("ORDAN_REGISTER", before); });
+    const QString link = dir.filePath("ttyA");
+    auto module =
+        std::make_unique<Simulator>(onTenNet({"--link", link, "--mac", "02:00:00:00:00:0A"}));
+    Site site;
+    const auto plan = [&](const QString &name, const QString &ip) {
+        return writeFile(dir, name, QStringLiteral("port,ip\n%1,%2\n").arg(link, ip).toUtf8());
+    };
+    const auto run = [&site] {
+        if (!site.window.startRun())
+            return false;
+        return QTest::qWaitFor([&site] { return !site.window.isRunning(); }, runTimeoutMs);
+    };
+    QVERIFY(site.window.openPlan(plan("plan1.csv", "10.0.0.1")));
+    QVERIFY(run());
+    QCOMPARE(site.state(0), QStringLiteral("verified"));
+
+    // Verified as row 2 of plan1.csv: another plan asks first.
+    QVERIFY(site.window.openPlan(plan("plan2.csv", "10.0.0.2")));
+    site.boxes.answerNext(QStringLiteral("&Stop the row"));
+    QVERIFY(run());
+    QVERIFY2(site.boxes.last().text.contains("Row 2: this module, 02:00:00:00:00:0A, is already "
+                                             "verified as 10.0.0.1 (row 2 of plan1.csv"),
+             qPrintable(site.boxes.last().text));
+    QCOMPARE(site.state(0), QStringLiteral("failed: verified elsewhere"));
+    QCOMPARE(site.window.lastExitCode(), 7);
+    QCOMPARE(module->commands().filter("CHANGE IP:"), QStringList{"CHANGE IP:10.0.0.1"});
+    site.boxes.answerNext(QStringLiteral("&Write it"));
+    QVERIFY(run());
+    QCOMPARE(site.state(0), QStringLiteral("verified"));
+    QVERIFY2(
+        site.text(0, PlanModel::ResultColumn).contains("rewritten: it was verified as 10.0.0.1"),
+        qPrintable(site.text(0, PlanModel::ResultColumn)));
+
+    // Register...: every module, searched.
+    site.window.showRegister();
+    auto *view = site.window.findChild<RegisterView *>("registerView");
+    QVERIFY(view);
+    auto *search = findNamed<QLineEdit>(*view, "registerSearch");
+    QTest::keyClicks(search, "00:0a");
+    QCOMPARE(view->shownModules(), 1);
+    search->setText("10.0.0.9");
+    QCOMPARE(view->shownModules(), 0);
+    view->close();
+
+    // Another station holds the row: shown as such while the run waits.
+    {
+        SiteRegister other;
+        QString error;
+        siteregister::Location where;
+        QVERIFY(siteregister::parseLocation(reg, &where, &error));
+        QVERIFY2(other.open(where, &error), qPrintable(error));
+        QFile file(dir.filePath("plan2.csv"));
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        siteregister::RunInfo info =
+            siteregister::RunInfo::here("ordan-cli commission", file.fileName(), file.readAll());
+        info.station = "bench-2";
+        const qint64 id = other.beginRun(info, &error);
+        QCOMPARE(other.claimRow(id, info.planHash, 2, 60000, true, &error).state,
+                 siteregister::ClaimEntry::State::Claimed);
+        QVERIFY(site.window.startRun());
+        QTRY_VERIFY_WITH_TIMEOUT(site.state(0).startsWith("another station's: claimed by bench-2"),
+                                 runTimeoutMs);
+        site.window.stopRun();
+        QTRY_VERIFY_WITH_TIMEOUT(!site.window.isRunning(), runTimeoutMs);
+        QVERIFY(other.releaseClaim(id, info.planHash, 2, false, QString(), &error));
+    }
+
+    // The row's module replaced: the new one on its port gets its values.
+    module.reset();
+    Simulator replacement(onTenNet({"--link", link, "--mac", "02:00:00:00:00:0C"}));
+    site.table()->setCurrentIndex(site.cell(0, PlanModel::IpColumn));
+    site.table()->selectRow(0);
+    site.boxes.answerNext(QStringLiteral("&Yes"));
+    site.find<QAction>("replaceAction")->trigger();
+    QVERIFY(QTest::qWaitFor([&site] { return !site.window.isRunning(); }, runTimeoutMs));
+    QCOMPARE(site.state(0), QStringLiteral("verified"));
+    QCOMPARE(replacement.commands().filter("CHANGE IP:"), QStringList{"CHANGE IP:10.0.0.2"});
+    const cliprocess::Result shown = cliprocess::runCli({"register", "show", "02:00:00:00:00:0A"});
+    QVERIFY2(shown.out.contains("replaced by     02:00:00:00:00:0C"), shown.out.constData());
 }
 
 QTEST_MAIN(SiteTest)

@@ -36,7 +36,7 @@ Answer rewrite(const QString &text)
 // What the register's knowledge of the module `mac` lets a row that plans
 // `planned` do, under `policy`: the decision of a row about to be written.
 Answer verdictOf(SiteRegister &reg, const parameters::Values &planned, const QString &mac,
-                 const QString &replaces, const RegisterDesk::Policy &policy)
+                 const QString &replaces, const RegisterDesk::Policy &policy, QString *note)
 {
     QString error;
     ModuleEntry module;
@@ -59,6 +59,8 @@ Answer verdictOf(SiteRegister &reg, const parameters::Values &planned, const QSt
             return a;
         }
     case ModuleVerdict::VerifiedElsewhere:
+        // What a rewrite would note, when the engineer asks for one.
+        *note = was;
         if (!policy.rewrite && !policy.namedModule)
             return stop(Ending::VerifiedElsewhere, alreadyVerifiedText(module));
         break;
@@ -81,6 +83,7 @@ Answer verdictOf(SiteRegister &reg, const parameters::Values &planned, const QSt
         if (holder.mac == parameters::normalMac(replaces))
             continue;
         const QString held = addressHeldText(ip, holder);
+        *note = go.text.isEmpty() ? held : go.text + QStringLiteral("; ") + held;
         if (!policy.rewrite)
             return stop(Ending::AddressHeld, held);
         return rewrite(go.text.isEmpty() ? held : go.text + QStringLiteral("; ") + held);
@@ -190,19 +193,20 @@ void RegisterDesk::attach(WriteJob *job, int planRow, bool claimed, const QStrin
             const qint64 run = self->runId;
             self->post([self, planned, planRow, replaces, mac, answered, policy,
                         run](SiteRegister &r) -> std::function<void()> {
-                Answer a = verdictOf(r, planned, mac, replaces, policy);
+                QString note;
+                Answer a = verdictOf(r, planned, mac, replaces, policy, &note);
                 QString error;
                 // A rewrite is noted before the module is written.
                 if (a.verdict == Verdict::Rewrite &&
                     !r.noteRewrite(run, planRow, mac, a.text, &error))
                     a = stop(Ending::RegisterUnavailable, error);
-                return [self, a, answered, planRow, mac] {
+                return [self, a, note, answered, planRow, mac] {
                     if (a.verdict != Verdict::Stop || a.stop == Ending::RegisterUnavailable ||
                         !self || !self->ask) {
                         answered(a);
                         return;
                     }
-                    self->judge(planRow, mac, a, answered);
+                    self->judge(planRow, mac, a, note, answered);
                 };
             });
         });
@@ -231,24 +235,23 @@ void RegisterDesk::attach(WriteJob *job, int planRow, bool claimed, const QStrin
 }
 
 void RegisterDesk::judge(int planRow, const QString &mac, const WriteJob::RegisterAnswer &stopped,
-                         WriteJob::RegisterAnswered answered)
+                         const QString &note, WriteJob::RegisterAnswered answered)
 {
     // The engineer decides: written anyway (noted first), or stopped.
     const QPointer<RegisterDesk> self(this);
     const qint64 run = runId;
-    ask(planRow, stopped.text, [self, stopped, answered, run, planRow, mac](bool write) {
+    ask(planRow, stopped.text, [self, stopped, note, answered, run, planRow, mac](bool write) {
         if (!write || !self) {
             answered(stopped);
             return;
         }
-        self->post(
-            [stopped, answered, run, planRow, mac](SiteRegister &r) -> std::function<void()> {
-                QString error;
-                const Answer a = r.noteRewrite(run, planRow, mac, stopped.text, &error)
-                                     ? rewrite(stopped.text)
-                                     : stop(Ending::RegisterUnavailable, error);
-                return [answered, a] { answered(a); };
-            });
+        self->post([note, answered, run, planRow, mac](SiteRegister &r) -> std::function<void()> {
+            QString error;
+            const Answer a = r.noteRewrite(run, planRow, mac, note, &error)
+                                 ? rewrite(note)
+                                 : stop(Ending::RegisterUnavailable, error);
+            return [answered, a] { answered(a); };
+        });
     });
 }
 

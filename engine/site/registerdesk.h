@@ -44,8 +44,8 @@ public:
     // Asked, where the policy stops a row, whether to write the module
     // anyway (the site window's question): `words` are the register's;
     // `answer` is called once.
-    using Question = std::function<void(int planRow, const QString &words,
-                                        std::function<void(bool)> answer)>;
+    using Question =
+        std::function<void(int planRow, const QString &words, std::function<void(bool)> answer)>;
     // Work on the register's thread; what it returns runs back on the
     // desk's thread (nothing when the desk is gone by then).
     using Work = std::function<std::function<void()>(SiteRegister &reg)>;
@@ -94,8 +94,9 @@ public:
 
 private:
     // The question for a row the policy stopped: written anyway, or not.
+    // `note`: what the register notes of a rewrite.
     void judge(int planRow, const QString &mac, const WriteJob::RegisterAnswer &stopped,
-               WriteJob::RegisterAnswered answered);
+               const QString &note, WriteJob::RegisterAnswered answered);
     void work();
     // Runs `work` on the register's thread and waits for it.
     void wait(const std::function<void(SiteRegister &reg)> &work);
