@@ -82,8 +82,10 @@ SiteWindow::SiteWindow(QWidget *parent) : QMainWindow(parent), model(new PlanMod
     connect(checks, &SiteChecks::networkChecked, this, &SiteWindow::networkChecked);
     connect(run, &SiteRun::finished, this, [this](int code) {
         emit runFinished(code);
+        // Not from inside the close event that stopped the run: the run may
+        // end at once (no module in hand yet).
         if (closeWhenStopped)
-            close();
+            QMetaObject::invokeMethod(this, &QWidget::close, Qt::QueuedConnection);
     });
     run->setDialogParent(this);
     setPlanPath(QString());

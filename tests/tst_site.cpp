@@ -123,9 +123,11 @@ public:
     {
         loaded = russian.load(QStringLiteral(":/i18n/ordan-site_ru.qm"));
         for (const char *context :
-             {"SiteWindow", "PlanModel", "ModuleJob", "WriteJob", "RestartJob", "CommissionRun",
-              "PortLock", "commissionplan", "commissionrecord", "parameters", "RowOutcome",
-              "PortListModel", "PlanEditor", "RunPanel", "SiteRun", "SiteChecks", "RecordView"})
+             {"SiteWindow",       "PlanModel",     "ModuleJob",    "WriteJob",
+              "RestartJob",       "CommissionRun", "PortLock",     "commissionplan",
+              "commissionrecord", "parameters",    "RowOutcome",   "PortListModel",
+              "PlanEditor",       "RunPanel",      "SiteRun",      "SiteChecks",
+              "RecordView",       "RegisterView",  "RegisterDesk", "siteregister"})
             contexts << QLatin1String(context);
     }
     bool isEmpty() const override { return false; }
@@ -963,6 +965,8 @@ void SiteTest::closingDuringARunAsks()
     QVERIFY(site.window.openPlan(
         writeFile(dir, "plan.csv", "port,ip\n" + sim.path.toUtf8() + ",10.0.0.1\n")));
     QVERIFY(site.window.startRun());
+    // The module in hand (the run asks the register first).
+    QTRY_VERIFY_WITH_TIMEOUT(isActive(site.model()->progress(0).stage), runTimeoutMs);
     site.boxes.answerNext(answer);
     QTest::keyClick(&site.window, Qt::Key_Q, Qt::ControlModifier);
     QCOMPARE(site.boxes.count(), 1);

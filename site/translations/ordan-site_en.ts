@@ -36,6 +36,16 @@
     </message>
 </context>
 <context>
+    <name>RegisterView</name>
+    <message numerus="yes">
+        <source>%1: %n module(s)</source>
+        <translation>
+            <numerusform>%1: %n module</numerusform>
+            <numerusform>%1: %n modules</numerusform>
+        </translation>
+    </message>
+</context>
+<context>
     <name>RowOutcome</name>
     <message numerus="yes">
         <source>%n parameter(s) as planned</source>

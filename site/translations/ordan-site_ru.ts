@@ -370,6 +370,14 @@ leads to %2</source>
             <numerusform>дублирование %n строк</numerusform>
         </translation>
     </message>
+    <message>
+        <source>another station&apos;s: %1</source>
+        <translation>у другой станции: %1</translation>
+    </message>
+    <message>
+        <source>done already: %1</source>
+        <translation>уже сделано: %1</translation>
+    </message>
 </context>
 <context>
     <name>PortListModel</name>
@@ -532,6 +540,116 @@ leads to %2</source>
     <message>
         <source>A new plan, without a file yet, of the record&apos;s ports and planned values; the record itself stays as it is</source>
         <translation>Новый план, ещё без файла, из портов и плановых значений журнала; сам журнал остаётся как есть</translation>
+    </message>
+</context>
+<context>
+    <name>RegisterDesk</name>
+    <message>
+        <source>this module, %1, is the one to replace: connect its replacement</source>
+        <translation>этот модуль, %1, и есть заменяемый: подключите модуль на замену</translation>
+    </message>
+    <message>
+        <source>it was %1</source>
+        <translation>он был %1</translation>
+    </message>
+    <message>
+        <source>the register was closed</source>
+        <translation>реестр закрыт</translation>
+    </message>
+</context>
+<context>
+    <name>RegisterView</name>
+    <message>
+        <source>Site register</source>
+        <translation>Реестр объекта</translation>
+    </message>
+    <message>
+        <source>the user&apos;s file, or ORDAN_REGISTER when set</source>
+        <translation>файл пользователя или ORDAN_REGISTER, если задан</translation>
+    </message>
+    <message>
+        <source>A team&apos;s register: postgresql://USER@HOST/DB (the password in ~/.pgpass, never here); or a SQLite file</source>
+        <translation>Реестр бригады: postgresql://ПОЛЬЗОВАТЕЛЬ@СЕРВЕР/БАЗА (пароль — в ~/.pgpass, никогда не здесь); или файл SQLite</translation>
+    </message>
+    <message>
+        <source>&amp;Use</source>
+        <translation>&amp;Использовать</translation>
+    </message>
+    <message>
+        <source>a MAC, an address, a station, a plan…</source>
+        <translation>MAC, адрес, станция, план…</translation>
+    </message>
+    <message>
+        <source>MAC</source>
+        <translation>MAC</translation>
+    </message>
+    <message>
+        <source>IP address</source>
+        <translation>IP-адрес</translation>
+    </message>
+    <message>
+        <source>Verified</source>
+        <translation>Проверен</translation>
+    </message>
+    <message>
+        <source>Station</source>
+        <translation>Станция</translation>
+    </message>
+    <message>
+        <source>Plan</source>
+        <translation>План</translation>
+    </message>
+    <message>
+        <source>Row</source>
+        <translation>Строка</translation>
+    </message>
+    <message>
+        <source>Port</source>
+        <translation>Порт</translation>
+    </message>
+    <message>
+        <source>Replaced by</source>
+        <translation>Заменён на</translation>
+    </message>
+    <message>
+        <source>Last seen</source>
+        <translation>Последний раз</translation>
+    </message>
+    <message>
+        <source>Time</source>
+        <translation>Время</translation>
+    </message>
+    <message>
+        <source>Result</source>
+        <translation>Результат</translation>
+    </message>
+    <message>
+        <source>&amp;Register:</source>
+        <translation>&amp;Реестр:</translation>
+    </message>
+    <message>
+        <source>&amp;Search:</source>
+        <translation>&amp;Поиск:</translation>
+    </message>
+    <message>
+        <source>Re&amp;load</source>
+        <translation>&amp;Обновить</translation>
+    </message>
+    <message>
+        <source>No register is used (--no-register).</source>
+        <translation>Реестр не используется (--no-register).</translation>
+    </message>
+    <message numerus="yes">
+        <source>%1: %n module(s)</source>
+        <translation>
+            <numerusform>%1: %n модуль</numerusform>
+            <numerusform>%1: %n модуля</numerusform>
+            <numerusform>%1: %n модулей</numerusform>
+        </translation>
+    </message>
+    <message>
+        <source>rewritten: %1</source>
+        <translation>перезаписан: %1</translation>
     </message>
 </context>
 <context>
@@ -802,6 +920,46 @@ leads to %2</source>
         <comment>a module&apos;s parameter</comment>
         <translation>время ожидания пакета</translation>
     </message>
+    <message>
+        <source>%1 on the module, but the register lacks its row: %2</source>
+        <translation>на модуле — %1, но в реестре нет его строки: %2</translation>
+    </message>
+    <message>
+        <source>matches</source>
+        <translation>совпадает</translation>
+    </message>
+    <message>
+        <source>verified</source>
+        <translation>проверено</translation>
+    </message>
+    <message>
+        <source>verified elsewhere</source>
+        <translation>проверен в другом месте</translation>
+    </message>
+    <message>
+        <source>address held</source>
+        <translation>адрес занят</translation>
+    </message>
+    <message>
+        <source>register</source>
+        <translation>реестр</translation>
+    </message>
+    <message>
+        <source>taken over</source>
+        <translation>перехвачено</translation>
+    </message>
+    <message>
+        <source>the planned values, read back</source>
+        <translation>значения плана, прочитаны</translation>
+    </message>
+    <message>
+        <source>not rewritten: it already held the planned values, %1</source>
+        <translation>не перезаписан: значения плана в нём уже были, %1</translation>
+    </message>
+    <message>
+        <source>rewritten: %1</source>
+        <translation>перезаписан: %1</translation>
+    </message>
 </context>
 <context>
     <name>RunPanel</name>
@@ -953,6 +1111,30 @@ leads to %2</source>
         <source>No program to open %1</source>
         <translation>Нет программы, чтобы открыть %1</translation>
     </message>
+    <message>
+        <source>&amp;Replace this row&apos;s module…</source>
+        <translation>&amp;Заменить модуль этой строки…</translation>
+    </message>
+    <message>
+        <source>Writes the values the register knows for the row&apos;s module to the module now on its port, verifies them, and records it as its replacement</source>
+        <translation>Записывает значения, которые реестр знает для модуля строки, в модуль, подключённый сейчас к её порту, проверяет их и отмечает его как замену</translation>
+    </message>
+    <message>
+        <source>Replace a module</source>
+        <translation>Замена модуля</translation>
+    </message>
+    <message>
+        <source>Nothing to replace: %1.</source>
+        <translation>Нечего заменять: %1.</translation>
+    </message>
+    <message>
+        <source>Replace %1, %2, with the module now on %3?</source>
+        <translation>Заменить %1, %2, модулем, подключённым сейчас к %3?</translation>
+    </message>
+    <message>
+        <source>The new module is written with its values, restarted, read back and recorded as its replacement.</source>
+        <translation>В новый модуль записываются его значения; он перезапускается, считывается и отмечается как замена.</translation>
+    </message>
 </context>
 <context>
     <name>SiteChecks</name>
@@ -1054,6 +1236,46 @@ leads to %2</source>
     <message>
         <source>Run ended: %1 verified, %2 failed, %3 not reached</source>
         <translation>Настройка окончена: проверено %1, с ошибкой %2, не выполнено %3</translation>
+    </message>
+    <message>
+        <source>The register cannot be used: %1</source>
+        <translation>Реестр нельзя использовать: %1</translation>
+    </message>
+    <message>
+        <source>the window&apos;s plan</source>
+        <translation>план окна</translation>
+    </message>
+    <message>
+        <source>Write this module?</source>
+        <translation>Записать этот модуль?</translation>
+    </message>
+    <message>
+        <source>Row %1: %2.</source>
+        <translation>Строка %1: %2.</translation>
+    </message>
+    <message>
+        <source>Write it with the row&apos;s values anyway? The register notes the rewrite. Otherwise nothing is written and the row stops.</source>
+        <translation>Всё равно записать в него значения строки? Реестр отметит перезапись. Иначе ничего не записывается и строка останавливается.</translation>
+    </message>
+    <message>
+        <source>&amp;Write it</source>
+        <translation>&amp;Записать</translation>
+    </message>
+    <message>
+        <source>&amp;Stop the row</source>
+        <translation>&amp;Остановить строку</translation>
+    </message>
+    <message>
+        <source>the row is not a checked row of the plan</source>
+        <translation>строка не входит в проверенный план</translation>
+    </message>
+    <message>
+        <source>no register is used</source>
+        <translation>реестр не используется</translation>
+    </message>
+    <message>
+        <source>the register knows no module of row %1</source>
+        <translation>реестр не знает модуля строки %1</translation>
     </message>
 </context>
 <context>
@@ -1229,6 +1451,14 @@ leads to %2</source>
             <numerusform>Новый план из журнала %1: %n строки. Сохраните его как отдельный план; журнал не изменён.</numerusform>
             <numerusform>Новый план из журнала %1: %n строк. Сохраните его как отдельный план; журнал не изменён.</numerusform>
         </translation>
+    </message>
+    <message>
+        <source>&amp;Register…</source>
+        <translation>&amp;Реестр…</translation>
+    </message>
+    <message>
+        <source>What the site register knows: every module commissioned, where and at what it was verified, and its history</source>
+        <translation>Что знает реестр объекта: каждый настроенный модуль, где и с какими значениями он проверен, и его история</translation>
     </message>
 </context>
 <context>
@@ -1410,6 +1640,212 @@ leads to %2</source>
     <message>
         <source>%1, without leading zeros</source>
         <translation>нужно %1, без ведущих нулей</translation>
+    </message>
+</context>
+<context>
+    <name>recordimport</name>
+    <message>
+        <source>%1 is not a file</source>
+        <translation>%1 — не файл</translation>
+    </message>
+    <message>
+        <source>%1 is larger than a record can be</source>
+        <translation>%1 больше, чем может быть журнал</translation>
+    </message>
+    <message>
+        <source>cannot read %1: %2</source>
+        <translation>не удаётся прочитать %1: %2</translation>
+    </message>
+    <message>
+        <source>%1 is not UTF-8 text</source>
+        <translation>%1 — не текст UTF-8</translation>
+    </message>
+    <message>
+        <source>%1 is empty</source>
+        <translation>%1 пуст</translation>
+    </message>
+    <message>
+        <source>%1 is not a commissioning record: its header has no %2</source>
+        <translation>%1 — не журнал настройки: в его заголовке нет %2</translation>
+    </message>
+    <message>
+        <source>%1 line %2: %3</source>
+        <translation>%1, строка %2: %3</translation>
+    </message>
+    <message>
+        <source>&quot;%1&quot; is not a time</source>
+        <translation>«%1» — не время</translation>
+    </message>
+    <message>
+        <source>&quot;%1&quot; is not a MAC address</source>
+        <translation>«%1» — не MAC-адрес</translation>
+    </message>
+    <message>
+        <source>&quot;%1&quot; is not a row of a plan</source>
+        <translation>«%1» — не строка плана</translation>
+    </message>
+</context>
+<context>
+    <name>siteregister</name>
+    <message>
+        <source>the register %1 has no run %2</source>
+        <translation>в реестре %1 нет запуска %2</translation>
+    </message>
+    <message>
+        <source>row %1 is no longer claimed by this run</source>
+        <translation>строка %1 больше не занята этим запуском</translation>
+    </message>
+    <message>
+        <source>row %1 was taken over by %2 (its lease had run out)</source>
+        <translation>строку %1 перехватила станция %2 (срок её захвата истёк)</translation>
+    </message>
+    <message>
+        <source>row %1 is not claimed by this run (%2)</source>
+        <translation>строка %1 не занята этим запуском (%2)</translation>
+    </message>
+    <message>
+        <source>nobody holds it</source>
+        <translation>её никто не занял</translation>
+    </message>
+    <message>
+        <source>%1 holds it</source>
+        <translation>её заняла %1</translation>
+    </message>
+    <message>
+        <source>the register %1: %2</source>
+        <translation>реестр %1: %2</translation>
+    </message>
+    <message>
+        <source>it carries a password; keep the password in ~/.pgpass (or the file PGPASSFILE names), never in the register&apos;s address</source>
+        <translation>в нём есть пароль; храните пароль в ~/.pgpass (или в файле, который называет PGPASSFILE), никогда не в адресе реестра</translation>
+    </message>
+    <message>
+        <source>the option &quot;%1&quot; is not one this program passes on (host, port, sslmode)</source>
+        <translation>параметр «%1» программа не передаёт (только host, port, sslmode)</translation>
+    </message>
+    <message>
+        <source>&quot;%1&quot; is not a TCP port</source>
+        <translation>«%1» — не порт TCP</translation>
+    </message>
+    <message>
+        <source>name the database: postgresql://USER@HOST/DATABASE</source>
+        <translation>укажите базу: postgresql://ПОЛЬЗОВАТЕЛЬ@СЕРВЕР/БАЗА</translation>
+    </message>
+    <message>
+        <source>no register</source>
+        <translation>нет реестра</translation>
+    </message>
+    <message>
+        <source>the register&apos;s address is empty</source>
+        <translation>адрес реестра пуст</translation>
+    </message>
+    <message>
+        <source>the register %1: a register is postgresql://USER@HOST/DATABASE, sqlite:FILE or a file</source>
+        <translation>реестр %1: реестр — это postgresql://ПОЛЬЗОВАТЕЛЬ@СЕРВЕР/БАЗА, sqlite:ФАЙЛ или файл</translation>
+    </message>
+    <message>
+        <source>the register %1 names no file</source>
+        <translation>реестр %1 не называет файла</translation>
+    </message>
+    <message>
+        <source>--register and --no-register do not go together</source>
+        <translation>--register и --no-register несовместимы</translation>
+    </message>
+    <message>
+        <source>the register %1: it holds other tables and no register; name an empty database or a register</source>
+        <translation>реестр %1: в базе другие таблицы, а реестра нет; укажите пустую базу или реестр</translation>
+    </message>
+    <message>
+        <source>the register %1 has the version %2 of its tables, newer than this program knows (%3): use the program that made it, or a newer one</source>
+        <translation>у реестра %1 таблицы версии %2, новее, чем знает эта программа (%3): используйте программу, которая его создала, или более новую</translation>
+    </message>
+    <message>
+        <source>unknown database error</source>
+        <translation>неизвестная ошибка базы данных</translation>
+    </message>
+    <message>
+        <source>the record %1</source>
+        <translation>журнал %1</translation>
+    </message>
+    <message>
+        <source>an unknown station</source>
+        <translation>неизвестная станция</translation>
+    </message>
+    <message>
+        <source>row %1 of %2</source>
+        <translation>строка %1 из %2</translation>
+    </message>
+    <message>
+        <source>on %1</source>
+        <translation>на %1</translation>
+    </message>
+    <message>
+        <source>verified</source>
+        <translation>проверен</translation>
+    </message>
+    <message>
+        <source>verified as %1</source>
+        <translation>проверен как %1</translation>
+    </message>
+    <message>
+        <source>this module, %1, is already %2: connect the next one</source>
+        <translation>этот модуль, %1, уже %2: подключите следующий</translation>
+    </message>
+    <message>
+        <source>%1 is held by %2, %3</source>
+        <translation>%1 занят модулем %2, %3</translation>
+    </message>
+    <message>
+        <source>verified by %1 at %2 on %3</source>
+        <translation>проверено станцией %1 в %2 на %3</translation>
+    </message>
+    <message>
+        <source>claimed by %1 since %2</source>
+        <translation>занята станцией %1 с %2</translation>
+    </message>
+    <message>
+        <source>never verified</source>
+        <translation>не проверялось</translation>
+    </message>
+    <message>
+        <source>differs: %1 (%2 %3)</source>
+        <translation>отличается: %1 (%2 %3)</translation>
+    </message>
+    <message>
+        <source>; claimed by %1 since %2</source>
+        <translation>; занята станцией %1 с %2</translation>
+    </message>
+    <message>
+        <source>; claimed by %1 since %2, its lease run out</source>
+        <translation>; занята станцией %1 с %2, срок захвата истёк</translation>
+    </message>
+    <message>
+        <source>no register is named</source>
+        <translation>реестр не указан</translation>
+    </message>
+    <message>
+        <source>cannot open the register %1: the %2 driver of Qt SQL is not installed (Debian: the package %3)</source>
+        <translation>не удаётся открыть реестр %1: драйвер %2 для Qt SQL не установлен (Debian: пакет %3)</translation>
+    </message>
+    <message>
+        <source>cannot open the register %1: cannot make the folder %2</source>
+        <translation>не удаётся открыть реестр %1: не удаётся создать папку %2</translation>
+    </message>
+    <message>
+        <source>cannot open the register %1: %2</source>
+        <translation>не удаётся открыть реестр %1: %2</translation>
+    </message>
+    <message>
+        <source>the register is not open</source>
+        <translation>реестр не открыт</translation>
+    </message>
+    <message>
+        <source>the register %1: &quot;%2&quot; is not a time</source>
+        <translation>реестр %1: «%2» — не время</translation>
+    </message>
+    <message>
+        <source>the register %1 knows no module %2</source>
+        <translation>реестр %1 не знает модуля %2</translation>
     </message>
 </context>
 </TS>
