@@ -9,10 +9,14 @@
 // names (by MAC) runs with the row's values (they took effect with a
 // restart) and still answers with that MAC;
 // no module took the writes of two rows; the record, the JSON rows and the
-// JSON counts say the same.
+// JSON counts say the same. The runs share a site register (SQLite): some
+// seeds run a second station on the same plan at the same time (no row
+// verified by both), some run the plan again afterwards (nothing verified
+// is written again).
 //
 // ORDAN_FAULT_SEEDS picks the seeds: "1-200" or "7,9"; CI runs the fixed
-// default. scripts/soak.sh runs as many as asked.
+// default (1-4: a plain run, the plan run twice, two stations). scripts/soak.sh
+// runs as many as asked.
 #include "cliprocess.h"
 #include "protocol/parameters.h"
 
@@ -89,7 +93,7 @@ QStringList randomFaults(QRandomGenerator &random)
 
 QList<int> seeds()
 {
-    const QString text = qEnvironmentVariable("ORDAN_FAULT_SEEDS", QStringLiteral("1-3"));
+    const QString text = qEnvironmentVariable("ORDAN_FAULT_SEEDS", QStringLiteral("1-4"));
     QList<int> list;
     for (const QString &part : text.split(QLatin1Char(','), Qt::SkipEmptyParts)) {
         const QStringList range = part.split(QLatin1Char('-'));
@@ -107,6 +111,79 @@ QJsonObject readJson(const QString &path)
     return file.open(QIODevice::ReadOnly) ? QJsonDocument::fromJson(file.readAll()).object()
                                           : QJsonObject();
 }
+
+// A second station: the same plan file's bytes run in a folder of its own
+// ("./tty0" its own adapters) on the same register, with well-behaved
+// modules; its technician puts a fresh one on a port whenever asked (at
+// most three a port).
+struct Station {
+    struct Module {
+        QString mac;
+        QString stateFile;
+        std::unique_ptr<Simulator> sim;
+    };
+    const QTemporaryDir *dir = nullptr;
+    std::vector<Module> modules;
+    std::map<QString, int> onPort; // port -> index into modules
+    std::map<QString, int> used;   // port -> modules put on it
+    QProcess cli;
+    QByteArray err;
+    int scanned = 0;
+
+    ~Station()
+    {
+        QObject::disconnect(&cli, nullptr, nullptr, nullptr);
+        cli.kill();
+        cli.waitForFinished();
+    }
+    void plug(const QString &port)
+    {
+        if (onPort.count(port))
+            modules.at(size_t(onPort[port])).sim->stop();
+        onPort.erase(port);
+        if (used[port] == 3)
+            return;
+        const QString mac = QStringLiteral("02:00:00:01:%1:%2")
+                                .arg(port.right(1).toInt(), 2, 10, QLatin1Char('0'))
+                                .arg(used[port]++, 2, 10, QLatin1Char('0'));
+        const QString state = dir->filePath(QStringLiteral("state-%1.json").arg(modules.size()));
+        modules.push_back({mac, state,
+                           std::make_unique<Simulator>(
+                               QStringList{"--link", dir->filePath(port.mid(2)), "--mac", mac,
+                                           "--restart-delay", "200", "--state-file", state})});
+        onPort[port] = int(modules.size() - 1);
+    }
+    void start(const QTemporaryDir &folder, const QString &plan, const QString &reg,
+               const QStringList &arguments)
+    {
+        dir = &folder;
+        for (int p = 0; p < portCount; ++p)
+            plug(QStringLiteral("./tty%1").arg(p));
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert("ORDAN_REGISTER", reg);
+        environment.insert("ORDAN_STATION", "station-2");
+        cli.setProcessEnvironment(environment);
+        cli.setWorkingDirectory(folder.path());
+        QObject::connect(&cli, &QProcess::readyReadStandardError, [this] {
+            err += cli.readAllStandardError();
+            static const QRegularExpression prompt("^connect the (next )?module to (.+) \\(row");
+            int end;
+            while ((end = err.indexOf('\n', scanned)) >= 0) {
+                const QRegularExpressionMatch match =
+                    prompt.match(QString::fromUtf8(err.mid(scanned, end - scanned)));
+                if (match.hasMatch())
+                    plug(match.captured(2));
+                scanned = end + 1;
+            }
+        });
+        cli.start(ORDAN_CLI_PATH, QStringList{"commission", plan, "--json"} + arguments);
+    }
+    void stop()
+    {
+        for (Module &m : modules)
+            m.sim->stop();
+    }
+};
 
 } // namespace
 
@@ -137,8 +214,13 @@ void FaultsTest::noFalseVerified()
     QList<QString> ports;
     std::map<QString, QList<Module>> modules; // port -> modules in turn
     QString story;
+    // Ports named relative to the station's folder ("./tty0"): a second
+    // station runs the same plan file's bytes on its own adapters.
+    const auto linkOf = [](const QTemporaryDir &folder, const QString &port) {
+        return folder.filePath(port.mid(2));
+    };
     for (int p = 0; p < portCount; ++p) {
-        const QString port = dir.filePath(QStringLiteral("tty%1").arg(p));
+        const QString port = QStringLiteral("./tty%1").arg(p);
         ports << port;
         for (int k = 0; k < rowsPerPort; ++k) {
             const int row = p * rowsPerPort + k;
@@ -192,7 +274,7 @@ void FaultsTest::noFalseVerified()
     const auto plug = [&](const QString &port, const QString &mac, int module,
                           QStringList arguments) {
         const QString stateFile = dir.filePath(QStringLiteral("state%1.json").arg(runs.size()));
-        arguments << "--link" << port << "--mac" << mac << "--restart-delay"
+        arguments << "--link" << linkOf(dir, port) << "--mac" << mac << "--restart-delay"
                   << "200"
                   << "--state-file" << stateFile;
         runs.push_back({mac, module, stateFile, std::make_unique<Simulator>(arguments)});
@@ -222,6 +304,12 @@ void FaultsTest::noFalseVerified()
     QProcessEnvironment cronEnvironment = QProcessEnvironment::systemEnvironment();
     cronEnvironment.remove("XDG_RUNTIME_DIR");
 
+    // One register for every run of the test: the stations' and the
+    // second run's.
+    const QString registerFile = dir.filePath("register.sqlite");
+    desktop.insert("ORDAN_REGISTER", registerFile);
+    desktop.insert("ORDAN_STATION", "station-1");
+    cronEnvironment.insert("ORDAN_REGISTER", registerFile);
     const QString record = dir.filePath("record.csv");
     QProcess cli;
     QByteArray err;
@@ -239,6 +327,8 @@ void FaultsTest::noFalseVerified()
                 continue;
             if (secondRun && !second) {
                 second = std::make_unique<QProcess>();
+                second->setProcessEnvironment(desktop);
+                second->setWorkingDirectory(dir.path());
                 second->start(ORDAN_CLI_PATH, {"commission", planFile.fileName(), "--record",
                                                dir.filePath("second-record.csv")});
             }
@@ -246,6 +336,7 @@ void FaultsTest::noFalseVerified()
             if (cronRun && !cron) {
                 cron = std::make_unique<QProcess>();
                 cron->setProcessEnvironment(cronEnvironment);
+                cron->setWorkingDirectory(dir.path());
                 cron->start(ORDAN_CLI_PATH, {"write", port, "--ip", cronAddress});
                 cron->waitForFinished(30000);
             }
@@ -271,18 +362,52 @@ void FaultsTest::noFalseVerified()
         }
     });
     cli.setProcessEnvironment(desktop);
+    cli.setWorkingDirectory(dir.path());
+    const QStringList arguments{"--reply-timeout", "400", "--restart-timeout", "2",
+                                "--swap-timeout",  "3"};
+    // Sometimes a second station runs the plan at the same time, on its
+    // own adapters with well-behaved modules, the register shared.
+    QTemporaryDir otherDir;
+    Station other;
+    const bool twoStations = random.bounded(3) == 0;
+    if (twoStations) {
+        story += QStringLiteral("\n  (a second station runs the plan at the same time)");
+        other.start(otherDir, planFile.fileName(), registerFile, arguments);
+    }
     cli.start(ORDAN_CLI_PATH,
               {"commission", planFile.fileName(), "--json", "--record", record, "--reply-timeout",
                "400", "--restart-timeout", "2", "--swap-timeout", "3"});
-    QEventLoop loop;
-    QObject::connect(&cli, QOverload<int, QProcess::ExitStatus>::of(&QProcess::finished), &loop,
-                     &QEventLoop::quit);
-    QTimer::singleShot(120000, &loop, &QEventLoop::quit);
-    loop.exec();
-    QVERIFY2(cli.state() == QProcess::NotRunning, qPrintable("ordan-cli hangs" + story));
+    QVERIFY2(QTest::qWaitFor(
+                 [&] {
+                     return cli.state() == QProcess::NotRunning &&
+                            other.cli.state() == QProcess::NotRunning;
+                 },
+                 120000),
+             qPrintable("ordan-cli hangs" + story + "\n  other station:\n" + other.err));
     const QJsonObject summary = QJsonDocument::fromJson(cli.readAllStandardOutput()).object();
+    const QJsonObject otherSummary =
+        QJsonDocument::fromJson(other.cli.readAllStandardOutput()).object();
+    // Sometimes the plan is run again, the last modules left on their
+    // ports: nothing verified is written again.
+    const bool twice = random.bounded(3) == 0;
+    qInfo("seed %d:%s%s", seed, twoStations ? " two stations" : "", twice ? " run twice" : "");
+    QJsonObject again;
+    std::map<QString, int> receivedBefore; // state file -> commands its process had
+    if (twice) {
+        story += QStringLiteral("\n  (the plan run again afterwards)");
+        for (const Run &run : runs)
+            receivedBefore[run.stateFile] = int(run.sim->commands().size());
+        QProcess rerun;
+        rerun.setProcessEnvironment(desktop);
+        rerun.setWorkingDirectory(dir.path());
+        rerun.start(ORDAN_CLI_PATH,
+                    QStringList{"commission", planFile.fileName(), "--json"} + arguments);
+        QVERIFY2(rerun.waitForFinished(120000), qPrintable("the second run hangs" + story));
+        again = QJsonDocument::fromJson(rerun.readAllStandardOutput()).object();
+    }
     for (Run &run : runs)
         run.sim->stop();
+    other.stop();
     const QString context = QStringLiteral("seed %1:%2").arg(seed).arg(story);
     const auto check = [&](bool ok, const QString &what) {
         if (!ok)
@@ -314,13 +439,16 @@ void FaultsTest::noFalseVerified()
     int verified = 0;
     int failed = 0;
     int notReached = 0;
+    int doneAlready = 0;
     for (const QJsonValue &value : rows) {
         const QJsonObject row = value.toObject();
         const QString status = row["status"].toString();
         verified += status == "verified";
         failed += status == "failed";
         notReached += status == "not reached";
-        check(status == "verified" ? row["exit_code"].toInt() == 0 : row["exit_code"].toInt() != 0,
+        doneAlready += status == "done already";
+        check(status == "verified" || status == "done already" ? row["exit_code"].toInt() == 0
+                                                               : row["exit_code"].toInt() != 0,
               QStringLiteral("row %1: status %2 with exit code %3")
                   .arg(row["row"].toInt())
                   .arg(status)
@@ -354,16 +482,91 @@ void FaultsTest::noFalseVerified()
                          .arg(mac));
     }
     check(summary["verified"].toInt() == verified && summary["failed"].toInt() == failed &&
-              summary["not_reached"].toInt() == notReached,
+              summary["not_reached"].toInt() == notReached &&
+              summary["done_already"].toInt() == doneAlready,
           "the JSON counts agree with its rows");
+
+    // Two stations: no row verified by both; a row one calls done already
+    // the other verified; the other's verified modules hold their rows.
+    const auto statusOf = [](const QJsonObject &of, int row) {
+        for (const QJsonValue &value : of["rows"].toArray()) {
+            if (value["row"].toInt() == row)
+                return value["status"].toString();
+        }
+        return QString();
+    };
+    if (twoStations) {
+        for (int row = 2; row < 2 + portCount * rowsPerPort; ++row) {
+            const QString mine = statusOf(summary, row), theirs = statusOf(otherSummary, row);
+            check(!(mine == "verified" && theirs == "verified"),
+                  QStringLiteral("row %1 verified by both stations").arg(row));
+            check((mine != "done already" || theirs == "verified") &&
+                      (theirs != "done already" || mine == "verified"),
+                  QStringLiteral("row %1: done already on one station (%2 / %3), not verified "
+                                 "on the other")
+                      .arg(row)
+                      .arg(mine, theirs));
+        }
+        for (const QJsonValue &value : otherSummary["rows"].toArray()) {
+            if (value["status"].toString() != "verified")
+                continue;
+            const int index = value["row"].toInt() - 2;
+            bool holds = false;
+            for (const Station::Module &m : other.modules) {
+                const QJsonObject held = readJson(m.stateFile)["running"].toObject();
+                holds = holds ||
+                        (m.mac == value["mac"].toString() &&
+                         held["ip"].toString() == QStringLiteral("192.168.0.%1").arg(10 + index));
+            }
+            check(holds, QStringLiteral("row %1 verified by the second station, not held by its "
+                                        "module")
+                             .arg(index + 2));
+        }
+    }
+    // The plan run again: what was verified is done already, and its
+    // modules were sent nothing that writes.
+    if (twice) {
+        for (int row = 2; row < 2 + portCount * rowsPerPort; ++row) {
+            if (statusOf(summary, row) == "verified" || statusOf(otherSummary, row) == "verified")
+                check(statusOf(again, row) == "done already",
+                      QStringLiteral("row %1, verified, run again: %2")
+                          .arg(row)
+                          .arg(statusOf(again, row)));
+        }
+        for (const QJsonValue &value : rows) {
+            if (value["status"].toString() != "verified")
+                continue;
+            for (const Run &run : runs) {
+                if (parameters::normalMac(run.mac) != value["mac"].toString())
+                    continue;
+                const QStringList received = run.sim->commands();
+                for (int i = receivedBefore[run.stateFile]; i < received.size(); ++i)
+                    check(!received.at(i).contains(QRegularExpression("^(CHANGE|change|reset)")),
+                          "the plan run again wrote to the verified module " + run.mac + ": " +
+                              received.at(i));
+            }
+        }
+    }
 
     // No module took the writes of two rows (one module may be two
     // processes: plugged in again).
     std::map<int, QSet<QString>> addresses; // physical module -> IP addresses written to it
-    for (const Run &run : runs) {
-        for (const QJsonValue &command : readJson(run.stateFile)["received"].toArray()) {
+    // (Of the first run: a module that failed a row, left on its port,
+    // may be written as another row by the plan run again; what was
+    // verified may not, as checked above.)
+    for (Run &run : runs) {
+        QStringList received = run.sim->commands();
+        if (twice)
+            received = received.mid(0, receivedBefore[run.stateFile]);
+        for (const QString &command : qAsConst(received)) {
+            if (command.startsWith("CHANGE IP:"))
+                addresses[run.module] << command;
+        }
+    }
+    for (const Station::Module &m : other.modules) {
+        for (const QJsonValue &command : readJson(m.stateFile)["received"].toArray()) {
             if (command.toString().startsWith("CHANGE IP:"))
-                addresses[run.module] << command.toString();
+                addresses[1000 + int(&m - other.modules.data())] << command.toString();
         }
     }
     for (const auto &[module, written] : addresses)
@@ -398,7 +601,7 @@ void FaultsTest::noFalseVerified()
           "the record's verified rows are the JSON's: " + recordedVerified.join(" ") + " / " +
               reportedVerified.join(" "));
     const int exitCode = cli.exitCode();
-    check((exitCode == 0) == (verified == portCount * rowsPerPort),
+    check((exitCode == 0) == (verified + doneAlready == portCount * rowsPerPort),
           QStringLiteral("exit code %1 with %2 verified").arg(exitCode).arg(verified));
 }
 
