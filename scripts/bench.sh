@@ -25,10 +25,16 @@
 # `scripts/bench.sh reach` measures the reach check alone, `scripts/bench.sh
 # register` the site register's look-up alone (register_bench), `scripts/bench.sh
 # bus` the bus's two.
+# `scripts/bench.sh register-rows` the register's cost per row alone
+# (register_rows_bench).
 # `scripts/bench.sh --smoke` runs each of its own steps once on the build
 # in $BUILD as it is (nothing is built) and judges no figure: the test
 # command runs it so that the benchmark cannot break unseen.
 set -euo pipefail
+
+# The benchmarks' runs leave nothing in the user's site register: each
+# process gets an empty one in memory, unless a benchmark names its own.
+export ORDAN_REGISTER=sqlite::memory:
 
 repo=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 build=${BUILD:-$repo/build}
@@ -267,7 +273,11 @@ if [[ ${1:-} == reach ]]; then
         "$reach_words; < 3.2 s (time-out 3 s + 0.2 s): $(awk -v v="$reach_s" 'BEGIN { print (v < 3.2) ? "met" : "NOT met" }')"
     exit 0
 fi
-if [[ -z $smoke ]]; then
+only_rows=
+if [[ ${1:-} == register-rows ]]; then
+    only_rows=1
+    cmake --build "$build" -j2 --target ordan-cli ordan-module-sim >/dev/null
+elif [[ -z $smoke ]]; then
     cmake --build "$build" -j2 --target ordan-cli ordan-module-sim ordan-site ordan-stalled-host >/dev/null
 fi
 site=$build/site/ordan-site
@@ -315,6 +325,75 @@ median3() {
     done
     printf '%s\n' "${times[@]}" | median_line | awk '{ printf "%.3f", $1 / 1000 }'
 }
+
+# The site register's cost per row: the plan of eight rows (one per port,
+# at the same time) commissioned without a register, with a SQLite file
+# and with a PostgreSQL server of its own on this machine (a Unix socket,
+# fsync on, as a team's server keeps it), each round into a register of
+# its own (a register that knows the modules would write nothing). Prints
+# the added milliseconds per row (the difference of the medians over 8)
+# and the ratio of the medians.
+register_rows_bench() (
+    local plan=$1 work pg_bin as=() times_none=() times_sqlite=() times_pg=()
+    work=$(mktemp -d)
+    pg_bin=$(ls -d /usr/lib/postgresql/*/bin 2>/dev/null | sort -V | tail -1)
+    if [[ -n $pg_bin ]]; then
+        if [[ $(id -u) -eq 0 ]]; then
+            chown nobody: "$work"
+            as=(runuser -u nobody --)
+        fi
+        "${as[@]}" "$pg_bin/initdb" -D "$work/data" -U ordan -A trust -E UTF8 --locale=C \
+            >/dev/null
+        "${as[@]}" "$pg_bin/pg_ctl" -D "$work/data" -l "$work/server.log" -w \
+            -o "-c listen_addresses='' -c unix_socket_directories='$work'" start >/dev/null
+    fi
+    trap '[[ -n $pg_bin ]] && "${as[@]}" "$pg_bin/pg_ctl" -D "$work/data" -m immediate -w stop >/dev/null; rm -rf "$work"' EXIT
+    timed() {
+        local t0 t1
+        t0=$(now_ns)
+        "$cli" commission "$plan" "$@" >/dev/null || { echo "failed: commission $*" >&2; exit 1; }
+        t1=$(now_ns)
+        echo $(((t1 - t0) / 1000))
+    }
+    for round in $(seq "$rounds"); do
+        times_none+=("$(timed --no-register)")
+        times_sqlite+=("$(timed --register "$work/r$round.sqlite")")
+        if [[ -n $pg_bin ]]; then
+            "${as[@]}" "$pg_bin/createdb" -h "$work" -U ordan "r$round"
+            times_pg+=("$(timed --register "postgresql://ordan@/r$round?host=$work")")
+        fi
+    done
+    local none sqlite pg
+    none=$(printf '%s\n' "${times_none[@]}" | median_line)
+    sqlite=$(printf '%s\n' "${times_sqlite[@]}" | median_line)
+    report() {
+        awk -v name="$1" -v with="$2" -v none="$none" -v limit="$3" -v smoke="$smoke" 'BEGIN {
+            per = (with - none) / 8 / 1000
+            printf "%-34s %6.1fms   %-28s %s\n", name, per,
+                sprintf("%.2fx a run without (%.3f s)", with / none, none / 1e6),
+                "<= " limit " ms a row: " (smoke ? "not judged (smoke)" : (per <= limit ? "met" : "NOT met"))
+        }'
+    }
+    report "register, SQLite: cost a row" "$sqlite" 5
+    if [[ -n $pg_bin ]]; then
+        pg=$(printf '%s\n' "${times_pg[@]}" | median_line)
+        report "register, PostgreSQL: cost a row" "$pg" 20
+    else
+        echo "register, PostgreSQL: not measured (no postgresql installed)"
+    fi
+)
+
+if [[ -n $only_rows ]]; then
+    rows_dir=$(mktemp -d)
+    dirs+=("$rows_dir")
+    echo "port,ip,gateway,tcp_port" >"$rows_dir/plan.csv"
+    for i in $(seq 8); do
+        start_sim
+        echo "$device,10.20.0.$((30 + i)),10.20.0.1,$((10000 + i))" >>"$rows_dir/plan.csv"
+    done
+    register_rows_bench "$rows_dir/plan.csv"
+    exit 0
+fi
 
 start_sim
 a=$device
@@ -396,6 +475,7 @@ read -r reach_s reach_words < <(reach_bench)
 printf '%-34s %7ss   %-28s %s\n' "reach a plan of 16 modules" "$reach_s" "$reach_words" \
     "< 3.2 s (connect time-out + 0.2 s): $(verdict "$reach_s" 3.2)"
 register_bench
+register_rows_bench "$plan"
 echo "(window: 12 s per read-out, 19 s per write, one port at a time; simulator restart ${restart_ms} ms)"
 
 echo

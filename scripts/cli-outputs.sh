@@ -9,6 +9,9 @@
 #   diff -r before/ after/
 # Every exit code of the tool's table appears, in text and in JSON.
 set -euo pipefail
+# Its runs leave nothing in the user's site register: an empty one in
+# memory for each process.
+export ORDAN_REGISTER=sqlite::memory:
 
 build=${1:?usage: $0 BUILD OUTDIR}
 out=${2:?usage: $0 BUILD OUTDIR}

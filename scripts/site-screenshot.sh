@@ -9,6 +9,9 @@
 # (build-qt6-release/); BUILD names another build directory.
 #   scripts/site-screenshot.sh [out.png]
 set -euo pipefail
+# Its runs leave nothing in the user's site register: an empty one in
+# memory for each process.
+export ORDAN_REGISTER=sqlite::memory:
 
 repo=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 out=${1:-$repo/docs/site-screenshot.png}
