@@ -252,3 +252,22 @@ bool SiteRegister::siteStanding(const QString &planHash, const QList<PlannedRow>
     }
     return true;
 }
+
+// A module replaced (ordan-cli replace): its successor named, and the
+// rows it was done in handed over.
+bool SiteRegister::markReplaced(const QString &oldMac, const QString &newMac, QString *error)
+{
+    const QString old = parameters::normalMac(oldMac);
+    int changed = 0;
+    if (!d->sql->change(QStringLiteral("UPDATE modules SET replaced_by = ? WHERE mac = ?"),
+                        {newMac, old}, error, &changed))
+        return false;
+    if (changed == 0) {
+        *error = Text::tr("the register %1 knows no module %2").arg(shown(), old);
+        return false;
+    }
+    // The rows the old module was done in are the new one's now.
+    return d->sql->change(
+        QStringLiteral("UPDATE claims SET mac = ? WHERE mac = ? AND state = 'done'"), {newMac, old},
+        error);
+}

@@ -291,23 +291,6 @@ bool SiteRegister::recordRow(qint64 run, const RowEntry &row, QString *error,
     return d->sql->commit(error);
 }
 
-bool SiteRegister::markReplaced(const QString &oldMac, const QString &newMac, QString *error)
-{
-    const QString old = parameters::normalMac(oldMac);
-    int changed = 0;
-    if (!d->sql->change(QStringLiteral("UPDATE modules SET replaced_by = ? WHERE mac = ?"),
-                        {newMac, old}, error, &changed))
-        return false;
-    if (changed == 0) {
-        *error = Text::tr("the register %1 knows no module %2").arg(shown(), old);
-        return false;
-    }
-    // The rows the old module was done in are the new one's now.
-    return d->sql->change(
-        QStringLiteral("UPDATE claims SET mac = ? WHERE mac = ? AND state = 'done'"), {newMac, old},
-        error);
-}
-
 bool SiteRegister::noteRewrite(qint64 run, int planRow, const QString &mac, const QString &previous,
                                QString *error)
 {
