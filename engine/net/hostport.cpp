@@ -45,15 +45,17 @@ QString HostPort::text() const
 
 bool HostPort::parse(const QString &text, Hosts hosts, HostPort *target, QString *problem)
 {
-    const QString form =
-        hosts == Hosts::Ipv4Only ? QStringLiteral("IP:PORT") : QStringLiteral("HOST:PORT");
+    const auto noPort = [&] {
+        *problem = hosts == Hosts::Ipv4Only
+                       ? tr("\"%1\" is not IP:PORT (no TCP port given)").arg(text)
+                       : tr("\"%1\" is not HOST:PORT (no TCP port given)").arg(text);
+        return false;
+    };
     // [v6 address]:PORT
     if (hosts == Hosts::NamesToo && text.startsWith(QLatin1Char('['))) {
         const int close = text.indexOf(QStringLiteral("]:"));
-        if (close < 0) {
-            *problem = tr("\"%1\" is not %2 (no TCP port given)").arg(text, form);
-            return false;
-        }
+        if (close < 0)
+            return noPort();
         const QString inside = text.mid(1, close - 1);
         const QHostAddress v6(inside);
         if (v6.protocol() != QAbstractSocket::IPv6Protocol) {
@@ -63,18 +65,16 @@ bool HostPort::parse(const QString &text, Hosts hosts, HostPort *target, QString
         return parse(inside, text.mid(close + 2), hosts, target, problem);
     }
     const int colon = text.lastIndexOf(QLatin1Char(':'));
-    if (colon < 0) {
-        *problem = tr("\"%1\" is not %2 (no TCP port given)").arg(text, form);
-        return false;
-    }
+    if (colon < 0)
+        return noPort();
     const QString host = text.left(colon);
     if (hosts == Hosts::NamesToo && host.contains(QLatin1Char(':'))) {
-        *problem = tr("\"%1\" is not %2 (an IPv6 address goes in brackets: [ADDRESS]:PORT)")
-                       .arg(text, form);
+        *problem = tr("\"%1\" is not HOST:PORT (an IPv6 address goes in brackets: [ADDRESS]:PORT)")
+                       .arg(text);
         return false;
     }
     if (hosts == Hosts::NamesToo && host.isEmpty()) {
-        *problem = tr("\"%1\" is not %2 (no host given)").arg(text, form);
+        *problem = tr("\"%1\" is not HOST:PORT (no host given)").arg(text);
         return false;
     }
     return parse(host, text.mid(colon + 1), hosts, target, problem);
