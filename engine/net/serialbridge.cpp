@@ -37,6 +37,9 @@ SerialBridge::SerialBridge(const Settings &settings, QObject *parent)
     connect(&port, &PtyPort::readyRead, this, &SerialBridge::onPortReadable);
     connect(&port, &PtyPort::drained, this, &SerialBridge::onModuleReadable);
     connect(&port, &PtyPort::closedByAll, this, [this](qint64 dropped) {
+        // What the module sent that still waits in the connection was meant
+        // for the program that left too.
+        dropped += link.read(link.bytesAvailable()).size();
         own.droppedBytes += dropped;
         if (this->settings.trace)
             this->settings.trace->event(
