@@ -27,6 +27,9 @@ namespace
 constexpr speed_t unsetSpeed = B50;
 // Bytes read from the programs at a time, after packet mode's status byte.
 constexpr int readChunk = 16384;
+// Below this, what waits for the port is topped up: the port never runs dry
+// while the module sends.
+constexpr int drainedBelow = 16384;
 
 QString systemError(int error)
 {
@@ -136,7 +139,7 @@ bool PtyPort::open(const QString &link, QString *problem)
     writable->setEnabled(false);
     connect(writable.get(), &QSocketNotifier::activated, this, [this] {
         flushOut();
-        if (waiting() == 0)
+        if (waiting() < drainedBelow)
             emit drained();
     });
     return true;

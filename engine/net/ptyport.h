@@ -83,8 +83,8 @@ public:
 
 signals:
     void readyRead();
-    // Everything that waited has gone into the port (not said when a
-    // write() went in at once).
+    // Most of what waited has gone into the port: room for more (not said
+    // when a write() went in at once).
     void drained();
     // The last program closed the port; `dropped` bytes it had not read (and
     // that waited for it) are gone.
