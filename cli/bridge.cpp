@@ -13,11 +13,6 @@
 
 #include <cstdio>
 
-#ifdef Q_OS_UNIX
-#include <csignal>
-#include <unistd.h>
-#endif
-
 namespace
 {
 
@@ -105,37 +100,6 @@ bool linkInside(const QString &link, const QString &dir, QString *problem)
     return false;
 }
 
-// A hang-up that was ignored when the bridge started (nohup, a service
-// manager) stays ignored, and SIGQUIT ends the bridge as SIGTERM does, with
-// the stop watch as it is now.
-void keepSignalsAsStarted(bool hangUpIgnored)
-{
-#ifdef Q_OS_UNIX
-    if (hangUpIgnored)
-        ::signal(SIGHUP, SIG_IGN);
-    struct sigaction quit = {};
-    sigaction(SIGQUIT, nullptr, &quit);
-    if (quit.sa_handler == SIG_IGN)
-        return;
-    quit.sa_handler = [](int) { ::kill(::getpid(), SIGTERM); };
-    sigemptyset(&quit.sa_mask);
-    quit.sa_flags = SA_RESTART;
-    sigaction(SIGQUIT, &quit, nullptr);
-#else
-    Q_UNUSED(hangUpIgnored);
-#endif
-}
-
-bool hangUpIgnored()
-{
-#ifdef Q_OS_UNIX
-    struct sigaction now = {};
-    return sigaction(SIGHUP, nullptr, &now) == 0 && now.sa_handler == SIG_IGN;
-#else
-    return false;
-#endif
-}
-
 } // namespace
 
 int commandBridge(Run &run)
@@ -214,12 +178,14 @@ int commandBridge(Run &run)
         loop.quit();
     });
     {
-        const bool ignoredHangUp = hangUpIgnored();
-        InterruptWatch watch([&] {
-            bridge.stop();
-            loop.quit();
-        });
-        keepSignalsAsStarted(ignoredHangUp);
+        // SIGQUIT ends a bridge as SIGTERM does (a service may be stopped
+        // with it); a hang-up ignored at start (nohup) stays ignored.
+        InterruptWatch watch(
+            [&] {
+                bridge.stop();
+                loop.quit();
+            },
+            InterruptWatch::Kind::Stop, InterruptWatch::Also::Quit);
         InterruptWatch counters([&] { printCounters(bridge, settings.link, run.json); },
                                 InterruptWatch::Kind::Report);
         QMetaObject::invokeMethod(

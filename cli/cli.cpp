@@ -1,8 +1,10 @@
 #include "cli/cli.h"
 
+#include "cli/bus.h"
 #include "cli/options.h"
 #include "cli/output.h"
 #include "cli/reach.h"
+#include "cli/register.h"
 #include "cli/run.h"
 
 #include <QCoreApplication>
@@ -31,6 +33,10 @@ int runCommand(Run &run, clioptions::Command command)
         return commandBridge(run);
     case clioptions::Reach:
         return commandReach(run);
+    case clioptions::Register:
+        return commandRegister(run);
+    case clioptions::Bus:
+        return commandBus(run);
     case clioptions::AllCommands:
         break;
     }
@@ -82,7 +88,7 @@ int runCli(const QStringList &arguments)
     }
     // An empty file or port name is a slip (an unset shell variable), not
     // "no file".
-    for (const char *file : {"from", "record", "log", "save"}) {
+    for (const char *file : {"from", "record", "log", "save", "console"}) {
         if (parser.isSet(QLatin1String(file)) && parser.value(QLatin1String(file)).isEmpty())
             return usage(QStringLiteral("--%1 needs a file name, not an empty text")
                              .arg(QLatin1String(file)));
@@ -96,6 +102,11 @@ int runCli(const QStringList &arguments)
         return usage(problem);
     if (!secondsOption(run, "restart-timeout", &run.settings.restartTimeoutMs, &problem) ||
         !reachOptions(run, &problem))
+        return usage(problem);
+    // The register's address before anything is logged: one that carries a
+    // password is refused, and never reaches the trace.
+    siteregister::Location registerAt;
+    if (parser.isSet(QStringLiteral("register")) && !registerLocation(run, &registerAt, &problem))
         return usage(problem);
     const QString log = parser.value(QStringLiteral("log"));
     if (!log.isEmpty()) {

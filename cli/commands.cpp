@@ -114,20 +114,19 @@ namespace
 {
 
 // What went wrong with a write, on stderr: the module as it named itself and
-// the failure; for a write stopped before its restart, what was already sent.
-void reportWriteFailure(const WriteJob &job)
+// the failure; for a write stopped before its restart, what was already sent;
+// a row the record did not take.
+void reportWriteFailure(const WriteJob &job, const RowOutcome &outcome, const QString &lacks)
 {
-    const QString port = job.port();
-    const RowOutcome outcome = RowOutcome::of(job);
+    const QString port = outcome.port;
     if (outcome.failure == RowOutcome::Failure::PortNotOpened) {
         portFailure(job);
     } else if (!outcome.reason.isEmpty()) {
         // The module as it named itself, so that a technician with several
         // modules on the bench knows which one failed.
-        const parameters::Values id = job.identity();
-        QString who = id.value(ModuleField::Name);
-        if (!job.identifiedMac().isEmpty())
-            who += QStringLiteral(" (%1)").arg(job.identifiedMac());
+        QString who = outcome.identity.value(ModuleField::Name);
+        if (!outcome.identifiedMac.isEmpty())
+            who += QStringLiteral(" (%1)").arg(outcome.identifiedMac);
         if (!who.isEmpty())
             who += QStringLiteral(": ");
         cliout::error(port, who + outcome.reason);
@@ -137,13 +136,16 @@ void reportWriteFailure(const WriteJob &job)
     if (outcome.stoppedBeforeRestart) {
         QStringList sent;
         for (const ModuleField field : outcome.sentBeforeStop)
-            sent << optionFor(field) + QLatin1Char(' ') + job.written().value(field);
+            sent << optionFor(field) + QLatin1Char(' ') + outcome.planned.value(field);
         cliout::error(port, sent.isEmpty()
                                 ? QStringLiteral("nothing was written; no reset was sent")
                                 : QStringLiteral("already sent to the module: ") +
                                       sent.join(QLatin1String(", ")) +
                                       QStringLiteral("; no reset was sent"));
     }
+    if (!outcome.recordError.isEmpty())
+        cliout::error(QString(),
+                      outcome.recordError + QStringLiteral(" (") + lacks + QLatin1Char(')'));
 }
 
 } // namespace
@@ -200,26 +202,27 @@ int commandWrite(Run &run)
     const bool verify = !run.parser.isSet(QStringLiteral("no-verify"));
     WriteJob job(port, values, run.settings);
     job.setVerify(verify);
-    job.setRecorder(commissionrecord::recorder(record));
+    std::unique_ptr<commissionrecord::Appender> appender;
+    if (!record.isEmpty()) {
+        appender = std::make_unique<commissionrecord::Appender>(record);
+        job.setRecorder(appender->recorder());
+    }
     job.setProgress(
         [](const QString &p, int i, int n, const QString &w) { showProgress(false, p, i, n, w); });
     runJobs({&job});
 
-    reportWriteFailure(job);
-    if (!job.recordError().isEmpty())
-        cliout::error(QString(),
-                      job.recordError() + QStringLiteral(" (the record lacks this row)"));
-    const RowOutcome outcome = RowOutcome::of(job);
-    if (run.json && job.reachChecked())
-        cliout::json(withReach(cliout::writeJson(job), job));
+    const RowOutcome outcome = job.outcome();
+    reportWriteFailure(job, outcome, QStringLiteral("the record lacks this row"));
+    if (run.json && outcome.reachChecked)
+        cliout::json(withReach(cliout::writeJson(outcome), outcome));
     else if (run.json)
-        cliout::json(cliout::writeJson(job));
+        cliout::json(cliout::writeJson(outcome));
     else if (outcome.wentThrough)
-        cliout::out(cliout::writeTable(job));
-    if (!run.json && outcome.moduleRight && job.reachChecked())
+        cliout::out(cliout::writeTable(outcome));
+    if (!run.json && outcome.moduleRight && outcome.reachChecked)
         cliout::out({QStringLiteral("reachable at %1 (%2 ms)")
-                         .arg(job.reachTarget())
-                         .arg(job.reachResult().ms)});
+                         .arg(outcome.reachTarget)
+                         .arg(outcome.reach.ms)});
     return outcome.exitCode;
 }
 
@@ -350,18 +353,14 @@ int commandCommission(Run &run, bool audit)
                                            .arg(doneRow));
                      });
     QObject::connect(&commission, &CommissionRun::rowFinished, [&commission](int index) {
-        const WriteJob *job = commission.job(index);
-        reportWriteFailure(*job);
-        if (!job->recordError().isEmpty())
-            cliout::error(
-                QString(),
-                job->recordError() +
-                    QStringLiteral(" (the record lacks row %1)").arg(commission.row(index).row));
+        const RowOutcome outcome = commission.outcome(index);
+        reportWriteFailure(*commission.job(index), outcome,
+                           QStringLiteral("the record lacks row %1").arg(outcome.planRow));
         if (cliout::progressWanted())
             cliout::progress(QStringLiteral("%1 row %2: %3")
-                                 .arg(job->port())
-                                 .arg(commission.row(index).row)
-                                 .arg(commission.outcome(index).statusWord()));
+                                 .arg(outcome.port)
+                                 .arg(outcome.planRow)
+                                 .arg(outcome.statusWord()));
     });
 
     QEventLoop loop;

@@ -10,7 +10,8 @@ namespace
 
 const char intro[] =
     R"(Reads, writes, restarts and resets Ordan-RS485-Ethernet modules through their
-serial console, and checks that they can be reached on the network.
+serial console, checks that they can be reached on the network, and finds the
+devices on the bus behind them.
 
 Exit 0 and "verified" mean that this module, identified by its MAC before the
 first write, restarted, came back as the same module, and reads back every
@@ -43,10 +44,19 @@ empty --link or one outside --link-dir, or a system without pseudo-terminals;
 3 when the link cannot be made (something other than a dangling link or a
 link to a pseudo-terminal is there, another bridge holds it, no such
 directory); 4 when it gave up (--give-up).
+register: 0 when found (site: every row verified); 4 nothing known of it
+(site: a row never verified), 6 a row differs; 3 when the register cannot
+be opened or written; 2 for a record that cannot be imported (nothing is).
 reach: 0 when every target is reachable; 4 when any does not answer or is
 unreachable; otherwise 6 when any refuses; 2 for a bad target or plan.
 write --reach, commission --reach: a module verified on its console but not
-reachable is 4 (no answer, unreachable) or 6 (refused).)";
+reachable is 4 (no answer, unreachable) or 6 (refused).
+bus: 0 when a device answers and every --expect one does (and, with
+--repeat, the line's quality reaches --min-quality); 4 when none answers
+(--find-settings: at no setting, the module written back, verified); 6 when
+an expected one does not answer or the quality is under --min-quality; 3
+when the module cannot be reached (or its console port cannot be used); 2
+for bad input.)";
 
 const QList<CommandInfo> commandTable{
     {Ports, "ports", "",
@@ -148,10 +158,48 @@ taken), "no answer" (nothing within --connect-timeout, default 3 s: a
 wrong address, subnet, gateway or cable) or "unreachable" (this computer
 has no route to it). --record appends time, row, ip, tcp_port, result
 and milliseconds to a CSV file.)text"},
+    {Register, "register", "show|history|site|import|export",
+     R"(What the site register knows: every module ever commissioned, where and
+at what it was last verified, and every row's outcome. "show MAC|IP": a
+module, or the modules last verified at an address; "history MAC": its
+rows and rewrites; "site PLAN.csv": each row of the plan, verified (by
+whom, when, on which module), differs (which values), or never;
+"import RECORD.csv...": backfills commissioning records (rows already
+there are skipped, so importing twice adds nothing); "export --csv" (or
+--json): every module. The register is a SQLite file in the user's data
+folder (~/.local/share/ordan/register.sqlite), or --register (or
+ORDAN_REGISTER): postgresql://USER@HOST/DB for a team's PostgreSQL
+(the password in ~/.pgpass or PGPASSFILE, never in the address), a
+socket folder as ?host=/run/postgresql, or sqlite:FILE.)"},
+    {Bus, "bus", "HOST:PORT",
+     R"(Finds the Modbus devices on the RS-485 bus behind a module, through its
+TCP port (a transparent module: RTU frames with their CRC; --framing tcp
+for a module in a Modbus TCP mode). Asks each unit address of --ids
+(default 1-247) the probe, one at a time: "read holding registers 0,
+count 1" unless --probe FC:ADDR:COUNT (a read: function 1-4). Any
+well-formed reply proves a device, an exception included; a reply with a
+wrong CRC is asked again. Each address: answers (ms), exception N, or
+nothing, within --answer-timeout MS (default 1000; above the module's
+packet time-out, after which it sends what the bus said). --repeat N
+asks each device that answered N times more and reports the line's
+quality: good replies, CRC errors, no reply, min/median/max ms; under
+--min-quality (percent, default 99) it fails. Then one line: the devices
+that answer, or why nothing does. --expect LIST names devices that must
+answer. --find-settings --console PORT: when nothing answers, tries the
+bus's speed and parity through the module's console, most common first
+(9600 and 19200 with none, even, odd, then 38400, 115200, 57600, 4800,
+2400, 1200, 128000, 256000), stop bits kept: each a verified write with
+the restart proof, then a probe of --ids (default 1-10). It stops at the
+first setting where a device answers and leaves the module verified
+there; otherwise it writes the old settings back, verified. Each try and
+its cost are printed; --find-timeout S bounds the search. --record
+appends the outcome to a CSV file.)"},
 };
 
 constexpr unsigned siteCommands = Commission | Audit;
 constexpr unsigned restarts = Restart | FactoryReset;
+// The commands that consult the site register.
+constexpr unsigned registerUsers = Register;
 
 const QList<OptionInfo> optionTable{
     {"from", "FILE.TRset", Write | siteCommands | Reach, 0, ModuleField::Ip, false, nullptr},
@@ -174,12 +222,26 @@ const QList<OptionInfo> optionTable{
     {"restart-timeout", "S", Write | Commission | restarts, 0, ModuleField::Ip, false, nullptr},
     {"reach", nullptr, Write | Commission, 0, ModuleField::Ip, false, nullptr},
     {"reach-timeout", "S", Write | Commission, 0, ModuleField::Ip, false, nullptr},
-    {"connect-timeout", "S", Reach, 0, ModuleField::Ip, false, nullptr},
-    {"record", "FILE.csv", Write | siteCommands | Reach, 0, ModuleField::Ip, false, nullptr},
+    {"ids", "LIST", Bus, 0, ModuleField::Ip, false, nullptr},
+    {"expect", "LIST", Bus, 0, ModuleField::Ip, false, nullptr},
+    {"answer-timeout", "MS", Bus, 0, ModuleField::Ip, false, nullptr},
+    {"repeat", "N", Bus, 0, ModuleField::Ip, false, nullptr},
+    {"min-quality", "P", Bus, 0, ModuleField::Ip, false, nullptr},
+    {"probe", "FC:ADDR:COUNT", Bus, 0, ModuleField::Ip, false, nullptr},
+    {"framing", "rtu|tcp", Bus, 0, ModuleField::Ip, false, nullptr},
+    {"find-settings", nullptr, Bus, 0, ModuleField::Ip, false, nullptr},
+    {"console", "PORT", Bus, 0, ModuleField::Ip, false, nullptr},
+    {"find-timeout", "S", Bus, 0, ModuleField::Ip, false, nullptr},
+    {"connect-timeout", "S", Reach | Bus, 0, ModuleField::Ip, false, nullptr},
+    {"record", "FILE.csv", Write | siteCommands | Reach | Bus, 0, ModuleField::Ip, false, nullptr},
     {"link", "PATH", Bridge, Bridge, ModuleField::Ip, false, nullptr},
     {"link-dir", "DIR", Bridge, 0, ModuleField::Ip, false, nullptr},
     {"gap", "MS", Bridge, 0, ModuleField::Ip, false, nullptr},
     {"give-up", "S", Bridge, 0, ModuleField::Ip, false, nullptr},
+    // The register's options, for the commands that consult it.
+    {"register", "URL", registerUsers, 0, ModuleField::Ip, false, nullptr},
+    {"no-register", nullptr, registerUsers & ~Register, 0, ModuleField::Ip, false, nullptr},
+    {"csv", nullptr, Register, 0, ModuleField::Ip, false, nullptr},
     {"json", nullptr, AllCommands, 0, ModuleField::Ip, false, "One JSON document on stdout."},
     {"log", "FILE", AllCommands, 0, ModuleField::Ip, false,
      "Append a timestamped trace of every command and reply."},

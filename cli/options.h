@@ -23,7 +23,9 @@ enum Command : unsigned {
     FactoryReset = 1u << 6,
     Bridge = 1u << 7,
     Reach = 1u << 8,
-    AllCommands = (1u << 9) - 1,
+    Register = 1u << 9,
+    Bus = 1u << 10,
+    AllCommands = (1u << 11) - 1,
 };
 
 struct CommandInfo {

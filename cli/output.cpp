@@ -3,6 +3,7 @@
 #include "engine/jobs/rowoutcome.h"
 #include "engine/platform/textsafety.h"
 #include "engine/site/commissionrun.h"
+#include "engine/site/runsummary.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -36,12 +37,11 @@ QJsonValue valueOrNull(const parameters::Values &values, ModuleField field)
 }
 
 // The port and the module as it named itself before the first write.
-QJsonObject moduleJson(const WriteJob &job)
+QJsonObject moduleJson(const RowOutcome &outcome)
 {
-    const parameters::Values identity = job.identity();
-    return {{QStringLiteral("port"), job.port()},
-            {QStringLiteral("name"), valueOrNull(identity, ModuleField::Name)},
-            {QStringLiteral("mac"), valueOrNull(identity, ModuleField::Mac)}};
+    return {{QStringLiteral("port"), outcome.port},
+            {QStringLiteral("name"), valueOrNull(outcome.identity, ModuleField::Name)},
+            {QStringLiteral("mac"), valueOrNull(outcome.identity, ModuleField::Mac)}};
 }
 
 QJsonValue flag(const std::optional<bool> &value)
@@ -139,34 +139,32 @@ QStringList readTable(const QString &port, const ModuleReading &reading)
     return QStringList{port} + table(rows);
 }
 
-QJsonObject writeJson(const WriteJob &job)
+QJsonObject writeJson(const RowOutcome &outcome)
 {
-    const RowOutcome outcome = RowOutcome::of(job);
-    QJsonObject object = moduleJson(job);
+    QJsonObject object = moduleJson(outcome);
     QJsonObject sent;
-    for (const ModuleField field : job.accepted())
-        sent.insert(parameters::fieldKey(field), job.written().value(field));
+    for (const ModuleField field : outcome.accepted)
+        sent.insert(parameters::fieldKey(field), outcome.planned.value(field));
     object.insert(QStringLiteral("written"), sent);
     object.insert(QStringLiteral("verified"), flag(outcome.verified));
     insertOutcome(&object, outcome, QStringLiteral("written"));
     return object;
 }
 
-QStringList writeTable(const WriteJob &job)
+QStringList writeTable(const RowOutcome &outcome)
 {
-    const RowOutcome outcome = RowOutcome::of(job);
-    const parameters::Values identity = job.identity();
-    QStringList text{job.port() + QStringLiteral(": ") + identity.value(ModuleField::Name) +
+    const parameters::Values &identity = outcome.identity;
+    QStringList text{outcome.port + QStringLiteral(": ") + identity.value(ModuleField::Name) +
                      QStringLiteral(" (") + identity.value(ModuleField::Mac) + QLatin1Char(')')};
     QList<QStringList> rows;
-    const bool readBack = job.verifies() && job.resetSent() && job.readBack().answered > 0;
+    const bool readBack = outcome.readBackShown;
     rows << (readBack ? QStringList{QStringLiteral("parameter"), QStringLiteral("written"),
                                     QStringLiteral("read back"), QString()}
                       : QStringList{QStringLiteral("parameter"), QStringLiteral("written")});
-    for (const ModuleField field : job.accepted()) {
-        QStringList row{parameters::fieldKey(field), job.written().value(field)};
+    for (const ModuleField field : outcome.accepted) {
+        QStringList row{parameters::fieldKey(field), outcome.planned.value(field)};
         if (readBack) {
-            const QString read = job.readBack().values.value(field);
+            const QString read = outcome.readBack.values.value(field);
             row << (read.isEmpty() ? QStringLiteral("(missing)") : read)
                 << (outcome.readBackDiffers.contains(field) ? QStringLiteral("DIFFERS")
                                                             : QString());
@@ -176,7 +174,7 @@ QStringList writeTable(const WriteJob &job)
     text += table(rows);
     const QString word = outcome.moduleWord();
     if (!word.isEmpty())
-        text << (job.verifies() ? word : word + QStringLiteral(" (--no-verify)"));
+        text << (outcome.verifies ? word : word + QStringLiteral(" (--no-verify)"));
     return text;
 }
 
@@ -237,32 +235,11 @@ QJsonObject commissionJson(const CommissionRun &run)
     QJsonArray rows;
     QMap<QString, int> counts;
     for (int i = 0; i < run.rowCount(); ++i) {
-        const commissionplan::Row &row = run.row(i);
-        const WriteJob *job = run.job(i);
         const RowOutcome outcome = run.outcome(i);
-        QJsonObject object;
-        if (job && run.isAudit()) {
-            object = auditJson(*job);
-        } else if (job) {
-            object = writeJson(*job);
-        } else {
-            object = QJsonObject{{QStringLiteral("port"), row.port},
-                                 {QStringLiteral("name"), QJsonValue()},
-                                 {QStringLiteral("mac"), QJsonValue()},
-                                 {QStringLiteral("mismatches"), QJsonArray()},
-                                 {QStringLiteral("error"), outcome.reason},
-                                 {QStringLiteral("recorded"), QJsonValue()}};
-            if (run.isAudit()) {
-                object.insert(QStringLiteral("read"), QJsonObject());
-                object.insert(QStringLiteral("matches"), QJsonValue());
-            } else {
-                object.insert(QStringLiteral("written"), QJsonObject());
-                object.insert(QStringLiteral("verified"), QJsonValue());
-            }
-        }
+        QJsonObject object = run.isAudit() ? auditJson(outcome) : writeJson(outcome);
         const QString state = outcome.statusWord();
         ++counts[state];
-        object.insert(QStringLiteral("row"), row.row);
+        object.insert(QStringLiteral("row"), run.row(i).row);
         object.insert(QStringLiteral("status"), state);
         object.insert(QStringLiteral("exit_code"), outcome.exitCode);
         rows.append(object);
@@ -274,14 +251,13 @@ QJsonObject commissionJson(const CommissionRun &run)
     return summary;
 }
 
-QJsonObject auditJson(const WriteJob &job)
+QJsonObject auditJson(const RowOutcome &outcome)
 {
-    const RowOutcome outcome = RowOutcome::of(job);
-    QJsonObject object = moduleJson(job);
+    QJsonObject object = moduleJson(outcome);
     QJsonObject read;
     for (const ModuleField field : allModuleFields) {
-        if (!isInformationField(field) && job.readBack().answered > 0)
-            read.insert(parameters::fieldKey(field), valueOrNull(job.readBack().values, field));
+        if (!isInformationField(field) && outcome.readBackShown)
+            read.insert(parameters::fieldKey(field), valueOrNull(outcome.readBack.values, field));
     }
     object.insert(QStringLiteral("read"), read);
     object.insert(QStringLiteral("matches"), flag(outcome.matches));
@@ -291,63 +267,12 @@ QJsonObject auditJson(const WriteJob &job)
 
 QStringList commissionTable(const CommissionRun &run)
 {
-    // A column for the record when one is kept: which rows it took.
-    bool keepsRecord = false;
-    for (int i = 0; i < run.rowCount(); ++i)
-        keepsRecord = keepsRecord || (run.job(i) && run.job(i)->keepsRecord());
-    QList<QStringList> cells{{QStringLiteral("row"), QStringLiteral("port"),
-                              QStringLiteral("module"), QStringLiteral("MAC"), QStringLiteral("ip"),
-                              QStringLiteral("result")}};
-    if (keepsRecord)
-        cells.first().insert(5, QStringLiteral("recorded"));
-    QMap<QString, int> counts;
-    for (int i = 0; i < run.rowCount(); ++i) {
-        const commissionplan::Row &row = run.row(i);
-        const WriteJob *job = run.job(i);
-        const parameters::Values id = job ? job->identity() : parameters::Values();
-        const RowOutcome outcome = run.outcome(i);
-        ++counts[outcome.statusWord()];
-        cells << QStringList{QString::number(row.row),          row.port,
-                             id.value(ModuleField::Name),       id.value(ModuleField::Mac),
-                             row.values.value(ModuleField::Ip), outcome.line()};
-        if (keepsRecord)
-            cells.last().insert(5, !job               ? QStringLiteral("-")
-                                   : outcome.recorded ? QStringLiteral("yes")
-                                                      : QStringLiteral("NO"));
-    }
-    QStringList counted;
-    for (const QString &state : RowOutcome::statusWords(run.isAudit()))
-        counted << QStringLiteral("%1 %2").arg(counts.value(state)).arg(state);
-    return table(cells, 0) + QStringList{counted.join(QLatin1String(", "))};
+    return runsummary::table(run);
 }
 
 QStringList table(const QList<QStringList> &rows, int indent)
 {
-    // Widths as the cells will show, escaped; the cells themselves are
-    // escaped when the line is written.
-    const auto shown = [](const QString &cell) { return textsafety::escapeControls(cell).size(); };
-    QList<int> widths;
-    for (const QStringList &row : rows) {
-        for (int i = 0; i < row.size(); ++i) {
-            if (i >= widths.size())
-                widths << shown(row.at(i));
-            else
-                widths[i] = qMax(widths[i], shown(row.at(i)));
-        }
-    }
-    QStringList lines;
-    for (const QStringList &row : rows) {
-        QString line(indent, QLatin1Char(' '));
-        for (int i = 0; i < row.size(); ++i) {
-            line += row.at(i);
-            if (i + 1 < row.size())
-                line += QString(widths.at(i) + 2 - shown(row.at(i)), QLatin1Char(' '));
-        }
-        while (line.endsWith(QLatin1Char(' ')))
-            line.chop(1);
-        lines << line;
-    }
-    return lines;
+    return textsafety::columns(rows, indent);
 }
 
 } // namespace cliout

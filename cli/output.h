@@ -1,7 +1,7 @@
 #ifndef CLI_OUTPUT_H
 #define CLI_OUTPUT_H
 
-#include "engine/jobs/writejob.h"
+#include "engine/jobs/rowoutcome.h"
 #include "engine/site/commissionplan.h"
 
 class CommissionRun;
@@ -33,14 +33,14 @@ QJsonObject readJson(const QString &port, const ModuleReading &reading, const QS
 QStringList readTable(const QString &port, const ModuleReading &reading);
 
 // A write: what was sent, what was read back, and the outcome.
-QJsonObject writeJson(const WriteJob &job);
-QStringList writeTable(const WriteJob &job);
+QJsonObject writeJson(const RowOutcome &outcome);
+QStringList writeTable(const RowOutcome &outcome);
 
 // What each row of a plan would send (commission --dry-run).
 QJsonArray planJson(const QList<commissionplan::Row> &rows);
 QStringList planTable(const QList<commissionplan::Row> &rows);
 // An audited module: what was read and what differs from the plan.
-QJsonObject auditJson(const WriteJob &job);
+QJsonObject auditJson(const RowOutcome &outcome);
 // The outcome of a commissioning run (or an audit), row by row, and the
 // counts.
 QJsonObject commissionJson(const CommissionRun &run);

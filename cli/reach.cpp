@@ -3,6 +3,7 @@
 
 #include "cli/output.h"
 #include "cli/run.h"
+#include "engine/jobs/rowoutcome.h"
 #include "engine/net/hostport.h"
 #include "engine/net/reachcheck.h"
 #include "engine/platform/interruptwatch.h"
@@ -192,22 +193,18 @@ int commandReach(Run &run)
     }
     summary.insert(QStringLiteral("rows"), rows);
 
-    int exitCode = 0;
-    if (interrupted)
-        exitCode = int(JobResult::Interrupted);
-    else if (counts.value(ReachCheck::Outcome::NoAnswer) ||
-             counts.value(ReachCheck::Outcome::Unreachable))
-        exitCode = int(JobResult::NoAnswer);
-    else if (counts.value(ReachCheck::Outcome::Refused))
-        exitCode = int(JobResult::Mismatch);
+    QList<ReachCheck::Outcome> outcomes;
+    for (int i = 0; i < check.count(); ++i)
+        outcomes << check.result(i).outcome;
+    bool recordFailed = false;
     if (!record.isEmpty() && !reachrecord::append(record, recordRows, &problem)) {
         cliout::error(
             QString(),
             QStringLiteral("record %1: %2 (the record lacks these rows)").arg(record, problem));
         summary.insert(QStringLiteral("record_error"), problem);
-        if (exitCode == 0)
-            exitCode = int(JobResult::FileNotWritten);
+        recordFailed = true;
     }
+    const int exitCode = RowOutcome::reachExitCode(outcomes, interrupted, recordFailed);
     if (run.json)
         cliout::json(summary);
     else
@@ -234,26 +231,19 @@ bool reachOptions(Run &run, QString *problem)
     return secondsOption(run, "reach-timeout", &run.settings.reachTimeoutMs, problem);
 }
 
-QJsonObject withReach(QJsonObject object, const WriteJob &job)
+QJsonObject withReach(QJsonObject object, const RowOutcome &outcome)
 {
     object.insert(QStringLiteral("reach"),
-                  job.reachChecked() ? QJsonValue(reachJson(job.reachTarget(), job.reachResult()))
-                                     : QJsonValue());
+                  outcome.reachChecked ? QJsonValue(reachJson(outcome.reachTarget, outcome.reach))
+                                       : QJsonValue());
     return object;
 }
 
 QJsonObject withReach(QJsonObject object, const CommissionRun &run)
 {
     QJsonArray rows = object.value(QStringLiteral("rows")).toArray();
-    for (int i = 0; i < rows.size() && i < run.rowCount(); ++i) {
-        const WriteJob *job = run.job(i);
-        QJsonObject row = rows.at(i).toObject();
-        if (job)
-            row = withReach(row, *job);
-        else
-            row.insert(QStringLiteral("reach"), QJsonValue());
-        rows[i] = row;
-    }
+    for (int i = 0; i < rows.size() && i < run.rowCount(); ++i)
+        rows[i] = withReach(rows.at(i).toObject(), run.outcome(i));
     object.insert(QStringLiteral("rows"), rows);
     return object;
 }

@@ -5,7 +5,7 @@
 
 struct Run;
 class CommissionRun;
-class WriteJob;
+class RowOutcome;
 
 // ordan-cli reach TARGET...: connects to each module's address and TCP
 // port (IP:PORT, or the rows of a plan), sends nothing, closes, and says
@@ -18,8 +18,8 @@ int commandReach(Run &run);
 bool reachOptions(Run &run, QString *problem);
 
 // A write's JSON with its reach check ("reach": where, the word, the
-// milliseconds), when one was made; a commissioning run's, row by row.
-QJsonObject withReach(QJsonObject object, const WriteJob &job);
+// milliseconds; null when none was made); a commissioning run's, row by row.
+QJsonObject withReach(QJsonObject object, const RowOutcome &outcome);
 QJsonObject withReach(QJsonObject object, const CommissionRun &run);
 
 #endif // CLI_REACH_H

@@ -6,7 +6,7 @@
 #
 #   component     package             holds
 #   cli           ordan-cli           ordan-cli and its manual page: Qt Core,
-#                                     SerialPort and Network, no desktop
+#                                     SerialPort, Network and SQL, no desktop
 #   configurator  ordan-configurator  the windows, with their manual pages,
 #                                     desktop entries, icons, AppStream files
 #
@@ -235,6 +235,15 @@ if(ORDAN_QT_MAJOR STREQUAL "5")
 else()
     set(CPACK_DEBIAN_CONFIGURATOR_PACKAGE_DEPENDS qt6-translations-l10n)
 endif()
+
+# The site register goes through Qt SQL's drivers, plugins that the
+# libraries' dependencies do not name: SQLite (a laptop's register, the
+# default) is needed, PostgreSQL (a team's register) recommended.
+set(ordan_sql_drivers libqt${ORDAN_QT_MAJOR}sql${ORDAN_QT_MAJOR})
+set(CPACK_DEBIAN_CLI_PACKAGE_DEPENDS ${ordan_sql_drivers}-sqlite)
+set(CPACK_DEBIAN_CLI_PACKAGE_RECOMMENDS ${ordan_sql_drivers}-psql)
+string(APPEND CPACK_DEBIAN_CONFIGURATOR_PACKAGE_DEPENDS ", ${ordan_sql_drivers}-sqlite")
+set(CPACK_DEBIAN_CONFIGURATOR_PACKAGE_RECOMMENDS ${ordan_sql_drivers}-psql)
 
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_DEB_COMPONENT_INSTALL ON)

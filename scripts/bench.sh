@@ -14,10 +14,20 @@
 #     network namespace of its own (scripts/netns.sh), some of whose rows
 #     do not answer: it must be done within the connect time-out (3 s) plus
 #     0.2 s, with the right word for each row;
+#   - ordan-cli bus: a scan of 1-247 at 19200 with 3 devices and
+#     --answer-timeout 100, against 247 x (100 ms + a request's time on the
+#     line) + 1 s; and --find-settings for a bus at 19200 8E1 (the 4th
+#     setting tried), against 4 x (one verified write + a probe) + 1 s; in
+#     a network namespace of their own;
 #   - then ordan-cli bridge against socat (scripts/bench-bridge.sh).
 # Each figure is the median of three runs. Builds what is missing into
 # build/ (or $BUILD). Not a test: it prints figures and the targets met.
-# `scripts/bench.sh reach` measures the reach check alone.
+# `scripts/bench.sh reach` measures the reach check alone, `scripts/bench.sh
+# register` the site register's look-up alone (register_bench), `scripts/bench.sh
+# bus` the bus's two.
+# `scripts/bench.sh --smoke` runs each of its own steps once on the build
+# in $BUILD as it is (nothing is built) and judges no figure: the test
+# command runs it so that the benchmark cannot break unseen.
 set -euo pipefail
 
 repo=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
@@ -25,6 +35,15 @@ build=${BUILD:-$repo/build}
 restart_ms=500 # the simulator's restart delay
 cli=$build/ordan-cli
 sim=$build/tools/ordan-module-sim
+smoke=
+if [[ ${1:-} == --smoke ]]; then
+    smoke=1
+    shift
+fi
+rounds=${smoke:+1}
+rounds=${rounds:-3}
+# The median line of $rounds sorted numbers on stdin.
+median_line() { sort -n | sed -n "$(((rounds + 1) / 2))p"; }
 
 # The reach check, run inside the namespace (see reach_bench below): 16
 # simulated modules at 10.20.0.31-46; the plan has 10 rows where they are
@@ -62,7 +81,7 @@ if [[ ${1:-} == --reach-inside ]]; then
     sleep 0.2
     times=()
     words_ok="words ok"
-    for _ in 1 2 3; do
+    for _ in $(seq "$rounds"); do
         t0=$(date +%s%N)
         "$cli" reach "$plan" >"$work/out" || true
         t1=$(date +%s%N)
@@ -72,10 +91,101 @@ if [[ ${1:-} == --reach-inside ]]; then
             words_ok="words differ: ${got[*]}"
         fi
     done
-    printf '%s\n' "${times[@]}" | sort -n | sed -n 2p | awk '{ printf "%.3f ", $1 / 1000 }'
+    printf '%s\n' "${times[@]}" | median_line | awk '{ printf "%.3f ", $1 / 1000 }'
     echo "$words_ok"
     exit 0
 fi
+
+# The bus's benchmarks, run inside the namespace (see bus_bench below): a
+# simulated module at 10.20.0.31:502 (packet time-out 10 ms, restart 500
+# ms) with devices 1, 2 and 5 at 19200 8E1. Prints "seconds bound" for the
+# step asked.
+bus_module() { # its console link, then simulator arguments
+    local link=$1
+    shift
+    "$sim" --network --set ip=10.20.0.31 --set "PORT TCP=502" --set "timeout data=10" \
+        --restart-delay "$restart_ms" --devices 1,2,5@19200/8E1 --link "$link" "$@" \
+        >/dev/null 2>"$link.err" &
+    pids+=($!)
+    for _ in $(seq 100); do
+        grep -qs listening "$link.err" && break
+        sleep 0.05
+    done
+}
+
+# Median seconds of three runs of a command (which may fail: a probe that
+# finds nothing exits 4).
+bus_median3() {
+    local times=() t0 t1
+    for _ in $(seq "$rounds"); do
+        t0=$(date +%s%N)
+        "$@" >/dev/null 2>&1 || true
+        t1=$(date +%s%N)
+        times+=("$(((t1 - t0) / 1000000))")
+    done
+    printf '%s\n' "${times[@]}" | median_line | awk '{ printf "%.3f", $1 / 1000 }'
+}
+
+# A scan of 1-247 at 19200 8E1, 3 devices, --answer-timeout 100; bound:
+# 247 x (100 ms + the request's 8 characters of 11 bits at 19200) + 1 s.
+bus_scan_inside() {
+    bus_module "$work/tty" --set "SPEED RS485=19200" --set parity=even
+    local s ids=()
+    # A smoke run asks ten addresses, not 247: it only has to get through.
+    [[ -z $smoke ]] || ids=(--ids 1-10)
+    s=$(bus_median3 "$cli" bus 10.20.0.31:502 --answer-timeout 100 "${ids[@]}")
+    "$cli" bus 10.20.0.31:502 --answer-timeout 100 "${ids[@]}" | tail -1 >"$work/said"
+    echo "$s $(awk 'BEGIN { printf "%.3f", 247 * (0.100 + 8 * 11 / 19200) + 1 }') $(cat "$work/said")"
+}
+
+# --find-settings from the module's factory 9600 8N1 to the bus's 19200
+# 8E1 (the 4th setting tried), probing 1-10; bound: 4 x (one verified
+# write + a probe of 1-10 where nothing answers) + 1 s, each the median of
+# three on a module of its own.
+bus_find_inside() {
+    bus_module "$work/own"
+    local write probe search
+    write=$(bus_median3 "$cli" write "$work/own" --parity even)
+    probe=$(bus_median3 "$cli" bus 10.20.0.31:502 --ids 1-10 --answer-timeout 100)
+    kill "${pids[@]}"
+    wait 2>/dev/null || true
+    pids=()
+    local times=() t0 t1
+    for i in $(seq "$rounds"); do
+        bus_module "$work/tty$i"
+        t0=$(date +%s%N)
+        "$cli" bus 10.20.0.31:502 --find-settings --console "$work/tty$i" --ids 1-10 \
+            --answer-timeout 100 | tail -1 >"$work/said"
+        t1=$(date +%s%N)
+        times+=("$(((t1 - t0) / 1000000))")
+        kill "${pids[@]}"
+        wait 2>/dev/null || true
+        pids=()
+    done
+    search=$(printf '%s\n' "${times[@]}" | median_line | awk '{ printf "%.3f", $1 / 1000 }')
+    echo "$search $(awk -v w="$write" -v p="$probe" 'BEGIN { printf "%.3f", 4 * (w + p) + 1 }') $(cat "$work/said") (write ${write} s, probe ${probe} s)"
+}
+
+if [[ ${1:-} == --bus-inside ]]; then
+    work=$(mktemp -d)
+    pids=()
+    trap 'kill "${pids[@]}" 2>/dev/null; wait 2>/dev/null; rm -rf "$work"' EXIT
+    case ${2:-} in
+    scan) bus_scan_inside ;;
+    find) bus_find_inside ;;
+    esac
+    exit 0
+fi
+
+# The bus's benchmarks, each in a network namespace of its own with the
+# module's address on its lo; prints the step's line.
+bus_bench() {
+    local step=$1 what=$2 s bound said
+    read -r s bound said < <(BUILD=$build bash "$repo/scripts/netns.sh" --addr 10.20.0.31/24 -- \
+        bash "$repo/scripts/bench.sh" ${smoke:+--smoke} --bus-inside "$step")
+    printf '%-34s %7ss   %s\n' "$what" "$s" \
+        "$said; bound ${bound} s, ratio $(awk -v v="$s" -v b="$bound" 'BEGIN { printf "%.2f", v / b }') (<= 1.0: $(awk -v v="$s" -v b="$bound" 'BEGIN { print (v <= b) ? "met" : "NOT met" }'))"
+}
 
 # Runs the reach check in a network namespace of its own, with the
 # modules' addresses on its lo and a route to nothing else.
@@ -83,11 +193,72 @@ reach_bench() {
     local addrs=()
     for i in $(seq 31 46); do addrs+=(--addr "10.20.0.$i/24"); done
     BUILD=$build bash "$repo/scripts/netns.sh" "${addrs[@]}" -- \
-        bash "$repo/scripts/bench.sh" --reach-inside
+        bash "$repo/scripts/bench.sh" ${smoke:+--smoke} --reach-inside
 }
 
-if [[ ! -f $build/CMakeCache.txt ]]; then
+# The site register: ordan-cli register show on a SQLite register of
+# 100,000 modules, made by importing a record of as many rows (its seconds
+# are shown too). Prints one line: the median of 11 shows against 20 ms.
+register_bench() (
+    local work rows=${smoke:+1000} times=() mac
+    rows=${rows:-100000}
+    work=$(mktemp -d)
+    trap 'rm -rf "$work"' EXIT
+    awk -v rows=$rows 'BEGIN {
+        print "time,port,name,version,mac,ip,mask,gateway,tcp_port,parity,speed,stop_bits,packet_timeout,result"
+        for (i = 0; i < rows; i++)
+            printf "2026-01-10T%02d:%02d:%02d.%03d+03:00,/dev/ttyUSB0,Ordan,1.2,02:00:00:%02X:%02X:%02X," \
+                "10.%d.%d.%d,255.255.0.0,10.%d.0.1,10001,none,9600,1,50,verified\n",
+                int(i / 3600000) % 24, int(i / 60000) % 60, int(i / 1000) % 60, i % 1000,
+                int(i / 65536), int(i / 256) % 256, i % 256,
+                100 + int(i / 65536), int(i / 256) % 256, i % 256 + 1, 100 + int(i / 65536)
+    }' >"$work/record.csv"
+    local t0 t1
+    t0=$(date +%s%N)
+    "$cli" register import "$work/record.csv" --register "$work/register.sqlite" >/dev/null
+    t1=$(date +%s%N)
+    local import_s
+    import_s=$(awk -v ns=$((t1 - t0)) 'BEGIN { printf "%.1f", ns / 1e9 }')
+    for i in $(seq 11); do
+        mac=$(printf '02:00:00:%02X:%02X:%02X' $((i * 7919 / 65536)) $((i * 7919 / 256 % 256)) $((i * 7919 % 256)))
+        t0=$(date +%s%N)
+        "$cli" register show "$mac" --register "$work/register.sqlite" >/dev/null
+        t1=$(date +%s%N)
+        times+=("$(((t1 - t0) / 1000))")
+    done
+    # The program's start alone, in the same moments, to tell it apart.
+    local starts=()
+    for i in $(seq 11); do
+        t0=$(date +%s%N)
+        "$cli" --version >/dev/null
+        t1=$(date +%s%N)
+        starts+=("$(((t1 - t0) / 1000))")
+    done
+    local show_ms start_ms
+    show_ms=$(printf '%s\n' "${times[@]}" | sort -n | sed -n 6p | awk '{ printf "%.1f", $1 / 1000 }')
+    start_ms=$(printf '%s\n' "${starts[@]}" | sort -n | sed -n 6p | awk '{ printf "%.1f", $1 / 1000 }')
+    printf '%-34s %7sms   %-28s %s\n' "register show, 100,000 modules" "$show_ms" \
+        "--version ${start_ms} ms; import ${import_s} s" \
+        "<= 20 ms: $(awk -v v="$show_ms" 'BEGIN { print (v <= 20) ? "met" : "NOT met" }')"
+)
+
+if [[ -n $smoke ]]; then
+    for program in "$cli" "$sim" "$build/site/ordan-site" "$build/tools/ordan-stalled-host"; do
+        [[ -x $program ]] || { echo "bench.sh --smoke: $program is not built" >&2; exit 1; }
+    done
+elif [[ ! -f $build/CMakeCache.txt ]]; then
     cmake -S "$repo" -B "$build" -DCMAKE_BUILD_TYPE=Release -DORDAN_BUILD_TESTS=OFF >/dev/null
+fi
+if [[ ${1:-} == register ]]; then
+    cmake --build "$build" -j2 --target ordan-cli >/dev/null
+    register_bench
+    exit 0
+fi
+if [[ ${1:-} == bus ]]; then
+    cmake --build "$build" -j2 --target ordan-cli ordan-module-sim >/dev/null
+    bus_bench scan "bus: scan 1-247 at 19200"
+    bus_bench find "bus: --find-settings, 4th setting"
+    exit 0
 fi
 if [[ ${1:-} == reach ]]; then
     cmake --build "$build" -j2 --target ordan-cli ordan-module-sim ordan-stalled-host >/dev/null
@@ -96,7 +267,9 @@ if [[ ${1:-} == reach ]]; then
         "$reach_words; < 3.2 s (time-out 3 s + 0.2 s): $(awk -v v="$reach_s" 'BEGIN { print (v < 3.2) ? "met" : "NOT met" }')"
     exit 0
 fi
-cmake --build "$build" -j2 --target ordan-cli ordan-module-sim ordan-site ordan-stalled-host >/dev/null
+if [[ -z $smoke ]]; then
+    cmake --build "$build" -j2 --target ordan-cli ordan-module-sim ordan-site ordan-stalled-host >/dev/null
+fi
 site=$build/site/ordan-site
 
 # The simulators and their directories, removed on exit.
@@ -130,17 +303,17 @@ start_sim() {
 
 now_ns() { date +%s%N; }
 
-# Median wall time in seconds of a command run three times.
+# Median wall time in seconds of a command run three times (once in smoke).
 median3() {
     local times=()
-    for _ in 1 2 3; do
+    for _ in $(seq "$rounds"); do
         local t0 t1
         t0=$(now_ns)
         "$@" >/dev/null || { echo "failed: $*" >&2; exit 1; }
         t1=$(now_ns)
         times+=("$(( (t1 - t0) / 1000000 ))")
     done
-    printf '%s\n' "${times[@]}" | sort -n | sed -n 2p | awk '{ printf "%.3f", $1 / 1000 }'
+    printf '%s\n' "${times[@]}" | median_line | awk '{ printf "%.3f", $1 / 1000 }'
 }
 
 start_sim
@@ -170,30 +343,38 @@ commission_eight=$(median3 "$cli" commission "$plan")
 site_times=()
 cli_times=()
 latency_p99=()
-for _ in 1 2 3; do
+round=0
+for _ in $(seq "$rounds"); do
+    round=$((round + 1))
     t0=$(now_ns)
     "$cli" commission "$plan" >/dev/null || { echo "failed: ordan-cli commission" >&2; exit 1; }
     t1=$(now_ns)
     QT_QPA_PLATFORM=offscreen ORDAN_SITE_LATENCY=1 "$site" "$plan" --start --quit-when-done \
-        --record "" >/dev/null 2>"$plan_dir/site.err" ||
+        --record "$plan_dir/site-record-$round.csv" >/dev/null 2>"$plan_dir/site.err" ||
         { cat "$plan_dir/site.err" >&2; echo "failed: ordan-site" >&2; exit 1; }
     t2=$(now_ns)
     cli_times+=("$(( (t1 - t0) / 1000000 ))")
     site_times+=("$(( (t2 - t1) / 1000000 ))")
     latency_p99+=("$(sed -n 's/.*p99 \([0-9.]*\) ms.*/\1/p' "$plan_dir/site.err")")
 done
-median_of() { printf '%s\n' "$@" | sort -n | sed -n 2p; }
+median_of() { printf '%s\n' "$@" | median_line; }
 site_eight=$(median_of "${site_times[@]}" | awk '{ printf "%.3f", $1 / 1000 }')
 cli_eight=$(median_of "${cli_times[@]}" | awk '{ printf "%.3f", $1 / 1000 }')
 site_p99=$(printf '%s\n' "${latency_p99[@]}" | sort -g | tail -1)
 
-verdict() { awk -v v="$1" -v limit="$2" 'BEGIN { print (v < limit) ? "met" : "NOT met" }'; }
+verdict() {
+    if [[ -n $smoke ]]; then
+        echo "not judged (smoke)"
+    else
+        awk -v v="$1" -v limit="$2" 'BEGIN { print (v < limit) ? "met" : "NOT met" }'
+    fi
+}
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.1f", a / b }'; }
 write_limit=$(awk -v r="$restart_ms" 'BEGIN { printf "%.1f", r / 1000 + 2 }')
 eight_limit=$(awk -v v="$write_verify" 'BEGIN { printf "%.3f", v * 1.5 }')
 three_limit=$(awk -v v="$read_one" 'BEGIN { printf "%.3f", v * 1.3 }')
 
-printf '%-34s %8s   %-28s %s\n' "measure (median of 3)" "ordan-cli" "window" "target"
+printf '%-34s %8s   %-28s %s\n' "measure (median of $rounds)" "ordan-cli" "window" "target"
 printf '%-34s %7ss   %-28s %s\n' "read one module" "$read_one" \
     "12 s ($(ratio 12 "$read_one")x faster)" "< 1.0 s: $(verdict "$read_one" 1.0)"
 printf '%-34s %7ss   %-28s %s\n' "write --ip + restart + verify" "$write_verify" \
@@ -209,13 +390,22 @@ site_limit=$(awk -v v="$cli_eight" 'BEGIN { printf "%.3f", v * 1.2 }')
 printf '%-34s %7ss   %-28s %s\n' "ordan-site, the same 8 modules" "$site_eight" \
     "ordan-cli ${cli_eight} s in the same rounds" \
     "$(ratio "$site_eight" "$cli_eight")x, < 1.2x: $(verdict "$site_eight" "$site_limit")"
-printf '%-34s %7s    %-28s %s\n' "ordan-site event loop, p99 (worst of 3)" "${site_p99}ms" "" \
+printf '%-34s %7s    %-28s %s\n' "ordan-site event loop, p99 (worst of $rounds)" "${site_p99}ms" "" \
     "< 50 ms: $(verdict "$site_p99" 50)"
 read -r reach_s reach_words < <(reach_bench)
 printf '%-34s %7ss   %-28s %s\n' "reach a plan of 16 modules" "$reach_s" "$reach_words" \
     "< 3.2 s (connect time-out + 0.2 s): $(verdict "$reach_s" 3.2)"
+register_bench
 echo "(window: 12 s per read-out, 19 s per write, one port at a time; simulator restart ${restart_ms} ms)"
 
+echo
+bus_bench scan "bus: scan 1-247 at 19200"
+bus_bench find "bus: --find-settings, 4th setting"
+
+if [[ -n $smoke ]]; then
+    echo "(smoke: scripts/bench-startup.sh and scripts/bench-bridge.sh not run)"
+    exit 0
+fi
 if [[ -z ${ORDAN_BENCH_NO_STARTUP:-} && -f $repo/scripts/bench-startup.sh ]]; then
     echo
     bash "$repo/scripts/bench-startup.sh"

@@ -90,6 +90,10 @@ depends_on() {
     dpkg-deb --field "$1" Depends | grep -Eq "$2"
 }
 # Names the Qt Gui and Widgets packages it finds, and fails then.
+recommends() {
+    dpkg-deb --field "$1" Recommends | grep -Eq "$2"
+}
+
 depends_on_no_gui() {
     ! dpkg-deb --field "$1" Depends | grep -Eio 'libqt[0-9]*(gui|widgets)[^ ,|]*'
 }
@@ -161,6 +165,9 @@ hardened() {
 for package in "${packages[@]}"; do
     check "lintian on $package" lintian_clean "${deb[$package]}"
     check "$package: dependencies computed" depends_on "${deb[$package]}" 'libqt[56]serialport[56]'
+    check "$package: the register's SQLite driver" depends_on "${deb[$package]}" 'libqt[56]sql[56]-sqlite'
+    check "$package: the register's PostgreSQL driver recommended" recommends "${deb[$package]}" \
+        'libqt[56]sql[56]-psql'
 done
 check "ordan-cli depends on no Qt Gui or Widgets package" depends_on_no_gui "${deb[ordan-cli]}"
 
@@ -169,6 +176,8 @@ install_deb "${deb[ordan-cli]}"
 check "ordan-cli installed without the window" not_installed ordan-configurator
 check "/usr/bin/ordan-cli --version" version_is /usr/bin/ordan-cli "ordan-cli $version"
 check "/usr/bin/ordan-cli ports" /usr/bin/ordan-cli ports
+check "ordan-cli's register (SQLite)" /usr/bin/ordan-cli register export --csv \
+    --register "$(mktemp -d)/register.sqlite"
 check "manual page of ordan-cli" test -f /usr/share/man/man1/ordan-cli.1.gz
 check "hardening of ordan-cli" hardened /usr/bin/ordan-cli ordan-cli
 # The bridge's service template, as an instance would run: systemd-analyze

@@ -32,6 +32,30 @@ normal() {
         -e 's#process [0-9]+#process PID#g' -e 's#/dev/pts/[0-9]+#/dev/pts/N#g'
 }
 
+# The record's header, then its rows sorted (ports run side by side). The
+# header is read a line at a time: head would take the rows with it from a
+# pipe.
+sorted() {
+    local first
+    IFS= read -r first || return 0
+    printf '%s\n' "$first"
+    sort
+}
+
+# Each module still running is back on its line (a write's restart, or one
+# not waited for, takes its link away for a while): a run starts only then,
+# so that no output depends on how fast the previous one ended.
+declare -A live=()
+settle() {
+    local name
+    for name in "${!live[@]}"; do
+        for _ in $(seq 100); do
+            [[ -e $work/$name ]] && break
+            sleep 0.05
+        done
+    done
+}
+
 # module NAME [OPTIONS...]: a simulated module at $work/NAME, until stopped.
 module() {
     local name=$1
@@ -40,6 +64,7 @@ module() {
         >"$work/$name.out" 2>/dev/null &
     pids+=($!)
     eval "pid_$name=$!"
+    live[$name]=1
     for _ in $(seq 100); do
         [[ -s $work/$name.out ]] && return
         sleep 0.05
@@ -47,6 +72,7 @@ module() {
 }
 stop() {
     local var=pid_$1
+    unset "live[$1]"
     kill "${!var}" 2>/dev/null || true
     wait "${!var}" 2>/dev/null || true
 }
@@ -57,6 +83,7 @@ run() {
     shift
     local code=0
     rm -f "$work/record.csv"
+    settle
     "$cli" "$@" >"$work/stdout" 2>"$work/stderr" || code=$?
     {
         echo "exit $code"
@@ -66,7 +93,7 @@ run() {
         normal <"$work/stderr"
         if [[ -f $work/record.csv ]]; then
             echo "--- record (rows sorted: ports run side by side)"
-            normal <"$work/record.csv" | { head -n 1; sort; }
+            normal <"$work/record.csv" | sorted
         fi
     } >"$out/$name"
 }
@@ -130,9 +157,9 @@ module A --mac 02:00:00:00:00:01
 module B --mac 02:00:00:00:00:02
 printf 'port,ip,tcp_port\n%s,10.0.0.1,10001\n%s,10.0.0.2,10002\n' "$work/A" "$work/B" >"$work/plan.csv"
 both commission-verified commission "$work/plan.csv" --record "$work/record.csv" "${quick[@]}"
-both audit-matches audit "$work/plan.csv" --record "$work/record.csv" "${quick[@]}"
+both audit-matches audit "$work/plan.csv" --record "$work/record.csv" --reply-timeout 300
 printf 'port,ip,tcp_port\n%s,10.0.0.1,10001\n%s,10.0.0.9,10002\n' "$work/A" "$work/B" >"$work/differs.csv"
-both audit-differs audit "$work/differs.csv" --record "$work/record.csv" "${quick[@]}"
+both audit-differs audit "$work/differs.csv" --record "$work/record.csv" --reply-timeout 300
 both commission-dry-run commission "$work/plan.csv" --dry-run
 printf 'port,ip,colour\n%s,10.0.0.256,red\n%s,10.0.0.1,\n%s,10.0.0.1,\n' "$work/A" "$work/B" "$work/B" \
     >"$work/bad.csv"
@@ -146,7 +173,9 @@ both commission-port-missing commission "$work/gone.csv" --swap-timeout 1 "${qui
 
 # Interrupted while it waits for the next module.
 for signal in INT TERM; do
-    rm -f "$work/record.csv"
+    # The previous run's words must not be taken for this one's prompt.
+    rm -f "$work/record.csv" "$work/stderr"
+    settle
     code=0
     "$cli" commission "$work/swap.csv" --record "$work/record.csv" "${quick[@]}" --json \
         >"$work/stdout" 2>"$work/stderr" &
@@ -165,7 +194,7 @@ for signal in INT TERM; do
         echo "--- stderr"
         normal <"$work/stderr"
         echo "--- record (rows sorted: ports run side by side)"
-        [[ ! -f $work/record.csv ]] || normal <"$work/record.csv" | { head -n 1; sort; }
+        [[ ! -f $work/record.csv ]] || normal <"$work/record.csv" | sorted
     } >"$out/commission-interrupted-$signal"
 done
 

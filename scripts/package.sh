@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds the Debian packages with CPack from one Release build without tests
 # in build-package/ (or $ORDAN_PACKAGE_BUILD_DIR), installed under /usr:
-#   ordan-cli           the command-line tool (Qt Core, SerialPort and Network)
+#   ordan-cli           the command-line tool (Qt Core, SerialPort, Network, SQL)
 #   ordan-configurator  the window, its desktop entry, icons, AppStream file
 # each with its -dbgsym .ddeb of debugging symbols. Compiled and linked as
 # Debian builds its own packages: the flags of dpkg-buildflags with every

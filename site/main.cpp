@@ -4,10 +4,13 @@
 
 #include "engine/platform/interruptwatch.h"
 #include "engine/platform/startup.h"
+#include "engine/platform/textsafety.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QCoreApplication>
+
+#include <cstdio>
 
 #ifndef ORDAN_VERSION
 #error "ORDAN_VERSION comes from the project version in CMakeLists.txt"
@@ -25,12 +28,10 @@ struct Options {
     bool quitWhenDone = false;
 };
 
-// Reads the command line before the window's application object exists
-// (it needs a display; --help and --version do not). -1 to go on,
+// Reads the command line (the program's name first). -1 to go on,
 // otherwise the exit code.
-int readCommandLine(int &argc, char **argv, Options *options)
+int readOptions(const QStringList &arguments, Options *options)
 {
-    QCoreApplication reader(argc, argv);
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral(
         "Commissions a whole site of Ordan-RS485-Ethernet converter modules from its plan, in a "
@@ -38,9 +39,7 @@ int readCommandLine(int &argc, char **argv, Options *options)
         "typed; Start writes every row to its module, restarts it, reads it back and compares, "
         "rows on different ports at the same time, and shows each row's state live; a record "
         "gets one row per module."));
-    parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
-    const QCommandLineOption help = parser.addHelpOption();
-    const QCommandLineOption version = parser.addVersionOption();
+    startup::setUpParser(parser);
     const QCommandLineOption from(
         QStringLiteral("from"),
         QStringLiteral("Values for the plan's empty cells from a settings file, as "
@@ -54,22 +53,16 @@ int readCommandLine(int &argc, char **argv, Options *options)
                                    QStringLiteral("Start the run at once."));
     const QCommandLineOption quit(
         QStringLiteral("quit-when-done"),
-        QStringLiteral("Close the window when the run ends and exit with the code 'ordan-cli "
-                       "commission' gives: 0 every row verified, 2 the plan has problems "
-                       "(nothing sent), 3 a port not opened or held by another run, 4 no answer or "
-                       "not back after the "
+        QStringLiteral("Close the window when the run ends, print the run's table as 'ordan-cli "
+                       "commission' does and exit with its code: 0 every row verified, 1 a row the "
+                       "record could not take, 2 the plan has problems (nothing sent), 3 a port "
+                       "not opened or held by another run, 4 no answer or not back after the "
                        "restart, 5 refused, 6 the read-back differs, 130 stopped."));
     parser.addOptions({from, record, start, quit});
     parser.addPositionalArgument(QStringLiteral("PLAN.csv"), QStringLiteral("The plan to open."),
                                  QStringLiteral("[PLAN.csv]"));
-    startup::addQtOptions(parser);
-
-    if (!parser.parse(QCoreApplication::arguments()))
-        return startup::usageError(parser.errorText());
-    if (parser.isSet(help))
-        parser.showHelp(0); // exits
-    if (parser.isSet(version))
-        parser.showVersion(); // exits
+    if (const int code = startup::parse(parser, arguments); code >= 0)
+        return code;
     const QStringList positional = parser.positionalArguments();
     if (positional.size() > 1) {
         startup::printError(QStringLiteral("one plan at most, not '%1'").arg(positional.at(1)));
@@ -95,7 +88,10 @@ int main(int argc, char *argv[])
     QCoreApplication::setApplicationName(QStringLiteral("ordan-site"));
     QCoreApplication::setApplicationVersion(QStringLiteral(ORDAN_VERSION));
     Options options;
-    const int early = readCommandLine(argc, argv, &options);
+    // Read before the window's application object exists (it needs a
+    // display; --help and --version do not).
+    const int early = startup::withReader(
+        argc, argv, [&options] { return readOptions(QCoreApplication::arguments(), &options); });
     if (early >= 0)
         return early;
 
@@ -121,8 +117,15 @@ int main(int argc, char *argv[])
     if (options.recordSet)
         window.setRecordPath(options.record);
     if (options.quitWhenDone) {
-        QObject::connect(&window, &SiteWindow::runFinished, &application,
-                         [](int code) { QCoreApplication::exit(code); });
+        // What the run came to, on stdout as ordan-cli prints it.
+        QObject::connect(&window, &SiteWindow::runFinished, &application, [&window](int code) {
+            QByteArray bytes;
+            for (const QString &line : window.runSummary())
+                bytes += textsafety::escapeControls(line).toUtf8() + '\n';
+            std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stdout);
+            std::fflush(stdout);
+            QCoreApplication::exit(code);
+        });
     }
     // A logout, a shutdown or a script's time-out ends the window as Ctrl-C
     // ends ordan-cli: the modules in hand are recorded as interrupted, then

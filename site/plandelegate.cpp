@@ -1,7 +1,9 @@
 #include "site/plandelegate.h"
 
 #include "engine/console/portlistmodel.h"
+#include "engine/console/portlock.h"
 #include "protocol/protocol.h"
+#include "site/celltext.h"
 #include "site/planmodel.h"
 #include "site/sitestyle.h"
 
@@ -11,6 +13,7 @@
 #include <QLineEdit>
 #include <QPersistentModelIndex>
 #include <QPointer>
+#include <QStandardItemModel>
 #include <QStyle>
 
 namespace
@@ -34,18 +37,16 @@ QString editorText(QWidget *editor)
     return QString();
 }
 
-// A port's name cut to `width`: its start gives way first, so that the part
-// from `keepFrom` on (what tells it from the plan's other ports, and the
-// end) stays whole as long as it can.
-QString elideKeepingEnd(const QString &text, int keepFrom, const QFontMetrics &metrics, int width)
+// The width of a cell that its text cannot use: the margins, and the mark
+// beside the text.
+int textMargins(const QStyleOptionViewItem *option)
 {
-    if (metrics.horizontalAdvance(text) <= width)
-        return text;
-    const QString tail = text.mid(keepFrom);
-    const int headRoom = width - metrics.horizontalAdvance(tail);
-    if (keepFrom > 0 && headRoom >= metrics.horizontalAdvance(QChar(0x2026)))
-        return metrics.elidedText(text.left(keepFrom), Qt::ElideRight, headRoom) + tail;
-    return metrics.elidedText(tail, Qt::ElideMiddle, width);
+    const QStyle *style = option->widget ? option->widget->style() : QApplication::style();
+    const int margin = style->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, option->widget);
+    int used = 2 * (margin + 1);
+    if (option->features & QStyleOptionViewItem::HasDecoration)
+        used += option->decorationSize.width() + margin + 1;
+    return used;
 }
 
 } // namespace
@@ -62,14 +63,21 @@ QWidget *PlanDelegate::createEditor(QWidget *parent, const QStyleOptionViewItem 
         combo->setInsertPolicy(QComboBox::NoInsert);
         const auto *plan = qobject_cast<const PlanModel *>(index.model());
         const PortListModel *ports = plan ? plan->ports() : nullptr;
+        auto *items = qobject_cast<QStandardItemModel *>(combo->model());
         for (const PortDetails &port : ports ? ports->ports() : QList<PortDetails>()) {
-            const QString tip = ports->toolTip(port);
             const QString device = port.systemLocation.isEmpty() ? port.name : port.systemLocation;
+            // A port another run holds cannot be chosen; it says what holds it.
+            const QString holder = PortLock::holder(device);
+            QString tip = ports->toolTip(port);
+            if (!holder.isEmpty())
+                tip += QLatin1Char('\n') + holder;
             for (const QString &path : {port.alias, port.pathAlias, device}) {
                 if (path.isEmpty())
                     continue;
                 combo->addItem(path);
                 combo->setItemData(combo->count() - 1, tip, Qt::ToolTipRole);
+                if (!holder.isEmpty() && items)
+                    items->item(combo->count() - 1)->setEnabled(false);
             }
         }
         editor = combo;
@@ -140,22 +148,20 @@ void PlanDelegate::initStyleOption(QStyleOptionViewItem *option, const QModelInd
     // apart (the serial number, the socket).
     const auto *plan = qobject_cast<const PlanModel *>(index.model());
     if (index.column() == PlanModel::PortColumn && plan) {
-        const QStyle *style = option->widget ? option->widget->style() : QApplication::style();
-        const int margin =
-            style->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, option->widget);
-        int room = option->rect.width() - 2 * (margin + 1);
-        if (option->features & QStyleOptionViewItem::HasDecoration)
-            room -= option->decorationSize.width() + margin + 1;
-        option->text = elideKeepingEnd(option->text, plan->portLabelStart(index.row()),
-                                       option->fontMetrics, room);
-        option->textElideMode = Qt::ElideMiddle;
+        const int room = option->rect.width() - textMargins(option);
+        option->text = celltext::elideKeeping(option->text, plan->portLabelSpan(index.row()),
+                                              option->fontMetrics, room);
+        option->textElideMode = Qt::ElideNone;
     }
-    // A long state ("Connect the next module to PORT") wraps onto a second
-    // line rather than lose its end.
+    // A long state ("Connect the next module to PORT") takes a second line,
+    // never a third: what is left out is in the tool tip.
     if (index.column() == PlanModel::StateColumn) {
-        option->features |= QStyleOptionViewItem::WrapText;
         if (plan && index.data(PlanModel::StageRole).toInt() == int(RowStage::NextModule))
             option->text = plan->nextModulePrompt(index.row(), true);
+        option->text = celltext::twoLines(option->text, option->fontMetrics,
+                                          option->rect.width() - textMargins(option));
+        option->features |= QStyleOptionViewItem::WrapText;
+        option->textElideMode = Qt::ElideNone;
     }
 }
 

@@ -1,105 +1,88 @@
+// The plan's rows: edits, their undo, the check of every row by the plan's
+// rules, and the states a run gives them. What the table shows of them is
+// in planmodeldisplay.cpp.
 #include "site/planmodel.h"
 
-#include "engine/console/moduleconsole.h"
-#include "engine/console/portcatalog.h"
-#include "engine/platform/textsafety.h"
-#include "site/sitestyle.h"
+#include <QUndoStack>
 
-#include <QBrush>
-#include <QColor>
-#include <QFont>
-#include <QIcon>
-#include <QPainter>
-#include <QPixmap>
 #include <algorithm>
 
 namespace
 {
 
-const QColor problemColour = siteStyle::problem();
-const QColor activeColour = siteStyle::active();
-const QColor nextModuleColour = siteStyle::nextModule();
-const QColor goodColour = siteStyle::good();
-const QColor badColour = siteStyle::bad();
-const QColor differsColour = siteStyle::differs();
-
-// The titles of the plan's columns: the file's keys in English, words in a
-// translation. The long ones take two lines, to leave the width to the
-// run's columns.
-const char *const columnTitles[] = {QT_TRANSLATE_NOOP("PlanModel", "port"),
-                                    QT_TRANSLATE_NOOP("PlanModel", "ip"),
-                                    QT_TRANSLATE_NOOP("PlanModel", "mask"),
-                                    QT_TRANSLATE_NOOP("PlanModel", "gateway"),
-                                    QT_TRANSLATE_NOOP("PlanModel", "tcp_\nport"),
-                                    QT_TRANSLATE_NOOP("PlanModel", "parity"),
-                                    QT_TRANSLATE_NOOP("PlanModel", "speed"),
-                                    QT_TRANSLATE_NOOP("PlanModel", "stop_\nbits"),
-                                    QT_TRANSLATE_NOOP("PlanModel", "packet_\ntimeout")};
-
-// The separators at which a port's name splits into words.
-bool isPortSeparator(QChar c)
-{
-    return c == QLatin1Char('/') || c == QLatin1Char('_') || c == QLatin1Char('-') ||
-           c == QLatin1Char('.') || c == QLatin1Char(':');
-}
-
-quint64 cellKey(int row, int column)
-{
-    return (quint64(quint32(row)) << 32) | quint32(column);
-}
-
-// The mark of a wrong cell or row: an exclamation mark in a red disc,
-// readable as a mark without its colour.
-QIcon problemIcon()
-{
-    static const QIcon icon = [] {
-        QIcon made;
-        for (const int size : {16, 32}) {
-            QPixmap pixmap(size, size);
-            pixmap.fill(Qt::transparent);
-            QPainter painter(&pixmap);
-            painter.setRenderHint(QPainter::Antialiasing);
-            painter.setPen(Qt::NoPen);
-            painter.setBrush(QColor(0xb0, 0x1c, 0x1c));
-            painter.drawEllipse(QRectF(0.5, 0.5, size - 1.0, size - 1.0));
-            QFont font;
-            font.setBold(true);
-            font.setPixelSize(size * 3 / 4);
-            painter.setFont(font);
-            painter.setPen(Qt::white);
-            painter.drawText(QRect(0, 0, size, size), Qt::AlignCenter, QStringLiteral("!"));
-            painter.end();
-            made.addPixmap(pixmap);
-        }
-        return made;
-    }();
-    return icon;
-}
-
-QColor stageColour(RowStage stage)
-{
-    switch (stage) {
-    case RowStage::NextModule:
-        return nextModuleColour;
-    case RowStage::Verified:
-    case RowStage::Matches:
-        return goodColour;
-    case RowStage::Differs:
-    case RowStage::Failed:
-    case RowStage::Interrupted:
-    case RowStage::NotReached:
-        return badColour;
-    default:
-        return isActive(stage) ? activeColour : QColor();
-    }
-}
+// Undo commands: the edit is made, then recorded; the first redo (on the
+// push) has nothing left to do.
+const int cellEditId = 1;
 
 } // namespace
 
-PlanModel::PlanModel(QObject *parent) : QAbstractTableModel(parent)
+// One cell typed: the keystrokes in one cell, one after another, are one
+// step to undo.
+class PlanModel::CellEdit : public QUndoCommand
+{
+public:
+    CellEdit(PlanModel *model, int row, int column, const QString &before, const QString &after)
+        : model(model), row(row), column(column), before(before), after(after)
+    {
+        setText(PlanModel::tr("edit of %1").arg(PlanModel::columnKey(column)));
+    }
+    int id() const override { return cellEditId; }
+    bool mergeWith(const QUndoCommand *other) override
+    {
+        const auto *edit = static_cast<const CellEdit *>(other);
+        if (edit->row != row || edit->column != column)
+            return false;
+        after = edit->after;
+        return true;
+    }
+    void undo() override { model->putCell(row, column, before); }
+    void redo() override
+    {
+        if (!first)
+            model->putCell(row, column, after);
+        first = false;
+    }
+
+private:
+    PlanModel *model;
+    int row;
+    int column;
+    QString before;
+    QString after;
+    bool first = true;
+};
+
+// Rows added, removed, duplicated or pasted over: the rows before and
+// after, whole.
+class PlanModel::RowsEdit : public QUndoCommand
+{
+public:
+    RowsEdit(PlanModel *model, const QString &text, const QList<Row> &before,
+             const QList<Row> &after)
+        : QUndoCommand(text), model(model), before(before), after(after)
+    {
+    }
+    void undo() override { model->restoreRows(before); }
+    void redo() override
+    {
+        if (!first)
+            model->restoreRows(after);
+        first = false;
+    }
+
+private:
+    PlanModel *model;
+    QList<Row> before;
+    QList<Row> after;
+    bool first = true;
+};
+
+PlanModel::PlanModel(QObject *parent) : QAbstractTableModel(parent), undo(new QUndoStack(this))
 {
     check();
 }
+
+PlanModel::~PlanModel() = default;
 
 QString PlanModel::columnKey(int column)
 {
@@ -157,170 +140,6 @@ QString PlanModel::baseValue(int column) const
     return base.value(columnField(column));
 }
 
-QVariant PlanModel::data(const QModelIndex &index, int role) const
-{
-    if (!index.isValid() || index.row() >= rows.size())
-        return QVariant();
-    const Row &row = rows.at(index.row());
-    const int column = index.column();
-    const bool nextModule = row.progress.stage == RowStage::NextModule;
-
-    if (role == StageRole)
-        return int(row.progress.stage);
-    if (role == Qt::FontRole && nextModule && column == StateColumn) {
-        QFont font;
-        font.setBold(true);
-        return font;
-    }
-
-    if (column < planColumnCount) {
-        const QString text = row.cells.at(column);
-        const QString fromBase = text.trimmed().isEmpty() ? baseValue(column) : QString();
-        const QStringList problems = cellProblems.value(cellKey(index.row(), column));
-        const auto differs = row.differences.constFind(column);
-        const bool different = differs != row.differences.constEnd();
-        switch (role) {
-        case Qt::DisplayRole:
-            return fromBase.isEmpty() ? text : fromBase;
-        case Qt::EditRole:
-            return text;
-        case Qt::DecorationRole:
-            return problems.isEmpty() ? QVariant() : QVariant(problemIcon());
-        case Qt::BackgroundRole:
-            if (!problems.isEmpty())
-                return QBrush(problemColour);
-            if (different)
-                return QBrush(differsColour);
-            return nextModule ? QVariant(QBrush(nextModuleColour)) : QVariant();
-        case Qt::ForegroundRole:
-            if (!fromBase.isEmpty() && !different)
-                return QBrush(Qt::darkGray);
-            return problems.isEmpty() && !nextModule && !different ? QVariant()
-                                                                   : QVariant(QBrush(Qt::black));
-        case Qt::FontRole:
-            if (!fromBase.isEmpty()) {
-                QFont font;
-                font.setItalic(true);
-                return font;
-            }
-            return QVariant();
-        case Qt::ToolTipRole:
-            if (!problems.isEmpty())
-                return problems.join(QLatin1Char('\n'));
-            if (different)
-                return differs->isEmpty()
-                           ? tr("the module gave no valid value")
-                           : tr("the module has %1").arg(textsafety::escapeControls(*differs));
-            if (!fromBase.isEmpty())
-                return tr("Empty: the base value %1 is written").arg(fromBase);
-            if (column == PortColumn)
-                return portToolTip(text.trimmed());
-            return QVariant();
-        case ProblemRole:
-        case Qt::AccessibleDescriptionRole:
-            return problems.join(QLatin1Char('\n'));
-        default:
-            return QVariant();
-        }
-    }
-
-    QString text;
-    if (column == StateColumn)
-        text = stateText(index.row());
-    else if (column == MacColumn)
-        text = row.mac;
-    else if (column == NetworkColumn)
-        text = row.network;
-    else if (column == ResultColumn)
-        text = row.result;
-    QColor colour = stageColour(row.progress.stage);
-    if (column == NetworkColumn)
-        colour = row.network.isEmpty() ? QColor() : row.networkGood ? goodColour : badColour;
-    switch (role) {
-    case Qt::DisplayRole:
-    case Qt::ToolTipRole:
-        return text;
-    case Qt::BackgroundRole:
-        return colour.isValid() ? QVariant(QBrush(colour)) : QVariant();
-    case Qt::ForegroundRole:
-        return colour.isValid() ? QVariant(QBrush(Qt::black)) : QVariant();
-    default:
-        return QVariant();
-    }
-}
-
-QVariant PlanModel::headerData(int section, Qt::Orientation orientation, int role) const
-{
-    if (orientation == Qt::Vertical) {
-        if (section < 0 || section >= rows.size())
-            return QVariant();
-        const QStringList problems = rowProblems.value(section);
-        switch (role) {
-        case Qt::DisplayRole:
-            return fileRow(section);
-        case Qt::DecorationRole:
-            return problems.isEmpty() ? QVariant() : QVariant(problemIcon());
-        case Qt::ToolTipRole:
-            return problems.isEmpty()
-                       ? tr("Row %1 of the plan file (the header is row 1)").arg(fileRow(section))
-                       : problems.join(QLatin1Char('\n'));
-        case ProblemRole:
-            return problems.join(QLatin1Char('\n'));
-        default:
-            return QVariant();
-        }
-    }
-    if (role == Qt::DisplayRole) {
-        switch (section) {
-        case StateColumn:
-            return tr("state");
-        case MacColumn:
-            return tr("MAC");
-        case NetworkColumn:
-            return tr("network");
-        case ResultColumn:
-            return tr("result");
-        default:
-            return section >= 0 && section < planColumnCount ? tr(columnTitles[section])
-                                                             : QVariant();
-        }
-    }
-    if (role == Qt::ToolTipRole) {
-        switch (section) {
-        case PortColumn:
-            return tr("The module's serial port: its /dev/serial/by-id/ alias is best, it "
-                      "survives the module's restart");
-        case IpColumn:
-            return tr("IP address");
-        case MaskColumn:
-            return tr("Subnet mask");
-        case GatewayColumn:
-            return tr("Gateway");
-        case TcpPortColumn:
-            return tr("TCP port: %1").arg(parameters::tcpPortRule());
-        case ParityColumn:
-            return tr("RS-485 parity: none, odd or even");
-        case SpeedColumn:
-            return tr("RS-485 speed, baud");
-        case StopBitsColumn:
-            return tr("RS-485 stop bits: 1 or 2");
-        case PacketTimeoutColumn:
-            return tr("Time-out for gathering a data packet: 1-10000 ms");
-        case StateColumn:
-            return tr("Where the row stands in the run");
-        case MacColumn:
-            return tr("MAC address of the module the row went to");
-        case NetworkColumn:
-            return tr("Whether the module answers at its address and TCP port");
-        case ResultColumn:
-            return tr("How the row ended, and why");
-        default:
-            return QVariant();
-        }
-    }
-    return QVariant();
-}
-
 Qt::ItemFlags PlanModel::flags(const QModelIndex &index) const
 {
     if (!index.isValid())
@@ -335,27 +154,57 @@ bool PlanModel::setData(const QModelIndex &index, const QVariant &value, int rol
 {
     if (role != Qt::EditRole || locked || !index.isValid() || index.column() >= planColumnCount)
         return false;
-    QString &cell = rows[index.row()].cells[index.column()];
+    const QString before = cell(index.row(), index.column());
     const QString text = value.toString();
-    if (cell == text)
+    if (before == text)
         return true;
-    cell = text;
-    emit dataChanged(index, index);
+    putCell(index.row(), index.column(), text);
+    undo->push(new CellEdit(this, index.row(), index.column(), before, text));
+    return true;
+}
+
+void PlanModel::putCell(int row, int column, const QString &text)
+{
+    if (row < 0 || row >= rows.size())
+        return;
+    rows[row].cells[column] = text;
+    emit dataChanged(index(row, column), index(row, column));
     check();
     emit planEdited();
-    return true;
+}
+
+void PlanModel::restoreRows(const QList<Row> &saved)
+{
+    if (saved.size() == rows.size()) {
+        rows = saved;
+        if (!rows.isEmpty())
+            emit dataChanged(index(0, 0), index(rows.size() - 1, ColumnCount - 1));
+    } else {
+        beginResetModel();
+        rows = saved;
+        endResetModel();
+    }
+    check();
+    emit planEdited();
+}
+
+void PlanModel::pushRowsEdit(const QString &text, const QList<Row> &before)
+{
+    undo->push(new RowsEdit(this, text, before, rows));
 }
 
 bool PlanModel::insertRows(int row, int count, const QModelIndex &parent)
 {
     if (locked || parent.isValid() || row < 0 || row > rows.size() || count <= 0)
         return false;
+    const QList<Row> before = rows;
     beginInsertRows(QModelIndex(), row, row + count - 1);
     for (int i = 0; i < count; ++i)
         rows.insert(row, emptyRow());
     endInsertRows();
     check();
     emit planEdited();
+    pushRowsEdit(tr("row added"), before);
     return true;
 }
 
@@ -363,12 +212,37 @@ bool PlanModel::removeRows(int row, int count, const QModelIndex &parent)
 {
     if (locked || parent.isValid() || row < 0 || count <= 0 || row + count > rows.size())
         return false;
+    const QList<Row> before = rows;
     beginRemoveRows(QModelIndex(), row, row + count - 1);
     rows.erase(rows.begin() + row, rows.begin() + row + count);
     endRemoveRows();
     check();
     emit planEdited();
+    pushRowsEdit(tr("rows removed"), before);
     return true;
+}
+
+void PlanModel::removeRowList(const QList<int> &which)
+{
+    QList<int> sorted = which;
+    std::sort(sorted.begin(), sorted.end());
+    sorted.erase(std::unique(sorted.begin(), sorted.end()), sorted.end());
+    if (locked || sorted.isEmpty() || sorted.first() < 0 || sorted.last() >= rows.size())
+        return;
+    const QList<Row> before = rows;
+    for (auto it = sorted.crbegin(); it != sorted.crend(); ++it) {
+        beginRemoveRows(QModelIndex(), *it, *it);
+        rows.removeAt(*it);
+        endRemoveRows();
+    }
+    if (rows.isEmpty()) {
+        beginInsertRows(QModelIndex(), 0, 0);
+        rows << emptyRow();
+        endInsertRows();
+    }
+    check();
+    emit planEdited();
+    pushRowsEdit(tr("%n row(s) removed", "", int(sorted.size())), before);
 }
 
 void PlanModel::setLocked(bool on)
@@ -396,6 +270,7 @@ void PlanModel::setPlanRows(const QList<QStringList> &planRows)
         rows << row;
     }
     endResetModel();
+    undo->clear();
     check();
 }
 
@@ -403,6 +278,7 @@ int PlanModel::putCells(int row, int column, const QList<QStringList> &cells)
 {
     if (locked || row < 0 || column < 0 || column >= planColumnCount || cells.isEmpty())
         return 0;
+    const QList<Row> before = rows;
     const int needed = row + cells.size();
     if (needed > rows.size()) {
         beginInsertRows(QModelIndex(), rows.size(), needed - 1);
@@ -423,6 +299,7 @@ int PlanModel::putCells(int row, int column, const QList<QStringList> &cells)
     emit dataChanged(index(row, column), index(needed - 1, lastColumn));
     check();
     emit planEdited();
+    pushRowsEdit(tr("%n cell(s) pasted", "", set), before);
     return set;
 }
 
@@ -433,6 +310,7 @@ void PlanModel::duplicateRows(const QList<int> &which)
     sorted.erase(std::unique(sorted.begin(), sorted.end()), sorted.end());
     if (locked || sorted.isEmpty() || sorted.first() < 0 || sorted.last() >= rows.size())
         return;
+    const QList<Row> before = rows;
     const int at = sorted.last() + 1;
     beginInsertRows(QModelIndex(), at, at + sorted.size() - 1);
     for (int i = 0; i < sorted.size(); ++i) {
@@ -443,6 +321,7 @@ void PlanModel::duplicateRows(const QList<int> &which)
     endInsertRows();
     check();
     emit planEdited();
+    pushRowsEdit(tr("%n row(s) duplicated", "", int(sorted.size())), before);
 }
 
 QByteArray PlanModel::toCsv() const
@@ -461,42 +340,52 @@ void PlanModel::setBaseValues(const parameters::Values &values)
 
 void PlanModel::check()
 {
-    plan = commissionplan::parse(toCsv(), base);
-    cellProblems.clear();
+    using Subject = commissionplan::Problem::Subject;
+    plan = commissionplan::Plan();
+    plan.problems = commissionplan::checkBase(base);
+    planTableRows.clear();
+    problemsAt.clear();
     rowProblems.clear();
     general.clear();
-    for (const commissionplan::Problem &p : qAsConst(plan.problems)) {
-        const int row = p.row - 2;
-        if (row < 0 || row >= rows.size()) {
-            general << (p.column.isEmpty()
-                            ? p.message
-                            : tr("%1 of the base values: %2").arg(p.column, p.message));
-            continue;
+    for (const commissionplan::Problem &p : qAsConst(plan.problems))
+        general << tr("%1 of the base values: %2").arg(p.column, p.message);
+
+    commissionplan::RowRules rules(base);
+    QHash<int, int> tableRowOf;        // the row's number in the plan file -> its table row
+    QMap<int, QStringList> repeatedIn; // table row -> the rows that plan its address again
+    for (int r = 0; r < rows.size(); ++r) {
+        commissionplan::RowCells cells;
+        cells.port = cell(r, PortColumn);
+        for (int c = IpColumn; c < planColumnCount; ++c)
+            cells.values.append({columnField(c), cell(r, c)});
+        if (cells.blank())
+            continue; // as an empty line of a plan file
+        const int first = plan.problems.size();
+        plan.rows << rules.check(fileRow(r), cells, &plan.problems);
+        planTableRows << r;
+        tableRowOf.insert(fileRow(r), r);
+        for (int i = first; i < plan.problems.size(); ++i) {
+            const commissionplan::Problem &p = plan.problems.at(i);
+            if (p.subject == Subject::Port)
+                problemsAt[{r, PortColumn}] << p.message;
+            else if (p.subject == Subject::Value && columnOf(p.field) >= 0)
+                problemsAt[{r, columnOf(p.field)}] << p.message;
+            else
+                rowProblems[r] << p.message;
+            if (p.firstRow > 0)
+                repeatedIn[tableRowOf.value(p.firstRow)] << QString::number(p.row);
         }
-        int column = -1;
-        for (int c = 0; c < planColumnCount; ++c) {
-            if (columnKey(c) == p.column)
-                column = c;
-        }
-        if (column >= 0)
-            cellProblems[cellKey(row, column)] << p.message;
-        else
-            rowProblems[row] << p.message;
     }
     // An address planned twice is reported on its later rows; the first
     // row that has it is marked too.
-    QMap<int, QStringList> laterRows; // first row -> the rows that plan its address again
-    for (const commissionplan::Problem &p : qAsConst(plan.problems)) {
-        if (p.firstRow > 0)
-            laterRows[p.firstRow] << QString::number(p.row);
-    }
-    for (auto it = laterRows.cbegin(); it != laterRows.cend(); ++it) {
-        const int row = it.key() - 2;
-        if (row >= 0 && row < rows.size())
-            cellProblems[cellKey(row, IpColumn)]
-                << tr("%1 is planned again in row %2")
-                       .arg(cell(row, IpColumn).trimmed(), it.value().join(QLatin1String(", ")));
-    }
+    for (auto it = repeatedIn.cbegin(); it != repeatedIn.cend(); ++it)
+        problemsAt[{it.key(), IpColumn}]
+            << tr("%1 is planned again in row %2")
+                   .arg(cell(it.key(), IpColumn).trimmed(), it.value().join(QLatin1String(", ")));
+    const int before = plan.problems.size();
+    commissionplan::checkNotEmpty(&plan);
+    for (int i = before; i < plan.problems.size(); ++i)
+        general << plan.problems.at(i).message;
     if (!rows.isEmpty()) {
         emit dataChanged(index(0, 0), index(rows.size() - 1, planColumnCount - 1));
         emit headerDataChanged(Qt::Vertical, 0, rows.size() - 1);
@@ -504,9 +393,14 @@ void PlanModel::check()
     emit problemsChanged();
 }
 
+QStringList PlanModel::cellProblems(int row, int column) const
+{
+    return problemsAt.value({row, column});
+}
+
 int PlanModel::markCount() const
 {
-    return cellProblems.size() + rowProblems.size() + general.size();
+    return problemsAt.size() + rowProblems.size() + general.size();
 }
 
 QStringList PlanModel::problemLines() const
@@ -523,191 +417,4 @@ QStringList PlanModel::problemLines() const
             lines << tr("row %1, column %2: %3").arg(p.row).arg(p.column, p.message);
     }
     return lines;
-}
-
-void PlanModel::clearRun()
-{
-    for (Row &row : rows) {
-        row.progress = RowProgress();
-        row.mac.clear();
-        row.result.clear();
-        row.differences.clear();
-        row.network.clear();
-    }
-    if (!rows.isEmpty())
-        emit dataChanged(index(0, 0), index(rows.size() - 1, ColumnCount - 1));
-}
-
-RowProgress PlanModel::progress(int row) const
-{
-    return row >= 0 && row < rows.size() ? rows.at(row).progress : RowProgress();
-}
-
-void PlanModel::emitRowStateChanged(int row)
-{
-    emit dataChanged(index(row, 0), index(row, ColumnCount - 1));
-}
-
-void PlanModel::setProgress(int row, const RowProgress &progress)
-{
-    if (row < 0 || row >= rows.size())
-        return;
-    rows[row].progress = progress;
-    emitRowStateChanged(row);
-}
-
-void PlanModel::setMac(int row, const QString &mac)
-{
-    if (row < 0 || row >= rows.size())
-        return;
-    rows[row].mac = textsafety::escapeControls(mac);
-    emitRowStateChanged(row);
-}
-
-void PlanModel::setDifferences(int row, const QHash<int, QString> &read)
-{
-    if (row < 0 || row >= rows.size())
-        return;
-    rows[row].differences = read;
-    emitRowStateChanged(row);
-}
-
-void PlanModel::setNetwork(int row, const QString &text, bool good)
-{
-    if (row < 0 || row >= rows.size())
-        return;
-    rows[row].network = text;
-    rows[row].networkGood = good;
-    emitRowStateChanged(row);
-}
-
-void PlanModel::setResult(int row, const QString &result)
-{
-    if (row < 0 || row >= rows.size())
-        return;
-    rows[row].result = textsafety::escapeControls(result);
-    emitRowStateChanged(row);
-}
-
-QString PlanModel::stateText(int row) const
-{
-    const RowProgress &p = rows.at(row).progress;
-    switch (p.stage) {
-    case RowStage::Idle:
-        return QString();
-    case RowStage::Waiting:
-        return tr("waiting");
-    case RowStage::NextModule:
-        return nextModulePrompt(row);
-    case RowStage::Identifying:
-        return tr("identifying");
-    case RowStage::Writing:
-        return tr("writing %1 of %2 (%3)").arg(p.step).arg(p.steps).arg(p.item);
-    case RowStage::Restarting:
-        return tr("restarting");
-    case RowStage::ReadingBack:
-        return p.steps > 0 ? tr("reading back %1 of %2").arg(p.step).arg(p.steps)
-                           : tr("reading back");
-    case RowStage::Reaching:
-        return tr("checking the network");
-    case RowStage::Verified:
-        return tr("verified");
-    case RowStage::Matches:
-        return tr("matches");
-    case RowStage::Differs:
-        return p.item.isEmpty() ? tr("differs") : tr("differs: %1").arg(p.item);
-    case RowStage::Failed:
-        return p.item.isEmpty() ? tr("failed") : tr("failed: %1").arg(p.item);
-    case RowStage::Interrupted:
-        return tr("interrupted");
-    case RowStage::NotReached:
-        return tr("not reached");
-    }
-    return QString();
-}
-
-QString PlanModel::nextModulePrompt(int row, bool twoLines) const
-{
-    const RowProgress &p = rows.at(row).progress;
-    if (!p.note.isEmpty())
-        return p.note;
-    const QString label =
-        twoLines ? QString(QChar(QChar::LineSeparator)) + portLabel(row) : portLabel(row);
-    return p.firstModule ? tr("Connect the module to %1").arg(label)
-                         : tr("Connect the next module to %1").arg(label);
-}
-
-bool PlanModel::portLabelSpan(int row, int *begin, int *end) const
-{
-    const QString own = port(row);
-    QStringList others;
-    for (int r = 0; r < rows.size(); ++r) {
-        const QString other = port(r);
-        if (!other.isEmpty() && other != own && !others.contains(other))
-            others << other;
-    }
-    if (others.isEmpty() || own.isEmpty())
-        return false;
-    // Past the start and the end it shares with every other port, widened
-    // to whole words.
-    int prefix = own.size();
-    int suffix = own.size();
-    for (const QString &other : qAsConst(others)) {
-        int same = 0;
-        while (same < own.size() && same < other.size() && own.at(same) == other.at(same))
-            ++same;
-        prefix = qMin(prefix, same);
-        int tail = 0;
-        while (tail < own.size() && tail < other.size() &&
-               own.at(own.size() - 1 - tail) == other.at(other.size() - 1 - tail))
-            ++tail;
-        suffix = qMin(suffix, tail);
-    }
-    *begin = prefix;
-    *end = own.size() - suffix;
-    if (*end <= *begin) // one port's name holds another's whole
-        return false;
-    while (*begin > 0 && !isPortSeparator(own.at(*begin - 1)))
-        --*begin;
-    while (*end < own.size() && !isPortSeparator(own.at(*end)))
-        ++*end;
-    return true;
-}
-
-QString PlanModel::portLabel(int row) const
-{
-    const QString own = port(row);
-    int begin = 0, end = 0;
-    if (!portLabelSpan(row, &begin, &end)) {
-        const QString file = own.section(QLatin1Char('/'), -1);
-        return textsafety::escapeControls(file.isEmpty() ? own : file);
-    }
-    return textsafety::escapeControls(own.mid(begin, end - begin));
-}
-
-int PlanModel::portLabelStart(int row) const
-{
-    const QString own = port(row);
-    int begin = 0, end = 0;
-    if (portLabelSpan(row, &begin, &end))
-        return begin;
-    const int slash = own.lastIndexOf(QLatin1Char('/'));
-    return slash < 0 ? 0 : slash + 1;
-}
-
-QString PlanModel::portToolTip(const QString &port) const
-{
-    if (port.isEmpty())
-        return QString();
-    for (const PortDetails &known : portList ? portList->ports() : QList<PortDetails>()) {
-        if (port == known.systemLocation || port == known.alias || port == known.pathAlias ||
-            port == known.name)
-            return portList->toolTip(known);
-    }
-    const QString device = PortCatalog::devicePath(port);
-    const QString whole = textsafety::escapeControls(port);
-    if (!ModuleConsole::exists(port))
-        return tr("%1\nnot connected now").arg(whole);
-    return device == port ? whole
-                          : tr("%1\nleads to %2").arg(whole, textsafety::escapeControls(device));
 }

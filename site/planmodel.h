@@ -11,13 +11,17 @@
 #include <QList>
 #include <QStringList>
 
+#include <utility>
+
+class QUndoStack;
+
 // The site's plan as a table: the nine columns of a commissioning plan
 // (port and the eight parameters, as the plan file names them), then the
 // row's state in a run, the module's MAC address, whether it answers on the
-// network, and the result. After
-// every change the plan is checked the way ordan-cli checks a plan file
-// (serialized to that file and parsed, base values included); each problem
-// marks its cell or row.
+// network, and the result. After every change each row is checked by the
+// plan's own rules (commissionplan::RowRules, base values included), as
+// ordan-cli checks a plan file; each problem marks its cell or row. Every
+// edit of the plan's cells can be undone (undoStack()).
 class PlanModel : public QAbstractTableModel
 {
     Q_OBJECT
@@ -47,6 +51,7 @@ public:
     static constexpr int StageRole = Qt::UserRole + 2;
 
     explicit PlanModel(QObject *parent = nullptr);
+    ~PlanModel() override;
 
     // "port", "ip", ... "packet_timeout": the column names of a plan file.
     static QString columnKey(int column);
@@ -73,7 +78,8 @@ public:
     bool isLocked() const { return locked; }
 
     QStringList planCells(int row) const;
-    // Replaces the whole plan; states of an earlier run go.
+    // Replaces the whole plan; states of an earlier run and the undo
+    // history go.
     void setPlanRows(const QList<QStringList> &rows);
     // Puts a block of cells into the plan from `row`, `column` on, rows
     // added at the end as needed; cells right of the plan's columns are
@@ -81,6 +87,11 @@ public:
     int putCells(int row, int column, const QList<QStringList> &cells);
     // Copies of the rows, each group inserted below the last of them.
     void duplicateRows(const QList<int> &rows);
+    // Removes the rows (any order), leaving one empty row when none is left:
+    // one step to undo.
+    void removeRowList(const QList<int> &rows);
+    // The edits of the plan's cells and rows, to undo and redo.
+    QUndoStack *undoStack() const { return undo; }
 
     // The plan file of the table (commissionplan::writeTable): ordan-cli
     // reads it as the table shows it.
@@ -95,7 +106,11 @@ public:
 
     // The plan as last checked, and its problems.
     const commissionplan::Plan &checkedPlan() const { return plan; }
-    int problemCount() const { return markCount(); }
+    // The table row of each row of checkedPlan().rows.
+    const QList<int> &checkedTableRows() const { return planTableRows; }
+    // The problems as ordan-cli counts them: an address planned twice is
+    // one problem, though it marks both rows.
+    int problemCount() const { return int(plan.problems.size()); }
     // Problems of no table cell: the base values, a plan without rows.
     QStringList generalProblems() const { return general; }
     // The problems as ordan-cli reports them ("row 3, column ip: ...").
@@ -106,6 +121,8 @@ public:
 
     // States of a run.
     void clearRun();
+    // The states of one row only (a row run again).
+    void clearRun(int row);
     RowProgress progress(int row) const;
     void setProgress(int row, const RowProgress &progress);
     void setMac(int row, const QString &mac);
@@ -116,6 +133,8 @@ public:
     // Cells whose module holds another value than planned: column -> the
     // value read (empty when missing).
     void setDifferences(int row, const QHash<int, QString> &read);
+    // Whether any row shows what a run came to.
+    bool hasRunStates() const;
     // The text the state cell shows for a row.
     QString stateText(int row) const;
     // "Connect the next module to PORT" (or "the module", for the first
@@ -128,9 +147,9 @@ public:
     // (the adapter's serial number in a by-id name, the socket in a by-path
     // one), whole words kept; the file name when the plan has one port.
     QString portLabel(int row) const;
-    // Where that part starts in the port's name: a narrow cell keeps the
-    // name from there to its end.
-    int portLabelStart(int row) const;
+    // Where that part stands in the port's name, [first, second): a narrow
+    // cell keeps it whole.
+    std::pair<int, int> portLabelSpan(int row) const;
 
 signals:
     // The plan's cells changed (not the states of a run).
@@ -139,6 +158,8 @@ signals:
     void problemsChanged();
 
 private:
+    class CellEdit;
+    class RowsEdit;
     struct Row {
         QStringList cells;
         RowProgress progress;
@@ -153,18 +174,26 @@ private:
     QString cell(int row, int column) const;
     QString baseValue(int column) const;
     void emitRowStateChanged(int row);
+    // The cell set as an edit of its own, or as an undo or redo.
+    void putCell(int row, int column, const QString &text);
+    // The rows as they were before or after an edit of rows.
+    void restoreRows(const QList<Row> &saved);
+    // Records a finished edit of rows (made since `before` was taken).
+    void pushRowsEdit(const QString &text, const QList<Row> &before);
     // The whole port name and the device it leads to (what the system
     // knows of a detected port).
     QString portToolTip(const QString &port) const;
-    bool portLabelSpan(int row, int *begin, int *end) const;
+    QStringList cellProblems(int row, int column) const;
 
     QList<Row> rows;
     bool locked = false;
     parameters::Values base;
     const PortListModel *portList = nullptr;
+    QUndoStack *undo = nullptr;
     commissionplan::Plan plan;
-    QHash<quint64, QStringList> cellProblems; // (row << 32 | column) -> reasons
-    QHash<int, QStringList> rowProblems;
+    QList<int> planTableRows;
+    QHash<QPair<int, int>, QStringList> problemsAt; // (table row, column) -> reasons
+    QHash<int, QStringList> rowProblems;            // table row -> reasons of the whole row
     QStringList general;
 };
 

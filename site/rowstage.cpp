@@ -6,27 +6,54 @@ RowProgress rowProgress(JobStage stage, int index, int total, const QString &wha
     next.step = index;
     next.steps = total;
     next.item = what;
-    // The job's stages in their order.
-    static const RowStage stageOf[] = {RowStage::Identifying, RowStage::Writing,
-                                       RowStage::Restarting, RowStage::ReadingBack};
-    next.stage = stageOf[int(stage)];
+    switch (stage) {
+    case JobStage::Identifying:
+        next.stage = RowStage::Identifying;
+        break;
+    case JobStage::Writing:
+        next.stage = RowStage::Writing;
+        break;
+    case JobStage::Restarting:
+        next.stage = RowStage::Restarting;
+        break;
+    case JobStage::ReadingBack:
+        next.stage = RowStage::ReadingBack;
+        break;
+    }
     return next;
 }
 
+namespace
+{
+
+// The row's last stage for what it came to. Every status has its case: the
+// compiler names one that is new.
+RowStage finalStage(RowOutcome::Status status)
+{
+    switch (status) {
+    case RowOutcome::Status::Verified:
+    case RowOutcome::Status::Unverified: // not asked by the window
+        return RowStage::Verified;
+    case RowOutcome::Status::Matches:
+        return RowStage::Matches;
+    case RowOutcome::Status::Differs:
+        return RowStage::Differs;
+    case RowOutcome::Status::Failed:
+        return RowStage::Failed;
+    case RowOutcome::Status::Interrupted:
+        return RowStage::Interrupted;
+    case RowOutcome::Status::NotReached:
+        return RowStage::NotReached;
+    }
+    return RowStage::Failed;
+}
+
+} // namespace
+
 RowProgress finishedProgress(const RowOutcome &outcome)
 {
-    // The row's last stage shows the outcome's status, in its order.
-    static const RowStage stageOf[] = {
-        RowStage::Verified,    // Verified
-        RowStage::Verified,    // Unverified (not asked by the window)
-        RowStage::Matches,     // Matches
-        RowStage::Differs,     // Differs
-        RowStage::Failed,      // Failed
-        RowStage::Interrupted, // Interrupted
-        RowStage::NotReached,  // NotReached
-    };
     RowProgress last;
-    last.stage = stageOf[int(outcome.status)];
+    last.stage = finalStage(outcome.status);
     if (outcome.status == RowOutcome::Status::Differs) {
         QList<ModuleField> fields;
         for (const RowOutcome::Difference &d : outcome.differences)

@@ -2,6 +2,8 @@
 #define SITESTYLE_H
 
 #include <QColor>
+#include <QLineEdit>
+#include <QPalette>
 #include <QString>
 
 // The site window's colours and style sheets, in one place. Light
@@ -39,6 +41,19 @@ inline QColor differs()
 inline QString problemLineEdit()
 {
     return QStringLiteral("QLineEdit { background: #f6cfcf; color: black; }");
+}
+// A field whose text cannot be used, marked by its colours (a style sheet
+// set and taken away again before the field is first shown would leave
+// its colour behind).
+inline void markProblem(QLineEdit *edit, bool problem)
+{
+    QPalette colours;
+    if (problem) {
+        colours = edit->parentWidget() ? edit->parentWidget()->palette() : edit->palette();
+        colours.setColor(QPalette::Base, QColor(0xf6, 0xcf, 0xcf));
+        colours.setColor(QPalette::Text, Qt::black);
+    }
+    edit->setPalette(colours);
 }
 // The notice above the table (what a plan file held that the table cannot).
 inline QString notice()

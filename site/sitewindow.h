@@ -1,27 +1,20 @@
 #ifndef SITEWINDOW_H
 #define SITEWINDOW_H
 
-#include "engine/jobs/modulejob.h"
 #include "protocol/parameters.h"
 
-#include <QHash>
 #include <QMainWindow>
-#include <QMap>
-#include <QVector>
 
-#include <memory>
-
-class CommissionRun;
-class LatencyProbe;
+class PlanEditor;
 class PlanModel;
 class PortListModel;
 class QAction;
-class QCheckBox;
-class ReachCheck;
 class QLabel;
 class QLineEdit;
 class QPushButton;
-class QTableView;
+class RunPanel;
+class SiteChecks;
+class SiteRun;
 
 // The site window: a site's address plan as a table, checked as it is
 // typed by the rules ordan-cli applies to a plan file; Start commissions it
@@ -29,7 +22,9 @@ class QTableView;
 // one after another on a port, each written, restarted, read back and
 // compared), each row showing its state live; Stop ends the run as Ctrl-C
 // ends the CLI's. Nothing waits on the event loop: the run is driven by the
-// ports' own signals, and no modal box opens while it goes on.
+// ports' own signals. This is the window's shell: its menus, its files
+// (the plan, the base values, a record opened to be looked at) and the
+// parts it holds: the plan editor, the checks and the run panel.
 class SiteWindow : public QMainWindow
 {
     Q_OBJECT
@@ -42,9 +37,13 @@ public:
 
     // Reads a plan file into the table. False when it cannot be read as a
     // plan (the window says why); what the table cannot hold of it (an
-    // unknown column, say) is left out and shown above the table.
+    // unknown column, say) is left out and shown above the table. A record
+    // is not a plan: it is shown read-only, to look at or to start a new
+    // plan from, and false is returned.
     bool openPlan(const QString &path);
-    // Writes the table as a plan file ordan-cli reads unchanged.
+    // Writes the table as a plan file ordan-cli reads unchanged. A record
+    // is never written over; another file that is not a plan is replaced
+    // only when the engineer says so.
     bool savePlan(const QString &path);
     QString planPath() const { return currentPlan; }
     // Empty until something of the file had to be left out.
@@ -54,6 +53,8 @@ public:
     void clearBaseValues();
     void setRecordPath(const QString &path);
     QString recordPath() const;
+    // The rows of the record at `path` as a new plan without a file.
+    bool newPlanFromRecord(const QString &path);
 
     // Starts the run, or says in the window why it cannot start (problems
     // in the plan, a record that cannot be written).
@@ -65,16 +66,19 @@ public:
     // Tries every row's address and TCP port on the network (no module on a
     // serial port needed) and fills the network column.
     void checkNetwork();
-    bool isCheckingNetwork() const { return networkCheck != nullptr; }
-    bool isRunning() const { return run != nullptr; }
+    bool isCheckingNetwork() const;
+    bool isRunning() const;
     // What `ordan-cli commission` would exit with for the last run: 0 all
     // verified, 130 interrupted, otherwise the first failed row's code.
-    int lastExitCode() const { return exitCode; }
+    int lastExitCode() const;
+    // The last run as ordan-cli prints it after a run: a line per row, then
+    // the counts.
+    QStringList runSummary() const;
     // Why the last start was refused, as lines for a terminal, and the
     // code ordan-cli would exit with for it (2 for the plan or the record,
     // 3 for a port another run holds).
-    QStringList startRefusal() const { return refusal; }
-    int startRefusalCode() const { return refusalCode; }
+    QStringList startRefusal() const;
+    int startRefusalCode() const;
     // A file in the user's data folder, named by the date and time, for the
     // record of a plan that has no file yet.
     static QString defaultRecordPath();
@@ -89,101 +93,45 @@ signals:
 
 protected:
     void closeEvent(QCloseEvent *event) override;
-    bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
-    enum class RunMode { Commission, Audit };
-
     void buildActions();
     void buildForm();
-    void fitColumns();
-    void fitRowHeights(int first, int last);
     void updateActions();
-    void updateProblems();
-    void updateRunSummary();
-    void planEdited();
+    void updateBaseProblems();
     void setPlanPath(const QString &path);
     void showNotice(const QString &text);
-    bool confirmDiscard();
+    void showMessage(const QString &text, int timeoutMs);
+    // Whether what the table holds may go: unsaved changes, and (when
+    // `results`) what the last run came to.
+    bool confirmDiscard(bool results = true);
+    void showRecord(const QString &path, const QByteArray &bytes);
 
     void newPlan();
     void askOpenPlan();
     bool askSavePlan(bool choosePath);
     void askBaseValues();
-    void askRecordPath();
-    void openRecord();
-    void addRow();
-    void duplicateRows();
-    void removeRows();
-    void copyCells();
-    void pasteCells();
-    void nextProblem();
-    QList<int> selectedRows() const;
-
-    bool beginRun(RunMode mode);
-    // The site audit's switch on the run; false (and why) while the engine
-    // has no audit mode.
-    void onRowStage(int index, JobStage stage, int step, int steps, const QString &what);
-    void onRowFinished(int index);
-    void onSwapNeeded(int index);
-    void onRowIdentified(int index, const QString &mac);
-    void onModuleAlreadyDone(int index, const QString &mac, int doneRow);
-    void showWaitingPorts();
-    void onRunFinished();
-    void checkRecordPath();
-    // Why Start cannot start now; empty when it can.
-    QString startBlocker() const;
 
     PlanModel *model = nullptr;
     PortListModel *ports = nullptr; // the computer's serial ports
-    QTableView *table = nullptr;
+    PlanEditor *editor = nullptr;
+    SiteRun *run = nullptr;
+    SiteChecks *checks = nullptr;
+    RunPanel *panel = nullptr;
     QLabel *notice = nullptr;
-    QLabel *problemsLabel = nullptr;
     QLineEdit *basePath = nullptr;
     QPushButton *baseBrowseButton = nullptr;
     QPushButton *baseClearButton = nullptr;
-    QPushButton *recordBrowseButton = nullptr;
-    QLineEdit *recordEdit = nullptr;
-    QPushButton *recordOpenButton = nullptr;
-    QPushButton *startButton = nullptr;
-    QPushButton *stopButton = nullptr;
-    QPushButton *checkButton = nullptr;
     QAction *newAction = nullptr;
     QAction *openAction = nullptr;
     QAction *saveAction = nullptr;
     QAction *saveAsAction = nullptr;
     QAction *baseAction = nullptr;
-    QAction *addRowAction = nullptr;
-    QAction *duplicateAction = nullptr;
-    QAction *removeAction = nullptr;
-    QAction *copyAction = nullptr;
-    QAction *pasteAction = nullptr;
-    QAction *nextProblemAction = nullptr;
-    QAction *startAction = nullptr;
-    QAction *checkAction = nullptr;
-    QAction *stopAction = nullptr;
-    QAction *networkAction = nullptr;
-    QPushButton *networkButton = nullptr;
-    QCheckBox *reachBox = nullptr;
-    ReachCheck *networkCheck = nullptr; // the network check going on, if any
-    QVector<int> networkRowOf;          // its target -> table row
 
     QString currentPlan;
     QString defaultRecord; // the record path that follows the plan's
     QStringList planLeftOut;
-    QStringList refusal;
-    int refusalCode = 0;
-    QString recordProblem;       // why the record path cannot be appended to
-    QString runOutcome;          // how the last run ended, until the plan changes
-    QMap<int, int> waitingPorts; // run row -> table row, of the ports waiting for a module
-    bool fitting = false;
-
-    CommissionRun *run = nullptr; // the run going on, if any
-    RunMode runMode = RunMode::Commission;
-    QVector<int> tableRowOf; // run row -> table row
-    int exitCode = -1;
     bool closeWhenStopped = false;
-    std::unique_ptr<LatencyProbe> latency;
 };
 
 #endif // SITEWINDOW_H

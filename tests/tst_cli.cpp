@@ -91,32 +91,53 @@ void CliTest::read_data()
     QTest::addColumn<int>("exitCode");
     QTest::addColumn<QString>("parity");
     QTest::addColumn<QStringList>("invalid");
+    QTest::addColumn<QString>("relative"); // how the port is named: by a relative path
 
-    QTest::newRow("well-behaved") << QStringList() << "1000" << 0 << "none" << QStringList();
+    QTest::newRow("well-behaved") << QStringList() << "1000" << 0 << "none" << QStringList()
+                                  << QString();
+    QTest::newRow("named from its folder (./tty)")
+        << QStringList() << "1000" << 0 << "none" << QStringList() << "./";
+    QTest::newRow("named from above its folder (as serial/by-id/... from /dev)")
+        << QStringList() << "1000" << 0 << "none" << QStringList() << "folder/";
     QTest::newRow("split replies")
-        << QStringList{"--chunks", "5"} << "1000" << 0 << "none" << QStringList();
+        << QStringList{"--chunks", "5"} << "1000" << 0 << "none" << QStringList() << QString();
     QTest::newRow("late replies") << QStringList{"--delay", "250"} << "1000" << 0 << "none"
-                                  << QStringList();
+                                  << QStringList() << QString();
     QTest::newRow("invalid values")
         << QStringList{"--set", "parity=NONE",  "--set", "SPEED RS485=9601",
                        "--set", "timeout data="}
-        << "1000" << 0 << QString() << QStringList{"parity", "speed", "packet_timeout"};
+        << "1000" << 0 << QString() << QStringList{"parity", "speed", "packet_timeout"}
+        << QString();
     QTest::newRow("silent") << QStringList{"--silent"} << "150" << 4 << QString()
                             << QStringList{"name",  "version",   "mac",           "ip",
                                            "mask",  "gateway",   "tcp_port",      "parity",
-                                           "speed", "stop_bits", "packet_timeout"};
+                                           "speed", "stop_bits", "packet_timeout"}
+                            << QString();
 }
 
 void CliTest::read()
 {
     QFETCH(QStringList, simulator);
     QFETCH(QString, replyTimeout);
+    QFETCH(QString, relative);
     Simulator sim(simulator);
-    const Result r = runCli({"read", sim.path, "--json", "--reply-timeout", replyTimeout});
+    const QFileInfo link(sim.path);
+    QString port = sim.path;
+    QProcess cli;
+    if (relative == "./") {
+        port = "./" + link.fileName();
+        cli.setWorkingDirectory(link.path());
+    } else if (!relative.isEmpty()) {
+        port = link.dir().dirName() + "/" + link.fileName();
+        cli.setWorkingDirectory(QFileInfo(link.path()).path());
+    }
+    cli.start(QStringLiteral(ORDAN_CLI_PATH),
+              {"read", port, "--json", "--reply-timeout", replyTimeout});
+    const Result r = cliprocess::finish(cli);
     QFETCH(int, exitCode);
     QCOMPARE(r.exitCode, exitCode);
     const QJsonObject o = QJsonDocument::fromJson(r.out).object();
-    QCOMPARE(o.value("port").toString(), sim.path);
+    QCOMPARE(o.value("port").toString(), port);
     QFETCH(QString, parity);
     QCOMPARE(o.value("parity").toString(), parity);
     QFETCH(QStringList, invalid);
@@ -180,6 +201,12 @@ void CliTest::commands_data()
                                                                         "change timeout data:20",
                                                                         "reset"}
                                               << "unverified";
+    QTest::newRow("an address read back that is none")
+        << QStringList{"--set", "ip=10.0.0.031"}
+        << QStringList{"write",  "--tcp-port",      "10001", "--reach",
+                       "--json", "--reply-timeout", "300"}
+        << 4 << identify + QStringList{"CHANGE PORT TCP:10001", "reset"}
+        << "verified on the console, but its address and TCP port are not known";
     QTest::newRow("restart") << QStringList() << QStringList{"restart", "--wait"} << 0
                              << QStringList{"name", "MAC", "MAC", "RESET"}
                              << "back: Ordan-RS485-ETH (00:1A";
@@ -262,7 +289,8 @@ void CliTest::faults_data()
         << QStringList{"--ignore-restart", "--keep-link", "--lose-after-reset", "1"} << none << 4
         << "did not restart" << true;
     QTest::newRow("link lost in the middle of the write")
-        << QStringList{"--drop-link-at-write", "2"} << none << 4 << "no answer" << true;
+        << QStringList{"--drop-link-at-write", "2"} << none << 4
+        << "no answer after sending ip, tcp_port; no restart was sent" << true;
     QTest::newRow("gateway outside the new subnet")
         << none << QStringList{"--mask", "255.255.255.128"} << 2 << "invalid configuration"
         << false;
@@ -286,11 +314,14 @@ void CliTest::faults()
                                         "--reply-timeout", "300", "--json"} +
                             arguments);
     QVERIFY2(r.exitCode == exitCode, r.err.constData());
-    QFile file(record);
-    QVERIFY(file.open(QIODevice::ReadOnly));
-    const QStringList rows = QString::fromUtf8(file.readAll()).split("\r\n", Qt::SkipEmptyParts);
-    QCOMPARE(rows.size(), 2);
-    QVERIFY2(rows.last().section(',', 13).startsWith(result), qPrintable(rows.last()));
+    const QList<cliprocess::RecordRow> rows = cliprocess::recordOf(record);
+    QCOMPARE(rows.size(), 1);
+    QVERIFY2(rows.first()["result"].startsWith(result), qPrintable(rows.first()["result"]));
+    // What was meant, whatever came of it: a write names no plan row.
+    QCOMPARE(rows.first()["row"], QString());
+    const QString planned = rows.first()["planned"];
+    QVERIFY2(planned.startsWith("ip=192.168.0.20;") && planned.contains(";tcp_port=10001"),
+             qPrintable(planned));
     QCOMPARE(QJsonDocument::fromJson(r.out)["verified"].toBool(),
              exitCode == 0 && result == "verified");
     QCOMPARE(!sim.commands().filter("CHANGE").isEmpty(), written);

@@ -2,7 +2,8 @@
 // commissioning runs in which every simulated module misbehaves in its own
 // way, chosen by the seed. ordan-cli and every module run as processes of
 // their own; the test plays the technician who swaps modules on a port when
-// asked (or forgets to, or plugs the previous module in again).
+// asked (or forgets to, or plugs the previous module in again, or starts
+// another run on a port from cron while this one holds it).
 //
 // After each run, for every row: reported verified => the module that row
 // names (by MAC) runs with the row's values (they took effect with a
@@ -208,6 +209,18 @@ void FaultsTest::noFalseVerified()
     if (secondRun)
         story += QStringLiteral("\n  (a second run of the plan at the first prompt)");
     std::unique_ptr<QProcess> second;
+    // Sometimes a job from cron (no XDG_RUNTIME_DIR, where the run has its
+    // desktop's) writes to a port of the run: it must be refused and write
+    // nothing.
+    const bool cronRun = random.bounded(3) == 0;
+    const QString cronAddress = QStringLiteral("192.168.0.99");
+    if (cronRun)
+        story += QStringLiteral("\n  (a write from cron to the port of the first prompt)");
+    std::unique_ptr<QProcess> cron;
+    QProcessEnvironment desktop = QProcessEnvironment::systemEnvironment();
+    desktop.insert("XDG_RUNTIME_DIR", dir.path());
+    QProcessEnvironment cronEnvironment = QProcessEnvironment::systemEnvironment();
+    cronEnvironment.remove("XDG_RUNTIME_DIR");
 
     const QString record = dir.filePath("record.csv");
     QProcess cli;
@@ -230,6 +243,12 @@ void FaultsTest::noFalseVerified()
                                                dir.filePath("second-record.csv")});
             }
             const QString port = match.captured(2);
+            if (cronRun && !cron) {
+                cron = std::make_unique<QProcess>();
+                cron->setProcessEnvironment(cronEnvironment);
+                cron->start(ORDAN_CLI_PATH, {"write", port, "--ip", cronAddress});
+                cron->waitForFinished(30000);
+            }
             if (match.captured(1).isEmpty()) { // the port comes with its first module
                 const Module &first = modules[port].first();
                 plug(port, first.mac, modulesMade++, first.faults);
@@ -251,6 +270,7 @@ void FaultsTest::noFalseVerified()
             }
         }
     });
+    cli.setProcessEnvironment(desktop);
     cli.start(ORDAN_CLI_PATH,
               {"commission", planFile.fileName(), "--json", "--record", record, "--reply-timeout",
                "400", "--restart-timeout", "2", "--swap-timeout", "3"});
@@ -274,6 +294,17 @@ void FaultsTest::noFalseVerified()
               QStringLiteral("the second run of the plan exited %1: %2")
                   .arg(second->exitCode())
                   .arg(QString::fromUtf8(second->readAllStandardError())));
+    }
+
+    if (cron) {
+        check(cron->exitCode() == 3, QStringLiteral("the write from cron exited %1: %2")
+                                         .arg(cron->exitCode())
+                                         .arg(QString::fromUtf8(cron->readAllStandardError())));
+        for (const Run &run : runs) {
+            check(!readJson(run.stateFile)["received"].toArray().contains(
+                      QJsonValue("CHANGE IP:" + cronAddress)),
+                  "the write from cron reached module " + run.mac);
+        }
     }
 
     // Reported verified => the module named by the row holds its values,
@@ -340,16 +371,21 @@ void FaultsTest::noFalseVerified()
                                        .arg(module)
                                        .arg(QStringList(written.values()).join(", ")));
 
-    // The record says what the JSON says, row for row.
-    QFile recordFile(record);
-    QVERIFY(recordFile.open(QIODevice::ReadOnly));
-    QStringList lines = QString::fromUtf8(recordFile.readAll()).split("\r\n", Qt::SkipEmptyParts);
-    lines.removeFirst(); // header
+    // The record says what the JSON says, row for row, and each of its rows
+    // what was meant: the plan's row and its values, whatever came of it.
+    const QList<cliprocess::RecordRow> lines = cliprocess::recordOf(record);
     check(lines.size() == verified + failed, "the record has a row for every module met");
     QStringList recordedVerified;
-    for (const QString &line : lines) {
-        if (line.endsWith(",verified"))
-            recordedVerified << line.section(',', 4, 5);
+    for (const cliprocess::RecordRow &line : lines) {
+        const int index = line["row"].toInt() - 2;
+        check(index >= 0 && index < portCount * rowsPerPort &&
+                  line["planned"] == QStringLiteral("ip=192.168.0.%1;tcp_port=%2")
+                                         .arg(10 + index)
+                                         .arg(10000 + index),
+              QStringLiteral("a record row (%1: %2) says what was meant")
+                  .arg(line["row"], line["planned"]));
+        if (line["result"] == "verified")
+            recordedVerified << line["mac"] + "," + line["ip"];
     }
     QStringList reportedVerified;
     for (const QJsonValue &value : rows) {

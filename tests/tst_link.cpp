@@ -136,19 +136,26 @@ void LinkTest::connectAndDisconnect()
 
 void LinkTest::failedOpen_data()
 {
-    QTest::addColumn<bool>("busy");
-    QTest::newRow("missing device") << false;
-    QTest::newRow("port held by another program") << true;
+    QTest::addColumn<QString>("holder");
+    QTest::newRow("missing device") << "";
+    QTest::newRow("port held by another program") << "QSerialPort";
+    QTest::newRow("device locked by another program") << "flock";
 }
 
 void LinkTest::failedOpen()
 {
-    QFETCH(bool, busy);
+    QFETCH(QString, holder);
     WindowHarness &h = *harness;
     QSerialPort other(sim->devicePath());
+    QProcess locker; // util-linux flock(1) on the device, as serial programs lock it
     QString path = QStringLiteral("/nonexistent/ttyORDAN");
-    if (busy) {
+    if (holder == "QSerialPort") {
         QVERIFY(other.open(QIODevice::ReadWrite));
+        path = sim->devicePath();
+    } else if (holder == "flock") {
+        locker.start("flock",
+                     {"--no-fork", sim->devicePath(), "sh", "-c", "echo held; exec sleep 60"});
+        QVERIFY(locker.waitForReadyRead(10000));
         path = sim->devicePath();
     }
     h.connectTo(path);
@@ -160,6 +167,8 @@ void LinkTest::failedOpen()
     QCOMPARE(h.status(), QStringLiteral("Порт отказано в доступе"));
     QCOMPARE(h.button("connect")->text(), connectCaption);
     QCOMPARE(h.enableStates(), WindowHarness::disconnectedStates());
+    locker.kill();
+    locker.waitForFinished();
 }
 
 void LinkTest::scanportRebuildsList()
@@ -175,6 +184,17 @@ void LinkTest::scanportRebuildsList()
     h.click("scanport");
     QCOMPARE(ports->count(), count);
     QCOMPARE(ports->currentIndex(), 0); // an earlier choice is not kept
+    // The list's own API works on its entries, as on any list's.
+    ports->addItem(QStringLiteral("ttyADDED"));
+    ports->insertItem(0, QStringLiteral("ttyINSERTED"));
+    QCOMPARE(ports->count(), count + 2);
+    QCOMPARE(ports->itemText(0), QStringLiteral("ttyINSERTED"));
+    QCOMPARE(ports->itemText(count + 1), QStringLiteral("ttyADDED"));
+    ports->clear();
+    QCOMPARE(ports->count(), 0);
+    QCOMPARE(ports->currentText(), QString());
+    h.click("scanport");
+    QCOMPARE(ports->count(), count);
 }
 
 void LinkTest::queriesGoOutAsBareBytes()

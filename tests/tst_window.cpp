@@ -27,6 +27,7 @@ private slots:
     void trafficLog();
     void commandLine_data();
     void commandLine();
+    void portOption();
 
 private:
     QProgressBar *bar() const { return h->find<QProgressBar>("sequenceProgress"); }
@@ -229,6 +230,10 @@ void WindowTest::commandLine_data()
         << QStringList{"--log", "/nonexistent/directory/traffic.log"} << 2 << QString()
         << QStringLiteral("ordan-configurator: cannot open the log file "
                           "'/nonexistent/directory/traffic.log': No such file or directory\n");
+    QTest::newRow("--port without a path")
+        << QStringList{"--port", ""} << 2 << QString()
+        << QStringLiteral("ordan-configurator: --port needs a device path\n"
+                          "Try 'ordan-configurator --help'.\n");
 }
 
 void WindowTest::commandLine()
@@ -241,6 +246,22 @@ void WindowTest::commandLine()
     QTEST(program.exitCode(), "exitCode");
     QTEST(QString::fromUtf8(program.readAllStandardOutput()), "out");
     QTEST(QString::fromUtf8(program.readAllStandardError()), "error");
+}
+
+void WindowTest::portOption()
+{
+    // A pseudo-terminal the system does not list, given with --port: the
+    // list offers it, and the window connects to it.
+    TraceLog log;
+    QCOMPARE(readOptions({"ordan-configurator", "--port", sim->devicePath()}, log), -1);
+    h->click("scanport");
+    QComboBox *ports = h->list("serialPortInfoListBox");
+    const int entry = ports->findText(sim->devicePath());
+    QVERIFY(entry >= 0);
+    QCOMPARE(ports->itemData(entry, Qt::ToolTipRole).toString(), sim->devicePath());
+    ports->setCurrentIndex(entry);
+    h->click("connect");
+    QCOMPARE(h->status(), QStringLiteral("Connected"));
 }
 
 QTEST_MAIN(WindowTest)

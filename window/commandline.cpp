@@ -1,5 +1,6 @@
 #include "window/commandline.h"
 
+#include "engine/console/portcatalog.h"
 #include "engine/platform/startup.h"
 #include "engine/platform/tracelog.h"
 
@@ -27,39 +28,41 @@ int readCommandLine(int &argc, char **argv, TraceLog &log)
     QGuiApplication::setDesktopFileName(QStringLiteral("ordan-configurator"));
     if (argc <= 1)
         return -1; // nothing to read: a start from the desktop menu costs nothing here
+    return startup::withReader(argc, argv,
+                               [&log] { return readOptions(QCoreApplication::arguments(), log); });
+}
 
-    // The parser's help and errors need an application object; the window's
-    // own one cannot be made yet (it needs a display), so a plain one reads
-    // the options and goes.
-    QCoreApplication reader(argc, argv);
+int readOptions(const QStringList &arguments, TraceLog &log)
+{
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral(
         "Configurator for the Ordan-RS485-Ethernet converter module: reads the module's "
         "parameters over a serial port, writes them back, restarts the module or returns it "
         "to its factory settings, and keeps parameter sets in .TRset settings files."));
-    parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
-    const QCommandLineOption help = parser.addHelpOption();
-    const QCommandLineOption version = parser.addVersionOption();
+    startup::setUpParser(parser);
     const QCommandLineOption logOption(
         QStringLiteral("log"),
         QStringLiteral("Append one line per event of the serial link to FILE: port opened, "
                        "closed or lost, every command sent and every reply received, each with "
                        "its time. Send this file to support with a report of a problem."),
         QStringLiteral("FILE"));
-    parser.addOption(logOption);
-    startup::addQtOptions(parser);
-
-    if (!parser.parse(QCoreApplication::arguments()))
-        return startup::usageError(parser.errorText());
-    if (parser.isSet(help))
-        parser.showHelp(0); // exits
-    if (parser.isSet(version))
-        parser.showVersion(); // exits
+    const QCommandLineOption portOption(
+        QStringLiteral("port"),
+        QStringLiteral("List PATH in the port list besides the ports the system reports: a "
+                       "device it does not list, such as a virtual port or a pseudo-terminal. "
+                       "May be given more than once."),
+        QStringLiteral("PATH"));
+    parser.addOptions({logOption, portOption});
+    if (const int code = startup::parse(parser, arguments); code >= 0)
+        return code;
     if (!parser.positionalArguments().isEmpty()) {
         startup::printError(QStringLiteral("unexpected argument '%1'")
                                 .arg(parser.positionalArguments().constFirst()));
         return 2;
     }
+    const QStringList ports = parser.values(portOption);
+    if (ports.contains(QString()))
+        return startup::usageError(QStringLiteral("--port needs a device path"));
     if (parser.isSet(logOption)) {
         const QString path = parser.value(logOption);
         if (path.isEmpty() || !log.open(path)) {
@@ -69,5 +72,7 @@ int readCommandLine(int &argc, char **argv, TraceLog &log)
             return 2;
         }
     }
+    for (const QString &port : ports)
+        PortCatalog::addDevicePath(port);
     return -1;
 }

@@ -1,6 +1,5 @@
 #include "window/mainwindow.h"
 
-#include "engine/console/portlistmodel.h"
 #include "engine/console/replyframer.h"
 #include "engine/platform/tracelog.h"
 #include "protocol/protocol.h"
@@ -74,12 +73,6 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), ui(new Ui_MainWin
     ui->reset_allparameters->setEnabled(false);
     ui->lineEdit_name->setEnabled(false);
 
-    // The port list: the computer's ports, each with the tool tip that tells
-    // one adapter from another, in the window's words.
-    portList = new PortListModel(this);
-    portList->setLabels({QStringLiteral("Описание: %1"), QStringLiteral("Производитель: %1"),
-                         QStringLiteral("Серийный номер: %1")});
-    ui->serialPortInfoListBox->setModel(portList);
     // The closed port list tells which adapter is chosen, as its entries do.
     QObject::connect(
         ui->serialPortInfoListBox, qOverload<int>(&QComboBox::currentIndexChanged), this,

@@ -7,7 +7,6 @@
 
 class QTimer;
 class QWidget;
-class PortListModel;
 class ReplyFramer;
 class SequenceProgress;
 class TraceLog;
@@ -76,7 +75,6 @@ private:
 
     Ui_MainWindow *ui;
     QSerialPort serial;
-    PortListModel *portList = nullptr; // the port list's entries
     QString replyText;
     QTimer *timerForScan;
     QTimer *timerChangeParameters;

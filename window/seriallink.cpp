@@ -1,7 +1,9 @@
 // The serial link: the port list, opening and closing the chosen port, the
 // window's connection state and the reaction to a lost port.
 #include "engine/console/hangup.h"
+#include "engine/console/portcatalog.h"
 #include "engine/console/portlistmodel.h"
+#include "engine/console/portlock.h"
 #include "engine/console/replyframer.h"
 #include "engine/platform/tracelog.h"
 #include "ui_mainwindow.h"
@@ -25,12 +27,21 @@ static void enableConnectedControls(Ui_MainWindow *ui, bool connected)
 
 void MainWindow::checkCustomDevicePathPolicy()
 {
-    // Two adapters of one kind are told apart by serial number or alias, in
-    // each entry's tool tip. The first entry is chosen.
-    portList->refresh();
-    ui->serialPortInfoListBox->setCurrentIndex(portList->rowCount() > 0 ? 0 : -1);
-    ui->serialPortInfoListBox->setToolTip(
-        ui->serialPortInfoListBox->currentData(Qt::ToolTipRole).toString());
+    // The list's own entries, filled from the port catalogue: the list's
+    // API (addItem, insertItem, clear) works on them as on any list. Two
+    // adapters of one kind are told apart by serial number or alias, in
+    // each entry's tool tip. Adding to the emptied list makes the first
+    // entry the chosen one.
+    static const PortListModel::Labels words{QStringLiteral("Описание: %1"),
+                                             QStringLiteral("Производитель: %1"),
+                                             QStringLiteral("Серийный номер: %1")};
+    QComboBox *list = ui->serialPortInfoListBox;
+    list->clear();
+    for (const PortDetails &port : PortCatalog::ports()) {
+        list->addItem(port.name);
+        list->setItemData(list->count() - 1, PortListModel::toolTip(port, words), Qt::ToolTipRole);
+    }
+    list->setToolTip(list->currentData(Qt::ToolTipRole).toString());
 }
 
 void MainWindow::on_scanport_clicked()
@@ -41,16 +52,25 @@ void MainWindow::on_scanport_clicked()
 void MainWindow::openport()
 {
     serial.setPortName(ui->serialPortInfoListBox->currentText());
+    QString held;
     if (serial.open(QIODevice::ReadWrite)) {
-        tracePortEvent(QStringLiteral("opened"));
-        enableConnectedControls(ui, true);
-        ui->statusbar->showMessage(tr(Status::connected));
-        // Only a restart commanded during this connection makes the loss of
-        // the link expected; an unplugged cable later must still be reported.
-        restartRequested = false;
-        return;
+        // The device is this window's alone while it is open: no other
+        // program or run writes to the module meanwhile.
+        if (PortLock::holdDevice(int(serial.handle()), serial.portName(), &held)) {
+            tracePortEvent(QStringLiteral("opened"));
+            enableConnectedControls(ui, true);
+            ui->statusbar->showMessage(tr(Status::connected));
+            // Only a restart commanded during this connection makes the
+            // loss of the link expected; an unplugged cable later must
+            // still be reported.
+            restartRequested = false;
+            return;
+        }
+        const QSignalBlocker quiet(serial);
+        serial.close();
     }
-    tracePortEvent(QStringLiteral("open failed: ") + serial.errorString());
+    tracePortEvent(QStringLiteral("open failed: ") +
+                   (held.isEmpty() ? serial.errorString() : held));
     QMessageBox::critical(this, tr("Отказано в доступе"), QStringLiteral("Ошибка соединения"));
     ui->statusbar->showMessage(tr(Status::openRefused));
     timerForScan->stop();

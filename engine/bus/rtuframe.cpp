@@ -57,7 +57,8 @@ QByteArray encode(quint8 unit, const QModbusPdu &pdu)
     QByteArray frame;
     frame.reserve(pdu.size() + 3);
     frame.append(char(unit));
-    frame.append(char(pdu.functionCode()));
+    // functionCode() leaves out an exception's bit.
+    frame.append(char(quint8(pdu.functionCode()) | (pdu.isException() ? 0x80 : 0)));
     frame.append(pdu.data());
     const quint16 crc = crc16(frame);
     frame.append(char(crc & 0xff));

@@ -10,10 +10,24 @@
 
 #include <utility>
 
+#ifdef Q_OS_UNIX
+#include <unistd.h>
+#endif
+
 namespace
 {
 constexpr int hangUpPollMs = 25;
+
+bool mayUse(const QString &device)
+{
+#ifdef Q_OS_UNIX
+    return ::access(QFile::encodeName(device).constData(), R_OK | W_OK) == 0;
+#else
+    Q_UNUSED(device);
+    return false;
+#endif
 }
+} // namespace
 
 ModuleConsole::ModuleConsole(const QString &path, QObject *parent) : QObject(parent), portPath(path)
 {
@@ -75,26 +89,41 @@ bool ModuleConsole::open()
     close();
     lockedOut = false;
     QString busy;
-    if (!lock.acquire(portPath, &busy, PortLock::Scope::NameAndDevice)) {
-        lockedOut = true;
-        lastOpenError = QSerialPort::NoError;
-        lastError = busy;
+    if (!lock.acquire(portPath, &busy))
+        return refuse(busy);
+    port.setPortName(PortCatalog::location(portPath));
+    openedDevice = PortCatalog::devicePath(portPath);
+    if (!port.open(QIODevice::ReadWrite)) {
+        lock.release();
+        // The serial library reports a device another program has locked
+        // or holds exclusively as a permission error; it is not one when
+        // the device may be read and written.
+        if (port.error() == QSerialPort::PermissionError && mayUse(openedDevice))
+            return refuse(PortLock::deviceHolder(portPath));
+        lastOpenError = port.error();
+        lastError = port.errorString();
         if (trace)
             trace->event(portPath, QStringLiteral("cannot open: ") + lastError);
         return false;
     }
-    port.setPortName(portPath);
-    openedDevice = PortCatalog::devicePath(portPath);
-    if (port.open(QIODevice::ReadWrite)) {
-        lastError.clear();
-        lastOpenError = QSerialPort::NoError;
-        if (trace)
-            trace->event(portPath, QStringLiteral("opened"));
-        return true;
+    if (!PortLock::holdDevice(int(port.handle()), portPath, &busy)) {
+        const QSignalBlocker quiet(port);
+        port.close();
+        lock.release();
+        return refuse(busy);
     }
-    lock.release();
-    lastOpenError = port.error();
-    lastError = port.errorString();
+    lastError.clear();
+    lastOpenError = QSerialPort::NoError;
+    if (trace)
+        trace->event(portPath, QStringLiteral("opened"));
+    return true;
+}
+
+bool ModuleConsole::refuse(const QString &holder)
+{
+    lockedOut = true;
+    lastOpenError = QSerialPort::NoError;
+    lastError = holder;
     if (trace)
         trace->event(portPath, QStringLiteral("cannot open: ") + lastError);
     return false;

@@ -33,15 +33,16 @@ public:
     void setPace(int ms) { paceMs = qMax(0, ms); }
     void setTraceLog(TraceLog *log) { trace = log; }
 
-    // Opens the port (9600 8N1, the module's console), holding its lock
-    // while it is open. On failure the system's reason (or the other run
-    // that holds the port) is in errorString().
+    // Opens the port (9600 8N1, the module's console), holding its name
+    // lock and its device (PortLock) while it is open. On failure the
+    // system's reason, or what holds the port, is in errorString().
     bool open();
     void close();
     bool isOpen() const { return port.isOpen(); }
     QString errorString() const { return lastError; }
     bool permissionDenied() const { return lastOpenError == QSerialPort::PermissionError; }
-    // The last open failed because another run holds the port.
+    // The last open failed because another run or program holds the port
+    // (never a permission problem then).
     bool inUse() const { return lockedOut; }
     // Whether the port's device is there at all (a module with its own
     // USB adapter brings it along): false for no such device, and for a
@@ -90,6 +91,8 @@ private:
     void onBytesWritten();
     void linkLost();
     void endWatch(LineEvent event, const QByteArray &reply = QByteArray());
+    // Ends an open refused because the port is held: false.
+    bool refuse(const QString &holder);
 
     QString portPath;
     QSerialPort port;

@@ -140,16 +140,27 @@ void PortCatalog::setPathAliasDirectory(const QString &path)
     pathAliasDirectory() = path;
 }
 
+QString PortCatalog::location(const QString &port)
+{
+#ifdef Q_OS_UNIX
+    // A bare name is a device in /dev, as the serial library and the port
+    // list name it; a name with a slash is a path, relative to the current
+    // directory as every program reads one (the library would look for
+    // "serial/by-id/..." in /dev).
+    if (!port.contains(QLatin1Char('/')))
+        return port.isEmpty() ? port : QStringLiteral("/dev/") + port;
+    return QDir::cleanPath(QFileInfo(port).absoluteFilePath());
+#else
+    return port;
+#endif
+}
+
 QString PortCatalog::devicePath(const QString &port)
 {
 #ifdef Q_OS_UNIX
-    // As the serial library reads a port name: a bare name is a device in
-    // /dev, anything that starts like a path is that path.
-    const bool isPath = port.startsWith(QLatin1Char('/')) || port.startsWith(QLatin1String("./")) ||
-                        port.startsWith(QLatin1String("../"));
-    const QString location = isPath ? port : QStringLiteral("/dev/") + port;
-    const QString canonical = QFileInfo(location).canonicalFilePath();
-    return canonical.isEmpty() ? QFileInfo(location).absoluteFilePath() : canonical;
+    const QString path = location(port);
+    const QString canonical = QFileInfo(path).canonicalFilePath();
+    return canonical.isEmpty() ? path : canonical;
 #else
     return port.toUpper();
 #endif

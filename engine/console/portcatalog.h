@@ -26,16 +26,21 @@ struct PortDetails {
 };
 
 // The ports the window and ordan-cli list: the system's serial ports, in the order the
-// system reports them, followed by device paths added by a test or by the
-// demo (a simulated module's pseudo-terminal never shows up among the
-// system's ports). The configurator itself adds nothing.
+// system reports them, followed by device paths added with the
+// configurator's --port, by a test or by the demo (a virtual port or a
+// simulated module's pseudo-terminal never shows up among the system's
+// ports).
 namespace PortCatalog
 {
 QStringList portNames();
 // The same ports with what the system knows of them, aliases looked up.
 QList<PortDetails> ports();
-// The device that the serial library opens for a port name ("ttyUSB0"
-// is /dev/ttyUSB0), with symbolic links (a /dev/serial/by-id/ alias)
+// The path a port name stands for, links not followed: a bare name is a
+// device in /dev ("ttyUSB0" is /dev/ttyUSB0), a name with a slash a path,
+// relative to the current directory where it does not start with one. What
+// the console opens.
+QString location(const QString &port);
+// The device that a port name leads to, with symbolic links (a /dev/serial/by-id/ alias)
 // resolved where the device exists: two names for one port give the
 // same text.
 QString devicePath(const QString &port);

@@ -28,6 +28,26 @@ void PortListModel::refresh()
     endResetModel();
 }
 
+QModelIndex PortListModel::indexForPort(const QString &port) const
+{
+    if (port.isEmpty())
+        return QModelIndex();
+    for (int row = 0; row < list.size(); ++row) {
+        const PortDetails &known = list.at(row);
+        if (port == known.systemLocation || port == known.alias || port == known.pathAlias ||
+            port == known.name)
+            return index(row);
+    }
+    const QString device = PortCatalog::devicePath(port);
+    for (int row = 0; row < list.size(); ++row) {
+        const PortDetails &known = list.at(row);
+        if (device == PortCatalog::devicePath(
+                          known.systemLocation.isEmpty() ? known.name : known.systemLocation))
+            return index(row);
+    }
+    return QModelIndex();
+}
+
 int PortListModel::rowCount(const QModelIndex &parent) const
 {
     return parent.isValid() ? 0 : list.size();
@@ -66,18 +86,18 @@ QVariant PortListModel::data(const QModelIndex &index, int role) const
     }
 }
 
-QString PortListModel::toolTip(const PortDetails &port) const
+QString PortListModel::toolTip(const PortDetails &port, const Labels &words)
 {
     using textsafety::escapeControls;
     QStringList lines;
     lines << escapeControls(port.systemLocation.isEmpty() ? port.name : port.systemLocation)
                  .remove(QLatin1Char('<'));
     if (!port.description.isEmpty())
-        lines << labels.description.arg(escapeControls(port.description));
+        lines << words.description.arg(escapeControls(port.description));
     if (!port.manufacturer.isEmpty())
-        lines << labels.manufacturer.arg(escapeControls(port.manufacturer));
+        lines << words.manufacturer.arg(escapeControls(port.manufacturer));
     if (!port.serialNumber.isEmpty())
-        lines << labels.serialNumber.arg(escapeControls(port.serialNumber));
+        lines << words.serialNumber.arg(escapeControls(port.serialNumber));
     if (port.hasIds)
         lines << QStringLiteral("VID:PID: ") + PortCatalog::vidPid(port);
     if (!port.alias.isEmpty())

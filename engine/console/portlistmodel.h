@@ -43,6 +43,11 @@ public:
     void refresh();
     const QList<PortDetails> &ports() const { return list; }
 
+    // The entry of a port given by any of its names (the name opened, the
+    // device, a by-id or by-path alias) or by another name of its device;
+    // invalid when the list does not have it.
+    QModelIndex indexForPort(const QString &port) const;
+
     int rowCount(const QModelIndex &parent = QModelIndex()) const override;
     // Qt::DisplayRole is the name that is opened; Qt::ToolTipRole the tool tip.
     QVariant data(const QModelIndex &index, int role = Qt::DisplayRole) const override;
@@ -51,7 +56,9 @@ public:
     // the device path, description, manufacturer, serial number, VID:PID and
     // the stable names. Plain text: text from the device has its control
     // characters escaped, and the first line is never taken for rich text.
-    QString toolTip(const PortDetails &port) const;
+    QString toolTip(const PortDetails &port) const { return toolTip(port, labels); }
+    // The same in the words given (a list filled without this model).
+    static QString toolTip(const PortDetails &port, const Labels &words);
 
 private:
     QList<PortDetails> list;

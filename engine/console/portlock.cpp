@@ -1,30 +1,26 @@
 #include "engine/console/portlock.h"
 
 #include "engine/console/portcatalog.h"
-
-#include <QCoreApplication>
-#include <QCryptographicHash>
-#include <QDir>
-#include <QFileInfo>
-#include <QLockFile>
-#include <QRegularExpression>
+#include "engine/console/portlockfile.h"
+#include "engine/console/portlockholder.h"
 
 #include <map>
-#include <memory>
+#include <utility>
 
-#ifdef Q_OS_UNIX
-#include <unistd.h>
+#ifndef ORDAN_LOCK_DIRECTORY
+#error "ORDAN_LOCK_DIRECTORY comes from engine/console/CMakeLists.txt"
 #endif
 
 namespace
 {
 
 struct Held {
-    std::unique_ptr<QLockFile> file;
+    int descriptor = -1; // the lock file, flock()ed
+    QString directory;   // where it is
     int users = 0;
 };
 
-// The locks this process holds, by key: a run and its jobs share them.
+// The name locks this process holds, by key: a run and its jobs share them.
 std::map<QString, Held> &held()
 {
     static std::map<QString, Held> locks;
@@ -37,47 +33,53 @@ QString &directoryOverride()
     return path;
 }
 
-// The names under which a port is locked: as given (made absolute, links
-// not followed, so that two runs naming one alias meet even while its
-// device is away) and the device it resolves to.
-QStringList keysOf(const QString &port)
+// The name under which a port is locked: its path as given, made absolute,
+// links not followed, so that two runs naming one alias meet even while its
+// device is away.
+QString keyOf(const QString &port)
 {
-    QStringList keys;
 #ifdef Q_OS_UNIX
-    const bool isPath = port.startsWith(QLatin1Char('/')) || port.startsWith(QLatin1String("./")) ||
-                        port.startsWith(QLatin1String("../"));
-    keys << QDir::cleanPath(
-        QFileInfo(isPath ? port : QStringLiteral("/dev/") + port).absoluteFilePath());
+    return PortCatalog::location(port);
 #else
-    keys << port.toUpper();
+    return port.toUpper();
 #endif
-    const QString device = PortCatalog::devicePath(port);
-    if (!keys.contains(device))
-        keys << device;
-    return keys;
 }
 
-QString lockFileName(const QString &key)
+// Takes one key for this process (shared within it); false with the
+// refusal when another process holds it.
+bool take(const QString &key, const QString &port, QString *error)
 {
-    // A readable part for a person looking at the directory, and a hash
-    // that keeps two devices apart whatever their names.
-    QString readable = QFileInfo(key).fileName();
-    readable.replace(QRegularExpression(QStringLiteral("[^A-Za-z0-9._-]")), QStringLiteral("_"));
-    const QByteArray hash =
-        QCryptographicHash::hash(key.toUtf8(), QCryptographicHash::Sha1).toHex().left(12);
-    return QDir(PortLock::directory())
-        .filePath(readable.left(60) + QLatin1Char('-') + QString::fromLatin1(hash) +
-                  QStringLiteral(".lock"));
+    Held &lock = held()[key];
+    if (lock.users == 0) {
+#ifdef Q_OS_UNIX
+        lock.directory = PortLock::directory();
+        lock.descriptor = portlockfile::lock(lock.directory, key, port, error);
+        if (lock.descriptor < 0) {
+            held().erase(key);
+            return false;
+        }
+#else
+        // The system opens a serial port for one program at a time; within
+        // this program the lock is shared as elsewhere.
+        Q_UNUSED(port);
+        Q_UNUSED(error);
+#endif
+    }
+    ++lock.users;
+    return true;
 }
 
 void letGo(const QStringList &keys)
 {
     for (const QString &key : keys) {
         auto it = held().find(key);
-        if (it == held().end())
+        if (it == held().end() || --it->second.users > 0)
             continue;
-        if (--it->second.users <= 0)
-            held().erase(it); // unlocks and removes the file
+#ifdef Q_OS_UNIX
+        if (it->second.descriptor >= 0)
+            portlockfile::unlock(it->second.descriptor, it->second.directory, key);
+#endif
+        held().erase(it);
     }
 }
 
@@ -96,16 +98,8 @@ PortLock &PortLock::operator=(PortLock &&other) noexcept
 
 QString PortLock::directory()
 {
-    if (!directoryOverride().isEmpty())
-        return directoryOverride();
-    const QString runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
-    if (!runtime.isEmpty() && QFileInfo(runtime).isDir())
-        return runtime + QStringLiteral("/ordan-ports");
-#ifdef Q_OS_UNIX
-    return QDir::tempPath() + QStringLiteral("/ordan-ports-") + QString::number(::getuid());
-#else
-    return QDir::tempPath() + QStringLiteral("/ordan-ports");
-#endif
+    return directoryOverride().isEmpty() ? QStringLiteral(ORDAN_LOCK_DIRECTORY)
+                                         : directoryOverride();
 }
 
 void PortLock::setDirectory(const QString &path)
@@ -113,73 +107,55 @@ void PortLock::setDirectory(const QString &path)
     directoryOverride() = path;
 }
 
-namespace
+bool PortLock::acquire(const QString &port, QString *error)
 {
-
-// Takes one key for this process (shared within it); false with the reason
-// when another process holds it.
-bool take(const QString &key, const QString &port, QString *error)
-{
-    Held &lock = held()[key];
-    if (!lock.file) {
-        auto file = std::make_unique<QLockFile>(lockFileName(key));
-        // Held for a whole run: only a holder that is gone makes it stale.
-        file->setStaleLockTime(0);
-        if (!file->tryLock(0)) {
-            qint64 pid = 0;
-            QString host, application;
-            const bool known = file->getLockInfo(&pid, &host, &application);
-            if (file->error() == QLockFile::LockFailedError && known)
-                *error = PortLock::tr("%1 is in use by another run (%2, process %3)")
-                             .arg(port, QFileInfo(application).fileName())
-                             .arg(pid);
-            else if (file->error() == QLockFile::LockFailedError)
-                *error = PortLock::tr("%1 is in use by another run").arg(port);
-            else
-                *error = PortLock::tr("cannot lock %1 in %2").arg(port, PortLock::directory());
-            held().erase(key);
-            return false;
-        }
-        lock.file = std::move(file);
-    }
-    ++lock.users;
-    return true;
-}
-
-} // namespace
-
-bool PortLock::acquire(const QString &port, QString *error, Scope scope)
-{
-    const QString dir = directory();
-    if (!QDir().mkpath(dir)) {
-        *error = tr("cannot make the directory of the port locks %1").arg(dir);
+    const QString key = keyOf(port);
+    if (keys.contains(key))
+        return true;
+#ifdef Q_OS_UNIX
+    const QString where = directory();
+    QString why;
+    if (!portlockfile::directorySafe(where, &why)) {
+        *error = tr("cannot lock %1: %2").arg(port, why);
         return false;
     }
-    QFile::setPermissions(dir,
-                          QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
-    const QStringList all = keysOf(port);
-    QStringList taken;
-    for (int i = 0; i < all.size(); ++i) {
-        const QString &key = all.at(i);
-        if (keys.contains(key) || taken.contains(key))
-            continue;
-        if (!take(key, port, error)) {
-            letGo(taken);
-            return false;
-        }
-        taken << key;
-    }
-    if (scope == Scope::Name && all.size() > 1 && taken.contains(all.last())) {
-        // The device is only checked: another adapter may get its name
-        // while this one is away.
-        letGo({all.last()});
-        taken.removeAll(all.last());
-    }
-    keys << taken;
+    if (!portlockfile::deviceFree(where, key, port, error))
+        return false;
+#endif
+    if (!portlockholder::deviceFree(port, error) || !take(key, port, error))
+        return false;
+    keys << key;
     return true;
 }
 
 void PortLock::release()
 {
     letGo(std::exchange(keys, QStringList()));
+}
+
+bool PortLock::holdDevice(int descriptor, const QString &port, QString *error)
+{
+    return portlockholder::holdDevice(descriptor, port, error);
+}
+
+QString PortLock::deviceHolder(const QString &port)
+{
+    return portlockholder::describeDevice(port);
+}
+
+QString PortLock::holder(const QString &port)
+{
+    const QString key = keyOf(port);
+    if (held().count(key) > 0)
+        return QString();
+    QString error;
+#ifdef Q_OS_UNIX
+    const QString where = directory();
+    if (!portlockfile::nameFree(where, key, port, &error) ||
+        !portlockfile::deviceFree(where, key, port, &error))
+        return error;
+#endif
+    if (!portlockholder::deviceFree(port, &error))
+        return error;
+    return QString();
 }

@@ -1,103 +1,256 @@
 #include "engine/jobs/rowoutcome.h"
 
-#include "engine/jobs/writejob.h"
-
 #include <QStringList>
 
-RowOutcome RowOutcome::of(const WriteJob &job)
+namespace
 {
-    RowOutcome o;
-    const JobResult result = job.result();
-    o.audit = job.isAudit();
-    o.reason = job.error();
-    o.keepsRecord = job.keepsRecord();
-    o.recorded = job.recorded();
-    o.recordError = job.recordError();
-    o.permissionDenied = job.permissionDenied();
-    o.resetSent = job.resetSent();
-    o.acceptedCount = job.accepted().size();
-    o.exitCode = job.exitCode();
-    for (const WriteJob::Mismatch &m : job.mismatches())
-        o.differences.append({m.field, m.written, m.read});
 
-    const parameters::Values written = job.written();
-    const ModuleReading back = job.readBack();
-    if (job.verifies() && job.resetSent() && back.answered > 0) {
-        for (const ModuleField field : job.accepted()) {
-            if (back.values.value(field) != written.value(field))
-                o.readBackDiffers << field;
+using Ending = WriteResult::Ending;
+
+const QList<ModuleField> identityFields{ModuleField::Name, ModuleField::Version, ModuleField::Mac};
+
+// The fields of the differences, in their order.
+QList<ModuleField> fieldsOf(const QList<RowOutcome::Difference> &differences)
+{
+    QList<ModuleField> fields;
+    for (const RowOutcome::Difference &d : differences)
+        fields << d.field;
+    return fields;
+}
+
+// The module's values as the record shows them (RowOutcome::recordValues).
+parameters::Values recordValuesOf(const WriteResult &r)
+{
+    parameters::Values row = r.identity;
+    if (r.ending == Ending::Done && !r.verify) {
+        for (auto it = r.planned.cbegin(); it != r.planned.cend(); ++it)
+            row.insert(it.key(), it.value());
+    } else if (!r.identifiedMac.isEmpty() && r.readBack.mac() == r.identifiedMac) {
+        for (auto it = r.readBack.values.cbegin(); it != r.readBack.values.cend(); ++it) {
+            if (!identityFields.contains(it.key()))
+                row.insert(it.key(), it.value());
         }
     }
-    if (job.verifies() && (result == JobResult::Done || result == JobResult::Mismatch ||
-                           (result == JobResult::NoAnswer && job.resetSent())))
-        o.verified = job.verified();
-    if (result == JobResult::Done || (result == JobResult::Mismatch && !o.differences.isEmpty()))
-        o.matches = job.verified();
-    // Commands the module took, none in effect: the write stopped before its
-    // restart.
-    o.stoppedBeforeRestart = !o.audit && !job.resetSent() &&
-                             (result == JobResult::Interrupted || result == JobResult::Refused ||
-                              (result == JobResult::NoAnswer && !job.sent().isEmpty()));
-    if (!job.resetSent())
-        o.sentBeforeStop = job.sent();
-    o.wentThrough = result == JobResult::Done || result == JobResult::Mismatch;
-    o.moduleRight = result == JobResult::Done;
-    if (result != JobResult::Done && job.reachChecked() &&
-        job.reachResult().outcome != ReachCheck::Outcome::Pending &&
-        job.reachResult().outcome != ReachCheck::Outcome::Reachable) {
-        // Verified on its console, every value as written, but not found
-        // on the network where it now listens.
-        o.status = Status::Failed;
-        o.failure = Failure::NotReachable;
-        o.wentThrough = true;
-        return o;
-    }
+    return row;
+}
 
-    switch (result) {
-    case JobResult::Done:
-        o.status = !job.verifies() ? Status::Unverified
-                   : o.audit       ? Status::Matches
-                                   : Status::Verified;
-        if (o.exitCode != 0) {
+} // namespace
+
+RowOutcome RowOutcome::of(const WriteResult &r)
+{
+    RowOutcome o;
+    o.audit = r.audit;
+    o.verifies = r.verify;
+    o.port = r.port;
+    o.planRow = r.planRow;
+    o.planned = r.planned;
+    o.identity = r.identity;
+    o.identifiedMac = r.identifiedMac;
+    o.accepted = r.accepted;
+    o.acceptedCount = r.accepted.size();
+    o.resetSent = r.resetSent;
+    o.readBack = r.readBack;
+    o.differences = r.differences;
+    o.keepsRecord = r.keepsRecord;
+    o.recorded = r.recorded;
+    o.recordError = r.recordError;
+    o.permissionDenied = r.permissionDenied;
+    o.reachChecked = r.reachChecked;
+    o.reachTarget = r.reachTarget;
+    o.reach = r.reach;
+    o.recordCells = recordValuesOf(r);
+
+    // The judgement, one ending at a time: status, failure, exit code, the
+    // reason in words and the record's words.
+    const auto fail = [&o](Failure failure, JobResult code, const QString &reason,
+                           const QString &record) {
+        o.status = Status::Failed;
+        o.failure = failure;
+        o.exitCode = int(code);
+        o.reason = reason;
+        o.recordText = record;
+    };
+    const QString seconds = secondsText(r.restartTimeoutMs);
+    const QString nothingWritten = tr("%1; nothing was written");
+    const QString differing = fieldNames(fieldsOf(r.differences));
+    switch (r.ending) {
+    case Ending::Done:
+        o.status = !r.verify ? Status::Unverified : r.audit ? Status::Matches : Status::Verified;
+        o.recordText = o.status == Status::Unverified ? QStringLiteral("unverified")
+                       : r.audit                      ? QStringLiteral("matches")
+                                                      : QStringLiteral("verified");
+        if (r.keepsRecord && !r.recorded) {
             // The module is right, but its row is not in the record: the
             // record and the screen must say the same.
             o.status = Status::Failed;
             o.failure = Failure::NotRecorded;
+            o.exitCode = int(JobResult::FileNotWritten);
         }
         break;
-    case JobResult::Mismatch:
-        if (o.differences.isEmpty()) {
-            // Another module answered: nothing of this row is proven.
-            o.status = Status::Failed;
-            o.failure = Failure::AnotherModule;
-        } else {
-            o.status = Status::Differs;
-        }
+    case Ending::PortInUse:
+        fail(Failure::PortNotOpened, JobResult::PortUnavailable, r.detail,
+             QStringLiteral("port in use"));
         break;
-    case JobResult::Interrupted:
+    case Ending::PortNotOpened:
+        fail(Failure::PortNotOpened, JobResult::PortUnavailable, r.detail,
+             QStringLiteral("port not opened"));
+        break;
+    case Ending::Interrupted:
         o.status = Status::Interrupted;
+        o.exitCode = int(JobResult::Interrupted);
+        o.reason = tr("interrupted");
+        o.recordText = QStringLiteral("interrupted");
+        if (r.resetSent)
+            o.recordText += QStringLiteral(" after the restart command");
         break;
-    case JobResult::PortUnavailable:
-        o.status = Status::Failed;
-        o.failure = Failure::PortNotOpened;
+    case Ending::Silent:
+        fail(Failure::NoAnswer, JobResult::NoAnswer,
+             tr("the module did not answer; nothing was written"), QStringLiteral("no answer"));
         break;
-    case JobResult::NoAnswer:
-        o.status = Status::Failed;
-        o.failure = Failure::NoAnswer;
+    case Ending::NotIdentified:
+        fail(Failure::NoAnswer, JobResult::NoAnswer,
+             tr("not identified: %1; nothing was written").arg(r.detail),
+             QStringLiteral("not identified"));
         break;
-    case JobResult::Refused:
-        o.status = Status::Failed;
-        o.failure = Failure::Refused;
+    case Ending::NotAdmitted:
+        fail(Failure::NoAnswer, JobResult::NoAnswer, nothingWritten.arg(r.detail),
+             QStringLiteral("not a new module"));
         break;
-    case JobResult::Invalid:
-        o.status = Status::Failed;
-        o.failure = Failure::InvalidConfiguration;
+    case Ending::HeldValueMissing:
+        fail(Failure::NoAnswer, JobResult::NoAnswer,
+             tr("the module did not give its %1, so the configuration it would run cannot be "
+                "checked; nothing was written")
+                 .arg(fieldName(r.field)),
+             QStringLiteral("no answer"));
         break;
-    case JobResult::FileNotWritten:
-        o.status = Status::Failed;
-        o.failure = Failure::NotRecorded;
+    case Ending::Unsound: {
+        QStringList problems;
+        for (const WriteResult::HeldValue &held : r.heldInvalid)
+            problems << tr("the module holds %1 \"%2\", which is not %3: give the %1 to write")
+                            .arg(fieldName(held.field), held.value, held.rule);
+        problems += r.configProblems;
+        fail(Failure::InvalidConfiguration, JobResult::Invalid,
+             nothingWritten.arg(problems.join(QLatin1String("; "))),
+             QStringLiteral("invalid configuration"));
         break;
     }
+    case Ending::NoReply:
+        fail(Failure::NoAnswer, JobResult::NoAnswer,
+             tr("no reply to the %1 command").arg(fieldName(r.field)), QStringLiteral("no answer"));
+        break;
+    case Ending::Refused:
+        fail(Failure::Refused, JobResult::Refused,
+             tr("the module refused %1 %2 (it replied \"%3\" instead of \"ok\")")
+                 .arg(fieldName(r.field), r.planned.value(r.field), r.reply),
+             QStringLiteral("refused: ") + parameters::fieldKey(r.field));
+        break;
+    case Ending::LinkLost:
+        fail(Failure::NoAnswer, JobResult::NoAnswer,
+             tr("the link was lost before the restart command could be sent"),
+             QStringLiteral("no answer"));
+        break;
+    case Ending::RestartRefused:
+        fail(Failure::Refused, JobResult::Refused,
+             tr("the module refused the restart (it replied \"%1\"); the values written are not "
+                "in effect")
+                 .arg(r.reply),
+             QStringLiteral("refused: reset"));
+        break;
+    case Ending::DidNotRestart:
+        fail(Failure::NoAnswer, JobResult::NoAnswer,
+             tr("the module did not restart: it kept answering for %1 s after the restart "
+                "command")
+                 .arg(seconds),
+             QStringLiteral("did not restart"));
+        break;
+    case Ending::NotBack:
+        fail(Failure::NoAnswer, JobResult::NoAnswer,
+             tr("the module did not come back within %1 s").arg(seconds),
+             QStringLiteral("no answer after restart"));
+        break;
+    case Ending::ReadBackSilent:
+        fail(Failure::NoAnswer, JobResult::NoAnswer,
+             r.audit ? tr("the module answered no query")
+                     : tr("the module answered no query after its restart"),
+             r.audit ? QStringLiteral("no answer") : QStringLiteral("no answer after restart"));
+        break;
+    case Ending::ReadBackNotIdentified:
+        fail(Failure::NoAnswer, JobResult::NoAnswer,
+             (r.audit ? tr("not identified: %1, so it may be another module")
+                      : tr("not identified after its restart: %1, so it may be another module"))
+                 .arg(notIdentified(r.readBack)),
+             r.audit ? QStringLiteral("not identified")
+                     : QStringLiteral("not identified after restart"));
+        break;
+    case Ending::OtherModule:
+        // Nothing of this row is proven.
+        fail(Failure::AnotherModule, JobResult::Mismatch,
+             (r.audit ? tr("a different module answered: MAC %1, not %2")
+                      : tr("a different module answered after its restart: MAC %1, not %2"))
+                 .arg(r.readBack.mac(), r.identifiedMac),
+             QStringLiteral("different module: ") + r.readBack.mac());
+        break;
+    case Ending::Differs:
+        o.status = Status::Differs;
+        o.exitCode = int(JobResult::Mismatch);
+        o.reason = (r.audit ? tr("the module differs from the plan: %1")
+                            : tr("the module holds other values than written: %1"))
+                       .arg(differing);
+        o.recordText = (r.audit ? QStringLiteral("differs: ") : QStringLiteral("mismatch: ")) +
+                       parameters::fieldKeys(fieldsOf(r.differences));
+        break;
+    case Ending::AddressNotKnown:
+        // Verified on its console, every value as written, but what it
+        // runs with as its address is no place to look for it.
+        fail(Failure::AddressNotKnown, JobResult::NoAnswer,
+             tr("verified on the console, but its address and TCP port are not known (%1), so "
+                "it cannot be reached")
+                 .arg(r.detail),
+             QStringLiteral("verified on the console, address not known"));
+        break;
+    case Ending::NotReachable:
+        // Verified on its console, every value as written, but not found on
+        // the network where it now listens.
+        o.status = Status::Failed;
+        o.failure = Failure::NotReachable;
+        o.exitCode = reachExitCode({r.reach.outcome});
+        o.reason = tr("verified on the console, not reachable at %1 (%2)")
+                       .arg(r.reachTarget, ReachCheck::describe(r.reach));
+        o.recordText = QStringLiteral("verified on the console, not reachable at %1 (%2)")
+                           .arg(r.reachTarget, ReachCheck::word(r.reach.outcome));
+        break;
+    }
+
+    // What the module came to beside the status.
+    const bool compared = r.ending == Ending::Done || r.ending == Ending::AddressNotKnown ||
+                          r.ending == Ending::NotReachable;
+    const bool readBackFailed = r.ending == Ending::DidNotRestart || r.ending == Ending::NotBack ||
+                                r.ending == Ending::ReadBackSilent ||
+                                r.ending == Ending::ReadBackNotIdentified;
+    if (r.verify && (compared || r.ending == Ending::Differs || r.ending == Ending::OtherModule ||
+                     (readBackFailed && r.resetSent)))
+        o.verified = compared;
+    if (r.ending == Ending::Done || r.ending == Ending::Differs)
+        o.matches = r.ending == Ending::Done;
+    o.wentThrough = compared || r.ending == Ending::Differs || r.ending == Ending::OtherModule;
+    o.moduleRight = r.ending == Ending::Done;
+    o.readBackShown = r.readBack.answered > 0 && (r.audit || (r.verify && r.resetSent));
+    if (o.readBackShown && !r.audit) {
+        for (const ModuleField field : r.accepted) {
+            if (r.readBack.values.value(field) != r.planned.value(field))
+                o.readBackDiffers << field;
+        }
+    }
+    // Commands the module took, none in effect: the write stopped before
+    // its restart. The record says which, as the screen does.
+    o.stoppedBeforeRestart = !r.audit && !r.resetSent &&
+                             (o.status == Status::Interrupted || o.failure == Failure::Refused ||
+                              (o.failure == Failure::NoAnswer && !r.sent.isEmpty()));
+    if (!r.resetSent)
+        o.sentBeforeStop = r.sent;
+    if (o.stoppedBeforeRestart && !o.sentBeforeStop.isEmpty())
+        o.recordText += QStringLiteral(" after sending %1; no restart was sent")
+                            .arg(parameters::fieldKeys(o.sentBeforeStop));
     return o;
 }
 
@@ -108,138 +261,20 @@ RowOutcome RowOutcome::notReached(bool audit, const QString &reason, int exitCod
     o.status = Status::NotReached;
     o.reason = reason;
     o.exitCode = exitCode;
+    o.recordText = QStringLiteral("not reached");
     return o;
 }
 
-QString RowOutcome::statusWord() const
+int RowOutcome::reachExitCode(const QList<ReachCheck::Outcome> &outcomes, bool interrupted,
+                              bool recordFailed)
 {
-    switch (status) {
-    case Status::Verified:
-        return QStringLiteral("verified");
-    case Status::Unverified:
-        return QStringLiteral("unverified");
-    case Status::Matches:
-        return QStringLiteral("matches");
-    case Status::Differs:
-        return audit ? QStringLiteral("differs") : QStringLiteral("failed");
-    case Status::Failed:
-    case Status::Interrupted:
-        return QStringLiteral("failed");
-    case Status::NotReached:
-        return QStringLiteral("not reached");
-    }
-    return QString();
-}
-
-QStringList RowOutcome::statusWords(bool audit)
-{
-    return audit ? QStringList{QStringLiteral("matches"), QStringLiteral("differs"),
-                               QStringLiteral("failed"), QStringLiteral("not reached")}
-                 : QStringList{QStringLiteral("verified"), QStringLiteral("failed"),
-                               QStringLiteral("not reached")};
-}
-
-QString RowOutcome::moduleWord() const
-{
-    if (!moduleRight)
-        return QString();
-    return !verified && !audit ? QStringLiteral("unverified")
-           : audit             ? QStringLiteral("matches")
-                               : QStringLiteral("verified");
-}
-
-QString RowOutcome::failureWord() const
-{
-    switch (failure) {
-    case Failure::None:
-        return QString();
-    case Failure::PortNotOpened:
-        return tr("port not opened");
-    case Failure::NoAnswer:
-        return tr("no answer");
-    case Failure::Refused:
-        return tr("refused");
-    case Failure::InvalidConfiguration:
-        return tr("invalid configuration");
-    case Failure::AnotherModule:
-        return tr("another module");
-    case Failure::NotRecorded:
-        return tr("not recorded");
-    case Failure::NotReachable:
-        return tr("not reachable");
-    }
-    return QString();
-}
-
-QString RowOutcome::line() const
-{
-    // ordan-cli's words: English, as the rest of its output.
-    const QString word = statusWord();
-    if (status == Status::NotReached)
-        return word + QStringLiteral(": ") + reason;
-    if (status == Status::Differs && audit) {
-        QStringList parts;
-        for (const Difference &d : differences)
-            parts << QStringLiteral("%1 planned %2, module has %3")
-                         .arg(parameters::fieldKey(d.field), d.expected,
-                              d.read.isEmpty() ? QStringLiteral("(missing)") : d.read);
-        return word + QStringLiteral(": ") + parts.join(QLatin1String("; "));
-    }
-    if (isSuccess() || status == Status::Unverified)
-        return word;
-    if (failure == Failure::NotRecorded && reason.isEmpty())
-        return word + QStringLiteral(": %1 on the module, but the record lacks its row (%2)")
-                          .arg(audit ? QStringLiteral("matches") : QStringLiteral("verified"),
-                               recordError);
-    return word + QStringLiteral(": ") + reason;
-}
-
-QString RowOutcome::detail() const
-{
-    QStringList differing;
-    QString text;
-    switch (status) {
-    case Status::Verified:
-        text = tr("%n parameter(s) as planned", "", acceptedCount);
-        break;
-    case Status::Unverified:
-        text = tr("%n parameter(s) written, not read back", "", acceptedCount);
-        break;
-    case Status::Matches:
-        text = tr("the module holds the planned values");
-        break;
-    case Status::Differs:
-        for (const Difference &d : differences) {
-            const QString read = d.read.isEmpty() ? tr("(missing)") : d.read;
-            differing << (audit ? tr("%1: planned %2, the module has %3")
-                                : tr("%1: written %2, read %3"))
-                             .arg(parameters::fieldKey(d.field), d.expected, read);
-        }
-        text = differing.join(QLatin1String("; "));
-        break;
-    case Status::Interrupted:
-        if (resetSent)
-            text = tr("stopped after the restart command");
-        else if (!sentBeforeStop.isEmpty())
-            text = tr("stopped after sending %1; no restart was sent")
-                       .arg(parameters::fieldKeys(sentBeforeStop));
-        else
-            text = tr("stopped before anything was written");
-        break;
-    case Status::NotReached:
-        text = reason;
-        break;
-    case Status::Failed:
-        if (failure == Failure::NotRecorded && reason.isEmpty())
-            text = tr("the module is right, but the record lacks its row");
-        else
-            text = reason;
-        if (failure == Failure::PortNotOpened && permissionDenied)
-            text += tr(" (not allowed to use the port: add yourself to the group that owns "
-                       "it, usually dialout, then log in again; or another program holds it)");
-        break;
-    }
-    if (!recordError.isEmpty())
-        text += QStringLiteral(" (") + recordError + QLatin1Char(')');
-    return text;
+    if (interrupted)
+        return int(JobResult::Interrupted);
+    if (outcomes.contains(ReachCheck::Outcome::NoAnswer) ||
+        outcomes.contains(ReachCheck::Outcome::Unreachable) ||
+        outcomes.contains(ReachCheck::Outcome::Pending))
+        return int(JobResult::NoAnswer);
+    if (outcomes.contains(ReachCheck::Outcome::Refused))
+        return int(JobResult::Mismatch);
+    return recordFailed ? int(JobResult::FileNotWritten) : 0;
 }

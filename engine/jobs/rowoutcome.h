@@ -1,6 +1,7 @@
 #ifndef ROWOUTCOME_H
 #define ROWOUTCOME_H
 
+#include "engine/jobs/writeresult.h"
 #include "protocol/parameters.h"
 
 #include <QCoreApplication>
@@ -10,13 +11,13 @@
 
 #include <optional>
 
-class WriteJob;
-
 // What a write, or a row of a commissioning run or an audit, came to:
-// decided here once. ordan-cli prints it (text and JSON), the site window
-// shows it; neither judges a job by itself. The words are translatable
-// (ordan-cli loads no translation: it stays English), except statusWord(),
-// which files and JSON keep.
+// judged here once from the job's facts (WriteResult), and said here once.
+// ordan-cli prints it (text and JSON), the site window shows it, the record
+// keeps it; none of them judges a job or words its outcome by itself. The
+// sentences are translatable (ordan-cli loads no translation: it stays
+// English), parameters named in them included; statusWord(), the record's
+// words and the keys of JSON are not.
 class RowOutcome
 {
     Q_DECLARE_TR_FUNCTIONS(RowOutcome)
@@ -37,28 +38,22 @@ public:
         NoAnswer, // no answer, not identified, did not restart or come back
         Refused,
         InvalidConfiguration,
-        AnotherModule, // another module answered after the restart
-        NotRecorded,   // the module is right, the record lacks its row
-        NotReachable,  // verified on its console, not reachable at its address (--reach)
+        AnotherModule,   // another module answered after the restart
+        NotRecorded,     // the module is right, the record lacks its row
+        NotReachable,    // verified on its console, not reachable at its address (--reach)
+        AddressNotKnown, // verified on its console, its address read back is no place to reach
     };
-    // A value that differs: planned or written against read (empty when
-    // the module gave none that is valid).
-    struct Difference {
-        ModuleField field;
-        QString expected;
-        QString read;
-    };
+    using Difference = WriteResult::Difference;
 
     // A write or an audit of one module, finished.
-    static RowOutcome of(const WriteJob &job);
+    static RowOutcome of(const WriteResult &result);
     // A row that was never begun, and why (a run's row not reached).
     static RowOutcome notReached(bool audit, const QString &reason, int exitCode);
 
     Status status = Status::NotReached;
     Failure failure = Failure::None;
     bool audit = false;
-    // Why, in the engine's words: the job's error, or why the row was not
-    // reached.
+    // Why, in words: the job's failure, or why the row was not reached.
     QString reason;
     QList<Difference> differences;
     // Written fields whose read-back is not what was written.
@@ -89,6 +84,28 @@ public:
     // "matches" in JSON (an audit): none when nothing was compared.
     std::optional<bool> matches;
 
+    // What was meant: the port, the plan's row (0: a write on its own) and
+    // the values to write (an audit's: the plan's).
+    QString port;
+    int planRow = 0;
+    parameters::Values planned;
+    // The module as it named itself before the first write.
+    parameters::Values identity;
+    QString identifiedMac;
+    // Read back after the restart (or read, in an audit) was asked.
+    bool verifies = true;
+    // The commands the module took, in the order sent.
+    QList<ModuleField> accepted;
+    // What the module answered when read back (or read, in an audit), and
+    // whether the read-back makes a column beside the values written.
+    ModuleReading readBack;
+    bool readBackShown = false;
+    // The reach check after the read-back: whether one was made, where
+    // ("10.20.0.31:502") and what it came to.
+    bool reachChecked = false;
+    QString reachTarget;
+    ReachCheck::Result reach;
+
     // The row counts as done right (verified, or matches in an audit).
     bool isSuccess() const { return status == Status::Verified || status == Status::Matches; }
     // The word for the row's status in ordan-cli's summary and JSON:
@@ -109,6 +126,30 @@ public:
     QString line() const;
     // What the row came to, for the site window's result cell.
     QString detail() const;
+
+    // The record's words for the row, never translated: "verified",
+    // "refused: ip after sending ip; no restart was sent", "mismatch: ip".
+    QString recordResult() const { return recordText; }
+    // The module's values as the record shows them: the identity read
+    // before the write, with the values read back when that same module
+    // answered (or those written, when not verifying as asked).
+    parameters::Values recordValues() const { return recordCells; }
+
+    // A parameter's name in a sentence, translated (the key itself in
+    // English: "ip", "tcp_port"), and several joined: "ip, gateway".
+    static QString fieldName(ModuleField field);
+    static QString fieldNames(const QList<ModuleField> &fields);
+
+    // ordan-cli's exit code for reach checks that came to `outcomes`: 0
+    // when every one is reachable; 4 when any does not answer or is
+    // unreachable; otherwise 6 when any refuses. 130 when interrupted; 1
+    // when all were reachable but their record was not written.
+    static int reachExitCode(const QList<ReachCheck::Outcome> &outcomes, bool interrupted = false,
+                             bool recordFailed = false);
+
+private:
+    QString recordText;
+    parameters::Values recordCells;
 };
 
 #endif // ROWOUTCOME_H

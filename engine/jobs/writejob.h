@@ -3,14 +3,16 @@
 
 #include "engine/jobs/modulejob.h"
 #include "engine/jobs/restartproof.h"
+#include "engine/jobs/rowoutcome.h"
 #include "engine/net/reachcheck.h"
 
 #include <memory>
 
 // Writes parameters to a module, restarts it, reads it back and compares;
 // optionally hands the outcome to a recorder (the commissioning record) as
-// it ends, before it counts as finished. One module, one
-// port: a commissioning run makes one of these per module.
+// it ends, and counts as finished once the recorder is done. One module, one
+// port: a commissioning run makes one of these per module. What it came to
+// is a WriteResult (facts); RowOutcome judges it and says it.
 //
 // Verified means: this module, identified by a well-formed MAC read the same
 // twice in a row before the first write, took every command with "ok", refused no restart, went
@@ -21,80 +23,83 @@
 // With JobSettings::reachTimeoutMs, a module verified on its console must
 // then be reachable at the address and TCP port it runs with (as read back):
 // connected to, nothing sent, tried until that time is up. One that is not
-// is a failed job (NoAnswer, or Mismatch when refused): "verified on the
-// console, not reachable at IP:PORT (no answer)".
+// is a failed job: "verified on the console, not reachable at IP:PORT (no
+// answer)".
 class WriteJob : public ModuleJob
 {
     Q_OBJECT
 
 public:
-    struct Mismatch {
-        ModuleField field;
-        QString written;
-        QString read; // empty when missing or not valid
-    };
+    using Mismatch = WriteResult::Difference;
     // Decides whether an identified module may be written: an empty text
     // lets the write go on, any other is the reason it may not (a module
     // already written in this run).
     using IdentityGate = std::function<QString(const QString &mac)>;
-    // Keeps the finished job's row (the commissioning record): true when it
-    // did, otherwise false with the reason in *error.
-    using Recorder = std::function<bool(const WriteJob &job, QString *error)>;
+    // Keeps the finished job's row (the commissioning record): called once
+    // as the job ends, with what it came to; it calls `done` (at once, or
+    // later from the event loop: the row is appended off it) with whether
+    // the row was kept, and why not. The job counts as finished only then.
+    using RecordDone = std::function<void(bool kept, const QString &error)>;
+    using Recorder = std::function<void(const RowOutcome &outcome, RecordDone done)>;
 
     WriteJob(const QString &port, const parameters::Values &values, const JobSettings &settings,
              QObject *parent = nullptr);
-    void setVerify(bool on) { verify = on; }
-    bool verifies() const { return verify; }
+    void setVerify(bool on) { facts.verify = on; }
+    bool verifies() const { return facts.verify; }
     // The values to write (or, in an audit, the plan's).
-    parameters::Values written() const { return values; }
+    parameters::Values written() const { return facts.planned; }
     // A site audit: nothing is written or restarted; the module is
     // identified, read and compared with the values (verified() then means
     // that it matches them; the record says "matches" or "differs: ...").
-    void setAuditOnly(bool on) { audit = on; }
-    bool isAudit() const { return audit; }
+    void setAuditOnly(bool on) { facts.audit = on; }
+    bool isAudit() const { return facts.audit; }
+    // The plan's row the values come from (0, the default: none).
+    void setPlanRow(int row) { facts.planRow = row; }
     void setRecorder(Recorder keeper) { recorder = std::move(keeper); }
     void setIdentityGate(IdentityGate gate) { identityGate = std::move(gate); }
 
     void start() override;
+    // Stops at once, unless the job is ending already (its row on its way
+    // to the record): then it finishes as it came to.
     void interrupt() override;
 
+    // What the job came to (RowOutcome::of its facts): every word of it.
+    RowOutcome outcome() const { return RowOutcome::of(facts); }
+    const WriteResult &writeResult() const { return facts; }
+
     // Name, version and MAC as the module gave them before the first write.
-    parameters::Values identity() const { return ident; }
+    parameters::Values identity() const { return facts.identity; }
     // The MAC of the module identified before the write (normalMac), and
     // the one that answered the read-back; empty when not known.
-    QString identifiedMac() const { return identMac; }
-    QString readBackMac() const { return back.mac(); }
+    QString identifiedMac() const { return facts.identifiedMac; }
+    QString readBackMac() const { return facts.readBack.mac(); }
     // Commands put on the line, and those the module took with "ok".
-    QList<ModuleField> sent() const { return sentFields; }
-    QList<ModuleField> accepted() const { return acceptedFields; }
-    bool resetSent() const { return resetWasSent; }
-    // The read-back matched (with a reach check, result() also says
+    QList<ModuleField> sent() const { return facts.sent; }
+    QList<ModuleField> accepted() const { return facts.accepted; }
+    bool resetSent() const { return facts.resetSent; }
+    // The read-back matched (with a reach check, the outcome also says
     // whether the module was reachable).
-    bool verified() const { return verifiedFlag; }
+    bool verified() const
+    {
+        return facts.ending == WriteResult::Ending::Done ||
+               facts.ending == WriteResult::Ending::AddressNotKnown ||
+               facts.ending == WriteResult::Ending::NotReachable;
+    }
     // The reach check after the read-back: whether one was made, where
     // ("10.20.0.31:502") and what it came to.
-    bool reachChecked() const { return reach != nullptr; }
-    QString reachTarget() const { return reach ? reach->target(0) : QString(); }
-    ReachCheck::Result reachResult() const
-    {
-        return reach ? reach->result(0) : ReachCheck::Result();
-    }
-    ModuleReading readBack() const { return back; }
-    QList<Mismatch> mismatches() const { return differences; }
+    bool reachChecked() const { return facts.reachChecked; }
+    QString reachTarget() const { return facts.reachTarget; }
+    ReachCheck::Result reachResult() const { return facts.reach; }
+    ModuleReading readBack() const { return facts.readBack; }
+    QList<Mismatch> mismatches() const { return facts.differences; }
     // The record: whether the job's row reached it (false when none was
     // asked), and why not.
-    bool keepsRecord() const { return bool(recorder); }
-    bool recorded() const { return recordedFlag; }
-    QString recordError() const { return recordFailure; }
-    // The result with the record's: a module done whose row the record did
-    // not take is FileNotWritten.
-    int exitCode() const;
-    // The record's words for the outcome ("verified", "refused: ip", ...).
-    QString recordResult() const;
-    // The module's values as the record shows them: the identity read
-    // before the write, with the values read back when that same module
-    // answered (or those written, when not verifying as asked).
-    parameters::Values recordValues() const;
+    bool keepsRecord() const { return facts.keepsRecord; }
+    bool recorded() const { return facts.recorded; }
+    QString recordError() const { return facts.recordError; }
+    // The row's exit code (the record's included: a module done whose row
+    // the record did not take is 1).
+    int exitCode() const { return outcome().exitCode; }
 
 signals:
     // The module is identified by its MAC (normalMac) and may be written.
@@ -103,6 +108,8 @@ signals:
     void reaching(const QString &target);
 
 private:
+    using Ending = WriteResult::Ending;
+
     void identify();
     void checkConfiguration(const ModuleReading &r);
     void sendNext(int index);
@@ -111,29 +118,19 @@ private:
     void compare();
     void checkReach();
     void onReached();
-    void end(JobResult result, const QString &error = QString(),
-             const QString &recordText = QString());
+    // Ends the job where it stands: the facts so far, the record, then
+    // finished.
+    void end(Ending ending);
+    void endOn(ModuleField field, Ending ending, const QString &reply = QString());
+    void endWith(Ending ending, const QString &detail);
 
-    parameters::Values values;
     QList<parameters::WriteStep> steps;
-    bool verify = true;
-    bool audit = false;
+    WriteResult facts;
     Recorder recorder;
-    JobResult ending = JobResult::NoAnswer;
     IdentityGate identityGate;
     RestartProof proof;
-    parameters::Values ident;
-    QString identMac;
-    QList<ModuleField> sentFields;
-    QList<ModuleField> acceptedFields;
-    bool resetWasSent = false;
-    bool verifiedFlag = false;
-    ModuleReading back;
-    QList<Mismatch> differences;
     std::unique_ptr<ReachCheck> reach;
-    QString resultText;
-    bool recordedFlag = false;
-    QString recordFailure;
+    bool ending = false;
 };
 
 #endif // WRITEJOB_H

@@ -10,6 +10,31 @@
 namespace startup
 {
 
+void setUpParser(QCommandLineParser &parser)
+{
+    parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
+    parser.addHelpOption();
+    parser.addVersionOption();
+    addQtOptions(parser);
+}
+
+int parse(QCommandLineParser &parser, const QStringList &arguments)
+{
+    if (!parser.parse(arguments))
+        return usageError(parser.errorText());
+    if (parser.isSet(QStringLiteral("help")))
+        parser.showHelp(0); // exits
+    if (parser.isSet(QStringLiteral("version")))
+        parser.showVersion(); // exits
+    return -1;
+}
+
+int withReader(int &argc, char **argv, const std::function<int()> &read)
+{
+    const QCoreApplication reader(argc, argv);
+    return read();
+}
+
 void addQtOptions(QCommandLineParser &parser)
 {
     const char *const valued[] = {"platform",

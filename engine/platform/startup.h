@@ -2,6 +2,9 @@
 #define STARTUP_H
 
 #include <QString>
+#include <QStringList>
+
+#include <functional>
 
 class QCommandLineParser;
 
@@ -10,6 +13,20 @@ class QCommandLineParser;
 // display).
 namespace startup
 {
+
+// Sets up the parser as every window program has it: --help and
+// --version, single-dash words read as long options (-platform, as Qt
+// takes them) and Qt's own options. The program adds its description and
+// its own options.
+void setUpParser(QCommandLineParser &parser);
+// Reads `arguments` with the parser set up above: answers --help and
+// --version (the process ends), reports a usage error (returns 2). Returns
+// -1 when the program is to go on. Needs an application object.
+int parse(QCommandLineParser &parser, const QStringList &arguments);
+// Calls `read` (returning -1 to go on or an exit code) with a plain
+// application object made for the while: the window's own one cannot be
+// made yet (it needs a display), the parser's help and errors need one.
+int withReader(int &argc, char **argv, const std::function<int()> &read);
 
 // Options that Qt's application object takes itself (-platform, -style,
 // ...): accepted, left in the command line for it, hidden from the help.

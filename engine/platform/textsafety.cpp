@@ -90,4 +90,31 @@ QString csvOwnCell(const QString &text, QChar separator)
     return quoted(text, separator);
 }
 
+QStringList columns(const QList<QStringList> &rows, int indent)
+{
+    const auto shown = [](const QString &cell) { return escapeControls(cell).size(); };
+    QList<int> widths;
+    for (const QStringList &row : rows) {
+        for (int i = 0; i < row.size(); ++i) {
+            if (i >= widths.size())
+                widths << shown(row.at(i));
+            else
+                widths[i] = qMax(widths[i], shown(row.at(i)));
+        }
+    }
+    QStringList lines;
+    for (const QStringList &row : rows) {
+        QString line(indent, QLatin1Char(' '));
+        for (int i = 0; i < row.size(); ++i) {
+            line += row.at(i);
+            if (i + 1 < row.size())
+                line += QString(widths.at(i) + 2 - shown(row.at(i)), QLatin1Char(' '));
+        }
+        while (line.endsWith(QLatin1Char(' ')))
+            line.chop(1);
+        lines << line;
+    }
+    return lines;
+}
+
 } // namespace textsafety

@@ -2,7 +2,9 @@
 #define TEXTSAFETY_H
 
 #include <QByteArray>
+#include <QList>
 #include <QString>
+#include <QStringList>
 
 // Text that comes from a module (or from a file) is untrusted: any device on
 // the port can choose its name, version or MAC address. Every output path
@@ -29,6 +31,12 @@ QString csvCell(const QString &untrusted, QChar separator = QLatin1Char(','));
 // A CSV cell of the program's own making (time, result): quoted as needed,
 // not otherwise changed.
 QString csvOwnCell(const QString &text, QChar separator = QLatin1Char(','));
+
+// Rows of cells as a terminal table: "a  b", each column padded to its
+// widest cell as the cells show (escaped), `indent` blanks first, no blank
+// at a line's end. The cells are not escaped here: the lines are, where
+// they are written.
+QStringList columns(const QList<QStringList> &rows, int indent = 2);
 
 } // namespace textsafety
 

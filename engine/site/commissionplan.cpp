@@ -1,8 +1,7 @@
 #include "engine/site/commissionplan.h"
 
-#include "engine/platform/textsafety.h"
+#include "engine/site/commissionplan_p.h"
 
-#include <QCoreApplication>
 #include <QFile>
 #include <QFileInfo>
 #include <QHash>
@@ -11,24 +10,15 @@
 namespace commissionplan
 {
 
-namespace
+using namespace detail;
+
+namespace detail
 {
-
-struct Text {
-    Q_DECLARE_TR_FUNCTIONS(commissionplan)
-};
-
-const QString portColumn = QStringLiteral("port");
-
-// The column names a plan may have, for the message on an unknown one.
 QString knownColumns()
 {
     return columns().join(QLatin1String(", "));
 }
 
-// The parameter a header cell names; false for anything else. Names are
-// taken without regard to case or surrounding blanks, "-" for "_" too
-// (the option spelling, "tcp-port").
 bool columnField(const QString &header, ModuleField *field)
 {
     const QString name = header.trimmed().toLower().replace(QLatin1Char('-'), QLatin1Char('_'));
@@ -41,8 +31,6 @@ bool columnField(const QString &header, ModuleField *field)
     return false;
 }
 
-// The plan's text from a file's bytes: false when they are not UTF-8 (a byte
-// sequence had to be replaced on the way in). A byte-order mark is dropped.
 bool decode(const QByteArray &bytes, QString *text)
 {
     const QByteArray utf8 = bytes.startsWith("\xef\xbb\xbf") ? bytes.mid(3) : bytes;
@@ -50,7 +38,6 @@ bool decode(const QByteArray &bytes, QString *text)
     return text->toUtf8() == utf8;
 }
 
-// The index in columns() of the column a header cell names; -1 for none.
 int columnIndex(const QString &header)
 {
     const QString name = header.trimmed();
@@ -69,7 +56,7 @@ bool blank(const QStringList &record)
     return true;
 }
 
-} // namespace
+} // namespace detail
 
 bool readFile(const QString &path, QByteArray *bytes, QString *error)
 {
@@ -93,86 +80,94 @@ bool readFile(const QString &path, QByteArray *bytes, QString *error)
     return true;
 }
 
-QChar detectSeparator(const QString &text)
+bool RowCells::blank() const
 {
-    int commas = 0;
-    int semicolons = 0;
-    bool quoted = false;
-    for (const QChar c : text) {
-        if (c == QLatin1Char('"'))
-            quoted = !quoted;
-        else if (quoted)
-            continue;
-        else if (c == QLatin1Char('\n') || c == QLatin1Char('\r'))
-            break;
-        else if (c == QLatin1Char(','))
-            ++commas;
-        else if (c == QLatin1Char(';'))
-            ++semicolons;
+    if (!port.trimmed().isEmpty())
+        return false;
+    for (const auto &value : values) {
+        if (!value.second.trimmed().isEmpty())
+            return false;
     }
-    return semicolons > commas ? QLatin1Char(';') : QLatin1Char(',');
+    return true;
 }
 
-QList<QStringList> splitCsv(const QString &text, QChar separator, QString *error)
+RowRules::RowRules(const parameters::Values &base, bool allowForeignGateway)
+    : base(base), allowForeignGateway(allowForeignGateway)
 {
-    QList<QStringList> records;
-    QStringList record;
-    QString cell;
-    bool quoted = false;    // inside a quoted cell
-    bool wasQuoted = false; // the cell in hand was quoted and has ended
-    bool cellStarted = false;
-    const auto endCell = [&] {
-        record << cell;
-        cell.clear();
-        wasQuoted = false;
-        cellStarted = false;
+}
+
+Row RowRules::check(int number, const RowCells &cells, QList<Problem> *problems)
+{
+    using Subject = Problem::Subject;
+    const auto problem = [&](Subject subject, ModuleField field, const QString &message) {
+        Problem p;
+        p.row = number;
+        p.subject = subject;
+        p.field = field;
+        p.column = subject == Subject::Port    ? portColumn
+                   : subject == Subject::Value ? parameters::fieldKey(field)
+                                               : QString();
+        p.message = message;
+        problems->append(p);
     };
-    const auto endRecord = [&] {
-        endCell();
-        records << record;
-        record.clear();
-    };
-    for (int i = 0; i < text.size(); ++i) {
-        const QChar c = text.at(i);
-        if (quoted) {
-            if (c != QLatin1Char('"')) {
-                cell += c;
-            } else if (i + 1 < text.size() && text.at(i + 1) == QLatin1Char('"')) {
-                cell += c;
-                ++i;
-            } else {
-                quoted = false;
-                wasQuoted = true;
-            }
+    Row row;
+    row.row = number;
+    row.port = cells.port.trimmed();
+    row.values = base;
+    for (const auto &value : cells.values) {
+        const QString cell = value.second.trimmed();
+        if (cell.isEmpty())
             continue;
-        }
-        if (c == separator) {
-            endCell();
-        } else if (c == QLatin1Char('\r') || c == QLatin1Char('\n')) {
-            if (c == QLatin1Char('\r') && i + 1 < text.size() &&
-                text.at(i + 1) == QLatin1Char('\n'))
-                ++i;
-            endRecord();
-        } else if (c == QLatin1Char('"') && !cellStarted) {
-            quoted = true;
-            cellStarted = true;
-        } else if (wasQuoted) {
-            *error = Text::tr("record %1: text after the closing quote of a cell")
-                         .arg(records.size() + 1);
-            return {};
+        const QString rule = parameters::checkValue(value.first, cell);
+        if (!rule.isEmpty())
+            problem(Subject::Value, value.first, Text::tr("\"%1\" must be %2").arg(cell, rule));
+        row.values.insert(value.first, cell);
+    }
+    if (hasPortColumn && row.port.isEmpty())
+        problem(Subject::Port, ModuleField::Ip, Text::tr("no port given"));
+    if (row.values.isEmpty())
+        problem(Subject::Row, ModuleField::Ip,
+                Text::tr("nothing to write: every cell is empty and no base values "
+                         "are given"));
+    const QString ip = row.values.value(ModuleField::Ip);
+    quint32 address = 0;
+    if (parameters::parseIpv4(ip, &address)) {
+        if (addressRow.contains(address)) {
+            problem(
+                Subject::Value, ModuleField::Ip,
+                Text::tr("%1 is already planned in row %2").arg(ip).arg(addressRow.value(address)));
+            problems->last().firstRow = addressRow.value(address);
         } else {
-            cell += c;
-            cellStarted = true;
+            addressRow.insert(address, number);
         }
     }
-    if (quoted) {
-        *error = Text::tr("record %1: a quoted cell is never closed").arg(records.size() + 1);
-        return {};
+    for (const parameters::ConfigProblem &p : parameters::checkConfiguration(row.values)) {
+        if (!(p.foreignGateway && allowForeignGateway))
+            problem(Subject::Value, p.field, p.message);
     }
-    // The last record, unless the text ended with its line break.
-    if (cellStarted || wasQuoted || !record.isEmpty())
-        endRecord();
-    return records;
+    return row;
+}
+
+QList<Problem> checkBase(const parameters::Values &base)
+{
+    QList<Problem> problems;
+    for (auto it = base.cbegin(); it != base.cend(); ++it) {
+        const QString rule = parameters::checkValue(it.key(), it.value());
+        if (rule.isEmpty())
+            continue;
+        Problem p;
+        p.column = parameters::fieldKey(it.key());
+        p.field = it.key();
+        p.message = Text::tr("\"%1\" must be %2").arg(it.value(), rule);
+        problems << p;
+    }
+    return problems;
+}
+
+void checkNotEmpty(Plan *plan)
+{
+    if (plan->rows.isEmpty() && plan->problems.isEmpty())
+        plan->problems.append({0, QString(), Text::tr("the plan has no rows")});
 }
 
 Plan parse(const QByteArray &bytes, const parameters::Values &base, bool allowForeignGateway)
@@ -181,13 +176,7 @@ Plan parse(const QByteArray &bytes, const parameters::Values &base, bool allowFo
     const auto problem = [&plan](int row, const QString &column, const QString &message) {
         plan.problems.append({row, column, message});
     };
-
-    for (auto it = base.cbegin(); it != base.cend(); ++it) {
-        const QString rule = parameters::checkValue(it.key(), it.value());
-        if (!rule.isEmpty())
-            problem(0, parameters::fieldKey(it.key()),
-                    Text::tr("\"%1\" must be %2").arg(it.value(), rule));
-    }
+    plan.problems = checkBase(base);
 
     QString text;
     if (!decode(bytes, &text)) {
@@ -239,7 +228,8 @@ Plan parse(const QByteArray &bytes, const parameters::Values &base, bool allowFo
     if (portIndex < 0)
         problem(1, portColumn, Text::tr("the plan needs a \"port\" column"));
 
-    QHash<quint32, int> ipRow; // planned address -> first row that has it
+    RowRules rules(base, allowForeignGateway);
+    rules.setPortColumn(portIndex >= 0);
     for (int r = 1; r < records.size(); ++r) {
         const QStringList &record = records.at(r);
         const int rowNumber = r + 1;
@@ -252,56 +242,21 @@ Plan parse(const QByteArray &bytes, const parameters::Values &base, bool allowFo
                         .arg(header.size()));
             continue;
         }
-        Row row;
-        row.row = rowNumber;
-        row.values = base;
+        RowCells cells;
         for (int i = 0; i < record.size(); ++i) {
-            const QString cell = record.at(i).trimmed();
             if (i == portIndex) {
-                row.port = cell;
-                continue;
-            }
-            if (cell.isEmpty())
-                continue;
-            if (!fieldAt.contains(i)) {
-                if (header.at(i).trimmed().isEmpty())
-                    problem(rowNumber, QString::number(i + 1),
-                            Text::tr("\"%1\" stands in a column without a name").arg(cell));
-                continue;
-            }
-            const ModuleField field = fieldAt.value(i);
-            const QString rule = parameters::checkValue(field, cell);
-            if (!rule.isEmpty())
-                problem(rowNumber, parameters::fieldKey(field),
-                        Text::tr("\"%1\" must be %2").arg(cell, rule));
-            row.values.insert(field, cell);
-        }
-        if (portIndex >= 0 && row.port.isEmpty())
-            problem(rowNumber, portColumn, Text::tr("no port given"));
-        if (row.values.isEmpty())
-            problem(rowNumber, QString(),
-                    Text::tr("nothing to write: every cell is empty and no base values "
-                             "are given"));
-        const QString ip = row.values.value(ModuleField::Ip);
-        quint32 address = 0;
-        if (parameters::parseIpv4(ip, &address)) {
-            if (ipRow.contains(address)) {
-                problem(
-                    rowNumber, parameters::fieldKey(ModuleField::Ip),
-                    Text::tr("%1 is already planned in row %2").arg(ip).arg(ipRow.value(address)));
-                plan.problems.last().firstRow = ipRow.value(address);
-            } else {
-                ipRow.insert(address, rowNumber);
+                cells.port = record.at(i);
+            } else if (fieldAt.contains(i)) {
+                cells.values.append({fieldAt.value(i), record.at(i)});
+            } else if (header.at(i).trimmed().isEmpty() && !record.at(i).trimmed().isEmpty()) {
+                problem(rowNumber, QString::number(i + 1),
+                        Text::tr("\"%1\" stands in a column without a name")
+                            .arg(record.at(i).trimmed()));
             }
         }
-        for (const parameters::ConfigProblem &p : parameters::checkConfiguration(row.values)) {
-            if (!(p.foreignGateway && allowForeignGateway))
-                problem(rowNumber, parameters::fieldKey(p.field), p.message);
-        }
-        plan.rows << row;
+        plan.rows << rules.check(rowNumber, cells, &plan.problems);
     }
-    if (plan.rows.isEmpty() && plan.problems.isEmpty())
-        problem(0, QString(), Text::tr("the plan has no rows"));
+    checkNotEmpty(&plan);
     return plan;
 }
 
@@ -311,75 +266,6 @@ QStringList columns()
     for (const ModuleField field : parameters::writeOrder())
         names << parameters::fieldKey(field);
     return names;
-}
-
-Table readTable(const QByteArray &bytes)
-{
-    using textsafety::escapeControls;
-    Table table;
-    QString text;
-    if (!decode(bytes, &text)) {
-        table.error = Text::tr("the file is not UTF-8 text");
-        return table;
-    }
-    const QList<QStringList> records = splitCsv(text, detectSeparator(text), &table.error);
-    if (!table.error.isEmpty() || records.isEmpty())
-        return table;
-    const int width = columns().size();
-
-    // Header names as parse() takes them.
-    const QStringList header = records.first();
-    QList<int> target;
-    QList<int> taken;
-    for (const QString &cell : header) {
-        const QString name = cell.trimmed();
-        int column = name.isEmpty() ? -1 : columnIndex(name);
-        if (!name.isEmpty() && column < 0)
-            table.leftOut << Text::tr("the column \"%1\", which is not a plan column")
-                                 .arg(escapeControls(name));
-        else if (column >= 0 && taken.contains(column))
-            table.leftOut << Text::tr("the second column \"%1\"").arg(escapeControls(name));
-        if (column >= 0 && taken.contains(column))
-            column = -1;
-        if (column >= 0)
-            taken << column;
-        target << column;
-    }
-    for (int r = 1; r < records.size(); ++r) {
-        const QStringList &record = records.at(r);
-        QStringList cells;
-        for (int c = 0; c < width; ++c)
-            cells << QString();
-        for (int i = 0; i < record.size(); ++i) {
-            if (i < target.size() && target.at(i) >= 0) {
-                cells[target.at(i)] = record.at(i);
-            } else if ((i >= header.size() || header.at(i).trimmed().isEmpty()) &&
-                       !record.at(i).trimmed().isEmpty()) {
-                table.leftOut << Text::tr("row %1: \"%2\" outside the named columns")
-                                     .arg(r + 1)
-                                     .arg(escapeControls(record.at(i)));
-            }
-        }
-        table.rows << cells;
-    }
-    while (!table.rows.isEmpty() && blank(table.rows.last()))
-        table.rows.removeLast();
-    return table;
-}
-
-QByteArray writeTable(const QList<QStringList> &rows)
-{
-    QStringList lines{columns().join(QLatin1Char(','))};
-    int last = rows.size() - 1;
-    while (last >= 0 && blank(rows.at(last)))
-        --last;
-    for (int r = 0; r <= last; ++r) {
-        QStringList cells;
-        for (const QString &text : rows.at(r))
-            cells << textsafety::csvOwnCell(text);
-        lines << cells.join(QLatin1Char(','));
-    }
-    return (lines.join(QLatin1String("\r\n")) + QLatin1String("\r\n")).toUtf8();
 }
 
 } // namespace commissionplan

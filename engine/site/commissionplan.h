@@ -4,7 +4,9 @@
 #include "protocol/parameters.h"
 
 #include <QByteArray>
+#include <QHash>
 #include <QList>
+#include <QPair>
 #include <QString>
 
 // A site's commissioning plan: a CSV file (RFC 4180, UTF-8, optional BOM,
@@ -26,19 +28,70 @@ struct Row {
 };
 
 // Something wrong with the plan. `row` 0 means the base values, an empty
-// `column` the whole row.
+// `column` the whole row. `subject` and `field` say which cell, for a table
+// that marks it; `column` is the name ordan-cli reports.
 struct Problem {
+    enum class Subject {
+        Plan,  // the file, its header or the base values
+        Row,   // a row as a whole
+        Port,  // a row's port
+        Value, // a row's value of `field`
+    };
     int row = 0;
     QString column;
     QString message;
     // An address planned twice: the earlier row that has it.
     int firstRow = 0;
+    Subject subject = Subject::Plan;
+    ModuleField field = ModuleField::Ip;
 };
 
 struct Plan {
     QList<Row> rows;
     QList<Problem> problems; // none: the plan may be run
 };
+
+// A row as typed: its port and its parameters' cells, in the order of
+// their columns, untrimmed; a blank cell takes the base value.
+struct RowCells {
+    QString port;
+    QList<QPair<ModuleField, QString>> values;
+    bool blank() const;
+};
+
+// The rules of a plan's rows, called on one row after another as the plan
+// holds them: the plan file's reader and the site window's table both check
+// with it. A row's port is given; each value keeps its rule; there is
+// something to write; an IP address is not planned in an earlier row
+// (compared as numbers); the values make a sound configuration (not the
+// subnet's network or broadcast address, not the module's address as its
+// gateway, a gateway inside its subnet unless allowed).
+class RowRules
+{
+public:
+    explicit RowRules(const parameters::Values &base = parameters::Values(),
+                      bool allowForeignGateway = false);
+    // Whether the plan has a port column: without one, a missing port is
+    // the header's problem, not each row's.
+    void setPortColumn(bool present) { hasPortColumn = present; }
+
+    // Checks the row numbered `number` (its row in the plan file: the header
+    // is row 1) and appends its problems; the row to run, base values
+    // included.
+    Row check(int number, const RowCells &cells, QList<Problem> *problems);
+
+private:
+    parameters::Values base;
+    bool allowForeignGateway = false;
+    bool hasPortColumn = true;
+    QHash<quint32, int> addressRow; // planned address -> the first row that has it
+};
+
+// The base values' own problems: each must keep its rule.
+QList<Problem> checkBase(const parameters::Values &base);
+// A plan whose rows are all blank: "the plan has no rows", unless it has
+// problems already.
+void checkNotEmpty(Plan *plan);
 
 // A plan file larger than this is not a plan.
 inline constexpr qint64 maxPlanBytes = 1024 * 1024;
@@ -47,12 +100,9 @@ inline constexpr qint64 maxPlanBytes = 1024 * 1024;
 // not a regular file, cannot be read, or is larger than maxPlanBytes.
 bool readFile(const QString &path, QByteArray *bytes, QString *error);
 
-// Reads and checks a plan: unknown or repeated columns, a missing port,
-// values that break their rule, an IP address planned twice (compared as
-// numbers), a row whose values make an unsound configuration (an address
-// that is its subnet's network or broadcast address, the module's address
-// as its gateway, a gateway outside its subnet unless allowed), rows with
-// nothing to write. Every problem is reported, not only the first.
+// Reads and checks a plan: unknown or repeated columns, a row with more
+// cells than the header names, then each row by RowRules. Every problem is
+// reported, not only the first.
 Plan parse(const QByteArray &bytes, const parameters::Values &base = parameters::Values(),
            bool allowForeignGateway = false);
 
@@ -72,6 +122,21 @@ struct Table {
     QString error;
 };
 Table readTable(const QByteArray &bytes);
+// Whether the bytes are a commissioning record (its header begins with the
+// record's own "time,port" and names "result"), not a plan: a record is
+// never read as a plan, nor written over by one.
+bool isRecord(const QByteArray &bytes);
+// Whether the bytes are a plan file, nothing less and nothing more: UTF-8
+// CSV whose header names the port and plan columns only, once each, and no
+// cell outside them; an empty file too. Whatever else stands in a file is
+// not replaced by a plan without asking.
+bool isPlan(const QByteArray &bytes);
+// A record's rows as the cells of a new plan: its port and parameter
+// columns, the planned values (its "planned" column, key=value pairs
+// joined by ";") taking the place of the values read where a row has them;
+// a row repeated is taken once. The record's own columns (time, MAC,
+// result...) are not a plan's and are not listed as left out.
+Table planFromRecord(const QByteArray &bytes);
 // The plan file of such cells: a header naming columns(), "," between the
 // cells (quoted where they need it), CRLF line ends, trailing empty rows
 // left out. parse() reads it as the cells stand.

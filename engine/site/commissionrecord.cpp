@@ -7,7 +7,10 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QMutexLocker>
+#include <QPointer>
 #include <QStringList>
+#include <QThread>
 
 #ifdef Q_OS_UNIX
 #include <cerrno>
@@ -30,7 +33,7 @@ QString header()
     QStringList cells{QStringLiteral("time"), QStringLiteral("port")};
     for (const ModuleField field : allModuleFields)
         cells << parameters::fieldKey(field);
-    cells << QStringLiteral("result");
+    cells << QStringLiteral("result") << QStringLiteral("row") << QStringLiteral("planned");
     return cells.join(QLatin1Char(','));
 }
 
@@ -41,8 +44,27 @@ QString line(const Row &row)
           << textsafety::csvCell(row.port);
     for (const ModuleField field : allModuleFields)
         cells << textsafety::csvCell(row.values.value(field));
-    cells << textsafety::csvOwnCell(row.result);
+    cells << textsafety::csvOwnCell(row.result)
+          << (row.planRow > 0 ? QString::number(row.planRow) : QString());
+    QStringList planned;
+    for (const ModuleField field : allModuleFields) {
+        if (row.planned.contains(field))
+            planned << parameters::fieldKey(field) + QLatin1Char('=') + row.planned.value(field);
+    }
+    cells << textsafety::csvCell(planned.join(QLatin1Char(';')));
     return cells.join(QLatin1Char(','));
+}
+
+Row rowOf(const RowOutcome &outcome)
+{
+    Row row;
+    row.time = timestamp();
+    row.port = outcome.port;
+    row.values = outcome.recordValues();
+    row.result = outcome.recordResult();
+    row.planRow = outcome.planRow;
+    row.planned = outcome.planned;
+    return row;
 }
 
 // A file is appended to; a device or a pipe (no end to seek to) is written.
@@ -55,8 +77,16 @@ static QIODevice::OpenMode appendMode(const QString &path)
 
 bool checkWritable(const QString &path, QString *error)
 {
+    if (!checkAppendable(path, error))
+        return false;
+    // An existing file is opened to append, which changes nothing in it:
+    // the system's own word that it can be (a read-only mount, an ACL).
+    // A device or a pipe is not opened: a pipe's open waits for a reader.
+    const QFileInfo info(path);
+    if (!info.isFile())
+        return true;
     QFile file(path);
-    if (file.open(appendMode(path)))
+    if (file.open(QIODevice::WriteOnly | QIODevice::Append))
         return true;
     *error = file.errorString();
     return false;
@@ -99,22 +129,6 @@ bool append(const QString &path, const Row &row, QString *error)
     return appendLines(path, header(), {line(row)}, error);
 }
 
-WriteJob::Recorder recorder(const QString &path)
-{
-    if (path.isEmpty())
-        return {};
-    return [path](const WriteJob &job, QString *error) {
-        Row row;
-        row.port = job.port();
-        row.values = job.recordValues();
-        row.result = job.recordResult();
-        if (append(path, row, error))
-            return true;
-        *error = QCoreApplication::translate("WriteJob", "record %1: %2").arg(path, *error);
-        return false;
-    };
-}
-
 bool appendLines(const QString &path, const QString &header, const QStringList &lines,
                  QString *error)
 {
@@ -148,6 +162,68 @@ bool appendLines(const QString &path, const QString &header, const QStringList &
 QString timestamp()
 {
     return TraceLog::timestamp();
+}
+
+Appender::Appender(const QString &path, QObject *parent)
+    : QObject(parent), file(path), thread(QThread::create([this] { work(); }))
+{
+    thread->start();
+}
+
+Appender::~Appender()
+{
+    {
+        const QMutexLocker lock(&mutex);
+        stopping = true;
+    }
+    wake.wakeAll();
+    thread->wait();
+}
+
+void Appender::append(const Row &row, Done done)
+{
+    {
+        const QMutexLocker lock(&mutex);
+        queue.append({row, std::move(done)});
+    }
+    wake.wakeAll();
+}
+
+WriteJob::Recorder Appender::recorder()
+{
+    const QPointer<Appender> self(this);
+    return [self](const RowOutcome &outcome, WriteJob::RecordDone done) {
+        if (!self) {
+            done(false, Text::tr("the record was closed"));
+            return;
+        }
+        const QString path = self->file;
+        self->append(rowOf(outcome), [path, done](bool appended, const QString &error) {
+            done(appended, appended ? QString() : Text::tr("record %1: %2").arg(path, error));
+        });
+    };
+}
+
+void Appender::work()
+{
+    // The rows in the order handed over; after stopping, those still
+    // waiting, then no more.
+    QMutexLocker lock(&mutex);
+    for (;;) {
+        while (queue.isEmpty() && !stopping)
+            wake.wait(&mutex);
+        if (queue.isEmpty())
+            return;
+        const Task task = queue.takeFirst();
+        lock.unlock();
+        QString error;
+        const bool appended = commissionrecord::append(file, task.row, &error);
+        // Back in the appender's thread; dropped if it is gone by then.
+        QMetaObject::invokeMethod(
+            this, [done = task.done, appended, error] { done(appended, error); },
+            Qt::QueuedConnection);
+        lock.relock();
+    }
 }
 
 } // namespace commissionrecord

@@ -1,44 +1,62 @@
 #ifndef COMMISSIONRECORD_H
 #define COMMISSIONRECORD_H
 
+#include "engine/jobs/rowoutcome.h"
 #include "engine/jobs/writejob.h"
 #include "protocol/parameters.h"
 
+#include <QList>
+#include <QMutex>
+#include <QObject>
 #include <QString>
 #include <QStringList>
+#include <QWaitCondition>
+
+#include <functional>
+#include <memory>
+
+class QThread;
 
 // The commissioning record: a CSV file (RFC 4180, UTF-8) with one row per
-// module written, appended as each module is done and flushed to disk before
-// anything else happens. Everything that comes from a module or a file goes
-// in through textsafety::csvCell, so the record is safe to open in a
-// spreadsheet: no cell from a module starts a formula, no control character
-// is written raw.
+// module met, appended as each module is done and synced to the disk before
+// the row counts as finished. Each row says what was meant (the plan's row
+// and its planned values) beside what the module came to, whatever that
+// was. Everything that comes from a module or a file goes in through
+// textsafety::csvCell, so the record is safe to open in a spreadsheet: no
+// cell from a module starts a formula, no control character is written raw.
+// A record is only ever appended to; the file is made with its first row.
 namespace commissionrecord
 {
 
 struct Row {
     QString time; // ISO 8601 with offset; now when empty
     QString port;
-    parameters::Values values; // name, version, MAC and the eight parameters
-    QString result;            // "verified", "unverified" or the failure
+    parameters::Values values;  // name, version, MAC and the eight parameters
+    QString result;             // "verified", "unverified" or the failure
+    int planRow = 0;            // the plan's row; 0: none (a write on its own)
+    parameters::Values planned; // the values the row was to write
 };
 
-// The header line (without line end).
+// The header line (without line end): the time, the port, the module's
+// values and the result, then the plan's row and the planned values
+// ("ip=10.0.0.1;tcp_port=502"), after the result so that readers of the
+// first columns keep their positions.
 QString header();
 // One row (without line end).
 QString line(const Row &row);
+// The row of a finished write or audit, now: its words and values are the
+// outcome's.
+Row rowOf(const RowOutcome &outcome);
 
-// Checks that the record can be appended to, before anything is sent (a
-// file that is not there yet is made).
+// Checks that the record can be appended to, before anything is sent,
+// without making it or changing it: a run refused before it starts leaves
+// no file behind.
 bool checkWritable(const QString &path, QString *error);
 // The same judged without touching anything, as a path is typed: an
 // existing file that can be written, or a new one in a folder that can be.
 bool checkAppendable(const QString &path, QString *error);
 // Appends the row, with the header first when the file is new or empty.
 bool append(const QString &path, const Row &row, QString *error);
-// Appends a finished write's row to the record at `path` (a WriteJob's
-// recorder); none for an empty path.
-WriteJob::Recorder recorder(const QString &path);
 // Any record of this program (CSV, CRLF): appends the lines, with `header`
 // first when the file is new or empty, flushed and synced to the disk
 // before it counts; a device or a pipe takes the lines only.
@@ -47,6 +65,43 @@ bool appendLines(const QString &path, const QString &header, const QStringList &
 
 // Local time in ISO 8601 with milliseconds and the UTC offset.
 QString timestamp();
+
+// Appends rows to one record on a thread of its own, one after another in
+// the order they were handed over, each synced to the disk: a slow disk
+// holds up no port's timers. Each row's `done` runs in the appender's
+// thread once the row is on the disk, or with why it is not.
+class Appender : public QObject
+{
+    Q_OBJECT
+
+public:
+    using Done = std::function<void(bool appended, const QString &error)>;
+
+    explicit Appender(const QString &path, QObject *parent = nullptr);
+    // Waits for the rows handed over to be appended; their `done` is not
+    // called any more.
+    ~Appender() override;
+
+    QString path() const { return file; }
+    void append(const Row &row, Done done);
+    // A WriteJob's recorder: the job's row goes to this record, and the job
+    // finishes once it is there (or failed it: "record PATH: why").
+    WriteJob::Recorder recorder();
+
+private:
+    struct Task {
+        Row row;
+        Done done;
+    };
+    void work();
+
+    const QString file;
+    QMutex mutex;
+    QWaitCondition wake;
+    QList<Task> queue;
+    bool stopping = false;
+    std::unique_ptr<QThread> thread;
+};
 
 } // namespace commissionrecord
 

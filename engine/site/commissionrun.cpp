@@ -61,6 +61,8 @@ void CommissionRun::start()
     if (started)
         return;
     started = true;
+    if (!recordPath.isEmpty())
+        appender = std::make_unique<commissionrecord::Appender>(recordPath);
     QString busy;
     if (!claimPorts(&busy)) {
         claimError = busy;
@@ -102,7 +104,9 @@ void CommissionRun::beginRow(Lane *lane)
     lane->current = index;
     RowState &state = rows.at(size_t(index));
     state.job = std::make_unique<WriteJob>(state.plan.port, state.plan.values, settings);
-    state.job->setRecorder(commissionrecord::recorder(recordPath));
+    if (appender)
+        state.job->setRecorder(appender->recorder());
+    state.job->setPlanRow(state.plan.row);
     state.job->setAuditOnly(audit);
     state.job->setProgress(progressHandler);
     state.job->setIdentityGate([this, index](const QString &mac) { return admit(index, mac); });
@@ -276,20 +280,24 @@ void CommissionRun::checkFinished()
 bool CommissionRun::verified(int index) const
 {
     const WriteJob *j = job(index);
-    return j && j->isFinished() && j->verified() && j->exitCode() == 0;
+    return j && j->isFinished() && outcome(index).isSuccess();
 }
 
 RowOutcome CommissionRun::outcome(int index) const
 {
     if (const WriteJob *j = job(index))
-        return RowOutcome::of(*j);
-    return RowOutcome::notReached(audit, notReached(index), rowExitCode(index));
+        return j->outcome();
+    const commissionplan::Row &plan = row(index);
+    RowOutcome o = RowOutcome::notReached(audit, notReached(index), int(JobResult::NoAnswer));
+    o.port = plan.port;
+    o.planRow = plan.row;
+    o.planned = plan.values;
+    return o;
 }
 
 int CommissionRun::rowExitCode(int index) const
 {
-    const WriteJob *j = job(index);
-    return j ? j->exitCode() : int(JobResult::NoAnswer);
+    return outcome(index).exitCode;
 }
 
 int CommissionRun::exitCode() const

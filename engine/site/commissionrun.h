@@ -13,6 +13,11 @@
 #include <memory>
 #include <vector>
 
+namespace commissionrecord
+{
+class Appender;
+}
+
 // Commissions the modules of a plan: each row is a WriteJob (identify,
 // write, restart, read back, compare, record). Rows on different ports run
 // at the same time; rows on the same port one after another: after a row
@@ -37,6 +42,9 @@ public:
                   QObject *parent = nullptr);
     ~CommissionRun() override;
 
+    // The record the rows go to (none for an empty path): each row is
+    // appended, off the event loop, before it counts as finished. The file
+    // is made with the first row.
     void setRecord(const QString &path) { recordPath = path; }
     // A site audit: every row's module is identified, read and compared
     // with the row, nothing written (WriteJob::setAuditOnly); the same
@@ -65,7 +73,8 @@ public:
     const commissionplan::Row &row(int index) const { return rows.at(size_t(index)).plan; }
     // The row's write; nullptr when the row was not reached.
     const WriteJob *job(int index) const { return rows.at(size_t(index)).job.get(); }
-    // What the row came to (RowOutcome::of its write, or not reached).
+    // What the row came to (its write's outcome, or not reached), with
+    // what was meant: its port, plan row and planned values.
     RowOutcome outcome(int index) const;
     // Why a row was not reached.
     QString notReached(int index) const { return rows.at(size_t(index)).notReached; }
@@ -76,7 +85,7 @@ public:
     int rowOfModule(const QString &mac) const;
     // Verified, and in the record when one is kept.
     bool verified(int index) const;
-    // The row's exit code (WriteJob::exitCode; 4 for a row not reached).
+    // The row's exit code (its outcome's; 4 for a row not reached).
     int rowExitCode(int index) const;
     // The run's exit code: 0 when every row was verified; 130 when
     // interrupted; otherwise the code of the first row (in plan order) that
@@ -138,6 +147,7 @@ private:
     std::vector<std::unique_ptr<Lane>> lanes;
     JobSettings settings;
     QString recordPath;
+    std::unique_ptr<commissionrecord::Appender> appender;
     bool audit = false;
     int swapTimeoutMs = -1;
     JobProgress progressHandler;

@@ -2,38 +2,7 @@
 <!DOCTYPE TS>
 <TS version="2.1" language="en" sourcelanguage="en">
 <context>
-    <name>RowOutcome</name>
-    <message numerus="yes">
-        <source>%n parameter(s) as planned</source>
-        <translation type="unfinished">
-            <numerusform>%n parameter as planned</numerusform>
-            <numerusform>%n parameters as planned</numerusform>
-        </translation>
-    </message>
-    <message numerus="yes">
-        <source>%n parameter(s) written, not read back</source>
-        <translation type="unfinished">
-            <numerusform></numerusform>
-            <numerusform></numerusform>
-        </translation>
-    </message>
-</context>
-<context>
-    <name>SiteWindow</name>
-    <message numerus="yes">
-        <source>%n problem(s)</source>
-        <translation>
-            <numerusform>%n problem</numerusform>
-            <numerusform>%n problems</numerusform>
-        </translation>
-    </message>
-    <message numerus="yes">
-        <source>Opened %1: %n row(s)</source>
-        <translation>
-            <numerusform>Opened %1: %n row</numerusform>
-            <numerusform>Opened %1: %n rows</numerusform>
-        </translation>
-    </message>
+    <name>PlanEditor</name>
     <message numerus="yes">
         <source>Pasted %n cell(s)</source>
         <translation>
@@ -41,6 +10,67 @@
             <numerusform>Pasted %n cells</numerusform>
         </translation>
     </message>
+</context>
+<context>
+    <name>PlanModel</name>
+    <message numerus="yes">
+        <source>%n row(s) removed</source>
+        <translation>
+            <numerusform>%n row removed</numerusform>
+            <numerusform>%n rows removed</numerusform>
+        </translation>
+    </message>
+    <message numerus="yes">
+        <source>%n cell(s) pasted</source>
+        <translation>
+            <numerusform>%n cell pasted</numerusform>
+            <numerusform>%n cells pasted</numerusform>
+        </translation>
+    </message>
+    <message numerus="yes">
+        <source>%n row(s) duplicated</source>
+        <translation>
+            <numerusform>%n row duplicated</numerusform>
+            <numerusform>%n rows duplicated</numerusform>
+        </translation>
+    </message>
+</context>
+<context>
+    <name>RowOutcome</name>
+    <message numerus="yes">
+        <source>%n parameter(s) as planned</source>
+        <translation>
+            <numerusform>%n parameter as planned</numerusform>
+            <numerusform>%n parameters as planned</numerusform>
+        </translation>
+    </message>
+    <message numerus="yes">
+        <source>%n parameter(s) written, not read back</source>
+        <translation>
+            <numerusform>%n parameter written, not read back</numerusform>
+            <numerusform>%n parameters written, not read back</numerusform>
+        </translation>
+    </message>
+</context>
+<context>
+    <name>RunPanel</name>
+    <message numerus="yes">
+        <source>The plan has %n problem(s): F8 goes to the next</source>
+        <translation>
+            <numerusform>The plan has %n problem: F8 goes to the next</numerusform>
+            <numerusform>The plan has %n problems: F8 goes to the next</numerusform>
+        </translation>
+    </message>
+    <message numerus="yes">
+        <source>%n problem(s)</source>
+        <translation>
+            <numerusform>%n problem</numerusform>
+            <numerusform>%n problems</numerusform>
+        </translation>
+    </message>
+</context>
+<context>
+    <name>SiteRun</name>
     <message numerus="yes">
         <source>The plan has %n problem(s): nothing was started</source>
         <translation>
@@ -62,11 +92,21 @@
             <numerusform>Commissioning %n modules…</numerusform>
         </translation>
     </message>
+</context>
+<context>
+    <name>SiteWindow</name>
     <message numerus="yes">
-        <source>The plan has %n problem(s): F8 goes to the next</source>
-        <translation type="unfinished">
-            <numerusform></numerusform>
-            <numerusform></numerusform>
+        <source>Opened %1: %n row(s)</source>
+        <translation>
+            <numerusform>Opened %1: %n row</numerusform>
+            <numerusform>Opened %1: %n rows</numerusform>
+        </translation>
+    </message>
+    <message numerus="yes">
+        <source>A new plan from the record %1: %n row(s). Save it as a plan of its own; the record is not changed.</source>
+        <translation>
+            <numerusform>A new plan from the record %1: %n row. Save it as a plan of its own; the record is not changed.</numerusform>
+            <numerusform>A new plan from the record %1: %n rows. Save it as a plan of its own; the record is not changed.</numerusform>
         </translation>
     </message>
 </context>

@@ -75,6 +75,81 @@
     </message>
 </context>
 <context>
+    <name>PlanEditor</name>
+    <message>
+        <source>&amp;Add row</source>
+        <translation>Доб&amp;авить строку</translation>
+    </message>
+    <message>
+        <source>&amp;Duplicate rows</source>
+        <translation>&amp;Дублировать строки</translation>
+    </message>
+    <message>
+        <source>&amp;Remove rows</source>
+        <translation>&amp;Удалить строки</translation>
+    </message>
+    <message>
+        <source>&amp;Copy</source>
+        <translation>&amp;Копировать</translation>
+    </message>
+    <message>
+        <source>&amp;Paste</source>
+        <translation>&amp;Вставить</translation>
+    </message>
+    <message>
+        <source>Next &amp;problem</source>
+        <translation>&amp;Следующая ошибка</translation>
+    </message>
+    <message>
+        <source>&amp;Undo</source>
+        <translation>&amp;Отменить</translation>
+    </message>
+    <message>
+        <source>Re&amp;do</source>
+        <translation>&amp;Повторить</translation>
+    </message>
+    <message>
+        <source>&amp;Undo %1</source>
+        <translation>&amp;Отменить: %1</translation>
+    </message>
+    <message>
+        <source>Re&amp;do %1</source>
+        <translation>&amp;Повторить: %1</translation>
+    </message>
+    <message>
+        <source>reading back 11 of 11</source>
+        <translation>считывание 11 из 11</translation>
+    </message>
+    <message>
+        <source>Connect the next module to %1</source>
+        <translation>Подключите следующий модуль к %1</translation>
+    </message>
+    <message>
+        <source>Connect the module to %1</source>
+        <translation>Подключите модуль к %1</translation>
+    </message>
+    <message>
+        <source>Cells are pasted into the plan&apos;s columns, port to packet_timeout</source>
+        <translation>Ячейки вставляются в столбцы плана, от port до packet_timeout</translation>
+    </message>
+    <message numerus="yes">
+        <source>Pasted %n cell(s)</source>
+        <translation>
+            <numerusform>Вставлена %n ячейка</numerusform>
+            <numerusform>Вставлено %n ячейки</numerusform>
+            <numerusform>Вставлено %n ячеек</numerusform>
+        </translation>
+    </message>
+    <message>
+        <source>Row %1, %2: %3</source>
+        <translation>Строка %1, %2: %3</translation>
+    </message>
+    <message>
+        <source>No problems</source>
+        <translation>Ошибок нет</translation>
+    </message>
+</context>
+<context>
     <name>PlanModel</name>
     <message>
         <source>Empty: the base value %1 is written</source>
@@ -298,6 +373,42 @@ leads to %2</source>
         <source>checking the network</source>
         <translation>проверка сети</translation>
     </message>
+    <message>
+        <source>edit of %1</source>
+        <translation>правка %1</translation>
+    </message>
+    <message>
+        <source>row added</source>
+        <translation>добавление строки</translation>
+    </message>
+    <message>
+        <source>rows removed</source>
+        <translation>удаление строк</translation>
+    </message>
+    <message numerus="yes">
+        <source>%n row(s) removed</source>
+        <translation>
+            <numerusform>удаление %n строки</numerusform>
+            <numerusform>удаление %n строк</numerusform>
+            <numerusform>удаление %n строк</numerusform>
+        </translation>
+    </message>
+    <message numerus="yes">
+        <source>%n cell(s) pasted</source>
+        <translation>
+            <numerusform>вставка %n ячейки</numerusform>
+            <numerusform>вставка %n ячеек</numerusform>
+            <numerusform>вставка %n ячеек</numerusform>
+        </translation>
+    </message>
+    <message numerus="yes">
+        <source>%n row(s) duplicated</source>
+        <translation>
+            <numerusform>дублирование %n строки</numerusform>
+            <numerusform>дублирование %n строк</numerusform>
+            <numerusform>дублирование %n строк</numerusform>
+        </translation>
+    </message>
 </context>
 <context>
     <name>PortListModel</name>
@@ -325,12 +436,72 @@ leads to %2</source>
         <translation>%1 занят другим запуском</translation>
     </message>
     <message>
-        <source>cannot lock %1 in %2</source>
-        <translation>не удаётся заблокировать %1 в %2</translation>
+        <source>cannot lock %1: %2</source>
+        <translation>не удаётся заблокировать %1: %2</translation>
     </message>
     <message>
-        <source>cannot make the directory of the port locks %1</source>
-        <translation>не удаётся создать каталог блокировок портов %1</translation>
+        <source>the lock file %1 is a symbolic link</source>
+        <translation>файл блокировки %1 — символическая ссылка</translation>
+    </message>
+    <message>
+        <source>the lock file %1: %2</source>
+        <translation>файл блокировки %1: %2</translation>
+    </message>
+    <message>
+        <source>the lock file %1 keeps changing</source>
+        <translation>файл блокировки %1 всё время меняется</translation>
+    </message>
+    <message>
+        <source>the lock file %1 is not a plain file of its own</source>
+        <translation>файл блокировки %1 — не обычный файл с единственным именем</translation>
+    </message>
+    <message>
+        <source>the lock file %1 belongs to %2 and others may not write it</source>
+        <translation>файл блокировки %1 принадлежит %2, и другим запись в него запрещена</translation>
+    </message>
+    <message>
+        <source>the lock directory %1: %2</source>
+        <translation>каталог блокировок %1: %2</translation>
+    </message>
+    <message>
+        <source>the lock directory %1 is a symbolic link</source>
+        <translation>каталог блокировок %1 — символическая ссылка</translation>
+    </message>
+    <message>
+        <source>the lock directory %1 is not a directory</source>
+        <translation>каталог блокировок %1 — не каталог</translation>
+    </message>
+    <message>
+        <source>the lock directory %1 belongs to %2, not to root or to you</source>
+        <translation>каталог блокировок %1 принадлежит %2, а не root и не вам</translation>
+    </message>
+    <message>
+        <source>others may replace the files in the lock directory %1 (it is writable by them and not sticky)</source>
+        <translation>другие могут подменить файлы в каталоге блокировок %1 (он доступен им на запись и без sticky-бита)</translation>
+    </message>
+    <message>
+        <source>cannot lock %1: the lock file %2 keeps changing</source>
+        <translation>не удаётся заблокировать %1: файл блокировки %2 всё время меняется</translation>
+    </message>
+    <message>
+        <source>%1 is held by another program</source>
+        <translation>%1 занят другой программой</translation>
+    </message>
+    <message>
+        <source>%1 is held by another program (%2, process %3)</source>
+        <translation>%1 занят другой программой (%2, процесс %3)</translation>
+    </message>
+    <message>
+        <source>%1 is held by another program (process %2)</source>
+        <translation>%1 занят другой программой (процесс %2)</translation>
+    </message>
+    <message>
+        <source>cannot lock the device of %1: %2</source>
+        <translation>не удаётся заблокировать устройство %1: %2</translation>
+    </message>
+    <message>
+        <source>in use by another run (%1, process %2)</source>
+        <translation>занят другим запуском (%1, процесс %2)</translation>
     </message>
 </context>
 <context>
@@ -365,6 +536,25 @@ leads to %2</source>
     <message>
         <source>the module did not answer</source>
         <translation>модуль не ответил</translation>
+    </message>
+</context>
+<context>
+    <name>RecordView</name>
+    <message>
+        <source>%1 (a record, read-only)</source>
+        <translation>%1 (журнал, только чтение)</translation>
+    </message>
+    <message>
+        <source>This is a commissioning record, not a plan: it is only ever appended to by a run, so it opens read-only. Its rows can start a new plan.</source>
+        <translation>Это журнал пусконаладки, а не план: запуск только дописывает в него строки, поэтому он открыт только для чтения. Из его строк можно начать новый план.</translation>
+    </message>
+    <message>
+        <source>&amp;New plan from this record</source>
+        <translation>&amp;Новый план из этого журнала</translation>
+    </message>
+    <message>
+        <source>A new plan, without a file yet, of the record&apos;s ports and planned values; the record itself stays as it is</source>
+        <translation>Новый план, ещё без файла, из портов и плановых значений журнала; сам журнал остаётся как есть</translation>
     </message>
 </context>
 <context>
@@ -466,7 +656,7 @@ leads to %2</source>
     </message>
     <message>
         <source>stopped after sending %1; no restart was sent</source>
-        <translation>остановлено после отправки %1; перезапуск не отправлен</translation>
+        <translation>остановлено после отправки: %1; перезапуск не отправлен</translation>
     </message>
     <message>
         <source>stopped before anything was written</source>
@@ -483,6 +673,410 @@ leads to %2</source>
     <message>
         <source>not reachable</source>
         <translation>недоступен в сети</translation>
+    </message>
+    <message>
+        <source>%1; nothing was written</source>
+        <translation>%1; ничего не записано</translation>
+    </message>
+    <message>
+        <source>interrupted</source>
+        <translation>прервано</translation>
+    </message>
+    <message>
+        <source>the module did not answer; nothing was written</source>
+        <translation>модуль не ответил; ничего не записано</translation>
+    </message>
+    <message>
+        <source>not identified: %1; nothing was written</source>
+        <translation>модуль не опознан: %1; ничего не записано</translation>
+    </message>
+    <message>
+        <source>the module did not give its %1, so the configuration it would run cannot be checked; nothing was written</source>
+        <translation>модуль не сообщил значение «%1», поэтому нельзя проверить конфигурацию, с которой он будет работать; ничего не записано</translation>
+    </message>
+    <message>
+        <source>the module holds %1 &quot;%2&quot;, which is not %3: give the %1 to write</source>
+        <translation>в модуле «%1» = «%2», а %3 — задайте «%1» для записи</translation>
+    </message>
+    <message>
+        <source>no reply to the %1 command</source>
+        <translation>нет ответа на команду записи «%1»</translation>
+    </message>
+    <message>
+        <source>the module refused %1 %2 (it replied &quot;%3&quot; instead of &quot;ok&quot;)</source>
+        <translation>модуль отклонил значение %2 для «%1» (ответил «%3» вместо «ok»)</translation>
+    </message>
+    <message>
+        <source>the link was lost before the restart command could be sent</source>
+        <translation>связь потеряна до отправки команды перезапуска</translation>
+    </message>
+    <message>
+        <source>the module refused the restart (it replied &quot;%1&quot;); the values written are not in effect</source>
+        <translation>модуль отклонил перезапуск (ответил «%1»); записанные значения не вступили в силу</translation>
+    </message>
+    <message>
+        <source>the module did not restart: it kept answering for %1 s after the restart command</source>
+        <translation>модуль не перезапустился: после команды перезапуска он продолжал отвечать в течение %1 с</translation>
+    </message>
+    <message>
+        <source>the module did not come back within %1 s</source>
+        <translation>модуль не вышел снова на связь за %1 с</translation>
+    </message>
+    <message>
+        <source>the module answered no query</source>
+        <translation>модуль не ответил ни на один запрос</translation>
+    </message>
+    <message>
+        <source>the module answered no query after its restart</source>
+        <translation>после перезапуска модуль не ответил ни на один запрос</translation>
+    </message>
+    <message>
+        <source>not identified: %1, so it may be another module</source>
+        <translation>модуль не опознан: %1, возможно, это другой модуль</translation>
+    </message>
+    <message>
+        <source>not identified after its restart: %1, so it may be another module</source>
+        <translation>после перезапуска модуль не опознан: %1, возможно, это другой модуль</translation>
+    </message>
+    <message>
+        <source>a different module answered: MAC %1, not %2</source>
+        <translation>ответил другой модуль: MAC %1, а не %2</translation>
+    </message>
+    <message>
+        <source>a different module answered after its restart: MAC %1, not %2</source>
+        <translation>после перезапуска ответил другой модуль: MAC %1, а не %2</translation>
+    </message>
+    <message>
+        <source>the module differs from the plan: %1</source>
+        <translation>модуль отличается от плана: %1</translation>
+    </message>
+    <message>
+        <source>the module holds other values than written: %1</source>
+        <translation>значения в модуле отличаются от записанных: %1</translation>
+    </message>
+    <message>
+        <source>verified on the console, but its address and TCP port are not known (%1), so it cannot be reached</source>
+        <translation>проверен через консоль, но его адрес и TCP-порт неизвестны (%1), поэтому подключиться к нему нельзя</translation>
+    </message>
+    <message>
+        <source>verified on the console, not reachable at %1 (%2)</source>
+        <translation>проверен через консоль, но недоступен по адресу %1 (%2)</translation>
+    </message>
+    <message>
+        <source>address not known</source>
+        <translation>адрес неизвестен</translation>
+    </message>
+    <message>
+        <source>%1; already sent %2, no restart was sent</source>
+        <translation>%1; уже отправлено: %2, перезапуск не отправлен</translation>
+    </message>
+    <message>
+        <source>name</source>
+        <comment>a module&apos;s parameter</comment>
+        <translation>имя</translation>
+    </message>
+    <message>
+        <source>version</source>
+        <comment>a module&apos;s parameter</comment>
+        <translation>версия</translation>
+    </message>
+    <message>
+        <source>mac</source>
+        <comment>a module&apos;s parameter</comment>
+        <translation>MAC</translation>
+    </message>
+    <message>
+        <source>ip</source>
+        <comment>a module&apos;s parameter</comment>
+        <translation>IP-адрес</translation>
+    </message>
+    <message>
+        <source>mask</source>
+        <comment>a module&apos;s parameter</comment>
+        <translation>маска</translation>
+    </message>
+    <message>
+        <source>gateway</source>
+        <comment>a module&apos;s parameter</comment>
+        <translation>шлюз</translation>
+    </message>
+    <message>
+        <source>tcp_port</source>
+        <comment>a module&apos;s parameter</comment>
+        <translation>TCP-порт</translation>
+    </message>
+    <message>
+        <source>parity</source>
+        <comment>a module&apos;s parameter</comment>
+        <translation>чётность</translation>
+    </message>
+    <message>
+        <source>speed</source>
+        <comment>a module&apos;s parameter</comment>
+        <translation>скорость</translation>
+    </message>
+    <message>
+        <source>stop_bits</source>
+        <comment>a module&apos;s parameter</comment>
+        <translation>стоповые биты</translation>
+    </message>
+    <message>
+        <source>packet_timeout</source>
+        <comment>a module&apos;s parameter</comment>
+        <translation>время ожидания пакета</translation>
+    </message>
+</context>
+<context>
+    <name>RunPanel</name>
+    <message>
+        <source>&amp;Start</source>
+        <translation>&amp;Пуск</translation>
+    </message>
+    <message>
+        <source>&amp;Check only</source>
+        <translation>&amp;Только проверка</translation>
+    </message>
+    <message>
+        <source>S&amp;top</source>
+        <translation>&amp;Стоп</translation>
+    </message>
+    <message>
+        <source>Stop…</source>
+        <translation>Стоп…</translation>
+    </message>
+    <message>
+        <source>Run this row &amp;again</source>
+        <translation>Запустить эту строку &amp;снова</translation>
+    </message>
+    <message>
+        <source>Rec&amp;ord:</source>
+        <translation>&amp;Журнал:</translation>
+    </message>
+    <message>
+        <source>a record is always kept: choose its file</source>
+        <translation>журнал ведётся всегда: выберите его файл</translation>
+    </message>
+    <message>
+        <source>Choo&amp;se…</source>
+        <translation>Выб&amp;рать…</translation>
+    </message>
+    <message>
+        <source>O&amp;pen</source>
+        <translation>О&amp;ткрыть</translation>
+    </message>
+    <message>
+        <source>Opens the record in the desktop&apos;s program for CSV files</source>
+        <translation>Открывает журнал в программе для CSV-файлов</translation>
+    </message>
+    <message>
+        <source>Check each module on the &amp;network after its read-back</source>
+        <translation>Проверять каждый модуль в &amp;сети после чтения</translation>
+    </message>
+    <message>
+        <source>A module verified on its console must then answer at its address and TCP port (tried for up to %1 s while its network comes up); otherwise its row fails. Needs this computer on the site&apos;s network.</source>
+        <translation>Модуль, проверенный через консоль, должен затем ответить по своему адресу и TCP-порту (попытки до %1 с, пока поднимается его сеть); иначе строка не выполнена. Нужно, чтобы этот компьютер был в сети объекта.</translation>
+    </message>
+    <message>
+        <source>Check only</source>
+        <translation>Только проверка</translation>
+    </message>
+    <message>
+        <source>Start</source>
+        <translation>Пуск</translation>
+    </message>
+    <message>
+        <source>Stop</source>
+        <translation>Стоп</translation>
+    </message>
+    <message>
+        <source>Ends the run: the rows in hand are interrupted, the others not reached (Esc)</source>
+        <translation>Прекращает работу: начатые строки прерываются, остальные не выполняются (Esc)</translation>
+    </message>
+    <message>
+        <source>Ordan site commissioning</source>
+        <translation>Пусконаладка объекта Ordan</translation>
+    </message>
+    <message>
+        <source>Stop the run? The modules in hand are recorded as interrupted; the rows not begun are not reached.</source>
+        <translation>Остановить запуск? Модули в работе будут записаны в журнал как прерванные, не начатые строки — как не достигнутые.</translation>
+    </message>
+    <message>
+        <source>Stop the run</source>
+        <translation>Остановить запуск</translation>
+    </message>
+    <message>
+        <source>Go on</source>
+        <translation>Продолжить</translation>
+    </message>
+    <message>
+        <source>A run is going on</source>
+        <translation>Идёт работа с модулями</translation>
+    </message>
+    <message>
+        <source>The network check is going on</source>
+        <translation>Идёт проверка сети</translation>
+    </message>
+    <message numerus="yes">
+        <source>The plan has %n problem(s): F8 goes to the next</source>
+        <translation>
+            <numerusform>В плане %n ошибка: F8 — к следующей</numerusform>
+            <numerusform>В плане %n ошибки: F8 — к следующей</numerusform>
+            <numerusform>В плане %n ошибок: F8 — к следующей</numerusform>
+        </translation>
+    </message>
+    <message>
+        <source>The record cannot be kept: %1</source>
+        <translation>Журнал вести нельзя: %1</translation>
+    </message>
+    <message>
+        <source>Writes every row of the plan to its module, restarts it, reads it back and compares (F5)</source>
+        <translation>Записывает каждую строку плана в её модуль, перезапускает его, считывает обратно и сравнивает (F5)</translation>
+    </message>
+    <message>
+        <source>Reads every module of the plan and compares it with the plan; writes nothing (F6)</source>
+        <translation>Считывает каждый модуль плана и сравнивает с планом; ничего не записывает (F6)</translation>
+    </message>
+    <message>
+        <source>Record: %1</source>
+        <translation>Журнал: %1</translation>
+    </message>
+    <message>
+        <source>Nothing was started: %1</source>
+        <translation>Ничего не запущено: %1</translation>
+    </message>
+    <message>
+        <source>No problems: ready to start</source>
+        <translation>Ошибок нет: можно начинать</translation>
+    </message>
+    <message numerus="yes">
+        <source>%n problem(s)</source>
+        <translation>
+            <numerusform>%n ошибка</numerusform>
+            <numerusform>%n ошибки</numerusform>
+            <numerusform>%n ошибок</numerusform>
+        </translation>
+    </message>
+    <message>
+        <source> (F8 goes to the next)</source>
+        <translation> (F8 — к следующей)</translation>
+    </message>
+    <message>
+        <source>A CSV file that gets one row per module as soon as it is done: its MAC address, the values read back and the result</source>
+        <translation>CSV-файл, в который по каждому модулю сразу по его окончании добавляется строка: MAC-адрес, считанные значения и результат</translation>
+    </message>
+    <message>
+        <source>Record</source>
+        <translation>Журнал</translation>
+    </message>
+    <message>
+        <source>Records (*.csv);;All files (*)</source>
+        <translation>Журналы (*.csv);;Все файлы (*)</translation>
+    </message>
+    <message>
+        <source>No program to open %1</source>
+        <translation>Нет программы, чтобы открыть %1</translation>
+    </message>
+</context>
+<context>
+    <name>SiteChecks</name>
+    <message>
+        <source>Check &amp;network</source>
+        <translation>Проверить &amp;сеть</translation>
+    </message>
+    <message>
+        <source>Check network</source>
+        <translation>Проверить сеть</translation>
+    </message>
+    <message>
+        <source>The network check is going on</source>
+        <translation>Идёт проверка сети</translation>
+    </message>
+    <message>
+        <source>Tries every row&apos;s address and TCP port on the network, sending nothing (F7)</source>
+        <translation>Пробует адрес и TCP-порт каждой строки в сети, ничего не отправляя (F7)</translation>
+    </message>
+    <message>
+        <source>A run is going on</source>
+        <translation>Идёт работа с модулями</translation>
+    </message>
+    <message>
+        <source>checking…</source>
+        <translation>проверка…</translation>
+    </message>
+    <message>
+        <source>no address and TCP port</source>
+        <translation>нет адреса и TCP-порта</translation>
+    </message>
+    <message>
+        <source>Network checked: %1 of %2 reachable</source>
+        <translation>Сеть проверена: доступно %1 из %2</translation>
+    </message>
+    <message>
+        <source>Checking the network…</source>
+        <translation>Проверка сети…</translation>
+    </message>
+</context>
+<context>
+    <name>SiteRun</name>
+    <message numerus="yes">
+        <source>The plan has %n problem(s): nothing was started</source>
+        <translation>
+            <numerusform>В плане %n ошибка: ничего не запущено</numerusform>
+            <numerusform>В плане %n ошибки: ничего не запущено</numerusform>
+            <numerusform>В плане %n ошибок: ничего не запущено</numerusform>
+        </translation>
+    </message>
+    <message>
+        <source>Cannot append to the record %1: %2</source>
+        <translation>Не удаётся дописать в журнал %1: %2</translation>
+    </message>
+    <message>
+        <source>Nothing was started: %1</source>
+        <translation>Ничего не запущено: %1</translation>
+    </message>
+    <message numerus="yes">
+        <source>Checking %n module(s)…</source>
+        <translation>
+            <numerusform>Проверка %n модуля…</numerusform>
+            <numerusform>Проверка %n модулей…</numerusform>
+            <numerusform>Проверка %n модулей…</numerusform>
+        </translation>
+    </message>
+    <message numerus="yes">
+        <source>Commissioning %n module(s)…</source>
+        <translation>
+            <numerusform>Настройка %n модуля…</numerusform>
+            <numerusform>Настройка %n модулей…</numerusform>
+            <numerusform>Настройка %n модулей…</numerusform>
+        </translation>
+    </message>
+    <message>
+        <source>Stopping…</source>
+        <translation>Остановка…</translation>
+    </message>
+    <message>
+        <source>This module, %1, was done in row %2: connect the next one</source>
+        <translation>Этот модуль, %1, уже обработан в строке %2: подключите следующий</translation>
+    </message>
+    <message>
+        <source>%1 (row %2)</source>
+        <translation>%1 (строка %2)</translation>
+    </message>
+    <message>
+        <source>Checking: %1 of %2 rows done, %3 match, %4 not</source>
+        <translation>Проверка: готово %1 из %2 строк, совпадают %3, не совпадают %4</translation>
+    </message>
+    <message>
+        <source>Running: %1 of %2 rows done, %3 verified, %4 failed</source>
+        <translation>Идёт настройка: готово %1 из %2 строк, проверено %3, с ошибкой %4</translation>
+    </message>
+    <message>
+        <source>Check ended: %1 match, %2 differ or failed, %3 not reached</source>
+        <translation>Проверка окончена: совпадают %1, отличаются или с ошибкой %2, не выполнено %3</translation>
+    </message>
+    <message>
+        <source>Run ended: %1 verified, %2 failed, %3 not reached</source>
+        <translation>Настройка окончена: проверено %1, с ошибкой %2, не выполнено %3</translation>
     </message>
 </context>
 <context>
@@ -516,42 +1110,6 @@ leads to %2</source>
         <translation>В&amp;ыход</translation>
     </message>
     <message>
-        <source>&amp;Add row</source>
-        <translation>Доб&amp;авить строку</translation>
-    </message>
-    <message>
-        <source>&amp;Duplicate rows</source>
-        <translation>&amp;Дублировать строки</translation>
-    </message>
-    <message>
-        <source>&amp;Remove rows</source>
-        <translation>&amp;Удалить строки</translation>
-    </message>
-    <message>
-        <source>&amp;Copy</source>
-        <translation>&amp;Копировать</translation>
-    </message>
-    <message>
-        <source>&amp;Paste</source>
-        <translation>&amp;Вставить</translation>
-    </message>
-    <message>
-        <source>Next &amp;problem</source>
-        <translation>&amp;Следующая ошибка</translation>
-    </message>
-    <message>
-        <source>&amp;Start</source>
-        <translation>&amp;Пуск</translation>
-    </message>
-    <message>
-        <source>&amp;Check only</source>
-        <translation>&amp;Только проверка</translation>
-    </message>
-    <message>
-        <source>S&amp;top</source>
-        <translation>&amp;Стоп</translation>
-    </message>
-    <message>
         <source>&amp;File</source>
         <translation>&amp;Файл</translation>
     </message>
@@ -582,66 +1140,6 @@ leads to %2</source>
     <message>
         <source>C&amp;lear</source>
         <translation>О&amp;чистить</translation>
-    </message>
-    <message>
-        <source>Rec&amp;ord:</source>
-        <translation>&amp;Журнал:</translation>
-    </message>
-    <message>
-        <source>A CSV file that gets one row per module as soon as it is done: its MAC address, the values read back and the result</source>
-        <translation>CSV-файл, в который по каждому модулю сразу по его окончании добавляется строка: MAC-адрес, считанные значения и результат</translation>
-    </message>
-    <message>
-        <source>Choo&amp;se…</source>
-        <translation>Выб&amp;рать…</translation>
-    </message>
-    <message>
-        <source>O&amp;pen</source>
-        <translation>О&amp;ткрыть</translation>
-    </message>
-    <message>
-        <source>Opens the record in the desktop&apos;s program for CSV files</source>
-        <translation>Открывает журнал в программе для CSV-файлов</translation>
-    </message>
-    <message>
-        <source>Check only</source>
-        <translation>Только проверка</translation>
-    </message>
-    <message>
-        <source>Reads every module of the plan and compares it with the plan; writes nothing (F6)</source>
-        <translation>Считывает каждый модуль плана и сравнивает с планом; ничего не записывает (F6)</translation>
-    </message>
-    <message>
-        <source>Start</source>
-        <translation>Пуск</translation>
-    </message>
-    <message>
-        <source>Writes every row of the plan to its module, restarts it, reads it back and compares (F5)</source>
-        <translation>Записывает каждую строку плана в её модуль, перезапускает его, считывает обратно и сравнивает (F5)</translation>
-    </message>
-    <message>
-        <source>Stop</source>
-        <translation>Стоп</translation>
-    </message>
-    <message>
-        <source>Ends the run: the rows in hand are interrupted, the others not reached (Esc)</source>
-        <translation>Прекращает работу: начатые строки прерываются, остальные не выполняются (Esc)</translation>
-    </message>
-    <message>
-        <source>No problems: ready to start</source>
-        <translation>Ошибок нет: можно начинать</translation>
-    </message>
-    <message numerus="yes">
-        <source>%n problem(s)</source>
-        <translation>
-            <numerusform>%n ошибка</numerusform>
-            <numerusform>%n ошибки</numerusform>
-            <numerusform>%n ошибок</numerusform>
-        </translation>
-    </message>
-    <message>
-        <source> (F8 goes to the next)</source>
-        <translation> (F8 — к следующей)</translation>
     </message>
     <message>
         <source>Values for the cells left empty, as ordan-cli&apos;s --from</source>
@@ -704,128 +1202,8 @@ leads to %2</source>
         <translation>Файлы настроек (*.TRset);;Все файлы (*)</translation>
     </message>
     <message>
-        <source>Record</source>
-        <translation>Журнал</translation>
-    </message>
-    <message>
-        <source>Records (*.csv);;All files (*)</source>
-        <translation>Журналы (*.csv);;Все файлы (*)</translation>
-    </message>
-    <message>
-        <source>No program to open %1</source>
-        <translation>Нет программы, чтобы открыть %1</translation>
-    </message>
-    <message>
-        <source>Cells are pasted into the plan&apos;s columns, port to packet_timeout</source>
-        <translation>Ячейки вставляются в столбцы плана, от port до packet_timeout</translation>
-    </message>
-    <message numerus="yes">
-        <source>Pasted %n cell(s)</source>
-        <translation>
-            <numerusform>Вставлена %n ячейка</numerusform>
-            <numerusform>Вставлено %n ячейки</numerusform>
-            <numerusform>Вставлено %n ячеек</numerusform>
-        </translation>
-    </message>
-    <message>
-        <source>Row %1, %2: %3</source>
-        <translation>Строка %1, %2: %3</translation>
-    </message>
-    <message>
-        <source>No problems</source>
-        <translation>Ошибок нет</translation>
-    </message>
-    <message numerus="yes">
-        <source>The plan has %n problem(s): nothing was started</source>
-        <translation>
-            <numerusform>В плане %n ошибка: ничего не запущено</numerusform>
-            <numerusform>В плане %n ошибки: ничего не запущено</numerusform>
-            <numerusform>В плане %n ошибок: ничего не запущено</numerusform>
-        </translation>
-    </message>
-    <message>
-        <source>Cannot append to the record %1: %2</source>
-        <translation>Не удаётся дописать в журнал %1: %2</translation>
-    </message>
-    <message numerus="yes">
-        <source>Checking %n module(s)…</source>
-        <translation>
-            <numerusform>Проверка %n модуля…</numerusform>
-            <numerusform>Проверка %n модулей…</numerusform>
-            <numerusform>Проверка %n модулей…</numerusform>
-        </translation>
-    </message>
-    <message numerus="yes">
-        <source>Commissioning %n module(s)…</source>
-        <translation>
-            <numerusform>Настройка %n модуля…</numerusform>
-            <numerusform>Настройка %n модулей…</numerusform>
-            <numerusform>Настройка %n модулей…</numerusform>
-        </translation>
-    </message>
-    <message>
-        <source>Stopping…</source>
-        <translation>Остановка…</translation>
-    </message>
-    <message>
-        <source>Check ended: %1 match, %2 differ or failed, %3 not reached</source>
-        <translation>Проверка окончена: совпадают %1, отличаются или с ошибкой %2, не выполнено %3</translation>
-    </message>
-    <message>
-        <source>Run ended: %1 verified, %2 failed, %3 not reached</source>
-        <translation>Настройка окончена: проверено %1, с ошибкой %2, не выполнено %3</translation>
-    </message>
-    <message>
-        <source>Checking: %1 of %2 rows done, %3 match, %4 not</source>
-        <translation>Проверка: готово %1 из %2 строк, совпадают %3, не совпадают %4</translation>
-    </message>
-    <message>
-        <source>Running: %1 of %2 rows done, %3 verified, %4 failed</source>
-        <translation>Идёт настройка: готово %1 из %2 строк, проверено %3, с ошибкой %4</translation>
-    </message>
-    <message>
         <source>Cannot use the settings file %1: %2</source>
         <translation>Нельзя взять файл настроек %1: %2</translation>
-    </message>
-    <message>
-        <source>a record is always kept: choose its file</source>
-        <translation>журнал ведётся всегда: выберите его файл</translation>
-    </message>
-    <message>
-        <source>reading back 11 of 11</source>
-        <translation>считывание 11 из 11</translation>
-    </message>
-    <message>
-        <source>A run is going on</source>
-        <translation>Идёт работа с модулями</translation>
-    </message>
-    <message numerus="yes">
-        <source>The plan has %n problem(s): F8 goes to the next</source>
-        <translation>
-            <numerusform>В плане %n ошибка: F8 — к следующей</numerusform>
-            <numerusform>В плане %n ошибки: F8 — к следующей</numerusform>
-            <numerusform>В плане %n ошибок: F8 — к следующей</numerusform>
-        </translation>
-    </message>
-    <message>
-        <source>The record cannot be kept: %1</source>
-        <translation>Журнал вести нельзя: %1</translation>
-    </message>
-    <message>
-        <source>Record: %1</source>
-        <translation>Журнал: %1</translation>
-    </message>
-    <message>
-        <source>Nothing was started: %1</source>
-        <translation>Ничего не запущено: %1</translation>
-    </message>
-    <message>
-        <source>This module, %1, was done in row %2: connect the next one</source>
-        <translation>Этот модуль, %1, уже обработан в строке %2: подключите следующий</translation>
-    </message>
-    <message>
-        <source>%1 (row %2)</source>
-        <translation>%1 (строка %2)</translation>
     </message>
     <message>
         <source>A run is going on. Stop it and quit? The modules in hand are recorded as interrupted.</source>
@@ -840,139 +1218,40 @@ leads to %2</source>
         <translation>Продолжить</translation>
     </message>
     <message>
-        <source>Check &amp;network</source>
-        <translation>Проверить &amp;сеть</translation>
+        <source>The table shows what the last run came to; the record %1 keeps it. Clear the table?</source>
+        <translation>Таблица показывает итоги последнего запуска; они сохранены в журнале %1. Очистить таблицу?</translation>
     </message>
     <message>
-        <source>Check each module on the &amp;network after its read-back</source>
-        <translation>Проверять каждый модуль в &amp;сети после чтения</translation>
+        <source>Clear the results</source>
+        <translation>Очистить итоги</translation>
     </message>
     <message>
-        <source>A module verified on its console must then answer at its address and TCP port (tried for up to %1 s while its network comes up); otherwise its row fails. Needs this computer on the site&apos;s network.</source>
-        <translation>Модуль, проверенный через консоль, должен затем ответить по своему адресу и TCP-порту (попытки до %1 с, пока поднимается его сеть); иначе строка не выполнена. Нужно, чтобы этот компьютер был в сети объекта.</translation>
+        <source>%1 is a record: a record is only ever appended to, never saved over. Save the plan under another name.</source>
+        <translation>%1 — это журнал: в журнал только дописывают, поверх него не сохраняют. Сохраните план под другим именем.</translation>
     </message>
     <message>
-        <source>Check network</source>
-        <translation>Проверить сеть</translation>
+        <source>%1 is not a plan. Replace what it holds with the plan?</source>
+        <translation>%1 — не план. Заменить его содержимое планом?</translation>
     </message>
     <message>
-        <source>The network check is going on</source>
-        <translation>Идёт проверка сети</translation>
+        <source>Replace</source>
+        <translation>Заменить</translation>
     </message>
     <message>
-        <source>Tries every row&apos;s address and TCP port on the network, sending nothing (F7)</source>
-        <translation>Пробует адрес и TCP-порт каждой строки в сети, ничего не отправляя (F7)</translation>
+        <source>Saved %1; the record stays %2, where the modules done so far are</source>
+        <translation>Сохранено: %1; журнал остаётся %2 — там уже записанные модули</translation>
     </message>
     <message>
-        <source>checking…</source>
-        <translation>проверка…</translation>
+        <source>%1 is a record: shown read-only</source>
+        <translation>%1 — журнал: открыт только для чтения</translation>
     </message>
-    <message>
-        <source>no address and TCP port</source>
-        <translation>нет адреса и TCP-порта</translation>
-    </message>
-    <message>
-        <source>Network checked: %1 of %2 reachable</source>
-        <translation>Сеть проверена: доступно %1 из %2</translation>
-    </message>
-    <message>
-        <source>Checking the network…</source>
-        <translation>Проверка сети…</translation>
-    </message>
-</context>
-<context>
-    <name>WriteJob</name>
-    <message>
-        <source>interrupted</source>
-        <translation>прервано</translation>
-    </message>
-    <message>
-        <source>the module did not answer; nothing was written</source>
-        <translation>модуль не ответил; ничего не записано</translation>
-    </message>
-    <message>
-        <source>not identified: %1; nothing was written</source>
-        <translation>модуль не опознан: %1; ничего не записано</translation>
-    </message>
-    <message>
-        <source>%1; nothing was written</source>
-        <translation>%1; ничего не записано</translation>
-    </message>
-    <message>
-        <source>the module did not give its %1, so the configuration it would run cannot be checked; nothing was written</source>
-        <translation>модуль не сообщил значение %1, поэтому нельзя проверить конфигурацию, с которой он будет работать; ничего не записано</translation>
-    </message>
-    <message>
-        <source>the module holds %1 &quot;%2&quot;, which is not %3: give the %1 to write</source>
-        <translation>в модуле %1 = «%2», а %3 — задайте %1 для записи</translation>
-    </message>
-    <message>
-        <source>no reply to the %1 command</source>
-        <translation>нет ответа на команду %1</translation>
-    </message>
-    <message>
-        <source>the module refused %1 %2 (it replied &quot;%3&quot; instead of &quot;ok&quot;)</source>
-        <translation>модуль отклонил %1 %2 (ответил «%3» вместо «ok»)</translation>
-    </message>
-    <message>
-        <source>the link was lost before the restart command could be sent</source>
-        <translation>связь потеряна до отправки команды перезапуска</translation>
-    </message>
-    <message>
-        <source>the module refused the restart (it replied &quot;%1&quot;); the values written are not in effect</source>
-        <translation>модуль отклонил перезапуск (ответил «%1»); записанные значения не вступили в силу</translation>
-    </message>
-    <message>
-        <source>the module did not restart: it kept answering for %1 s after the restart command</source>
-        <translation>модуль не перезапустился: после команды перезапуска он продолжал отвечать в течение %1 с</translation>
-    </message>
-    <message>
-        <source>the module did not come back within %1 s</source>
-        <translation>модуль не вышел снова на связь за %1 с</translation>
-    </message>
-    <message>
-        <source>the module answered no query</source>
-        <translation>модуль не ответил ни на один запрос</translation>
-    </message>
-    <message>
-        <source>the module answered no query after its restart</source>
-        <translation>после перезапуска модуль не ответил ни на один запрос</translation>
-    </message>
-    <message>
-        <source>not identified: %1, so it may be another module</source>
-        <translation>модуль не опознан: %1, возможно, это другой модуль</translation>
-    </message>
-    <message>
-        <source>not identified after its restart: %1, so it may be another module</source>
-        <translation>после перезапуска модуль не опознан: %1, возможно, это другой модуль</translation>
-    </message>
-    <message>
-        <source>a different module answered: MAC %1, not %2</source>
-        <translation>ответил другой модуль: MAC %1, а не %2</translation>
-    </message>
-    <message>
-        <source>a different module answered after its restart: MAC %1, not %2</source>
-        <translation>после перезапуска ответил другой модуль: MAC %1, а не %2</translation>
-    </message>
-    <message>
-        <source>the module differs from the plan: %1</source>
-        <translation>модуль отличается от плана: %1</translation>
-    </message>
-    <message>
-        <source>the module holds other values than written: %1</source>
-        <translation>значения в модуле отличаются от записанных: %1</translation>
-    </message>
-    <message>
-        <source>record %1: %2</source>
-        <translation>журнал %1: %2</translation>
-    </message>
-    <message>
-        <source>verified on the console, but its address and TCP port are not known (%1), so it cannot be reached</source>
-        <translation>проверен через консоль, но его адрес и TCP-порт неизвестны (%1), поэтому подключиться к нему нельзя</translation>
-    </message>
-    <message>
-        <source>verified on the console, not reachable at %1 (%2)</source>
-        <translation>проверен через консоль, но недоступен по адресу %1 (%2)</translation>
+    <message numerus="yes">
+        <source>A new plan from the record %1: %n row(s). Save it as a plan of its own; the record is not changed.</source>
+        <translation>
+            <numerusform>Новый план из журнала %1: %n строка. Сохраните его как отдельный план; журнал не изменён.</numerusform>
+            <numerusform>Новый план из журнала %1: %n строки. Сохраните его как отдельный план; журнал не изменён.</numerusform>
+            <numerusform>Новый план из журнала %1: %n строк. Сохраните его как отдельный план; журнал не изменён.</numerusform>
+        </translation>
     </message>
 </context>
 <context>
@@ -1083,6 +1362,14 @@ leads to %2</source>
     <message>
         <source>cannot sync to disk: %1</source>
         <translation>не удаётся сбросить данные на диск: %1</translation>
+    </message>
+    <message>
+        <source>the record was closed</source>
+        <translation>журнал закрыт</translation>
+    </message>
+    <message>
+        <source>record %1: %2</source>
+        <translation>журнал %1: %2</translation>
     </message>
 </context>
 <context>

@@ -5,6 +5,8 @@
 // pseudo-terminals. Header-only: the paths of both programs are defined per
 // test (ORDAN_CLI_PATH, ORDAN_MODULE_SIM_PATH).
 #include <QByteArray>
+#include <QFile>
+#include <QMap>
 #include <QProcess>
 #include <QStringList>
 #include <QtTest>
@@ -71,6 +73,48 @@ inline Result runCli(const QStringList &arguments, int timeoutMs = 60000)
     QProcess cli;
     cli.start(QStringLiteral(ORDAN_CLI_PATH), arguments);
     return finish(cli, timeoutMs);
+}
+
+// The cells of one CSV line (RFC 4180: a quoted cell may hold the separator
+// and doubled quotes).
+inline QStringList csvCells(const QString &line)
+{
+    QStringList cells{QString()};
+    bool quoted = false;
+    for (int i = 0; i < line.size(); ++i) {
+        const QChar c = line.at(i);
+        if (quoted && c == QLatin1Char('"') && i + 1 < line.size() && line.at(i + 1) == c)
+            cells.last() += line.at(++i);
+        else if (c == QLatin1Char('"'))
+            quoted = !quoted;
+        else if (c == QLatin1Char(',') && !quoted)
+            cells << QString();
+        else
+            cells.last() += c;
+    }
+    return cells;
+}
+
+// A record's rows in the order of the file, each cell under its header's
+// name ("result", "row", "planned"); none when there is no file.
+using RecordRow = QMap<QString, QString>;
+inline QList<RecordRow> recordOf(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    const QStringList lines =
+        QString::fromUtf8(file.readAll()).split(QStringLiteral("\r\n"), Qt::SkipEmptyParts);
+    QList<RecordRow> rows;
+    const QStringList header = lines.isEmpty() ? QStringList() : csvCells(lines.first());
+    for (int i = 1; i < lines.size(); ++i) {
+        const QStringList cells = csvCells(lines.at(i));
+        RecordRow row;
+        for (int c = 0; c < header.size() && c < cells.size(); ++c)
+            row.insert(header.at(c), cells.at(c));
+        rows << row;
+    }
+    return rows;
 }
 
 } // namespace cliprocess

@@ -5,6 +5,8 @@
 // network side: a TCP server at the address and port it runs with, bridged
 // to an RS-485 bus (--bus).
 
+#include "busdevices.h"
+#include "busoptions.h"
 #include "modulenetwork.h"
 #include "modulesimulator.h"
 
@@ -256,6 +258,7 @@ int main(int argc, char *argv[])
         {QStringLiteral("exit-with-parent"),
          QStringLiteral("Leave when the program that started the simulator ends.")},
     });
+    busoptions::add(&parser);
     parser.process(app);
 
     int delay = 0;
@@ -369,10 +372,22 @@ int main(int argc, char *argv[])
     QObject::connect(&sim, &ModuleSimulator::upChanged,
                      [](bool up) { fprintf(stderr, "-- module %s\n", up ? "up" : "down"); });
 
+    std::unique_ptr<BusDevices> devices;
     std::unique_ptr<ModuleNetwork> network;
     if (parser.isSet(QStringLiteral("network"))) {
         network = std::make_unique<ModuleNetwork>(&sim);
         network->setBus(parser.value(QStringLiteral("bus")));
+        network->setModbusTcp(parser.isSet(QStringLiteral("modbus-tcp")));
+        if (busoptions::anyGiven(parser)) {
+            QString problem;
+            devices = busoptions::devices(parser, &problem);
+            if (!devices) {
+                fprintf(stderr, "ordan-module-sim: %s\n", qPrintable(problem));
+                return 2;
+            }
+            network->setDevices(devices.get());
+            devices->start();
+        }
         network->setPacing(!parser.isSet(QStringLiteral("no-pacing")));
         QObject::connect(
             network.get(), &ModuleNetwork::listening, [](const QString &address, quint16 port) {
@@ -398,11 +413,15 @@ int main(int argc, char *argv[])
                     qPrintable(network->busPtyPath()));
         }
     } else {
-        for (const char *name : {"bus", "no-pacing"}) {
+        for (const char *name : {"bus", "no-pacing", "modbus-tcp"}) {
             if (parser.isSet(QLatin1String(name))) {
                 fprintf(stderr, "ordan-module-sim: --%s needs --network\n", name);
                 return 2;
             }
+        }
+        if (busoptions::anyGiven(parser)) {
+            fprintf(stderr, "ordan-module-sim: the bus's devices need --network\n");
+            return 2;
         }
     }
 
@@ -419,6 +438,8 @@ int main(int argc, char *argv[])
     sim.stop();
     if (network)
         network->stop();
+    if (devices)
+        devices->stop();
     const QString stateFile = parser.value(QStringLiteral("state-file"));
     if (!stateFile.isEmpty() && !writeStateFile(stateFile, sim, network.get())) {
         fprintf(stderr, "ordan-module-sim: cannot write %s\n", qPrintable(stateFile));

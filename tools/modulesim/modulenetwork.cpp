@@ -2,6 +2,8 @@
 
 #include "posixhelpers.h"
 
+#include "busdevices.h"
+#include "mbapgateway.h"
 #include "modulesimulator.h"
 
 #include <QFile>
@@ -187,11 +189,14 @@ void ModuleNetwork::onClientReadable()
 {
     if (!client)
         return;
-    const QByteArray bytes = client->readAll();
+    const QByteArray received = client->readAll();
+    if (received.isEmpty())
+        return;
+    record(seen.received, seen.receivedSegments, seen.receivedBytes, received);
+    const QByteArray bytes = gateway ? gateway->fromClient(received) : received;
     if (bytes.isEmpty())
         return;
-    record(seen.received, seen.receivedSegments, seen.receivedBytes, bytes);
-    if (!echo && busMaster < 0)
+    if (!echo && !devices && busMaster < 0)
         return; // no bus: nowhere to go
     if (busPending.isEmpty())
         lineBusyUntilNs = qMax(lineBusyUntilNs, clock.nsecsElapsed());
@@ -258,8 +263,37 @@ void ModuleNetwork::pumpBus()
         gather(out);
         return;
     }
+    if (devices) {
+        devices->fromModule(out, pacing ? clock.nsecsElapsed() - lineBusyUntilNs : 0);
+        return;
+    }
     busOut += out;
     flushBus();
+}
+
+void ModuleNetwork::setModbusTcp(bool on)
+{
+    gateway = on ? std::make_unique<MbapGateway>() : nullptr;
+}
+
+void ModuleNetwork::setDevices(BusDevices *simulated)
+{
+    devices = simulated;
+    devices->setModuleSettings([this] {
+        const ModuleState running = module ? module->runningState() : ModuleState();
+        UartSettings uart;
+        uart.baud = running.speed.toInt() > 0 ? running.speed.toInt() : 9600;
+        const QString parity = running.parity.toLower();
+        uart.parity = parity == QLatin1String("even")  ? 'E'
+                      : parity == QLatin1String("odd") ? 'O'
+                                                       : 'N';
+        uart.stopBits = running.stopBit == QLatin1String("2") ? 2 : 1;
+        return uart;
+    });
+    connect(devices, &BusDevices::heard, this, [this](const QByteArray &bytes) {
+        if (active && module && module->isUp())
+            gather(bytes);
+    });
 }
 
 void ModuleNetwork::gather(const QByteArray &bytes)
@@ -270,7 +304,8 @@ void ModuleNetwork::gather(const QByteArray &bytes)
 
 void ModuleNetwork::onBusQuiet()
 {
-    const QByteArray segment = std::exchange(busIn, QByteArray());
+    const QByteArray gathered = std::exchange(busIn, QByteArray());
+    const QByteArray segment = gateway ? gateway->toClient(gathered) : gathered;
     if (segment.isEmpty() || !client || client->state() != QAbstractSocket::ConnectedState)
         return; // nobody to answer: lost
     client->write(segment);
@@ -364,21 +399,5 @@ void ModuleNetwork::onBusReadable()
 
 void ModuleNetwork::flushBus()
 {
-    ErrnoKeeper keep;
-    while (busMaster >= 0 && !busOut.isEmpty()) {
-        const ssize_t n = ::write(busMaster, busOut.constData(), size_t(busOut.size()));
-        if (n > 0) {
-            busOut.remove(0, int(n));
-        } else if (n < 0 && errno == EINTR) {
-            continue;
-        } else if (n < 0 && errno == EAGAIN) {
-            busWriteNotifier->setEnabled(true); // the devices' program is not reading
-            return;
-        } else {
-            qWarning("module network: bus write failed: %s", strerror(errno));
-            busOut.clear();
-        }
-    }
-    if (busWriteNotifier)
-        busWriteNotifier->setEnabled(false);
+    posix::writePending(busMaster, busOut, busWriteNotifier, "module network: bus");
 }

@@ -10,6 +10,10 @@
 #include <QString>
 #include <QTimer>
 
+#include <memory>
+
+class BusDevices;
+class MbapGateway;
 class ModuleSimulator;
 class QSocketNotifier;
 class QTcpServer;
@@ -70,6 +74,12 @@ public:
     // kept (an existing symlink there is replaced, any other file makes
     // start() fail), or empty for no bus.
     void setBus(const QString &bus) { busChoice = bus; }
+    // Before start(): simulated devices as the bus (instead of setBus()),
+    // hearing the module at the speed, parity and stop bits it runs with.
+    void setDevices(BusDevices *devices);
+    // Before start(): the module's Modbus TCP mode (MbapGateway) on its TCP
+    // port instead of its transparent one.
+    void setModbusTcp(bool on);
     // Pacing on the bus (on by default); off for benchmarks.
     void setPacing(bool on) { pacing = on; }
 
@@ -123,6 +133,8 @@ private:
 
     QString busChoice;
     bool echo = false;
+    BusDevices *devices = nullptr;
+    std::unique_ptr<MbapGateway> gateway;
     QString busLink;
     QString busSlavePath;
     int busMaster = -1;

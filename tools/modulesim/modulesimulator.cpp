@@ -626,20 +626,6 @@ void ModuleSimulator::writeToLine(const QByteArray &bytes)
 
 void ModuleSimulator::flushOutput()
 {
-    while (isLinked() && !outgoing.isEmpty()) {
-        const ssize_t n = ::write(masterFd, outgoing.constData(), size_t(outgoing.size()));
-        if (n > 0) {
-            outgoing.remove(0, int(n));
-        } else if (n < 0 && errno == EINTR) {
-            continue;
-        } else if (n < 0 && errno == EAGAIN) {
-            writeNotifier->setEnabled(true); // the client is not reading
-            return;
-        } else {
-            qWarning("module simulator: line write failed: %s", strerror(errno));
-            outgoing.clear();
-        }
-    }
-    if (writeNotifier)
-        writeNotifier->setEnabled(false);
+    posix::writePending(isLinked() ? masterFd : -1, outgoing, writeNotifier,
+                        "module simulator: line");
 }

@@ -2,7 +2,9 @@
 #define POSIXHELPERS_H
 
 // Small POSIX helpers of the simulator's line and its network side.
+#include <QByteArray>
 #include <QFile>
+#include <QSocketNotifier>
 #include <QString>
 
 #include <cerrno>
@@ -75,6 +77,32 @@ inline bool openRawPty(int &master, int &slave, QString &slaveName, QString &err
     }
     slaveName = QFile::decodeName(name);
     return true;
+}
+
+// Writes what is pending to a non-blocking descriptor, as far as it takes
+// it now. What it does not take yet waits for `writable` (enabled until it
+// has taken everything); what it refuses is dropped with a warning naming
+// `what`.
+inline void writePending(int fd, QByteArray &pending, QSocketNotifier *writable, const char *what)
+{
+    ErrnoKeeper keep;
+    while (fd >= 0 && !pending.isEmpty()) {
+        const ssize_t n = ::write(fd, pending.constData(), size_t(pending.size()));
+        if (n > 0) {
+            pending.remove(0, int(n));
+        } else if (n < 0 && errno == EINTR) {
+            continue;
+        } else if (n < 0 && errno == EAGAIN) {
+            if (writable)
+                writable->setEnabled(true); // the other end is not reading
+            return;
+        } else {
+            qWarning("%s: write failed: %s", what, strerror(errno));
+            pending.clear();
+        }
+    }
+    if (writable)
+        writable->setEnabled(false);
 }
 
 } // namespace posix

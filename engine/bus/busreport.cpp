@@ -1,0 +1,357 @@
+#include "engine/bus/busreport.h"
+
+#include <QRegularExpression>
+
+#include <algorithm>
+
+namespace unitlist
+{
+
+bool parse(const QString &text, QList<int> *units, QString *error)
+{
+    static const QRegularExpression item(
+        QStringLiteral("^([1-9][0-9]{0,2})(?:-([1-9][0-9]{0,2}))?$"));
+    QList<int> found;
+    const QStringList parts = text.split(QLatin1Char(','));
+    for (const QString &raw : parts) {
+        const QString part = raw.trimmed();
+        const QRegularExpressionMatch m = item.match(part);
+        if (!m.hasMatch()) {
+            *error = QStringLiteral("\"%1\" is no unit address nor range (1-247, as \"1,2,5\" or "
+                                    "\"1-4\")")
+                         .arg(part);
+            return false;
+        }
+        const int from = m.captured(1).toInt();
+        const int to = m.captured(2).isEmpty() ? from : m.captured(2).toInt();
+        if (from > last || to > last) {
+            *error = QStringLiteral("\"%1\": unit addresses go from 1 to 247").arg(part);
+            return false;
+        }
+        if (to < from) {
+            *error = QStringLiteral("\"%1\": the range runs backwards").arg(part);
+            return false;
+        }
+        for (int unit = from; unit <= to; ++unit) {
+            if (!found.contains(unit))
+                found << unit;
+        }
+    }
+    std::sort(found.begin(), found.end());
+    *units = found;
+    return true;
+}
+
+QString text(const QList<int> &units)
+{
+    QStringList words;
+    for (const int unit : units)
+        words << QString::number(unit);
+    return words.join(QLatin1String(", "));
+}
+
+QList<int> all()
+{
+    QList<int> units;
+    for (int unit = first; unit <= last; ++unit)
+        units << unit;
+    return units;
+}
+
+} // namespace unitlist
+
+QList<int> BusReport::answered() const
+{
+    QList<int> list;
+    for (const BusUnit &u : units) {
+        if (u.isPresent())
+            list << u.unit;
+    }
+    return list;
+}
+
+QList<int> BusReport::missing() const
+{
+    const QList<int> present = answered();
+    QList<int> list;
+    for (const int unit : expected) {
+        if (!present.contains(unit))
+            list << unit;
+    }
+    return list;
+}
+
+const BusUnit *BusReport::unit(int address) const
+{
+    for (const BusUnit &u : units) {
+        if (u.unit == address)
+            return &u;
+    }
+    return nullptr;
+}
+
+bool BusReport::hasQuality() const
+{
+    return repeat > 0 && askedOfPresent() > 0;
+}
+
+namespace
+{
+
+template <typename F> int sumOfPresent(const QList<BusUnit> &units, F field)
+{
+    int sum = 0;
+    for (const BusUnit &u : units) {
+        if (u.isPresent())
+            sum += field(u);
+    }
+    return sum;
+}
+
+} // namespace
+
+int BusReport::goodReplies() const
+{
+    return sumOfPresent(units, [](const BusUnit &u) { return u.good; });
+}
+
+int BusReport::crcErrors() const
+{
+    return sumOfPresent(units, [](const BusUnit &u) { return u.crcErrors; });
+}
+
+int BusReport::noReplies() const
+{
+    return sumOfPresent(units, [](const BusUnit &u) { return u.noReply; });
+}
+
+int BusReport::askedOfPresent() const
+{
+    return sumOfPresent(units, [](const BusUnit &u) { return u.asked; });
+}
+
+double BusReport::qualityPercent() const
+{
+    const int asked = askedOfPresent();
+    return asked > 0 ? 100.0 * goodReplies() / asked : 0.0;
+}
+
+QList<int> BusReport::replyTimes() const
+{
+    QList<int> times;
+    for (const BusUnit &u : units) {
+        if (u.isPresent())
+            times += u.times;
+    }
+    if (times.isEmpty())
+        return {-1, -1, -1};
+    std::sort(times.begin(), times.end());
+    return {times.first(), times.at(times.size() / 2), times.last()};
+}
+
+BusReport::Verdict BusReport::verdict() const
+{
+    if (interrupted)
+        return Verdict::Interrupted;
+    if (!reached)
+        return Verdict::NotReached;
+    if (answered().isEmpty())
+        return Verdict::NothingAnswers;
+    if (!missing().isEmpty())
+        return Verdict::Missing;
+    if (hasQuality() && qualityPercent() < minQualityPercent)
+        return Verdict::PoorLine;
+    return Verdict::Found;
+}
+
+int BusReport::exitCode() const
+{
+    switch (verdict()) {
+    case Verdict::Found:
+        return 0;
+    case Verdict::NotReached:
+        return 3;
+    case Verdict::NothingAnswers:
+        return 4;
+    case Verdict::Missing:
+    case Verdict::PoorLine:
+        return 6;
+    case Verdict::Interrupted:
+        return 130;
+    }
+    return 4;
+}
+
+QString BusReport::diagnosis() const
+{
+    if (!reached)
+        return QStringLiteral("the module cannot be reached at %1: %2").arg(target, notReachedWhy);
+    const QList<int> present = answered();
+    if (present.size() == 1)
+        return QStringLiteral("1 device answers: %1").arg(present.first());
+    if (!present.isEmpty())
+        return QStringLiteral("%1 devices answer: %2")
+            .arg(present.size())
+            .arg(unitlist::text(present));
+    if (noiseBytes > 0 || garbledUnits() > 0)
+        return QStringLiteral("nothing answers, but bytes arrive that are no valid frame: the bus "
+                              "runs at other settings than the module, or another master is on it");
+    if (framesAside > 0)
+        return QStringLiteral("nothing answers the probe, but frames of other addresses pass on "
+                              "the line: another master is on it");
+    return QStringLiteral("nothing answers and the line is quiet: check A/B, termination, the "
+                          "devices' addresses, or try --find-settings");
+}
+
+QString BusReport::brief() const
+{
+    if (!reached)
+        return QStringLiteral("not reached (%1)").arg(notReachedWhy);
+    if (!answered().isEmpty())
+        return diagnosis();
+    if (noiseBytes > 0 || garbledUnits() > 0)
+        return QStringLiteral("nothing answers, %1 bytes of no valid frame").arg(noiseBytes);
+    if (framesAside > 0)
+        return QStringLiteral("nothing answers, %1 frames of other addresses").arg(framesAside);
+    return QStringLiteral("nothing answers, the line quiet");
+}
+
+QString BusReport::verdictWord() const
+{
+    switch (verdict()) {
+    case Verdict::Found:
+        return QStringLiteral("found");
+    case Verdict::NotReached:
+        return QStringLiteral("not reached");
+    case Verdict::NothingAnswers:
+        return QStringLiteral("nothing answers");
+    case Verdict::Missing:
+        return QStringLiteral("missing");
+    case Verdict::PoorLine:
+        return QStringLiteral("poor line");
+    case Verdict::Interrupted:
+        return QStringLiteral("interrupted");
+    }
+    return QString();
+}
+
+QStringList BusReport::notes() const
+{
+    QStringList lines;
+    QList<int> late;
+    for (const BusUnit &u : units) {
+        if (u.state == BusUnit::State::Late)
+            late << u.unit;
+    }
+    if (!late.isEmpty())
+        lines << QStringLiteral("%1 answered only after the answer time-out: raise it above the "
+                                "module's packet time-out")
+                     .arg(unitlist::text(late));
+    if (framesAside > 0 && !answered().isEmpty())
+        lines << QStringLiteral("%1 frames answered nothing asked: another master may be on the "
+                                "bus")
+                     .arg(framesAside);
+    if (noiseBytes > 0 && !answered().isEmpty())
+        lines << QStringLiteral("%1 bytes were no valid frame").arg(noiseBytes);
+    return lines;
+}
+
+QString BusReport::summary() const
+{
+    if (interrupted)
+        return QStringLiteral("bus: interrupted");
+    if (!reached)
+        return QStringLiteral("bus: not reached at %1 (%2)").arg(target, notReachedWhy);
+    const QList<int> present = answered();
+    const QList<int> absent = missing();
+    if (!absent.isEmpty()) {
+        return QStringLiteral("bus: %1 %2 (%3)")
+            .arg(unitlist::text(absent),
+                 absent.size() == 1 ? QStringLiteral("does not answer")
+                                    : QStringLiteral("do not answer"),
+                 present.isEmpty()
+                     ? QStringLiteral("nothing answers")
+                     : unitlist::text(present) + (present.size() == 1 ? QStringLiteral(" answers")
+                                                                      : QStringLiteral(" answer")));
+    }
+    if (present.isEmpty())
+        return QStringLiteral("bus: nothing answers");
+    QString text =
+        QStringLiteral("bus: %1 %2")
+            .arg(unitlist::text(present),
+                 present.size() == 1 ? QStringLiteral("answers") : QStringLiteral("answer"));
+    if (verdict() == Verdict::PoorLine)
+        text += QStringLiteral(", line quality %1 % (under %2 %)")
+                    .arg(qualityPercent(), 0, 'f', 1)
+                    .arg(minQualityPercent);
+    return text;
+}
+
+QString BusReport::exceptionName(int code)
+{
+    switch (code) {
+    case 1:
+        return QStringLiteral("illegal function");
+    case 2:
+        return QStringLiteral("illegal data address");
+    case 3:
+        return QStringLiteral("illegal data value");
+    case 4:
+        return QStringLiteral("server device failure");
+    case 5:
+        return QStringLiteral("acknowledge");
+    case 6:
+        return QStringLiteral("server device busy");
+    case 8:
+        return QStringLiteral("memory parity error");
+    case 10:
+        return QStringLiteral("gateway path unavailable");
+    case 11:
+        return QStringLiteral("gateway target device failed to respond");
+    default:
+        return QString();
+    }
+}
+
+QString BusReport::describe(const BusUnit &unit)
+{
+    switch (unit.state) {
+    case BusUnit::State::Answers:
+        return QStringLiteral("answers (%1 ms)").arg(unit.ms);
+    case BusUnit::State::Exception: {
+        const QString name = exceptionName(unit.exceptionCode);
+        return QStringLiteral("exception %1").arg(unit.exceptionCode) +
+               (name.isEmpty() ? QString() : QStringLiteral(" (") + name + QLatin1Char(')'));
+    }
+    case BusUnit::State::Late:
+        return QStringLiteral("answers late (%1 ms)").arg(unit.ms);
+    case BusUnit::State::Nothing:
+        break;
+    }
+    if (unit.crcErrors > 0)
+        return QStringLiteral("no valid reply (%1 with a wrong CRC)").arg(unit.crcErrors);
+    return QStringLiteral("nothing");
+}
+
+int BusReport::garbledUnits() const
+{
+    int n = 0;
+    for (const BusUnit &u : units)
+        n += !u.isPresent() && u.crcErrors > 0 ? 1 : 0;
+    return n;
+}
+
+QString BusReport::stateWord(BusUnit::State state)
+{
+    switch (state) {
+    case BusUnit::State::Answers:
+        return QStringLiteral("answers");
+    case BusUnit::State::Exception:
+        return QStringLiteral("exception");
+    case BusUnit::State::Late:
+        return QStringLiteral("late");
+    case BusUnit::State::Nothing:
+        break;
+    }
+    return QStringLiteral("nothing");
+}

@@ -1,0 +1,124 @@
+#include "engine/register/registerentries.h"
+
+#include <QCryptographicHash>
+#include <QDateTime>
+#include <QSysInfo>
+
+namespace siteregister
+{
+
+namespace
+{
+
+QString escaped(const QString &value)
+{
+    QString text;
+    for (const QChar c : value) {
+        if (c == QLatin1Char('\\') || c == QLatin1Char(';') || c == QLatin1Char('='))
+            text += QLatin1Char('\\');
+        text += c;
+    }
+    return text;
+}
+
+// The parameter of a record name; false for a name this program does not
+// know.
+bool fieldOf(const QString &key, ModuleField *field)
+{
+    for (const ModuleField f : allModuleFields) {
+        if (parameters::fieldKey(f) == key) {
+            *field = f;
+            return true;
+        }
+    }
+    return false;
+}
+
+} // namespace
+
+QString valuesText(const parameters::Values &values)
+{
+    QStringList pairs;
+    for (auto it = values.cbegin(); it != values.cend(); ++it)
+        pairs << parameters::fieldKey(it.key()) + QLatin1Char('=') + escaped(it.value());
+    return pairs.join(QLatin1Char(';'));
+}
+
+parameters::Values valuesFrom(const QString &text)
+{
+    parameters::Values values;
+    QString key;
+    QString value;
+    bool inValue = false;
+    const auto take = [&] {
+        ModuleField field;
+        if (inValue && fieldOf(key.trimmed(), &field))
+            values.insert(field, value);
+        key.clear();
+        value.clear();
+        inValue = false;
+    };
+    for (int i = 0; i < text.size(); ++i) {
+        QChar c = text.at(i);
+        if (c == QLatin1Char('\\') && i + 1 < text.size()) {
+            c = text.at(++i);
+        } else if (c == QLatin1Char(';')) {
+            take();
+            continue;
+        } else if (c == QLatin1Char('=') && !inValue) {
+            inValue = true;
+            continue;
+        }
+        (inValue ? value : key) += c;
+    }
+    take();
+    return values;
+}
+
+bool provesValues(const QString &result)
+{
+    return result == QLatin1String("verified") || result == QLatin1String("matches");
+}
+
+QString planHash(const QByteArray &planBytes)
+{
+    return QString::fromLatin1(
+        QCryptographicHash::hash(planBytes, QCryptographicHash::Sha256).toHex());
+}
+
+QString timeText(qint64 msSinceEpoch)
+{
+    // Always a numeric offset, as the records write it.
+    const QDateTime time = QDateTime::fromMSecsSinceEpoch(msSinceEpoch);
+    const int offset = time.offsetFromUtc();
+    const int minutes = qAbs(offset) / 60;
+    return time.toString(QStringLiteral("yyyy-MM-ddTHH:mm:ss.zzz")) +
+           (offset < 0 ? QLatin1Char('-') : QLatin1Char('+')) +
+           QStringLiteral("%1:%2")
+               .arg(minutes / 60, 2, 10, QLatin1Char('0'))
+               .arg(minutes % 60, 2, 10, QLatin1Char('0'));
+}
+
+RunInfo RunInfo::here(const QString &tool, const QString &planPath, const QByteArray &planBytes,
+                      const QString &record)
+{
+    RunInfo run;
+    run.tool = tool;
+    run.station = QSysInfo::machineHostName();
+    for (const char *name : {"USER", "LOGNAME", "USERNAME"}) {
+        run.user = qEnvironmentVariable(name);
+        if (!run.user.isEmpty())
+            break;
+    }
+    run.planPath = planPath;
+    run.planHash = planPath.isEmpty() ? QString() : siteregister::planHash(planBytes);
+    run.record = record;
+    return run;
+}
+
+QString RowEntry::mac() const
+{
+    return parameters::normalMac(values.value(ModuleField::Mac));
+}
+
+} // namespace siteregister

@@ -1,0 +1,122 @@
+#include "engine/register/registersql.h"
+
+#include <QCoreApplication>
+#include <QRegularExpression>
+#include <QSqlError>
+
+#include <utility>
+
+namespace siteregister
+{
+
+namespace
+{
+struct Text {
+    Q_DECLARE_TR_FUNCTIONS(siteregister)
+};
+} // namespace
+
+QString reasonOf(const QSqlError &error)
+{
+    QString text = error.databaseText().trimmed();
+    if (text.isEmpty())
+        text = error.driverText().trimmed();
+    // libpq ends its messages with a line break and may hold several lines,
+    // the later ones indented.
+    static const QRegularExpression lineBreak(QStringLiteral("\\s*\n\\s*"));
+    text.replace(lineBreak, QStringLiteral("; "));
+    return text.isEmpty() ? Text::tr("unknown database error") : text;
+}
+
+QString Sql::failure(const QSqlError &error) const
+{
+    return Text::tr("the register %1: %2").arg(shown, reasonOf(error));
+}
+
+QSqlQuery Sql::prepare(const QString &statement, QString *error) const
+{
+    QSqlQuery query(db);
+    if (!query.prepare(statement))
+        *error = failure(query.lastError());
+    return query;
+}
+
+bool Sql::run(QSqlQuery &query, const QVariantList &values, QString *error) const
+{
+    for (int i = 0; i < values.size(); ++i)
+        query.bindValue(i, values.at(i));
+    if (query.exec())
+        return true;
+    *error = failure(query.lastError());
+    return false;
+}
+
+bool Sql::exec(const QString &statement, const QVariantList &values, QString *error,
+               QSqlQuery *result) const
+{
+    QSqlQuery query(db);
+    query.setForwardOnly(true);
+    // Without values, as it stands: PostgreSQL prepares no DDL.
+    const bool prepared = values.isEmpty() ? query.exec(statement) : query.prepare(statement);
+    if (!prepared) {
+        *error = failure(query.lastError());
+        return false;
+    }
+    if (!values.isEmpty() && !run(query, values, error))
+        return false;
+    if (result)
+        *result = std::move(query);
+    return true;
+}
+
+bool Sql::change(const QString &statement, const QVariantList &values, QString *error,
+                 int *affected) const
+{
+    auto it = prepared.find(statement);
+    if (it == prepared.end()) {
+        QSqlQuery query(db);
+        if (!query.prepare(statement)) {
+            *error = failure(query.lastError());
+            return false;
+        }
+        it = prepared.insert(statement, query);
+    }
+    if (!run(*it, values, error))
+        return false;
+    if (affected)
+        *affected = it->numRowsAffected();
+    return true;
+}
+
+bool Sql::begin(QString *error) const
+{
+    QSqlQuery query(db);
+    if (query.exec(postgres ? QStringLiteral("BEGIN") : QStringLiteral("BEGIN IMMEDIATE")))
+        return true;
+    *error = failure(query.lastError());
+    return false;
+}
+
+bool Sql::commit(QString *error) const
+{
+    QSqlQuery query(db);
+    if (query.exec(QStringLiteral("COMMIT")))
+        return true;
+    *error = failure(query.lastError());
+    rollback();
+    return false;
+}
+
+void Sql::rollback() const
+{
+    QSqlQuery query(db);
+    query.exec(QStringLiteral("ROLLBACK"));
+}
+
+QString Sql::nowMs() const
+{
+    return postgres ? QStringLiteral("CAST(EXTRACT(EPOCH FROM clock_timestamp()) * 1000 AS BIGINT)")
+                    : QStringLiteral("CAST((julianday('now') - 2440587.5) * 86400000 AS INTEGER)");
+}
+
+} // namespace siteregister

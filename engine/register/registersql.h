@@ -1,0 +1,77 @@
+#ifndef REGISTERSQL_H
+#define REGISTERSQL_H
+
+#include "engine/register/registerlocation.h"
+
+#include <QHash>
+#include <QSqlDatabase>
+#include <QSqlQuery>
+#include <QString>
+#include <QVariant>
+#include <memory>
+
+// What every part of the register does with its database: statements run
+// with their reason kept, write transactions, the register's clock. Both
+// SQLite and PostgreSQL take the statements as written here.
+namespace siteregister
+{
+
+class Sql
+{
+public:
+    Sql(QSqlDatabase &db, bool postgres, const QString &shown)
+        : db(db), postgres(postgres), shown(shown)
+    {
+    }
+
+    // A prepared statement; run() binds the values in order and executes it.
+    QSqlQuery prepare(const QString &statement, QString *error) const;
+    bool run(QSqlQuery &query, const QVariantList &values, QString *error) const;
+    // Prepares and runs in one.
+    bool exec(const QString &statement, const QVariantList &values, QString *error,
+              QSqlQuery *result = nullptr) const;
+    // A statement that changes rows and returns none (INSERT, UPDATE,
+    // DELETE), prepared once per connection; *affected counts the rows.
+    bool change(const QString &statement, const QVariantList &values, QString *error,
+                int *affected = nullptr) const;
+
+    // A write transaction: SQLite takes the write lock at once (two
+    // programs on one file wait for each other instead of failing half
+    // way); PostgreSQL's rows lock as they are touched.
+    bool begin(QString *error) const;
+    bool commit(QString *error) const;
+    void rollback() const;
+
+    // The register's "now" in milliseconds since 1970 as an SQL expression:
+    // the server's clock for PostgreSQL, so that two stations' leases are
+    // compared on one clock.
+    QString nowMs() const;
+
+    // "the register X: REASON" for a failed statement.
+    QString failure(const QSqlError &error) const;
+
+    QSqlDatabase &db;
+    const bool postgres;
+    const QString shown;
+
+private:
+    // The changing statements, prepared (a row's outcome takes three).
+    mutable QHash<QString, QSqlQuery> prepared;
+};
+
+// The reason a database gave, without Qt's "Unable to execute statement"
+// padding.
+QString reasonOf(const QSqlError &error);
+
+// A register's connection: its own name in Qt SQL, the database, and the
+// statements' runner.
+struct Connection {
+    QString name;
+    Location location;
+    QSqlDatabase db;
+    std::unique_ptr<Sql> sql;
+};
+
+} // namespace siteregister
+
+#endif // REGISTERSQL_H

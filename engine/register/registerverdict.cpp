@@ -1,0 +1,104 @@
+#include "engine/register/registerverdict.h"
+
+#include <QCoreApplication>
+#include <QFileInfo>
+
+namespace siteregister
+{
+
+namespace
+{
+struct Text {
+    Q_DECLARE_TR_FUNCTIONS(siteregister)
+};
+
+// "STATION (USER)", or what of it is known.
+QString who(const ModuleEntry &module)
+{
+    if (module.station.isEmpty() && !module.record.isEmpty())
+        return Text::tr("the record %1").arg(QFileInfo(module.record).fileName());
+    if (module.station.isEmpty())
+        return module.user.isEmpty() ? Text::tr("an unknown station") : module.user;
+    return module.user.isEmpty() ? module.station
+                                 : QStringLiteral("%1 (%2)").arg(module.station, module.user);
+}
+
+} // namespace
+
+QList<ModuleField> differingFields(const parameters::Values &held,
+                                   const parameters::Values &planned)
+{
+    QList<ModuleField> differing;
+    for (auto it = planned.cbegin(); it != planned.cend(); ++it) {
+        if (!isInformationField(it.key()) && held.value(it.key()) != it.value())
+            differing << it.key();
+    }
+    return differing;
+}
+
+ModuleVerdict judgeModule(const ModuleEntry &module, const parameters::Values &planned)
+{
+    if (!module.verified())
+        return ModuleVerdict::Unknown;
+    return differingFields(module.values, planned).isEmpty() ? ModuleVerdict::HoldsRow
+                                                             : ModuleVerdict::VerifiedElsewhere;
+}
+
+QString verifiedAs(const ModuleEntry &module)
+{
+    const QString ip = module.values.value(ModuleField::Ip);
+    QString where;
+    if (module.planRow > 0 && !module.planPath.isEmpty())
+        where =
+            Text::tr("row %1 of %2").arg(module.planRow).arg(QFileInfo(module.planPath).fileName());
+    else if (!module.port.isEmpty())
+        where = Text::tr("on %1").arg(module.port);
+    QStringList place;
+    for (const QString &part : {where, module.station, module.verifiedTime}) {
+        if (!part.isEmpty())
+            place << part;
+    }
+    QString text = ip.isEmpty() ? Text::tr("verified") : Text::tr("verified as %1").arg(ip);
+    if (!place.isEmpty())
+        text += QStringLiteral(" (%1)").arg(place.join(QStringLiteral(", ")));
+    return text;
+}
+
+QString alreadyVerifiedText(const ModuleEntry &module)
+{
+    return Text::tr("this module, %1, is already %2: connect the next one")
+        .arg(module.mac, verifiedAs(module));
+}
+
+QString addressHeldText(const QString &ip, const ModuleEntry &holder)
+{
+    return Text::tr("%1 is held by %2, %3").arg(ip, holder.mac, verifiedAs(holder));
+}
+
+QString standingText(const RowStanding &standing)
+{
+    QString text;
+    switch (standing.kind) {
+    case RowStanding::Kind::Never:
+        text = Text::tr("never verified");
+        break;
+    case RowStanding::Kind::Verified:
+        text = Text::tr("verified by %1 at %2 on %3")
+                   .arg(who(standing.module), standing.module.verifiedTime, standing.module.mac);
+        break;
+    case RowStanding::Kind::Differs:
+        text = Text::tr("differs: %1 (%2 %3)")
+                   .arg(parameters::fieldKeys(standing.differing), standing.module.mac,
+                        verifiedAs(standing.module));
+        break;
+    }
+    if (standing.claim.state == ClaimEntry::State::HeldByOther)
+        text += standing.claim.leaseLeftMs > 0
+                    ? Text::tr("; claimed by %1 since %2")
+                          .arg(standing.claim.station, standing.claim.since)
+                    : Text::tr("; claimed by %1 since %2, its lease run out")
+                          .arg(standing.claim.station, standing.claim.since);
+    return text;
+}
+
+} // namespace siteregister

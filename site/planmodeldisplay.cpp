@@ -1,0 +1,288 @@
+// What the plan's table shows: each cell's text, colour, mark and tool tip,
+// the titles, and the words of a row's state in a run.
+#include "site/planmodel.h"
+
+#include "engine/console/moduleconsole.h"
+#include "engine/console/portcatalog.h"
+#include "engine/platform/textsafety.h"
+#include "site/celltext.h"
+#include "site/sitestyle.h"
+
+#include <QBrush>
+#include <QColor>
+#include <QFont>
+#include <QIcon>
+#include <QPainter>
+#include <QPixmap>
+
+namespace
+{
+
+const QColor problemColour = siteStyle::problem();
+const QColor activeColour = siteStyle::active();
+const QColor nextModuleColour = siteStyle::nextModule();
+const QColor goodColour = siteStyle::good();
+const QColor badColour = siteStyle::bad();
+const QColor differsColour = siteStyle::differs();
+
+// The titles of the plan's columns: the file's keys in English, words in a
+// translation. The long ones take two lines, to leave the width to the
+// run's columns.
+const char *const columnTitles[] = {QT_TRANSLATE_NOOP("PlanModel", "port"),
+                                    QT_TRANSLATE_NOOP("PlanModel", "ip"),
+                                    QT_TRANSLATE_NOOP("PlanModel", "mask"),
+                                    QT_TRANSLATE_NOOP("PlanModel", "gateway"),
+                                    QT_TRANSLATE_NOOP("PlanModel", "tcp_\nport"),
+                                    QT_TRANSLATE_NOOP("PlanModel", "parity"),
+                                    QT_TRANSLATE_NOOP("PlanModel", "speed"),
+                                    QT_TRANSLATE_NOOP("PlanModel", "stop_\nbits"),
+                                    QT_TRANSLATE_NOOP("PlanModel", "packet_\ntimeout")};
+
+// The mark of a wrong cell or row: an exclamation mark in a red disc,
+// readable as a mark without its colour.
+QIcon problemIcon()
+{
+    static const QIcon icon = [] {
+        QIcon made;
+        for (const int size : {16, 32}) {
+            QPixmap pixmap(size, size);
+            pixmap.fill(Qt::transparent);
+            QPainter painter(&pixmap);
+            painter.setRenderHint(QPainter::Antialiasing);
+            painter.setPen(Qt::NoPen);
+            painter.setBrush(QColor(0xb0, 0x1c, 0x1c));
+            painter.drawEllipse(QRectF(0.5, 0.5, size - 1.0, size - 1.0));
+            QFont font;
+            font.setBold(true);
+            font.setPixelSize(size * 3 / 4);
+            painter.setFont(font);
+            painter.setPen(Qt::white);
+            painter.drawText(QRect(0, 0, size, size), Qt::AlignCenter, QStringLiteral("!"));
+            painter.end();
+            made.addPixmap(pixmap);
+        }
+        return made;
+    }();
+    return icon;
+}
+
+QColor stageColour(RowStage stage)
+{
+    switch (stage) {
+    case RowStage::NextModule:
+        return nextModuleColour;
+    case RowStage::Verified:
+    case RowStage::Matches:
+        return goodColour;
+    case RowStage::Differs:
+    case RowStage::Failed:
+    case RowStage::Interrupted:
+    case RowStage::NotReached:
+        return badColour;
+    default:
+        return isActive(stage) ? activeColour : QColor();
+    }
+}
+
+} // namespace
+
+QVariant PlanModel::data(const QModelIndex &index, int role) const
+{
+    if (!index.isValid() || index.row() >= rows.size())
+        return QVariant();
+    const Row &row = rows.at(index.row());
+    const int column = index.column();
+    const bool nextModule = row.progress.stage == RowStage::NextModule;
+
+    if (role == StageRole)
+        return int(row.progress.stage);
+    if (role == Qt::FontRole && nextModule && column == StateColumn) {
+        QFont font;
+        font.setBold(true);
+        return font;
+    }
+
+    if (column < planColumnCount) {
+        const QString text = row.cells.at(column);
+        const QString fromBase = text.trimmed().isEmpty() ? baseValue(column) : QString();
+        const QStringList problems = cellProblems(index.row(), column);
+        const auto differs = row.differences.constFind(column);
+        const bool different = differs != row.differences.constEnd();
+        switch (role) {
+        case Qt::DisplayRole:
+            return fromBase.isEmpty() ? text : fromBase;
+        case Qt::EditRole:
+            return text;
+        case Qt::DecorationRole:
+            return problems.isEmpty() ? QVariant() : QVariant(problemIcon());
+        case Qt::BackgroundRole:
+            if (!problems.isEmpty())
+                return QBrush(problemColour);
+            if (different)
+                return QBrush(differsColour);
+            return nextModule ? QVariant(QBrush(nextModuleColour)) : QVariant();
+        case Qt::ForegroundRole:
+            if (!fromBase.isEmpty() && !different)
+                return QBrush(Qt::darkGray);
+            return problems.isEmpty() && !nextModule && !different ? QVariant()
+                                                                   : QVariant(QBrush(Qt::black));
+        case Qt::FontRole:
+            if (!fromBase.isEmpty()) {
+                QFont font;
+                font.setItalic(true);
+                return font;
+            }
+            return QVariant();
+        case Qt::ToolTipRole:
+            if (!problems.isEmpty())
+                return problems.join(QLatin1Char('\n'));
+            if (different)
+                return differs->isEmpty()
+                           ? tr("the module gave no valid value")
+                           : tr("the module has %1").arg(textsafety::escapeControls(*differs));
+            if (!fromBase.isEmpty())
+                return tr("Empty: the base value %1 is written").arg(fromBase);
+            if (column == PortColumn)
+                return portToolTip(text.trimmed());
+            return QVariant();
+        case ProblemRole:
+        case Qt::AccessibleDescriptionRole:
+            return problems.join(QLatin1Char('\n'));
+        default:
+            return QVariant();
+        }
+    }
+
+    QString text;
+    if (column == StateColumn)
+        text = stateText(index.row());
+    else if (column == MacColumn)
+        text = row.mac;
+    else if (column == NetworkColumn)
+        text = row.network;
+    else if (column == ResultColumn)
+        text = row.result;
+    QColor colour = stageColour(row.progress.stage);
+    if (column == NetworkColumn)
+        colour = row.network.isEmpty() ? QColor() : row.networkGood ? goodColour : badColour;
+    switch (role) {
+    case Qt::DisplayRole:
+    case Qt::ToolTipRole:
+        return text;
+    case Qt::BackgroundRole:
+        return colour.isValid() ? QVariant(QBrush(colour)) : QVariant();
+    case Qt::ForegroundRole:
+        return colour.isValid() ? QVariant(QBrush(Qt::black)) : QVariant();
+    default:
+        return QVariant();
+    }
+}
+
+QVariant PlanModel::headerData(int section, Qt::Orientation orientation, int role) const
+{
+    if (orientation == Qt::Vertical) {
+        if (section < 0 || section >= rows.size())
+            return QVariant();
+        const QStringList problems = rowProblems.value(section);
+        switch (role) {
+        case Qt::DisplayRole:
+            return fileRow(section);
+        case Qt::DecorationRole:
+            return problems.isEmpty() ? QVariant() : QVariant(problemIcon());
+        case Qt::ToolTipRole:
+            return problems.isEmpty()
+                       ? tr("Row %1 of the plan file (the header is row 1)").arg(fileRow(section))
+                       : problems.join(QLatin1Char('\n'));
+        case ProblemRole:
+            return problems.join(QLatin1Char('\n'));
+        default:
+            return QVariant();
+        }
+    }
+    if (role == Qt::DisplayRole) {
+        switch (section) {
+        case StateColumn:
+            return tr("state");
+        case MacColumn:
+            return tr("MAC");
+        case NetworkColumn:
+            return tr("network");
+        case ResultColumn:
+            return tr("result");
+        default:
+            return section >= 0 && section < planColumnCount ? tr(columnTitles[section])
+                                                             : QVariant();
+        }
+    }
+    if (role == Qt::ToolTipRole) {
+        switch (section) {
+        case PortColumn:
+            return tr("The module's serial port: its /dev/serial/by-id/ alias is best, it "
+                      "survives the module's restart");
+        case IpColumn:
+            return tr("IP address");
+        case MaskColumn:
+            return tr("Subnet mask");
+        case GatewayColumn:
+            return tr("Gateway");
+        case TcpPortColumn:
+            return tr("TCP port: %1").arg(parameters::tcpPortRule());
+        case ParityColumn:
+            return tr("RS-485 parity: none, odd or even");
+        case SpeedColumn:
+            return tr("RS-485 speed, baud");
+        case StopBitsColumn:
+            return tr("RS-485 stop bits: 1 or 2");
+        case PacketTimeoutColumn:
+            return tr("Time-out for gathering a data packet: 1-10000 ms");
+        case StateColumn:
+            return tr("Where the row stands in the run");
+        case MacColumn:
+            return tr("MAC address of the module the row went to");
+        case NetworkColumn:
+            return tr("Whether the module answers at its address and TCP port");
+        case ResultColumn:
+            return tr("How the row ended, and why");
+        default:
+            return QVariant();
+        }
+    }
+    return QVariant();
+}
+
+std::pair<int, int> PlanModel::portLabelSpan(int row) const
+{
+    const QString own = port(row);
+    QStringList others;
+    for (int r = 0; r < rows.size(); ++r)
+        others << port(r);
+    const std::pair<int, int> span = celltext::distinguishingSpan(own, others);
+    if (span.second > span.first)
+        return span;
+    // One port in the plan: its file name.
+    return {int(own.lastIndexOf(QLatin1Char('/'))) + 1, int(own.size())};
+}
+
+QString PlanModel::portLabel(int row) const
+{
+    const std::pair<int, int> span = portLabelSpan(row);
+    const QString label = port(row).mid(span.first, span.second - span.first);
+    return textsafety::escapeControls(label.isEmpty() ? port(row) : label);
+}
+
+QString PlanModel::portToolTip(const QString &port) const
+{
+    if (port.isEmpty())
+        return QString();
+    if (portList) {
+        const QModelIndex known = portList->indexForPort(port);
+        if (known.isValid())
+            return known.data(Qt::ToolTipRole).toString();
+    }
+    const QString device = PortCatalog::devicePath(port);
+    const QString whole = textsafety::escapeControls(port);
+    if (!ModuleConsole::exists(port))
+        return tr("%1\nnot connected now").arg(whole);
+    return device == port ? whole
+                          : tr("%1\nleads to %2").arg(whole, textsafety::escapeControls(device));
+}

@@ -1,0 +1,368 @@
+#include "site/runpanel.h"
+
+#include "engine/site/commissionrecord.h"
+#include "site/planeditor.h"
+#include "site/planmodel.h"
+#include "site/sitechecks.h"
+#include "site/siterun.h"
+#include "site/sitestyle.h"
+
+#include <QAction>
+#include <QCheckBox>
+#include <QDesktopServices>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QHBoxLayout>
+#include <QItemSelectionModel>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPainter>
+#include <QPushButton>
+#include <QStyle>
+#include <QTableView>
+#include <QUrl>
+
+namespace
+{
+
+// A one-line label that gives way in the middle of its text when it is
+// narrower than it (its text() stays whole): a long line never widens the
+// window.
+class ElidingLabel : public QLabel
+{
+public:
+    using QLabel::QLabel;
+
+protected:
+    void paintEvent(QPaintEvent *) override
+    {
+        QPainter painter(this);
+        const QRect room = contentsRect();
+        style()->drawItemText(&painter, room, int(alignment()), palette(), isEnabled(),
+                              fontMetrics().elidedText(text(), Qt::ElideMiddle, room.width()),
+                              foregroundRole());
+    }
+};
+
+} // namespace
+
+RunPanel::RunPanel(PlanModel *model, PlanEditor *editor, SiteRun *run, SiteChecks *checks,
+                   QWidget *parent)
+    : QWidget(parent), model(model), editor(editor), run(run), checks(checks)
+{
+    build();
+    connect(run, &SiteRun::started, this, &RunPanel::onStarted);
+    connect(run, &SiteRun::finished, this, &RunPanel::onFinished);
+    connect(run, &SiteRun::progressed, this, &RunPanel::updateStatusLine);
+    connect(run, &SiteRun::rowWanted, editor, &PlanEditor::showRow);
+    connect(model, &PlanModel::problemsChanged, this, [this] {
+        updateStatusLine();
+        updateActions();
+    });
+    connect(checks, &SiteChecks::busyChanged, this, [this](bool busy) {
+        updateActions();
+        emit busyChanged(busy || this->run->isRunning());
+    });
+    connect(editor->table()->selectionModel(), &QItemSelectionModel::currentChanged, this,
+            &RunPanel::updateActions);
+    checkRecordPath();
+}
+
+void RunPanel::build()
+{
+    const auto action = [this](const QString &text, const QString &name) {
+        auto *a = new QAction(text, this);
+        a->setObjectName(name);
+        return a;
+    };
+    startAction = action(tr("&Start"), QStringLiteral("startAction"));
+    startAction->setShortcuts(
+        {QKeySequence(QStringLiteral("F5")), QKeySequence(QStringLiteral("Ctrl+R"))});
+    connect(startAction, &QAction::triggered, this, &RunPanel::startRun);
+    checkAction = action(tr("&Check only"), QStringLiteral("checkAction"));
+    checkAction->setShortcut(QKeySequence(QStringLiteral("F6")));
+    connect(checkAction, &QAction::triggered, this, &RunPanel::startAudit);
+    stopAction = action(tr("S&top"), QStringLiteral("stopAction"));
+    stopAction->setShortcut(QKeySequence(QStringLiteral("Ctrl+.")));
+    connect(stopAction, &QAction::triggered, this, &RunPanel::stopRun);
+    // Escape stops a run only when the engineer says so; otherwise it stays
+    // the table's (an edit cancelled).
+    escapeAction = action(tr("Stop…"), QStringLiteral("escapeAction"));
+    escapeAction->setShortcut(QKeySequence(Qt::Key_Escape));
+    escapeAction->setShortcutContext(Qt::WindowShortcut);
+    connect(escapeAction, &QAction::triggered, this, &RunPanel::askStop);
+    addAction(escapeAction);
+    runAgain = action(tr("Run this row &again"), QStringLiteral("runAgainAction"));
+    runAgain->setShortcut(QKeySequence(QStringLiteral("Shift+F5")));
+    connect(runAgain, &QAction::triggered, this, &RunPanel::runRowAgain);
+    editor->addRowActions({runAgain});
+
+    recordTitle = new QLabel(tr("Rec&ord:"), this);
+    record = new QLineEdit(this);
+    record->setObjectName(QStringLiteral("recordPath"));
+    record->setPlaceholderText(tr("a record is always kept: choose its file"));
+    recordTitle->setBuddy(record);
+    connect(record, &QLineEdit::textChanged, this, [this] {
+        checkRecordPath();
+        planChanged();
+    });
+    recordBrowse = new QPushButton(tr("Choo&se…"), this);
+    recordBrowse->setObjectName(QStringLiteral("recordBrowseButton"));
+    connect(recordBrowse, &QPushButton::clicked, this, &RunPanel::askRecordPath);
+    recordOpen = new QPushButton(tr("O&pen"), this);
+    recordOpen->setObjectName(QStringLiteral("recordOpenButton"));
+    recordOpen->setToolTip(tr("Opens the record in the desktop's program for CSV files"));
+    connect(recordOpen, &QPushButton::clicked, this, &RunPanel::openRecord);
+    reach = new QCheckBox(tr("Check each module on the &network after its read-back"), this);
+    reach->setObjectName(QStringLiteral("reachBox"));
+    reach->setToolTip(tr("A module verified on its console must then answer at its address "
+                         "and TCP port (tried for up to %1 s while its network comes up); "
+                         "otherwise its row fails. Needs this computer on the site's network.")
+                          .arg(reachTimeoutMs / 1000));
+    connect(reach, &QCheckBox::toggled, this, [this](bool on) {
+        if (on)
+            this->editor->showColumn(PlanModel::NetworkColumn);
+    });
+
+    auto *line = new QHBoxLayout(this);
+    line->setContentsMargins(0, 0, 0, 0);
+    statusLine = new ElidingLabel(this);
+    statusLine->setObjectName(QStringLiteral("problemsLabel"));
+    statusLine->setTextFormat(Qt::PlainText);
+    // A long line (a refusal naming a long port) gives way in its middle;
+    // it never widens the window.
+    statusLine->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    line->addWidget(statusLine, 1);
+    checkButton = new QPushButton(tr("Check only"), this);
+    checkButton->setObjectName(QStringLiteral("checkButton"));
+    connect(checkButton, &QPushButton::clicked, this, &RunPanel::startAudit);
+    startButton = new QPushButton(tr("Start"), this);
+    startButton->setObjectName(QStringLiteral("startButton"));
+    connect(startButton, &QPushButton::clicked, this, &RunPanel::startRun);
+    stopButton = new QPushButton(tr("Stop"), this);
+    stopButton->setObjectName(QStringLiteral("stopButton"));
+    stopButton->setToolTip(tr("Ends the run: the rows in hand are interrupted, the others not "
+                              "reached (Esc)"));
+    connect(stopButton, &QPushButton::clicked, this, &RunPanel::stopRun);
+    for (QPushButton *button : {checks->networkButton(), checkButton, startButton, stopButton}) {
+        button->setAutoDefault(false);
+        button->setMinimumWidth(button->sizeHint().width() + 24);
+        line->addWidget(button);
+    }
+}
+
+QList<QAction *> RunPanel::runActions() const
+{
+    return {startAction, checkAction, checks->networkAction(), stopAction, nullptr, runAgain};
+}
+
+QString RunPanel::recordPath() const
+{
+    return record->text().trimmed();
+}
+
+void RunPanel::setRecordPath(const QString &path)
+{
+    record->setText(path);
+}
+
+bool RunPanel::startRun()
+{
+    return begin(int(SiteRun::Mode::Commission), {});
+}
+
+bool RunPanel::startAudit()
+{
+    return begin(int(SiteRun::Mode::Audit), {});
+}
+
+bool RunPanel::begin(int mode, const QList<int> &only)
+{
+    if (run->isRunning() || checks->isBusy())
+        return false;
+    checkRecordPath();
+    JobSettings settings;
+    if (mode == int(SiteRun::Mode::Commission) && reach->isChecked())
+        settings.reachTimeoutMs = reachTimeoutMs;
+    // A cell still being edited keeps what was typed (each keystroke is in
+    // the model already) and closes.
+    editor->closeEditor();
+    if (run->start(SiteRun::Mode(mode), recordPath(), settings, only))
+        return true;
+    refusal = run->refusal().value(0);
+    // Refused for the record: its field says why.
+    if (run->refusalCode() == int(JobResult::Invalid) && model->problemCount() == 0) {
+        siteStyle::markProblem(record, true);
+        record->setToolTip(refusal);
+    }
+    updateStatusLine();
+    return false;
+}
+
+void RunPanel::stopRun()
+{
+    checks->stop();
+    run->stop();
+}
+
+void RunPanel::askStop()
+{
+    if (!run->isRunning()) {
+        checks->stop();
+        return;
+    }
+    QMessageBox ask(QMessageBox::Question, tr("Ordan site commissioning"),
+                    tr("Stop the run? The modules in hand are recorded as interrupted; the rows "
+                       "not begun are not reached."),
+                    QMessageBox::NoButton, this);
+    QPushButton *stop = ask.addButton(tr("Stop the run"), QMessageBox::DestructiveRole);
+    QPushButton *goOn = ask.addButton(tr("Go on"), QMessageBox::RejectRole);
+    ask.setDefaultButton(goOn);
+    ask.setEscapeButton(goOn);
+    ask.exec();
+    if (ask.clickedButton() == stop)
+        stopRun();
+}
+
+void RunPanel::runRowAgain()
+{
+    const QList<int> rows = editor->selectedRows();
+    if (rows.size() != 1 || !run->canRunAgain(rows.first()) || !startBlocker().isEmpty())
+        return;
+    begin(int(run->mode()), rows);
+}
+
+void RunPanel::onStarted()
+{
+    refusal.clear();
+    model->setLocked(true);
+    updateActions();
+    updateStatusLine();
+    emit busyChanged(true);
+}
+
+void RunPanel::onFinished()
+{
+    model->setLocked(false);
+    updateActions();
+    updateStatusLine();
+    emit busyChanged(checks->isBusy());
+}
+
+void RunPanel::planChanged()
+{
+    if (run->isRunning())
+        return;
+    refusal.clear();
+    run->clearOutcome();
+    updateStatusLine();
+    updateActions();
+}
+
+QString RunPanel::startBlocker() const
+{
+    if (run->isRunning())
+        return tr("A run is going on");
+    if (checks->isBusy())
+        return tr("The network check is going on");
+    if (model->problemCount() > 0)
+        return tr("The plan has %n problem(s): F8 goes to the next", "", model->problemCount());
+    if (!recordTrouble.isEmpty())
+        return tr("The record cannot be kept: %1").arg(recordTrouble);
+    return QString();
+}
+
+void RunPanel::updateActions()
+{
+    const bool busy = run->isRunning() || checks->isBusy();
+    const QString blocker = startBlocker();
+    const bool ready = blocker.isEmpty();
+    recordBrowse->setEnabled(!busy);
+    record->setReadOnly(busy);
+    reach->setEnabled(!busy);
+    checks->setAvailable(!run->isRunning());
+    for (QAction *a : {startAction, checkAction})
+        a->setEnabled(ready);
+    startButton->setEnabled(ready);
+    checkButton->setEnabled(ready);
+    // A disabled button says why.
+    startButton->setToolTip(ready ? tr("Writes every row of the plan to its module, restarts it, "
+                                       "reads it back and compares (F5)")
+                                  : blocker);
+    checkButton->setToolTip(ready ? tr("Reads every module of the plan and compares it with the "
+                                       "plan; writes nothing (F6)")
+                                  : blocker);
+    stopAction->setEnabled(busy);
+    stopButton->setEnabled(busy);
+    escapeAction->setEnabled(busy);
+    const QList<int> rows = editor->selectedRows();
+    runAgain->setEnabled(ready && rows.size() == 1 && run->canRunAgain(rows.first()));
+    const QString path = recordPath();
+    recordOpen->setEnabled(!path.isEmpty() && QFileInfo(path).isFile());
+}
+
+void RunPanel::updateStatusLine()
+{
+    if (run->isRunning()) {
+        statusLine->setStyleSheet(QString());
+        statusLine->setText(run->progressLine());
+        return;
+    }
+    const int count = model->problemCount() + (recordTrouble.isEmpty() ? 0 : 1);
+    const QStringList general = model->generalProblems();
+    QStringList lines = model->problemLines();
+    if (!recordTrouble.isEmpty())
+        lines << tr("Record: %1").arg(recordTrouble);
+    if (count == 0 && !refusal.isEmpty()) {
+        // Nothing was started: never "ready" beside it.
+        statusLine->setText(QStringLiteral("! ") + tr("Nothing was started: %1").arg(refusal));
+        statusLine->setStyleSheet(siteStyle::problemsText());
+        lines = run->refusal();
+    } else if (count == 0) {
+        statusLine->setText(run->outcome().isEmpty() ? tr("No problems: ready to start")
+                                                     : run->outcome());
+        statusLine->setStyleSheet(QString());
+    } else {
+        QString text = tr("%n problem(s)", "", count);
+        if (!general.isEmpty())
+            text += QStringLiteral(": ") + general.first();
+        else if (model->problemCount() == 0)
+            text += QStringLiteral(": ") + tr("Record: %1").arg(recordTrouble);
+        else
+            text += tr(" (F8 goes to the next)");
+        statusLine->setText(QStringLiteral("! ") + text);
+        statusLine->setStyleSheet(siteStyle::problemsText());
+    }
+    statusLine->setToolTip(lines.join(QLatin1Char('\n')));
+}
+
+void RunPanel::checkRecordPath()
+{
+    QString problem;
+    recordTrouble = commissionrecord::checkAppendable(recordPath(), &problem) ? QString() : problem;
+    siteStyle::markProblem(record, !recordTrouble.isEmpty());
+    record->setToolTip(recordTrouble.isEmpty()
+                           ? tr("A CSV file that gets one row per module as soon as it is "
+                                "done: its MAC address, the values read back and the result")
+                           : recordTrouble);
+    updateStatusLine();
+    updateActions();
+}
+
+void RunPanel::askRecordPath()
+{
+    const QString start = recordPath();
+    const QString path = QFileDialog::getSaveFileName(
+        this, tr("Record"), start, tr("Records (*.csv);;All files (*)"), nullptr,
+        QFileDialog::DontConfirmOverwrite); // the record is appended to, never overwritten
+    if (!path.isEmpty())
+        record->setText(path);
+}
+
+void RunPanel::openRecord()
+{
+    const QString path = recordPath();
+    if (!path.isEmpty() && !QDesktopServices::openUrl(QUrl::fromLocalFile(path)))
+        emit message(tr("No program to open %1").arg(path), 5000);
+}

@@ -1,0 +1,100 @@
+#ifndef RUNPANEL_H
+#define RUNPANEL_H
+
+#include <QWidget>
+
+class PlanEditor;
+class PlanModel;
+class QAction;
+class QCheckBox;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class SiteChecks;
+class SiteRun;
+
+// What starts, stops and follows a run in the site window: the record's
+// file, the run's options, the line beside the buttons (the plan's
+// problems, the run's progress, how it ended, why it did not start) and
+// the buttons Check only, Start and Stop with their keys. Escape asks
+// before it stops a run; a failed row can be run again on its own.
+class RunPanel : public QWidget
+{
+    Q_OBJECT
+
+public:
+    RunPanel(PlanModel *model, PlanEditor *editor, SiteRun *run, SiteChecks *checks,
+             QWidget *parent = nullptr);
+
+    // The record's row (label, path, Choose…, Open) and the run's option,
+    // for the window's grid of files.
+    QLabel *recordLabel() const { return recordTitle; }
+    QLineEdit *recordEdit() const { return record; }
+    QPushButton *recordBrowseButton() const { return recordBrowse; }
+    QPushButton *recordOpenButton() const { return recordOpen; }
+    QCheckBox *reachBox() const { return reach; }
+    // The Run menu's actions (null for a separator).
+    QList<QAction *> runActions() const;
+    QAction *runAgainAction() const { return runAgain; }
+
+    QString recordPath() const;
+    void setRecordPath(const QString &path);
+    // Why the record cannot be appended to; empty when it can.
+    QString recordProblem() const { return recordTrouble; }
+
+    bool startRun();
+    bool startAudit();
+    // Stops the run (or the check) at once.
+    void stopRun();
+    // Asks first when a run goes on (Escape).
+    void askStop();
+    // Why Start cannot start now; empty when it can.
+    QString startBlocker() const;
+    void updateActions();
+    // The line beside the buttons, after a change of the plan or the
+    // record: a refusal or a run's outcome shown there goes.
+    void planChanged();
+
+    // How long a module is tried on the network after its read-back, when
+    // that is asked.
+    static constexpr int reachTimeoutMs = 10000;
+
+signals:
+    void message(const QString &text, int timeoutMs);
+    // The plan may be edited (no run goes on), or not.
+    void busyChanged(bool busy);
+
+private:
+    void build();
+    bool begin(int mode, const QList<int> &only);
+    void checkRecordPath();
+    void askRecordPath();
+    void openRecord();
+    void runRowAgain();
+    void onStarted();
+    void onFinished();
+    void updateStatusLine();
+
+    PlanModel *model;
+    PlanEditor *editor;
+    SiteRun *run;
+    SiteChecks *checks;
+    QLabel *recordTitle = nullptr;
+    QLineEdit *record = nullptr;
+    QPushButton *recordBrowse = nullptr;
+    QPushButton *recordOpen = nullptr;
+    QCheckBox *reach = nullptr;
+    QLabel *statusLine = nullptr;
+    QPushButton *checkButton = nullptr;
+    QPushButton *startButton = nullptr;
+    QPushButton *stopButton = nullptr;
+    QAction *startAction = nullptr;
+    QAction *checkAction = nullptr;
+    QAction *stopAction = nullptr;
+    QAction *escapeAction = nullptr;
+    QAction *runAgain = nullptr;
+    QString recordTrouble; // why the record path cannot be appended to
+    QString refusal;       // why the last start was refused, until the plan changes
+};
+
+#endif // RUNPANEL_H

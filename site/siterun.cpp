@@ -1,0 +1,270 @@
+#include "site/siterun.h"
+
+#include "engine/jobs/rowoutcome.h"
+#include "engine/jobs/writejob.h"
+#include "engine/net/reachcheck.h"
+#include "engine/platform/textsafety.h"
+#include "engine/site/commissionrecord.h"
+#include "engine/site/commissionrun.h"
+#include "engine/site/runsummary.h"
+#include "site/latencyprobe.h"
+#include "site/planmodel.h"
+#include "site/rowstage.h"
+
+#include <QFileInfo>
+
+#include <cstdio>
+
+SiteRun::SiteRun(PlanModel *model, QObject *parent) : QObject(parent), model(model)
+{
+    if (LatencyProbe::wanted())
+        latency = std::make_unique<LatencyProbe>();
+}
+
+SiteRun::~SiteRun()
+{
+    // A run still going ends here: its ports are closed.
+    delete run;
+}
+
+bool SiteRun::start(Mode mode, const QString &record, const JobSettings &settings,
+                    const QList<int> &only)
+{
+    refused.clear();
+    refusedCode = int(JobResult::Invalid);
+    if (isRunning())
+        return false;
+    if (model->problemCount() > 0) {
+        refused = model->problemLines();
+        emit message(
+            tr("The plan has %n problem(s): nothing was started", "", model->problemCount()), 0);
+        return false;
+    }
+    // Judged without making the file: a run refused makes none.
+    QString error;
+    if (!commissionrecord::checkAppendable(record, &error)) {
+        refused << tr("Cannot append to the record %1: %2").arg(record, error);
+        emit message(refused.first(), 0);
+        return false;
+    }
+    const commissionplan::Plan &plan = model->checkedPlan();
+    QList<commissionplan::Row> rows;
+    QVector<int> tableRows;
+    for (int i = 0; i < plan.rows.size(); ++i) {
+        const int tableRow = model->checkedTableRows().value(i, -1);
+        if (only.isEmpty() || only.contains(tableRow)) {
+            rows << plan.rows.at(i);
+            tableRows << tableRow;
+        }
+    }
+    if (rows.isEmpty())
+        return false;
+    auto *commission = new CommissionRun(rows, settings, this);
+    // One run per port: another run (a second window, a script) holding a
+    // port means nothing is started.
+    if (!commission->claimPorts(&error)) {
+        delete commission;
+        refused << error;
+        refusedCode = int(JobResult::PortUnavailable);
+        emit message(tr("Nothing was started: %1").arg(error), 0);
+        return false;
+    }
+    // A record that is there already must open for appending.
+    if (QFileInfo::exists(record) && !commissionrecord::checkWritable(record, &error)) {
+        delete commission;
+        refused << tr("Cannot append to the record %1: %2").arg(record, error);
+        emit message(refused.first(), 0);
+        return false;
+    }
+    commission->setAuditOnly(mode == Mode::Audit);
+    commission->setRecord(record);
+    connect(commission, &CommissionRun::rowStage, this, &SiteRun::onRowStage);
+    connect(commission, &CommissionRun::rowFinished, this, &SiteRun::onRowFinished);
+    connect(commission, &CommissionRun::swapNeeded, this, &SiteRun::onSwapNeeded);
+    connect(commission, &CommissionRun::rowIdentified, this, [this](int index, const QString &mac) {
+        model->setMac(tableRowOf.value(index, -1), mac);
+    });
+    connect(commission, &CommissionRun::rowReaching, this, [this](int index) {
+        RowProgress reaching;
+        reaching.stage = RowStage::Reaching;
+        model->setProgress(tableRowOf.value(index, -1), reaching);
+    });
+    connect(commission, &CommissionRun::moduleAlreadyDone, this, &SiteRun::onModuleAlreadyDone);
+    connect(commission, &CommissionRun::finished, this, &SiteRun::onFinished);
+
+    // The rows of this run start afresh; a row run again alone leaves the
+    // others as they ended.
+    if (only.isEmpty())
+        model->clearRun();
+    tableRowOf = tableRows;
+    RowProgress waiting;
+    waiting.stage = RowStage::Waiting;
+    for (const int row : qAsConst(tableRowOf)) {
+        model->clearRun(row);
+        model->setProgress(row, waiting);
+    }
+    run = commission;
+    runMode = mode;
+    lastExit = -1;
+    waitingPorts.clear();
+    ended.clear();
+    lastSummary.clear();
+    emit started();
+    emit message(mode == Mode::Audit ? tr("Checking %n module(s)…", "", rows.size())
+                                     : tr("Commissioning %n module(s)…", "", rows.size()),
+                 0);
+    emit rowWanted(tableRowOf.value(0));
+    emit progressed();
+    if (latency)
+        latency->start();
+    commission->start();
+    return true;
+}
+
+void SiteRun::stop()
+{
+    if (!run)
+        return;
+    emit message(tr("Stopping…"), 0);
+    run->interrupt();
+}
+
+void SiteRun::onRowStage(int index, JobStage stage, int step, int steps, const QString &what)
+{
+    model->setProgress(tableRowOf.value(index, -1), rowProgress(stage, step, steps, what));
+    if (waitingPorts.remove(index) > 0)
+        showWaiting();
+}
+
+void SiteRun::onRowFinished(int index)
+{
+    const WriteJob *job = run->job(index);
+    const int row = tableRowOf.value(index, -1);
+    if (!job)
+        return;
+    const RowOutcome outcome = run->outcome(index);
+    model->setMac(row, job->identity().value(ModuleField::Mac));
+    model->setProgress(row, finishedProgress(outcome));
+    QHash<int, QString> cells;
+    for (const RowOutcome::Difference &d : outcome.differences)
+        cells.insert(PlanModel::columnOf(d.field), d.read);
+    model->setDifferences(row, cells);
+    model->setResult(row, outcome.detail());
+    if (job->reachChecked())
+        model->setNetwork(row, ReachCheck::describe(job->reachResult()),
+                          job->reachResult().outcome == ReachCheck::Outcome::Reachable);
+    emit progressed();
+}
+
+void SiteRun::onSwapNeeded(int index)
+{
+    const int row = tableRowOf.value(index, -1);
+    RowProgress next;
+    next.stage = RowStage::NextModule;
+    next.firstModule = run->isFirstOnPort(index);
+    model->setProgress(row, next);
+    emit rowWanted(row);
+    waitingPorts.insert(index, row);
+    showWaiting();
+}
+
+void SiteRun::onModuleAlreadyDone(int index, const QString &mac, int doneRow)
+{
+    const int row = tableRowOf.value(index, -1);
+    RowProgress next = model->progress(row);
+    if (next.stage != RowStage::NextModule)
+        return;
+    next.note = tr("This module, %1, was done in row %2: connect the next one")
+                    .arg(textsafety::escapeControls(mac))
+                    .arg(doneRow);
+    model->setProgress(row, next);
+    showWaiting();
+}
+
+QString SiteRun::waitingLine() const
+{
+    // Every port that waits, each with its row.
+    QStringList ports;
+    for (auto it = waitingPorts.cbegin(); it != waitingPorts.cend(); ++it)
+        ports << tr("%1 (row %2)")
+                     .arg(model->nextModulePrompt(it.value()))
+                     .arg(PlanModel::fileRow(it.value()));
+    return ports.join(QLatin1String("; "));
+}
+
+void SiteRun::showWaiting()
+{
+    emit message(waitingLine(), 0);
+}
+
+QString SiteRun::progressLine() const
+{
+    if (!run)
+        return ended;
+    int done = 0, verified = 0, failed = 0;
+    for (const int row : qAsConst(tableRowOf)) {
+        const RowStage stage = model->progress(row).stage;
+        if (!isFinal(stage))
+            continue;
+        ++done;
+        if (stage == RowStage::Verified || stage == RowStage::Matches)
+            ++verified;
+        else
+            ++failed;
+    }
+    return (runMode == Mode::Audit ? tr("Checking: %1 of %2 rows done, %3 match, %4 not")
+                                   : tr("Running: %1 of %2 rows done, %3 verified, %4 failed"))
+        .arg(done)
+        .arg(tableRowOf.size())
+        .arg(verified)
+        .arg(failed);
+}
+
+bool SiteRun::canRunAgain(int row) const
+{
+    if (run || row < 0 || row >= model->rowCount())
+        return false;
+    switch (model->progress(row).stage) {
+    case RowStage::Differs:
+    case RowStage::Failed:
+    case RowStage::Interrupted:
+    case RowStage::NotReached:
+        return true;
+    default:
+        return false;
+    }
+}
+
+void SiteRun::onFinished()
+{
+    int verified = 0, failed = 0, notReached = 0;
+    for (int i = 0; i < run->rowCount(); ++i) {
+        const int row = tableRowOf.value(i, -1);
+        const RowOutcome outcome = run->outcome(i);
+        if (outcome.status == RowOutcome::Status::NotReached) {
+            model->setProgress(row, finishedProgress(outcome));
+            model->setResult(row, outcome.detail());
+            ++notReached;
+        } else if (outcome.isSuccess()) {
+            ++verified;
+        } else {
+            ++failed;
+        }
+    }
+    lastExit = run->exitCode();
+    lastSummary = runsummary::table(*run);
+    if (latency)
+        std::fprintf(stderr, "ordan-site: %s\n", qPrintable(latency->stop()));
+    // The outcome stays beside the buttons until the plan changes.
+    ended =
+        (runMode == Mode::Audit ? tr("Check ended: %1 match, %2 differ or failed, %3 not reached")
+                                : tr("Run ended: %1 verified, %2 failed, %3 not reached"))
+            .arg(verified)
+            .arg(failed)
+            .arg(notReached);
+    waitingPorts.clear();
+    emit message(ended, 0);
+    run->deleteLater();
+    run = nullptr;
+    emit finished(lastExit);
+}

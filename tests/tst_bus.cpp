@@ -1,0 +1,268 @@
+// ordan-cli bus as a technician runs it: ordan-cli and the simulated module
+// (ordan-module-sim --network) as processes, the devices played by the
+// simulator (--devices), by this test on the bus's pseudo-terminal, or by a
+// libmodbus slave (a real Modbus implementation).
+//
+// The module's address belongs to a site, so the whole program runs in a
+// network namespace of its own (main() re-executes it through
+// scripts/netns.sh with the address on lo); no packet leaves the machine.
+
+#include "cliprocess.h"
+#include "modulenetwork.h"
+#include "modulesimulator.h"
+#include "privatenetwork.h"
+
+#include <QElapsedTimer>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QNetworkInterface>
+#include <QSerialPort>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <memory>
+
+using cliprocess::Result;
+using cliprocess::Simulator;
+
+namespace
+{
+
+const char siteCidr[] = "10.20.0.31/24";
+const char target[] = "10.20.0.31:502";
+
+// A simulated module at the site's address, its packet time-out 10 ms (a
+// Modbus setting), up with its network side; `extra` goes to it too.
+std::unique_ptr<Simulator> moduleWith(const QStringList &extra)
+{
+    auto sim = std::make_unique<Simulator>(
+        QStringList{"--network", "--set", "ip=10.20.0.31", "--set", "PORT TCP=502", "--set",
+                    "timeout data=10", "--restart-delay", "100"} +
+        extra);
+    QElapsedTimer clock;
+    clock.start();
+    while (!sim->trace.contains("listening") && clock.elapsed() < 10000) {
+        sim->process.waitForReadyRead(100);
+        sim->trace += sim->process.readAllStandardError();
+    }
+    return sim;
+}
+
+QList<int> answered(const Result &r)
+{
+    QList<int> units;
+    const QJsonArray array = QJsonDocument::fromJson(r.out).object().value("answered").toArray();
+    for (const QJsonValue &unit : array)
+        units << unit.toInt();
+    return units;
+}
+
+QString says(const Result &r)
+{
+    return QString::fromUtf8(r.out + r.err);
+}
+
+// The module's speed and parity as its console reads them now.
+QString consoleSettings(const QString &console)
+{
+    const Result r = cliprocess::runCli({"read", console, "--json"});
+    const QJsonObject values = QJsonDocument::fromJson(r.out).object();
+    return values.value("speed").toString() + QLatin1Char(' ') + values.value("parity").toString();
+}
+
+} // namespace
+
+class BusTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void scan_data();
+    void scan();
+    void replyFramed_data();
+    void replyFramed();
+    void findSettings_data();
+    void findSettings();
+    void libmodbusSlave();
+};
+
+void BusTest::initTestCase()
+{
+    QVERIFY(QNetworkInterface::allAddresses().contains(QHostAddress("10.20.0.31")));
+}
+
+void BusTest::scan_data()
+{
+    // The module's settings and the bus (simulator arguments), the
+    // arguments after "bus HOST:PORT --json", the exit code, the units that
+    // answer and words of the diagnosis.
+    QTest::addColumn<QStringList>("sim");
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QList<int>>("units");
+    QTest::addColumn<QString>("diagnosis");
+
+    const QStringList at19200e{"--set", "SPEED RS485=19200", "--set", "parity=even"};
+    const QStringList devices{"--devices", "1,2,5@19200/8E1"};
+    QTest::newRow("1, 2 and 5 among 1-247")
+        << at19200e + devices << QStringList{"--answer-timeout", "50"} << 0 << QList<int>{1, 2, 5}
+        << "3 devices answer: 1, 2, 5";
+    QTest::newRow("an exception proves a device")
+        << at19200e + devices << QStringList{"--ids", "1-6", "--probe", "3:98:5"} << 0
+        << QList<int>{1, 2, 5} << "3 devices answer: 1, 2, 5";
+    QTest::newRow("an expected device missing")
+        << at19200e + devices << QStringList{"--ids", "1-3", "--expect", "1,2,3"} << 6
+        << QList<int>{1, 2} << "2 devices answer: 1, 2";
+    QTest::newRow("Modbus TCP, the module in its Modbus TCP mode")
+        << QStringList{"--devices", "1,2,5@9600/8N1", "--modbus-tcp"}
+        << QStringList{"--ids", "1-6", "--framing", "tcp"} << 0 << QList<int>{1, 2, 5}
+        << "3 devices answer: 1, 2, 5";
+    QTest::newRow("wrong parity: nothing answers, the line quiet")
+        << QStringList{"--set", "SPEED RS485=19200", "--set", "parity=odd"} + devices
+        << QStringList{"--ids", "1-5"} << 4 << QList<int>()
+        << "nothing answers and the line is quiet";
+    QTest::newRow("noise: bytes that are no valid frame")
+        << QStringList{"--devices", "1,2,5@19200/8E1", "--bus-noise", "200"}
+        << QStringList{"--ids", "1-5"} << 4 << QList<int>()
+        << "nothing answers, but bytes arrive that are no valid frame";
+    QTest::newRow("CRC errors at 5 % fail --min-quality 99")
+        << at19200e + devices + QStringList{"--crc-errors", "5", "--seed", "3"}
+        << QStringList{"--ids", "1", "--repeat", "150", "--min-quality", "99"} << 6 << QList<int>{1}
+        << "1 device answers: 1";
+    QTest::newRow("nothing listens at the port")
+        << QStringList{"--set", "PORT TCP=10001"} << QStringList{"--ids", "1"} << 3 << QList<int>()
+        << "cannot be reached at 10.20.0.31:502: refused";
+}
+
+void BusTest::scan()
+{
+    QFETCH(QStringList, sim);
+    QFETCH(QStringList, arguments);
+    QFETCH(int, exitCode);
+    QFETCH(QList<int>, units);
+    QFETCH(QString, diagnosis);
+    const auto module = moduleWith(sim);
+    const Result r = cliprocess::runCli(QStringList{"bus", target, "--json"} + arguments, 120000);
+    QVERIFY2(r.exitCode == exitCode, qPrintable(says(r)));
+    QCOMPARE(answered(r), units);
+    const QJsonObject json = QJsonDocument::fromJson(r.out).object();
+    QVERIFY2(json.value("diagnosis").toString().contains(diagnosis), qPrintable(says(r)));
+    if (exitCode == 6 && arguments.contains("--repeat"))
+        QVERIFY(json.value("quality").toObject().value("crc_errors").toInt() > 0);
+}
+
+void BusTest::replyFramed_data()
+{
+    // The device's reply to "read holding registers 0, count 1" of unit 1,
+    // as this test puts it on the bus: the pieces, each after the module's
+    // packet time-out (so each its own TCP segment).
+    QTest::addColumn<QList<QByteArray>>("pieces");
+    const QByteArray reply("\x01\x03\x02\x03\xe8\xb8\xfa", 7);
+    QTest::newRow("in three segments")
+        << QList<QByteArray>{reply.left(2), reply.mid(2, 3), reply.mid(5)};
+    QTest::newRow("after noise") << QList<QByteArray>{QByteArray("\xff\x07\x00\x13", 4) + reply};
+}
+
+// The devices played by this test on the bus's pseudo-terminal, through the
+// simulated module in this process.
+void BusTest::replyFramed()
+{
+    QFETCH(QList<QByteArray>, pieces);
+    QTemporaryDir dir;
+    ModuleSimulator sim;
+    ModuleState state = ModuleSimulator::factoryState();
+    state.ip = QStringLiteral("10.20.0.31");
+    state.timeout = QStringLiteral("10");
+    sim.setState(state);
+    ModuleNetwork net(&sim);
+    net.setBus(dir.filePath("ttyBUS"));
+    QVERIFY(net.start());
+    QVERIFY(sim.start());
+    QSerialPort bus(net.busPath());
+    QVERIFY(bus.open(QIODevice::ReadWrite));
+
+    QProcess cli;
+    cli.start(QStringLiteral(ORDAN_CLI_PATH), {"bus", target, "--ids", "1", "--json"});
+    QByteArray request;
+    QTRY_VERIFY_WITH_TIMEOUT((request += bus.readAll()).size() >= 8, 10000);
+    QCOMPARE(request, QByteArray("\x01\x03\x00\x00\x00\x01\x84\x0a", 8));
+    for (const QByteArray &piece : pieces) {
+        bus.write(piece);
+        QVERIFY(bus.waitForBytesWritten(1000));
+        const qint64 sent = net.traffic().sentSegments;
+        QTRY_COMPARE(net.traffic().sentSegments, sent + 1); // its own segment
+    }
+    QTRY_COMPARE_WITH_TIMEOUT(cli.state(), QProcess::NotRunning, 10000);
+    const Result r{cli.exitCode(), cli.readAllStandardOutput(), cli.readAllStandardError()};
+    QVERIFY2(r.exitCode == 0, qPrintable(says(r)));
+    QCOMPARE(answered(r), QList<int>{1});
+}
+
+void BusTest::findSettings_data()
+{
+    // The devices on the bus (none: an empty list), the exit code, the
+    // module's speed and parity at the end, and the conclusion.
+    QTest::addColumn<QStringList>("devices");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QString>("settings");
+    QTest::addColumn<QString>("conclusion");
+    QTest::newRow("found at 19200 8E1, the 4th setting tried")
+        << QStringList{"--devices", "1,2,5@19200/8E1"} << 0 << "19200 even"
+        << "bus found at 19200 8E1 after 4 tries";
+    QTest::newRow("no devices: written back, verified")
+        << QStringList() << 4 << "9600 none"
+        << "after 1 try: the module is back at 9600 8N1, verified";
+}
+
+void BusTest::findSettings()
+{
+    QFETCH(QStringList, devices);
+    QFETCH(int, exitCode);
+    QFETCH(QString, settings);
+    QFETCH(QString, conclusion);
+    const auto module = moduleWith(devices);
+    QTemporaryDir dir;
+    const QString record = dir.filePath("bus.csv");
+    // No devices: the search's time runs out after one try (each takes
+    // about as long as the last, and the write back too).
+    const QStringList bound =
+        devices.isEmpty() ? QStringList{"--find-timeout", "2"} : QStringList();
+    const Result r = cliprocess::runCli(
+        QStringList{"bus", target, "--find-settings", "--console", module->path, "--ids", "1-5",
+                    "--answer-timeout", "100", "--json", "--record", record} +
+            bound,
+        120000);
+    QVERIFY2(r.exitCode == exitCode, qPrintable(says(r)));
+    const QJsonObject search = QJsonDocument::fromJson(r.out).object().value("search").toObject();
+    QVERIFY2(search.value("conclusion").toString().contains(conclusion), qPrintable(says(r)));
+    QCOMPARE(consoleSettings(module->path), settings);
+    QFile file(record);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QVERIFY(QString::fromUtf8(file.readAll()).contains(conclusion));
+}
+
+// ordan-modbus-slave (libmodbus, unit 1) on the module's bus.
+void BusTest::libmodbusSlave()
+{
+    const QString slavePath = QStringLiteral(ORDAN_MODBUS_SLAVE_PATH);
+    if (slavePath.isEmpty())
+        QSKIP("ordan-modbus-slave is not built (no libmodbus)");
+    QTemporaryDir dir;
+    const QString bus = dir.filePath("ttyBUS");
+    const auto module =
+        moduleWith({"--set", "SPEED RS485=19200", "--set", "parity=even", "--bus", bus});
+    QProcess slave;
+    slave.start(slavePath, {bus});
+    QVERIFY(slave.waitForReadyRead(10000));
+    QCOMPARE(slave.readLine().trimmed(), QByteArray("ready"));
+    const Result r = cliprocess::runCli({"bus", target, "--ids", "1-4", "--json"});
+    slave.terminate();
+    slave.waitForFinished(5000);
+    QVERIFY2(r.exitCode == 0, qPrintable(says(r)));
+    QCOMPARE(answered(r), QList<int>{1});
+}
+
+ORDAN_PRIVATE_NETWORK_MAIN(BusTest, QCoreApplication, "--addr", QLatin1String(siteCidr))
+#include "tst_bus.moc"

@@ -1,0 +1,488 @@
+// The site register: its API on a SQLite file and on a PostgreSQL server of
+// the test's own (claims of two connections at once, a lease run out, the
+// server gone), and ordan-cli register as a process.
+#include "cliprocess.h"
+#include "engine/register/registerverdict.h"
+#include "engine/register/siteregister.h"
+#include "pgcluster.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QSqlDatabase>
+#include <QSqlQuery>
+#include <QTemporaryDir>
+#include <QThread>
+#include <QtTest>
+
+#include <memory>
+
+using namespace siteregister;
+
+namespace
+{
+
+const QString macA = QStringLiteral("02:00:00:00:00:0A");
+const QString macB = QStringLiteral("02:00:00:00:00:0B");
+
+// A module's values read back after a row's write.
+parameters::Values module(const QString &mac, const QString &ip)
+{
+    return {{ModuleField::Name, QStringLiteral("Ordan")},
+            {ModuleField::Mac, mac},
+            {ModuleField::Ip, ip},
+            {ModuleField::Mask, QStringLiteral("255.255.255.0")},
+            {ModuleField::PortTcp, QStringLiteral("10001")}};
+}
+
+RowEntry row(int planRow, const QString &mac, const QString &ip, const QString &result,
+             const QString &time = QString())
+{
+    RowEntry r;
+    r.time = time;
+    r.planRow = planRow;
+    r.port = QStringLiteral("/dev/ttyUSB%1").arg(planRow);
+    r.planned = {{ModuleField::Ip, ip}, {ModuleField::PortTcp, QStringLiteral("10001")}};
+    r.values = module(mac, ip);
+    r.result = result;
+    return r;
+}
+
+Location location(const QString &text)
+{
+    Location where;
+    QString error;
+    if (!parseLocation(text, &where, &error))
+        qWarning() << error;
+    return where;
+}
+
+QString write(const QTemporaryDir &dir, const QString &name, const QByteArray &bytes)
+{
+    QFile file(dir.filePath(name));
+    if (file.open(QIODevice::WriteOnly))
+        file.write(bytes);
+    return file.fileName();
+}
+
+const QByteArray header = "time,port,name,version,mac,ip,mask,gateway,tcp_port,parity,speed,"
+                          "stop_bits,packet_timeout,result";
+
+} // namespace
+
+class TestRegister : public QObject
+{
+    Q_OBJECT
+
+private:
+    QTemporaryDir dir;
+    pgcluster::Cluster postgres;
+    bool postgresUp = false;
+    QString sqliteFile() const { return dir.filePath(QStringLiteral("register.sqlite")); }
+    // The register of the data row's "kind": a fresh SQLite file, or the
+    // test's PostgreSQL database (skipped without PostgreSQL).
+    QString registerOf(const QString &kind)
+    {
+        static int files = 0;
+        if (kind == QLatin1String("sqlite"))
+            return dir.filePath(QStringLiteral("claims%1.sqlite").arg(++files));
+        if (!postgresUp)
+            return QString();
+        return postgres.url();
+    }
+    cliprocess::Result cli(QStringList arguments)
+    {
+        return cliprocess::runCli(arguments << QStringLiteral("--register")
+                                            << dir.filePath(QStringLiteral("records.sqlite")));
+    }
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(dir.isValid());
+        postgresUp = postgres.start();
+        if (!postgresUp && !postgres.missing())
+            QFAIL(qPrintable(postgres.problem()));
+        if (postgres.missing())
+            qWarning("PostgreSQL tests skipped: %s", qPrintable(postgres.problem()));
+    }
+
+    void locations_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("shown"); // empty: refused
+        QTest::addColumn<QString>("reason");
+        QTest::newRow("socket folder") << "postgresql://ordan@/site?host=/run/postgresql"
+                                       << "postgresql://ordan@/site?host=/run/postgresql"
+                                       << "";
+        QTest::newRow("encoded socket") << "postgres://ordan@%2Frun%2Fpg:5433/site"
+                                        << "postgresql://ordan@/site?host=/run/pg&port=5433"
+                                        << "";
+        QTest::newRow("host and port") << "postgresql://team@db.site:5432/register"
+                                       << "postgresql://team@db.site:5432/register"
+                                       << "";
+        QTest::newRow("sqlite") << "sqlite:/data/r.sqlite"
+                                << "/data/r.sqlite"
+                                << "";
+        QTest::newRow("file") << "r.sqlite"
+                              << "r.sqlite"
+                              << "";
+        QTest::newRow("password") << "postgresql://team:s3cret@db/register"
+                                  << ""
+                                  << "postgresql://team@db/register: it carries a password";
+        QTest::newRow("password option") << "postgresql://team@db/register?password=s3cret"
+                                         << ""
+                                         << "~/.pgpass";
+        QTest::newRow("no database") << "postgresql://team@db"
+                                     << ""
+                                     << "name the database";
+        QTest::newRow("other scheme") << "mysql://team@db/register"
+                                      << ""
+                                      << "sqlite:FILE";
+        QTest::newRow("unknown option") << "postgresql://db/r?user=x"
+                                        << ""
+                                        << "\"user\"";
+    }
+    void locations()
+    {
+        QFETCH(QString, text);
+        QFETCH(QString, shown);
+        QFETCH(QString, reason);
+        Location where;
+        QString error;
+        QCOMPARE(parseLocation(text, &where, &error), !shown.isEmpty());
+        if (shown.isEmpty()) {
+            QVERIFY2(error.contains(reason), qPrintable(error));
+            QVERIFY2(!error.contains(QLatin1String("s3cret")), qPrintable(error));
+        } else {
+            QCOMPARE(where.shown(), shown);
+        }
+    }
+
+    // What a run asks before it writes a module, after rows of its own and
+    // of an older record.
+    void modulesAndAddresses()
+    {
+        SiteRegister reg;
+        QString error;
+        QVERIFY2(reg.open(location(sqliteFile()), &error), qPrintable(error));
+        const qint64 run = reg.beginRun(RunInfo::here(QStringLiteral("ordan-cli commission"),
+                                                      QStringLiteral("/p/site.csv"), "port,ip\n"),
+                                        &error);
+        QVERIFY2(run > 0, qPrintable(error));
+        const QString lastYear = timeText(QDateTime::currentMSecsSinceEpoch() - 400 * 86400000LL);
+        QVERIFY(reg.recordRow(run, row(3, macA, "10.70.0.82", "verified"), &error));
+        QVERIFY(reg.recordRow(run, row(4, macA, "10.70.0.99", "failed: refused"), &error));
+        QVERIFY(reg.recordRow(run, row(5, macB, "10.70.0.90", "verified", lastYear), &error));
+        QVERIFY(reg.noteRewrite(run, 4, macA, QStringLiteral("verified as 10.70.0.82"), &error));
+        QVERIFY2(reg.endRun(run, &error), qPrintable(error));
+
+        ModuleEntry a;
+        QVERIFY(reg.findModule(macA.toLower(), &a, &error));
+        QVERIFY(a.known() && a.verified());
+        QCOMPARE(a.values.value(ModuleField::Ip), QStringLiteral("10.70.0.82"));
+        QCOMPARE(a.planRow, 3);
+        QCOMPARE(judgeModule(a, row(3, macA, "10.70.0.82", "").planned), ModuleVerdict::HoldsRow);
+        QCOMPARE(judgeModule(a, row(7, macA, "10.70.0.87", "").planned),
+                 ModuleVerdict::VerifiedElsewhere);
+        QVERIFY2(alreadyVerifiedText(a).startsWith(
+                     QLatin1String("this module, 02:00:00:00:00:0A, is already verified as "
+                                   "10.70.0.82 (row 3 of site.csv, ")),
+                 qPrintable(alreadyVerifiedText(a)));
+        ModuleEntry unknown;
+        QVERIFY(reg.findModule(QStringLiteral("02:00:00:00:00:FF"), &unknown, &error));
+        QCOMPARE(judgeModule(unknown, a.values), ModuleVerdict::Unknown);
+
+        QList<ModuleEntry> holders;
+        QVERIFY(reg.addressHolders("10.70.0.82", macB, 365, &holders, &error));
+        QCOMPARE(holders.size(), 1);
+        QVERIFY(reg.addressHolders("10.70.0.82", macA, 365, &holders, &error));
+        QVERIFY(holders.isEmpty());
+        // Beyond the address memory, an address is free again.
+        QVERIFY(reg.addressHolders("10.70.0.90", macA, 365, &holders, &error));
+        QVERIFY(holders.isEmpty());
+        QVERIFY(reg.addressHolders("10.70.0.90", macA, 500, &holders, &error));
+        QCOMPARE(holders.size(), 1);
+
+        QList<HistoryEntry> history;
+        QVERIFY(reg.history(macA, &history, &error));
+        QCOMPARE(history.size(), 3);
+        QVERIFY(history.at(0).verified && !history.at(1).verified);
+        QVERIFY(history.at(2).rewrite);
+    }
+
+    void newerRegisterRefused()
+    {
+        const QString file = dir.filePath(QStringLiteral("newer.sqlite"));
+        {
+            SiteRegister reg;
+            QString error;
+            QVERIFY2(reg.open(location(file), &error), qPrintable(error));
+        }
+        {
+            QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), "newer");
+            db.setDatabaseName(file);
+            QVERIFY(db.open());
+            QVERIFY(QSqlQuery(db).exec(
+                "UPDATE register_meta SET value = '99' WHERE key = 'schema_version'"));
+        }
+        QSqlDatabase::removeDatabase("newer");
+        SiteRegister reg;
+        QString error;
+        QVERIFY(!reg.open(location(file), &error));
+        QVERIFY2(error.contains("version 99") && error.contains("(1)"), qPrintable(error));
+        const cliprocess::Result r = cliprocess::runCli(
+            {"register", "show", macA, "--register", QStringLiteral("sqlite:") + file});
+        QCOMPARE(r.exitCode, 3);
+        QVERIFY2(r.err.contains("newer than this program"), r.err.constData());
+    }
+
+    void claims_data()
+    {
+        QTest::addColumn<QString>("kind");
+        QTest::newRow("sqlite") << "sqlite";
+        QTest::newRow("postgresql") << "postgresql";
+    }
+    // One station's claim, another's lease taken over, a done row.
+    void claims()
+    {
+        QFETCH(QString, kind);
+        const QString where = registerOf(kind);
+        if (where.isEmpty())
+            QSKIP("no PostgreSQL server (see the warning above)");
+        SiteRegister one;
+        SiteRegister two;
+        QString error;
+        QVERIFY2(one.open(location(where), &error) && two.open(location(where), &error),
+                 qPrintable(error));
+        RunInfo info =
+            RunInfo::here("ordan-cli commission", "/p/site.csv", "claims" + kind.toUtf8());
+        info.station = "station-1";
+        const qint64 first = one.beginRun(info, &error);
+        info.station = "station-2";
+        const qint64 second = two.beginRun(info, &error);
+        QVERIFY2(first && second, qPrintable(error));
+        using S = ClaimEntry::State;
+        QCOMPARE(one.claimRow(first, info.planHash, 2, 300, false, &error).state, S::Claimed);
+        const ClaimEntry held = two.claimRow(second, info.planHash, 2, 60000, false, &error);
+        QCOMPARE(held.state, S::HeldByOther);
+        QCOMPARE(held.station, QStringLiteral("station-1"));
+        // Station 1 stops renewing: its lease runs out and station 2 takes
+        // the row over; station 1 learns it at its next renewal.
+        ClaimEntry taken;
+        QElapsedTimer clock;
+        clock.start();
+        while ((taken = two.claimRow(second, info.planHash, 2, 60000, false, &error)).state ==
+                   S::HeldByOther &&
+               clock.elapsed() < 10000)
+            QTest::qWait(50);
+        QCOMPARE(taken.state, S::TakenOver);
+        QCOMPARE(taken.previousStation, QStringLiteral("station-1"));
+        QVERIFY(!one.renewClaim(first, info.planHash, 2, 300, &error));
+        QVERIFY2(error.contains("taken over by station-2"), qPrintable(error));
+        QVERIFY2(two.renewClaim(second, info.planHash, 2, 60000, &error), qPrintable(error));
+        QVERIFY2(two.releaseClaim(second, info.planHash, 2, true, macA, &error), qPrintable(error));
+        const ClaimEntry done = one.claimRow(first, info.planHash, 2, 300, false, &error);
+        QCOMPARE(done.state, S::Done);
+        QCOMPARE(done.mac, macA);
+        QCOMPARE(one.claimRow(first, info.planHash, 2, 300, true, &error).state, S::Claimed);
+        QVERIFY(one.releaseClaim(first, info.planHash, 2, false, QString(), &error));
+        QCOMPARE(two.claimRow(second, info.planHash, 2, 300, false, &error).state, S::Claimed);
+    }
+
+    void claimsAtOnce_data() { claims_data(); }
+    // Two connections claim every row of an 8-row plan at the same time:
+    // each row is claimed exactly once.
+    void claimsAtOnce()
+    {
+        QFETCH(QString, kind);
+        const QString where = registerOf(kind);
+        if (where.isEmpty())
+            QSKIP("no PostgreSQL server (see the warning above)");
+        const QString plan = planHash("at once " + kind.toUtf8());
+        QList<int> won[2];
+        QString errors[2];
+        std::unique_ptr<QThread> stations[2];
+        for (int s = 0; s < 2; ++s) {
+            stations[s].reset(QThread::create([&, s] {
+                SiteRegister reg;
+                if (!reg.open(location(where), &errors[s]))
+                    return;
+                const qint64 run = reg.beginRun(RunInfo::here("station"), &errors[s]);
+                for (int r = 2; r <= 9; ++r) {
+                    const ClaimEntry c = reg.claimRow(run, plan, r, 60000, false, &errors[s]);
+                    if (c.state == ClaimEntry::State::Claimed)
+                        won[s] << r;
+                    else if (c.state != ClaimEntry::State::HeldByOther)
+                        return;
+                }
+            }));
+        }
+        for (auto &station : stations)
+            station->start();
+        for (auto &station : stations)
+            QVERIFY(station->wait(60000));
+        QVERIFY2(errors[0].isEmpty() && errors[1].isEmpty(), qPrintable(errors[0] + errors[1]));
+        QList<int> all = won[0] + won[1];
+        std::sort(all.begin(), all.end());
+        QCOMPARE(all, (QList<int>{2, 3, 4, 5, 6, 7, 8, 9}));
+    }
+
+    void postgresUnreachable()
+    {
+        if (!postgresUp)
+            QSKIP("no PostgreSQL server (see the warning above)");
+        SiteRegister reg;
+        QString error;
+        QVERIFY(!reg.open(location(QString(postgres.url()).replace("/register?", "/nothing?")),
+                          &error));
+        QVERIFY2(error.contains("cannot open the register postgresql://ordan@/nothing?host=") &&
+                     error.contains("\"nothing\" does not exist"),
+                 qPrintable(error));
+    }
+
+    // The server stopped while a run has the register open: the next write
+    // fails with its reason.
+    void postgresStoppedMidUse()
+    {
+        if (!postgresUp)
+            QSKIP("no PostgreSQL server (see the warning above)");
+        SiteRegister reg;
+        QString error;
+        QVERIFY2(reg.open(location(postgres.url()), &error), qPrintable(error));
+        const qint64 run = reg.beginRun(RunInfo::here("ordan-cli write"), &error);
+        QVERIFY(reg.recordRow(run, row(1, macB, "10.70.0.91", "verified"), &error));
+        postgres.stop();
+        QVERIFY(!reg.recordRow(run, row(2, macB, "10.70.0.92", "verified"), &error));
+        QVERIFY2(error.startsWith(QStringLiteral("the register ") + postgres.url()) &&
+                     error.size() > postgres.url().size() + 16,
+                 qPrintable(error));
+        QVERIFY(postgres.resume());
+        ModuleEntry b;
+        QVERIFY(reg.open(location(postgres.url()), &error));
+        QVERIFY(reg.findModule(macB, &b, &error));
+        QCOMPARE(b.values.value(ModuleField::Ip), QStringLiteral("10.70.0.91"));
+    }
+
+    // Three records backfilled, twice: the second import adds nothing;
+    // then what ordan-cli register shows of them.
+    void importAndShow()
+    {
+        const QString old = write(
+            dir, "old.csv",
+            header +
+                "\r\n"
+                "2026-01-10T09:00:00.000+03:00,/dev/ttyUSB0,Ordan,1.2," +
+                macA.toUtf8() +
+                ",10.70.0.81,255.255.255.0,10.70.0.1,10001,none,9600,1,50,verified\r\n"
+                "2026-01-10T09:05:00.000+03:00,/dev/ttyUSB0,'=cmd,1.2," +
+                macB.toUtf8() +
+                ",10.70.0.82,255.255.255.0,10.70.0.1,10001,none,9600,1,50,failed: refused\r\n");
+        const QString later =
+            write(dir, "later.csv",
+                  header +
+                      ",row,planned\r\n"
+                      "2026-02-01T10:00:00.000+03:00,/dev/ttyUSB1,Ordan,1.2," +
+                      macA.toUtf8() +
+                      ",10.70.0.83,255.255.255.0,10.70.0.1,10001,none,9600,1,50,verified,3,"
+                      "ip=10.70.0.83;tcp_port=10001\r\n");
+        const QString audit =
+            write(dir, "audit.csv",
+                  header +
+                      ",row,planned\r\n"
+                      "2026-03-01T10:00:00.000+03:00,/dev/ttyUSB1,Ordan,1.2," +
+                      macB.toUtf8() +
+                      ",10.70.0.84,255.255.255.0,10.70.0.1,10001,none,9600,1,50,matches,4,"
+                      "ip=10.70.0.84\r\n");
+        const QString plan = write(dir, "site.csv",
+                                   "port,ip,tcp_port\r\n/dev/ttyUSB1,10.70.0.83,"
+                                   "10001\r\n/dev/ttyUSB1,10.70.0.84,10002\r\n"
+                                   "/dev/ttyUSB1,10.70.0.85,10001\r\n");
+        const QStringList records{old, later, audit};
+        cliprocess::Result r = cli(QStringList{"register", "import", "--json"} + records);
+        QCOMPARE(r.exitCode, 0);
+        QList<int> added;
+        for (const QJsonValue &v : QJsonDocument::fromJson(r.out).array())
+            added << v["added"].toInt();
+        QCOMPARE(added, (QList<int>{2, 1, 1}));
+        r = cli(QStringList{"register", "import", "--json"} + records);
+        added.clear();
+        for (const QJsonValue &v : QJsonDocument::fromJson(r.out).array())
+            added << v["added"].toInt();
+        QCOMPARE(added, (QList<int>{0, 0, 0}));
+        // Not a record: nothing of the files is taken.
+        r = cli({"register", "import", old, plan});
+        QCOMPARE(r.exitCode, 2);
+        QVERIFY2(r.err.contains("no time, mac, result"), r.err.constData());
+
+        r = cli({"register", "show", macA.toLower(), "--json"});
+        QCOMPARE(r.exitCode, 0);
+        const QJsonObject a = QJsonDocument::fromJson(r.out).object();
+        QCOMPARE(a["values"]["ip"].toString(), QStringLiteral("10.70.0.83"));
+        QCOMPARE(a["verified"]["row"].toInt(), 3);
+        QCOMPARE(a["first_seen"].toString(), QStringLiteral("2026-01-10T09:00:00.000+03:00"));
+        r = cli({"register", "show", "10.70.0.84"});
+        QVERIFY2(r.out.startsWith("module " + macB.toUtf8()) && r.out.contains("Ordan"),
+                 r.out.constData());
+        r = cli({"register", "history", macB});
+        QCOMPARE(r.exitCode, 0);
+        const QList<QByteArray> lines = r.out.trimmed().split('\n');
+        QCOMPARE(lines.size(), 3);
+        QVERIFY(lines.at(1).contains("failed: refused") && lines.at(2).contains("matches"));
+        r = cli({"register", "site", plan});
+        QCOMPARE(r.exitCode, 6);
+        QVERIFY2(r.out.contains("verified by") && r.out.contains("differs: tcp_port") &&
+                     r.out.contains("never verified"),
+                 r.out.constData());
+        r = cli({"register", "export", "--csv"});
+        QCOMPARE(r.out.count('\n'), 3);
+        QCOMPARE(cli({"register", "show", "02:00:00:00:00:FF"}).exitCode, 4);
+        r = cli({"register", "show", "10.70.0.84", "--no-register"});
+        QCOMPARE(r.exitCode, 2);
+        // A password is refused before anything, the trace included, sees it.
+        const QString trace = dir.filePath("trace.log");
+        r = cliprocess::runCli({"register", "show", macA, "--log", trace, "--register",
+                                "postgresql://team:s3cret@db/register"});
+        QCOMPARE(r.exitCode, 2);
+        QVERIFY2(r.err.contains("postgresql://team@db/register") && !r.err.contains("s3cret") &&
+                     !QFile::exists(trace),
+                 r.err.constData());
+    }
+
+    // A register on a full disk: the import fails with the reason, and
+    // nothing of it is taken. A small file system of its own in a mount
+    // namespace of its own.
+    void fullDisk()
+    {
+        QProcess probe;
+        probe.start("unshare", {"-m", "-r", "true"});
+        if (!probe.waitForFinished(10000) || probe.exitCode() != 0)
+            QSKIP("no mount namespace can be made here (unshare -m)");
+        QByteArray many = header + "\r\n";
+        for (int i = 0; i < 3000; ++i)
+            many += "2026-01-10T09:00:00.000+03:00,/dev/ttyUSB" + QByteArray::number(i) +
+                    ",Ordan,1.2,02:00:00:00:" + QByteArray::number(0x1000 + i, 16).insert(2, ':') +
+                    ",10.70.0.1,255.255.255.0,10.70.0.1,10001,none,9600,1,50,verified\r\n";
+        const QString record = write(dir, "many.csv", many);
+        const QString disk = dir.filePath("disk");
+        QDir().mkpath(disk);
+        const QString script =
+            "set -e; mount -t tmpfs -o size=512k tmpfs \"$1\"; cli=\"$2\"; reg=\"$1/r.sqlite\"; "
+            "\"$cli\" register export --csv --register \"$reg\" >/dev/null; "
+            "avail=$(df -k --output=avail \"$1\" | tail -1); "
+            "dd if=/dev/zero of=\"$1/filler\" bs=1k count=$((avail - 96)) 2>/dev/null; "
+            "if \"$cli\" register import \"$3\" --register \"$reg\"; then exit 10; else "
+            "echo \"exit $?\" >&2; fi; rm \"$1/filler\"; \"$cli\" register export --csv --register "
+            "\"$reg\"";
+        QProcess shell;
+        shell.start("unshare",
+                    {"-m", "-r", "sh", "-c", script, "sh", disk, ORDAN_CLI_PATH, record});
+        const cliprocess::Result r = cliprocess::finish(shell);
+        QCOMPARE(r.exitCode, 0);
+        QVERIFY2(r.err.contains("disk is full") && r.err.contains("exit 3"), r.err.constData());
+        QCOMPARE(r.out.count('\n'), 1); // the header only
+    }
+};
+
+QTEST_GUILESS_MAIN(TestRegister)
+#include "tst_register.moc"

@@ -1,0 +1,89 @@
+// Where a Modbus RTU frame ends, by its function code's length (Qt
+// SerialBus), for a master's requests (the bridge sends a whole one at
+// once) and a device's replies (the bus scan), byte by byte.
+
+#include "engine/bus/rtuframe.h"
+
+#include <QModbusRequest>
+
+#include <QtTest>
+
+namespace
+{
+
+QByteArray withCrc(const QByteArray &bytes)
+{
+    QByteArray frame = bytes;
+    const quint16 crc = rtuframe::crc16(frame);
+    frame.append(char(crc & 0xff));
+    frame.append(char(crc >> 8));
+    return frame;
+}
+
+} // namespace
+
+class RtuFrameTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void frameEnds_data();
+    void frameEnds();
+};
+
+Q_DECLARE_METATYPE(rtuframe::Direction)
+
+void RtuFrameTest::frameEnds_data()
+{
+    // A whole frame (CRC right) fed byte by byte: it is incomplete up to
+    // its last byte, complete there; with a byte changed in its CRC it is
+    // a bad CRC; with a byte more, still complete at its own length.
+    QTest::addColumn<rtuframe::Direction>("direction");
+    QTest::addColumn<QByteArray>("frame");
+    using D = rtuframe::Direction;
+    QTest::newRow("read holding registers")
+        << D::Request << withCrc(QByteArray::fromHex("010300000001"));
+    QTest::newRow("write multiple registers: a byte count")
+        << D::Request << withCrc(QByteArray::fromHex("0110000a000204000a0102"));
+    QTest::newRow("write multiple coils")
+        << D::Request << withCrc(QByteArray::fromHex("110f0013000a02cd01"));
+    QTest::newRow("read/write multiple registers")
+        << D::Request << withCrc(QByteArray::fromHex("011700030006000e00030600ff00ff00ff"));
+    QTest::newRow("diagnostics") << D::Request << withCrc(QByteArray::fromHex("01080000a537"));
+    QTest::newRow("reply: registers") << D::Response << withCrc(QByteArray::fromHex("01030203e8"));
+    QTest::newRow("reply: 125 registers")
+        << D::Response << withCrc(QByteArray::fromHex("0503fa") + QByteArray(250, '\x01'));
+    QTest::newRow("reply: an exception") << D::Response << withCrc(QByteArray::fromHex("018302"));
+    QTest::newRow("reply: write single register")
+        << D::Response << withCrc(QByteArray::fromHex("010600010003"));
+}
+
+void RtuFrameTest::frameEnds()
+{
+    QFETCH(rtuframe::Direction, direction);
+    QFETCH(QByteArray, frame);
+    using S = rtuframe::Scan::State;
+    for (int n = 0; n < frame.size(); ++n)
+        QVERIFY2(rtuframe::scan(frame.left(n), direction).state == S::Incomplete,
+                 qPrintable(QStringLiteral("complete after %1 bytes").arg(n)));
+    const rtuframe::Scan whole = rtuframe::scan(frame, direction);
+    QCOMPARE(int(whole.state), int(S::Complete));
+    QCOMPARE(whole.length, frame.size());
+    QVERIFY(rtuframe::isWholeFrame(frame, direction));
+    QVERIFY(!rtuframe::isWholeFrame(frame + '\x00', direction));
+    QCOMPARE(rtuframe::scan(frame + "\x01\x03", direction).length, frame.size());
+    QByteArray bad = frame;
+    bad[bad.size() - 1] = char(bad.at(bad.size() - 1) ^ 0x20);
+    QCOMPARE(int(rtuframe::scan(bad, direction).state), int(S::BadCrc));
+    rtuframe::Frame taken;
+    QVERIFY(rtuframe::decode(frame, direction, &taken));
+    QCOMPARE(rtuframe::encode(taken.unit, QModbusRequest(taken.functionCode, taken.data)), frame);
+    // No frame starts at an unknown function code, nor at an exception in
+    // a request.
+    QCOMPARE(int(rtuframe::scan(QByteArray::fromHex("0165"), direction).state), int(S::Invalid));
+    QCOMPARE(int(rtuframe::scan(QByteArray::fromHex("0183"), rtuframe::Direction::Request).state),
+             int(S::Invalid));
+}
+
+QTEST_GUILESS_MAIN(RtuFrameTest)
+#include "tst_rtuframe.moc"

@@ -1,0 +1,134 @@
+#ifndef BUSDEVICES_H
+#define BUSDEVICES_H
+
+#include <QByteArray>
+#include <QElapsedTimer>
+#include <QList>
+#include <QObject>
+#include <QRandomGenerator>
+#include <QString>
+#include <QTimer>
+
+#include <functional>
+#include <memory>
+#include <vector>
+
+// How a UART on the bus sends and hears characters: its speed, parity and
+// stop bits ("19200/8E1"; eight data bits).
+struct UartSettings {
+    int baud = 9600;
+    char parity = 'N'; // N, E or O
+    int stopBits = 1;
+
+    // "19200/8E1"; false with the reason otherwise.
+    static bool parse(const QString &text, UartSettings *settings, QString *error);
+    // A receiver takes a sender's characters only at the same speed and
+    // parity; it checks one stop bit, so a difference there does not matter.
+    bool hears(const UartSettings &sender) const
+    {
+        return baud == sender.baud && parity == sender.parity;
+    }
+    // One character on the line: start bit, 8 data bits, parity, stop bits.
+    qint64 characterNs() const;
+    // The quiet that ends a frame: 3.5 characters, 1.75 ms above 19200.
+    qint64 frameGapNs() const;
+    QString text() const;
+};
+
+// The RS-485 bus behind the simulated module, played as a UART's physics
+// would have it: Modbus RTU devices in groups, each group at its speed and
+// parity; noise; corrupted replies; another master.
+//
+// - The module's characters come with their time on the line (fromModule).
+//   A group hears them only when the module runs at its speed and parity;
+//   otherwise it hears as many characters of garbage. A frame ends after
+//   3.5 characters of quiet at the group's speed, by the characters' times
+//   on the line, however late the simulator looks at them. A frame whose
+//   CRC is wrong, or that is for no unit of the group, is ignored; one for
+//   the broadcast address 0 is not answered.
+// - A device answers after the device delay, its reply paced at its
+//   speed: the module hears it when the reply's last character ends, as it
+//   is, or as garbage when the module runs at other settings.
+// - Each device holds 100 holding registers, value = address x 1000 +
+//   register (modulo 65536). Reading past them answers exception 2 (illegal
+//   data address), a count of 0 or over 125 exception 3, any other function
+//   exception 1.
+// - Noise: random bytes at random times, heard by the module and by every
+//   group (where they spoil a frame they fall into). Corrupted replies: one
+//   byte past the address and function code changed. Both drawn from a
+//   seeded generator.
+// - Another master polls the devices at its settings, one address after
+//   the other; what the module hears of it follows the same rule.
+// Replies are heard by the module only (not by other devices). A device
+// that hears two masters at once hears one spoiled frame; the module hears
+// both as they come.
+class BusDevices : public QObject
+{
+    Q_OBJECT
+
+public:
+    explicit BusDevices(QObject *parent = nullptr);
+    ~BusDevices() override;
+
+    // "1,2,5@19200/8E1" (addresses 1-247, ranges as "1-4"); false with the
+    // reason otherwise.
+    bool addGroup(const QString &spec, QString *error);
+    // "500@9600/8N1": a poll every 500 ms at those settings.
+    bool setOtherMaster(const QString &spec, QString *error);
+    void setDeviceDelay(int ms) { deviceDelayMs = qMax(0, ms); }
+    void setNoise(int bytesPerSecond) { noisePerSecond = qMax(0, bytesPerSecond); }
+    void setCrcErrors(int percent) { crcErrorPercent = qBound(0, percent, 100); }
+    void setSeed(quint32 seed) { random.seed(seed); }
+    // The settings the module runs with, asked when it hears or sends.
+    void setModuleSettings(std::function<UartSettings()> settings)
+    {
+        moduleSettings = std::move(settings);
+    }
+
+    // Starts the noise and the other master.
+    void start();
+    void stop();
+
+    // The module put `bytes` on the line, at its settings; the last ended
+    // `agoNs` before now, each directly after the one before.
+    void fromModule(const QByteArray &bytes, qint64 agoNs);
+
+    // Counters, for the state file and the tests.
+    int framesHeard() const { return heardFrames; }
+    int repliesSent() const { return replies; }
+
+signals:
+    // Bytes the module hears from the line, now.
+    void heard(const QByteArray &bytes);
+
+private:
+    struct Group;
+    void transmit(const QByteArray &bytes, qint64 endNs, const UartSettings &sender);
+    void onGroupQuiet(Group *group);
+    void answer(Group *group, const QByteArray &frame, qint64 endNs);
+    void toModuleAt(const QByteArray &bytes, qint64 endNs, const UartSettings &sender);
+    void onNoise();
+    void onOtherMaster();
+    QByteArray garbage(int size);
+    UartSettings module() const;
+
+    std::vector<std::unique_ptr<Group>> groups;
+    QElapsedTimer clock;
+    QRandomGenerator random{1};
+    std::function<UartSettings()> moduleSettings;
+    int deviceDelayMs = 5;
+    int noisePerSecond = 0;
+    int crcErrorPercent = 0;
+    QTimer noiseTimer;
+    qint64 lastNoiseNs = 0;
+    double noiseOwed = 0;
+    bool otherMaster = false;
+    int otherMasterMs = 0;
+    UartSettings otherMasterUart;
+    QTimer otherMasterTimer;
+    int otherMasterNext = 0;
+    int heardFrames = 0;
+    int replies = 0;
+};
+
+#endif // BUSDEVICES_H
