@@ -38,10 +38,12 @@ commission: 0 only when every row was verified; 2 for a plan with problems
 (nothing sent); otherwise the code of the first row (in plan order) that
 failed, 4 for a row not reached (no new module within --swap-timeout).
 audit: 0 only when every module matches; otherwise as commission.
-bridge: 0 after Ctrl-C, SIGTERM or SIGHUP, once its link is removed; 2 for a
-malformed HOST:PORT, port 0, an empty --link, or a system without
-pseudo-terminals; 3 when the link cannot be made (something other than a
-symbolic link is there, no such directory); 4 when it gave up (--give-up).
+bridge: 0 after Ctrl-C, SIGTERM, SIGQUIT or SIGHUP (unless ignored), once its
+link is removed; 2 for a malformed HOST:PORT (300.1.1.1, port 0 or 0502), an
+empty --link or one outside --link-dir, or a system without pseudo-terminals;
+3 when the link cannot be made (something other than a dangling link or a
+link to a pseudo-terminal is there, another bridge holds it, no such
+directory); 4 when it gave up (--give-up).
 register: 0 when found (site: every row verified); 4 nothing known of it
 (site: a row never verified), 6 a row differs; 3 when the register cannot
 be opened or written; 2 for a record that cannot be imported (nothing is).
@@ -122,21 +124,28 @@ once confirmed with --yes; --wait as for restart.)"},
     {Bridge, "bridge", "HOST:PORT",
      R"(A virtual serial port to the RS-485 bus behind a module, for programs
 that speak only serial (Modbus RTU masters): a pseudo-terminal in raw
-mode with a symbolic link at --link PATH (only a symbolic link there is
-replaced; it is removed at exit), bridged to the module's TCP port.
-Bytes written to the port are gathered until it has been quiet for --gap
-MS (default, or "auto": 3.5 characters at the speed, parity and stop
-bits the program set, at least 1 ms; 0 sends them as they come), then
-sent in one TCP segment; the module's bytes go to the port as they
-arrive. When the connection drops or is refused (a module restarting),
-the port stays open and the bridge reconnects (250 ms doubling to 2 s),
-until --give-up S without a connection if given (exit 4). Bytes written
-while there is no connection are discarded and counted, never sent late.
-stderr says each change (connected, lost, back after N s); SIGUSR1 and
-the exit print the counters on stdout (--json: one JSON object a line).
---log FILE traces the traffic, escaped. The port belongs to the group
-dialout where the bridge may give it, as a serial port does. The service
-ordan-bridge@NAME runs a bridge from /etc/ordan/bridge/NAME.conf.)"},
+mode with a symbolic link at --link PATH, bridged to the module's TCP
+port. Only a dangling symbolic link, or one to a pseudo-terminal no
+bridge holds, is replaced; a lock beside it (PATH.lock) keeps a second
+bridge off; the link is removed at exit. --link-dir DIR refuses a link
+outside DIR (the service's own directory). HOST is an IPv4 address, a
+name (tried again while it does not resolve) or [IPv6]. A whole Modbus
+RTU request goes to the module at once; other bytes are gathered until
+the port has been quiet for --gap MS (default, empty or "auto": 3.5
+characters at the speed, parity and stop bits the program set, 1.75 ms
+above 19200 bit/s; 0 sends them as they come), then sent in one TCP
+segment. The module's bytes go to the port as they arrive; those that
+arrive while no program has the port open are dropped and counted. When
+the connection drops or is refused (a module restarting), the port stays
+open and the bridge reconnects (250 ms doubling to 2 s), until --give-up
+S without a connection if given (exit 4). Bytes written while there is
+no connection are discarded and counted, never sent late. stderr says
+each change (connected, lost, back after N s, a module that closes
+every connection at once); SIGUSR1 and the exit print the counters on
+stdout (--json: one JSON object a line). --log FILE traces the traffic,
+escaped. The port belongs to the group dialout where the bridge may give
+it, as a serial port does. The service ordan-bridge@NAME runs a bridge
+from /etc/ordan/bridge/NAME.conf.)"},
     {Reach, "reach", "TARGET...",
      R"text(Whether the modules can be reached on the network from this computer:
 connects to each target's address and TCP port, sends nothing and
@@ -226,6 +235,7 @@ const QList<OptionInfo> optionTable{
     {"connect-timeout", "S", Reach | Bus, 0, ModuleField::Ip, false, nullptr},
     {"record", "FILE.csv", Write | siteCommands | Reach | Bus, 0, ModuleField::Ip, false, nullptr},
     {"link", "PATH", Bridge, Bridge, ModuleField::Ip, false, nullptr},
+    {"link-dir", "DIR", Bridge, 0, ModuleField::Ip, false, nullptr},
     {"gap", "MS", Bridge, 0, ModuleField::Ip, false, nullptr},
     {"give-up", "S", Bridge, 0, ModuleField::Ip, false, nullptr},
     // The register's options, for the commands that consult it.

@@ -5,7 +5,8 @@
 //                      [--restart-delay MS] [--exchanges N] -- BRIDGE COMMAND...
 // Starts the peer, then the bridge command, opens LINK (115200 8N1, raw)
 // and prints, one "name=value" a line:
-//   rtt_median_ms, rtt_p99_ms  request of 8 bytes, reply of 64, N exchanges
+//   rtt_median_ms, rtt_p99_ms  request of 8 bytes (a whole Modbus RTU
+//                              request), reply of 64, N exchanges
 //   up_mib_s                   1 MiB written to the port until the peer has it
 //   down_mib_s                 1 MiB sent by the peer until the port has it
 //   back_ms                    the peer restarted (down for the restart
@@ -150,11 +151,29 @@ long readSome(int fd, std::string *into, size_t size, int timeoutMs)
     return long(into->size());
 }
 
+// Modbus's CRC-16 (polynomial 0xA001), low byte first on the line.
+unsigned crc16(const std::string &bytes)
+{
+    unsigned crc = 0xffff;
+    for (const unsigned char c : bytes) {
+        crc ^= c;
+        for (int bit = 0; bit < 8; ++bit)
+            crc = (crc & 1) ? (crc >> 1) ^ 0xa001 : crc >> 1;
+    }
+    return crc;
+}
+
+// The request of an exchange: a whole Modbus RTU request (read 10 holding
+// registers of unit 1 from an address that counts the exchanges), as a
+// master writes it, in one write.
 std::string tagOf(unsigned long long sequence)
 {
-    char tag[9];
-    std::snprintf(tag, sizeof tag, "%08llx", sequence % 0x100000000ull);
-    return std::string(tag, 8);
+    std::string frame{'\x01', '\x03', char((sequence >> 8) & 0xff), char(sequence & 0xff),
+                      '\x00', '\x0a'};
+    const unsigned crc = crc16(frame);
+    frame += char(crc & 0xff);
+    frame += char(crc >> 8);
+    return frame;
 }
 
 } // namespace

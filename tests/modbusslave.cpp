@@ -3,7 +3,8 @@
 // tests. Its 100 holding registers hold 1000 + their index (register 1 is
 // 1000). It prints "ready" once the port is open, "request HEX" for every
 // request it takes whole (its CRC right) and "error" for every frame it
-// cannot take; SIGTERM or SIGINT end it.
+// cannot take; SIGTERM or SIGINT end it, and so does the port going away
+// (the pseudo-terminal's other side closed: exit 0, said on stderr).
 #include <modbus.h>
 
 #include <cerrno>
@@ -11,6 +12,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <poll.h>
 #include <string>
 #include <unistd.h>
 
@@ -68,7 +70,15 @@ int main(int argc, char *argv[])
             std::fflush(stdout);
             modbus_reply(context, request, n, registers);
         } else if (n < 0) {
-            std::printf("error %s\n", modbus_strerror(errno));
+            // A hang-up: nothing will come any more, and every read fails at
+            // once from now on.
+            const int error = errno;
+            pollfd port{modbus_get_socket(context), POLLIN, 0};
+            if (::poll(&port, 1, 0) < 0 || (port.revents & (POLLHUP | POLLERR | POLLNVAL))) {
+                std::fprintf(stderr, "ordan-modbus-slave: %s went away\n", argv[1]);
+                return 0;
+            }
+            std::printf("error %s\n", modbus_strerror(error));
             std::fflush(stdout);
             modbus_flush(context);
         }

@@ -17,6 +17,45 @@
     </message>
 </context>
 <context>
+    <name>HostPort</name>
+    <message>
+        <source>&quot;%1&quot; is not IP:PORT (no TCP port given)</source>
+        <translation>«%1» — не IP:ПОРТ (не указан TCP-порт)</translation>
+    </message>
+    <message>
+        <source>&quot;%1&quot; is not HOST:PORT (no TCP port given)</source>
+        <translation>«%1» — не ХОСТ:ПОРТ (не указан TCP-порт)</translation>
+    </message>
+    <message>
+        <source>&quot;%1&quot; is not an IPv6 address</source>
+        <translation>«%1» — не адрес IPv6</translation>
+    </message>
+    <message>
+        <source>&quot;%1&quot; is not HOST:PORT (an IPv6 address goes in brackets: [ADDRESS]:PORT)</source>
+        <translation>«%1» — не ХОСТ:ПОРТ (адрес IPv6 пишется в квадратных скобках: [АДРЕС]:ПОРТ)</translation>
+    </message>
+    <message>
+        <source>&quot;%1&quot; is not HOST:PORT (no host given)</source>
+        <translation>«%1» — не ХОСТ:ПОРТ (не указан хост)</translation>
+    </message>
+    <message>
+        <source>%1 is no address to connect to</source>
+        <translation>к адресу %1 подключиться нельзя</translation>
+    </message>
+    <message>
+        <source>&quot;%1&quot; is not an IPv4 address (four numbers 0-255 without leading zeros)</source>
+        <translation>«%1» — не адрес IPv4 (четыре числа 0-255 без ведущих нулей)</translation>
+    </message>
+    <message>
+        <source>&quot;%1&quot; is neither a host name nor an IPv4 address</source>
+        <translation>«%1» — не имя хоста и не адрес IPv4</translation>
+    </message>
+    <message>
+        <source>&quot;%1&quot; is not a TCP port (1-65535, without leading zeros)</source>
+        <translation>«%1» — не TCP-порт (1-65535, без ведущих нулей)</translation>
+    </message>
+</context>
+<context>
     <name>ModuleJob</name>
     <message>
         <source>the module gave no MAC address</source>
@@ -490,22 +529,6 @@ leads to %2</source>
     <message>
         <source>not checked</source>
         <translation>не проверен</translation>
-    </message>
-    <message>
-        <source>&quot;%1&quot; is not IP:PORT (no TCP port given)</source>
-        <translation>«%1» — не IP:ПОРТ (не указан TCP-порт)</translation>
-    </message>
-    <message>
-        <source>&quot;%1&quot; is not an IPv4 address (four numbers 0-255 without leading zeros)</source>
-        <translation>«%1» — не адрес IPv4 (четыре числа 0-255 без ведущих нулей)</translation>
-    </message>
-    <message>
-        <source>%1 is no address to connect to</source>
-        <translation>к адресу %1 подключиться нельзя</translation>
-    </message>
-    <message>
-        <source>&quot;%1&quot; is not a TCP port (1-65535, without leading zeros)</source>
-        <translation>«%1» — не TCP-порт (1-65535, без ведущих нулей)</translation>
     </message>
 </context>
 <context>
