@@ -7,7 +7,7 @@
 #include "cli/run.h"
 #include "engine/bus/busscan.h"
 #include "engine/jobs/bussettingssearch.h"
-#include "engine/net/reachcheck.h"
+#include "engine/net/hostport.h"
 #include "engine/platform/interruptwatch.h"
 #include "engine/site/busrecord.h"
 #include "engine/site/commissionrecord.h"
@@ -34,8 +34,11 @@ struct BusOptions {
 bool parseOptions(Run &run, BusOptions *o, QString *problem)
 {
     const QCommandLineParser &p = run.parser;
-    if (!ReachCheck::parseTarget(run.ports.first(), &o->scan.host, &o->scan.port, problem))
+    HostPort target;
+    if (!HostPort::parse(run.ports.first(), HostPort::Hosts::Ipv4Only, &target, problem))
         return false;
+    o->scan.host = target.address;
+    o->scan.port = target.port;
     for (const char *name : {"ids", "expect"}) {
         const QString key = QLatin1String(name);
         if (!p.isSet(key))

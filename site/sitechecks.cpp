@@ -1,5 +1,6 @@
 #include "site/sitechecks.h"
 
+#include "engine/net/hostport.h"
 #include "engine/net/reachcheck.h"
 #include "site/planmodel.h"
 
@@ -39,13 +40,12 @@ void SiteChecks::checkNetwork()
     for (int i = 0; i < plan.rows.size(); ++i) {
         const commissionplan::Row &row = plan.rows.at(i);
         const int tableRow = model->checkedTableRows().value(i, -1);
-        QHostAddress address;
-        quint16 port = 0;
+        HostPort target;
         QString problem;
-        if (ReachCheck::parseTarget(row.values.value(ModuleField::Ip),
-                                    row.values.value(ModuleField::PortTcp), &address, &port,
-                                    &problem)) {
-            networkCheck->addTarget(address, port);
+        if (HostPort::parse(row.values.value(ModuleField::Ip),
+                            row.values.value(ModuleField::PortTcp), HostPort::Hosts::Ipv4Only,
+                            &target, &problem)) {
+            networkCheck->addTarget(target.address, target.port);
             networkRowOf << tableRow;
             model->setNetwork(tableRow, tr("checking…"), false);
         } else {

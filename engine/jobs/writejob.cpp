@@ -1,5 +1,7 @@
 #include "engine/jobs/writejob.h"
 
+#include "engine/net/hostport.h"
+
 #include <QPointer>
 
 namespace
@@ -222,12 +224,11 @@ void WriteJob::checkReach()
 {
     // Where the module listens now: the values it read back (the ones
     // written, where written).
-    QHostAddress address;
-    quint16 tcpPort = 0;
+    HostPort target;
     QString problem;
-    if (!ReachCheck::parseTarget(facts.readBack.values.value(ModuleField::Ip),
-                                 facts.readBack.values.value(ModuleField::PortTcp), &address,
-                                 &tcpPort, &problem)) {
+    if (!HostPort::parse(facts.readBack.values.value(ModuleField::Ip),
+                         facts.readBack.values.value(ModuleField::PortTcp),
+                         HostPort::Hosts::Ipv4Only, &target, &problem)) {
         endWith(Ending::AddressNotKnown, problem);
         return;
     }
@@ -236,7 +237,7 @@ void WriteJob::checkReach()
     console.close();
     reach = std::make_unique<ReachCheck>();
     reach->setRetryFor(settings.reachTimeoutMs);
-    reach->addTarget(address, tcpPort);
+    reach->addTarget(target.address, target.port);
     facts.reachChecked = true;
     facts.reachTarget = reach->target(0);
     connect(reach.get(), &ReachCheck::finished, this, &WriteJob::onReached);

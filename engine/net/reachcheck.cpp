@@ -226,25 +226,3 @@ QString ReachCheck::describe(const Result &result)
     }
     return tr("not checked");
 }
-
-bool ReachCheck::parseTarget(const QString &text, QHostAddress *address, quint16 *port,
-                             QString *error)
-{
-    HostPort target;
-    if (!HostPort::parse(text, HostPort::Hosts::Ipv4Only, &target, error))
-        return false;
-    *address = target.address;
-    *port = target.port;
-    return true;
-}
-
-bool ReachCheck::parseTarget(const QString &ip, const QString &port, QHostAddress *address,
-                             quint16 *portNumber, QString *error)
-{
-    HostPort target;
-    if (!HostPort::parse(ip, port, HostPort::Hosts::Ipv4Only, &target, error))
-        return false;
-    *address = target.address;
-    *portNumber = target.port;
-    return true;
-}
