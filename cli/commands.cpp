@@ -134,6 +134,11 @@ void reportWriteFailure(const WriteJob &job, const RowOutcome &outcome, const QS
             who += QStringLiteral(": ");
         cliout::error(port, who + outcome.reason);
     }
+    // A bus where nothing answers: what the line showed, and what to try.
+    if (outcome.failure == RowOutcome::Failure::BusIncomplete && outcome.bus.reached &&
+        outcome.bus.answered().isEmpty())
+        cliout::error(
+            port, QStringLiteral("bus at %1: %2").arg(outcome.bus.target, outcome.bus.diagnosis()));
     // A write that stopped before the restart leaves the module with some
     // commands taken and none applied by a restart: say which.
     if (outcome.stoppedBeforeRestart) {
