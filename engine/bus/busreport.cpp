@@ -51,7 +51,7 @@ QString text(const QList<int> &units)
     return words.join(QLatin1String(", "));
 }
 
-QString spec(const QList<int> &units)
+QString compact(const QList<int> &units)
 {
     QStringList parts;
     for (int i = 0; i < units.size();) {

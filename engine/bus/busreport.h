@@ -19,7 +19,7 @@ bool parse(const QString &text, QList<int> *units, QString *error);
 QString text(const QList<int> &units);
 // As a technician writes them, which parse() reads back: "1,2,5", runs of
 // three or more as a range ("1-4,7").
-QString spec(const QList<int> &units);
+QString compact(const QList<int> &units);
 // 1-247
 QList<int> all();
 

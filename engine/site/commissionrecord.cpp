@@ -68,7 +68,7 @@ Row rowOf(const RowOutcome &outcome)
     row.result = outcome.recordResult();
     row.planRow = outcome.planRow;
     row.planned = outcome.planned;
-    row.busIds = unitlist::spec(outcome.busUnits);
+    row.busIds = unitlist::compact(outcome.busUnits);
     row.bus = outcome.busRecord();
     return row;
 }
