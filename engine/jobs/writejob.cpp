@@ -212,7 +212,7 @@ void WriteJob::compare()
     }
     if (!facts.differences.isEmpty())
         end(Ending::Differs);
-    else if ((!facts.audit || busWanted()) && settings.reachTimeoutMs > 0)
+    else if ((!facts.audit || settings.checkBus) && settings.reachTimeoutMs > 0)
         checkReach();
     else
         end(Ending::Done);
