@@ -51,6 +51,8 @@ reach: 0 when every target is reachable; 4 when any does not answer or is
 unreachable; otherwise 6 when any refuses; 2 for a bad target or plan.
 write --reach, commission --reach: a module verified on its console but not
 reachable is 4 (no answer, unreachable) or 6 (refused).
+write --bus, commission --bus, audit --bus: a module reachable but whose
+bus_ids do not all answer is 6.
 bus: 0 when a device answers and every --expect one does (and, with
 --repeat, the line's quality reaches --min-quality); 4 when none answers
 (--find-settings: at no setting, the module written back, verified); 6 when
@@ -84,9 +86,13 @@ is safe to open in a spreadsheet; a row the record cannot take fails
 the command (exit 1). --reach then connects to the module at the address
 and TCP port it runs with, sending nothing, again and again up to
 --reach-timeout seconds (default 10) while its network comes up: one
-verified on its console but not reachable fails (exit 4, 6 if refused).)"},
+verified on its console but not reachable fails (exit 4, 6 if refused).
+--bus --bus-ids LIST (as 1,2,5 or 1-4) then asks those Modbus devices
+through the module's new address and TCP port ("read holding registers
+0, count 1"): one that does not answer fails the write (exit 6). --bus
+implies --reach.)"},
     {Commission, "commission", "PLAN.csv",
-     R"(Writes and verifies a whole site from a plan: a CSV file (UTF-8, "," or
+     R"text(Writes and verifies a whole site from a plan: a CSV file (UTF-8, "," or
 ";") whose header names the columns: port (required), ip, mask,
 gateway, tcp_port, parity, speed, stop_bits, packet_timeout. One row
 per module; an empty cell takes the value of --from, if given,
@@ -105,13 +111,21 @@ verified, failed (with the reason), not reached, and whether each row
 reached the record. --dry-run checks the plan and shows what each row
 would send, sending nothing (the module's own values, against which
 the configuration is checked, are read only in a real run). --reach as
-for write: each verified module must also be reachable at its address.)"},
+for write: each verified module must also be reachable at its address.
+A column bus_ids (as 1,2,5 or 1-4) names the Modbus devices on each
+module's bus; --bus (which implies --reach) asks them through the module
+once it is reachable: a row whose devices do not all answer fails
+("verified on the console, reachable, bus: 5 does not answer (1, 2
+answer)", exit 6). The record's last column, bus, says what they came
+to.)text"},
     {Audit, "audit", "PLAN.csv",
      R"(Checks a site against its plan, writing nothing: identifies each row's
 module as commission does (same ports, same swaps), reads it and
 compares it with the row. Each row "matches" or "differs" (the values
 planned against the values read). Exit 0 when every module matches, 6
-when one differs, 4 when one does not answer or is not reached.)"},
+when one differs, 4 when one does not answer or is not reached. --bus
+as for commission: a module that matches must be reachable at its
+address, and the devices of its row's bus_ids must answer through it.)"},
     {Restart, "restart", "PORT",
      R"(Restarts the module ("RESET"). Without --wait: done when the module
 does not answer the command within the reply time-out (a reply is a
@@ -221,7 +235,9 @@ const QList<OptionInfo> optionTable{
     {"wait", nullptr, restarts, 0, ModuleField::Ip, false, nullptr},
     {"restart-timeout", "S", Write | Commission | restarts, 0, ModuleField::Ip, false, nullptr},
     {"reach", nullptr, Write | Commission, 0, ModuleField::Ip, false, nullptr},
-    {"reach-timeout", "S", Write | Commission, 0, ModuleField::Ip, false, nullptr},
+    {"reach-timeout", "S", Write | siteCommands, 0, ModuleField::Ip, false, nullptr},
+    {"bus", nullptr, Write | siteCommands, 0, ModuleField::Ip, false, nullptr},
+    {"bus-ids", "LIST", Write, 0, ModuleField::Ip, false, nullptr},
     {"ids", "LIST", Bus, 0, ModuleField::Ip, false, nullptr},
     {"expect", "LIST", Bus, 0, ModuleField::Ip, false, nullptr},
     {"answer-timeout", "MS", Bus, 0, ModuleField::Ip, false, nullptr},

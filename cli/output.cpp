@@ -205,11 +205,19 @@ QJsonArray planJson(const QList<commissionplan::Row> &rows)
         QJsonObject values;
         for (auto it = row.values.cbegin(); it != row.values.cend(); ++it)
             values.insert(parameters::fieldKey(it.key()), it.value());
-        array.append(
-            QJsonObject{{QStringLiteral("row"), row.row},
-                        {QStringLiteral("port"), row.port},
-                        {QStringLiteral("values"), values},
-                        {QStringLiteral("commands"), QJsonArray::fromStringList(commandsOf(row))}});
+        QJsonObject object{
+            {QStringLiteral("row"), row.row},
+            {QStringLiteral("port"), row.port},
+            {QStringLiteral("values"), values},
+            {QStringLiteral("commands"), QJsonArray::fromStringList(commandsOf(row))}};
+        // The devices its bus must have, where the plan names them.
+        if (!row.busIds.isEmpty()) {
+            QJsonArray units;
+            for (const int unit : row.busIds)
+                units.append(unit);
+            object.insert(QStringLiteral("bus_ids"), units);
+        }
+        array.append(object);
     }
     return array;
 }

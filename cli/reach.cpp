@@ -214,17 +214,20 @@ int commandReach(Run &run)
 
 bool reachOptions(Run &run, QString *problem)
 {
-    const bool reach = run.parser.isSet(QStringLiteral("reach"));
+    // The bus is asked at the module's address: --bus checks the reach first.
+    const bool bus = run.parser.isSet(QStringLiteral("bus"));
+    const bool reach = run.parser.isSet(QStringLiteral("reach")) || bus;
     if (!reach) {
         if (run.parser.isSet(QStringLiteral("reach-timeout"))) {
-            *problem = QStringLiteral("--reach-timeout goes with --reach");
+            *problem = QStringLiteral("--reach-timeout goes with --reach or --bus");
             return false;
         }
         return true;
     }
     if (run.parser.isSet(QStringLiteral("no-verify"))) {
-        *problem = QStringLiteral("--reach connects to a module verified on its console: it does "
-                                  "not go with --no-verify");
+        *problem = QStringLiteral("%1 connects to a module verified on its console: it does "
+                                  "not go with --no-verify")
+                       .arg(bus ? QStringLiteral("--bus") : QStringLiteral("--reach"));
         return false;
     }
     run.settings.reachTimeoutMs = defaultReachTimeoutMs;

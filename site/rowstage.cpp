@@ -88,6 +88,7 @@ bool isActive(RowStage stage)
     case RowStage::Restarting:
     case RowStage::ReadingBack:
     case RowStage::Reaching:
+    case RowStage::CheckingBus:
         return true;
     default:
         return false;

@@ -66,6 +66,10 @@ public:
     // Tries every row's address and TCP port on the network (no module on a
     // serial port needed) and fills the network column.
     void checkNetwork();
+    // Asks the devices of every row's bus_ids through its module's address
+    // and TCP port, and fills the bus column.
+    void checkBus();
+    // A check of the network or the bus goes on.
     bool isCheckingNetwork() const;
     bool isRunning() const;
     // What `ordan-cli commission` would exit with for the last run: 0 all
@@ -90,6 +94,7 @@ public:
 signals:
     void runFinished(int exitCode);
     void networkChecked();
+    void busChecked();
 
 protected:
     void closeEvent(QCloseEvent *event) override;

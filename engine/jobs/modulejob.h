@@ -42,6 +42,9 @@ struct JobSettings {
     // network at the address and TCP port it runs with (ReachCheck), tried
     // for this long while its network comes up; 0: not checked.
     int reachTimeoutMs = 0;
+    // Then, once reachable, the devices of the row's bus_ids must answer
+    // through it (BusScan); rows without bus_ids are not checked.
+    bool checkBus = false;
     TraceLog *trace = nullptr;
 };
 

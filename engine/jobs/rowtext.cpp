@@ -63,6 +63,8 @@ QString RowOutcome::failureWord() const
         return tr("not reachable");
     case Failure::AddressNotKnown:
         return tr("address not known");
+    case Failure::BusIncomplete:
+        return tr("devices missing on the bus");
     }
     return QString();
 }
@@ -143,6 +145,16 @@ QString RowOutcome::detail() const
     if (!recordError.isEmpty())
         text += QStringLiteral(" (") + recordError + QLatin1Char(')');
     return text;
+}
+
+QString RowOutcome::busDetail() const
+{
+    return busChecked ? bus.outcomeWords(true) : QString();
+}
+
+QString RowOutcome::busRecord() const
+{
+    return busChecked ? bus.outcomeWords() : QString();
 }
 
 QString RowOutcome::fieldName(ModuleField field)

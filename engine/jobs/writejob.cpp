@@ -214,7 +214,7 @@ void WriteJob::compare()
     }
     if (!facts.differences.isEmpty())
         end(Ending::Differs);
-    else if (!facts.audit && settings.reachTimeoutMs > 0)
+    else if ((!facts.audit || settings.checkBus) && settings.reachTimeoutMs > 0)
         checkReach();
     else
         end(Ending::Done);
@@ -252,8 +252,43 @@ void WriteJob::onReached()
     facts.reach = reach->result(0);
     if (facts.reach.outcome == ReachCheck::Outcome::Pending)
         return; // stopped: the job ended already
-    end(facts.reach.outcome == ReachCheck::Outcome::Reachable ? Ending::Done
-                                                              : Ending::NotReachable);
+    if (facts.reach.outcome != ReachCheck::Outcome::Reachable)
+        end(Ending::NotReachable);
+    else if (busWanted())
+        checkBus();
+    else
+        end(Ending::Done);
+}
+
+void WriteJob::checkBus()
+{
+    BusScanSettings scan =
+        BusScanSettings::forUnits(reach->address(0), reach->port(0), facts.busUnits);
+    // The module sends what the bus said once the line has been quiet for
+    // its packet time-out: the answer is awaited beyond it. Its one
+    // connection, just closed by the reach check, may take a moment.
+    scan.answerTimeoutMs =
+        facts.readBack.values.value(ModuleField::Timewait).toInt() + busAnswerMarginMs;
+    scan.connectRetryMs = settings.reachTimeoutMs;
+    busScan = std::make_unique<BusScan>(scan);
+    facts.busChecked = true;
+    connect(busScan.get(), &BusScan::finished, this, &WriteJob::onBusChecked);
+    if (progressHandler) {
+        connect(
+            busScan.get(), &BusScan::progress, this, [this](int done, int total, int unit, int) {
+                progressHandler(port(), done + 1, total, QStringLiteral("bus: unit %1").arg(unit));
+            });
+    }
+    emit checkingBus(facts.reachTarget);
+    busScan->start();
+}
+
+void WriteJob::onBusChecked()
+{
+    facts.bus = busScan->report();
+    if (facts.bus.interrupted)
+        return; // stopped: the job ended already
+    end(RowOutcome::busExitCode(facts.bus) == 0 ? Ending::Done : Ending::BusIncomplete);
 }
 
 void WriteJob::endOn(ModuleField field, Ending ending, const QString &reply)
@@ -278,6 +313,10 @@ void WriteJob::end(Ending how)
     if (reach) {
         reach->stop();
         facts.reach = reach->result(0);
+    }
+    if (busScan) {
+        busScan->stop();
+        facts.bus = busScan->report();
     }
     console.cancel();
     console.close();

@@ -1,6 +1,7 @@
 #ifndef WRITERESULT_H
 #define WRITERESULT_H
 
+#include "engine/bus/busreport.h"
 #include "engine/jobs/modulejob.h"
 #include "engine/net/reachcheck.h"
 #include "protocol/parameters.h"
@@ -38,6 +39,7 @@ struct WriteResult {
         Differs,               // differences: read back (or audited) other than asked
         AddressNotKnown,       // verified; detail: why its address is no place to reach it
         NotReachable,          // verified on its console; reach: not reachable there
+        BusIncomplete,         // verified and reachable; bus: not every one of busUnits answers
     };
     // A value planned or written against the one read (empty when the
     // module gave none that is valid).
@@ -85,6 +87,11 @@ struct WriteResult {
     bool reachChecked = false;
     QString reachTarget;
     ReachCheck::Result reach;
+    // The devices that must answer on the module's bus (the plan's
+    // bus_ids), and the bus check after the reach check, when one was made.
+    QList<int> busUnits;
+    bool busChecked = false;
+    BusReport bus;
     // The record: whether one is kept, whether it took the row, why not.
     bool keepsRecord = false;
     bool recorded = false;
