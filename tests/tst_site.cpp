@@ -10,6 +10,7 @@
 #include "settings/setting_module.h"
 #include "settings/settingsmapping.h"
 #include "site/planmodel.h"
+#include "site/rowstage.h"
 #include "site/sitetranslation.h"
 #include "site/sitewindow.h"
 
@@ -925,6 +926,8 @@ void SiteTest::russianWindow()
         QTRY_VERIFY_WITH_TIMEOUT(!site.window.isRunning(), runTimeoutMs);
         QVERIFY2(site.state(0).startsWith(QStringLiteral("отличается")), qPrintable(site.state(0)));
         shown << site.state(0);
+        // A write step names its parameter in Russian too.
+        shown << rowProgress(JobStage::Writing, 5, 8, QStringLiteral("parity")).item;
         // Latin letters only in the names of things: MAC, IP, TCP, F8.
         static const QRegularExpression english(
             QStringLiteral("\\b(?!MAC\\b|IP\\b|TCP\\b|ok\\b)[A-Za-z]{2,}"));
