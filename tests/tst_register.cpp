@@ -402,12 +402,12 @@ private slots:
         cliprocess::Result r = cli(QStringList{"register", "import", "--json"} + records);
         QCOMPARE(r.exitCode, 0);
         QList<int> added;
-        for (const QJsonValue &v : QJsonDocument::fromJson(r.out).array())
+        for (const QJsonValue v : QJsonDocument::fromJson(r.out).array())
             added << v["added"].toInt();
         QCOMPARE(added, (QList<int>{2, 1, 1}));
         r = cli(QStringList{"register", "import", "--json"} + records);
         added.clear();
-        for (const QJsonValue &v : QJsonDocument::fromJson(r.out).array())
+        for (const QJsonValue v : QJsonDocument::fromJson(r.out).array())
             added << v["added"].toInt();
         QCOMPARE(added, (QList<int>{0, 0, 0}));
         // Not a record: nothing of the files is taken.
