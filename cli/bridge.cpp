@@ -56,7 +56,8 @@ void printCounters(SerialBridge &bridge, const QString &link, bool json)
         // One object a line: SIGUSR1 may print several.
         const QByteArray bytes = QJsonDocument(object).toJson(QJsonDocument::Compact) + '\n';
         fwrite(bytes.constData(), 1, size_t(bytes.size()), stdout);
-        fflush(stdout);
+        // Printing: a reader that is gone has nowhere else to be told.
+        (void)fflush(stdout);
         return;
     }
     const auto n = [](qint64 value) { return QString::number(value); };

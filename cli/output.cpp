@@ -28,7 +28,7 @@ void writeLines(FILE *stream, const QStringList &lines)
     for (const QString &line : lines)
         bytes += textsafety::escapeControls(line).toUtf8() + '\n';
     fwrite(bytes.constData(), 1, size_t(bytes.size()), stream);
-    fflush(stream);
+    (void)fflush(stream); // a reader gone cannot be told; the exit code says it all
 }
 
 QJsonValue valueOrNull(const parameters::Values &values, ModuleField field)
@@ -109,7 +109,7 @@ void json(const QJsonValue &value)
     const QByteArray bytes = value.isArray() ? QJsonDocument(value.toArray()).toJson()
                                              : QJsonDocument(value.toObject()).toJson();
     fwrite(bytes.constData(), 1, size_t(bytes.size()), stdout);
-    fflush(stdout);
+    (void)fflush(stdout); // as in writeLines()
 }
 
 QJsonObject readJson(const QString &port, const ModuleReading &reading, const QString &error)

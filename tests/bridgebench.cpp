@@ -16,6 +16,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <climits>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -45,6 +46,17 @@ double msSince(Clock::time_point start)
     std::exit(1);
 }
 
+// The whole number `text`, at least `min`, or the usage fails.
+int number(const std::string &option, const std::string &text, int min)
+{
+    char *end = nullptr;
+    errno = 0;
+    const long value = std::strtol(text.c_str(), &end, 10);
+    if (text.empty() || *end != '\0' || errno != 0 || value < min || value > INT_MAX)
+        fail(option + " " + text + ": not a whole number of at least " + std::to_string(min));
+    return int(value);
+}
+
 struct Child {
     pid_t pid = -1;
     int in = -1;  // its stdin
@@ -60,18 +72,20 @@ Child spawn(const std::vector<std::string> &command, bool pipes)
     Child child;
     child.pid = ::fork();
     if (child.pid == 0) {
+        // A child without its standard streams does not run.
         if (pipes) {
-            ::dup2(toChild[0], STDIN_FILENO);
-            ::dup2(fromChild[1], STDOUT_FILENO);
+            if (::dup2(toChild[0], STDIN_FILENO) < 0 || ::dup2(fromChild[1], STDOUT_FILENO) < 0)
+                ::_exit(127);
             ::close(toChild[1]);
             ::close(fromChild[0]);
         } else {
             const int null = ::open("/dev/null", O_RDWR);
-            ::dup2(null, STDIN_FILENO);
-            ::dup2(null, STDOUT_FILENO);
-            ::dup2(null, STDERR_FILENO);
+            if (::dup2(null, STDIN_FILENO) < 0 || ::dup2(null, STDOUT_FILENO) < 0 ||
+                ::dup2(null, STDERR_FILENO) < 0)
+                ::_exit(127);
         }
         std::vector<char *> argv;
+        argv.reserve(command.size() + 1);
         for (const std::string &word : command)
             argv.push_back(const_cast<char *>(word.c_str()));
         argv.push_back(nullptr);
@@ -94,7 +108,7 @@ std::string line(Child &child, int timeoutMs = 10000)
     for (;;) {
         const size_t end = child.pending.find('\n');
         if (end != std::string::npos) {
-            const std::string text = child.pending.substr(0, end);
+            std::string text = child.pending.substr(0, end);
             child.pending.erase(0, end + 1);
             return text;
         }
@@ -199,9 +213,9 @@ int main(int argc, char *argv[])
         else if (option == "--link")
             link = value;
         else if (option == "--restart-delay")
-            restartDelayMs = std::atoi(value.c_str());
+            restartDelayMs = number(option, value, 0);
         else if (option == "--exchanges")
-            exchanges = std::atoi(value.c_str());
+            exchanges = number(option, value, 1);
         else
             fail("unknown option " + option);
     }
@@ -226,12 +240,14 @@ int main(int argc, char *argv[])
     if (port < 0)
         fail("no port at " + link);
     termios t;
-    ::tcgetattr(port, &t);
+    if (::tcgetattr(port, &t) != 0)
+        fail("cannot set the port: " + std::string(std::strerror(errno)));
     ::cfmakeraw(&t);
     ::cfsetispeed(&t, B115200);
     ::cfsetospeed(&t, B115200);
     t.c_cflag |= CLOCAL | CREAD;
-    ::tcsetattr(port, TCSANOW, &t);
+    if (::tcsetattr(port, TCSANOW, &t) != 0)
+        fail("cannot set the port: " + std::string(std::strerror(errno)));
 
     tell(peer, "reply 64");
     line(peer);

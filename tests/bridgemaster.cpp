@@ -12,10 +12,25 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <vector>
+
+namespace
+{
+
+// The whole number `text`; -1 for anything else.
+int number(const char *text)
+{
+    char *end = nullptr;
+    errno = 0;
+    const long value = std::strtol(text, &end, 10);
+    return *text && !*end && errno == 0 && value >= 0 && value <= INT_MAX ? int(value) : -1;
+}
+
+} // namespace
 
 int main(int argc, char *argv[])
 {
@@ -29,11 +44,16 @@ int main(int argc, char *argv[])
     char parity = 'E';
     for (int i = 2; i + 1 < argc; i += 2) {
         if (std::strcmp(argv[i], "--polls") == 0)
-            polls = std::max(1, std::atoi(argv[i + 1]));
+            polls = number(argv[i + 1]);
         else if (std::strcmp(argv[i], "--speed") == 0)
-            speed = std::atoi(argv[i + 1]);
+            speed = number(argv[i + 1]);
         else if (std::strcmp(argv[i], "--parity") == 0)
             parity = argv[i + 1][0];
+    }
+    if (polls < 1 || speed < 1) {
+        std::fprintf(stderr, "ordan-bridge-master: --polls and --speed take a whole number "
+                             "above 0\n");
+        return 2;
     }
     modbus_t *context = modbus_new_rtu(argv[1], speed, parity, 8, 1);
     if (!context || modbus_set_slave(context, 1) != 0 || modbus_connect(context) != 0) {

@@ -26,6 +26,16 @@ void onStop(int)
     ::_exit(0);
 }
 
+// Each line goes out at once: the test waits on it. With the test gone, the
+// slave has no one to serve.
+void flush()
+{
+    if (std::fflush(stdout) != 0) {
+        std::fprintf(stderr, "ordan-modbus-slave: stdout: %s\n", std::strerror(errno));
+        std::exit(1);
+    }
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
@@ -37,10 +47,17 @@ int main(int argc, char *argv[])
     int speed = 19200;
     char parity = 'E';
     for (int i = 2; i + 1 < argc; i += 2) {
-        if (std::strcmp(argv[i], "--speed") == 0)
-            speed = std::atoi(argv[i + 1]);
-        else if (std::strcmp(argv[i], "--parity") == 0)
+        if (std::strcmp(argv[i], "--speed") == 0) {
+            char *end = nullptr;
+            const long value = std::strtol(argv[i + 1], &end, 10);
+            speed = *end == '\0' && value > 0 && value <= 4000000 ? int(value) : 0;
+        } else if (std::strcmp(argv[i], "--parity") == 0) {
             parity = argv[i + 1][0];
+        }
+    }
+    if (speed == 0) {
+        std::fprintf(stderr, "ordan-modbus-slave: --speed takes a speed in bits per second\n");
+        return 2;
     }
     std::signal(SIGTERM, onStop);
     std::signal(SIGINT, onStop);
@@ -54,7 +71,7 @@ int main(int argc, char *argv[])
     for (int i = 0; i < 100; ++i)
         registers->tab_registers[i] = uint16_t(1000 + i);
     std::printf("ready\n");
-    std::fflush(stdout);
+    flush();
 
     uint8_t request[MODBUS_RTU_MAX_ADU_LENGTH];
     for (;;) {
@@ -67,7 +84,7 @@ int main(int argc, char *argv[])
                 hex += two;
             }
             std::printf("request %s\n", hex.c_str());
-            std::fflush(stdout);
+            flush();
             modbus_reply(context, request, n, registers);
         } else if (n < 0) {
             // A hang-up: nothing will come any more, and every read fails at
@@ -79,7 +96,7 @@ int main(int argc, char *argv[])
                 return 0;
             }
             std::printf("error %s\n", modbus_strerror(error));
-            std::fflush(stdout);
+            flush();
             modbus_flush(context);
         }
     }

@@ -609,7 +609,7 @@ void BridgeTest::frames()
     QCOMPARE(counters.value(QStringLiteral("whole_frames")).toInt(), whole);
     QCOMPARE(bridge.stop(), 0);
     QStringList received;
-    for (const QJsonValue &segment : module.stop().value(QStringLiteral("received")).toArray())
+    for (const QJsonValue segment : module.stop().value(QStringLiteral("received")).toArray())
         received << segment.toObject().value(QStringLiteral("hex")).toString();
     QCOMPARE(received, segments);
 

@@ -342,7 +342,7 @@ void BusTest::afterReadBack()
         const QJsonObject row = rows.at(i).toObject();
         const QJsonObject bus = row["bus"].toObject();
         QStringList absent;
-        for (const QJsonValue &unit : bus["missing"].toArray())
+        for (const QJsonValue unit : bus["missing"].toArray())
             absent << QString::number(unit.toInt());
         QCOMPARE(absent.join(','), missing.at(i));
         if (command.first() != "write")

@@ -425,7 +425,7 @@ void CliTest::threePortsAtOnce()
     clock.start();
     const Result r = runCli(arguments);
     QCOMPARE(r.exitCode, 0);
-    QVERIFY2(clock.elapsed() < 2 * 11 * 250, qPrintable(QString::number(clock.elapsed())));
+    QVERIFY2(clock.elapsed() < qint64(2) * 11 * 250, qPrintable(QString::number(clock.elapsed())));
     const QJsonArray array = QJsonDocument::fromJson(r.out).array();
     QCOMPARE(array.size(), 3);
     for (int i = 0; i < 3; ++i) {

@@ -58,7 +58,7 @@ QJsonArray jsonRows(const Result &r)
 QStringList statuses(const Result &r)
 {
     QStringList list;
-    for (const QJsonValue &row : jsonRows(r))
+    for (const QJsonValue row : jsonRows(r))
         list << row["status"].toString();
     return list;
 }

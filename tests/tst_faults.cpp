@@ -361,7 +361,7 @@ void FaultsTest::noFalseVerified()
     // processes: plugged in again).
     std::map<int, QSet<QString>> addresses; // physical module -> IP addresses written to it
     for (const Run &run : runs) {
-        for (const QJsonValue &command : readJson(run.stateFile)["received"].toArray()) {
+        for (const QJsonValue command : readJson(run.stateFile)["received"].toArray()) {
             if (command.toString().startsWith("CHANGE IP:"))
                 addresses[run.module] << command.toString();
         }

@@ -605,7 +605,7 @@ void SiteTest::planFileRoundTrip()
         expected.append(object);
     }
     QJsonArray got;
-    for (const QJsonValue &row : QJsonDocument::fromJson(r.out).array()) {
+    for (const QJsonValue row : QJsonDocument::fromJson(r.out).array()) {
         QJsonObject object = row.toObject();
         object.remove("commands");
         got.append(object);

@@ -72,7 +72,7 @@ QString RowOutcome::failureWord() const
 QString RowOutcome::line() const
 {
     // ordan-cli's words: English, as the rest of its output.
-    const QString word = statusWord();
+    QString word = statusWord();
     if (status == Status::NotReached)
         return word + QStringLiteral(": ") + reason;
     if (status == Status::Differs && audit) {

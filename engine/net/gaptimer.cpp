@@ -41,7 +41,8 @@ void GapTimer::start(int us)
         itimerspec when = {};
         when.it_value.tv_sec = qMax(us, 1) / 1000000;
         when.it_value.tv_nsec = long(qMax(us, 1) % 1000000) * 1000;
-        ::timerfd_settime(fd, 0, &when, nullptr);
+        // Fails only for a bad descriptor or time, and neither can be here.
+        (void)::timerfd_settime(fd, 0, &when, nullptr);
         return;
     }
 #endif
@@ -54,7 +55,7 @@ void GapTimer::stop()
 #ifdef Q_OS_LINUX
     if (fd >= 0) {
         const itimerspec never = {};
-        ::timerfd_settime(fd, 0, &never, nullptr);
+        (void)::timerfd_settime(fd, 0, &never, nullptr); // as in start()
         return;
     }
 #endif

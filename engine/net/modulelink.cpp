@@ -5,6 +5,8 @@
 #include <QTcpSocket>
 
 #ifdef Q_OS_LINUX
+#include <cerrno>
+#include <cstring>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <sys/socket.h>
@@ -155,10 +157,15 @@ void ModuleLink::onConnected()
     const int fd = int(socket->socketDescriptor());
     const int idle = 5, interval = 1, probes = 3;
     const unsigned int unacknowledgedMs = 8000;
-    ::setsockopt(fd, IPPROTO_TCP, TCP_KEEPIDLE, &idle, sizeof idle);
-    ::setsockopt(fd, IPPROTO_TCP, TCP_KEEPINTVL, &interval, sizeof interval);
-    ::setsockopt(fd, IPPROTO_TCP, TCP_KEEPCNT, &probes, sizeof probes);
-    ::setsockopt(fd, IPPROTO_TCP, TCP_USER_TIMEOUT, &unacknowledgedMs, sizeof unacknowledgedMs);
+    // Without them the system's defaults apply and a lost module is noticed
+    // late: the trace says so.
+    if (::setsockopt(fd, IPPROTO_TCP, TCP_KEEPIDLE, &idle, sizeof idle) != 0 ||
+        ::setsockopt(fd, IPPROTO_TCP, TCP_KEEPINTVL, &interval, sizeof interval) != 0 ||
+        ::setsockopt(fd, IPPROTO_TCP, TCP_KEEPCNT, &probes, sizeof probes) != 0 ||
+        ::setsockopt(fd, IPPROTO_TCP, TCP_USER_TIMEOUT, &unacknowledgedMs,
+                     sizeof unacknowledgedMs) != 0)
+        event(QStringLiteral("keep-alive not set: ") +
+              QString::fromLocal8Bit(std::strerror(errno)));
 #endif
     ++connections;
     currentState = State::Connected;

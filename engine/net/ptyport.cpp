@@ -106,19 +106,31 @@ bool PtyPort::open(const QString &link, QString *problem)
     slaveFd = slave;
     const QByteArray device(name);
     devicePath = QString::fromLocal8Bit(device);
-    ::fcntl(masterFd, F_SETFL, ::fcntl(masterFd, F_GETFL) | O_NONBLOCK);
+    const int flags = ::fcntl(masterFd, F_GETFL);
+    if (flags < 0 || ::fcntl(masterFd, F_SETFL, flags | O_NONBLOCK) != 0) {
+        *problem =
+            QStringLiteral("cannot make the pseudo-terminal non-blocking: ") + systemError(errno);
+        close();
+        return false;
+    }
     // Usable by the group of serial ports, where the bridge may give it (as
     // root, or as a member of that group: the service); otherwise the
     // bridge's user's own, as the system made it.
     if (const group *serial = ::getgrnam("dialout")) {
+        // Failing, the port stays its owner's, as without the group.
         if (::fchown(slaveFd, uid_t(-1), serial->gr_gid) == 0)
-            ::fchmod(slaveFd, 0660);
+            (void)::fchmod(slaveFd, 0660);
     }
 #ifdef TIOCPKT
     int on = 1;
     packetMode = ::ioctl(masterFd, TIOCPKT, &on) == 0;
 #endif
-    resetSettings();
+    // A port that is not raw would change the bytes that pass.
+    if (!resetSettings()) {
+        *problem = QStringLiteral("cannot set the pseudo-terminal up: ") + systemError(errno);
+        close();
+        return false;
+    }
 #ifdef Q_OS_LINUX
     // Watched before the link exists: no program can open the port unseen.
     openWatchFd = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
@@ -225,12 +237,14 @@ void PtyPort::syncOpens()
     if (writable)
         writable->setEnabled(false);
     int unread = 0;
-    if (::ioctl(slaveFd, FIONREAD, &unread) == 0)
+    if (::ioctl(slaveFd, FIONREAD, &unread) != 0)
+        unread = 0;
+    if (::tcflush(slaveFd, TCIFLUSH) == 0)
         dropped += unread;
-    ::tcflush(slaveFd, TCIFLUSH);
-    // A program that opened it again meanwhile keeps what it set.
+    // A program that opened it again meanwhile keeps what it set. Failing,
+    // the port keeps the last program's settings: the next sets its own.
     if (openCount == 0)
-        resetSettings();
+        (void)resetSettings();
     emit closedByAll(dropped);
 #endif
 }
@@ -264,16 +278,17 @@ void PtyPort::noteSettings()
     // Back to the unset speed: the next setting a program makes changes it.
     ::cfsetispeed(&t, unsetSpeed);
     ::cfsetospeed(&t, unsetSpeed);
-    ::tcsetattr(slaveFd, TCSANOW, &t);
+    // Failing, the port keeps the speed just noted, which stays right.
+    (void)::tcsetattr(slaveFd, TCSANOW, &t);
 #endif
 }
 
-void PtyPort::resetSettings()
+bool PtyPort::resetSettings()
 {
 #ifdef Q_OS_UNIX
     termios t;
     if (::tcgetattr(slaveFd, &t) != 0)
-        return;
+        return false;
     ::cfmakeraw(&t);
     t.c_iflag = 0;
     t.c_oflag = 0;
@@ -289,9 +304,11 @@ void PtyPort::resetSettings()
     t.c_cc[VTIME] = 0;
     ::cfsetispeed(&t, unsetSpeed);
     ::cfsetospeed(&t, unsetSpeed);
-    ::tcsetattr(slaveFd, TCSANOW, &t);
-    ::tcflush(slaveFd, TCIFLUSH);
+    const bool set = ::tcsetattr(slaveFd, TCSANOW, &t) == 0 && ::tcflush(slaveFd, TCIFLUSH) == 0;
     noted = Format();
+    return set;
+#else
+    return false;
 #endif
 }
 

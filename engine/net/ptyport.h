@@ -93,7 +93,7 @@ signals:
 private:
     void syncOpens();
     void noteSettings();
-    void resetSettings();
+    bool resetSettings(); // false when the port could not be made raw
     void flushOut();
 
     PortLink portLink;

@@ -211,7 +211,7 @@ Plan parse(const QByteArray &bytes, const parameters::Values &base, bool allowFo
     }
 
     // The header: which column holds the port, which the parameters.
-    const QStringList header = records.first();
+    const QStringList &header = records.first();
     int portIndex = -1;
     int busIdsIndex = -1;
     QHash<int, ModuleField> fieldAt;

@@ -100,7 +100,7 @@ QList<Problem> checkBase(const parameters::Values &base);
 void checkNotEmpty(Plan *plan);
 
 // A plan file larger than this is not a plan.
-inline constexpr qint64 maxPlanBytes = 1024 * 1024;
+inline constexpr qint64 maxPlanBytes = qint64(1024) * 1024;
 
 // The bytes of the plan file at `path`: false, with the reason, when it is
 // not a regular file, cannot be read, or is larger than maxPlanBytes.

@@ -198,7 +198,7 @@ void Appender::append(const Row &row, Done done)
 WriteJob::Recorder Appender::recorder()
 {
     const QPointer<Appender> self(this);
-    return [self](const RowOutcome &outcome, WriteJob::RecordDone done) {
+    return [self](const RowOutcome &outcome, const WriteJob::RecordDone &done) {
         if (!self) {
             done(false, Text::tr("the record was closed"));
             return;
