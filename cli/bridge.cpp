@@ -5,7 +5,9 @@
 #include "engine/net/serialbridge.h"
 #include "engine/platform/interruptwatch.h"
 
+#include <QDir>
 #include <QEventLoop>
+#include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
 
@@ -33,45 +35,70 @@ QString stateName(SerialBridge::State state)
     return QStringLiteral("disconnected");
 }
 
-void printCounters(const SerialBridge &bridge, const QString &link, bool json)
+void printCounters(SerialBridge &bridge, const QString &link, bool json)
 {
     const SerialBridge::Counters c = bridge.counters();
+    const double gapMs = bridge.currentGapUs() / 1000.0;
     if (json) {
         const QJsonObject object{{QStringLiteral("link"), link},
                                  {QStringLiteral("target"), bridge.target()},
                                  {QStringLiteral("state"), stateName(bridge.state())},
                                  {QStringLiteral("bytes_to_module"), c.bytesToModule},
                                  {QStringLiteral("frames_to_module"), c.framesToModule},
+                                 {QStringLiteral("whole_frames"), c.wholeFrames},
                                  {QStringLiteral("bytes_from_module"), c.bytesFromModule},
+                                 {QStringLiteral("dropped_bytes"), c.droppedBytes},
                                  {QStringLiteral("reconnects"), c.reconnects},
+                                 {QStringLiteral("refusals"), c.refusals},
                                  {QStringLiteral("discarded_bytes"), c.discardedBytes},
                                  {QStringLiteral("discarded_frames"), c.discardedFrames},
-                                 {QStringLiteral("gap_ms"), bridge.currentGapUs() / 1000.0}};
+                                 {QStringLiteral("gap_ms"), gapMs}};
         // One object a line: SIGUSR1 may print several.
         const QByteArray bytes = QJsonDocument(object).toJson(QJsonDocument::Compact) + '\n';
         fwrite(bytes.constData(), 1, size_t(bytes.size()), stdout);
-        fflush(stdout);
+        // Printing: a reader that is gone has nowhere else to be told.
+        (void)fflush(stdout);
         return;
     }
     const auto n = [](qint64 value) { return QString::number(value); };
     QStringList lines{
         QStringLiteral("%1 <-> %2 (%3)").arg(link, bridge.target(), stateName(bridge.state()))};
     lines += cliout::table(
-        {{QStringLiteral("to the module"), n(c.bytesToModule) + QStringLiteral(" bytes in ") +
-                                               n(c.framesToModule) + QStringLiteral(" frames")},
-         {QStringLiteral("from the module"), n(c.bytesFromModule) + QStringLiteral(" bytes")},
+        {{QStringLiteral("to the module"),
+          n(c.bytesToModule) + QStringLiteral(" bytes in ") + n(c.framesToModule) +
+              QStringLiteral(" frames (%1 sent as soon as they were whole)").arg(c.wholeFrames)},
+         {QStringLiteral("from the module"),
+          n(c.bytesFromModule) + QStringLiteral(" bytes, ") + n(c.droppedBytes) +
+              QStringLiteral(" of them dropped (no program had the port open, or it left them "
+                             "unread)")},
          {QStringLiteral("reconnects"), n(c.reconnects)},
+         {QStringLiteral("refusals"),
+          n(c.refusals) + QStringLiteral(" (connections the module closed at once)")},
          {QStringLiteral("discarded"),
           n(c.discardedBytes) + QStringLiteral(" bytes in ") + n(c.discardedFrames) +
               QStringLiteral(" frames (written without a connection)")},
-         {QStringLiteral("gap"),
-          QString::number(bridge.currentGapUs() / 1000.0) + QStringLiteral(" ms")}});
+         {QStringLiteral("gap"), QString::number(gapMs) + QStringLiteral(" ms")}});
     cliout::out(lines);
 }
 
 QString seconds(qint64 ms)
 {
     return QString::number(ms / 1000.0, 'f', 1) + QStringLiteral(" s");
+}
+
+// A link the service makes must lie in its own directory: elsewhere it
+// could not make it, or (under its private /tmp) no other program would
+// see it.
+bool linkInside(const QString &link, const QString &dir, QString *problem)
+{
+    const QString parent = QDir::cleanPath(QFileInfo(link).absolutePath());
+    const QString within = QDir::cleanPath(QDir(dir).absolutePath());
+    if (QFileInfo(link).isAbsolute() && parent == within)
+        return true;
+    *problem = QStringLiteral("--link %1 is not in %2, the only place this bridge may make its "
+                              "link where other programs see it")
+                   .arg(link, within);
+    return false;
 }
 
 } // namespace
@@ -82,15 +109,21 @@ int commandBridge(Run &run)
         return usage(QStringLiteral("bridge needs exactly one HOST:PORT"));
     SerialBridge::Settings settings;
     QString problem;
-    if (!SerialBridge::parseTarget(run.ports.first(), &settings.host, &settings.port, &problem))
+    if (!HostPort::parse(run.ports.first(), HostPort::Hosts::NamesToo, &settings.target, &problem))
         return usage(problem);
     settings.link = run.parser.value(QStringLiteral("link"));
     if (settings.link.isEmpty())
         return usage(QStringLiteral("bridge needs --link PATH, the port programs open (not an "
                                     "empty text)"));
-    // "auto" (the service's default) is the gap of the port's speed.
+    const QString linkDir = run.parser.value(QStringLiteral("link-dir"));
+    if (run.parser.isSet(QStringLiteral("link-dir")) &&
+        !linkInside(settings.link, linkDir, &problem))
+        return usage(problem);
+    // "auto" (the service's default) or nothing is the Modbus gap of the
+    // port's format.
     int gapMs = -1;
-    if (run.parser.value(QStringLiteral("gap")) != QLatin1String("auto") &&
+    const QString gap = run.parser.value(QStringLiteral("gap"));
+    if (!gap.isEmpty() && gap != QLatin1String("auto") &&
         !intOption(run, "gap", 0, &gapMs, &problem))
         return usage(problem);
     if (gapMs > longestGapMs)
@@ -110,23 +143,35 @@ int commandBridge(Run &run)
     }
     const QString where = bridge.target();
     cliout::error(settings.link,
-                  QStringLiteral("the port (%1), bridged to %2; frames end after %3")
+                  QStringLiteral("the port (%1), bridged to %2; frames end when they are whole "
+                                 "Modbus RTU frames, or after %3")
                       .arg(bridge.device(), where,
-                           gapMs < 0 ? QStringLiteral("3.5 characters at the port's speed")
+                           gapMs < 0 ? QStringLiteral("3.5 characters of quiet (1.75 ms above "
+                                                      "19200 bit/s)")
                                      : QStringLiteral("%1 ms of quiet").arg(gapMs)));
 
     QEventLoop loop;
     int exitCode = 0;
-    QObject::connect(&bridge, &SerialBridge::connected, [&](qint64 downMs) {
-        cliout::error(where, downMs < 0 ? QStringLiteral("connected")
-                                        : QStringLiteral("back after ") + seconds(downMs));
+    QObject::connect(&bridge, &SerialBridge::connected, [&](qint64 downMs, qint64 refusals) {
+        QString line = downMs < 0 ? QStringLiteral("connected")
+                                  : QStringLiteral("back after ") + seconds(downMs);
+        if (refusals > 0)
+            line += QStringLiteral(" (the module had closed %1 connection%2 at once)")
+                        .arg(refusals)
+                        .arg(refusals == 1 ? "" : "s");
+        cliout::error(where, line);
     });
     QObject::connect(&bridge, &SerialBridge::notReached, [&](const QString &reason) {
-        cliout::error(where, QStringLiteral("not reached (%1); trying again").arg(reason));
+        cliout::error(
+            where, QStringLiteral("not reached (%1); trying again, up to every 2 s").arg(reason));
     });
     QObject::connect(&bridge, &SerialBridge::lost, [&](const QString &reason) {
         cliout::error(where,
                       QStringLiteral("lost (%1); reconnecting, the port stays open").arg(reason));
+    });
+    QObject::connect(&bridge, &SerialBridge::refusing, [&] {
+        cliout::error(where, QStringLiteral("the module closes every connection at once: it may "
+                                            "still hold an old one; trying every 2 s"));
     });
     QObject::connect(&bridge, &SerialBridge::gaveUp, [&](const QString &reason) {
         cliout::error(where, QStringLiteral("gave up: ") + reason);
@@ -134,10 +179,14 @@ int commandBridge(Run &run)
         loop.quit();
     });
     {
-        InterruptWatch watch([&] {
-            bridge.stop();
-            loop.quit();
-        });
+        // SIGQUIT ends a bridge as SIGTERM does (a service may be stopped
+        // with it); a hang-up ignored at start (nohup) stays ignored.
+        InterruptWatch watch(
+            [&] {
+                bridge.stop();
+                loop.quit();
+            },
+            InterruptWatch::Kind::Stop, InterruptWatch::Also::Quit);
         InterruptWatch counters([&] { printCounters(bridge, settings.link, run.json); },
                                 InterruptWatch::Kind::Report);
         QMetaObject::invokeMethod(

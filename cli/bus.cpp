@@ -7,10 +7,12 @@
 #include "cli/run.h"
 #include "engine/bus/busscan.h"
 #include "engine/jobs/bussettingssearch.h"
-#include "engine/net/reachcheck.h"
+#include "engine/jobs/rowoutcome.h"
+#include "engine/net/hostport.h"
 #include "engine/platform/interruptwatch.h"
 #include "engine/site/busrecord.h"
 #include "engine/site/commissionrecord.h"
+#include "engine/site/commissionrun.h"
 
 #include <QElapsedTimer>
 #include <QEventLoop>
@@ -34,8 +36,11 @@ struct BusOptions {
 bool parseOptions(Run &run, BusOptions *o, QString *problem)
 {
     const QCommandLineParser &p = run.parser;
-    if (!ReachCheck::parseTarget(run.ports.first(), &o->scan.host, &o->scan.port, problem))
+    HostPort target;
+    if (!HostPort::parse(run.ports.first(), HostPort::Hosts::Ipv4Only, &target, problem))
         return false;
+    o->scan.host = target.address;
+    o->scan.port = target.port;
     for (const char *name : {"ids", "expect"}) {
         const QString key = QLatin1String(name);
         if (!p.isSet(key))
@@ -403,4 +408,65 @@ int commandBus(Run &run)
     if (!parseOptions(run, &o, &problem))
         return usage(problem);
     return o.find ? findSettings(run, o) : scanOnly(run, o);
+}
+
+bool busOptions(Run &run, bool write, QString *problem)
+{
+    const QCommandLineParser &p = run.parser;
+    run.settings.checkBus = p.isSet(QStringLiteral("bus"));
+    if (p.isSet(QStringLiteral("bus-ids"))) {
+        if (!run.settings.checkBus) {
+            *problem = QStringLiteral("--bus-ids goes with --bus");
+            return false;
+        }
+        QList<int> units;
+        QString why;
+        if (!unitlist::parse(p.value(QStringLiteral("bus-ids")), &units, &why)) {
+            *problem = QStringLiteral("--bus-ids: ") + why;
+            return false;
+        }
+    } else if (run.settings.checkBus && write) {
+        *problem = QStringLiteral("write --bus asks the devices of --bus-ids LIST (as 1,2,5 or "
+                                  "1-4): give them");
+        return false;
+    }
+    return true;
+}
+
+QList<int> busIdsOption(const Run &run)
+{
+    QList<int> units;
+    QString why;
+    if (run.parser.isSet(QStringLiteral("bus-ids")))
+        unitlist::parse(run.parser.value(QStringLiteral("bus-ids")), &units, &why);
+    return units;
+}
+
+QJsonObject withBus(QJsonObject object, const RowOutcome &outcome)
+{
+    QJsonValue bus;
+    if (outcome.busChecked) {
+        const BusReport &r = outcome.bus;
+        // The share of good replies among the requests to the devices
+        // that answered (a wrong CRC is asked again); none when none did.
+        bus = QJsonObject{{QStringLiteral("target"), r.target},
+                          {QStringLiteral("expected"), unitsJson(outcome.busUnits)},
+                          {QStringLiteral("answered"), unitsJson(r.answered())},
+                          {QStringLiteral("missing"), unitsJson(r.missing())},
+                          {QStringLiteral("quality"),
+                           r.askedOfPresent() > 0 ? QJsonValue(r.qualityPercent()) : QJsonValue()},
+                          {QStringLiteral("result"), r.verdictWord()},
+                          {QStringLiteral("summary"), r.summary()}};
+    }
+    object.insert(QStringLiteral("bus"), bus);
+    return object;
+}
+
+QJsonObject withBus(QJsonObject object, const CommissionRun &run)
+{
+    QJsonArray rows = object.value(QStringLiteral("rows")).toArray();
+    for (int i = 0; i < rows.size() && i < run.rowCount(); ++i)
+        rows[i] = withBus(rows.at(i).toObject(), run.outcome(i));
+    object.insert(QStringLiteral("rows"), rows);
+    return object;
 }

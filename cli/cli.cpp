@@ -103,7 +103,8 @@ int runCli(const QStringList &arguments)
         !intOption(run, "pace", 0, &run.settings.paceMs, &problem))
         return usage(problem);
     if (!secondsOption(run, "restart-timeout", &run.settings.restartTimeoutMs, &problem) ||
-        !reachOptions(run, &problem))
+        !reachOptions(run, &problem) ||
+        !busOptions(run, command->command == clioptions::Write, &problem))
         return usage(problem);
     // The register's address before anything is logged: one that carries a
     // password is refused, and never reaches the trace.

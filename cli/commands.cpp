@@ -1,5 +1,6 @@
 // The commands of ordan-cli: each checks its operands and options, runs
 // its jobs on the engine and prints the outcome.
+#include "cli/bus.h"
 #include "cli/options.h"
 #include "cli/output.h"
 #include "cli/reach.h"
@@ -21,6 +22,8 @@
 #include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonObject>
+
+#include <algorithm>
 
 using clioptions::optionFor;
 
@@ -143,6 +146,11 @@ void reportWriteFailure(const WriteJob &job, const RowOutcome &outcome, const QS
             who += QStringLiteral(": ");
         cliout::error(port, who + outcome.reason);
     }
+    // A bus where nothing answers: what the line showed, and what to try.
+    if (outcome.failure == RowOutcome::Failure::BusIncomplete && outcome.bus.reached &&
+        outcome.bus.answered().isEmpty())
+        cliout::error(
+            port, QStringLiteral("bus at %1: %2").arg(outcome.bus.target, outcome.bus.diagnosis()));
     // A write that stopped before the restart leaves the module with some
     // commands taken and none applied by a restart: say which.
     if (outcome.stoppedBeforeRestart) {
@@ -230,6 +238,7 @@ int commandWrite(Run &run)
         desk->setPolicy(policy);
         desk->attach(&job, 0, false);
     }
+    job.setBusUnits(busIdsOption(run));
     std::unique_ptr<commissionrecord::Appender> appender;
     if (!record.isEmpty()) {
         appender = std::make_unique<commissionrecord::Appender>(record);
@@ -241,16 +250,22 @@ int commandWrite(Run &run)
 
     const RowOutcome outcome = job.outcome();
     reportWriteFailure(job, outcome, QStringLiteral("the record lacks this row"));
-    if (run.json && outcome.reachChecked)
-        cliout::json(withReach(cliout::writeJson(outcome), outcome));
-    else if (run.json)
-        cliout::json(cliout::writeJson(outcome));
-    else if (outcome.wentThrough)
+    if (run.json) {
+        QJsonObject object = cliout::writeJson(outcome);
+        if (outcome.reachChecked)
+            object = withReach(object, outcome);
+        if (run.settings.checkBus)
+            object = withBus(object, outcome);
+        cliout::json(object);
+    } else if (outcome.wentThrough) {
         cliout::out(cliout::writeTable(outcome));
+    }
     if (!run.json && outcome.moduleRight && outcome.reachChecked)
         cliout::out({QStringLiteral("reachable at %1 (%2 ms)")
                          .arg(outcome.reachTarget)
                          .arg(outcome.reach.ms)});
+    if (!run.json && outcome.moduleRight && outcome.busChecked)
+        cliout::out({outcome.bus.summary()});
     return outcome.exitCode;
 }
 
@@ -334,6 +349,12 @@ int commandCommission(Run &run, bool audit)
     int swapTimeoutMs = -1;
     if (!secondsOption(run, "swap-timeout", &swapTimeoutMs, &problem))
         return usage(problem);
+    if (run.settings.checkBus &&
+        std::none_of(plan.rows.cbegin(), plan.rows.cend(),
+                     [](const commissionplan::Row &row) { return !row.busIds.isEmpty(); }))
+        return usage(QStringLiteral("--bus asks the devices of each row's bus_ids, and no row of "
+                                    "%1 names any (a column bus_ids, as 1,2,5 or 1-4)")
+                         .arg(planPath));
 
     if (run.parser.isSet(QStringLiteral("dry-run"))) {
         if (run.json) {
@@ -423,11 +444,14 @@ int commandCommission(Run &run, bool audit)
                                                       .arg(commission.row(i).row)
                                                       .arg(commission.outcome(i).line()));
     }
-    if (run.json && run.settings.reachTimeoutMs > 0)
-        cliout::json(withReach(cliout::commissionJson(commission), commission));
-    else if (run.json)
-        cliout::json(cliout::commissionJson(commission));
-    else
+    if (run.json) {
+        QJsonObject object = cliout::commissionJson(commission);
+        if (run.settings.reachTimeoutMs > 0)
+            object = withReach(object, commission);
+        if (run.settings.checkBus)
+            object = withBus(object, commission);
+        cliout::json(object);
+    } else
         cliout::out(cliout::commissionTable(commission));
     return commission.exitCode();
 }

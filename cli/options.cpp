@@ -41,10 +41,12 @@ commission: 0 only when every row was verified; 2 for a plan with problems
 (nothing sent); otherwise the code of the first row (in plan order) that
 failed, 4 for a row not reached (no new module within --swap-timeout).
 audit: 0 only when every module matches; otherwise as commission.
-bridge: 0 after Ctrl-C, SIGTERM or SIGHUP, once its link is removed; 2 for a
-malformed HOST:PORT, port 0, an empty --link, or a system without
-pseudo-terminals; 3 when the link cannot be made (something other than a
-symbolic link is there, no such directory); 4 when it gave up (--give-up).
+bridge: 0 after Ctrl-C, SIGTERM, SIGQUIT or SIGHUP (unless ignored), once its
+link is removed; 2 for a malformed HOST:PORT (300.1.1.1, port 0 or 0502), an
+empty --link or one outside --link-dir, or a system without pseudo-terminals;
+3 when the link cannot be made (something other than a dangling link or a
+link to a pseudo-terminal is there, another bridge holds it, no such
+directory); 4 when it gave up (--give-up).
 register: 0 when found (site: every row verified); 4 nothing known of it
 (site: a row never verified), 6 a row differs; 3 when the register cannot
 be opened or written; 2 for a record that cannot be imported (nothing is).
@@ -52,6 +54,8 @@ reach: 0 when every target is reachable; 4 when any does not answer or is
 unreachable; otherwise 6 when any refuses; 2 for a bad target or plan.
 write --reach, commission --reach: a module verified on its console but not
 reachable is 4 (no answer, unreachable) or 6 (refused).
+write --bus, commission --bus, audit --bus: a module reachable but whose
+bus_ids do not all answer is 6.
 bus: 0 when a device answers and every --expect one does (and, with
 --repeat, the line's quality reaches --min-quality); 4 when none answers
 (--find-settings: at no setting, the module written back, verified); 6 when
@@ -89,45 +93,58 @@ verified on its console but not reachable fails (exit 4, 6 if refused).
 The site register is consulted first: a module it knows verified
 elsewhere is written all the same, and it says what the module was and
 notes the rewrite; a planned address another module holds stops the
-write (exit 7, --rewrite goes past).)"},
+write (exit 7, --rewrite goes past).
+--bus --bus-ids LIST (as 1,2,5 or 1-4) then asks those Modbus devices
+through the module's new address and TCP port ("read holding registers
+0, count 1"): one that does not answer fails the write (exit 6). --bus
+implies --reach.)"},
     {Commission, "commission", "PLAN.csv",
-     R"(Writes and verifies a whole site from a plan: a CSV file (UTF-8, "," or
-";") whose header names the columns: port (required), ip, mask, gateway,
-tcp_port, parity, speed, stop_bits, packet_timeout. One row per module;
-an empty cell takes the value of --from, if given, otherwise that
-parameter is not written. Unknown columns, an IP address planned twice
-and bad values are reported with their row and column before anything is
-sent. Rows on different ports run at the same time; rows on the same
-port one after another: after each, it says "connect the next module to
-PORT" and waits (polling every 500 ms) for a module whose MAC address
-was not met in this run, read the same twice in a row; --swap-timeout
-ends that wait (default: until Ctrl-C). No module is written by two
-rows. Each row is a write with verification; --record gets one row per
-module as soon as it is done, on the disk at once (an interrupted run
-keeps every finished row; the MAC column ties each address to its
-module). At the end, a summary: verified, failed (with the reason), not
-reached, and whether each row reached the record. The site register (see
-register) is consulted before each module is written and gets every
-row's outcome: a module verified elsewhere stops its row ("this module,
-MAC, is already verified as ...: connect the next one"), one that
-already holds its row's values is read and not written, a planned
-address another module was verified at within --address-memory days
-(default 365) stops the row; --rewrite writes them anyway, noted in the
-register. Each row is claimed in the register before it is written, so
-that two stations running one plan split its rows; a claim lasts
---claim-lease seconds (default 60) unless renewed, then another station
-takes the row over. Rows the register knows done are not written again
-(--rewrite: they are). --no-register for a throwaway bench run.
---dry-run checks the plan and shows what each row would send, sending
-nothing (the module's own values, against which the configuration is
-checked, are read only in a real run). --reach as for write: each
-verified module must also be reachable at its address.)"},
+     R"text(Writes and verifies a whole site from a plan: a CSV file (UTF-8, "," or
+";") whose header names the columns: port (required), ip, mask,
+gateway, tcp_port, parity, speed, stop_bits, packet_timeout. One row
+per module; an empty cell takes the value of --from, if given,
+otherwise that parameter is not written. Unknown columns, an IP
+address planned twice and bad values are reported with their row and
+column before anything is sent. Rows on different ports run at the
+same time; rows on the same port one after another: after each, it
+says "connect the next module to PORT" and waits (polling every
+500 ms) for a module whose MAC address was not met in this run, read
+the same twice in a row; --swap-timeout ends that wait (default: until
+Ctrl-C). No module is written by two rows. Each row is a write with
+verification; --record gets one row per module as soon as it is done,
+on the disk at once (an interrupted run keeps every finished row; the
+MAC column ties each address to its module). At the end, a summary:
+verified, failed (with the reason), not reached, and whether each row
+reached the record. --dry-run checks the plan and shows what each row
+would send, sending nothing (the module's own values, against which
+the configuration is checked, are read only in a real run). --reach as
+for write: each verified module must also be reachable at its address.
+A column bus_ids (as 1,2,5 or 1-4) names the Modbus devices on each
+module's bus; --bus (which implies --reach) asks them through the module
+once it is reachable: a row whose devices do not all answer fails
+("verified on the console, reachable, bus: 5 does not answer (1, 2
+answer)", exit 6). The record's last column, bus, says what they came
+to.
+The site register (see register) is consulted before each module is
+written and gets every row's outcome: a module verified elsewhere stops
+its row ("this module, MAC, is already verified as ...: connect the next
+one"), one that already holds its row's values is read and not written,
+a planned address another module was verified at within
+--address-memory days (default 365) stops the row; --rewrite writes
+them anyway, noted in the register. Each row is claimed in the register
+before it is written, so that two stations running one plan split its
+rows; a claim lasts --claim-lease seconds (default 60) unless renewed,
+then another station takes the row over. Rows the register knows done
+are not written again (--rewrite: they are). --no-register for a
+throwaway bench run.)text"},
     {Audit, "audit", "PLAN.csv",
      R"(Checks a site against its plan, writing nothing: identifies each row's
 module as commission does (same ports, same swaps), reads it and
 compares it with the row. Each row "matches" or "differs" (the values
 planned against the values read). Exit 0 when every module matches, 6
-when one differs, 4 when one does not answer or is not reached.)"},
+when one differs, 4 when one does not answer or is not reached. --bus
+as for commission: a module that matches must be reachable at its
+address, and the devices of its row's bus_ids must answer through it.)"},
     {Restart, "restart", "PORT",
      R"(Restarts the module ("RESET"). Without --wait: done when the module
 does not answer the command within the reply time-out (a reply is a
@@ -140,21 +157,28 @@ once confirmed with --yes; --wait as for restart.)"},
     {Bridge, "bridge", "HOST:PORT",
      R"(A virtual serial port to the RS-485 bus behind a module, for programs
 that speak only serial (Modbus RTU masters): a pseudo-terminal in raw
-mode with a symbolic link at --link PATH (only a symbolic link there is
-replaced; it is removed at exit), bridged to the module's TCP port.
-Bytes written to the port are gathered until it has been quiet for --gap
-MS (default, or "auto": 3.5 characters at the speed, parity and stop
-bits the program set, at least 1 ms; 0 sends them as they come), then
-sent in one TCP segment; the module's bytes go to the port as they
-arrive. When the connection drops or is refused (a module restarting),
-the port stays open and the bridge reconnects (250 ms doubling to 2 s),
-until --give-up S without a connection if given (exit 4). Bytes written
-while there is no connection are discarded and counted, never sent late.
-stderr says each change (connected, lost, back after N s); SIGUSR1 and
-the exit print the counters on stdout (--json: one JSON object a line).
---log FILE traces the traffic, escaped. The port belongs to the group
-dialout where the bridge may give it, as a serial port does. The service
-ordan-bridge@NAME runs a bridge from /etc/ordan/bridge/NAME.conf.)"},
+mode with a symbolic link at --link PATH, bridged to the module's TCP
+port. Only a dangling symbolic link, or one to a pseudo-terminal no
+bridge holds, is replaced; a lock beside it (PATH.lock) keeps a second
+bridge off; the link is removed at exit. --link-dir DIR refuses a link
+outside DIR (the service's own directory). HOST is an IPv4 address, a
+name (tried again while it does not resolve) or [IPv6]. A whole Modbus
+RTU request goes to the module at once; other bytes are gathered until
+the port has been quiet for --gap MS (default, empty or "auto": 3.5
+characters at the speed, parity and stop bits the program set, 1.75 ms
+above 19200 bit/s; 0 sends them as they come), then sent in one TCP
+segment. The module's bytes go to the port as they arrive; those that
+arrive while no program has the port open are dropped and counted. When
+the connection drops or is refused (a module restarting), the port stays
+open and the bridge reconnects (250 ms doubling to 2 s), until --give-up
+S without a connection if given (exit 4). Bytes written while there is
+no connection are discarded and counted, never sent late. stderr says
+each change (connected, lost, back after N s, a module that closes
+every connection at once); SIGUSR1 and the exit print the counters on
+stdout (--json: one JSON object a line). --log FILE traces the traffic,
+escaped. The port belongs to the group dialout where the bridge may give
+it, as a serial port does. The service ordan-bridge@NAME runs a bridge
+from /etc/ordan/bridge/NAME.conf.)"},
     {Reach, "reach", "TARGET...",
      R"text(Whether the modules can be reached on the network from this computer:
 connects to each target's address and TCP port, sends nothing and
@@ -241,7 +265,9 @@ const QList<OptionInfo> optionTable{
     {"wait", nullptr, restarts, 0, ModuleField::Ip, false, nullptr},
     {"restart-timeout", "S", registerJudged | restarts, 0, ModuleField::Ip, false, nullptr},
     {"reach", nullptr, Write | Commission, 0, ModuleField::Ip, false, nullptr},
-    {"reach-timeout", "S", Write | Commission, 0, ModuleField::Ip, false, nullptr},
+    {"reach-timeout", "S", Write | siteCommands, 0, ModuleField::Ip, false, nullptr},
+    {"bus", nullptr, Write | siteCommands, 0, ModuleField::Ip, false, nullptr},
+    {"bus-ids", "LIST", Write, 0, ModuleField::Ip, false, nullptr},
     {"ids", "LIST", Bus, 0, ModuleField::Ip, false, nullptr},
     {"expect", "LIST", Bus, 0, ModuleField::Ip, false, nullptr},
     {"answer-timeout", "MS", Bus, 0, ModuleField::Ip, false, nullptr},
@@ -256,6 +282,7 @@ const QList<OptionInfo> optionTable{
     {"record", "FILE.csv", Write | siteCommands | Reach | Bus | Replace, 0, ModuleField::Ip, false,
      nullptr},
     {"link", "PATH", Bridge, Bridge, ModuleField::Ip, false, nullptr},
+    {"link-dir", "DIR", Bridge, 0, ModuleField::Ip, false, nullptr},
     {"gap", "MS", Bridge, 0, ModuleField::Ip, false, nullptr},
     {"give-up", "S", Bridge, 0, ModuleField::Ip, false, nullptr},
     // The register's options, for the commands that consult it.

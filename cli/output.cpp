@@ -28,7 +28,7 @@ void writeLines(FILE *stream, const QStringList &lines)
     for (const QString &line : lines)
         bytes += textsafety::escapeControls(line).toUtf8() + '\n';
     fwrite(bytes.constData(), 1, size_t(bytes.size()), stream);
-    fflush(stream);
+    (void)fflush(stream); // a reader gone cannot be told; the exit code says it all
 }
 
 QJsonValue valueOrNull(const parameters::Values &values, ModuleField field)
@@ -116,7 +116,7 @@ void json(const QJsonValue &value)
     const QByteArray bytes = value.isArray() ? QJsonDocument(value.toArray()).toJson()
                                              : QJsonDocument(value.toObject()).toJson();
     fwrite(bytes.constData(), 1, size_t(bytes.size()), stdout);
-    fflush(stdout);
+    (void)fflush(stdout); // as in writeLines()
 }
 
 QJsonObject readJson(const QString &port, const ModuleReading &reading, const QString &error)
@@ -216,11 +216,19 @@ QJsonArray planJson(const QList<commissionplan::Row> &rows)
         QJsonObject values;
         for (auto it = row.values.cbegin(); it != row.values.cend(); ++it)
             values.insert(parameters::fieldKey(it.key()), it.value());
-        array.append(
-            QJsonObject{{QStringLiteral("row"), row.row},
-                        {QStringLiteral("port"), row.port},
-                        {QStringLiteral("values"), values},
-                        {QStringLiteral("commands"), QJsonArray::fromStringList(commandsOf(row))}});
+        QJsonObject object{
+            {QStringLiteral("row"), row.row},
+            {QStringLiteral("port"), row.port},
+            {QStringLiteral("values"), values},
+            {QStringLiteral("commands"), QJsonArray::fromStringList(commandsOf(row))}};
+        // The devices its bus must have, where the plan names them.
+        if (!row.busIds.isEmpty()) {
+            QJsonArray units;
+            for (const int unit : row.busIds)
+                units.append(unit);
+            object.insert(QStringLiteral("bus_ids"), units);
+        }
+        array.append(object);
     }
     return array;
 }

@@ -4,6 +4,7 @@
 #include "cli/output.h"
 #include "cli/run.h"
 #include "engine/jobs/rowoutcome.h"
+#include "engine/net/hostport.h"
 #include "engine/net/reachcheck.h"
 #include "engine/platform/interruptwatch.h"
 #include "engine/site/commissionplan.h"
@@ -22,8 +23,7 @@ namespace
 struct Entry {
     QString plan; // empty for IP:PORT
     int row = 0;
-    QHostAddress address;
-    quint16 port = 0;
+    HostPort target;
 };
 
 constexpr int defaultReachTimeoutMs = 10000;
@@ -55,7 +55,7 @@ bool collectTargets(Run &run, QList<Entry> *entries, QStringList *problems)
         QString problem;
         if (addressLike.match(operand).hasMatch()) {
             Entry e;
-            if (ReachCheck::parseTarget(operand, &e.address, &e.port, &problem))
+            if (HostPort::parse(operand, HostPort::Hosts::Ipv4Only, &e.target, &problem))
                 *entries << e;
             else
                 *problems << problem;
@@ -96,9 +96,9 @@ bool collectTargets(Run &run, QList<Entry> *entries, QStringList *problems)
             Entry e;
             e.plan = operand;
             e.row = row.row;
-            if (ReachCheck::parseTarget(row.values.value(ModuleField::Ip),
-                                        row.values.value(ModuleField::PortTcp), &e.address, &e.port,
-                                        &problem))
+            if (HostPort::parse(row.values.value(ModuleField::Ip),
+                                row.values.value(ModuleField::PortTcp), HostPort::Hosts::Ipv4Only,
+                                &e.target, &problem))
                 *entries << e;
             else
                 *problems << place + QStringLiteral(": ") + problem;
@@ -134,7 +134,7 @@ int commandReach(Run &run)
     ReachCheck check;
     check.setConnectTimeout(connectTimeoutMs);
     for (const Entry &e : qAsConst(entries))
-        check.addTarget(e.address, e.port);
+        check.addTarget(e.target.address, e.target.port);
     QObject::connect(&check, &ReachCheck::targetFinished, [&check, &run](int i) {
         const ReachCheck::Result r = check.result(i);
         if (run.settings.trace)
@@ -168,8 +168,8 @@ int commandReach(Run &run)
         const Entry &e = entries.at(i);
         const ReachCheck::Result r = check.result(i);
         ++counts[r.outcome];
-        const QString ip = e.address.toString();
-        const QString port = QString::number(e.port);
+        const QString ip = e.target.address.toString();
+        const QString port = QString::number(e.target.port);
         cells << QStringList{e.row ? QString::number(e.row) : QStringLiteral("-"), ip, port,
                              ReachCheck::describe(r)};
         QJsonObject object = reachJson(check.target(i), r);
@@ -214,17 +214,20 @@ int commandReach(Run &run)
 
 bool reachOptions(Run &run, QString *problem)
 {
-    const bool reach = run.parser.isSet(QStringLiteral("reach"));
+    // The bus is asked at the module's address: --bus checks the reach first.
+    const bool bus = run.parser.isSet(QStringLiteral("bus"));
+    const bool reach = run.parser.isSet(QStringLiteral("reach")) || bus;
     if (!reach) {
         if (run.parser.isSet(QStringLiteral("reach-timeout"))) {
-            *problem = QStringLiteral("--reach-timeout goes with --reach");
+            *problem = QStringLiteral("--reach-timeout goes with --reach or --bus");
             return false;
         }
         return true;
     }
     if (run.parser.isSet(QStringLiteral("no-verify"))) {
-        *problem = QStringLiteral("--reach connects to a module verified on its console: it does "
-                                  "not go with --no-verify");
+        *problem = QStringLiteral("%1 connects to a module verified on its console: it does "
+                                  "not go with --no-verify")
+                       .arg(bus ? QStringLiteral("--bus") : QStringLiteral("--reach"));
         return false;
     }
     run.settings.reachTimeoutMs = defaultReachTimeoutMs;

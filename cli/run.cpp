@@ -96,7 +96,7 @@ bool secondsOption(Run &run, const char *name, int *ms, QString *problem)
                        .arg(key, text);
         return false;
     }
-    *ms = qMax(1, int(seconds * 1000 + 0.5));
+    *ms = qMax(1, qRound(seconds * 1000));
     return true;
 }
 

@@ -96,6 +96,11 @@ bool isHostAddress(quint32 address)
     return address != 0 && (address >> 24) != 127 && address < 0xE0000000u;
 }
 
+bool isConnectableAddress(quint32 address)
+{
+    return address != 0 && address < 0xE0000000u;
+}
+
 QString ipv4Text(quint32 address)
 {
     return QStringLiteral("%1.%2.%3.%4")

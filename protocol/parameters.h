@@ -42,6 +42,9 @@ bool isPacketTimeout(const QString &value);
 // (127.0.0.0/8), not multicast or reserved (224.0.0.0 and above, the
 // broadcast address included).
 bool isHostAddress(quint32 address);
+// An address a connection may go to: not 0.0.0.0, nor multicast or reserved
+// (224.0.0.0 and above, the broadcast address included). Loopback is one.
+bool isConnectableAddress(quint32 address);
 // "a.b.c.d" of a number.
 QString ipv4Text(quint32 address);
 

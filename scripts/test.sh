@@ -6,12 +6,15 @@
 #   scripts/test.sh          the quick tier, for every change: builds
 #                            everything on Qt 5 (Debug, build-test/), runs the
 #                            whole test suite headless through ctest (tests
-#                            side by side), and replays every file of the
-#                            fuzz corpora through its fuzz target
-#                            (scripts/fuzz.sh --replay). A few minutes on two
-#                            cores once the packages are installed.
+#                            side by side), runs the static check over the
+#                            sources changed since the branch left main
+#                            (scripts/static-check.sh --changed), and replays
+#                            every file of the fuzz corpora through its fuzz
+#                            target (scripts/fuzz.sh --replay). A few minutes
+#                            on two cores once the packages are installed.
 #   scripts/test.sh --full   the whole verdict, what CI runs (.ci/run): the
-#                            suite as above, again with AddressSanitizer and
+#                            suite as above, the static check over every
+#                            source, the suite again with AddressSanitizer and
 #                            UBSan (build-asan/), on Qt 6 plain and sanitized
 #                            (build-qt6/, build-qt6-asan/), those three as
 #                            unity builds; the Debian package built,
@@ -109,9 +112,14 @@ summaries() {
     done
 }
 
+# The plain build, its compile commands kept for the static check.
+plain=(-DCMAKE_BUILD_TYPE=Debug -DCMAKE_EXPORT_COMPILE_COMMANDS=ON)
+
 start=$SECONDS
 if [[ $tier == quick ]]; then
-    suite "test suite" "$repo/build-test" -DCMAKE_BUILD_TYPE=Debug
+    suite "test suite" "$repo/build-test" "${plain[@]}"
+    phase "static check (changed sources)" bash "$repo/scripts/static-check.sh" --changed \
+        "$repo/build-test"
     phase "fuzz corpora replayed" bash "$repo/scripts/fuzz.sh" --replay
     summaries build-test
     print_phases
@@ -120,7 +128,7 @@ if [[ $tier == quick ]]; then
 fi
 
 if [[ $tier == load ]]; then
-    phase "build: test suite" build "test suite" "$repo/build-test" -DCMAKE_BUILD_TYPE=Debug
+    phase "build: test suite" build "test suite" "$repo/build-test" "${plain[@]}"
     stress-ng --cpu 2 --timeout 0 --quiet &
     stress=$!
     trap 'kill "$stress" 2>/dev/null; wait "$stress" 2>/dev/null' EXIT
@@ -139,7 +147,9 @@ fi
 # The plain build keeps one source a unit, as a developer builds, so a
 # missing include shows; the other three are unity builds, which take a
 # third less time.
-suite "test suite" "$repo/build-test" -DCMAKE_BUILD_TYPE=Debug
+suite "test suite" "$repo/build-test" "${plain[@]}"
+# clang-tidy and cppcheck over every source: any finding fails.
+phase "static check" bash "$repo/scripts/static-check.sh" "$repo/build-test"
 # The benchmark once, on the build just tested, its figures not judged: it
 # must run to its end.
 phase "benchmark smoke" env BUILD="$repo/build-test" bash "$repo/scripts/bench.sh" --smoke

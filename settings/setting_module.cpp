@@ -72,7 +72,7 @@ void setting_module::SaveNTSetting()
     SaveNTSetting(fileName);
 }
 
-void setting_module::LoadNTSetting(QString FileName)
+void setting_module::LoadNTSetting(const QString &FileName)
 {
     // Only a file that passed the screen reaches the settings library; any
     // other leaves the fields at their defaults and the operation unread.
@@ -90,7 +90,7 @@ void setting_module::LoadNTSetting(QString FileName)
     readKeys();
 }
 
-void setting_module::SaveNTSetting(QString FileName)
+void setting_module::SaveNTSetting(const QString &FileName)
 {
     using settingsstore::FileState;
     const FileState state = settingsstore::examineFile(FileName);
@@ -109,6 +109,7 @@ void setting_module::SaveNTSetting(QString FileName)
         // first error it met: parse them all now, so that a format error of
         // the old text shows before the write and the status after the write
         // speaks of the write alone.
+        // cppcheck-suppress ignoredReturnValue ; called for its parsing, not its keys
         existing->allKeys();
         if (existing->status() == QSettings::NoError) {
             writeKeys(*existing);

@@ -45,8 +45,8 @@ public:
 public slots:
     void LoadNTSetting();
     void SaveNTSetting();
-    void LoadNTSetting(QString FileName);
-    void SaveNTSetting(QString FileName);
+    void LoadNTSetting(const QString &FileName);
+    void SaveNTSetting(const QString &FileName);
 
 public:
     QString modul_name;

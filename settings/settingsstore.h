@@ -16,7 +16,7 @@ namespace settingsstore
 {
 
 // A parameter set takes a few hundred bytes; a larger file is not one.
-inline constexpr qint64 maxFileSize = 1024 * 1024;
+inline constexpr qint64 maxFileSize = qint64(1024) * 1024;
 
 enum class FileState {
     Missing,    // nothing at the path, or the path is empty

@@ -20,6 +20,7 @@ const QChar lineBreak(QChar::LineSeparator);
 
 std::pair<int, int> distinguishingSpan(const QString &own, const QStringList &others)
 {
+    // cppcheck-suppress duplicateAssignExpression ; both start at the whole text
     int prefix = own.size();
     int suffix = own.size();
     bool any = false;
@@ -83,7 +84,7 @@ QString twoLines(const QString &text, const QFontMetrics &metrics, int width)
         first = text.left(forced);
         rest = text.mid(forced + 1);
     } else {
-        const QString flat = QString(text).replace(lineBreak, QLatin1Char(' '));
+        QString flat = QString(text).replace(lineBreak, QLatin1Char(' '));
         if (metrics.horizontalAdvance(flat) <= width)
             return flat;
         // The most words that fit on the first line; a word too long for a

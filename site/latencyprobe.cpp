@@ -37,7 +37,7 @@ QString LatencyProbe::stop()
     const auto at = [&sorted](double share) {
         if (sorted.isEmpty())
             return 0.0;
-        const int i = qBound(0, int(share * sorted.size() + 0.5) - 1, sorted.size() - 1);
+        const int i = qBound(0, qRound(share * sorted.size()) - 1, sorted.size() - 1);
         return sorted.at(i) / 1e6;
     };
     return QStringLiteral("event loop latency: p50 %1 ms, p90 %2 ms, p99 %3 ms, max %4 ms "

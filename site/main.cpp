@@ -156,7 +156,8 @@ int main(int argc, char *argv[])
             for (const QString &line : window.runSummary())
                 bytes += textsafety::escapeControls(line).toUtf8() + '\n';
             std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stdout);
-            std::fflush(stdout);
+            // A reader gone cannot be told; the exit code says it all.
+            (void)std::fflush(stdout);
             QCoreApplication::exit(code);
         });
     }

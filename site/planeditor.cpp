@@ -76,6 +76,7 @@ PlanEditor::PlanEditor(PlanModel *model, PortListModel *ports, QWidget *parent)
     view->horizontalHeader()->setHighlightSections(false);
     view->verticalHeader()->setDefaultAlignment(Qt::AlignRight | Qt::AlignVCenter);
     view->setColumnHidden(PlanModel::NetworkColumn, true); // until the network is checked
+    view->setColumnHidden(PlanModel::BusColumn, true);     // until a bus is checked
     view->setContextMenuPolicy(Qt::ActionsContextMenu);
     view->addActions({copy, paste, addRow, duplicate, remove});
     auto *layout = new QVBoxLayout(this);
@@ -210,6 +211,12 @@ void PlanEditor::fitColumns()
                    metrics.horizontalAdvance(ReachCheck::describe(
                        {ReachCheck::Outcome::Reachable, 999, 1, QString(), QString()}))));
         used += view->columnWidth(PlanModel::NetworkColumn);
+    }
+    if (!view->isColumnHidden(PlanModel::BusColumn)) {
+        view->setColumnWidth(PlanModel::BusColumn,
+                             titled(PlanModel::BusColumn, metrics.horizontalAdvance(tr(
+                                                              "5 does not answer (1, 2 answer)"))));
+        used += view->columnWidth(PlanModel::BusColumn);
     }
     // The port needs its start and the part that tells it apart, to its end;
     // the result gets the rest.
@@ -371,7 +378,7 @@ void PlanEditor::pasteCells()
             cells.removeFirst();
     }
     if (at.column() >= PlanModel::planColumnCount) {
-        emit message(tr("Cells are pasted into the plan's columns, port to packet_timeout"), 5000);
+        emit message(tr("Cells are pasted into the plan's columns, port to bus_ids"), 5000);
         return;
     }
     const int count = model->putCells(at.row(), at.column(), cells);

@@ -88,7 +88,9 @@ QString PlanModel::columnKey(int column)
 {
     if (column == PortColumn)
         return QStringLiteral("port");
-    if (column > PortColumn && column < planColumnCount)
+    if (column == BusIdsColumn)
+        return QStringLiteral("bus_ids");
+    if (column > PortColumn && column < BusIdsColumn)
         return parameters::fieldKey(columnField(column));
     return QString();
 }
@@ -103,7 +105,7 @@ ModuleField PlanModel::columnField(int column)
 
 int PlanModel::columnOf(ModuleField field)
 {
-    for (int column = IpColumn; column < planColumnCount; ++column) {
+    for (int column = IpColumn; column < BusIdsColumn; ++column) {
         if (columnField(column) == field)
             return column;
     }
@@ -135,7 +137,7 @@ QString PlanModel::cell(int row, int column) const
 
 QString PlanModel::baseValue(int column) const
 {
-    if (column <= PortColumn || column >= planColumnCount)
+    if (column <= PortColumn || column >= BusIdsColumn)
         return QString();
     return base.value(columnField(column));
 }
@@ -356,8 +358,9 @@ void PlanModel::check()
     for (int r = 0; r < rows.size(); ++r) {
         commissionplan::RowCells cells;
         cells.port = cell(r, PortColumn);
-        for (int c = IpColumn; c < planColumnCount; ++c)
+        for (int c = IpColumn; c < BusIdsColumn; ++c)
             cells.values.append({columnField(c), cell(r, c)});
+        cells.busIds = cell(r, BusIdsColumn);
         if (cells.blank())
             continue; // as an empty line of a plan file
         const int first = plan.problems.size();
@@ -368,6 +371,8 @@ void PlanModel::check()
             const commissionplan::Problem &p = plan.problems.at(i);
             if (p.subject == Subject::Port)
                 problemsAt[{r, PortColumn}] << p.message;
+            else if (p.subject == Subject::BusIds)
+                problemsAt[{r, BusIdsColumn}] << p.message;
             else if (p.subject == Subject::Value && columnOf(p.field) >= 0)
                 problemsAt[{r, columnOf(p.field)}] << p.message;
             else

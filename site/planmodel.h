@@ -15,13 +15,14 @@
 
 class QUndoStack;
 
-// The site's plan as a table: the nine columns of a commissioning plan
-// (port and the eight parameters, as the plan file names them), then the
-// row's state in a run, the module's MAC address, whether it answers on the
-// network, and the result. After every change each row is checked by the
-// plan's own rules (commissionplan::RowRules, base values included), as
-// ordan-cli checks a plan file; each problem marks its cell or row. Every
-// edit of the plan's cells can be undone (undoStack()).
+// The site's plan as a table: the ten columns of a commissioning plan
+// (port, the eight parameters and bus_ids, as the plan file names them),
+// then the row's state in a run, the module's MAC address, whether it
+// answers on the network, whether the devices of its bus answer, and the
+// result. After every change each row is checked by the plan's own rules
+// (commissionplan::RowRules, base values included), as ordan-cli checks a
+// plan file; each problem marks its cell or row. Every edit of the plan's
+// cells can be undone (undoStack()).
 class PlanModel : public QAbstractTableModel
 {
     Q_OBJECT
@@ -37,9 +38,11 @@ public:
         SpeedColumn,
         StopBitsColumn,
         PacketTimeoutColumn,
+        BusIdsColumn,
         StateColumn,
         MacColumn,
         NetworkColumn,
+        BusColumn,
         ResultColumn,
         ColumnCount
     };
@@ -53,10 +56,12 @@ public:
     explicit PlanModel(QObject *parent = nullptr);
     ~PlanModel() override;
 
-    // "port", "ip", ... "packet_timeout": the column names of a plan file.
+    // "port", "ip", ... "packet_timeout", "bus_ids": the column names of a
+    // plan file.
     static QString columnKey(int column);
-    // The parameter of a plan column other than the port's, and the
-    // column of a parameter (-1 for one the plan has no column for).
+    // The parameter of a parameter's column (IpColumn to
+    // PacketTimeoutColumn), and the column of a parameter (-1 for one the
+    // plan has no column for).
     static ModuleField columnField(int column);
     static int columnOf(ModuleField field);
     // The row number the plan file (and ordan-cli) gives a table row: the
@@ -130,6 +135,9 @@ public:
     // Whether the row's module answers at its address and TCP port: the
     // outcome's words, and whether it counts as good; empty to clear.
     void setNetwork(int row, const QString &text, bool good);
+    // Whether the devices of the row's bus_ids answer through its module:
+    // the check's words, and whether it counts as good; empty to clear.
+    void setBus(int row, const QString &text, bool good);
     // Cells whose module holds another value than planned: column -> the
     // value read (empty when missing).
     void setDifferences(int row, const QHash<int, QString> &read);
@@ -168,6 +176,8 @@ private:
         QHash<int, QString> differences; // column -> the value read
         QString network;
         bool networkGood = false;
+        QString bus;
+        bool busGood = false;
     };
     static Row emptyRow();
     void check();

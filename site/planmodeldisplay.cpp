@@ -36,7 +36,8 @@ const char *const columnTitles[] = {QT_TRANSLATE_NOOP("PlanModel", "port"),
                                     QT_TRANSLATE_NOOP("PlanModel", "parity"),
                                     QT_TRANSLATE_NOOP("PlanModel", "speed"),
                                     QT_TRANSLATE_NOOP("PlanModel", "stop_\nbits"),
-                                    QT_TRANSLATE_NOOP("PlanModel", "packet_\ntimeout")};
+                                    QT_TRANSLATE_NOOP("PlanModel", "packet_\ntimeout"),
+                                    QT_TRANSLATE_NOOP("PlanModel", "bus_\nids")};
 
 // The mark of a wrong cell or row: an exclamation mark in a red disc,
 // readable as a mark without its colour.
@@ -161,11 +162,15 @@ QVariant PlanModel::data(const QModelIndex &index, int role) const
         text = row.mac;
     else if (column == NetworkColumn)
         text = row.network;
+    else if (column == BusColumn)
+        text = row.bus;
     else if (column == ResultColumn)
         text = row.result;
     QColor colour = stageColour(row.progress.stage);
     if (column == NetworkColumn)
         colour = row.network.isEmpty() ? QColor() : row.networkGood ? goodColour : badColour;
+    if (column == BusColumn)
+        colour = row.bus.isEmpty() ? QColor() : row.busGood ? goodColour : badColour;
     switch (role) {
     case Qt::DisplayRole:
     case Qt::ToolTipRole:
@@ -208,6 +213,8 @@ QVariant PlanModel::headerData(int section, Qt::Orientation orientation, int rol
             return tr("MAC");
         case NetworkColumn:
             return tr("network");
+        case BusColumn:
+            return tr("bus");
         case ResultColumn:
             return tr("result");
         default:
@@ -236,12 +243,18 @@ QVariant PlanModel::headerData(int section, Qt::Orientation orientation, int rol
             return tr("RS-485 stop bits: 1 or 2");
         case PacketTimeoutColumn:
             return tr("Time-out for gathering a data packet: 1-10000 ms");
+        case BusIdsColumn:
+            return tr("Modbus unit addresses of the devices that must answer on the module's "
+                      "bus, as 1,2,5 or 1-4: checked after the read-back when asked, and by "
+                      "Check bus");
         case StateColumn:
             return tr("Where the row stands in the run");
         case MacColumn:
             return tr("MAC address of the module the row went to");
         case NetworkColumn:
             return tr("Whether the module answers at its address and TCP port");
+        case BusColumn:
+            return tr("Whether the devices of bus_ids answer through the module");
         case ResultColumn:
             return tr("How the row ended, and why");
         default:

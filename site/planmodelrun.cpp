@@ -22,6 +22,7 @@ void PlanModel::clearRun(int row)
     r.result.clear();
     r.differences.clear();
     r.network.clear();
+    r.bus.clear();
     emitRowStateChanged(row);
 }
 
@@ -75,6 +76,15 @@ void PlanModel::setNetwork(int row, const QString &text, bool good)
     emitRowStateChanged(row);
 }
 
+void PlanModel::setBus(int row, const QString &text, bool good)
+{
+    if (row < 0 || row >= rows.size())
+        return;
+    rows[row].bus = text;
+    rows[row].busGood = good;
+    emitRowStateChanged(row);
+}
+
 void PlanModel::setResult(int row, const QString &result)
 {
     if (row < 0 || row >= rows.size())
@@ -104,6 +114,8 @@ QString PlanModel::stateText(int row) const
                            : tr("reading back");
     case RowStage::Reaching:
         return tr("checking the network");
+    case RowStage::CheckingBus:
+        return tr("checking the bus");
     case RowStage::Verified:
         return tr("verified");
     case RowStage::Matches:

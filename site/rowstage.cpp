@@ -1,5 +1,22 @@
 #include "site/rowstage.h"
 
+#include "protocol/parameters.h"
+
+namespace
+{
+
+// The parameter a write step names by its key, in the window's language.
+QString parameterName(const QString &key)
+{
+    for (const ModuleField field : parameters::writeOrder()) {
+        if (parameters::fieldKey(field) == key)
+            return RowOutcome::fieldName(field);
+    }
+    return key;
+}
+
+} // namespace
+
 RowProgress rowProgress(JobStage stage, int index, int total, const QString &what)
 {
     RowProgress next;
@@ -12,6 +29,7 @@ RowProgress rowProgress(JobStage stage, int index, int total, const QString &wha
         break;
     case JobStage::Writing:
         next.stage = RowStage::Writing;
+        next.item = parameterName(what);
         break;
     case JobStage::Restarting:
         next.stage = RowStage::Restarting;
@@ -93,6 +111,7 @@ bool isActive(RowStage stage)
     case RowStage::Restarting:
     case RowStage::ReadingBack:
     case RowStage::Reaching:
+    case RowStage::CheckingBus:
         return true;
     default:
         return false;

@@ -16,6 +16,7 @@ enum class RowStage {
     Restarting,  // "reset" sent, waiting for the module to come back
     ReadingBack, // the read-out after the restart
     Reaching,    // verified: its address and TCP port tried on the network
+    CheckingBus, // reachable: the devices of its bus_ids asked through it
     Verified,    // written, restarted, read back and equal to the plan
     Matches,     // audit: the module holds what the plan says
     Differs,     // the module holds other values than the plan's

@@ -130,6 +130,17 @@ void RunPanel::build()
         if (on)
             this->editor->showColumn(PlanModel::NetworkColumn);
     });
+    bus = new QCheckBox(tr("Check the &devices on each module's bus after its read-back"), this);
+    bus->setObjectName(QStringLiteral("busBox"));
+    bus->setToolTip(tr("A module reachable on the network (this includes the network check) "
+                       "must then carry the devices of its row's bus_ids: each must answer "
+                       "through it, or its row fails. Rows without bus_ids are not asked."));
+    connect(bus, &QCheckBox::toggled, this, [this](bool on) {
+        if (!on)
+            return;
+        this->editor->showColumn(PlanModel::NetworkColumn);
+        this->editor->showColumn(PlanModel::BusColumn);
+    });
 
     auto *line = new QHBoxLayout(this);
     line->setContentsMargins(0, 0, 0, 0);
@@ -151,7 +162,8 @@ void RunPanel::build()
     stopButton->setToolTip(tr("Ends the run: the rows in hand are interrupted, the others not "
                               "reached (Esc)"));
     connect(stopButton, &QPushButton::clicked, this, &RunPanel::stopRun);
-    for (QPushButton *button : {checks->networkButton(), checkButton, startButton, stopButton}) {
+    for (QPushButton *button :
+         {checks->networkButton(), checks->busButton(), checkButton, startButton, stopButton}) {
         button->setAutoDefault(false);
         button->setMinimumWidth(button->sizeHint().width() + 24);
         line->addWidget(button);
@@ -160,8 +172,8 @@ void RunPanel::build()
 
 QList<QAction *> RunPanel::runActions() const
 {
-    return {startAction, checkAction, checks->networkAction(), stopAction, nullptr,
-            runAgain,    replace};
+    return {startAction, checkAction, checks->networkAction(), checks->busAction(), stopAction,
+            nullptr,     runAgain,    replace};
 }
 
 QString RunPanel::recordPath() const
@@ -192,6 +204,12 @@ bool RunPanel::begin(int mode, const QList<int> &only, const siteregister::Modul
     JobSettings settings;
     if (mode == int(SiteRun::Mode::Commission) && reach->isChecked())
         settings.reachTimeoutMs = reachTimeoutMs;
+    // The bus is reached at the module's address: the network check too,
+    // in a commissioning run and a check alike.
+    if (bus->isChecked()) {
+        settings.reachTimeoutMs = reachTimeoutMs;
+        settings.checkBus = true;
+    }
     // A cell still being edited keeps what was typed (each keystroke is in
     // the model already) and closes.
     editor->closeEditor();
@@ -299,7 +317,7 @@ QString RunPanel::startBlocker() const
     if (run->isRunning())
         return tr("A run is going on");
     if (checks->isBusy())
-        return tr("The network check is going on");
+        return checks->busyText();
     if (model->problemCount() > 0)
         return tr("The plan has %n problem(s): F8 goes to the next", "", model->problemCount());
     if (!recordTrouble.isEmpty())
@@ -315,6 +333,7 @@ void RunPanel::updateActions()
     recordBrowse->setEnabled(!busy);
     record->setReadOnly(busy);
     reach->setEnabled(!busy);
+    bus->setEnabled(!busy);
     checks->setAvailable(!run->isRunning());
     for (QAction *a : {startAction, checkAction})
         a->setEnabled(ready);

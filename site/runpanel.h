@@ -20,8 +20,9 @@ struct ModuleEntry;
 // What starts, stops and follows a run in the site window: the record's
 // file, the run's options, the line beside the buttons (the plan's
 // problems, the run's progress, how it ended, why it did not start) and
-// the buttons Check only, Start and Stop with their keys. Escape asks
-// before it stops a run; a failed row can be run again on its own.
+// the buttons of the checks, Check only, Start and Stop with their keys.
+// Escape asks before it stops a run; a failed row can be run again on its
+// own.
 class RunPanel : public QWidget
 {
     Q_OBJECT
@@ -37,6 +38,7 @@ public:
     QPushButton *recordBrowseButton() const { return recordBrowse; }
     QPushButton *recordOpenButton() const { return recordOpen; }
     QCheckBox *reachBox() const { return reach; }
+    QCheckBox *busBox() const { return bus; }
     // The Run menu's actions (null for a separator).
     QList<QAction *> runActions() const;
     QAction *runAgainAction() const { return runAgain; }
@@ -93,6 +95,7 @@ private:
     QPushButton *recordBrowse = nullptr;
     QPushButton *recordOpen = nullptr;
     QCheckBox *reach = nullptr;
+    QCheckBox *bus = nullptr;
     QLabel *statusLine = nullptr;
     QPushButton *checkButton = nullptr;
     QPushButton *startButton = nullptr;

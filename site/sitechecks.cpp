@@ -1,5 +1,9 @@
 #include "site/sitechecks.h"
 
+#include "engine/bus/busscan.h"
+#include "engine/jobs/rowoutcome.h"
+#include "engine/jobs/writejob.h"
+#include "engine/net/hostport.h"
 #include "engine/net/reachcheck.h"
 #include "site/planmodel.h"
 
@@ -15,23 +19,61 @@ SiteChecks::SiteChecks(PlanModel *model, QWidget *parent) : QObject(parent), mod
     button = new QPushButton(tr("Check network"), parent);
     button->setObjectName(QStringLiteral("networkButton"));
     connect(button, &QPushButton::clicked, this, &SiteChecks::checkNetwork);
+    bus = new QAction(tr("Check &bus"), parent);
+    bus->setObjectName(QStringLiteral("busAction"));
+    bus->setShortcut(QKeySequence(QStringLiteral("F9")));
+    connect(bus, &QAction::triggered, this, &SiteChecks::checkBus);
+    busPush = new QPushButton(tr("Check bus"), parent);
+    busPush->setObjectName(QStringLiteral("busButton"));
+    connect(busPush, &QPushButton::clicked, this, &SiteChecks::checkBus);
     setAvailable(true);
 }
 
-void SiteChecks::setAvailable(bool available)
+SiteChecks::~SiteChecks()
 {
-    network->setEnabled(available && !isBusy());
-    button->setEnabled(available && !isBusy());
-    button->setToolTip(isBusy() ? tr("The network check is going on")
-                       : available
-                           ? tr("Tries every row's address and TCP port on the network, sending "
-                                "nothing (F7)")
-                           : tr("A run is going on"));
+    // The scans still going end here, their connections closed.
+    busWaiting.clear();
+    const QList<BusScan *> scans = busScans.keys();
+    busScans.clear();
+    qDeleteAll(scans);
+}
+
+void SiteChecks::setAvailable(bool on)
+{
+    available = on;
+    for (QAction *a : {network, bus})
+        a->setEnabled(available && !isBusy());
+    for (QPushButton *b : {button, busPush})
+        b->setEnabled(available && !isBusy());
+    updateTips(available);
+}
+
+void SiteChecks::updateTips(bool on)
+{
+    const QString busy = busyText();
+    button->setToolTip(!busy.isEmpty() ? busy
+                       : on ? tr("Tries every row's address and TCP port on the network, "
+                                 "sending nothing (F7)")
+                            : tr("A run is going on"));
+    busPush->setToolTip(!busy.isEmpty() ? busy
+                        : on ? tr("Asks the devices of every row's bus_ids through its module's "
+                                  "address and TCP port, reading one register each; writes "
+                                  "nothing (F9)")
+                             : tr("A run is going on"));
+}
+
+QString SiteChecks::busyText() const
+{
+    if (networkCheck)
+        return tr("The network check is going on");
+    if (!busScans.isEmpty())
+        return tr("The bus check is going on");
+    return QString();
 }
 
 void SiteChecks::checkNetwork()
 {
-    if (networkCheck || !button->isEnabled())
+    if (isBusy() || !button->isEnabled())
         return;
     networkCheck = new ReachCheck(this);
     networkRowOf.clear();
@@ -39,13 +81,12 @@ void SiteChecks::checkNetwork()
     for (int i = 0; i < plan.rows.size(); ++i) {
         const commissionplan::Row &row = plan.rows.at(i);
         const int tableRow = model->checkedTableRows().value(i, -1);
-        QHostAddress address;
-        quint16 port = 0;
+        HostPort target;
         QString problem;
-        if (ReachCheck::parseTarget(row.values.value(ModuleField::Ip),
-                                    row.values.value(ModuleField::PortTcp), &address, &port,
-                                    &problem)) {
-            networkCheck->addTarget(address, port);
+        if (HostPort::parse(row.values.value(ModuleField::Ip),
+                            row.values.value(ModuleField::PortTcp), HostPort::Hosts::Ipv4Only,
+                            &target, &problem)) {
+            networkCheck->addTarget(target.address, target.port);
             networkRowOf << tableRow;
             model->setNetwork(tableRow, tr("checking…"), false);
         } else {
@@ -66,16 +107,120 @@ void SiteChecks::checkNetwork()
             tr("Network checked: %1 of %2 reachable").arg(reachable).arg(networkCheck->count()), 0);
         networkCheck->deleteLater();
         networkCheck = nullptr;
+        setAvailable(available);
         emit busyChanged(false);
         emit networkChecked();
     });
+    setAvailable(available);
     emit busyChanged(true);
     emit message(tr("Checking the network…"), 0);
     networkCheck->start();
+}
+
+void SiteChecks::checkBus()
+{
+    if (isBusy() || !busPush->isEnabled())
+        return;
+    busWaiting.clear();
+    busTotal = busDone = busComplete = 0;
+    const commissionplan::Plan &plan = model->checkedPlan();
+    for (int i = 0; i < plan.rows.size(); ++i) {
+        const commissionplan::Row &row = plan.rows.at(i);
+        const int tableRow = model->checkedTableRows().value(i, -1);
+        if (row.busIds.isEmpty()) {
+            model->setBus(tableRow, QString(), false);
+            continue;
+        }
+        BusRow r;
+        r.tableRow = tableRow;
+        r.units = row.busIds;
+        r.ip = row.values.value(ModuleField::Ip);
+        r.tcpPort = row.values.value(ModuleField::PortTcp);
+        r.packetTimeoutMs = row.values.value(ModuleField::Timewait).toInt();
+        busWaiting << r;
+        model->setBus(tableRow, tr("checking…"), false);
+    }
+    emit columnWanted(PlanModel::BusColumn);
+    busTotal = busWaiting.size();
+    if (busWaiting.isEmpty()) {
+        emit message(tr("No row names bus_ids: there is no bus to check"), 5000);
+        return;
+    }
+    startBusScans();
+    if (busScans.isEmpty()) {
+        endBusCheck(false); // no row had an address to ask at
+        return;
+    }
+    setAvailable(available);
+    emit busyChanged(true);
+    showBusProgress();
+}
+
+void SiteChecks::startBusScans()
+{
+    while (!busWaiting.isEmpty() && busScans.size() < busChecksAtOnce) {
+        const BusRow r = busWaiting.takeFirst();
+        HostPort target;
+        QString problem;
+        if (!HostPort::parse(r.ip, r.tcpPort, HostPort::Hosts::Ipv4Only, &target, &problem)) {
+            model->setBus(r.tableRow, tr("no address and TCP port"), false);
+            ++busDone;
+            continue;
+        }
+        BusScanSettings settings = BusScanSettings::forUnits(target.address, target.port, r.units);
+        // Beyond the module's packet time-out, after which it sends what
+        // the bus said (as a run's check after the read-back waits).
+        if (r.packetTimeoutMs > 0)
+            settings.answerTimeoutMs = r.packetTimeoutMs + WriteJob::busAnswerMarginMs;
+        else
+            settings.answerTimeoutMs += WriteJob::busAnswerMarginMs;
+        auto *scan = new BusScan(settings, this);
+        busScans.insert(scan, r.tableRow);
+        connect(scan, &BusScan::progress, this, [this, scan](int, int, int unit, int) {
+            model->setBus(busScans.value(scan, -1), tr("asking unit %1…").arg(unit), false);
+        });
+        connect(scan, &BusScan::finished, this, [this, scan] { onBusScanFinished(scan); });
+        scan->start();
+    }
+}
+
+void SiteChecks::onBusScanFinished(BusScan *scan)
+{
+    const int row = busScans.take(scan);
+    const BusReport &report = scan->report();
+    const bool complete = RowOutcome::busExitCode(report) == 0;
+    model->setBus(row, report.outcomeWords(true), complete);
+    ++busDone;
+    busComplete += complete ? 1 : 0;
+    scan->deleteLater();
+    startBusScans();
+    if (!busScans.isEmpty()) {
+        showBusProgress();
+        return;
+    }
+    endBusCheck(true);
+}
+
+void SiteChecks::endBusCheck(bool wasBusy)
+{
+    emit message(
+        tr("Bus checked: every device answers in %1 of %2 rows").arg(busComplete).arg(busTotal), 0);
+    setAvailable(available);
+    if (wasBusy)
+        emit busyChanged(false);
+    emit busChecked();
+}
+
+void SiteChecks::showBusProgress()
+{
+    emit message(tr("Checking the bus: %1 of %2 rows done…").arg(busDone).arg(busTotal), 0);
 }
 
 void SiteChecks::stop()
 {
     if (networkCheck)
         networkCheck->stop();
+    busWaiting.clear();
+    for (BusScan *scan : busScans.keys())
+        scan->stop();
 }

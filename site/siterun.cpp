@@ -112,6 +112,11 @@ bool SiteRun::start(Mode mode, const QString &record, const JobSettings &setting
         reaching.stage = RowStage::Reaching;
         model->setProgress(tableRowOf.value(index, -1), reaching);
     });
+    connect(commission, &CommissionRun::rowCheckingBus, this, [this](int index) {
+        RowProgress checking;
+        checking.stage = RowStage::CheckingBus;
+        model->setProgress(tableRowOf.value(index, -1), checking);
+    });
     connect(commission, &CommissionRun::moduleAlreadyDone, this, &SiteRun::onModuleAlreadyDone);
     connect(commission, &CommissionRun::finished, this, &SiteRun::onFinished);
 
@@ -176,6 +181,8 @@ void SiteRun::onRowFinished(int index)
     if (job->reachChecked())
         model->setNetwork(row, ReachCheck::describe(job->reachResult()),
                           job->reachResult().outcome == ReachCheck::Outcome::Reachable);
+    if (outcome.busChecked)
+        model->setBus(row, outcome.busDetail(), RowOutcome::busExitCode(outcome.bus) == 0);
     emit progressed();
 }
 

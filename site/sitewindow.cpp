@@ -80,6 +80,7 @@ SiteWindow::SiteWindow(QWidget *parent) : QMainWindow(parent), model(new PlanMod
     connect(panel, &RunPanel::busyChanged, this, &SiteWindow::updateActions);
     connect(checks, &SiteChecks::columnWanted, editor, &PlanEditor::showColumn);
     connect(checks, &SiteChecks::networkChecked, this, &SiteWindow::networkChecked);
+    connect(checks, &SiteChecks::busChecked, this, &SiteWindow::busChecked);
     connect(run, &SiteRun::finished, this, [this](int code) {
         emit runFinished(code);
         // Not from inside the close event that stopped the run: the run may
@@ -185,6 +186,7 @@ void SiteWindow::buildForm()
     files->addWidget(panel->recordBrowseButton(), 1, 2);
     files->addWidget(panel->recordOpenButton(), 1, 3);
     files->addWidget(panel->reachBox(), 2, 1, 1, 3);
+    files->addWidget(panel->busBox(), 3, 1, 1, 3);
     layout->addLayout(files);
     layout->addWidget(panel);
     setCentralWidget(central);
@@ -196,7 +198,9 @@ void SiteWindow::buildForm()
                         panel->recordBrowseButton(),
                         panel->recordOpenButton(),
                         panel->reachBox(),
+                        panel->busBox(),
                         checks->networkButton(),
+                        checks->busButton(),
                         findChild<QPushButton *>(QStringLiteral("checkButton")),
                         findChild<QPushButton *>(QStringLiteral("startButton")),
                         findChild<QPushButton *>(QStringLiteral("stopButton"))};
@@ -274,6 +278,12 @@ void SiteWindow::checkNetwork()
 {
     if (!isRunning())
         checks->checkNetwork();
+}
+
+void SiteWindow::checkBus()
+{
+    if (!isRunning())
+        checks->checkBus();
 }
 
 bool SiteWindow::isCheckingNetwork() const

@@ -67,6 +67,10 @@ public:
     // Tries every row's address and TCP port on the network (no module on a
     // serial port needed) and fills the network column.
     void checkNetwork();
+    // Asks the devices of every row's bus_ids through its module's address
+    // and TCP port, and fills the bus column.
+    void checkBus();
+    // A check of the network or the bus goes on.
     bool isCheckingNetwork() const;
     bool isRunning() const;
     // The site register of the runs, as ordan-cli's --register and
@@ -101,6 +105,7 @@ signals:
     // The register was named anew in "Register…" (the window's setting).
     void registerChanged(const QString &location);
     void networkChecked();
+    void busChecked();
 
 protected:
     void closeEvent(QCloseEvent *event) override;

@@ -5,7 +5,8 @@
 //                      [--restart-delay MS] [--exchanges N] -- BRIDGE COMMAND...
 // Starts the peer, then the bridge command, opens LINK (115200 8N1, raw)
 // and prints, one "name=value" a line:
-//   rtt_median_ms, rtt_p99_ms  request of 8 bytes, reply of 64, N exchanges
+//   rtt_median_ms, rtt_p99_ms  request of 8 bytes (a whole Modbus RTU
+//                              request), reply of 64, N exchanges
 //   up_mib_s                   1 MiB written to the port until the peer has it
 //   down_mib_s                 1 MiB sent by the peer until the port has it
 //   back_ms                    the peer restarted (down for the restart
@@ -15,6 +16,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <climits>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -44,6 +46,17 @@ double msSince(Clock::time_point start)
     std::exit(1);
 }
 
+// The whole number `text`, at least `min`, or the usage fails.
+int number(const std::string &option, const std::string &text, int min)
+{
+    char *end = nullptr;
+    errno = 0;
+    const long value = std::strtol(text.c_str(), &end, 10);
+    if (text.empty() || *end != '\0' || errno != 0 || value < min || value > INT_MAX)
+        fail(option + " " + text + ": not a whole number of at least " + std::to_string(min));
+    return int(value);
+}
+
 struct Child {
     pid_t pid = -1;
     int in = -1;  // its stdin
@@ -59,18 +72,20 @@ Child spawn(const std::vector<std::string> &command, bool pipes)
     Child child;
     child.pid = ::fork();
     if (child.pid == 0) {
+        // A child without its standard streams does not run.
         if (pipes) {
-            ::dup2(toChild[0], STDIN_FILENO);
-            ::dup2(fromChild[1], STDOUT_FILENO);
+            if (::dup2(toChild[0], STDIN_FILENO) < 0 || ::dup2(fromChild[1], STDOUT_FILENO) < 0)
+                ::_exit(127);
             ::close(toChild[1]);
             ::close(fromChild[0]);
         } else {
             const int null = ::open("/dev/null", O_RDWR);
-            ::dup2(null, STDIN_FILENO);
-            ::dup2(null, STDOUT_FILENO);
-            ::dup2(null, STDERR_FILENO);
+            if (::dup2(null, STDIN_FILENO) < 0 || ::dup2(null, STDOUT_FILENO) < 0 ||
+                ::dup2(null, STDERR_FILENO) < 0)
+                ::_exit(127);
         }
         std::vector<char *> argv;
+        argv.reserve(command.size() + 1);
         for (const std::string &word : command)
             argv.push_back(const_cast<char *>(word.c_str()));
         argv.push_back(nullptr);
@@ -93,7 +108,7 @@ std::string line(Child &child, int timeoutMs = 10000)
     for (;;) {
         const size_t end = child.pending.find('\n');
         if (end != std::string::npos) {
-            const std::string text = child.pending.substr(0, end);
+            std::string text = child.pending.substr(0, end);
             child.pending.erase(0, end + 1);
             return text;
         }
@@ -150,11 +165,29 @@ long readSome(int fd, std::string *into, size_t size, int timeoutMs)
     return long(into->size());
 }
 
+// Modbus's CRC-16 (polynomial 0xA001), low byte first on the line.
+unsigned crc16(const std::string &bytes)
+{
+    unsigned crc = 0xffff;
+    for (const unsigned char c : bytes) {
+        crc ^= c;
+        for (int bit = 0; bit < 8; ++bit)
+            crc = (crc & 1) ? (crc >> 1) ^ 0xa001 : crc >> 1;
+    }
+    return crc;
+}
+
+// The request of an exchange: a whole Modbus RTU request (read 10 holding
+// registers of unit 1 from an address that counts the exchanges), as a
+// master writes it, in one write.
 std::string tagOf(unsigned long long sequence)
 {
-    char tag[9];
-    std::snprintf(tag, sizeof tag, "%08llx", sequence % 0x100000000ull);
-    return std::string(tag, 8);
+    std::string frame{'\x01', '\x03', char((sequence >> 8) & 0xff), char(sequence & 0xff),
+                      '\x00', '\x0a'};
+    const unsigned crc = crc16(frame);
+    frame += char(crc & 0xff);
+    frame += char(crc >> 8);
+    return frame;
 }
 
 } // namespace
@@ -180,9 +213,9 @@ int main(int argc, char *argv[])
         else if (option == "--link")
             link = value;
         else if (option == "--restart-delay")
-            restartDelayMs = std::atoi(value.c_str());
+            restartDelayMs = number(option, value, 0);
         else if (option == "--exchanges")
-            exchanges = std::atoi(value.c_str());
+            exchanges = number(option, value, 1);
         else
             fail("unknown option " + option);
     }
@@ -207,12 +240,14 @@ int main(int argc, char *argv[])
     if (port < 0)
         fail("no port at " + link);
     termios t;
-    ::tcgetattr(port, &t);
+    if (::tcgetattr(port, &t) != 0)
+        fail("cannot set the port: " + std::string(std::strerror(errno)));
     ::cfmakeraw(&t);
     ::cfsetispeed(&t, B115200);
     ::cfsetospeed(&t, B115200);
     t.c_cflag |= CLOCAL | CREAD;
-    ::tcsetattr(port, TCSANOW, &t);
+    if (::tcsetattr(port, TCSANOW, &t) != 0)
+        fail("cannot set the port: " + std::string(std::strerror(errno)));
 
     tell(peer, "reply 64");
     line(peer);

@@ -51,16 +51,17 @@ struct Peer {
 
 void say(const std::string &line)
 {
-    std::printf("%s\n", line.c_str());
-    std::fflush(stdout);
+    // The benchmark waits on each line; with it gone, the peer is done.
+    if (std::printf("%s\n", line.c_str()) < 0 || std::fflush(stdout) != 0)
+        fail("stdout");
 }
 
 void listenNow(Peer &peer)
 {
     peer.listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     const int yes = 1;
-    ::setsockopt(peer.listener, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
-    if (::bind(peer.listener, reinterpret_cast<sockaddr *>(&peer.address), sizeof peer.address) !=
+    if (::setsockopt(peer.listener, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes) != 0 ||
+        ::bind(peer.listener, reinterpret_cast<sockaddr *>(&peer.address), sizeof peer.address) !=
             0 ||
         ::listen(peer.listener, 8) != 0)
         fail("listen");
@@ -137,12 +138,14 @@ int main(int argc, char *argv[])
     peer.address.sin_family = AF_INET;
     const std::string text = argc == 3 && std::string(argv[1]) == "--listen" ? argv[2] : "";
     const size_t colon = text.rfind(':');
-    if (colon == std::string::npos ||
+    char *end = nullptr;
+    const long port = colon == std::string::npos ? 0 : std::strtol(&text[colon + 1], &end, 10);
+    if (colon == std::string::npos || *end != '\0' || port < 1 || port > 65535 ||
         ::inet_pton(AF_INET, text.substr(0, colon).c_str(), &peer.address.sin_addr) != 1) {
         std::fprintf(stderr, "usage: ordan-bridge-peer --listen ADDRESS:PORT\n");
         return 2;
     }
-    peer.address.sin_port = htons(uint16_t(std::atoi(text.c_str() + colon + 1)));
+    peer.address.sin_port = htons(uint16_t(port));
     std::signal(SIGPIPE, SIG_IGN);
     listenNow(peer);
     say("listening " + text);
@@ -186,7 +189,9 @@ int main(int argc, char *argv[])
             const int fd = ::accept4(peer.listener, nullptr, nullptr, SOCK_CLOEXEC);
             if (fd >= 0) {
                 const int yes = 1;
-                ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &yes, sizeof yes);
+                // Without it the figures would be those of Nagle's delay.
+                if (::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &yes, sizeof yes) != 0)
+                    fail("TCP_NODELAY");
                 peer.clients.push_back(fd);
             }
         }

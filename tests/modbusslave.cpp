@@ -3,7 +3,8 @@
 // tests. Its 100 holding registers hold 1000 + their index (register 1 is
 // 1000). It prints "ready" once the port is open, "request HEX" for every
 // request it takes whole (its CRC right) and "error" for every frame it
-// cannot take; SIGTERM or SIGINT end it.
+// cannot take; SIGTERM or SIGINT end it, and so does the port going away
+// (the pseudo-terminal's other side closed: exit 0, said on stderr).
 #include <modbus.h>
 
 #include <cerrno>
@@ -11,6 +12,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <poll.h>
 #include <string>
 #include <unistd.h>
 
@@ -24,6 +26,16 @@ void onStop(int)
     ::_exit(0);
 }
 
+// Each line goes out at once: the test waits on it. With the test gone, the
+// slave has no one to serve.
+void flush()
+{
+    if (std::fflush(stdout) != 0) {
+        std::fprintf(stderr, "ordan-modbus-slave: stdout: %s\n", std::strerror(errno));
+        std::exit(1);
+    }
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
@@ -35,10 +47,17 @@ int main(int argc, char *argv[])
     int speed = 19200;
     char parity = 'E';
     for (int i = 2; i + 1 < argc; i += 2) {
-        if (std::strcmp(argv[i], "--speed") == 0)
-            speed = std::atoi(argv[i + 1]);
-        else if (std::strcmp(argv[i], "--parity") == 0)
+        if (std::strcmp(argv[i], "--speed") == 0) {
+            char *end = nullptr;
+            const long value = std::strtol(argv[i + 1], &end, 10);
+            speed = *end == '\0' && value > 0 && value <= 4000000 ? int(value) : 0;
+        } else if (std::strcmp(argv[i], "--parity") == 0) {
             parity = argv[i + 1][0];
+        }
+    }
+    if (speed == 0) {
+        std::fprintf(stderr, "ordan-modbus-slave: --speed takes a speed in bits per second\n");
+        return 2;
     }
     std::signal(SIGTERM, onStop);
     std::signal(SIGINT, onStop);
@@ -52,7 +71,7 @@ int main(int argc, char *argv[])
     for (int i = 0; i < 100; ++i)
         registers->tab_registers[i] = uint16_t(1000 + i);
     std::printf("ready\n");
-    std::fflush(stdout);
+    flush();
 
     uint8_t request[MODBUS_RTU_MAX_ADU_LENGTH];
     for (;;) {
@@ -65,11 +84,19 @@ int main(int argc, char *argv[])
                 hex += two;
             }
             std::printf("request %s\n", hex.c_str());
-            std::fflush(stdout);
+            flush();
             modbus_reply(context, request, n, registers);
         } else if (n < 0) {
-            std::printf("error %s\n", modbus_strerror(errno));
-            std::fflush(stdout);
+            // A hang-up: nothing will come any more, and every read fails at
+            // once from now on.
+            const int error = errno;
+            pollfd port{modbus_get_socket(context), POLLIN, 0};
+            if (::poll(&port, 1, 0) < 0 || (port.revents & (POLLHUP | POLLERR | POLLNVAL))) {
+                std::fprintf(stderr, "ordan-modbus-slave: %s went away\n", argv[1]);
+                return 0;
+            }
+            std::printf("error %s\n", modbus_strerror(error));
+            flush();
             modbus_flush(context);
         }
     }

@@ -86,6 +86,8 @@ private slots:
     void findSettings_data();
     void findSettings();
     void libmodbusSlave();
+    void afterReadBack_data();
+    void afterReadBack();
 };
 
 void BusTest::initTestCase()
@@ -264,5 +266,110 @@ void BusTest::libmodbusSlave()
     QCOMPARE(answered(r), QList<int>{1});
 }
 
-ORDAN_PRIVATE_NETWORK_MAIN(BusTest, QCoreApplication, "--addr", QLatin1String(siteCidr))
+void BusTest::afterReadBack_data()
+{
+    // Two modules on two ports, planned at 10.20.0.32 (bus_ids 1,2,5: its
+    // devices 1, 2 and 5 answer) and 10.20.0.33 (bus_ids 1-3: only 1 and 2
+    // are on its bus). The command (write: the first module alone, with
+    // --bus-ids), whether the modules run with the plan's values already,
+    // the exit code, and each row's status and missing devices.
+    QTest::addColumn<QStringList>("command");
+    QTest::addColumn<bool>("preset");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QStringList>("statuses");
+    QTest::addColumn<QStringList>("missing");
+    QTest::newRow("commission: a device missing fails that row only")
+        << QStringList{"commission", "PLAN"} << false << 6 << QStringList{"verified", "failed"}
+        << QStringList{"", "3"};
+    QTest::newRow("audit: the same, nothing written")
+        << QStringList{"audit", "PLAN"} << true << 6 << QStringList{"matches", "failed"}
+        << QStringList{"", "3"};
+    QTest::newRow("write --bus-ids naming a device that is not there")
+        << QStringList{"write",     "A",         "--ip",      "10.20.0.32",
+                       "--gateway", "10.20.0.1", "--bus-ids", "5,7"}
+        << false << 6 << QStringList{"failed"} << QStringList{"7"};
+}
+
+void BusTest::afterReadBack()
+{
+    QFETCH(QStringList, command);
+    QFETCH(bool, preset);
+    QTemporaryDir dir;
+    const QString ips[] = {"10.20.0.32", "10.20.0.33"};
+    const QString devices[] = {"1,2,5@9600/8N1", "1,2@9600/8N1"};
+    std::unique_ptr<Simulator> sims[2];
+    for (int i : {0, 1}) {
+        QStringList args{"--network",
+                         "--restart-delay",
+                         "100",
+                         "--set",
+                         "timeout data=10",
+                         "--mac",
+                         QStringLiteral("02:00:00:00:00:0%1").arg(i + 1),
+                         "--devices",
+                         devices[i]};
+        if (preset)
+            args << "--set"
+                 << "ip=" + ips[i] << "--set"
+                 << "GATEWAY=10.20.0.1";
+        sims[i] = std::make_unique<Simulator>(args);
+    }
+    QFile plan(dir.filePath("plan.csv"));
+    QVERIFY(plan.open(QIODevice::WriteOnly));
+    plan.write("port,ip,gateway,bus_ids\n" + sims[0]->path.toUtf8() +
+               ",10.20.0.32,10.20.0.1,\"1,2,5\"\n" + sims[1]->path.toUtf8() +
+               ",10.20.0.33,10.20.0.1,1-3\n");
+    plan.close();
+    command.replaceInStrings(QRegularExpression("^PLAN$"), plan.fileName());
+    command.replaceInStrings(QRegularExpression("^A$"), sims[0]->path);
+    const QString record = dir.filePath("record.csv");
+    const Result r =
+        cliprocess::runCli(command + QStringList{"--bus", "--json", "--record", record}, 120000);
+    QFETCH(int, exitCode);
+    QVERIFY2(r.exitCode == exitCode, qPrintable(says(r)));
+
+    // JSON and the record say the same of each row, in plan order.
+    QFETCH(QStringList, statuses);
+    QFETCH(QStringList, missing);
+    const QJsonObject json = QJsonDocument::fromJson(r.out).object();
+    const QJsonArray rows = command.first() == "write" ? QJsonArray{json} : json["rows"].toArray();
+    QList<cliprocess::RecordRow> recorded = cliprocess::recordOf(record);
+    std::sort(recorded.begin(), recorded.end(),
+              [](const auto &a, const auto &b) { return a["row"] < b["row"]; });
+    QCOMPARE(rows.size(), statuses.size());
+    QCOMPARE(recorded.size(), statuses.size());
+    for (int i = 0; i < rows.size(); ++i) {
+        const QJsonObject row = rows.at(i).toObject();
+        const QJsonObject bus = row["bus"].toObject();
+        QStringList absent;
+        for (const QJsonValue unit : bus["missing"].toArray())
+            absent << QString::number(unit.toInt());
+        QCOMPARE(absent.join(','), missing.at(i));
+        if (command.first() != "write")
+            QCOMPARE(row["status"].toString(), statuses.at(i));
+        QCOMPARE(row["reach"]["result"].toString(), QStringLiteral("reachable"));
+        QCOMPARE(bus["quality"].toDouble(), 100.0);
+        const QString words =
+            missing.at(i).isEmpty()
+                ? QStringLiteral("1, 2, 5 answer")
+                : QStringLiteral("%1 does not answer (%2 answer%3)")
+                      .arg(missing.at(i), i == 0 ? "5" : "1, 2", i == 0 ? "s" : "");
+        QCOMPARE(recorded.at(i)["bus"], words);
+        if (missing.at(i).isEmpty()) {
+            QCOMPARE(recorded.at(i)["result"], statuses.at(i));
+            continue;
+        }
+        const QString said = QStringLiteral("%1 on the console, reachable, bus: ")
+                                 .arg(command.first() == "audit" ? "matches" : "verified") +
+                             words;
+        QCOMPARE(row["error"].toString(), said);
+        QCOMPARE(recorded.at(i)["result"], said);
+        QVERIFY2(r.err.contains(said.toUtf8()), r.err.constData());
+    }
+    if (command.first() == "commission")
+        QCOMPARE(recorded.at(1)["planned"], "ip=10.20.0.33;gateway=10.20.0.1;bus_ids=1-3");
+}
+
+ORDAN_PRIVATE_NETWORK_MAIN(BusTest, QCoreApplication, "--addr", QLatin1String(siteCidr), "--addr",
+                           "10.20.0.32/24", "--addr", "10.20.0.33/24")
 #include "tst_bus.moc"

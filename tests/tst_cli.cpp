@@ -362,6 +362,13 @@ void CliTest::refusedInput_data()
     QTest::newRow("list position out of range")
         << QStringList{"--from", "PARITY=9"} << "position 9 is not in the parity list";
     QTest::newRow("no settings keys") << QStringList{"--from", "COLOUR=red"} << "none of the keys";
+    QTest::newRow("--bus without the devices") << QStringList{"--ip", "192.168.0.2", "--bus"}
+                                               << "write --bus asks the devices of --bus-ids";
+    QTest::newRow("--bus-ids past 247")
+        << QStringList{"--ip", "192.168.0.2", "--bus", "--bus-ids", "1,248"}
+        << "unit addresses go from 1 to 247";
+    QTest::newRow("--bus-ids without --bus")
+        << QStringList{"--ip", "192.168.0.2", "--bus-ids", "1"} << "--bus-ids goes with --bus";
 }
 
 void CliTest::refusedInput()
@@ -418,7 +425,7 @@ void CliTest::threePortsAtOnce()
     clock.start();
     const Result r = runCli(arguments);
     QCOMPARE(r.exitCode, 0);
-    QVERIFY2(clock.elapsed() < 2 * 11 * 250, qPrintable(QString::number(clock.elapsed())));
+    QVERIFY2(clock.elapsed() < qint64(2) * 11 * 250, qPrintable(QString::number(clock.elapsed())));
     const QJsonArray array = QJsonDocument::fromJson(r.out).array();
     QCOMPARE(array.size(), 3);
     for (int i = 0; i < 3; ++i) {

@@ -58,7 +58,7 @@ QJsonArray jsonRows(const Result &r)
 QStringList statuses(const Result &r)
 {
     QStringList list;
-    for (const QJsonValue &row : jsonRows(r))
+    for (const QJsonValue row : jsonRows(r))
         list << row["status"].toString();
     return list;
 }
@@ -674,6 +674,40 @@ void CommissionTest::outcomeOfEachEnding_data()
         << facts(E::NotReachable, reached(ReachCheck::Outcome::NoAnswer)) << "failed"
         << "not reachable" << 4 << 1
         << "verified on the console, not reachable at 10.0.0.1:502 (no answer)";
+    // The plan's bus_ids 1, 2 and 5, asked once reachable; those answering.
+    const auto onBus = [reached](const QList<int> &answering) {
+        return [reached, answering](WriteResult &r) {
+            reached(ReachCheck::Outcome::Reachable)(r);
+            r.busUnits = {1, 2, 5};
+            r.busChecked = true;
+            r.bus.reached = true;
+            r.bus.target = r.reachTarget;
+            r.bus.expected = r.busUnits;
+            for (const int unit : r.busUnits) {
+                BusUnit u;
+                u.unit = unit;
+                u.state =
+                    answering.contains(unit) ? BusUnit::State::Answers : BusUnit::State::Nothing;
+                r.bus.units << u;
+            }
+        };
+    };
+    QTest::newRow("verified, every device on its bus answers")
+        << facts(E::Done, onBus({1, 2, 5})) << "verified"
+        << "" << 0 << 1 << "verified";
+    QTest::newRow("a device on its bus does not answer")
+        << facts(E::BusIncomplete, onBus({1, 2})) << "failed"
+        << "devices missing on the bus" << 6 << 1
+        << "verified on the console, reachable, bus: 5 does not answer (1, 2 answer)";
+    QTest::newRow("audit: nothing on its bus answers")
+        << facts(E::BusIncomplete,
+                 [&](WriteResult &r) {
+                     audit(r);
+                     onBus({})(r);
+                 })
+        << "failed"
+        << "devices missing on the bus" << 6 << 1
+        << "matches on the console, reachable, bus: 1, 2, 5 do not answer (nothing answers)";
 }
 
 void CommissionTest::outcomeOfEachEnding()
@@ -692,8 +726,10 @@ void CommissionTest::outcomeOfEachEnding()
     // The record's row says what was meant, whatever came of it.
     const QStringList cells =
         cliprocess::csvCells(commissionrecord::line(commissionrecord::rowOf(outcome)));
+    const QString busIds = facts.busUnits.isEmpty() ? QString() : ";bus_ids=1,2,5";
     QCOMPARE(cells.mid(13),
-             (QStringList{outcome.recordResult(), "7", "ip=10.0.0.1;gateway=10.0.0.254"}));
+             (QStringList{outcome.recordResult(), "7", "ip=10.0.0.1;gateway=10.0.0.254" + busIds,
+                          facts.busChecked ? facts.bus.outcomeWords() : ""}));
 }
 
 void CommissionTest::audit_data()

@@ -564,7 +564,7 @@ void FaultsTest::noFalseVerified()
         }
     }
     for (const Station::Module &m : other.modules) {
-        for (const QJsonValue &command : readJson(m.stateFile)["received"].toArray()) {
+        for (const QJsonValue command : readJson(m.stateFile)["received"].toArray()) {
             if (command.toString().startsWith("CHANGE IP:"))
                 addresses[1000 + int(&m - other.modules.data())] << command.toString();
         }

@@ -559,6 +559,7 @@ void FormTest::styleSheetRules_data()
          "border: 5px solid black;"});
     row(6, "QPushButton",
         {"border:1px solid #8f8f91;", "border-radius: 5px;",
+         // NOLINTNEXTLINE(bugprone-suspicious-missing-comma): one rule over two lines
          "background-color: qlineargradient(x1: 0, y1: 0, x2: 0, y2: 1,\n"
          "stop: 0 #f6f7fa, stop: 1 #dadbde);",
          "min-width:50px;", "height:25px;", "font: 12pt \"Times New Roman\";"});

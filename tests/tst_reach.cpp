@@ -109,7 +109,7 @@ QJsonArray jsonRows(const Result &r)
 QStringList words(const Result &r)
 {
     QStringList list;
-    for (const QJsonValue &row : jsonRows(r))
+    for (const QJsonValue row : jsonRows(r))
         list << row["result"].toString();
     return list;
 }

@@ -37,7 +37,7 @@ class TestSettings : public QObject
     QString fresh() { return dir.filePath(QString::number(++counter) + ".TRset"); }
     QString write(const QByteArray &text)
     {
-        const QString path = fresh();
+        QString path = fresh();
         QFile file(path);
         if (!file.open(QIODevice::WriteOnly) || file.write(text) != text.size())
             qFatal("cannot write %s", qPrintable(path));

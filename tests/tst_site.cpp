@@ -12,6 +12,7 @@
 #include "settings/settingsmapping.h"
 #include "site/planmodel.h"
 #include "site/registerview.h"
+#include "site/rowstage.h"
 #include "site/sitetranslation.h"
 #include "site/sitewindow.h"
 
@@ -284,6 +285,16 @@ void SiteTest::planRulesOnRows_data()
                               {"/dev/a", "10.0.0.5", "255.255.255.0", "10.0.0.5"}}
         << 2;
     QTest::newRow("nothing to write") << QList<QStringList>{{"/dev/a"}} << 1;
+    const QStringList busRow{"/dev/a", "10.0.0.1", "", "", "", "", "", "", ""};
+    QTest::newRow("bus_ids as a list and a range")
+        << QList<QStringList>{busRow + QStringList{" 1-4,7 "}} << 0;
+    QTest::newRow("bus_ids past 247, or backwards")
+        << QList<QStringList>{busRow + QStringList{"1,248"}, QStringList{"/dev/b", "10.0.0.2"},
+                              busRow.mid(0, 1) +
+                                  QStringList{"10.0.0.3", "", "", "", "", "", "", "", "5-2"}}
+        << 2;
+    QTest::newRow("bus_ids alone: no port, nothing to write")
+        << QList<QStringList>{{"", "", "", "", "", "", "", "", "", "1,2"}} << 2;
     QTest::newRow("no rows") << QList<QStringList>{{}, {" "}} << 1;
 }
 
@@ -303,8 +314,9 @@ void SiteTest::planRulesOnRows()
         cells << line;
         commissionplan::RowCells row;
         row.port = line.at(0);
-        for (int c = 1; c < PlanModel::planColumnCount; ++c)
+        for (int c = 1; c < PlanModel::BusIdsColumn; ++c)
             row.values.append({PlanModel::columnField(c), line.at(c)});
+        row.busIds = line.at(PlanModel::BusIdsColumn);
         if (!row.blank())
             onRows.rows << rules.check(PlanModel::fileRow(r), row, &onRows.problems);
     }
@@ -326,13 +338,16 @@ void SiteTest::planRulesOnRows()
         QCOMPARE(onRows.rows.at(i).row, fromFile.rows.at(i).row);
         QCOMPARE(onRows.rows.at(i).port, fromFile.rows.at(i).port);
         QCOMPARE(onRows.rows.at(i).values, fromFile.rows.at(i).values);
+        QCOMPARE(onRows.rows.at(i).busIds, fromFile.rows.at(i).busIds);
     }
     using Subject = commissionplan::Problem::Subject;
     for (const commissionplan::Problem &p : onRows.problems) {
         if (p.subject == Subject::Value)
             QCOMPARE(p.column, parameters::fieldKey(p.field));
         else
-            QCOMPARE(p.column, p.subject == Subject::Port ? QStringLiteral("port") : QString());
+            QCOMPARE(p.column, p.subject == Subject::Port     ? QStringLiteral("port")
+                               : p.subject == Subject::BusIds ? QStringLiteral("bus_ids")
+                                                              : QString());
     }
 
     // The table counts them as ordan-cli does, and marks each on its cell.
@@ -341,9 +356,11 @@ void SiteTest::planRulesOnRows()
     QCOMPARE(model.problemLines().size(), problems);
     QCOMPARE(model.problemCount(), problems);
     for (const commissionplan::Problem &p : onRows.problems) {
-        if (p.subject != Subject::Value && p.subject != Subject::Port)
+        if (p.subject == Subject::Row || p.subject == Subject::Plan)
             continue;
-        const int column = p.subject == Subject::Port ? 0 : PlanModel::columnOf(p.field);
+        const int column = p.subject == Subject::Port     ? 0
+                           : p.subject == Subject::BusIds ? int(PlanModel::BusIdsColumn)
+                                                          : PlanModel::columnOf(p.field);
         QVERIFY2(model.index(p.row - 2, column)
                      .data(PlanModel::ProblemRole)
                      .toString()
@@ -493,10 +510,10 @@ void SiteTest::pasteFromSpreadsheet_data()
     QTest::newRow("a copied header row is not a row")
         << "port\tip\n/dev/ttyUSB0\t10.0.0.1\n"
         << 0 << 0 << QList<QStringList>{line({"/dev/ttyUSB0", "10.0.0.1"})};
-    QTest::newRow("nothing right of packet_timeout")
-        << "1000\tleft out\n"
+    QTest::newRow("nothing right of bus_ids")
+        << "1000\t1-4\tleft out\n"
         << 0 << int(PlanModel::PacketTimeoutColumn)
-        << QList<QStringList>{line({"", "", "", "", "", "", "", "", "1000"})};
+        << QList<QStringList>{line({"", "", "", "", "", "", "", "", "1000", "1-4"})};
 }
 
 void SiteTest::pasteFromSpreadsheet()
@@ -541,7 +558,7 @@ void SiteTest::planFileRoundTrip_data()
     QTest::newRow("every column") << QList<QStringList>{
         {"/dev/ttyUSB0", "10.0.0.1", "255.255.255.0", "10.0.0.254", "10001", "even", "19200", "1",
          "1000"},
-        {"/dev/ttyUSB1", "10.0.0.2", "", "", "502", "", "", "2", ""}};
+        {"/dev/ttyUSB1", "10.0.0.2", "", "", "502", "", "", "2", "", "1,2,5"}};
     QTest::newRow("separators, quotes and blanks in cells")
         << QList<QStringList>{{"/tmp/a,b \"c\";d", " 10.0.0.1", "", "", "", "", "", "", ""},
                               {"/tmp/Порт №2", "10.0.0.2 ", "", "", "", "", "", "", ""}};
@@ -568,6 +585,10 @@ void SiteTest::planFileRoundTrip()
     QList<QStringList> loaded;
     for (int r = 0; r < site.model()->rowCount(); ++r)
         loaded << site.model()->planCells(r);
+    for (QStringList &row : plan) {
+        while (row.size() < PlanModel::planColumnCount)
+            row << QString();
+    }
     QCOMPARE(loaded, plan);
 
     // ordan-cli reads the saved file as the table shows it.
@@ -578,16 +599,19 @@ void SiteTest::planFileRoundTrip()
         if (plan.at(row).join(QString()).trimmed().isEmpty())
             continue;
         QJsonObject values;
-        for (int c = 1; c < PlanModel::planColumnCount; ++c) {
+        for (int c = 1; c < PlanModel::BusIdsColumn; ++c) {
             if (!plan.at(row).at(c).trimmed().isEmpty())
                 values.insert(PlanModel::columnKey(c), plan.at(row).at(c).trimmed());
         }
-        expected.append(QJsonObject{{"row", PlanModel::fileRow(row)},
-                                    {"port", plan.at(row).at(0).trimmed()},
-                                    {"values", values}});
+        QJsonObject object{{"row", PlanModel::fileRow(row)},
+                           {"port", plan.at(row).at(0).trimmed()},
+                           {"values", values}};
+        if (!plan.at(row).at(PlanModel::BusIdsColumn).isEmpty())
+            object.insert("bus_ids", QJsonArray{1, 2, 5});
+        expected.append(object);
     }
     QJsonArray got;
-    for (const QJsonValue &row : QJsonDocument::fromJson(r.out).array()) {
+    for (const QJsonValue row : QJsonDocument::fromJson(r.out).array()) {
         QJsonObject object = row.toObject();
         object.remove("commands");
         got.append(object);
@@ -908,6 +932,8 @@ void SiteTest::russianWindow()
         QTRY_VERIFY_WITH_TIMEOUT(!site.window.isRunning(), runTimeoutMs);
         QVERIFY2(site.state(0).startsWith(QStringLiteral("отличается")), qPrintable(site.state(0)));
         shown << site.state(0);
+        // A write step names its parameter in Russian too.
+        shown << rowProgress(JobStage::Writing, 5, 8, QStringLiteral("parity")).item;
         // Latin letters only in the names of things: MAC, IP, TCP, F8.
         static const QRegularExpression english(
             QStringLiteral("\\b(?!MAC\\b|IP\\b|TCP\\b|ok\\b)[A-Za-z]{2,}"));

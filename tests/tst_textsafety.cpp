@@ -91,7 +91,7 @@ void TextSafetyTest::timestampHasMillisecondsAndOffset()
     QVERIFY2(iso.match(TraceLog::timestamp()).hasMatch(), qPrintable(TraceLog::timestamp()));
     QCOMPARE(commissionrecord::header(),
              QStringLiteral("time,port,name,version,mac,ip,mask,gateway,tcp_port,parity,speed,"
-                            "stop_bits,packet_timeout,result,row,planned"));
+                            "stop_bits,packet_timeout,result,row,planned,bus"));
 }
 
 void TextSafetyTest::valueRules_data()

@@ -1,5 +1,6 @@
 #include "engine/bus/busreport.h"
 
+#include <QCoreApplication>
 #include <QRegularExpression>
 
 #include <algorithm>
@@ -48,6 +49,24 @@ QString text(const QList<int> &units)
     for (const int unit : units)
         words << QString::number(unit);
     return words.join(QLatin1String(", "));
+}
+
+QString compact(const QList<int> &units)
+{
+    QStringList parts;
+    for (int i = 0; i < units.size();) {
+        int j = i;
+        while (j + 1 < units.size() && units.at(j + 1) == units.at(j) + 1)
+            ++j;
+        if (j - i >= 2) {
+            parts << QStringLiteral("%1-%2").arg(units.at(i)).arg(units.at(j));
+        } else {
+            for (int k = i; k <= j; ++k)
+                parts << QString::number(units.at(k));
+        }
+        i = j + 1;
+    }
+    return parts.join(QLatin1Char(','));
 }
 
 QList<int> all()
@@ -258,30 +277,52 @@ QStringList BusReport::notes() const
 
 QString BusReport::summary() const
 {
+    return QStringLiteral("bus: ") + outcomeWords();
+}
+
+QString BusReport::outcomeWords(bool translated) const
+{
+    // The English source, or its translation: every text is marked for
+    // lupdate under "BusReport".
+    const auto say = [translated](const char *text) {
+        return translated ? QCoreApplication::translate("BusReport", text)
+                          : QString::fromLatin1(text);
+    };
     if (interrupted)
-        return QStringLiteral("bus: interrupted");
-    if (!reached)
-        return QStringLiteral("bus: not reached at %1 (%2)").arg(target, notReachedWhy);
+        return say(QT_TRANSLATE_NOOP("BusReport", "interrupted"));
+    if (!reached) {
+        // The connection's words as BusClient gives them; translated where
+        // they are its fixed ones.
+        static const char *const fixed[] = {
+            QT_TRANSLATE_NOOP("BusReport", "refused"), QT_TRANSLATE_NOOP("BusReport", "no answer"),
+            QT_TRANSLATE_NOOP("BusReport", "the module closed the connection"),
+            QT_TRANSLATE_NOOP("BusReport", "not connected")};
+        QString why = notReachedWhy;
+        for (const char *word : fixed) {
+            if (why == QLatin1String(word))
+                why = say(word);
+        }
+        return say(QT_TRANSLATE_NOOP("BusReport", "not reached at %1 (%2)")).arg(target, why);
+    }
     const QList<int> present = answered();
     const QList<int> absent = missing();
+    const auto answer = [&say](const QList<int> &units) {
+        return (units.size() == 1 ? say(QT_TRANSLATE_NOOP("BusReport", "%1 answers"))
+                                  : say(QT_TRANSLATE_NOOP("BusReport", "%1 answer")))
+            .arg(unitlist::text(units));
+    };
     if (!absent.isEmpty()) {
-        return QStringLiteral("bus: %1 %2 (%3)")
+        return (absent.size() == 1 ? say(QT_TRANSLATE_NOOP("BusReport", "%1 does not answer (%2)"))
+                                   : say(QT_TRANSLATE_NOOP("BusReport", "%1 do not answer (%2)")))
             .arg(unitlist::text(absent),
-                 absent.size() == 1 ? QStringLiteral("does not answer")
-                                    : QStringLiteral("do not answer"),
-                 present.isEmpty()
-                     ? QStringLiteral("nothing answers")
-                     : unitlist::text(present) + (present.size() == 1 ? QStringLiteral(" answers")
-                                                                      : QStringLiteral(" answer")));
+                 present.isEmpty() ? say(QT_TRANSLATE_NOOP("BusReport", "nothing answers"))
+                                   : answer(present));
     }
     if (present.isEmpty())
-        return QStringLiteral("bus: nothing answers");
-    QString text =
-        QStringLiteral("bus: %1 %2")
-            .arg(unitlist::text(present),
-                 present.size() == 1 ? QStringLiteral("answers") : QStringLiteral("answer"));
+        return say(QT_TRANSLATE_NOOP("BusReport", "nothing answers"));
+    QString text = answer(present);
     if (verdict() == Verdict::PoorLine)
-        text += QStringLiteral(", line quality %1 % (under %2 %)")
+        text += say(QT_TRANSLATE_NOOP("BusReport", ", line quality %1 % (under %2 %)"))
                     .arg(qualityPercent(), 0, 'f', 1)
                     .arg(minQualityPercent);
     return text;

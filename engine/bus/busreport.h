@@ -17,6 +17,9 @@ constexpr int last = 247;
 bool parse(const QString &text, QList<int> *units, QString *error);
 // "1, 2, 5"
 QString text(const QList<int> &units);
+// As a technician writes them, which parse() reads back: "1,2,5", runs of
+// three or more as a range ("1-4,7").
+QString compact(const QList<int> &units);
 // 1-247
 QList<int> all();
 
@@ -107,6 +110,10 @@ struct BusReport {
     // A row's words: "bus: 1, 2, 5 answer", "bus: 5 does not answer (1, 2
     // answer)", "bus: not reached at 10.20.0.31:502 (refused)".
     QString summary() const;
+    // The same without "bus: " ("5 does not answer (1, 2 answer)"): the
+    // record's bus column, never translated; with `translated`, in the
+    // language of the program's translator (the site window's bus column).
+    QString outcomeWords(bool translated = false) const;
     // "answers (12 ms)", "exception 2 (illegal data address)", "nothing".
     static QString describe(const BusUnit &unit);
     static QString exceptionName(int code);

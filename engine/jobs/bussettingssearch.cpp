@@ -275,7 +275,7 @@ void BusSettingsSearch::write(const Setting &setting, std::function<void()> then
     writer->setProgress(progressHandler);
     connect(
         writer.get(), &ModuleJob::finished, this,
-        [this, then] {
+        [this, then = std::move(then)] {
             if (!finishedFlag)
                 then();
         },

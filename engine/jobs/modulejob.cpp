@@ -31,7 +31,7 @@ ModuleReturn sameModule(const ModuleReading &back, const QString &identifiedMac)
 }
 
 void runQueries(ModuleConsole *console, const QList<ModuleField> &fields,
-                const JobProgress &progress, std::function<void(const ModuleReading &)> done)
+                const JobProgress &progress, const std::function<void(const ModuleReading &)> &done)
 {
     auto reading = std::make_shared<ModuleReading>();
     auto next = std::make_shared<std::function<void(int)>>();
@@ -66,7 +66,7 @@ void runQueries(ModuleConsole *console, const QList<ModuleField> &fields,
 
 void identifyModule(ModuleConsole *console, const QList<ModuleField> &fields,
                     const JobProgress &progress,
-                    std::function<void(const ModuleReading &, const QString &)> done)
+                    const std::function<void(const ModuleReading &, const QString &)> &done)
 {
     runQueries(console, fields, progress, [=](const ModuleReading &first) {
         const QString mac = first.mac();

@@ -44,6 +44,9 @@ struct JobSettings {
     // network at the address and TCP port it runs with (ReachCheck), tried
     // for this long while its network comes up; 0: not checked.
     int reachTimeoutMs = 0;
+    // Then, once reachable, the devices of the row's bus_ids must answer
+    // through it (BusScan); rows without bus_ids are not checked.
+    bool checkBus = false;
     TraceLog *trace = nullptr;
 };
 
@@ -82,15 +85,16 @@ using JobProgress =
 
 // Runs the read-out's queries for `fields` one after another.
 void runQueries(ModuleConsole *console, const QList<ModuleField> &fields,
-                const JobProgress &progress, std::function<void(const ModuleReading &)> done);
+                const JobProgress &progress,
+                const std::function<void(const ModuleReading &)> &done);
 
 // Identifies a module: reads `fields` (the MAC among them), then the MAC
 // once more. `done` gets the first reading and, when the module is not
 // identified by a well-formed MAC read the same twice in a row, why not
 // (empty when the module did not answer at all: reading.answered is 0).
-void identifyModule(ModuleConsole *console, const QList<ModuleField> &fields,
-                    const JobProgress &progress,
-                    std::function<void(const ModuleReading &reading, const QString &problem)> done);
+void identifyModule(
+    ModuleConsole *console, const QList<ModuleField> &fields, const JobProgress &progress,
+    const std::function<void(const ModuleReading &reading, const QString &problem)> &done);
 
 // Base of the jobs: one console on one port, a result and an error text.
 class ModuleJob : public QObject

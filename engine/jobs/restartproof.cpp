@@ -49,32 +49,30 @@ void RestartProof::probe()
         end(Outcome::DidNotRestart);
         return;
     }
-    console->ask(queryFor(ModuleField::Name).command,
-                 [this](ModuleConsole::Reply reply, const QByteArray &) {
-                     if (reply == ModuleConsole::Reply::LinkLost) {
-                         gone(); // the link dropped meanwhile
-                         return;
-                     }
-                     if (reply == ModuleConsole::Reply::Answered) {
-                         silences = 0;
-                         retry = [this] { probe(); };
-                         retryTimer.start(retryMs);
-                         return;
-                     }
-                     console->watchLine(qMax(replyTimeoutMs, retryMs),
-                                        [this](ModuleConsole::LineEvent event, const QByteArray &) {
-                                            if (event == ModuleConsole::LineEvent::Lost) {
-                                                gone();
-                                            } else if (event == ModuleConsole::LineEvent::Replied) {
-                                                silences = 0; // a late answer: still there
-                                                probe();
-                                            } else if (++silences >= silencesForGone) {
-                                                gone();
-                                            } else {
-                                                probe();
-                                            }
-                                        });
-                 });
+    console->ask(queryFor(ModuleField::Name).command, [this](ModuleConsole::Reply reply,
+                                                             const QByteArray &) {
+        if (reply == ModuleConsole::Reply::LinkLost) {
+            gone(); // the link dropped meanwhile
+            return;
+        }
+        if (reply == ModuleConsole::Reply::Answered) {
+            silences = 0;
+            retry = [this] { probe(); };
+            retryTimer.start(retryMs);
+            return;
+        }
+        console->watchLine(qMax(replyTimeoutMs, retryMs), [this](ModuleConsole::LineEvent event,
+                                                                 const QByteArray &) {
+            if (event == ModuleConsole::LineEvent::Replied) {
+                silences = 0; // a late answer: still there
+                probe();
+            } else if (event == ModuleConsole::LineEvent::Lost || ++silences >= silencesForGone) {
+                gone();
+            } else {
+                probe();
+            }
+        });
+    });
 }
 
 void RestartProof::gone()

@@ -65,6 +65,9 @@ RowOutcome RowOutcome::of(const WriteResult &r)
     o.reachChecked = r.reachChecked;
     o.reachTarget = r.reachTarget;
     o.reach = r.reach;
+    o.busUnits = r.busUnits;
+    o.busChecked = r.busChecked;
+    o.bus = r.bus;
     o.recordCells = recordValuesOf(r);
 
     // The judgement, one ending at a time: status, failure, exit code, the
@@ -247,24 +250,40 @@ RowOutcome RowOutcome::of(const WriteResult &r)
         o.status = Status::Failed;
         o.failure = Failure::NotReachable;
         o.exitCode = reachExitCode({r.reach.outcome});
-        o.reason = tr("verified on the console, not reachable at %1 (%2)")
+        o.reason = (r.audit ? tr("matches on the console, not reachable at %1 (%2)")
+                            : tr("verified on the console, not reachable at %1 (%2)"))
                        .arg(r.reachTarget, ReachCheck::describe(r.reach));
-        o.recordText = QStringLiteral("verified on the console, not reachable at %1 (%2)")
-                           .arg(r.reachTarget, ReachCheck::word(r.reach.outcome));
+        o.recordText =
+            (r.audit ? QStringLiteral("matches on the console, not reachable at %1 (%2)")
+                     : QStringLiteral("verified on the console, not reachable at %1 (%2)"))
+                .arg(r.reachTarget, ReachCheck::word(r.reach.outcome));
+        break;
+    case Ending::BusIncomplete:
+        // Right on its console and reachable, but the devices the plan
+        // names do not all answer through it.
+        o.status = Status::Failed;
+        o.failure = Failure::BusIncomplete;
+        o.exitCode = busExitCode(r.bus);
+        o.reason = (r.audit ? tr("matches on the console, reachable, bus: %1")
+                            : tr("verified on the console, reachable, bus: %1"))
+                       .arg(r.bus.outcomeWords(true));
+        o.recordText = (r.audit ? QStringLiteral("matches on the console, reachable, ")
+                                : QStringLiteral("verified on the console, reachable, ")) +
+                       r.bus.summary();
         break;
     }
 
     // What the module came to beside the status.
     const bool compared = r.ending == Ending::Done || r.ending == Ending::AddressNotKnown ||
-                          r.ending == Ending::NotReachable;
+                          r.ending == Ending::NotReachable || r.ending == Ending::BusIncomplete;
     const bool readBackFailed = r.ending == Ending::DidNotRestart || r.ending == Ending::NotBack ||
                                 r.ending == Ending::ReadBackSilent ||
                                 r.ending == Ending::ReadBackNotIdentified;
     if (r.verify && (compared || r.ending == Ending::Differs || r.ending == Ending::OtherModule ||
                      (readBackFailed && r.resetSent)))
         o.verified = compared;
-    if (r.ending == Ending::Done || r.ending == Ending::Differs)
-        o.matches = r.ending == Ending::Done;
+    if (compared || r.ending == Ending::Differs)
+        o.matches = compared;
     o.wentThrough = compared || r.ending == Ending::Differs || r.ending == Ending::OtherModule;
     o.moduleRight = r.ending == Ending::Done;
     o.readBackShown =
@@ -330,4 +349,21 @@ int RowOutcome::reachExitCode(const QList<ReachCheck::Outcome> &outcomes, bool i
     if (outcomes.contains(ReachCheck::Outcome::Refused))
         return int(JobResult::Mismatch);
     return recordFailed ? int(JobResult::FileNotWritten) : 0;
+}
+
+int RowOutcome::busExitCode(const BusReport &report)
+{
+    switch (report.verdict()) {
+    case BusReport::Verdict::Found:
+        return 0;
+    case BusReport::Verdict::Interrupted:
+        return int(JobResult::Interrupted);
+    case BusReport::Verdict::NotReached:
+        return int(JobResult::NoAnswer);
+    case BusReport::Verdict::NothingAnswers:
+    case BusReport::Verdict::Missing:
+    case BusReport::Verdict::PoorLine:
+        break;
+    }
+    return int(JobResult::Mismatch);
 }

@@ -48,6 +48,7 @@ public:
         NoRegister,      // the register could not be asked; nothing written
         ClaimLost,       // another station took the row over (its lease ran out)
         NotRegistered,   // the module is right, the register lacks its row
+        BusIncomplete,   // verified and reachable, but not every device of bus_ids answers
     };
     using Difference = WriteResult::Difference;
 
@@ -129,6 +130,12 @@ public:
     bool reachChecked = false;
     QString reachTarget;
     ReachCheck::Result reach;
+    // The devices that must answer on the module's bus (the plan's
+    // bus_ids), and the bus check after the reach check: whether one was
+    // made and what it came to.
+    QList<int> busUnits;
+    bool busChecked = false;
+    BusReport bus;
 
     // The row counts as done right (verified, or matches in an audit).
     bool isSuccess() const { return status == Status::Verified || status == Status::Matches; }
@@ -156,6 +163,12 @@ public:
     // the planned values, verified as ..."; empty otherwise.
     QString registerNote() const;
 
+    // The bus check in the window's words ("1, 2, 5 answer", "5 does not
+    // answer (1, 2 answer)"); empty when none was made.
+    QString busDetail() const;
+    // The same in the record's bus column, never translated.
+    QString busRecord() const;
+
     // The record's words for the row, never translated: "verified",
     // "refused: ip after sending ip; no restart was sent", "mismatch: ip".
     QString recordResult() const { return recordText; }
@@ -175,6 +188,11 @@ public:
     // when all were reachable but their record was not written.
     static int reachExitCode(const QList<ReachCheck::Outcome> &outcomes, bool interrupted = false,
                              bool recordFailed = false);
+    // ordan-cli's exit code for a row whose bus check came to `report`: 0
+    // when every device asked answers; 6 when one does not (or none does);
+    // 4 when the module's TCP port could not be used for it; 130 when
+    // interrupted.
+    static int busExitCode(const BusReport &report);
 
 private:
     QString recordText;

@@ -74,6 +74,8 @@ QString RowOutcome::failureWord() const
         return tr("register");
     case Failure::ClaimLost:
         return tr("taken over");
+    case Failure::BusIncomplete:
+        return tr("devices missing on the bus");
     }
     return QString();
 }
@@ -81,7 +83,7 @@ QString RowOutcome::failureWord() const
 QString RowOutcome::line() const
 {
     // ordan-cli's words: English, as the rest of its output.
-    const QString word = statusWord();
+    QString word = statusWord();
     if (status == Status::NotReached || status == Status::AlreadyDone)
         return word + QStringLiteral(": ") + reason;
     if (status == Status::Differs && audit) {
@@ -175,6 +177,16 @@ QString RowOutcome::registerNote() const
     if (!rewriteOf.isEmpty())
         return tr("rewritten: %1").arg(rewriteOf);
     return QString();
+}
+
+QString RowOutcome::busDetail() const
+{
+    return busChecked ? bus.outcomeWords(true) : QString();
+}
+
+QString RowOutcome::busRecord() const
+{
+    return busChecked ? bus.outcomeWords() : QString();
 }
 
 QString RowOutcome::fieldName(ModuleField field)

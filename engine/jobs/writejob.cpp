@@ -1,6 +1,7 @@
 #include "engine/jobs/writejob.h"
 
 #include "engine/platform/tracelog.h"
+#include "engine/net/hostport.h"
 
 #include <QPointer>
 
@@ -273,7 +274,7 @@ void WriteJob::compare()
     }
     if (!facts.differences.isEmpty())
         end(Ending::Differs);
-    else if (!facts.audit && settings.reachTimeoutMs > 0)
+    else if ((!facts.audit || settings.checkBus) && settings.reachTimeoutMs > 0)
         checkReach();
     else
         end(Ending::Done);
@@ -283,12 +284,11 @@ void WriteJob::checkReach()
 {
     // Where the module listens now: the values it read back (the ones
     // written, where written).
-    QHostAddress address;
-    quint16 tcpPort = 0;
+    HostPort target;
     QString problem;
-    if (!ReachCheck::parseTarget(facts.readBack.values.value(ModuleField::Ip),
-                                 facts.readBack.values.value(ModuleField::PortTcp), &address,
-                                 &tcpPort, &problem)) {
+    if (!HostPort::parse(facts.readBack.values.value(ModuleField::Ip),
+                         facts.readBack.values.value(ModuleField::PortTcp),
+                         HostPort::Hosts::Ipv4Only, &target, &problem)) {
         endWith(Ending::AddressNotKnown, problem);
         return;
     }
@@ -297,7 +297,7 @@ void WriteJob::checkReach()
     console.close();
     reach = std::make_unique<ReachCheck>();
     reach->setRetryFor(settings.reachTimeoutMs);
-    reach->addTarget(address, tcpPort);
+    reach->addTarget(target.address, target.port);
     facts.reachChecked = true;
     facts.reachTarget = reach->target(0);
     connect(reach.get(), &ReachCheck::finished, this, &WriteJob::onReached);
@@ -312,8 +312,43 @@ void WriteJob::onReached()
     facts.reach = reach->result(0);
     if (facts.reach.outcome == ReachCheck::Outcome::Pending)
         return; // stopped: the job ended already
-    end(facts.reach.outcome == ReachCheck::Outcome::Reachable ? Ending::Done
-                                                              : Ending::NotReachable);
+    if (facts.reach.outcome != ReachCheck::Outcome::Reachable)
+        end(Ending::NotReachable);
+    else if (busWanted())
+        checkBus();
+    else
+        end(Ending::Done);
+}
+
+void WriteJob::checkBus()
+{
+    BusScanSettings scan =
+        BusScanSettings::forUnits(reach->address(0), reach->port(0), facts.busUnits);
+    // The module sends what the bus said once the line has been quiet for
+    // its packet time-out: the answer is awaited beyond it. Its one
+    // connection, just closed by the reach check, may take a moment.
+    scan.answerTimeoutMs =
+        facts.readBack.values.value(ModuleField::Timewait).toInt() + busAnswerMarginMs;
+    scan.connectRetryMs = settings.reachTimeoutMs;
+    busScan = std::make_unique<BusScan>(scan);
+    facts.busChecked = true;
+    connect(busScan.get(), &BusScan::finished, this, &WriteJob::onBusChecked);
+    if (progressHandler) {
+        connect(
+            busScan.get(), &BusScan::progress, this, [this](int done, int total, int unit, int) {
+                progressHandler(port(), done + 1, total, QStringLiteral("bus: unit %1").arg(unit));
+            });
+    }
+    emit checkingBus(facts.reachTarget);
+    busScan->start();
+}
+
+void WriteJob::onBusChecked()
+{
+    facts.bus = busScan->report();
+    if (facts.bus.interrupted)
+        return; // stopped: the job ended already
+    end(RowOutcome::busExitCode(facts.bus) == 0 ? Ending::Done : Ending::BusIncomplete);
 }
 
 void WriteJob::endOn(ModuleField field, Ending ending, const QString &reply)
@@ -338,6 +373,10 @@ void WriteJob::end(Ending how)
     if (reach) {
         reach->stop();
         facts.reach = reach->result(0);
+    }
+    if (busScan) {
+        busScan->stop();
+        facts.bus = busScan->report();
     }
     console.cancel();
     console.close();

@@ -1,6 +1,7 @@
 #ifndef WRITEJOB_H
 #define WRITEJOB_H
 
+#include "engine/bus/busscan.h"
 #include "engine/jobs/modulejob.h"
 #include "engine/jobs/restartproof.h"
 #include "engine/jobs/rowoutcome.h"
@@ -24,12 +25,19 @@
 // then be reachable at the address and TCP port it runs with (as read back):
 // connected to, nothing sent, tried until that time is up. One that is not
 // is a failed job: "verified on the console, not reachable at IP:PORT (no
-// answer)".
+// answer)". With JobSettings::checkBus too, the devices of setBusUnits()
+// (the plan's bus_ids) must then answer through it, at that address
+// (BusScan): "verified on the console, reachable, bus: 5 does not answer
+// (1, 2 answer)" otherwise.
 class WriteJob : public ModuleJob
 {
     Q_OBJECT
 
 public:
+    // The bus check awaits each answer this much beyond the module's packet
+    // time-out.
+    static constexpr int busAnswerMarginMs = 1000;
+
     using Mismatch = WriteResult::Difference;
     // Decides whether an identified module may be written: an empty text
     // lets the write go on, any other is the reason it may not (a module
@@ -71,6 +79,9 @@ public:
     bool isAudit() const { return facts.audit; }
     // The plan's row the values come from (0, the default: none).
     void setPlanRow(int row) { facts.planRow = row; }
+    // The devices that must answer on the module's bus (the plan's
+    // bus_ids); checked with JobSettings::checkBus.
+    void setBusUnits(const QList<int> &units) { facts.busUnits = units; }
     void setRecorder(Recorder keeper) { recorder = std::move(keeper); }
     void setIdentityGate(IdentityGate gate) { identityGate = std::move(gate); }
     void setRegisterGate(RegisterGate gate) { registerGate = std::move(gate); }
@@ -107,7 +118,8 @@ public:
     {
         return facts.ending == WriteResult::Ending::Done ||
                facts.ending == WriteResult::Ending::AddressNotKnown ||
-               facts.ending == WriteResult::Ending::NotReachable;
+               facts.ending == WriteResult::Ending::NotReachable ||
+               facts.ending == WriteResult::Ending::BusIncomplete;
     }
     // The reach check after the read-back: whether one was made, where
     // ("10.20.0.31:502") and what it came to.
@@ -130,6 +142,8 @@ signals:
     void identified(const QString &mac);
     // Verified on its console; now connecting to it at `target` (IP:PORT).
     void reaching(const QString &target);
+    // Reachable; now asking the devices of its bus at `target`.
+    void checkingBus(const QString &target);
 
 private:
     using Ending = WriteResult::Ending;
@@ -147,6 +161,11 @@ private:
     void compare();
     void checkReach();
     void onReached();
+    // The bus check after the reach check, when asked and the row names
+    // devices.
+    bool busWanted() const { return settings.checkBus && !facts.busUnits.isEmpty(); }
+    void checkBus();
+    void onBusChecked();
     // Ends the job where it stands: the facts so far, the record, then
     // finished.
     void end(Ending ending);
@@ -161,6 +180,7 @@ private:
     Recorder registrar;
     RestartProof proof;
     std::unique_ptr<ReachCheck> reach;
+    std::unique_ptr<BusScan> busScan;
     bool ending = false;
 };
 

@@ -1,6 +1,7 @@
 #ifndef WRITERESULT_H
 #define WRITERESULT_H
 
+#include "engine/bus/busreport.h"
 #include "engine/jobs/modulejob.h"
 #include "engine/net/reachcheck.h"
 #include "protocol/parameters.h"
@@ -42,6 +43,7 @@ struct WriteResult {
         Differs,               // differences: read back (or audited) other than asked
         AddressNotKnown,       // verified; detail: why its address is no place to reach it
         NotReachable,          // verified on its console; reach: not reachable there
+        BusIncomplete,         // verified and reachable; bus: not every one of busUnits answers
     };
     // A value planned or written against the one read (empty when the
     // module gave none that is valid).
@@ -89,6 +91,11 @@ struct WriteResult {
     bool reachChecked = false;
     QString reachTarget;
     ReachCheck::Result reach;
+    // The devices that must answer on the module's bus (the plan's
+    // bus_ids), and the bus check after the reach check, when one was made.
+    QList<int> busUnits;
+    bool busChecked = false;
+    BusReport bus;
     // The site register: a module it knew as verified elsewhere, written
     // as asked (`rewriteOf`: what it was verified as); one verified before
     // at every planned value, read and found so, and not written

@@ -1,8 +1,8 @@
 #include "engine/net/reachcheck.h"
 
+#include "engine/net/hostport.h"
 #include "engine/platform/tracelog.h"
 
-#include <QRegularExpression>
 #include <QTcpSocket>
 
 ReachCheck::ReachCheck(QObject *parent) : QObject(parent) {}
@@ -225,41 +225,4 @@ QString ReachCheck::describe(const Result &result)
         break;
     }
     return tr("not checked");
-}
-
-bool ReachCheck::parseTarget(const QString &text, QHostAddress *address, quint16 *port,
-                             QString *error)
-{
-    const int colon = text.lastIndexOf(QLatin1Char(':'));
-    if (colon < 0) {
-        *error = tr("\"%1\" is not IP:PORT (no TCP port given)").arg(text);
-        return false;
-    }
-    return parseTarget(text.left(colon), text.mid(colon + 1), address, port, error);
-}
-
-bool ReachCheck::parseTarget(const QString &ip, const QString &port, QHostAddress *address,
-                             quint16 *portNumber, QString *error)
-{
-    static const QRegularExpression ipv4(
-        QStringLiteral("^(25[0-5]|2[0-4][0-9]|1[0-9][0-9]|[1-9]?[0-9])(\\.(25[0-5]|2[0-4][0-9]|"
-                       "1[0-9][0-9]|[1-9]?[0-9])){3}$"));
-    static const QRegularExpression number(QStringLiteral("^[1-9][0-9]{0,4}$"));
-    const QHostAddress parsed(ip);
-    if (!ipv4.match(ip).hasMatch() || parsed.isNull()) {
-        *error =
-            tr("\"%1\" is not an IPv4 address (four numbers 0-255 without leading zeros)").arg(ip);
-        return false;
-    }
-    if (parsed.toIPv4Address() == 0 || parsed.toIPv4Address() >= 0xE0000000u) {
-        *error = tr("%1 is no address to connect to").arg(ip);
-        return false;
-    }
-    if (!number.match(port).hasMatch() || port.toInt() > 65535) {
-        *error = tr("\"%1\" is not a TCP port (1-65535, without leading zeros)").arg(port);
-        return false;
-    }
-    *address = parsed;
-    *portNumber = quint16(port.toInt());
-    return true;
 }

@@ -80,15 +80,6 @@ public:
     // The outcome for a person, translated: "reachable (12 ms)", "refused",
     // "no answer", "unreachable"; "not checked" for Pending.
     static QString describe(const Result &result);
-    // "IP:PORT" with an IPv4 address (four numbers 0-255 without leading
-    // zeros, not 0.0.0.0 nor multicast or above) and a TCP port 1-65535.
-    // False with the reason otherwise.
-    static bool parseTarget(const QString &text, QHostAddress *address, quint16 *port,
-                            QString *error);
-    // The same for an address and a port given apart (a plan's ip and
-    // tcp_port).
-    static bool parseTarget(const QString &ip, const QString &port, QHostAddress *address,
-                            quint16 *portNumber, QString *error);
 
 signals:
     void targetFinished(int index);

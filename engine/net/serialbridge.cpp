@@ -1,65 +1,52 @@
 #include "engine/net/serialbridge.h"
 
+#include "engine/bus/rtuframe.h"
 #include "engine/platform/tracelog.h"
 
-#include <QFile>
-#include <QHostAddress>
-#include <QRegularExpression>
-#include <QSocketNotifier>
-#include <QTcpSocket>
-
 #include <cmath>
-
-#ifdef Q_OS_UNIX
-#include <cerrno>
-#include <cstdlib>
-#include <cstring>
-#include <fcntl.h>
-#include <grp.h>
-#include <sys/stat.h>
-#include <termios.h>
-#include <unistd.h>
-#endif
-#ifdef Q_OS_LINUX
-#include <netinet/in.h>
-#include <netinet/tcp.h>
-#include <sys/inotify.h>
-#include <sys/socket.h>
-#endif
 
 namespace
 {
 
-constexpr int firstRetryMs = 250;
-constexpr int longestRetryMs = 2000;
-// A module that neither accepts nor refuses (gone from the network).
-constexpr int connectTimeoutMs = 3000;
-// How much of the module's bytes Qt holds while the port has no room.
-constexpr int moduleReadBuffer = 256 * 1024;
+// What waits for the port at most while its program does not read: the
+// module's bytes wait in the connection meanwhile.
+constexpr int portBound = 64 * 1024;
+
+QString hexOf(const QByteArray &bytes)
+{
+    return QString::fromLatin1(bytes.size() > 64 ? bytes.left(64).toHex() + "..." : bytes.toHex());
+}
 
 } // namespace
 
 SerialBridge::SerialBridge(const Settings &settings, QObject *parent)
-    : QObject(parent), settings(settings)
+    : QObject(parent), settings(settings), link(settings.target)
 {
-    gapTimer.setSingleShot(true);
-    gapTimer.setTimerType(Qt::PreciseTimer);
-    connect(&gapTimer, &QTimer::timeout, this, &SerialBridge::flushFrame);
-    retryTimer.setSingleShot(true);
-    retryTimer.setTimerType(Qt::PreciseTimer);
-    connect(&retryTimer, &QTimer::timeout, this, &SerialBridge::connectNow);
-    connectTimer.setSingleShot(true);
-    connect(&connectTimer, &QTimer::timeout, this, [this] {
-        onSocketDown(QStringLiteral("no answer within %1 s").arg(connectTimeoutMs / 1000));
-    });
-    giveUpTimer.setSingleShot(true);
-    connect(&giveUpTimer, &QTimer::timeout, this, [this] {
-        const QString reason =
-            QStringLiteral("no connection for %1 s").arg(down.elapsed() / 1000.0, 0, 'f', 1) +
-            (lastReason.isEmpty() ? QString() : QStringLiteral(" (") + lastReason + ')');
+    link.setGiveUp(settings.giveUpMs);
+    link.setTrace(settings.trace);
+    connect(&link, &ModuleLink::connected, this, &SerialBridge::connected);
+    connect(&link, &ModuleLink::notReached, this, &SerialBridge::notReached);
+    connect(&link, &ModuleLink::lost, this, &SerialBridge::lost);
+    connect(&link, &ModuleLink::refusing, this, &SerialBridge::refusing);
+    connect(&link, &ModuleLink::gaveUp, this, [this](const QString &reason) {
         stop();
         emit gaveUp(reason);
     });
+    connect(&link, &ModuleLink::readyRead, this, &SerialBridge::onModuleReadable);
+    connect(&link, &ModuleLink::drained, this, &SerialBridge::updateReading);
+    connect(&port, &PtyPort::readyRead, this, &SerialBridge::onPortReadable);
+    connect(&port, &PtyPort::drained, this, &SerialBridge::onModuleReadable);
+    connect(&port, &PtyPort::closedByAll, this, [this](qint64 dropped) {
+        // What the module sent that still waits in the connection was meant
+        // for the program that left too.
+        dropped += link.read(link.bytesAvailable()).size();
+        own.droppedBytes += dropped;
+        if (this->settings.trace)
+            this->settings.trace->event(
+                this->settings.link,
+                QStringLiteral("closed by every program; %1 bytes unread dropped").arg(dropped));
+    });
+    connect(&gap, &GapTimer::timeout, this, &SerialBridge::onGap);
 }
 
 SerialBridge::~SerialBridge()
@@ -67,257 +54,171 @@ SerialBridge::~SerialBridge()
     stop();
 }
 
-bool SerialBridge::parseTarget(const QString &text, QString *host, quint16 *port, QString *problem)
+int SerialBridge::characterGapUs(int baud, int bitsPerCharacter)
 {
-    // host:port, or [address]:port for an IPv6 address.
-    static const QRegularExpression form(
-        QStringLiteral("^(?:\\[([0-9A-Fa-f:.]+)\\]|([^:\\[\\]\\s/]+)):([0-9]{1,5})$"));
-    const QRegularExpressionMatch m = form.match(text);
-    if (!m.hasMatch()) {
-        *problem = QStringLiteral("\"%1\" is not HOST:PORT").arg(text);
-        return false;
-    }
-    const QString name = m.captured(1).isEmpty() ? m.captured(2) : m.captured(1);
-    if (!m.captured(1).isEmpty() &&
-        QHostAddress(name).protocol() != QAbstractSocket::IPv6Protocol) {
-        *problem = QStringLiteral("\"%1\": [%2] is not an IPv6 address").arg(text, name);
-        return false;
-    }
-    const int number = m.captured(3).toInt();
-    if (number < 1 || number > 65535 || m.captured(3).startsWith(QLatin1Char('0'))) {
-        *problem = QStringLiteral("\"%1\": the port must be 1-65535").arg(text);
-        return false;
-    }
-    *host = name;
-    *port = quint16(number);
-    return true;
+    if (baud <= 0 || baud > 19200)
+        return fastGapUs;
+    return int(std::ceil(3.5 * bitsPerCharacter * 1e6 / baud));
 }
 
-QString SerialBridge::target() const
+int SerialBridge::currentGapUs()
 {
-    return settings.host.contains(QLatin1Char(':'))
-               ? QStringLiteral("[%1]:%2").arg(settings.host).arg(settings.port)
-               : QStringLiteral("%1:%2").arg(settings.host).arg(settings.port);
+    if (settings.gapUs >= 0)
+        return settings.gapUs;
+    if (port.isOpen()) {
+        const PtyPort::Format format = port.format();
+        lastGapUs = characterGapUs(format.baud, format.bitsPerCharacter);
+    }
+    return lastGapUs; // the port closed: the gap it had
+}
+
+bool SerialBridge::openPort(QString *problem)
+{
+    if (!port.open(settings.link, problem))
+        return false;
+    if (settings.trace)
+        settings.trace->event(settings.link, QStringLiteral("port %1").arg(port.device()));
+    return true;
 }
 
 void SerialBridge::start()
 {
-    if (currentState != State::Idle)
-        return;
-    down.start();
-    if (settings.giveUpMs >= 0)
-        giveUpTimer.start(settings.giveUpMs);
-    connectNow();
+    link.start();
 }
 
 void SerialBridge::stop()
 {
-    if (currentState == State::Stopped)
+    if (stopped)
         return;
+    stopped = true;
+    gap.stop();
     // A frame gathered while connected still goes (best effort: the
-    // connection closes next).
-    if (currentState == State::Connected)
-        flushFrame();
-    setState(State::Stopped);
-    gapTimer.stop();
-    retryTimer.stop();
-    connectTimer.stop();
-    giveUpTimer.stop();
-    if (!frame.isEmpty()) {
-        // Gathered but never sent: counted as what was written too late.
-        count.discardedBytes += frame.size();
-        ++count.discardedFrames;
-        frame.clear();
-    }
-    if (socket) {
-        socket->disconnect(this);
-        socket->abort();
-        socket->deleteLater();
-        socket = nullptr;
-    }
-    portReadable.reset();
-    portWritable.reset();
-    openWatch.reset();
-#ifdef Q_OS_UNIX
-    if (openWatchFd >= 0)
-        ::close(openWatchFd);
-    openWatchFd = -1;
-    if (masterFd >= 0) {
-        // Only a link that still points to this port: another bridge may
-        // have taken the path over meanwhile.
-        const QByteArray link = QFile::encodeName(settings.link);
-        char buffer[4096];
-        const ssize_t n = ::readlink(link.constData(), buffer, sizeof buffer - 1);
-        if (n > 0 && QByteArray(buffer, int(n)) == QFile::encodeName(devicePath))
-            ::unlink(link.constData());
-        ::close(slaveFd);
-        ::close(masterFd);
-        slaveFd = masterFd = -1;
-    }
-#endif
+    // connection closes next); otherwise it is counted as discarded.
+    if (!frame.isEmpty())
+        send(std::exchange(frame, QByteArray()), false);
+    link.stop();
+    port.close();
     if (settings.trace)
         settings.trace->event(target(), QStringLiteral("stopped"));
 }
 
-void SerialBridge::setState(State state)
+SerialBridge::Counters SerialBridge::counters() const
 {
-    currentState = state;
+    const ModuleLink::Counters l = link.counters();
+    Counters c = own;
+    c.bytesToModule = l.bytesSent;
+    c.framesToModule = l.framesSent;
+    c.bytesFromModule = l.bytesReceived;
+    c.reconnects = l.reconnects;
+    c.refusals = l.refusals;
+    c.discardedBytes += l.bytesLost;
+    c.discardedFrames += l.framesLost;
+    return c;
 }
 
-void SerialBridge::connectNow()
+void SerialBridge::onPortReadable()
 {
-    if (currentState == State::Stopped)
+    if (stopped)
         return;
-    if (socket) {
-        socket->disconnect(this);
-        socket->abort();
-        socket->deleteLater();
-    }
-    setState(State::Connecting);
-    socket = new QTcpSocket(this);
-    socket->setReadBufferSize(moduleReadBuffer);
-    connect(socket, &QTcpSocket::connected, this, &SerialBridge::onConnected);
-    connect(socket, &QTcpSocket::readyRead, this, &SerialBridge::onModuleReadable);
-    connect(socket, &QTcpSocket::disconnected, this,
-            [this] { onSocketDown(QStringLiteral("the module closed the connection")); });
-    connect(socket, &QTcpSocket::errorOccurred, this, [this](QAbstractSocket::SocketError error) {
-        onSocketDown(error == QAbstractSocket::RemoteHostClosedError
-                         ? QStringLiteral("the module closed the connection")
-                         : socket->errorString());
-    });
-    connectTimer.start(connectTimeoutMs);
-    socket->connectToHost(settings.host, settings.port);
+    const QByteArray bytes = port.take();
+    if (!bytes.isEmpty())
+        gather(bytes);
 }
 
-void SerialBridge::onConnected()
+void SerialBridge::gather(const QByteArray &bytes)
 {
-    connectTimer.stop();
-    giveUpTimer.stop();
-    socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
-    socket->setSocketOption(QAbstractSocket::KeepAliveOption, 1);
-#ifdef Q_OS_LINUX
-    // A module that is gone (powered off, its cable pulled) is noticed within
-    // seconds: idle 5 s, then 3 probes 1 s apart; data unacknowledged for
-    // 8 s drops the connection too.
-    const int fd = int(socket->socketDescriptor());
-    const int idle = 5, interval = 1, probes = 3;
-    const unsigned int unacknowledgedMs = 8000;
-    ::setsockopt(fd, IPPROTO_TCP, TCP_KEEPIDLE, &idle, sizeof idle);
-    ::setsockopt(fd, IPPROTO_TCP, TCP_KEEPINTVL, &interval, sizeof interval);
-    ::setsockopt(fd, IPPROTO_TCP, TCP_KEEPCNT, &probes, sizeof probes);
-    ::setsockopt(fd, IPPROTO_TCP, TCP_USER_TIMEOUT, &unacknowledgedMs, sizeof unacknowledgedMs);
-#endif
-    ++generation;
-    connectedSince.start();
-    setState(State::Connected);
-    const qint64 downMs = everConnected ? down.elapsed() : -1;
-    if (everConnected)
-        ++count.reconnects;
-    everConnected = true;
-    lastReason.clear();
-    if (settings.trace)
-        settings.trace->event(
-            target(), downMs < 0 ? QStringLiteral("connected")
-                                 : QStringLiteral("connected again after %1 ms").arg(downMs));
-    emit connected(downMs);
-}
-
-void SerialBridge::onSocketDown(const QString &reason)
-{
-    if (currentState == State::Stopped || currentState == State::Waiting ||
-        currentState == State::Idle)
-        return;
-    connectTimer.stop();
-    const bool wasConnected = currentState == State::Connected;
-    lastReason = reason;
-    if (socket && wasConnected && socket->bytesAvailable() > 0) {
-        // What the module sent before it closed still goes to the port.
-        const QByteArray rest = socket->readAll();
-        count.bytesFromModule += rest.size();
-        if (settings.trace)
-            settings.trace->received(target(), rest);
-        toPort = toPort.mid(toPortAt, toPortEnd - toPortAt) + rest;
-        toPortAt = 0;
-        toPortEnd = toPort.size();
-        writeToPort();
-    }
-    if (socket) {
-        socket->disconnect(this);
-        socket->abort();
-        socket->deleteLater();
-        socket = nullptr;
-    }
-    setState(State::Waiting);
-    if (wasConnected) {
-        // A connection that lasted starts the back-off afresh; one closed at
-        // once (a single-client module still holding a stale connection)
-        // does not, so that such a module is not called four times a second.
-        if (connectedSince.elapsed() >= longestRetryMs)
-            retryMs = firstRetryMs;
-        down.start();
-        if (settings.giveUpMs >= 0)
-            giveUpTimer.start(settings.giveUpMs);
-        if (settings.trace)
-            settings.trace->event(target(), QStringLiteral("lost: ") + reason);
-        emit lost(reason);
-    } else if (!everConnected && !reportedNotReached) {
-        reportedNotReached = true;
-        if (settings.trace)
-            settings.trace->event(target(), QStringLiteral("not reached: ") + reason);
-        emit notReached(reason);
-    }
-    if (currentState == State::Waiting)
-        scheduleRetry();
-}
-
-void SerialBridge::scheduleRetry()
-{
-    retryTimer.start(retryMs);
-    retryMs = qMin(retryMs * 2, longestRetryMs);
-}
-
-void SerialBridge::flushFrame()
-{
-    gapTimer.stop();
     if (frame.isEmpty())
-        return;
-    QByteArray bytes;
-    bytes.swap(frame);
-    // Sent only on the connection it was written under: bytes written while
-    // there was none, or across a loss, would arrive late.
-    if (currentState != State::Connected || frameGeneration != generation || !socket) {
-        count.discardedBytes += bytes.size();
-        ++count.discardedFrames;
-        if (settings.trace)
-            settings.trace->event(
-                target(), QStringLiteral("discarded (no connection): ") +
-                              QString::fromLatin1(bytes.size() > 64 ? bytes.left(64).toHex() + "..."
-                                                                    : bytes.toHex()));
+        frameGeneration = link.state() == State::Connected ? link.generation() : 0;
+    frame += bytes;
+    // Whole Modbus RTU requests leave at once, each in its own write.
+    for (;;) {
+        const rtuframe::Scan scan = rtuframe::scan(frame, rtuframe::Direction::Request);
+        if (scan.state != rtuframe::Scan::State::Complete)
+            break;
+        send(frame.left(scan.length), true);
+        frame.remove(0, scan.length);
+    }
+    while (frame.size() >= largestFrame) {
+        send(frame.left(largestFrame), false);
+        frame.remove(0, largestFrame);
+    }
+    if (frame.isEmpty()) {
+        gap.stop();
         return;
     }
-    socket->write(bytes);
-    socket->flush();
-    count.bytesToModule += bytes.size();
-    ++count.framesToModule;
+    const int gapUs = currentGapUs();
+    if (gapUs == 0)
+        send(std::exchange(frame, QByteArray()), false);
+    else
+        gap.start(gapUs);
+}
+
+// Bytes that came while the gap ran out belong to the frame: the gap counts
+// from the last bytes the bridge saw.
+void SerialBridge::onGap()
+{
+    const QByteArray more = port.take();
+    if (!more.isEmpty()) {
+        gather(more);
+        return;
+    }
+    if (!frame.isEmpty())
+        send(std::exchange(frame, QByteArray()), false);
+}
+
+// Sent only on the connection it was written under: bytes written while
+// there was none, or across a loss, would arrive late.
+void SerialBridge::send(const QByteArray &bytes, bool whole)
+{
+    if (link.state() != State::Connected || frameGeneration != link.generation() ||
+        !link.send(bytes)) {
+        own.discardedBytes += bytes.size();
+        ++own.discardedFrames;
+        if (settings.trace)
+            settings.trace->event(target(),
+                                  QStringLiteral("discarded (no connection): ") + hexOf(bytes));
+        return;
+    }
+    if (whole)
+        ++own.wholeFrames;
     if (settings.trace)
         settings.trace->sent(target(), bytes);
+    updateReading();
+}
+
+void SerialBridge::updateReading()
+{
+    if (stopped)
+        return;
+    const bool room = link.backlog() <= moduleBacklogBound;
+    if (room == port.isReading())
+        return;
+    port.setReading(room);
+    if (room)
+        onPortReadable(); // what waited meanwhile
 }
 
 void SerialBridge::onModuleReadable()
 {
-    // While the port has no room, the module's bytes wait in the socket (and
-    // TCP slows the module down), in order. One buffer, read into again.
-    while (socket && toPortAt >= toPortEnd) {
-        if (toPort.size() < largestFrame)
-            toPort.resize(largestFrame);
-        const qint64 n = socket->read(toPort.data(), largestFrame);
-        if (n <= 0)
+    if (stopped)
+        return;
+    if (port.programs() == 0) {
+        const QByteArray stale = link.read(link.bytesAvailable());
+        if (stale.isEmpty())
             return;
-        toPortAt = 0;
-        toPortEnd = int(n);
-        count.bytesFromModule += n;
+        own.droppedBytes += stale.size();
         if (settings.trace)
-            settings.trace->received(target(), QByteArray::fromRawData(toPort.constData(), int(n)));
-        writeToPort();
+            settings.trace->event(target(),
+                                  QStringLiteral("dropped (no program has the port open): ") +
+                                      hexOf(stale));
+        return;
+    }
+    while (port.waiting() < portBound && link.bytesAvailable() > 0) {
+        const QByteArray bytes = link.read(portBound - port.waiting());
+        if (bytes.isEmpty())
+            break;
+        if (settings.trace)
+            settings.trace->received(target(), bytes);
+        port.write(bytes);
     }
 }

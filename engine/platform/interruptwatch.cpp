@@ -94,12 +94,13 @@ InterruptWatch::InterruptWatch(std::function<void()> onSignal, Kind kind, Also a
             saved->actions.emplace_back(sig, before);
     }
     notifier = std::make_unique<QSocketNotifier>(fds[0], QSocketNotifier::Read);
-    QObject::connect(notifier.get(), &QSocketNotifier::activated, [fds, onSignal] {
-        char byte;
-        while (::read(fds[0], &byte, 1) > 0) {
-        }
-        onSignal();
-    });
+    QObject::connect(notifier.get(), &QSocketNotifier::activated,
+                     [fds, onSignal = std::move(onSignal)] {
+                         char byte;
+                         while (::read(fds[0], &byte, 1) > 0) {
+                         }
+                         onSignal();
+                     });
 #else
     Q_UNUSED(onSignal);
     Q_UNUSED(also);
@@ -113,8 +114,9 @@ InterruptWatch::~InterruptWatch()
     if (!notifier)
         return;
     notifier.reset();
+    // Fails only for a bad signal or action, and these are the system's own.
     for (const auto &[sig, action] : saved->actions)
-        ::sigaction(sig, &action, nullptr);
+        (void)::sigaction(sig, &action, nullptr);
     int *fds = pipeOf(kind);
     for (int i = 0; i < 2; ++i) {
         ::close(fds[i]);

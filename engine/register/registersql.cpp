@@ -65,7 +65,7 @@ bool Sql::exec(const QString &statement, const QVariantList &values, QString *er
     if (!values.isEmpty() && !run(query, values, error))
         return false;
     if (result)
-        *result = std::move(query);
+        *result = std::move(query); // NOLINT(performance-move-const-arg): Qt 6 moves it
     return true;
 }
 

@@ -124,8 +124,9 @@ bool SiteRegister::open(const Location &location, QString *error)
         d->db.setConnectOptions(options);
     } else {
         d->db.setDatabaseName(location.file);
-        // Another program writing the same file is waited for, not failed.
-        d->db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=10000"));
+        // Another program writing the same file is waited for, not failed:
+        // on a loaded disk, a few of its commits in a row take seconds.
+        d->db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=30000"));
     }
     d->sql = std::make_unique<Sql>(d->db, postgres, location.shown());
     if (!d->db.open()) {
@@ -424,11 +425,12 @@ bool SiteRegister::history(const QString &mac, QList<HistoryEntry> *entries, QSt
         e.row.values.insert(ModuleField::Mac, key);
         e.rewrite = true;
         e.previous = rewrites.value(7).toString();
-        // Before the rows from its time on: a rewrite is noted before the
-        // row that wrote the module.
+        // After the rows up to its time, before those after it: a rewrite
+        // is noted before the row that writes the module ends (and takes
+        // its time); a row of the same millisecond came first.
         const qint64 ms = rewrites.value(8).toLongLong();
         int i = 0;
-        while (i < at.size() && at.at(i) < ms)
+        while (i < at.size() && at.at(i) <= ms)
             ++i;
         entries->insert(i, e);
         at.insert(i, ms);

@@ -1,5 +1,6 @@
 #include "engine/site/commissionplan.h"
 
+#include "engine/bus/busreport.h"
 #include "engine/site/commissionplan_p.h"
 
 #include <QFile>
@@ -38,11 +39,18 @@ bool decode(const QByteArray &bytes, QString *text)
     return text->toUtf8() == utf8;
 }
 
+bool isBusIdsColumn(const QString &header)
+{
+    return header.trimmed().toLower().replace(QLatin1Char('-'), QLatin1Char('_')) == busIdsColumn;
+}
+
 int columnIndex(const QString &header)
 {
     const QString name = header.trimmed();
     if (name.compare(portColumn, Qt::CaseInsensitive) == 0)
         return 0;
+    if (isBusIdsColumn(name))
+        return int(parameters::writeOrder().size()) + 1;
     ModuleField field = ModuleField::Ip;
     return columnField(name, &field) ? int(parameters::writeOrder().indexOf(field)) + 1 : -1;
 }
@@ -82,7 +90,7 @@ bool readFile(const QString &path, QByteArray *bytes, QString *error)
 
 bool RowCells::blank() const
 {
-    if (!port.trimmed().isEmpty())
+    if (!port.trimmed().isEmpty() || !busIds.trimmed().isEmpty())
         return false;
     for (const auto &value : values) {
         if (!value.second.trimmed().isEmpty())
@@ -104,9 +112,10 @@ Row RowRules::check(int number, const RowCells &cells, QList<Problem> *problems)
         p.row = number;
         p.subject = subject;
         p.field = field;
-        p.column = subject == Subject::Port    ? portColumn
-                   : subject == Subject::Value ? parameters::fieldKey(field)
-                                               : QString();
+        p.column = subject == Subject::Port     ? portColumn
+                   : subject == Subject::Value  ? parameters::fieldKey(field)
+                   : subject == Subject::BusIds ? busIdsColumn
+                                                : QString();
         p.message = message;
         problems->append(p);
     };
@@ -123,6 +132,12 @@ Row RowRules::check(int number, const RowCells &cells, QList<Problem> *problems)
             problem(Subject::Value, value.first, Text::tr("\"%1\" must be %2").arg(cell, rule));
         row.values.insert(value.first, cell);
     }
+    const QString busIds = cells.busIds.trimmed();
+    QString why;
+    if (!busIds.isEmpty() && !unitlist::parse(busIds, &row.busIds, &why))
+        problem(Subject::BusIds, ModuleField::Ip,
+                Text::tr("\"%1\" must be Modbus unit addresses 1-247, as \"1,2,5\" or \"1-4\"")
+                    .arg(busIds));
     if (hasPortColumn && row.port.isEmpty())
         problem(Subject::Port, ModuleField::Ip, Text::tr("no port given"));
     if (row.values.isEmpty())
@@ -196,8 +211,9 @@ Plan parse(const QByteArray &bytes, const parameters::Values &base, bool allowFo
     }
 
     // The header: which column holds the port, which the parameters.
-    const QStringList header = records.first();
+    const QStringList &header = records.first();
     int portIndex = -1;
+    int busIdsIndex = -1;
     QHash<int, ModuleField> fieldAt;
     QHash<QString, int> seen;
     for (int i = 0; i < header.size(); ++i) {
@@ -206,12 +222,15 @@ Plan parse(const QByteArray &bytes, const parameters::Values &base, bool allowFo
             continue; // a column without a name (a trailing separator) must stay empty
         ModuleField field = ModuleField::Ip;
         const bool isPort = name.compare(portColumn, Qt::CaseInsensitive) == 0;
-        const bool isField = !isPort && columnField(name, &field);
-        if (!isPort && !isField) {
+        const bool isBusIds = !isPort && isBusIdsColumn(name);
+        const bool isField = !isPort && !isBusIds && columnField(name, &field);
+        if (!isPort && !isBusIds && !isField) {
             problem(1, name, Text::tr("unknown column (the columns are %1)").arg(knownColumns()));
             continue;
         }
-        const QString key = isPort ? portColumn : parameters::fieldKey(field);
+        const QString key = isPort     ? portColumn
+                            : isBusIds ? busIdsColumn
+                                       : parameters::fieldKey(field);
         if (seen.contains(key)) {
             problem(1, name,
                     Text::tr("column given twice (columns %1 and %2)")
@@ -222,6 +241,8 @@ Plan parse(const QByteArray &bytes, const parameters::Values &base, bool allowFo
         seen.insert(key, i);
         if (isPort)
             portIndex = i;
+        else if (isBusIds)
+            busIdsIndex = i;
         else
             fieldAt.insert(i, field);
     }
@@ -246,6 +267,8 @@ Plan parse(const QByteArray &bytes, const parameters::Values &base, bool allowFo
         for (int i = 0; i < record.size(); ++i) {
             if (i == portIndex) {
                 cells.port = record.at(i);
+            } else if (i == busIdsIndex) {
+                cells.busIds = record.at(i);
             } else if (fieldAt.contains(i)) {
                 cells.values.append({fieldAt.value(i), record.at(i)});
             } else if (header.at(i).trimmed().isEmpty() && !record.at(i).trimmed().isEmpty()) {
@@ -265,6 +288,7 @@ QStringList columns()
     QStringList names{portColumn};
     for (const ModuleField field : parameters::writeOrder())
         names << parameters::fieldKey(field);
+    names << busIdsColumn;
     return names;
 }
 

@@ -15,7 +15,9 @@
 // the parameter names of a write ("ip", "mask", "gateway", "tcp_port",
 // "parity", "speed", "stop_bits", "packet_timeout"). An empty cell takes the
 // base value (from a settings file) when there is one; otherwise that
-// parameter is not written to that module. Widget-free.
+// parameter is not written to that module. "bus_ids" names the Modbus unit
+// addresses ("1,2,5", "1-4") of the devices that must answer on the bus
+// behind the module, when a run checks the bus. Widget-free.
 namespace commissionplan
 {
 
@@ -25,6 +27,7 @@ struct Row {
     int row = 0;
     QString port;
     parameters::Values values; // the values to write, base values included
+    QList<int> busIds;         // the devices that must answer on its bus, in order
 };
 
 // Something wrong with the plan. `row` 0 means the base values, an empty
@@ -32,10 +35,11 @@ struct Row {
 // that marks it; `column` is the name ordan-cli reports.
 struct Problem {
     enum class Subject {
-        Plan,  // the file, its header or the base values
-        Row,   // a row as a whole
-        Port,  // a row's port
-        Value, // a row's value of `field`
+        Plan,   // the file, its header or the base values
+        Row,    // a row as a whole
+        Port,   // a row's port
+        Value,  // a row's value of `field`
+        BusIds, // a row's bus_ids
     };
     int row = 0;
     QString column;
@@ -56,16 +60,18 @@ struct Plan {
 struct RowCells {
     QString port;
     QList<QPair<ModuleField, QString>> values;
+    QString busIds;
     bool blank() const;
 };
 
 // The rules of a plan's rows, called on one row after another as the plan
 // holds them: the plan file's reader and the site window's table both check
 // with it. A row's port is given; each value keeps its rule; there is
-// something to write; an IP address is not planned in an earlier row
-// (compared as numbers); the values make a sound configuration (not the
-// subnet's network or broadcast address, not the module's address as its
-// gateway, a gateway inside its subnet unless allowed).
+// something to write; bus_ids are unit addresses; an IP address is not
+// planned in an earlier row (compared as numbers); the values make a sound
+// configuration (not the subnet's network or broadcast address, not the
+// module's address as its gateway, a gateway inside its subnet unless
+// allowed).
 class RowRules
 {
 public:
@@ -94,7 +100,7 @@ QList<Problem> checkBase(const parameters::Values &base);
 void checkNotEmpty(Plan *plan);
 
 // A plan file larger than this is not a plan.
-inline constexpr qint64 maxPlanBytes = 1024 * 1024;
+inline constexpr qint64 maxPlanBytes = qint64(1024) * 1024;
 
 // The bytes of the plan file at `path`: false, with the reason, when it is
 // not a regular file, cannot be read, or is larger than maxPlanBytes.
@@ -107,7 +113,8 @@ Plan parse(const QByteArray &bytes, const parameters::Values &base = parameters:
            bool allowForeignGateway = false);
 
 // The plan's columns in the order this program writes them: "port", then
-// the parameters in the order they are written to a module.
+// the parameters in the order they are written to a module, then
+// "bus_ids".
 QStringList columns();
 
 // A plan file's cells for a table: each row in columns() order, whatever

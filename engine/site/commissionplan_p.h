@@ -19,6 +19,10 @@ struct Text {
 };
 
 inline const QString portColumn = QStringLiteral("port");
+inline const QString busIdsColumn = QStringLiteral("bus_ids");
+
+// Whether a header cell names the bus_ids column (any case, "-" for "_").
+bool isBusIdsColumn(const QString &header);
 
 // The column names a plan may have, for the message on an unknown one.
 QString knownColumns();

@@ -110,7 +110,7 @@ Table readTable(const QByteArray &bytes)
     const int width = columns().size();
 
     // Header names as parse() takes them.
-    const QStringList header = records.first();
+    const QStringList &header = records.first();
     QList<int> target;
     QList<int> taken;
     for (const QString &cell : header) {

@@ -1,5 +1,6 @@
 #include "engine/site/commissionrecord.h"
 
+#include "engine/bus/busreport.h"
 #include "engine/platform/textsafety.h"
 #include "engine/platform/tracelog.h"
 
@@ -33,7 +34,8 @@ QString header()
     QStringList cells{QStringLiteral("time"), QStringLiteral("port")};
     for (const ModuleField field : allModuleFields)
         cells << parameters::fieldKey(field);
-    cells << QStringLiteral("result") << QStringLiteral("row") << QStringLiteral("planned");
+    cells << QStringLiteral("result") << QStringLiteral("row") << QStringLiteral("planned")
+          << QStringLiteral("bus");
     return cells.join(QLatin1Char(','));
 }
 
@@ -51,7 +53,9 @@ QString line(const Row &row)
         if (row.planned.contains(field))
             planned << parameters::fieldKey(field) + QLatin1Char('=') + row.planned.value(field);
     }
-    cells << textsafety::csvCell(planned.join(QLatin1Char(';')));
+    if (!row.busIds.isEmpty())
+        planned << QStringLiteral("bus_ids=") + row.busIds;
+    cells << textsafety::csvCell(planned.join(QLatin1Char(';'))) << textsafety::csvOwnCell(row.bus);
     return cells.join(QLatin1Char(','));
 }
 
@@ -64,6 +68,8 @@ Row rowOf(const RowOutcome &outcome)
     row.result = outcome.recordResult();
     row.planRow = outcome.planRow;
     row.planned = outcome.planned;
+    row.busIds = unitlist::compact(outcome.busUnits);
+    row.bus = outcome.busRecord();
     return row;
 }
 
@@ -192,7 +198,7 @@ void Appender::append(const Row &row, Done done)
 WriteJob::Recorder Appender::recorder()
 {
     const QPointer<Appender> self(this);
-    return [self](const RowOutcome &outcome, WriteJob::RecordDone done) {
+    return [self](const RowOutcome &outcome, const WriteJob::RecordDone &done) {
         if (!self) {
             done(false, Text::tr("the record was closed"));
             return;

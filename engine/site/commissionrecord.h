@@ -35,12 +35,15 @@ struct Row {
     QString result;             // "verified", "unverified" or the failure
     int planRow = 0;            // the plan's row; 0: none (a write on its own)
     parameters::Values planned; // the values the row was to write
+    QString busIds;             // the devices its bus was to have ("1,2,5"), planned too
+    QString bus;                // what the bus check came to; empty when none was made
 };
 
 // The header line (without line end): the time, the port, the module's
-// values and the result, then the plan's row and the planned values
-// ("ip=10.0.0.1;tcp_port=502"), after the result so that readers of the
-// first columns keep their positions.
+// values and the result, then the plan's row, the planned values
+// ("ip=10.0.0.1;tcp_port=502;bus_ids=1,2,5") and the bus check's outcome
+// ("1, 2, 5 answer", "5 does not answer (1, 2 answer)"), after the result
+// so that readers of the first columns keep their positions.
 QString header();
 // One row (without line end).
 QString line(const Row &row);

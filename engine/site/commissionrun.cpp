@@ -150,6 +150,7 @@ void CommissionRun::beginRow(Lane *lane)
     if (appender)
         state.job->setRecorder(appender->recorder());
     state.job->setPlanRow(state.plan.row);
+    state.job->setBusUnits(state.plan.busIds);
     state.job->setAuditOnly(audit);
     state.job->setProgress(progressHandler);
     state.job->setIdentityGate([this, index](const QString &mac) { return admit(index, mac); });
@@ -170,6 +171,8 @@ void CommissionRun::beginRow(Lane *lane)
             [this, index](const QString &mac) { emit rowIdentified(index, mac); });
     connect(state.job.get(), &WriteJob::reaching, this,
             [this, index](const QString &target) { emit rowReaching(index, target); });
+    connect(state.job.get(), &WriteJob::checkingBus, this,
+            [this, index](const QString &target) { emit rowCheckingBus(index, target); });
     emit rowStarted(index);
     state.job->start();
 }
@@ -354,6 +357,7 @@ RowOutcome CommissionRun::outcome(int index) const
     o.port = plan.port;
     o.planRow = plan.row;
     o.planned = plan.values;
+    o.busUnits = plan.busIds;
     return o;
 }
 

@@ -125,6 +125,9 @@ signals:
     // The row's module is verified on its console and being connected to
     // at `target` (IP:PORT): JobSettings::reachTimeoutMs.
     void rowReaching(int index, const QString &target);
+    // The row's module is reachable and its bus being checked at `target`
+    // (JobSettings::checkBus, a row with bus_ids).
+    void rowCheckingBus(int index, const QString &target);
     // While the row `index` waits, a module already done in this run (in
     // plan row `doneRow`) answers on its port: the technician plugged it in
     // again. Said once each time such a module turns up.

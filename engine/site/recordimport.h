@@ -13,7 +13,7 @@ namespace recordimport
 {
 
 // A record larger than this is not read.
-inline constexpr qint64 maxRecordBytes = 512 * 1024 * 1024;
+inline constexpr qint64 maxRecordBytes = qint64(512) * 1024 * 1024;
 
 // Reads the record at `path`. Its header names the columns: time, port,
 // mac and result are needed; the parameters (name ... packet_timeout) are

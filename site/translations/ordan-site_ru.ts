@@ -2,6 +2,136 @@
 <!DOCTYPE TS>
 <TS version="2.1" language="ru" sourcelanguage="en">
 <context>
+    <name>BusReport</name>
+    <message>
+        <source>interrupted</source>
+        <translation>прервано</translation>
+    </message>
+    <message>
+        <source>refused</source>
+        <translation>отказ</translation>
+    </message>
+    <message>
+        <source>no answer</source>
+        <translation>нет ответа</translation>
+    </message>
+    <message>
+        <source>the module closed the connection</source>
+        <translation>модуль закрыл соединение</translation>
+    </message>
+    <message>
+        <source>not connected</source>
+        <translation>нет соединения</translation>
+    </message>
+    <message>
+        <source>not reached at %1 (%2)</source>
+        <translation>нет связи с %1 (%2)</translation>
+    </message>
+    <message>
+        <source>%1 answers</source>
+        <translation>%1 отвечает</translation>
+    </message>
+    <message>
+        <source>%1 answer</source>
+        <translation>%1 отвечают</translation>
+    </message>
+    <message>
+        <source>%1 does not answer (%2)</source>
+        <translation>%1 не отвечает (%2)</translation>
+    </message>
+    <message>
+        <source>%1 do not answer (%2)</source>
+        <translation>%1 не отвечают (%2)</translation>
+    </message>
+    <message>
+        <source>nothing answers</source>
+        <translation>никто не отвечает</translation>
+    </message>
+    <message>
+        <source>, line quality %1 % (under %2 %)</source>
+        <translation>, качество линии %1 % (ниже %2 %)</translation>
+    </message>
+</context>
+<context>
+    <name>BusSettingsSearch</name>
+    <message>
+        <source>the module&apos;s own settings</source>
+        <translation>собственные настройки модуля</translation>
+    </message>
+    <message>
+        <source>interrupted</source>
+        <translation>прервано</translation>
+    </message>
+    <message>
+        <source>; nothing was written</source>
+        <translation>; ничего не записано</translation>
+    </message>
+    <message>
+        <source>not identified: %1; nothing was written</source>
+        <translation>модуль не опознан: %1; ничего не записано</translation>
+    </message>
+    <message>
+        <source>the module did not give its speed, parity and stop bits; nothing was written</source>
+        <translation>модуль не сообщил скорость, чётность и стоп-биты; ничего не записано</translation>
+    </message>
+    <message>
+        <source>the module on %1 (%2) runs at %3, not at %4; nothing was written</source>
+        <translation>модуль на %1 (%2) работает по адресу %3, а не %4; ничего не записано</translation>
+    </message>
+    <message>
+        <source>writing %1 failed: %2</source>
+        <translation>запись %1 не удалась: %2</translation>
+    </message>
+    <message>
+        <source>another module is on the port now (%1, not %2)</source>
+        <translation>на порту теперь другой модуль (%1, а не %2)</translation>
+    </message>
+    <message>
+        <source>writing back %1 failed: %2</source>
+        <translation>возврат к %1 не удался: %2</translation>
+    </message>
+    <message>
+        <source>the module is back at %1, verified</source>
+        <translation>модуль возвращён к %1, проверено</translation>
+    </message>
+    <message>
+        <source>the bus answers at the module&apos;s own settings, %1: nothing written</source>
+        <translation>шина отвечает при собственных настройках модуля, %1: ничего не записано</translation>
+    </message>
+    <message>
+        <source>bus found at %1 after %2 %3</source>
+        <translation>шина найдена на %1 после %2 %3</translation>
+    </message>
+    <message>
+        <source>try</source>
+        <translation>попытки</translation>
+    </message>
+    <message>
+        <source>tries</source>
+        <translation>попыток</translation>
+    </message>
+    <message>
+        <source>nothing answers at any setting: %1</source>
+        <translation>ни при одной настройке никто не отвечает: %1</translation>
+    </message>
+    <message>
+        <source>the search&apos;s time ran out after %1 %2: %3</source>
+        <translation>время поиска вышло после %1 %2: %3</translation>
+    </message>
+    <message>
+        <source>interrupted: nothing was written</source>
+        <translation>прервано: ничего не записано</translation>
+    </message>
+    <message>
+        <source>interrupted while writing %1, which the module may hold unverified; it was last verified at %2</source>
+        <translation>прервано во время записи %1, которую модуль мог принять без проверки; последняя проверенная настройка — %2</translation>
+    </message>
+    <message>
+        <source>interrupted: the module was last verified at %1</source>
+        <translation>прервано: последняя проверенная настройка модуля — %1</translation>
+    </message>
+</context>
+<context>
     <name>CommissionRun</name>
     <message>
         <source>no new module on the port within %1 s</source>
@@ -14,6 +144,45 @@
     <message>
         <source>interrupted</source>
         <translation>прервано</translation>
+    </message>
+</context>
+<context>
+    <name>HostPort</name>
+    <message>
+        <source>&quot;%1&quot; is not IP:PORT (no TCP port given)</source>
+        <translation>«%1» — не IP:ПОРТ (не указан TCP-порт)</translation>
+    </message>
+    <message>
+        <source>&quot;%1&quot; is not HOST:PORT (no TCP port given)</source>
+        <translation>«%1» — не ХОСТ:ПОРТ (не указан TCP-порт)</translation>
+    </message>
+    <message>
+        <source>&quot;%1&quot; is not an IPv6 address</source>
+        <translation>«%1» — не адрес IPv6</translation>
+    </message>
+    <message>
+        <source>&quot;%1&quot; is not HOST:PORT (an IPv6 address goes in brackets: [ADDRESS]:PORT)</source>
+        <translation>«%1» — не ХОСТ:ПОРТ (адрес IPv6 пишется в квадратных скобках: [АДРЕС]:ПОРТ)</translation>
+    </message>
+    <message>
+        <source>&quot;%1&quot; is not HOST:PORT (no host given)</source>
+        <translation>«%1» — не ХОСТ:ПОРТ (не указан хост)</translation>
+    </message>
+    <message>
+        <source>%1 is no address to connect to</source>
+        <translation>к адресу %1 подключиться нельзя</translation>
+    </message>
+    <message>
+        <source>&quot;%1&quot; is not an IPv4 address (four numbers 0-255 without leading zeros)</source>
+        <translation>«%1» — не адрес IPv4 (четыре числа 0-255 без ведущих нулей)</translation>
+    </message>
+    <message>
+        <source>&quot;%1&quot; is neither a host name nor an IPv4 address</source>
+        <translation>«%1» — не имя хоста и не адрес IPv4</translation>
+    </message>
+    <message>
+        <source>&quot;%1&quot; is not a TCP port (1-65535, without leading zeros)</source>
+        <translation>«%1» — не TCP-порт (1-65535, без ведущих нулей)</translation>
     </message>
 </context>
 <context>
@@ -89,10 +258,6 @@
         <source>Connect the module to %1</source>
         <translation>Подключите модуль к %1</translation>
     </message>
-    <message>
-        <source>Cells are pasted into the plan&apos;s columns, port to packet_timeout</source>
-        <translation>Ячейки вставляются в столбцы плана, от port до packet_timeout</translation>
-    </message>
     <message numerus="yes">
         <source>Pasted %n cell(s)</source>
         <translation>
@@ -108,6 +273,14 @@
     <message>
         <source>No problems</source>
         <translation>Ошибок нет</translation>
+    </message>
+    <message>
+        <source>5 does not answer (1, 2 answer)</source>
+        <translation>5 не отвечает (1, 2 отвечают)</translation>
+    </message>
+    <message>
+        <source>Cells are pasted into the plan&apos;s columns, port to bus_ids</source>
+        <translation>Ячейки вставляются в столбцы плана, от port до bus_ids</translation>
     </message>
 </context>
 <context>
@@ -378,6 +551,28 @@ leads to %2</source>
         <source>done already: %1</source>
         <translation>уже сделано: %1</translation>
     </message>
+    <message>
+        <source>bus_
+ids</source>
+        <translation>адреса
+на шине</translation>
+    </message>
+    <message>
+        <source>bus</source>
+        <translation>шина</translation>
+    </message>
+    <message>
+        <source>Modbus unit addresses of the devices that must answer on the module&apos;s bus, as 1,2,5 or 1-4: checked after the read-back when asked, and by Check bus</source>
+        <translation>Адреса Modbus устройств, которые должны отвечать на шине модуля, например 1,2,5 или 1-4: проверяются после чтения, если это выбрано, и командой «Проверить шину»</translation>
+    </message>
+    <message>
+        <source>Whether the devices of bus_ids answer through the module</source>
+        <translation>Отвечают ли через модуль устройства из bus_ids</translation>
+    </message>
+    <message>
+        <source>checking the bus</source>
+        <translation>проверка шины</translation>
+    </message>
 </context>
 <context>
     <name>PortListModel</name>
@@ -468,10 +663,6 @@ leads to %2</source>
         <source>cannot lock the device of %1: %2</source>
         <translation>не удаётся заблокировать устройство %1: %2</translation>
     </message>
-    <message>
-        <source>in use by another run (%1, process %2)</source>
-        <translation>занят другим запуском (%1, процесс %2)</translation>
-    </message>
 </context>
 <context>
     <name>ReachCheck</name>
@@ -498,22 +689,6 @@ leads to %2</source>
     <message>
         <source>not checked</source>
         <translation>не проверен</translation>
-    </message>
-    <message>
-        <source>&quot;%1&quot; is not IP:PORT (no TCP port given)</source>
-        <translation>«%1» — не IP:ПОРТ (не указан TCP-порт)</translation>
-    </message>
-    <message>
-        <source>&quot;%1&quot; is not an IPv4 address (four numbers 0-255 without leading zeros)</source>
-        <translation>«%1» — не адрес IPv4 (четыре числа 0-255 без ведущих нулей)</translation>
-    </message>
-    <message>
-        <source>%1 is no address to connect to</source>
-        <translation>к адресу %1 подключиться нельзя</translation>
-    </message>
-    <message>
-        <source>&quot;%1&quot; is not a TCP port (1-65535, without leading zeros)</source>
-        <translation>«%1» — не TCP-порт (1-65535, без ведущих нулей)</translation>
     </message>
 </context>
 <context>
@@ -960,6 +1135,22 @@ leads to %2</source>
         <source>rewritten: %1</source>
         <translation>перезаписан: %1</translation>
     </message>
+    <message>
+        <source>matches on the console, not reachable at %1 (%2)</source>
+        <translation>совпадает с планом по консоли, но недоступен по адресу %1 (%2)</translation>
+    </message>
+    <message>
+        <source>matches on the console, reachable, bus: %1</source>
+        <translation>совпадает с планом по консоли, доступен в сети, шина: %1</translation>
+    </message>
+    <message>
+        <source>verified on the console, reachable, bus: %1</source>
+        <translation>проверен через консоль, доступен в сети, шина: %1</translation>
+    </message>
+    <message>
+        <source>devices missing on the bus</source>
+        <translation>не все устройства на шине</translation>
+    </message>
 </context>
 <context>
     <name>RunPanel</name>
@@ -1047,10 +1238,6 @@ leads to %2</source>
         <source>A run is going on</source>
         <translation>Идёт работа с модулями</translation>
     </message>
-    <message>
-        <source>The network check is going on</source>
-        <translation>Идёт проверка сети</translation>
-    </message>
     <message numerus="yes">
         <source>The plan has %n problem(s): F8 goes to the next</source>
         <translation>
@@ -1135,6 +1322,14 @@ leads to %2</source>
         <source>The new module is written with its values, restarted, read back and recorded as its replacement.</source>
         <translation>В новый модуль записываются его значения; он перезапускается, считывается и отмечается как замена.</translation>
     </message>
+    <message>
+        <source>Check the &amp;devices on each module&apos;s bus after its read-back</source>
+        <translation>Проверять &amp;устройства на шине каждого модуля после чтения</translation>
+    </message>
+    <message>
+        <source>A module reachable on the network (this includes the network check) must then carry the devices of its row&apos;s bus_ids: each must answer through it, or its row fails. Rows without bus_ids are not asked.</source>
+        <translation>Модуль, доступный в сети (это включает проверку сети), должен затем связывать устройства из bus_ids своей строки: каждое должно ответить через него, иначе строка не выполнена. Строки без bus_ids не опрашиваются.</translation>
+    </message>
 </context>
 <context>
     <name>SiteChecks</name>
@@ -1173,6 +1368,38 @@ leads to %2</source>
     <message>
         <source>Checking the network…</source>
         <translation>Проверка сети…</translation>
+    </message>
+    <message>
+        <source>Check &amp;bus</source>
+        <translation>Проверить &amp;шину</translation>
+    </message>
+    <message>
+        <source>Check bus</source>
+        <translation>Проверить шину</translation>
+    </message>
+    <message>
+        <source>Asks the devices of every row&apos;s bus_ids through its module&apos;s address and TCP port, reading one register each; writes nothing (F9)</source>
+        <translation>Опрашивает устройства из bus_ids каждой строки через адрес и TCP-порт её модуля, читая по одному регистру; ничего не записывает (F9)</translation>
+    </message>
+    <message>
+        <source>The bus check is going on</source>
+        <translation>Идёт проверка шины</translation>
+    </message>
+    <message>
+        <source>No row names bus_ids: there is no bus to check</source>
+        <translation>Ни в одной строке нет bus_ids: проверять нечего</translation>
+    </message>
+    <message>
+        <source>asking unit %1…</source>
+        <translation>опрос устройства %1…</translation>
+    </message>
+    <message>
+        <source>Bus checked: every device answers in %1 of %2 rows</source>
+        <translation>Шина проверена: все устройства отвечают в %1 из %2 строк</translation>
+    </message>
+    <message>
+        <source>Checking the bus: %1 of %2 rows done…</source>
+        <translation>Проверка шины: готово %1 из %2 строк…</translation>
     </message>
 </context>
 <context>
@@ -1543,6 +1770,10 @@ leads to %2</source>
         <source>row %1: &quot;%2&quot; outside the named columns</source>
         <translation>строка %1: «%2» вне именованных столбцов</translation>
     </message>
+    <message>
+        <source>&quot;%1&quot; must be Modbus unit addresses 1-247, as &quot;1,2,5&quot; or &quot;1-4&quot;</source>
+        <translation>«%1» не подходит: нужны адреса Modbus 1-247, например «1,2,5» или «1-4»</translation>
+    </message>
 </context>
 <context>
     <name>commissionrecord</name>
@@ -1846,6 +2077,10 @@ leads to %2</source>
     <message>
         <source>the register %1 knows no module %2</source>
         <translation>реестр %1 не знает модуля %2</translation>
+    </message>
+    <message>
+        <source>the register %1 is damaged: &quot;%2&quot; is not a version of its tables</source>
+        <translation>реестр %1 повреждён: «%2» — не версия его таблиц</translation>
     </message>
 </context>
 </TS>

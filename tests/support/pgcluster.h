@@ -107,7 +107,7 @@ private:
         std::sort(found.begin(), found.end(),
                   [](const QString &a, const QString &b) { return a.toInt() > b.toInt(); });
         for (const QString &version : found) {
-            const QString bin = versions.filePath(version + QStringLiteral("/bin"));
+            QString bin = versions.filePath(version + QStringLiteral("/bin"));
             if (QFile::exists(bin + QStringLiteral("/initdb")) &&
                 QFile::exists(bin + QStringLiteral("/pg_ctl")))
                 return bin;

@@ -41,6 +41,7 @@ inline bool enter(int argc, char **argv, const QStringList &namespaceArgs)
     for (int i = 1; i < argc; ++i)
         words.push_back(argv[i]);
     std::vector<char *> args;
+    args.reserve(words.size() + 1);
     for (QByteArray &word : words)
         args.push_back(word.data());
     args.push_back(nullptr);

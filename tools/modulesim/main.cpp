@@ -279,8 +279,10 @@ int main(int argc, char *argv[])
     sa.sa_handler = onSignal;
     sigemptyset(&sa.sa_mask);
     sa.sa_flags = SA_RESTART;
-    sigaction(SIGTERM, &sa, nullptr);
-    sigaction(SIGINT, &sa, nullptr);
+    if (sigaction(SIGTERM, &sa, nullptr) != 0 || sigaction(SIGINT, &sa, nullptr) != 0) {
+        perror("ordan-module-sim: sigaction");
+        return 1;
+    }
     // A demo killed outright must not leave its module running.
     if (parser.isSet(QStringLiteral("exit-with-parent"))) {
         ::prctl(PR_SET_PDEATHSIG, SIGTERM);
@@ -430,7 +432,8 @@ int main(int argc, char *argv[])
         return 1;
     }
     printf("%s\n", qPrintable(sim.devicePath()));
-    fflush(stdout);
+    // Without a reader the path is still on stderr, and the module serves.
+    (void)fflush(stdout);
     fprintf(stderr, "ordan-module-sim: %s -> %s\n", qPrintable(sim.devicePath()),
             qPrintable(sim.ptyPath()));
 

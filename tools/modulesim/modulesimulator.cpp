@@ -476,8 +476,8 @@ void ModuleSimulator::onWatchEvents()
     if (clients == 0 && slaveFd >= 0) {
         // The last client is gone: what it did not read goes with it, and
         // so does an exclusive hold it may have left behind by crashing.
-        ::tcflush(slaveFd, TCIFLUSH);
-        ::ioctl(slaveFd, TIOCNXCL);
+        if (::tcflush(slaveFd, TCIFLUSH) != 0 || ::ioctl(slaveFd, TIOCNXCL) != 0)
+            qWarning("module simulator: cannot reset the line: %s", strerror(errno));
         outgoing.clear();
     }
     emit clientCountChanged(clients);

@@ -58,23 +58,28 @@ inline bool openRawPty(int &master, int &slave, QString &slaveName, QString &err
         error = systemError("openpty");
         return false;
     }
-    ::fcntl(master, F_SETFD, FD_CLOEXEC);
-    ::fcntl(slave, F_SETFD, FD_CLOEXEC);
-    ::fcntl(master, F_SETFL, ::fcntl(master, F_GETFL) | O_NONBLOCK);
+    const auto failed = [&](const char *what) {
+        error = systemError(what);
+        closeFd(master);
+        closeFd(slave);
+        return false;
+    };
+    const int flags = ::fcntl(master, F_GETFL);
+    if (::fcntl(master, F_SETFD, FD_CLOEXEC) != 0 || ::fcntl(slave, F_SETFD, FD_CLOEXEC) != 0 ||
+        flags < 0 || ::fcntl(master, F_SETFL, flags | O_NONBLOCK) != 0)
+        return failed("fcntl");
     struct termios tio;
     if (::tcgetattr(slave, &tio) == 0) {
         ::cfmakeraw(&tio);
         if (speed)
             ::cfsetspeed(&tio, speed);
-        ::tcsetattr(slave, TCSANOW, &tio);
+        // A line that is not raw would change the bytes that pass.
+        if (::tcsetattr(slave, TCSANOW, &tio) != 0)
+            return failed("tcsetattr");
     }
     char name[256];
-    if (::ttyname_r(slave, name, sizeof name) != 0) {
-        error = systemError("ttyname");
-        closeFd(master);
-        closeFd(slave);
-        return false;
-    }
+    if (::ttyname_r(slave, name, sizeof name) != 0)
+        return failed("ttyname");
     slaveName = QFile::decodeName(name);
     return true;
 }

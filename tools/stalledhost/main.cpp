@@ -86,8 +86,9 @@ int main(int argc, char *argv[])
         }
         // Both kept open until the end.
     }
-    printf("ready\n");
-    fflush(stdout);
+    // The test waits on it: without it, no use going on.
+    if (printf("ready\n") < 0 || fflush(stdout) != 0)
+        fail("stdout", "ready");
     for (;;)
         pause();
 }
