@@ -172,8 +172,9 @@ void RunPanel::build()
 
 QList<QAction *> RunPanel::runActions() const
 {
-    return {startAction, checkAction, checks->networkAction(), checks->busAction(), stopAction,
-            nullptr,     runAgain,    replace};
+    return {
+        startAction, checkAction, checks->networkAction(), checks->busAction(), stopAction, nullptr,
+        runAgain,    replace};
 }
 
 QString RunPanel::recordPath() const

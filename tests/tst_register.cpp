@@ -392,9 +392,13 @@ private slots:
         for (int s = 0; s < 2; ++s) {
             stations[s].reset(QThread::create([&, s] {
                 SiteRegister reg;
-                if (!reg.open(location(where), &errors[s]))
+                if (!reg.open(location(where), &errors[s])) {
+                    errors[s].prepend("open ");
                     return;
+                }
                 const qint64 run = reg.beginRun(RunInfo::here("station"), &errors[s]);
+                if (!errors[s].isEmpty())
+                    errors[s].prepend("beginRun ");
                 for (int r = 2; r <= 9; ++r) {
                     const ClaimEntry c = reg.claimRow(run, plan, r, 60000, false, &errors[s]);
                     if (c.state == ClaimEntry::State::Claimed)

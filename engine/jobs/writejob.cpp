@@ -1,7 +1,7 @@
 #include "engine/jobs/writejob.h"
 
-#include "engine/platform/tracelog.h"
 #include "engine/net/hostport.h"
+#include "engine/platform/tracelog.h"
 
 #include <QPointer>
 

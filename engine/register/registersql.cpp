@@ -3,7 +3,9 @@
 #include <QCoreApplication>
 #include <QRegularExpression>
 #include <QSqlError>
+#include <QThread>
 
+#include <algorithm>
 #include <utility>
 
 namespace siteregister
@@ -41,12 +43,26 @@ QSqlQuery Sql::prepare(const QString &statement, QString *error) const
     return query;
 }
 
+bool Sql::againAfterBusy(const QSqlError &error, int tries) const
+{
+    constexpr int sqliteBusy = 5;
+    if (postgres || inTransaction || tries > 100 ||
+        (error.nativeErrorCode().toInt() & 0xff) != sqliteBusy)
+        return false;
+    QThread::msleep(static_cast<unsigned long>(std::min(10 * tries, 100)));
+    return true;
+}
+
 bool Sql::run(QSqlQuery &query, const QVariantList &values, QString *error) const
 {
     for (int i = 0; i < values.size(); ++i)
         query.bindValue(i, values.at(i));
-    if (query.exec())
-        return true;
+    for (int tries = 1;; ++tries) {
+        if (query.exec())
+            return true;
+        if (!againAfterBusy(query.lastError(), tries))
+            break;
+    }
     *error = failure(query.lastError());
     return false;
 }
@@ -57,7 +73,15 @@ bool Sql::exec(const QString &statement, const QVariantList &values, QString *er
     QSqlQuery query(db);
     query.setForwardOnly(true);
     // Without values, as it stands: PostgreSQL prepares no DDL.
-    const bool prepared = values.isEmpty() ? query.exec(statement) : query.prepare(statement);
+    bool prepared = false;
+    if (values.isEmpty()) {
+        for (int tries = 1; !(prepared = query.exec(statement)); ++tries) {
+            if (!againAfterBusy(query.lastError(), tries))
+                break;
+        }
+    } else {
+        prepared = query.prepare(statement);
+    }
     if (!prepared) {
         *error = failure(query.lastError());
         return false;
@@ -91,8 +115,16 @@ bool Sql::change(const QString &statement, const QVariantList &values, QString *
 bool Sql::begin(QString *error) const
 {
     QSqlQuery query(db);
-    if (query.exec(postgres ? QStringLiteral("BEGIN") : QStringLiteral("BEGIN IMMEDIATE")))
-        return true;
+    const QString statement =
+        postgres ? QStringLiteral("BEGIN") : QStringLiteral("BEGIN IMMEDIATE");
+    for (int tries = 1;; ++tries) {
+        if (query.exec(statement)) {
+            inTransaction = true;
+            return true;
+        }
+        if (!againAfterBusy(query.lastError(), tries))
+            break;
+    }
     *error = failure(query.lastError());
     return false;
 }
@@ -100,6 +132,7 @@ bool Sql::begin(QString *error) const
 bool Sql::commit(QString *error) const
 {
     QSqlQuery query(db);
+    inTransaction = false;
     if (query.exec(QStringLiteral("COMMIT")))
         return true;
     *error = failure(query.lastError());
@@ -109,6 +142,7 @@ bool Sql::commit(QString *error) const
 
 void Sql::rollback() const
 {
+    inTransaction = false;
     QSqlQuery query(db);
     query.exec(QStringLiteral("ROLLBACK"));
 }

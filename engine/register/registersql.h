@@ -55,6 +55,14 @@ public:
     const QString shown;
 
 private:
+    // SQLite only, outside a transaction: whether a statement that found
+    // the file locked is tried again, after a pause. SQLite's busy wait
+    // covers most meetings of two programs, but not all of them (a reader
+    // meeting a change of the file's mode, a snapshot grown old): a
+    // statement that took no effect is then run again, for up to 10 s.
+    bool againAfterBusy(const QSqlError &error, int tries) const;
+
+    mutable bool inTransaction = false;
     // The changing statements, prepared (a row's outcome takes three).
     mutable QHash<QString, QSqlQuery> prepared;
 };
