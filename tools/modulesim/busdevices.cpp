@@ -4,35 +4,18 @@
 #include <QStringList>
 
 #include <initializer_list>
-
-namespace
-{
+#include <utility>
 
 // The Modbus CRC-16 (polynomial 0xA001, low byte first), the simulator's
 // own: it states the module's bus independently of the configurator.
-quint16 crc16(const QByteArray &bytes)
+QByteArray withCrc(QByteArray frame)
 {
     quint16 crc = 0xffff;
-    for (const char c : bytes) {
+    for (const char c : std::as_const(frame)) {
         crc ^= quint8(c);
         for (int bit = 0; bit < 8; ++bit)
             crc = (crc & 1) ? quint16((crc >> 1) ^ 0xa001) : quint16(crc >> 1);
     }
-    return crc;
-}
-
-// The bytes given, one a number.
-QByteArray bytesOf(std::initializer_list<int> values)
-{
-    QByteArray bytes;
-    for (const int value : values)
-        bytes.append(char(value));
-    return bytes;
-}
-
-QByteArray withCrc(QByteArray frame)
-{
-    const quint16 crc = crc16(frame);
     frame.append(char(crc & 0xff));
     frame.append(char(crc >> 8));
     return frame;
@@ -41,6 +24,18 @@ QByteArray withCrc(QByteArray frame)
 bool crcRight(const QByteArray &frame)
 {
     return frame.size() >= 4 && withCrc(frame.left(frame.size() - 2)) == frame;
+}
+
+namespace
+{
+
+// The bytes given, one a number.
+QByteArray bytesOf(std::initializer_list<int> values)
+{
+    QByteArray bytes;
+    for (const int value : values)
+        bytes.append(char(value));
+    return bytes;
 }
 
 QByteArray exception(quint8 unit, quint8 function, quint8 code)

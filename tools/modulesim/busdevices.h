@@ -13,6 +13,11 @@
 #include <memory>
 #include <vector>
 
+// An RTU frame (unit and PDU) with its Modbus CRC appended; whether a
+// frame ends in the right CRC.
+QByteArray withCrc(QByteArray frame);
+bool crcRight(const QByteArray &frame);
+
 // How a UART on the bus sends and hears characters: its speed, parity and
 // stop bits ("19200/8E1"; eight data bits).
 struct UartSettings {

@@ -1,19 +1,9 @@
 #include "mbapgateway.h"
 
+#include "busdevices.h"
+
 namespace
 {
-
-// The Modbus CRC-16, the simulator's own (as in busdevices.cpp).
-quint16 crc16(const char *data, int size)
-{
-    quint16 crc = 0xffff;
-    for (int i = 0; i < size; ++i) {
-        crc ^= quint8(data[i]);
-        for (int bit = 0; bit < 8; ++bit)
-            crc = (crc & 1) ? quint16((crc >> 1) ^ 0xa001) : quint16(crc >> 1);
-    }
-    return crc;
-}
 
 int word(const QByteArray &bytes, int at)
 {
@@ -34,11 +24,7 @@ QByteArray MbapGateway::fromClient(const QByteArray &bytes)
         }
         if (pending.size() < 6 + length)
             break;
-        QByteArray frame = pending.mid(6, length); // unit and PDU
-        const quint16 crc = crc16(frame.constData(), frame.size());
-        frame.append(char(crc & 0xff));
-        frame.append(char(crc >> 8));
-        rtu += frame;
+        rtu += withCrc(pending.mid(6, length)); // unit and PDU
         waiting.append(pending.left(7));
         pending.remove(0, 6 + length);
     }
@@ -47,9 +33,7 @@ QByteArray MbapGateway::fromClient(const QByteArray &bytes)
 
 QByteArray MbapGateway::toClient(const QByteArray &bus)
 {
-    if (waiting.isEmpty() || bus.size() < 4 ||
-        crc16(bus.constData(), bus.size() - 2) !=
-            quint16(quint8(bus.at(bus.size() - 2)) | quint8(bus.at(bus.size() - 1)) << 8))
+    if (waiting.isEmpty() || !crcRight(bus))
         return QByteArray();
     // The oldest request of this unit: an earlier one the bus left
     // unanswered is answered no more.
