@@ -272,14 +272,12 @@ void SiteRun::onFinished()
     for (int i = 0; i < run->rowCount(); ++i) {
         const int row = tableRowOf.value(i, -1);
         const RowOutcome outcome = run->outcome(i);
-        if (outcome.status == RowOutcome::Status::AlreadyDone) {
-            ++verified;
+        if (outcome.status == RowOutcome::Status::AlreadyDone || outcome.isSuccess()) {
+            ++verified; // done here, or by a run before
         } else if (outcome.status == RowOutcome::Status::NotReached) {
             model->setProgress(row, finishedProgress(outcome));
             model->setResult(row, outcome.detail());
             ++notReached;
-        } else if (outcome.isSuccess()) {
-            ++verified;
         } else {
             ++failed;
         }

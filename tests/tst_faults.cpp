@@ -489,7 +489,7 @@ void FaultsTest::noFalseVerified()
     // Two stations: no row verified by both; a row one calls done already
     // the other verified; the other's verified modules hold their rows.
     const auto statusOf = [](const QJsonObject &of, int row) {
-        for (const QJsonValue &value : of["rows"].toArray()) {
+        for (const QJsonValue value : of["rows"].toArray()) {
             if (value["row"].toInt() == row)
                 return value["status"].toString();
         }
@@ -507,7 +507,7 @@ void FaultsTest::noFalseVerified()
                       .arg(row)
                       .arg(mine, theirs));
         }
-        for (const QJsonValue &value : otherSummary["rows"].toArray()) {
+        for (const QJsonValue value : otherSummary["rows"].toArray()) {
             if (value["status"].toString() != "verified")
                 continue;
             const int index = value["row"].toInt() - 2;

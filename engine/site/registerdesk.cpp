@@ -117,7 +117,7 @@ RegisterDesk::~RegisterDesk()
     thread->wait();
 }
 
-void RegisterDesk::post(Work job)
+void RegisterDesk::post(const Work &job)
 {
     {
         const QMutexLocker lock(&mutex);
@@ -183,8 +183,8 @@ void RegisterDesk::attach(WriteJob *job, int planRow, bool claimed, const QStrin
     const QPointer<RegisterDesk> self(this);
     if (!job->isAudit()) {
         const parameters::Values planned = job->written();
-        job->setRegisterGate([self, planned, planRow,
-                              replaces](const QString &mac, WriteJob::RegisterAnswered answered) {
+        job->setRegisterGate([self, planned, planRow, replaces](
+                                 const QString &mac, const WriteJob::RegisterAnswered &answered) {
             if (!self) {
                 answered(stop(Ending::RegisterUnavailable, tr("the register was closed")));
                 return;
@@ -212,30 +212,31 @@ void RegisterDesk::attach(WriteJob *job, int planRow, bool claimed, const QStrin
         });
     }
     const QString hash = claimed ? planHash : QString();
-    job->setRegistrar([self, hash, replaces](const RowOutcome &o, WriteJob::RecordDone done) {
-        if (!self) {
-            done(false, tr("the register was closed"));
-            return;
-        }
-        RowEntry row;
-        row.time = o.time;
-        row.planRow = o.planRow;
-        row.port = o.port;
-        row.planned = o.planned;
-        row.values = o.recordValues();
-        row.result = o.recordResult();
-        row.replaces = replaces;
-        const qint64 run = self->runId;
-        self->post([row, run, hash, done](SiteRegister &r) -> std::function<void()> {
-            QString error;
-            const bool kept = r.recordRow(run, row, &error, hash);
-            return [done, kept, error] { done(kept, error); };
+    job->setRegistrar(
+        [self, hash, replaces](const RowOutcome &o, const WriteJob::RecordDone &done) {
+            if (!self) {
+                done(false, tr("the register was closed"));
+                return;
+            }
+            RowEntry row;
+            row.time = o.time;
+            row.planRow = o.planRow;
+            row.port = o.port;
+            row.planned = o.planned;
+            row.values = o.recordValues();
+            row.result = o.recordResult();
+            row.replaces = replaces;
+            const qint64 run = self->runId;
+            self->post([row, run, hash, done](SiteRegister &r) -> std::function<void()> {
+                QString error;
+                const bool kept = r.recordRow(run, row, &error, hash);
+                return [done, kept, error] { done(kept, error); };
+            });
         });
-    });
 }
 
 void RegisterDesk::judge(int planRow, const QString &mac, const WriteJob::RegisterAnswer &stopped,
-                         const QString &note, WriteJob::RegisterAnswered answered)
+                         const QString &note, const WriteJob::RegisterAnswered &answered)
 {
     // The engineer decides: written anyway (noted first), or stopped.
     const QPointer<RegisterDesk> self(this);
@@ -255,7 +256,7 @@ void RegisterDesk::judge(int planRow, const QString &mac, const WriteJob::Regist
     });
 }
 
-void RegisterDesk::claim(int planRow, bool again, Claimed done)
+void RegisterDesk::claim(int planRow, bool again, const Claimed &done)
 {
     const qint64 run = runId;
     const QString hash = planHash;
@@ -267,7 +268,7 @@ void RegisterDesk::claim(int planRow, bool again, Claimed done)
     });
 }
 
-void RegisterDesk::renew(int planRow, Renewed done)
+void RegisterDesk::renew(int planRow, const Renewed &done)
 {
     const qint64 run = runId;
     const QString hash = planHash;
@@ -291,7 +292,7 @@ void RegisterDesk::release(int planRow)
     });
 }
 
-void RegisterDesk::claims(ClaimList done)
+void RegisterDesk::claims(const ClaimList &done)
 {
     const QString hash = planHash;
     post([=](SiteRegister &r) -> std::function<void()> {

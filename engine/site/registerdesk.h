@@ -79,24 +79,24 @@ public:
     // are written; `again` takes a done row too, --rewrite).
     using Claimed =
         std::function<void(const siteregister::ClaimEntry &claim, const QString &error)>;
-    void claim(int planRow, bool again, Claimed done);
+    void claim(int planRow, bool again, const Claimed &done);
     // Renews a claim; `takenOver` when another station holds it now.
     using Renewed = std::function<void(bool ok, bool takenOver, const QString &error)>;
-    void renew(int planRow, Renewed done);
+    void renew(int planRow, const Renewed &done);
     // Frees a claim of a row that did not run.
     void release(int planRow);
     // The plan's claims, by row.
     using ClaimList =
         std::function<void(const QList<siteregister::ClaimEntry> &claims, const QString &error)>;
-    void claims(ClaimList done);
+    void claims(const ClaimList &done);
 
-    void post(Work work);
+    void post(const Work &job);
 
 private:
     // The question for a row the policy stopped: written anyway, or not.
     // `note`: what the register notes of a rewrite.
     void judge(int planRow, const QString &mac, const WriteJob::RegisterAnswer &stopped,
-               const QString &note, WriteJob::RegisterAnswered answered);
+               const QString &note, const WriteJob::RegisterAnswered &answered);
     void work();
     // Runs `work` on the register's thread and waits for it.
     void wait(const std::function<void(SiteRegister &reg)> &work);
