@@ -14,6 +14,16 @@ namespace
 // push) has nothing left to do.
 const int cellEditId = 1;
 
+// The rows asked for, each once and in order; none when one is not a row.
+QList<int> rowsIn(QList<int> which, int rowCount)
+{
+    std::sort(which.begin(), which.end());
+    which.erase(std::unique(which.begin(), which.end()), which.end());
+    if (!which.isEmpty() && (which.first() < 0 || which.last() >= rowCount))
+        return {};
+    return which;
+}
+
 } // namespace
 
 // One cell typed: the keystrokes in one cell, one after another, are one
@@ -226,10 +236,8 @@ bool PlanModel::removeRows(int row, int count, const QModelIndex &parent)
 
 void PlanModel::removeRowList(const QList<int> &which)
 {
-    QList<int> sorted = which;
-    std::sort(sorted.begin(), sorted.end());
-    sorted.erase(std::unique(sorted.begin(), sorted.end()), sorted.end());
-    if (locked || sorted.isEmpty() || sorted.first() < 0 || sorted.last() >= rows.size())
+    const QList<int> sorted = rowsIn(which, rows.size());
+    if (locked || sorted.isEmpty())
         return;
     const QList<Row> before = rows;
     for (auto it = sorted.crbegin(); it != sorted.crend(); ++it) {
@@ -307,10 +315,8 @@ int PlanModel::putCells(int row, int column, const QList<QStringList> &cells)
 
 void PlanModel::duplicateRows(const QList<int> &which)
 {
-    QList<int> sorted = which;
-    std::sort(sorted.begin(), sorted.end());
-    sorted.erase(std::unique(sorted.begin(), sorted.end()), sorted.end());
-    if (locked || sorted.isEmpty() || sorted.first() < 0 || sorted.last() >= rows.size())
+    const QList<int> sorted = rowsIn(which, rows.size());
+    if (locked || sorted.isEmpty())
         return;
     const QList<Row> before = rows;
     const int at = sorted.last() + 1;

@@ -12,12 +12,17 @@ bool TraceLog::open(const QString &path)
 
 QString TraceLog::timestamp()
 {
+    return timestamp(QDateTime::currentMSecsSinceEpoch());
+}
+
+QString TraceLog::timestamp(qint64 msSinceEpoch)
+{
     // Always a numeric offset: Qt writes "Z" for a UTC offset of zero, and a
     // local time without its offset is ambiguous.
-    const QDateTime now = QDateTime::currentDateTime();
-    const int offset = now.offsetFromUtc();
+    const QDateTime time = QDateTime::fromMSecsSinceEpoch(msSinceEpoch);
+    const int offset = time.offsetFromUtc();
     const int minutes = qAbs(offset) / 60;
-    return now.toString(QStringLiteral("yyyy-MM-ddTHH:mm:ss.zzz")) +
+    return time.toString(QStringLiteral("yyyy-MM-ddTHH:mm:ss.zzz")) +
            (offset < 0 ? QLatin1Char('-') : QLatin1Char('+')) +
            QStringLiteral("%1:%2")
                .arg(minutes / 60, 2, 10, QLatin1Char('0'))

@@ -30,8 +30,11 @@ public:
     // "PORT < bytes": a framed reply, exact bytes.
     void received(const QString &port, const QByteArray &bytes);
 
-    // The time stamp every line starts with.
+    // The time stamp every line starts with: local time in ISO 8601 with
+    // milliseconds and the UTC offset, now or of a moment in milliseconds
+    // since 1970 (the records and the register write the same).
     static QString timestamp();
+    static QString timestamp(qint64 msSinceEpoch);
 
 private:
     void writeLine(const QByteArray &line);

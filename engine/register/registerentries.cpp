@@ -1,5 +1,7 @@
 #include "engine/register/registerentries.h"
 
+#include "engine/platform/tracelog.h"
+
 #include <QCryptographicHash>
 #include <QDateTime>
 #include <QSysInfo>
@@ -89,15 +91,7 @@ QString planHash(const QByteArray &planBytes)
 
 QString timeText(qint64 msSinceEpoch)
 {
-    // Always a numeric offset, as the records write it.
-    const QDateTime time = QDateTime::fromMSecsSinceEpoch(msSinceEpoch);
-    const int offset = time.offsetFromUtc();
-    const int minutes = qAbs(offset) / 60;
-    return time.toString(QStringLiteral("yyyy-MM-ddTHH:mm:ss.zzz")) +
-           (offset < 0 ? QLatin1Char('-') : QLatin1Char('+')) +
-           QStringLiteral("%1:%2")
-               .arg(minutes / 60, 2, 10, QLatin1Char('0'))
-               .arg(minutes % 60, 2, 10, QLatin1Char('0'));
+    return TraceLog::timestamp(msSinceEpoch);
 }
 
 RunInfo RunInfo::here(const QString &tool, const QString &planPath, const QByteArray &planBytes,
