@@ -296,6 +296,11 @@ QList<ModuleField> writeOrder()
     return order;
 }
 
+QList<ModuleField> identityFields()
+{
+    return {ModuleField::Name, ModuleField::Version, ModuleField::Mac};
+}
+
 QList<WriteStep> writeSteps(const Values &values)
 {
     QList<WriteStep> steps;

@@ -76,6 +76,10 @@ QList<ConfigProblem> checkConfiguration(const Values &values);
 // (IP, mask, gateway, TCP port, parity, speed, stop bits, packet time-out).
 QList<ModuleField> writeOrder();
 
+// The parameters that tell one module from another: its name, version and
+// MAC, read before a write and compared after its restart.
+QList<ModuleField> identityFields();
+
 // One command of a write: the parameter it sets and its bytes.
 struct WriteStep {
     ModuleField field;

@@ -41,10 +41,7 @@ QString lockFileName(const QString &directory, const QString &key)
                                     QStringLiteral(".lock"));
 }
 
-QString systemError(int cause)
-{
-    return QString::fromLocal8Bit(std::strerror(cause));
-}
+using textsafety::systemError;
 
 QString userName(uid_t uid)
 {

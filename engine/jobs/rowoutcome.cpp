@@ -7,8 +7,6 @@ namespace
 
 using Ending = WriteResult::Ending;
 
-const QList<ModuleField> identityFields{ModuleField::Name, ModuleField::Version, ModuleField::Mac};
-
 // The fields of the differences, in their order.
 QList<ModuleField> fieldsOf(const QList<RowOutcome::Difference> &differences)
 {
@@ -27,7 +25,7 @@ parameters::Values recordValuesOf(const WriteResult &r)
             row.insert(it.key(), it.value());
     } else if (!r.identifiedMac.isEmpty() && r.readBack.mac() == r.identifiedMac) {
         for (auto it = r.readBack.values.cbegin(); it != r.readBack.values.cend(); ++it) {
-            if (!identityFields.contains(it.key()))
+            if (!parameters::identityFields().contains(it.key()))
                 row.insert(it.key(), it.value());
         }
     }

@@ -8,7 +8,6 @@
 namespace
 {
 
-const QList<ModuleField> identityFields{ModuleField::Name, ModuleField::Version, ModuleField::Mac};
 const QList<ModuleField> networkFields{ModuleField::Ip, ModuleField::Mask, ModuleField::Gateway};
 
 } // namespace
@@ -54,7 +53,7 @@ void WriteJob::abandon(const QString &reason)
 void WriteJob::identify()
 {
     report(JobStage::Identifying, 0, 0, QStringLiteral("identifying the module"));
-    identifyModule(&console, identityFields, progressHandler,
+    identifyModule(&console, parameters::identityFields(), progressHandler,
                    [this](const ModuleReading &r, const QString &problem) {
                        facts.identity = r.values;
                        if (r.answered == 0) {

@@ -1,5 +1,7 @@
 #include "engine/net/portlink.h"
 
+#include "engine/platform/textsafety.h"
+
 #include <QFile>
 
 #ifdef Q_OS_UNIX
@@ -18,10 +20,7 @@ namespace
 {
 
 #ifdef Q_OS_UNIX
-QString systemError(int error)
-{
-    return QString::fromLocal8Bit(std::strerror(error));
-}
+using textsafety::systemError;
 
 QByteArray lockName(const QString &path)
 {

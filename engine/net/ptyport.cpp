@@ -1,5 +1,7 @@
 #include "engine/net/ptyport.h"
 
+#include "engine/platform/textsafety.h"
+
 #include <QFile>
 #include <QSocketNotifier>
 
@@ -31,10 +33,7 @@ constexpr int readChunk = 16384;
 // while the module sends.
 constexpr int drainedBelow = 16384;
 
-QString systemError(int error)
-{
-    return QString::fromLocal8Bit(std::strerror(error));
-}
+using textsafety::systemError;
 
 // The speed a termios holds, in bits per second; 0 for none (B0), the unset
 // speed or an unknown constant.

@@ -1,5 +1,7 @@
 #include "engine/platform/textsafety.h"
 
+#include <cstring>
+
 namespace textsafety
 {
 
@@ -41,6 +43,11 @@ QString quoted(const QString &cell, QChar separator)
 }
 
 } // namespace
+
+QString systemError(int error)
+{
+    return QString::fromLocal8Bit(std::strerror(error));
+}
 
 QString escapeControls(const QString &text)
 {

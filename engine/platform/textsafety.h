@@ -19,6 +19,9 @@ namespace textsafety
 // is kept, non-ASCII letters included.
 QString escapeControls(const QString &text);
 
+// The system's words for an error number (errno), in the local encoding.
+QString systemError(int error);
+
 // Raw bytes for a trace: printable ASCII kept, a backslash doubled, every
 // other byte escaped as above (bytes of 0x80 and above as "\xNN" too).
 QByteArray escapeBytes(const QByteArray &bytes);

@@ -1,6 +1,7 @@
 // The register's side of a plan: the claims stations take on its rows, and
 // what the register knows of each row.
 #include "engine/register/registersql.h"
+#include "engine/register/registertext.h"
 #include "engine/register/registerverdict.h"
 #include "engine/register/siteregister.h"
 
@@ -13,10 +14,6 @@ using namespace siteregister;
 
 namespace
 {
-struct Text {
-    Q_DECLARE_TR_FUNCTIONS(siteregister)
-};
-
 // The claims' columns as claimAt() reads them; "%NOW%" is the register's
 // clock.
 const QString claimColumns =

@@ -1,5 +1,7 @@
 #include "engine/register/registerlocation.h"
 
+#include "engine/register/registertext.h"
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QRegularExpression>
@@ -11,10 +13,6 @@ namespace siteregister
 
 namespace
 {
-struct Text {
-    Q_DECLARE_TR_FUNCTIONS(siteregister)
-};
-
 const QString postgresScheme = QStringLiteral("postgresql://");
 
 // A percent-encoded part of the address, decoded.

@@ -1,6 +1,7 @@
 #include "engine/register/registerschema.h"
 
 #include "engine/register/registersql.h"
+#include "engine/register/registertext.h"
 
 #include <QCoreApplication>
 #include <QSqlDatabase>
@@ -11,10 +12,6 @@ namespace siteregister
 
 namespace
 {
-struct Text {
-    Q_DECLARE_TR_FUNCTIONS(siteregister)
-};
-
 // Each version's statements; "%ID%" is the table's own growing key.
 // Times are kept twice: as the text the record shows (local time with its
 // offset) and as milliseconds since 1970 to compare and order by.

@@ -1,5 +1,7 @@
 #include "engine/register/registersql.h"
 
+#include "engine/register/registertext.h"
+
 #include <QCoreApplication>
 #include <QRegularExpression>
 #include <QSqlError>
@@ -10,13 +12,6 @@
 
 namespace siteregister
 {
-
-namespace
-{
-struct Text {
-    Q_DECLARE_TR_FUNCTIONS(siteregister)
-};
-} // namespace
 
 QString reasonOf(const QSqlError &error)
 {

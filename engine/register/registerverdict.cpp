@@ -1,5 +1,7 @@
 #include "engine/register/registerverdict.h"
 
+#include "engine/register/registertext.h"
+
 #include <QCoreApplication>
 #include <QFileInfo>
 
@@ -8,10 +10,6 @@ namespace siteregister
 
 namespace
 {
-struct Text {
-    Q_DECLARE_TR_FUNCTIONS(siteregister)
-};
-
 // "STATION (USER)", or what of it is known.
 QString who(const ModuleEntry &module)
 {

@@ -3,6 +3,7 @@
 #include "engine/platform/tracelog.h"
 #include "engine/register/registerschema.h"
 #include "engine/register/registersql.h"
+#include "engine/register/registertext.h"
 
 #include <QAtomicInt>
 #include <QCoreApplication>
@@ -17,10 +18,6 @@ using namespace siteregister;
 
 namespace
 {
-struct Text {
-    Q_DECLARE_TR_FUNCTIONS(siteregister)
-};
-
 // The columns every module look-up reads, in the order moduleAt() takes
 // them.
 const QString moduleColumns = QStringLiteral(

@@ -24,7 +24,7 @@ namespace commissionrecord
 
 namespace
 {
-struct Text {
+struct RecordText {
     Q_DECLARE_TR_FUNCTIONS(commissionrecord)
 };
 } // namespace
@@ -101,29 +101,29 @@ bool checkWritable(const QString &path, QString *error)
 bool checkAppendable(const QString &path, QString *error)
 {
     if (path.trimmed().isEmpty()) {
-        *error = Text::tr("no record file is given");
+        *error = RecordText::tr("no record file is given");
         return false;
     }
     const QFileInfo file(path);
     if (file.isDir()) {
-        *error = Text::tr("%1 is a folder").arg(path);
+        *error = RecordText::tr("%1 is a folder").arg(path);
         return false;
     }
     if (file.exists()) {
         if (!file.isWritable()) {
-            *error = Text::tr("%1 cannot be written").arg(path);
+            *error = RecordText::tr("%1 cannot be written").arg(path);
             return false;
         }
         return true;
     }
     const QFileInfo folder(file.absolutePath());
     if (!folder.isDir()) {
-        *error = Text::tr("the folder %1 does not exist")
+        *error = RecordText::tr("the folder %1 does not exist")
                      .arg(QDir::toNativeSeparators(folder.filePath()));
         return false;
     }
     if (!folder.isWritable()) {
-        *error = Text::tr("the folder %1 cannot be written")
+        *error = RecordText::tr("the folder %1 cannot be written")
                      .arg(QDir::toNativeSeparators(folder.filePath()));
         return false;
     }
@@ -158,7 +158,8 @@ bool appendLines(const QString &path, const QString &header, const QStringList &
     // cache. A device or pipe that cannot be synced (EINVAL) has nothing
     // to sync.
     if (::fsync(file.handle()) != 0 && errno != EINVAL) {
-        *error = Text::tr("cannot sync to disk: %1").arg(QString::fromLocal8Bit(strerror(errno)));
+        *error =
+            RecordText::tr("cannot sync to disk: %1").arg(QString::fromLocal8Bit(strerror(errno)));
         return false;
     }
 #endif
@@ -200,12 +201,12 @@ WriteJob::Recorder Appender::recorder()
     const QPointer<Appender> self(this);
     return [self](const RowOutcome &outcome, const WriteJob::RecordDone &done) {
         if (!self) {
-            done(false, Text::tr("the record was closed"));
+            done(false, RecordText::tr("the record was closed"));
             return;
         }
         const QString path = self->file;
         self->append(rowOf(outcome), [path, done](bool appended, const QString &error) {
-            done(appended, appended ? QString() : Text::tr("record %1: %2").arg(path, error));
+            done(appended, appended ? QString() : RecordText::tr("record %1: %2").arg(path, error));
         });
     };
 }

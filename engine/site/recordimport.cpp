@@ -13,7 +13,7 @@ namespace recordimport
 
 namespace
 {
-struct Text {
+struct ImportText {
     Q_DECLARE_TR_FUNCTIONS(recordimport)
 };
 
@@ -37,15 +37,15 @@ bool read(const QString &path, QList<siteregister::RowEntry> *rows, QString *err
     rows->clear();
     QFile file(path);
     if (!QFileInfo(path).isFile()) {
-        *error = Text::tr("%1 is not a file").arg(path);
+        *error = ImportText::tr("%1 is not a file").arg(path);
         return false;
     }
     if (file.size() > maxRecordBytes) {
-        *error = Text::tr("%1 is larger than a record can be").arg(path);
+        *error = ImportText::tr("%1 is larger than a record can be").arg(path);
         return false;
     }
     if (!file.open(QIODevice::ReadOnly)) {
-        *error = Text::tr("cannot read %1: %2").arg(path, file.errorString());
+        *error = ImportText::tr("cannot read %1: %2").arg(path, file.errorString());
         return false;
     }
     QByteArray bytes = file.readAll();
@@ -53,7 +53,7 @@ bool read(const QString &path, QList<siteregister::RowEntry> *rows, QString *err
         bytes.remove(0, 3);
     const QString text = QString::fromUtf8(bytes);
     if (text.toUtf8() != bytes) {
-        *error = Text::tr("%1 is not UTF-8 text").arg(path);
+        *error = ImportText::tr("%1 is not UTF-8 text").arg(path);
         return false;
     }
     QString problem;
@@ -64,7 +64,7 @@ bool read(const QString &path, QList<siteregister::RowEntry> *rows, QString *err
         return false;
     }
     if (records.isEmpty()) {
-        *error = Text::tr("%1 is empty").arg(path);
+        *error = ImportText::tr("%1 is empty").arg(path);
         return false;
     }
     QHash<QString, int> column;
@@ -76,7 +76,7 @@ bool read(const QString &path, QList<siteregister::RowEntry> *rows, QString *err
             missing << QLatin1String(needed);
     }
     if (!missing.isEmpty()) {
-        *error = Text::tr("%1 is not a commissioning record: its header has no %2")
+        *error = ImportText::tr("%1 is not a commissioning record: its header has no %2")
                      .arg(path, missing.join(QStringLiteral(", ")));
         return false;
     }
@@ -89,14 +89,14 @@ bool read(const QString &path, QList<siteregister::RowEntry> *rows, QString *err
             return at >= 0 && at < cells.size() ? cellValue(cells.at(at)) : QString();
         };
         const auto refuse = [&](const QString &why) {
-            *error = Text::tr("%1 line %2: %3").arg(path).arg(line + 1).arg(why);
+            *error = ImportText::tr("%1 line %2: %3").arg(path).arg(line + 1).arg(why);
             rows->clear();
             return false;
         };
         siteregister::RowEntry row;
         row.time = cell(QStringLiteral("time"));
         if (!QDateTime::fromString(row.time, Qt::ISODateWithMs).isValid())
-            return refuse(Text::tr("\"%1\" is not a time").arg(row.time));
+            return refuse(ImportText::tr("\"%1\" is not a time").arg(row.time));
         row.port = cell(QStringLiteral("port"));
         row.result = cell(QStringLiteral("result"));
         for (const ModuleField field : allModuleFields) {
@@ -106,13 +106,13 @@ bool read(const QString &path, QList<siteregister::RowEntry> *rows, QString *err
         }
         const QString mac = row.values.value(ModuleField::Mac);
         if (!mac.isEmpty() && !parameters::isWellFormedMac(mac))
-            return refuse(Text::tr("\"%1\" is not a MAC address").arg(mac));
+            return refuse(ImportText::tr("\"%1\" is not a MAC address").arg(mac));
         const QString planRow = cell(QStringLiteral("row"));
         if (!planRow.isEmpty()) {
             bool ok = false;
             row.planRow = planRow.toInt(&ok);
             if (!ok || row.planRow < 0)
-                return refuse(Text::tr("\"%1\" is not a row of a plan").arg(planRow));
+                return refuse(ImportText::tr("\"%1\" is not a row of a plan").arg(planRow));
         }
         row.planned = siteregister::valuesFrom(cell(QStringLiteral("planned")));
         rows->append(row);
