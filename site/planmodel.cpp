@@ -92,7 +92,13 @@ PlanModel::PlanModel(QObject *parent) : QAbstractTableModel(parent), undo(new QU
     check();
 }
 
-PlanModel::~PlanModel() = default;
+PlanModel::~PlanModel()
+{
+    // The stack empties itself as it goes and says so: nobody may hear it
+    // about a model half gone.
+    undo->disconnect();
+    delete undo;
+}
 
 QString PlanModel::columnKey(int column)
 {
