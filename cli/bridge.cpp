@@ -2,7 +2,7 @@
 // The bridge itself is the engine's SerialBridge.
 #include "cli/output.h"
 #include "cli/run.h"
-#include "engine/net/serialbridge.h"
+#include "engine/bridge/serialbridge.h"
 #include "engine/platform/interruptwatch.h"
 
 #include <QDir>

@@ -8,11 +8,11 @@
 #include "engine/bus/busscan.h"
 #include "engine/jobs/bussettingssearch.h"
 #include "engine/jobs/rowoutcome.h"
-#include "engine/net/hostport.h"
+#include "engine/link/hostport.h"
 #include "engine/platform/interruptwatch.h"
-#include "engine/site/busrecord.h"
-#include "engine/site/commissionrecord.h"
-#include "engine/site/commissionrun.h"
+#include "engine/commission/busrecord.h"
+#include "engine/commission/commissionrecord.h"
+#include "engine/commission/commissionrun.h"
 
 #include <QElapsedTimer>
 #include <QEventLoop>

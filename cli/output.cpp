@@ -2,8 +2,8 @@
 
 #include "engine/jobs/rowoutcome.h"
 #include "engine/platform/textsafety.h"
-#include "engine/site/commissionrun.h"
-#include "engine/site/runsummary.h"
+#include "engine/commission/commissionrun.h"
+#include "engine/commission/runsummary.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>

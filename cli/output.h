@@ -2,7 +2,7 @@
 #define CLI_OUTPUT_H
 
 #include "engine/jobs/rowoutcome.h"
-#include "engine/site/commissionplan.h"
+#include "engine/commission/commissionplan.h"
 
 class CommissionRun;
 

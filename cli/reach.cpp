@@ -4,13 +4,13 @@
 #include "cli/output.h"
 #include "cli/run.h"
 #include "engine/jobs/rowoutcome.h"
-#include "engine/net/hostport.h"
-#include "engine/net/reachcheck.h"
+#include "engine/link/hostport.h"
+#include "engine/reach/reachcheck.h"
 #include "engine/platform/interruptwatch.h"
-#include "engine/site/commissionplan.h"
-#include "engine/site/commissionrecord.h"
-#include "engine/site/commissionrun.h"
-#include "engine/site/reachrecord.h"
+#include "engine/commission/commissionplan.h"
+#include "engine/commission/commissionrecord.h"
+#include "engine/commission/commissionrun.h"
+#include "engine/commission/reachrecord.h"
 
 #include <QEventLoop>
 #include <QJsonArray>

@@ -7,8 +7,8 @@
 #include "engine/platform/textsafety.h"
 #include "engine/register/registerverdict.h"
 #include "engine/register/siteregister.h"
-#include "engine/site/commissionplan.h"
-#include "engine/site/recordimport.h"
+#include "engine/commission/commissionplan.h"
+#include "engine/commission/recordimport.h"
 
 #include <QFileInfo>
 #include <QJsonArray>

@@ -5,8 +5,8 @@
 #include "cli/run.h"
 #include "engine/register/registerverdict.h"
 #include "engine/register/siteregister.h"
-#include "engine/site/commissionrecord.h"
-#include "engine/site/registerdesk.h"
+#include "engine/commission/commissionrecord.h"
+#include "engine/commission/registerdesk.h"
 
 #include <QJsonObject>
 

@@ -1,7 +1,7 @@
 #include "site/planeditor.h"
 
 #include "engine/console/portlistmodel.h"
-#include "engine/net/reachcheck.h"
+#include "engine/reach/reachcheck.h"
 #include "site/celltext.h"
 #include "site/plandelegate.h"
 #include "site/planmodel.h"

@@ -2,7 +2,7 @@
 #define PLANMODEL_H
 
 #include "engine/console/portlistmodel.h"
-#include "engine/site/commissionplan.h"
+#include "engine/commission/commissionplan.h"
 #include "protocol/parameters.h"
 #include "site/rowstage.h"
 

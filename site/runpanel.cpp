@@ -1,7 +1,7 @@
 #include "site/runpanel.h"
 
 #include "engine/register/registerverdict.h"
-#include "engine/site/commissionrecord.h"
+#include "engine/commission/commissionrecord.h"
 #include "site/planeditor.h"
 #include "site/planmodel.h"
 #include "site/sitechecks.h"

@@ -3,8 +3,8 @@
 #include "engine/bus/busscan.h"
 #include "engine/jobs/rowoutcome.h"
 #include "engine/jobs/writejob.h"
-#include "engine/net/hostport.h"
-#include "engine/net/reachcheck.h"
+#include "engine/link/hostport.h"
+#include "engine/reach/reachcheck.h"
 #include "site/planmodel.h"
 
 #include <QAction>

@@ -3,9 +3,9 @@
 // row's module.
 #include "engine/register/registerverdict.h"
 #include "engine/register/siteregister.h"
-#include "engine/site/commissionplan.h"
-#include "engine/site/commissionrun.h"
-#include "engine/site/registerdesk.h"
+#include "engine/commission/commissionplan.h"
+#include "engine/commission/commissionrun.h"
+#include "engine/commission/registerdesk.h"
 #include "site/planmodel.h"
 #include "site/siterun.h"
 

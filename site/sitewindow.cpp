@@ -1,7 +1,7 @@
 #include "site/sitewindow.h"
 
 #include "engine/console/portlistmodel.h"
-#include "engine/site/commissionplan.h"
+#include "engine/commission/commissionplan.h"
 #include "site/planeditor.h"
 #include "site/planmodel.h"
 #include "site/registerview.h"

@@ -3,7 +3,7 @@
 // where the record goes.
 #include "site/sitewindow.h"
 
-#include "engine/site/commissionplan.h"
+#include "engine/commission/commissionplan.h"
 #include "settings/settingsmapping.h"
 #include "site/planeditor.h"
 #include "site/planmodel.h"

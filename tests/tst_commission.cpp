@@ -4,7 +4,7 @@
 #include "cliprocess.h"
 #include "engine/console/portlock.h"
 #include "engine/jobs/rowoutcome.h"
-#include "engine/site/commissionrecord.h"
+#include "engine/commission/commissionrecord.h"
 #include "protocol/parameters.h"
 #include "settings/setting_module.h"
 #include "settings/settingsmapping.h"

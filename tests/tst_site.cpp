@@ -7,7 +7,7 @@
 #include "dialoghelpers.h"
 #include "engine/console/portlistmodel.h"
 #include "engine/register/siteregister.h"
-#include "engine/site/commissionrecord.h"
+#include "engine/commission/commissionrecord.h"
 #include "settings/setting_module.h"
 #include "settings/settingsmapping.h"
 #include "site/planmodel.h"

@@ -2,7 +2,7 @@
 // rules its values must follow before they are sent to a module.
 #include "engine/platform/textsafety.h"
 #include "engine/platform/tracelog.h"
-#include "engine/site/commissionrecord.h"
+#include "engine/commission/commissionrecord.h"
 #include "protocol/parameters.h"
 
 #include <QRegularExpression>

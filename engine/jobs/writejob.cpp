@@ -1,6 +1,6 @@
 #include "engine/jobs/writejob.h"
 
-#include "engine/net/hostport.h"
+#include "engine/link/hostport.h"
 #include "engine/platform/tracelog.h"
 
 #include <QPointer>

@@ -5,7 +5,7 @@
 #include "engine/jobs/modulejob.h"
 #include "engine/jobs/restartproof.h"
 #include "engine/jobs/rowoutcome.h"
-#include "engine/net/reachcheck.h"
+#include "engine/reach/reachcheck.h"
 
 #include <memory>
 

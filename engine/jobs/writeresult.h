@@ -3,7 +3,7 @@
 
 #include "engine/bus/busreport.h"
 #include "engine/jobs/modulejob.h"
-#include "engine/net/reachcheck.h"
+#include "engine/reach/reachcheck.h"
 #include "protocol/parameters.h"
 
 #include <QList>

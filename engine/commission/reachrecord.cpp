@@ -1,8 +1,8 @@
-#include "engine/site/reachrecord.h"
+#include "engine/commission/reachrecord.h"
 
 #include "engine/platform/textsafety.h"
 #include "engine/platform/tracelog.h"
-#include "engine/site/commissionrecord.h"
+#include "engine/commission/commissionrecord.h"
 
 #include <QStringList>
 

@@ -6,7 +6,7 @@
 #include <QList>
 #include <QString>
 
-// The rows of a commissioning record (engine/site/commissionrecord) as the
+// The rows of a commissioning record (engine/commission/commissionrecord) as the
 // site register takes them, to backfill the register from records written
 // before it, or on a station without it.
 namespace recordimport

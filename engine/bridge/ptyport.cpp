@@ -1,4 +1,4 @@
-#include "engine/net/ptyport.h"
+#include "engine/bridge/ptyport.h"
 
 #include "engine/platform/textsafety.h"
 

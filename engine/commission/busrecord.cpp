@@ -1,9 +1,9 @@
-#include "engine/site/busrecord.h"
+#include "engine/commission/busrecord.h"
 
 #include "engine/bus/busreport.h"
 #include "engine/platform/textsafety.h"
 #include "engine/platform/tracelog.h"
-#include "engine/site/commissionrecord.h"
+#include "engine/commission/commissionrecord.h"
 
 #include <QStringList>
 

@@ -1,9 +1,9 @@
-#include "engine/site/commissionrun.h"
+#include "engine/commission/commissionrun.h"
 
 #include "engine/console/portcatalog.h"
 #include "engine/register/registerentries.h"
-#include "engine/site/commissionrecord.h"
-#include "engine/site/registerdesk.h"
+#include "engine/commission/commissionrecord.h"
+#include "engine/commission/registerdesk.h"
 
 #include <QPointer>
 

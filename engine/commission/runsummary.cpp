@@ -1,8 +1,8 @@
-#include "engine/site/runsummary.h"
+#include "engine/commission/runsummary.h"
 
 #include "engine/jobs/rowoutcome.h"
 #include "engine/platform/textsafety.h"
-#include "engine/site/commissionrun.h"
+#include "engine/commission/commissionrun.h"
 
 #include <QMap>
 

@@ -1,7 +1,7 @@
 #ifndef MODULELINK_H
 #define MODULELINK_H
 
-#include "engine/net/hostport.h"
+#include "engine/link/hostport.h"
 
 #include <QByteArray>
 #include <QElapsedTimer>

@@ -1,4 +1,4 @@
-#include "engine/net/hostport.h"
+#include "engine/link/hostport.h"
 
 #include "protocol/parameters.h"
 

@@ -5,8 +5,8 @@
 // the other's lease has run out; the running row's claim is renewed.
 #include "engine/register/registerentries.h"
 #include "engine/register/registerverdict.h"
-#include "engine/site/commissionrun.h"
-#include "engine/site/registerdesk.h"
+#include "engine/commission/commissionrun.h"
+#include "engine/commission/registerdesk.h"
 
 #include <QPointer>
 

@@ -1,4 +1,4 @@
-#include "engine/site/commissionrecord.h"
+#include "engine/commission/commissionrecord.h"
 
 #include "engine/bus/busreport.h"
 #include "engine/platform/textsafety.h"

@@ -1,4 +1,4 @@
-#include "engine/net/modulelink.h"
+#include "engine/link/modulelink.h"
 
 #include "engine/platform/tracelog.h"
 

@@ -1,4 +1,4 @@
-#include "engine/site/registerdesk.h"
+#include "engine/commission/registerdesk.h"
 
 #include "engine/register/siteregister.h"
 

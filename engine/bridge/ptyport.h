@@ -1,7 +1,7 @@
 #ifndef PTYPORT_H
 #define PTYPORT_H
 
-#include "engine/net/portlink.h"
+#include "engine/bridge/portlink.h"
 
 #include <QByteArray>
 #include <QObject>

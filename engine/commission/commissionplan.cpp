@@ -1,7 +1,7 @@
-#include "engine/site/commissionplan.h"
+#include "engine/commission/commissionplan.h"
 
 #include "engine/bus/busreport.h"
-#include "engine/site/commissionplan_p.h"
+#include "engine/commission/commissionplan_p.h"
 
 #include <QFile>
 #include <QFileInfo>

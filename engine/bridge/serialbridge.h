@@ -1,10 +1,10 @@
 #ifndef SERIALBRIDGE_H
 #define SERIALBRIDGE_H
 
-#include "engine/net/gaptimer.h"
-#include "engine/net/hostport.h"
-#include "engine/net/modulelink.h"
-#include "engine/net/ptyport.h"
+#include "engine/bridge/gaptimer.h"
+#include "engine/link/hostport.h"
+#include "engine/link/modulelink.h"
+#include "engine/bridge/ptyport.h"
 
 #include <QByteArray>
 #include <QObject>

@@ -1,4 +1,4 @@
-#include "engine/net/portlink.h"
+#include "engine/bridge/portlink.h"
 
 #include "engine/platform/textsafety.h"
 

@@ -1,6 +1,6 @@
-#include "engine/site/recordimport.h"
+#include "engine/commission/recordimport.h"
 
-#include "engine/site/commissionplan.h"
+#include "engine/commission/commissionplan.h"
 
 #include <QCoreApplication>
 #include <QDateTime>

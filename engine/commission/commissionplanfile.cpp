@@ -1,10 +1,10 @@
 // The plan's CSV text: records split, the separator told, a plan file read
 // into table cells and written from them, a record told from a plan.
-#include "engine/site/commissionplan.h"
+#include "engine/commission/commissionplan.h"
 
 #include "engine/platform/textsafety.h"
-#include "engine/site/commissionplan_p.h"
-#include "engine/site/commissionrecord.h"
+#include "engine/commission/commissionplan_p.h"
+#include "engine/commission/commissionrecord.h"
 
 #include <QStringList>
 

@@ -4,7 +4,7 @@
 #include "engine/console/portlock.h"
 #include "engine/jobs/rowoutcome.h"
 #include "engine/jobs/writejob.h"
-#include "engine/site/commissionplan.h"
+#include "engine/commission/commissionplan.h"
 
 #include <QHash>
 #include <QObject>

@@ -1,4 +1,4 @@
-#include "engine/net/gaptimer.h"
+#include "engine/bridge/gaptimer.h"
 
 #include <QSocketNotifier>
 

@@ -1,6 +1,6 @@
-#include "engine/net/reachcheck.h"
+#include "engine/reach/reachcheck.h"
 
-#include "engine/net/hostport.h"
+#include "engine/link/hostport.h"
 #include "engine/platform/tracelog.h"
 
 #include <QTcpSocket>

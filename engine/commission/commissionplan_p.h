@@ -2,7 +2,7 @@
 #define COMMISSIONPLAN_P_H
 
 // What the plan's reader, its rules and its CSV text share, inside
-// engine/site only.
+// engine/commission only.
 #include "protocol/parameters.h"
 
 #include <QCoreApplication>

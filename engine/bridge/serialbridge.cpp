@@ -1,4 +1,4 @@
-#include "engine/net/serialbridge.h"
+#include "engine/bridge/serialbridge.h"
 
 #include "engine/bus/rtuframe.h"
 #include "engine/platform/tracelog.h"
