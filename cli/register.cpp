@@ -4,11 +4,12 @@
 
 #include "cli/output.h"
 #include "cli/run.h"
-#include "engine/platform/textsafety.h"
-#include "engine/register/registerverdict.h"
-#include "engine/register/siteregister.h"
 #include "engine/commission/commissionplan.h"
 #include "engine/commission/recordimport.h"
+#include "engine/platform/textsafety.h"
+#include "engine/register/registerfacts.h"
+#include "engine/register/registerverdict.h"
+#include "engine/register/siteregister.h"
 
 #include <QFileInfo>
 #include <QJsonArray>
@@ -154,15 +155,19 @@ int history(Run &run, SiteRegister &reg, const QString &mac)
                              QStringLiteral("row"), QStringLiteral("port"),
                              QStringLiteral("station"), QStringLiteral("tool")}};
     for (const HistoryEntry &e : qAsConst(entries)) {
+        // The words chosen now, from the facts the register holds.
+        const QString previous = noteWords(e.previous);
         const QString result =
-            e.rewrite ? QStringLiteral("rewritten: ") + e.previous : e.row.result;
+            e.rewrite ? QStringLiteral("rewritten: ") + previous : resultWords(e.result, true);
         array.append(QJsonObject{
             {QStringLiteral("time"), e.row.time},
             {QStringLiteral("event"),
              e.rewrite ? QStringLiteral("rewrite") : QStringLiteral("row")},
-            {QStringLiteral("result"), e.rewrite ? QJsonValue() : QJsonValue(e.row.result)},
+            {QStringLiteral("result"),
+             e.rewrite ? QJsonValue() : QJsonValue(resultWords(e.result, false))},
+            {QStringLiteral("code"), e.rewrite ? QJsonValue() : QJsonValue(e.result.code)},
             {QStringLiteral("verified"), e.verified},
-            {QStringLiteral("previous"), e.rewrite ? QJsonValue(e.previous) : QJsonValue()},
+            {QStringLiteral("previous"), e.rewrite ? QJsonValue(previous) : QJsonValue()},
             {QStringLiteral("plan"), orNull(e.planPath)},
             {QStringLiteral("row"), e.row.planRow > 0 ? QJsonValue(e.row.planRow) : QJsonValue()},
             {QStringLiteral("port"), orNull(e.row.port)},
@@ -393,9 +398,13 @@ int commandRegister(Run &run)
     if (!problem.isEmpty() || !registerLocation(run, &location, &problem))
         return usage(problem);
 
+    // Only an import writes; the others read, and work where nothing may
+    // be written.
     SiteRegister reg;
     QString error;
-    if (!reg.open(location, &error)) {
+    if (!reg.open(location, &error,
+                  what == QLatin1String("import") ? SiteRegister::Access::Write
+                                                  : SiteRegister::Access::Read)) {
         cliout::error(QString(), error);
         return registerUnavailableExit;
     }

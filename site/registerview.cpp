@@ -1,6 +1,7 @@
 #include "site/registerview.h"
 
 #include "engine/platform/textsafety.h"
+#include "engine/register/registerfacts.h"
 #include "engine/register/registerverdict.h"
 #include "engine/register/siteregister.h"
 #include "site/siterun.h"
@@ -156,7 +157,8 @@ void RegisterView::showHistory()
         return;
     }
     for (const HistoryEntry &e : qAsConst(entries)) {
-        const QString result = e.rewrite ? tr("rewritten: %1").arg(e.previous) : e.row.result;
+        const QString result = e.rewrite ? tr("rewritten: %1").arg(noteWords(e.previous))
+                                         : resultWords(e.result, true);
         history->appendRow({cell(e.row.time), cell(result),
                             cell(e.row.values.value(ModuleField::Ip)),
                             cell(e.row.planRow > 0 ? QString::number(e.row.planRow) : QString()),
