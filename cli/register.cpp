@@ -335,16 +335,16 @@ int exportModules(Run &run, SiteRegister &reg)
            << QStringLiteral("replaced_by");
     QStringList lines{header.join(QLatin1Char(','))};
     for (const ModuleEntry &m : qAsConst(modules)) {
-        QStringList cells{textsafety::csvCell(m.mac)};
+        QStringList cells{textsafety::csvDataCell(m.mac)};
         for (const ModuleField field : shownFields())
-            cells << textsafety::csvCell(m.values.value(field));
+            cells << textsafety::csvDataCell(m.values.value(field));
         for (const QString &cell : {m.verifiedTime, m.station, m.user, m.tool, m.planPath,
                                     m.planRow > 0 ? QString::number(m.planRow) : QString(), m.port,
                                     m.firstSeen, m.lastSeen, m.replacedBy})
-            cells << textsafety::csvCell(cell);
+            cells << textsafety::csvDataCell(cell);
         lines << cells.join(QLatin1Char(','));
     }
-    cliout::out(lines);
+    cliout::csv(lines);
     return 0;
 }
 
