@@ -59,6 +59,12 @@ const QStringList version3{
     QStringLiteral("ALTER TABLE rows ADD COLUMN facts TEXT NOT NULL DEFAULT ''"),
 };
 
+// A text column's value: never NULL.
+QString notNull(const QString &text)
+{
+    return text.isNull() ? QString(QLatin1String("")) : text;
+}
+
 bool factsFromWords(const Sql &sql, QString *error)
 {
     for (const bool rows : {true, false}) {
@@ -76,10 +82,10 @@ bool factsFromWords(const Sql &sql, QString *error)
                 const ResultFacts facts = resultFacts(words);
                 if (!sql.change(
                         QStringLiteral("UPDATE rows SET result = ?, facts = ? WHERE id = ?"),
-                        {facts.code, factsText(facts.values), id}, error))
+                        {facts.code, notNull(factsText(facts.values)), id}, error))
                     return false;
             } else if (!sql.change(QStringLiteral("UPDATE rewrites SET previous = ? WHERE id = ?"),
-                                   {noteText(noteFrom(words)), id}, error)) {
+                                   {notNull(noteText(noteFrom(words))), id}, error)) {
                 return false;
             }
         }

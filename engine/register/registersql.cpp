@@ -45,6 +45,8 @@ namespace
 // file held by another connection, a table locked by one.
 constexpr int sqliteBusy = 5;
 constexpr int sqliteLocked = 6;
+constexpr int sqliteReadOnly = 8;
+constexpr int sqliteCantOpen = 14;
 
 int sqlitePrimaryCode(const QSqlError &error)
 {
@@ -56,6 +58,12 @@ bool Sql::lastBusy() const
 {
     const int code = sqlitePrimaryCode(last);
     return !postgres && (code == sqliteBusy || code == sqliteLocked);
+}
+
+bool Sql::lastReadOnly() const
+{
+    const int code = sqlitePrimaryCode(last);
+    return !postgres && (code == sqliteReadOnly || code == sqliteCantOpen);
 }
 
 bool Sql::againAfterBusy(const QSqlError &error, int tries) const

@@ -59,6 +59,9 @@ public:
     // file busy or a table locked (another program writing), and the
     // reason without the register's name.
     bool lastBusy() const;
+    // SQLite's file that may not be written, or whose companion files
+    // (a WAL's shared memory) cannot be made.
+    bool lastReadOnly() const;
     QString lastReason() const { return reasonOf(last); }
 
     QSqlDatabase &db;

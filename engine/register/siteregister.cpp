@@ -15,6 +15,7 @@
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QThread>
+#include <QUrl>
 
 using namespace siteregister;
 
@@ -167,6 +168,10 @@ bool SiteRegister::open(const Location &location, QString *error, Access access)
         close();
         return false;
     }
+    if (reading && !postgres && !readable(file, error)) {
+        close();
+        return false;
+    }
     if (reading) {
         const int version = storedVersion(d->db, postgres, location.shown(), error);
         if (version == schemaVersion)
@@ -220,6 +225,31 @@ void SiteRegister::close()
     d->db.close();
     d.reset();
     QSqlDatabase::removeDatabase(name);
+}
+
+bool SiteRegister::readable(const QString &file, QString *error)
+{
+    const QString probe = QStringLiteral("SELECT count(*) FROM sqlite_master");
+    if (d->sql->exec(probe, {}, error))
+        return true;
+    // A register in WAL mode, in a folder this user may not write to, has
+    // no shared memory to read beside it. With no writer at work there (no
+    // WAL file), its file is read as it stands.
+    const QFileInfo info(file);
+    if (!d->sql->lastReadOnly() || QFileInfo(info.absolutePath()).isWritable() ||
+        QFileInfo::exists(file + QStringLiteral("-wal")))
+        return false;
+    d->db.close();
+    d->db.setConnectOptions(QStringLiteral("QSQLITE_OPEN_READONLY;QSQLITE_OPEN_URI"));
+    d->db.setDatabaseName(
+        QUrl::fromLocalFile(info.absoluteFilePath()).toString(QUrl::FullyEncoded) +
+        QStringLiteral("?immutable=1"));
+    if (d->db.open() && d->sql->exec(probe, {}, error))
+        return true;
+    if (!d->db.isOpen())
+        *error =
+            Text::tr("cannot open the register %1: %2").arg(shown(), reasonOf(d->db.lastError()));
+    return false;
 }
 
 bool SiteRegister::isOpen() const

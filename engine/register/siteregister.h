@@ -38,7 +38,8 @@ public:
     // pages; every table and column) and brings the tables to this
     // program's version. To read: connects read-only, changing nothing (a
     // register of an older version is brought to this one first); a SQLite
-    // file that is not there is an empty register. False with the reason:
+    // file that is not there is an empty register, one in a folder this
+    // user may not write, with no writer at work, is read as it stands. False with the reason:
     // the server down, the database missing, a register damaged or newer
     // than this program, a 0-byte file (never a register this run made),
     // the Qt SQL driver not installed.
@@ -122,6 +123,9 @@ private:
     bool modules(const QString &where, const QVariantList &values,
                  QList<siteregister::ModuleEntry> *modules, QString *error);
     bool ready(QString *error) const;
+    // SQLite, opened to read: whether the file reads, as a snapshot where
+    // its folder may not be written.
+    bool readable(const QString &file, QString *error);
 };
 
 #endif // SITEREGISTER_H
