@@ -199,10 +199,10 @@ void RegisterOpenTest::addressTracedAsShown()
     QTemporaryDir here;
     QTemporaryDir elsewhere;
     cliprocess::Simulator sim({"--link", elsewhere.filePath("tty")});
-    const cliprocess::Result r = runIn(
-        here.path(), {"write", sim.path, "--ip", "192.168.0.36", "--log", "trace.log", "--register",
-                      "postgresql://ordan@127.0.0.1:1/site?application_name=Sup3rSecret&"
-                      "connect_timeout=2"});
+    const QString address = QStringLiteral(
+        "postgresql://ordan@127.0.0.1:1/site?application_name=Sup3rSecret&connect_timeout=2");
+    const cliprocess::Result r = runIn(here.path(), {"write", sim.path, "--ip", "192.168.0.36",
+                                                     "--log", "trace.log", "--register", address});
     QVERIFY2(r.exitCode == 3 && r.err.contains("postgresql://ordan@127.0.0.1:1/site"),
              r.err.constData());
     QFile trace(here.filePath("trace.log"));
@@ -313,49 +313,58 @@ void RegisterOpenTest::factsOfAnOlderRegister()
     QTemporaryDir dir;
     const QString file = dir.filePath("v1.sqlite");
     const QString id = "INTEGER PRIMARY KEY AUTOINCREMENT";
-    sql(file,
-        {"CREATE TABLE register_meta (key TEXT PRIMARY KEY, value TEXT NOT NULL)",
-         "INSERT INTO register_meta VALUES ('schema_version', '1')",
-         "CREATE TABLE runs (id " + id +
-             ", tool TEXT NOT NULL, station TEXT NOT NULL, username TEXT NOT NULL, plan_path TEXT "
-             "NOT NULL, plan_hash TEXT NOT NULL, record TEXT NOT NULL, started TEXT NOT NULL, "
-             "started_ms BIGINT NOT NULL, ended TEXT, ended_ms BIGINT)",
-         "CREATE TABLE rows (id " + id +
-             ", run_id BIGINT NOT NULL REFERENCES runs (id), time TEXT NOT NULL, at_ms BIGINT NOT "
-             "NULL, plan_row INTEGER NOT NULL, port TEXT NOT NULL, mac TEXT NOT NULL, planned "
-             "TEXT NOT NULL, read_back TEXT NOT NULL, result TEXT NOT NULL, verified INTEGER NOT "
-             "NULL, UNIQUE (time, port, mac))",
-         "CREATE TABLE modules (mac TEXT PRIMARY KEY, first_seen TEXT NOT NULL, first_ms BIGINT "
-         "NOT NULL, last_seen TEXT NOT NULL, last_ms BIGINT NOT NULL, verified TEXT, verified_ms "
-         "BIGINT, ip TEXT, vals TEXT, run_id BIGINT REFERENCES runs (id), plan_row INTEGER, port "
-         "TEXT, replaced_by TEXT)",
-         "CREATE TABLE claims (plan_hash TEXT NOT NULL, plan_row INTEGER NOT NULL, run_id BIGINT "
-         "NOT NULL REFERENCES runs (id), station TEXT NOT NULL, state TEXT NOT NULL, since_ms "
-         "BIGINT NOT NULL, lease_until_ms BIGINT NOT NULL, mac TEXT NOT NULL, PRIMARY KEY "
-         "(plan_hash, plan_row))",
-         "CREATE TABLE rewrites (id " + id +
-             ", run_id BIGINT NOT NULL REFERENCES runs (id), time TEXT NOT NULL, at_ms BIGINT NOT "
-             "NULL, mac TEXT NOT NULL, plan_row INTEGER NOT NULL, previous TEXT NOT NULL)",
-         "INSERT INTO runs VALUES (1, 'ordan-site', 'st-1', 'ann', '/p/site.csv', 'h', '', "
-         "'2026-01-05T10:00:00.000+03:00', 1767596400000, NULL, NULL)",
-         "INSERT INTO rows VALUES (1, 1, '2026-01-05T10:00:01.000+03:00', 1767596401000, 3, "
-         "'/dev/ttyUSB0', '" +
-             macA +
-             "', 'ip=10.70.0.82', '', "
-             "'refused: ip after sending ip; no restart was sent', 0)",
-         "INSERT INTO rows VALUES (2, 1, '2026-01-05T10:00:02.000+03:00', 1767596402000, 3, "
-         "'/dev/ttyUSB0', '" +
-             macA + "', 'ip=10.70.0.82', 'ip=10.70.0.82', 'verified', 1)",
-         "INSERT INTO rows VALUES (3, 1, '2026-01-05T10:00:03.000+03:00', 1767596403000, 3, "
-         "'/dev/ttyUSB0', '" +
-             macA + "', '', '', 'written by hand', 0)",
-         "INSERT INTO rewrites VALUES (1, 1, '2026-01-05T10:00:04.000+03:00', 1767596404000, '" +
-             macA +
-             "', 4, 'он был проверен как 10.70.0.82 (строка 3 из site.csv, st-1, "
-             "2026-01-05T10:00:02.000+03:00); 10.70.0.90 занят модулем 02:00:00:00:0B:03, "
-             "проверен как 10.70.0.90 (на /dev/ttyUSB1, st-2, 2026-01-04T09:00:00.000+03:00)')",
-         "INSERT INTO rewrites VALUES (2, 1, '2026-01-05T10:00:05.000+03:00', 1767596405000, '" +
-             macA + "', 5, 'заметка без фактов')"});
+    const QString modules = QStringLiteral(
+        "CREATE TABLE modules (mac TEXT PRIMARY KEY, first_seen TEXT NOT NULL, first_ms BIGINT "
+        "NOT NULL, last_seen TEXT NOT NULL, last_ms BIGINT NOT NULL, verified TEXT, verified_ms "
+        "BIGINT, ip TEXT, vals TEXT, run_id BIGINT REFERENCES runs (id), plan_row INTEGER, port "
+        "TEXT, replaced_by TEXT)");
+    const QString claims = QStringLiteral(
+        "CREATE TABLE claims (plan_hash TEXT NOT NULL, plan_row INTEGER NOT NULL, run_id BIGINT "
+        "NOT NULL REFERENCES runs (id), station TEXT NOT NULL, state TEXT NOT NULL, since_ms "
+        "BIGINT NOT NULL, lease_until_ms BIGINT NOT NULL, mac TEXT NOT NULL, PRIMARY KEY "
+        "(plan_hash, plan_row))");
+    QStringList fixture;
+    fixture << "CREATE TABLE register_meta (key TEXT PRIMARY KEY, value TEXT NOT NULL)";
+    fixture << "INSERT INTO register_meta VALUES ('schema_version', '1')";
+    fixture
+        << ("CREATE TABLE runs (id " + id +
+            ", tool TEXT NOT NULL, station TEXT NOT NULL, username TEXT NOT NULL, plan_path TEXT "
+            "NOT NULL, plan_hash TEXT NOT NULL, record TEXT NOT NULL, started TEXT NOT NULL, "
+            "started_ms BIGINT NOT NULL, ended TEXT, ended_ms BIGINT)");
+    fixture
+        << ("CREATE TABLE rows (id " + id +
+            ", run_id BIGINT NOT NULL REFERENCES runs (id), time TEXT NOT NULL, at_ms BIGINT NOT "
+            "NULL, plan_row INTEGER NOT NULL, port TEXT NOT NULL, mac TEXT NOT NULL, planned "
+            "TEXT NOT NULL, read_back TEXT NOT NULL, result TEXT NOT NULL, verified INTEGER NOT "
+            "NULL, UNIQUE (time, port, mac))");
+    fixture << modules << claims;
+    fixture
+        << ("CREATE TABLE rewrites (id " + id +
+            ", run_id BIGINT NOT NULL REFERENCES runs (id), time TEXT NOT NULL, at_ms BIGINT NOT "
+            "NULL, mac TEXT NOT NULL, plan_row INTEGER NOT NULL, previous TEXT NOT NULL)");
+    fixture << ("INSERT INTO runs VALUES (1, 'ordan-site', 'st-1', 'ann', '/p/site.csv', 'h', '', "
+                "'2026-01-05T10:00:00.000+03:00', 1767596400000, NULL, NULL)");
+    fixture << ("INSERT INTO rows VALUES (1, 1, '2026-01-05T10:00:01.000+03:00', 1767596401000, 3, "
+                "'/dev/ttyUSB0', '" +
+                macA +
+                "', 'ip=10.70.0.82', '', "
+                "'refused: ip after sending ip; no restart was sent', 0)");
+    fixture << ("INSERT INTO rows VALUES (2, 1, '2026-01-05T10:00:02.000+03:00', 1767596402000, 3, "
+                "'/dev/ttyUSB0', '" +
+                macA + "', 'ip=10.70.0.82', 'ip=10.70.0.82', 'verified', 1)");
+    fixture << ("INSERT INTO rows VALUES (3, 1, '2026-01-05T10:00:03.000+03:00', 1767596403000, 3, "
+                "'/dev/ttyUSB0', '" +
+                macA + "', '', '', 'written by hand', 0)");
+    fixture
+        << ("INSERT INTO rewrites VALUES (1, 1, '2026-01-05T10:00:04.000+03:00', 1767596404000, '" +
+            macA +
+            "', 4, 'он был проверен как 10.70.0.82 (строка 3 из site.csv, st-1, "
+            "2026-01-05T10:00:02.000+03:00); 10.70.0.90 занят модулем 02:00:00:00:0B:03, "
+            "проверен как 10.70.0.90 (на /dev/ttyUSB1, st-2, 2026-01-04T09:00:00.000+03:00)')");
+    fixture
+        << ("INSERT INTO rewrites VALUES (2, 1, '2026-01-05T10:00:05.000+03:00', 1767596405000, '" +
+            macA + "', 5, 'заметка без фактов')");
+    sql(file, fixture);
     const cliprocess::Result r =
         runIn(dir.path(), {"register", "history", macA, "--json", "--register", file});
     QVERIFY2(r.exitCode == 0, r.err.constData());
