@@ -261,10 +261,10 @@ int site(Run &run, SiteRegister &reg, const QString &planPath)
     return exitCode;
 }
 
-int import(Run &run, SiteRegister &reg, const QStringList &records)
+int import(Run &run, const Location &location, const QStringList &records)
 {
     // Every record read first: one that is not a record stops the import
-    // before anything is added.
+    // before anything is added, or a register made.
     QList<QList<RowEntry>> rowsOf;
     bool readable = true;
     for (const QString &path : records) {
@@ -278,6 +278,11 @@ int import(Run &run, SiteRegister &reg, const QStringList &records)
     if (!readable) {
         cliout::err({QStringLiteral("nothing was imported")});
         return usageExit;
+    }
+    SiteRegister reg;
+    if (QString error; !reg.open(location, &error)) {
+        cliout::error(QString(), error);
+        return registerUnavailableExit;
     }
     QJsonArray array;
     QList<QStringList> rows{
@@ -398,13 +403,13 @@ int commandRegister(Run &run)
     if (!problem.isEmpty() || !registerLocation(run, &location, &problem))
         return usage(problem);
 
+    if (what == QLatin1String("import"))
+        return import(run, location, operands);
     // Only an import writes; the others read, and work where nothing may
     // be written.
     SiteRegister reg;
     QString error;
-    if (!reg.open(location, &error,
-                  what == QLatin1String("import") ? SiteRegister::Access::Write
-                                                  : SiteRegister::Access::Read)) {
+    if (!reg.open(location, &error, SiteRegister::Access::Read)) {
         cliout::error(QString(), error);
         return registerUnavailableExit;
     }
@@ -414,7 +419,5 @@ int commandRegister(Run &run)
         return history(run, reg, operands.first());
     if (what == QLatin1String("site"))
         return site(run, reg, operands.first());
-    if (what == QLatin1String("import"))
-        return import(run, reg, operands);
     return exportModules(run, reg);
 }

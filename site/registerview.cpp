@@ -120,7 +120,8 @@ bool RegisterView::refresh()
     SiteRegister reg;
     QList<ModuleEntry> found;
     if (!run->registerLocation(&where, &error) ||
-        (where.kind != Location::Kind::None && !reg.open(where, &error)) ||
+        (where.kind != Location::Kind::None &&
+         !reg.open(where, &error, SiteRegister::Access::Read)) ||
         (reg.isOpen() && !reg.allModules(&found, &error))) {
         status->setText(error);
         return false;
@@ -151,7 +152,8 @@ void RegisterView::showHistory()
     QString error;
     SiteRegister reg;
     QList<HistoryEntry> entries;
-    if (!run->registerLocation(&where, &error) || !reg.open(where, &error) ||
+    if (!run->registerLocation(&where, &error) ||
+        !reg.open(where, &error, SiteRegister::Access::Read) ||
         !reg.history(mac, &entries, &error)) {
         status->setText(error);
         return;

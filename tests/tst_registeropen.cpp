@@ -464,13 +464,12 @@ void RegisterOpenTest::importRefused()
                  macA.toUtf8() + "," + cells.toUtf8() + ",verified\r\n");
     record.close();
     const QString file = dir.filePath("register.sqlite");
-    cliprocess::Result r =
+    const cliprocess::Result r =
         runIn(dir.path(), {"register", "import", record.fileName(), "--register", file});
     QVERIFY2(r.exitCode == 2 && r.err.contains(reason.toUtf8()) &&
                  r.err.contains("nothing was imported"),
              r.err.constData());
-    r = runIn(dir.path(), {"register", "show", macA, "--register", file});
-    QCOMPARE(r.exitCode, 4);
+    QVERIFY(!QFile::exists(file));
 }
 
 QTEST_GUILESS_MAIN(RegisterOpenTest)
