@@ -129,12 +129,12 @@ bool parsePostgres(const QString &text, int schemeLength, Location *location, QS
     QString port;
     if (hostPort.startsWith(QLatin1Char('['))) {
         const int close = hostPort.indexOf(QLatin1Char(']'));
-        const QString after = close < 0 ? QString() : hostPort.mid(close + 1);
-        if (close < 0 || (!after.isEmpty() && !after.startsWith(QLatin1Char(':'))))
+        const QString behind = close < 0 ? QString() : hostPort.mid(close + 1);
+        if (close < 0 || (!behind.isEmpty() && !behind.startsWith(QLatin1Char(':'))))
             return refuse(Text::tr("an IPv6 address is written in brackets: [ADDRESS]:PORT"));
         host = hostPort.mid(1, close - 1);
-        if (!after.isEmpty())
-            port = after.mid(1);
+        if (!behind.isEmpty())
+            port = behind.mid(1);
         if (!host.contains(QLatin1Char(':')))
             return refuse(Text::tr("\"%1\" is not an IPv6 address").arg(host));
     } else {
