@@ -6,13 +6,13 @@
 #include "cli/output.h"
 #include "cli/run.h"
 #include "engine/bus/busscan.h"
+#include "engine/commission/busrecord.h"
+#include "engine/commission/commissionrun.h"
+#include "engine/commission/recordpath.h"
 #include "engine/jobs/bussettingssearch.h"
 #include "engine/jobs/rowoutcome.h"
 #include "engine/link/hostport.h"
 #include "engine/platform/interruptwatch.h"
-#include "engine/commission/busrecord.h"
-#include "engine/commission/commissionrecord.h"
-#include "engine/commission/commissionrun.h"
 
 #include <QElapsedTimer>
 #include <QEventLoop>
@@ -99,7 +99,7 @@ bool parseOptions(Run &run, BusOptions *o, QString *problem)
         }
     }
     o->record = p.value(QStringLiteral("record"));
-    if (!o->record.isEmpty() && !commissionrecord::checkWritable(o->record, problem)) {
+    if (!o->record.isEmpty() && !recordpath::checkWritable(o->record, busrecord::kind(), problem)) {
         *problem = QStringLiteral("cannot append to the record %1: %2").arg(o->record, *problem);
         return false;
     }
@@ -226,9 +226,9 @@ QStringList reportLines(const BusReport &r, int searched)
                      .arg(searched);
     if (r.hasQuality()) {
         const QList<int> t = r.replyTimes();
-        lines << QStringLiteral(
-                     "quality: %1 % of %2 requests (%3 good, %4 CRC errors, %5 no reply); "
-                     "%6/%7/%8 ms min/median/max")
+        lines << QStringLiteral("quality: %1 % of %2 requests (%3 good, %4 CRC "
+                                "errors, %5 no reply); "
+                                "%6/%7/%8 ms min/median/max")
                      .arg(r.qualityPercent(), 0, 'f', 1)
                      .arg(r.askedOfPresent())
                      .arg(r.goodReplies())

@@ -1,7 +1,7 @@
 #include "site/runpanel.h"
 
+#include "engine/commission/recordpath.h"
 #include "engine/register/registerverdict.h"
-#include "engine/commission/commissionrecord.h"
 #include "site/planeditor.h"
 #include "site/planmodel.h"
 #include "site/sitechecks.h"
@@ -240,7 +240,8 @@ void RunPanel::askStop()
         return;
     }
     QMessageBox ask(QMessageBox::Question, tr("Ordan site commissioning"),
-                    tr("Stop the run? The modules in hand are recorded as interrupted; the rows "
+                    tr("Stop the run? The modules in hand are recorded as "
+                       "interrupted; the rows "
                        "not begun are not reached."),
                     QMessageBox::NoButton, this);
     QPushButton *stop = ask.addButton(tr("Stop the run"), QMessageBox::DestructiveRole);
@@ -395,7 +396,9 @@ void RunPanel::updateStatusLine()
 void RunPanel::checkRecordPath()
 {
     QString problem;
-    recordTrouble = commissionrecord::checkAppendable(recordPath(), &problem) ? QString() : problem;
+    recordTrouble = recordpath::checkAppendable(recordPath(), commissionrecord::kind(), &problem)
+                        ? QString()
+                        : problem;
     siteStyle::markProblem(record, !recordTrouble.isEmpty());
     record->setToolTip(recordTrouble.isEmpty()
                            ? tr("A CSV file that gets one row per module as soon as it is "
@@ -410,7 +413,8 @@ void RunPanel::askRecordPath()
     const QString start = recordPath();
     const QString path = QFileDialog::getSaveFileName(
         this, tr("Record"), start, tr("Records (*.csv);;All files (*)"), nullptr,
-        QFileDialog::DontConfirmOverwrite); // the record is appended to, never overwritten
+        QFileDialog::DontConfirmOverwrite); // the record is appended to, never
+                                            // overwritten
     if (!path.isEmpty())
         record->setText(path);
 }

@@ -1,13 +1,13 @@
 #include "site/siterun.h"
 
-#include "engine/jobs/rowoutcome.h"
-#include "engine/jobs/writejob.h"
-#include "engine/reach/reachcheck.h"
-#include "engine/platform/textsafety.h"
-#include "engine/commission/commissionrecord.h"
 #include "engine/commission/commissionrun.h"
+#include "engine/commission/recordpath.h"
 #include "engine/commission/registerdesk.h"
 #include "engine/commission/runsummary.h"
+#include "engine/jobs/rowoutcome.h"
+#include "engine/jobs/writejob.h"
+#include "engine/platform/textsafety.h"
+#include "engine/reach/reachcheck.h"
 #include "site/latencyprobe.h"
 #include "site/planmodel.h"
 #include "site/rowstage.h"
@@ -43,7 +43,7 @@ bool SiteRun::start(Mode mode, const QString &record, const JobSettings &setting
     }
     // Judged without making the file: a run refused makes none.
     QString error;
-    if (!commissionrecord::checkAppendable(record, &error)) {
+    if (!recordpath::checkAppendable(record, commissionrecord::kind(), &error)) {
         refused << tr("Cannot append to the record %1: %2").arg(record, error);
         emit message(refused.first(), 0);
         return false;
@@ -74,7 +74,8 @@ bool SiteRun::start(Mode mode, const QString &record, const JobSettings &setting
         return false;
     }
     // A record that is there already must open for appending.
-    if (QFileInfo::exists(record) && !commissionrecord::checkWritable(record, &error)) {
+    if (QFileInfo::exists(record) &&
+        !recordpath::checkWritable(record, commissionrecord::kind(), &error)) {
         delete commission;
         refused << tr("Cannot append to the record %1: %2").arg(record, error);
         emit message(refused.first(), 0);

@@ -2,9 +2,10 @@
 // modules as processes of their own on pseudo-terminals, modules swapped on
 // a port by stopping one simulator and starting another under the same path.
 #include "cliprocess.h"
-#include "engine/console/portlock.h"
-#include "engine/jobs/rowoutcome.h"
 #include "engine/commission/commissionrecord.h"
+#include "engine/console/portlock.h"
+#include "engine/jobs/recordwords.h"
+#include "engine/jobs/rowoutcome.h"
 #include "protocol/parameters.h"
 #include "settings/setting_module.h"
 #include "settings/settingsmapping.h"
@@ -100,6 +101,8 @@ private slots:
     void interruptedRunKeepsFinishedRows_data();
     void interruptedRunKeepsFinishedRows();
     void recordThatCannotTakeARow();
+    void recordPathHoldsOnlyARecord_data();
+    void recordPathHoldsOnlyARecord();
     void recordRowsSayWhatWasMeant_data();
     void recordRowsSayWhatWasMeant();
     void outcomeOfEachEnding_data();
@@ -129,8 +132,8 @@ void CommissionTest::planChecks_data()
         << nothingSent + QStringList{"plan.csv row 1, column colour: unknown column"};
     QTest::newRow("duplicate address")
         << QByteArray("port;ip\n%1;10.0.0.7\n%1;10.0.0.8\n%1;10.0.0.7\n") << QStringList() << 2
-        << nothingSent +
-               QStringList{"plan.csv row 4, column ip: 10.0.0.7 is already planned in row 2"};
+        << nothingSent + QStringList{"plan.csv row 4, column ip: 10.0.0.7 is "
+                                     "already planned in row 2"};
     QTest::newRow("all three, and a missing port")
         << QByteArray("port,ip,colour\n%1,10.0.0.1,\n,10.0.0.256,\n%1,10.0.0.1,\n") << QStringList()
         << 2
@@ -154,7 +157,8 @@ void CommissionTest::planChecks_data()
         << QStringList{"larger than 1048576 bytes: not a plan"};
     QTest::newRow("dry run: BOM, semicolons, quotes, base values, a trailing separator")
         << QByteArray("\xef\xbb\xbf"
-                      "Port;IP;parity;\r\n\"%1\";\"10.0.0.1\";;\r\n%1;10.0.0.2;odd;\r\n;;;\r\n")
+                      "Port;IP;parity;\r\n\"%1\";\"10.0.0.1\";;\r\n%1;10.0.0.2;"
+                      "odd;\r\n;;;\r\n")
         << QStringList{"--from", "BASE", "--dry-run"} << 0
         << QStringList{"2    %1  CHANGE IP:10.0.0.1", "CHANGE MASK:255.255.0.0",
                        "CHANGE PARITY:even",          "3    %1  CHANGE IP:10.0.0.2",
@@ -535,6 +539,85 @@ void CommissionTest::recordThatCannotTakeARow()
     QVERIFY2(r.err.contains("the record lacks row 2"), r.err.constData());
 }
 
+void CommissionTest::recordPathHoldsOnlyARecord_data()
+{
+    // What the file at the record's path holds (PLAN: the plan itself), the
+    // command, its exit code and what it says.
+    QTest::addColumn<QByteArray>("file");
+    QTest::addColumn<QString>("command");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QString>("said");
+    const QByteArray earlier =
+        commissionrecord::header().section(",result", 0, 0).toUtf8() + ",result\r\n";
+    const QString refused = "commission";
+    QTest::newRow("the plan") << QByteArray("PLAN") << refused << 2
+                              << "plan.csv is a plan, not a record";
+    QTest::newRow("the plan, to a write")
+        << QByteArray("PLAN") << "write" << 2 << "plan.csv is a plan, not a record";
+    QTest::newRow("notes") << QByteArray("site notes: the key is at the gate\n") << refused << 2
+                           << "record.csv is not a record: its first line is not a record's "
+                              "header";
+    QTest::newRow("a reach record")
+        << QByteArray("time,row,ip,tcp_port,result,milliseconds\r\n") << refused << 2
+        << "record.csv is a reach record, not a commissioning record";
+    QTest::newRow("a binary file") << QByteArray("\x7f"
+                                                 "ELF\x02\x01\x01\0\0",
+                                                 9)
+                                   << refused << 2 << "is not a record";
+    QTest::newRow("an earlier version's record") << earlier << refused << 0 << "";
+    QTest::newRow("a record whose last row was cut short")
+        << (commissionrecord::header() + "\r\n2026-01-01T00:00:00.000+00:00,/dev/x,Ord").toUtf8()
+        << refused << 0 << "";
+    QTest::newRow("empty") << QByteArray() << refused << 0 << "";
+}
+
+void CommissionTest::recordPathHoldsOnlyARecord()
+{
+    // A record is only appended to: a plan or any other file named as the
+    // record is refused before anything is sent, and stays as it was.
+    QFETCH(QByteArray, file);
+    QFETCH(QString, command);
+    QTemporaryDir dir;
+    Simulator sim({});
+    const QString planPath = plan(dir, {sim.path});
+    QFile planFile(planPath);
+    QVERIFY(planFile.open(QIODevice::ReadOnly));
+    const QByteArray planBytes = planFile.readAll();
+    const QString record =
+        file == "PLAN" ? planPath : writeFile(dir, QStringLiteral("record.csv"), file);
+    const QStringList arguments = command == "write"
+                                      ? QStringList{"write", sim.path, "--ip", "10.0.0.1"}
+                                      : QStringList{"commission", planPath};
+    const Result r = cliprocess::runCli(arguments + QStringList{"--record", record});
+    QFETCH(int, exitCode);
+    QVERIFY2(r.exitCode == exitCode, r.err.constData());
+    QFETCH(QString, said);
+    QVERIFY2(r.err.contains(said.toUtf8()), r.err.constData());
+    QFile after(record);
+    QVERIFY(after.open(QIODevice::ReadOnly));
+    const QByteArray bytes = after.readAll();
+    QFile planAfter(planPath);
+    QVERIFY(planAfter.open(QIODevice::ReadOnly));
+    if (file != "PLAN")
+        QCOMPARE(planAfter.readAll(), planBytes);
+    if (exitCode == 2) {
+        QCOMPARE(sim.commands(), QStringList());
+        QCOMPARE(bytes, file == "PLAN" ? planBytes : file);
+        return;
+    }
+    // Appended to as it is, the new row on a line of its own after what
+    // was there (a new file gets the header first).
+    QVERIFY(bytes.startsWith(file));
+    QByteArray rest = bytes.mid(file.size());
+    const QByteArray start = file.isEmpty()        ? commissionrecord::header().toUtf8() + "\r\n"
+                             : file.endsWith('\n') ? QByteArray()
+                                                   : QByteArray("\r\n");
+    QVERIFY2(rest.startsWith(start), bytes.constData());
+    rest = rest.mid(start.size());
+    QVERIFY2(rest.count("\r\n") == 1 && rest.endsWith("\r\n") && rest.contains(",verified,2,"),
+             bytes.constData());
+}
+
 void CommissionTest::recordRowsSayWhatWasMeant_data()
 {
     // A write stopped on its way: the simulator's flags, the exit code and
@@ -698,7 +781,8 @@ void CommissionTest::outcomeOfEachEnding_data()
     QTest::newRow("a device on its bus does not answer")
         << facts(E::BusIncomplete, onBus({1, 2})) << "failed"
         << "devices missing on the bus" << 6 << 1
-        << "verified on the console, reachable, bus: 5 does not answer (1, 2 answer)";
+        << "verified on the console, reachable, bus: 5 does not answer (1, 2 "
+           "answer)";
     QTest::newRow("audit: nothing on its bus answers")
         << facts(E::BusIncomplete,
                  [&](WriteResult &r) {
@@ -707,7 +791,8 @@ void CommissionTest::outcomeOfEachEnding_data()
                  })
         << "failed"
         << "devices missing on the bus" << 6 << 1
-        << "matches on the console, reachable, bus: 1, 2, 5 do not answer (nothing answers)";
+        << "matches on the console, reachable, bus: 1, 2, 5 do not answer "
+           "(nothing answers)";
 }
 
 void CommissionTest::outcomeOfEachEnding()
@@ -721,6 +806,9 @@ void CommissionTest::outcomeOfEachEnding()
     QTEST(outcome.exitCode, "exitCode");
     QTEST(outcome.verified ? int(*outcome.verified) : -1, "verified");
     QTEST(outcome.recordResult(), "record");
+    // Every record word has its words for a reader in another language.
+    QVERIFY2(recordwords::isKnown(outcome.recordResult()), qPrintable(outcome.recordResult()));
+    QVERIFY(!facts.busChecked || recordwords::isKnownBus(outcome.busRecord()));
     QCOMPARE(outcome.isSuccess(), outcome.exitCode == 0 && outcome.verifies);
     QCOMPARE(outcome.reason.isEmpty(), facts.ending == WriteResult::Ending::Done);
     // The record's row says what was meant, whatever came of it.
