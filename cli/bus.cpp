@@ -226,9 +226,9 @@ QStringList reportLines(const BusReport &r, int searched)
                      .arg(searched);
     if (r.hasQuality()) {
         const QList<int> t = r.replyTimes();
-        lines << QStringLiteral("quality: %1 % of %2 requests (%3 good, %4 CRC "
-                                "errors, %5 no reply); "
-                                "%6/%7/%8 ms min/median/max")
+        lines << QStringLiteral(
+                     "quality: %1 % of %2 requests (%3 good, %4 CRC errors, %5 no reply); "
+                     "%6/%7/%8 ms min/median/max")
                      .arg(r.qualityPercent(), 0, 'f', 1)
                      .arg(r.askedOfPresent())
                      .arg(r.goodReplies())

@@ -277,8 +277,8 @@ int commandRestart(Run &run, bool factory)
             QStringLiteral("%1 needs exactly one PORT")
                 .arg(factory ? QStringLiteral("factory-reset") : QStringLiteral("restart")));
     if (factory && !run.parser.isSet(QStringLiteral("yes")))
-        return usage(QStringLiteral("factory-reset returns the module to its "
-                                    "factory settings: confirm with --yes"));
+        return usage(QStringLiteral(
+            "factory-reset returns the module to its factory settings: confirm with --yes"));
     const bool wait = run.parser.isSet(QStringLiteral("wait"));
     RestartJob job(run.ports.first(), factory ? Command::factoryReset : Command::restart, wait,
                    run.settings);

@@ -132,8 +132,8 @@ void CommissionTest::planChecks_data()
         << nothingSent + QStringList{"plan.csv row 1, column colour: unknown column"};
     QTest::newRow("duplicate address")
         << QByteArray("port;ip\n%1;10.0.0.7\n%1;10.0.0.8\n%1;10.0.0.7\n") << QStringList() << 2
-        << nothingSent + QStringList{"plan.csv row 4, column ip: 10.0.0.7 is "
-                                     "already planned in row 2"};
+        << nothingSent +
+               QStringList{"plan.csv row 4, column ip: 10.0.0.7 is already planned in row 2"};
     QTest::newRow("all three, and a missing port")
         << QByteArray("port,ip,colour\n%1,10.0.0.1,\n,10.0.0.256,\n%1,10.0.0.1,\n") << QStringList()
         << 2
@@ -157,8 +157,7 @@ void CommissionTest::planChecks_data()
         << QStringList{"larger than 1048576 bytes: not a plan"};
     QTest::newRow("dry run: BOM, semicolons, quotes, base values, a trailing separator")
         << QByteArray("\xef\xbb\xbf"
-                      "Port;IP;parity;\r\n\"%1\";\"10.0.0.1\";;\r\n%1;10.0.0.2;"
-                      "odd;\r\n;;;\r\n")
+                      "Port;IP;parity;\r\n\"%1\";\"10.0.0.1\";;\r\n%1;10.0.0.2;odd;\r\n;;;\r\n")
         << QStringList{"--from", "BASE", "--dry-run"} << 0
         << QStringList{"2    %1  CHANGE IP:10.0.0.1", "CHANGE MASK:255.255.0.0",
                        "CHANGE PARITY:even",          "3    %1  CHANGE IP:10.0.0.2",
@@ -781,8 +780,7 @@ void CommissionTest::outcomeOfEachEnding_data()
     QTest::newRow("a device on its bus does not answer")
         << facts(E::BusIncomplete, onBus({1, 2})) << "failed"
         << "devices missing on the bus" << 6 << 1
-        << "verified on the console, reachable, bus: 5 does not answer (1, 2 "
-           "answer)";
+        << "verified on the console, reachable, bus: 5 does not answer (1, 2 answer)";
     QTest::newRow("audit: nothing on its bus answers")
         << facts(E::BusIncomplete,
                  [&](WriteResult &r) {
@@ -791,8 +789,7 @@ void CommissionTest::outcomeOfEachEnding_data()
                  })
         << "failed"
         << "devices missing on the bus" << 6 << 1
-        << "matches on the console, reachable, bus: 1, 2, 5 do not answer "
-           "(nothing answers)";
+        << "matches on the console, reachable, bus: 1, 2, 5 do not answer (nothing answers)";
 }
 
 void CommissionTest::outcomeOfEachEnding()

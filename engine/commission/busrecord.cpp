@@ -13,8 +13,8 @@ namespace busrecord
 
 QString header()
 {
-    return QStringLiteral("time,mac,ip,tcp_port,bus_settings,searched,answered,"
-                          "missing,quality,result");
+    return QStringLiteral(
+        "time,mac,ip,tcp_port,bus_settings,searched,answered,missing,quality,result");
 }
 
 commissionrecord::Kind kind()

@@ -2,10 +2,15 @@
 
 #include "engine/register/siteregister.h"
 
+#include <QDeadlineTimer>
+#include <QMutex>
 #include <QMutexLocker>
 #include <QPointer>
 #include <QSemaphore>
 #include <QThread>
+#include <QWaitCondition>
+
+#include <algorithm>
 
 using namespace siteregister;
 
@@ -93,9 +98,68 @@ Answer verdictOf(SiteRegister &reg, const parameters::Values &planned, const QSt
 
 } // namespace
 
-RegisterDesk::RegisterDesk(QObject *parent)
-    : QObject(parent), thread(QThread::create([this] { work(); }))
+// The register's thread: its work in the order handed over, on one
+// connection made, used and closed there. `post` hands work over, `finish`
+// asks for the end after the work handed over; `detach` drops the answers
+// still to come, for a desk that goes without waiting.
+struct RegisterDesk::Worker {
+    QMutex mutex;
+    QWaitCondition wake;
+    QList<std::function<void(SiteRegister &)>> queue;
+    bool stopping = false;
+    bool detached = false;
+    bool finished = false;
+
+    void post(std::function<void(SiteRegister &)> task)
+    {
+        {
+            const QMutexLocker lock(&mutex);
+            queue.append(std::move(task));
+        }
+        wake.wakeAll();
+    }
+    void finish()
+    {
+        {
+            const QMutexLocker lock(&mutex);
+            stopping = true;
+        }
+        wake.wakeAll();
+    }
+    void run()
+    {
+        {
+            SiteRegister reg;
+            QMutexLocker lock(&mutex);
+            for (;;) {
+                while (queue.isEmpty() && !stopping)
+                    wake.wait(&mutex);
+                if (queue.isEmpty())
+                    break;
+                const std::function<void(SiteRegister &)> task = queue.takeFirst();
+                lock.unlock();
+                task(reg);
+                lock.relock();
+            }
+        } // the connection closed
+        const QMutexLocker lock(&mutex);
+        finished = true;
+        wake.wakeAll();
+    }
+};
+
+namespace
 {
+
+// The workers of desks gone without waiting, until their threads end.
+QMutex detachedMutex;
+QList<std::weak_ptr<RegisterDesk::Worker>> detachedWorkers;
+
+} // namespace
+
+RegisterDesk::RegisterDesk(QObject *parent) : QObject(parent), worker(std::make_shared<Worker>())
+{
+    thread = QThread::create([w = worker] { w->run(); });
     thread->start();
 }
 
@@ -110,57 +174,80 @@ RegisterDesk::~RegisterDesk()
         });
     }
     {
-        const QMutexLocker lock(&mutex);
-        stopping = true;
+        // From now on no answer is handed to this desk.
+        const QMutexLocker lock(&worker->mutex);
+        worker->detached = true;
     }
-    wake.wakeAll();
-    thread->wait();
+    worker->finish();
+    if (waitAtEnd || thread->wait(0)) {
+        thread->wait();
+        delete thread;
+        return;
+    }
+    // The thread ends on its own; its object goes once it has.
+    QObject::connect(thread, &QThread::finished, thread, &QObject::deleteLater);
+    if (thread->isFinished())
+        thread->deleteLater();
+    const QMutexLocker lock(&detachedMutex);
+    detachedWorkers.append(worker);
+}
+
+bool RegisterDesk::settle(int ms)
+{
+    QDeadlineTimer deadline(ms);
+    QList<std::shared_ptr<Worker>> waiting;
+    {
+        const QMutexLocker lock(&detachedMutex);
+        for (const std::weak_ptr<Worker> &weak : qAsConst(detachedWorkers)) {
+            if (std::shared_ptr<Worker> w = weak.lock())
+                waiting << w;
+        }
+    }
+    bool settled = true;
+    for (const std::shared_ptr<Worker> &w : qAsConst(waiting)) {
+        QMutexLocker lock(&w->mutex);
+        while (!w->finished && w->wake.wait(&w->mutex, deadline)) {
+        }
+        settled = settled && w->finished;
+    }
+    // Those still held up are waited for the next time.
+    const QMutexLocker lock(&detachedMutex);
+    detachedWorkers.erase(std::remove_if(detachedWorkers.begin(), detachedWorkers.end(),
+                                         [](const std::weak_ptr<Worker> &weak) {
+                                             const std::shared_ptr<Worker> w = weak.lock();
+                                             if (!w)
+                                                 return true;
+                                             const QMutexLocker done(&w->mutex);
+                                             return w->finished;
+                                         }),
+                          detachedWorkers.end());
+    return settled;
 }
 
 void RegisterDesk::post(const Work &job)
 {
-    {
-        const QMutexLocker lock(&mutex);
-        queue.append([this, job] {
-            std::function<void()> then = job(*reg);
-            if (then)
-                QMetaObject::invokeMethod(this, std::move(then), Qt::QueuedConnection);
-        });
-    }
-    wake.wakeAll();
+    // The answer goes to this desk unless it is gone: looked at under the
+    // worker's lock, which the desk takes as it goes.
+    const std::weak_ptr<Worker> weak = worker;
+    worker->post([this, job, weak](SiteRegister &reg) {
+        std::function<void()> then = job(reg);
+        const std::shared_ptr<Worker> w = weak.lock();
+        if (!then || !w)
+            return;
+        const QMutexLocker lock(&w->mutex);
+        if (!w->detached)
+            QMetaObject::invokeMethod(this, std::move(then), Qt::QueuedConnection);
+    });
 }
 
 void RegisterDesk::wait(const std::function<void(SiteRegister &)> &job)
 {
     QSemaphore done;
-    {
-        const QMutexLocker lock(&mutex);
-        queue.append([this, &job, &done] {
-            job(*reg);
-            done.release();
-        });
-    }
-    wake.wakeAll();
+    worker->post([&job, &done](SiteRegister &reg) {
+        job(reg);
+        done.release();
+    });
     done.acquire();
-}
-
-void RegisterDesk::work()
-{
-    // The connection is made, used and closed on this thread.
-    reg = std::make_unique<SiteRegister>();
-    QMutexLocker lock(&mutex);
-    for (;;) {
-        while (queue.isEmpty() && !stopping)
-            wake.wait(&mutex);
-        if (queue.isEmpty())
-            break;
-        const std::function<void()> task = queue.takeFirst();
-        lock.unlock();
-        task();
-        lock.relock();
-    }
-    lock.unlock();
-    reg.reset();
 }
 
 bool RegisterDesk::open(const Location &location, const RunInfo &run, QString *error)
@@ -176,6 +263,23 @@ bool RegisterDesk::open(const Location &location, const RunInfo &run, QString *e
     planHash = run.planHash;
     runId = opened ? id : 0;
     return runId != 0;
+}
+
+void RegisterDesk::open(const Location &location, const RunInfo &run, const Opened &done)
+{
+    where = location.shown();
+    planHash = run.planHash;
+    post([location, run, done, this](SiteRegister &r) -> std::function<void()> {
+        QString error;
+        qint64 id = 0;
+        if (r.open(location, &error))
+            id = r.beginRun(run, &error);
+        // On the desk's thread, where the desk still is.
+        return [this, id, error, done] {
+            runId = id;
+            done(id != 0, error);
+        };
+    });
 }
 
 void RegisterDesk::attach(WriteJob *job, int planRow, bool claimed, const QString &replaces)

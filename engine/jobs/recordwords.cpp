@@ -96,6 +96,11 @@ const char *const columnTitles[][2] = {
     {"bus_ids", QT_TRANSLATE_NOOP("RecordWords", "bus_ids")},
 };
 
+// The parity's words as the module has them, and the reader's.
+const char *const parityWords[] = {QT_TRANSLATE_NOOP("RecordWords", "none"),
+                                   QT_TRANSLATE_NOOP("RecordWords", "odd"),
+                                   QT_TRANSLATE_NOOP("RecordWords", "even")};
+
 QString translated(const char *context, const char *source)
 {
     return QCoreApplication::translate(context, source);
@@ -244,11 +249,25 @@ QString shownPlanned(const QString &planned)
     QStringList parts;
     for (const QString &pair : planned.split(QLatin1Char(';'), Qt::SkipEmptyParts)) {
         const int equals = pair.indexOf(QLatin1Char('='));
-        parts << (equals < 0
-                      ? pair
-                      : keyName(pair.left(equals)) + QStringLiteral(" = ") + pair.mid(equals + 1));
+        const QString key = pair.left(equals);
+        const QString value = pair.mid(equals + 1);
+        ModuleField field = ModuleField::Name;
+        parts << (equals < 0 ? pair
+                             : keyName(key) + QStringLiteral(" = ") +
+                                   (fieldOf(key, &field) ? shownValue(field, value) : value));
     }
     return parts.join(QStringLiteral("; "));
+}
+
+QString shownValue(ModuleField field, const QString &value)
+{
+    if (field != ModuleField::Parity)
+        return value;
+    for (const char *word : parityWords) {
+        if (value.trimmed().compare(QLatin1String(word), Qt::CaseInsensitive) == 0)
+            return translated("RecordWords", word);
+    }
+    return value;
 }
 
 QString columnTitle(const QString &key)

@@ -1,6 +1,8 @@
 #ifndef RECORDWORDS_H
 #define RECORDWORDS_H
 
+#include "protocol/protocol.h"
+
 #include <QString>
 
 // The words a record keeps, as a reader sees them. A record (and the site
@@ -26,6 +28,9 @@ bool isKnownBus(const QString &bus);
 // The planned column ("ip=10.0.0.1;tcp_port=502;bus_ids=1,2"): each
 // parameter named, "; " between them.
 QString shownPlanned(const QString &planned);
+// A parameter's value: the module's own words for a parity ("none",
+// "odd", "even") in the reader's language; any other value as it is.
+QString shownValue(ModuleField field, const QString &value);
 // A record's column ("time", "ip", "result", "planned"...) as a title.
 QString columnTitle(const QString &key);
 
