@@ -9,9 +9,11 @@
 #include <QDialogButtonBox>
 #include <QFileInfo>
 #include <QFileSystemWatcher>
+#include <QGuiApplication>
 #include <QHeaderView>
 #include <QLabel>
 #include <QPushButton>
+#include <QScreen>
 #include <QStandardItemModel>
 #include <QTableView>
 #include <QVBoxLayout>
@@ -72,7 +74,11 @@ RecordView::RecordView(const QString &path, QWidget *parent) : QDialog(parent), 
     connect(newPlan, &QPushButton::clicked, this, [this] { emit newPlanWanted(file); });
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
     layout->addWidget(buttons);
-    resize(900, 420);
+    // Wide enough for a record's seventeen columns on a laptop's screen.
+    const QRect screen = QGuiApplication::primaryScreen()
+                             ? QGuiApplication::primaryScreen()->availableGeometry()
+                             : QRect(0, 0, 1366, 768);
+    resize(qMin(1300, screen.width() - 40), qMin(480, screen.height() - 80));
 
     watcher = new QFileSystemWatcher({path}, this);
     connect(watcher, &QFileSystemWatcher::fileChanged, this, [this] {
@@ -83,7 +89,11 @@ RecordView::RecordView(const QString &path, QWidget *parent) : QDialog(parent), 
             watcher->addPath(file);
     });
     reload();
+    // Each column as wide as what it holds, none wider than a third of the
+    // table: a cut cell shows its text whole as a tool tip.
     view->resizeColumnsToContents();
+    for (int column = 0; column < cells->columnCount(); ++column)
+        view->setColumnWidth(column, qMin(view->columnWidth(column), width() / 3));
 }
 
 void RecordView::reload()

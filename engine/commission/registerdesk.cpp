@@ -110,11 +110,11 @@ struct RegisterDesk::Worker {
     bool detached = false;
     bool finished = false;
 
-    void post(std::function<void(SiteRegister &)> task)
+    void post(const std::function<void(SiteRegister &)> &task)
     {
         {
             const QMutexLocker lock(&mutex);
-            queue.append(std::move(task));
+            queue.append(task);
         }
         wake.wakeAll();
     }
