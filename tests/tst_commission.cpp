@@ -553,6 +553,11 @@ void CommissionTest::recordPathHoldsOnlyARecord_data()
                               << "plan.csv is a plan, not a record";
     QTest::newRow("the plan, to a write")
         << QByteArray("PLAN") << "write" << 2 << "plan.csv is a plan, not a record";
+    QTest::newRow("the plan, to a reach check")
+        << QByteArray("PLAN") << "reach" << 2 << "plan.csv is a plan, not a record";
+    QTest::newRow("a commissioning record, to a reach check")
+        << (commissionrecord::header() + "\r\n").toUtf8() << "reach" << 2
+        << "record.csv is a commissioning record, not a reach record";
     QTest::newRow("notes") << QByteArray("site notes: the key is at the gate\n") << refused << 2
                            << "record.csv is not a record: its first line is not a record's "
                               "header";
@@ -586,7 +591,8 @@ void CommissionTest::recordPathHoldsOnlyARecord()
         file == "PLAN" ? planPath : writeFile(dir, QStringLiteral("record.csv"), file);
     const QStringList arguments = command == "write"
                                       ? QStringList{"write", sim.path, "--ip", "10.0.0.1"}
-                                      : QStringList{"commission", planPath};
+                                  : command == "reach" ? QStringList{"reach", "127.0.0.1:502"}
+                                                       : QStringList{"commission", planPath};
     const Result r = cliprocess::runCli(arguments + QStringList{"--record", record});
     QFETCH(int, exitCode);
     QVERIFY2(r.exitCode == exitCode, r.err.constData());
