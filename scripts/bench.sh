@@ -9,7 +9,9 @@
 #   - the same plan run by the site window (ordan-site --start
 #     --quit-when-done, offscreen), against ordan-cli commission in the same
 #     rounds, and how late the window's event loop answered meanwhile (99th
-#     percentile of a 10 ms timer's lateness);
+#     percentile of a 10 ms timer's lateness), and the same while its
+#     register's server stalls (a listener that never answers, a
+#     PostgreSQL stopped for 3 s in the middle of the run);
 #   - ordan-cli reach of a plan of 16 simulated modules (--network) in a
 #     network namespace of its own (scripts/netns.sh), some of whose rows
 #     do not answer: it must be done within the connect time-out (3 s) plus
