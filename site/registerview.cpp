@@ -272,11 +272,16 @@ bool RegisterView::refresh()
         return true;
     }
     shown = where.shown();
-    ask(where, [](SiteRegister &reg, QString *why) -> Answer {
+    // Only the last reading fills the table: an earlier one still on its
+    // way is dropped.
+    const int reading = ++readings;
+    ask(where, [reading](SiteRegister &reg, QString *why) -> Answer {
         QList<ModuleEntry> found;
         if (!reg.allModules(&found, why))
             return nullptr;
-        return [found](RegisterView *self) {
+        return [found, reading](RegisterView *self) {
+            if (reading != self->readings)
+                return;
             for (const ModuleEntry &m : found) {
                 self->modules->appendRow(
                     {cell(m.mac), cell(m.values.value(ModuleField::Ip)), cell(m.verifiedTime),

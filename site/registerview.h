@@ -78,6 +78,7 @@ private:
     std::unique_ptr<RegisterDesk> reader; // the register's thread for this view
     int asked = 0;                        // questions not answered yet
     QElapsedTimer askedSince;             // since the oldest of them
+    int readings = 0;                     // of the modules, the last one's number
     QString shown;                        // the register as the status names it
     QString problem;                      // why the register could not be read
 };

@@ -100,8 +100,8 @@ Answer verdictOf(SiteRegister &reg, const parameters::Values &planned, const QSt
 
 // The register's thread: its work in the order handed over, on one
 // connection made, used and closed there. `post` hands work over, `finish`
-// asks for the end after the work handed over; `detach` drops the answers
-// still to come, for a desk that goes without waiting.
+// asks for the end after the work handed over; once `detached`, no answer
+// goes to the desk any more (it is gone, or going).
 struct RegisterDesk::Worker {
     QMutex mutex;
     QWaitCondition wake;
