@@ -10,8 +10,6 @@
 #include <QThread>
 #include <QWaitCondition>
 
-#include <algorithm>
-
 using namespace siteregister;
 
 namespace
@@ -151,9 +149,44 @@ struct RegisterDesk::Worker {
 namespace
 {
 
-// The workers of desks gone without waiting, until their threads end.
-QMutex detachedMutex;
-QList<std::weak_ptr<RegisterDesk::Worker>> detachedWorkers;
+// The threads of desks gone without waiting: each is deleted once it has
+// ended, by the next desk that goes or by settle(); one still held up by
+// its server when the program ends is left to it.
+class DetachedThreads
+{
+public:
+    void add(const std::shared_ptr<RegisterDesk::Worker> &worker, QThread *thread)
+    {
+        const QMutexLocker lock(&mutex);
+        threads.append({worker, thread});
+    }
+    QList<std::shared_ptr<RegisterDesk::Worker>> workers()
+    {
+        QList<std::shared_ptr<RegisterDesk::Worker>> list;
+        const QMutexLocker lock(&mutex);
+        for (const Entry &e : qAsConst(threads))
+            list << e.worker;
+        return list;
+    }
+    // Deletes the threads that have ended; whether none is left.
+    bool reap();
+
+private:
+    struct Entry {
+        std::shared_ptr<RegisterDesk::Worker> worker;
+        QThread *thread;
+    };
+    QMutex mutex;
+    QList<Entry> threads;
+};
+
+DetachedThreads &detachedThreads()
+{
+    // Never destroyed: a thread the program ends with is not deleted under
+    // itself while the program's statics go.
+    static auto *threads = new DetachedThreads;
+    return *threads;
+}
 
 } // namespace
 
@@ -179,49 +212,46 @@ RegisterDesk::~RegisterDesk()
         worker->detached = true;
     }
     worker->finish();
-    if (waitAtEnd || thread->wait(0)) {
+    if (waitAtEnd) {
         thread->wait();
         delete thread;
         return;
     }
-    // The thread ends on its own; its object goes once it has.
-    QObject::connect(thread, &QThread::finished, thread, &QObject::deleteLater);
-    if (thread->isFinished())
-        thread->deleteLater();
-    const QMutexLocker lock(&detachedMutex);
-    detachedWorkers.append(worker);
+    // The thread ends on its own, after the work handed over.
+    detachedThreads().add(worker, thread);
+    detachedThreads().reap();
+}
+
+bool DetachedThreads::reap()
+{
+    const QMutexLocker lock(&mutex);
+    for (auto it = threads.begin(); it != threads.end();) {
+        bool ended = false;
+        {
+            const QMutexLocker done(&it->worker->mutex);
+            ended = it->worker->finished;
+        }
+        // Its work done, the thread is at its very end: waited for, then
+        // deleted.
+        if (ended && it->thread->wait()) {
+            delete it->thread;
+            it = threads.erase(it);
+        } else {
+            ++it;
+        }
+    }
+    return threads.isEmpty();
 }
 
 bool RegisterDesk::settle(int ms)
 {
     QDeadlineTimer deadline(ms);
-    QList<std::shared_ptr<Worker>> waiting;
-    {
-        const QMutexLocker lock(&detachedMutex);
-        for (const std::weak_ptr<Worker> &weak : qAsConst(detachedWorkers)) {
-            if (std::shared_ptr<Worker> w = weak.lock())
-                waiting << w;
-        }
-    }
-    bool settled = true;
-    for (const std::shared_ptr<Worker> &w : qAsConst(waiting)) {
+    for (const std::shared_ptr<Worker> &w : detachedThreads().workers()) {
         QMutexLocker lock(&w->mutex);
         while (!w->finished && w->wake.wait(&w->mutex, deadline)) {
         }
-        settled = settled && w->finished;
     }
-    // Those still held up are waited for the next time.
-    const QMutexLocker lock(&detachedMutex);
-    detachedWorkers.erase(std::remove_if(detachedWorkers.begin(), detachedWorkers.end(),
-                                         [](const std::weak_ptr<Worker> &weak) {
-                                             const std::shared_ptr<Worker> w = weak.lock();
-                                             if (!w)
-                                                 return true;
-                                             const QMutexLocker done(&w->mutex);
-                                             return w->finished;
-                                         }),
-                          detachedWorkers.end());
-    return settled;
+    return detachedThreads().reap();
 }
 
 void RegisterDesk::post(const Work &job)
