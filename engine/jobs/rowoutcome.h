@@ -147,6 +147,8 @@ public:
     QString statusWord() const;
     // The words a run's rows can have, in the order a summary counts them.
     static QStringList statusWords(bool audit);
+    // A status word in the reader's language (itself in English).
+    static QString statusText(const QString &word);
     // What the module itself came to, whatever the record: "verified",
     // "unverified" or "matches"; empty when it did not get there.
     QString moduleWord() const;
@@ -155,7 +157,7 @@ public:
     QString failureWord() const;
     // The row in one line, as ordan-cli's summary gives it: "verified",
     // "failed: the module refused ...", "differs: ip planned ..., module
-    // has ...".
+    // has ..."; in a window's language where one is loaded.
     QString line() const;
     // What the row came to, for the site window's result cell.
     QString detail() const;

@@ -573,6 +573,10 @@ ids</source>
         <source>checking the bus</source>
         <translation>проверка шины</translation>
     </message>
+    <message>
+        <source>changed since verified</source>
+        <translation>изменено после проверки</translation>
+    </message>
 </context>
 <context>
     <name>PortListModel</name>
@@ -716,6 +720,185 @@ ids</source>
         <source>A new plan, without a file yet, of the record&apos;s ports and planned values; the record itself stays as it is</source>
         <translation>Новый план, ещё без файла, из портов и плановых значений журнала; сам журнал остаётся как есть</translation>
     </message>
+    <message>
+        <source>Cannot read the record: %1</source>
+        <translation>Не удаётся прочитать журнал: %1</translation>
+    </message>
+</context>
+<context>
+    <name>RecordWords</name>
+    <message>
+        <source>verified</source>
+        <translation>проверено</translation>
+    </message>
+    <message>
+        <source>unverified</source>
+        <translation>не проверено</translation>
+    </message>
+    <message>
+        <source>matches</source>
+        <translation>совпадает</translation>
+    </message>
+    <message>
+        <source>verified, not rewritten</source>
+        <translation>проверено, не перезаписано</translation>
+    </message>
+    <message>
+        <source>port in use</source>
+        <translation>порт занят</translation>
+    </message>
+    <message>
+        <source>port not opened</source>
+        <translation>порт не открыт</translation>
+    </message>
+    <message>
+        <source>interrupted</source>
+        <translation>прервано</translation>
+    </message>
+    <message>
+        <source>no answer</source>
+        <translation>нет ответа</translation>
+    </message>
+    <message>
+        <source>not identified</source>
+        <translation>не опознан</translation>
+    </message>
+    <message>
+        <source>not a new module</source>
+        <translation>не новый модуль</translation>
+    </message>
+    <message>
+        <source>already verified</source>
+        <translation>уже проверен</translation>
+    </message>
+    <message>
+        <source>address held</source>
+        <translation>адрес занят</translation>
+    </message>
+    <message>
+        <source>register unavailable</source>
+        <translation>реестр недоступен</translation>
+    </message>
+    <message>
+        <source>claim lost</source>
+        <translation>строка перехвачена</translation>
+    </message>
+    <message>
+        <source>invalid configuration</source>
+        <translation>недопустимая конфигурация</translation>
+    </message>
+    <message>
+        <source>refused: reset</source>
+        <translation>отказ: перезапуск</translation>
+    </message>
+    <message>
+        <source>did not restart</source>
+        <translation>не перезапустился</translation>
+    </message>
+    <message>
+        <source>no answer after restart</source>
+        <translation>нет ответа после перезапуска</translation>
+    </message>
+    <message>
+        <source>not identified after restart</source>
+        <translation>не опознан после перезапуска</translation>
+    </message>
+    <message>
+        <source>verified on the console, address not known</source>
+        <translation>проверено через консоль, адрес неизвестен</translation>
+    </message>
+    <message>
+        <source>not reached</source>
+        <translation>не выполнено</translation>
+    </message>
+    <message>
+        <source>done already</source>
+        <translation>уже сделано</translation>
+    </message>
+    <message>
+        <source>%1, not in the register</source>
+        <translation>%1, нет в реестре</translation>
+    </message>
+    <message>
+        <source>%1 after the restart command</source>
+        <translation>%1 после команды перезапуска</translation>
+    </message>
+    <message>
+        <source>%1 after sending %2; no restart was sent</source>
+        <translation>%1 после отправки: %2; перезапуск не отправлен</translation>
+    </message>
+    <message>
+        <source>refused: %1</source>
+        <translation>отказ: %1</translation>
+    </message>
+    <message>
+        <source>different module: %1</source>
+        <translation>другой модуль: %1</translation>
+    </message>
+    <message>
+        <source>differs: %1</source>
+        <translation>отличается: %1</translation>
+    </message>
+    <message>
+        <source>mismatch: %1</source>
+        <translation>не совпадает: %1</translation>
+    </message>
+    <message>
+        <source>verified on the console, not reachable at %1 (%2)</source>
+        <translation>проверено через консоль, недоступен по адресу %1 (%2)</translation>
+    </message>
+    <message>
+        <source>matches on the console, not reachable at %1 (%2)</source>
+        <translation>совпадает по консоли, недоступен по адресу %1 (%2)</translation>
+    </message>
+    <message>
+        <source>verified on the console, reachable, bus: %1</source>
+        <translation>проверено через консоль, доступен в сети, шина: %1</translation>
+    </message>
+    <message>
+        <source>matches on the console, reachable, bus: %1</source>
+        <translation>совпадает по консоли, доступен в сети, шина: %1</translation>
+    </message>
+    <message>
+        <source>time</source>
+        <translation>время</translation>
+    </message>
+    <message>
+        <source>port</source>
+        <translation>порт</translation>
+    </message>
+    <message>
+        <source>result</source>
+        <translation>результат</translation>
+    </message>
+    <message>
+        <source>row</source>
+        <translation>строка</translation>
+    </message>
+    <message>
+        <source>planned</source>
+        <translation>по плану</translation>
+    </message>
+    <message>
+        <source>bus</source>
+        <translation>шина</translation>
+    </message>
+    <message>
+        <source>bus_ids</source>
+        <translation>адреса на шине</translation>
+    </message>
+    <message>
+        <source>none</source>
+        <translation>нет</translation>
+    </message>
+    <message>
+        <source>odd</source>
+        <translation>нечёт</translation>
+    </message>
+    <message>
+        <source>even</source>
+        <translation>чёт</translation>
+    </message>
 </context>
 <context>
     <name>RegisterDesk</name>
@@ -821,6 +1004,18 @@ ids</source>
     <message>
         <source>rewritten: %1</source>
         <translation>перезаписан: %1</translation>
+    </message>
+    <message>
+        <source>Reading the register %1…</source>
+        <translation>Чтение реестра %1…</translation>
+    </message>
+    <message numerus="yes">
+        <source>%1: %n module(s) found of %2</source>
+        <translation>
+            <numerusform>%1: найден %n модуль из %2</numerusform>
+            <numerusform>%1: найдено %n модуля из %2</numerusform>
+            <numerusform>%1: найдено %n модулей из %2</numerusform>
+        </translation>
     </message>
 </context>
 <context>
@@ -1147,6 +1342,34 @@ ids</source>
         <source>devices missing on the bus</source>
         <translation>не все устройства на шине</translation>
     </message>
+    <message>
+        <source>unverified</source>
+        <translation>не проверено</translation>
+    </message>
+    <message>
+        <source>differs</source>
+        <translation>отличается</translation>
+    </message>
+    <message>
+        <source>failed</source>
+        <translation>ошибка</translation>
+    </message>
+    <message>
+        <source>not reached</source>
+        <translation>не выполнено</translation>
+    </message>
+    <message>
+        <source>done already</source>
+        <translation>уже сделано</translation>
+    </message>
+    <message>
+        <source>%1 planned %2, module has %3</source>
+        <translation>%1: по плану %2, в модуле %3</translation>
+    </message>
+    <message>
+        <source>%1 on the module, but the record lacks its row (%2)</source>
+        <translation>%1 в модуле, но в журнале нет его строки (%2)</translation>
+    </message>
 </context>
 <context>
     <name>RunPanel</name>
@@ -1326,6 +1549,14 @@ ids</source>
         <source>A module reachable on the network (this includes the network check) must then carry the devices of its row&apos;s bus_ids: each must answer through it, or its row fails. Rows without bus_ids are not asked.</source>
         <translation>Модуль, доступный в сети (это включает проверку сети), должен затем связывать устройства из bus_ids своей строки: каждое должно ответить через него, иначе строка не выполнена. Строки без bus_ids не опрашиваются.</translation>
     </message>
+    <message>
+        <source>Asking the register about row %1…</source>
+        <translation>Запрос к реестру о строке %1…</translation>
+    </message>
+    <message>
+        <source>%1 is shown read-only: close it to run into it</source>
+        <translation>%1 открыт для просмотра: закройте его, чтобы записывать в него</translation>
+    </message>
 </context>
 <context>
     <name>SiteChecks</name>
@@ -1499,6 +1730,18 @@ ids</source>
     <message>
         <source>the register knows no module of row %1</source>
         <translation>реестр не знает модуля строки %1</translation>
+    </message>
+    <message>
+        <source>Stopped before anything was sent</source>
+        <translation>Остановлено до отправки каких-либо команд</translation>
+    </message>
+    <message>
+        <source>Connect a module to each: %1</source>
+        <translation>Подключите модуль к каждому: %1</translation>
+    </message>
+    <message>
+        <source>Opening the register %1…</source>
+        <translation>Открытие реестра %1…</translation>
     </message>
 </context>
 <context>
@@ -1805,6 +2048,34 @@ ids</source>
         <source>record %1: %2</source>
         <translation>журнал %1: %2</translation>
     </message>
+    <message>
+        <source>a bus record</source>
+        <translation>журнал проверки шины</translation>
+    </message>
+    <message>
+        <source>a commissioning record</source>
+        <translation>журнал пусконаладки</translation>
+    </message>
+    <message>
+        <source>%1 is not %2: its first line is not such a record&apos;s header</source>
+        <translation>%1 — не %2: его первая строка не заголовок такого журнала</translation>
+    </message>
+    <message>
+        <source>a reach record</source>
+        <translation>журнал проверки связи</translation>
+    </message>
+    <message>
+        <source>%1 is %2, not %3</source>
+        <translation>%1 — %2, а не %3</translation>
+    </message>
+    <message>
+        <source>%1 is a plan, not a record</source>
+        <translation>%1 — план, а не журнал</translation>
+    </message>
+    <message>
+        <source>%1 is not a record: its first line is not a record&apos;s header</source>
+        <translation>%1 — не журнал: его первая строка не заголовок журнала</translation>
+    </message>
 </context>
 <context>
     <name>parameters</name>
@@ -1914,6 +2185,45 @@ ids</source>
     <message>
         <source>%1 &quot;%2&quot; is not %3</source>
         <translation>%1 «%2» — не %3</translation>
+    </message>
+</context>
+<context>
+    <name>runsummary</name>
+    <message>
+        <source>row</source>
+        <translation>строка</translation>
+    </message>
+    <message>
+        <source>port</source>
+        <translation>порт</translation>
+    </message>
+    <message>
+        <source>module</source>
+        <translation>модуль</translation>
+    </message>
+    <message>
+        <source>MAC</source>
+        <translation>MAC</translation>
+    </message>
+    <message>
+        <source>ip</source>
+        <translation>IP-адрес</translation>
+    </message>
+    <message>
+        <source>result</source>
+        <translation>результат</translation>
+    </message>
+    <message>
+        <source>recorded</source>
+        <translation>в журнале</translation>
+    </message>
+    <message>
+        <source>yes</source>
+        <translation>да</translation>
+    </message>
+    <message>
+        <source>NO</source>
+        <translation>НЕТ</translation>
     </message>
 </context>
 <context>
