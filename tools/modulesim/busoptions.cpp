@@ -10,8 +10,8 @@ namespace busoptions
 namespace
 {
 
-const char *const names[] = {"devices", "device-delay", "bus-noise",
-                             "seed",    "crc-errors",   "other-master"};
+const char *const names[] = {"devices",    "device-delay", "bus-noise", "seed",
+                             "crc-errors", "other-master", "bus-log"};
 
 bool number(const QCommandLineParser &parser, const char *name, int min, int max, int *value,
             QString *error)
@@ -52,6 +52,10 @@ void add(QCommandLineParser *parser)
          QStringLiteral("With --network: the module's Modbus TCP mode: Modbus TCP requests on its "
                         "TCP port go out on the bus as RTU frames, and the replies come back under "
                         "their header.")},
+        {QStringLiteral("bus-log"),
+         QStringLiteral("With --devices: append each frame the devices take whole (\"heard "
+                        "HEX\") and each reply (\"reply HEX\") to PATH, a line each."),
+         QStringLiteral("PATH")},
         {QStringLiteral("other-master"),
          QStringLiteral("With --network: another master polls the devices every MS at its "
                         "settings, as 500@9600/8N1."),
@@ -90,6 +94,9 @@ std::unique_ptr<BusDevices> devices(const QCommandLineParser &parser, QString *e
         !number(parser, "bus-noise", 0, 100000, &noise, error) ||
         !number(parser, "seed", 0, 2147483647, &seed, error) ||
         !number(parser, "crc-errors", 0, 100, &crcErrors, error))
+        return nullptr;
+    if (parser.isSet(QStringLiteral("bus-log")) &&
+        !bus->setLog(parser.value(QStringLiteral("bus-log")), error))
         return nullptr;
     bus->setDeviceDelay(delay);
     bus->setNoise(noise);

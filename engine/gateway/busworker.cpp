@@ -1,0 +1,657 @@
+#include "engine/gateway/busworker.h"
+
+#include "engine/bus/mbapframe.h"
+#include "engine/bus/rtuframe.h"
+#include "engine/platform/tracelog.h"
+
+#include <QJsonArray>
+
+#include <algorithm>
+#include <utility>
+
+namespace
+{
+
+// What a probe asks a unit given up: read holding register 0 (a read,
+// never a write); any answer, an exception included, proves it back.
+const char probePdu[] = "\x03\x00\x00\x00\x01";
+constexpr int probePduSize = 5;
+
+QString codeText(quint8 code)
+{
+    return QStringLiteral("0x%1")
+        .arg(code, 2, 16, QLatin1Char('0'))
+        .toUpper()
+        .replace(QLatin1String("0X"), QLatin1String("0x"));
+}
+
+QString unitState(int silentRun, bool dead, bool asked)
+{
+    if (dead)
+        return QStringLiteral("given up");
+    if (!asked)
+        return QStringLiteral("not asked");
+    return silentRun > 0 ? QStringLiteral("silent") : QStringLiteral("answers");
+}
+
+QString linkStateName(ModuleLink::State state)
+{
+    switch (state) {
+    case ModuleLink::State::Connected:
+        return QStringLiteral("connected");
+    case ModuleLink::State::Connecting:
+        return QStringLiteral("connecting");
+    case ModuleLink::State::Waiting:
+        return QStringLiteral("reconnecting");
+    case ModuleLink::State::Stopped:
+        return QStringLiteral("stopped");
+    case ModuleLink::State::Idle:
+        break;
+    }
+    return QStringLiteral("idle");
+}
+
+} // namespace
+
+// The bus engine's matcher of one reply to one request, with what it set
+// aside.
+struct BusWorker::Match {
+};
+
+BusWorker::BusWorker(const GatewayBus &bus, const Settings &settings, QObject *parent)
+    : QObject(parent), config(bus), settings(settings), link(bus.target),
+      match(std::make_unique<Match>())
+{
+    clock.start();
+    link.setTrace(settings.trace);
+    connect(&link, &ModuleLink::connected, this, &BusWorker::onLinkConnected);
+    connect(&link, &ModuleLink::notReached, this, &BusWorker::notReached);
+    connect(&link, &ModuleLink::lost, this, &BusWorker::onLinkLost);
+    connect(&link, &ModuleLink::refusing, this, &BusWorker::refusing);
+    connect(&link, &ModuleLink::readyRead, this, &BusWorker::onReadable);
+    answerTimer.setSingleShot(true);
+    answerTimer.setTimerType(Qt::PreciseTimer);
+    connect(&answerTimer, &QTimer::timeout, this, &BusWorker::onAnswerTimeout);
+    connect(&quietTimer, &GapTimer::timeout, this, [this] {
+        if (line != Line::Quiet)
+            return;
+        line = Line::Idle;
+        pump();
+    });
+    probeTimer.setSingleShot(true);
+    connect(&probeTimer, &QTimer::timeout, this, [this] {
+        const qint64 now = clock.elapsed();
+        qint64 next = -1;
+        for (auto it = probeDue.begin(); it != probeDue.end(); ++it) {
+            if (it.value() <= now)
+                queueProbe(it.key());
+            else if (next < 0 || it.value() < next)
+                next = it.value();
+        }
+        if (next >= 0)
+            probeTimer.start(int(next - now));
+    });
+}
+
+BusWorker::~BusWorker()
+{
+    stop();
+}
+
+void BusWorker::start()
+{
+    link.start();
+}
+
+void BusWorker::stop()
+{
+    answerTimer.stop();
+    quietTimer.stop();
+    probeTimer.stop();
+    if (line == Line::Asking) {
+        line = Line::Idle;
+        refuse(current, gatewayexception::noPath);
+    }
+    flushQueue(gatewayexception::noPath);
+    link.stop();
+}
+
+void BusWorker::setBus(const GatewayBus &bus)
+{
+    config.row = bus.row;
+    config.line = bus.line;
+    config.units = bus.units;
+}
+
+BusWorker::Unit &BusWorker::unit(quint8 id)
+{
+    return units[id];
+}
+
+void BusWorker::traceEvent(const QString &text)
+{
+    if (settings.trace)
+        settings.trace->event(config.target.text(), text);
+}
+
+void BusWorker::answer(Job &job, const QByteArray &pdu, bool fromDevice)
+{
+    Q_UNUSED(fromDevice);
+    if (job.answer) {
+        const GatewayAnswer done = std::exchange(job.answer, nullptr);
+        done(pdu);
+    }
+}
+
+void BusWorker::refuse(Job &job, quint8 code)
+{
+    Unit &u = unit(job.request.unit);
+    count.bus.gatewayExceptions.add(code);
+    u.counters.gatewayExceptions.add(code);
+    if (job.request.client != 0) {
+        QString why;
+        switch (code) {
+        case gatewayexception::noPath:
+            why = QStringLiteral("the module is not connected");
+            break;
+        case gatewayexception::noResponse:
+            why = u.dead ? QStringLiteral("unit %1 is given up").arg(job.request.unit)
+                         : QStringLiteral("no answer in time");
+            break;
+        case gatewayexception::busy:
+            why = QStringLiteral("the queue is full");
+            break;
+        default:
+            break;
+        }
+        traceEvent(QStringLiteral("%1: unit %2 function %3 answered %4 (%5)")
+                       .arg(job.who)
+                       .arg(job.request.unit)
+                       .arg(job.request.function())
+                       .arg(codeText(code), why));
+    }
+    answer(job, exceptionPdu(job.request.function(), code), false);
+}
+
+void BusWorker::submit(Job job)
+{
+    Unit &u = unit(job.request.unit);
+    u.everAsked = true;
+    ++count.bus.requests;
+    ++u.counters.requests;
+    if (!isConnected()) {
+        refuse(job, gatewayexception::noPath);
+        return;
+    }
+    if (u.dead) {
+        refuse(job, gatewayexception::noResponse);
+        return;
+    }
+    enqueue(std::move(job));
+}
+
+void BusWorker::submitBroadcast(Job job)
+{
+    ++count.bus.requests;
+    if (!isConnected()) {
+        refuse(job, gatewayexception::noPath);
+        return;
+    }
+    enqueue(std::move(job));
+}
+
+// Over the bound the queue takes no more, but a client's first request
+// waiting here is always taken: one client's burst never locks another out.
+void BusWorker::enqueue(Job job)
+{
+    const quint64 client = job.request.client;
+    auto queue = queues.find(client);
+    const bool hasWaiting = queue != queues.end() && !queue->second.empty();
+    if (hasWaiting && waiting >= settings.queueLimit) {
+        refuse(job, gatewayexception::busy);
+        return;
+    }
+    if (!hasWaiting)
+        turns.push_back(client);
+    queues[client].push_back(std::move(job));
+    ++waiting;
+    count.queue.grow();
+    pump();
+}
+
+void BusWorker::forget(quint64 client)
+{
+    if (line == Line::Asking && current.request.client == client)
+        currentForgotten = true;
+    const auto queue = queues.find(client);
+    if (queue == queues.end())
+        return;
+    const qint64 dropped = qint64(queue->second.size());
+    waiting -= dropped;
+    count.queue.now = qMax<qint64>(0, count.queue.now - dropped);
+    queues.erase(queue);
+    turns.erase(std::remove(turns.begin(), turns.end(), client), turns.end());
+}
+
+void BusWorker::pump()
+{
+    if (line != Line::Idle)
+        return;
+    if (!isConnected()) {
+        flushQueue(gatewayexception::noPath);
+        return;
+    }
+    Job job;
+    if (takeNext(&job))
+        send(std::move(job));
+}
+
+// The next request, by turns; after a time-out, the first in turn whose
+// unit answered last time, when one waits.
+bool BusWorker::takeNext(Job *job)
+{
+    if (turns.empty())
+        return false;
+    size_t pick = 0;
+    if (afterTimeout) {
+        for (size_t i = 0; i < turns.size(); ++i) {
+            const Job &head = queues[turns[i]].front();
+            const auto u = units.constFind(head.request.unit);
+            if (head.request.client != 0 && head.request.unit != 0 &&
+                (u == units.constEnd() || u->silentRun == 0)) {
+                pick = i;
+                break;
+            }
+        }
+    }
+    afterTimeout = false;
+    const quint64 client = turns[pick];
+    turns.erase(turns.begin() + qptrdiff(pick));
+    std::deque<Job> &queue = queues[client];
+    *job = std::move(queue.front());
+    queue.pop_front();
+    if (client != 0) {
+        --waiting;
+        count.queue.shrink();
+    }
+    if (queue.empty())
+        queues.erase(client);
+    else
+        turns.push_back(client);
+    return true;
+}
+
+void BusWorker::send(Job job)
+{
+    current = std::move(job);
+    currentForgotten = false;
+    const GatewayRequest &request = current.request;
+    currentBroadcast = request.unit == 0;
+    QByteArray frame;
+    if (config.framing == BusFraming::Tcp) {
+        ++transaction;
+        frame.append(char(transaction >> 8));
+        frame.append(char(transaction & 0xff));
+        frame.append('\0');
+        frame.append('\0');
+        const int length = 1 + request.pdu.size();
+        frame.append(char(length >> 8));
+        frame.append(char(length & 0xff));
+        frame.append(char(request.unit));
+        frame.append(request.pdu);
+    } else {
+        frame.append(char(request.unit));
+        frame.append(request.pdu);
+        const quint16 crc = rtuframe::crc16(frame);
+        frame.append(char(crc & 0xff));
+        frame.append(char(crc >> 8));
+    }
+    matchBegin(frame, clock.nsecsElapsed());
+    if (!link.send(frame)) {
+        refuse(current, gatewayexception::noPath);
+        QMetaObject::invokeMethod(this, &BusWorker::pump, Qt::QueuedConnection);
+        return;
+    }
+    sentNs = clock.nsecsElapsed();
+    sentGeneration = link.generation();
+    Unit &u = unit(request.unit);
+    ++count.bus.sent;
+    ++u.counters.sent;
+    if (current.tries > 0) {
+        ++count.bus.retries;
+        ++u.counters.retries;
+    }
+    if (settings.trace)
+        settings.trace->sent(config.target.text() + QLatin1Char(' ') + current.who, frame);
+    if (currentBroadcast) {
+        ++count.bus.broadcasts;
+        answer(current, request.writeAnswer(), false);
+        // On the line for its length, then the devices' time to act on it.
+        const qint64 quietUs =
+            config.line.frameUs(frame.size()) +
+            qMax<qint64>(qint64(settings.broadcastDelayMs) * 1000, config.line.gapUs());
+        finish(quietUs);
+        return;
+    }
+    line = Line::Asking;
+    answerTimer.start(settings.answerTimeoutMs);
+}
+
+// The request is done: the line is quiet for `quietUs`, then the next goes.
+void BusWorker::finish(qint64 quietUs)
+{
+    answerTimer.stop();
+    if (quietUs <= 0) {
+        line = Line::Idle;
+        pump();
+        return;
+    }
+    line = Line::Quiet;
+    quietTimer.start(int(qMin<qint64>(quietUs, 600000000)));
+}
+
+void BusWorker::onReadable()
+{
+    const QByteArray bytes = link.read(link.bytesAvailable());
+    if (!bytes.isEmpty())
+        matchFeed(bytes, clock.nsecsElapsed());
+}
+
+void BusWorker::replied(const QByteArray &pdu, qint64 atNs)
+{
+    if (line != Line::Asking)
+        return;
+    answerTimer.stop();
+    Unit &u = unit(current.request.unit);
+    const qint64 us = (atNs - sentNs) / 1000;
+    count.bus.latency.add(us);
+    u.counters.latency.add(us);
+    ++count.bus.replies;
+    ++u.counters.replies;
+    const bool exception = !pdu.isEmpty() && (quint8(pdu.at(0)) & 0x80);
+    if (exception && pdu.size() >= 2) {
+        count.bus.exceptions.add(quint8(pdu.at(1)));
+        u.counters.exceptions.add(quint8(pdu.at(1)));
+    }
+    u.silentRun = 0;
+    if (u.dead) {
+        u.dead = false;
+        probeDue.remove(current.request.unit);
+        emit unitBack(current.request.unit);
+    }
+    if (current.request.client == 0)
+        u.probeQueued = false;
+    if (settings.trace) {
+        QByteArray frame(1, char(current.request.unit));
+        settings.trace->received(config.target.text() + QLatin1Char(' ') + current.who,
+                                 frame + pdu);
+    }
+    answer(current, pdu, true);
+    // The module sent the answer once the line had been quiet for its
+    // packet time-out: only what is missing of the gap is waited for.
+    finish(qMax<qint64>(0, config.line.gapUs() - qint64(config.line.packetTimeoutMs) * 1000));
+}
+
+void BusWorker::crcError()
+{
+    if (line != Line::Asking)
+        return;
+    Unit &u = unit(current.request.unit);
+    ++count.bus.crcErrors;
+    ++u.counters.crcErrors;
+    u.silentRun = 0; // something answered
+    if (current.request.client == 0)
+        u.probeQueued = false;
+    refuse(current, gatewayexception::noResponse);
+    finish(qMax<qint64>(0, config.line.gapUs() - qint64(config.line.packetTimeoutMs) * 1000));
+}
+
+void BusWorker::onAnswerTimeout()
+{
+    if (line != Line::Asking)
+        return;
+    matchExpire(clock.nsecsElapsed());
+    const quint8 id = current.request.unit;
+    Unit &u = unit(id);
+    ++count.bus.timeouts;
+    ++u.counters.timeouts;
+    // A connection lost meanwhile says nothing of the device.
+    const bool sameLink = isConnected() && link.generation() == sentGeneration;
+    if (sameLink)
+        ++u.silentRun;
+    afterTimeout = true;
+    traceEvent(QStringLiteral("%1: unit %2 gave no answer within %3 ms")
+                   .arg(current.who)
+                   .arg(id)
+                   .arg(settings.answerTimeoutMs));
+    const bool givingUp = sameLink && !u.dead && u.silentRun >= settings.deadAfter;
+    if (current.request.client == 0) {
+        u.probeQueued = false;
+        probeDue[id] = clock.elapsed() + settings.probeEveryMs;
+        if (!probeTimer.isActive() || probeTimer.remainingTime() > settings.probeEveryMs)
+            probeTimer.start(settings.probeEveryMs);
+    } else if (current.request.isRead() && current.tries < settings.retries && sameLink &&
+               !givingUp && !currentForgotten) {
+        // Sent again in its client's next turn, first of its requests.
+        ++current.tries;
+        const quint64 client = current.request.client;
+        auto queue = queues.find(client);
+        if (queue == queues.end() || queue->second.empty())
+            turns.push_back(client);
+        queues[client].push_front(std::move(current));
+        ++waiting;
+        count.queue.grow();
+    } else {
+        refuse(current, gatewayexception::noResponse);
+    }
+    if (givingUp)
+        giveUp(id);
+    finish(config.line.gapUs());
+}
+
+void BusWorker::giveUp(quint8 id)
+{
+    Unit &u = unit(id);
+    u.dead = true;
+    emit unitGivenUp(id);
+    traceEvent(QStringLiteral("unit %1 given up after %2 time-outs in a row; probed every %3 ms")
+                   .arg(id)
+                   .arg(u.silentRun)
+                   .arg(settings.probeEveryMs));
+    // What waits for it is answered now.
+    for (auto it = queues.begin(); it != queues.end(); ++it) {
+        std::deque<Job> &queue = it->second;
+        for (auto job = queue.begin(); job != queue.end();) {
+            if (job->request.unit != id || it->first == 0) {
+                ++job;
+                continue;
+            }
+            Job taken = std::move(*job);
+            job = queue.erase(job);
+            --waiting;
+            count.queue.shrink();
+            refuse(taken, gatewayexception::noResponse);
+        }
+    }
+    for (auto it = queues.begin(); it != queues.end();) {
+        if (it->second.empty()) {
+            turns.erase(std::remove(turns.begin(), turns.end(), it->first), turns.end());
+            it = queues.erase(it);
+        } else {
+            ++it;
+        }
+    }
+    probeDue[id] = clock.elapsed() + settings.probeEveryMs;
+    if (!probeTimer.isActive() || probeTimer.remainingTime() > settings.probeEveryMs)
+        probeTimer.start(settings.probeEveryMs);
+}
+
+void BusWorker::queueProbe(quint8 id)
+{
+    Unit &u = unit(id);
+    probeDue.remove(id);
+    if (!u.dead || u.probeQueued)
+        return;
+    if (!isConnected()) {
+        // Probed again once there is a connection to probe on.
+        probeDue[id] = clock.elapsed() + settings.probeEveryMs;
+        return;
+    }
+    u.probeQueued = true;
+    ++count.probes;
+    Job job;
+    job.request.client = 0;
+    job.request.unit = id;
+    job.request.pdu = QByteArray(probePdu, probePduSize);
+    job.request.takenNs = clock.nsecsElapsed();
+    job.who = QStringLiteral("probe");
+    auto queue = queues.find(0);
+    if (queue == queues.end() || queue->second.empty())
+        turns.push_back(0);
+    queues[0].push_back(std::move(job));
+    pump();
+}
+
+void BusWorker::flushQueue(quint8 code)
+{
+    std::map<quint64, std::deque<Job>> taken;
+    taken.swap(queues);
+    turns.clear();
+    waiting = 0;
+    count.queue.now = 0;
+    for (auto &entry : taken) {
+        for (Job &job : entry.second) {
+            if (entry.first == 0) {
+                Unit &u = unit(job.request.unit);
+                u.probeQueued = false;
+                probeDue[job.request.unit] = clock.elapsed() + settings.probeEveryMs;
+                if (!probeTimer.isActive())
+                    probeTimer.start(settings.probeEveryMs);
+                continue;
+            }
+            refuse(job, code);
+        }
+    }
+}
+
+void BusWorker::onLinkConnected(qint64 downMs, qint64 refusals)
+{
+    emit connected(downMs, refusals);
+    pump();
+}
+
+void BusWorker::onLinkLost(const QString &reason)
+{
+    // The request on the bus may have been carried out: it is answered as
+    // one nothing answered, never sent again.
+    if (line == Line::Asking) {
+        answerTimer.stop();
+        Unit &u = unit(current.request.unit);
+        ++count.bus.timeouts;
+        ++u.counters.timeouts;
+        if (current.request.client == 0)
+            u.probeQueued = false;
+        refuse(current, gatewayexception::noResponse);
+        line = Line::Idle;
+    }
+    flushQueue(gatewayexception::noPath);
+    emit lost(reason);
+}
+
+// --- matching the module's bytes to the request on the bus ---
+
+void BusWorker::matchBegin(const QByteArray &frame, qint64 atNs)
+{
+    Q_UNUSED(frame);
+    Q_UNUSED(atNs);
+    if (config.framing == BusFraming::Tcp) {
+        // What is left from before is nobody's answer.
+        if (!tcpPending.isEmpty()) {
+            count.strayBytes += tcpPending.size();
+            tcpPending.clear();
+        }
+        lateTransaction = 0;
+        return;
+    }
+}
+
+void BusWorker::matchFeed(const QByteArray &bytes, qint64 atNs)
+{
+    if (config.framing == BusFraming::Tcp) {
+        tcpPending += bytes;
+        for (;;) {
+            const mbapframe::Scan scan = mbapframe::scan(tcpPending);
+            if (scan.state == mbapframe::Scan::State::Incomplete)
+                return;
+            if (scan.state == mbapframe::Scan::State::Invalid) {
+                count.strayBytes += tcpPending.size();
+                if (settings.trace)
+                    settings.trace->received(config.target.text() + QStringLiteral(" stray"),
+                                             tcpPending);
+                tcpPending.clear();
+                return;
+            }
+            const QByteArray frame = tcpPending.left(scan.length);
+            tcpPending.remove(0, scan.length);
+            const QByteArray pdu = frame.mid(mbapframe::headerLength);
+            if (line == Line::Asking && scan.transaction == transaction &&
+                scan.unit == current.request.unit && !pdu.isEmpty() &&
+                (quint8(pdu.at(0)) & 0x7f) == current.request.function()) {
+                replied(pdu, atNs);
+            } else if (lateTransaction != 0 && scan.transaction == lateTransaction) {
+                ++count.bus.late;
+                ++unit(scan.unit).counters.late;
+                lateTransaction = 0;
+                if (settings.trace)
+                    settings.trace->received(config.target.text() + QStringLiteral(" late"), frame);
+            } else {
+                ++count.strayFrames;
+                count.strayBytes += frame.size();
+                if (settings.trace)
+                    settings.trace->received(config.target.text() + QStringLiteral(" stray"),
+                                             frame);
+            }
+        }
+    }
+    Q_UNUSED(atNs);
+}
+
+void BusWorker::matchExpire(qint64 nowNs)
+{
+    Q_UNUSED(nowNs);
+    if (config.framing == BusFraming::Tcp) {
+        lateTransaction = transaction;
+        return;
+    }
+}
+
+QJsonObject BusWorker::json() const
+{
+    QJsonObject object = count.json();
+    object.insert(QStringLiteral("target"), config.target.text());
+    object.insert(QStringLiteral("row"), config.row > 0 ? QJsonValue(config.row) : QJsonValue());
+    object.insert(QStringLiteral("framing"), config.framing == BusFraming::Tcp
+                                                 ? QStringLiteral("tcp")
+                                                 : QStringLiteral("rtu"));
+    object.insert(QStringLiteral("line"), config.line.text());
+    object.insert(QStringLiteral("state"), linkStateName(link.state()));
+    const ModuleLink::Counters l = link.counters();
+    object.insert(QStringLiteral("reconnects"), double(l.reconnects));
+    object.insert(QStringLiteral("refusals"), double(l.refusals));
+    object.insert(QStringLiteral("bytes_sent"), double(l.bytesSent));
+    object.insert(QStringLiteral("bytes_received"), double(l.bytesReceived));
+    QList<quint8> ids = units.keys();
+    std::sort(ids.begin(), ids.end());
+    QJsonArray list;
+    for (const quint8 id : ids) {
+        const Unit &u = units[id];
+        if (!u.everAsked)
+            continue;
+        QJsonObject entry = u.counters.json();
+        entry.insert(QStringLiteral("unit"), id);
+        entry.insert(QStringLiteral("state"), unitState(u.silentRun, u.dead, u.everAsked));
+        list.append(entry);
+    }
+    object.insert(QStringLiteral("units"), list);
+    return object;
+}
