@@ -1,6 +1,7 @@
 #include "engine/gateway/busworker.h"
 
 #include "engine/bus/mbapframe.h"
+#include "engine/bus/replymatch.h"
 #include "engine/bus/rtuframe.h"
 #include "engine/platform/tracelog.h"
 
@@ -53,9 +54,9 @@ QString linkStateName(ModuleLink::State state)
 
 } // namespace
 
-// The bus engine's matcher of one reply to one request, with what it set
-// aside.
+// The bus engine's matcher of one reply to one request (RTU framing).
 struct BusWorker::Match {
+    ReplyMatch rtu;
 };
 
 BusWorker::BusWorker(const GatewayBus &bus, const Settings &settings, QObject *parent)
@@ -357,7 +358,7 @@ void BusWorker::onReadable()
         matchFeed(bytes, clock.nsecsElapsed());
 }
 
-void BusWorker::replied(const QByteArray &pdu, qint64 atNs)
+void BusWorker::replied(const QByteArray &pdu, const QByteArray &frame, qint64 atNs)
 {
     if (line != Line::Asking)
         return;
@@ -381,24 +382,31 @@ void BusWorker::replied(const QByteArray &pdu, qint64 atNs)
     }
     if (current.request.client == 0)
         u.probeQueued = false;
-    if (settings.trace) {
-        QByteArray frame(1, char(current.request.unit));
-        settings.trace->received(config.target.text() + QLatin1Char(' ') + current.who,
-                                 frame + pdu);
-    }
+    if (settings.trace)
+        settings.trace->received(config.target.text() + QLatin1Char(' ') + current.who, frame);
     answer(current, pdu, true);
     // The module sent the answer once the line had been quiet for its
     // packet time-out: only what is missing of the gap is waited for.
     finish(qMax<qint64>(0, config.line.gapUs() - qint64(config.line.packetTimeoutMs) * 1000));
 }
 
-void BusWorker::crcError()
+void BusWorker::notAnswer(bool crc, const QByteArray &frame)
 {
     if (line != Line::Asking)
         return;
     Unit &u = unit(current.request.unit);
-    ++count.bus.crcErrors;
-    ++u.counters.crcErrors;
+    if (crc) {
+        ++count.bus.crcErrors;
+        ++u.counters.crcErrors;
+    } else {
+        ++count.bus.wrongReplies;
+        ++u.counters.wrongReplies;
+    }
+    if (settings.trace)
+        settings.trace->received(
+            config.target.text() + QLatin1Char(' ') + current.who +
+                (crc ? QStringLiteral(" crc error") : QStringLiteral(" wrong reply")),
+            frame);
     u.silentRun = 0; // something answered
     if (current.request.client == 0)
         u.probeQueued = false;
@@ -410,7 +418,10 @@ void BusWorker::onAnswerTimeout()
 {
     if (line != Line::Asking)
         return;
+    // A reply begun and not ended by now is the matcher's CRC error.
     matchExpire(clock.nsecsElapsed());
+    if (line != Line::Asking)
+        return;
     const quint8 id = current.request.unit;
     Unit &u = unit(id);
     ++count.bus.timeouts;
@@ -562,8 +573,6 @@ void BusWorker::onLinkLost(const QString &reason)
 
 void BusWorker::matchBegin(const QByteArray &frame, qint64 atNs)
 {
-    Q_UNUSED(frame);
-    Q_UNUSED(atNs);
     if (config.framing == BusFraming::Tcp) {
         // What is left from before is nobody's answer.
         if (!tcpPending.isEmpty()) {
@@ -573,6 +582,8 @@ void BusWorker::matchBegin(const QByteArray &frame, qint64 atNs)
         lateTransaction = 0;
         return;
     }
+    match->rtu.begin(frame, atNs / 1000000);
+    drainMatch(atNs);
 }
 
 void BusWorker::matchFeed(const QByteArray &bytes, qint64 atNs)
@@ -597,7 +608,7 @@ void BusWorker::matchFeed(const QByteArray &bytes, qint64 atNs)
             if (line == Line::Asking && scan.transaction == transaction &&
                 scan.unit == current.request.unit && !pdu.isEmpty() &&
                 (quint8(pdu.at(0)) & 0x7f) == current.request.function()) {
-                replied(pdu, atNs);
+                replied(pdu, frame, atNs);
             } else if (lateTransaction != 0 && scan.transaction == lateTransaction) {
                 ++count.bus.late;
                 ++unit(scan.unit).counters.late;
@@ -613,15 +624,55 @@ void BusWorker::matchFeed(const QByteArray &bytes, qint64 atNs)
             }
         }
     }
-    Q_UNUSED(atNs);
+    match->rtu.feed(bytes, atNs / 1000000);
+    drainMatch(atNs);
 }
 
 void BusWorker::matchExpire(qint64 nowNs)
 {
-    Q_UNUSED(nowNs);
     if (config.framing == BusFraming::Tcp) {
         lateTransaction = transaction;
         return;
+    }
+    match->rtu.timeUp(nowNs / 1000000);
+    drainMatch(nowNs);
+}
+
+// What the matcher made of the module's bytes. The time of an answer is
+// when its bytes were read here (the matcher counts in milliseconds).
+void BusWorker::drainMatch(qint64 atNs)
+{
+    ReplyMatch::Event e;
+    while (match->rtu.next(&e)) {
+        switch (e.kind) {
+        case ReplyMatch::Event::Kind::Reply:
+            replied(e.frame.mid(1, e.frame.size() - 3), e.frame, atNs);
+            break;
+        case ReplyMatch::Event::Kind::CrcError:
+            notAnswer(true, e.frame);
+            break;
+        case ReplyMatch::Event::Kind::WrongReply:
+            notAnswer(false, e.frame);
+            break;
+        case ReplyMatch::Event::Kind::NoReply:
+            break; // the answer timer says it
+        case ReplyMatch::Event::Kind::Late:
+            ++count.bus.late;
+            ++unit(e.unit).counters.late;
+            if (settings.trace)
+                settings.trace->received(config.target.text() + QStringLiteral(" late"), e.frame);
+            break;
+        case ReplyMatch::Event::Kind::Stray:
+            if (e.isFrame)
+                ++count.strayFrames;
+            count.strayBytes += e.size;
+            traceEvent(e.isFrame ? QStringLiteral("stray frame from unit %1, function %2, %3 bytes")
+                                       .arg(e.unit)
+                                       .arg(e.function)
+                                       .arg(e.size)
+                                 : QStringLiteral("stray bytes, %1").arg(e.size));
+            break;
+        }
     }
 }
 

@@ -131,14 +131,17 @@ private:
     void flushQueue(quint8 code);
     void giveUp(quint8 id);
     void queueProbe(quint8 id);
-    void replied(const QByteArray &pdu, qint64 atNs);
-    void crcError();
+    void replied(const QByteArray &pdu, const QByteArray &frame, qint64 atNs);
+    // The answer awaited came with a wrong CRC, or a frame from the unit
+    // that does not answer the request: 0x0B, the unit counted as there.
+    void notAnswer(bool crc, const QByteArray &frame);
     void traceEvent(const QString &text);
 
     // The module's bytes, matched to the request on the bus.
     void matchBegin(const QByteArray &frame, qint64 sentNs);
     void matchFeed(const QByteArray &bytes, qint64 atNs);
     void matchExpire(qint64 nowNs);
+    void drainMatch(qint64 atNs);
 
     GatewayBus config;
     Settings settings;
