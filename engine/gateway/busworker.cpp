@@ -82,16 +82,18 @@ BusWorker::BusWorker(const GatewayBus &bus, const Settings &settings, QObject *p
     probeTimer.setSingleShot(true);
     connect(&probeTimer, &QTimer::timeout, this, [this] {
         const qint64 now = clock.elapsed();
-        qint64 next = -1;
-        for (auto it = probeDue.begin(); it != probeDue.end(); ++it) {
+        QList<quint8> due;
+        for (auto it = probeDue.cbegin(); it != probeDue.cend(); ++it) {
             if (it.value() <= now)
-                queueProbe(it.key());
-            else if (next < 0 || it.value() < next)
-                next = it.value();
+                due << it.key();
         }
-        if (next >= 0)
-            probeTimer.start(int(next - now));
+        for (const quint8 id : qAsConst(due))
+            queueProbe(id);
+        armProbes();
     });
+    holdTimer.setSingleShot(true);
+    holdTimer.setTimerType(Qt::PreciseTimer);
+    connect(&holdTimer, &QTimer::timeout, this, &BusWorker::pump);
 }
 
 BusWorker::~BusWorker()
@@ -107,6 +109,7 @@ void BusWorker::start()
 void BusWorker::stop()
 {
     answerTimer.stop();
+    holdTimer.stop();
     quietTimer.stop();
     probeTimer.stop();
     if (line == Line::Asking) {
@@ -248,22 +251,41 @@ void BusWorker::pump()
 }
 
 // The next request, by turns; after a time-out, the first in turn whose
-// unit answered last time, when one waits.
+// unit answered last time, when one waits. A unit that did not answer in
+// time is not asked again until its late answer has come or one more
+// answer time-out has passed: a late answer is never taken for the next
+// request's. Others go meanwhile.
 bool BusWorker::takeNext(Job *job)
 {
-    if (turns.empty())
+    const qint64 now = clock.elapsed();
+    qint64 held = -1; // when the first unit held back may be asked
+    const auto free = [&](const Job &head) {
+        const auto u = units.constFind(head.request.unit);
+        if (head.request.unit == 0 || u == units.constEnd() || u->quietUntilMs <= now)
+            return true;
+        held = held < 0 ? u->quietUntilMs : qMin(held, u->quietUntilMs);
         return false;
-    size_t pick = 0;
-    if (afterTimeout) {
-        for (size_t i = 0; i < turns.size(); ++i) {
-            const Job &head = queues[turns[i]].front();
-            const auto u = units.constFind(head.request.unit);
-            if (head.request.client != 0 && head.request.unit != 0 &&
-                (u == units.constEnd() || u->silentRun == 0)) {
-                pick = i;
-                break;
-            }
+    };
+    size_t pick = turns.size();
+    for (size_t i = 0; i < turns.size(); ++i) {
+        const Job &head = queues[turns[i]].front();
+        if (!free(head))
+            continue;
+        if (pick == turns.size())
+            pick = i;
+        if (!afterTimeout)
+            break;
+        const auto u = units.constFind(head.request.unit);
+        if (head.request.client != 0 && head.request.unit != 0 &&
+            (u == units.constEnd() || u->silentRun == 0)) {
+            pick = i;
+            break;
         }
+    }
+    if (pick == turns.size()) {
+        if (held >= 0)
+            holdTimer.start(int(qMax<qint64>(1, held - now)));
+        return false;
     }
     afterTimeout = false;
     const quint64 client = turns[pick];
@@ -430,6 +452,7 @@ void BusWorker::onAnswerTimeout()
     const bool sameLink = isConnected() && link.generation() == sentGeneration;
     if (sameLink)
         ++u.silentRun;
+    u.quietUntilMs = clock.elapsed() + settings.answerTimeoutMs;
     afterTimeout = true;
     traceEvent(QStringLiteral("%1: unit %2 gave no answer within %3 ms")
                    .arg(current.who)
@@ -439,8 +462,7 @@ void BusWorker::onAnswerTimeout()
     if (current.request.client == 0) {
         u.probeQueued = false;
         probeDue[id] = clock.elapsed() + settings.probeEveryMs;
-        if (!probeTimer.isActive() || probeTimer.remainingTime() > settings.probeEveryMs)
-            probeTimer.start(settings.probeEveryMs);
+        armProbes();
     } else if (current.request.isRead() && current.tries < settings.retries && sameLink &&
                !givingUp && !currentForgotten) {
         // Sent again in its client's next turn, first of its requests.
@@ -493,8 +515,20 @@ void BusWorker::giveUp(quint8 id)
         }
     }
     probeDue[id] = clock.elapsed() + settings.probeEveryMs;
-    if (!probeTimer.isActive() || probeTimer.remainingTime() > settings.probeEveryMs)
-        probeTimer.start(settings.probeEveryMs);
+    armProbes();
+}
+
+// The probe timer set for the next unit given up that is due.
+void BusWorker::armProbes()
+{
+    if (probeDue.isEmpty()) {
+        probeTimer.stop();
+        return;
+    }
+    qint64 next = -1;
+    for (const qint64 due : qAsConst(probeDue))
+        next = next < 0 ? due : qMin(next, due);
+    probeTimer.start(int(qMax<qint64>(0, next - clock.elapsed())));
 }
 
 void BusWorker::queueProbe(quint8 id)
@@ -506,6 +540,7 @@ void BusWorker::queueProbe(quint8 id)
     if (!isConnected()) {
         // Probed again once there is a connection to probe on.
         probeDue[id] = clock.elapsed() + settings.probeEveryMs;
+        armProbes();
         return;
     }
     u.probeQueued = true;
@@ -536,8 +571,7 @@ void BusWorker::flushQueue(quint8 code)
                 Unit &u = unit(job.request.unit);
                 u.probeQueued = false;
                 probeDue[job.request.unit] = clock.elapsed() + settings.probeEveryMs;
-                if (!probeTimer.isActive())
-                    probeTimer.start(settings.probeEveryMs);
+                armProbes();
                 continue;
             }
             refuse(job, code);
@@ -612,6 +646,7 @@ void BusWorker::matchFeed(const QByteArray &bytes, qint64 atNs)
             } else if (lateTransaction != 0 && scan.transaction == lateTransaction) {
                 ++count.bus.late;
                 ++unit(scan.unit).counters.late;
+                unit(scan.unit).quietUntilMs = 0;
                 lateTransaction = 0;
                 if (settings.trace)
                     settings.trace->received(config.target.text() + QStringLiteral(" late"), frame);
@@ -659,12 +694,16 @@ void BusWorker::drainMatch(qint64 atNs)
         case ReplyMatch::Event::Kind::Late:
             ++count.bus.late;
             ++unit(e.unit).counters.late;
+            unit(e.unit).quietUntilMs = 0; // its late answer is in: it may be asked
             if (settings.trace)
                 settings.trace->received(config.target.text() + QStringLiteral(" late"), e.frame);
             break;
         case ReplyMatch::Event::Kind::Stray:
-            if (e.isFrame)
+            if (e.isFrame) {
                 ++count.strayFrames;
+                if (units.contains(e.unit))
+                    unit(e.unit).quietUntilMs = 0;
+            }
             count.strayBytes += e.size;
             traceEvent(e.isFrame ? QStringLiteral("stray frame from unit %1, function %2, %3 bytes")
                                        .arg(e.unit)

@@ -30,6 +30,10 @@ class TraceLog;
 //   in turn, so that no client's burst starves another. After a time-out
 //   the next request goes to a unit that answered, when one waits: a
 //   healthy device waits at most one answer time-out behind a dead one.
+// - A unit that did not answer in time is asked again only once its late
+//   answer has come, or one more answer time-out has passed: a device a
+//   little slower than the time-out never has its late answer taken for
+//   its next request's. The other units are asked meanwhile.
 // - The answer is the reply that answers the request, by the bus engine's
 //   rule (a reply from the unit asked, with its function or its exception,
 //   of the length the request implies, in the answer's time); a device's
@@ -113,6 +117,7 @@ private:
         bool dead = false;
         bool probeQueued = false;
         bool everAsked = false;
+        qint64 quietUntilMs = 0; // after a time-out: not asked again before
     };
     enum class Line { Idle, Asking, Quiet };
 
@@ -131,6 +136,7 @@ private:
     void flushQueue(quint8 code);
     void giveUp(quint8 id);
     void queueProbe(quint8 id);
+    void armProbes();
     void replied(const QByteArray &pdu, const QByteArray &frame, qint64 atNs);
     // The answer awaited came with a wrong CRC, or a frame from the unit
     // that does not answer the request: 0x0B, the unit counted as there.
@@ -164,6 +170,7 @@ private:
     QTimer answerTimer;
     GapTimer quietTimer;
     QTimer probeTimer;
+    QTimer holdTimer;               // every request waiting is for a unit held back
     QHash<quint8, qint64> probeDue; // a unit given up -> when it is probed next (ms)
 
     // Modbus TCP framing: the transaction ids of our own.

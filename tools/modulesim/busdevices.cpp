@@ -241,17 +241,16 @@ void BusDevices::answer(Group *g, const QByteArray &frame, qint64 endNs)
     if (!crcRight(frame))
         return;
     ++heardFrames;
+    log("heard", frame);
     const quint8 unit = quint8(frame.at(0));
     if (unit == 0) {
         // A broadcast: every device of the group writes, none answers.
-        log("heard", frame);
         for (const int each : qAsConst(g->units))
             reply(quint8(each), frame);
         return;
     }
     if (!g->units.contains(unit))
         return;
-    log("heard", frame);
     QByteArray answer = reply(unit, frame);
     if (crcErrorPercent > 0 && int(random.bounded(100)) < crcErrorPercent) {
         const int at = 2 + int(random.bounded(answer.size() - 2));

@@ -94,8 +94,8 @@ public:
     void setNoise(int bytesPerSecond) { noisePerSecond = qMax(0, bytesPerSecond); }
     void setCrcErrors(int percent) { crcErrorPercent = qBound(0, percent, 100); }
     void setSeed(quint32 seed) { random.seed(seed); }
-    // Each frame a group takes whole ("heard HEX") and each reply ("reply
-    // HEX") as a line appended to `path`, for a test to count; false with
+    // Each frame a group takes whole, its CRC right, whichever unit it is
+    // for ("heard HEX"), and each reply ("reply HEX") as a line appended to `path`, for a test to count; false with
     // the reason when it cannot be opened.
     bool setLog(const QString &path, QString *error);
     // The settings the module runs with, asked when it hears or sends.

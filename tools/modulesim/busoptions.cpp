@@ -53,8 +53,9 @@ void add(QCommandLineParser *parser)
                         "TCP port go out on the bus as RTU frames, and the replies come back under "
                         "their header.")},
         {QStringLiteral("bus-log"),
-         QStringLiteral("With --devices: append each frame the devices take whole (\"heard "
-                        "HEX\") and each reply (\"reply HEX\") to PATH, a line each."),
+         QStringLiteral("With --devices: append each frame the devices take whole, for them or "
+                        "not (\"heard HEX\"), and each reply (\"reply HEX\") to PATH, a line "
+                        "each."),
          QStringLiteral("PATH")},
         {QStringLiteral("other-master"),
          QStringLiteral("With --network: another master polls the devices every MS at its "
