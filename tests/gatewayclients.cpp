@@ -1,5 +1,5 @@
 // ordan-gateway-clients HOST PORT [--clients N] [--requests N | --seconds S]
-//     [--units LIST] [--count C] [--timeout-ms T] [--functions UNIT]
+//     [--units LIST] [--count C] [--timeout-ms T] [--functions UNIT] [--rtu]
 // Modbus TCP clients on Debian's libmodbus, as SCADA drivers and
 // historians are, for the gateway's tests and benchmark: N clients (8 by
 // default), each on its own connection and thread, all at once. Each reads
@@ -17,10 +17,22 @@
 // (any other failure), seconds, rate (answers a second), median_ms,
 // p99_ms, max_ms (of the answered requests).
 //
+// --rtu speaks RTU over TCP instead (each request an RTU frame with its
+// CRC, as to a transparent module directly; one client only, the module
+// holding one connection): the benchmark's measure of what the gateway
+// adds.
+//
 // --functions UNIT instead asks UNIT once each: report server id (17) and
 // write-and-read registers (23: writes 4321 to register 7 and reads
 // registers 5-9), printing "function_17=HEX" and "function_23=v5,v6,...".
 #include <modbus.h>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -49,6 +61,7 @@ struct Options {
     int count = 10;
     int timeoutMs = 2000;
     int functionsUnit = 0;
+    bool rtu = false;
 };
 
 struct Tally {
@@ -100,8 +113,104 @@ modbus_t *connectTo(const Options &o)
     return context;
 }
 
+uint16_t crc16(const uint8_t *data, size_t size)
+{
+    uint16_t crc = 0xffff;
+    for (size_t i = 0; i < size; ++i) {
+        crc ^= data[i];
+        for (int bit = 0; bit < 8; ++bit)
+            crc = (crc & 1) ? uint16_t((crc >> 1) ^ 0xa001) : uint16_t(crc >> 1);
+    }
+    return crc;
+}
+
+// A read of `count` registers as an RTU frame over TCP; the values, or -1
+// (nothing whole in time, or a wrong CRC), or an exception code.
+int readRtu(int fd, int unit, int address, int count, int timeoutMs, uint16_t *values)
+{
+    uint8_t frame[8] = {uint8_t(unit),         3,
+                        uint8_t(address >> 8), uint8_t(address),
+                        uint8_t(count >> 8),   uint8_t(count)};
+    const uint16_t crc = crc16(frame, 6);
+    frame[6] = uint8_t(crc & 0xff);
+    frame[7] = uint8_t(crc >> 8);
+    if (::write(fd, frame, sizeof frame) != ssize_t(sizeof frame))
+        return -2;
+    uint8_t reply[256];
+    size_t have = 0;
+    const size_t whole = size_t(5 + 2 * count);
+    while (have < whole && !(have >= 5 && (reply[1] & 0x80))) {
+        pollfd p{fd, POLLIN, 0};
+        if (::poll(&p, 1, timeoutMs) <= 0)
+            return -1;
+        const ssize_t n = ::read(fd, reply + have, sizeof reply - have);
+        if (n <= 0)
+            return -2;
+        have += size_t(n);
+    }
+    const size_t length = (reply[1] & 0x80) ? 5 : whole;
+    if (crc16(reply, length - 2) != uint16_t(reply[length - 2] | reply[length - 1] << 8))
+        return -1;
+    if (reply[1] & 0x80)
+        return reply[2];
+    for (int r = 0; r < count; ++r)
+        values[r] = uint16_t(reply[3 + 2 * r] << 8 | reply[4 + 2 * r]);
+    return 0;
+}
+
+void runRtuClient(const Options &o, Tally *tally)
+{
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_port = htons(uint16_t(o.port));
+    const int one = 1;
+    if (fd < 0 || ::inet_pton(AF_INET, o.host, &to.sin_addr) != 1 ||
+        ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one) != 0 ||
+        ::connect(fd, reinterpret_cast<const sockaddr *>(&to), sizeof to) != 0) {
+        ++tally->broken;
+        if (fd >= 0)
+            ::close(fd);
+        return;
+    }
+    const auto start = Clock::now();
+    std::vector<uint16_t> values(size_t(o.count));
+    const int span = std::max(1, 100 - o.count);
+    for (long i = 0;; ++i) {
+        if (o.seconds > 0 ? std::chrono::duration<double>(Clock::now() - start).count() >= o.seconds
+                          : i >= o.requests)
+            break;
+        const int unit = o.units[size_t(i % long(o.units.size()))];
+        const int address = int((i * 7) % span);
+        ++tally->requests;
+        const auto sent = Clock::now();
+        const int result = readRtu(fd, unit, address, o.count, o.timeoutMs, values.data());
+        const double ms = std::chrono::duration<double, std::milli>(Clock::now() - sent).count();
+        if (result == 0) {
+            bool right = true;
+            for (int r = 0; r < o.count; ++r)
+                right = right && values[size_t(r)] == uint16_t(unit * 1000 + address + r);
+            ++(right ? tally->ok : tally->crossed);
+            if (right)
+                tally->latencies.push_back(ms);
+        } else if (result > 0) {
+            ++tally->exceptions[result];
+        } else if (result == -1) {
+            ++tally->timeouts;
+        } else {
+            ++tally->broken;
+            break;
+        }
+    }
+    ::close(fd);
+}
+
 void runClient(const Options &o, int index, Tally *tally)
 {
+    if (o.rtu) {
+        runRtuClient(o, tally);
+        return;
+    }
     modbus_t *context = connectTo(o);
     if (!context) {
         ++tally->broken;
@@ -187,14 +296,23 @@ int main(int argc, char *argv[])
     if (argc < 3) {
         std::fprintf(stderr, "usage: ordan-gateway-clients HOST PORT [--clients N] [--requests N "
                              "| --seconds S] [--units LIST] [--count C] [--timeout-ms T] "
-                             "[--functions UNIT]\n");
+                             "[--functions UNIT] [--rtu]\n");
         return 2;
     }
     o.host = argv[1];
     o.port = number(argv[2]);
     bool good = o.port > 0;
-    for (int i = 3; i + 1 < argc; i += 2) {
+    for (int i = 3; i < argc; i += 2) {
         const std::string name = argv[i];
+        if (name == "--rtu") {
+            o.rtu = true;
+            --i;
+            continue;
+        }
+        if (i + 1 >= argc) {
+            good = false;
+            break;
+        }
         const char *value = argv[i + 1];
         if (name == "--clients")
             good = good && (o.clients = number(value)) > 0;
@@ -219,6 +337,8 @@ int main(int argc, char *argv[])
     }
     if (o.functionsUnit > 0)
         return askFunctions(o);
+    if (o.rtu)
+        o.clients = 1;
 
     std::vector<Tally> tallies(size_t(o.clients));
     std::vector<std::thread> threads;

@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <utility>
+#include <vector>
 
 namespace
 {
@@ -491,29 +492,30 @@ void BusWorker::giveUp(quint8 id)
                    .arg(id)
                    .arg(u.silentRun)
                    .arg(settings.probeEveryMs));
-    // What waits for it is answered now.
-    for (auto it = queues.begin(); it != queues.end(); ++it) {
+    // What waits for it is answered now, once the queues are set right:
+    // an answer may end its client, which changes them.
+    std::vector<Job> taken;
+    for (auto it = queues.begin(); it != queues.end();) {
         std::deque<Job> &queue = it->second;
         for (auto job = queue.begin(); job != queue.end();) {
             if (job->request.unit != id || it->first == 0) {
                 ++job;
                 continue;
             }
-            Job taken = std::move(*job);
+            taken.push_back(std::move(*job));
             job = queue.erase(job);
             --waiting;
             count.queue.shrink();
-            refuse(taken, gatewayexception::noResponse);
         }
-    }
-    for (auto it = queues.begin(); it != queues.end();) {
-        if (it->second.empty()) {
+        if (queue.empty()) {
             turns.erase(std::remove(turns.begin(), turns.end(), it->first), turns.end());
             it = queues.erase(it);
         } else {
             ++it;
         }
     }
+    for (Job &job : taken)
+        refuse(job, gatewayexception::noResponse);
     probeDue[id] = clock.elapsed() + settings.probeEveryMs;
     armProbes();
 }
