@@ -38,6 +38,7 @@
 #include <cerrno>
 #include <chrono>
 #include <climits>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -138,7 +139,7 @@ int readRtu(int fd, int unit, int address, int count, int timeoutMs, uint16_t *v
         return -2;
     uint8_t reply[256];
     size_t have = 0;
-    const size_t whole = size_t(5 + 2 * count);
+    const size_t whole = 5 + 2 * size_t(count);
     while (have < whole && !(have >= 5 && (reply[1] & 0x80))) {
         pollfd p{fd, POLLIN, 0};
         if (::poll(&p, 1, timeoutMs) <= 0)
@@ -227,7 +228,7 @@ void runClient(const Options &o, int index, Tally *tally)
             break;
         }
         const int unit = o.units[size_t((i + index) % long(o.units.size()))];
-        const int address = int((i * 7 + index * 13) % span);
+        const int address = int((i * 7 + long(index) * 13) % span);
         modbus_set_slave(context, unit);
         ++tally->requests;
         const auto sent = Clock::now();
@@ -319,7 +320,7 @@ int main(int argc, char *argv[])
         else if (name == "--requests")
             good = good && (o.requests = number(value)) >= 0;
         else if (name == "--seconds")
-            good = good && (o.seconds = std::atof(value)) > 0;
+            good = good && (o.seconds = std::strtod(value, nullptr)) > 0;
         else if (name == "--units")
             good = good && parseUnits(value, &o.units);
         else if (name == "--count")
@@ -342,6 +343,7 @@ int main(int argc, char *argv[])
 
     std::vector<Tally> tallies(size_t(o.clients));
     std::vector<std::thread> threads;
+    threads.reserve(size_t(o.clients));
     const auto start = Clock::now();
     for (int k = 0; k < o.clients; ++k)
         threads.emplace_back(runClient, std::cref(o), k, &tallies[size_t(k)]);
@@ -368,7 +370,7 @@ int main(int argc, char *argv[])
         if (all.latencies.empty())
             return 0.0;
         const size_t i = std::min(all.latencies.size() - 1,
-                                  size_t(share * double(all.latencies.size() - 1) + 0.5));
+                                  size_t(std::lround(share * double(all.latencies.size() - 1))));
         return all.latencies[i];
     };
     std::printf("requests=%ld\nok=%ld\ncrossed=%ld\nbroken=%ld\ntimeouts=%ld\nother=%ld\n",

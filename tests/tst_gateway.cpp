@@ -97,9 +97,33 @@ public:
             return frames;
         for (const QByteArray &line : file.readAll().split('\n')) {
             if (line.startsWith("heard "))
-                frames << QString::fromLatin1(line.mid(6));
+                frames << QString::fromLatin1(line.split(' ').value(1));
         }
         return frames;
+    }
+    // What was on the line, in order: requests heard and replies, each with
+    // when it began and ended (us).
+    struct OnLine {
+        bool reply = false;
+        QString hex;
+        qint64 start = 0;
+        qint64 end = 0;
+    };
+    QList<OnLine> line() const
+    {
+        QFile file(busLog);
+        QList<OnLine> all;
+        if (!file.open(QIODevice::ReadOnly))
+            return all;
+        for (const QByteArray &text : file.readAll().split('\n')) {
+            const QList<QByteArray> words = text.split(' ');
+            if (words.size() == 4)
+                all.append({words.at(0) == "reply", QString::fromLatin1(words.at(1)),
+                            words.at(2).toLongLong(), words.at(3).toLongLong()});
+        }
+        std::sort(all.begin(), all.end(),
+                  [](const OnLine &a, const OnLine &b) { return a.start < b.start; });
+        return all;
     }
     // How many of them carry `function`.
     int heardFunction(int function) const
@@ -192,7 +216,10 @@ public:
 class RawClient
 {
 public:
-    RawClient() { socket.connectToHost(QStringLiteral("127.0.0.1"), listenPort); }
+    explicit RawClient(quint16 port = listenPort)
+    {
+        socket.connectToHost(QStringLiteral("127.0.0.1"), port);
+    }
     bool connected() { return socket.waitForConnected(5000); }
 
     static QByteArray frame(quint16 transaction, quint8 unit, const QByteArray &pdu)
@@ -332,6 +359,11 @@ private slots:
     void moduleRestartsUnderLoad();
     void reloadKeepsClients();
     void stalledHalfHeaderDropped();
+    void clientsRefusedAndDropped();
+    void listenerForEachRow();
+    void gapBetweenFrames();
+    void crcErrorsAnsweredAtOnce();
+    void unitGivenUpComesBack();
     void clientsLeaveNoDescriptors();
     void modbusTcpFraming();
     void givesUp();
@@ -501,11 +533,21 @@ void GatewayTest::eightClientsNoCrossedReply()
     for (const QJsonValue &u : units)
         QVERIFY(u.toObject().value("replies").toInt() > 1000);
     QCOMPARE(status.value("clients_accepted").toInt(), 8);
+    // Clients in turn: in the same time, each as many requests as the next,
+    // within 2.
+    const auto turns = runClients({"--clients", "4", "--seconds", "2", "--units", "1"});
+    QList<int> done;
+    for (int k = 0; k < 4; ++k)
+        done << turns.value(QStringLiteral("client_%1").arg(k)).toInt();
+    std::sort(done.begin(), done.end());
+    QVERIFY2(done.first() > 10 && done.last() - done.first() <= 2,
+             qPrintable(
+                 QStringLiteral("%1 to %2 requests a client").arg(done.first()).arg(done.last())));
     QCOMPARE(gateway.stop(SIGTERM), 0);
     // The counters once more at the exit.
     const QJsonObject last =
         QJsonDocument::fromJson(gateway.process.readAllStandardOutput()).object();
-    QCOMPARE(last.value("modules").toArray().at(0).toObject().value("sent").toInt(), 4000);
+    QVERIFY(last.value("modules").toArray().at(0).toObject().value("sent").toInt() > 4000);
 }
 
 // A device's exception comes back as it arrives, not after a normal reply's
@@ -595,8 +637,9 @@ void GatewayTest::functionsPassOnce()
 {
     QTemporaryDir dir;
     Module module(dir.path(), siteA, "1@19200/8E1");
-    GatewayProcess gateway(
-        {"10.20.0.31:502", "--listen", listen, "--speed", "19200", "--parity", "even"});
+    const QString trace = dir.filePath("gateway.log");
+    GatewayProcess gateway({"10.20.0.31:502", "--listen", listen, "--speed", "19200", "--parity",
+                            "even", "--log", trace});
     QVERIFY2(gateway.ready(), gateway.err.constData());
     RawClient raw;
     QVERIFY(raw.connected());
@@ -630,6 +673,13 @@ void GatewayTest::functionsPassOnce()
     QCOMPARE(module.heardFunction(8), 1);
     QCOMPARE(module.heardFunction(0x2b), 1);
     QCOMPARE(module.heardFunction(0x41), 1);
+    // The trace: each request and its answer with its client, escaped.
+    QFile file(trace);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const QByteArray traced = file.readAll();
+    QVERIFY2(traced.contains("10.20.0.31:502 client 1 > \\x01\\x08\\x00\\x00\\x12\\xab") &&
+                 traced.contains("10.20.0.31:502 client 1 < \\x01A\\x03\\x02\\x01"),
+             traced.constData());
 }
 
 // A device slower than the answer time-out: every request 0x0B, every
@@ -849,6 +899,144 @@ void GatewayTest::stalledHalfHeaderDropped()
         5000));
     QVERIFY(gateway.waitForErr("dropped: began a request and did not finish it within 1 s"));
     QCOMPARE(other.ask(1, readRegisters(0, 1)).pdu, QByteArray::fromHex("030203e8"));
+}
+
+// Over --max-clients a connection is closed at once; a client whose
+// header is none is dropped; both said and counted.
+void GatewayTest::clientsRefusedAndDropped()
+{
+    QTemporaryDir dir;
+    Module module(dir.path(), siteA, "1@19200/8E1");
+    GatewayProcess gateway({"10.20.0.31:502", "--listen", listen, "--max-clients", "2"});
+    QVERIFY2(gateway.ready(), gateway.err.constData());
+    RawClient first;
+    RawClient second;
+    QVERIFY(first.connected() && second.connected());
+    QCOMPARE(first.ask(1, readRegisters(0, 1)).pdu, QByteArray::fromHex("030203e8"));
+    RawClient third;
+    QVERIFY(waitFor(
+        [&] {
+            third.socket.waitForReadyRead(10);
+            return third.socket.state() == QAbstractSocket::UnconnectedState;
+        },
+        5000));
+    QVERIFY(gateway.waitForErr("refused: 2 clients already (--max-clients)"));
+    second.send(QByteArray::fromHex("00010001000601030000000a"));
+    QVERIFY(waitFor(
+        [&] {
+            second.socket.waitForReadyRead(10);
+            return second.socket.state() == QAbstractSocket::UnconnectedState;
+        },
+        5000));
+    QVERIFY(gateway.waitForErr("dropped: sent a header that is no Modbus TCP header"));
+    QCOMPARE(first.ask(1, readRegisters(1, 1)).pdu, QByteArray::fromHex("030203e9"));
+    const QJsonObject status = gateway.status();
+    QCOMPARE(status.value("clients_refused").toInt(), 1);
+    QCOMPARE(status.value("clients_dropped").toInt(), 1);
+    QCOMPARE(status.value("clients").toArray().size(), 1);
+    QCOMPARE(module.heardFunction(3), 2);
+}
+
+// --listen-base: each row on a listener of its own, port base + row - 1,
+// with its bus_ids only.
+void GatewayTest::listenerForEachRow()
+{
+    QTemporaryDir dir;
+    Module a(dir.path(), siteA, "1,2@19200/8E1");
+    Module b(dir.path(), siteB, "1,5@19200/8E1");
+    const QString plan = dir.filePath("plan.csv");
+    writeFile(plan, "port,ip,tcp_port,speed,parity,bus_ids\n/dev/ttyA,10.20.0.31,502,19200,even,"
+                    "\"1,2\"\n/dev/ttyB,10.20.0.32,502,19200,even,\"1,5\"\n");
+    GatewayProcess gateway({"--plan", plan, "--listen-base", "127.0.0.1:1510"});
+    QVERIFY2(gateway.ready(2), gateway.err.constData());
+    QVERIFY(gateway.err.contains("listening on 127.0.0.1:1511 for row 2 (10.20.0.31:502)"));
+    RawClient rowTwo(1511);
+    RawClient rowThree(1512);
+    QVERIFY(rowTwo.connected() && rowThree.connected());
+    QCOMPARE(rowTwo.ask(1, readRegisters(0, 1)).pdu, QByteArray::fromHex("030203e8"));
+    QCOMPARE(rowThree.ask(1, readRegisters(1, 1)).pdu, QByteArray::fromHex("030203e9"));
+    QCOMPARE(rowThree.ask(5, readRegisters(0, 1)).pdu, QByteArray::fromHex("03021388"));
+    QCOMPARE(rowTwo.ask(5, readRegisters(0, 1)).pdu, exceptionOf(3, 0x0a));
+    QCOMPARE(a.heardFunction(3), 1);
+    QCOMPARE(b.heardFunction(3), 2);
+}
+
+// Between the end of a reply and the next request the line is quiet for
+// at least 3.5 characters, the module's packet time-out counted in: at
+// 19200 8E1 with a packet time-out of 1 ms the gateway waits the rest.
+void GatewayTest::gapBetweenFrames()
+{
+    QTemporaryDir dir;
+    Module module(dir.path(), siteA, "1,2@19200/8E1", {"--set", "timeout data=1"});
+    GatewayProcess gateway({"10.20.0.31:502", "--listen", listen, "--speed", "19200", "--parity",
+                            "even", "--packet-timeout", "1"});
+    QVERIFY2(gateway.ready(), gateway.err.constData());
+    RawClient one;
+    RawClient two;
+    QVERIFY(one.connected() && two.connected());
+    QByteArray burst;
+    for (quint16 t = 1; t <= 15; ++t)
+        burst += RawClient::frame(t, quint8(1 + t % 2), readRegisters(t, 2));
+    one.send(burst);
+    two.send(burst);
+    for (int i = 0; i < 15; ++i)
+        QVERIFY(one.next().pdu.size() == 6 && two.next().pdu.size() == 6);
+    const QList<Module::OnLine> line = module.line();
+    QCOMPARE(line.size(), 60);
+    const qint64 gapUs = 2005; // 3.5 characters of 11 bits at 19200 bit/s
+    qint64 least = -1;
+    for (int i = 1; i < line.size(); ++i) {
+        if (line.at(i - 1).reply && !line.at(i).reply) {
+            const qint64 quiet = line.at(i).start - line.at(i - 1).end;
+            least = least < 0 ? quiet : qMin(least, quiet);
+        }
+    }
+    QVERIFY2(least >= gapUs, qPrintable(QStringLiteral("%1 us of quiet").arg(least)));
+}
+
+// A reply with a wrong CRC is 0x0B at once, not after the time-out, and
+// counted.
+void GatewayTest::crcErrorsAnsweredAtOnce()
+{
+    QTemporaryDir dir;
+    Module module(dir.path(), siteA, "1@19200/8E1", {"--crc-errors", "100"});
+    GatewayProcess gateway({"10.20.0.31:502", "--listen", listen, "--speed", "19200", "--parity",
+                            "even", "--answer-timeout", "1000"});
+    QVERIFY2(gateway.ready(), gateway.err.constData());
+    RawClient raw;
+    QVERIFY(raw.connected());
+    for (int i = 0; i < 4; ++i) {
+        const RawClient::Answer a = raw.ask(1, readRegisters(i, 10));
+        QCOMPARE(a.pdu, exceptionOf(3, 0x0b));
+        QVERIFY2(a.ms < 500, qPrintable(QString::number(a.ms)));
+    }
+    const QJsonObject m = gateway.status().value("modules").toArray().at(0).toObject();
+    QCOMPARE(m.value("crc_errors").toInt(), 4);
+    QCOMPARE(m.value("timeouts").toInt(), 0);
+}
+
+// A unit given up is probed in the background, and answers again once its
+// device does.
+void GatewayTest::unitGivenUpComesBack()
+{
+    QTemporaryDir dir;
+    Module module(dir.path(), siteA, "1@19200/8E1", {"--devices-off", "4000"});
+    GatewayProcess gateway({"10.20.0.31:502", "--listen", listen, "--speed", "19200", "--parity",
+                            "even", "--answer-timeout", "200", "--dead-after", "2", "--probe-every",
+                            "0.3"});
+    QVERIFY2(gateway.ready(), gateway.err.constData());
+    RawClient raw;
+    QVERIFY(raw.connected());
+    QCOMPARE(raw.ask(1, readRegisters(0, 1)).pdu, exceptionOf(3, 0x0b));
+    QCOMPARE(raw.ask(1, readRegisters(0, 1)).pdu, exceptionOf(3, 0x0b));
+    QVERIFY(gateway.waitForErr("unit 1 given up after 2 time-outs in a row"));
+    const RawClient::Answer given = raw.ask(1, readRegisters(0, 1));
+    QCOMPARE(given.pdu, exceptionOf(3, 0x0b));
+    QVERIFY(given.ms < 100);
+    QVERIFY2(gateway.waitForErr("unit 1 answers again", 10000), gateway.err.constData());
+    QCOMPARE(raw.ask(1, readRegisters(0, 1)).pdu, QByteArray::fromHex("030203e8"));
+    const QJsonObject m = gateway.status().value("modules").toArray().at(0).toObject();
+    QVERIFY(m.value("probes").toInt() >= 1);
 }
 
 // 200 clients connect, ask, and leave: the gateway ends with the

@@ -251,44 +251,28 @@ void BusWorker::pump()
         send(std::move(job));
 }
 
-// The next request, by turns; after a time-out, the first in turn whose
-// unit answered last time, when one waits. A unit that did not answer in
-// time is not asked again until its late answer has come or one more
-// answer time-out has passed: a late answer is never taken for the next
-// request's. Others go meanwhile.
+// The next request, by turns. A unit that did not answer in time is not
+// asked again until its late answer has come or one more answer time-out
+// has passed: a late answer is never taken for the next request's. Others
+// go meanwhile, so a healthy unit waits at most one time-out behind it.
 bool BusWorker::takeNext(Job *job)
 {
     const qint64 now = clock.elapsed();
     qint64 held = -1; // when the first unit held back may be asked
-    const auto free = [&](const Job &head) {
+    size_t pick = turns.size();
+    for (size_t i = 0; i < turns.size() && pick == turns.size(); ++i) {
+        const Job &head = queues[turns[i]].front();
         const auto u = units.constFind(head.request.unit);
         if (head.request.unit == 0 || u == units.constEnd() || u->quietUntilMs <= now)
-            return true;
-        held = held < 0 ? u->quietUntilMs : qMin(held, u->quietUntilMs);
-        return false;
-    };
-    size_t pick = turns.size();
-    for (size_t i = 0; i < turns.size(); ++i) {
-        const Job &head = queues[turns[i]].front();
-        if (!free(head))
-            continue;
-        if (pick == turns.size())
             pick = i;
-        if (!afterTimeout)
-            break;
-        const auto u = units.constFind(head.request.unit);
-        if (head.request.client != 0 && head.request.unit != 0 &&
-            (u == units.constEnd() || u->silentRun == 0)) {
-            pick = i;
-            break;
-        }
+        else
+            held = held < 0 ? u->quietUntilMs : qMin(held, u->quietUntilMs);
     }
     if (pick == turns.size()) {
         if (held >= 0)
             holdTimer.start(int(qMax<qint64>(1, held - now)));
         return false;
     }
-    afterTimeout = false;
     const quint64 client = turns[pick];
     turns.erase(turns.begin() + qptrdiff(pick));
     std::deque<Job> &queue = queues[client];
@@ -454,7 +438,6 @@ void BusWorker::onAnswerTimeout()
     if (sameLink)
         ++u.silentRun;
     u.quietUntilMs = clock.elapsed() + settings.answerTimeoutMs;
-    afterTimeout = true;
     traceEvent(QStringLiteral("%1: unit %2 gave no answer within %3 ms")
                    .arg(current.who)
                    .arg(id)

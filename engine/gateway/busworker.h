@@ -27,13 +27,12 @@ class TraceLog;
 //   (1.75 ms above 19200 bit/s), the module's packet time-out counted in
 //   when it is known; no other pause.
 // - Clients take turns: one request of each client that has one waiting,
-//   in turn, so that no client's burst starves another. After a time-out
-//   the next request goes to a unit that answered, when one waits: a
-//   healthy device waits at most one answer time-out behind a dead one.
+//   in turn, so that no client's burst starves another.
 // - A unit that did not answer in time is asked again only once its late
 //   answer has come, or one more answer time-out has passed: a device a
 //   little slower than the time-out never has its late answer taken for
-//   its next request's. The other units are asked meanwhile.
+//   its next request's. The other units are asked meanwhile, so a healthy
+//   device waits at most one answer time-out behind a dead one.
 // - The answer is the reply that answers the request, by the bus engine's
 //   rule (a reply from the unit asked, with its function or its exception,
 //   of the length the request implies, in the answer's time); a device's
@@ -164,7 +163,6 @@ private:
     bool currentBroadcast = false;
     bool currentForgotten = false; // its client is gone
     quint64 sentGeneration = 0;    // the module's connection it went on
-    bool afterTimeout = false;
     qint64 sentNs = 0;
     QElapsedTimer clock;
     QTimer answerTimer;

@@ -32,7 +32,7 @@ class GatewayClient : public QObject
 
 public:
     static constexpr int maxOutstanding = 256;
-    static constexpr qint64 maxUnsentBytes = 64 * 1024;
+    static constexpr qint64 maxUnsentBytes = qint64(64) * 1024;
 
     // Takes `socket` over (made its child).
     GatewayClient(QTcpSocket *socket, quint64 id, const QString &listener, int clientTimeoutMs,

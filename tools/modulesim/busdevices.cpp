@@ -226,7 +226,7 @@ void BusDevices::onGroupQuiet(Group *g)
                                                : g->starts.at(i) - g->ends.at(i - 1) >= gap;
         if (!ends)
             continue;
-        answer(g, g->bytes.mid(from, i - from), g->ends.at(i - 1));
+        answer(g, g->bytes.mid(from, i - from), g->starts.at(from), g->ends.at(i - 1));
         from = i;
     }
     g->bytes.remove(0, from);
@@ -236,12 +236,14 @@ void BusDevices::onGroupQuiet(Group *g)
         g->quiet.start(int(qMax<qint64>(0, (g->ends.last() + gap - now + 999999) / 1000000)));
 }
 
-void BusDevices::answer(Group *g, const QByteArray &frame, qint64 endNs)
+void BusDevices::answer(Group *g, const QByteArray &frame, qint64 startNs, qint64 endNs)
 {
     if (!crcRight(frame))
         return;
     ++heardFrames;
-    log("heard", frame);
+    log("heard", frame, startNs, endNs);
+    if (clock.elapsed() < offForMs)
+        return;
     const quint8 unit = quint8(frame.at(0));
     if (unit == 0) {
         // A broadcast: every device of the group writes, none answers.
@@ -257,8 +259,8 @@ void BusDevices::answer(Group *g, const QByteArray &frame, qint64 endNs)
         answer[at] = char(answer.at(at) ^ (1 + random.bounded(255)));
     }
     ++replies;
-    log("reply", answer);
     const qint64 replyEnd = endNs + msToNs(deviceDelayMs) + answer.size() * g->uart.characterNs();
+    log("reply", answer, replyEnd - answer.size() * g->uart.characterNs(), replyEnd);
     toModuleAt(answer, replyEnd, g->uart);
 }
 
@@ -272,11 +274,13 @@ bool BusDevices::setLog(const QString &path, QString *error)
     return false;
 }
 
-void BusDevices::log(const char *what, const QByteArray &frame)
+void BusDevices::log(const char *what, const QByteArray &frame, qint64 startNs, qint64 endNs)
 {
     if (!logFile)
         return;
-    logFile->write(QByteArray(what) + ' ' + frame.toHex() + '\n');
+    logFile->write(QByteArray(what) + ' ' + frame.toHex() + ' ' +
+                   QByteArray::number(startNs / 1000) + ' ' + QByteArray::number(endNs / 1000) +
+                   '\n');
     logFile->flush();
 }
 

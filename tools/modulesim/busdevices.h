@@ -94,9 +94,12 @@ public:
     void setNoise(int bytesPerSecond) { noisePerSecond = qMax(0, bytesPerSecond); }
     void setCrcErrors(int percent) { crcErrorPercent = qBound(0, percent, 100); }
     void setSeed(quint32 seed) { random.seed(seed); }
+    // The devices are off for the first `ms` after the start: they answer
+    // nothing (what is on the line is logged all the same).
+    void setOffFor(int ms) { offForMs = qMax(0, ms); }
     // Each frame a group takes whole, its CRC right, whichever unit it is
-    // for ("heard HEX"), and each reply ("reply HEX") as a line appended to `path`, for a test to count; false with
-    // the reason when it cannot be opened.
+    // for ("heard HEX"), and each reply ("reply HEX") as a line appended to `path`, for a test to
+    // count; false with the reason when it cannot be opened.
     bool setLog(const QString &path, QString *error);
     // The settings the module runs with, asked when it hears or sends.
     void setModuleSettings(std::function<UartSettings()> settings)
@@ -124,10 +127,10 @@ private:
     struct Group;
     QByteArray reply(quint8 unit, const QByteArray &frame);
     QVector<quint16> &registersOf(quint8 unit);
-    void log(const char *what, const QByteArray &frame);
+    void log(const char *what, const QByteArray &frame, qint64 startNs, qint64 endNs);
     void transmit(const QByteArray &bytes, qint64 endNs, const UartSettings &sender);
     void onGroupQuiet(Group *group);
-    void answer(Group *group, const QByteArray &frame, qint64 endNs);
+    void answer(Group *group, const QByteArray &frame, qint64 startNs, qint64 endNs);
     void toModuleAt(const QByteArray &bytes, qint64 endNs, const UartSettings &sender);
     void onNoise();
     void onOtherMaster();
@@ -141,6 +144,7 @@ private:
     int deviceDelayMs = 5;
     int noisePerSecond = 0;
     int crcErrorPercent = 0;
+    int offForMs = 0;
     QTimer noiseTimer;
     qint64 lastNoiseNs = 0;
     double noiseOwed = 0;
