@@ -355,6 +355,7 @@ private slots:
     void lateAnswersDropped();
     void retriesReadsOnly();
     void queueOverItsBound();
+    void burstStarvesNoOne();
     void broadcast();
     void moduleRestartsUnderLoad();
     void reloadKeepsClients();
@@ -762,6 +763,33 @@ void GatewayTest::queueOverItsBound()
         refused += raw.next().pdu == exceptionOf(3, 0x06) ? 1 : 0;
     QVERIFY2(refused == 3 || refused == 4, qPrintable(QString::number(refused)));
     QCOMPARE(module.heardFunction(3), 3 + (6 - refused) + 1);
+}
+
+// One client's burst of pipelined requests starves no one: another
+// client's request goes in the next turn, not after the whole burst.
+void GatewayTest::burstStarvesNoOne()
+{
+    QTemporaryDir dir;
+    Module module(dir.path(), siteA, "1@19200/8E1");
+    GatewayProcess gateway(
+        {"10.20.0.31:502", "--listen", listen, "--speed", "19200", "--parity", "even"});
+    QVERIFY2(gateway.ready(), gateway.err.constData());
+    RawClient burst;
+    RawClient single;
+    QVERIFY(burst.connected() && single.connected());
+    QByteArray requests;
+    for (quint16 t = 1; t <= 30; ++t)
+        requests += RawClient::frame(t, 1, readRegisters(t, 1));
+    burst.send(requests);
+    QTest::qWait(10);
+    QCOMPARE(single.ask(1, readRegisters(50, 1)).pdu, QByteArray::fromHex("0302041a"));
+    for (int i = 0; i < 30; ++i)
+        QCOMPARE(burst.next().pdu.size(), 4);
+    const QStringList heard = module.heard();
+    const int at = int(std::find_if(heard.begin(), heard.end(),
+                                    [](const QString &f) { return f.startsWith("010300320001"); }) -
+                       heard.begin());
+    QVERIFY2(at <= 6, qPrintable(QStringLiteral("sent after %1 of the burst").arg(at)));
 }
 
 // Unit 0: a write goes out once with no answer awaited, every device
