@@ -35,6 +35,7 @@ packages=(
     python3-pymodbus                   # the gateway's benchmark beside a pymodbus forwarder
     clang-tidy cppcheck                # the static check
     systemd                            # systemd-analyze verify on the bridge's service unit
+    python3-minimal                    # the guides' link check (scripts/check-links.sh)
 )
 
 missing=()
