@@ -172,6 +172,7 @@ QJsonObject GatewayClient::json() const
     QJsonObject object = count.json();
     object.insert(QStringLiteral("id"), double(clientId));
     object.insert(QStringLiteral("peer"), peerText);
+    object.insert(QStringLiteral("listener"), listenerKey);
     object.insert(QStringLiteral("connected_s"), double(since.elapsed()) / 1000.0);
     return object;
 }
