@@ -84,6 +84,7 @@ bool numbers(Run &run, GatewayOptions *o, QString *problem)
         }
     }
     s.broadcast = !run.parser.isSet(QStringLiteral("no-broadcast"));
+    s.worker.coalesce = run.parser.isSet(QStringLiteral("coalesce"));
     return true;
 }
 

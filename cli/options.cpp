@@ -240,8 +240,9 @@ connected; 0x06 over --queue N requests waiting for a bus (default 64). A
 write is never sent twice; a read again after a time-out only with
 --retries N. A late answer is dropped and counted. Unit 0 is a broadcast:
 a write, sent with no answer awaited, then the bus waits
---broadcast-delay MS (default 100); --no-broadcast refuses it (0x01). A
-client that begins a request and does not finish it within
+--broadcast-delay MS (default 100); --no-broadcast refuses it (0x01).
+--coalesce answers a read that is the very read on the bus (another
+client's) with its answer, not sending it again. A client that begins a request and does not finish it within
 --client-timeout S (default 10) is dropped. stderr says each module's
 connection as it changes; SIGUSR1 and the exit print the counters per
 client, module and unit as JSON on stdout; --log FILE traces every request
@@ -333,6 +334,7 @@ const QList<OptionInfo> optionTable{
     {"retries", "N", Gateway, 0, ModuleField::Ip, false, nullptr},
     {"broadcast-delay", "MS", Gateway, 0, ModuleField::Ip, false, nullptr},
     {"no-broadcast", nullptr, Gateway, 0, ModuleField::Ip, false, nullptr},
+    {"coalesce", nullptr, Gateway, 0, ModuleField::Ip, false, nullptr},
     // The register's options, for the commands that consult it.
     {"register", "URL", registerUsers, 0, ModuleField::Ip, false, nullptr},
     {"no-register", nullptr, registerUsers & ~(Register | Replace), 0, ModuleField::Ip, false,

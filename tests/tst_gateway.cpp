@@ -356,6 +356,8 @@ private slots:
     void retriesReadsOnly();
     void queueOverItsBound();
     void burstStarvesNoOne();
+    void coalesceSameReads_data();
+    void coalesceSameReads();
     void broadcast();
     void moduleRestartsUnderLoad();
     void reloadKeepsClients();
@@ -782,6 +784,43 @@ void GatewayTest::burstStarvesNoOne()
                                     [](const QString &f) { return f.startsWith("010300320001"); }) -
                        heard.begin());
     QVERIFY2(at <= 6, qPrintable(QStringLiteral("sent after %1 of the burst").arg(at)));
+}
+
+void GatewayTest::coalesceSameReads_data()
+{
+    QTest::addColumn<bool>("coalesce");
+    QTest::newRow("--coalesce: sent once") << true;
+    QTest::newRow("without: each sent") << false;
+}
+
+// --coalesce: the same read of another client, taken while the first is
+// on the bus, gets its answer without going on the bus again.
+void GatewayTest::coalesceSameReads()
+{
+    QFETCH(bool, coalesce);
+    QTemporaryDir dir;
+    Module module(dir.path(), siteA, "1@19200/8E1", {"--device-delay", "150"});
+    QStringList arguments{"10.20.0.31:502", "--listen", listen, "--speed",
+                          "19200",          "--parity", "even"};
+    if (coalesce)
+        arguments << "--coalesce";
+    GatewayProcess gateway(arguments);
+    QVERIFY2(gateway.ready(), gateway.err.constData());
+    RawClient first;
+    RawClient second;
+    QVERIFY(first.connected() && second.connected());
+    first.send(RawClient::frame(7, 1, readRegisters(4, 2)));
+    QTest::qWait(50);
+    second.send(RawClient::frame(9, 1, readRegisters(4, 2)));
+    const RawClient::Answer a = first.next();
+    const RawClient::Answer b = second.next();
+    QCOMPARE(a.pdu, QByteArray::fromHex("030403ec03ed"));
+    QCOMPARE(b.pdu, a.pdu);
+    QCOMPARE(a.transaction, quint16(7));
+    QCOMPARE(b.transaction, quint16(9));
+    QCOMPARE(module.heardFunction(3), coalesce ? 1 : 2);
+    const QJsonObject m = gateway.status().value("modules").toArray().at(0).toObject();
+    QCOMPARE(m.value("coalesced").toInt(), coalesce ? 1 : 0);
 }
 
 // Unit 0: a write goes out once with no answer awaited, every device

@@ -142,10 +142,13 @@ void BusWorker::traceEvent(const QString &text)
 void BusWorker::answer(Job &job, const QByteArray &pdu, bool fromDevice)
 {
     Q_UNUSED(fromDevice);
+    std::vector<GatewayAnswer> others = std::exchange(job.alsoAnswer, {});
     if (job.answer) {
         const GatewayAnswer done = std::exchange(job.answer, nullptr);
         done(pdu);
     }
+    for (const GatewayAnswer &done : others)
+        done(pdu);
 }
 
 void BusWorker::refuse(Job &job, quint8 code)
@@ -190,6 +193,14 @@ void BusWorker::submit(Job job)
     }
     if (u.dead) {
         refuse(job, gatewayexception::noResponse);
+        return;
+    }
+    if (settings.coalesce && line == Line::Asking && job.request.isRead() &&
+        job.request.unit == current.request.unit && job.request.pdu == current.request.pdu) {
+        ++count.coalesced;
+        traceEvent(QStringLiteral("%1: the same read as %2's on the bus, answered with it")
+                       .arg(job.who, current.who));
+        current.alsoAnswer.push_back(std::move(job.answer));
         return;
     }
     enqueue(std::move(job));

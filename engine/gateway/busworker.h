@@ -16,6 +16,7 @@
 #include <deque>
 #include <map>
 #include <memory>
+#include <vector>
 
 class TraceLog;
 
@@ -48,6 +49,8 @@ class TraceLog;
 //   only with --retries, as a request of its own turn.
 // - Unit 0 (a broadcast) is sent with no answer awaited, and the bus then
 //   stays quiet for the broadcast delay.
+// - With coalesce, a read that is the very request on the bus (the same
+//   unit, function and data) is not sent again: it gets the same answer.
 class BusWorker : public QObject
 {
     Q_OBJECT
@@ -60,6 +63,7 @@ public:
         int probeEveryMs = 5000;
         int retries = 0;
         int broadcastDelayMs = 100;
+        bool coalesce = false;
         TraceLog *trace = nullptr;
     };
     // A request to carry, who asked (for the trace: "client 3"), and where
@@ -69,6 +73,9 @@ public:
         QString who;
         GatewayAnswer answer;
         int tries = 0;
+        // --coalesce: the same read of others, taken while this one was on
+        // the bus, answered with it.
+        std::vector<GatewayAnswer> alsoAnswer;
     };
     using State = ModuleLink::State;
 

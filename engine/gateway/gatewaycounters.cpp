@@ -53,5 +53,6 @@ QJsonObject ModuleCounters::json() const
     object.insert(QStringLiteral("stray_bytes"), double(strayBytes));
     object.insert(QStringLiteral("queue"), queue.json());
     object.insert(QStringLiteral("probes"), double(probes));
+    object.insert(QStringLiteral("coalesced"), double(coalesced));
     return object;
 }

@@ -64,6 +64,7 @@ struct ModuleCounters {
     qint64 strayBytes = 0;  // bytes that are no frame, or a frame's nobody awaits
     QueueDepth queue;       // requests waiting for the bus
     qint64 probes = 0;      // requests of its own to a unit given up, in the background
+    qint64 coalesced = 0;   // reads answered with the same read's answer (--coalesce)
     QJsonObject json() const;
 };
 
