@@ -6,13 +6,13 @@
 #include "cli/output.h"
 #include "cli/run.h"
 #include "engine/bus/busscan.h"
-#include "engine/commission/busrecord.h"
-#include "engine/commission/commissionrecord.h"
-#include "engine/commission/commissionrun.h"
 #include "engine/jobs/bussettingssearch.h"
 #include "engine/jobs/rowoutcome.h"
 #include "engine/link/hostport.h"
 #include "engine/platform/interruptwatch.h"
+#include "engine/commission/busrecord.h"
+#include "engine/commission/commissionrecord.h"
+#include "engine/commission/commissionrun.h"
 
 #include <QElapsedTimer>
 #include <QEventLoop>

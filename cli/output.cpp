@@ -1,9 +1,9 @@
 #include "cli/output.h"
 
-#include "engine/commission/commissionrun.h"
-#include "engine/commission/runsummary.h"
 #include "engine/jobs/rowoutcome.h"
 #include "engine/platform/textsafety.h"
+#include "engine/commission/commissionrun.h"
+#include "engine/commission/runsummary.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>

@@ -3,14 +3,14 @@
 
 #include "cli/output.h"
 #include "cli/run.h"
+#include "engine/jobs/rowoutcome.h"
+#include "engine/link/hostport.h"
+#include "engine/reach/reachcheck.h"
+#include "engine/platform/interruptwatch.h"
 #include "engine/commission/commissionplan.h"
 #include "engine/commission/commissionrecord.h"
 #include "engine/commission/commissionrun.h"
 #include "engine/commission/reachrecord.h"
-#include "engine/jobs/rowoutcome.h"
-#include "engine/link/hostport.h"
-#include "engine/platform/interruptwatch.h"
-#include "engine/reach/reachcheck.h"
 
 #include <QEventLoop>
 #include <QJsonArray>

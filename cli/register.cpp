@@ -4,11 +4,11 @@
 
 #include "cli/output.h"
 #include "cli/run.h"
-#include "engine/commission/commissionplan.h"
-#include "engine/commission/recordimport.h"
 #include "engine/platform/textsafety.h"
 #include "engine/register/registerverdict.h"
 #include "engine/register/siteregister.h"
+#include "engine/commission/commissionplan.h"
+#include "engine/commission/recordimport.h"
 
 #include <QFileInfo>
 #include <QJsonArray>

@@ -3,10 +3,10 @@
 #include "cli/output.h"
 #include "cli/register.h"
 #include "cli/run.h"
-#include "engine/commission/commissionrecord.h"
-#include "engine/commission/registerdesk.h"
 #include "engine/register/registerverdict.h"
 #include "engine/register/siteregister.h"
+#include "engine/commission/commissionrecord.h"
+#include "engine/commission/registerdesk.h"
 
 #include <QJsonObject>
 
