@@ -109,18 +109,29 @@ int runCli(const QStringList &arguments)
         !reachOptions(run, &problem) ||
         !busOptions(run, command->command == clioptions::Write, &problem))
         return usage(problem);
-    // The register's address before anything is logged: one that carries a
-    // password is refused, and never reaches the trace.
+    // The register's address (--register, or ORDAN_REGISTER) before
+    // anything is made or logged: one that is not exactly a register's is
+    // refused, and the trace names it only as shown (no query, no secret).
     siteregister::Location registerAt;
-    if (parser.isSet(QStringLiteral("register")) && !registerLocation(run, &registerAt, &problem))
-        return usage(problem);
+    for (const clioptions::OptionInfo &option : clioptions::options()) {
+        if (QLatin1String(option.name) == QLatin1String("register") &&
+            (option.commands & command->command) && !registerLocation(run, &registerAt, &problem))
+            return usage(problem);
+    }
     const QString log = parser.value(QStringLiteral("log"));
     if (!log.isEmpty()) {
         if (!run.trace.open(log))
             return usage(
                 QStringLiteral("cannot open the log %1: %2").arg(log, run.trace.errorString()));
         run.settings.trace = &run.trace;
-        run.trace.event(QStringLiteral("ordan-cli"), arguments.mid(1).join(QLatin1Char(' ')));
+        QStringList traced = arguments.mid(1);
+        for (int i = 0; i < traced.size(); ++i) {
+            if (traced.at(i) == QLatin1String("--register") && i + 1 < traced.size())
+                traced[++i] = registerAt.shown();
+            else if (traced.at(i).startsWith(QLatin1String("--register=")))
+                traced[i] = QStringLiteral("--register=") + registerAt.shown();
+        }
+        run.trace.event(QStringLiteral("ordan-cli"), traced.join(QLatin1Char(' ')));
     }
     return runCommand(run, command->command);
 }

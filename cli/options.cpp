@@ -204,9 +204,12 @@ whom, when, on which module), differs (which values), or never;
 there are skipped, so importing twice adds nothing); "export --csv" (or
 --json): every module. The register is a SQLite file in the user's data
 folder (~/.local/share/ordan/register.sqlite), or --register (or
-ORDAN_REGISTER): postgresql://USER@HOST/DB for a team's PostgreSQL
-(the password in ~/.pgpass or PGPASSFILE, never in the address), a
-socket folder as ?host=/run/postgresql, or sqlite:FILE.)"},
+ORDAN_REGISTER): postgresql://USER@HOST[:PORT]/DB for a team's
+PostgreSQL (the password in ~/.pgpass or PGPASSFILE, never in the
+address; a socket folder as HOST written %2Frun%2Fpostgresql; the query
+may set sslmode, connect_timeout, application_name and
+target_session_attrs), or sqlite:FILE, or a FILE. Anything else that
+looks like an address is refused (exit 2).)"},
     {Replace, "replace", "OLD_MAC",
      R"(Puts a new module in the place of one that failed: reads from the site
 register the values OLD_MAC was last verified at (its address, mask,

@@ -3,10 +3,10 @@
 #include "cli/output.h"
 #include "cli/register.h"
 #include "cli/run.h"
-#include "engine/register/registerverdict.h"
-#include "engine/register/siteregister.h"
 #include "engine/commission/commissionrecord.h"
 #include "engine/commission/registerdesk.h"
+#include "engine/register/registerverdict.h"
+#include "engine/register/siteregister.h"
 
 #include <QJsonObject>
 
@@ -70,7 +70,8 @@ int commandReplace(Run &run)
     {
         SiteRegister reg;
         QString error;
-        if (!reg.open(location, &error) || !reg.findModule(run.ports.first(), &old, &error)) {
+        if (!reg.open(location, &error, SiteRegister::Access::Read) ||
+            !reg.findModule(run.ports.first(), &old, &error)) {
             cliout::error(QString(), error);
             cliout::err({QStringLiteral("nothing was written")});
             return registerUnavailableExit;

@@ -1,6 +1,7 @@
 #include "site/registerview.h"
 
 #include "engine/platform/textsafety.h"
+#include "engine/register/registerfacts.h"
 #include "engine/register/registerverdict.h"
 #include "engine/register/siteregister.h"
 #include "site/siterun.h"
@@ -119,7 +120,8 @@ bool RegisterView::refresh()
     SiteRegister reg;
     QList<ModuleEntry> found;
     if (!run->registerLocation(&where, &error) ||
-        (where.kind != Location::Kind::None && !reg.open(where, &error)) ||
+        (where.kind != Location::Kind::None &&
+         !reg.open(where, &error, SiteRegister::Access::Read)) ||
         (reg.isOpen() && !reg.allModules(&found, &error))) {
         status->setText(error);
         return false;
@@ -150,13 +152,15 @@ void RegisterView::showHistory()
     QString error;
     SiteRegister reg;
     QList<HistoryEntry> entries;
-    if (!run->registerLocation(&where, &error) || !reg.open(where, &error) ||
+    if (!run->registerLocation(&where, &error) ||
+        !reg.open(where, &error, SiteRegister::Access::Read) ||
         !reg.history(mac, &entries, &error)) {
         status->setText(error);
         return;
     }
     for (const HistoryEntry &e : qAsConst(entries)) {
-        const QString result = e.rewrite ? tr("rewritten: %1").arg(e.previous) : e.row.result;
+        const QString result = e.rewrite ? tr("rewritten: %1").arg(noteWords(e.previous))
+                                         : resultWords(e.result, true);
         history->appendRow({cell(e.row.time), cell(result),
                             cell(e.row.values.value(ModuleField::Ip)),
                             cell(e.row.planRow > 0 ? QString::number(e.row.planRow) : QString()),

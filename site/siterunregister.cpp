@@ -1,11 +1,11 @@
 // The site window's runs and the site register: opened as a run starts,
 // the engineer's question before a rewrite, and the replacement of a
 // row's module.
-#include "engine/register/registerverdict.h"
-#include "engine/register/siteregister.h"
 #include "engine/commission/commissionplan.h"
 #include "engine/commission/commissionrun.h"
 #include "engine/commission/registerdesk.h"
+#include "engine/register/registerverdict.h"
+#include "engine/register/siteregister.h"
 #include "site/planmodel.h"
 #include "site/siterun.h"
 
@@ -118,7 +118,7 @@ bool SiteRun::rowModule(int row, ModuleEntry *module, QString *error) const
     SiteRegister reg;
     const commissionplan::Row &planned = model->checkedPlan().rows.at(index);
     QList<RowStanding> standing;
-    if (!reg.open(location, error) ||
+    if (!reg.open(location, error, SiteRegister::Access::Read) ||
         !reg.siteStanding(siteregister::planHash(planBytes()),
                           {PlannedRow{planned.row, planned.port, planned.values}}, &standing,
                           error))

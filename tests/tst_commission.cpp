@@ -2,9 +2,10 @@
 // modules as processes of their own on pseudo-terminals, modules swapped on
 // a port by stopping one simulator and starting another under the same path.
 #include "cliprocess.h"
+#include "engine/commission/commissionrecord.h"
 #include "engine/console/portlock.h"
 #include "engine/jobs/rowoutcome.h"
-#include "engine/commission/commissionrecord.h"
+#include "engine/register/registerfacts.h"
 #include "protocol/parameters.h"
 #include "settings/setting_module.h"
 #include "settings/settingsmapping.h"
@@ -625,6 +626,14 @@ void CommissionTest::outcomeOfEachEnding_data()
     QTest::newRow("verified, the record lacks it")
         << facts(E::Done, [](WriteResult &r) { r.keepsRecord = true; }) << "failed"
         << "not recorded" << 1 << 1 << "verified";
+    QTest::newRow("verified, the register lacks it")
+        << facts(E::Done,
+                 [](WriteResult &r) {
+                     r.keepsRegister = true;
+                     r.registerError = "the register is not open";
+                 })
+        << "failed"
+        << "register" << 3 << 0 << "verified, not in the register";
     QTest::newRow("port in use") << facts(E::PortInUse) << "failed"
                                  << "port not opened" << 3 << -1 << "port in use";
     QTest::newRow("silent") << facts(E::Silent) << "failed"
@@ -721,8 +730,16 @@ void CommissionTest::outcomeOfEachEnding()
     QTEST(outcome.exitCode, "exitCode");
     QTEST(outcome.verified ? int(*outcome.verified) : -1, "verified");
     QTEST(outcome.recordResult(), "record");
+    // "verified" is what the module holds, where the register took it.
+    QCOMPARE(outcome.verified.value_or(false),
+             outcome.onModule.value_or(false) && !(facts.keepsRegister && !facts.registered));
+    // The register keeps the record's words as facts, and words them back.
+    const siteregister::ResultFacts kept = siteregister::resultFacts(outcome.recordResult());
+    QVERIFY2(kept.code != "text", qPrintable(outcome.recordResult()));
+    QCOMPARE(siteregister::resultWords(kept, false), outcome.recordResult());
     QCOMPARE(outcome.isSuccess(), outcome.exitCode == 0 && outcome.verifies);
-    QCOMPARE(outcome.reason.isEmpty(), facts.ending == WriteResult::Ending::Done);
+    QCOMPARE(outcome.reason.isEmpty(), facts.ending == WriteResult::Ending::Done &&
+                                           !(facts.keepsRegister && !facts.registered));
     // The record's row says what was meant, whatever came of it.
     const QStringList cells =
         cliprocess::csvCells(commissionrecord::line(commissionrecord::rowOf(outcome)));

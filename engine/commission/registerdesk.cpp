@@ -1,5 +1,6 @@
 #include "engine/commission/registerdesk.h"
 
+#include "engine/register/registerfacts.h"
 #include "engine/register/siteregister.h"
 
 #include <QMutexLocker>
@@ -34,9 +35,10 @@ Answer rewrite(const QString &text)
 }
 
 // What the register's knowledge of the module `mac` lets a row that plans
-// `planned` do, under `policy`: the decision of a row about to be written.
+// `planned` do, under `policy`: the decision of a row about to be written,
+// and what the register notes when it is written anyway.
 Answer verdictOf(SiteRegister &reg, const parameters::Values &planned, const QString &mac,
-                 const QString &replaces, const RegisterDesk::Policy &policy, QString *note)
+                 const QString &replaces, const RegisterDesk::Policy &policy, RewriteNote *note)
 {
     QString error;
     ModuleEntry module;
@@ -47,11 +49,14 @@ Answer verdictOf(SiteRegister &reg, const parameters::Values &planned, const QSt
                     RegisterDesk::tr("this module, %1, is the one to replace: connect its "
                                      "replacement")
                         .arg(mac));
-    const QString was = RegisterDesk::tr("it was %1").arg(verifiedAs(module));
+    RewriteNote was;
+    was.was = module;
     switch (judgeModule(module, planned)) {
     case ModuleVerdict::HoldsRow:
-        if (policy.rewrite)
-            return rewrite(was);
+        if (policy.rewrite) {
+            *note = was;
+            return rewrite(noteWords(was));
+        }
         {
             Answer a;
             a.verdict = Verdict::Unchanged;
@@ -69,7 +74,7 @@ Answer verdictOf(SiteRegister &reg, const parameters::Values &planned, const QSt
     }
     Answer go;
     if (judgeModule(module, planned) == ModuleVerdict::VerifiedElsewhere)
-        go = rewrite(was);
+        go = rewrite(noteWords(was));
     // The planned address: another module's, verified there within the
     // register's memory and not replaced since (the module replaced here
     // is not another holder).
@@ -82,11 +87,11 @@ Answer verdictOf(SiteRegister &reg, const parameters::Values &planned, const QSt
     for (const ModuleEntry &holder : qAsConst(holders)) {
         if (holder.mac == parameters::normalMac(replaces))
             continue;
-        const QString held = addressHeldText(ip, holder);
-        *note = go.text.isEmpty() ? held : go.text + QStringLiteral("; ") + held;
+        note->heldIp = ip;
+        note->holder = holder;
         if (!policy.rewrite)
-            return stop(Ending::AddressHeld, held);
-        return rewrite(go.text.isEmpty() ? held : go.text + QStringLiteral("; ") + held);
+            return stop(Ending::AddressHeld, addressHeldText(ip, holder));
+        return rewrite(noteWords(*note));
     }
     return go;
 }
@@ -193,12 +198,12 @@ void RegisterDesk::attach(WriteJob *job, int planRow, bool claimed, const QStrin
             const qint64 run = self->runId;
             self->post([self, planned, planRow, replaces, mac, answered, policy,
                         run](SiteRegister &r) -> std::function<void()> {
-                QString note;
+                RewriteNote note;
                 Answer a = verdictOf(r, planned, mac, replaces, policy, &note);
                 QString error;
                 // A rewrite is noted before the module is written.
                 if (a.verdict == Verdict::Rewrite &&
-                    !r.noteRewrite(run, planRow, mac, a.text, &error))
+                    !r.noteRewrite(run, planRow, mac, note, &error))
                     a = stop(Ending::RegisterUnavailable, error);
                 return [self, a, note, answered, planRow, mac] {
                     if (a.verdict != Verdict::Stop || a.stop == Ending::RegisterUnavailable ||
@@ -236,7 +241,7 @@ void RegisterDesk::attach(WriteJob *job, int planRow, bool claimed, const QStrin
 }
 
 void RegisterDesk::judge(int planRow, const QString &mac, const WriteJob::RegisterAnswer &stopped,
-                         const QString &note, const WriteJob::RegisterAnswered &answered)
+                         const RewriteNote &note, const WriteJob::RegisterAnswered &answered)
 {
     // The engineer decides: written anyway (noted first), or stopped.
     const QPointer<RegisterDesk> self(this);
@@ -249,7 +254,7 @@ void RegisterDesk::judge(int planRow, const QString &mac, const WriteJob::Regist
         self->post([note, answered, run, planRow, mac](SiteRegister &r) -> std::function<void()> {
             QString error;
             const Answer a = r.noteRewrite(run, planRow, mac, note, &error)
-                                 ? rewrite(note)
+                                 ? rewrite(noteWords(note))
                                  : stop(Ending::RegisterUnavailable, error);
             return [answered, a] { answered(a); };
         });

@@ -96,7 +96,7 @@ private:
     // The question for a row the policy stopped: written anyway, or not.
     // `note`: what the register notes of a rewrite.
     void judge(int planRow, const QString &mac, const WriteJob::RegisterAnswer &stopped,
-               const QString &note, const WriteJob::RegisterAnswered &answered);
+               const siteregister::RewriteNote &note, const WriteJob::RegisterAnswered &answered);
     void work();
     // Runs `work` on the register's thread and waits for it.
     void wait(const std::function<void(SiteRegister &reg)> &work);

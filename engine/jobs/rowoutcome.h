@@ -100,8 +100,10 @@ public:
     bool moduleRight = false;
     // ordan-cli's exit code for the row.
     int exitCode = 0;
-    // "verified" in JSON: whether the module was read back as written;
+    // "on_module" in JSON: whether the module was read back as written;
     // none when it was not read back (not asked, or it did not get there).
+    // "verified": that, and the register (when one is kept) took the row.
+    std::optional<bool> onModule;
     std::optional<bool> verified;
     // "matches" in JSON (an audit): none when nothing was compared.
     std::optional<bool> matches;

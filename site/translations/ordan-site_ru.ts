@@ -724,10 +724,6 @@ ids</source>
         <translation>этот модуль, %1, и есть заменяемый: подключите модуль на замену</translation>
     </message>
     <message>
-        <source>it was %1</source>
-        <translation>он был %1</translation>
-    </message>
-    <message>
         <source>the register was closed</source>
         <translation>реестр закрыт</translation>
     </message>
@@ -1915,6 +1911,10 @@ ids</source>
         <source>&quot;%1&quot; is not a row of a plan</source>
         <translation>«%1» — не строка плана</translation>
     </message>
+    <message>
+        <source>%1 &quot;%2&quot; is not %3</source>
+        <translation>%1 «%2» — не %3</translation>
+    </message>
 </context>
 <context>
     <name>siteregister</name>
@@ -1951,32 +1951,12 @@ ids</source>
         <translation>в нём есть пароль; храните пароль в ~/.pgpass (или в файле, который называет PGPASSFILE), никогда не в адресе реестра</translation>
     </message>
     <message>
-        <source>the option &quot;%1&quot; is not one this program passes on (host, port, sslmode)</source>
-        <translation>параметр «%1» программа не передаёт (только host, port, sslmode)</translation>
-    </message>
-    <message>
-        <source>&quot;%1&quot; is not a TCP port</source>
-        <translation>«%1» — не порт TCP</translation>
-    </message>
-    <message>
-        <source>name the database: postgresql://USER@HOST/DATABASE</source>
-        <translation>укажите базу: postgresql://ПОЛЬЗОВАТЕЛЬ@СЕРВЕР/БАЗА</translation>
-    </message>
-    <message>
         <source>no register</source>
         <translation>нет реестра</translation>
     </message>
     <message>
         <source>the register&apos;s address is empty</source>
         <translation>адрес реестра пуст</translation>
-    </message>
-    <message>
-        <source>the register %1: a register is postgresql://USER@HOST/DATABASE, sqlite:FILE or a file</source>
-        <translation>реестр %1: реестр — это postgresql://ПОЛЬЗОВАТЕЛЬ@СЕРВЕР/БАЗА, sqlite:ФАЙЛ или файл</translation>
-    </message>
-    <message>
-        <source>the register %1 names no file</source>
-        <translation>реестр %1 не называет файла</translation>
     </message>
     <message>
         <source>--register and --no-register do not go together</source>
@@ -2081,6 +2061,270 @@ ids</source>
     <message>
         <source>the register %1 is damaged: &quot;%2&quot; is not a version of its tables</source>
         <translation>реестр %1 повреждён: «%2» — не версия его таблиц</translation>
+    </message>
+    <message>
+        <source>unverified</source>
+        <translation>не проверено</translation>
+    </message>
+    <message>
+        <source>matches</source>
+        <translation>совпадает</translation>
+    </message>
+    <message>
+        <source>verified, not rewritten</source>
+        <translation>проверен, не перезаписан</translation>
+    </message>
+    <message>
+        <source>port in use</source>
+        <translation>порт занят</translation>
+    </message>
+    <message>
+        <source>port not opened</source>
+        <translation>порт не открыт</translation>
+    </message>
+    <message>
+        <source>interrupted</source>
+        <translation>прервано</translation>
+    </message>
+    <message>
+        <source>no answer</source>
+        <translation>нет ответа</translation>
+    </message>
+    <message>
+        <source>not identified</source>
+        <translation>не опознан</translation>
+    </message>
+    <message>
+        <source>not a new module</source>
+        <translation>не новый модуль</translation>
+    </message>
+    <message>
+        <source>already verified</source>
+        <translation>уже проверен</translation>
+    </message>
+    <message>
+        <source>address held</source>
+        <translation>адрес занят</translation>
+    </message>
+    <message>
+        <source>register unavailable</source>
+        <translation>реестр недоступен</translation>
+    </message>
+    <message>
+        <source>claim lost</source>
+        <translation>захват потерян</translation>
+    </message>
+    <message>
+        <source>invalid configuration</source>
+        <translation>недопустимая конфигурация</translation>
+    </message>
+    <message>
+        <source>refused: reset</source>
+        <translation>отказ: перезапуск</translation>
+    </message>
+    <message>
+        <source>did not restart</source>
+        <translation>не перезапустился</translation>
+    </message>
+    <message>
+        <source>no answer after restart</source>
+        <translation>нет ответа после перезапуска</translation>
+    </message>
+    <message>
+        <source>not identified after restart</source>
+        <translation>не опознан после перезапуска</translation>
+    </message>
+    <message>
+        <source>verified on the console, address not known</source>
+        <translation>проверен через консоль, адрес неизвестен</translation>
+    </message>
+    <message>
+        <source>not reached</source>
+        <translation>не выполнено</translation>
+    </message>
+    <message>
+        <source>done already</source>
+        <translation>уже сделано</translation>
+    </message>
+    <message>
+        <source>refused: %1</source>
+        <translation>отказ: %1</translation>
+    </message>
+    <message>
+        <source>different module: %1</source>
+        <translation>другой модуль: %1</translation>
+    </message>
+    <message>
+        <source>mismatch: %1</source>
+        <translation>расхождение: %1</translation>
+    </message>
+    <message>
+        <source>differs: %1</source>
+        <translation>отличается: %1</translation>
+    </message>
+    <message>
+        <source>matches on the console, reachable, %1</source>
+        <translation>совпадает с планом по консоли, доступен, %1</translation>
+    </message>
+    <message>
+        <source>verified on the console, reachable, %1</source>
+        <translation>проверен через консоль, доступен, %1</translation>
+    </message>
+    <message>
+        <source>%1 after sending %2; no restart was sent</source>
+        <translation>%1 после отправки %2; перезапуск не отправлен</translation>
+    </message>
+    <message>
+        <source>%1, not in the register</source>
+        <translation>%1, нет в реестре</translation>
+    </message>
+    <message>
+        <source>%1 after the restart command</source>
+        <translation>%1 после команды перезапуска</translation>
+    </message>
+    <message>
+        <source>verified on the console, not reachable at %1 (%2)</source>
+        <translation>проверен через консоль, но недоступен по адресу %1 (%2)</translation>
+    </message>
+    <message>
+        <source>matches on the console, not reachable at %1 (%2)</source>
+        <translation>совпадает с планом по консоли, но недоступен по адресу %1 (%2)</translation>
+    </message>
+    <message>
+        <source>it was %1</source>
+        <translation>он был %1</translation>
+    </message>
+    <message>
+        <source>the register %1 is damaged: %2</source>
+        <translation>реестр %1 повреждён: %2</translation>
+    </message>
+    <message>
+        <source>its check found nothing to read</source>
+        <translation>его проверка ничего не прочла</translation>
+    </message>
+    <message>
+        <source>it has no table %1</source>
+        <translation>в нём нет таблицы %1</translation>
+    </message>
+    <message>
+        <source>its table %1 has no column %2</source>
+        <translation>в его таблице %1 нет столбца %2</translation>
+    </message>
+    <message>
+        <source>sslmode is disable, allow, prefer, require, verify-ca or verify-full</source>
+        <translation>sslmode — это disable, allow, prefer, require, verify-ca или verify-full</translation>
+    </message>
+    <message>
+        <source>connect_timeout is a number of seconds, 1-9999</source>
+        <translation>connect_timeout — число секунд, 1-9999</translation>
+    </message>
+    <message>
+        <source>application_name is 1-63 letters, digits, _, . and -</source>
+        <translation>application_name — это 1-63 букв, цифр, _, . и -</translation>
+    </message>
+    <message>
+        <source>target_session_attrs is any, read-write, read-only, primary, standby or prefer-standby</source>
+        <translation>target_session_attrs — это any, read-write, read-only, primary, standby или prefer-standby</translation>
+    </message>
+    <message>
+        <source>name the user: %1</source>
+        <translation>укажите пользователя: %1</translation>
+    </message>
+    <message>
+        <source>the user is named by 1-63 letters, digits, _, . and -</source>
+        <translation>имя пользователя — это 1-63 букв, цифр, _, . и -</translation>
+    </message>
+    <message>
+        <source>it holds more than one &quot;@&quot;; a password is never part of the register&apos;s address (keep it in ~/.pgpass)</source>
+        <translation>в нём больше одного «@»; пароль никогда не входит в адрес реестра (храните его в ~/.pgpass)</translation>
+    </message>
+    <message>
+        <source>an IPv6 address is written in brackets: [ADDRESS]:PORT</source>
+        <translation>адрес IPv6 пишется в скобках: [АДРЕС]:ПОРТ</translation>
+    </message>
+    <message>
+        <source>&quot;%1&quot; is not an IPv6 address</source>
+        <translation>«%1» — не адрес IPv6</translation>
+    </message>
+    <message>
+        <source>name the server: %1</source>
+        <translation>укажите сервер: %1</translation>
+    </message>
+    <message>
+        <source>a socket folder is written percent-encoded: %2Frun%2Fpostgresql</source>
+        <translation>папка сокета пишется в процентной кодировке: %2Frun%2Fpostgresql</translation>
+    </message>
+    <message>
+        <source>name the database: %1</source>
+        <translation>укажите базу: %1</translation>
+    </message>
+    <message>
+        <source>a &quot;#&quot; is no part of a register&apos;s address</source>
+        <translation>«#» не входит в адрес реестра</translation>
+    </message>
+    <message>
+        <source>the database is named by 1-63 letters, digits, _, . and -</source>
+        <translation>имя базы — это 1-63 букв, цифр, _, . и -</translation>
+    </message>
+    <message>
+        <source>its query holds a password option; keep the password in ~/.pgpass (or the file PGPASSFILE names), never in the register&apos;s address</source>
+        <translation>в его запросе есть параметр пароля; храните пароль в ~/.pgpass (или в файле, который называет PGPASSFILE), никогда не в адресе реестра</translation>
+    </message>
+    <message>
+        <source>this program passes on sslmode, connect_timeout, application_name and target_session_attrs</source>
+        <translation>программа передаёт только sslmode, connect_timeout, application_name и target_session_attrs</translation>
+    </message>
+    <message>
+        <source>the option &quot;host&quot; is not one this program passes on: a socket folder is the HOST, written %2Frun%2Fpostgresql</source>
+        <translation>параметр «host» программа не передаёт: папка сокета — это СЕРВЕР, в виде %2Frun%2Fpostgresql</translation>
+    </message>
+    <message>
+        <source>the option &quot;%1&quot; is not one %2</source>
+        <translation>параметр «%1» не передаётся: %2</translation>
+    </message>
+    <message>
+        <source>its query holds an option this program does not pass on; %1</source>
+        <translation>в его запросе есть параметр, который программа не передаёт; %1</translation>
+    </message>
+    <message>
+        <source>the option &quot;%1&quot; is given twice</source>
+        <translation>параметр «%1» задан дважды</translation>
+    </message>
+    <message>
+        <source>a PostgreSQL register is written %1</source>
+        <translation>реестр PostgreSQL пишется так: %1</translation>
+    </message>
+    <message>
+        <source>it looks like a libpq keyword string (host=... dbname=...); write %1</source>
+        <translation>это похоже на строку ключевых слов libpq (host=... dbname=...); пишите %1</translation>
+    </message>
+    <message>
+        <source>it looks like an address of another kind; a register is %1, sqlite:FILE or a file</source>
+        <translation>это похоже на адрес другого рода; реестр — это %1, sqlite:ФАЙЛ или файл</translation>
+    </message>
+    <message>
+        <source>it looks like USER@HOST; write %1</source>
+        <translation>это похоже на ПОЛЬЗОВАТЕЛЬ@СЕРВЕР; пишите %1</translation>
+    </message>
+    <message>
+        <source>the register&apos;s address holds control characters</source>
+        <translation>в адресе реестра есть управляющие символы</translation>
+    </message>
+    <message>
+        <source>the register sqlite:%1: write sqlite:PATH (sqlite:/data/r.sqlite)</source>
+        <translation>реестр sqlite:%1: пишите sqlite:ПУТЬ (sqlite:/data/r.sqlite)</translation>
+    </message>
+    <message>
+        <source>the register&apos;s address is refused: %1</source>
+        <translation>адрес реестра отклонён: %1</translation>
+    </message>
+    <message>
+        <source>the register sqlite: names no file</source>
+        <translation>реестр sqlite: не называет файла</translation>
+    </message>
+    <message>
+        <source>the register %1 is an empty file (0 bytes), not a register: remove it to begin a new register there</source>
+        <translation>реестр %1 — пустой файл (0 байт), а не реестр: удалите его, чтобы начать там новый реестр</translation>
     </message>
 </context>
 </TS>
