@@ -14,7 +14,7 @@ endif()
 # The engine's rooms, in the order they may use each other (each may use
 # those before it that its line names).
 set(rooms engine/platform engine/console engine/link engine/bus engine/reach engine/bridge
-    engine/jobs engine/register engine/commission)
+    engine/jobs engine/register engine/commission engine/gateway)
 # The project's folders whose headers others include.
 set(folders protocol ${rooms} settings window cli site)
 # What each folder may include besides its own headers. "engine" stands for
@@ -31,6 +31,8 @@ set(allowed_engine/jobs protocol engine/platform engine/console engine/link engi
 set(allowed_engine/register protocol engine/platform engine/link)
 set(allowed_engine/commission protocol engine/platform engine/console engine/link engine/bus
     engine/reach engine/jobs engine/register)
+set(allowed_engine/gateway protocol engine/platform engine/link engine/bus engine/bridge
+    engine/commission)
 set(allowed_settings protocol)
 set(allowed_window protocol engine settings)
 set(allowed_cli protocol engine settings)

@@ -21,10 +21,15 @@
 #     line) + 1 s; and --find-settings for a bus at 19200 8E1 (the 4th
 #     setting tried), against 4 x (one verified write + a probe) + 1 s; in
 #     a network namespace of their own;
+#   - ordan-cli gateway: throughput of 1 and 8 Modbus TCP clients against
+#     the wire's limit at 19200 and 115200, the 8 clients' 99th percentile
+#     and fairness, a dead unit beside a live one, what it adds to RTU over
+#     TCP directly, beside a pymodbus forwarder (scripts/bench-gateway.sh);
 #   - then ordan-cli bridge against socat (scripts/bench-bridge.sh).
 # Each figure is the median of three runs. Builds what is missing into
 # build/ (or $BUILD). Not a test: it prints figures and the targets met.
-# `scripts/bench.sh reach` measures the reach check alone, `scripts/bench.sh
+# `scripts/bench.sh gateway` measures the gateway alone,
+# `scripts/bench.sh reach` the reach check alone, `scripts/bench.sh
 # register` the site register's look-up alone (register_bench), `scripts/bench.sh
 # bus` the bus's two.
 # `scripts/bench.sh register-rows` the register's cost per row alone
@@ -286,6 +291,10 @@ if [[ ${1:-} == bus ]]; then
     cmake --build "$build" -j2 --target ordan-cli ordan-module-sim >/dev/null
     bus_bench scan "bus: scan 1-247 at 19200"
     bus_bench find "bus: --find-settings, 4th setting"
+    exit 0
+fi
+if [[ ${1:-} == gateway ]]; then
+    BUILD=$build bash "$repo/scripts/bench-gateway.sh" ${smoke:+--smoke}
     exit 0
 fi
 if [[ ${1:-} == reach ]]; then
@@ -594,6 +603,12 @@ echo "(window: 12 s per read-out, 19 s per write, one port at a time; simulator 
 echo
 bus_bench scan "bus: scan 1-247 at 19200"
 bus_bench find "bus: --find-settings, 4th setting"
+
+# ordan-cli gateway against the wire's limit, RTU over TCP directly and a
+# pymodbus forwarder (scripts/bench-gateway.sh, in a network namespace of
+# its own).
+echo
+BUILD=$build bash "$repo/scripts/bench-gateway.sh" ${smoke:+--smoke}
 
 if [[ -n $smoke ]]; then
     echo "(smoke: scripts/bench-startup.sh and scripts/bench-bridge.sh not run)"
