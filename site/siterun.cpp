@@ -1,13 +1,13 @@
 #include "site/siterun.h"
 
-#include "engine/jobs/rowoutcome.h"
-#include "engine/jobs/writejob.h"
-#include "engine/reach/reachcheck.h"
-#include "engine/platform/textsafety.h"
 #include "engine/commission/commissionrecord.h"
 #include "engine/commission/commissionrun.h"
 #include "engine/commission/registerdesk.h"
 #include "engine/commission/runsummary.h"
+#include "engine/jobs/rowoutcome.h"
+#include "engine/jobs/writejob.h"
+#include "engine/platform/textsafety.h"
+#include "engine/reach/reachcheck.h"
 #include "site/latencyprobe.h"
 #include "site/planmodel.h"
 #include "site/rowstage.h"
@@ -182,7 +182,7 @@ void SiteRun::onRowFinished(int index)
         model->setNetwork(row, ReachCheck::describe(job->reachResult()),
                           job->reachResult().outcome == ReachCheck::Outcome::Reachable);
     if (outcome.busChecked)
-        model->setBus(row, outcome.busDetail(), RowOutcome::busExitCode(outcome.bus) == 0);
+        model->setBus(row, outcome.busDetail(), outcome.bus.exitCode() == 0);
     emit progressed();
 }
 

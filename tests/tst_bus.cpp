@@ -116,7 +116,13 @@ void BusTest::scan_data()
         << QList<int>{1, 2, 5} << "3 devices answer: 1, 2, 5";
     QTest::newRow("an expected device missing")
         << at19200e + devices << QStringList{"--ids", "1-3", "--expect", "1,2,3"} << 6
-        << QList<int>{1, 2} << "2 devices answer: 1, 2";
+        << QList<int>{1, 2} << "3 expected, does not answer; 2 devices answer: 1, 2";
+    QTest::newRow("expected, and nothing answers: 6, the hint of 500 ms")
+        << at19200e << QStringList{"--ids", "1-3", "--expect", "3", "--answer-timeout", "100"} << 6
+        << QList<int>()
+        << "3 expected, does not answer; nothing answers and the line is quiet: check A/B, "
+           "termination, the devices' addresses, or try --find-settings; many devices ignore the "
+           "line for up to 500 ms after a frame for another address: try --answer-timeout 500";
     QTest::newRow("Modbus TCP, the module in its Modbus TCP mode")
         << QStringList{"--devices", "1,2,5@9600/8N1", "--modbus-tcp"}
         << QStringList{"--ids", "1-6", "--framing", "tcp"} << 0 << QList<int>{1, 2, 5}
@@ -125,16 +131,24 @@ void BusTest::scan_data()
         << QStringList{"--set", "SPEED RS485=19200", "--set", "parity=odd"} + devices
         << QStringList{"--ids", "1-5"} << 4 << QList<int>()
         << "nothing answers and the line is quiet";
-    QTest::newRow("noise: bytes that are no valid frame")
+    // Bytes of no frame: in every address's time (noise), or only replies
+    // with a wrong CRC (tst_busline has the rest).
+    QTest::newRow("noise: bytes of no frame whatever is asked")
         << QStringList{"--devices", "1,2,5@19200/8E1", "--bus-noise", "200"}
         << QStringList{"--ids", "1-5"} << 4 << QList<int>()
-        << "nothing answers, but bytes arrive that are no valid frame";
+        << "nothing answers, but bytes that are no valid frame arrive whatever address is asked: "
+           "noise on the line";
+    QTest::newRow("only replies with a wrong CRC: both named")
+        << at19200e + QStringList{"--devices", "1@19200/8E1", "--crc-errors", "100"}
+        << QStringList{"--ids", "1"} << 4 << QList<int>()
+        << "nothing answers, but bytes arrive that are no valid frame: the bus runs at other "
+           "settings than the module, or there is noise or another master on it";
     QTest::newRow("CRC errors at 5 % fail --min-quality 99")
         << at19200e + devices + QStringList{"--crc-errors", "5", "--seed", "3"}
         << QStringList{"--ids", "1", "--repeat", "150", "--min-quality", "99"} << 6 << QList<int>{1}
         << "1 device answers: 1";
     QTest::newRow("nothing listens at the port")
-        << QStringList{"--set", "PORT TCP=10001"} << QStringList{"--ids", "1"} << 3 << QList<int>()
+        << QStringList{"--set", "PORT TCP=10001"} << QStringList{"--ids", "1"} << 4 << QList<int>()
         << "cannot be reached at 10.20.0.31:502: refused";
 }
 

@@ -141,6 +141,9 @@ void BusSettingsSearch::onRead()
 void BusSettingsSearch::probe(bool afterWrite)
 {
     BusScanSettings s = config.scan;
+    // The gap between a reply and the next request at the speed tried.
+    if (!done.isEmpty() && done.last().setting.speed.toInt() > 0)
+        s.lineBaud = done.last().setting.speed.toInt();
     if (afterWrite)
         s.connectRetryMs = qMax(s.connectRetryMs, config.networkTimeoutMs);
     retire(scan);
