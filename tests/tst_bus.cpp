@@ -218,38 +218,42 @@ void BusTest::replyFramed()
 
 void BusTest::findSettings_data()
 {
-    // The devices on the bus (none: an empty list), the exit code, the
-    // module's speed and parity at the end, and the conclusion.
+    // The devices on the bus (none: an empty list), the search's arguments,
+    // the exit code, the module's speed and parity at the end, and the
+    // conclusion. Each try where nothing came says so in search.tries[].
     QTest::addColumn<QStringList>("devices");
+    QTest::addColumn<QStringList>("arguments");
     QTest::addColumn<int>("exitCode");
     QTest::addColumn<QString>("settings");
     QTest::addColumn<QString>("conclusion");
+    const QStringList fiveAt100{"--ids", "1-5", "--answer-timeout", "100"};
     QTest::newRow("found at 19200 8E1, the 4th setting tried")
-        << QStringList{"--devices", "1,2,5@19200/8E1"} << 0 << "19200 even"
+        << QStringList{"--devices", "1,2,5@19200/8E1"} << fiveAt100 << 0 << "19200 even"
         << "bus found at 19200 8E1 after 4 tries";
-    QTest::newRow("no devices: written back, verified")
-        << QStringList() << 4 << "9600 none"
+    // The search's time runs out after one try (each takes about as long as
+    // the last, and the write back too).
+    QTest::newRow("no devices, time up: written back, verified")
+        << QStringList() << fiveAt100 + QStringList{"--find-timeout", "2"} << 4 << "9600 none"
         << "after 1 try: the module is back at 9600 8N1, verified";
+    QTest::newRow("no devices, every setting: written back, verified")
+        << QStringList() << QStringList{"--ids", "1", "--answer-timeout", "50"} << 4 << "9600 none"
+        << "nothing answers at any setting: the module is back at 9600 8N1, verified";
 }
 
 void BusTest::findSettings()
 {
     QFETCH(QStringList, devices);
+    QFETCH(QStringList, arguments);
     QFETCH(int, exitCode);
     QFETCH(QString, settings);
     QFETCH(QString, conclusion);
     const auto module = moduleWith(devices);
     QTemporaryDir dir;
     const QString record = dir.filePath("bus.csv");
-    // No devices: the search's time runs out after one try (each takes
-    // about as long as the last, and the write back too).
-    const QStringList bound =
-        devices.isEmpty() ? QStringList{"--find-timeout", "2"} : QStringList();
-    const Result r = cliprocess::runCli(
-        QStringList{"bus", target, "--find-settings", "--console", module->path, "--ids", "1-5",
-                    "--answer-timeout", "100", "--json", "--record", record} +
-            bound,
-        120000);
+    const Result r = cliprocess::runCli(QStringList{"bus", target, "--find-settings", "--console",
+                                                    module->path, "--json", "--record", record} +
+                                            arguments,
+                                        240000);
     QVERIFY2(r.exitCode == exitCode, qPrintable(says(r)));
     const QJsonObject search = QJsonDocument::fromJson(r.out).object().value("search").toObject();
     QVERIFY2(search.value("conclusion").toString().contains(conclusion), qPrintable(says(r)));
@@ -257,6 +261,14 @@ void BusTest::findSettings()
     QFile file(record);
     QVERIFY(file.open(QIODevice::ReadOnly));
     QVERIFY(QString::fromUtf8(file.readAll()).contains(conclusion));
+    int quiet = 0;
+    for (const QJsonValue &t : search.value("tries").toArray()) {
+        if (!t["answered"].toArray().isEmpty() || !t["verified"].toBool())
+            continue;
+        QCOMPARE(t["result"].toString(), QStringLiteral("nothing answers, the line quiet"));
+        ++quiet;
+    }
+    QVERIFY(quiet > 0 || !devices.isEmpty());
 }
 
 // ordan-modbus-slave (libmodbus, unit 1) on the module's bus.

@@ -324,6 +324,9 @@ private slots:
     void libmodbusSlaveAt7();
     void pymodbusServer();
     void floodOfOtherUnits();
+    void gapBeforeEachRequest();
+    void networkWordsAsReach_data();
+    void networkWordsAsReach();
 };
 
 void BusLineTest::faultRelay_data()
@@ -599,5 +602,66 @@ void BusLineTest::floodOfOtherUnits()
     QVERIFY2(stopping.elapsed() < 1000, qPrintable(QString::number(stopping.elapsed())));
 }
 
-ORDAN_PRIVATE_NETWORK_MAIN(BusLineTest, QCoreApplication, "--addr", QLatin1String(siteCidr))
+// A reply at once from unit 1: between it and the next request on the bus
+// there are at least 3.5 characters of the line (at 1200 baud, 32 ms).
+void BusLineTest::gapBeforeEachRequest()
+{
+    QTemporaryDir dir;
+    const QString busPath = dir.filePath("ttyBUS");
+    const auto module = moduleWith({"--bus", busPath});
+    QElapsedTimer clock;
+    clock.start();
+    std::atomic<qint64> repliedAt{-1};
+    std::atomic<qint64> shortest{1000000};
+    std::atomic<int> requests{0};
+    auto bus = std::make_unique<BusPlayer>(busPath, [&](int fd, const QByteArray &request) {
+        const qint64 now = clock.elapsed();
+        if (repliedAt >= 0)
+            shortest = qMin<qint64>(shortest, now - repliedAt);
+        ++requests;
+        if (request.at(0) == 1) {
+            writeAll(fd, withCrc(QByteArray::fromHex("01030203e8")));
+            repliedAt = clock.elapsed();
+        } else {
+            repliedAt = -1;
+        }
+    });
+    QVERIFY(bus->isOpen());
+    const Result r = cliprocess::runCli(
+        {"bus", target, "--ids", "1", "--repeat", "10", "--line-speed", "1200", "--json"});
+    bus.reset();
+    QVERIFY2(r.exitCode == 0, qPrintable(says(r)));
+    QCOMPARE(int(requests), 11);
+    qInfo("the shortest pause from a reply to the next request: %lld ms", qint64(shortest));
+    // 3.5 characters of 11 bits at 1200 baud: 32.1 ms.
+    QVERIFY2(shortest >= 32, qPrintable(QString::number(shortest)));
+}
+
+void BusLineTest::networkWordsAsReach_data()
+{
+    QTest::addColumn<QString>("target");
+    QTest::addColumn<QString>("word");
+    QTest::newRow("nothing listens") << "10.20.0.31:10001"
+                                     << "refused";
+    QTest::newRow("a blackhole route") << "10.99.0.5:502"
+                                       << "unreachable";
+    QTest::newRow("no route") << "10.30.0.7:502"
+                              << "unreachable";
+}
+
+// bus and reach say one word for one network failure.
+void BusLineTest::networkWordsAsReach()
+{
+    QFETCH(QString, target);
+    QFETCH(QString, word);
+    const Result reach = cliprocess::runCli({"reach", target, "--json"});
+    QCOMPARE(jsonOf(reach).value("rows").toArray().at(0)["result"].toString(), word);
+    const Result bus = cliprocess::runCli({"bus", target, "--ids", "1", "--json"});
+    QVERIFY2(bus.exitCode == 4, qPrintable(says(bus)));
+    QCOMPARE(jsonOf(bus).value("diagnosis").toString(),
+             QStringLiteral("the module cannot be reached at %1: %2").arg(target, word));
+}
+
+ORDAN_PRIVATE_NETWORK_MAIN(BusLineTest, QCoreApplication, "--addr", QLatin1String(siteCidr),
+                           "--route", "blackhole 10.99.0.0/24")
 #include "tst_busline.moc"
