@@ -262,7 +262,7 @@ void BusTest::findSettings()
     QVERIFY(file.open(QIODevice::ReadOnly));
     QVERIFY(QString::fromUtf8(file.readAll()).contains(conclusion));
     int quiet = 0;
-    for (const QJsonValue &t : search.value("tries").toArray()) {
+    for (const QJsonValue t : search.value("tries").toArray()) {
         if (!t["answered"].toArray().isEmpty() || !t["verified"].toBool())
             continue;
         QCOMPARE(t["result"].toString(), QStringLiteral("nothing answers, the line quiet"));

@@ -56,7 +56,7 @@ QJsonObject jsonOf(const Result &r)
 QList<int> answered(const Result &r)
 {
     QList<int> units;
-    for (const QJsonValue &unit : jsonOf(r).value("answered").toArray())
+    for (const QJsonValue unit : jsonOf(r).value("answered").toArray())
         units << unit.toInt();
     return units;
 }
@@ -99,9 +99,11 @@ int openRaw(const QByteArray &path)
     if (fd < 0)
         return -1;
     termios t{};
-    ::tcgetattr(fd, &t);
+    if (::tcgetattr(fd, &t) != 0)
+        return fd; // no terminal: used as it is
     ::cfmakeraw(&t);
-    ::tcsetattr(fd, TCSANOW, &t);
+    if (::tcsetattr(fd, TCSANOW, &t) != 0)
+        qWarning("%s: its raw settings were refused", path.constData());
     return fd;
 }
 
@@ -206,9 +208,11 @@ struct DevicePty {
             return;
         path = QString::fromLocal8Bit(::ptsname(fd));
         termios t{};
-        ::tcgetattr(fd, &t);
-        ::cfmakeraw(&t);
-        ::tcsetattr(fd, TCSANOW, &t);
+        if (::tcgetattr(fd, &t) == 0) {
+            ::cfmakeraw(&t);
+            if (::tcsetattr(fd, TCSANOW, &t) != 0)
+                qWarning("%s: its raw settings were refused", qPrintable(path));
+        }
     }
     ~DevicePty()
     {
@@ -244,7 +248,8 @@ public:
     {
         listener = ::socket(AF_INET, SOCK_STREAM, 0);
         const int one = 1;
-        ::setsockopt(listener, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+        if (::setsockopt(listener, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one) != 0)
+            return;
         sockaddr_in address{};
         address.sin_family = AF_INET;
         address.sin_port = htons(502);
@@ -443,7 +448,7 @@ void BusLineTest::deviceSlowerThanTimeout()
     QVERIFY2(r.exitCode == 4, qPrintable(says(r)));
     QCOMPARE(answered(r), QList<int>());
     QVERIFY(jsonOf(r).value("quality").isNull());
-    for (const QJsonValue &u : jsonOf(r).value("units").toArray())
+    for (const QJsonValue u : jsonOf(r).value("units").toArray())
         QCOMPARE(u.toObject().value("result").toString(), QStringLiteral("nothing"));
 }
 
@@ -563,7 +568,7 @@ void BusLineTest::pymodbusServer()
     QVERIFY2(r.exitCode == 0, qPrintable(says(r)));
     QCOMPARE(answered(r), (QList<int>{1, 2, 5}));
     QMap<int, int> exceptions;
-    for (const QJsonValue &u : jsonOf(r).value("units").toArray())
+    for (const QJsonValue u : jsonOf(r).value("units").toArray())
         exceptions.insert(u["unit"].toInt(), u["exception"].toInt());
     QCOMPARE(exceptions.value(1), 0);
     QCOMPARE(exceptions.value(2), 2);

@@ -5,6 +5,7 @@
 
 #include <QTcpSocket>
 
+#include <cmath>
 #include <utility>
 
 BusClient::BusClient(BusFraming framing, QObject *parent)
@@ -58,7 +59,7 @@ void BusClient::setLineSpeed(int baud)
 {
     lineBaud = baud > 0 ? baud : 9600;
     // 3.5 characters of 11 bits; above 19200 the fixed 1750 us.
-    gapUs = lineBaud > 19200 ? 1750 : int(3.5 * 11 * 1000000.0 / lineBaud + 0.5);
+    gapUs = lineBaud > 19200 ? 1750 : int(std::lround(3.5 * 11 * 1000000.0 / lineBaud));
 }
 
 void BusClient::open(const QHostAddress &address, quint16 tcpPort, int timeoutMs, int retryMs)
