@@ -240,6 +240,12 @@ void BusClient::cancel()
     if (current == State::Gap || current == State::Awaiting)
         enter(State::Ready);
     reader.expect(0, 0);
+    // The matcher gives the dropped request up now, not at the next one's
+    // start, where its "no reply" would answer the wrong request.
+    if (match.state() == ReplyMatch::State::Awaiting) {
+        match.timeUp(nowMs());
+        takeEvents();
+    }
 }
 
 void BusClient::onReadyRead()
