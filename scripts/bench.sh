@@ -16,8 +16,9 @@
 #     0.2 s, with the right word for each row;
 #   - ordan-cli bus: a scan of 1-247 at 19200 with 3 devices and
 #     --answer-timeout 100, against 247 x (100 ms + a request's time on the
-#     line) + 1 s; and --find-settings for a bus at 19200 8E1 (the 4th
-#     setting tried), against 4 x (one verified write + a probe) + 1 s;
+#     line + the gap before the next) + 1 s; --find-settings for a bus at
+#     19200 8E1 (the 4th setting tried), against 4 x (one verified write +
+#     a probe) + 1 s;
 #     and --repeat 1000 at 115200 against the wire's limit (requests a
 #     second, the ratio printed); in a network namespace of their own;
 #   - then ordan-cli bridge against socat (scripts/bench-bridge.sh).
@@ -134,15 +135,16 @@ bus_median3() {
 }
 
 # A scan of 1-247 at 19200 8E1, 3 devices, --answer-timeout 100; bound:
-# 247 x (100 ms + the request's 8 characters of 11 bits at 19200) + 1 s.
+# 247 x (100 ms + the request's 8 characters of 11 bits at 19200 + the
+# line's gap of 3.5 characters before the next request) + 1 s.
 bus_scan_inside() {
     bus_module "$work/tty" --set "SPEED RS485=19200" --set parity=even
-    local s ids=()
+    local s ids=() at=(--answer-timeout 100 --line-speed 19200)
     # A smoke run asks ten addresses, not 247: it only has to get through.
     [[ -z $smoke ]] || ids=(--ids 1-10)
-    s=$(bus_median3 "$cli" bus 10.20.0.31:502 --answer-timeout 100 "${ids[@]}")
-    "$cli" bus 10.20.0.31:502 --answer-timeout 100 "${ids[@]}" | tail -1 >"$work/said"
-    echo "$s $(awk 'BEGIN { printf "%.3f", 247 * (0.100 + 8 * 11 / 19200) + 1 }') $(cat "$work/said")"
+    s=$(bus_median3 "$cli" bus 10.20.0.31:502 "${at[@]}" "${ids[@]}")
+    "$cli" bus 10.20.0.31:502 "${at[@]}" "${ids[@]}" | tail -1 >"$work/said"
+    echo "$s $(awk 'BEGIN { printf "%.3f", 247 * (0.100 + (8 + 3.5) * 11 / 19200) + 1 }') $(cat "$work/said")"
 }
 
 # --find-settings from the module's factory 9600 8N1 to the bus's 19200
