@@ -326,6 +326,7 @@ private slots:
     void bytesOfNoFrame();
     void lastLineNamesFailure_data();
     void lastLineNamesFailure();
+    void libmodbusSlaveAt7_data();
     void libmodbusSlaveAt7();
     void pymodbusServer();
     void floodOfOtherUnits();
@@ -382,7 +383,7 @@ void BusLineTest::faultRelay()
             writeAll(fd, reply);
             ++log.crcErrors;
             good = false;
-        } else if (fault < 7) { // dropped
+        } else if (fault < 6) { // dropped
             ++log.noReply;
             good = false;
         } else if (fault < 10) { // sent twice
@@ -414,7 +415,7 @@ void BusLineTest::faultRelay()
     QVERIFY(relay->isOpen());
     const Result r =
         cliprocess::runCli({"bus", target, "--ids", "1", "--repeat", "499", "--answer-timeout",
-                            "400", "--line-speed", "19200", "--min-quality", "0", "--json"},
+                            "1000", "--line-speed", "19200", "--min-quality", "0", "--json"},
                            300000);
     relay.reset();
     stopDevice(&slave);
@@ -424,15 +425,27 @@ void BusLineTest::faultRelay()
     const QJsonObject quality = json.value("quality").toObject();
     const QJsonObject unit = json.value("units").toArray().at(0).toObject();
     const QString said = says(r);
+    // Every count at once, so that a difference shows them all.
+    const auto counts = [](int asked, int good, int crc, int none, int wrong, int late, int stray,
+                           int noise) {
+        return QStringLiteral("asked %1, good %2, CRC errors %3, no reply %4, wrong %5, late %6, "
+                              "stray frames %7, noise bytes %8")
+            .arg(asked)
+            .arg(good)
+            .arg(crc)
+            .arg(none)
+            .arg(wrong)
+            .arg(late)
+            .arg(stray)
+            .arg(noise);
+    };
     QCOMPARE(log.requests, 500);
-    QCOMPARE(quality.value("asked").toInt(), log.requests);
-    QCOMPARE(quality.value("good").toInt(), log.good);
-    QCOMPARE(quality.value("crc_errors").toInt(), log.crcErrors);
-    QCOMPARE(quality.value("no_reply").toInt(), log.noReply);
-    QCOMPARE(quality.value("wrong_replies").toInt(), log.wrong);
-    QCOMPARE(quality.value("late").toInt(), 0);
-    QCOMPARE(unit.value("stray_frames").toInt(), log.strayFrames);
-    QCOMPARE(json.value("noise_bytes").toInt(), log.noiseBytes);
+    QCOMPARE(counts(quality["asked"].toInt(), quality["good"].toInt(),
+                    quality["crc_errors"].toInt(), quality["no_reply"].toInt(),
+                    quality["wrong_replies"].toInt(), quality["late"].toInt(),
+                    unit["stray_frames"].toInt(), json["noise_bytes"].toInt()),
+             counts(log.requests, log.good, log.crcErrors, log.noReply, log.wrong, 0,
+                    log.strayFrames, log.noiseBytes));
     // No reply reported faster than it came.
     QVERIFY2(quality.value("min_ms").toInt() >= log.fastestMs, qPrintable(said));
     QVERIFY2(quality.value("max_ms").toInt() >= log.slowestMs, qPrintable(said));
@@ -525,11 +538,29 @@ void BusLineTest::lastLineNamesFailure()
     }
 }
 
-// A libmodbus slave at address 7, not asked first: after a frame for
-// another address it keeps off the line for up to 500 ms, so it is found at
-// --answer-timeout 500.
+void BusLineTest::libmodbusSlaveAt7_data()
+{
+    // After a frame for another address a libmodbus slave waits up to its
+    // 500 ms for that address's reply, and takes whatever comes meanwhile
+    // for it: a request for itself is lost. Under 500 ms, 7 is missed and
+    // the last line says why; above, it is found. (At 500 exactly the scan
+    // and the slave's own 500 ms race: a busy machine decides.)
+    QTest::addColumn<QString>("timeout");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QString>("lastWords");
+    QTest::newRow("200 ms: missed, and the hint")
+        << "200" << 6
+        << "many devices ignore the line for up to 500 ms after a frame for another address: try "
+           "--answer-timeout 500";
+    QTest::newRow("600 ms: found") << "600" << 0 << "1 device answers: 7";
+}
+
+// A libmodbus slave at address 7, not asked first.
 void BusLineTest::libmodbusSlaveAt7()
 {
+    QFETCH(QString, timeout);
+    QFETCH(int, exitCode);
+    QFETCH(QString, lastWords);
     const QString slavePath = QStringLiteral(ORDAN_MODBUS_SLAVE_PATH);
     if (slavePath.isEmpty())
         QSKIP("ordan-modbus-slave is not built: Debian's libmodbus-dev is missing");
@@ -540,10 +571,12 @@ void BusLineTest::libmodbusSlaveAt7()
     QVERIFY(startDevice(&slave, slavePath, {bus, "--unit", "7"}));
     const Result r =
         cliprocess::runCli({"bus", target, "--ids", "1-9", "--expect", "7", "--answer-timeout",
-                            "500", "--line-speed", "19200", "--json"});
+                            timeout, "--line-speed", "19200", "--json"});
     stopDevice(&slave);
-    QVERIFY2(r.exitCode == 0, qPrintable(says(r)));
-    QCOMPARE(answered(r), QList<int>{7});
+    // What the slave took, to tell its timing from the scan's.
+    const QString heard = QString::fromUtf8(slave.readAllStandardOutput());
+    QVERIFY2(r.exitCode == exitCode, qPrintable(says(r) + heard));
+    QVERIFY2(jsonOf(r).value("diagnosis").toString().endsWith(lastWords), qPrintable(says(r)));
 }
 
 // Debian's python3-pymodbus as the devices: 1 answers, 2 with exception 2,

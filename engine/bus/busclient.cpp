@@ -105,6 +105,9 @@ void BusClient::tryConnect()
     }
     dropSocket();
     socket = new QTcpSocket(this);
+    // A flood is read a slice at a time: the time-outs and Ctrl-C are
+    // served between the slices, never after the whole of it.
+    socket->setReadBufferSize(readSlice);
     connect(socket, &QTcpSocket::connected, this, &BusClient::onConnected);
     connect(socket, &QAbstractSocket::errorOccurred, this, &BusClient::onSocketError);
     connect(socket, &QTcpSocket::disconnected, this, &BusClient::onDisconnected);

@@ -105,6 +105,7 @@ public:
     const Stray &stray() const { return strays; }
 
     static constexpr int retryPauseMs = 250;
+    static constexpr int readSlice = 64 * 1024; // bytes taken at once
 
 signals:
     void opened();
