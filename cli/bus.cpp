@@ -7,8 +7,8 @@
 #include "cli/run.h"
 #include "engine/bus/busscan.h"
 #include "engine/commission/busrecord.h"
-#include "engine/commission/commissionrecord.h"
 #include "engine/commission/commissionrun.h"
+#include "engine/commission/recordpath.h"
 #include "engine/jobs/bussettingssearch.h"
 #include "engine/jobs/rowoutcome.h"
 #include "engine/link/hostport.h"
@@ -110,7 +110,7 @@ bool parseOptions(Run &run, BusOptions *o, QString *problem)
         }
     }
     o->record = p.value(QStringLiteral("record"));
-    if (!o->record.isEmpty() && !commissionrecord::checkWritable(o->record, problem)) {
+    if (!o->record.isEmpty() && !recordpath::checkWritable(o->record, busrecord::kind(), problem)) {
         *problem = QStringLiteral("cannot append to the record %1: %2").arg(o->record, *problem);
         return false;
     }

@@ -33,6 +33,7 @@ packages=(
     socat util-linux                   # the bridge's benchmark beside socat (unshare)
     gensio-bin                         # and beside gensiot
     stress-ng                          # the suite under load (scripts/test.sh --under-load)
+    python3-pymodbus                   # the gateway's benchmark beside a pymodbus forwarder
     clang-tidy cppcheck                # the static check
     systemd                            # systemd-analyze verify on the bridge's service unit
     python3-minimal                    # the guides' link check (scripts/check-links.sh)

@@ -186,7 +186,9 @@ void PlanModel::putCell(int row, int column, const QString &text)
     if (row < 0 || row >= rows.size())
         return;
     rows[row].cells[column] = text;
-    emit dataChanged(index(row, column), index(row, column));
+    // A verified row's state shows whether its cells are still those it
+    // proved.
+    emitRowStateChanged(row);
     check();
     emit planEdited();
 }
@@ -312,7 +314,7 @@ int PlanModel::putCells(int row, int column, const QList<QStringList> &cells)
             ++set;
         }
     }
-    emit dataChanged(index(row, column), index(needed - 1, lastColumn));
+    emit dataChanged(index(row, 0), index(needed - 1, ColumnCount - 1));
     check();
     emit planEdited();
     pushRowsEdit(tr("%n cell(s) pasted", "", set), before);

@@ -1,8 +1,8 @@
 #ifndef PLANMODEL_H
 #define PLANMODEL_H
 
-#include "engine/console/portlistmodel.h"
 #include "engine/commission/commissionplan.h"
+#include "engine/console/portlistmodel.h"
 #include "protocol/parameters.h"
 #include "site/rowstage.h"
 
@@ -124,7 +124,9 @@ public:
     // planned twice marks both rows), and each problem of no cell.
     int markCount() const;
 
-    // States of a run.
+    // States of a run. A row verified (matched, done already) whose cells
+    // then change is "changed since verified": its mark and what the run
+    // found are not shown while its cells differ from those it proved.
     void clearRun();
     // The states of one row only (a row run again).
     void clearRun(int row);
@@ -178,6 +180,9 @@ private:
         bool networkGood = false;
         QString bus;
         bool busGood = false;
+        QStringList proven; // the cells a run proved (verified, matched)
+        // The cells differ from those the run proved.
+        bool changedSinceProven() const { return !proven.isEmpty() && cells != proven; }
     };
     static Row emptyRow();
     void check();

@@ -4,6 +4,7 @@
 
 #include "engine/console/moduleconsole.h"
 #include "engine/console/portcatalog.h"
+#include "engine/jobs/recordwords.h"
 #include "engine/platform/textsafety.h"
 #include "site/celltext.h"
 #include "site/sitestyle.h"
@@ -38,6 +39,13 @@ const char *const columnTitles[] = {QT_TRANSLATE_NOOP("PlanModel", "port"),
                                     QT_TRANSLATE_NOOP("PlanModel", "stop_\nbits"),
                                     QT_TRANSLATE_NOOP("PlanModel", "packet_\ntimeout"),
                                     QT_TRANSLATE_NOOP("PlanModel", "bus_\nids")};
+
+// A parity as the window's language says it; the plan keeps the module's
+// own word ("none", "odd", "even"), which the editor shows.
+QString parityShown(const QString &text)
+{
+    return recordwords::shownValue(ModuleField::Parity, text);
+}
 
 // The mark of a wrong cell or row: an exclamation mark in a red disc,
 // readable as a mark without its colour.
@@ -94,10 +102,11 @@ QVariant PlanModel::data(const QModelIndex &index, int role) const
         return QVariant();
     const Row &row = rows.at(index.row());
     const int column = index.column();
-    const bool nextModule = row.progress.stage == RowStage::NextModule;
+    const RowStage stage = progress(index.row()).stage;
+    const bool nextModule = stage == RowStage::NextModule;
 
     if (role == StageRole)
-        return int(row.progress.stage);
+        return int(stage);
     if (role == Qt::FontRole && nextModule && column == StateColumn) {
         QFont font;
         font.setBold(true);
@@ -111,8 +120,10 @@ QVariant PlanModel::data(const QModelIndex &index, int role) const
         const auto differs = row.differences.constFind(column);
         const bool different = differs != row.differences.constEnd();
         switch (role) {
-        case Qt::DisplayRole:
-            return fromBase.isEmpty() ? text : fromBase;
+        case Qt::DisplayRole: {
+            const QString shown = fromBase.isEmpty() ? text : fromBase;
+            return column == ParityColumn ? parityShown(shown) : shown;
+        }
         case Qt::EditRole:
             return text;
         case Qt::DecorationRole:
@@ -143,7 +154,8 @@ QVariant PlanModel::data(const QModelIndex &index, int role) const
                            ? tr("the module gave no valid value")
                            : tr("the module has %1").arg(textsafety::escapeControls(*differs));
             if (!fromBase.isEmpty())
-                return tr("Empty: the base value %1 is written").arg(fromBase);
+                return tr("Empty: the base value %1 is written")
+                    .arg(column == ParityColumn ? parityShown(fromBase) : fromBase);
             if (column == PortColumn)
                 return portToolTip(text.trimmed());
             return QVariant();
@@ -158,6 +170,8 @@ QVariant PlanModel::data(const QModelIndex &index, int role) const
     QString text;
     if (column == StateColumn)
         text = stateText(index.row());
+    else if (stage == RowStage::ChangedSinceVerified)
+        text.clear(); // what the run found no longer stands for the row
     else if (column == MacColumn)
         text = row.mac;
     else if (column == NetworkColumn)
@@ -166,11 +180,13 @@ QVariant PlanModel::data(const QModelIndex &index, int role) const
         text = row.bus;
     else if (column == ResultColumn)
         text = row.result;
-    QColor colour = stageColour(row.progress.stage);
-    if (column == NetworkColumn)
-        colour = row.network.isEmpty() ? QColor() : row.networkGood ? goodColour : badColour;
-    if (column == BusColumn)
-        colour = row.bus.isEmpty() ? QColor() : row.busGood ? goodColour : badColour;
+    QColor colour = stageColour(stage);
+    if (column == NetworkColumn && !text.isEmpty())
+        colour = row.networkGood ? goodColour : badColour;
+    else if (column == NetworkColumn || column == BusColumn)
+        colour = QColor();
+    if (column == BusColumn && !text.isEmpty())
+        colour = row.busGood ? goodColour : badColour;
     switch (role) {
     case Qt::DisplayRole:
     case Qt::ToolTipRole:

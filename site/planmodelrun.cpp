@@ -18,6 +18,7 @@ void PlanModel::clearRun(int row)
         return;
     Row &r = rows[row];
     r.progress = RowProgress();
+    r.proven.clear();
     r.mac.clear();
     r.result.clear();
     r.differences.clear();
@@ -35,7 +36,14 @@ bool PlanModel::hasRunStates() const
 
 RowProgress PlanModel::progress(int row) const
 {
-    return row >= 0 && row < rows.size() ? rows.at(row).progress : RowProgress();
+    if (row < 0 || row >= rows.size())
+        return RowProgress();
+    if (rows.at(row).changedSinceProven()) {
+        RowProgress changed;
+        changed.stage = RowStage::ChangedSinceVerified;
+        return changed;
+    }
+    return rows.at(row).progress;
 }
 
 void PlanModel::emitRowStateChanged(int row)
@@ -48,6 +56,17 @@ void PlanModel::setProgress(int row, const RowProgress &progress)
     if (row < 0 || row >= rows.size())
         return;
     rows[row].progress = progress;
+    // What a verified row proved: the cells it had.
+    switch (progress.stage) {
+    case RowStage::Verified:
+    case RowStage::Matches:
+    case RowStage::DoneElsewhere:
+        rows[row].proven = rows.at(row).cells;
+        break;
+    default:
+        rows[row].proven.clear();
+        break;
+    }
     emitRowStateChanged(row);
 }
 
@@ -95,7 +114,7 @@ void PlanModel::setResult(int row, const QString &result)
 
 QString PlanModel::stateText(int row) const
 {
-    const RowProgress &p = rows.at(row).progress;
+    const RowProgress p = progress(row);
     switch (p.stage) {
     case RowStage::Idle:
         return QString();
@@ -132,13 +151,15 @@ QString PlanModel::stateText(int row) const
         return tr("another station's: %1").arg(p.item);
     case RowStage::DoneElsewhere:
         return tr("done already: %1").arg(p.item);
+    case RowStage::ChangedSinceVerified:
+        return tr("changed since verified");
     }
     return QString();
 }
 
 QString PlanModel::nextModulePrompt(int row, bool twoLines) const
 {
-    const RowProgress &p = rows.at(row).progress;
+    const RowProgress p = progress(row);
     if (!p.note.isEmpty())
         return p.note;
     const QString label =

@@ -28,6 +28,9 @@ enum class RowStage {
     // which module).
     HeldElsewhere,
     DoneElsewhere,
+    // The row was verified (or matched, or done already), then edited: what
+    // the run proved is not what the row now plans.
+    ChangedSinceVerified,
 };
 
 struct RowProgress {

@@ -1,7 +1,7 @@
 #include "site/runpanel.h"
 
+#include "engine/commission/recordpath.h"
 #include "engine/register/registerverdict.h"
-#include "engine/commission/commissionrecord.h"
 #include "site/planeditor.h"
 #include "site/planmodel.h"
 #include "site/sitechecks.h"
@@ -19,6 +19,7 @@
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPainter>
+#include <QPointer>
 #include <QPushButton>
 #include <QStyle>
 #include <QTableView>
@@ -46,6 +47,13 @@ protected:
     }
 };
 
+// A file's one name, whichever way it is named.
+QString sameFile(const QString &path)
+{
+    const QFileInfo info(path);
+    return info.exists() ? info.canonicalFilePath() : info.absoluteFilePath();
+}
+
 } // namespace
 
 RunPanel::RunPanel(PlanModel *model, PlanEditor *editor, SiteRun *run, SiteChecks *checks,
@@ -55,6 +63,12 @@ RunPanel::RunPanel(PlanModel *model, PlanEditor *editor, SiteRun *run, SiteCheck
     build();
     connect(run, &SiteRun::started, this, &RunPanel::onStarted);
     connect(run, &SiteRun::finished, this, &RunPanel::onFinished);
+    // The register could not be opened: nothing was started, and the line
+    // says why.
+    connect(run, &SiteRun::startRefused, this, [this] {
+        refusal = this->run->refusal().value(0);
+        onFinished();
+    });
     connect(run, &SiteRun::progressed, this, &RunPanel::updateStatusLine);
     connect(run, &SiteRun::rowWanted, editor, &PlanEditor::showRow);
     connect(model, &PlanModel::problemsChanged, this, [this] {
@@ -202,6 +216,11 @@ bool RunPanel::begin(int mode, const QList<int> &only, const siteregister::Modul
     if (run->isRunning() || checks->isBusy())
         return false;
     checkRecordPath();
+    if (shownRecords.contains(sameFile(recordPath()))) {
+        refusal = recordTrouble;
+        updateStatusLine();
+        return false;
+    }
     JobSettings settings;
     if (mode == int(SiteRun::Mode::Commission) && reach->isChecked())
         settings.reachTimeoutMs = reachTimeoutMs;
@@ -265,9 +284,26 @@ void RunPanel::replaceRowModule()
     const QList<int> rows = editor->selectedRows();
     if (rows.size() != 1 || !startBlocker().isEmpty())
         return;
-    siteregister::ModuleEntry old;
-    QString error;
-    if (!run->rowModule(rows.first(), &old, &error)) {
+    const int row = rows.first();
+    const QString port = model->port(row);
+    emit message(tr("Asking the register about row %1…").arg(PlanModel::fileRow(row)), 0);
+    // The register answers off the window's thread; the question comes
+    // when it has, if nothing has started meanwhile.
+    const QPointer<RunPanel> self(this);
+    run->rowModule(row,
+                   [self, row, port](const siteregister::ModuleEntry &old, const QString &error) {
+                       if (self)
+                           self->askReplacement(row, port, old, error);
+                   });
+}
+
+void RunPanel::askReplacement(int row, const QString &port, const siteregister::ModuleEntry &old,
+                              const QString &error)
+{
+    emit message(QString(), 0);
+    if (!startBlocker().isEmpty() || row >= model->rowCount() || model->port(row) != port)
+        return;
+    if (!old.known()) {
         QMessageBox box(QMessageBox::Information, tr("Replace a module"),
                         tr("Nothing to replace: %1.").arg(error), QMessageBox::Ok, this);
         box.setObjectName(QStringLiteral("replaceNothing"));
@@ -276,14 +312,14 @@ void RunPanel::replaceRowModule()
     }
     QMessageBox ask(QMessageBox::Question, tr("Replace a module"),
                     tr("Replace %1, %2, with the module now on %3?")
-                        .arg(old.mac, siteregister::verifiedAs(old), model->port(rows.first())),
+                        .arg(old.mac, siteregister::verifiedAs(old), port),
                     QMessageBox::Yes | QMessageBox::Cancel, this);
     ask.setObjectName(QStringLiteral("replaceQuestion"));
     ask.setInformativeText(tr("The new module is written with its values, restarted, read back "
                               "and recorded as its replacement."));
     ask.setDefaultButton(QMessageBox::Cancel);
     if (ask.exec() == QMessageBox::Yes)
-        begin(int(SiteRun::Mode::Commission), rows, &old);
+        begin(int(SiteRun::Mode::Commission), {row}, &old);
 }
 
 void RunPanel::onStarted()
@@ -392,10 +428,23 @@ void RunPanel::updateStatusLine()
     statusLine->setToolTip(lines.join(QLatin1Char('\n')));
 }
 
+void RunPanel::setRecordsShown(const QStringList &paths)
+{
+    shownRecords.clear();
+    for (const QString &path : paths)
+        shownRecords << sameFile(path);
+    checkRecordPath();
+}
+
 void RunPanel::checkRecordPath()
 {
     QString problem;
-    recordTrouble = commissionrecord::checkAppendable(recordPath(), &problem) ? QString() : problem;
+    recordTrouble = recordpath::checkAppendable(recordPath(), commissionrecord::kind(), &problem)
+                        ? QString()
+                        : problem;
+    // The record on screen is not appended to behind its viewer's back.
+    if (recordTrouble.isEmpty() && shownRecords.contains(sameFile(recordPath())))
+        recordTrouble = tr("%1 is shown read-only: close it to run into it").arg(recordPath());
     siteStyle::markProblem(record, !recordTrouble.isEmpty());
     record->setToolTip(recordTrouble.isEmpty()
                            ? tr("A CSV file that gets one row per module as soon as it is "

@@ -48,6 +48,9 @@ public:
     void setRecordPath(const QString &path);
     // Why the record cannot be appended to; empty when it can.
     QString recordProblem() const { return recordTrouble; }
+    // The records shown read-only now: a run does not append to one of
+    // them while it is shown.
+    void setRecordsShown(const QStringList &paths);
 
     bool startRun();
     bool startAudit();
@@ -82,6 +85,9 @@ private:
     // The module the register knows in the selected row, replaced by the
     // one now on its port (asked first).
     void replaceRowModule();
+    // The register's answer about the row: the question, then the run.
+    void askReplacement(int row, const QString &port, const siteregister::ModuleEntry &old,
+                        const QString &error);
     void onStarted();
     void onFinished();
     void updateStatusLine();
@@ -107,7 +113,8 @@ private:
     QAction *runAgain = nullptr;
     QAction *replace = nullptr;
     QString recordTrouble; // why the record path cannot be appended to
-    QString refusal;       // why the last start was refused, until the plan changes
+    QStringList shownRecords;
+    QString refusal; // why the last start was refused, until the plan changes
 };
 
 #endif // RUNPANEL_H

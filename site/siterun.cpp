@@ -1,7 +1,7 @@
 #include "site/siterun.h"
 
-#include "engine/commission/commissionrecord.h"
 #include "engine/commission/commissionrun.h"
+#include "engine/commission/recordpath.h"
 #include "engine/commission/registerdesk.h"
 #include "engine/commission/runsummary.h"
 #include "engine/jobs/rowoutcome.h"
@@ -43,7 +43,7 @@ bool SiteRun::start(Mode mode, const QString &record, const JobSettings &setting
     }
     // Judged without making the file: a run refused makes none.
     QString error;
-    if (!commissionrecord::checkAppendable(record, &error)) {
+    if (!recordpath::checkAppendable(record, commissionrecord::kind(), &error)) {
         refused << tr("Cannot append to the record %1: %2").arg(record, error);
         emit message(refused.first(), 0);
         return false;
@@ -74,19 +74,42 @@ bool SiteRun::start(Mode mode, const QString &record, const JobSettings &setting
         return false;
     }
     // A record that is there already must open for appending.
-    if (QFileInfo::exists(record) && !commissionrecord::checkWritable(record, &error)) {
+    if (QFileInfo::exists(record) &&
+        !recordpath::checkWritable(record, commissionrecord::kind(), &error)) {
         delete commission;
         refused << tr("Cannot append to the record %1: %2").arg(record, error);
         emit message(refused.first(), 0);
         return false;
     }
-    if (!openRegister(commission, record)) {
-        delete commission;
+    run = commission;
+    runMode = mode;
+    tableRowOf = tableRows;
+    goAll = only.isEmpty();
+    goRecord = record;
+    lastExit = -1;
+    waitingPorts.clear();
+    ended.clear();
+    lastSummary.clear();
+    if (!openRegister(record)) {
+        dropRun();
         emit message(tr("Nothing was started: %1").arg(refused.value(0)), 0);
         return false;
     }
-    commission->setAuditOnly(mode == Mode::Audit);
-    commission->setRecord(record);
+    // The window's answer time from here on, the register's opening too.
+    if (latency)
+        latency->start();
+    emit started();
+    if (!opening)
+        go();
+    return true;
+}
+
+void SiteRun::go()
+{
+    opening = false;
+    CommissionRun *commission = run;
+    commission->setAuditOnly(runMode == Mode::Audit);
+    commission->setRecord(goRecord);
     connect(commission, &CommissionRun::rowSettled, this, [this](int index) {
         const int row = tableRowOf.value(index, -1);
         const RowOutcome outcome = run->outcome(index);
@@ -122,37 +145,54 @@ bool SiteRun::start(Mode mode, const QString &record, const JobSettings &setting
 
     // The rows of this run start afresh; a row run again alone leaves the
     // others as they ended.
-    if (only.isEmpty())
+    if (goAll)
         model->clearRun();
-    tableRowOf = tableRows;
     RowProgress waiting;
     waiting.stage = RowStage::Waiting;
     for (const int row : qAsConst(tableRowOf)) {
         model->clearRun(row);
         model->setProgress(row, waiting);
     }
-    run = commission;
-    runMode = mode;
-    lastExit = -1;
-    waitingPorts.clear();
-    ended.clear();
-    lastSummary.clear();
-    emit started();
-    emit message(mode == Mode::Audit ? tr("Checking %n module(s)…", "", rows.size())
-                                     : tr("Commissioning %n module(s)…", "", rows.size()),
+    const int rows = int(tableRowOf.size());
+    emit message(runMode == Mode::Audit ? tr("Checking %n module(s)…", "", rows)
+                                        : tr("Commissioning %n module(s)…", "", rows),
                  0);
     emit rowWanted(tableRowOf.value(0));
     emit progressed();
-    if (latency)
-        latency->start();
     commission->start();
-    return true;
+}
+
+void SiteRun::dropRun()
+{
+    // Nothing was sent: the ports are let go with the run, the register
+    // without waiting for it.
+    delete run;
+    run = nullptr;
+    opening = false;
+    desk.reset();
+    replacing.clear();
+}
+
+void SiteRun::reportLatency()
+{
+    if (latency)
+        std::fprintf(stderr, "ordan-site: %s\n", qPrintable(latency->stop()));
 }
 
 void SiteRun::stop()
 {
     if (!run)
         return;
+    if (opening) {
+        // Nothing sent yet: the run ends here, as interrupted.
+        dropRun();
+        lastExit = int(JobResult::Interrupted);
+        ended = tr("Stopped before anything was sent");
+        reportLatency();
+        emit message(ended, 0);
+        emit finished(lastExit);
+        return;
+    }
     emit message(tr("Stopping…"), 0);
     run->interrupt();
 }
@@ -213,13 +253,20 @@ void SiteRun::onModuleAlreadyDone(int index, const QString &mac, int doneRow)
 
 QString SiteRun::waitingLine() const
 {
-    // Every port that waits, each with its row.
+    if (waitingPorts.size() == 1)
+        return tr("%1 (row %2)")
+            .arg(model->nextModulePrompt(waitingPorts.first()))
+            .arg(PlanModel::fileRow(waitingPorts.first()));
+    // Several ports: each named once, short enough for a laptop's status
+    // bar; what each says of its own is in its row.
     QStringList ports;
     for (auto it = waitingPorts.cbegin(); it != waitingPorts.cend(); ++it)
         ports << tr("%1 (row %2)")
-                     .arg(model->nextModulePrompt(it.value()))
+                     .arg(model->portLabel(it.value()))
                      .arg(PlanModel::fileRow(it.value()));
-    return ports.join(QLatin1String("; "));
+    return ports.isEmpty()
+               ? QString()
+               : tr("Connect a module to each: %1").arg(ports.join(QLatin1String(", ")));
 }
 
 void SiteRun::showWaiting()
@@ -231,6 +278,8 @@ QString SiteRun::progressLine() const
 {
     if (!run)
         return ended;
+    if (opening)
+        return tr("Opening the register %1…").arg(desk ? desk->shown() : QString());
     int done = 0, verified = 0, failed = 0;
     for (const int row : qAsConst(tableRowOf)) {
         const RowStage stage = model->progress(row).stage;
@@ -260,6 +309,7 @@ bool SiteRun::canRunAgain(int row) const
     case RowStage::Failed:
     case RowStage::Interrupted:
     case RowStage::NotReached:
+    case RowStage::ChangedSinceVerified:
         return true;
     default:
         return false;
@@ -284,8 +334,7 @@ void SiteRun::onFinished()
     }
     lastExit = run->exitCode();
     lastSummary = runsummary::table(*run);
-    if (latency)
-        std::fprintf(stderr, "ordan-site: %s\n", qPrintable(latency->stop()));
+    reportLatency();
     // The outcome stays beside the buttons until the plan changes.
     ended =
         (runMode == Mode::Audit ? tr("Check ended: %1 match, %2 differ or failed, %3 not reached")

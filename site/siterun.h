@@ -41,12 +41,17 @@ public:
     // Starts the plan's rows (or only the table rows `only`), appending to
     // the record at `record`. False when nothing was started: refusal()
     // says why (problems in the plan, a record that cannot be appended to,
-    // a port another run holds), and no file is made.
+    // a port another run holds), and no file is made. The register is
+    // opened off the window's thread: the run goes on once it is, or ends
+    // as refused (startRefused()) when it cannot be.
     bool start(Mode mode, const QString &record, const JobSettings &settings,
                const QList<int> &only = QList<int>());
     // Ends the run as Ctrl-C ends ordan-cli's: the rows in hand are
-    // interrupted, the others not reached.
+    // interrupted, the others not reached. While the register is being
+    // opened nothing has been sent: the run ends at once.
     void stop();
+    // The register is being opened for the run: nothing is sent yet.
+    bool isOpeningRegister() const { return opening; }
 
     // The site register (siterunregister.cpp): as ordan-cli's, named by
     // `location` (empty: ORDAN_REGISTER, or the user's file), none when
@@ -68,9 +73,12 @@ public:
     QByteArray planBytes() const;
     // The module the register knows in the table row `row` (the one last
     // verified as that row of this plan, otherwise at its planned address),
-    // and a run that puts its values on the module now on the row's port
-    // (ordan-cli replace).
-    bool rowModule(int row, siteregister::ModuleEntry *module, QString *error) const;
+    // asked off the window's thread: `done` gets it, or why not. Then a run
+    // that puts its values on the module now on the row's port (ordan-cli
+    // replace).
+    using RowModule =
+        std::function<void(const siteregister::ModuleEntry &module, const QString &error)>;
+    void rowModule(int row, const RowModule &done);
     bool startReplacement(int row, const siteregister::ModuleEntry &old, const QString &record,
                           const JobSettings &settings);
 
@@ -105,6 +113,9 @@ signals:
     void rowWanted(int row);
     void message(const QString &text, int timeoutMs);
     void finished(int exitCode);
+    // The register could not be opened: nothing was sent, refusal() says
+    // why.
+    void startRefused();
 
 private:
     void onRowStage(int index, JobStage stage, int step, int steps, const QString &what);
@@ -113,9 +124,16 @@ private:
     void onModuleAlreadyDone(int index, const QString &mac, int doneRow);
     void onFinished();
     void showWaiting();
-    // The register opened for the run `commission` (siterunregister.cpp);
-    // false, with the refusal set, when it cannot be.
-    bool openRegister(CommissionRun *commission, const QString &record);
+    // The register opened for the run (siterunregister.cpp), then go();
+    // false, with the refusal set, when its address cannot be used.
+    bool openRegister(const QString &record);
+    void registerOpened(bool opened, const QString &error);
+    // The run started, once its register is open.
+    void go();
+    // A run that did not start: its ports and register let go.
+    void dropRun();
+    // How late the event loop answered, on stderr (ORDAN_SITE_LATENCY).
+    void reportLatency();
     void askRewrite(int planRow, const QString &words, std::function<void(bool)> answer);
 
     PlanModel *model;
@@ -133,7 +151,11 @@ private:
     bool noRegister = false;
     QString planFile;
     QWidget *dialogParent = nullptr;
-    std::unique_ptr<RegisterDesk> desk; // the running run's register
+    std::unique_ptr<RegisterDesk> desk;   // the running run's register
+    std::unique_ptr<RegisterDesk> lookup; // the register asked about a row
+    bool opening = false;                 // the register opens for the run
+    bool goAll = true;                    // the run takes every row of the plan
+    QString goRecord;                     // its record
     // A replacement's row: the old module and its values.
     QString replacing;
     parameters::Values replacementValues;

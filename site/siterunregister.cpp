@@ -1,11 +1,11 @@
 // The site window's runs and the site register: opened as a run starts,
 // the engineer's question before a rewrite, and the replacement of a
 // row's module.
-#include "engine/register/registerverdict.h"
-#include "engine/register/siteregister.h"
 #include "engine/commission/commissionplan.h"
 #include "engine/commission/commissionrun.h"
 #include "engine/commission/registerdesk.h"
+#include "engine/register/registerverdict.h"
+#include "engine/register/siteregister.h"
 #include "site/planmodel.h"
 #include "site/siterun.h"
 
@@ -37,7 +37,7 @@ QByteArray SiteRun::planBytes() const
     return model->toCsv();
 }
 
-bool SiteRun::openRegister(CommissionRun *commission, const QString &record)
+bool SiteRun::openRegister(const QString &record)
 {
     Location location;
     QString error;
@@ -48,21 +48,38 @@ bool SiteRun::openRegister(CommissionRun *commission, const QString &record)
     desk.reset();
     if (location.kind == Location::Kind::None)
         return true;
-    auto opened = std::make_unique<RegisterDesk>();
-    RunInfo info = RunInfo::here(
+    desk = std::make_unique<RegisterDesk>();
+    // A register that stalls holds up no window, when it opens nor when
+    // the run has ended.
+    desk->setWaitAtEnd(false);
+    const RunInfo info = RunInfo::here(
         replacing.isEmpty() ? QStringLiteral("ordan-site") : QStringLiteral("ordan-site replace"),
         planFile.isEmpty() ? tr("the window's plan") : QFileInfo(planFile).absoluteFilePath(),
         planBytes(), QFileInfo(record).absoluteFilePath());
-    if (!opened->open(location, info, &error)) {
+    opening = true;
+    desk->open(location, info,
+               [this](bool opened, const QString &why) { registerOpened(opened, why); });
+    return true;
+}
+
+void SiteRun::registerOpened(bool opened, const QString &error)
+{
+    if (!opening)
+        return;
+    if (!opened) {
         refused << error;
         refusedCode = int(JobResult::RegisterFailed);
-        return false;
+        dropRun();
+        reportLatency();
+        emit message(tr("Nothing was started: %1").arg(error), 0);
+        emit startRefused();
+        return;
     }
     // The window asks where ordan-cli stops and waits for --rewrite (when
     // someone is there to answer).
     const QPointer<SiteRun> self(this);
     if (dialogParent)
-        opened->setQuestion(
+        desk->setQuestion(
             [self](int planRow, const QString &words, std::function<void(bool)> answer) {
                 if (!self) {
                     answer(false);
@@ -70,10 +87,9 @@ bool SiteRun::openRegister(CommissionRun *commission, const QString &record)
                 }
                 self->askRewrite(planRow, words, std::move(answer));
             });
-    desk = std::move(opened);
-    commission->setRegister(desk.get());
-    commission->setReplaces(replacing);
-    return true;
+    run->setRegister(desk.get());
+    run->setReplaces(replacing);
+    go();
 }
 
 void SiteRun::askRewrite(int planRow, const QString &words, std::function<void(bool)> answer)
@@ -100,35 +116,43 @@ void SiteRun::askRewrite(int planRow, const QString &words, std::function<void(b
     box->open();
 }
 
-bool SiteRun::rowModule(int row, ModuleEntry *module, QString *error) const
+void SiteRun::rowModule(int row, const RowModule &done)
 {
-    *module = ModuleEntry();
     const int index = model->checkedTableRows().indexOf(row);
     if (index < 0) {
-        *error = tr("the row is not a checked row of the plan");
-        return false;
+        done(ModuleEntry(), tr("the row is not a checked row of the plan"));
+        return;
     }
     Location location;
-    if (!registerLocation(&location, error))
-        return false;
+    QString error;
+    if (!registerLocation(&location, &error)) {
+        done(ModuleEntry(), error);
+        return;
+    }
     if (location.kind == Location::Kind::None) {
-        *error = tr("no register is used");
-        return false;
+        done(ModuleEntry(), tr("no register is used"));
+        return;
     }
-    SiteRegister reg;
+    // A question still unanswered is let go: this one is asked anew.
+    lookup = std::make_unique<RegisterDesk>();
+    lookup->setWaitAtEnd(false);
     const commissionplan::Row &planned = model->checkedPlan().rows.at(index);
-    QList<RowStanding> standing;
-    if (!reg.open(location, error) ||
-        !reg.siteStanding(siteregister::planHash(planBytes()),
-                          {PlannedRow{planned.row, planned.port, planned.values}}, &standing,
-                          error))
-        return false;
-    if (standing.isEmpty() || !standing.first().module.known()) {
-        *error = tr("the register knows no module of row %1").arg(planned.row);
-        return false;
-    }
-    *module = standing.first().module;
-    return true;
+    const QString hash = siteregister::planHash(planBytes());
+    const PlannedRow asked{planned.row, planned.port, planned.values};
+    const QString none = tr("the register knows no module of row %1").arg(planned.row);
+    lookup->post([location, hash, asked, none, done](SiteRegister &reg) -> std::function<void()> {
+        QString why;
+        QList<RowStanding> standing;
+        ModuleEntry module;
+        if (reg.open(location, &why, SiteRegister::Access::Read) &&
+            reg.siteStanding(hash, {asked}, &standing, &why)) {
+            if (standing.isEmpty() || !standing.first().module.known())
+                why = none;
+            else
+                module = standing.first().module;
+        }
+        return [done, module, why] { done(module, why); };
+    });
 }
 
 bool SiteRun::startReplacement(int row, const ModuleEntry &old, const QString &record,

@@ -1,7 +1,7 @@
 #include "site/sitewindow.h"
 
-#include "engine/console/portlistmodel.h"
 #include "engine/commission/commissionplan.h"
+#include "engine/console/portlistmodel.h"
 #include "site/planeditor.h"
 #include "site/planmodel.h"
 #include "site/registerview.h"
@@ -88,6 +88,7 @@ SiteWindow::SiteWindow(QWidget *parent) : QMainWindow(parent), model(new PlanMod
         if (closeWhenStopped)
             QMetaObject::invokeMethod(this, &QWidget::close, Qt::QueuedConnection);
     });
+    connect(run, &SiteRun::startRefused, this, &SiteWindow::startRefused);
     run->setDialogParent(this);
     setPlanPath(QString());
     updateActions();

@@ -4,6 +4,7 @@
 #include "protocol/parameters.h"
 
 #include <QMainWindow>
+#include <QPointer>
 
 class PlanEditor;
 class PlanModel;
@@ -12,6 +13,7 @@ class QAction;
 class QLabel;
 class QLineEdit;
 class QPushButton;
+class RecordView;
 class RegisterView;
 class RunPanel;
 class SiteChecks;
@@ -102,6 +104,9 @@ public:
 
 signals:
     void runFinished(int exitCode);
+    // A run started did not go on: its register could not be opened.
+    // startRefusal() says why; nothing was sent.
+    void startRefused();
     // The register was named anew in "Register…" (the window's setting).
     void registerChanged(const QString &location);
     void networkChecked();
@@ -121,7 +126,9 @@ private:
     // Whether what the table holds may go: unsaved changes, and (when
     // `results`) what the last run came to.
     bool confirmDiscard(bool results = true);
-    void showRecord(const QString &path, const QByteArray &bytes);
+    void showRecord(const QString &path);
+    // The records shown now, for the run panel.
+    void updateRecordsShown();
 
     void newPlan();
     void askOpenPlan();
@@ -145,6 +152,7 @@ private:
     QAction *baseAction = nullptr;
     QAction *registerAction = nullptr;
     RegisterView *registerView = nullptr;
+    QList<QPointer<RecordView>> records; // shown read-only
 
     QString currentPlan;
     QString defaultRecord; // the record path that follows the plan's

@@ -102,7 +102,7 @@ bool SiteWindow::openPlan(const QString &path)
         return false;
     }
     if (commissionplan::isRecord(bytes)) {
-        showRecord(path, bytes);
+        showRecord(path);
         return false;
     }
     const commissionplan::Table contents = commissionplan::readTable(bytes);
@@ -172,20 +172,37 @@ bool SiteWindow::savePlan(const QString &path)
     return true;
 }
 
-void SiteWindow::showRecord(const QString &path, const QByteArray &bytes)
+void SiteWindow::showRecord(const QString &path)
 {
-    QString error;
-    const QString text = QString::fromUtf8(bytes.startsWith("\xef\xbb\xbf") ? bytes.mid(3) : bytes);
-    const QList<QStringList> rows =
-        commissionplan::splitCsv(text, commissionplan::detectSeparator(text), &error);
-    auto *view = new RecordView(path, rows, this);
+    auto *view = new RecordView(path, this);
     connect(view, &RecordView::newPlanWanted, this, [this, view](const QString &file) {
         if (newPlanFromRecord(file))
             view->close();
     });
+    // While it is shown, no run appends to it.
+    records << view;
+    connect(view, &QDialog::finished, this, [this, view] {
+        records.removeAll(view);
+        updateRecordsShown();
+    });
+    updateRecordsShown();
     view->show();
     showNotice(QString());
     statusBar()->showMessage(tr("%1 is a record: shown read-only").arg(path), 5000);
+}
+
+void SiteWindow::updateRecordsShown()
+{
+    QStringList paths;
+    for (auto it = records.begin(); it != records.end();) {
+        if (it->isNull()) {
+            it = records.erase(it);
+        } else {
+            paths << (*it)->path();
+            ++it;
+        }
+    }
+    panel->setRecordsShown(paths);
 }
 
 bool SiteWindow::newPlanFromRecord(const QString &path)

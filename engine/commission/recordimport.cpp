@@ -107,6 +107,19 @@ bool read(const QString &path, QList<siteregister::RowEntry> *rows, QString *err
         const QString mac = row.values.value(ModuleField::Mac);
         if (!mac.isEmpty() && !parameters::isWellFormedMac(mac))
             return refuse(ImportText::tr("\"%1\" is not a MAC address").arg(mac));
+        row.planned = siteregister::valuesFrom(cell(QStringLiteral("planned")));
+        // Each value by the protocol's rules: a cell that is no value a
+        // module holds (a formula, a typing mistake) is no fact to keep.
+        for (const parameters::Values *values : {&row.values, &row.planned}) {
+            for (auto it = values->cbegin(); it != values->cend(); ++it) {
+                if (parameters::identityFields().contains(it.key()))
+                    continue;
+                const QString rule = parameters::checkValue(it.key(), it.value());
+                if (!rule.isEmpty())
+                    return refuse(ImportText::tr("%1 \"%2\" is not %3")
+                                      .arg(parameters::fieldKey(it.key()), it.value(), rule));
+            }
+        }
         const QString planRow = cell(QStringLiteral("row"));
         if (!planRow.isEmpty()) {
             bool ok = false;
@@ -114,7 +127,6 @@ bool read(const QString &path, QList<siteregister::RowEntry> *rows, QString *err
             if (!ok || row.planRow < 0)
                 return refuse(ImportText::tr("\"%1\" is not a row of a plan").arg(planRow));
         }
-        row.planned = siteregister::valuesFrom(cell(QStringLiteral("planned")));
         rows->append(row);
     }
     return true;

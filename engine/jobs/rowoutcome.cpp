@@ -278,8 +278,12 @@ RowOutcome RowOutcome::of(const WriteResult &r)
                                 r.ending == Ending::ReadBackSilent ||
                                 r.ending == Ending::ReadBackNotIdentified;
     if (r.verify && (compared || r.ending == Ending::Differs || r.ending == Ending::OtherModule ||
-                     (readBackFailed && r.resetSent)))
-        o.verified = compared;
+                     (readBackFailed && r.resetSent))) {
+        // Verified counts only where it is kept: a row the register did not
+        // take is right on the module, not verified.
+        o.onModule = compared;
+        o.verified = compared && !(r.keepsRegister && !r.registered);
+    }
     if (compared || r.ending == Ending::Differs)
         o.matches = compared;
     o.wentThrough = compared || r.ending == Ending::Differs || r.ending == Ending::OtherModule;

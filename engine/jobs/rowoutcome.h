@@ -100,8 +100,10 @@ public:
     bool moduleRight = false;
     // ordan-cli's exit code for the row.
     int exitCode = 0;
-    // "verified" in JSON: whether the module was read back as written;
+    // "on_module" in JSON: whether the module was read back as written;
     // none when it was not read back (not asked, or it did not get there).
+    // "verified": that, and the register (when one is kept) took the row.
+    std::optional<bool> onModule;
     std::optional<bool> verified;
     // "matches" in JSON (an audit): none when nothing was compared.
     std::optional<bool> matches;
@@ -145,6 +147,8 @@ public:
     QString statusWord() const;
     // The words a run's rows can have, in the order a summary counts them.
     static QStringList statusWords(bool audit);
+    // A status word in the reader's language (itself in English).
+    static QString statusText(const QString &word);
     // What the module itself came to, whatever the record: "verified",
     // "unverified" or "matches"; empty when it did not get there.
     QString moduleWord() const;
@@ -153,7 +157,7 @@ public:
     QString failureWord() const;
     // The row in one line, as ordan-cli's summary gives it: "verified",
     // "failed: the module refused ...", "differs: ip planned ..., module
-    // has ...".
+    // has ..."; in a window's language where one is loaded.
     QString line() const;
     // What the row came to, for the site window's result cell.
     QString detail() const;

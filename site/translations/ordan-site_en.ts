@@ -44,6 +44,13 @@
             <numerusform>%1: %n modules</numerusform>
         </translation>
     </message>
+    <message numerus="yes">
+        <source>%1: %n module(s) found of %2</source>
+        <translation>
+            <numerusform>%1: %n module found of %2</numerusform>
+            <numerusform>%1: %n modules found of %2</numerusform>
+        </translation>
+    </message>
 </context>
 <context>
     <name>RowOutcome</name>

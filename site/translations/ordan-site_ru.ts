@@ -585,6 +585,10 @@ ids</source>
         <source>checking the bus</source>
         <translation>проверка шины</translation>
     </message>
+    <message>
+        <source>changed since verified</source>
+        <translation>изменено после проверки</translation>
+    </message>
 </context>
 <context>
     <name>PortListModel</name>
@@ -728,16 +732,191 @@ ids</source>
         <source>A new plan, without a file yet, of the record&apos;s ports and planned values; the record itself stays as it is</source>
         <translation>Новый план, ещё без файла, из портов и плановых значений журнала; сам журнал остаётся как есть</translation>
     </message>
+    <message>
+        <source>Cannot read the record: %1</source>
+        <translation>Не удаётся прочитать журнал: %1</translation>
+    </message>
+</context>
+<context>
+    <name>RecordWords</name>
+    <message>
+        <source>verified</source>
+        <translation>проверено</translation>
+    </message>
+    <message>
+        <source>unverified</source>
+        <translation>не проверено</translation>
+    </message>
+    <message>
+        <source>matches</source>
+        <translation>совпадает</translation>
+    </message>
+    <message>
+        <source>verified, not rewritten</source>
+        <translation>проверено, не перезаписано</translation>
+    </message>
+    <message>
+        <source>port in use</source>
+        <translation>порт занят</translation>
+    </message>
+    <message>
+        <source>port not opened</source>
+        <translation>порт не открыт</translation>
+    </message>
+    <message>
+        <source>interrupted</source>
+        <translation>прервано</translation>
+    </message>
+    <message>
+        <source>no answer</source>
+        <translation>нет ответа</translation>
+    </message>
+    <message>
+        <source>not identified</source>
+        <translation>не опознан</translation>
+    </message>
+    <message>
+        <source>not a new module</source>
+        <translation>не новый модуль</translation>
+    </message>
+    <message>
+        <source>already verified</source>
+        <translation>уже проверен</translation>
+    </message>
+    <message>
+        <source>address held</source>
+        <translation>адрес занят</translation>
+    </message>
+    <message>
+        <source>register unavailable</source>
+        <translation>реестр недоступен</translation>
+    </message>
+    <message>
+        <source>claim lost</source>
+        <translation>строка перехвачена</translation>
+    </message>
+    <message>
+        <source>invalid configuration</source>
+        <translation>недопустимая конфигурация</translation>
+    </message>
+    <message>
+        <source>refused: reset</source>
+        <translation>отказ: перезапуск</translation>
+    </message>
+    <message>
+        <source>did not restart</source>
+        <translation>не перезапустился</translation>
+    </message>
+    <message>
+        <source>no answer after restart</source>
+        <translation>нет ответа после перезапуска</translation>
+    </message>
+    <message>
+        <source>not identified after restart</source>
+        <translation>не опознан после перезапуска</translation>
+    </message>
+    <message>
+        <source>verified on the console, address not known</source>
+        <translation>проверено через консоль, адрес неизвестен</translation>
+    </message>
+    <message>
+        <source>not reached</source>
+        <translation>не выполнено</translation>
+    </message>
+    <message>
+        <source>done already</source>
+        <translation>уже сделано</translation>
+    </message>
+    <message>
+        <source>%1, not in the register</source>
+        <translation>%1, нет в реестре</translation>
+    </message>
+    <message>
+        <source>%1 after the restart command</source>
+        <translation>%1 после команды перезапуска</translation>
+    </message>
+    <message>
+        <source>%1 after sending %2; no restart was sent</source>
+        <translation>%1 после отправки: %2; перезапуск не отправлен</translation>
+    </message>
+    <message>
+        <source>refused: %1</source>
+        <translation>отказ: %1</translation>
+    </message>
+    <message>
+        <source>different module: %1</source>
+        <translation>другой модуль: %1</translation>
+    </message>
+    <message>
+        <source>differs: %1</source>
+        <translation>отличается: %1</translation>
+    </message>
+    <message>
+        <source>mismatch: %1</source>
+        <translation>не совпадает: %1</translation>
+    </message>
+    <message>
+        <source>verified on the console, not reachable at %1 (%2)</source>
+        <translation>проверено через консоль, недоступен по адресу %1 (%2)</translation>
+    </message>
+    <message>
+        <source>matches on the console, not reachable at %1 (%2)</source>
+        <translation>совпадает по консоли, недоступен по адресу %1 (%2)</translation>
+    </message>
+    <message>
+        <source>verified on the console, reachable, bus: %1</source>
+        <translation>проверено через консоль, доступен в сети, шина: %1</translation>
+    </message>
+    <message>
+        <source>matches on the console, reachable, bus: %1</source>
+        <translation>совпадает по консоли, доступен в сети, шина: %1</translation>
+    </message>
+    <message>
+        <source>time</source>
+        <translation>время</translation>
+    </message>
+    <message>
+        <source>port</source>
+        <translation>порт</translation>
+    </message>
+    <message>
+        <source>result</source>
+        <translation>результат</translation>
+    </message>
+    <message>
+        <source>row</source>
+        <translation>строка</translation>
+    </message>
+    <message>
+        <source>planned</source>
+        <translation>по плану</translation>
+    </message>
+    <message>
+        <source>bus</source>
+        <translation>шина</translation>
+    </message>
+    <message>
+        <source>bus_ids</source>
+        <translation>адреса на шине</translation>
+    </message>
+    <message>
+        <source>none</source>
+        <translation>нет</translation>
+    </message>
+    <message>
+        <source>odd</source>
+        <translation>нечёт</translation>
+    </message>
+    <message>
+        <source>even</source>
+        <translation>чёт</translation>
+    </message>
 </context>
 <context>
     <name>RegisterDesk</name>
     <message>
         <source>this module, %1, is the one to replace: connect its replacement</source>
         <translation>этот модуль, %1, и есть заменяемый: подключите модуль на замену</translation>
-    </message>
-    <message>
-        <source>it was %1</source>
-        <translation>он был %1</translation>
     </message>
     <message>
         <source>the register was closed</source>
@@ -837,6 +1016,18 @@ ids</source>
     <message>
         <source>rewritten: %1</source>
         <translation>перезаписан: %1</translation>
+    </message>
+    <message>
+        <source>Reading the register %1…</source>
+        <translation>Чтение реестра %1…</translation>
+    </message>
+    <message numerus="yes">
+        <source>%1: %n module(s) found of %2</source>
+        <translation>
+            <numerusform>%1: найден %n модуль из %2</numerusform>
+            <numerusform>%1: найдено %n модуля из %2</numerusform>
+            <numerusform>%1: найдено %n модулей из %2</numerusform>
+        </translation>
     </message>
 </context>
 <context>
@@ -1163,6 +1354,34 @@ ids</source>
         <source>devices missing on the bus</source>
         <translation>не все устройства на шине</translation>
     </message>
+    <message>
+        <source>unverified</source>
+        <translation>не проверено</translation>
+    </message>
+    <message>
+        <source>differs</source>
+        <translation>отличается</translation>
+    </message>
+    <message>
+        <source>failed</source>
+        <translation>ошибка</translation>
+    </message>
+    <message>
+        <source>not reached</source>
+        <translation>не выполнено</translation>
+    </message>
+    <message>
+        <source>done already</source>
+        <translation>уже сделано</translation>
+    </message>
+    <message>
+        <source>%1 planned %2, module has %3</source>
+        <translation>%1: по плану %2, в модуле %3</translation>
+    </message>
+    <message>
+        <source>%1 on the module, but the record lacks its row (%2)</source>
+        <translation>%1 в модуле, но в журнале нет его строки (%2)</translation>
+    </message>
 </context>
 <context>
     <name>RunPanel</name>
@@ -1342,6 +1561,14 @@ ids</source>
         <source>A module reachable on the network (this includes the network check) must then carry the devices of its row&apos;s bus_ids: each must answer through it, or its row fails. Rows without bus_ids are not asked.</source>
         <translation>Модуль, доступный в сети (это включает проверку сети), должен затем связывать устройства из bus_ids своей строки: каждое должно ответить через него, иначе строка не выполнена. Строки без bus_ids не опрашиваются.</translation>
     </message>
+    <message>
+        <source>Asking the register about row %1…</source>
+        <translation>Запрос к реестру о строке %1…</translation>
+    </message>
+    <message>
+        <source>%1 is shown read-only: close it to run into it</source>
+        <translation>%1 открыт для просмотра: закройте его, чтобы записывать в него</translation>
+    </message>
 </context>
 <context>
     <name>SiteChecks</name>
@@ -1515,6 +1742,18 @@ ids</source>
     <message>
         <source>the register knows no module of row %1</source>
         <translation>реестр не знает модуля строки %1</translation>
+    </message>
+    <message>
+        <source>Stopped before anything was sent</source>
+        <translation>Остановлено до отправки каких-либо команд</translation>
+    </message>
+    <message>
+        <source>Connect a module to each: %1</source>
+        <translation>Подключите модуль к каждому: %1</translation>
+    </message>
+    <message>
+        <source>Opening the register %1…</source>
+        <translation>Открытие реестра %1…</translation>
     </message>
 </context>
 <context>
@@ -1821,6 +2060,34 @@ ids</source>
         <source>record %1: %2</source>
         <translation>журнал %1: %2</translation>
     </message>
+    <message>
+        <source>a bus record</source>
+        <translation>журнал проверки шины</translation>
+    </message>
+    <message>
+        <source>a commissioning record</source>
+        <translation>журнал пусконаладки</translation>
+    </message>
+    <message>
+        <source>%1 is not %2: its first line is not such a record&apos;s header</source>
+        <translation>%1 — не %2: его первая строка не заголовок такого журнала</translation>
+    </message>
+    <message>
+        <source>a reach record</source>
+        <translation>журнал проверки связи</translation>
+    </message>
+    <message>
+        <source>%1 is %2, not %3</source>
+        <translation>%1 — %2, а не %3</translation>
+    </message>
+    <message>
+        <source>%1 is a plan, not a record</source>
+        <translation>%1 — план, а не журнал</translation>
+    </message>
+    <message>
+        <source>%1 is not a record: its first line is not a record&apos;s header</source>
+        <translation>%1 — не журнал: его первая строка не заголовок журнала</translation>
+    </message>
 </context>
 <context>
     <name>parameters</name>
@@ -1927,6 +2194,49 @@ ids</source>
         <source>&quot;%1&quot; is not a row of a plan</source>
         <translation>«%1» — не строка плана</translation>
     </message>
+    <message>
+        <source>%1 &quot;%2&quot; is not %3</source>
+        <translation>%1 «%2» — не %3</translation>
+    </message>
+</context>
+<context>
+    <name>runsummary</name>
+    <message>
+        <source>row</source>
+        <translation>строка</translation>
+    </message>
+    <message>
+        <source>port</source>
+        <translation>порт</translation>
+    </message>
+    <message>
+        <source>module</source>
+        <translation>модуль</translation>
+    </message>
+    <message>
+        <source>MAC</source>
+        <translation>MAC</translation>
+    </message>
+    <message>
+        <source>ip</source>
+        <translation>IP-адрес</translation>
+    </message>
+    <message>
+        <source>result</source>
+        <translation>результат</translation>
+    </message>
+    <message>
+        <source>recorded</source>
+        <translation>в журнале</translation>
+    </message>
+    <message>
+        <source>yes</source>
+        <translation>да</translation>
+    </message>
+    <message>
+        <source>NO</source>
+        <translation>НЕТ</translation>
+    </message>
 </context>
 <context>
     <name>siteregister</name>
@@ -1963,32 +2273,12 @@ ids</source>
         <translation>в нём есть пароль; храните пароль в ~/.pgpass (или в файле, который называет PGPASSFILE), никогда не в адресе реестра</translation>
     </message>
     <message>
-        <source>the option &quot;%1&quot; is not one this program passes on (host, port, sslmode)</source>
-        <translation>параметр «%1» программа не передаёт (только host, port, sslmode)</translation>
-    </message>
-    <message>
-        <source>&quot;%1&quot; is not a TCP port</source>
-        <translation>«%1» — не порт TCP</translation>
-    </message>
-    <message>
-        <source>name the database: postgresql://USER@HOST/DATABASE</source>
-        <translation>укажите базу: postgresql://ПОЛЬЗОВАТЕЛЬ@СЕРВЕР/БАЗА</translation>
-    </message>
-    <message>
         <source>no register</source>
         <translation>нет реестра</translation>
     </message>
     <message>
         <source>the register&apos;s address is empty</source>
         <translation>адрес реестра пуст</translation>
-    </message>
-    <message>
-        <source>the register %1: a register is postgresql://USER@HOST/DATABASE, sqlite:FILE or a file</source>
-        <translation>реестр %1: реестр — это postgresql://ПОЛЬЗОВАТЕЛЬ@СЕРВЕР/БАЗА, sqlite:ФАЙЛ или файл</translation>
-    </message>
-    <message>
-        <source>the register %1 names no file</source>
-        <translation>реестр %1 не называет файла</translation>
     </message>
     <message>
         <source>--register and --no-register do not go together</source>
@@ -2093,6 +2383,270 @@ ids</source>
     <message>
         <source>the register %1 is damaged: &quot;%2&quot; is not a version of its tables</source>
         <translation>реестр %1 повреждён: «%2» — не версия его таблиц</translation>
+    </message>
+    <message>
+        <source>unverified</source>
+        <translation>не проверено</translation>
+    </message>
+    <message>
+        <source>matches</source>
+        <translation>совпадает</translation>
+    </message>
+    <message>
+        <source>verified, not rewritten</source>
+        <translation>проверен, не перезаписан</translation>
+    </message>
+    <message>
+        <source>port in use</source>
+        <translation>порт занят</translation>
+    </message>
+    <message>
+        <source>port not opened</source>
+        <translation>порт не открыт</translation>
+    </message>
+    <message>
+        <source>interrupted</source>
+        <translation>прервано</translation>
+    </message>
+    <message>
+        <source>no answer</source>
+        <translation>нет ответа</translation>
+    </message>
+    <message>
+        <source>not identified</source>
+        <translation>не опознан</translation>
+    </message>
+    <message>
+        <source>not a new module</source>
+        <translation>не новый модуль</translation>
+    </message>
+    <message>
+        <source>already verified</source>
+        <translation>уже проверен</translation>
+    </message>
+    <message>
+        <source>address held</source>
+        <translation>адрес занят</translation>
+    </message>
+    <message>
+        <source>register unavailable</source>
+        <translation>реестр недоступен</translation>
+    </message>
+    <message>
+        <source>claim lost</source>
+        <translation>захват потерян</translation>
+    </message>
+    <message>
+        <source>invalid configuration</source>
+        <translation>недопустимая конфигурация</translation>
+    </message>
+    <message>
+        <source>refused: reset</source>
+        <translation>отказ: перезапуск</translation>
+    </message>
+    <message>
+        <source>did not restart</source>
+        <translation>не перезапустился</translation>
+    </message>
+    <message>
+        <source>no answer after restart</source>
+        <translation>нет ответа после перезапуска</translation>
+    </message>
+    <message>
+        <source>not identified after restart</source>
+        <translation>не опознан после перезапуска</translation>
+    </message>
+    <message>
+        <source>verified on the console, address not known</source>
+        <translation>проверен через консоль, адрес неизвестен</translation>
+    </message>
+    <message>
+        <source>not reached</source>
+        <translation>не выполнено</translation>
+    </message>
+    <message>
+        <source>done already</source>
+        <translation>уже сделано</translation>
+    </message>
+    <message>
+        <source>refused: %1</source>
+        <translation>отказ: %1</translation>
+    </message>
+    <message>
+        <source>different module: %1</source>
+        <translation>другой модуль: %1</translation>
+    </message>
+    <message>
+        <source>mismatch: %1</source>
+        <translation>расхождение: %1</translation>
+    </message>
+    <message>
+        <source>differs: %1</source>
+        <translation>отличается: %1</translation>
+    </message>
+    <message>
+        <source>matches on the console, reachable, %1</source>
+        <translation>совпадает с планом по консоли, доступен, %1</translation>
+    </message>
+    <message>
+        <source>verified on the console, reachable, %1</source>
+        <translation>проверен через консоль, доступен, %1</translation>
+    </message>
+    <message>
+        <source>%1 after sending %2; no restart was sent</source>
+        <translation>%1 после отправки %2; перезапуск не отправлен</translation>
+    </message>
+    <message>
+        <source>%1, not in the register</source>
+        <translation>%1, нет в реестре</translation>
+    </message>
+    <message>
+        <source>%1 after the restart command</source>
+        <translation>%1 после команды перезапуска</translation>
+    </message>
+    <message>
+        <source>verified on the console, not reachable at %1 (%2)</source>
+        <translation>проверен через консоль, но недоступен по адресу %1 (%2)</translation>
+    </message>
+    <message>
+        <source>matches on the console, not reachable at %1 (%2)</source>
+        <translation>совпадает с планом по консоли, но недоступен по адресу %1 (%2)</translation>
+    </message>
+    <message>
+        <source>it was %1</source>
+        <translation>он был %1</translation>
+    </message>
+    <message>
+        <source>the register %1 is damaged: %2</source>
+        <translation>реестр %1 повреждён: %2</translation>
+    </message>
+    <message>
+        <source>its check found nothing to read</source>
+        <translation>его проверка ничего не прочла</translation>
+    </message>
+    <message>
+        <source>it has no table %1</source>
+        <translation>в нём нет таблицы %1</translation>
+    </message>
+    <message>
+        <source>its table %1 has no column %2</source>
+        <translation>в его таблице %1 нет столбца %2</translation>
+    </message>
+    <message>
+        <source>sslmode is disable, allow, prefer, require, verify-ca or verify-full</source>
+        <translation>sslmode — это disable, allow, prefer, require, verify-ca или verify-full</translation>
+    </message>
+    <message>
+        <source>connect_timeout is a number of seconds, 1-9999</source>
+        <translation>connect_timeout — число секунд, 1-9999</translation>
+    </message>
+    <message>
+        <source>application_name is 1-63 letters, digits, _, . and -</source>
+        <translation>application_name — это 1-63 букв, цифр, _, . и -</translation>
+    </message>
+    <message>
+        <source>target_session_attrs is any, read-write, read-only, primary, standby or prefer-standby</source>
+        <translation>target_session_attrs — это any, read-write, read-only, primary, standby или prefer-standby</translation>
+    </message>
+    <message>
+        <source>name the user: %1</source>
+        <translation>укажите пользователя: %1</translation>
+    </message>
+    <message>
+        <source>the user is named by 1-63 letters, digits, _, . and -</source>
+        <translation>имя пользователя — это 1-63 букв, цифр, _, . и -</translation>
+    </message>
+    <message>
+        <source>it holds more than one &quot;@&quot;; a password is never part of the register&apos;s address (keep it in ~/.pgpass)</source>
+        <translation>в нём больше одного «@»; пароль никогда не входит в адрес реестра (храните его в ~/.pgpass)</translation>
+    </message>
+    <message>
+        <source>an IPv6 address is written in brackets: [ADDRESS]:PORT</source>
+        <translation>адрес IPv6 пишется в скобках: [АДРЕС]:ПОРТ</translation>
+    </message>
+    <message>
+        <source>&quot;%1&quot; is not an IPv6 address</source>
+        <translation>«%1» — не адрес IPv6</translation>
+    </message>
+    <message>
+        <source>name the server: %1</source>
+        <translation>укажите сервер: %1</translation>
+    </message>
+    <message>
+        <source>a socket folder is written percent-encoded: %2Frun%2Fpostgresql</source>
+        <translation>папка сокета пишется в процентной кодировке: %2Frun%2Fpostgresql</translation>
+    </message>
+    <message>
+        <source>name the database: %1</source>
+        <translation>укажите базу: %1</translation>
+    </message>
+    <message>
+        <source>a &quot;#&quot; is no part of a register&apos;s address</source>
+        <translation>«#» не входит в адрес реестра</translation>
+    </message>
+    <message>
+        <source>the database is named by 1-63 letters, digits, _, . and -</source>
+        <translation>имя базы — это 1-63 букв, цифр, _, . и -</translation>
+    </message>
+    <message>
+        <source>its query holds a password option; keep the password in ~/.pgpass (or the file PGPASSFILE names), never in the register&apos;s address</source>
+        <translation>в его запросе есть параметр пароля; храните пароль в ~/.pgpass (или в файле, который называет PGPASSFILE), никогда не в адресе реестра</translation>
+    </message>
+    <message>
+        <source>this program passes on sslmode, connect_timeout, application_name and target_session_attrs</source>
+        <translation>программа передаёт только sslmode, connect_timeout, application_name и target_session_attrs</translation>
+    </message>
+    <message>
+        <source>the option &quot;host&quot; is not one this program passes on: a socket folder is the HOST, written %2Frun%2Fpostgresql</source>
+        <translation>параметр «host» программа не передаёт: папка сокета — это СЕРВЕР, в виде %2Frun%2Fpostgresql</translation>
+    </message>
+    <message>
+        <source>the option &quot;%1&quot; is not one %2</source>
+        <translation>параметр «%1» не передаётся: %2</translation>
+    </message>
+    <message>
+        <source>its query holds an option this program does not pass on; %1</source>
+        <translation>в его запросе есть параметр, который программа не передаёт; %1</translation>
+    </message>
+    <message>
+        <source>the option &quot;%1&quot; is given twice</source>
+        <translation>параметр «%1» задан дважды</translation>
+    </message>
+    <message>
+        <source>a PostgreSQL register is written %1</source>
+        <translation>реестр PostgreSQL пишется так: %1</translation>
+    </message>
+    <message>
+        <source>it looks like a libpq keyword string (host=... dbname=...); write %1</source>
+        <translation>это похоже на строку ключевых слов libpq (host=... dbname=...); пишите %1</translation>
+    </message>
+    <message>
+        <source>it looks like an address of another kind; a register is %1, sqlite:FILE or a file</source>
+        <translation>это похоже на адрес другого рода; реестр — это %1, sqlite:ФАЙЛ или файл</translation>
+    </message>
+    <message>
+        <source>it looks like USER@HOST; write %1</source>
+        <translation>это похоже на ПОЛЬЗОВАТЕЛЬ@СЕРВЕР; пишите %1</translation>
+    </message>
+    <message>
+        <source>the register&apos;s address holds control characters</source>
+        <translation>в адресе реестра есть управляющие символы</translation>
+    </message>
+    <message>
+        <source>the register sqlite:%1: write sqlite:PATH (sqlite:/data/r.sqlite)</source>
+        <translation>реестр sqlite:%1: пишите sqlite:ПУТЬ (sqlite:/data/r.sqlite)</translation>
+    </message>
+    <message>
+        <source>the register&apos;s address is refused: %1</source>
+        <translation>адрес реестра отклонён: %1</translation>
+    </message>
+    <message>
+        <source>the register sqlite: names no file</source>
+        <translation>реестр sqlite: не называет файла</translation>
+    </message>
+    <message>
+        <source>the register %1 is an empty file (0 bytes), not a register: remove it to begin a new register there</source>
+        <translation>реестр %1 — пустой файл (0 байт), а не реестр: удалите его, чтобы начать там новый реестр</translation>
     </message>
 </context>
 </TS>
