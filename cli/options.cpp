@@ -282,7 +282,12 @@ count 1" unless --probe FC:ADDR:COUNT (a read: function 1-4). Any
 well-formed reply proves a device, an exception included; a reply with a
 wrong CRC is asked again. Each address: answers (ms), exception N, or
 nothing, within --answer-timeout MS (default 1000; above the module's
-packet time-out, after which it sends what the bus said). --repeat N
+packet time-out, after which it sends what the bus said). One reply for
+one request: what was waiting before a request is stray, a reply after
+its time-out is late only until the next request, a frame from the
+address asked that does not answer the request is a wrong reply. The
+next request waits 3.5 characters at --line-speed BAUD (default 9600)
+after a reply or a time-out. --repeat N
 asks each device that answered N times more and reports the line's
 quality: good replies, CRC errors, no reply, min/median/max ms; under
 --min-quality (percent, default 99) it fails. Then one line: the devices
@@ -337,6 +342,7 @@ const QList<OptionInfo> optionTable{
     {"min-quality", "P", Bus, 0, ModuleField::Ip, false, nullptr},
     {"probe", "FC:ADDR:COUNT", Bus, 0, ModuleField::Ip, false, nullptr},
     {"framing", "rtu|tcp", Bus | Gateway, 0, ModuleField::Ip, false, nullptr},
+    {"line-speed", "BAUD", Bus, 0, ModuleField::Ip, false, nullptr},
     {"find-settings", nullptr, Bus, 0, ModuleField::Ip, false, nullptr},
     {"console", "PORT", Bus, 0, ModuleField::Ip, false, nullptr},
     {"find-timeout", "S", Bus, 0, ModuleField::Ip, false, nullptr},

@@ -188,7 +188,7 @@ void SiteChecks::onBusScanFinished(BusScan *scan)
 {
     const int row = busScans.take(scan);
     const BusReport &report = scan->report();
-    const bool complete = RowOutcome::busExitCode(report) == 0;
+    const bool complete = report.exitCode() == 0;
     model->setBus(row, report.outcomeWords(true), complete);
     ++busDone;
     busComplete += complete ? 1 : 0;

@@ -222,7 +222,7 @@ void SiteRun::onRowFinished(int index)
         model->setNetwork(row, ReachCheck::describe(job->reachResult()),
                           job->reachResult().outcome == ReachCheck::Outcome::Reachable);
     if (outcome.busChecked)
-        model->setBus(row, outcome.busDetail(), RowOutcome::busExitCode(outcome.bus) == 0);
+        model->setBus(row, outcome.busDetail(), outcome.bus.exitCode() == 0);
     emit progressed();
 }
 

@@ -100,8 +100,9 @@ bool ReplyMatch::next(Event *event)
 
 bool ReplyMatch::isAwaitedStart(int at) const
 {
-    return at + 1 < buffer.size() && quint8(buffer.at(at)) == unit &&
-           quint8(buffer.at(at + 1) & 0x7f) == function;
+    const char *data = buffer.constData();
+    return at + 1 < buffer.size() && quint8(data[at]) == unit &&
+           (quint8(data[at + 1]) & 0x7f) == function;
 }
 
 void ReplyMatch::settle(qint64 atMs)
@@ -286,10 +287,23 @@ ReplyMatch::Try ReplyMatch::take(Event::Kind kind, int at, int length, qint64 at
 void ReplyMatch::push(Event::Kind kind, int at, int length, qint64 atMs, bool ends)
 {
     flushNoise(atMs, at);
+    const char *data = buffer.constData();
+    const quint8 frameUnit = quint8(data[at]);
+    const quint8 frameFunction = length >= 2 ? quint8(data[at + 1]) : 0;
+    if (kind == Event::Kind::Stray && !events.empty()) {
+        Event &last = events.back();
+        if (last.kind == Event::Kind::Stray && last.isFrame && last.unit == frameUnit &&
+            last.function == frameFunction) {
+            ++last.count;
+            last.size += length;
+            last.atMs = atMs;
+            return;
+        }
+    }
     Event event;
     event.kind = kind;
-    event.unit = quint8(buffer.at(at));
-    event.function = length >= 2 ? quint8(buffer.at(at + 1)) : 0;
+    event.unit = frameUnit;
+    event.function = frameFunction;
     event.size = length;
     event.isFrame = kind != Event::Kind::CrcError;
     event.atMs = atMs;

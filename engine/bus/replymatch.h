@@ -47,7 +47,8 @@
 //   stray.
 // - Others' frames are told by the public function codes' lengths
 //   (rtuframe::knownReplyLength); bytes that are no frame are stray with
-//   unit 0, a run at a time.
+//   unit 0, a run at a time. Stray frames of one unit and function in a row
+//   are one event with their count.
 // - A request to unit 0 (the broadcast) awaits nothing.
 //
 // The work is linear in what is fed: frames are taken off an internal
@@ -74,6 +75,10 @@ public:
                               // an exception); 0 for bytes no frame
         int size = 0;         // bytes
         bool isFrame = false; // Stray: a whole frame, its CRC right
+        // Stray frames: how many came one after another from this unit with
+        // this function code (`size` their bytes together), so that a flood
+        // is a few events; 1 otherwise.
+        int count = 1;
         // Reply, Late, WrongReply, CrcError: the bytes as they came (for
         // Stray, empty: only counted, so a flood costs no copies).
         QByteArray frame;

@@ -63,9 +63,10 @@ quint16 crc16Step(quint16 crc, quint8 byte)
 
 quint16 crc16(const char *data, int size)
 {
+    // The step written out: floods of frames pass here.
     quint16 crc = 0xffff;
     for (int i = 0; i < size; ++i)
-        crc = crc16Step(crc, quint8(data[i]));
+        crc = quint16((crc >> 8) ^ crcTable.entry[(crc ^ quint8(data[i])) & 0xff]);
     return crc;
 }
 

@@ -696,14 +696,17 @@ void BusWorker::drainMatch(qint64 atNs)
             break;
         case ReplyMatch::Event::Kind::Stray:
             if (e.isFrame) {
-                ++count.strayFrames;
+                // Frames of one unit in a row come as one event.
+                count.strayFrames += e.count;
                 if (units.contains(e.unit))
                     unit(e.unit).quietUntilMs = 0;
             }
             count.strayBytes += e.size;
-            traceEvent(e.isFrame ? QStringLiteral("stray frame from unit %1, function %2, %3 bytes")
+            traceEvent(e.isFrame ? QStringLiteral("stray frames from unit %1, function %2: %3, "
+                                                  "%4 bytes")
                                        .arg(e.unit)
                                        .arg(e.function)
+                                       .arg(e.count)
                                        .arg(e.size)
                                  : QStringLiteral("stray bytes, %1").arg(e.size));
             break;
