@@ -293,7 +293,8 @@ QString readyStatus(const Gateway &gateway)
 {
     const QJsonObject status = gateway.status();
     QStringList listening;
-    for (const QJsonValue &l : status.value(QStringLiteral("listening")).toArray())
+    const QJsonArray listeners = status.value(QStringLiteral("listening")).toArray();
+    for (const QJsonValue &l : listeners)
         listening << l.toString();
     const int modules = status.value(QStringLiteral("modules")).toArray().size();
     return QStringLiteral("listening on %1 for %2 module%3")

@@ -78,7 +78,8 @@ QStringList statusLines(const QJsonObject &s)
     QStringList lines;
     const auto n = [&s](const char *key) { return number(s.value(QLatin1String(key))); };
     QStringList listening;
-    for (const QJsonValue &l : s.value(QStringLiteral("listening")).toArray())
+    const QJsonArray listeners = s.value(QStringLiteral("listening")).toArray();
+    for (const QJsonValue &l : listeners)
         listening << l.toString();
     lines << QStringLiteral("gateway %1 (process %2): up %3 s, listening on %4%5")
                  .arg(s.value(QStringLiteral("name")).toString(), n("pid"), n("uptime_s"),
@@ -109,7 +110,8 @@ QStringList statusLines(const QJsonObject &s)
                                 latency(c.value(QStringLiteral("latency_ms")).toObject()));
     }
     lines << QStringLiteral("modules:");
-    for (const QJsonValue &value : s.value(QStringLiteral("modules")).toArray()) {
+    const QJsonArray modules = s.value(QStringLiteral("modules")).toArray();
+    for (const QJsonValue &value : modules) {
         const QJsonObject m = value.toObject();
         const QJsonValue row = m.value(QStringLiteral("row"));
         const QString target = m.value(QStringLiteral("target")).toString();
@@ -126,7 +128,8 @@ QStringList statusLines(const QJsonObject &s)
                           number(queue.value(QStringLiteral("now"))),
                           number(queue.value(QStringLiteral("high"))))
                      .arg(latency(m.value(QStringLiteral("latency_ms")).toObject()));
-        for (const QJsonValue &unitValue : m.value(QStringLiteral("units")).toArray()) {
+        const QJsonArray units = m.value(QStringLiteral("units")).toArray();
+        for (const QJsonValue &unitValue : units) {
             const QJsonObject u = unitValue.toObject();
             lines << QStringLiteral("    unit %1 %2: %3, %4")
                          .arg(number(u.value(QStringLiteral("unit"))),

@@ -249,12 +249,13 @@ write is never sent twice; a read again after a time-out only with
 a write, sent with no answer awaited, then the bus waits
 --broadcast-delay MS (default 100); --no-broadcast refuses it (0x01).
 --coalesce answers a read that is the very read on the bus (another
-client's) with its answer, not sending it again. A client that begins a request and does not finish it within
---client-timeout S (default 10) is dropped. stderr says each module's
-connection as it changes; SIGUSR1 and the exit print the counters per
-client, module and unit as JSON on stdout; --log FILE traces every request
-and answer with its client. --give-up S ends it (exit 4) when no module
-has had a connection for S seconds.
+client's) with its answer, not sending it again. A client that begins a
+request and does not finish it within --client-timeout S (default 10) is
+dropped. stderr says each module's connection as it changes; SIGUSR1 and
+the exit print the counters per client, module and unit as JSON on
+stdout; --log FILE traces every request and answer with its client.
+--give-up S ends it (exit 4) when no module has had a connection for S
+seconds.
 --allow CIDR[:ro] (repeatable; IPv4 or IPv6, as 10.20.0.0/16, 10.20.0.66
 or fd00::/8) takes clients from those networks only; others are refused
 as they connect. The longest prefix that holds a client decides; with :ro
@@ -264,13 +265,13 @@ never sent (5, 6, 8, 15, 16, 22, 23, the other 43s and vendors' codes
 among them). --tls-cert, --tls-key and --tls-ca FILE.pem: Modbus/TCP
 Security (its port is 802), TLS 1.2 or later only; a client must present
 a certificate the CA signed, or it is refused.
-Each gateway has a control socket, gateway-NAME.sock in its runtime folder
-(a service's own, else $XDG_RUNTIME_DIR/ordan, else /run/ordan-UID or
-/tmp/ordan-UID: a folder of the user's that no one else may write into),
-named by --name NAME (default its listening port, "502", or
-ADDRESS-PORT). "gateway status [NAME]" asks it for the counters and prints
-them (--json: the object SIGUSR1 prints); NAME may be left out when one
-gateway runs. As the service ordan-gateway@NAME (its arguments in
+Each gateway has a control socket, gateway-NAME.sock in its runtime
+folder (a service's own, else $XDG_RUNTIME_DIR/ordan, else
+/run/ordan-UID or /tmp/ordan-UID: a folder of the user's that no one
+else may write into), named by --name NAME (default its listening port,
+"502", or ADDRESS-PORT). "gateway status [NAME]" asks it for the
+counters and prints them (--json: the object SIGUSR1 prints); NAME may
+be left out when one gateway runs. As the service ordan-gateway@NAME (its arguments in
 /etc/ordan/gateway/NAME.conf) it tells systemd when it is ready and keeps
 its watchdog.)"},
     {Bus, "bus", "HOST:PORT",

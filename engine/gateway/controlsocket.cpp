@@ -46,8 +46,7 @@ bool controlsocket::checkName(const QString &name, QString *problem)
 
 QString controlsocket::defaultName(const QHostAddress &address, quint16 port)
 {
-    if (address == QHostAddress::Any || address == QHostAddress::AnyIPv4 ||
-        address == QHostAddress::AnyIPv6)
+    if (address == QHostAddress::Any)
         return QString::number(port);
     QString host = address.toString();
     host.replace(QRegularExpression(QStringLiteral("[^A-Za-z0-9.]")), QStringLiteral("_"));

@@ -12,7 +12,7 @@ ServiceNotify::ServiceNotify(QObject *parent) : QObject(parent)
     if (sd_watchdog_enabled(0, &usec) > 0 && usec > 0) {
         // Twice in each of its periods: one late turn of the loop is no
         // reason to be killed.
-        watchdogEveryMs = int(qBound<uint64_t>(1, usec / 2000, 3600 * 1000));
+        watchdogEveryMs = int(qBound<uint64_t>(1, usec / 2000, uint64_t(3600) * 1000));
         watchdog.setTimerType(Qt::CoarseTimer);
         connect(&watchdog, &QTimer::timeout, this, [this] { send(QStringLiteral("WATCHDOG=1")); });
         watchdog.start(watchdogEveryMs);
