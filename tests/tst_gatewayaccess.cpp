@@ -378,7 +378,11 @@ void GatewayAccessTest::statusThroughControlSocket()
     QCOMPARE(cliprocess::runCli({"gateway", "status", "127.0.0.1-1503"}).exitCode, 0);
     const cliprocess::Result none = cliprocess::runCli({"gateway", "status", "site9"});
     QCOMPARE(none.exitCode, 3);
-    QVERIFY2(none.err.contains("no gateway named site9 runs"), none.err.constData());
+    QVERIFY2(none.err.contains(QStringLiteral("no gateway named site9 runs here for this user "
+                                              "(looked in %1, /run/ordan-gateway)")
+                                   .arg(runtimeFolder)
+                                   .toUtf8()),
+             none.err.constData());
 
     // Gone without closing it: the next gateway of that name takes it over.
     ::kill(pid_t(site2.process.processId()), SIGKILL);

@@ -80,9 +80,10 @@ QStringList controlsocket::find(const QString &name, QStringList *lookedIn)
         if (name.isEmpty() || instance == name)
             folders << services.filePath(instance);
     }
-    *lookedIn = folders;
-    if (folders.size() == (mine.isEmpty() ? 0 : 1))
-        *lookedIn << services.path();
+    lookedIn->clear();
+    if (!mine.isEmpty())
+        *lookedIn << mine;
+    *lookedIn << services.path();
     QStringList sockets;
     const QString pattern = QLatin1String(prefix) + (name.isEmpty() ? QStringLiteral("*") : name) +
                             QLatin1String(suffix);
