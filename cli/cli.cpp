@@ -1,6 +1,7 @@
 #include "cli/cli.h"
 
 #include "cli/bus.h"
+#include "cli/gateway.h"
 #include "cli/options.h"
 #include "cli/output.h"
 #include "cli/reach.h"
@@ -39,6 +40,8 @@ int runCommand(Run &run, clioptions::Command command)
         return commandBus(run);
     case clioptions::Replace:
         return commandReplace(run);
+    case clioptions::Gateway:
+        return commandGateway(run);
     case clioptions::AllCommands:
         break;
     }
@@ -90,7 +93,7 @@ int runCli(const QStringList &arguments)
     }
     // An empty file or port name is a slip (an unset shell variable), not
     // "no file".
-    for (const char *file : {"from", "record", "log", "save", "console"}) {
+    for (const char *file : {"from", "record", "log", "save", "console", "plan"}) {
         if (parser.isSet(QLatin1String(file)) && parser.value(QLatin1String(file)).isEmpty())
             return usage(QStringLiteral("--%1 needs a file name, not an empty text")
                              .arg(QLatin1String(file)));

@@ -18,13 +18,20 @@
 #     0.2 s, with the right word for each row;
 #   - ordan-cli bus: a scan of 1-247 at 19200 with 3 devices and
 #     --answer-timeout 100, against 247 x (100 ms + a request's time on the
-#     line) + 1 s; and --find-settings for a bus at 19200 8E1 (the 4th
-#     setting tried), against 4 x (one verified write + a probe) + 1 s; in
-#     a network namespace of their own;
+#     line + the gap before the next) + 1 s; --find-settings for a bus at
+#     19200 8E1 (the 4th setting tried), against 4 x (one verified write +
+#     a probe) + 1 s; and --repeat 1000 at 115200 against the wire's limit
+#     (requests a second, the ratio printed); in a network namespace of
+#     their own;
+#   - ordan-cli gateway: throughput of 1 and 8 Modbus TCP clients against
+#     the wire's limit at 19200 and 115200, the 8 clients' 99th percentile
+#     and fairness, a dead unit beside a live one, what it adds to RTU over
+#     TCP directly, beside a pymodbus forwarder (scripts/bench-gateway.sh);
 #   - then ordan-cli bridge against socat (scripts/bench-bridge.sh).
 # Each figure is the median of three runs. Builds what is missing into
 # build/ (or $BUILD). Not a test: it prints figures and the targets met.
-# `scripts/bench.sh reach` measures the reach check alone, `scripts/bench.sh
+# `scripts/bench.sh gateway` measures the gateway alone,
+# `scripts/bench.sh reach` the reach check alone, `scripts/bench.sh
 # register` the site register's look-up alone (register_bench), `scripts/bench.sh
 # bus` the bus's two.
 # `scripts/bench.sh register-rows` the register's cost per row alone
@@ -112,8 +119,8 @@ fi
 bus_module() { # its console link, then simulator arguments
     local link=$1
     shift
-    "$sim" --network --set ip=10.20.0.31 --set "PORT TCP=502" --set "timeout data=10" \
-        --restart-delay "$restart_ms" --devices 1,2,5@19200/8E1 --link "$link" "$@" \
+    "$sim" --network --set ip=10.20.0.31 --set "PORT TCP=502" --set "timeout data=${bus_packet_ms:-10}" \
+        --restart-delay "$restart_ms" --devices "${bus_devices:-1,2,5@19200/8E1}" --link "$link" "$@" \
         >/dev/null 2>"$link.err" &
     pids+=($!)
     for _ in $(seq 100); do
@@ -136,15 +143,16 @@ bus_median3() {
 }
 
 # A scan of 1-247 at 19200 8E1, 3 devices, --answer-timeout 100; bound:
-# 247 x (100 ms + the request's 8 characters of 11 bits at 19200) + 1 s.
+# 247 x (100 ms + the request's 8 characters of 11 bits at 19200 + the
+# line's gap of 3.5 characters before the next request) + 1 s.
 bus_scan_inside() {
     bus_module "$work/tty" --set "SPEED RS485=19200" --set parity=even
-    local s ids=()
+    local s ids=() at=(--answer-timeout 100 --line-speed 19200)
     # A smoke run asks ten addresses, not 247: it only has to get through.
     [[ -z $smoke ]] || ids=(--ids 1-10)
-    s=$(bus_median3 "$cli" bus 10.20.0.31:502 --answer-timeout 100 "${ids[@]}")
-    "$cli" bus 10.20.0.31:502 --answer-timeout 100 "${ids[@]}" | tail -1 >"$work/said"
-    echo "$s $(awk 'BEGIN { printf "%.3f", 247 * (0.100 + 8 * 11 / 19200) + 1 }') $(cat "$work/said")"
+    s=$(bus_median3 "$cli" bus 10.20.0.31:502 "${at[@]}" "${ids[@]}")
+    "$cli" bus 10.20.0.31:502 "${at[@]}" "${ids[@]}" | tail -1 >"$work/said"
+    echo "$s $(awk 'BEGIN { printf "%.3f", 247 * (0.100 + (8 + 3.5) * 11 / 19200) + 1 }') $(cat "$work/said")"
 }
 
 # --find-settings from the module's factory 9600 8N1 to the bus's 19200
@@ -175,6 +183,29 @@ bus_find_inside() {
     echo "$search $(awk -v w="$write" -v p="$probe" 'BEGIN { printf "%.3f", 4 * (w + p) + 1 }') $(cat "$work/said") (write ${write} s, probe ${probe} s)"
 }
 
+# --repeat 1000 at 115200 8E1 against one healthy device (its delay 5 ms,
+# the module's packet time-out 1 ms): requests a second against the wire's
+# limit, 1 / (request frame + reply frame + device delay + gap): 8 and 7
+# characters of 11 bits, 5 ms, 1.75 ms. The run without repeats (start,
+# connection, one request) is taken off.
+bus_repeat_inside() {
+    bus_devices=1@115200/8E1 bus_packet_ms=1 bus_module "$work/tty" \
+        --set "SPEED RS485=115200" --set parity=even
+    local n=1000 base all
+    [[ -z $smoke ]] || n=20
+    base=$(bus_median3 "$cli" bus 10.20.0.31:502 --ids 1 --line-speed 115200 --answer-timeout 200)
+    all=$(bus_median3 "$cli" bus 10.20.0.31:502 --ids 1 --repeat $n --line-speed 115200 \
+        --answer-timeout 200)
+    "$cli" bus 10.20.0.31:502 --ids 1 --repeat $n --line-speed 115200 --answer-timeout 200 |
+        grep '^quality' >"$work/said"
+    awk -v n=$n -v a="$all" -v b="$base" -v said="$(cat "$work/said")" 'BEGIN {
+        limit = 1 / ((8 + 7) * 11 / 115200 + 0.005 + 0.00175)
+        rate = n / (a - b)
+        printf "%.1f %.1f %s (%.1f requests/s, the wire'"'"'s limit %.1f/s: ratio %.2f)\n", \
+            a - b, n / limit, said, rate, limit, rate / limit
+    }'
+}
+
 if [[ ${1:-} == --bus-inside ]]; then
     work=$(mktemp -d)
     pids=()
@@ -182,6 +213,7 @@ if [[ ${1:-} == --bus-inside ]]; then
     case ${2:-} in
     scan) bus_scan_inside ;;
     find) bus_find_inside ;;
+    repeat) bus_repeat_inside ;;
     esac
     exit 0
 fi
@@ -192,6 +224,11 @@ bus_bench() {
     local step=$1 what=$2 s bound said
     read -r s bound said < <(BUILD=$build bash "$repo/scripts/netns.sh" --addr 10.20.0.31/24 -- \
         bash "$repo/scripts/bench.sh" ${smoke:+--smoke} --bus-inside "$step")
+    if [[ $step == repeat ]]; then
+        # A rate against the wire's limit: the ratio is the figure, no bound.
+        printf '%-34s %7ss   %s\n' "$what" "$s" "$said (at the limit: ${bound} s)"
+        return
+    fi
     printf '%-34s %7ss   %s\n' "$what" "$s" \
         "$said; bound ${bound} s, ratio $(awk -v v="$s" -v b="$bound" 'BEGIN { printf "%.2f", v / b }') (<= 1.0: $(awk -v v="$s" -v b="$bound" 'BEGIN { print (v <= b) ? "met" : "NOT met" }'))"
 }
@@ -286,6 +323,11 @@ if [[ ${1:-} == bus ]]; then
     cmake --build "$build" -j2 --target ordan-cli ordan-module-sim >/dev/null
     bus_bench scan "bus: scan 1-247 at 19200"
     bus_bench find "bus: --find-settings, 4th setting"
+    bus_bench repeat "bus: --repeat 1000 at 115200"
+    exit 0
+fi
+if [[ ${1:-} == gateway ]]; then
+    BUILD=$build bash "$repo/scripts/bench-gateway.sh" ${smoke:+--smoke}
     exit 0
 fi
 if [[ ${1:-} == reach ]]; then
@@ -594,6 +636,13 @@ echo "(window: 12 s per read-out, 19 s per write, one port at a time; simulator 
 echo
 bus_bench scan "bus: scan 1-247 at 19200"
 bus_bench find "bus: --find-settings, 4th setting"
+bus_bench repeat "bus: --repeat 1000 at 115200"
+
+# ordan-cli gateway against the wire's limit, RTU over TCP directly and a
+# pymodbus forwarder (scripts/bench-gateway.sh, in a network namespace of
+# its own).
+echo
+BUILD=$build bash "$repo/scripts/bench-gateway.sh" ${smoke:+--smoke}
 
 if [[ -n $smoke ]]; then
     echo "(smoke: scripts/bench-startup.sh and scripts/bench-bridge.sh not run)"

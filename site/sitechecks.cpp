@@ -191,7 +191,7 @@ void SiteChecks::onBusScanFinished(BusScan *scan)
 {
     const int row = busScans.take(scan);
     const BusReport &report = scan->report();
-    const bool complete = RowOutcome::busExitCode(report) == 0;
+    const bool complete = report.exitCode() == 0;
     states->setBus(row, report.outcomeWords(true), complete);
     ++busDone;
     busComplete += complete ? 1 : 0;

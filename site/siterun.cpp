@@ -232,7 +232,7 @@ void SiteRun::onRowFinished(int index)
         states->setNetwork(row, ReachCheck::describe(outcome.reach),
                            outcome.reach.outcome == ReachCheck::Outcome::Reachable);
     if (outcome.busChecked)
-        states->setBus(row, outcome.busDetail(), RowOutcome::busExitCode(outcome.bus) == 0);
+        states->setBus(row, outcome.busDetail(), outcome.bus.exitCode() == 0);
     emit progressed();
 }
 

@@ -197,11 +197,6 @@ public:
     // when all were reachable but their record was not written.
     static int reachExitCode(const QList<ReachCheck::Outcome> &outcomes, bool interrupted = false,
                              bool recordFailed = false);
-    // ordan-cli's exit code for a row whose bus check came to `report`: 0
-    // when every device asked answers; 6 when one does not (or none does);
-    // 4 when the module's TCP port could not be used for it; 130 when
-    // interrupted.
-    static int busExitCode(const BusReport &report);
 
 private:
     QString recordText;

@@ -51,6 +51,10 @@
         <source>, line quality %1 % (under %2 %)</source>
         <translation>, качество линии %1 % (ниже %2 %)</translation>
     </message>
+    <message>
+        <source>unreachable</source>
+        <translation>недоступен</translation>
+    </message>
 </context>
 <context>
     <name>BusSettingsSearch</name>
@@ -129,6 +133,14 @@
     <message>
         <source>interrupted: the module was last verified at %1</source>
         <translation>прервано: последняя проверенная настройка модуля — %1</translation>
+    </message>
+    <message>
+        <source>nothing was written, the module stays at %1</source>
+        <translation>ничего не записано, у модуля остались настройки %1</translation>
+    </message>
+    <message>
+        <source>the module was not written back to %1</source>
+        <translation>модуль не возвращён к %1</translation>
     </message>
 </context>
 <context>
