@@ -1574,10 +1574,11 @@ void SiteTest::registerViewFindsAMacInAnyForm()
             label = l;
     }
     QVERIFY(label && label->buddy() == findNamed<QLineEdit>(*view, "registerLocation"));
-    // The history has the plan.
+    // The history has the plan, and the result in the register's words.
     modules->setCurrentIndex(modules->model()->index(0, 0));
     auto *history = findNamed<QTableView>(*view, "registerHistory");
     QTRY_COMPARE(view->historyLines(), 1);
+    QCOMPARE(history->model()->index(0, 1).data().toString(), QStringLiteral("verified"));
     QCOMPARE(history->model()->headerData(3, Qt::Horizontal).toString(), QStringLiteral("Plan"));
     QCOMPARE(history->model()->index(0, 3).data().toString(),
              QStringLiteral("a-plan-with-a-long-name-for-its-cell.csv"));
@@ -1864,32 +1865,44 @@ void SiteTest::stateShowsTheEnginesWords_data()
     QTest::addColumn<int>("failure");
     QTest::addColumn<QString>("reason");
     QTest::addColumn<QString>("shown");
+    QTest::addColumn<bool>("russian");
     using Status = RowOutcome::Status;
     using Failure = RowOutcome::Failure;
     const int none = int(Failure::None);
     QTest::newRow("verified") << int(Status::Verified) << none << ""
-                              << "verified";
+                              << "verified" << false;
     QTest::newRow("unverified") << int(Status::Unverified) << none << ""
-                                << "unverified";
+                                << "unverified" << false;
     QTest::newRow("matches") << int(Status::Matches) << none << ""
-                             << "matches";
+                             << "matches" << false;
     QTest::newRow("a write read back otherwise") << int(Status::Differs) << none << ""
-                                                 << "differs: ip, mask";
+                                                 << "differs: ip, mask" << false;
     QTest::newRow("refused") << int(Status::Failed) << int(Failure::Refused)
                              << "the module refused ip"
-                             << "failed: refused";
+                             << "failed: refused" << false;
     QTest::newRow("not recorded") << int(Status::Failed) << int(Failure::NotRecorded) << ""
-                                  << "failed: not recorded";
+                                  << "failed: not recorded" << false;
     QTest::newRow("taken over") << int(Status::Failed) << int(Failure::ClaimLost)
                                 << "claimed by bench-2"
-                                << "failed: taken over";
+                                << "failed: taken over" << false;
     QTest::newRow("interrupted") << int(Status::Interrupted) << none << ""
-                                 << "interrupted";
+                                 << "interrupted" << false;
     QTest::newRow("not reached") << int(Status::NotReached) << none << "the run was stopped"
-                                 << "not reached";
+                                 << "not reached" << false;
     QTest::newRow("done already") << int(Status::AlreadyDone) << none
                                   << "verified by bench-2 on 02:00:00:00:00:01"
-                                  << "done already: verified by bench-2 on 02:00:00:00:00:01";
+                                  << "done already: verified by bench-2 on 02:00:00:00:00:01"
+                                  << false;
+    // The same words in Russian, as the state column always said them.
+    QTest::newRow("verified, in Russian") << int(Status::Verified) << none << ""
+                                          << "проверено" << true;
+    QTest::newRow("refused, in Russian")
+        << int(Status::Failed) << int(Failure::Refused) << "the module refused ip"
+        << "ошибка: отказ" << true;
+    QTest::newRow("interrupted, in Russian") << int(Status::Interrupted) << none << ""
+                                             << "прервано" << true;
+    QTest::newRow("done already, in Russian") << int(Status::AlreadyDone) << none << "bench-2"
+                                              << "уже сделано: bench-2" << true;
 }
 
 void SiteTest::stateShowsTheEnginesWords()
@@ -1900,6 +1913,11 @@ void SiteTest::stateShowsTheEnginesWords()
     QFETCH(int, failure);
     QFETCH(QString, reason);
     QFETCH(QString, shown);
+    QFETCH(bool, russian);
+    if (russian)
+        QVERIFY(installSiteTranslation(QLocale(QLocale::Russian, QLocale::Russia)));
+    const auto english = qScopeGuard(
+        [] { installSiteTranslation(QLocale(QLocale::English, QLocale::UnitedStates)); });
     RowOutcome outcome;
     outcome.status = RowOutcome::Status(status);
     outcome.failure = RowOutcome::Failure(failure);
