@@ -159,6 +159,10 @@ void RegisterOpenTest::addressRefused_data()
                                << "\"0502\" is not a TCP port";
     QTest::newRow("no name to look up") << "postgresql://ordan@300.1.1.1:5432/db" << true << ""
                                         << "\"300.1.1.1\" is not an IPv4 address";
+    QTest::newRow("SQLite's database in memory") << ":memory:" << false << ""
+                                                 << "name a file";
+    QTest::newRow("the same as sqlite:") << "sqlite::memory:" << true << ""
+                                         << "name a file";
     QTest::newRow("a value no option takes")
         << "postgresql://ordan@db.example.org/site?application_name=Sup3r%20Secret" << false
         << "Sup3r"

@@ -314,6 +314,11 @@ bool parseLocation(const QString &text, Location *location, QString *error)
         *error = Text::tr("the register sqlite: names no file");
         return false;
     }
+    // SQLite's name for a database that is gone when the program ends.
+    if (file == QLatin1String(":memory:")) {
+        *error = Text::tr("the register :memory: would be gone when the program ends; name a file");
+        return false;
+    }
     location->kind = Location::Kind::Sqlite;
     location->file = file;
     return true;
