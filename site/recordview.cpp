@@ -1,6 +1,6 @@
 #include "site/recordview.h"
 
-#include "engine/commission/commissionplan.h"
+#include "engine/commission/recordimport.h"
 #include "engine/jobs/recordwords.h"
 #include "engine/platform/textsafety.h"
 #include "protocol/parameters.h"
@@ -98,14 +98,9 @@ RecordView::RecordView(const QString &path, QWidget *parent) : QDialog(parent), 
 
 void RecordView::reload()
 {
-    QByteArray bytes;
     QString error;
     QList<QStringList> rows;
-    if (commissionplan::readFile(file, &bytes, &error)) {
-        const QString text =
-            QString::fromUtf8(bytes.startsWith("\xef\xbb\xbf") ? bytes.mid(3) : bytes);
-        rows = commissionplan::splitCsv(text, commissionplan::detectSeparator(text), &error);
-    }
+    recordimport::readCells(file, &rows, &error);
     problem->setText(error.isEmpty() ? QString() : tr("Cannot read the record: %1").arg(error));
     problem->setVisible(!error.isEmpty());
     cells->clear();

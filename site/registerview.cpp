@@ -7,7 +7,7 @@
 #include "engine/register/registerverdict.h"
 #include "engine/register/siteregister.h"
 #include "site/celltips.h"
-#include "site/siterun.h"
+#include "site/runregister.h"
 
 #include <QDialogButtonBox>
 #include <QFileInfo>
@@ -138,12 +138,12 @@ private:
     QString digits;
 };
 
-RegisterView::RegisterView(SiteRun *run, QWidget *parent) : QDialog(parent), run(run)
+RegisterView::RegisterView(RunRegister *runs, QWidget *parent) : QDialog(parent), runs(runs)
 {
     setObjectName(QStringLiteral("registerView"));
     setWindowTitle(tr("Site register"));
 
-    location = new QLineEdit(run->registerText(), this);
+    location = new QLineEdit(runs->locationText(), this);
     location->setObjectName(QStringLiteral("registerLocation"));
     location->setPlaceholderText(tr("the user's file, or ORDAN_REGISTER when set"));
     location->setToolTip(tr("A team's register: postgresql://USER@HOST/DB (the password in "
@@ -260,7 +260,7 @@ bool RegisterView::refresh()
     history->removeRows(0, history->rowCount());
     Location where;
     QString error;
-    if (!run->registerLocation(&where, &error)) {
+    if (!runs->location(&where, &error)) {
         problem = error;
         updateStatus();
         return false;
@@ -320,8 +320,7 @@ void RegisterView::showHistory()
     const QModelIndex current = moduleTable->currentIndex();
     Location where;
     QString error;
-    if (!current.isValid() || !run->registerLocation(&where, &error) ||
-        where.kind == Location::Kind::None)
+    if (!current.isValid() || !runs->location(&where, &error) || where.kind == Location::Kind::None)
         return;
     const QString mac = filter->index(current.row(), macColumn).data().toString();
     ask(where, [mac](SiteRegister &reg, QString *why) -> Answer {
@@ -336,8 +335,7 @@ void RegisterView::showHistory()
                         .toString() != mac)
                 return;
             for (const HistoryEntry &e : entries) {
-                const QString result = e.rewrite ? tr("rewritten: %1").arg(noteWords(e.previous))
-                                                 : resultWords(e.result, true);
+                const QString result = historyWords(e);
                 self->history->appendRow(
                     {cell(e.row.time), cell(result), cell(e.row.values.value(ModuleField::Ip)),
                      planCell(e.planPath),
@@ -361,7 +359,7 @@ void RegisterView::applyLocation()
         updateStatus();
         return;
     }
-    run->setRegister(text, run->registerOff());
+    runs->setLocation(text, runs->isOff());
     emit registerChanged(text);
     refresh();
 }

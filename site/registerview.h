@@ -12,8 +12,8 @@ class QLineEdit;
 class QStandardItemModel;
 class QTableView;
 class RegisterDesk;
+class RunRegister;
 class SiteRegister;
-class SiteRun;
 namespace siteregister
 {
 struct Location;
@@ -24,15 +24,15 @@ struct Location;
 // what replaced it), searched as it is typed (a MAC in any of its usual
 // forms, an address, a station, a plan), and the history of the module
 // chosen: its rows and rewrites. The register it reads is the runs'
-// (SiteRun), and the window's setting of it is changed here. The register
-// is read off the window's thread: a server that stalls holds up this
-// view's answers, never the window.
+// (RunRegister), and the window's setting of it is changed here. The
+// register is read off the window's thread: a server that stalls holds up
+// this view's answers, never the window.
 class RegisterView : public QDialog
 {
     Q_OBJECT
 
 public:
-    explicit RegisterView(SiteRun *run, QWidget *parent = nullptr);
+    explicit RegisterView(RunRegister *runs, QWidget *parent = nullptr);
     ~RegisterView() override;
 
     // Reads the register again; the rows come when it answers (read()).
@@ -65,7 +65,7 @@ private:
     void applyLocation();
     void updateStatus();
 
-    SiteRun *run;
+    RunRegister *runs;
     QLineEdit *location = nullptr;
     QLineEdit *search = nullptr;
     QLabel *status = nullptr;

@@ -9,17 +9,14 @@
 #include <QStringList>
 #include <QVector>
 
-#include <functional>
 #include <memory>
 
 class CommissionRun;
 class LatencyProbe;
 class PlanModel;
-class QWidget;
-class RegisterDesk;
+class RunRegister;
 namespace siteregister
 {
-struct Location;
 struct ModuleEntry;
 } // namespace siteregister
 
@@ -53,32 +50,13 @@ public:
     // The register is being opened for the run: nothing is sent yet.
     bool isOpeningRegister() const { return opening; }
 
-    // The site register (siterunregister.cpp): as ordan-cli's, named by
-    // `location` (empty: ORDAN_REGISTER, or the user's file), none when
-    // `off`. It is opened as a run starts, before anything is written; one
-    // that cannot be opened refuses the run (ordan-cli's exit 3). Each
-    // module is judged by it: where it would stop a row (a module verified
-    // elsewhere, an address another's) the engineer is asked whether to
-    // write it anyway, in a dialog over `dialogs`.
-    void setRegister(const QString &location, bool off);
-    QString registerText() const { return registerAt; }
-    bool registerOff() const { return noRegister; }
-    bool registerLocation(siteregister::Location *location, QString *error) const;
-    // None: nobody is asked, and the register's stops stand.
-    void setDialogParent(QWidget *dialogs) { dialogParent = dialogs; }
-    // The plan's file: while the table is that file unchanged, its bytes
-    // name the plan in the register, so that stations running the same
-    // file (here or in ordan-cli) split its rows.
-    void setPlanFile(const QString &path) { planFile = path; }
-    QByteArray planBytes() const;
-    // The module the register knows in the table row `row` (the one last
-    // verified as that row of this plan, otherwise at its planned address),
-    // asked off the window's thread: `done` gets it, or why not. Then a run
-    // that puts its values on the module now on the row's port (ordan-cli
-    // replace).
-    using RowModule =
-        std::function<void(const siteregister::ModuleEntry &module, const QString &error)>;
-    void rowModule(int row, const RowModule &done);
+    // The site register the runs use (its location, the question before a
+    // rewrite, the module it knows in a row); opened as a run starts, before
+    // anything is written: one that cannot be opened refuses the run
+    // (ordan-cli's exit 3).
+    RunRegister *siteRegister() const { return reg; }
+    // A run that puts the values the register knows of the module `old` on
+    // the module now on the table row's port (ordan-cli replace).
     bool startReplacement(int row, const siteregister::ModuleEntry &old, const QString &record,
                           const JobSettings &settings);
 
@@ -124,8 +102,8 @@ private:
     void onModuleAlreadyDone(int index, const QString &mac, int doneRow);
     void onFinished();
     void showWaiting();
-    // The register opened for the run (siterunregister.cpp), then go();
-    // false, with the refusal set, when its address cannot be used.
+    // The register opened for the run, then go(); false, with the refusal
+    // set, when its address cannot be used.
     bool openRegister(const QString &record);
     void registerOpened(bool opened, const QString &error);
     // The run started, once its register is open.
@@ -134,7 +112,6 @@ private:
     void dropRun();
     // How late the event loop answered, on stderr (ORDAN_SITE_LATENCY).
     void reportLatency();
-    void askRewrite(int planRow, const QString &words, std::function<void(bool)> answer);
 
     PlanModel *model;
     CommissionRun *run = nullptr; // the run going on, if any
@@ -147,15 +124,10 @@ private:
     QString ended; // how the last run ended
     QStringList lastSummary;
     std::unique_ptr<LatencyProbe> latency;
-    QString registerAt;
-    bool noRegister = false;
-    QString planFile;
-    QWidget *dialogParent = nullptr;
-    std::unique_ptr<RegisterDesk> desk;   // the running run's register
-    std::unique_ptr<RegisterDesk> lookup; // the register asked about a row
-    bool opening = false;                 // the register opens for the run
-    bool goAll = true;                    // the run takes every row of the plan
-    QString goRecord;                     // its record
+    RunRegister *reg;
+    bool opening = false; // the register opens for the run
+    bool goAll = true;    // the run takes every row of the plan
+    QString goRecord;     // its record
     // A replacement's row: the old module and its values.
     QString replacing;
     parameters::Values replacementValues;

@@ -594,7 +594,7 @@ void BusLineTest::pymodbusServer()
     const auto module = moduleWith({"--set", "parity=none", "--bus", bus});
     QProcess server;
     QVERIFY(startDevice(&server, "/usr/bin/python3",
-                        {QFINDTESTDATA("pymodbus_rtu_server.py"), bus, "--parity", "N"}));
+                        {QStringLiteral(ORDAN_PYMODBUS_SERVER), bus, "--parity", "N"}));
     const Result r = cliprocess::runCli(
         {"bus", target, "--ids", "1-6", "--answer-timeout", "500", "--json"}, 120000);
     stopDevice(&server);

@@ -302,6 +302,9 @@ void RegisterOpenTest::readOnlyFolder()
     r = runIn(dir.path(), {"register", "show", mac, "--register", dir.filePath("none.sqlite")});
     QVERIFY2(r.exitCode == 4 && r.err.contains("knows no module"), r.err.constData());
     QVERIFY(!QFile::exists(dir.filePath("none.sqlite")));
+    // So does SQLite's register in memory, new at every opening.
+    r = runIn(dir.path(), {"register", "show", mac, "--register", ":memory:"});
+    QVERIFY2(r.exitCode == 4 && r.err.contains("knows no module"), r.err.constData());
 }
 
 void RegisterOpenTest::factsOfAnOlderRegister()

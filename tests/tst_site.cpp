@@ -8,13 +8,16 @@
 #include "engine/commission/commissionrecord.h"
 #include "engine/commission/registerdesk.h"
 #include "engine/console/portlistmodel.h"
+#include "engine/jobs/recordwords.h"
 #include "engine/register/siteregister.h"
 #include "settings/setting_module.h"
 #include "settings/settingsmapping.h"
 #include "site/planmodel.h"
+#include "site/planrows.h"
 #include "site/recordview.h"
 #include "site/registerview.h"
 #include "site/rowstage.h"
+#include "site/runstates.h"
 #include "site/sitetranslation.h"
 #include "site/sitewindow.h"
 
@@ -43,6 +46,7 @@
 #include <QTemporaryDir>
 #include <QToolTip>
 #include <QTranslator>
+#include <QUndoStack>
 #include <QXmlStreamReader>
 #include <QtTest>
 
@@ -136,7 +140,8 @@ public:
               "commissionrecord", "parameters",    "RowOutcome",   "PortListModel",
               "PlanEditor",       "RunPanel",      "SiteRun",      "SiteChecks",
               "RecordView",       "RegisterView",  "RegisterDesk", "siteregister",
-              "RecordWords",      "runsummary",    "BusReport"})
+              "RecordWords",      "runsummary",    "BusReport",    "PlanRows",
+              "CheckedPlan",      "PlanFiles",     "RecordField",  "RunRegister"})
             contexts << QLatin1String(context);
     }
     bool isEmpty() const override { return false; }
@@ -258,6 +263,12 @@ private slots:
     void settingsCarriedOver();
     void russianRecordAndTable();
     void waitingPortsFitTheStatusBar();
+    void runStatesFollowTheirRows_data();
+    void runStatesFollowTheirRows();
+    void stateShowsTheEnginesWords_data();
+    void stateShowsTheEnginesWords();
+    void recordShownWhole_data();
+    void recordShownWhole();
 
 private:
     TranslationWatch *watch = nullptr;
@@ -319,28 +330,20 @@ void SiteTest::planRulesOnRows_data()
 
 void SiteTest::planRulesOnRows()
 {
-    // The rules called on rows, as the table calls them, find what the plan
-    // file's reader finds in the same rows, each keyed by its cell.
+    // The table checks its rows by the plan's rules as they are typed in:
+    // it finds what the plan file's reader finds in the file the table
+    // saves, counts the problems as ordan-cli does, and marks each on its
+    // cell.
     QFETCH(QList<QStringList>, rows);
     QFETCH(int, problems);
-    QList<QStringList> cells;
-    commissionplan::Plan onRows;
-    commissionplan::RowRules rules;
+    PlanModel model;
     for (int r = 0; r < rows.size(); ++r) {
-        QStringList line = rows.at(r);
-        while (line.size() < PlanModel::planColumnCount)
-            line << QString();
-        cells << line;
-        commissionplan::RowCells row;
-        row.port = line.at(0);
-        for (int c = 1; c < PlanModel::BusIdsColumn; ++c)
-            row.values.append({PlanModel::columnField(c), line.at(c)});
-        row.busIds = line.at(PlanModel::BusIdsColumn);
-        if (!row.blank())
-            onRows.rows << rules.check(PlanModel::fileRow(r), row, &onRows.problems);
+        QVERIFY(model.insertRows(r, 1));
+        for (int c = 0; c < rows.at(r).size(); ++c)
+            QVERIFY(model.setData(model.index(r, c), rows.at(r).at(c)));
     }
-    commissionplan::checkNotEmpty(&onRows);
-    const commissionplan::Plan fromFile = commissionplan::parse(commissionplan::writeTable(cells));
+    const CheckedPlan &checked = model.plan()->checked();
+    const commissionplan::Plan fromFile = commissionplan::parse(model.plan()->toCsv());
     const auto text = [](const QList<commissionplan::Problem> &list) {
         QStringList lines;
         for (const commissionplan::Problem &p : list)
@@ -350,41 +353,37 @@ void SiteTest::planRulesOnRows()
                          .arg(p.firstRow);
         return lines;
     };
-    QCOMPARE(text(onRows.problems), text(fromFile.problems));
-    QCOMPARE(onRows.problems.size(), problems);
-    QCOMPARE(onRows.rows.size(), fromFile.rows.size());
-    for (int i = 0; i < onRows.rows.size(); ++i) {
-        QCOMPARE(onRows.rows.at(i).row, fromFile.rows.at(i).row);
-        QCOMPARE(onRows.rows.at(i).port, fromFile.rows.at(i).port);
-        QCOMPARE(onRows.rows.at(i).values, fromFile.rows.at(i).values);
-        QCOMPARE(onRows.rows.at(i).busIds, fromFile.rows.at(i).busIds);
+    QCOMPARE(text(checked.plan().problems), text(fromFile.problems));
+    QCOMPARE(checked.problemCount(), problems);
+    QCOMPARE(checked.problemLines().size(), problems);
+    QCOMPARE(checked.plan().rows.size(), fromFile.rows.size());
+    QCOMPARE(checked.tableRows().size(), fromFile.rows.size());
+    for (int i = 0; i < fromFile.rows.size(); ++i) {
+        const commissionplan::Row &row = checked.plan().rows.at(i);
+        QCOMPARE(row.row, fromFile.rows.at(i).row);
+        QCOMPARE(PlanModel::fileRow(checked.tableRows().at(i)), row.row);
+        QCOMPARE(row.port, fromFile.rows.at(i).port);
+        QCOMPARE(row.values, fromFile.rows.at(i).values);
+        QCOMPARE(row.busIds, fromFile.rows.at(i).busIds);
     }
     using Subject = commissionplan::Problem::Subject;
-    for (const commissionplan::Problem &p : onRows.problems) {
+    for (const commissionplan::Problem &p : checked.plan().problems) {
         if (p.subject == Subject::Value)
             QCOMPARE(p.column, parameters::fieldKey(p.field));
         else
             QCOMPARE(p.column, p.subject == Subject::Port     ? QStringLiteral("port")
                                : p.subject == Subject::BusIds ? QStringLiteral("bus_ids")
                                                               : QString());
-    }
-
-    // The table counts them as ordan-cli does, and marks each on its cell.
-    PlanModel model;
-    model.setPlanRows(rows);
-    QCOMPARE(model.problemLines().size(), problems);
-    QCOMPARE(model.problemCount(), problems);
-    for (const commissionplan::Problem &p : onRows.problems) {
-        if (p.subject == Subject::Row || p.subject == Subject::Plan)
-            continue;
-        const int column = p.subject == Subject::Port     ? 0
+        // Marked on its cell, on its row's header, or as the plan's own.
+        const int column = p.subject == Subject::Port     ? int(PlanModel::PortColumn)
                            : p.subject == Subject::BusIds ? int(PlanModel::BusIdsColumn)
                                                           : PlanModel::columnOf(p.field);
-        QVERIFY2(model.index(p.row - 2, column)
-                     .data(PlanModel::ProblemRole)
-                     .toString()
-                     .contains(p.message),
-                 qPrintable(p.message));
+        QString marks = checked.generalProblems().join(QLatin1Char('\n'));
+        if (p.subject == Subject::Row)
+            marks = model.headerData(p.row - 2, Qt::Vertical, PlanModel::ProblemRole).toString();
+        else if (p.subject != Subject::Plan)
+            marks = model.index(p.row - 2, column).data(PlanModel::ProblemRole).toString();
+        QVERIFY2(marks.contains(p.message), qPrintable(p.message));
     }
 }
 
@@ -548,16 +547,16 @@ void SiteTest::pasteFromSpreadsheet()
     QTest::keyClick(site.table(), Qt::Key_V, Qt::ControlModifier);
     QList<QStringList> cells;
     for (int r = 0; r < site.model()->rowCount(); ++r)
-        cells << site.model()->planCells(r);
+        cells << site.model()->plan()->cells(r);
     QCOMPARE(cells, plan);
     QVERIFY(site.window.isWindowModified());
     // The paste is one step to undo, and to redo.
     QTest::keyClick(site.table(), Qt::Key_Z, Qt::ControlModifier);
     QCOMPARE(site.model()->rowCount(), 1);
-    QCOMPARE(site.model()->planCells(0).join(QString()), QString());
+    QCOMPARE(site.model()->plan()->cells(0).join(QString()), QString());
     QVERIFY(!site.window.isWindowModified());
     QTest::keyClick(site.table(), Qt::Key_Z, Qt::ControlModifier | Qt::ShiftModifier);
-    QCOMPARE(site.model()->planCells(plan.size() - 1), plan.last());
+    QCOMPARE(site.model()->plan()->cells(plan.size() - 1), plan.last());
 
     // Copied back out, the rows paste into another window the same.
     QTest::keyClick(site.table(), Qt::Key_A, Qt::ControlModifier);
@@ -567,7 +566,7 @@ void SiteTest::pasteFromSpreadsheet()
     QTest::keyClick(other.table(), Qt::Key_V, Qt::ControlModifier);
     QList<QStringList> copied;
     for (int r = 0; r < other.model()->rowCount(); ++r)
-        copied << other.model()->planCells(r);
+        copied << other.model()->plan()->cells(r);
     QCOMPARE(copied, plan);
 }
 
@@ -594,7 +593,7 @@ void SiteTest::planFileRoundTrip()
     const QString path = dir.filePath("plan.csv");
     {
         Site site;
-        site.model()->setPlanRows(plan);
+        site.model()->plan()->setPlanRows(plan);
         QVERIFY(site.window.savePlan(path));
         QCOMPARE(site.window.recordPath(), dir.filePath("plan-record.csv"));
     }
@@ -603,7 +602,7 @@ void SiteTest::planFileRoundTrip()
     QVERIFY(site.window.leftOut().isEmpty());
     QList<QStringList> loaded;
     for (int r = 0; r < site.model()->rowCount(); ++r)
-        loaded << site.model()->planCells(r);
+        loaded << site.model()->plan()->cells(r);
     for (QStringList &row : plan) {
         while (row.size() < PlanModel::planColumnCount)
             row << QString();
@@ -729,8 +728,9 @@ void SiteTest::stopInTheMiddle()
     QVERIFY(site.window.openPlan(plan));
     const QString record = site.window.recordPath();
     QVERIFY(site.window.startRun());
-    QTRY_VERIFY_WITH_TIMEOUT(site.model()->progress(2).stage == RowStage::NextModule, runTimeoutMs);
-    QVERIFY2(isActive(site.model()->progress(0).stage), qPrintable(site.state(0)));
+    QTRY_VERIFY_WITH_TIMEOUT(site.model()->states()->progress(2).stage == RowStage::NextModule,
+                             runTimeoutMs);
+    QVERIFY2(isActive(site.model()->states()->progress(0).stage), qPrintable(site.state(0)));
     site.boxes.answerNext("Stop the run");
     QTest::keyClick(&site.window, Qt::Key_Escape); // as Ctrl-C for ordan-cli, once confirmed
     QCOMPARE(site.boxes.count(), 1);
@@ -1011,7 +1011,7 @@ void SiteTest::closingDuringARunAsks()
         writeFile(dir, "plan.csv", "port,ip\n" + sim.path.toUtf8() + ",10.0.0.1\n")));
     QVERIFY(site.window.startRun());
     // The module in hand (the run asks the register first).
-    QTRY_VERIFY_WITH_TIMEOUT(isActive(site.model()->progress(0).stage), runTimeoutMs);
+    QTRY_VERIFY_WITH_TIMEOUT(isActive(site.model()->states()->progress(0).stage), runTimeoutMs);
     site.boxes.answerNext(answer);
     QTest::keyClick(&site.window, Qt::Key_Q, Qt::ControlModifier);
     QCOMPARE(site.boxes.count(), 1);
@@ -1022,7 +1022,7 @@ void SiteTest::closingDuringARunAsks()
     }
     QTRY_VERIFY_WITH_TIMEOUT(!site.window.isRunning(), 10000);
     QTRY_COMPARE(site.window.isVisible(), !closes);
-    QCOMPARE(site.model()->progress(0).stage, RowStage::Interrupted);
+    QCOMPARE(site.model()->states()->progress(0).stage, RowStage::Interrupted);
 }
 
 void SiteTest::recordAlwaysKept()
@@ -1104,11 +1104,13 @@ void SiteTest::recordNeverSavedOver()
     }
     if (fromRecord) {
         QTest::mouseClick(findNamed<QPushButton>(*view, "newPlanFromRecordButton"), Qt::LeftButton);
-        QCOMPARE(site.model()->planCells(0).mid(0, 2), (QStringList{"/dev/ttyUSB0", "10.0.0.1"}));
-        QCOMPARE(site.model()->planCells(0).at(PlanModel::TcpPortColumn), QStringLiteral("502"));
+        QCOMPARE(site.model()->plan()->cells(0).mid(0, 2),
+                 (QStringList{"/dev/ttyUSB0", "10.0.0.1"}));
+        QCOMPARE(site.model()->plan()->cells(0).at(PlanModel::TcpPortColumn),
+                 QStringLiteral("502"));
         QVERIFY(site.window.isWindowModified());
     } else {
-        site.model()->setPlanRows({{"/dev/ttyUSB0", "10.0.0.9"}});
+        site.model()->plan()->setPlanRows({{"/dev/ttyUSB0", "10.0.0.9"}});
     }
     QFETCH(QString, answer);
     QFETCH(bool, kept);
@@ -1135,12 +1137,13 @@ void SiteTest::doneModuleRepluggedIsNotWritten()
         writeFile(dir, "plan.csv",
                   QStringLiteral("port,ip\n%1,10.0.0.1\n%1,10.0.0.2\n").arg(link).toUtf8())));
     QVERIFY(site.window.startRun());
-    QTRY_VERIFY_WITH_TIMEOUT(site.model()->progress(1).stage == RowStage::NextModule, runTimeoutMs);
+    QTRY_VERIFY_WITH_TIMEOUT(site.model()->states()->progress(1).stage == RowStage::NextModule,
+                             runTimeoutMs);
     module.reset(); // unplugged: its port goes away
     module = std::make_unique<Simulator>(first);
     // The run looks at it again and again, and writes nothing to it.
     QTRY_VERIFY_WITH_TIMEOUT(module->commands().count("MAC") >= 3, runTimeoutMs);
-    QCOMPARE(site.model()->progress(1).stage, RowStage::NextModule);
+    QCOMPARE(site.model()->states()->progress(1).stage, RowStage::NextModule);
     QVERIFY2(module->commands().filter(QRegularExpression("^(CHANGE|reset)")).isEmpty(),
              qPrintable(module->commands().join(", ")));
     module.reset();
@@ -1469,13 +1472,13 @@ void SiteTest::editingAVerifiedRowClearsItsMark()
     for (const int row : {0, 1}) {
         RowProgress ended;
         ended.stage = RowStage(stage);
-        site.model()->setProgress(row, ended);
-        site.model()->setMac(row, "02:00:00:00:00:01");
-        site.model()->setResult(row, "1 parameter as planned");
+        site.model()->states()->setProgress(row, ended);
+        site.model()->states()->setMac(row, "02:00:00:00:00:01");
+        site.model()->states()->setResult(row, "1 parameter as planned");
     }
     const QVariant mark = site.cell(0, PlanModel::StateColumn).data(Qt::BackgroundRole);
     if (edit == "pasted")
-        QCOMPARE(site.model()->putCells(0, PlanModel::IpColumn, {{"10.0.0.9"}}), 1);
+        QCOMPARE(site.model()->plan()->putCells(0, PlanModel::IpColumn, {{"10.0.0.9"}}), 1);
     else
         QVERIFY(site.type(0, PlanModel::IpColumn, edit == "same" ? "10.0.0.1" : "10.0.0.9"));
     if (changed) {
@@ -1483,11 +1486,11 @@ void SiteTest::editingAVerifiedRowClearsItsMark()
         QVERIFY(!site.cell(0, PlanModel::StateColumn).data(Qt::BackgroundRole).isValid());
         QCOMPARE(site.text(0, PlanModel::MacColumn), QString());
     } else {
-        QCOMPARE(int(site.model()->progress(0).stage), stage);
+        QCOMPARE(int(site.model()->states()->progress(0).stage), stage);
         QCOMPARE(site.cell(0, PlanModel::StateColumn).data(Qt::BackgroundRole), mark);
     }
     // The other row keeps what its run proved.
-    QCOMPARE(int(site.model()->progress(1).stage), stage);
+    QCOMPARE(int(site.model()->states()->progress(1).stage), stage);
     QCOMPARE(site.text(1, PlanModel::MacColumn), QStringLiteral("02:00:00:00:00:01"));
 }
 
@@ -1571,10 +1574,11 @@ void SiteTest::registerViewFindsAMacInAnyForm()
             label = l;
     }
     QVERIFY(label && label->buddy() == findNamed<QLineEdit>(*view, "registerLocation"));
-    // The history has the plan.
+    // The history has the plan, and the result in the register's words.
     modules->setCurrentIndex(modules->model()->index(0, 0));
     auto *history = findNamed<QTableView>(*view, "registerHistory");
     QTRY_COMPARE(view->historyLines(), 1);
+    QCOMPARE(history->model()->index(0, 1).data().toString(), QStringLiteral("verified"));
     QCOMPARE(history->model()->headerData(3, Qt::Horizontal).toString(), QStringLiteral("Plan"));
     QCOMPARE(history->model()->index(0, 3).data().toString(),
              QStringLiteral("a-plan-with-a-long-name-for-its-cell.csv"));
@@ -1784,6 +1788,201 @@ void SiteTest::waitingPortsFitTheStatusBar()
         QTRY_VERIFY_WITH_TIMEOUT(!site.window.isRunning(), runTimeoutMs);
     }
     installSiteTranslation(QLocale(QLocale::English, QLocale::UnitedStates));
+}
+
+void SiteTest::runStatesFollowTheirRows_data()
+{
+    // Rows 0 to 2 of a plan, rows 0 and 2 verified on the modules :01 and
+    // :03; then an edit of the rows, and the MAC column row by row.
+    QTest::addColumn<QString>("edit");
+    QTest::addColumn<QStringList>("macs");
+    QTest::addColumn<bool>("anyLeft");
+    const QString one = QStringLiteral("02:00:00:00:00:01");
+    const QString three = QStringLiteral("02:00:00:00:00:03");
+    QTest::newRow("a row added above") << "insert" << QStringList{"", one, "", three} << true;
+    QTest::newRow("a row removed") << "remove" << QStringList{"", three} << true;
+    QTest::newRow("a removal undone") << "remove, undo" << QStringList{one, "", three} << true;
+    QTest::newRow("a row duplicated") << "duplicate" << QStringList{one, "", "", three} << true;
+    QTest::newRow("a cell pasted, then undone")
+        << "paste, undo" << QStringList{one, "", three} << true;
+    QTest::newRow("a new plan of the same rows") << "new plan" << QStringList{"", "", ""} << false;
+    QTest::newRow("a new run") << "clear" << QStringList{"", "", ""} << false;
+}
+
+void SiteTest::runStatesFollowTheirRows()
+{
+    QFETCH(QString, edit);
+    QFETCH(QStringList, macs);
+    QFETCH(bool, anyLeft);
+    PlanModel model;
+    PlanRows *plan = model.plan();
+    RunStates *states = model.states();
+    const QList<QStringList> rows{
+        {"/dev/a", "10.0.0.1"}, {"/dev/b", "10.0.0.2"}, {"/dev/c", "10.0.0.3"}};
+    plan->setPlanRows(rows);
+    for (const int row : {0, 2}) {
+        RowProgress verified;
+        verified.stage = RowStage::Verified;
+        states->setProgress(row, verified);
+        states->setMac(row, QStringLiteral("02:00:00:00:00:0%1").arg(row + 1));
+    }
+    if (edit == "insert") {
+        QVERIFY(model.insertRows(0, 1));
+    } else if (edit.startsWith("remove")) {
+        plan->removeRowList({0});
+        QCOMPARE(model.index(1, PlanModel::MacColumn).data().toString(),
+                 QStringLiteral("02:00:00:00:00:03"));
+    } else if (edit == "duplicate") {
+        plan->duplicateRows({0});
+    } else if (edit.startsWith("paste")) {
+        QCOMPARE(plan->putCells(0, PlanModel::IpColumn, {{"10.0.0.9"}}), 1);
+        QCOMPARE(model.stateText(0), QStringLiteral("changed since verified"));
+        QCOMPARE(model.index(0, PlanModel::MacColumn).data().toString(), QString());
+    } else if (edit == "new plan") {
+        plan->setPlanRows(rows);
+    } else if (edit == "clear") {
+        states->clear();
+    }
+    if (edit.endsWith("undo")) {
+        plan->undoStack()->undo();
+        if (edit.startsWith("remove"))
+            QVERIFY(plan->rowCount() == 3);
+    }
+    QStringList shown;
+    for (int row = 0; row < model.rowCount(); ++row)
+        shown << model.index(row, PlanModel::MacColumn).data().toString();
+    QCOMPARE(shown, macs);
+    QCOMPARE(states->any(), anyLeft);
+    for (int row = 0; row < model.rowCount(); ++row)
+        QCOMPARE(states->progress(row).stage,
+                 macs.at(row).isEmpty() ? RowStage::Idle : RowStage::Verified);
+}
+
+void SiteTest::stateShowsTheEnginesWords_data()
+{
+    // What a row came to, and the words its state cell shows.
+    QTest::addColumn<int>("status");
+    QTest::addColumn<int>("failure");
+    QTest::addColumn<QString>("reason");
+    QTest::addColumn<QString>("shown");
+    QTest::addColumn<bool>("russian");
+    using Status = RowOutcome::Status;
+    using Failure = RowOutcome::Failure;
+    const int none = int(Failure::None);
+    QTest::newRow("verified") << int(Status::Verified) << none << ""
+                              << "verified" << false;
+    QTest::newRow("unverified") << int(Status::Unverified) << none << ""
+                                << "unverified" << false;
+    QTest::newRow("matches") << int(Status::Matches) << none << ""
+                             << "matches" << false;
+    QTest::newRow("a write read back otherwise") << int(Status::Differs) << none << ""
+                                                 << "differs: ip, mask" << false;
+    QTest::newRow("refused") << int(Status::Failed) << int(Failure::Refused)
+                             << "the module refused ip"
+                             << "failed: refused" << false;
+    QTest::newRow("not recorded") << int(Status::Failed) << int(Failure::NotRecorded) << ""
+                                  << "failed: not recorded" << false;
+    QTest::newRow("taken over") << int(Status::Failed) << int(Failure::ClaimLost)
+                                << "claimed by bench-2"
+                                << "failed: taken over" << false;
+    QTest::newRow("interrupted") << int(Status::Interrupted) << none << ""
+                                 << "interrupted" << false;
+    QTest::newRow("not reached") << int(Status::NotReached) << none << "the run was stopped"
+                                 << "not reached" << false;
+    QTest::newRow("done already") << int(Status::AlreadyDone) << none
+                                  << "verified by bench-2 on 02:00:00:00:00:01"
+                                  << "done already: verified by bench-2 on 02:00:00:00:00:01"
+                                  << false;
+    // The same words in Russian, as the state column always said them.
+    QTest::newRow("verified, in Russian") << int(Status::Verified) << none << ""
+                                          << "проверено" << true;
+    QTest::newRow("refused, in Russian")
+        << int(Status::Failed) << int(Failure::Refused) << "the module refused ip"
+        << "ошибка: отказ" << true;
+    QTest::newRow("interrupted, in Russian") << int(Status::Interrupted) << none << ""
+                                             << "прервано" << true;
+    QTest::newRow("done already, in Russian") << int(Status::AlreadyDone) << none << "bench-2"
+                                              << "уже сделано: bench-2" << true;
+}
+
+void SiteTest::stateShowsTheEnginesWords()
+{
+    // The window words no status itself: its state cell shows the
+    // outcome's own short line.
+    QFETCH(int, status);
+    QFETCH(int, failure);
+    QFETCH(QString, reason);
+    QFETCH(QString, shown);
+    QFETCH(bool, russian);
+    if (russian)
+        QVERIFY(installSiteTranslation(QLocale(QLocale::Russian, QLocale::Russia)));
+    const auto english = qScopeGuard(
+        [] { installSiteTranslation(QLocale(QLocale::English, QLocale::UnitedStates)); });
+    RowOutcome outcome;
+    outcome.status = RowOutcome::Status(status);
+    outcome.failure = RowOutcome::Failure(failure);
+    outcome.reason = reason;
+    if (outcome.status == RowOutcome::Status::Differs)
+        outcome.differences = {{ModuleField::Ip, "10.0.0.1", "10.0.0.9"},
+                               {ModuleField::Mask, "255.255.255.0", ""}};
+    PlanModel model;
+    model.plan()->setPlanRows({{"/dev/a", "10.0.0.1"}});
+    model.states()->setProgress(0, finishedProgress(outcome));
+    QCOMPARE(outcome.shortLine(), shown);
+    QCOMPARE(model.index(0, PlanModel::StateColumn).data().toString(), shown);
+    QVERIFY(isFinal(model.states()->progress(0).stage));
+}
+
+void SiteTest::recordShownWhole_data()
+{
+    QTest::addColumn<bool>("mark"); // a byte-order mark before the header
+    QTest::addColumn<int>("rows");
+    QTest::newRow("a byte-order mark") << true << 2;
+    QTest::newRow("larger than a plan can be") << false << 600;
+}
+
+void SiteTest::recordShownWhole()
+{
+    // A record opened is shown read-only, whole, its header read as the
+    // engine reads a record (a byte-order mark is no part of its first
+    // column's name), however large it has grown; its rows start a new
+    // plan.
+    QFETCH(bool, mark);
+    QFETCH(int, rows);
+    QByteArray bytes = mark ? QByteArray("\xef\xbb\xbf") : QByteArray();
+    bytes += commissionrecord::header().toUtf8() + "\r\n";
+    for (int i = 0; i < rows; ++i) {
+        commissionrecord::Row row;
+        row.time = QStringLiteral("2024-05-01T10:00:00.000+02:00");
+        row.port = QStringLiteral("/dev/ttyUSB%1").arg(i % 4);
+        const QString ip = QStringLiteral("10.0.%1.%2").arg(i / 200).arg(i % 200 + 1);
+        row.values = {{ModuleField::Name, QString(2000, QLatin1Char('x'))},
+                      {ModuleField::Mac, QStringLiteral("02:00:00:00:%1:%2")
+                                             .arg(i / 256, 2, 16, QLatin1Char('0'))
+                                             .arg(i % 256, 2, 16, QLatin1Char('0'))},
+                      {ModuleField::Ip, ip}};
+        row.result = QStringLiteral("verified");
+        row.planRow = i + 2;
+        row.planned = {{ModuleField::Ip, ip}};
+        bytes += commissionrecord::line(row).toUtf8() + "\r\n";
+    }
+    QVERIFY((bytes.size() > commissionplan::maxPlanBytes) == (rows > 2));
+    QTemporaryDir dir;
+    const QString path = writeFile(dir, "site-record.csv", bytes);
+    Site site;
+    QVERIFY(!site.window.openPlan(path));
+    auto *view = site.window.findChild<RecordView *>("recordView");
+    QVERIFY(view);
+    const QAbstractItemModel *shown = findNamed<QTableView>(*view, "recordTable")->model();
+    QCOMPARE(shown->rowCount(), rows);
+    QCOMPARE(shown->headerData(0, Qt::Horizontal).toString(), recordwords::columnTitle("time"));
+    QVERIFY(findNamed<QLabel>(*view, "recordProblem")->isHidden());
+    QTest::mouseClick(findNamed<QPushButton>(*view, "newPlanFromRecordButton"), Qt::LeftButton);
+    QTRY_COMPARE(site.model()->rowCount(), rows);
+    QCOMPARE(site.model()->plan()->cells(rows - 1).mid(0, 2),
+             (QStringList{
+                 QStringLiteral("/dev/ttyUSB%1").arg((rows - 1) % 4),
+                 QStringLiteral("10.0.%1.%2").arg((rows - 1) / 200).arg((rows - 1) % 200 + 1)}));
 }
 
 QTEST_MAIN(SiteTest)

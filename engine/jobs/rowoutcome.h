@@ -159,6 +159,11 @@ public:
     // "failed: the module refused ...", "differs: ip planned ..., module
     // has ..."; in a window's language where one is loaded.
     QString line() const;
+    // The row in a word or a few, for the site window's state column: its
+    // status, a difference by the parameters that differ ("differs: ip,
+    // mask"; a write's too), a failure by its word ("failed: refused"), a
+    // row done already by whom; in a window's language where one is loaded.
+    QString shortLine() const;
     // What the row came to, for the site window's result cell.
     QString detail() const;
     // What the register said of the module, when it went on anyway or

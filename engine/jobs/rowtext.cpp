@@ -1,6 +1,7 @@
 // How a row's outcome is said: its status word, its line in ordan-cli's
-// summary, its detail in the site window, and the parameters' names in
-// those sentences. What it came to is judged in rowoutcome.cpp.
+// summary, its short line and its detail in the site window, and the
+// parameters' names in those sentences. What it came to is judged in
+// rowoutcome.cpp.
 #include "engine/jobs/rowoutcome.h"
 
 #include <QStringList>
@@ -127,6 +128,33 @@ QString RowOutcome::line() const
         return word + QStringLiteral(": ") + reason + QStringLiteral(" (") + registerError +
                QLatin1Char(')');
     return word + QStringLiteral(": ") + reason;
+}
+
+QString RowOutcome::shortLine() const
+{
+    const auto with = [](const QString &word, const QString &what) {
+        return what.isEmpty() ? word : word + QStringLiteral(": ") + what;
+    };
+    switch (status) {
+    case Status::Verified:
+    case Status::Unverified:
+    case Status::Matches:
+    case Status::NotReached:
+        return statusText(statusWord());
+    case Status::Differs: {
+        QList<ModuleField> fields;
+        for (const Difference &d : differences)
+            fields << d.field;
+        return with(statusText(QStringLiteral("differs")), fieldNames(fields));
+    }
+    case Status::Failed:
+        return with(statusText(statusWord()), failureWord());
+    case Status::Interrupted:
+        return tr("interrupted");
+    case Status::AlreadyDone:
+        return with(statusText(statusWord()), reason);
+    }
+    return QString();
 }
 
 QString RowOutcome::detail() const

@@ -304,4 +304,10 @@ QString noteWords(const RewriteNote &note)
     return parts.join(QStringLiteral("; "));
 }
 
+QString historyWords(const HistoryEntry &entry)
+{
+    return entry.rewrite ? Text::tr("rewritten: %1").arg(noteWords(entry.previous))
+                         : resultWords(entry.result, true);
+}
+
 } // namespace siteregister

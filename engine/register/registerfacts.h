@@ -33,6 +33,11 @@ RewriteNote noteFrom(const QString &stored);
 // of site.csv, station, time); 10.70.0.90 is held by MAC, verified as ...".
 QString noteWords(const RewriteNote &note);
 
+// What a module's history entry came to, in the reader's language: its
+// result's words (resultWords), or for a rewrite "rewritten: " and what the
+// register knew of the module before (noteWords).
+QString historyWords(const HistoryEntry &entry);
+
 } // namespace siteregister
 
 #endif // REGISTERFACTS_H

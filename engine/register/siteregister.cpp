@@ -109,6 +109,10 @@ bool SiteRegister::open(const Location &location, QString *error, Access access)
     }
     bool reading = access == Access::Read;
     QString file = location.file;
+    // SQLite's database in memory (the tests' register) is new at every
+    // opening: read, it is an empty register made there and then.
+    if (!postgres && file == QLatin1String(":memory:"))
+        reading = false;
     if (!postgres && file != QLatin1String(":memory:")) {
         const QFileInfo info(file);
         if (emptyFile(info)) {
@@ -177,11 +181,21 @@ bool SiteRegister::open(const Location &location, QString *error, Access access)
         if (version == schemaVersion)
             return true;
         close();
-        // An older register is brought to this version once, which writes.
+        // An older register is brought to this version once, which writes;
+        // one still not at this version afterwards is refused, not brought
+        // again and again.
+        static thread_local bool bringing = false;
+        if (bringing) {
+            *error = Text::tr("the register %1 did not keep its tables").arg(location.shown());
+            return false;
+        }
         if (version < 0 || !open(location, error, Access::Write))
             return false;
         close();
-        return open(location, error, Access::Read);
+        bringing = true;
+        const bool opened = open(location, error, Access::Read);
+        bringing = false;
+        return opened;
     }
     // SQLite: readers beside a writer (WAL), every commit on the disk before
     // it counts, the runs that rows name kept.

@@ -144,6 +144,25 @@
     </message>
 </context>
 <context>
+    <name>CheckedPlan</name>
+    <message>
+        <source>%1 of the base values: %2</source>
+        <translation>%1 из базовых значений: %2</translation>
+    </message>
+    <message>
+        <source>%1 is planned again in row %2</source>
+        <translation>%1 запланирован ещё и в строке %2</translation>
+    </message>
+    <message>
+        <source>row %1: %2</source>
+        <translation>строка %1: %2</translation>
+    </message>
+    <message>
+        <source>row %1, column %2: %3</source>
+        <translation>строка %1, столбец %2: %3</translation>
+    </message>
+</context>
+<context>
     <name>CommissionRun</name>
     <message>
         <source>no new module on the port within %1 s</source>
@@ -296,6 +315,105 @@
     </message>
 </context>
 <context>
+    <name>PlanFiles</name>
+    <message>
+        <source>Plans (*.csv);;All files (*)</source>
+        <translation>Планы (*.csv);;Все файлы (*)</translation>
+    </message>
+    <message>
+        <source>Ordan site commissioning</source>
+        <translation>Пусконаладка объекта Ordan</translation>
+    </message>
+    <message>
+        <source>The plan has changes that are not saved.</source>
+        <translation>В плане есть несохранённые изменения.</translation>
+    </message>
+    <message>
+        <source>The table shows what the last run came to; the record %1 keeps it. Clear the table?</source>
+        <translation>Таблица показывает итоги последнего запуска; они сохранены в журнале %1. Очистить таблицу?</translation>
+    </message>
+    <message>
+        <source>Clear the results</source>
+        <translation>Очистить итоги</translation>
+    </message>
+    <message>
+        <source>Cannot open the plan %1: %2</source>
+        <translation>Не удаётся открыть план %1: %2</translation>
+    </message>
+    <message>
+        <source>Cannot read the plan %1: %2</source>
+        <translation>Не удаётся прочитать план %1: %2</translation>
+    </message>
+    <message>
+        <source>Left out of %1 (the table has no place for it): %2</source>
+        <translation>Не вошло из %1 (в таблице для этого нет места): %2</translation>
+    </message>
+    <message numerus="yes">
+        <source>Opened %1: %n row(s)</source>
+        <translation>
+            <numerusform>Открыт %1: %n строка</numerusform>
+            <numerusform>Открыт %1: %n строки</numerusform>
+            <numerusform>Открыт %1: %n строк</numerusform>
+        </translation>
+    </message>
+    <message>
+        <source>%1 is a record: a record is only ever appended to, never saved over. Save the plan under another name.</source>
+        <translation>%1 — это журнал: в журнал только дописывают, поверх него не сохраняют. Сохраните план под другим именем.</translation>
+    </message>
+    <message>
+        <source>%1 is not a plan. Replace what it holds with the plan?</source>
+        <translation>%1 — не план. Заменить его содержимое планом?</translation>
+    </message>
+    <message>
+        <source>Replace</source>
+        <translation>Заменить</translation>
+    </message>
+    <message>
+        <source>Cannot save the plan %1: %2</source>
+        <translation>Не удаётся сохранить план %1: %2</translation>
+    </message>
+    <message>
+        <source>Saved %1; the record stays %2, where the modules done so far are</source>
+        <translation>Сохранено: %1; журнал остаётся %2 — там уже записанные модули</translation>
+    </message>
+    <message>
+        <source>Saved %1</source>
+        <translation>Сохранено: %1</translation>
+    </message>
+    <message>
+        <source>%1 is a record: shown read-only</source>
+        <translation>%1 — журнал: открыт только для чтения</translation>
+    </message>
+    <message numerus="yes">
+        <source>A new plan from the record %1: %n row(s). Save it as a plan of its own; the record is not changed.</source>
+        <translation>
+            <numerusform>Новый план из журнала %1: %n строка. Сохраните его как отдельный план; журнал не изменён.</numerusform>
+            <numerusform>Новый план из журнала %1: %n строки. Сохраните его как отдельный план; журнал не изменён.</numerusform>
+            <numerusform>Новый план из журнала %1: %n строк. Сохраните его как отдельный план; журнал не изменён.</numerusform>
+        </translation>
+    </message>
+    <message>
+        <source>Cannot use the settings file %1: %2</source>
+        <translation>Нельзя взять файл настроек %1: %2</translation>
+    </message>
+    <message>
+        <source>Open a plan</source>
+        <translation>Открыть план</translation>
+    </message>
+    <message>
+        <source>Save the plan</source>
+        <translation>Сохранить план</translation>
+    </message>
+    <message>
+        <source>Base values</source>
+        <translation>Базовые значения</translation>
+    </message>
+    <message>
+        <source>Settings files (*.TRset);;All files (*)</source>
+        <translation>Файлы настроек (*.TRset);;Все файлы (*)</translation>
+    </message>
+</context>
+<context>
     <name>PlanModel</name>
     <message>
         <source>Empty: the base value %1 is written</source>
@@ -362,22 +480,6 @@
         <translation>Чем закончилась строка и почему</translation>
     </message>
     <message>
-        <source>%1 of the base values: %2</source>
-        <translation>%1 из базовых значений: %2</translation>
-    </message>
-    <message>
-        <source>%1 is planned again in row %2</source>
-        <translation>%1 запланирован ещё и в строке %2</translation>
-    </message>
-    <message>
-        <source>row %1: %2</source>
-        <translation>строка %1: %2</translation>
-    </message>
-    <message>
-        <source>row %1, column %2: %3</source>
-        <translation>строка %1, столбец %2: %3</translation>
-    </message>
-    <message>
         <source>waiting</source>
         <translation>ожидание</translation>
     </message>
@@ -400,34 +502,6 @@
     <message>
         <source>reading back %1 of %2</source>
         <translation>считывание %1 из %2</translation>
-    </message>
-    <message>
-        <source>verified</source>
-        <translation>проверено</translation>
-    </message>
-    <message>
-        <source>matches</source>
-        <translation>совпадает</translation>
-    </message>
-    <message>
-        <source>differs</source>
-        <translation>отличается</translation>
-    </message>
-    <message>
-        <source>failed</source>
-        <translation>ошибка</translation>
-    </message>
-    <message>
-        <source>failed: %1</source>
-        <translation>ошибка: %1</translation>
-    </message>
-    <message>
-        <source>interrupted</source>
-        <translation>прервано</translation>
-    </message>
-    <message>
-        <source>not reached</source>
-        <translation>не выполнено</translation>
     </message>
     <message>
         <source>reading back</source>
@@ -484,10 +558,6 @@ timeout</source>
         <translation>в модуле: %1</translation>
     </message>
     <message>
-        <source>differs: %1</source>
-        <translation>отличается: %1</translation>
-    </message>
-    <message>
         <source>Connect the module to %1</source>
         <translation>Подключите модуль к %1</translation>
     </message>
@@ -520,48 +590,8 @@ leads to %2</source>
         <translation>проверка сети</translation>
     </message>
     <message>
-        <source>edit of %1</source>
-        <translation>правка %1</translation>
-    </message>
-    <message>
-        <source>row added</source>
-        <translation>добавление строки</translation>
-    </message>
-    <message>
-        <source>rows removed</source>
-        <translation>удаление строк</translation>
-    </message>
-    <message numerus="yes">
-        <source>%n row(s) removed</source>
-        <translation>
-            <numerusform>удаление %n строки</numerusform>
-            <numerusform>удаление %n строк</numerusform>
-            <numerusform>удаление %n строк</numerusform>
-        </translation>
-    </message>
-    <message numerus="yes">
-        <source>%n cell(s) pasted</source>
-        <translation>
-            <numerusform>вставка %n ячейки</numerusform>
-            <numerusform>вставка %n ячеек</numerusform>
-            <numerusform>вставка %n ячеек</numerusform>
-        </translation>
-    </message>
-    <message numerus="yes">
-        <source>%n row(s) duplicated</source>
-        <translation>
-            <numerusform>дублирование %n строки</numerusform>
-            <numerusform>дублирование %n строк</numerusform>
-            <numerusform>дублирование %n строк</numerusform>
-        </translation>
-    </message>
-    <message>
         <source>another station&apos;s: %1</source>
         <translation>у другой станции: %1</translation>
-    </message>
-    <message>
-        <source>done already: %1</source>
-        <translation>уже сделано: %1</translation>
     </message>
     <message>
         <source>bus_
@@ -588,6 +618,45 @@ ids</source>
     <message>
         <source>changed since verified</source>
         <translation>изменено после проверки</translation>
+    </message>
+</context>
+<context>
+    <name>PlanRows</name>
+    <message>
+        <source>edit of %1</source>
+        <translation>правка %1</translation>
+    </message>
+    <message>
+        <source>row added</source>
+        <translation>добавление строки</translation>
+    </message>
+    <message>
+        <source>rows removed</source>
+        <translation>удаление строк</translation>
+    </message>
+    <message numerus="yes">
+        <source>%n row(s) removed</source>
+        <translation>
+            <numerusform>удаление %n строки</numerusform>
+            <numerusform>удаление %n строк</numerusform>
+            <numerusform>удаление %n строк</numerusform>
+        </translation>
+    </message>
+    <message numerus="yes">
+        <source>%n row(s) duplicated</source>
+        <translation>
+            <numerusform>дублирование %n строки</numerusform>
+            <numerusform>дублирование %n строк</numerusform>
+            <numerusform>дублирование %n строк</numerusform>
+        </translation>
+    </message>
+    <message numerus="yes">
+        <source>%n cell(s) pasted</source>
+        <translation>
+            <numerusform>вставка %n ячейки</numerusform>
+            <numerusform>вставка %n ячеек</numerusform>
+            <numerusform>вставка %n ячеек</numerusform>
+        </translation>
     </message>
 </context>
 <context>
@@ -712,6 +781,49 @@ ids</source>
     <message>
         <source>the module did not answer</source>
         <translation>модуль не ответил</translation>
+    </message>
+</context>
+<context>
+    <name>RecordField</name>
+    <message>
+        <source>Rec&amp;ord:</source>
+        <translation>&amp;Журнал:</translation>
+    </message>
+    <message>
+        <source>a record is always kept: choose its file</source>
+        <translation>журнал ведётся всегда: выберите его файл</translation>
+    </message>
+    <message>
+        <source>Choo&amp;se…</source>
+        <translation>Выб&amp;рать…</translation>
+    </message>
+    <message>
+        <source>O&amp;pen</source>
+        <translation>О&amp;ткрыть</translation>
+    </message>
+    <message>
+        <source>Opens the record in the desktop&apos;s program for CSV files</source>
+        <translation>Открывает журнал в программе для CSV-файлов</translation>
+    </message>
+    <message>
+        <source>%1 is shown read-only: close it to run into it</source>
+        <translation>%1 открыт для просмотра: закройте его, чтобы записывать в него</translation>
+    </message>
+    <message>
+        <source>A CSV file that gets one row per module as soon as it is done: its MAC address, the values read back and the result</source>
+        <translation>CSV-файл, в который по каждому модулю сразу по его окончании добавляется строка: MAC-адрес, считанные значения и результат</translation>
+    </message>
+    <message>
+        <source>Record</source>
+        <translation>Журнал</translation>
+    </message>
+    <message>
+        <source>Records (*.csv);;All files (*)</source>
+        <translation>Журналы (*.csv);;Все файлы (*)</translation>
+    </message>
+    <message>
+        <source>No program to open %1</source>
+        <translation>Нет программы, чтобы открыть %1</translation>
     </message>
 </context>
 <context>
@@ -1012,10 +1124,6 @@ ids</source>
             <numerusform>%1: %n модуля</numerusform>
             <numerusform>%1: %n модулей</numerusform>
         </translation>
-    </message>
-    <message>
-        <source>rewritten: %1</source>
-        <translation>перезаписан: %1</translation>
     </message>
     <message>
         <source>Reading the register %1…</source>
@@ -1406,26 +1514,6 @@ ids</source>
         <translation>Запустить эту строку &amp;снова</translation>
     </message>
     <message>
-        <source>Rec&amp;ord:</source>
-        <translation>&amp;Журнал:</translation>
-    </message>
-    <message>
-        <source>a record is always kept: choose its file</source>
-        <translation>журнал ведётся всегда: выберите его файл</translation>
-    </message>
-    <message>
-        <source>Choo&amp;se…</source>
-        <translation>Выб&amp;рать…</translation>
-    </message>
-    <message>
-        <source>O&amp;pen</source>
-        <translation>О&amp;ткрыть</translation>
-    </message>
-    <message>
-        <source>Opens the record in the desktop&apos;s program for CSV files</source>
-        <translation>Открывает журнал в программе для CSV-файлов</translation>
-    </message>
-    <message>
         <source>Check each module on the &amp;network after its read-back</source>
         <translation>Проверять каждый модуль в &amp;сети после чтения</translation>
     </message>
@@ -1514,22 +1602,6 @@ ids</source>
         <translation> (F8 — к следующей)</translation>
     </message>
     <message>
-        <source>A CSV file that gets one row per module as soon as it is done: its MAC address, the values read back and the result</source>
-        <translation>CSV-файл, в который по каждому модулю сразу по его окончании добавляется строка: MAC-адрес, считанные значения и результат</translation>
-    </message>
-    <message>
-        <source>Record</source>
-        <translation>Журнал</translation>
-    </message>
-    <message>
-        <source>Records (*.csv);;All files (*)</source>
-        <translation>Журналы (*.csv);;Все файлы (*)</translation>
-    </message>
-    <message>
-        <source>No program to open %1</source>
-        <translation>Нет программы, чтобы открыть %1</translation>
-    </message>
-    <message>
         <source>&amp;Replace this row&apos;s module…</source>
         <translation>&amp;Заменить модуль этой строки…</translation>
     </message>
@@ -1565,9 +1637,44 @@ ids</source>
         <source>Asking the register about row %1…</source>
         <translation>Запрос к реестру о строке %1…</translation>
     </message>
+</context>
+<context>
+    <name>RunRegister</name>
     <message>
-        <source>%1 is shown read-only: close it to run into it</source>
-        <translation>%1 открыт для просмотра: закройте его, чтобы записывать в него</translation>
+        <source>the window&apos;s plan</source>
+        <translation>план окна</translation>
+    </message>
+    <message>
+        <source>Write this module?</source>
+        <translation>Записать этот модуль?</translation>
+    </message>
+    <message>
+        <source>Row %1: %2.</source>
+        <translation>Строка %1: %2.</translation>
+    </message>
+    <message>
+        <source>Write it with the row&apos;s values anyway? The register notes the rewrite. Otherwise nothing is written and the row stops.</source>
+        <translation>Всё равно записать в него значения строки? Реестр отметит перезапись. Иначе ничего не записывается и строка останавливается.</translation>
+    </message>
+    <message>
+        <source>&amp;Write it</source>
+        <translation>&amp;Записать</translation>
+    </message>
+    <message>
+        <source>&amp;Stop the row</source>
+        <translation>&amp;Остановить строку</translation>
+    </message>
+    <message>
+        <source>the row is not a checked row of the plan</source>
+        <translation>строка не входит в проверенный план</translation>
+    </message>
+    <message>
+        <source>no register is used</source>
+        <translation>реестр не используется</translation>
+    </message>
+    <message>
+        <source>the register knows no module of row %1</source>
+        <translation>реестр не знает модуля строки %1</translation>
     </message>
 </context>
 <context>
@@ -1708,42 +1815,6 @@ ids</source>
         <translation>Реестр нельзя использовать: %1</translation>
     </message>
     <message>
-        <source>the window&apos;s plan</source>
-        <translation>план окна</translation>
-    </message>
-    <message>
-        <source>Write this module?</source>
-        <translation>Записать этот модуль?</translation>
-    </message>
-    <message>
-        <source>Row %1: %2.</source>
-        <translation>Строка %1: %2.</translation>
-    </message>
-    <message>
-        <source>Write it with the row&apos;s values anyway? The register notes the rewrite. Otherwise nothing is written and the row stops.</source>
-        <translation>Всё равно записать в него значения строки? Реестр отметит перезапись. Иначе ничего не записывается и строка останавливается.</translation>
-    </message>
-    <message>
-        <source>&amp;Write it</source>
-        <translation>&amp;Записать</translation>
-    </message>
-    <message>
-        <source>&amp;Stop the row</source>
-        <translation>&amp;Остановить строку</translation>
-    </message>
-    <message>
-        <source>the row is not a checked row of the plan</source>
-        <translation>строка не входит в проверенный план</translation>
-    </message>
-    <message>
-        <source>no register is used</source>
-        <translation>реестр не используется</translation>
-    </message>
-    <message>
-        <source>the register knows no module of row %1</source>
-        <translation>реестр не знает модуля строки %1</translation>
-    </message>
-    <message>
         <source>Stopped before anything was sent</source>
         <translation>Остановлено до отправки каких-либо команд</translation>
     </message>
@@ -1758,10 +1829,6 @@ ids</source>
 </context>
 <context>
     <name>SiteWindow</name>
-    <message>
-        <source>Plans (*.csv);;All files (*)</source>
-        <translation>Планы (*.csv);;Все файлы (*)</translation>
-    </message>
     <message>
         <source>&amp;New plan</source>
         <translation>&amp;Новый план</translation>
@@ -1831,58 +1898,6 @@ ids</source>
         <translation>Пусконаладка объекта Ordan</translation>
     </message>
     <message>
-        <source>The plan has changes that are not saved.</source>
-        <translation>В плане есть несохранённые изменения.</translation>
-    </message>
-    <message>
-        <source>Cannot open the plan %1: %2</source>
-        <translation>Не удаётся открыть план %1: %2</translation>
-    </message>
-    <message>
-        <source>Cannot read the plan %1: %2</source>
-        <translation>Не удаётся прочитать план %1: %2</translation>
-    </message>
-    <message>
-        <source>Left out of %1 (the table has no place for it): %2</source>
-        <translation>Не вошло из %1 (в таблице для этого нет места): %2</translation>
-    </message>
-    <message numerus="yes">
-        <source>Opened %1: %n row(s)</source>
-        <translation>
-            <numerusform>Открыт %1: %n строка</numerusform>
-            <numerusform>Открыт %1: %n строки</numerusform>
-            <numerusform>Открыт %1: %n строк</numerusform>
-        </translation>
-    </message>
-    <message>
-        <source>Cannot save the plan %1: %2</source>
-        <translation>Не удаётся сохранить план %1: %2</translation>
-    </message>
-    <message>
-        <source>Saved %1</source>
-        <translation>Сохранено: %1</translation>
-    </message>
-    <message>
-        <source>Open a plan</source>
-        <translation>Открыть план</translation>
-    </message>
-    <message>
-        <source>Save the plan</source>
-        <translation>Сохранить план</translation>
-    </message>
-    <message>
-        <source>Base values</source>
-        <translation>Базовые значения</translation>
-    </message>
-    <message>
-        <source>Settings files (*.TRset);;All files (*)</source>
-        <translation>Файлы настроек (*.TRset);;Все файлы (*)</translation>
-    </message>
-    <message>
-        <source>Cannot use the settings file %1: %2</source>
-        <translation>Нельзя взять файл настроек %1: %2</translation>
-    </message>
-    <message>
         <source>A run is going on. Stop it and quit? The modules in hand are recorded as interrupted.</source>
         <translation>Идёт работа с модулями. Остановить её и выйти? Модули, с которыми идёт работа, будут записаны в журнал как прерванные.</translation>
     </message>
@@ -1893,42 +1908,6 @@ ids</source>
     <message>
         <source>Go on</source>
         <translation>Продолжить</translation>
-    </message>
-    <message>
-        <source>The table shows what the last run came to; the record %1 keeps it. Clear the table?</source>
-        <translation>Таблица показывает итоги последнего запуска; они сохранены в журнале %1. Очистить таблицу?</translation>
-    </message>
-    <message>
-        <source>Clear the results</source>
-        <translation>Очистить итоги</translation>
-    </message>
-    <message>
-        <source>%1 is a record: a record is only ever appended to, never saved over. Save the plan under another name.</source>
-        <translation>%1 — это журнал: в журнал только дописывают, поверх него не сохраняют. Сохраните план под другим именем.</translation>
-    </message>
-    <message>
-        <source>%1 is not a plan. Replace what it holds with the plan?</source>
-        <translation>%1 — не план. Заменить его содержимое планом?</translation>
-    </message>
-    <message>
-        <source>Replace</source>
-        <translation>Заменить</translation>
-    </message>
-    <message>
-        <source>Saved %1; the record stays %2, where the modules done so far are</source>
-        <translation>Сохранено: %1; журнал остаётся %2 — там уже записанные модули</translation>
-    </message>
-    <message>
-        <source>%1 is a record: shown read-only</source>
-        <translation>%1 — журнал: открыт только для чтения</translation>
-    </message>
-    <message numerus="yes">
-        <source>A new plan from the record %1: %n row(s). Save it as a plan of its own; the record is not changed.</source>
-        <translation>
-            <numerusform>Новый план из журнала %1: %n строка. Сохраните его как отдельный план; журнал не изменён.</numerusform>
-            <numerusform>Новый план из журнала %1: %n строки. Сохраните его как отдельный план; журнал не изменён.</numerusform>
-            <numerusform>Новый план из журнала %1: %n строк. Сохраните его как отдельный план; журнал не изменён.</numerusform>
-        </translation>
     </message>
     <message>
         <source>&amp;Register…</source>
@@ -2647,6 +2626,10 @@ ids</source>
     <message>
         <source>the register %1 is an empty file (0 bytes), not a register: remove it to begin a new register there</source>
         <translation>реестр %1 — пустой файл (0 байт), а не реестр: удалите его, чтобы начать там новый реестр</translation>
+    </message>
+    <message>
+        <source>rewritten: %1</source>
+        <translation>перезаписан: %1</translation>
     </message>
 </context>
 </TS>

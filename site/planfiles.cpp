@@ -1,38 +1,58 @@
-// The site window's files: the plan opened, saved and begun anew, a record
-// shown read-only or made the start of a new plan, the base values and
-// where the record goes.
-#include "site/sitewindow.h"
+#include "site/planfiles.h"
 
 #include "engine/commission/commissionplan.h"
+#include "engine/commission/commissionrecord.h"
+#include "engine/commission/recordimport.h"
 #include "settings/settingsmapping.h"
 #include "site/planeditor.h"
 #include "site/planmodel.h"
+#include "site/planrows.h"
+#include "site/recordfield.h"
 #include "site/recordview.h"
-#include "site/runpanel.h"
+#include "site/runregister.h"
+#include "site/runstates.h"
 #include "site/siterun.h"
 
 #include <QDateTime>
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
-#include <QLabel>
-#include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QSaveFile>
 #include <QStandardPaths>
-#include <QStatusBar>
 #include <QTableView>
 #include <QUndoStack>
 
 namespace
 {
 
-const char planFilter[] = QT_TRANSLATE_NOOP("SiteWindow", "Plans (*.csv);;All files (*)");
+const char planFilter[] = QT_TRANSLATE_NOOP("PlanFiles", "Plans (*.csv);;All files (*)");
+
+// Whether the file is a commissioning record, to be shown and never read as
+// a plan: by its header, however large it has grown.
+bool isRecordFile(const QString &path)
+{
+    if (commissionrecord::holds(path, commissionrecord::kind()) == commissionrecord::Holds::Record)
+        return true;
+    QByteArray bytes;
+    QString error;
+    return commissionplan::readFile(path, &bytes, &error) && commissionplan::isRecord(bytes);
+}
 
 } // namespace
 
-QString SiteWindow::defaultRecordPath()
+PlanFiles::PlanFiles(PlanModel *model, PlanEditor *editor, RecordField *record, SiteRun *run,
+                     QWidget *window)
+    : QObject(window), model(model), editor(editor), record(record), run(run), window(window)
+{
+    connect(model->plan()->undoStack(), &QUndoStack::cleanChanged, this,
+            [this](bool clean) { setModified(!clean); });
+    // A new plan, without a file yet: its record in the user's data folder.
+    setPlanPath(QString());
+}
+
+QString PlanFiles::defaultRecordPath()
 {
     const QString folder = QStandardPaths::writableLocation(QStandardPaths::AppDataLocation) +
                            QStringLiteral("/records");
@@ -42,48 +62,49 @@ QString SiteWindow::defaultRecordPath()
             .arg(QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd-HHmmss"))));
 }
 
-void SiteWindow::setPlanPath(const QString &path)
+void PlanFiles::setPlanPath(const QString &path)
 {
     currentPlan = path;
-    run->setPlanFile(path);
-    const QString name = path.isEmpty() ? tr("New plan") : QFileInfo(path).fileName();
-    setWindowTitle(QStringLiteral("%1[*] — %2").arg(name, tr("Ordan site commissioning")));
+    run->siteRegister()->setPlanFile(path);
     // The record follows the plan, unless another one was chosen; a plan
     // without a file yet records to the user's data folder.
     const QFileInfo info(path);
-    const QString record =
+    const QString following =
         path.isEmpty()
             ? defaultRecordPath()
             : info.absoluteDir().filePath(info.completeBaseName() + QStringLiteral("-record.csv"));
-    if (recordPath().isEmpty() || recordPath() == defaultRecord)
-        panel->setRecordPath(record);
-    defaultRecord = record;
+    if (record->path().isEmpty() || record->path() == defaultRecord)
+        record->setPath(following);
+    defaultRecord = following;
+    emit planPathChanged(path);
 }
 
-void SiteWindow::showNotice(const QString &text)
+void PlanFiles::setModified(bool on)
 {
-    notice->setText(text);
-    notice->setVisible(!text.isEmpty());
+    if (modified == on)
+        return;
+    modified = on;
+    emit modifiedChanged(on);
 }
 
-bool SiteWindow::confirmDiscard(bool results)
+bool PlanFiles::confirmDiscard(bool results)
 {
-    if (isWindowModified()) {
+    if (modified) {
         const QMessageBox::StandardButton answer = QMessageBox::question(
-            this, tr("Ordan site commissioning"), tr("The plan has changes that are not saved."),
+            window, tr("Ordan site commissioning"), tr("The plan has changes that are not saved."),
             QMessageBox::Save | QMessageBox::Discard | QMessageBox::Cancel, QMessageBox::Save);
         if (answer == QMessageBox::Save)
             return askSavePlan(false);
         return answer == QMessageBox::Discard;
     }
-    if (!results || !model->hasRunStates())
+    if (!results || !model->states()->any())
         return true;
     // What the last run came to goes from the table (the record keeps it).
     QMessageBox ask(QMessageBox::Question, tr("Ordan site commissioning"),
                     tr("The table shows what the last run came to; the record %1 keeps it. "
                        "Clear the table?")
-                        .arg(recordPath()),
-                    QMessageBox::NoButton, this);
+                        .arg(record->path()),
+                    QMessageBox::NoButton, window);
     QPushButton *clear = ask.addButton(tr("Clear the results"), QMessageBox::DestructiveRole);
     ask.addButton(QMessageBox::Cancel);
     ask.setDefaultButton(QMessageBox::Cancel);
@@ -91,46 +112,48 @@ bool SiteWindow::confirmDiscard(bool results)
     return ask.clickedButton() == clear;
 }
 
-bool SiteWindow::openPlan(const QString &path)
+bool PlanFiles::openPlan(const QString &path)
 {
-    if (isRunning())
+    if (run->isRunning())
         return false;
+    if (isRecordFile(path)) {
+        showRecord(path);
+        return false;
+    }
     QByteArray bytes;
     QString error;
     if (!commissionplan::readFile(path, &bytes, &error)) {
-        showNotice(tr("Cannot open the plan %1: %2").arg(path, error));
-        return false;
-    }
-    if (commissionplan::isRecord(bytes)) {
-        showRecord(path);
+        emit noticeChanged(tr("Cannot open the plan %1: %2").arg(path, error));
         return false;
     }
     const commissionplan::Table contents = commissionplan::readTable(bytes);
     if (!contents.error.isEmpty()) {
-        showNotice(tr("Cannot read the plan %1: %2").arg(path, contents.error));
+        emit noticeChanged(tr("Cannot read the plan %1: %2").arg(path, contents.error));
         return false;
     }
-    model->setPlanRows(contents.rows.isEmpty() ? QList<QStringList>{QStringList()} : contents.rows);
+    model->plan()->setPlanRows(contents.rows.isEmpty() ? QList<QStringList>{QStringList()}
+                                                       : contents.rows);
     planLeftOut = contents.leftOut;
-    showNotice(planLeftOut.isEmpty()
-                   ? QString()
-                   : tr("Left out of %1 (the table has no place for it): %2")
-                         .arg(QFileInfo(path).fileName(), planLeftOut.join(QLatin1String("; "))));
+    emit noticeChanged(
+        planLeftOut.isEmpty()
+            ? QString()
+            : tr("Left out of %1 (the table has no place for it): %2")
+                  .arg(QFileInfo(path).fileName(), planLeftOut.join(QLatin1String("; "))));
     setPlanPath(path);
-    setWindowModified(false);
+    setModified(false);
     editor->table()->setCurrentIndex(model->index(0, 0));
-    statusBar()->showMessage(tr("Opened %1: %n row(s)", "", model->rowCount()).arg(path), 5000);
+    emit message(tr("Opened %1: %n row(s)", "", model->rowCount()).arg(path), 5000);
     return true;
 }
 
-bool SiteWindow::savePlan(const QString &path)
+bool PlanFiles::savePlan(const QString &path)
 {
     QByteArray there;
     QString error;
     if (QFileInfo::exists(path) && !commissionplan::readFile(path, &there, &error))
         there = "\x01"; // neither a plan nor a record that can be read
     if (commissionplan::isRecord(there)) {
-        QMessageBox::warning(this, tr("Ordan site commissioning"),
+        QMessageBox::warning(window, tr("Ordan site commissioning"),
                              tr("%1 is a record: a record is only ever appended to, never "
                                 "saved over. Save the plan under another name.")
                                  .arg(path));
@@ -139,7 +162,7 @@ bool SiteWindow::savePlan(const QString &path)
     if (QFileInfo::exists(path) && !commissionplan::isPlan(there)) {
         QMessageBox ask(QMessageBox::Warning, tr("Ordan site commissioning"),
                         tr("%1 is not a plan. Replace what it holds with the plan?").arg(path),
-                        QMessageBox::NoButton, this);
+                        QMessageBox::NoButton, window);
         QPushButton *replace = ask.addButton(tr("Replace"), QMessageBox::DestructiveRole);
         ask.addButton(QMessageBox::Cancel);
         ask.setDefaultButton(QMessageBox::Cancel);
@@ -148,33 +171,34 @@ bool SiteWindow::savePlan(const QString &path)
             return false;
     }
     QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(model->toCsv()) < 0 || !file.commit()) {
-        statusBar()->showMessage(tr("Cannot save the plan %1: %2").arg(path, file.errorString()));
+    if (!file.open(QIODevice::WriteOnly) || file.write(model->plan()->toCsv()) < 0 ||
+        !file.commit()) {
+        emit message(tr("Cannot save the plan %1: %2").arg(path, file.errorString()), 0);
         return false;
     }
     // A record that holds modules done already stays where it is: the
     // whole site's record in one file.
-    const QString record = recordPath();
-    const bool keepRecord = record == defaultRecord && QFileInfo(record).size() > 0;
+    const QString kept = record->path();
+    const bool keepRecord = kept == defaultRecord && QFileInfo(kept).size() > 0;
     setPlanPath(path);
-    if (keepRecord && recordPath() != record) {
-        panel->setRecordPath(record);
-        statusBar()->showMessage(
-            tr("Saved %1; the record stays %2, where the modules done so far are")
-                .arg(path, record));
+    if (keepRecord && record->path() != kept) {
+        record->setPath(kept);
+        emit message(
+            tr("Saved %1; the record stays %2, where the modules done so far are").arg(path, kept),
+            0);
     } else {
-        statusBar()->showMessage(tr("Saved %1").arg(path), 5000);
+        emit message(tr("Saved %1").arg(path), 5000);
     }
     planLeftOut.clear();
-    showNotice(QString());
-    model->undoStack()->setClean();
-    setWindowModified(false);
+    emit noticeChanged(QString());
+    model->plan()->undoStack()->setClean();
+    setModified(false);
     return true;
 }
 
-void SiteWindow::showRecord(const QString &path)
+void PlanFiles::showRecord(const QString &path)
 {
-    auto *view = new RecordView(path, this);
+    auto *view = new RecordView(path, window);
     connect(view, &RecordView::newPlanWanted, this, [this, view](const QString &file) {
         if (newPlanFromRecord(file))
             view->close();
@@ -187,11 +211,11 @@ void SiteWindow::showRecord(const QString &path)
     });
     updateRecordsShown();
     view->show();
-    showNotice(QString());
-    statusBar()->showMessage(tr("%1 is a record: shown read-only").arg(path), 5000);
+    emit noticeChanged(QString());
+    emit message(tr("%1 is a record: shown read-only").arg(path), 5000);
 }
 
-void SiteWindow::updateRecordsShown()
+void PlanFiles::updateRecordsShown()
 {
     QStringList paths;
     for (auto it = records.begin(); it != records.end();) {
@@ -202,98 +226,84 @@ void SiteWindow::updateRecordsShown()
             ++it;
         }
     }
-    panel->setRecordsShown(paths);
+    record->setShown(paths);
 }
 
-bool SiteWindow::newPlanFromRecord(const QString &path)
+bool PlanFiles::newPlanFromRecord(const QString &path)
 {
-    QByteArray bytes;
+    QString text;
     QString error;
-    if (isRunning() || !commissionplan::readFile(path, &bytes, &error) || !confirmDiscard())
+    if (run->isRunning() || !recordimport::readText(path, &text, &error) || !confirmDiscard())
         return false;
-    const commissionplan::Table contents = commissionplan::planFromRecord(bytes);
-    model->setPlanRows(contents.rows.isEmpty() ? QList<QStringList>{QStringList()} : contents.rows);
+    const commissionplan::Table contents = commissionplan::planFromRecord(text.toUtf8());
+    model->plan()->setPlanRows(contents.rows.isEmpty() ? QList<QStringList>{QStringList()}
+                                                       : contents.rows);
     planLeftOut.clear();
     currentPlan.clear();
     setPlanPath(QString());
     // Not saved yet: a plan of its own, the record untouched.
-    setWindowModified(true);
-    showNotice(tr("A new plan from the record %1: %n row(s). Save it as a plan of its own; the "
-                  "record is not changed.",
-                  "", model->rowCount())
-                   .arg(QFileInfo(path).fileName()));
+    setModified(true);
+    emit noticeChanged(
+        tr("A new plan from the record %1: %n row(s). Save it as a plan of its own; the "
+           "record is not changed.",
+           "", model->rowCount())
+            .arg(QFileInfo(path).fileName()));
     editor->table()->setCurrentIndex(model->index(0, 0));
     return true;
 }
 
-bool SiteWindow::loadBaseValues(const QString &path)
+bool PlanFiles::loadBaseValues(const QString &path)
 {
     parameters::Values values;
     QString problem;
     if (!settingsmapping::loadSettingsFile(path, &values, &problem)) {
-        statusBar()->showMessage(tr("Cannot use the settings file %1: %2").arg(path, problem));
+        emit message(tr("Cannot use the settings file %1: %2").arg(path, problem), 0);
         return false;
     }
-    model->setBaseValues(values);
-    basePath->setText(path);
-    updateActions();
+    model->plan()->setBaseValues(values);
+    emit baseValuesChanged(path);
     return true;
 }
 
-void SiteWindow::clearBaseValues()
+void PlanFiles::clearBaseValues()
 {
-    model->setBaseValues(parameters::Values());
-    basePath->clear();
-    updateActions();
+    model->plan()->setBaseValues(parameters::Values());
+    emit baseValuesChanged(QString());
 }
 
-void SiteWindow::setRecordPath(const QString &path)
+void PlanFiles::newPlan()
 {
-    panel->setRecordPath(path);
-}
-
-QString SiteWindow::recordPath() const
-{
-    return panel->recordPath();
-}
-
-void SiteWindow::newPlan()
-{
-    if (isRunning() || !confirmDiscard())
+    if (run->isRunning() || !confirmDiscard())
         return;
-    model->setPlanRows({QStringList()});
-    model->clearRun();
+    model->plan()->setPlanRows({QStringList()});
+    model->states()->clear();
     planLeftOut.clear();
-    showNotice(QString());
+    emit noticeChanged(QString());
     currentPlan.clear();
     setPlanPath(QString());
-    setWindowModified(false);
+    setModified(false);
     editor->table()->setCurrentIndex(model->index(0, 0));
 }
 
-void SiteWindow::askOpenPlan()
+void PlanFiles::askOpenPlan()
 {
-    if (isRunning())
+    if (run->isRunning())
         return;
     const QString path = QFileDialog::getOpenFileName(
-        this, tr("Open a plan"), QFileInfo(currentPlan).path(), tr(planFilter));
+        window, tr("Open a plan"), QFileInfo(currentPlan).path(), tr(planFilter));
     if (path.isEmpty())
         return;
     // A record only opens to be looked at: the table stays as it is.
-    QByteArray bytes;
-    QString error;
-    const bool record =
-        commissionplan::readFile(path, &bytes, &error) && commissionplan::isRecord(bytes);
-    if (record || confirmDiscard())
+    if (isRecordFile(path) || confirmDiscard())
         openPlan(path);
 }
 
-bool SiteWindow::askSavePlan(bool choosePath)
+bool PlanFiles::askSavePlan(bool choosePath)
 {
     QString path = currentPlan;
     if (choosePath || path.isEmpty()) {
         path = QFileDialog::getSaveFileName(
-            this, tr("Save the plan"),
+            window, tr("Save the plan"),
             currentPlan.isEmpty() ? QStringLiteral("plan.csv") : currentPlan, tr(planFilter));
         if (path.isEmpty())
             return false;
@@ -303,12 +313,12 @@ bool SiteWindow::askSavePlan(bool choosePath)
     return savePlan(path);
 }
 
-void SiteWindow::askBaseValues()
+void PlanFiles::askBaseValues()
 {
-    if (isRunning())
+    if (run->isRunning())
         return;
     const QString path =
-        QFileDialog::getOpenFileName(this, tr("Base values"), QFileInfo(currentPlan).path(),
+        QFileDialog::getOpenFileName(window, tr("Base values"), QFileInfo(currentPlan).path(),
                                      tr("Settings files (*.TRset);;All files (*)"));
     if (!path.isEmpty())
         loadBaseValues(path);
