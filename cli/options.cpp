@@ -47,9 +47,13 @@ empty --link or one outside --link-dir, or a system without pseudo-terminals;
 3 when the link cannot be made (something other than a dangling link or a
 link to a pseudo-terminal is there, another bridge holds it, no such
 directory); 4 when it gave up (--give-up).
-gateway: 0 after Ctrl-C, SIGTERM or SIGQUIT; 2 for bad arguments or a plan
-with problems (a unit id on two buses among them); 3 when it cannot listen
-(who holds the port is named); 4 when it gave up (--give-up).
+gateway: 0 after Ctrl-C, SIGTERM or SIGQUIT; 2 for bad arguments (a bad
+CIDR, a TLS file that cannot be used) or a plan with problems (a unit id
+on two buses among them); 3 when it cannot listen (who holds the port is
+named) or open its control socket (another gateway of its name runs, the
+folder is not safe); 4 when it gave up (--give-up). gateway status: 0 when
+the gateway answered; 3 when none runs (by that name) or it does not
+answer; 2 when several run and none is named.
 register: 0 when found (site: every row verified); 4 nothing known of it
 (site: a row never verified), 6 a row differs; 3 when the register cannot
 be opened or written; 2 for a record that cannot be imported (nothing is).
@@ -218,7 +222,7 @@ gateway, TCP port and bus settings), writes them to the module on
 the new module takes the old one's row, and the old one is marked as
 replaced (register show OLD_MAC says by which). The new module is
 judged by the register as in commission (--rewrite goes past).)"},
-    {Gateway, "gateway", "[HOST:PORT]",
+    {Gateway, "gateway", "[HOST:PORT | status [NAME]]",
      R"(A Modbus TCP server for many clients (--max-clients, default 64) in front
 of a module's bus: each request becomes an RTU frame on one connection to
 the module kept up across its restarts (--framing tcp: a module that speaks
@@ -245,12 +249,31 @@ write is never sent twice; a read again after a time-out only with
 a write, sent with no answer awaited, then the bus waits
 --broadcast-delay MS (default 100); --no-broadcast refuses it (0x01).
 --coalesce answers a read that is the very read on the bus (another
-client's) with its answer, not sending it again. A client that begins a request and does not finish it within
---client-timeout S (default 10) is dropped. stderr says each module's
-connection as it changes; SIGUSR1 and the exit print the counters per
-client, module and unit as JSON on stdout; --log FILE traces every request
-and answer with its client. --give-up S ends it (exit 4) when no module
-has had a connection for S seconds.)"},
+client's) with its answer, not sending it again. A client that begins a
+request and does not finish it within --client-timeout S (default 10) is
+dropped. stderr says each module's connection as it changes; SIGUSR1 and
+the exit print the counters per client, module and unit as JSON on
+stdout; --log FILE traces every request and answer with its client.
+--give-up S ends it (exit 4) when no module has had a connection for S
+seconds.
+--allow CIDR[:ro] (repeatable; IPv4 or IPv6, as 10.20.0.0/16, 10.20.0.66
+or fd00::/8) takes clients from those networks only; others are refused
+as they connect. The longest prefix that holds a client decides; with :ro
+it may only read: every function but 1, 2, 3, 4, 7, 11, 12, 17, 20, 24
+and 43 with MEI type 14 (read device identification) is answered 0x01,
+never sent (5, 6, 8, 15, 16, 22, 23, the other 43s and vendors' codes
+among them). --tls-cert, --tls-key and --tls-ca FILE.pem: Modbus/TCP
+Security (its port is 802), TLS 1.2 or later only; a client must present
+a certificate the CA signed, or it is refused.
+Each gateway has a control socket, gateway-NAME.sock in its runtime
+folder (a service's own, else $XDG_RUNTIME_DIR/ordan, else
+/run/ordan-UID or /tmp/ordan-UID: a folder of the user's that no one
+else may write into), named by --name NAME (default its listening port,
+"502", or ADDRESS-PORT). "gateway status [NAME]" asks it for the
+counters and prints them (--json: the object SIGUSR1 prints); NAME may
+be left out when one gateway runs. As the service ordan-gateway@NAME (its arguments in
+/etc/ordan/gateway/NAME.conf) it tells systemd when it is ready and keeps
+its watchdog.)"},
     {Bus, "bus", "HOST:PORT",
      R"(Finds the Modbus devices on the RS-485 bus behind a module, through its
 TCP port (a transparent module: RTU frames with their CRC; --framing tcp
@@ -344,6 +367,11 @@ const QList<OptionInfo> optionTable{
     {"broadcast-delay", "MS", Gateway, 0, ModuleField::Ip, false, nullptr},
     {"no-broadcast", nullptr, Gateway, 0, ModuleField::Ip, false, nullptr},
     {"coalesce", nullptr, Gateway, 0, ModuleField::Ip, false, nullptr},
+    {"allow", "CIDR[:ro]", Gateway, 0, ModuleField::Ip, false, nullptr},
+    {"tls-cert", "FILE.pem", Gateway, 0, ModuleField::Ip, false, nullptr},
+    {"tls-key", "FILE.pem", Gateway, 0, ModuleField::Ip, false, nullptr},
+    {"tls-ca", "FILE.pem", Gateway, 0, ModuleField::Ip, false, nullptr},
+    {"name", "NAME", Gateway, 0, ModuleField::Ip, false, nullptr},
     // The register's options, for the commands that consult it.
     {"register", "URL", registerUsers, 0, ModuleField::Ip, false, nullptr},
     {"no-register", nullptr, registerUsers & ~(Register | Replace), 0, ModuleField::Ip, false,
