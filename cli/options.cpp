@@ -167,8 +167,12 @@ RTU request goes to the module at once; other bytes are gathered until
 the port has been quiet for --gap MS (default, empty or "auto": 3.5
 characters at the speed, parity and stop bits the program set, 1.75 ms
 above 19200 bit/s; 0 sends them as they come), then sent in one TCP
-segment. The module's bytes go to the port as they arrive; those that
-arrive while no program has the port open are dropped and counted. When
+segment. The module's bytes go to the port as they arrive, to the opening
+of the port whose request they answer: answers to an earlier opening's
+requests, bytes that arrive while no program has the port open and what
+the last program left unread are dropped and counted. A module that has
+answered nothing for --stall S (default 2) gets no more requests until it
+answers (one every S still goes, to find out); they are counted. When
 the connection drops or is refused (a module restarting), the port stays
 open and the bridge reconnects (250 ms doubling to 2 s), until --give-up
 S without a connection if given (exit 4). Bytes written while there is
@@ -285,6 +289,7 @@ const QList<OptionInfo> optionTable{
     {"link-dir", "DIR", Bridge, 0, ModuleField::Ip, false, nullptr},
     {"gap", "MS", Bridge, 0, ModuleField::Ip, false, nullptr},
     {"give-up", "S", Bridge, 0, ModuleField::Ip, false, nullptr},
+    {"stall", "S", Bridge, 0, ModuleField::Ip, false, nullptr},
     // The register's options, for the commands that consult it.
     {"register", "URL", registerUsers, 0, ModuleField::Ip, false, nullptr},
     {"no-register", nullptr, registerUsers & ~(Register | Replace), 0, ModuleField::Ip, false,
