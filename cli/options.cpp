@@ -44,9 +44,10 @@ audit: 0 only when every module matches; otherwise as commission.
 bridge: 0 after Ctrl-C, SIGTERM, SIGQUIT or SIGHUP (unless ignored), once its
 link is removed; 2 for a malformed HOST:PORT (300.1.1.1, port 0 or 0502), an
 empty --link or one outside --link-dir, or a system without pseudo-terminals;
-3 when the link cannot be made (something other than a dangling link or a
-link to a pseudo-terminal is there, another bridge holds it, no such
-directory); 4 when it gave up (--give-up).
+3 when the link cannot be made (something else than a dangling link or a
+killed bridge's is there, a PATH.lock that is not a bridge's, another
+bridge holds it, no such directory), nothing touched; 4 when it gave up
+(--give-up).
 register: 0 when found (site: every row verified); 4 nothing known of it
 (site: a row never verified), 6 a row differs; 3 when the register cannot
 be opened or written; 2 for a record that cannot be imported (nothing is).
@@ -158,9 +159,10 @@ once confirmed with --yes; --wait as for restart.)"},
      R"(A virtual serial port to the RS-485 bus behind a module, for programs
 that speak only serial (Modbus RTU masters): a pseudo-terminal in raw
 mode with a symbolic link at --link PATH, bridged to the module's TCP
-port. Only a dangling symbolic link, or one to a pseudo-terminal no
-bridge holds, is replaced; a lock beside it (PATH.lock) keeps a second
-bridge off; the link is removed at exit. --link-dir DIR refuses a link
+port. Only a dangling symbolic link, or one to the pseudo-terminal that a
+killed bridge's lock names, is replaced; a lock beside it (PATH.lock,
+made exclusively) keeps a second bridge off, and a PATH.lock that is not
+a bridge's refuses the start untouched; both are removed at exit. --link-dir DIR refuses a link
 outside DIR (the service's own directory). HOST is an IPv4 address, a
 name (tried again while it does not resolve) or [IPv6]. A whole Modbus
 RTU request goes to the module at once; other bytes are gathered until

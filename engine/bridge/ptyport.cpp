@@ -201,7 +201,7 @@ void PtyPort::close()
     slaveFd = masterFd = -1;
     openCount = 0;
     out.clear();
-    outAt = 0;
+    outBytes = outAt = 0;
 }
 
 PtyPort::Format PtyPort::format()
@@ -338,7 +338,7 @@ void PtyPort::endOpening(QList<Event> *events)
         events->append(Event{Event::Kind::Bytes, openings, written, 0});
     qint64 unread = waiting();
     out.clear();
-    outAt = 0;
+    outBytes = outAt = 0;
     if (writable)
         writable->setEnabled(false);
     QByteArray left;
@@ -429,33 +429,30 @@ void PtyPort::write(const QByteArray &bytes)
 {
     if (masterFd < 0 || bytes.isEmpty())
         return;
-    if (outAt >= out.size()) {
-        out.clear();
-        outAt = 0;
-    }
-    out.append(bytes);
+    out.push_back(bytes);
+    outBytes += bytes.size();
     flushOut();
 }
 
 void PtyPort::flushOut()
 {
 #ifdef Q_OS_UNIX
-    while (outAt < out.size()) {
-        const ssize_t n = ::write(masterFd, out.constData() + outAt, size_t(out.size() - outAt));
-        if (n > 0) {
-            outAt += int(n);
-            continue;
-        }
+    while (!out.empty()) {
+        const QByteArray &first = out.front();
+        const ssize_t n =
+            ::write(masterFd, first.constData() + outAt, size_t(first.size() - outAt));
         if (n < 0 && errno == EINTR)
             continue;
-        break;
-    }
-    const bool more = outAt < out.size();
-    if (writable)
-        writable->setEnabled(more);
-    if (!more) {
-        out.clear();
+        if (n <= 0)
+            break;
+        outAt += int(n);
+        if (outAt < first.size())
+            break; // the port is full
+        outBytes -= first.size();
         outAt = 0;
+        out.pop_front();
     }
+    if (writable)
+        writable->setEnabled(!out.empty());
 #endif
 }

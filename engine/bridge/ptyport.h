@@ -8,6 +8,7 @@
 #include <QObject>
 #include <QString>
 
+#include <deque>
 #include <memory>
 
 class QSocketNotifier;
@@ -106,7 +107,7 @@ public:
     // To the programs of the opening now, in order; what the port cannot take
     // yet waits here.
     void write(const QByteArray &bytes);
-    int waiting() const { return out.size() - outAt; }
+    int waiting() const { return int(outBytes - outAt); }
 
 signals:
     // take() has something.
@@ -134,7 +135,10 @@ private:
     bool reading = true;
     unsigned turn = 0; // which of the unset speeds the port is put at next
     Format noted;
-    QByteArray out;
+    // What waits for the port, in the pieces it came in (never copied): the
+    // first written from outAt on.
+    std::deque<QByteArray> out;
+    qint64 outBytes = 0;
     int outAt = 0;
     std::unique_ptr<QSocketNotifier> readable;
     std::unique_ptr<QSocketNotifier> writable;
