@@ -217,7 +217,7 @@ void PtyPort::setReading(bool on)
         readable->setEnabled(on);
 }
 
-QList<PtyPort::Event> PtyPort::take()
+QList<PtyPort::Event> PtyPort::take(Reading what)
 {
     QList<Event> events;
 #ifdef Q_OS_UNIX
@@ -227,7 +227,7 @@ QList<PtyPort::Event> PtyPort::take()
     // opening that ended are given with the later one only when written
     // after it began (see endOpening()).
     syncOpens(&events);
-    if (!reading)
+    if (!reading || what == Reading::OpeningsOnly)
         return events;
     QByteArray got;
     // A few reads at a time, so that a program streaming without a pause

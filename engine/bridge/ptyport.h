@@ -96,10 +96,11 @@ public:
 
     Format format();
 
+    enum class Reading { Everything, OpeningsOnly };
     // What happened since the last look: openings begun and ended, and what
-    // the programs wrote (nothing while reading is paused, except what they
-    // wrote before an opening ended).
-    QList<Event> take();
+    // the programs wrote (nothing while reading is paused or only openings
+    // are asked for, except what they wrote before an opening ended).
+    QList<Event> take(Reading what = Reading::Everything);
     // Paused, the programs' writes wait in the pseudo-terminal (and block
     // once it is full).
     void setReading(bool on);

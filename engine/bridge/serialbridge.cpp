@@ -125,9 +125,9 @@ void SerialBridge::onPortReadable()
 
 // What happened at the port, in order: openings begun and ended, and what
 // the programs wrote in them.
-void SerialBridge::takePort()
+void SerialBridge::takePort(PtyPort::Reading reading)
 {
-    for (const PtyPort::Event &event : port.take()) {
+    for (const PtyPort::Event &event : port.take(reading)) {
         switch (event.kind) {
         case PtyPort::Event::Kind::Opened:
             openNow = event.opening;
@@ -198,15 +198,14 @@ void SerialBridge::endOpening(quint64 opening, qint64 unread)
             break;
         moduleSpoke();
         for (const ReplyRouter::Part &part :
-             router.received(bytes, 0, clock.nsecsElapsed() / 1000, currentGapUs())) {
+             router.received(bytes, 0, clock.nsecsElapsed() / 1000, replyGapUs())) {
             dropped += part.bytes.size();
             own.staleReplies += part.whole;
         }
     }
     own.unreadBytes += dropped;
     own.droppedBytes += dropped;
-    if (router.wantsQuiet())
-        replyQuiet.start(currentGapUs());
+    awaitQuiet();
     if (settings.trace)
         settings.trace->event(settings.link,
                               QStringLiteral("closed by every program (opening %1); %2 bytes "
@@ -308,18 +307,33 @@ void SerialBridge::onModuleReadable()
 {
     if (stopped)
         return;
-    // The port first: the opening a reply goes to is the one that has it
+    // The port's openings first: a reply goes to the opening that has it
     // open now.
-    takePort();
+    takePort(PtyPort::Reading::OpeningsOnly);
     while (link.bytesAvailable() > 0 && port.waiting() < portBound) {
         const QByteArray bytes = link.read(portBound - port.waiting());
         if (bytes.isEmpty())
             break;
         moduleSpoke();
-        route(router.received(bytes, openNow, clock.nsecsElapsed() / 1000, currentGapUs()));
+        lastModuleUs = clock.nsecsElapsed() / 1000;
+        route(router.received(bytes, openNow, lastModuleUs, replyGapUs()));
     }
-    if (router.wantsQuiet())
-        replyQuiet.start(currentGapUs());
+    awaitQuiet();
+}
+
+// The gap that ends a module's reply that is no whole frame: the port's, as
+// last worked out.
+int SerialBridge::replyGapUs() const
+{
+    return settings.gapUs >= 0 ? settings.gapUs : lastGapUs;
+}
+
+// While a reply is under way, the quiet that ends it is timed: from the
+// module's last bytes, one timer however many come.
+void SerialBridge::awaitQuiet()
+{
+    if (router.wantsQuiet() && !replyQuiet.isActive())
+        replyQuiet.start(replyGapUs());
 }
 
 void SerialBridge::route(const QList<ReplyRouter::Part> &parts)
@@ -360,6 +374,11 @@ void SerialBridge::onReplyQuiet()
         onModuleReadable(); // not quiet: bytes wait to be read
         return;
     }
-    takePort();
+    const qint64 quietUs = clock.nsecsElapsed() / 1000 - lastModuleUs;
+    if (quietUs < replyGapUs()) {
+        replyQuiet.start(int(replyGapUs() - quietUs)); // bytes came meanwhile
+        return;
+    }
+    takePort(PtyPort::Reading::OpeningsOnly);
     route(router.quiet(openNow));
 }

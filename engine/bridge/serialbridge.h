@@ -135,7 +135,7 @@ signals:
 
 private:
     void onPortReadable();
-    void takePort();
+    void takePort(PtyPort::Reading reading = PtyPort::Reading::Everything);
     void gather(const QByteArray &bytes, quint64 opening);
     void endOpening(quint64 opening, qint64 unread);
     void send(const QByteArray &bytes, bool whole);
@@ -145,6 +145,8 @@ private:
     qint64 readModule(qint64 max);
     void route(const QList<ReplyRouter::Part> &parts);
     void onReplyQuiet();
+    int replyGapUs() const;
+    void awaitQuiet();
     void moduleSpoke();
     void updateReading();
 
@@ -161,6 +163,7 @@ private:
     quint64 frameOpening = 0;    // the opening it was written in
     quint64 openNow = 0;         // the opening that has the port open; 0: none
     int lastGapUs = fastGapUs;
+    qint64 lastModuleUs = 0;       // when the module's last bytes were read
     qint64 unansweredSinceUs = -1; // the first request sent since the module spoke
     qint64 lastSentUs = -1;
     bool stalled = false;
