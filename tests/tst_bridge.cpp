@@ -19,6 +19,7 @@
 #include <cerrno>
 #include <csignal>
 #include <fcntl.h>
+#include <grp.h>
 #include <poll.h>
 #include <stdlib.h>
 #include <sys/stat.h>
@@ -364,6 +365,8 @@ void BridgeTest::refusedInput_data()
                                   << 2 << "at most";
     QTest::newRow("give-up 0") << QStringList{"127.0.0.1:502", "--link", link, "--give-up", "0"}
                                << 2 << "--give-up";
+    QTest::newRow("stall 0") << QStringList{"127.0.0.1:502", "--link", link, "--stall", "0"} << 2
+                             << "--stall \"0\": must be seconds";
     QTest::newRow("option of another command")
         << QStringList{"127.0.0.1:502", "--link", link, "--record", "r.csv"} << 2
         << "does not go with bridge";
@@ -469,6 +472,13 @@ void BridgeTest::endsOnSignal()
     Bridge bridge(target, link, {}, ignoredAtStart ? QStringLiteral("nohup") : QString());
     QVERIFY(bridge.waitForErr("connected"));
     QVERIFY(QFileInfo(link).symLinkTarget().startsWith(QLatin1String("/dev/")));
+    // The port belongs to the serial ports' group, where the bridge may give
+    // it (as root here).
+    const group *serial = ::getgrnam("dialout");
+    struct stat port;
+    QCOMPARE(::stat(QFile::encodeName(link).constData(), &port), 0);
+    if (serial && ::geteuid() == 0)
+        QCOMPARE(port.st_gid, serial->gr_gid);
     if (ignoredAtStart) {
         ::kill(pid_t(bridge.process.processId()), signal);
         QCOMPARE(bridge.counters().value(QStringLiteral("state")).toString(),
