@@ -4,11 +4,12 @@
 
 #include "cli/output.h"
 #include "cli/run.h"
-#include "engine/platform/textsafety.h"
-#include "engine/register/registerverdict.h"
-#include "engine/register/siteregister.h"
 #include "engine/commission/commissionplan.h"
 #include "engine/commission/recordimport.h"
+#include "engine/platform/textsafety.h"
+#include "engine/register/registerfacts.h"
+#include "engine/register/registerverdict.h"
+#include "engine/register/siteregister.h"
 
 #include <QFileInfo>
 #include <QJsonArray>
@@ -154,15 +155,19 @@ int history(Run &run, SiteRegister &reg, const QString &mac)
                              QStringLiteral("row"), QStringLiteral("port"),
                              QStringLiteral("station"), QStringLiteral("tool")}};
     for (const HistoryEntry &e : qAsConst(entries)) {
+        // The words chosen now, from the facts the register holds.
+        const QString previous = noteWords(e.previous);
         const QString result =
-            e.rewrite ? QStringLiteral("rewritten: ") + e.previous : e.row.result;
+            e.rewrite ? QStringLiteral("rewritten: ") + previous : resultWords(e.result, true);
         array.append(QJsonObject{
             {QStringLiteral("time"), e.row.time},
             {QStringLiteral("event"),
              e.rewrite ? QStringLiteral("rewrite") : QStringLiteral("row")},
-            {QStringLiteral("result"), e.rewrite ? QJsonValue() : QJsonValue(e.row.result)},
+            {QStringLiteral("result"),
+             e.rewrite ? QJsonValue() : QJsonValue(resultWords(e.result, false))},
+            {QStringLiteral("code"), e.rewrite ? QJsonValue() : QJsonValue(e.result.code)},
             {QStringLiteral("verified"), e.verified},
-            {QStringLiteral("previous"), e.rewrite ? QJsonValue(e.previous) : QJsonValue()},
+            {QStringLiteral("previous"), e.rewrite ? QJsonValue(previous) : QJsonValue()},
             {QStringLiteral("plan"), orNull(e.planPath)},
             {QStringLiteral("row"), e.row.planRow > 0 ? QJsonValue(e.row.planRow) : QJsonValue()},
             {QStringLiteral("port"), orNull(e.row.port)},
@@ -256,10 +261,10 @@ int site(Run &run, SiteRegister &reg, const QString &planPath)
     return exitCode;
 }
 
-int import(Run &run, SiteRegister &reg, const QStringList &records)
+int import(Run &run, const Location &location, const QStringList &records)
 {
     // Every record read first: one that is not a record stops the import
-    // before anything is added.
+    // before anything is added, or a register made.
     QList<QList<RowEntry>> rowsOf;
     bool readable = true;
     for (const QString &path : records) {
@@ -273,6 +278,11 @@ int import(Run &run, SiteRegister &reg, const QStringList &records)
     if (!readable) {
         cliout::err({QStringLiteral("nothing was imported")});
         return usageExit;
+    }
+    SiteRegister reg;
+    if (QString error; !reg.open(location, &error)) {
+        cliout::error(QString(), error);
+        return registerUnavailableExit;
     }
     QJsonArray array;
     QList<QStringList> rows{
@@ -330,16 +340,16 @@ int exportModules(Run &run, SiteRegister &reg)
            << QStringLiteral("replaced_by");
     QStringList lines{header.join(QLatin1Char(','))};
     for (const ModuleEntry &m : qAsConst(modules)) {
-        QStringList cells{textsafety::csvCell(m.mac)};
+        QStringList cells{textsafety::csvDataCell(m.mac)};
         for (const ModuleField field : shownFields())
-            cells << textsafety::csvCell(m.values.value(field));
+            cells << textsafety::csvDataCell(m.values.value(field));
         for (const QString &cell : {m.verifiedTime, m.station, m.user, m.tool, m.planPath,
                                     m.planRow > 0 ? QString::number(m.planRow) : QString(), m.port,
                                     m.firstSeen, m.lastSeen, m.replacedBy})
-            cells << textsafety::csvCell(cell);
+            cells << textsafety::csvDataCell(cell);
         lines << cells.join(QLatin1Char(','));
     }
-    cliout::out(lines);
+    cliout::csv(lines);
     return 0;
 }
 
@@ -393,9 +403,13 @@ int commandRegister(Run &run)
     if (!problem.isEmpty() || !registerLocation(run, &location, &problem))
         return usage(problem);
 
+    if (what == QLatin1String("import"))
+        return import(run, location, operands);
+    // Only an import writes; the others read, and work where nothing may
+    // be written.
     SiteRegister reg;
     QString error;
-    if (!reg.open(location, &error)) {
+    if (!reg.open(location, &error, SiteRegister::Access::Read)) {
         cliout::error(QString(), error);
         return registerUnavailableExit;
     }
@@ -405,7 +419,5 @@ int commandRegister(Run &run)
         return history(run, reg, operands.first());
     if (what == QLatin1String("site"))
         return site(run, reg, operands.first());
-    if (what == QLatin1String("import"))
-        return import(run, reg, operands);
     return exportModules(run, reg);
 }

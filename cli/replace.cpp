@@ -3,10 +3,11 @@
 #include "cli/output.h"
 #include "cli/register.h"
 #include "cli/run.h"
+#include "engine/commission/commissionrecord.h"
+#include "engine/commission/recordpath.h"
+#include "engine/commission/registerdesk.h"
 #include "engine/register/registerverdict.h"
 #include "engine/register/siteregister.h"
-#include "engine/commission/commissionrecord.h"
-#include "engine/commission/registerdesk.h"
 
 #include <QJsonObject>
 
@@ -59,7 +60,7 @@ int commandReplace(Run &run)
         return usage(QStringLiteral("replace needs --port PORT: where the new module is"));
     const QString record = run.parser.value(QStringLiteral("record"));
     QString problem;
-    if (!record.isEmpty() && !commissionrecord::checkWritable(record, &problem))
+    if (!record.isEmpty() && !recordpath::checkWritable(record, commissionrecord::kind(), &problem))
         return usage(QStringLiteral("cannot append to the record %1: %2").arg(record, problem));
 
     // The old module's last verified values, from the register.
@@ -70,7 +71,8 @@ int commandReplace(Run &run)
     {
         SiteRegister reg;
         QString error;
-        if (!reg.open(location, &error) || !reg.findModule(run.ports.first(), &old, &error)) {
+        if (!reg.open(location, &error, SiteRegister::Access::Read) ||
+            !reg.findModule(run.ports.first(), &old, &error)) {
             cliout::error(QString(), error);
             cliout::err({QStringLiteral("nothing was written")});
             return registerUnavailableExit;

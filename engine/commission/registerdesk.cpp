@@ -1,11 +1,15 @@
 #include "engine/commission/registerdesk.h"
 
+#include "engine/register/registerfacts.h"
 #include "engine/register/siteregister.h"
 
+#include <QDeadlineTimer>
+#include <QMutex>
 #include <QMutexLocker>
 #include <QPointer>
 #include <QSemaphore>
 #include <QThread>
+#include <QWaitCondition>
 
 using namespace siteregister;
 
@@ -34,9 +38,10 @@ Answer rewrite(const QString &text)
 }
 
 // What the register's knowledge of the module `mac` lets a row that plans
-// `planned` do, under `policy`: the decision of a row about to be written.
+// `planned` do, under `policy`: the decision of a row about to be written,
+// and what the register notes when it is written anyway.
 Answer verdictOf(SiteRegister &reg, const parameters::Values &planned, const QString &mac,
-                 const QString &replaces, const RegisterDesk::Policy &policy, QString *note)
+                 const QString &replaces, const RegisterDesk::Policy &policy, RewriteNote *note)
 {
     QString error;
     ModuleEntry module;
@@ -47,11 +52,14 @@ Answer verdictOf(SiteRegister &reg, const parameters::Values &planned, const QSt
                     RegisterDesk::tr("this module, %1, is the one to replace: connect its "
                                      "replacement")
                         .arg(mac));
-    const QString was = RegisterDesk::tr("it was %1").arg(verifiedAs(module));
+    RewriteNote was;
+    was.was = module;
     switch (judgeModule(module, planned)) {
     case ModuleVerdict::HoldsRow:
-        if (policy.rewrite)
-            return rewrite(was);
+        if (policy.rewrite) {
+            *note = was;
+            return rewrite(noteWords(was));
+        }
         {
             Answer a;
             a.verdict = Verdict::Unchanged;
@@ -69,7 +77,7 @@ Answer verdictOf(SiteRegister &reg, const parameters::Values &planned, const QSt
     }
     Answer go;
     if (judgeModule(module, planned) == ModuleVerdict::VerifiedElsewhere)
-        go = rewrite(was);
+        go = rewrite(noteWords(was));
     // The planned address: another module's, verified there within the
     // register's memory and not replaced since (the module replaced here
     // is not another holder).
@@ -82,20 +90,114 @@ Answer verdictOf(SiteRegister &reg, const parameters::Values &planned, const QSt
     for (const ModuleEntry &holder : qAsConst(holders)) {
         if (holder.mac == parameters::normalMac(replaces))
             continue;
-        const QString held = addressHeldText(ip, holder);
-        *note = go.text.isEmpty() ? held : go.text + QStringLiteral("; ") + held;
+        note->heldIp = ip;
+        note->holder = holder;
         if (!policy.rewrite)
-            return stop(Ending::AddressHeld, held);
-        return rewrite(go.text.isEmpty() ? held : go.text + QStringLiteral("; ") + held);
+            return stop(Ending::AddressHeld, addressHeldText(ip, holder));
+        return rewrite(noteWords(*note));
     }
     return go;
 }
 
 } // namespace
 
-RegisterDesk::RegisterDesk(QObject *parent)
-    : QObject(parent), thread(QThread::create([this] { work(); }))
+// The register's thread: its work in the order handed over, on one
+// connection made, used and closed there. `post` hands work over, `finish`
+// asks for the end after the work handed over; once `detached`, no answer
+// goes to the desk any more (it is gone, or going).
+struct RegisterDesk::Worker {
+    QMutex mutex;
+    QWaitCondition wake;
+    QList<std::function<void(SiteRegister &)>> queue;
+    bool stopping = false;
+    bool detached = false;
+    bool finished = false;
+
+    void post(const std::function<void(SiteRegister &)> &task)
+    {
+        {
+            const QMutexLocker lock(&mutex);
+            queue.append(task);
+        }
+        wake.wakeAll();
+    }
+    void finish()
+    {
+        {
+            const QMutexLocker lock(&mutex);
+            stopping = true;
+        }
+        wake.wakeAll();
+    }
+    void run()
+    {
+        {
+            SiteRegister reg;
+            QMutexLocker lock(&mutex);
+            for (;;) {
+                while (queue.isEmpty() && !stopping)
+                    wake.wait(&mutex);
+                if (queue.isEmpty())
+                    break;
+                const std::function<void(SiteRegister &)> task = queue.takeFirst();
+                lock.unlock();
+                task(reg);
+                lock.relock();
+            }
+        } // the connection closed
+        const QMutexLocker lock(&mutex);
+        finished = true;
+        wake.wakeAll();
+    }
+};
+
+namespace
 {
+
+// The threads of desks gone without waiting: each is deleted once it has
+// ended, by the next desk that goes or by settle(); one still held up by
+// its server when the program ends is left to it.
+class DetachedThreads
+{
+public:
+    void add(const std::shared_ptr<RegisterDesk::Worker> &worker, QThread *thread)
+    {
+        const QMutexLocker lock(&mutex);
+        threads.append({worker, thread});
+    }
+    QList<std::shared_ptr<RegisterDesk::Worker>> workers()
+    {
+        QList<std::shared_ptr<RegisterDesk::Worker>> list;
+        const QMutexLocker lock(&mutex);
+        for (const Entry &e : qAsConst(threads))
+            list << e.worker;
+        return list;
+    }
+    // Deletes the threads that have ended; whether none is left.
+    bool reap();
+
+private:
+    struct Entry {
+        std::shared_ptr<RegisterDesk::Worker> worker;
+        QThread *thread;
+    };
+    QMutex mutex;
+    QList<Entry> threads;
+};
+
+DetachedThreads &detachedThreads()
+{
+    // Never destroyed: a thread the program ends with is not deleted under
+    // itself while the program's statics go.
+    static auto *threads = new DetachedThreads;
+    return *threads;
+}
+
+} // namespace
+
+RegisterDesk::RegisterDesk(QObject *parent) : QObject(parent), worker(std::make_shared<Worker>())
+{
+    thread = QThread::create([w = worker] { w->run(); });
     thread->start();
 }
 
@@ -110,57 +212,77 @@ RegisterDesk::~RegisterDesk()
         });
     }
     {
-        const QMutexLocker lock(&mutex);
-        stopping = true;
+        // From now on no answer is handed to this desk.
+        const QMutexLocker lock(&worker->mutex);
+        worker->detached = true;
     }
-    wake.wakeAll();
-    thread->wait();
+    worker->finish();
+    if (waitAtEnd) {
+        thread->wait();
+        delete thread;
+        return;
+    }
+    // The thread ends on its own, after the work handed over.
+    detachedThreads().add(worker, thread);
+    detachedThreads().reap();
+}
+
+bool DetachedThreads::reap()
+{
+    const QMutexLocker lock(&mutex);
+    for (auto it = threads.begin(); it != threads.end();) {
+        bool ended = false;
+        {
+            const QMutexLocker done(&it->worker->mutex);
+            ended = it->worker->finished;
+        }
+        // Its work done, the thread is at its very end: waited for, then
+        // deleted.
+        if (ended && it->thread->wait()) {
+            delete it->thread;
+            it = threads.erase(it);
+        } else {
+            ++it;
+        }
+    }
+    return threads.isEmpty();
+}
+
+bool RegisterDesk::settle(int ms)
+{
+    QDeadlineTimer deadline(ms);
+    for (const std::shared_ptr<Worker> &w : detachedThreads().workers()) {
+        QMutexLocker lock(&w->mutex);
+        while (!w->finished && w->wake.wait(&w->mutex, deadline)) {
+        }
+    }
+    return detachedThreads().reap();
 }
 
 void RegisterDesk::post(const Work &job)
 {
-    {
-        const QMutexLocker lock(&mutex);
-        queue.append([this, job] {
-            std::function<void()> then = job(*reg);
-            if (then)
-                QMetaObject::invokeMethod(this, std::move(then), Qt::QueuedConnection);
-        });
-    }
-    wake.wakeAll();
+    // The answer goes to this desk unless it is gone: looked at under the
+    // worker's lock, which the desk takes as it goes.
+    const std::weak_ptr<Worker> weak = worker;
+    worker->post([this, job, weak](SiteRegister &reg) {
+        std::function<void()> then = job(reg);
+        const std::shared_ptr<Worker> w = weak.lock();
+        if (!then || !w)
+            return;
+        const QMutexLocker lock(&w->mutex);
+        if (!w->detached)
+            QMetaObject::invokeMethod(this, std::move(then), Qt::QueuedConnection);
+    });
 }
 
 void RegisterDesk::wait(const std::function<void(SiteRegister &)> &job)
 {
     QSemaphore done;
-    {
-        const QMutexLocker lock(&mutex);
-        queue.append([this, &job, &done] {
-            job(*reg);
-            done.release();
-        });
-    }
-    wake.wakeAll();
+    worker->post([&job, &done](SiteRegister &reg) {
+        job(reg);
+        done.release();
+    });
     done.acquire();
-}
-
-void RegisterDesk::work()
-{
-    // The connection is made, used and closed on this thread.
-    reg = std::make_unique<SiteRegister>();
-    QMutexLocker lock(&mutex);
-    for (;;) {
-        while (queue.isEmpty() && !stopping)
-            wake.wait(&mutex);
-        if (queue.isEmpty())
-            break;
-        const std::function<void()> task = queue.takeFirst();
-        lock.unlock();
-        task();
-        lock.relock();
-    }
-    lock.unlock();
-    reg.reset();
 }
 
 bool RegisterDesk::open(const Location &location, const RunInfo &run, QString *error)
@@ -178,6 +300,23 @@ bool RegisterDesk::open(const Location &location, const RunInfo &run, QString *e
     return runId != 0;
 }
 
+void RegisterDesk::open(const Location &location, const RunInfo &run, const Opened &done)
+{
+    where = location.shown();
+    planHash = run.planHash;
+    post([location, run, done, this](SiteRegister &r) -> std::function<void()> {
+        QString error;
+        qint64 id = 0;
+        if (r.open(location, &error))
+            id = r.beginRun(run, &error);
+        // On the desk's thread, where the desk still is.
+        return [this, id, error, done] {
+            runId = id;
+            done(id != 0, error);
+        };
+    });
+}
+
 void RegisterDesk::attach(WriteJob *job, int planRow, bool claimed, const QString &replaces)
 {
     const QPointer<RegisterDesk> self(this);
@@ -193,12 +332,12 @@ void RegisterDesk::attach(WriteJob *job, int planRow, bool claimed, const QStrin
             const qint64 run = self->runId;
             self->post([self, planned, planRow, replaces, mac, answered, policy,
                         run](SiteRegister &r) -> std::function<void()> {
-                QString note;
+                RewriteNote note;
                 Answer a = verdictOf(r, planned, mac, replaces, policy, &note);
                 QString error;
                 // A rewrite is noted before the module is written.
                 if (a.verdict == Verdict::Rewrite &&
-                    !r.noteRewrite(run, planRow, mac, a.text, &error))
+                    !r.noteRewrite(run, planRow, mac, note, &error))
                     a = stop(Ending::RegisterUnavailable, error);
                 return [self, a, note, answered, planRow, mac] {
                     if (a.verdict != Verdict::Stop || a.stop == Ending::RegisterUnavailable ||
@@ -236,7 +375,7 @@ void RegisterDesk::attach(WriteJob *job, int planRow, bool claimed, const QStrin
 }
 
 void RegisterDesk::judge(int planRow, const QString &mac, const WriteJob::RegisterAnswer &stopped,
-                         const QString &note, const WriteJob::RegisterAnswered &answered)
+                         const RewriteNote &note, const WriteJob::RegisterAnswered &answered)
 {
     // The engineer decides: written anyway (noted first), or stopped.
     const QPointer<RegisterDesk> self(this);
@@ -249,7 +388,7 @@ void RegisterDesk::judge(int planRow, const QString &mac, const WriteJob::Regist
         self->post([note, answered, run, planRow, mac](SiteRegister &r) -> std::function<void()> {
             QString error;
             const Answer a = r.noteRewrite(run, planRow, mac, note, &error)
-                                 ? rewrite(note)
+                                 ? rewrite(noteWords(note))
                                  : stop(Ending::RegisterUnavailable, error);
             return [answered, a] { answered(a); };
         });

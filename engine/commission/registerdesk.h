@@ -6,9 +6,7 @@
 #include "engine/register/registerlocation.h"
 #include "engine/register/registerverdict.h"
 
-#include <QMutex>
 #include <QObject>
-#include <QWaitCondition>
 
 #include <functional>
 #include <memory>
@@ -52,14 +50,32 @@ public:
 
     explicit RegisterDesk(QObject *parent = nullptr);
     // Ends the run in the register and closes it, after the work handed
-    // over; answers not delivered yet are dropped.
+    // over; answers not delivered yet are dropped. Unless waitAtEnd() is
+    // off, it waits for that.
     ~RegisterDesk() override;
+
+    // Whether the end waits for the register's thread (ordan-cli: it does).
+    // A window's desk does not: a register that stalls holds up no window;
+    // its thread ends the run and closes the register on its own when it
+    // can (settle() waits for that as the program ends).
+    void setWaitAtEnd(bool wait) { waitAtEnd = wait; }
+    // Waits up to `ms` for the threads of desks ended without waiting;
+    // false when one is still held up by its register.
+    static bool settle(int ms);
+    // The register's thread, its queue and its connection: shared with the
+    // thread, which may outlive the desk.
+    struct Worker;
 
     // Opens the register and begins `run` in it (its plan's hash names the
     // claims), waiting for both. False with the reason: nothing may then be
     // written.
     bool open(const siteregister::Location &location, const siteregister::RunInfo &run,
               QString *error);
+    // The same without waiting: `done` runs on the desk's thread once both
+    // are done, or with why not (never when the desk is gone by then).
+    using Opened = std::function<void(bool opened, const QString &error)>;
+    void open(const siteregister::Location &location, const siteregister::RunInfo &run,
+              const Opened &done);
     bool isOpen() const { return runId != 0; }
     QString shown() const { return where; }
     qint64 run() const { return runId; }
@@ -96,8 +112,7 @@ private:
     // The question for a row the policy stopped: written anyway, or not.
     // `note`: what the register notes of a rewrite.
     void judge(int planRow, const QString &mac, const WriteJob::RegisterAnswer &stopped,
-               const QString &note, const WriteJob::RegisterAnswered &answered);
-    void work();
+               const siteregister::RewriteNote &note, const WriteJob::RegisterAnswered &answered);
     // Runs `work` on the register's thread and waits for it.
     void wait(const std::function<void(SiteRegister &reg)> &work);
 
@@ -106,13 +121,10 @@ private:
     QString where;
     QString planHash;
     qint64 runId = 0;
+    bool waitAtEnd = true;
 
-    std::unique_ptr<SiteRegister> reg; // used on the register's thread only
-    QMutex mutex;
-    QWaitCondition wake;
-    QList<std::function<void()>> queue;
-    bool stopping = false;
-    std::unique_ptr<QThread> thread;
+    std::shared_ptr<Worker> worker;
+    QThread *thread = nullptr;
 };
 
 #endif // REGISTERDESK_H

@@ -1,6 +1,8 @@
 #include "engine/register/siteregister.h"
 
 #include "engine/platform/tracelog.h"
+#include "engine/register/registerfacts.h"
+#include "engine/register/registerintegrity.h"
 #include "engine/register/registerschema.h"
 #include "engine/register/registersql.h"
 #include "engine/register/registertext.h"
@@ -13,6 +15,7 @@
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QThread>
+#include <QUrl>
 
 using namespace siteregister;
 
@@ -64,6 +67,19 @@ QVariant text(const QString &value)
     return value.isNull() ? QString(QLatin1String("")) : value;
 }
 
+// A file of 0 bytes, which no register is: one another program is making
+// at this moment grows within moments, and is waited for.
+bool emptyFile(const QFileInfo &info)
+{
+    for (int tries = 0; tries < 10; ++tries) {
+        QFileInfo now(info.filePath());
+        if (!now.isFile() || now.size() > 0)
+            return false;
+        QThread::msleep(100);
+    }
+    return true;
+}
+
 } // namespace
 
 SiteRegister::SiteRegister() = default;
@@ -73,7 +89,7 @@ SiteRegister::~SiteRegister()
     close();
 }
 
-bool SiteRegister::open(const Location &location, QString *error)
+bool SiteRegister::open(const Location &location, QString *error, Access access)
 {
     close();
     const bool postgres = location.kind == Location::Kind::Postgres;
@@ -91,11 +107,28 @@ bool SiteRegister::open(const Location &location, QString *error)
                               .arg(postgres ? QStringLiteral("psql") : QStringLiteral("sqlite")));
         return false;
     }
-    if (!postgres) {
-        const QFileInfo file(location.file);
-        if (!QDir().mkpath(file.absolutePath())) {
+    bool reading = access == Access::Read;
+    QString file = location.file;
+    // SQLite's database in memory (the tests' register) is new at every
+    // opening: read, it is an empty register made there and then.
+    if (!postgres && file == QLatin1String(":memory:"))
+        reading = false;
+    if (!postgres && file != QLatin1String(":memory:")) {
+        const QFileInfo info(file);
+        if (emptyFile(info)) {
+            *error = Text::tr("the register %1 is an empty file (0 bytes), not a register: "
+                              "remove it to begin a new register there")
+                         .arg(location.shown());
+            return false;
+        }
+        if (reading && !info.exists()) {
+            // Nothing registered there yet: answered as an empty register,
+            // and no file made.
+            file = QStringLiteral(":memory:");
+            reading = false;
+        } else if (!reading && !QDir().mkpath(info.absolutePath())) {
             *error = Text::tr("cannot open the register %1: cannot make the folder %2")
-                         .arg(location.shown(), QDir::toNativeSeparators(file.absolutePath()));
+                         .arg(location.shown(), QDir::toNativeSeparators(info.absolutePath()));
             return false;
         }
     }
@@ -113,17 +146,24 @@ bool SiteRegister::open(const Location &location, QString *error)
         // A server that stops answering fails the call instead of hanging
         // the run: connecting, a statement, a connection gone quiet.
         QString options =
-            QStringLiteral("connect_timeout=10;options='-c statement_timeout=30000 -c "
-                           "client_min_messages=warning';keepalives_idle=10;"
-                           "keepalives_interval=5;keepalives_count=3");
+            QStringLiteral("connect_timeout=%1;options='-c statement_timeout=30000 -c "
+                           "client_min_messages=warning%2';keepalives_idle=10;"
+                           "keepalives_interval=5;keepalives_count=3")
+                .arg(location.connectTimeout > 0 ? location.connectTimeout : 10)
+                .arg(reading ? QStringLiteral(" -c default_transaction_read_only=on") : QString());
         if (!location.sslMode.isEmpty())
             options += QStringLiteral(";sslmode=") + location.sslMode;
+        if (!location.applicationName.isEmpty())
+            options += QStringLiteral(";application_name=") + location.applicationName;
+        if (!location.targetSessionAttrs.isEmpty())
+            options += QStringLiteral(";target_session_attrs=") + location.targetSessionAttrs;
         d->db.setConnectOptions(options);
     } else {
-        d->db.setDatabaseName(location.file);
+        d->db.setDatabaseName(file);
         // Another program writing the same file is waited for, not failed:
         // on a loaded disk, a few of its commits in a row take seconds.
-        d->db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=30000"));
+        d->db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=30000") +
+                                (reading ? QStringLiteral(";QSQLITE_OPEN_READONLY") : QString()));
     }
     d->sql = std::make_unique<Sql>(d->db, postgres, location.shown());
     if (!d->db.open()) {
@@ -131,6 +171,31 @@ bool SiteRegister::open(const Location &location, QString *error)
                      .arg(location.shown(), reasonOf(d->db.lastError()));
         close();
         return false;
+    }
+    if (reading && !postgres && !readable(file, error)) {
+        close();
+        return false;
+    }
+    if (reading) {
+        const int version = storedVersion(d->db, postgres, location.shown(), error);
+        if (version == schemaVersion)
+            return true;
+        close();
+        // An older register is brought to this version once, which writes;
+        // one still not at this version afterwards is refused, not brought
+        // again and again.
+        static thread_local bool bringing = false;
+        if (bringing) {
+            *error = Text::tr("the register %1 did not keep its tables").arg(location.shown());
+            return false;
+        }
+        if (version < 0 || !open(location, error, Access::Write))
+            return false;
+        close();
+        bringing = true;
+        const bool opened = open(location, error, Access::Read);
+        bringing = false;
+        return opened;
     }
     // SQLite: readers beside a writer (WAL), every commit on the disk before
     // it counts, the runs that rows name kept.
@@ -144,7 +209,7 @@ bool SiteRegister::open(const Location &location, QString *error)
             bool done = false;
             for (int tries = 0; !done && tries < 100; ++tries) {
                 done = d->sql->exec(QLatin1String(pragma), {}, error);
-                if (!done && !error->contains(QLatin1String("locked")))
+                if (!done && !d->sql->lastBusy())
                     break;
                 if (!done)
                     QThread::msleep(100);
@@ -155,7 +220,10 @@ bool SiteRegister::open(const Location &location, QString *error)
             }
         }
     }
-    if (!migrate(d->db, postgres, location.shown(), error)) {
+    // Whole before anything is written: damage is found here, not after a
+    // module has been written.
+    if (!checkPages(*d->sql, error) || !migrate(d->db, postgres, location.shown(), error) ||
+        !checkTables(*d->sql, error)) {
         close();
         return false;
     }
@@ -171,6 +239,31 @@ void SiteRegister::close()
     d->db.close();
     d.reset();
     QSqlDatabase::removeDatabase(name);
+}
+
+bool SiteRegister::readable(const QString &file, QString *error)
+{
+    const QString probe = QStringLiteral("SELECT count(*) FROM sqlite_master");
+    if (d->sql->exec(probe, {}, error))
+        return true;
+    // A register in WAL mode, in a folder this user may not write to, has
+    // no shared memory to read beside it. With no writer at work there (no
+    // WAL file), its file is read as it stands.
+    const QFileInfo info(file);
+    if (!d->sql->lastReadOnly() || QFileInfo(info.absolutePath()).isWritable() ||
+        QFileInfo::exists(file + QStringLiteral("-wal")))
+        return false;
+    d->db.close();
+    d->db.setConnectOptions(QStringLiteral("QSQLITE_OPEN_READONLY;QSQLITE_OPEN_URI"));
+    d->db.setDatabaseName(
+        QUrl::fromLocalFile(info.absoluteFilePath()).toString(QUrl::FullyEncoded) +
+        QStringLiteral("?immutable=1"));
+    if (d->db.open() && d->sql->exec(probe, {}, error))
+        return true;
+    if (!d->db.isOpen())
+        *error =
+            Text::tr("cannot open the register %1: %2").arg(shown(), reasonOf(d->db.lastError()));
+    return false;
 }
 
 bool SiteRegister::isOpen() const
@@ -227,14 +320,17 @@ bool SiteRegister::insertRow(qint64 run, const RowEntry &row, bool *inserted, QS
         return false;
     }
     const QString mac = row.mac();
-    const bool proves = provesValues(row.result) && !mac.isEmpty();
+    // The result kept as facts; the words are the reader's.
+    const ResultFacts result = resultFacts(row.result);
+    const bool proves = provesValues(result) && !mac.isEmpty();
     int added = 0;
     if (!d->sql->change(
             QStringLiteral("INSERT INTO rows (run_id, time, at_ms, plan_row, port, mac, "
-                           "planned, read_back, result, verified) VALUES (?, ?, ?, ?, "
-                           "?, ?, ?, ?, ?, ?) ON CONFLICT (time, port, mac) DO NOTHING"),
+                           "planned, read_back, result, facts, verified) VALUES (?, ?, ?, ?, "
+                           "?, ?, ?, ?, ?, ?, ?) ON CONFLICT (time, port, mac) DO NOTHING"),
             {run, time, ms, row.planRow, text(row.port), text(mac), text(valuesText(row.planned)),
-             text(valuesText(row.values)), text(row.result), proves ? 1 : 0},
+             text(valuesText(row.values)), result.code, text(factsText(result.values)),
+             proves ? 1 : 0},
             error, &added))
         return false;
     *inserted = added > 0;
@@ -278,7 +374,7 @@ bool SiteRegister::recordRow(qint64 run, const RowEntry &row, QString *error,
     if (!ready(error) || !d->sql->begin(error))
         return false;
     bool inserted = false;
-    const bool proves = provesValues(row.result) && !row.mac().isEmpty();
+    const bool proves = provesValues(resultFacts(row.result)) && !row.mac().isEmpty();
     if (!insertRow(run, row, &inserted, error) ||
         (!claimOf.isEmpty() &&
          !releaseClaim(run, claimOf, row.planRow, proves, row.mac(), error)) ||
@@ -289,15 +385,16 @@ bool SiteRegister::recordRow(qint64 run, const RowEntry &row, QString *error,
     return d->sql->commit(error);
 }
 
-bool SiteRegister::noteRewrite(qint64 run, int planRow, const QString &mac, const QString &previous,
-                               QString *error)
+bool SiteRegister::noteRewrite(qint64 run, int planRow, const QString &mac,
+                               const RewriteNote &previous, QString *error)
 {
     const qint64 now = QDateTime::currentMSecsSinceEpoch();
     return ready(error) &&
            d->sql->change(
                QStringLiteral("INSERT INTO rewrites (run_id, time, at_ms, mac, plan_row, "
                               "previous) VALUES (?, ?, ?, ?, ?, ?)"),
-               {run, timeText(now), now, parameters::normalMac(mac), planRow, text(previous)},
+               {run, timeText(now), now, parameters::normalMac(mac), planRow,
+                text(noteText(previous))},
                error);
 }
 
@@ -377,12 +474,14 @@ bool SiteRegister::history(const QString &mac, QList<HistoryEntry> *entries, QSt
     const QString key = parameters::normalMac(mac);
     QSqlQuery rows;
     if (!ready(error) ||
-        !d->sql->exec(QStringLiteral("SELECT r.run_id, u.tool, u.station, u.username, "
-                                     "u.plan_path, r.time, r.plan_row, r.port, r.planned, "
-                                     "r.read_back, r.result, r.verified, r.at_ms FROM rows r JOIN "
-                                     "runs u ON u.id = r.run_id WHERE r.mac = ? ORDER BY "
-                                     "r.at_ms, r.id"),
-                      {key}, error, &rows))
+        !d->sql->exec(
+            QStringLiteral("SELECT r.run_id, u.tool, u.station, u.username, "
+                           "u.plan_path, r.time, r.plan_row, r.port, r.planned, "
+                           "r.read_back, r.result, r.facts, r.verified, r.at_ms FROM rows r "
+                           "JOIN "
+                           "runs u ON u.id = r.run_id WHERE r.mac = ? ORDER BY "
+                           "r.at_ms, r.id"),
+            {key}, error, &rows))
         return false;
     QList<qint64> at;
     while (rows.next()) {
@@ -398,10 +497,11 @@ bool SiteRegister::history(const QString &mac, QList<HistoryEntry> *entries, QSt
         e.row.planned = valuesFrom(rows.value(8).toString());
         e.row.values = valuesFrom(rows.value(9).toString());
         e.row.values.insert(ModuleField::Mac, key);
-        e.row.result = rows.value(10).toString();
-        e.verified = rows.value(11).toInt() != 0;
+        e.result = ResultFacts{rows.value(10).toString(), factsFrom(rows.value(11).toString())};
+        e.row.result = resultWords(e.result, false);
+        e.verified = rows.value(12).toInt() != 0;
         entries->append(e);
-        at << rows.value(12).toLongLong();
+        at << rows.value(13).toLongLong();
     }
     QSqlQuery rewrites;
     if (!d->sql->exec(QStringLiteral("SELECT w.run_id, u.tool, u.station, u.username, u.plan_path, "
@@ -421,7 +521,7 @@ bool SiteRegister::history(const QString &mac, QList<HistoryEntry> *entries, QSt
         e.row.planRow = rewrites.value(6).toInt();
         e.row.values.insert(ModuleField::Mac, key);
         e.rewrite = true;
-        e.previous = rewrites.value(7).toString();
+        e.previous = noteFrom(rewrites.value(7).toString());
         // After the rows up to its time, before those after it: a rewrite
         // is noted before the row that writes the module ends (and takes
         // its time); a row of the same millisecond came first.

@@ -33,11 +33,19 @@ public:
     SiteRegister(const SiteRegister &) = delete;
     SiteRegister &operator=(const SiteRegister &) = delete;
 
-    // Connects (a SQLite file and its folder are made when missing, in WAL
-    // mode) and brings the tables to this program's version. False with the
-    // reason: the server down, the database missing, a register newer than
-    // this program, the Qt SQL driver not installed.
-    bool open(const siteregister::Location &location, QString *error);
+    // To write: connects (a SQLite file and its folder are made when
+    // missing, in WAL mode), checks that the register is whole (SQLite's
+    // pages; every table and column) and brings the tables to this
+    // program's version. To read: connects read-only, changing nothing (a
+    // register of an older version is brought to this one first); a SQLite
+    // file that is not there is an empty register, one in a folder this
+    // user may not write, with no writer at work, is read as it stands. False with the reason:
+    // the server down, the database missing, a register damaged or newer
+    // than this program, a 0-byte file (never a register this run made),
+    // the Qt SQL driver not installed.
+    enum class Access { Write, Read };
+    bool open(const siteregister::Location &location, QString *error,
+              Access access = Access::Write);
     void close();
     bool isOpen() const;
     // The register as messages name it.
@@ -58,10 +66,10 @@ public:
     bool recordRow(qint64 run, const siteregister::RowEntry &row, QString *error,
                    const QString &claimOf = QString());
     // Notes that a module the register knew as verified was written again
-    // (asked with --rewrite, or named by a write); `previous` says what it
-    // was ("verified as 10.70.0.82, row 3 of site.csv, ...").
-    bool noteRewrite(qint64 run, int planRow, const QString &mac, const QString &previous,
-                     QString *error);
+    // (asked with --rewrite, or named by a write); `previous` holds what it
+    // was, and whose address it took.
+    bool noteRewrite(qint64 run, int planRow, const QString &mac,
+                     const siteregister::RewriteNote &previous, QString *error);
     // Backfills rows from a record: a run of `run` with the rows it did not
     // have yet (a row is the same by its time, port and MAC). *added counts
     // them; none added leaves no run behind, so that an import is
@@ -115,6 +123,9 @@ private:
     bool modules(const QString &where, const QVariantList &values,
                  QList<siteregister::ModuleEntry> *modules, QString *error);
     bool ready(QString *error) const;
+    // SQLite, opened to read: whether the file reads, as a snapshot where
+    // its folder may not be written.
+    bool readable(const QString &file, QString *error);
 };
 
 #endif // SITEREGISTER_H
