@@ -45,8 +45,9 @@ bridge: 0 after Ctrl-C, SIGTERM, SIGQUIT or SIGHUP (unless ignored), once its
 link is removed; 2 for a malformed HOST:PORT (300.1.1.1, port 0 or 0502), an
 empty --link or one outside --link-dir, or a system without pseudo-terminals;
 3 when the link cannot be made (something other than a dangling link or a
-link to a pseudo-terminal is there, another bridge holds it, no such
-directory); 4 when it gave up (--give-up).
+killed bridge's is there, a PATH.lock that is not a bridge's, another
+bridge holds it, no such directory), nothing touched; 4 when it gave up
+(--give-up).
 gateway: 0 after Ctrl-C, SIGTERM or SIGQUIT; 2 for bad arguments (a bad
 CIDR, a TLS file that cannot be used) or a plan with problems (a unit id
 on two buses among them); 3 when it cannot listen (who holds the port is
@@ -165,17 +166,22 @@ once confirmed with --yes; --wait as for restart.)"},
      R"(A virtual serial port to the RS-485 bus behind a module, for programs
 that speak only serial (Modbus RTU masters): a pseudo-terminal in raw
 mode with a symbolic link at --link PATH, bridged to the module's TCP
-port. Only a dangling symbolic link, or one to a pseudo-terminal no
-bridge holds, is replaced; a lock beside it (PATH.lock) keeps a second
-bridge off; the link is removed at exit. --link-dir DIR refuses a link
+port. Only a dangling symbolic link, or one to the pseudo-terminal that a
+killed bridge's lock names, is replaced; a lock beside it (PATH.lock,
+made exclusively) keeps a second bridge off, and a PATH.lock that is not
+a bridge's refuses the start untouched; both are removed at exit. --link-dir DIR refuses a link
 outside DIR (the service's own directory). HOST is an IPv4 address, a
 name (tried again while it does not resolve) or [IPv6]. A whole Modbus
 RTU request goes to the module at once; other bytes are gathered until
 the port has been quiet for --gap MS (default, empty or "auto": 3.5
 characters at the speed, parity and stop bits the program set, 1.75 ms
 above 19200 bit/s; 0 sends them as they come), then sent in one TCP
-segment. The module's bytes go to the port as they arrive; those that
-arrive while no program has the port open are dropped and counted. When
+segment. The module's bytes go to the port as they arrive, to the opening
+of the port whose request they answer: answers to an earlier opening's
+requests, bytes that arrive while no program has the port open and what
+the last program left unread are dropped and counted. A module that has
+answered nothing for --stall S (default 2) gets no more requests until it
+answers (one every S still goes, to find out); they are counted. When
 the connection drops or is refused (a module restarting), the port stays
 open and the bridge reconnects (250 ms doubling to 2 s), until --give-up
 S without a connection if given (exit 4). Bytes written while there is
@@ -354,6 +360,7 @@ const QList<OptionInfo> optionTable{
     {"link-dir", "DIR", Bridge, 0, ModuleField::Ip, false, nullptr},
     {"gap", "MS", Bridge, 0, ModuleField::Ip, false, nullptr},
     {"give-up", "S", Bridge | Gateway, 0, ModuleField::Ip, false, nullptr},
+    {"stall", "S", Bridge, 0, ModuleField::Ip, false, nullptr},
     {"plan", "PLAN.csv", Gateway, 0, ModuleField::Ip, false, nullptr},
     {"listen", "[ADDR:]PORT", Gateway, 0, ModuleField::Ip, false, nullptr},
     {"listen-base", "[ADDR:]PORT", Gateway, 0, ModuleField::Ip, false, nullptr},
