@@ -2,21 +2,18 @@
 #define BUSWORKER_H
 
 #include "engine/bridge/gaptimer.h"
+#include "engine/gateway/busqueue.h"
+#include "engine/gateway/busreplies.h"
+#include "engine/gateway/busunits.h"
 #include "engine/gateway/gatewaycounters.h"
 #include "engine/gateway/gatewayrequest.h"
 #include "engine/gateway/gatewaysite.h"
 #include "engine/link/modulelink.h"
 
 #include <QElapsedTimer>
-#include <QHash>
 #include <QJsonObject>
 #include <QObject>
 #include <QTimer>
-
-#include <deque>
-#include <map>
-#include <memory>
-#include <vector>
 
 class TraceLog;
 
@@ -66,17 +63,7 @@ public:
         bool coalesce = false;
         TraceLog *trace = nullptr;
     };
-    // A request to carry, who asked (for the trace: "client 3"), and where
-    // its answer goes (called once).
-    struct Job {
-        GatewayRequest request;
-        QString who;
-        GatewayAnswer answer;
-        int tries = 0;
-        // --coalesce: the same read of others, taken while this one was on
-        // the bus, answered with it.
-        std::vector<GatewayAnswer> alsoAnswer;
-    };
+    using Job = BusJob;
     using State = ModuleLink::State;
 
     BusWorker(const GatewayBus &bus, const Settings &settings, QObject *parent = nullptr);
@@ -117,22 +104,12 @@ signals:
     void unitBack(quint8 unit);
 
 private:
-    struct Unit {
-        BusCounters counters;
-        int silentRun = 0; // time-outs in a row
-        bool dead = false;
-        bool probeQueued = false;
-        bool everAsked = false;
-        qint64 quietUntilMs = 0; // after a time-out: not asked again before
-    };
     enum class Line { Idle, Asking, Quiet };
 
-    Unit &unit(quint8 id);
     void answer(Job &job, const QByteArray &pdu, bool fromDevice);
     void refuse(Job &job, quint8 code);
     void enqueue(Job job);
     void pump();
-    bool takeNext(Job *job);
     void send(Job job);
     void finish(qint64 quietUs);
     void onReadable();
@@ -142,28 +119,24 @@ private:
     void flushQueue(quint8 code);
     void giveUp(quint8 id);
     void queueProbe(quint8 id);
-    void armProbes();
     void replied(const QByteArray &pdu, const QByteArray &frame, qint64 atNs);
     // The answer awaited came with a wrong CRC, or a frame from the unit
     // that does not answer the request: 0x0B, the unit counted as there.
     void notAnswer(bool crc, const QByteArray &frame);
     void traceEvent(const QString &text);
+    void traceReceived(const QString &what, const QByteArray &frame);
 
-    // The module's bytes, matched to the request on the bus.
-    void matchBegin(const QByteArray &frame, qint64 sentNs);
-    void matchFeed(const QByteArray &bytes, qint64 atNs);
-    void matchExpire(qint64 nowNs);
-    void drainMatch(qint64 atNs);
+    // What the module's bytes came to, against the request on the bus.
+    void drainReplies(qint64 atNs);
 
     GatewayBus config;
     Settings settings;
     ModuleLink link;
     ModuleCounters count;
-    QHash<quint8, Unit> units;
+    BusUnits units;
 
-    std::map<quint64, std::deque<Job>> queues; // by client; 0: the gateway's probes
-    std::deque<quint64> turns;                 // clients with requests waiting, in turn
-    qint64 waiting = 0;
+    BusQueue queue;
+    BusReplies replies;
 
     Line line = Line::Idle;
     Job current;
@@ -174,17 +147,7 @@ private:
     QElapsedTimer clock;
     QTimer answerTimer;
     GapTimer quietTimer;
-    QTimer probeTimer;
-    QTimer holdTimer;               // every request waiting is for a unit held back
-    QHash<quint8, qint64> probeDue; // a unit given up -> when it is probed next (ms)
-
-    // Modbus TCP framing: the transaction ids of our own.
-    quint16 transaction = 0;
-    quint16 lateTransaction = 0; // timed out: its answer is late until the next request
-    QByteArray tcpPending;
-    // RTU: the bus engine's matcher.
-    struct Match;
-    std::unique_ptr<Match> match;
+    QTimer holdTimer; // every request waiting is for a unit held back
 };
 
 #endif // BUSWORKER_H

@@ -44,3 +44,11 @@ bool GatewayRequest::isKnownRead() const
         return false;
     }
 }
+
+QString gatewayexception::text(quint8 code)
+{
+    return QStringLiteral("0x%1")
+        .arg(code, 2, 16, QLatin1Char('0'))
+        .toUpper()
+        .replace(QLatin1String("0X"), QLatin1String("0x"));
+}

@@ -2,6 +2,7 @@
 #define GATEWAYREQUEST_H
 
 #include <QByteArray>
+#include <QString>
 
 #include <functional>
 
@@ -13,6 +14,8 @@ constexpr quint8 illegalFunction = 0x01; // a broadcast refused, a read-only cli
 constexpr quint8 busy = 0x06;            // the bus's queue is full
 constexpr quint8 noPath = 0x0A;          // no such unit, or its module is not connected
 constexpr quint8 noResponse = 0x0B;      // the device did not answer in time
+// "0x0B": how the trace shows a code.
+QString text(quint8 code);
 } // namespace gatewayexception
 
 struct GatewayRequest {

@@ -282,3 +282,20 @@ QByteArray ModuleLink::read(qint64 max)
     count.bytesReceived += bytes.size();
     return bytes;
 }
+
+QString ModuleLink::stateName(State state)
+{
+    switch (state) {
+    case State::Connected:
+        return QStringLiteral("connected");
+    case State::Connecting:
+        return QStringLiteral("connecting");
+    case State::Waiting:
+        return QStringLiteral("reconnecting");
+    case State::Stopped:
+        return QStringLiteral("stopped");
+    case State::Idle:
+        break;
+    }
+    return QStringLiteral("idle");
+}

@@ -43,6 +43,9 @@ public:
     static constexpr int keptMs = 500;
 
     enum class State { Idle, Connecting, Connected, Waiting, Stopped };
+    // "connected", "connecting", "reconnecting", "stopped", "idle": what a
+    // status says, never translated.
+    static QString stateName(State state);
     struct Counters {
         qint64 bytesSent = 0; // left for the module
         qint64 framesSent = 0;
