@@ -1,5 +1,7 @@
 #include "engine/bridge/ptyport.h"
 
+#include "engine/bridge/ptyformat.h"
+
 #include "engine/platform/textsafety.h"
 
 #include <QFile>
@@ -38,31 +40,6 @@ constexpr int readChunk = 16384;
 constexpr int drainedBelow = 16384;
 
 using textsafety::systemError;
-
-// The speed a termios holds, in bits per second; 0 for none (B0), an unset
-// speed or an unknown constant.
-int baudOf(speed_t speed)
-{
-    static const struct {
-        speed_t code;
-        int baud;
-    } speeds[] = {
-        {B110, 110},       {B150, 150},     {B200, 200},     {B300, 300},       {B600, 600},
-        {B1200, 1200},     {B1800, 1800},   {B2400, 2400},   {B4800, 4800},     {B9600, 9600},
-        {B19200, 19200},   {B38400, 38400}, {B57600, 57600}, {B115200, 115200}, {B230400, 230400},
-#ifdef B460800
-        {B460800, 460800},
-#endif
-#ifdef B921600
-        {B921600, 921600},
-#endif
-    };
-    for (const auto &s : speeds) {
-        if (s.code == speed)
-            return s.baud;
-    }
-    return 0;
-}
 
 // Reads what is there without blocking; false when the descriptor failed.
 bool readAll(int fd, QByteArray *into)
@@ -361,25 +338,10 @@ void PtyPort::noteSettings()
     termios t;
     if (slaveFd < 0 || ::tcgetattr(slaveFd, &t) != 0)
         return;
-    const int baud = baudOf(cfgetospeed(&t));
+    const int baud = ptyformat::baudOf(cfgetospeed(&t));
     if (baud == 0)
         return; // nothing set since the bridge last put the port aside
-    int dataBits = 8;
-    switch (t.c_cflag & CSIZE) {
-    case CS5:
-        dataBits = 5;
-        break;
-    case CS6:
-        dataBits = 6;
-        break;
-    case CS7:
-        dataBits = 7;
-        break;
-    default:
-        break;
-    }
-    const bool parity = (t.c_cflag & (PARENB | PARODD)) || (t.c_iflag & INPCK);
-    noted.bitsPerCharacter = 1 + dataBits + (parity ? 1 : 0) + ((t.c_cflag & CSTOPB) ? 2 : 1);
+    noted.bitsPerCharacter = ptyformat::bitsPerCharacter(t);
     noted.baud = baud;
     // At an unset speed again, so that the next setting a program makes
     // changes it; reporting the next change (a program may have cleared

@@ -1,30 +1,12 @@
 #ifndef BUSREPORT_H
 #define BUSREPORT_H
 
+#include "engine/bus/unitlist.h"
+
 #include <QList>
 #include <QMap>
 #include <QString>
 #include <QStringList>
-
-// Lists of unit addresses as a technician writes them: "1,2,5", "1-4",
-// "1-4,7"; each 1-247 (0 is the broadcast, which nothing answers).
-namespace unitlist
-{
-
-constexpr int first = 1;
-constexpr int last = 247;
-
-// The addresses, in order, each once; false with the reason otherwise.
-bool parse(const QString &text, QList<int> *units, QString *error);
-// "1, 2, 5"
-QString text(const QList<int> &units);
-// As a technician writes them, which parse() reads back: "1,2,5", runs of
-// three or more as a range ("1-4,7").
-QString compact(const QList<int> &units);
-// 1-247
-QList<int> all();
-
-} // namespace unitlist
 
 // What one unit address came to in a bus scan.
 struct BusUnit {
