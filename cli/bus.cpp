@@ -154,14 +154,6 @@ void followScan(BusScan *scan)
     });
 }
 
-QJsonArray unitsJson(const QList<int> &units)
-{
-    QJsonArray array;
-    for (const int unit : units)
-        array.append(unit);
-    return array;
-}
-
 QJsonObject reportJson(const BusReport &r, const BusScanSettings &s, int searched)
 {
     QJsonArray units;
@@ -204,9 +196,9 @@ QJsonObject reportJson(const BusReport &r, const BusScanSettings &s, int searche
             {QStringLiteral("searched"), searched},
             {QStringLiteral("asked"), r.units.size()},
             {QStringLiteral("reached"), r.reached},
-            {QStringLiteral("answered"), unitsJson(r.answered())},
-            {QStringLiteral("expected"), unitsJson(r.expected)},
-            {QStringLiteral("missing"), unitsJson(r.missing())},
+            {QStringLiteral("answered"), unitlist::json(r.answered())},
+            {QStringLiteral("expected"), unitlist::json(r.expected)},
+            {QStringLiteral("missing"), unitlist::json(r.missing())},
             {QStringLiteral("units"), units},
             {QStringLiteral("quality"), quality},
             {QStringLiteral("noise_bytes"), double(r.noiseBytes)},
@@ -373,7 +365,7 @@ int findSettings(Run &run, const BusOptions &o)
             {QStringLiteral("ms"), t.ms},
             {QStringLiteral("write_ms"), t.writeMs},
             {QStringLiteral("probe_ms"), t.probeMs},
-            {QStringLiteral("answered"), unitsJson(t.report.answered())},
+            {QStringLiteral("answered"), unitlist::json(t.report.answered())},
             {QStringLiteral("result"),
              t.written && !t.verified ? t.writeError : t.report.brief()}});
     }
@@ -430,65 +422,4 @@ int commandBus(Run &run)
     if (!parseOptions(run, &o, &problem))
         return usage(problem);
     return o.find ? findSettings(run, o) : scanOnly(run, o);
-}
-
-bool busOptions(Run &run, bool write, QString *problem)
-{
-    const QCommandLineParser &p = run.parser;
-    run.settings.checkBus = p.isSet(QStringLiteral("bus"));
-    if (p.isSet(QStringLiteral("bus-ids"))) {
-        if (!run.settings.checkBus) {
-            *problem = QStringLiteral("--bus-ids goes with --bus");
-            return false;
-        }
-        QList<int> units;
-        QString why;
-        if (!unitlist::parse(p.value(QStringLiteral("bus-ids")), &units, &why)) {
-            *problem = QStringLiteral("--bus-ids: ") + why;
-            return false;
-        }
-    } else if (run.settings.checkBus && write) {
-        *problem = QStringLiteral("write --bus asks the devices of --bus-ids LIST (as 1,2,5 or "
-                                  "1-4): give them");
-        return false;
-    }
-    return true;
-}
-
-QList<int> busIdsOption(const Run &run)
-{
-    QList<int> units;
-    QString why;
-    if (run.parser.isSet(QStringLiteral("bus-ids")))
-        unitlist::parse(run.parser.value(QStringLiteral("bus-ids")), &units, &why);
-    return units;
-}
-
-QJsonObject withBus(QJsonObject object, const RowOutcome &outcome)
-{
-    QJsonValue bus;
-    if (outcome.busChecked) {
-        const BusReport &r = outcome.bus;
-        // The share of good replies among the requests to the devices
-        // that answered (a wrong CRC is asked again); none when none did.
-        bus = QJsonObject{{QStringLiteral("target"), r.target},
-                          {QStringLiteral("expected"), unitsJson(outcome.busUnits)},
-                          {QStringLiteral("answered"), unitsJson(r.answered())},
-                          {QStringLiteral("missing"), unitsJson(r.missing())},
-                          {QStringLiteral("quality"),
-                           r.askedOfPresent() > 0 ? QJsonValue(r.qualityPercent()) : QJsonValue()},
-                          {QStringLiteral("result"), r.verdictWord()},
-                          {QStringLiteral("summary"), r.summary()}};
-    }
-    object.insert(QStringLiteral("bus"), bus);
-    return object;
-}
-
-QJsonObject withBus(QJsonObject object, const CommissionRun &run)
-{
-    QJsonArray rows = object.value(QStringLiteral("rows")).toArray();
-    for (int i = 0; i < rows.size() && i < run.rowCount(); ++i)
-        rows[i] = withBus(rows.at(i).toObject(), run.outcome(i));
-    object.insert(QStringLiteral("rows"), rows);
-    return object;
 }

@@ -1,30 +1,11 @@
 #ifndef CLI_BUS_H
 #define CLI_BUS_H
 
-#include <QJsonObject>
-#include <QList>
-#include <QString>
-
 struct Run;
-class CommissionRun;
-class RowOutcome;
 
 // ordan-cli bus HOST:PORT: finds the Modbus devices on the bus behind a
 // module (and with --find-settings --console PORT, the bus's speed and
 // parity). Returns the exit code.
 int commandBus(Run &run);
-
-// --bus and --bus-ids of write, commission and audit into the run's job
-// settings; false with the problem when they do not fit together (write
-// --bus needs --bus-ids, --bus-ids goes with --bus).
-bool busOptions(Run &run, bool write, QString *problem);
-// The devices of --bus-ids (none when not given).
-QList<int> busIdsOption(const Run &run);
-
-// A write's JSON with its bus check ("bus": answered, missing, quality and
-// the outcome; null when none was made); a commissioning run's, row by
-// row.
-QJsonObject withBus(QJsonObject object, const RowOutcome &outcome);
-QJsonObject withBus(QJsonObject object, const CommissionRun &run);
 
 #endif // CLI_BUS_H

@@ -1,6 +1,7 @@
 #include "cli/cli.h"
 
 #include "cli/bus.h"
+#include "cli/buscheck.h"
 #include "cli/gateway.h"
 #include "cli/options.h"
 #include "cli/output.h"

@@ -1,6 +1,6 @@
 // The commands of ordan-cli: each checks its operands and options, runs
 // its jobs on the engine and prints the outcome.
-#include "cli/bus.h"
+#include "cli/buscheck.h"
 #include "cli/options.h"
 #include "cli/output.h"
 #include "cli/reach.h"

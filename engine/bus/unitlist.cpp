@@ -77,4 +77,12 @@ QList<int> all()
     return units;
 }
 
+QJsonArray json(const QList<int> &units)
+{
+    QJsonArray array;
+    for (const int unit : units)
+        array.append(unit);
+    return array;
+}
+
 } // namespace unitlist

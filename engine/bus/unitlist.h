@@ -1,6 +1,7 @@
 #ifndef UNITLIST_H
 #define UNITLIST_H
 
+#include <QJsonArray>
 #include <QList>
 #include <QString>
 
@@ -21,6 +22,8 @@ QString text(const QList<int> &units);
 QString compact(const QList<int> &units);
 // 1-247
 QList<int> all();
+// [1, 2, 5]
+QJsonArray json(const QList<int> &units);
 
 } // namespace unitlist
 
