@@ -14,11 +14,13 @@ BusClient::BusClient(BusFraming framing, QObject *parent)
     clock.start();
     connectTimer.setSingleShot(true);
     connect(&connectTimer, &QTimer::timeout, this, [this] {
-        if (current == State::Connecting) {
-            lastWhy = QStringLiteral("no answer");
-            dropSocket();
+        if (current != State::Connecting) {
+            tryConnect(); // the pause is over
+            return;
         }
-        tryConnect();
+        lastWhy = ConnectPolicy::word(ConnectPolicy::Failure::NoAnswer);
+        dropSocket();
+        again(ConnectPolicy::Ended::TimedOut);
     });
     gapTimer.setSingleShot(true);
     gapTimer.setTimerType(Qt::PreciseTimer);
@@ -67,10 +69,9 @@ void BusClient::open(const QHostAddress &address, quint16 tcpPort, int timeoutMs
     close();
     host = address;
     port = tcpPort;
-    connectTimeoutMs = timeoutMs;
-    retryForMs = retryMs;
+    policy = ConnectPolicy(ConnectPolicy::within(retryMs, timeoutMs));
+    policy.begin(clock.elapsed());
     lastWhy.clear();
-    sinceFirstTry.start();
     tryConnect();
 }
 
@@ -95,14 +96,24 @@ QString BusClient::target() const
     return QStringLiteral("%1:%2").arg(host.toString()).arg(port);
 }
 
-// A try, or the end of trying: the time for tries is up after a failure.
-void BusClient::tryConnect()
+// After a failed try, the next after the policy's pause, or the end of
+// trying with the last try's word.
+void BusClient::again(ConnectPolicy::Ended how)
 {
-    if (!lastWhy.isEmpty() && sinceFirstTry.elapsed() >= retryForMs) {
+    const int pause = policy.afterFailure(how, clock.elapsed());
+    if (pause < 0) {
         enter(State::Closed);
         emit notOpened(lastWhy);
-        return;
+    } else if (pause == 0) {
+        tryConnect();
+    } else {
+        enter(State::Pausing);
+        connectTimer.start(pause);
     }
+}
+
+void BusClient::tryConnect()
+{
     dropSocket();
     socket = new QTcpSocket(this);
     // A flood is read a slice at a time: the time-outs and Ctrl-C are
@@ -113,7 +124,7 @@ void BusClient::tryConnect()
     connect(socket, &QTcpSocket::disconnected, this, &BusClient::onDisconnected);
     connect(socket, &QTcpSocket::readyRead, this, &BusClient::onReadyRead);
     enter(State::Connecting);
-    connectTimer.start(connectTimeoutMs);
+    connectTimer.start(policy.tryTimeout(clock.elapsed()));
     inConnectCall = true;
     socket->connectToHost(host, port);
     inConnectCall = false;
@@ -137,20 +148,9 @@ void BusClient::onSocketError()
         onDisconnected();
         return;
     }
-    // The reach check's words for the same failures: one that fails inside
-    // the connect call is this computer's (no route, a blackhole route,
-    // which the system reports as a refusal); a host's refusal and the
-    // network's word come back later.
-    if (inConnectCall)
-        lastWhy = QStringLiteral("unreachable");
-    else if (socket->error() == QAbstractSocket::ConnectionRefusedError)
-        lastWhy = QStringLiteral("refused");
-    else
-        lastWhy = QStringLiteral("no answer");
-    // The next try after a pause; or, when the time for tries is up, the
-    // end (tryConnect() says it).
-    enter(State::Pausing);
-    connectTimer.start(sinceFirstTry.elapsed() + retryPauseMs < retryForMs ? retryPauseMs : 0);
+    // The reach check's words for the same failures.
+    lastWhy = ConnectPolicy::word(ConnectPolicy::failureOf(socket->error(), inConnectCall));
+    again(ConnectPolicy::Ended::Failed);
 }
 
 void BusClient::onDisconnected()

@@ -3,6 +3,7 @@
 
 #include "engine/bus/replymatch.h"
 #include "engine/bus/replyreader.h"
+#include "engine/link/connectpolicy.h"
 
 #include <QElapsedTimer>
 #include <QHostAddress>
@@ -76,9 +77,10 @@ public:
     explicit BusClient(BusFraming framing = BusFraming::Rtu, QObject *parent = nullptr);
     ~BusClient() override;
 
-    // Connects, trying again every retryPauseMs until `retryForMs` have
-    // passed since the first try (a module whose network comes up after a
-    // restart); each try bounded by `connectTimeoutMs`. opened() or
+    // Connects, trying again until `retryForMs` have passed since the first
+    // try (a module whose network comes up after a restart), by the connect
+    // policy of everything that waits for a module (ConnectPolicy::within);
+    // each try bounded by `connectTimeoutMs`. opened() or
     // notOpened() follows.
     void open(const QHostAddress &host, quint16 port, int connectTimeoutMs, int retryForMs = 0);
     bool isOpen() const;
@@ -104,7 +106,6 @@ public:
 
     const Stray &stray() const { return strays; }
 
-    static constexpr int retryPauseMs = 250;
     static constexpr int readSlice = 64 * 1024; // bytes taken at once
 
 signals:
@@ -121,6 +122,7 @@ signals:
 private:
     void enter(State next);
     void tryConnect();
+    void again(ConnectPolicy::Ended how);
     void onConnected();
     void onSocketError();
     void onDisconnected();
@@ -140,9 +142,7 @@ private:
     QTcpSocket *socket = nullptr;
     QHostAddress host;
     quint16 port = 0;
-    int connectTimeoutMs = 3000;
-    int retryForMs = 0;
-    QElapsedTimer sinceFirstTry;
+    ConnectPolicy policy;
     QTimer connectTimer; // a try's time-out, or the pause before the next
     QString lastWhy;
     bool inConnectCall = false;

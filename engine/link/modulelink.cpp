@@ -28,7 +28,7 @@ ModuleLink::ModuleLink(const HostPort &target, QObject *parent) : QObject(parent
     connect(&retryTimer, &QTimer::timeout, this, &ModuleLink::connectNow);
     connectTimer.setSingleShot(true);
     connect(&connectTimer, &QTimer::timeout, this, [this] {
-        onDown(QStringLiteral("no answer within %1 s").arg(connectTimeoutMs / 1000));
+        onDown(QStringLiteral("no answer within %1 s").arg(policy.schedule().tryTimeoutMs / 1000));
     });
     keptTimer.setSingleShot(true);
     connect(&keptTimer, &QTimer::timeout, this, &ModuleLink::keep);
@@ -138,7 +138,7 @@ void ModuleLink::connectNow()
             break;
         }
     });
-    connectTimer.start(connectTimeoutMs);
+    connectTimer.start(policy.tryTimeout(0));
     if (where.isName())
         socket->connectToHost(where.host, where.port);
     else
@@ -189,7 +189,7 @@ void ModuleLink::keep()
     inRefusals = false;
     runRefusals = 0;
     lastReason.clear();
-    retryMs = firstRetryMs;
+    policy.begin(0);
     event(downMs < 0 ? QStringLiteral("connected")
                      : QStringLiteral("connected again after %1 ms").arg(downMs));
     emit connected(downMs, refusals);
@@ -225,8 +225,6 @@ void ModuleLink::onDown(const QString &reason)
         ++count.refusals;
         ++runRefusals;
         event(QStringLiteral("closed at once by the module"));
-        // Such a module is called every 2 s, not four times a second.
-        retryMs = longestRetryMs;
         if (!inRefusals) {
             inRefusals = true;
             emit refusing();
@@ -244,8 +242,10 @@ void ModuleLink::onDown(const QString &reason)
     }
     if (currentState != State::Waiting)
         return;
-    retryTimer.start(retryMs);
-    retryMs = qMin(retryMs * 2, longestRetryMs);
+    // A module that closed at once is called every 2 s, not four times a
+    // second.
+    retryTimer.start(policy.afterFailure(
+        refused ? ConnectPolicy::Ended::ClosedAtOnce : ConnectPolicy::Ended::Failed, 0));
 }
 
 bool ModuleLink::send(const QByteArray &frame)

@@ -1,6 +1,7 @@
 #ifndef MODULELINK_H
 #define MODULELINK_H
 
+#include "engine/link/connectpolicy.h"
 #include "engine/link/hostport.h"
 
 #include <QByteArray>
@@ -18,8 +19,8 @@ class TraceLog;
 //
 // - It connects, and when the connection drops or is refused (every restart
 //   of the module is one) connects again after 250 ms, 500 ms, 1 s, then
-//   every 2 s, until stop() or until it has been without a connection for
-//   the give-up time. A name that does not resolve (a boot before DNS) is
+//   every 2 s (ConnectPolicy::keptUp), until stop() or until it has been
+//   without a connection for the give-up time. A name that does not resolve (a boot before DNS) is
 //   tried again the same way.
 // - A short TCP keep-alive (idle 5 s, 3 probes 1 s apart; data
 //   unacknowledged for 8 s) notices a module gone without a word.
@@ -37,9 +38,6 @@ class ModuleLink : public QObject
     Q_OBJECT
 
 public:
-    static constexpr int firstRetryMs = 250;
-    static constexpr int longestRetryMs = 2000;
-    static constexpr int connectTimeoutMs = 3000; // a module that neither accepts nor refuses
     static constexpr int keptMs = 500;
 
     enum class State { Idle, Connecting, Connected, Waiting, Stopped };
@@ -122,7 +120,7 @@ private:
     bool inRefusals = false; // refusals since the last kept connection
     qint64 runRefusals = 0;  // ... how many
     bool reportedNotReached = false;
-    int retryMs = firstRetryMs;
+    ConnectPolicy policy{ConnectPolicy::keptUp()};
     QTimer retryTimer;
     QTimer connectTimer;
     QTimer giveUpTimer;

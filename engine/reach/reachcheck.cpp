@@ -79,13 +79,14 @@ void ReachCheck::pump()
 void ReachCheck::attempt(int index)
 {
     Target &t = *targets.at(size_t(index));
-    if (t.result.attempts == 0)
+    if (t.result.attempts == 0) {
         t.sinceFirst.start();
+        t.policy = ConnectPolicy(ConnectPolicy::within(retryForMs, connectTimeoutMs));
+        t.policy.begin(0);
+    }
     ++t.result.attempts;
     ++inProgress;
-    int timeoutMs = connectTimeoutMs;
-    if (retryForMs > 0) // the last try gets what is left, but not next to nothing
-        timeoutMs = qMin(timeoutMs, qMax(retryForMs - int(t.sinceFirst.elapsed()), 250));
+    const int timeoutMs = t.policy.tryTimeout(t.sinceFirst.elapsed());
     t.socket = new QTcpSocket(this);
     connect(t.socket, &QTcpSocket::connected, this, [this, index] { onConnected(index); });
     connect(t.socket, &QAbstractSocket::errorOccurred, this, [this, index] { onError(index); });
@@ -109,15 +110,17 @@ void ReachCheck::onError(int index)
     if (!t.socket)
         return;
     const QString detail = t.socket->errorString();
-    // A failure inside the connect call itself is this computer's: nothing
-    // went out (no route, a blackhole route, which the system reports as a
-    // refusal). A host's refusal and the network's word come back later.
-    if (t.inConnectCall)
+    switch (ConnectPolicy::failureOf(t.socket->error(), t.inConnectCall)) {
+    case ConnectPolicy::Failure::Unreachable:
         endTry(index, Outcome::Unreachable, detail);
-    else if (t.socket->error() == QAbstractSocket::ConnectionRefusedError)
+        break;
+    case ConnectPolicy::Failure::Refused:
         endTry(index, Outcome::Refused, detail);
-    else
+        break;
+    case ConnectPolicy::Failure::NoAnswer:
         endTry(index, Outcome::NoAnswer, detail);
+        break;
+    }
 }
 
 void ReachCheck::onTimer(int index)
@@ -143,14 +146,15 @@ void ReachCheck::endTry(int index, Outcome outcome, const QString &detail, bool 
     --inProgress;
     t.result.outcome = outcome;
     t.result.detail = detail;
-    const int elapsed = int(t.sinceFirst.elapsed());
-    if (outcome != Outcome::Reachable && retryForMs > 0 && elapsed < retryForMs) {
-        // Again: at once after a time-out; after a quick failure, a pause
-        // first (so that a refusal does not turn into a flood).
-        if (timedOut)
-            ready << index;
-        else
-            t.timer.start(qMin(retryPauseMs, retryForMs - elapsed));
+    const int pause = outcome == Outcome::Reachable
+                          ? -1
+                          : t.policy.afterFailure(timedOut ? ConnectPolicy::Ended::TimedOut
+                                                           : ConnectPolicy::Ended::Failed,
+                                                  t.sinceFirst.elapsed());
+    if (pause == 0) {
+        ready << index;
+    } else if (pause > 0) {
+        t.timer.start(pause);
     } else {
         t.done = true;
         t.result.time = TraceLog::timestamp();

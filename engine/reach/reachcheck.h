@@ -1,6 +1,8 @@
 #ifndef REACHCHECK_H
 #define REACHCHECK_H
 
+#include "engine/link/connectpolicy.h"
+
 #include <QElapsedTimer>
 #include <QHostAddress>
 #include <QObject>
@@ -31,8 +33,9 @@ class QTcpSocket;
 //
 // With setRetryFor(), a target that is not reachable is tried again until
 // it is or the time is up (a module whose network is still coming up after
-// a restart): after a time-out at once, after a quick failure a pause of
-// retryPauseMs later. Its last try is its outcome.
+// a restart), by the connect policy of everything that waits for a module
+// (ConnectPolicy::within): after a time-out at once, after a quick failure
+// a quarter second later. Its last try is its outcome.
 class ReachCheck : public QObject
 {
     Q_OBJECT
@@ -40,7 +43,6 @@ class ReachCheck : public QObject
 public:
     static constexpr int maxAtOnce = 32;
     static constexpr int defaultConnectTimeoutMs = 3000;
-    static constexpr int retryPauseMs = 500;
 
     enum class Outcome { Pending, Reachable, Refused, NoAnswer, Unreachable };
     struct Result {
@@ -94,6 +96,7 @@ private:
         QTimer timer; // the try's time-out, or the pause before the next try
         QElapsedTimer tryClock;
         QElapsedTimer sinceFirst;
+        ConnectPolicy policy;
         bool inConnectCall = false;
         bool done = false;
     };
