@@ -31,8 +31,7 @@ set(allowed_engine/jobs protocol engine/platform engine/console engine/link engi
 set(allowed_engine/register protocol engine/platform engine/link)
 set(allowed_engine/commission protocol engine/platform engine/console engine/link engine/bus
     engine/reach engine/jobs engine/register)
-set(allowed_engine/gateway protocol engine/platform engine/link engine/bus engine/bridge
-    engine/commission)
+set(allowed_engine/gateway protocol engine/platform engine/link engine/bus engine/commission)
 set(allowed_settings protocol)
 set(allowed_window protocol engine settings)
 set(allowed_cli protocol engine settings)

@@ -1,7 +1,7 @@
 #ifndef SERIALBRIDGE_H
 #define SERIALBRIDGE_H
 
-#include "engine/bridge/gaptimer.h"
+#include "engine/bus/gaptimer.h"
 #include "engine/bridge/ptyport.h"
 #include "engine/bridge/replyrouter.h"
 #include "engine/link/hostport.h"

@@ -1,7 +1,7 @@
 #ifndef BUSWORKER_H
 #define BUSWORKER_H
 
-#include "engine/bridge/gaptimer.h"
+#include "engine/bus/gaptimer.h"
 #include "engine/gateway/busqueue.h"
 #include "engine/gateway/busreplies.h"
 #include "engine/gateway/busunits.h"

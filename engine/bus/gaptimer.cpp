@@ -1,4 +1,4 @@
-#include "engine/bridge/gaptimer.h"
+#include "engine/bus/gaptimer.h"
 
 #include <QSocketNotifier>
 
