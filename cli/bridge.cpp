@@ -16,7 +16,6 @@
 namespace
 {
 
-constexpr int gaveUpExit = 4;
 constexpr int linkExit = 3;
 constexpr int longestGapMs = 10000;
 
@@ -95,11 +94,6 @@ void printCounters(SerialBridge &bridge, const QString &link, bool json)
     cliout::out(lines);
 }
 
-QString seconds(qint64 ms)
-{
-    return QString::number(ms / 1000.0, 'f', 1) + QStringLiteral(" s");
-}
-
 // A link the service makes must lie in its own directory: elsewhere it
 // could not make it, or (under its private /tmp) no other program would
 // see it.
@@ -169,7 +163,7 @@ int commandBridge(Run &run)
     int exitCode = 0;
     QObject::connect(&bridge, &SerialBridge::connected, [&](qint64 downMs, qint64 refusals) {
         QString line = downMs < 0 ? QStringLiteral("connected")
-                                  : QStringLiteral("back after ") + seconds(downMs);
+                                  : QStringLiteral("back after ") + cliout::seconds(downMs);
         if (refusals > 0)
             line += QStringLiteral(" (the module had closed %1 connection%2 at once)")
                         .arg(refusals)
@@ -189,9 +183,10 @@ int commandBridge(Run &run)
                                             "still hold an old one; trying every 2 s"));
     });
     QObject::connect(&bridge, &SerialBridge::stalling, [&](qint64 silentMs) {
-        cliout::error(where, QStringLiteral("has answered nothing for %1: requests are not sent "
-                                            "until it answers (one every %2 is, to find out)")
-                                 .arg(seconds(silentMs), seconds(settings.stallMs)));
+        cliout::error(where,
+                      QStringLiteral("has answered nothing for %1: requests are not sent "
+                                     "until it answers (one every %2 is, to find out)")
+                          .arg(cliout::seconds(silentMs), cliout::seconds(settings.stallMs)));
     });
     QObject::connect(&bridge, &SerialBridge::answeringAgain, [&](qint64 held) {
         cliout::error(where, QStringLiteral("answers again (%1 request%2 not sent meanwhile)")

@@ -25,7 +25,6 @@ namespace
 {
 
 constexpr int listenExit = 3;
-constexpr int gaveUpExit = 4;
 
 void printStatus(const Gateway &gateway)
 {
@@ -34,11 +33,6 @@ void printStatus(const Gateway &gateway)
     fwrite(bytes.constData(), 1, size_t(bytes.size()), stdout);
     // Printing: a reader that is gone has nowhere else to be told.
     (void)fflush(stdout);
-}
-
-QString seconds(qint64 ms)
-{
-    return QString::number(ms / 1000.0, 'f', 1) + QStringLiteral(" s");
 }
 
 // The site of the plan as its file stands now; false with every problem.
@@ -162,9 +156,9 @@ int commandGateway(Run &run)
     int result = 0;
     QObject::connect(&gateway, &Gateway::moduleConnected,
                      [](const QString &module, qint64 downMs, qint64 refusals) {
-                         QString line = downMs < 0
-                                            ? QStringLiteral("connected")
-                                            : QStringLiteral("back after ") + seconds(downMs);
+                         QString line =
+                             downMs < 0 ? QStringLiteral("connected")
+                                        : QStringLiteral("back after ") + cliout::seconds(downMs);
                          if (refusals > 0)
                              line += QStringLiteral(" (the module had closed %1 connection%2 at "
                                                     "once)")
@@ -194,7 +188,7 @@ int commandGateway(Run &run)
                                              "answered 0x0B at once, probed every %3")
                                   .arg(unit)
                                   .arg(o.settings.worker.deadAfter)
-                                  .arg(seconds(o.settings.worker.probeEveryMs)));
+                                  .arg(cliout::seconds(o.settings.worker.probeEveryMs)));
     });
     QObject::connect(&gateway, &Gateway::unitBack, [](const QString &module, quint8 unit) {
         cliout::error(module, QStringLiteral("unit %1 answers again").arg(unit));

@@ -8,7 +8,6 @@
 namespace
 {
 
-constexpr int longestAnswerTimeoutMs = 60000;
 constexpr int mostClients = 4096;
 constexpr int mostRetries = 5;
 constexpr int longestBroadcastDelayMs = 10000;
