@@ -8,8 +8,7 @@
 #include <cmath>
 #include <utility>
 
-BusClient::BusClient(BusFraming framing, QObject *parent)
-    : QObject(parent), framing(framing), reader(framing)
+BusClient::BusClient(BusFraming framing, QObject *parent) : QObject(parent), framing(framing)
 {
     clock.start();
     connectTimer.setSingleShot(true);
@@ -88,7 +87,7 @@ void BusClient::close()
     enter(State::Closed);
     dropSocket();
     match.reset();
-    reader = ReplyReader(framing);
+    reader = ReplyReader();
 }
 
 QString BusClient::target() const
@@ -225,7 +224,6 @@ void BusClient::send()
         reader.feed(before);
         reader.flush();
         settleTcp();
-        reader.expect(unit, function);
     }
     sentAtMs = nowMs();
     socket->write(frame);
@@ -242,7 +240,6 @@ void BusClient::cancel()
     pendingDone = nullptr;
     if (current == State::Gap || current == State::Awaiting)
         enter(State::Ready);
-    reader.expect(0, 0);
     // The matcher gives the dropped request up now, not at the next one's
     // start, where its "no reply" would answer the wrong request.
     if (match.state() == ReplyMatch::State::Awaiting) {
@@ -338,7 +335,6 @@ void BusClient::answer(Answer::Kind kind, const QModbusResponse &pdu, int ms)
         return;
     if (current == State::Gap || current == State::Awaiting)
         enter(State::Ready);
-    reader.expect(0, 0);
     // The line is free once the gap after this reply (or time-out) passed.
     lineFreeAtUs = clock.nsecsElapsed() / 1000 + gapUs;
     Answer a;
