@@ -55,6 +55,12 @@ public:
 
     // Probes of the units given up: `id` is probed `inMs` from now, or not.
     void probeIn(quint8 id, int inMs);
+    // Its probe is over (or was never sent): the next `inMs` from now.
+    void probeAgainIn(quint8 id, int inMs)
+    {
+        units[id].probeQueued = false;
+        probeIn(id, inMs);
+    }
     void noProbe(quint8 id);
     void stopProbes() { probeTimer.stop(); }
 

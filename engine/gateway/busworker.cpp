@@ -33,7 +33,7 @@ BusWorker::BusWorker(const GatewayBus &bus, const Settings &settings, QObject *p
     connect(&quietTimer, &GapTimer::timeout, this, [this] {
         if (line != Line::Quiet)
             return;
-        line = Line::Idle;
+        enter(Line::Idle);
         pump();
     });
     holdTimer.setSingleShot(true);
@@ -53,14 +53,12 @@ void BusWorker::start()
 
 void BusWorker::stop()
 {
-    answerTimer.stop();
     holdTimer.stop();
-    quietTimer.stop();
     units.stopProbes();
-    if (line == Line::Asking) {
-        line = Line::Idle;
+    const bool asking = line == Line::Asking;
+    enter(Line::Idle);
+    if (asking)
         refuse(current, gatewayexception::noPath);
-    }
     flushQueue(gatewayexception::noPath);
     link.stop();
 }
@@ -70,6 +68,23 @@ void BusWorker::setBus(const GatewayBus &bus)
     config.row = bus.row;
     config.line = bus.line;
     config.units = bus.units;
+}
+
+// The one place the line's state changes: the timer of the state left
+// stops.
+void BusWorker::enter(Line next)
+{
+    switch (line) {
+    case Line::Asking:
+        answerTimer.stop();
+        break;
+    case Line::Quiet:
+        quietTimer.stop();
+        break;
+    case Line::Idle:
+        break;
+    }
+    line = next;
 }
 
 void BusWorker::traceEvent(const QString &text)
@@ -100,22 +115,9 @@ void BusWorker::refuse(Job &job, quint8 code)
 {
     units.refused(job.request.unit, code);
     if (job.request.client != 0) {
-        QString why;
-        switch (code) {
-        case gatewayexception::noPath:
-            why = QStringLiteral("the module is not connected");
-            break;
-        case gatewayexception::noResponse:
-            why = units[job.request.unit].dead
-                      ? QStringLiteral("unit %1 is given up").arg(job.request.unit)
-                      : QStringLiteral("no answer in time");
-            break;
-        case gatewayexception::busy:
-            why = QStringLiteral("the queue is full");
-            break;
-        default:
-            break;
-        }
+        const QString why = code == gatewayexception::noResponse && units[job.request.unit].dead
+                                ? QStringLiteral("unit %1 is given up").arg(job.request.unit)
+                                : gatewayexception::reason(code);
         traceEvent(QStringLiteral("%1: unit %2 function %3 answered %4 (%5)")
                        .arg(job.who)
                        .arg(job.request.unit)
@@ -200,7 +202,6 @@ void BusWorker::send(Job job)
     current = std::move(job);
     currentForgotten = false;
     const GatewayRequest &request = current.request;
-    currentBroadcast = request.unit == 0;
     const QByteArray frame = replies.frame(request.unit, request.pdu);
     replies.begin(frame, request.unit, request.function(), clock.nsecsElapsed());
     drainReplies(clock.nsecsElapsed());
@@ -214,7 +215,7 @@ void BusWorker::send(Job job)
     units.sent(request.unit, current.tries > 0);
     if (settings.trace)
         settings.trace->sent(config.target.text() + QLatin1Char(' ') + current.who, frame);
-    if (currentBroadcast) {
+    if (request.unit == 0) { // a broadcast: no answer awaited
         ++count.bus.broadcasts;
         answer(current, request.writeAnswer(), false);
         // On the line for its length, then the devices' time to act on it.
@@ -224,20 +225,19 @@ void BusWorker::send(Job job)
         finish(quietUs);
         return;
     }
-    line = Line::Asking;
+    enter(Line::Asking);
     answerTimer.start(settings.answerTimeoutMs);
 }
 
 // The request is done: the line is quiet for `quietUs`, then the next goes.
 void BusWorker::finish(qint64 quietUs)
 {
-    answerTimer.stop();
     if (quietUs <= 0) {
-        line = Line::Idle;
+        enter(Line::Idle);
         pump();
         return;
     }
-    line = Line::Quiet;
+    enter(Line::Quiet);
     quietTimer.start(int(qMin<qint64>(quietUs, 600000000)));
 }
 
@@ -255,7 +255,6 @@ void BusWorker::replied(const QByteArray &pdu, const QByteArray &frame, qint64 a
 {
     if (line != Line::Asking)
         return;
-    answerTimer.stop();
     const quint8 id = current.request.unit;
     if (units.answered(id, (atNs - sentNs) / 1000, pdu, current.request.client == 0))
         emit unitBack(id);
@@ -296,8 +295,7 @@ void BusWorker::onAnswerTimeout()
                    .arg(id)
                    .arg(settings.answerTimeoutMs));
     if (current.request.client == 0) {
-        units[id].probeQueued = false;
-        units.probeIn(id, settings.probeEveryMs);
+        units.probeAgainIn(id, settings.probeEveryMs);
     } else if (current.request.isRead() && current.tries < settings.retries && sameLink &&
                !givingUp && !currentForgotten) {
         // Sent again in its client's next turn, first of its requests.
@@ -357,8 +355,7 @@ void BusWorker::flushQueue(quint8 code)
     for (auto &entry : taken) {
         for (Job &job : entry.second) {
             if (entry.first == 0) {
-                units[job.request.unit].probeQueued = false;
-                units.probeIn(job.request.unit, settings.probeEveryMs);
+                units.probeAgainIn(job.request.unit, settings.probeEveryMs);
                 continue;
             }
             refuse(job, code);
@@ -377,14 +374,13 @@ void BusWorker::onLinkLost(const QString &reason)
     // The request on the bus may have been carried out: it is answered as
     // one nothing answered, never sent again.
     if (line == Line::Asking) {
-        answerTimer.stop();
         BusUnits::Unit &u = units[current.request.unit];
         ++count.bus.timeouts;
         ++u.counters.timeouts;
         if (current.request.client == 0)
             u.probeQueued = false;
         refuse(current, gatewayexception::noResponse);
-        line = Line::Idle;
+        enter(Line::Idle);
     }
     flushQueue(gatewayexception::noPath);
     emit lost(reason);

@@ -104,7 +104,10 @@ signals:
     void unitBack(quint8 unit);
 
 private:
+    // The line: free, a request on it awaiting its answer, or quiet after
+    // one (the gap, a broadcast's delay) before the next may go.
     enum class Line { Idle, Asking, Quiet };
+    void enter(Line next);
 
     void answer(Job &job, const QByteArray &pdu, bool fromDevice);
     void refuse(Job &job, quint8 code);
@@ -140,7 +143,6 @@ private:
 
     Line line = Line::Idle;
     Job current;
-    bool currentBroadcast = false;
     bool currentForgotten = false; // its client is gone
     quint64 sentGeneration = 0;    // the module's connection it went on
     qint64 sentNs = 0;

@@ -52,3 +52,18 @@ QString gatewayexception::text(quint8 code)
         .toUpper()
         .replace(QLatin1String("0X"), QLatin1String("0x"));
 }
+
+QString gatewayexception::reason(quint8 code)
+{
+    switch (code) {
+    case noPath:
+        return QStringLiteral("the module is not connected");
+    case noResponse:
+        return QStringLiteral("no answer in time");
+    case busy:
+        return QStringLiteral("the queue is full");
+    default:
+        break;
+    }
+    return QString();
+}

@@ -16,6 +16,8 @@ constexpr quint8 noPath = 0x0A;          // no such unit, or its module is not c
 constexpr quint8 noResponse = 0x0B;      // the device did not answer in time
 // "0x0B": how the trace shows a code.
 QString text(quint8 code);
+// Why the gateway answers it itself: "the queue is full", ...
+QString reason(quint8 code);
 } // namespace gatewayexception
 
 struct GatewayRequest {
