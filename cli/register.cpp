@@ -4,11 +4,14 @@
 
 #include "cli/output.h"
 #include "cli/run.h"
-#include "engine/platform/textsafety.h"
-#include "engine/register/registerverdict.h"
-#include "engine/register/siteregister.h"
 #include "engine/commission/commissionplan.h"
 #include "engine/commission/recordimport.h"
+#include "engine/platform/textsafety.h"
+#include "engine/register/planstanding.h"
+#include "engine/register/registerlookup.h"
+#include "engine/register/registerruns.h"
+#include "engine/register/registerverdict.h"
+#include "engine/register/siteregister.h"
 
 #include <QFileInfo>
 #include <QJsonArray>
@@ -110,13 +113,13 @@ int show(Run &run, SiteRegister &reg, const QString &what)
     const bool byMac = parameters::isWellFormedMac(what);
     if (byMac) {
         ModuleEntry module;
-        if (!reg.findModule(what, &module, &error)) {
+        if (!RegisterLookup(reg).findModule(what, &module, &error)) {
             cliout::error(QString(), error);
             return registerUnavailableExit;
         }
         if (module.known())
             found << module;
-    } else if (!reg.findAddress(what, &found, &error)) {
+    } else if (!RegisterLookup(reg).findAddress(what, &found, &error)) {
         cliout::error(QString(), error);
         return registerUnavailableExit;
     }
@@ -145,7 +148,7 @@ int history(Run &run, SiteRegister &reg, const QString &mac)
 {
     QString error;
     QList<HistoryEntry> entries;
-    if (!reg.history(mac, &entries, &error)) {
+    if (!RegisterLookup(reg).history(mac, &entries, &error)) {
         cliout::error(QString(), error);
         return registerUnavailableExit;
     }
@@ -208,8 +211,12 @@ int site(Run &run, SiteRegister &reg, const QString &planPath)
     QList<PlannedRow> planned;
     for (const commissionplan::Row &row : plan.rows)
         planned << PlannedRow{row.row, row.port, row.values};
+    // The plan by its rows; what the register knew of it by its bytes is
+    // its rows' now.
+    const QString identity = commissionplan::identity(bytes);
     QList<RowStanding> standing;
-    if (!reg.siteStanding(planHash(bytes), planned, &standing, &error)) {
+    if (!RegisterRuns(reg).adoptPlan(legacyPlanHash(bytes), identity, &error) ||
+        !siteStanding(reg, identity, planned, &standing, &error)) {
         cliout::error(QString(), error);
         return registerUnavailableExit;
     }
@@ -219,12 +226,13 @@ int site(Run &run, SiteRegister &reg, const QString &planPath)
                              QStringLiteral("register")}};
     for (int i = 0; i < standing.size(); ++i) {
         const RowStanding &s = standing.at(i);
-        const char *word = s.kind == RowStanding::Kind::Verified  ? "verified"
-                           : s.kind == RowStanding::Kind::Differs ? "differs"
-                                                                  : "never";
+        const char *word = s.kind == RowStanding::Kind::Verified    ? "verified"
+                           : s.kind == RowStanding::Kind::Differs   ? "differs"
+                           : s.kind == RowStanding::Kind::Elsewhere ? "elsewhere"
+                                                                    : "never";
         if (s.kind == RowStanding::Kind::Differs)
             exitCode = differsExit;
-        else if (s.kind == RowStanding::Kind::Never && exitCode == 0)
+        else if (!s.done() && exitCode == 0)
             exitCode = notKnownExit;
         QStringList differing;
         for (const ModuleField field : s.differing)
@@ -282,10 +290,10 @@ int import(Run &run, SiteRegister &reg, const QStringList &records)
         int added = 0;
         QString error;
         // Who made the record, and on which station, it does not say.
-        RunInfo source = RunInfo::here(QStringLiteral("import"), QString(), QByteArray(), path);
+        RunInfo source = RunInfo::here(QStringLiteral("import"), QString(), QString(), path);
         source.station.clear();
         source.user.clear();
-        if (!reg.importRows(source, rowsOf.at(i), &added, &error)) {
+        if (!RegisterRuns(reg).importRows(source, rowsOf.at(i), &added, &error)) {
             cliout::error(QString(), error);
             cliout::err({QStringLiteral("%1 was not imported").arg(records.at(i))});
             return registerUnavailableExit;
@@ -310,7 +318,7 @@ int exportModules(Run &run, SiteRegister &reg)
         return usage(QStringLiteral("register export takes --csv or --json"));
     QList<ModuleEntry> modules;
     QString error;
-    if (!reg.allModules(&modules, &error)) {
+    if (!RegisterLookup(reg).allModules(&modules, &error)) {
         cliout::error(QString(), error);
         return registerUnavailableExit;
     }

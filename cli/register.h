@@ -25,16 +25,23 @@ bool registerLocation(Run &run, siteregister::Location *location, QString *probl
 // before anything is written to a module.
 constexpr int registerUnavailableExit = 3;
 
+class HeldClaim;
 class RegisterDesk;
 
 // Opens the register of a command that writes or audits modules, and
 // begins its run (`info`) in it, before anything is written: false with
 // the problem said on stderr (exit registerUnavailableExit; a usage error
 // is said and *exitCode set to 2). With --no-register, true and no desk.
-// The desk's policy comes from --rewrite, --address-memory and
-// --claim-lease.
+// The desk's policy comes from --rewrite, --address-memory, --claim-lease
+// (at least siteregister::minimumLeaseMs) and --register-wait.
 bool openRegister(Run &run, const siteregister::RunInfo &info, std::unique_ptr<RegisterDesk> *desk,
                   int *exitCode);
+
+// Takes a write's claims in the register before anything is sent (its
+// address, a replacement's old module), waiting for the answer: false with
+// the holder or the reason said on stderr and *exitCode set (7: another
+// run holds one live; 3: the register could not be asked; 130: stopped).
+bool takeClaim(HeldClaim &claim, int *exitCode);
 
 // ordan-cli replace OLD_MAC --port PORT.
 int commandReplace(Run &run);

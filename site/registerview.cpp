@@ -1,6 +1,7 @@
 #include "site/registerview.h"
 
 #include "engine/platform/textsafety.h"
+#include "engine/register/registerlookup.h"
 #include "engine/register/registerverdict.h"
 #include "engine/register/siteregister.h"
 #include "site/siterun.h"
@@ -120,7 +121,7 @@ bool RegisterView::refresh()
     QList<ModuleEntry> found;
     if (!run->registerLocation(&where, &error) ||
         (where.kind != Location::Kind::None && !reg.open(where, &error)) ||
-        (reg.isOpen() && !reg.allModules(&found, &error))) {
+        (reg.isOpen() && !RegisterLookup(reg).allModules(&found, &error))) {
         status->setText(error);
         return false;
     }
@@ -151,7 +152,7 @@ void RegisterView::showHistory()
     SiteRegister reg;
     QList<HistoryEntry> entries;
     if (!run->registerLocation(&where, &error) || !reg.open(where, &error) ||
-        !reg.history(mac, &entries, &error)) {
+        !RegisterLookup(reg).history(mac, &entries, &error)) {
         status->setText(error);
         return;
     }

@@ -1,11 +1,12 @@
 // The site window's runs and the site register: opened as a run starts,
 // the engineer's question before a rewrite, and the replacement of a
 // row's module.
-#include "engine/register/registerverdict.h"
-#include "engine/register/siteregister.h"
 #include "engine/commission/commissionplan.h"
 #include "engine/commission/commissionrun.h"
 #include "engine/commission/registerdesk.h"
+#include "engine/register/planstanding.h"
+#include "engine/register/registerverdict.h"
+#include "engine/register/siteregister.h"
 #include "site/planmodel.h"
 #include "site/siterun.h"
 
@@ -49,10 +50,12 @@ bool SiteRun::openRegister(CommissionRun *commission, const QString &record)
     if (location.kind == Location::Kind::None)
         return true;
     auto opened = std::make_unique<RegisterDesk>();
+    const QByteArray bytes = planBytes();
     RunInfo info = RunInfo::here(
         replacing.isEmpty() ? QStringLiteral("ordan-site") : QStringLiteral("ordan-site replace"),
         planFile.isEmpty() ? tr("the window's plan") : QFileInfo(planFile).absoluteFilePath(),
-        planBytes(), QFileInfo(record).absoluteFilePath());
+        commissionplan::identity(bytes), QFileInfo(record).absoluteFilePath());
+    info.legacyHash = legacyPlanHash(bytes);
     if (!opened->open(location, info, &error)) {
         refused << error;
         refusedCode = int(JobResult::RegisterFailed);
@@ -119,9 +122,8 @@ bool SiteRun::rowModule(int row, ModuleEntry *module, QString *error) const
     const commissionplan::Row &planned = model->checkedPlan().rows.at(index);
     QList<RowStanding> standing;
     if (!reg.open(location, error) ||
-        !reg.siteStanding(siteregister::planHash(planBytes()),
-                          {PlannedRow{planned.row, planned.port, planned.values}}, &standing,
-                          error))
+        !siteStanding(reg, commissionplan::identity(planBytes()),
+                      {PlannedRow{planned.row, planned.port, planned.values}}, &standing, error))
         return false;
     if (standing.isEmpty() || !standing.first().module.known()) {
         *error = tr("the register knows no module of row %1").arg(planned.row);

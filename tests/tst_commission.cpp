@@ -2,9 +2,9 @@
 // modules as processes of their own on pseudo-terminals, modules swapped on
 // a port by stopping one simulator and starting another under the same path.
 #include "cliprocess.h"
+#include "engine/commission/commissionrecord.h"
 #include "engine/console/portlock.h"
 #include "engine/jobs/rowoutcome.h"
-#include "engine/commission/commissionrecord.h"
 #include "protocol/parameters.h"
 #include "settings/setting_module.h"
 #include "settings/settingsmapping.h"
@@ -622,9 +622,54 @@ void CommissionTest::outcomeOfEachEnding_data()
         << "" << 0 << -1 << "unverified";
     QTest::newRow("matches") << facts(E::Done, audit) << "matches"
                              << "" << 0 << 1 << "matches";
+    using Keeper = WriteResult::Keeper;
     QTest::newRow("verified, the record lacks it")
-        << facts(E::Done, [](WriteResult &r) { r.keepsRecord = true; }) << "failed"
+        << facts(E::Done,
+                 [](WriteResult &r) {
+                     r.kept = {{Keeper::Record, false, "disk"}};
+                 })
+        << "failed"
         << "not recorded" << 1 << 1 << "verified";
+    QTest::newRow("verified, the register lacks it")
+        << facts(E::Done,
+                 [](WriteResult &r) {
+                     r.kept = {{Keeper::Register, false, "gone"}, {Keeper::Record, true, ""}};
+                 })
+        << "failed"
+        << "register" << 3 << 1 << "verified, not in the register";
+    // The gate's refusals before anything is written, and a row taken over.
+    using Refusal = WriteResult::Admission::Refusal;
+    const auto refused = [](Refusal refusal) {
+        return [refusal](WriteResult &r) {
+            r.sent = r.accepted = {};
+            r.resetSent = false;
+            r.admission.verdict = WriteResult::Admission::Verdict::Stop;
+            r.admission.refusal = refusal;
+        };
+    };
+    QTest::newRow("met in another row")
+        << facts(E::NotAdmitted, refused(Refusal::ByRun)) << "failed"
+        << "no answer" << 4 << -1 << "not a new module";
+    QTest::newRow("verified elsewhere")
+        << facts(E::NotAdmitted, refused(Refusal::Elsewhere)) << "failed"
+        << "verified elsewhere" << 7 << -1 << "already verified";
+    QTest::newRow("address held") << facts(E::NotAdmitted, refused(Refusal::Held)) << "failed"
+                                  << "address held" << 7 << -1 << "address held";
+    QTest::newRow("register unavailable")
+        << facts(E::NotAdmitted, refused(Refusal::Unanswered)) << "failed"
+        << "register" << 3 << -1 << "register unavailable";
+    QTest::newRow("taken over while writing")
+        << facts(E::Abandoned, [](WriteResult &r) { r.resetSent = false; }) << "failed"
+        << "taken over" << 3 << -1 << "claim lost after sending ip, gateway; no restart was sent";
+    QTest::newRow("read, not rewritten")
+        << facts(E::Done,
+                 [](WriteResult &r) {
+                     r.sent = r.accepted = {};
+                     r.resetSent = false;
+                     r.admission.verdict = WriteResult::Admission::Verdict::Unchanged;
+                 })
+        << "verified"
+        << "" << 0 << 1 << "verified, not rewritten";
     QTest::newRow("port in use") << facts(E::PortInUse) << "failed"
                                  << "port not opened" << 3 << -1 << "port in use";
     QTest::newRow("silent") << facts(E::Silent) << "failed"
@@ -722,7 +767,9 @@ void CommissionTest::outcomeOfEachEnding()
     QTEST(outcome.verified ? int(*outcome.verified) : -1, "verified");
     QTEST(outcome.recordResult(), "record");
     QCOMPARE(outcome.isSuccess(), outcome.exitCode == 0 && outcome.verifies);
-    QCOMPARE(outcome.reason.isEmpty(), facts.ending == WriteResult::Ending::Done);
+    // A row's reason is its failure's; the register's lack of a row is one.
+    QCOMPARE(outcome.reason.isEmpty(), facts.ending == WriteResult::Ending::Done &&
+                                           outcome.failure != RowOutcome::Failure::NotRegistered);
     // The record's row says what was meant, whatever came of it.
     const QStringList cells =
         cliprocess::csvCells(commissionrecord::line(commissionrecord::rowOf(outcome)));

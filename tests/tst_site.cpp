@@ -5,9 +5,12 @@
 // program started from a script with --start --quit-when-done.
 #include "cliprocess.h"
 #include "dialoghelpers.h"
-#include "engine/console/portlistmodel.h"
-#include "engine/register/siteregister.h"
+#include "engine/commission/commissionplan.h"
 #include "engine/commission/commissionrecord.h"
+#include "engine/console/portlistmodel.h"
+#include "engine/register/claimbook.h"
+#include "engine/register/registerruns.h"
+#include "engine/register/siteregister.h"
 #include "settings/setting_module.h"
 #include "settings/settingsmapping.h"
 #include "site/planmodel.h"
@@ -1261,18 +1264,22 @@ void SiteTest::registerInTheWindow()
         QVERIFY2(other.open(where, &error), qPrintable(error));
         QFile file(dir.filePath("plan2.csv"));
         QVERIFY(file.open(QIODevice::ReadOnly));
-        siteregister::RunInfo info =
-            siteregister::RunInfo::here("ordan-cli commission", file.fileName(), file.readAll());
+        siteregister::RunInfo info = siteregister::RunInfo::here(
+            "ordan-cli commission", file.fileName(), commissionplan::identity(file.readAll()));
         info.station = "bench-2";
-        const qint64 id = other.beginRun(info, &error);
-        QCOMPARE(other.claimRow(id, info.planHash, 2, 60000, true, &error).state,
+        siteregister::ClaimRequest request;
+        request.run = RegisterRuns(other).beginRun(info, &error);
+        request.planHash = info.planHash;
+        request.planRow = 2;
+        request.again = true;
+        QCOMPARE(ClaimBook(other).claim(request, &error).state,
                  siteregister::ClaimEntry::State::Claimed);
         QVERIFY(site.window.startRun());
         QTRY_VERIFY_WITH_TIMEOUT(site.state(0).startsWith("another station's: claimed by bench-2"),
                                  runTimeoutMs);
         site.window.stopRun();
         QTRY_VERIFY_WITH_TIMEOUT(!site.window.isRunning(), runTimeoutMs);
-        QVERIFY(other.releaseClaim(id, info.planHash, 2, false, QString(), &error));
+        QVERIFY(ClaimBook(other).release(request, &error));
     }
 
     // The row's module replaced: the new one on its port gets its values.

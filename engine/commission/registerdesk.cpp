@@ -1,304 +1,166 @@
 #include "engine/commission/registerdesk.h"
 
+#include "engine/commission/commissionplan.h"
+#include "engine/platform/workqueue.h"
+#include "engine/register/planstanding.h"
+#include "engine/register/registerruns.h"
 #include "engine/register/siteregister.h"
 
-#include <QMutexLocker>
 #include <QPointer>
-#include <QSemaphore>
-#include <QThread>
 
 using namespace siteregister;
 
-namespace
-{
-
-using Answer = WriteJob::RegisterAnswer;
-using Verdict = WriteJob::RegisterAnswer::Verdict;
-using Ending = WriteResult::Ending;
-
-Answer stop(Ending ending, const QString &text)
-{
-    Answer a;
-    a.verdict = Verdict::Stop;
-    a.stop = ending;
-    a.text = text;
-    return a;
-}
-
-Answer rewrite(const QString &text)
-{
-    Answer a;
-    a.verdict = Verdict::Rewrite;
-    a.text = text;
-    return a;
-}
-
-// What the register's knowledge of the module `mac` lets a row that plans
-// `planned` do, under `policy`: the decision of a row about to be written.
-Answer verdictOf(SiteRegister &reg, const parameters::Values &planned, const QString &mac,
-                 const QString &replaces, const RegisterDesk::Policy &policy, QString *note)
-{
-    QString error;
-    ModuleEntry module;
-    if (!reg.findModule(mac, &module, &error))
-        return stop(Ending::RegisterUnavailable, error);
-    if (!replaces.isEmpty() && parameters::normalMac(replaces) == mac)
-        return stop(Ending::VerifiedElsewhere,
-                    RegisterDesk::tr("this module, %1, is the one to replace: connect its "
-                                     "replacement")
-                        .arg(mac));
-    const QString was = RegisterDesk::tr("it was %1").arg(verifiedAs(module));
-    switch (judgeModule(module, planned)) {
-    case ModuleVerdict::HoldsRow:
-        if (policy.rewrite)
-            return rewrite(was);
-        {
-            Answer a;
-            a.verdict = Verdict::Unchanged;
-            a.text = verifiedAs(module);
-            return a;
-        }
-    case ModuleVerdict::VerifiedElsewhere:
-        // What a rewrite would note, when the engineer asks for one.
-        *note = was;
-        if (!policy.rewrite && !policy.namedModule)
-            return stop(Ending::VerifiedElsewhere, alreadyVerifiedText(module));
-        break;
-    case ModuleVerdict::Unknown:
-        break;
-    }
-    Answer go;
-    if (judgeModule(module, planned) == ModuleVerdict::VerifiedElsewhere)
-        go = rewrite(was);
-    // The planned address: another module's, verified there within the
-    // register's memory and not replaced since (the module replaced here
-    // is not another holder).
-    const QString ip = planned.value(ModuleField::Ip);
-    if (ip.isEmpty())
-        return go;
-    QList<ModuleEntry> holders;
-    if (!reg.addressHolders(ip, mac, policy.addressMemoryDays, &holders, &error))
-        return stop(Ending::RegisterUnavailable, error);
-    for (const ModuleEntry &holder : qAsConst(holders)) {
-        if (holder.mac == parameters::normalMac(replaces))
-            continue;
-        const QString held = addressHeldText(ip, holder);
-        *note = go.text.isEmpty() ? held : go.text + QStringLiteral("; ") + held;
-        if (!policy.rewrite)
-            return stop(Ending::AddressHeld, held);
-        return rewrite(go.text.isEmpty() ? held : go.text + QStringLiteral("; ") + held);
-    }
-    return go;
-}
-
-} // namespace
-
 RegisterDesk::RegisterDesk(QObject *parent)
-    : QObject(parent), thread(QThread::create([this] { work(); }))
+    : QObject(parent),
+      // The connection is made, used and closed on the queue's thread.
+      queue(std::make_unique<WorkQueue>([this] { reg = std::make_unique<SiteRegister>(); },
+                                        [this] { reg.reset(); }))
 {
-    thread->start();
 }
 
 RegisterDesk::~RegisterDesk()
 {
+    closing->store(true);
     if (runId != 0) {
         const qint64 run = runId;
         post([run](SiteRegister &r) -> std::function<void()> {
             QString error;
-            r.endRun(run, &error);
+            RegisterRuns(r).endRun(run, &error);
             return nullptr;
         });
     }
-    {
-        const QMutexLocker lock(&mutex);
-        stopping = true;
-    }
-    wake.wakeAll();
-    thread->wait();
+    queue.reset();
 }
 
 void RegisterDesk::post(const Work &job)
 {
-    {
-        const QMutexLocker lock(&mutex);
-        queue.append([this, job] {
-            std::function<void()> then = job(*reg);
-            if (then)
-                QMetaObject::invokeMethod(this, std::move(then), Qt::QueuedConnection);
-        });
-    }
-    wake.wakeAll();
-}
-
-void RegisterDesk::wait(const std::function<void(SiteRegister &)> &job)
-{
-    QSemaphore done;
-    {
-        const QMutexLocker lock(&mutex);
-        queue.append([this, &job, &done] {
-            job(*reg);
-            done.release();
-        });
-    }
-    wake.wakeAll();
-    done.acquire();
-}
-
-void RegisterDesk::work()
-{
-    // The connection is made, used and closed on this thread.
-    reg = std::make_unique<SiteRegister>();
-    QMutexLocker lock(&mutex);
-    for (;;) {
-        while (queue.isEmpty() && !stopping)
-            wake.wait(&mutex);
-        if (queue.isEmpty())
-            break;
-        const std::function<void()> task = queue.takeFirst();
-        lock.unlock();
-        task();
-        lock.relock();
-    }
-    lock.unlock();
-    reg.reset();
+    // The answer is dropped with the desk: its posted call goes with it.
+    queue->post([this, job] {
+        std::function<void()> then = job(*reg);
+        if (then)
+            QMetaObject::invokeMethod(this, std::move(then), Qt::QueuedConnection);
+    });
 }
 
 bool RegisterDesk::open(const Location &location, const RunInfo &run, QString *error)
 {
+    // A plan file as the register's older plans are looked for: its bytes'
+    // hash, and the identity of its rows.
+    const auto keysOf = [](const QString &path, QString *legacy, QString *identity) {
+        QByteArray bytes;
+        QString problem;
+        if (!commissionplan::readFile(path, &bytes, &problem))
+            return false;
+        *legacy = legacyPlanHash(bytes);
+        *identity = commissionplan::identity(bytes);
+        return true;
+    };
     bool opened = false;
     qint64 id = 0;
-    wait([&](SiteRegister &r) {
-        opened = r.open(location, error);
+    queue->run([&] {
+        opened = reg->open(location, error);
+        QString ignored;
+        // Older plans the register knows by their bytes: best effort, a
+        // file gone is looked for again when its plan is run.
         if (opened)
-            id = r.beginRun(run, error);
+            RegisterRuns(*reg).adoptPlans(keysOf, &ignored);
+        if (opened)
+            id = RegisterRuns(*reg).beginRun(run, error);
     });
     where = location.shown();
-    planHash = run.planHash;
+    plan = run.planHash;
     runId = opened ? id : 0;
     return runId != 0;
 }
 
-void RegisterDesk::attach(WriteJob *job, int planRow, bool claimed, const QString &replaces)
+void RegisterDesk::rowBegins()
 {
-    const QPointer<RegisterDesk> self(this);
-    if (!job->isAudit()) {
-        const parameters::Values planned = job->written();
-        job->setRegisterGate([self, planned, planRow, replaces](
-                                 const QString &mac, const WriteJob::RegisterAnswered &answered) {
-            if (!self) {
-                answered(stop(Ending::RegisterUnavailable, tr("the register was closed")));
-                return;
-            }
-            const Policy policy = self->rules;
-            const qint64 run = self->runId;
-            self->post([self, planned, planRow, replaces, mac, answered, policy,
-                        run](SiteRegister &r) -> std::function<void()> {
-                QString note;
-                Answer a = verdictOf(r, planned, mac, replaces, policy, &note);
-                QString error;
-                // A rewrite is noted before the module is written.
-                if (a.verdict == Verdict::Rewrite &&
-                    !r.noteRewrite(run, planRow, mac, a.text, &error))
-                    a = stop(Ending::RegisterUnavailable, error);
-                return [self, a, note, answered, planRow, mac] {
-                    if (a.verdict != Verdict::Stop || a.stop == Ending::RegisterUnavailable ||
-                        !self || !self->ask) {
-                        answered(a);
-                        return;
-                    }
-                    self->judge(planRow, mac, a, note, answered);
-                };
-            });
-        });
-    }
-    const QString hash = claimed ? planHash : QString();
-    job->setRegistrar(
-        [self, hash, replaces](const RowOutcome &o, const WriteJob::RecordDone &done) {
-            if (!self) {
-                done(false, tr("the register was closed"));
-                return;
-            }
-            RowEntry row;
-            row.time = o.time;
-            row.planRow = o.planRow;
-            row.port = o.port;
-            row.planned = o.planned;
-            row.values = o.recordValues();
-            row.result = o.recordResult();
-            row.replaces = replaces;
-            const qint64 run = self->runId;
-            self->post([row, run, hash, done](SiteRegister &r) -> std::function<void()> {
-                QString error;
-                const bool kept = r.recordRow(run, row, &error, hash);
-                return [done, kept, error] { done(kept, error); };
-            });
-        });
-}
-
-void RegisterDesk::judge(int planRow, const QString &mac, const WriteJob::RegisterAnswer &stopped,
-                         const QString &note, const WriteJob::RegisterAnswered &answered)
-{
-    // The engineer decides: written anyway (noted first), or stopped.
-    const QPointer<RegisterDesk> self(this);
-    const qint64 run = runId;
-    ask(planRow, stopped.text, [self, stopped, note, answered, run, planRow, mac](bool write) {
-        if (!write || !self) {
-            answered(stopped);
-            return;
-        }
-        self->post([note, answered, run, planRow, mac](SiteRegister &r) -> std::function<void()> {
-            QString error;
-            const Answer a = r.noteRewrite(run, planRow, mac, note, &error)
-                                 ? rewrite(note)
-                                 : stop(Ending::RegisterUnavailable, error);
-            return [answered, a] { answered(a); };
-        });
-    });
-}
-
-void RegisterDesk::claim(int planRow, bool again, const Claimed &done)
-{
-    const qint64 run = runId;
-    const QString hash = planHash;
-    const int leaseMs = rules.leaseMs;
-    post([=](SiteRegister &r) -> std::function<void()> {
+    const int waitMs = rules.reconnectMs;
+    const auto stop = closing;
+    post([waitMs, stop](SiteRegister &r) -> std::function<void()> {
         QString error;
-        const ClaimEntry claim = r.claimRow(run, hash, planRow, leaseMs, again, &error);
-        return [done, claim, error] { done(claim, error); };
-    });
-}
-
-void RegisterDesk::renew(int planRow, const Renewed &done)
-{
-    const qint64 run = runId;
-    const QString hash = planHash;
-    const int leaseMs = rules.leaseMs;
-    post([=](SiteRegister &r) -> std::function<void()> {
-        QString error;
-        bool takenOver = false;
-        const bool ok = r.renewClaim(run, hash, planRow, leaseMs, &error, &takenOver);
-        return [done, ok, takenOver, error] { done(ok, takenOver, error); };
-    });
-}
-
-void RegisterDesk::release(int planRow)
-{
-    const qint64 run = runId;
-    const QString hash = planHash;
-    post([=](SiteRegister &r) -> std::function<void()> {
-        QString error;
-        r.releaseClaim(run, hash, planRow, false, QString(), &error);
+        r.reconnect(
+            waitMs, [stop] { return stop->load(); }, &error);
         return nullptr;
     });
 }
 
-void RegisterDesk::claims(const ClaimList &done)
+void RegisterDesk::claim(ClaimRequest request, const Claimed &done)
 {
-    const QString hash = planHash;
-    post([=](SiteRegister &r) -> std::function<void()> {
+    request.run = runId;
+    request.leaseMs = rules.leaseMs;
+    const int waitMs = rules.reconnectMs;
+    const auto stop = closing;
+    post([request, done, waitMs, stop](SiteRegister &r) -> std::function<void()> {
         QString error;
-        QList<ClaimEntry> list;
-        r.claims(hash, &list, &error);
-        return [done, list, error] { done(list, error); };
+        ClaimEntry claim;
+        claim.planRow = request.planRow;
+        claim.state = ClaimEntry::State::Failed;
+        if (r.reconnect(
+                waitMs, [stop] { return stop->load(); }, &error))
+            claim = ClaimBook(r).claim(request, &error);
+        return [done, claim, error] { done(claim, error); };
+    });
+}
+
+void RegisterDesk::renew(const ClaimRequest &request, const Renewed &done)
+{
+    post([request, done](SiteRegister &r) -> std::function<void()> {
+        QString error;
+        bool takenOver = false;
+        const bool ok = ClaimBook(r).renew(request, &error, &takenOver);
+        return [done, ok, takenOver, error] { done(ok, takenOver, error); };
+    });
+}
+
+void RegisterDesk::release(const ClaimRequest &request)
+{
+    post([request](SiteRegister &r) -> std::function<void()> {
+        QString error;
+        ClaimBook(r).release(request, &error);
+        return nullptr;
+    });
+}
+
+void RegisterDesk::admit(AdmissionRequest request, const Admitted &done)
+{
+    request.run = runId;
+    request.rewrite = request.rewrite || rules.rewrite;
+    request.namedModule = request.namedModule || rules.namedModule;
+    request.addressMemoryDays = rules.addressMemoryDays;
+    const QPointer<RegisterDesk> self(this);
+    post([self, request, done](SiteRegister &r) -> std::function<void()> {
+        const Admission a = siteregister::admit(r, request);
+        return [self, request, done, a] {
+            // The engineer decides where a rule of the register stops the
+            // row: written anyway (the rewrite noted first), or stopped.
+            if (!a.overrulable() || !self || !self->ask) {
+                done(a);
+                return;
+            }
+            self->ask(request.planRow, a.words, [self, request, done, a](bool write) {
+                if (!write || !self) {
+                    done(a);
+                    return;
+                }
+                AdmissionRequest anyway = request;
+                anyway.rewrite = true;
+                self->post([anyway, done](SiteRegister &r2) -> std::function<void()> {
+                    const Admission again = siteregister::admit(r2, anyway);
+                    return [done, again] { done(again); };
+                });
+            });
+        };
+    });
+}
+
+void RegisterDesk::standing(const QList<PlannedRow> &rows, const Standing &done)
+{
+    const QString hash = plan;
+    post([hash, rows, done](SiteRegister &r) -> std::function<void()> {
+        QString error;
+        QList<RowStanding> standing;
+        siteStanding(r, hash, rows, &standing, &error);
+        return [done, standing, error] { done(standing, error); };
     });
 }

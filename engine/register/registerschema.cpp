@@ -46,9 +46,22 @@ const QStringList version1{
     QStringLiteral("CREATE INDEX rewrites_by_mac ON rewrites (mac)"),
 };
 
+// Version 2: a row claims its address (and a replacement its old module)
+// beside its plan's row, under a unique key; a run names its process. The
+// plans' legacy keys (their files' hashes) become their rows' identity as
+// each plan is met again (RegisterRuns).
+const QStringList version2{
+    QStringLiteral("ALTER TABLE runs ADD COLUMN pid BIGINT NOT NULL DEFAULT 0"),
+    QStringLiteral("CREATE TABLE key_claims (claim_key TEXT PRIMARY KEY, "
+                   "run_id BIGINT NOT NULL REFERENCES runs (id), plan_row INTEGER NOT NULL, "
+                   "port TEXT NOT NULL, since_ms BIGINT NOT NULL, "
+                   "lease_until_ms BIGINT NOT NULL)"),
+    QStringLiteral("CREATE INDEX key_claims_by_run ON key_claims (run_id)"),
+};
+
 // The migration to each version, the first to version 1.
-const QList<QStringList> migrations{version1};
-static_assert(schemaVersion == 1, "a migration for each version");
+const QList<QStringList> migrations{version1, version2};
+static_assert(schemaVersion == 2, "a migration for each version");
 
 const QString versionKey = QStringLiteral("schema_version");
 

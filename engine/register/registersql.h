@@ -71,6 +71,12 @@ private:
 // padding.
 QString reasonOf(const QSqlError &error);
 
+// A text column's value, never NULL.
+inline QVariant textColumn(const QString &value)
+{
+    return value.isNull() ? QString(QLatin1String("")) : value;
+}
+
 // A register's connection: its own name in Qt SQL, the database, and the
 // statements' runner.
 struct Connection {

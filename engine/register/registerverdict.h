@@ -3,6 +3,8 @@
 
 #include "engine/register/registerentries.h"
 
+class RegisterLookup;
+
 // What the register's knowledge of a module means for a row about to write
 // it, decided here once for every front end, and the words that say so.
 namespace siteregister
@@ -19,6 +21,17 @@ enum class ModuleVerdict {
     VerifiedElsewhere, // verified at other values: rewritten only when asked
 };
 ModuleVerdict judgeModule(const ModuleEntry &module, const parameters::Values &planned);
+
+// Where a plan's row stands, the one answer for every command and window
+// that asks whether a row is done already (commission and the site
+// window skip it, register site says so): Verified (done) only when the
+// register's latest word on the row's module is verified as this row of
+// this plan (or, found at its address, verified with no plan at all: an
+// imported record, a write), at every planned value, and no rewrite of it
+// was noted since; replaced modules are their successors'. False with the
+// reason when the register could not be asked.
+bool standingOf(RegisterLookup &lookup, const QString &planHash, const PlannedRow &row,
+                RowStanding *standing, QString *error);
 
 // Where a module was last verified: "verified as 10.70.0.82 (row 3 of
 // site.csv, station, 2026-05-04T10:20:30.123+03:00)"; for a write without
@@ -41,14 +54,27 @@ QString alreadyVerifiedText(const ModuleEntry &module);
 // station, time)"
 QString addressHeldText(const QString &ip, const ModuleEntry &holder);
 
+// Who verified a module, as a done row names it: its station, or the
+// record it was imported from.
+QString doneBy(const ModuleEntry &module);
 // A plan's row done by a run, as its claim says: "verified by STATION at
 // TIME on MAC"; one another run holds: "claimed by STATION since TIME".
 QString claimDoneText(const ClaimEntry &claim);
+// The same of a row done on `module`, as the register's standing has it.
+QString doneText(const ModuleEntry &module);
 QString claimHeldText(const ClaimEntry &claim);
+// What a claim's key holds, in words: "10.0.0.1", "the replacement of MAC".
+QString claimedThing(const QString &key);
+// A claim another run holds live (ClaimEntry::State::Blocked): "10.0.0.1 is
+// claimed by STATION (process 4711, row 3 of site.csv) since TIME",
+// "MAC is being replaced by STATION (process 4711, on /dev/ttyUSB1) since
+// TIME", "MAC was replaced by MAC2 already".
+QString claimBlockedText(const ClaimEntry &claim);
 
 // A plan row's standing in words: "verified by STATION (USER) at TIME on
-// MAC", "differs: ip, mask (MAC, verified ...)", "never verified"; with a
-// claim, "claimed by STATION" or the like after it.
+// MAC", "differs: ip, mask (MAC, verified ...)", "rewritten since: MAC,
+// verified ...", "verified in another plan: MAC, verified ...", "never
+// verified"; with a claim, "claimed by STATION" or the like after it.
 QString standingText(const RowStanding &standing);
 
 } // namespace siteregister
