@@ -256,6 +256,41 @@ private slots:
             QVERIFY2(r.err.contains("must be at least 2 seconds"), r.err.constData());
     }
 
+    // A row that takes longer than its lease keeps its claim while it
+    // runs (renewed every third of the lease): the other station, asking
+    // again all the while, never takes it over.
+    void leaseRenewedWhileTheRowRuns()
+    {
+        const QString here = dir.filePath("renewed");
+        std::array<Side, 2> sides;
+        for (int s = 0; s < 2; ++s) {
+            Side &side = sides.at(size_t(s));
+            side.dir = here + (s == 0 ? "/a" : "/b");
+            side.station = s == 0 ? "station-a" : "station-b";
+            QDir().mkpath(side.dir);
+            side.module = std::make_unique<cliprocess::Simulator>(QStringList{
+                "--link", side.dir + "/port", "--mac",
+                s == 0 ? "02:50:00:00:00:0A" : "02:50:00:00:00:0B", "--restart-delay", "5000"});
+            QFile plan(side.dir + "/plan.csv");
+            QVERIFY(plan.open(QIODevice::WriteOnly));
+            plan.write(planIn(s == 0 ? "LF" : "CRLF", "10.50.0.1"));
+        }
+        const QStringList arguments{"commission",     "plan.csv",
+                                    "--claim-lease",  "2",
+                                    "--register",     here + "/register.sqlite",
+                                    "--swap-timeout", "30"};
+        sides[0].start(arguments);
+        QTRY_VERIFY_WITH_TIMEOUT(sides[0].module->commands().contains("CHANGE IP:10.50.0.1"),
+                                 runMs);
+        sides[1].start(arguments);
+        for (Side &side : sides)
+            side.result = cliprocess::finish(side.cli, runMs);
+        QVERIFY2(sides[0].result.exitCode == 0 && sides[1].result.exitCode == 0 &&
+                     sides[1].said().contains("done already: verified by station-a"),
+                 (sides[0].said() + "\n--\n" + sides[1].said()).constData());
+        QCOMPARE(sides[1].module->commands(), QStringList());
+    }
+
     // The server restarted while a port waits for its next module: the
     // connection is made again before the next row, which is verified.
     void serverRestartedBetweenRows()
@@ -284,6 +319,7 @@ private slots:
             runMs));
         postgres.stop();
         QVERIFY(postgres.resume());
+        module.reset();
         module = moduleAt(here, "02:30:00:00:00:02");
         const cliprocess::Result r = cliprocess::finish(cli, runMs);
         err += r.err;

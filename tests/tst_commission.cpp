@@ -95,6 +95,7 @@ private slots:
     void onePortOneRun_data();
     void onePortOneRun();
     void deviceHeldByAnotherProgram();
+    void deviceHeldWhileWriting();
     void lockDirectoryChecked_data();
     void lockDirectoryChecked();
     void interruptedRunKeepsFinishedRows_data();
@@ -426,6 +427,23 @@ void CommissionTest::deviceHeldByAnotherProgram()
     QCOMPARE(sim.commands(), QStringList());
     holder.kill();
     holder.waitForFinished();
+}
+
+// While ordan-cli writes a module, the device itself is held (flock on
+// the open descriptor), not only the port's name: another program's
+// flock(1) on the device fails.
+void CommissionTest::deviceHeldWhileWriting()
+{
+    Simulator sim({"--delay", "400"});
+    QProcess cli;
+    cli.start(ORDAN_CLI_PATH, {"write", sim.path, "--ip", "192.168.0.9"});
+    QTRY_VERIFY_WITH_TIMEOUT(sim.commands().contains("CHANGE IP:192.168.0.9"), 20000);
+    QProcess other;
+    other.start("flock", {"-n", QFileInfo(sim.path).canonicalFilePath(), "true"});
+    QVERIFY(other.waitForFinished(10000));
+    QCOMPARE(other.exitCode(), 1);
+    const Result r = cliprocess::finish(cli);
+    QVERIFY2(r.exitCode == 0, r.err.constData());
 }
 
 void CommissionTest::lockDirectoryChecked_data()
