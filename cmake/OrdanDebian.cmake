@@ -1,6 +1,8 @@
 # What every Debian package of the project holds besides its programs:
-# /usr/share/doc/<package>/copyright in the machine-readable format 1.0, and
-# /usr/share/doc/<package>/changelog.gz with the entry of this version. Both
+# /usr/share/doc/<package>/copyright in the machine-readable format 1.0,
+# /usr/share/doc/<package>/changelog.gz with the entry of this version, and
+# the guides: README.md.gz and docs/ (each guide gzipped as Debian keeps
+# documentation, the screenshots as they are). The copyright and changelog
 # are written from the cache variables below and the project's version and
 # release date (ORDAN_RELEASE_DATE, YYYY-MM-DD), the source package's name
 # ORDAN_SOURCE_PACKAGE and the maintainer CPACK_PACKAGE_CONTACT. Included by
@@ -105,15 +107,44 @@ if(ORDAN_GZIP_FAILED)
     message(FATAL_ERROR "gzip failed on ${ORDAN_DEBIAN_DOCS}/changelog")
 endif()
 
+# The guides, README.md and docs/*.md, gzipped when built (-n: the same bytes
+# every time); a guide added to docs/ is picked up when the build is
+# configured again, which the glob asks for.
+get_filename_component(ORDAN_GUIDES_SOURCE ${CMAKE_CURRENT_LIST_DIR}/.. ABSOLUTE)
+file(GLOB ORDAN_GUIDES RELATIVE ${ORDAN_GUIDES_SOURCE} CONFIGURE_DEPENDS
+     ${ORDAN_GUIDES_SOURCE}/docs/*.md)
+list(PREPEND ORDAN_GUIDES README.md)
+file(GLOB ORDAN_GUIDE_IMAGES CONFIGURE_DEPENDS ${ORDAN_GUIDES_SOURCE}/docs/*.png)
+set(ORDAN_GUIDES_BUILT)
+set(ORDAN_GUIDES_DOCS)
+foreach(guide ${ORDAN_GUIDES})
+    set(copy ${ORDAN_DEBIAN_DOCS}/guides/${guide})
+    add_custom_command(OUTPUT ${copy}.gz
+        COMMAND ${CMAKE_COMMAND} -E copy ${ORDAN_GUIDES_SOURCE}/${guide} ${copy}
+        COMMAND ${ORDAN_GZIP} -9nf ${copy}
+        DEPENDS ${ORDAN_GUIDES_SOURCE}/${guide}
+        COMMENT "Compressing ${guide} for the packages"
+        VERBATIM)
+    list(APPEND ORDAN_GUIDES_BUILT ${copy}.gz)
+    if(guide MATCHES "^docs/")
+        list(APPEND ORDAN_GUIDES_DOCS ${copy}.gz)
+    endif()
+endforeach()
+add_custom_target(ordan-guides ALL DEPENDS ${ORDAN_GUIDES_BUILT})
+
 # ordan_debian_package(<component> <package> <description>): the install
 # component <component> becomes the Debian package <package>, described by
 # <description> (its first line the synopsis, then the long description,
 # paragraphs separated by an empty line), with the copyright file and the
-# changelog. A package named otherwise than the source package
+# changelog, and the guides. A package named otherwise than the source package
 # ORDAN_SOURCE_PACKAGE names that as its Source.
 function(ordan_debian_package component package description)
     install(FILES ${ORDAN_DEBIAN_DOCS}/copyright ${ORDAN_DEBIAN_DOCS}/changelog.gz
             DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/${package} COMPONENT ${component})
+    install(FILES ${ORDAN_DEBIAN_DOCS}/guides/README.md.gz
+            DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/${package} COMPONENT ${component})
+    install(FILES ${ORDAN_GUIDES_DOCS} ${ORDAN_GUIDE_IMAGES}
+            DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/${package}/docs COMPONENT ${component})
     string(TOUPPER ${component} name)
     set(CPACK_DEBIAN_${name}_PACKAGE_NAME ${package} PARENT_SCOPE)
     if(NOT package STREQUAL ORDAN_SOURCE_PACKAGE)

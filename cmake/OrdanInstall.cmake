@@ -11,7 +11,9 @@
 #                                     desktop entries, icons, AppStream files
 #
 # Both packages come from one build; each program links the project's static
-# libraries, so no shared library of ours is installed.
+# libraries, so no shared library of ours is installed. Each package has its
+# copyright, its changelog and the guides (README.md, docs/) under
+# /usr/share/doc/<package>/ (OrdanDebian.cmake).
 #
 # Another window goes into the ordan-configurator package with one call of
 # ordan_install_window() after its target is defined, as site/CMakeLists.txt
@@ -21,7 +23,7 @@
 include(GNUInstallDirs)
 
 # Where the project lives on the web; the AppStream file names it and the
-# README's screenshot under it. Set these to the project's real addresses.
+# screenshot of docs/ under it. Set these to the project's real addresses.
 set(ORDAN_PROJECT_URL "https://ordan.example/configurator" CACHE STRING
     "Home page named in the AppStream file and the Debian package")
 set(ORDAN_SCREENSHOT_URL "${ORDAN_PROJECT_URL}/docs/screenshot.png" CACHE STRING

@@ -4,11 +4,12 @@
 # no error and no warning (its information and pedantic notes are shown);
 # checks that ordan-cli depends on no Qt Gui or Widgets package; installs
 # ordan-cli alone with apt-get, runs hardening-check on it, its --version and
-# `ordan-cli ports`, verifies the bridge's service unit (systemd-analyze);
+# `ordan-cli ports`, verifies the bridge's service unit (systemd-analyze),
+# finds the guides (README.md and docs/) under /usr/share/doc/ordan-cli/;
 # then installs ordan-configurator, runs hardening-check on
 # its two windows (ordan-configurator and ordan-site) and their --version,
 # validates their desktop entries and AppStream files, looks for the manual
-# pages and icons; and removes both again.
+# pages, icons and guides; and removes both again.
 # Needs root (apt-get).
 #   scripts/check-package.sh
 #   ORDAN_QT_MAJOR=6 scripts/check-package.sh    # the packages built on Qt 6
@@ -171,6 +172,24 @@ for package in "${packages[@]}"; do
 done
 check "ordan-cli depends on no Qt Gui or Widgets package" depends_on_no_gui "${deb[ordan-cli]}"
 
+# The guides under /usr/share/doc/PACKAGE/, as in the repository: README.md
+# and every guide of docs/ gzipped, the screenshots as they are.
+guides_shipped() {
+    local package=$1 doc=/usr/share/doc/$1 file missing=0
+    for file in "$repo/README.md" "$repo"/docs/*.md; do
+        file=${file#"$repo"/}
+        if [[ ! -f $doc/$file.gz ]] || ! gzip -dc "$doc/$file.gz" | cmp -s - "$repo/$file"; then
+            echo "$doc/$file.gz: missing, or not $file" >&2
+            missing=1
+        fi
+    done
+    for file in "$repo"/docs/*.png; do
+        file=${file#"$repo"/}
+        cmp -s "$doc/$file" "$repo/$file" || { echo "$doc/$file: missing, or not $file" >&2; missing=1; }
+    done
+    return $missing
+}
+
 # The command-line tool alone, as on a machine without a desktop.
 install_deb "${deb[ordan-cli]}"
 check "ordan-cli installed without the window" not_installed ordan-configurator
@@ -179,6 +198,7 @@ check "/usr/bin/ordan-cli ports" /usr/bin/ordan-cli ports
 check "ordan-cli's register (SQLite)" /usr/bin/ordan-cli register export --csv \
     --register "$(mktemp -d)/register.sqlite"
 check "manual page of ordan-cli" test -f /usr/share/man/man1/ordan-cli.1.gz
+check "guides of ordan-cli" guides_shipped ordan-cli
 check "hardening of ordan-cli" hardened /usr/bin/ordan-cli ordan-cli
 # The bridge's service template, as an instance would run: systemd-analyze
 # verify loads it (its command, sandbox and manual page) and must say
@@ -205,6 +225,7 @@ for window in ordan-configurator ordan-site; do
     done
     check "hardening of $window" hardened /usr/bin/$window ordan-configurator
 done
+check "guides of ordan-configurator" guides_shipped ordan-configurator
 check "AppStream files" appstreamcli validate --no-net /usr/share/metainfo/*.metainfo.xml
 check "AppStream file of the site window" test -f /usr/share/metainfo/*.site.metainfo.xml
 

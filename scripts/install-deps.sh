@@ -34,6 +34,7 @@ packages=(
     stress-ng                          # the suite under load (scripts/test.sh --under-load)
     clang-tidy cppcheck                # the static check
     systemd                            # systemd-analyze verify on the bridge's service unit
+    python3-minimal                    # the guides' link check (scripts/check-links.sh)
 )
 
 missing=()

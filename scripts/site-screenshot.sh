@@ -1,12 +1,13 @@
 #!/usr/bin/env bash
-# Takes the picture of the site window in the README: builds ordan-site and
-# the module simulator (Release, into build/), starts simulated modules on
-# four ports named as by-id names are, 70 characters long (one module
-# refusing its IP address, one slow, two rows on one port), runs the window
-# on a virtual X display of a field laptop (1366x768) with --start, and
-# photographs it while the third port waits for its next module. Writes docs/site-screenshot.png or
-# the given file. With ORDAN_QT_MAJOR=6 set, the window built on Qt 6
-# (build-qt6-release/); BUILD names another build directory.
+# Takes the picture of the site window in docs/commissioning.md: builds
+# ordan-site and the module simulator (Release, into build/), starts
+# simulated modules on four ports named as by-id names are, 70 characters
+# long (one module refusing its IP address, one slow, two rows on one port),
+# runs the window on a virtual X display of a field laptop (1366x768) with
+# --start, and photographs it while the third port waits for its next
+# module. Writes docs/site-screenshot.png or the given file. With
+# ORDAN_QT_MAJOR=6 set, the window built on Qt 6 (build-qt6-release/); BUILD
+# names another build directory.
 #   scripts/site-screenshot.sh [out.png]
 set -euo pipefail
 # Its runs leave nothing in the user's site register: an empty one in

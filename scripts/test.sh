@@ -8,10 +8,12 @@
 #                            whole test suite headless through ctest (tests
 #                            side by side), runs the static check over the
 #                            sources changed since the branch left main
-#                            (scripts/static-check.sh --changed), and replays
+#                            (scripts/static-check.sh --changed), replays
 #                            every file of the fuzz corpora through its fuzz
-#                            target (scripts/fuzz.sh --replay). A few minutes
-#                            on two cores once the packages are installed.
+#                            target (scripts/fuzz.sh --replay), and checks
+#                            that every link of README.md and docs/ resolves
+#                            (scripts/check-links.sh). A few minutes on two
+#                            cores once the packages are installed.
 #   scripts/test.sh --full   the whole verdict, what CI runs (.ci/run): the
 #                            suite as above, the static check over every
 #                            source, the suite again with AddressSanitizer and
@@ -23,8 +25,8 @@
 #                            (scripts/bench.sh --smoke, no figure judged); then the
 #                            fuzz corpora replayed and each fuzz target run
 #                            for a fixed count from a fixed seed
-#                            (scripts/fuzz.sh --ci). Within 45 minutes on two
-#                            cores.
+#                            (scripts/fuzz.sh --ci); the guides' links
+#                            checked. Within 45 minutes on two cores.
 #   scripts/test.sh --under-load [N]
 #                            the quick tier's suite N times (default 5) with
 #                            both cores kept busy by stress-ng --cpu 2; fails
@@ -117,6 +119,8 @@ plain=(-DCMAKE_BUILD_TYPE=Debug -DCMAKE_EXPORT_COMPILE_COMMANDS=ON)
 
 start=$SECONDS
 if [[ $tier == quick ]]; then
+    # Seconds, and nothing to build: first, so a broken link shows at once.
+    phase "links of the guides" bash "$repo/scripts/check-links.sh"
     suite "test suite" "$repo/build-test" "${plain[@]}"
     phase "static check (changed sources)" bash "$repo/scripts/static-check.sh" --changed \
         "$repo/build-test"
@@ -147,6 +151,7 @@ fi
 # The plain build keeps one source a unit, as a developer builds, so a
 # missing include shows; the other three are unity builds, which take a
 # third less time.
+phase "links of the guides" bash "$repo/scripts/check-links.sh"
 suite "test suite" "$repo/build-test" "${plain[@]}"
 # clang-tidy and cppcheck over every source: any finding fails.
 phase "static check" bash "$repo/scripts/static-check.sh" "$repo/build-test"
