@@ -163,7 +163,7 @@ private slots:
                                     "--mask", "255.255.255.0", "--gateway", gatewayOf(ip)};
                 } else if (command == "commission") {
                     // Two different savings of one plan.
-                    const QString form = forms.at((round + s * (1 + round % 3)) % 4);
+                    const QString &form = forms.at((round + s * (1 + round % 3)) % 4);
                     QFile plan(side.dir + "/plan.csv");
                     QVERIFY(plan.open(QIODevice::WriteOnly));
                     plan.write(planIn(form, ip));

@@ -4,6 +4,8 @@
 #include <QSemaphore>
 #include <QThread>
 
+#include <memory>
+
 WorkQueue::WorkQueue(Work first, Work last)
     : first(std::move(first)), last(std::move(last)), thread(QThread::create([this] { loop(); }))
 {
@@ -31,12 +33,13 @@ void WorkQueue::post(Work work)
 
 void WorkQueue::run(const Work &work)
 {
-    QSemaphore done;
-    post([&work, &done] {
+    // Shared with the queue: nothing of this frame is left behind in it.
+    const auto done = std::make_shared<QSemaphore>();
+    post([work, done] {
         work();
-        done.release();
+        done->release();
     });
-    done.acquire();
+    done->acquire();
 }
 
 void WorkQueue::loop()

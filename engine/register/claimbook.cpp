@@ -127,7 +127,7 @@ ClaimEntry ClaimBook::claim(const ClaimRequest &request, QString *error)
     }
     // What the row plans beside its place in the plan, all or nothing.
     for (const QString &key : request.keys()) {
-        const ClaimEntry held = claimKey(request, key, error);
+        ClaimEntry held = claimKey(request, key, error);
         if (held.state == ClaimEntry::State::Failed)
             return failed();
         if (held.state == ClaimEntry::State::Blocked) {
