@@ -6,8 +6,6 @@
 #include "engine/register/registerverdict.h"
 #include "engine/register/siteregister.h"
 
-#include <QSqlQuery>
-
 using namespace siteregister;
 
 namespace
@@ -24,18 +22,18 @@ const QString rowClaimColumns = QStringLiteral(
     "SELECT c.plan_row, c.run_id, c.station, c.state, c.since_ms, c.lease_until_ms - %NOW%, "
     "c.mac, u.pid FROM claims c LEFT JOIN runs u ON u.id = c.run_id WHERE c.plan_hash = ? ");
 
-ClaimEntry rowClaimAt(const QSqlQuery &q)
+ClaimEntry rowClaimAt(const QVariantList &q)
 {
     ClaimEntry c;
-    c.planRow = q.value(0).toInt();
-    c.run = q.value(1).toLongLong();
-    c.station = q.value(2).toString();
-    c.state = q.value(3).toString() == QLatin1String("done") ? ClaimEntry::State::Done
-                                                             : ClaimEntry::State::HeldByOther;
-    c.since = timeText(q.value(4).toLongLong());
-    c.leaseLeftMs = c.state == ClaimEntry::State::Done ? 0 : q.value(5).toLongLong();
-    c.mac = q.value(6).toString();
-    c.pid = q.value(7).toLongLong();
+    c.planRow = q.at(0).toInt();
+    c.run = q.at(1).toLongLong();
+    c.station = q.at(2).toString();
+    c.state = q.at(3).toString() == QLatin1String("done") ? ClaimEntry::State::Done
+                                                          : ClaimEntry::State::HeldByOther;
+    c.since = timeText(q.at(4).toLongLong());
+    c.leaseLeftMs = c.state == ClaimEntry::State::Done ? 0 : q.at(5).toLongLong();
+    c.mac = q.at(6).toString();
+    c.pid = q.at(7).toLongLong();
     return c;
 }
 
@@ -43,14 +41,14 @@ ClaimEntry rowClaimAt(const QSqlQuery &q)
 bool readRowClaim(const Sql &sql, const QString &planHash, int planRow, ClaimEntry *claim,
                   QString *error)
 {
-    QSqlQuery query;
-    if (!sql.exec(atNow(sql, rowClaimColumns + QStringLiteral("AND c.plan_row = ?")),
-                  {planHash, planRow}, error, &query))
+    Sql::Rows rows;
+    if (!sql.select(atNow(sql, rowClaimColumns + QStringLiteral("AND c.plan_row = ?")),
+                    {planHash, planRow}, &rows, error))
         return false;
     *claim = ClaimEntry();
     claim->planRow = planRow;
-    if (query.next())
-        *claim = rowClaimAt(query);
+    if (!rows.isEmpty())
+        *claim = rowClaimAt(rows.first());
     return true;
 }
 
@@ -58,26 +56,27 @@ bool readRowClaim(const Sql &sql, const QString &planHash, int planRow, ClaimEnt
 // Blocked with the holder.
 bool readKeyClaim(const Sql &sql, const QString &key, ClaimEntry *claim, QString *error)
 {
-    QSqlQuery query;
-    if (!sql.exec(atNow(sql, QStringLiteral("SELECT k.run_id, u.station, u.pid, u.plan_path, "
-                                            "k.plan_row, k.port, k.since_ms, k.lease_until_ms - "
-                                            "%NOW% FROM key_claims k JOIN runs u ON u.id = "
-                                            "k.run_id WHERE k.claim_key = ?")),
-                  {key}, error, &query))
+    Sql::Rows rows;
+    if (!sql.select(atNow(sql, QStringLiteral("SELECT k.run_id, u.station, u.pid, u.plan_path, "
+                                              "k.plan_row, k.port, k.since_ms, k.lease_until_ms "
+                                              "- %NOW% FROM key_claims k JOIN runs u ON u.id = "
+                                              "k.run_id WHERE k.claim_key = ?")),
+                    {key}, &rows, error))
         return false;
     *claim = ClaimEntry();
     claim->what = key;
-    if (!query.next())
+    if (rows.isEmpty())
         return true;
+    const QVariantList &q = rows.first();
     claim->state = ClaimEntry::State::Blocked;
-    claim->run = query.value(0).toLongLong();
-    claim->station = query.value(1).toString();
-    claim->pid = query.value(2).toLongLong();
-    claim->planPath = query.value(3).toString();
-    claim->heldRow = query.value(4).toInt();
-    claim->port = query.value(5).toString();
-    claim->since = timeText(query.value(6).toLongLong());
-    claim->leaseLeftMs = query.value(7).toLongLong();
+    claim->run = q.at(0).toLongLong();
+    claim->station = q.at(1).toString();
+    claim->pid = q.at(2).toLongLong();
+    claim->planPath = q.at(3).toString();
+    claim->heldRow = q.at(4).toInt();
+    claim->port = q.at(5).toString();
+    claim->since = timeText(q.at(6).toLongLong());
+    claim->leaseLeftMs = q.at(7).toLongLong();
     return true;
 }
 
@@ -146,16 +145,15 @@ ClaimEntry ClaimBook::claimRow(const ClaimRequest &request, QString *error)
     ClaimEntry failed;
     failed.planRow = request.planRow;
     failed.state = ClaimEntry::State::Failed;
-    QSqlQuery query;
-    if (!sql.exec(QStringLiteral("SELECT station FROM runs WHERE id = ?"), {request.run}, error,
-                  &query))
+    Sql::Rows run;
+    if (!sql.select(QStringLiteral("SELECT station FROM runs WHERE id = ?"), {request.run}, &run,
+                    error))
         return failed;
-    if (!query.next()) {
+    if (run.isEmpty()) {
         *error = Text::tr("the register %1 has no run %2").arg(reg.shown()).arg(request.run);
         return failed;
     }
-    const QString station = query.value(0).toString();
-    query.finish();
+    const QString station = run.first().at(0).toString();
 
     ClaimEntry held;
     if (!readRowClaim(sql, request.planHash, request.planRow, &held, error))
@@ -402,11 +400,11 @@ bool ClaimBook::claims(const QString &planHash, QList<ClaimEntry> *entries, QStr
 {
     entries->clear();
     const Sql *sql = reg.sql(error);
-    QSqlQuery query;
-    if (!sql || !sql->exec(atNow(*sql, rowClaimColumns + QStringLiteral("ORDER BY c.plan_row")),
-                           {planHash}, error, &query))
+    Sql::Rows rows;
+    if (!sql || !sql->select(atNow(*sql, rowClaimColumns + QStringLiteral("ORDER BY c.plan_row")),
+                             {planHash}, &rows, error))
         return false;
-    while (query.next())
-        entries->append(rowClaimAt(query));
+    for (const QVariantList &row : qAsConst(rows))
+        entries->append(rowClaimAt(row));
     return true;
 }

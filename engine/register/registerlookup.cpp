@@ -18,25 +18,25 @@ const QString moduleColumns = QStringLiteral(
     "u.tool, u.station, u.username, u.plan_path, u.plan_hash, m.plan_row, m.port, "
     "m.replaced_by, u.record FROM modules m LEFT JOIN runs u ON u.id = m.run_id WHERE ");
 
-ModuleEntry moduleAt(const QSqlQuery &q)
+ModuleEntry moduleAt(const QVariantList &q)
 {
     ModuleEntry m;
-    m.mac = q.value(0).toString();
-    m.firstSeen = q.value(1).toString();
-    m.lastSeen = q.value(2).toString();
-    m.verifiedTime = q.value(3).toString();
-    m.verifiedMs = q.value(4).toLongLong();
-    m.values = valuesFrom(q.value(5).toString());
-    m.run = q.value(6).toLongLong();
-    m.tool = q.value(7).toString();
-    m.station = q.value(8).toString();
-    m.user = q.value(9).toString();
-    m.planPath = q.value(10).toString();
-    m.planHash = q.value(11).toString();
-    m.planRow = q.value(12).toInt();
-    m.port = q.value(13).toString();
-    m.replacedBy = q.value(14).toString();
-    m.record = q.value(15).toString();
+    m.mac = q.at(0).toString();
+    m.firstSeen = q.at(1).toString();
+    m.lastSeen = q.at(2).toString();
+    m.verifiedTime = q.at(3).toString();
+    m.verifiedMs = q.at(4).toLongLong();
+    m.values = valuesFrom(q.at(5).toString());
+    m.run = q.at(6).toLongLong();
+    m.tool = q.at(7).toString();
+    m.station = q.at(8).toString();
+    m.user = q.at(9).toString();
+    m.planPath = q.at(10).toString();
+    m.planHash = q.at(11).toString();
+    m.planRow = q.at(12).toInt();
+    m.port = q.at(13).toString();
+    m.replacedBy = q.at(14).toString();
+    m.record = q.at(15).toString();
     return m;
 }
 
@@ -47,15 +47,11 @@ bool RegisterLookup::modules(const QString &where, const QVariantList &values,
 {
     modules->clear();
     const Sql *sql = reg.sql(error);
-    QSqlQuery query;
-    if (!sql || !sql->exec(moduleColumns + where, values, error, &query))
+    Sql::Rows rows;
+    if (!sql || !sql->select(moduleColumns + where, values, &rows, error))
         return false;
-    while (query.next())
-        modules->append(moduleAt(query));
-    if (query.lastError().isValid()) {
-        *error = sql->failure(query.lastError());
-        return false;
-    }
+    for (const QVariantList &row : qAsConst(rows))
+        modules->append(moduleAt(row));
     return true;
 }
 
@@ -173,11 +169,11 @@ bool RegisterLookup::rewrittenSince(const QString &mac, qint64 sinceMs, bool *re
 {
     *rewritten = false;
     const Sql *sql = reg.sql(error);
-    QSqlQuery query;
-    if (!sql || !sql->exec(QStringLiteral("SELECT COUNT(*) FROM rewrites WHERE mac = ? AND "
-                                          "at_ms > ?"),
-                           {parameters::normalMac(mac), sinceMs}, error, &query))
+    Sql::Rows rows;
+    if (!sql || !sql->select(QStringLiteral("SELECT COUNT(*) FROM rewrites WHERE mac = ? AND "
+                                            "at_ms > ?"),
+                             {parameters::normalMac(mac), sinceMs}, &rows, error))
         return false;
-    *rewritten = query.next() && query.value(0).toLongLong() > 0;
+    *rewritten = !rows.isEmpty() && rows.first().value(0).toLongLong() > 0;
     return true;
 }
