@@ -10,7 +10,6 @@
 #include "engine/commission/commissionrecord.h"
 #include "engine/commission/commissionrun.h"
 #include "engine/commission/heldclaim.h"
-#include "engine/commission/registeradapter.h"
 #include "engine/commission/registerdesk.h"
 #include "engine/console/portlistmodel.h"
 #include "engine/jobs/readjob.h"
@@ -234,27 +233,15 @@ int commandWrite(Run &run)
     const bool verify = !run.parser.isSet(QStringLiteral("no-verify"));
     WriteJob job(port, values, run.settings);
     job.setVerify(verify);
+    // The address to write, claimed before anything is sent: a second
+    // write of it at the same time stops here.
     std::unique_ptr<HeldClaim> claim;
     if (desk) {
         RegisterDesk::Policy policy = desk->policy();
         policy.namedModule = true;
         desk->setPolicy(policy);
-        // The address to write, claimed before anything is sent: a second
-        // write of it at the same time stops here.
-        siteregister::ClaimRequest request;
-        request.port = port;
-        request.planned = values;
-        claim = std::make_unique<HeldClaim>(desk.get(), request);
-        registeradapter::Row row;
-        row.planned = values;
-        if (claim->needed()) {
-            if (!takeClaim(*claim, &exitCode))
-                return exitCode;
-            row.claimed = claim->request();
-            QObject::connect(claim.get(), &HeldClaim::lost, &job,
-                             [&job](const QString &reason) { job.abandon(reason); });
-        }
-        registeradapter::attach(desk.get(), &job, row);
+        if (!registerWrite(desk.get(), &job, 0, QString(), &claim, &exitCode))
+            return exitCode;
     }
     job.setBusUnits(busIdsOption(run));
     std::unique_ptr<commissionrecord::Appender> appender;
@@ -265,10 +252,8 @@ int commandWrite(Run &run)
     job.setProgress(
         [](const QString &p, int i, int n, const QString &w) { showProgress(false, p, i, n, w); });
     runJobs({&job});
-    if (claim) {
-        const WriteResult::Kept *kept = job.writeResult().keptBy(WriteJob::Keeper::Register);
-        claim->ended(kept && kept->kept);
-    }
+    if (claim)
+        endClaim(job, claim.get());
 
     const RowOutcome outcome = job.outcome();
     reportWriteFailure(job, outcome, QStringLiteral("the record lacks this row"));
@@ -403,11 +388,10 @@ int commandCommission(Run &run, bool audit)
         return usage(QStringLiteral("cannot append to the record %1: %2").arg(record, problem));
     // The register last, before anything is written: a run begun in it is
     // a run that writes.
-    siteregister::RunInfo info =
-        siteregister::RunInfo::here(QStringLiteral("ordan-cli ") + name, absolute(planPath),
-                                    commissionplan::identity(planBytes), absolute(record));
-    info.legacyHash = siteregister::legacyPlanHash(planBytes);
-    if (!openRegister(run, info, &desk, &exitCode))
+    if (!openRegister(run,
+                      RegisterDesk::planRun(QStringLiteral("ordan-cli ") + name, absolute(planPath),
+                                            planBytes, absolute(record)),
+                      &desk, &exitCode))
         return exitCode;
     commission.setRegister(desk.get());
 

@@ -76,6 +76,9 @@ bool openRegister(Run &run, const RunInfo &info, std::unique_ptr<RegisterDesk> *
     return true;
 }
 
+namespace
+{
+
 bool takeClaim(HeldClaim &claim, int *exitCode)
 {
     ClaimEntry answer;
@@ -113,6 +116,37 @@ bool takeClaim(HeldClaim &claim, int *exitCode)
     }
     cliout::err({QStringLiteral("nothing was written")});
     return false;
+}
+
+} // namespace
+
+bool registerWrite(RegisterDesk *desk, WriteJob *job, int planRow, const QString &replaces,
+                   std::unique_ptr<HeldClaim> *claim, int *exitCode)
+{
+    ClaimRequest request;
+    request.port = job->port();
+    request.planned = job->written();
+    request.replaces = replaces;
+    *claim = std::make_unique<HeldClaim>(desk, request);
+    registeradapter::Row row;
+    row.planRow = planRow;
+    row.planned = request.planned;
+    row.replaces = replaces;
+    if ((*claim)->needed()) {
+        if (!takeClaim(**claim, exitCode))
+            return false;
+        row.claimed = (*claim)->request();
+        QObject::connect(claim->get(), &HeldClaim::lost, job,
+                         [job](const QString &reason) { job->abandon(reason); });
+    }
+    registeradapter::attach(desk, job, row);
+    return true;
+}
+
+void endClaim(const WriteJob &job, HeldClaim *claim)
+{
+    const WriteResult::Kept *kept = job.writeResult().keptBy(WriteJob::Keeper::Register);
+    claim->ended(kept && kept->kept);
 }
 
 int commandReplace(Run &run)
@@ -172,25 +206,11 @@ int commandReplace(Run &run)
 
     // The old module's one successor and its address, claimed before
     // anything is sent: a second replacement of it stops here.
-    const parameters::Values values = replacementValues(old);
-    ClaimRequest request;
-    request.port = port;
-    request.planned = values;
-    request.replaces = old.mac;
-    HeldClaim claim(desk.get(), request);
-    if (!takeClaim(claim, &exitCode))
-        return exitCode;
-
-    WriteJob job(port, values, run.settings);
+    WriteJob job(port, replacementValues(old), run.settings);
     job.setPlanRow(old.planRow);
-    registeradapter::Row row;
-    row.planRow = old.planRow;
-    row.planned = values;
-    row.replaces = old.mac;
-    row.claimed = claim.request();
-    registeradapter::attach(desk.get(), &job, row);
-    QObject::connect(&claim, &HeldClaim::lost, &job,
-                     [&job](const QString &reason) { job.abandon(reason); });
+    std::unique_ptr<HeldClaim> claim;
+    if (!registerWrite(desk.get(), &job, old.planRow, old.mac, &claim, &exitCode))
+        return exitCode;
     std::unique_ptr<commissionrecord::Appender> appender;
     if (!record.isEmpty()) {
         appender = std::make_unique<commissionrecord::Appender>(record);
@@ -200,8 +220,7 @@ int commandReplace(Run &run)
         [](const QString &p, int i, int n, const QString &w) { showProgress(false, p, i, n, w); });
     cliout::err({QStringLiteral("replacing %1, %2").arg(mac, verifiedAs(old))});
     runJobs({&job});
-    const WriteResult::Kept *kept = job.writeResult().keptBy(WriteJob::Keeper::Register);
-    claim.ended(kept && kept->kept);
+    endClaim(job, claim.get());
 
     const RowOutcome outcome = job.outcome();
     reportWriteFailure(job, outcome, QStringLiteral("the record lacks this row"));

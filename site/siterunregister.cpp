@@ -50,12 +50,10 @@ bool SiteRun::openRegister(CommissionRun *commission, const QString &record)
     if (location.kind == Location::Kind::None)
         return true;
     auto opened = std::make_unique<RegisterDesk>();
-    const QByteArray bytes = planBytes();
-    RunInfo info = RunInfo::here(
+    const RunInfo info = RegisterDesk::planRun(
         replacing.isEmpty() ? QStringLiteral("ordan-site") : QStringLiteral("ordan-site replace"),
         planFile.isEmpty() ? tr("the window's plan") : QFileInfo(planFile).absoluteFilePath(),
-        commissionplan::identity(bytes), QFileInfo(record).absoluteFilePath());
-    info.legacyHash = legacyPlanHash(bytes);
+        planBytes(), QFileInfo(record).absoluteFilePath());
     if (!opened->open(location, info, &error)) {
         refused << error;
         refusedCode = int(JobResult::RegisterFailed);

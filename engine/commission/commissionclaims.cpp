@@ -24,6 +24,24 @@ CommissionClaims::CommissionClaims(RegisterDesk *desk, const QList<siteregister:
 
 CommissionClaims::~CommissionClaims() = default;
 
+// A commissioning run's row, not an audit's: audits claim nothing.
+RowOutcome CommissionClaims::outcomeOf(Settled how, const QString &words)
+{
+    switch (how) {
+    case Settled::Done:
+        return RowOutcome::alreadyDone(false, words);
+    case Settled::Blocked:
+        break;
+    case Settled::Unavailable:
+        return RowOutcome::registerUnavailable(false, words);
+    }
+    WriteResult::Admission stop;
+    stop.verdict = WriteResult::Admission::Verdict::Stop;
+    stop.refusal = WriteResult::Admission::Refusal::Held;
+    stop.words = words;
+    return RowOutcome::refused(false, stop);
+}
+
 CommissionClaims::Lane &CommissionClaims::lane(int id)
 {
     auto it = lanes.find(id);
@@ -83,7 +101,7 @@ void CommissionClaims::settleDone(const QList<siteregister::RowStanding> &standi
         for (int index = 0; index < rows.size(); ++index) {
             // The row being chosen or written is left to its claim.
             if (rows.at(index).row == s.row && claims.count(index) == 0)
-                emit settled(index, Settled::Done, siteregister::doneText(s.module));
+                emit settled(index, outcomeOf(Settled::Done, siteregister::doneText(s.module)));
         }
     }
 }
@@ -190,7 +208,8 @@ void CommissionClaims::tryFrom(int id, int position, qint64 retryMs)
             return;
         }
         case ClaimEntry::State::Done:
-            emit claims->settled(index, Settled::Done, siteregister::claimDoneText(claim));
+            emit claims->settled(index,
+                                 outcomeOf(Settled::Done, siteregister::claimDoneText(claim)));
             break;
         case ClaimEntry::State::HeldByOther: {
             const QString words = siteregister::claimHeldText(claim);
@@ -202,13 +221,14 @@ void CommissionClaims::tryFrom(int id, int position, qint64 retryMs)
             return;
         }
         case ClaimEntry::State::Blocked:
-            emit claims->settled(index, Settled::Blocked, siteregister::claimBlockedText(claim));
+            emit claims->settled(
+                index, outcomeOf(Settled::Blocked, siteregister::claimBlockedText(claim)));
             break;
         case ClaimEntry::State::Free:
         case ClaimEntry::State::Failed:
             // Nothing is written to a row the register cannot be asked
             // about: it fails with the reason.
-            emit claims->settled(index, Settled::Unavailable, error);
+            emit claims->settled(index, outcomeOf(Settled::Unavailable, error));
             break;
         }
         claims->tryFrom(id, 0, retryMs);

@@ -1,6 +1,7 @@
 #ifndef COMMISSIONCLAIMS_H
 #define COMMISSIONCLAIMS_H
 
+#include "engine/jobs/rowoutcome.h"
 #include "engine/register/registerentries.h"
 
 #include <QHash>
@@ -33,12 +34,6 @@ class CommissionClaims : public QObject
     Q_OBJECT
 
 public:
-    // How the register settled a row that is not begun.
-    enum class Settled {
-        Done,        // done already: `words` say by whom, when, on which module
-        Blocked,     // what it plans is another run's (`words`: who, where)
-        Unavailable, // the register could not be asked (`words`: why)
-    };
     // The rows of a lane not begun yet, in the order to try them.
     using Waiting = std::function<QList<int>(int lane)>;
 
@@ -74,9 +69,11 @@ public:
 signals:
     // The row is this run's now: begin it on its lane.
     void taken(int index);
-    // The row is not begun: settled by the register (a row asked for
-    // that is no longer waiting when the answer comes is left alone).
-    void settled(int index, CommissionClaims::Settled how, const QString &words);
+    // The row is not begun, and what it came to: done already (by whom,
+    // when, on which module), stopped because what it plans is another
+    // run's (who, where), or failed because the register could not be
+    // asked (why). A row that is no longer waiting is left alone.
+    void settled(int index, const RowOutcome &outcome);
     // The row is another station's now ("claimed by STATION since TIME");
     // asked for again while its port waits. Said when the words change.
     void heldElsewhere(int index, const QString &words);
@@ -92,6 +89,8 @@ private:
         bool asking = false;
         bool ended = false;
     };
+    enum class Settled { Done, Blocked, Unavailable };
+    static RowOutcome outcomeOf(Settled how, const QString &words);
     Lane &lane(int id);
     void tryFrom(int lane, int position, qint64 retryMs);
     void settleDone(const QList<siteregister::RowStanding> &standing);

@@ -85,10 +85,7 @@ void CommissionRun::start()
         claims = std::make_unique<CommissionClaims>(
             registerDesk, planned, [this](int lane) { return waitingRows(lane); }, replacesMac);
         connect(claims.get(), &CommissionClaims::taken, this, &CommissionRun::onTaken);
-        connect(claims.get(), &CommissionClaims::settled, this,
-                [this](int index, CommissionClaims::Settled how, const QString &words) {
-                    onSettled(index, int(how), words);
-                });
+        connect(claims.get(), &CommissionClaims::settled, this, &CommissionRun::onSettled);
         connect(claims.get(), &CommissionClaims::heldElsewhere, this,
                 &CommissionRun::rowHeldElsewhere);
         connect(claims.get(), &CommissionClaims::laneSettled, this, &CommissionRun::onLaneSettled);
@@ -165,16 +162,14 @@ void CommissionRun::onTaken(int index)
     beginRow(lane);
 }
 
-void CommissionRun::onSettled(int index, int how, const QString &words)
+void CommissionRun::onSettled(int index, const RowOutcome &outcome)
 {
+    // A row begun or settled already stands before the lane's next.
     Lane *lane = laneOf(index);
     const int position = lane ? int(lane->rows.indexOf(index)) : -1;
-    RowState &state = rows.at(size_t(index));
-    if (!lane || position < lane->next || state.job || state.settled)
+    if (!lane || position < lane->next)
         return;
-    state.settled = true;
-    state.settledHow = how;
-    state.settledWords = words;
+    rows.at(size_t(index)).settled = outcome;
     lane->rows.move(position, lane->next);
     ++lane->next;
     emit rowSettled(index);
@@ -182,8 +177,7 @@ void CommissionRun::onSettled(int index, int how, const QString &words)
 
 void CommissionRun::onLaneSettled(int id)
 {
-    Lane *lane = lanes.at(size_t(id)).get();
-    if (!lane->done && lane->current < 0 && lane->next >= lane->rows.size())
+    if (Lane *lane = lanes.at(size_t(id)).get(); !lane->done && lane->current < 0)
         endLane(lane, QString());
 }
 
@@ -214,6 +208,7 @@ void CommissionRun::beginRow(Lane *lane)
     state.job->setProgress(progressHandler);
     // The run's own rule first, then the register's word.
     WriteJob::Admit registerAdmits;
+    const auto rule = [this, index](const QString &mac) { return metBefore(index, mac); };
     if (registerDesk) {
         registeradapter::Row row;
         row.planRow = state.plan.row;
@@ -230,20 +225,7 @@ void CommissionRun::beginRow(Lane *lane)
     }
     if (appender)
         state.job->addKeeper(WriteJob::Keeper::Record, appender->recorder());
-    state.job->setAdmission(
-        [this, index, registerAdmits](const QString &mac, const WriteJob::Answered &answered) {
-            const QString refusal = metBefore(index, mac);
-            if (!refusal.isEmpty()) {
-                WriteJob::Admission stop;
-                stop.verdict = WriteJob::Admission::Verdict::Stop;
-                stop.words = refusal;
-                answered(stop);
-            } else if (registerAdmits) {
-                registerAdmits(mac, answered);
-            } else {
-                answered(WriteJob::Admission());
-            }
-        });
+    state.job->setAdmission(registeradapter::ruleFirst(rule, registerAdmits));
     // Queued: the job may finish inside one of its own console's handlers.
     connect(
         state.job.get(), &ModuleJob::finished, this,
@@ -430,7 +412,7 @@ bool CommissionRun::verified(int index) const
     const WriteJob *j = job(index);
     const RowState &state = rows.at(size_t(index));
     return (j && j->isFinished() && outcome(index).isSuccess()) ||
-           (!j && state.settled && state.settledHow == int(CommissionClaims::Settled::Done));
+           (!j && state.settled && state.settled->status == RowOutcome::Status::AlreadyDone);
 }
 
 RowOutcome CommissionRun::outcome(int index) const
@@ -439,24 +421,9 @@ RowOutcome CommissionRun::outcome(int index) const
         return j->outcome();
     const commissionplan::Row &plan = row(index);
     const RowState &state = rows.at(size_t(index));
-    RowOutcome o = RowOutcome::notReached(audit, notReached(index), int(JobResult::NoAnswer));
-    if (state.settled) {
-        WriteResult::Admission stop;
-        stop.verdict = WriteResult::Admission::Verdict::Stop;
-        stop.refusal = WriteResult::Admission::Refusal::Held;
-        stop.words = state.settledWords;
-        switch (CommissionClaims::Settled(state.settledHow)) {
-        case CommissionClaims::Settled::Done:
-            o = RowOutcome::alreadyDone(audit, state.settledWords);
-            break;
-        case CommissionClaims::Settled::Blocked:
-            o = RowOutcome::refused(audit, stop);
-            break;
-        case CommissionClaims::Settled::Unavailable:
-            o = RowOutcome::registerUnavailable(audit, state.settledWords);
-            break;
-        }
-    }
+    RowOutcome o = state.settled
+                       ? *state.settled
+                       : RowOutcome::notReached(audit, notReached(index), int(JobResult::NoAnswer));
     o.port = plan.port;
     o.planRow = plan.row;
     o.planned = plan.values;

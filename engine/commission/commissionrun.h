@@ -11,6 +11,7 @@
 #include <QTimer>
 
 #include <memory>
+#include <optional>
 #include <vector>
 
 namespace commissionrecord
@@ -143,12 +144,10 @@ private:
         commissionplan::Row plan;
         std::unique_ptr<WriteJob> job;
         QString notReached;
-        // The register's: the row settled without being begun (done
-        // already, another run holding its address, the register not
-        // asked), and its words.
-        bool settled = false;
-        int settledHow = 0; // CommissionClaims::Settled
-        QString settledWords;
+        // The register's: what the row came to when it was settled
+        // without being begun (done already, another run holding its
+        // address, the register not asked).
+        std::optional<RowOutcome> settled;
     };
     // The rows of one port, one after another, and the polling for the
     // next module between them.
@@ -184,7 +183,7 @@ private:
     void startLanes();
     // The register's answers about rows (CommissionClaims).
     void onTaken(int index);
-    void onSettled(int index, int how, const QString &words);
+    void onSettled(int index, const RowOutcome &outcome);
     void onLaneSettled(int lane);
     // The rows of a lane not begun, in order.
     QList<int> waitingRows(int lane) const;

@@ -106,4 +106,21 @@ void attach(RegisterDesk *desk, WriteJob *job, const Row &row)
     job->addKeeper(WriteJob::Keeper::Register, keeper(desk, row));
 }
 
+WriteJob::Admit ruleFirst(const RunRule &rule, const WriteJob::Admit &then)
+{
+    return [rule, then](const QString &mac, const WriteJob::Answered &answered) {
+        const QString refusal = rule(mac);
+        if (!refusal.isEmpty()) {
+            WriteJob::Admission stop;
+            stop.verdict = WriteJob::Admission::Verdict::Stop;
+            stop.words = refusal;
+            answered(stop);
+        } else if (then) {
+            then(mac, answered);
+        } else {
+            answered(WriteJob::Admission());
+        }
+    };
+}
+
 } // namespace registeradapter

@@ -6,6 +6,7 @@
 
 #include <QString>
 
+#include <functional>
 #include <optional>
 
 class RegisterDesk;
@@ -34,6 +35,11 @@ WriteJob::Keep keeper(RegisterDesk *desk, const Row &row);
 // Both, for a job with no gate of its own; an audit's job gets the keeper
 // only (an audit writes nothing).
 void attach(RegisterDesk *desk, WriteJob *job, const Row &row);
+
+// A run's own rule for an identified module (a refusal in words, or empty:
+// admitted), asked before `then` (none: nothing more to ask).
+using RunRule = std::function<QString(const QString &mac)>;
+WriteJob::Admit ruleFirst(const RunRule &rule, const WriteJob::Admit &then);
 
 } // namespace registeradapter
 

@@ -73,6 +73,14 @@ bool RegisterDesk::open(const Location &location, const RunInfo &run, QString *e
     return runId != 0;
 }
 
+RunInfo RegisterDesk::planRun(const QString &tool, const QString &planPath,
+                              const QByteArray &planBytes, const QString &record)
+{
+    RunInfo run = RunInfo::here(tool, planPath, commissionplan::identity(planBytes), record);
+    run.legacyHash = legacyPlanHash(planBytes);
+    return run;
+}
+
 void RegisterDesk::rowBegins()
 {
     const int waitMs = rules.reconnectMs;

@@ -64,6 +64,11 @@ public:
     // reason: nothing may then be written.
     bool open(const siteregister::Location &location, const siteregister::RunInfo &run,
               QString *error);
+    // A run of `tool` by this user now on the plan whose file holds
+    // `planBytes`: known by its rows' identity (and by its bytes' hash, in
+    // registers that knew it so).
+    static siteregister::RunInfo planRun(const QString &tool, const QString &planPath,
+                                         const QByteArray &planBytes, const QString &record);
     bool isOpen() const { return runId != 0; }
     QString shown() const { return where; }
     qint64 run() const { return runId; }
