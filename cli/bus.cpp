@@ -6,13 +6,13 @@
 #include "cli/output.h"
 #include "cli/run.h"
 #include "engine/bus/busscan.h"
+#include "engine/commission/busrecord.h"
+#include "engine/commission/commissionrun.h"
+#include "engine/commission/recordpath.h"
 #include "engine/jobs/bussettingssearch.h"
 #include "engine/jobs/rowoutcome.h"
 #include "engine/link/hostport.h"
 #include "engine/platform/interruptwatch.h"
-#include "engine/commission/busrecord.h"
-#include "engine/commission/commissionrecord.h"
-#include "engine/commission/commissionrun.h"
 
 #include <QElapsedTimer>
 #include <QEventLoop>
@@ -69,6 +69,17 @@ bool parseOptions(Run &run, BusOptions *o, QString *problem)
                                   "the repeats");
         return false;
     }
+    if (p.isSet(QStringLiteral("line-speed"))) {
+        bool ok = false;
+        const int baud = p.value(QStringLiteral("line-speed")).toInt(&ok);
+        if (!ok || baud < 300 || baud > 1000000) {
+            *problem = QStringLiteral("--line-speed \"%1\": the bus's speed in baud, 300 to "
+                                      "1000000")
+                           .arg(p.value(QStringLiteral("line-speed")));
+            return false;
+        }
+        o->scan.lineBaud = baud;
+    }
     if (p.isSet(QStringLiteral("probe")) &&
         !BusProbe::parse(p.value(QStringLiteral("probe")), &o->scan.probe, problem))
         return false;
@@ -99,7 +110,7 @@ bool parseOptions(Run &run, BusOptions *o, QString *problem)
         }
     }
     o->record = p.value(QStringLiteral("record"));
-    if (!o->record.isEmpty() && !commissionrecord::checkWritable(o->record, problem)) {
+    if (!o->record.isEmpty() && !recordpath::checkWritable(o->record, busrecord::kind(), problem)) {
         *problem = QStringLiteral("cannot append to the record %1: %2").arg(o->record, *problem);
         return false;
     }
@@ -155,7 +166,8 @@ QJsonObject reportJson(const BusReport &r, const BusScanSettings &s, int searche
 {
     QJsonArray units;
     for (const BusUnit &u : r.units) {
-        if (!u.isPresent() && !r.expected.contains(u.unit) && u.crcErrors == 0)
+        if (!u.isPresent() && !r.expected.contains(u.unit) && u.crcErrors == 0 &&
+            u.wrongReplies == 0 && r.strayByUnit.value(u.unit) == 0)
             continue;
         units.append(
             QJsonObject{{QStringLiteral("unit"), u.unit},
@@ -164,7 +176,10 @@ QJsonObject reportJson(const BusReport &r, const BusScanSettings &s, int searche
                         {QStringLiteral("exception"),
                          u.exceptionCode ? QJsonValue(u.exceptionCode) : QJsonValue()},
                         {QStringLiteral("expected"), r.expected.contains(u.unit)},
-                        {QStringLiteral("crc_errors"), u.crcErrors}});
+                        {QStringLiteral("crc_errors"), u.crcErrors},
+                        {QStringLiteral("wrong_replies"), u.wrongReplies},
+                        {QStringLiteral("late"), u.late},
+                        {QStringLiteral("stray_frames"), r.strayByUnit.value(u.unit)}});
     }
     QJsonValue quality;
     if (r.hasQuality()) {
@@ -174,6 +189,8 @@ QJsonObject reportJson(const BusReport &r, const BusScanSettings &s, int searche
                               {QStringLiteral("good"), r.goodReplies()},
                               {QStringLiteral("crc_errors"), r.crcErrors()},
                               {QStringLiteral("no_reply"), r.noReplies()},
+                              {QStringLiteral("wrong_replies"), r.wrongReplies()},
+                              {QStringLiteral("late"), r.lateReplies()},
                               {QStringLiteral("percent"), r.qualityPercent()},
                               {QStringLiteral("min_ms"), ms(times.at(0))},
                               {QStringLiteral("median_ms"), ms(times.at(1))},
@@ -194,6 +211,10 @@ QJsonObject reportJson(const BusReport &r, const BusScanSettings &s, int searche
             {QStringLiteral("quality"), quality},
             {QStringLiteral("noise_bytes"), double(r.noiseBytes)},
             {QStringLiteral("frames_aside"), r.framesAside},
+            {QStringLiteral("stray_frames"), r.framesAside},
+            {QStringLiteral("wrong_replies"), r.wrongReplies()},
+            {QStringLiteral("late"), r.lateReplies()},
+            {QStringLiteral("failure"), r.failure().isEmpty() ? QJsonValue() : r.failure()},
             {QStringLiteral("result"), r.verdictWord()},
             {QStringLiteral("diagnosis"), r.diagnosis()}};
 }
@@ -227,8 +248,8 @@ QStringList reportLines(const BusReport &r, int searched)
     if (r.hasQuality()) {
         const QList<int> t = r.replyTimes();
         lines << QStringLiteral(
-                     "quality: %1 % of %2 requests (%3 good, %4 CRC errors, %5 no reply); "
-                     "%6/%7/%8 ms min/median/max")
+                     "quality: %1 % of %2 requests (%3 good, %4 CRC errors, %5 no reply, %9 "
+                     "wrong); %6/%7/%8 ms min/median/max")
                      .arg(r.qualityPercent(), 0, 'f', 1)
                      .arg(r.askedOfPresent())
                      .arg(r.goodReplies())
@@ -236,7 +257,8 @@ QStringList reportLines(const BusReport &r, int searched)
                      .arg(r.noReplies())
                      .arg(t.at(0))
                      .arg(t.at(1))
-                     .arg(t.at(2));
+                     .arg(t.at(2))
+                     .arg(r.wrongReplies());
     }
     lines += r.notes();
     lines << r.diagnosis();

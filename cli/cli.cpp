@@ -1,6 +1,7 @@
 #include "cli/cli.h"
 
 #include "cli/bus.h"
+#include "cli/gateway.h"
 #include "cli/options.h"
 #include "cli/output.h"
 #include "cli/reach.h"
@@ -39,6 +40,8 @@ int runCommand(Run &run, clioptions::Command command)
         return commandBus(run);
     case clioptions::Replace:
         return commandReplace(run);
+    case clioptions::Gateway:
+        return commandGateway(run);
     case clioptions::AllCommands:
         break;
     }
@@ -90,7 +93,7 @@ int runCli(const QStringList &arguments)
     }
     // An empty file or port name is a slip (an unset shell variable), not
     // "no file".
-    for (const char *file : {"from", "record", "log", "save", "console"}) {
+    for (const char *file : {"from", "record", "log", "save", "console", "plan"}) {
         if (parser.isSet(QLatin1String(file)) && parser.value(QLatin1String(file)).isEmpty())
             return usage(QStringLiteral("--%1 needs a file name, not an empty text")
                              .arg(QLatin1String(file)));
@@ -106,18 +109,29 @@ int runCli(const QStringList &arguments)
         !reachOptions(run, &problem) ||
         !busOptions(run, command->command == clioptions::Write, &problem))
         return usage(problem);
-    // The register's address before anything is logged: one that carries a
-    // password is refused, and never reaches the trace.
+    // The register's address (--register, or ORDAN_REGISTER) before
+    // anything is made or logged: one that is not exactly a register's is
+    // refused, and the trace names it only as shown (no query, no secret).
     siteregister::Location registerAt;
-    if (parser.isSet(QStringLiteral("register")) && !registerLocation(run, &registerAt, &problem))
-        return usage(problem);
+    for (const clioptions::OptionInfo &option : clioptions::options()) {
+        if (QLatin1String(option.name) == QLatin1String("register") &&
+            (option.commands & command->command) && !registerLocation(run, &registerAt, &problem))
+            return usage(problem);
+    }
     const QString log = parser.value(QStringLiteral("log"));
     if (!log.isEmpty()) {
         if (!run.trace.open(log))
             return usage(
                 QStringLiteral("cannot open the log %1: %2").arg(log, run.trace.errorString()));
         run.settings.trace = &run.trace;
-        run.trace.event(QStringLiteral("ordan-cli"), arguments.mid(1).join(QLatin1Char(' ')));
+        QStringList traced = arguments.mid(1);
+        for (int i = 0; i < traced.size(); ++i) {
+            if (traced.at(i) == QLatin1String("--register") && i + 1 < traced.size())
+                traced[++i] = registerAt.shown();
+            else if (traced.at(i).startsWith(QLatin1String("--register=")))
+                traced[i] = QStringLiteral("--register=") + registerAt.shown();
+        }
+        run.trace.event(QStringLiteral("ordan-cli"), traced.join(QLatin1Char(' ')));
     }
     return runCommand(run, command->command);
 }

@@ -10,6 +10,7 @@
 #include "engine/commission/commissionrecord.h"
 #include "engine/commission/commissionrun.h"
 #include "engine/commission/heldclaim.h"
+#include "engine/commission/recordpath.h"
 #include "engine/commission/registerdesk.h"
 #include "engine/console/portlistmodel.h"
 #include "engine/jobs/readjob.h"
@@ -218,7 +219,7 @@ int commandWrite(Run &run)
 
     const QString record = run.parser.value(QStringLiteral("record"));
     QString problem;
-    if (!record.isEmpty() && !commissionrecord::checkWritable(record, &problem))
+    if (!record.isEmpty() && !recordpath::checkWritable(record, commissionrecord::kind(), &problem))
         return usage(QStringLiteral("cannot append to the record %1: %2").arg(record, problem));
 
     // The register before anything is written; it says what a module it
@@ -384,7 +385,7 @@ int commandCommission(Run &run, bool audit)
         return int(JobResult::PortUnavailable);
     }
     const QString record = run.parser.value(QStringLiteral("record"));
-    if (!record.isEmpty() && !commissionrecord::checkWritable(record, &problem))
+    if (!record.isEmpty() && !recordpath::checkWritable(record, commissionrecord::kind(), &problem))
         return usage(QStringLiteral("cannot append to the record %1: %2").arg(record, problem));
     // The register last, before anything is written: a run begun in it is
     // a run that writes.

@@ -47,6 +47,9 @@ empty --link or one outside --link-dir, or a system without pseudo-terminals;
 3 when the link cannot be made (something other than a dangling link or a
 link to a pseudo-terminal is there, another bridge holds it, no such
 directory); 4 when it gave up (--give-up).
+gateway: 0 after Ctrl-C, SIGTERM or SIGQUIT; 2 for bad arguments or a plan
+with problems (a unit id on two buses among them); 3 when it cannot listen
+(who holds the port is named); 4 when it gave up (--give-up).
 register: 0 when found (site: every row verified); 4 nothing known of it
 (site: a row never verified), 6 a row differs; 3 when the register cannot
 be opened or written; 2 for a record that cannot be imported (nothing is).
@@ -209,9 +212,12 @@ whom, when, on which module), differs (which values), or never;
 there are skipped, so importing twice adds nothing); "export --csv" (or
 --json): every module. The register is a SQLite file in the user's data
 folder (~/.local/share/ordan/register.sqlite), or --register (or
-ORDAN_REGISTER): postgresql://USER@HOST/DB for a team's PostgreSQL
-(the password in ~/.pgpass or PGPASSFILE, never in the address), a
-socket folder as ?host=/run/postgresql, or sqlite:FILE.)"},
+ORDAN_REGISTER): postgresql://USER@HOST[:PORT]/DB for a team's
+PostgreSQL (the password in ~/.pgpass or PGPASSFILE, never in the
+address; a socket folder as HOST written %2Frun%2Fpostgresql; the query
+may set sslmode, connect_timeout, application_name and
+target_session_attrs), or sqlite:FILE, or a FILE. Anything else that
+looks like an address is refused (exit 2).)"},
     {Replace, "replace", "OLD_MAC",
      R"(Puts a new module in the place of one that failed: reads from the site
 register the values OLD_MAC was last verified at (its address, mask,
@@ -222,6 +228,39 @@ replaced (register show OLD_MAC says by which). The new module is
 judged by the register as in commission (--rewrite goes past). OLD_MAC
 and its address are claimed before anything is sent: a second
 replacement of it at the same time stops, naming the first (exit 7).)"},
+    {Gateway, "gateway", "[HOST:PORT]",
+     R"(A Modbus TCP server for many clients (--max-clients, default 64) in front
+of a module's bus: each request becomes an RTU frame on one connection to
+the module kept up across its restarts (--framing tcp: a module that speaks
+Modbus TCP, transaction ids remapped), and its answer goes back under the
+client's own transaction and unit id. --listen [ADDR:]PORT (default every
+address). --plan PLAN.csv serves a whole site instead: each row's module at
+its ip and tcp_port (--from fills empty cells), the units of its bus_ids
+routed to it; a unit on two rows is refused naming both, unless --unit-map
+ROW:UNIT=ID serves one of them as another id; --listen-base PORT gives each
+row a listener of its own on PORT + row - 1. SIGHUP reads the plan again
+and keeps every client (a plan with problems is refused, the old one kept).
+One request is on a bus at a time, clients in turn, with the line quiet
+for 3.5 characters between frames (the speed, parity, stop bits and packet
+time-out of the row, or of --speed, --parity, --stop-bits,
+--packet-timeout; otherwise 9600 8N1) and no other pause. Any function
+code passes; a device's exception comes back as it arrives. The gateway
+answers itself: 0x0B when the device does not answer within
+--answer-timeout MS (default 1000), and at once for a unit given up after
+--dead-after N time-outs in a row (default 3; probed every --probe-every
+S, default 5, until it answers); 0x0A for a unit on no bus or a module not
+connected; 0x06 over --queue N requests waiting for a bus (default 64). A
+write is never sent twice; a read again after a time-out only with
+--retries N. A late answer is dropped and counted. Unit 0 is a broadcast:
+a write, sent with no answer awaited, then the bus waits
+--broadcast-delay MS (default 100); --no-broadcast refuses it (0x01).
+--coalesce answers a read that is the very read on the bus (another
+client's) with its answer, not sending it again. A client that begins a request and does not finish it within
+--client-timeout S (default 10) is dropped. stderr says each module's
+connection as it changes; SIGUSR1 and the exit print the counters per
+client, module and unit as JSON on stdout; --log FILE traces every request
+and answer with its client. --give-up S ends it (exit 4) when no module
+has had a connection for S seconds.)"},
     {Bus, "bus", "HOST:PORT",
      R"(Finds the Modbus devices on the RS-485 bus behind a module, through its
 TCP port (a transparent module: RTU frames with their CRC; --framing tcp
@@ -231,7 +270,12 @@ count 1" unless --probe FC:ADDR:COUNT (a read: function 1-4). Any
 well-formed reply proves a device, an exception included; a reply with a
 wrong CRC is asked again. Each address: answers (ms), exception N, or
 nothing, within --answer-timeout MS (default 1000; above the module's
-packet time-out, after which it sends what the bus said). --repeat N
+packet time-out, after which it sends what the bus said). One reply for
+one request: what was waiting before a request is stray, a reply after
+its time-out is late only until the next request, a frame from the
+address asked that does not answer the request is a wrong reply. The
+next request waits 3.5 characters at --line-speed BAUD (default 9600)
+after a reply or a time-out. --repeat N
 asks each device that answered N times more and reports the line's
 quality: good replies, CRC errors, no reply, min/median/max ms; under
 --min-quality (percent, default 99) it fails. Then one line: the devices
@@ -255,16 +299,17 @@ constexpr unsigned registerUsers = Register | Write | Commission | Audit | Repla
 constexpr unsigned registerJudged = Write | Commission | Replace;
 
 const QList<OptionInfo> optionTable{
-    {"from", "FILE.TRset", Write | siteCommands | Reach, 0, ModuleField::Ip, false, nullptr},
+    {"from", "FILE.TRset", Write | siteCommands | Reach | Gateway, 0, ModuleField::Ip, false,
+     nullptr},
     {"port", "PORT", Replace, Replace, ModuleField::Ip, false, nullptr},
     {"ip", "A", Write, 0, ModuleField::Ip, true, nullptr},
     {"mask", "M", Write, 0, ModuleField::Mask, true, nullptr},
     {"gateway", "G", Write, 0, ModuleField::Gateway, true, nullptr},
     {"tcp-port", "N", Write, 0, ModuleField::PortTcp, true, nullptr},
-    {"parity", nullptr, Write, 0, ModuleField::Parity, true, nullptr},
-    {"speed", "BAUD", Write, 0, ModuleField::Speed, true, nullptr},
-    {"stop-bits", nullptr, Write, 0, ModuleField::StopBit, true, nullptr},
-    {"packet-timeout", "MS", Write, 0, ModuleField::Timewait, true, nullptr},
+    {"parity", nullptr, Write | Gateway, 0, ModuleField::Parity, true, nullptr},
+    {"speed", "BAUD", Write | Gateway, 0, ModuleField::Speed, true, nullptr},
+    {"stop-bits", nullptr, Write | Gateway, 0, ModuleField::StopBit, true, nullptr},
+    {"packet-timeout", "MS", Write | Gateway, 0, ModuleField::Timewait, true, nullptr},
     {"no-verify", nullptr, Write, 0, ModuleField::Ip, false, nullptr},
     {"allow-foreign-gateway", nullptr, Write | siteCommands | Reach, 0, ModuleField::Ip, false,
      nullptr},
@@ -280,11 +325,12 @@ const QList<OptionInfo> optionTable{
     {"bus-ids", "LIST", Write, 0, ModuleField::Ip, false, nullptr},
     {"ids", "LIST", Bus, 0, ModuleField::Ip, false, nullptr},
     {"expect", "LIST", Bus, 0, ModuleField::Ip, false, nullptr},
-    {"answer-timeout", "MS", Bus, 0, ModuleField::Ip, false, nullptr},
+    {"answer-timeout", "MS", Bus | Gateway, 0, ModuleField::Ip, false, nullptr},
     {"repeat", "N", Bus, 0, ModuleField::Ip, false, nullptr},
     {"min-quality", "P", Bus, 0, ModuleField::Ip, false, nullptr},
     {"probe", "FC:ADDR:COUNT", Bus, 0, ModuleField::Ip, false, nullptr},
-    {"framing", "rtu|tcp", Bus, 0, ModuleField::Ip, false, nullptr},
+    {"framing", "rtu|tcp", Bus | Gateway, 0, ModuleField::Ip, false, nullptr},
+    {"line-speed", "BAUD", Bus, 0, ModuleField::Ip, false, nullptr},
     {"find-settings", nullptr, Bus, 0, ModuleField::Ip, false, nullptr},
     {"console", "PORT", Bus, 0, ModuleField::Ip, false, nullptr},
     {"find-timeout", "S", Bus, 0, ModuleField::Ip, false, nullptr},
@@ -294,7 +340,20 @@ const QList<OptionInfo> optionTable{
     {"link", "PATH", Bridge, Bridge, ModuleField::Ip, false, nullptr},
     {"link-dir", "DIR", Bridge, 0, ModuleField::Ip, false, nullptr},
     {"gap", "MS", Bridge, 0, ModuleField::Ip, false, nullptr},
-    {"give-up", "S", Bridge, 0, ModuleField::Ip, false, nullptr},
+    {"give-up", "S", Bridge | Gateway, 0, ModuleField::Ip, false, nullptr},
+    {"plan", "PLAN.csv", Gateway, 0, ModuleField::Ip, false, nullptr},
+    {"listen", "[ADDR:]PORT", Gateway, 0, ModuleField::Ip, false, nullptr},
+    {"listen-base", "[ADDR:]PORT", Gateway, 0, ModuleField::Ip, false, nullptr},
+    {"unit-map", "ROW:UNIT=ID", Gateway, 0, ModuleField::Ip, false, nullptr},
+    {"max-clients", "N", Gateway, 0, ModuleField::Ip, false, nullptr},
+    {"client-timeout", "S", Gateway, 0, ModuleField::Ip, false, nullptr},
+    {"queue", "N", Gateway, 0, ModuleField::Ip, false, nullptr},
+    {"dead-after", "N", Gateway, 0, ModuleField::Ip, false, nullptr},
+    {"probe-every", "S", Gateway, 0, ModuleField::Ip, false, nullptr},
+    {"retries", "N", Gateway, 0, ModuleField::Ip, false, nullptr},
+    {"broadcast-delay", "MS", Gateway, 0, ModuleField::Ip, false, nullptr},
+    {"no-broadcast", nullptr, Gateway, 0, ModuleField::Ip, false, nullptr},
+    {"coalesce", nullptr, Gateway, 0, ModuleField::Ip, false, nullptr},
     // The register's options, for the commands that consult it.
     {"register", "URL", registerUsers, 0, ModuleField::Ip, false, nullptr},
     {"no-register", nullptr, registerUsers & ~(Register | Replace), 0, ModuleField::Ip, false,

@@ -26,7 +26,8 @@ enum Command : unsigned {
     Register = 1u << 9,
     Bus = 1u << 10,
     Replace = 1u << 11,
-    AllCommands = (1u << 12) - 1,
+    Gateway = 1u << 12,
+    AllCommands = (1u << 13) - 1,
 };
 
 struct CommandInfo {

@@ -1,9 +1,9 @@
 #include "cli/output.h"
 
-#include "engine/jobs/rowoutcome.h"
-#include "engine/platform/textsafety.h"
 #include "engine/commission/commissionrun.h"
 #include "engine/commission/runsummary.h"
+#include "engine/jobs/rowoutcome.h"
+#include "engine/platform/textsafety.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -20,13 +20,13 @@ namespace cliout
 namespace
 {
 
-void writeLines(FILE *stream, const QStringList &lines)
+void writeLines(FILE *stream, const QStringList &lines, bool escaped = false)
 {
     // Each line escaped whole: a line break inside one shows as "\n"; the
     // line ends are our own.
     QByteArray bytes;
     for (const QString &line : lines)
-        bytes += textsafety::escapeControls(line).toUtf8() + '\n';
+        bytes += (escaped ? line : textsafety::escapeControls(line)).toUtf8() + '\n';
     fwrite(bytes.constData(), 1, size_t(bytes.size()), stream);
     (void)fflush(stream); // a reader gone cannot be told; the exit code says it all
 }
@@ -82,6 +82,11 @@ void insertOutcome(QJsonObject *object, const RowOutcome &outcome, const QString
 void out(const QStringList &lines)
 {
     writeLines(stdout, lines);
+}
+
+void csv(const QStringList &lines)
+{
+    writeLines(stdout, lines, true);
 }
 
 void err(const QStringList &lines)
@@ -154,6 +159,7 @@ QJsonObject writeJson(const RowOutcome &outcome)
         sent.insert(parameters::fieldKey(field), outcome.planned.value(field));
     object.insert(QStringLiteral("written"), sent);
     object.insert(QStringLiteral("verified"), flag(outcome.verified));
+    object.insert(QStringLiteral("on_module"), flag(outcome.onModule));
     insertOutcome(&object, outcome, QStringLiteral("written"));
     return object;
 }

@@ -1,8 +1,8 @@
 #ifndef CLI_OUTPUT_H
 #define CLI_OUTPUT_H
 
-#include "engine/jobs/rowoutcome.h"
 #include "engine/commission/commissionplan.h"
+#include "engine/jobs/rowoutcome.h"
 
 class CommissionRun;
 
@@ -20,6 +20,9 @@ namespace cliout
 // included) are escaped, the line ends are the program's own.
 void out(const QStringList &lines);
 void err(const QStringList &lines);
+// CSV lines on stdout whose cells textsafety made (csvDataCell): written as
+// they are, escaped once.
+void csv(const QStringList &lines);
 // "ordan-cli: PORT: message" on stderr.
 void error(const QString &port, const QString &message);
 // Progress on stderr, only when stderr is a terminal.

@@ -3,14 +3,14 @@
 
 #include "cli/output.h"
 #include "cli/run.h"
-#include "engine/jobs/rowoutcome.h"
-#include "engine/link/hostport.h"
-#include "engine/reach/reachcheck.h"
-#include "engine/platform/interruptwatch.h"
 #include "engine/commission/commissionplan.h"
-#include "engine/commission/commissionrecord.h"
 #include "engine/commission/commissionrun.h"
 #include "engine/commission/reachrecord.h"
+#include "engine/commission/recordpath.h"
+#include "engine/jobs/rowoutcome.h"
+#include "engine/link/hostport.h"
+#include "engine/platform/interruptwatch.h"
+#include "engine/reach/reachcheck.h"
 
 #include <QEventLoop>
 #include <QJsonArray>
@@ -128,7 +128,7 @@ int commandReach(Run &run)
         return usageExit;
     }
     const QString record = run.parser.value(QStringLiteral("record"));
-    if (!record.isEmpty() && !commissionrecord::checkWritable(record, &problem))
+    if (!record.isEmpty() && !recordpath::checkWritable(record, reachrecord::kind(), &problem))
         return usage(QStringLiteral("cannot append to the record %1: %2").arg(record, problem));
 
     ReachCheck check;

@@ -6,8 +6,10 @@
 #include "cli/run.h"
 #include "engine/commission/commissionplan.h"
 #include "engine/commission/recordimport.h"
+#include "engine/commission/registerdesk.h"
 #include "engine/platform/textsafety.h"
 #include "engine/register/planstanding.h"
+#include "engine/register/registerfacts.h"
 #include "engine/register/registerlookup.h"
 #include "engine/register/registerruns.h"
 #include "engine/register/registerverdict.h"
@@ -157,15 +159,19 @@ int history(Run &run, SiteRegister &reg, const QString &mac)
                              QStringLiteral("row"), QStringLiteral("port"),
                              QStringLiteral("station"), QStringLiteral("tool")}};
     for (const HistoryEntry &e : qAsConst(entries)) {
+        // The words chosen now, from the facts the register holds.
+        const QString previous = noteWords(e.previous);
         const QString result =
-            e.rewrite ? QStringLiteral("rewritten: ") + e.previous : e.row.result;
+            e.rewrite ? QStringLiteral("rewritten: ") + previous : resultWords(e.result, true);
         array.append(QJsonObject{
             {QStringLiteral("time"), e.row.time},
             {QStringLiteral("event"),
              e.rewrite ? QStringLiteral("rewrite") : QStringLiteral("row")},
-            {QStringLiteral("result"), e.rewrite ? QJsonValue() : QJsonValue(e.row.result)},
+            {QStringLiteral("result"),
+             e.rewrite ? QJsonValue() : QJsonValue(resultWords(e.result, false))},
+            {QStringLiteral("code"), e.rewrite ? QJsonValue() : QJsonValue(e.result.code)},
             {QStringLiteral("verified"), e.verified},
-            {QStringLiteral("previous"), e.rewrite ? QJsonValue(e.previous) : QJsonValue()},
+            {QStringLiteral("previous"), e.rewrite ? QJsonValue(previous) : QJsonValue()},
             {QStringLiteral("plan"), orNull(e.planPath)},
             {QStringLiteral("row"), e.row.planRow > 0 ? QJsonValue(e.row.planRow) : QJsonValue()},
             {QStringLiteral("port"), orNull(e.row.port)},
@@ -211,12 +217,10 @@ int site(Run &run, SiteRegister &reg, const QString &planPath)
     QList<PlannedRow> planned;
     for (const commissionplan::Row &row : plan.rows)
         planned << PlannedRow{row.row, row.port, row.values};
-    // The plan by its rows; what the register knew of it by its bytes is
-    // its rows' now.
-    const QString identity = commissionplan::identity(bytes);
+    // The plan by its rows (or by its bytes, in a register that knew it so).
+    const QString key = RegisterDesk::planKey(reg, bytes, &error);
     QList<RowStanding> standing;
-    if (!RegisterRuns(reg).adoptPlan(legacyPlanHash(bytes), identity, &error) ||
-        !siteStanding(reg, identity, planned, &standing, &error)) {
+    if (key.isEmpty() || !siteStanding(reg, key, planned, &standing, &error)) {
         cliout::error(QString(), error);
         return registerUnavailableExit;
     }
@@ -264,10 +268,10 @@ int site(Run &run, SiteRegister &reg, const QString &planPath)
     return exitCode;
 }
 
-int import(Run &run, SiteRegister &reg, const QStringList &records)
+int import(Run &run, const Location &location, const QStringList &records)
 {
     // Every record read first: one that is not a record stops the import
-    // before anything is added.
+    // before anything is added, or a register made.
     QList<QList<RowEntry>> rowsOf;
     bool readable = true;
     for (const QString &path : records) {
@@ -281,6 +285,11 @@ int import(Run &run, SiteRegister &reg, const QStringList &records)
     if (!readable) {
         cliout::err({QStringLiteral("nothing was imported")});
         return usageExit;
+    }
+    SiteRegister reg;
+    if (QString error; !reg.open(location, &error)) {
+        cliout::error(QString(), error);
+        return registerUnavailableExit;
     }
     QJsonArray array;
     QList<QStringList> rows{
@@ -338,16 +347,16 @@ int exportModules(Run &run, SiteRegister &reg)
            << QStringLiteral("replaced_by");
     QStringList lines{header.join(QLatin1Char(','))};
     for (const ModuleEntry &m : qAsConst(modules)) {
-        QStringList cells{textsafety::csvCell(m.mac)};
+        QStringList cells{textsafety::csvDataCell(m.mac)};
         for (const ModuleField field : shownFields())
-            cells << textsafety::csvCell(m.values.value(field));
+            cells << textsafety::csvDataCell(m.values.value(field));
         for (const QString &cell : {m.verifiedTime, m.station, m.user, m.tool, m.planPath,
                                     m.planRow > 0 ? QString::number(m.planRow) : QString(), m.port,
                                     m.firstSeen, m.lastSeen, m.replacedBy})
-            cells << textsafety::csvCell(cell);
+            cells << textsafety::csvDataCell(cell);
         lines << cells.join(QLatin1Char(','));
     }
-    cliout::out(lines);
+    cliout::csv(lines);
     return 0;
 }
 
@@ -401,9 +410,13 @@ int commandRegister(Run &run)
     if (!problem.isEmpty() || !registerLocation(run, &location, &problem))
         return usage(problem);
 
+    if (what == QLatin1String("import"))
+        return import(run, location, operands);
+    // Only an import writes; the others read, and work where nothing may
+    // be written.
     SiteRegister reg;
     QString error;
-    if (!reg.open(location, &error)) {
+    if (!reg.open(location, &error, SiteRegister::Access::Read)) {
         cliout::error(QString(), error);
         return registerUnavailableExit;
     }
@@ -413,7 +426,5 @@ int commandRegister(Run &run)
         return history(run, reg, operands.first());
     if (what == QLatin1String("site"))
         return site(run, reg, operands.first());
-    if (what == QLatin1String("import"))
-        return import(run, reg, operands);
     return exportModules(run, reg);
 }

@@ -5,6 +5,7 @@
 #include "cli/run.h"
 #include "engine/commission/commissionrecord.h"
 #include "engine/commission/heldclaim.h"
+#include "engine/commission/recordpath.h"
 #include "engine/commission/registeradapter.h"
 #include "engine/commission/registerdesk.h"
 #include "engine/platform/interruptwatch.h"
@@ -160,7 +161,7 @@ int commandReplace(Run &run)
         return usage(QStringLiteral("replace needs --port PORT: where the new module is"));
     const QString record = run.parser.value(QStringLiteral("record"));
     QString problem;
-    if (!record.isEmpty() && !commissionrecord::checkWritable(record, &problem))
+    if (!record.isEmpty() && !recordpath::checkWritable(record, commissionrecord::kind(), &problem))
         return usage(QStringLiteral("cannot append to the record %1: %2").arg(record, problem));
 
     // The old module's last verified values, from the register.
@@ -172,7 +173,7 @@ int commandReplace(Run &run)
     {
         SiteRegister reg;
         QString error;
-        if (!reg.open(location, &error) ||
+        if (!reg.open(location, &error, SiteRegister::Access::Read) ||
             !RegisterLookup(reg).findModule(run.ports.first(), &old, &error)) {
             cliout::error(QString(), error);
             cliout::err({QStringLiteral("nothing was written")});

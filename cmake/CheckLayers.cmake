@@ -14,7 +14,7 @@ endif()
 # The engine's rooms, in the order they may use each other (each may use
 # those before it that its line names).
 set(rooms engine/platform engine/console engine/link engine/bus engine/reach engine/bridge
-    engine/jobs engine/register engine/commission)
+    engine/jobs engine/register engine/commission engine/gateway)
 # The project's folders whose headers others include.
 set(folders protocol ${rooms} settings window cli site)
 # What each folder may include besides its own headers. "engine" stands for
@@ -31,6 +31,8 @@ set(allowed_engine/jobs protocol engine/platform engine/console engine/link engi
 set(allowed_engine/register protocol engine/platform engine/link)
 set(allowed_engine/commission protocol engine/platform engine/console engine/link engine/bus
     engine/reach engine/jobs engine/register)
+set(allowed_engine/gateway protocol engine/platform engine/link engine/bus engine/bridge
+    engine/commission)
 set(allowed_settings protocol)
 set(allowed_window protocol engine settings)
 set(allowed_cli protocol engine settings)
@@ -94,6 +96,46 @@ foreach(folder protocol ${rooms} settings window cli site tools/demo tools/modul
     endforeach()
 endforeach()
 list(REMOVE_DUPLICATES units)
+
+# Each room says truly what it holds: the comment at the top of its
+# CMakeLists.txt names every unit of the room (a file with its header;
+# "name_p.h" belongs to "name"), and a unit it names in the form
+# "(name)", "(name: ...)" or "(name, ...)" is there.
+foreach(room ${rooms})
+    set(lists ${ORDAN_SOURCE_DIR}/${room}/CMakeLists.txt)
+    if(NOT EXISTS ${lists})
+        continue()
+    endif()
+    file(STRINGS ${lists} lines)
+    set(comment "")
+    foreach(line ${lines})
+        if(NOT line MATCHES "^#")
+            break()
+        endif()
+        string(REGEX REPLACE "^#[ \t]*" "" line "${line}")
+        string(APPEND comment " ${line}")
+    endforeach()
+    file(GLOB room_sources ${ORDAN_SOURCE_DIR}/${room}/*.cpp ${ORDAN_SOURCE_DIR}/${room}/*.h)
+    set(room_units)
+    foreach(source ${room_sources})
+        get_filename_component(base ${source} NAME_WE)
+        string(REGEX REPLACE "_p$" "" base "${base}")
+        list(APPEND room_units ${base})
+    endforeach()
+    list(REMOVE_DUPLICATES room_units)
+    foreach(unit ${room_units})
+        if(NOT comment MATCHES "(^|[^A-Za-z0-9_])${unit}([^A-Za-z0-9_]|$)")
+            list(APPEND problems "${room}/CMakeLists.txt: its comment does not name ${unit}")
+        endif()
+    endforeach()
+    string(REGEX MATCHALL "\\(([a-z][a-z0-9_]*)[),:]" named "${comment}")
+    foreach(match ${named})
+        string(REGEX REPLACE "^\\(([a-z0-9_]*).*$" "\\1" unit "${match}")
+        if(NOT unit IN_LIST room_units)
+            list(APPEND problems "${room}/CMakeLists.txt: names ${unit}, which is not in the room")
+        endif()
+    endforeach()
+endforeach()
 
 # Circles among the units: a depth-first search that keeps its path.
 set(done)

@@ -9,24 +9,34 @@
 #   - the same plan run by the site window (ordan-site --start
 #     --quit-when-done, offscreen), against ordan-cli commission in the same
 #     rounds, and how late the window's event loop answered meanwhile (99th
-#     percentile of a 10 ms timer's lateness);
+#     percentile of a 10 ms timer's lateness), and the same while its
+#     register's server stalls (a listener that never answers, a
+#     PostgreSQL stopped for 3 s in the middle of the run);
 #   - ordan-cli reach of a plan of 16 simulated modules (--network) in a
 #     network namespace of its own (scripts/netns.sh), some of whose rows
 #     do not answer: it must be done within the connect time-out (3 s) plus
 #     0.2 s, with the right word for each row;
 #   - ordan-cli bus: a scan of 1-247 at 19200 with 3 devices and
 #     --answer-timeout 100, against 247 x (100 ms + a request's time on the
-#     line) + 1 s; and --find-settings for a bus at 19200 8E1 (the 4th
-#     setting tried), against 4 x (one verified write + a probe) + 1 s; in
-#     a network namespace of their own;
+#     line + the gap before the next) + 1 s; --find-settings for a bus at
+#     19200 8E1 (the 4th setting tried), against 4 x (one verified write +
+#     a probe) + 1 s; and --repeat 1000 at 115200 against the wire's limit
+#     (requests a second, the ratio printed); in a network namespace of
+#     their own;
+#   - ordan-cli gateway: throughput of 1 and 8 Modbus TCP clients against
+#     the wire's limit at 19200 and 115200, the 8 clients' 99th percentile
+#     and fairness, a dead unit beside a live one, what it adds to RTU over
+#     TCP directly, beside a pymodbus forwarder (scripts/bench-gateway.sh);
 #   - then ordan-cli bridge against socat (scripts/bench-bridge.sh).
 # Each figure is the median of three runs. Builds what is missing into
 # build/ (or $BUILD). Not a test: it prints figures and the targets met.
-# `scripts/bench.sh reach` measures the reach check alone, `scripts/bench.sh
+# `scripts/bench.sh gateway` measures the gateway alone,
+# `scripts/bench.sh reach` the reach check alone, `scripts/bench.sh
 # register` the site register's look-up alone (register_bench), `scripts/bench.sh
 # bus` the bus's two.
 # `scripts/bench.sh register-rows` the register's cost per row alone
-# (register_rows_bench).
+# (register_rows_bench), `scripts/bench.sh register-stall` the window's
+# event loop while its register's server stalls (register_stall_bench).
 # `scripts/bench.sh --smoke` runs each of its own steps once on the build
 # in $BUILD as it is (nothing is built) and judges no figure: the test
 # command runs it so that the benchmark cannot break unseen.
@@ -109,8 +119,8 @@ fi
 bus_module() { # its console link, then simulator arguments
     local link=$1
     shift
-    "$sim" --network --set ip=10.20.0.31 --set "PORT TCP=502" --set "timeout data=10" \
-        --restart-delay "$restart_ms" --devices 1,2,5@19200/8E1 --link "$link" "$@" \
+    "$sim" --network --set ip=10.20.0.31 --set "PORT TCP=502" --set "timeout data=${bus_packet_ms:-10}" \
+        --restart-delay "$restart_ms" --devices "${bus_devices:-1,2,5@19200/8E1}" --link "$link" "$@" \
         >/dev/null 2>"$link.err" &
     pids+=($!)
     for _ in $(seq 100); do
@@ -133,15 +143,16 @@ bus_median3() {
 }
 
 # A scan of 1-247 at 19200 8E1, 3 devices, --answer-timeout 100; bound:
-# 247 x (100 ms + the request's 8 characters of 11 bits at 19200) + 1 s.
+# 247 x (100 ms + the request's 8 characters of 11 bits at 19200 + the
+# line's gap of 3.5 characters before the next request) + 1 s.
 bus_scan_inside() {
     bus_module "$work/tty" --set "SPEED RS485=19200" --set parity=even
-    local s ids=()
+    local s ids=() at=(--answer-timeout 100 --line-speed 19200)
     # A smoke run asks ten addresses, not 247: it only has to get through.
     [[ -z $smoke ]] || ids=(--ids 1-10)
-    s=$(bus_median3 "$cli" bus 10.20.0.31:502 --answer-timeout 100 "${ids[@]}")
-    "$cli" bus 10.20.0.31:502 --answer-timeout 100 "${ids[@]}" | tail -1 >"$work/said"
-    echo "$s $(awk 'BEGIN { printf "%.3f", 247 * (0.100 + 8 * 11 / 19200) + 1 }') $(cat "$work/said")"
+    s=$(bus_median3 "$cli" bus 10.20.0.31:502 "${at[@]}" "${ids[@]}")
+    "$cli" bus 10.20.0.31:502 "${at[@]}" "${ids[@]}" | tail -1 >"$work/said"
+    echo "$s $(awk 'BEGIN { printf "%.3f", 247 * (0.100 + (8 + 3.5) * 11 / 19200) + 1 }') $(cat "$work/said")"
 }
 
 # --find-settings from the module's factory 9600 8N1 to the bus's 19200
@@ -172,6 +183,29 @@ bus_find_inside() {
     echo "$search $(awk -v w="$write" -v p="$probe" 'BEGIN { printf "%.3f", 4 * (w + p) + 1 }') $(cat "$work/said") (write ${write} s, probe ${probe} s)"
 }
 
+# --repeat 1000 at 115200 8E1 against one healthy device (its delay 5 ms,
+# the module's packet time-out 1 ms): requests a second against the wire's
+# limit, 1 / (request frame + reply frame + device delay + gap): 8 and 7
+# characters of 11 bits, 5 ms, 1.75 ms. The run without repeats (start,
+# connection, one request) is taken off.
+bus_repeat_inside() {
+    bus_devices=1@115200/8E1 bus_packet_ms=1 bus_module "$work/tty" \
+        --set "SPEED RS485=115200" --set parity=even
+    local n=1000 base all
+    [[ -z $smoke ]] || n=20
+    base=$(bus_median3 "$cli" bus 10.20.0.31:502 --ids 1 --line-speed 115200 --answer-timeout 200)
+    all=$(bus_median3 "$cli" bus 10.20.0.31:502 --ids 1 --repeat $n --line-speed 115200 \
+        --answer-timeout 200)
+    "$cli" bus 10.20.0.31:502 --ids 1 --repeat $n --line-speed 115200 --answer-timeout 200 |
+        grep '^quality' >"$work/said"
+    awk -v n=$n -v a="$all" -v b="$base" -v said="$(cat "$work/said")" 'BEGIN {
+        limit = 1 / ((8 + 7) * 11 / 115200 + 0.005 + 0.00175)
+        rate = n / (a - b)
+        printf "%.1f %.1f %s (%.1f requests/s, the wire'"'"'s limit %.1f/s: ratio %.2f)\n", \
+            a - b, n / limit, said, rate, limit, rate / limit
+    }'
+}
+
 if [[ ${1:-} == --bus-inside ]]; then
     work=$(mktemp -d)
     pids=()
@@ -179,6 +213,7 @@ if [[ ${1:-} == --bus-inside ]]; then
     case ${2:-} in
     scan) bus_scan_inside ;;
     find) bus_find_inside ;;
+    repeat) bus_repeat_inside ;;
     esac
     exit 0
 fi
@@ -189,6 +224,11 @@ bus_bench() {
     local step=$1 what=$2 s bound said
     read -r s bound said < <(BUILD=$build bash "$repo/scripts/netns.sh" --addr 10.20.0.31/24 -- \
         bash "$repo/scripts/bench.sh" ${smoke:+--smoke} --bus-inside "$step")
+    if [[ $step == repeat ]]; then
+        # A rate against the wire's limit: the ratio is the figure, no bound.
+        printf '%-34s %7ss   %s\n' "$what" "$s" "$said (at the limit: ${bound} s)"
+        return
+    fi
     printf '%-34s %7ss   %s\n' "$what" "$s" \
         "$said; bound ${bound} s, ratio $(awk -v v="$s" -v b="$bound" 'BEGIN { printf "%.2f", v / b }') (<= 1.0: $(awk -v v="$s" -v b="$bound" 'BEGIN { print (v <= b) ? "met" : "NOT met" }'))"
 }
@@ -205,6 +245,10 @@ reach_bench() {
 # The site register: ordan-cli register show on a SQLite register of
 # 100,000 modules, made by importing a record of as many rows (its seconds
 # are shown too). Prints one line: the median of 11 shows against 20 ms.
+# Then the check a run that writes makes when it opens the register (its
+# pages, tables and columns): an import of one row it holds already (opened
+# to write, checked, nothing added) against a show (opened read-only, not
+# checked), the median of 11 each, and the difference against 1 s.
 register_bench() (
     local work rows=${smoke:+1000} times=() mac n
     rows=${rows:-100000}
@@ -217,7 +261,7 @@ register_bench() (
                 "10.%d.%d.%d,255.255.0.0,10.%d.0.1,10001,none,9600,1,50,verified\n",
                 int(i / 3600000) % 24, int(i / 60000) % 60, int(i / 1000) % 60, i % 1000,
                 int(i / 65536), int(i / 256) % 256, i % 256,
-                100 + int(i / 65536), int(i / 256) % 256, i % 256 + 1, 100 + int(i / 65536)
+                100 + int(i / 65536), int(i / 256) % 256, i % 254 + 1, 100 + int(i / 65536)
     }' >"$work/record.csv"
     local t0 t1
     t0=$(date +%s%N)
@@ -247,6 +291,20 @@ register_bench() (
     printf '%-34s %7sms   %-28s %s\n' "register show, $rows modules" "$show_ms" \
         "--version ${start_ms} ms; import ${import_s} s" \
         "<= 20 ms: $(awk -v v="$show_ms" 'BEGIN { print (v <= 20) ? "met" : "NOT met" }')"
+    head -2 "$work/record.csv" >"$work/known.csv"
+    local opens=()
+    for i in $(seq 11); do
+        t0=$(date +%s%N)
+        "$cli" register import "$work/known.csv" --register "$work/register.sqlite" >/dev/null
+        t1=$(date +%s%N)
+        opens+=("$(((t1 - t0) / 1000))")
+    done
+    local open_ms check_ms
+    open_ms=$(printf '%s\n' "${opens[@]}" | sort -n | sed -n 6p | awk '{ printf "%.1f", $1 / 1000 }')
+    check_ms=$(awk -v a="$open_ms" -v b="$show_ms" 'BEGIN { printf "%.1f", a - b }')
+    printf '%-34s %7sms   %-28s %s\n' "open to write, $rows modules" "$open_ms" \
+        "the check ~${check_ms} ms over a show" \
+        "check <= 1000 ms: $(awk -v v="$check_ms" 'BEGIN { print (v <= 1000) ? "met" : "NOT met" }')"
 )
 
 if [[ -n $smoke ]]; then
@@ -265,6 +323,11 @@ if [[ ${1:-} == bus ]]; then
     cmake --build "$build" -j2 --target ordan-cli ordan-module-sim >/dev/null
     bus_bench scan "bus: scan 1-247 at 19200"
     bus_bench find "bus: --find-settings, 4th setting"
+    bus_bench repeat "bus: --repeat 1000 at 115200"
+    exit 0
+fi
+if [[ ${1:-} == gateway ]]; then
+    BUILD=$build bash "$repo/scripts/bench-gateway.sh" ${smoke:+--smoke}
     exit 0
 fi
 if [[ ${1:-} == reach ]]; then
@@ -275,9 +338,13 @@ if [[ ${1:-} == reach ]]; then
     exit 0
 fi
 only_rows=
+only_stall=
 if [[ ${1:-} == register-rows ]]; then
     only_rows=1
     cmake --build "$build" -j2 --target ordan-cli ordan-module-sim >/dev/null
+elif [[ ${1:-} == register-stall ]]; then
+    only_stall=1
+    cmake --build "$build" -j2 --target ordan-site ordan-module-sim >/dev/null
 elif [[ -z $smoke ]]; then
     cmake --build "$build" -j2 --target ordan-cli ordan-module-sim ordan-site ordan-stalled-host >/dev/null
 fi
@@ -367,7 +434,7 @@ register_rows_bench() (
         times_sqlite+=("$(timed --register "$work/r$round.sqlite")")
         if [[ -n $pg_bin ]]; then
             "${as[@]}" "$pg_bin/createdb" -h "$work" -U ordan "r$round"
-            times_pg+=("$(timed --register "postgresql://ordan@/r$round?host=$work")")
+            times_pg+=("$(timed --register "postgresql://ordan@${work//\//%2F}/r$round")")
         fi
     done
     local none sqlite pg
@@ -391,7 +458,84 @@ register_rows_bench() (
     fi
 )
 
-if [[ -n $only_rows ]]; then
+# The site window while its register's server stalls: how late its event
+# loop answers (ORDAN_SITE_LATENCY, the 99th percentile of a 10 ms timer's
+# lateness). First a server that takes the connection and never answers:
+# the run's register opens until libpq's connect time-out (10 s), then the
+# run is refused (exit 3). Then a PostgreSQL of its own stopped (SIGSTOP,
+# the server and its backends) for 3 s in the middle of the plan's run, and
+# let go: the rows wait for it, the window does not. Prints a line each,
+# against 50 ms.
+register_stall_bench() (
+    local plan=$1 work pg_bin as=() listener pids_stopped=()
+    work=$(mktemp -d)
+    trap '[[ -n ${pids_stopped[*]:-} ]] && kill -CONT "${pids_stopped[@]}" 2>/dev/null
+          [[ -n ${listener:-} ]] && kill "$listener" 2>/dev/null
+          [[ -n ${pg_bin:-} && -f $work/data/postmaster.pid ]] &&
+              "${as[@]}" "$pg_bin/pg_ctl" -D "$work/data" -m immediate -w stop >/dev/null
+          rm -rf "$work"' EXIT
+    p99() { sed -n 's/.*p99 \([0-9.]*\) ms.*/\1/p' "$1" | tail -1; }
+    line() {
+        printf '%-34s %7sms   %-28s %s\n' "$1" "${2:-?}" "$3" \
+            "< 50 ms: $(if [[ -n $smoke ]]; then echo "not judged (smoke)"; else
+                awk -v v="${2:-999}" 'BEGIN { print (v < 50) ? "met" : "NOT met" }'; fi)"
+    }
+
+    # A listener on 127.0.0.1 that takes every connection and says nothing.
+    python3 -c '
+import socket, sys, time
+s = socket.socket()
+s.bind(("127.0.0.1", 0))
+s.listen(16)
+print(s.getsockname()[1], flush=True)
+held = []
+while True:
+    held.append(s.accept()[0])
+' >"$work/port" &
+    listener=$!
+    for _ in $(seq 100); do
+        [[ -s $work/port ]] && break
+        sleep 0.05
+    done
+    local code=0
+    QT_QPA_PLATFORM=offscreen ORDAN_SITE_LATENCY=1 "$site" "$plan" --start --quit-when-done \
+        --register "postgresql://ordan@127.0.0.1:$(cat "$work/port")/site" \
+        --record "$work/stalled-record.csv" >/dev/null 2>"$work/stalled.err" || code=$?
+    line "ordan-site p99, register mute" "$(p99 "$work/stalled.err")" \
+        "opening it until its time-out; exit $code"
+
+    pg_bin=$(ls -d /usr/lib/postgresql/*/bin 2>/dev/null | sort -V | tail -1)
+    if [[ -z $pg_bin ]]; then
+        echo "ordan-site p99, PostgreSQL stopped: not measured (no postgresql installed)"
+        exit 0
+    fi
+    if [[ $(id -u) -eq 0 ]]; then
+        chown nobody: "$work"
+        as=(runuser -u nobody --)
+    fi
+    "${as[@]}" "$pg_bin/initdb" -D "$work/data" -U ordan -A trust -E UTF8 --locale=C >/dev/null
+    "${as[@]}" "$pg_bin/pg_ctl" -D "$work/data" -l "$work/server.log" -w \
+        -o "-c listen_addresses='' -c unix_socket_directories='$work'" start >/dev/null
+    "${as[@]}" "$pg_bin/createdb" -h "$work" -U ordan site
+    QT_QPA_PLATFORM=offscreen ORDAN_SITE_LATENCY=1 "$site" "$plan" --start --quit-when-done \
+        --register "postgresql://ordan@/site?host=$work" --record "$work/pg-record.csv" \
+        >/dev/null 2>"$work/pg.err" &
+    local window=$!
+    sleep 0.5
+    local postmaster
+    postmaster=$(head -1 "$work/data/postmaster.pid")
+    pids_stopped=("$postmaster" $(pgrep -P "$postmaster"))
+    kill -STOP "${pids_stopped[@]}"
+    sleep 3
+    kill -CONT "${pids_stopped[@]}"
+    pids_stopped=()
+    code=0
+    wait "$window" || code=$?
+    line "ordan-site p99, PostgreSQL stopped" "$(p99 "$work/pg.err")" \
+        "3 s of 8 rows' run; exit $code"
+)
+
+if [[ -n $only_rows || -n $only_stall ]]; then
     rows_dir=$(mktemp -d)
     dirs+=("$rows_dir")
     echo "port,ip,gateway,tcp_port" >"$rows_dir/plan.csv"
@@ -399,7 +543,11 @@ if [[ -n $only_rows ]]; then
         start_sim
         echo "$device,10.20.0.$((30 + i)),10.20.0.1,$((10000 + i))" >>"$rows_dir/plan.csv"
     done
-    register_rows_bench "$rows_dir/plan.csv"
+    if [[ -n $only_stall ]]; then
+        register_stall_bench "$rows_dir/plan.csv"
+    else
+        register_rows_bench "$rows_dir/plan.csv"
+    fi
     exit 0
 fi
 
@@ -484,11 +632,19 @@ printf '%-34s %7ss   %-28s %s\n' "reach a plan of 16 modules" "$reach_s" "$reach
     "< 3.2 s (connect time-out + 0.2 s): $(verdict "$reach_s" 3.2)"
 register_bench
 register_rows_bench "$plan"
+register_stall_bench "$plan"
 echo "(window: 12 s per read-out, 19 s per write, one port at a time; simulator restart ${restart_ms} ms)"
 
 echo
 bus_bench scan "bus: scan 1-247 at 19200"
 bus_bench find "bus: --find-settings, 4th setting"
+bus_bench repeat "bus: --repeat 1000 at 115200"
+
+# ordan-cli gateway against the wire's limit, RTU over TCP directly and a
+# pymodbus forwarder (scripts/bench-gateway.sh, in a network namespace of
+# its own).
+echo
+BUILD=$build bash "$repo/scripts/bench-gateway.sh" ${smoke:+--smoke}
 
 if [[ -n $smoke ]]; then
     echo "(smoke: scripts/bench-startup.sh and scripts/bench-bridge.sh not run)"

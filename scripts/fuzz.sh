@@ -8,7 +8,8 @@
 #   scripts/fuzz.sh --ci                  what CI runs: every corpus file once,
 #                                         then a fixed-seed run of a fixed count
 #   scripts/fuzz.sh TARGET [SECONDS]      open-ended fuzzing for developers
-#                                         (TARGET: settings, reply or bus;
+#                                         (TARGET: settings, reply, bus or
+#                                         mbap;
 #                                         default 600 s)
 #
 # Seeds live in tests/fuzz/corpus/<target>/ and are only read. An open-ended
@@ -24,18 +25,21 @@ default_build=$root/build-fuzz
 [[ $qt_major == 5 ]] || default_build=$root/build-fuzz-qt$qt_major
 build=${ORDAN_FUZZ_BUILD_DIR:-$default_build}
 
-declare -A binary=([settings]=fuzz_settings_load [reply]=fuzz_reply_path [bus]=fuzz_bus_reply)
-declare -A max_len=([settings]=4096 [reply]=8192 [bus]=4096)
+declare -A binary=([settings]=fuzz_settings_load [reply]=fuzz_reply_path [bus]=fuzz_bus_reply
+    [mbap]=fuzz_mbap_request)
+declare -A max_len=([settings]=4096 [reply]=8192 [bus]=4096 [mbap]=4096)
 # Runs of the fixed-seed pass: about a minute each on a 2-core machine.
-declare -A ci_runs=([settings]=40000 [reply]=40000 [bus]=40000)
+declare -A ci_runs=([settings]=40000 [reply]=40000 [bus]=40000 [mbap]=40000)
 
 CC=clang CXX=clang++ cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
     -DORDAN_BUILD_TESTS=ON -DORDAN_BUILD_FUZZERS=ON -DORDAN_QT_MAJOR="$qt_major" >/dev/null
-cmake --build "$build" --target fuzz_settings_load fuzz_reply_path fuzz_bus_reply -j"$(nproc)"
+cmake --build "$build" --target fuzz_settings_load fuzz_reply_path fuzz_bus_reply \
+    fuzz_mbap_request -j"$(nproc)"
 mkdir -p "$build/artifacts"
 # The targets run where there is no display: neither may need Qt Gui or Widgets.
 cmake -P "$root/cmake/CheckHeadless.cmake" "$build/tests/fuzz_settings_load" \
-    "$build/tests/fuzz_reply_path" "$build/tests/fuzz_bus_reply" >/dev/null
+    "$build/tests/fuzz_reply_path" "$build/tests/fuzz_bus_reply" \
+    "$build/tests/fuzz_mbap_request" >/dev/null
 
 export QT_QPA_PLATFORM=offscreen
 # Qt seeds its hash tables at random; fixed, a seeded run repeats itself.
@@ -90,6 +94,7 @@ case ${1:-} in
     run_ci settings
     run_ci reply
     run_ci bus
+    run_ci mbap
     echo "fuzz: every target clean"
     exit 0
     ;;
@@ -97,13 +102,14 @@ case ${1:-} in
     replay settings
     replay reply
     replay bus
+    replay mbap
     echo "fuzz: every corpus replayed clean"
     exit 0
     ;;
 esac
 
-target=${1:?usage: scripts/fuzz.sh --replay | --ci | settings|reply|bus [SECONDS]}
-[[ -n ${binary[$target]:-} ]] || { echo "fuzz.sh: unknown target $target (settings, reply or bus)" >&2; exit 2; }
+target=${1:?usage: scripts/fuzz.sh --replay | --ci | settings|reply|bus|mbap [SECONDS]}
+[[ -n ${binary[$target]:-} ]] || { echo "fuzz.sh: unknown target $target (settings, reply, bus or mbap)" >&2; exit 2; }
 seconds=${2:-600}
 found=$build/found-$target
 mkdir -p "$found"

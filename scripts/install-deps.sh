@@ -29,9 +29,11 @@ packages=(
     dbus-daemon                        # and its session bus
     iproute2                           # ip: lo's addresses in a test's network namespace (netns.sh)
     mbpoll libmodbus-dev pkg-config    # the bridge's test: a Modbus RTU master, a libmodbus slave
+    python3-pymodbus                   # the bus test's devices nobody here wrote (exceptions 1, 2)
     socat util-linux                   # the bridge's benchmark beside socat (unshare)
     gensio-bin                         # and beside gensiot
     stress-ng                          # the suite under load (scripts/test.sh --under-load)
+    python3-pymodbus                   # the gateway's benchmark beside a pymodbus forwarder
     clang-tidy cppcheck                # the static check
     systemd                            # systemd-analyze verify on the bridge's service unit
     python3-minimal                    # the guides' link check (scripts/check-links.sh)

@@ -2,6 +2,7 @@
 #include "site/sitetranslation.h"
 #include "site/sitewindow.h"
 
+#include "engine/commission/registerdesk.h"
 #include "engine/platform/interruptwatch.h"
 #include "engine/platform/startup.h"
 #include "engine/platform/textsafety.h"
@@ -109,6 +110,7 @@ int readOptions(const QStringList &arguments, Options *options)
 int main(int argc, char *argv[])
 {
     QCoreApplication::setApplicationName(QStringLiteral("ordan-site"));
+    startup::setOrganization();
     QCoreApplication::setApplicationVersion(QStringLiteral(ORDAN_VERSION));
     Options options;
     // Read before the window's application object exists (it needs a
@@ -149,6 +151,15 @@ int main(int argc, char *argv[])
     }
     if (options.recordSet)
         window.setRecordPath(options.record);
+    if (unattended) {
+        // A register that cannot be opened refuses the run after it was
+        // started: said as a refusal before the start is.
+        QObject::connect(&window, &SiteWindow::startRefused, &application, [&window, &options] {
+            for (const QString &line : window.startRefusal())
+                startup::printError(options.plan + QStringLiteral(": ") + line);
+            QCoreApplication::exit(window.startRefusalCode());
+        });
+    }
     if (options.quitWhenDone) {
         // What the run came to, on stdout as ordan-cli prints it.
         QObject::connect(&window, &SiteWindow::runFinished, &application, [&window](int code) {
@@ -189,5 +200,9 @@ int main(int argc, char *argv[])
         if (!refusal.isEmpty() && options.quitWhenDone)
             return window.leftOut().isEmpty() ? window.startRefusalCode() : 2;
     }
-    return application.exec();
+    const int code = application.exec();
+    // The register's last words (a run ended in it) before the program
+    // ends, unless it stalls.
+    RegisterDesk::settle(3000);
+    return code;
 }

@@ -5,6 +5,7 @@
 #include "protocol/protocol.h"
 #include "site/celltext.h"
 #include "site/planmodel.h"
+#include "site/rowstage.h"
 #include "site/sitestyle.h"
 
 #include <QAction>

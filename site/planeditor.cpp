@@ -1,10 +1,13 @@
 #include "site/planeditor.h"
 
+#include "engine/commission/commissionplan.h"
 #include "engine/console/portlistmodel.h"
 #include "engine/reach/reachcheck.h"
 #include "site/celltext.h"
 #include "site/plandelegate.h"
 #include "site/planmodel.h"
+#include "site/planrows.h"
+#include "site/runstates.h"
 
 #include <QAction>
 #include <QApplication>
@@ -45,7 +48,7 @@ PlanEditor::PlanEditor(PlanModel *model, PortListModel *ports, QWidget *parent)
                                QKeySequence(QStringLiteral("F8")));
     connect(nextProblemAction, &QAction::triggered, this, &PlanEditor::nextProblem);
     undoAction = action(tr("&Undo"), QStringLiteral("undoAction"), QKeySequence::Undo);
-    connect(undoAction, &QAction::triggered, model->undoStack(), &QUndoStack::undo);
+    connect(undoAction, &QAction::triggered, model->plan()->undoStack(), &QUndoStack::undo);
     redoAction = action(tr("Re&do"), QStringLiteral("redoAction"), QKeySequence::Redo);
     // Ctrl+Shift+Z and Ctrl+Y both, whatever the desktop names.
     QList<QKeySequence> redoKeys = QKeySequence::keyBindings(QKeySequence::Redo);
@@ -55,9 +58,9 @@ PlanEditor::PlanEditor(PlanModel *model, PortListModel *ports, QWidget *parent)
             redoKeys << key;
     }
     redoAction->setShortcuts(redoKeys);
-    connect(redoAction, &QAction::triggered, model->undoStack(), &QUndoStack::redo);
-    connect(model->undoStack(), &QUndoStack::indexChanged, this, &PlanEditor::updateUndo);
-    connect(model->undoStack(), &QUndoStack::cleanChanged, this, &PlanEditor::updateUndo);
+    connect(redoAction, &QAction::triggered, model->plan()->undoStack(), &QUndoStack::redo);
+    connect(model->plan()->undoStack(), &QUndoStack::indexChanged, this, &PlanEditor::updateUndo);
+    connect(model->plan()->undoStack(), &QUndoStack::cleanChanged, this, &PlanEditor::updateUndo);
 
     view = new QTableView(this);
     view->setObjectName(QStringLiteral("planTable"));
@@ -88,7 +91,7 @@ PlanEditor::PlanEditor(PlanModel *model, PortListModel *ports, QWidget *parent)
                 fitRowHeights(from.row(), to.row());
             });
     // A mark that comes or goes changes what a column needs.
-    connect(model, &PlanModel::problemsChanged, this, &PlanEditor::fitColumns);
+    connect(model->plan(), &PlanRows::problemsChanged, this, &PlanEditor::fitColumns);
     connect(model, &QAbstractItemModel::modelReset, this, &PlanEditor::fitColumns);
     fitColumns();
     updateUndo();
@@ -118,7 +121,7 @@ void PlanEditor::setEditable(bool on)
 
 void PlanEditor::updateUndo()
 {
-    const QUndoStack *stack = model->undoStack();
+    const QUndoStack *stack = model->plan()->undoStack();
     undoAction->setEnabled(editable && stack->canUndo());
     redoAction->setEnabled(editable && stack->canRedo());
     undoAction->setText(stack->canUndo() ? tr("&Undo %1").arg(stack->undoText()) : tr("&Undo"));
@@ -222,7 +225,7 @@ void PlanEditor::fitColumns()
     // the result gets the rest.
     int portWanted = metrics.horizontalAdvance(QStringLiteral("/dev/ttyUSB0"));
     for (int row = 0; row < model->rowCount(); ++row) {
-        const QString port = model->port(row);
+        const QString port = model->plan()->port(row);
         const int keep = model->portLabelSpan(row).first;
         const QString shown = keep > 8 ? port.left(5) + QChar(0x2026) + port.mid(keep) : port;
         int width = metrics.horizontalAdvance(shown);
@@ -249,7 +252,7 @@ void PlanEditor::fitRowHeights(int first, int last)
     bold.setBold(true);
     const int width = view->columnWidth(PlanModel::StateColumn) - 8;
     for (int row = first; row <= last && row < model->rowCount(); ++row) {
-        const bool next = model->progress(row).stage == RowStage::NextModule;
+        const bool next = model->states()->progress(row).stage == RowStage::NextModule;
         const QString text = next ? model->nextModulePrompt(row, true) : model->stateText(row);
         const QFontMetrics metrics(next ? bold : view->font());
         const bool twoLines =
@@ -285,9 +288,9 @@ void PlanEditor::insertRow()
 void PlanEditor::duplicateRows()
 {
     const QList<int> rows = selectedRows();
-    if (rows.isEmpty() || model->isLocked())
+    if (rows.isEmpty() || model->plan()->isLocked())
         return;
-    model->duplicateRows(rows);
+    model->plan()->duplicateRows(rows);
     const int first = rows.last() + 1;
     view->selectionModel()->select(
         QItemSelection(model->index(first, 0),
@@ -300,9 +303,9 @@ void PlanEditor::duplicateRows()
 void PlanEditor::removeRows()
 {
     const QList<int> rows = selectedRows();
-    if (rows.isEmpty() || model->isLocked())
+    if (rows.isEmpty() || model->plan()->isLocked())
         return;
-    model->removeRowList(rows);
+    model->plan()->removeRowList(rows);
     view->setCurrentIndex(model->index(qMin(rows.first(), model->rowCount() - 1), 0));
 }
 
@@ -345,7 +348,7 @@ void PlanEditor::copyCells()
 
 void PlanEditor::pasteCells()
 {
-    if (model->isLocked())
+    if (model->plan()->isLocked())
         return;
     const QString text = QApplication::clipboard()->text();
     if (text.isEmpty())
@@ -381,7 +384,7 @@ void PlanEditor::pasteCells()
         emit message(tr("Cells are pasted into the plan's columns, port to bus_ids"), 5000);
         return;
     }
-    const int count = model->putCells(at.row(), at.column(), cells);
+    const int count = model->plan()->putCells(at.row(), at.column(), cells);
     int width = 0;
     for (const QStringList &line : qAsConst(cells))
         width = qMax(width, line.size());
@@ -417,6 +420,6 @@ void PlanEditor::nextProblem()
             return;
         }
     }
-    const QStringList general = model->generalProblems();
+    const QStringList general = model->plan()->checked().generalProblems();
     emit message(general.isEmpty() ? tr("No problems") : general.join(QLatin1String("; ")), 5000);
 }

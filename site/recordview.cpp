@@ -1,18 +1,43 @@
 #include "site/recordview.h"
 
+#include "engine/commission/recordimport.h"
+#include "engine/jobs/recordwords.h"
 #include "engine/platform/textsafety.h"
+#include "protocol/parameters.h"
+#include "site/celltips.h"
 
 #include <QDialogButtonBox>
 #include <QFileInfo>
+#include <QFileSystemWatcher>
+#include <QGuiApplication>
 #include <QHeaderView>
 #include <QLabel>
 #include <QPushButton>
+#include <QScreen>
 #include <QStandardItemModel>
 #include <QTableView>
 #include <QVBoxLayout>
 
-RecordView::RecordView(const QString &path, const QList<QStringList> &rows, QWidget *parent)
-    : QDialog(parent), file(path)
+namespace
+{
+
+// A cell of the record's column `key`, in the window's words.
+QString shownCell(const QString &key, const QString &text)
+{
+    if (key == QLatin1String("result"))
+        return recordwords::shown(text);
+    if (key == QLatin1String("bus"))
+        return recordwords::shownBus(text);
+    if (key == QLatin1String("planned"))
+        return recordwords::shownPlanned(text);
+    if (key == parameters::fieldKey(ModuleField::Parity))
+        return recordwords::shownValue(ModuleField::Parity, text);
+    return text;
+}
+
+} // namespace
+
+RecordView::RecordView(const QString &path, QWidget *parent) : QDialog(parent), file(path)
 {
     setObjectName(QStringLiteral("recordView"));
     setAttribute(Qt::WA_DeleteOnClose);
@@ -24,27 +49,20 @@ RecordView::RecordView(const QString &path, const QList<QStringList> &rows, QWid
                              this);
     about->setWordWrap(true);
     layout->addWidget(about);
+    problem = new QLabel(this);
+    problem->setObjectName(QStringLiteral("recordProblem"));
+    problem->setWordWrap(true);
+    problem->hide();
+    layout->addWidget(problem);
 
-    auto *cells = new QStandardItemModel(this);
-    const QStringList header = rows.value(0);
-    cells->setColumnCount(int(header.size()));
-    cells->setHorizontalHeaderLabels(header);
-    for (int r = 1; r < rows.size(); ++r) {
-        QList<QStandardItem *> line;
-        for (const QString &cell : rows.at(r)) {
-            auto *item = new QStandardItem(textsafety::escapeControls(cell));
-            item->setEditable(false);
-            line << item;
-        }
-        cells->appendRow(line);
-    }
+    cells = new QStandardItemModel(this);
     auto *view = new QTableView(this);
     view->setObjectName(QStringLiteral("recordTable"));
     view->setModel(cells);
     view->setEditTriggers(QAbstractItemView::NoEditTriggers);
     view->setWordWrap(false);
+    view->setItemDelegate(new CellTips(view));
     view->horizontalHeader()->setStretchLastSection(true);
-    view->resizeColumnsToContents();
     layout->addWidget(view, 1);
 
     auto *buttons = new QDialogButtonBox(QDialogButtonBox::Close, this);
@@ -56,5 +74,53 @@ RecordView::RecordView(const QString &path, const QList<QStringList> &rows, QWid
     connect(newPlan, &QPushButton::clicked, this, [this] { emit newPlanWanted(file); });
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
     layout->addWidget(buttons);
-    resize(900, 420);
+    // Wide enough for a record's seventeen columns on a laptop's screen.
+    const QRect screen = QGuiApplication::primaryScreen()
+                             ? QGuiApplication::primaryScreen()->availableGeometry()
+                             : QRect(0, 0, 1366, 768);
+    resize(qMin(1300, screen.width() - 40), qMin(480, screen.height() - 80));
+
+    watcher = new QFileSystemWatcher({path}, this);
+    connect(watcher, &QFileSystemWatcher::fileChanged, this, [this] {
+        reload();
+        // A file replaced (written elsewhere and renamed over) is watched
+        // anew.
+        if (!watcher->files().contains(file) && QFileInfo::exists(file))
+            watcher->addPath(file);
+    });
+    reload();
+    // Each column as wide as what it holds, none wider than a third of the
+    // table: a cut cell shows its text whole as a tool tip.
+    view->resizeColumnsToContents();
+    for (int column = 0; column < cells->columnCount(); ++column)
+        view->setColumnWidth(column, qMin(view->columnWidth(column), width() / 3));
+}
+
+void RecordView::reload()
+{
+    QString error;
+    QList<QStringList> rows;
+    recordimport::readCells(file, &rows, &error);
+    problem->setText(error.isEmpty() ? QString() : tr("Cannot read the record: %1").arg(error));
+    problem->setVisible(!error.isEmpty());
+    cells->clear();
+    const QStringList header = rows.value(0);
+    QStringList titles;
+    for (const QString &key : header)
+        titles << recordwords::columnTitle(key.trimmed());
+    cells->setColumnCount(int(header.size()));
+    cells->setHorizontalHeaderLabels(titles);
+    for (int r = 1; r < rows.size(); ++r) {
+        const QStringList &record = rows.at(r);
+        if (record.size() == 1 && record.first().isEmpty())
+            continue; // an empty line
+        QList<QStandardItem *> line;
+        for (int c = 0; c < record.size(); ++c) {
+            auto *item = new QStandardItem(
+                textsafety::escapeControls(shownCell(header.value(c).trimmed(), record.at(c))));
+            item->setEditable(false);
+            line << item;
+        }
+        cells->appendRow(line);
+    }
 }

@@ -1,17 +1,23 @@
 #include "site/registerview.h"
 
+#include "engine/commission/registerdesk.h"
+#include "engine/jobs/recordwords.h"
 #include "engine/platform/textsafety.h"
+#include "engine/register/registerfacts.h"
 #include "engine/register/registerlookup.h"
 #include "engine/register/registerverdict.h"
 #include "engine/register/siteregister.h"
-#include "site/siterun.h"
+#include "site/celltips.h"
+#include "site/runregister.h"
 
 #include <QDialogButtonBox>
+#include <QFileInfo>
 #include <QFormLayout>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QSortFilterProxyModel>
 #include <QSplitter>
 #include <QStandardItemModel>
@@ -23,6 +29,14 @@ using namespace siteregister;
 namespace
 {
 
+constexpr int macColumn = 0;
+// The widest a column grows to its contents; a cell cut there shows its
+// text whole as a tool tip.
+constexpr int widestColumn = 320;
+// A question the register has kept waiting this long is given up on when
+// another is asked: that one goes to a reader of its own.
+constexpr qint64 stalledMs = 300;
+
 QTableView *tableView(QAbstractItemModel *model, const QString &name, QWidget *parent)
 {
     auto *view = new QTableView(parent);
@@ -31,9 +45,27 @@ QTableView *tableView(QAbstractItemModel *model, const QString &name, QWidget *p
     view->setEditTriggers(QAbstractItemView::NoEditTriggers);
     view->setSelectionBehavior(QAbstractItemView::SelectRows);
     view->setSelectionMode(QAbstractItemView::SingleSelection);
+    view->setWordWrap(false);
+    view->setItemDelegate(new CellTips(view));
     view->verticalHeader()->hide();
     view->horizontalHeader()->setStretchLastSection(true);
     return view;
+}
+
+// Each column as wide as its contents, up to widestColumn; a MAC column
+// as wide as a MAC, whatever it holds.
+void fitColumns(QTableView *view, int macAt)
+{
+    view->resizeColumnsToContents();
+    for (int column = 0; column < view->model()->columnCount(); ++column) {
+        if (view->columnWidth(column) > widestColumn)
+            view->setColumnWidth(column, widestColumn);
+    }
+    if (macAt >= 0) {
+        const int mac = view->fontMetrics().horizontalAdvance(QStringLiteral("00:00:00:00:00:00"));
+        const int margins = 2 * (view->style()->pixelMetric(QStyle::PM_FocusFrameHMargin) + 1) + 8;
+        view->setColumnWidth(macAt, qMax(view->columnWidth(macAt), mac + margins));
+    }
 }
 
 // A cell: what came from a module or a file, its control characters shown.
@@ -42,14 +74,77 @@ QStandardItem *cell(const QString &text)
     return new QStandardItem(textsafety::escapeControls(text));
 }
 
+// A plan's cell: its file's name, the whole path as its tool tip.
+QStandardItem *planCell(const QString &path)
+{
+    QStandardItem *item = cell(QFileInfo(path).fileName());
+    if (!path.isEmpty())
+        item->setToolTip(textsafety::escapeControls(path));
+    return item;
+}
+
+// The hexadecimal digits of a search text that is (a part of) a MAC in one
+// of its usual forms: "02:00:00:00:0B:02", "02-00-00-00-0b-02",
+// "020000000B02", any case. Empty for any other text (an address, a name).
+QString macDigits(const QString &text)
+{
+    static const QRegularExpression form(QStringLiteral("^[0-9A-Fa-f]+([:-][0-9A-Fa-f]+)*[:-]?$"));
+    if (!form.match(text.trimmed()).hasMatch())
+        return QString();
+    QString digits = text.trimmed().toUpper();
+    digits.remove(QLatin1Char(':'));
+    digits.remove(QLatin1Char('-'));
+    return digits;
+}
+
 } // namespace
 
-RegisterView::RegisterView(SiteRun *run, QWidget *parent) : QDialog(parent), run(run)
+// The search: a row is shown when any cell holds the text (any case), or
+// its MAC holds the digits of a MAC typed in another form.
+class RegisterView::Search : public QSortFilterProxyModel
+{
+public:
+    using QSortFilterProxyModel::QSortFilterProxyModel;
+
+    void setText(const QString &text)
+    {
+        wanted = text.trimmed();
+        digits = macDigits(wanted);
+        invalidateFilter();
+    }
+    bool isSearching() const { return !wanted.isEmpty(); }
+
+protected:
+    bool filterAcceptsRow(int row, const QModelIndex &parent) const override
+    {
+        if (wanted.isEmpty())
+            return true;
+        const QAbstractItemModel *source = sourceModel();
+        for (int column = 0; column < source->columnCount(parent); ++column) {
+            if (source->index(row, column, parent)
+                    .data()
+                    .toString()
+                    .contains(wanted, Qt::CaseInsensitive))
+                return true;
+        }
+        if (digits.isEmpty())
+            return false;
+        QString mac = source->index(row, macColumn, parent).data().toString().toUpper();
+        mac.remove(QLatin1Char(':'));
+        return mac.contains(digits);
+    }
+
+private:
+    QString wanted;
+    QString digits;
+};
+
+RegisterView::RegisterView(RunRegister *runs, QWidget *parent) : QDialog(parent), runs(runs)
 {
     setObjectName(QStringLiteral("registerView"));
     setWindowTitle(tr("Site register"));
 
-    location = new QLineEdit(run->registerText(), this);
+    location = new QLineEdit(runs->locationText(), this);
     location->setObjectName(QStringLiteral("registerLocation"));
     location->setPlaceholderText(tr("the user's file, or ORDAN_REGISTER when set"));
     location->setToolTip(tr("A team's register: postgresql://USER@HOST/DB (the password in "
@@ -71,16 +166,18 @@ RegisterView::RegisterView(SiteRun *run, QWidget *parent) : QDialog(parent), run
     modules->setHorizontalHeaderLabels({tr("MAC"), tr("IP address"), tr("Verified"), tr("Station"),
                                         tr("Plan"), tr("Row"), tr("Port"), tr("Replaced by"),
                                         tr("Last seen")});
-    filter = new QSortFilterProxyModel(this);
+    filter = new Search(this);
     filter->setSourceModel(modules);
-    filter->setFilterKeyColumn(-1);
-    filter->setFilterCaseSensitivity(Qt::CaseInsensitive);
-    connect(search, &QLineEdit::textChanged, filter, &QSortFilterProxyModel::setFilterFixedString);
+    connect(search, &QLineEdit::textChanged, this, [this](const QString &text) {
+        filter->setText(text);
+        updateStatus();
+    });
     moduleTable = tableView(filter, QStringLiteral("registerModules"), this);
     moduleTable->setSortingEnabled(true);
-    history = new QStandardItemModel(0, 6, this);
-    history->setHorizontalHeaderLabels(
-        {tr("Time"), tr("Result"), tr("IP address"), tr("Row"), tr("Port"), tr("Station")});
+    fitColumns(moduleTable, macColumn);
+    history = new QStandardItemModel(0, 7, this);
+    history->setHorizontalHeaderLabels({tr("Time"), tr("Result"), tr("IP address"), tr("Plan"),
+                                        tr("Row"), tr("Port"), tr("Station")});
     historyTable = tableView(history, QStringLiteral("registerHistory"), this);
     connect(moduleTable->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
             &RegisterView::showHistory);
@@ -89,13 +186,19 @@ RegisterView::RegisterView(SiteRun *run, QWidget *parent) : QDialog(parent), run
     auto *where = new QHBoxLayout;
     where->addWidget(location, 1);
     where->addWidget(use);
-    form->addRow(tr("&Register:"), where);
-    form->addRow(tr("&Search:"), search);
+    // Labels of their own: a mnemonic needs its buddy.
+    auto *whereLabel = new QLabel(tr("&Register:"), this);
+    whereLabel->setBuddy(location);
+    form->addRow(whereLabel, where);
+    auto *searchLabel = new QLabel(tr("&Search:"), this);
+    searchLabel->setBuddy(search);
+    form->addRow(searchLabel, search);
     auto *split = new QSplitter(Qt::Vertical, this);
     split->addWidget(moduleTable);
     split->addWidget(historyTable);
     auto *buttons = new QDialogButtonBox(QDialogButtonBox::Close, this);
     auto *reload = buttons->addButton(tr("Re&load"), QDialogButtonBox::ActionRole);
+    reload->setObjectName(QStringLiteral("registerReloadButton"));
     connect(reload, &QPushButton::clicked, this, &RegisterView::refresh);
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
     auto *layout = new QVBoxLayout(this);
@@ -106,9 +209,50 @@ RegisterView::RegisterView(SiteRun *run, QWidget *parent) : QDialog(parent), run
     resize(1000, 560);
 }
 
+RegisterView::~RegisterView() = default;
+
 int RegisterView::shownModules() const
 {
     return filter->rowCount();
+}
+
+int RegisterView::historyLines() const
+{
+    return history->rowCount();
+}
+
+void RegisterView::ask(const Location &where, const Question &question)
+{
+    // A reader whose register keeps a question waiting is let go, not
+    // waited for.
+    if (!reader || (asked > 0 && askedSince.elapsed() > stalledMs)) {
+        reader = std::make_unique<RegisterDesk>();
+        reader->setWaitAtEnd(false);
+        asked = 0;
+    }
+    if (asked++ == 0)
+        askedSince.start();
+    // The answer comes through the reader, which goes with this view (and
+    // drops it when it is let go): `this` is there when it runs.
+    reader->post([this, where, question](SiteRegister &reg) -> std::function<void()> {
+        QString error;
+        Answer answer;
+        if ((reg.isOpen() && reg.shown() == where.shown()) ||
+            reg.open(where, &error, SiteRegister::Access::Read))
+            answer = question(reg, &error);
+        // A register that failed is opened anew for the next question.
+        if (!answer)
+            reg.close();
+        return [this, answer, error] {
+            if (--asked > 0)
+                askedSince.start();
+            problem = answer ? QString() : error;
+            if (answer)
+                answer(this);
+            updateStatus();
+            emit read();
+        };
+    });
 }
 
 bool RegisterView::refresh()
@@ -117,52 +261,92 @@ bool RegisterView::refresh()
     history->removeRows(0, history->rowCount());
     Location where;
     QString error;
-    SiteRegister reg;
-    QList<ModuleEntry> found;
-    if (!run->registerLocation(&where, &error) ||
-        (where.kind != Location::Kind::None && !reg.open(where, &error)) ||
-        (reg.isOpen() && !RegisterLookup(reg).allModules(&found, &error))) {
-        status->setText(error);
+    if (!runs->location(&where, &error)) {
+        problem = error;
+        updateStatus();
         return false;
     }
     if (where.kind == Location::Kind::None) {
+        reader.reset();
+        asked = 0;
+        problem.clear();
+        shown.clear();
         status->setText(tr("No register is used (--no-register)."));
         return true;
     }
-    for (const ModuleEntry &m : qAsConst(found)) {
-        const QString plan = m.planPath.section(QLatin1Char('/'), -1);
-        modules->appendRow({cell(m.mac), cell(m.values.value(ModuleField::Ip)),
-                            cell(m.verifiedTime), cell(m.station), cell(plan),
-                            cell(m.planRow > 0 ? QString::number(m.planRow) : QString()),
-                            cell(m.port), cell(m.replacedBy), cell(m.lastSeen)});
-    }
-    status->setText(tr("%1: %n module(s)", "", int(found.size())).arg(where.shown()));
+    shown = where.shown();
+    // Only the last reading fills the table: an earlier one still on its
+    // way is dropped.
+    const int reading = ++readings;
+    ask(where, [reading](SiteRegister &reg, QString *why) -> Answer {
+        QList<ModuleEntry> found;
+        if (!RegisterLookup(reg).allModules(&found, why))
+            return nullptr;
+        return [found, reading](RegisterView *self) {
+            if (reading != self->readings)
+                return;
+            for (const ModuleEntry &m : found) {
+                self->modules->appendRow(
+                    {cell(m.mac), cell(m.values.value(ModuleField::Ip)), cell(m.verifiedTime),
+                     cell(m.station), planCell(m.planPath),
+                     cell(m.planRow > 0 ? QString::number(m.planRow) : QString()), cell(m.port),
+                     cell(m.replacedBy), cell(m.lastSeen)});
+            }
+            fitColumns(self->moduleTable, macColumn);
+        };
+    });
+    updateStatus();
     return true;
+}
+
+void RegisterView::updateStatus()
+{
+    if (!problem.isEmpty()) {
+        status->setText(problem);
+    } else if (asked > 0) {
+        status->setText(tr("Reading the register %1…").arg(shown));
+    } else if (!shown.isEmpty()) {
+        // The count is of the rows shown.
+        status->setText(filter->isSearching()
+                            ? tr("%1: %n module(s) found of %2", "", shownModules())
+                                  .arg(shown)
+                                  .arg(modules->rowCount())
+                            : tr("%1: %n module(s)", "", modules->rowCount()).arg(shown));
+    }
 }
 
 void RegisterView::showHistory()
 {
     history->removeRows(0, history->rowCount());
     const QModelIndex current = moduleTable->currentIndex();
-    if (!current.isValid())
-        return;
-    const QString mac = filter->index(current.row(), 0).data().toString();
     Location where;
     QString error;
-    SiteRegister reg;
-    QList<HistoryEntry> entries;
-    if (!run->registerLocation(&where, &error) || !reg.open(where, &error) ||
-        !RegisterLookup(reg).history(mac, &entries, &error)) {
-        status->setText(error);
+    if (!current.isValid() || !runs->location(&where, &error) || where.kind == Location::Kind::None)
         return;
-    }
-    for (const HistoryEntry &e : qAsConst(entries)) {
-        const QString result = e.rewrite ? tr("rewritten: %1").arg(e.previous) : e.row.result;
-        history->appendRow({cell(e.row.time), cell(result),
-                            cell(e.row.values.value(ModuleField::Ip)),
-                            cell(e.row.planRow > 0 ? QString::number(e.row.planRow) : QString()),
-                            cell(e.row.port), cell(e.station)});
-    }
+    const QString mac = filter->index(current.row(), macColumn).data().toString();
+    ask(where, [mac](SiteRegister &reg, QString *why) -> Answer {
+        QList<HistoryEntry> entries;
+        if (!RegisterLookup(reg).history(mac, &entries, why))
+            return nullptr;
+        return [mac, entries](RegisterView *self) {
+            // Only the module chosen now: an earlier choice's answer goes.
+            if (!self->moduleTable->currentIndex().isValid() ||
+                self->filter->index(self->moduleTable->currentIndex().row(), macColumn)
+                        .data()
+                        .toString() != mac)
+                return;
+            for (const HistoryEntry &e : entries) {
+                const QString result = historyWords(e);
+                self->history->appendRow(
+                    {cell(e.row.time), cell(result), cell(e.row.values.value(ModuleField::Ip)),
+                     planCell(e.planPath),
+                     cell(e.row.planRow > 0 ? QString::number(e.row.planRow) : QString()),
+                     cell(e.row.port), cell(e.station)});
+            }
+            fitColumns(self->historyTable, -1);
+        };
+    });
+    updateStatus();
 }
 
 void RegisterView::applyLocation()
@@ -172,10 +356,11 @@ void RegisterView::applyLocation()
     QString error;
     const QString text = location->text().trimmed();
     if (!text.isEmpty() && !parseLocation(text, &where, &error)) {
-        status->setText(error);
+        problem = error;
+        updateStatus();
         return;
     }
-    run->setRegister(text, run->registerOff());
+    runs->setLocation(text, runs->isOff());
     emit registerChanged(text);
     refresh();
 }

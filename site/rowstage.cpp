@@ -74,16 +74,7 @@ RowProgress finishedProgress(const RowOutcome &outcome)
 {
     RowProgress last;
     last.stage = finalStage(outcome.status);
-    if (outcome.status == RowOutcome::Status::Differs) {
-        QList<ModuleField> fields;
-        for (const RowOutcome::Difference &d : outcome.differences)
-            fields << d.field;
-        last.item = RowOutcome::fieldNames(fields);
-    } else if (outcome.status == RowOutcome::Status::Failed) {
-        last.item = outcome.failureWord();
-    } else if (outcome.status == RowOutcome::Status::AlreadyDone) {
-        last.item = outcome.reason;
-    }
+    last.ended = outcome.shortLine();
     return last;
 }
 

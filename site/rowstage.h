@@ -24,30 +24,36 @@ enum class RowStage {
     Interrupted, // stopped by the user while the row ran
     NotReached,  // the run ended before the row began
     // The site register's: the row is another station's now (item: whose,
-    // since when), or was verified by another run (item: by whom, when, on
-    // which module).
+    // since when), or was verified by another run (by whom, when, on which
+    // module).
     HeldElsewhere,
     DoneElsewhere,
+    // The row was verified (or matched, or done already), then edited: what
+    // the run proved is not what the row now plans.
+    ChangedSinceVerified,
 };
 
 struct RowProgress {
     RowStage stage = RowStage::Idle;
     int step = 0; // k of `steps` within the stage; 0 when not counted
     int steps = 0;
-    QString item; // the parameter written or the query asked
+    QString item; // the parameter written, the query asked, or who holds the row
     // NextModule: the port waits for its first module, not the next one.
     bool firstModule = false;
     // NextModule: what the port says meanwhile (a module done already
     // plugged in again); empty for the plain prompt.
     QString note;
+    // A final stage: what the row came to, in the engine's words
+    // (RowOutcome::shortLine).
+    QString ended;
 };
 
 // The row's stage while its job runs, from the job's own stage
 // (WriteJob::stageChanged): `index` of `total` within it, `what` in hand.
 RowProgress rowProgress(JobStage stage, int index, int total, const QString &what);
 
-// The row's last stage, from what it came to: its status, and in a word or
-// two the failure or the parameters that differ.
+// The row's last stage, from what it came to: its status, and the
+// outcome's own words for it.
 RowProgress finishedProgress(const RowOutcome &outcome);
 
 // A stage the row does not leave in this run.

@@ -1,28 +1,26 @@
 #include "site/runpanel.h"
 
 #include "engine/register/registerverdict.h"
-#include "engine/commission/commissionrecord.h"
 #include "site/planeditor.h"
 #include "site/planmodel.h"
+#include "site/planrows.h"
+#include "site/recordfield.h"
+#include "site/runregister.h"
 #include "site/sitechecks.h"
 #include "site/siterun.h"
 #include "site/sitestyle.h"
 
 #include <QAction>
 #include <QCheckBox>
-#include <QDesktopServices>
-#include <QFileDialog>
-#include <QFileInfo>
 #include <QHBoxLayout>
 #include <QItemSelectionModel>
 #include <QLabel>
-#include <QLineEdit>
 #include <QMessageBox>
 #include <QPainter>
+#include <QPointer>
 #include <QPushButton>
 #include <QStyle>
 #include <QTableView>
-#include <QUrl>
 
 namespace
 {
@@ -55,9 +53,15 @@ RunPanel::RunPanel(PlanModel *model, PlanEditor *editor, SiteRun *run, SiteCheck
     build();
     connect(run, &SiteRun::started, this, &RunPanel::onStarted);
     connect(run, &SiteRun::finished, this, &RunPanel::onFinished);
+    // The register could not be opened: nothing was started, and the line
+    // says why.
+    connect(run, &SiteRun::startRefused, this, [this] {
+        refusal = this->run->refusal().value(0);
+        onFinished();
+    });
     connect(run, &SiteRun::progressed, this, &RunPanel::updateStatusLine);
     connect(run, &SiteRun::rowWanted, editor, &PlanEditor::showRow);
-    connect(model, &PlanModel::problemsChanged, this, [this] {
+    connect(model->plan(), &PlanRows::problemsChanged, this, [this] {
         updateStatusLine();
         updateActions();
     });
@@ -67,7 +71,7 @@ RunPanel::RunPanel(PlanModel *model, PlanEditor *editor, SiteRun *run, SiteCheck
     });
     connect(editor->table()->selectionModel(), &QItemSelectionModel::currentChanged, this,
             &RunPanel::updateActions);
-    checkRecordPath();
+    record->check();
 }
 
 void RunPanel::build()
@@ -104,22 +108,13 @@ void RunPanel::build()
     connect(replace, &QAction::triggered, this, &RunPanel::replaceRowModule);
     editor->addRowActions({runAgain, replace});
 
-    recordTitle = new QLabel(tr("Rec&ord:"), this);
-    record = new QLineEdit(this);
-    record->setObjectName(QStringLiteral("recordPath"));
-    record->setPlaceholderText(tr("a record is always kept: choose its file"));
-    recordTitle->setBuddy(record);
-    connect(record, &QLineEdit::textChanged, this, [this] {
-        checkRecordPath();
-        planChanged();
+    record = new RecordField(this);
+    connect(record, &RecordField::checked, this, [this] {
+        updateStatusLine();
+        updateActions();
     });
-    recordBrowse = new QPushButton(tr("Choo&se…"), this);
-    recordBrowse->setObjectName(QStringLiteral("recordBrowseButton"));
-    connect(recordBrowse, &QPushButton::clicked, this, &RunPanel::askRecordPath);
-    recordOpen = new QPushButton(tr("O&pen"), this);
-    recordOpen->setObjectName(QStringLiteral("recordOpenButton"));
-    recordOpen->setToolTip(tr("Opens the record in the desktop's program for CSV files"));
-    connect(recordOpen, &QPushButton::clicked, this, &RunPanel::openRecord);
+    connect(record, &RecordField::edited, this, &RunPanel::planChanged);
+    connect(record, &RecordField::message, this, &RunPanel::message);
     reach = new QCheckBox(tr("Check each module on the &network after its read-back"), this);
     reach->setObjectName(QStringLiteral("reachBox"));
     reach->setToolTip(tr("A module verified on its console must then answer at its address "
@@ -177,16 +172,6 @@ QList<QAction *> RunPanel::runActions() const
         runAgain,    replace};
 }
 
-QString RunPanel::recordPath() const
-{
-    return record->text().trimmed();
-}
-
-void RunPanel::setRecordPath(const QString &path)
-{
-    record->setText(path);
-}
-
 bool RunPanel::startRun()
 {
     return begin(int(SiteRun::Mode::Commission), {});
@@ -201,7 +186,12 @@ bool RunPanel::begin(int mode, const QList<int> &only, const siteregister::Modul
 {
     if (run->isRunning() || checks->isBusy())
         return false;
-    checkRecordPath();
+    record->check();
+    if (record->isShown()) {
+        refusal = record->trouble();
+        updateStatusLine();
+        return false;
+    }
     JobSettings settings;
     if (mode == int(SiteRun::Mode::Commission) && reach->isChecked())
         settings.reachTimeoutMs = reachTimeoutMs;
@@ -214,15 +204,14 @@ bool RunPanel::begin(int mode, const QList<int> &only, const siteregister::Modul
     // A cell still being edited keeps what was typed (each keystroke is in
     // the model already) and closes.
     editor->closeEditor();
-    if (old ? run->startReplacement(only.first(), *old, recordPath(), settings)
-            : run->start(SiteRun::Mode(mode), recordPath(), settings, only))
+    if (old ? run->startReplacement(only.first(), *old, record->path(), settings)
+            : run->start(SiteRun::Mode(mode), record->path(), settings, only))
         return true;
     refusal = run->refusal().value(0);
     // Refused for the record: its field says why.
-    if (run->refusalCode() == int(JobResult::Invalid) && model->problemCount() == 0) {
-        siteStyle::markProblem(record, true);
-        record->setToolTip(refusal);
-    }
+    if (run->refusalCode() == int(JobResult::Invalid) &&
+        model->plan()->checked().problemCount() == 0)
+        record->markRefused(refusal);
     updateStatusLine();
     return false;
 }
@@ -265,9 +254,26 @@ void RunPanel::replaceRowModule()
     const QList<int> rows = editor->selectedRows();
     if (rows.size() != 1 || !startBlocker().isEmpty())
         return;
-    siteregister::ModuleEntry old;
-    QString error;
-    if (!run->rowModule(rows.first(), &old, &error)) {
+    const int row = rows.first();
+    const QString port = model->plan()->port(row);
+    emit message(tr("Asking the register about row %1…").arg(PlanModel::fileRow(row)), 0);
+    // The register answers off the window's thread; the question comes
+    // when it has, if nothing has started meanwhile.
+    const QPointer<RunPanel> self(this);
+    run->siteRegister()->rowModule(
+        row, [self, row, port](const siteregister::ModuleEntry &old, const QString &error) {
+            if (self)
+                self->askReplacement(row, port, old, error);
+        });
+}
+
+void RunPanel::askReplacement(int row, const QString &port, const siteregister::ModuleEntry &old,
+                              const QString &error)
+{
+    emit message(QString(), 0);
+    if (!startBlocker().isEmpty() || row >= model->rowCount() || model->plan()->port(row) != port)
+        return;
+    if (!old.known()) {
         QMessageBox box(QMessageBox::Information, tr("Replace a module"),
                         tr("Nothing to replace: %1.").arg(error), QMessageBox::Ok, this);
         box.setObjectName(QStringLiteral("replaceNothing"));
@@ -276,20 +282,20 @@ void RunPanel::replaceRowModule()
     }
     QMessageBox ask(QMessageBox::Question, tr("Replace a module"),
                     tr("Replace %1, %2, with the module now on %3?")
-                        .arg(old.mac, siteregister::verifiedAs(old), model->port(rows.first())),
+                        .arg(old.mac, siteregister::verifiedAs(old), port),
                     QMessageBox::Yes | QMessageBox::Cancel, this);
     ask.setObjectName(QStringLiteral("replaceQuestion"));
     ask.setInformativeText(tr("The new module is written with its values, restarted, read back "
                               "and recorded as its replacement."));
     ask.setDefaultButton(QMessageBox::Cancel);
     if (ask.exec() == QMessageBox::Yes)
-        begin(int(SiteRun::Mode::Commission), rows, &old);
+        begin(int(SiteRun::Mode::Commission), {row}, &old);
 }
 
 void RunPanel::onStarted()
 {
     refusal.clear();
-    model->setLocked(true);
+    model->plan()->setLocked(true);
     updateActions();
     updateStatusLine();
     emit busyChanged(true);
@@ -297,7 +303,7 @@ void RunPanel::onStarted()
 
 void RunPanel::onFinished()
 {
-    model->setLocked(false);
+    model->plan()->setLocked(false);
     updateActions();
     updateStatusLine();
     emit busyChanged(checks->isBusy());
@@ -319,10 +325,11 @@ QString RunPanel::startBlocker() const
         return tr("A run is going on");
     if (checks->isBusy())
         return checks->busyText();
-    if (model->problemCount() > 0)
-        return tr("The plan has %n problem(s): F8 goes to the next", "", model->problemCount());
-    if (!recordTrouble.isEmpty())
-        return tr("The record cannot be kept: %1").arg(recordTrouble);
+    const int problems = model->plan()->checked().problemCount();
+    if (problems > 0)
+        return tr("The plan has %n problem(s): F8 goes to the next", "", problems);
+    if (!record->trouble().isEmpty())
+        return tr("The record cannot be kept: %1").arg(record->trouble());
     return QString();
 }
 
@@ -331,8 +338,7 @@ void RunPanel::updateActions()
     const bool busy = run->isRunning() || checks->isBusy();
     const QString blocker = startBlocker();
     const bool ready = blocker.isEmpty();
-    recordBrowse->setEnabled(!busy);
-    record->setReadOnly(busy);
+    record->setBusy(busy);
     reach->setEnabled(!busy);
     bus->setEnabled(!busy);
     checks->setAvailable(!run->isRunning());
@@ -352,9 +358,7 @@ void RunPanel::updateActions()
     escapeAction->setEnabled(busy);
     const QList<int> rows = editor->selectedRows();
     runAgain->setEnabled(ready && rows.size() == 1 && run->canRunAgain(rows.first()));
-    replace->setEnabled(ready && rows.size() == 1 && !run->registerOff());
-    const QString path = recordPath();
-    recordOpen->setEnabled(!path.isEmpty() && QFileInfo(path).isFile());
+    replace->setEnabled(ready && rows.size() == 1 && !run->siteRegister()->isOff());
 }
 
 void RunPanel::updateStatusLine()
@@ -364,9 +368,11 @@ void RunPanel::updateStatusLine()
         statusLine->setText(run->progressLine());
         return;
     }
-    const int count = model->problemCount() + (recordTrouble.isEmpty() ? 0 : 1);
-    const QStringList general = model->generalProblems();
-    QStringList lines = model->problemLines();
+    const CheckedPlan &checked = model->plan()->checked();
+    const QString recordTrouble = record->trouble();
+    const int count = checked.problemCount() + (recordTrouble.isEmpty() ? 0 : 1);
+    const QStringList general = checked.generalProblems();
+    QStringList lines = checked.problemLines();
     if (!recordTrouble.isEmpty())
         lines << tr("Record: %1").arg(recordTrouble);
     if (count == 0 && !refusal.isEmpty()) {
@@ -382,7 +388,7 @@ void RunPanel::updateStatusLine()
         QString text = tr("%n problem(s)", "", count);
         if (!general.isEmpty())
             text += QStringLiteral(": ") + general.first();
-        else if (model->problemCount() == 0)
+        else if (checked.problemCount() == 0)
             text += QStringLiteral(": ") + tr("Record: %1").arg(recordTrouble);
         else
             text += tr(" (F8 goes to the next)");
@@ -390,34 +396,4 @@ void RunPanel::updateStatusLine()
         statusLine->setStyleSheet(siteStyle::problemsText());
     }
     statusLine->setToolTip(lines.join(QLatin1Char('\n')));
-}
-
-void RunPanel::checkRecordPath()
-{
-    QString problem;
-    recordTrouble = commissionrecord::checkAppendable(recordPath(), &problem) ? QString() : problem;
-    siteStyle::markProblem(record, !recordTrouble.isEmpty());
-    record->setToolTip(recordTrouble.isEmpty()
-                           ? tr("A CSV file that gets one row per module as soon as it is "
-                                "done: its MAC address, the values read back and the result")
-                           : recordTrouble);
-    updateStatusLine();
-    updateActions();
-}
-
-void RunPanel::askRecordPath()
-{
-    const QString start = recordPath();
-    const QString path = QFileDialog::getSaveFileName(
-        this, tr("Record"), start, tr("Records (*.csv);;All files (*)"), nullptr,
-        QFileDialog::DontConfirmOverwrite); // the record is appended to, never overwritten
-    if (!path.isEmpty())
-        record->setText(path);
-}
-
-void RunPanel::openRecord()
-{
-    const QString path = recordPath();
-    if (!path.isEmpty() && !QDesktopServices::openUrl(QUrl::fromLocalFile(path)))
-        emit message(tr("No program to open %1").arg(path), 5000);
 }

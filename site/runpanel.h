@@ -8,8 +8,8 @@ class PlanModel;
 class QAction;
 class QCheckBox;
 class QLabel;
-class QLineEdit;
 class QPushButton;
+class RecordField;
 class SiteChecks;
 class SiteRun;
 namespace siteregister
@@ -18,7 +18,7 @@ struct ModuleEntry;
 }
 
 // What starts, stops and follows a run in the site window: the record's
-// file, the run's options, the line beside the buttons (the plan's
+// field, the run's options, the line beside the buttons (the plan's
 // problems, the run's progress, how it ended, why it did not start) and
 // the buttons of the checks, Check only, Start and Stop with their keys.
 // Escape asks before it stops a run; a failed row can be run again on its
@@ -31,23 +31,15 @@ public:
     RunPanel(PlanModel *model, PlanEditor *editor, SiteRun *run, SiteChecks *checks,
              QWidget *parent = nullptr);
 
-    // The record's row (label, path, Choose…, Open) and the run's option,
+    // The record's row (label, path, Choose…, Open) and the run's options,
     // for the window's grid of files.
-    QLabel *recordLabel() const { return recordTitle; }
-    QLineEdit *recordEdit() const { return record; }
-    QPushButton *recordBrowseButton() const { return recordBrowse; }
-    QPushButton *recordOpenButton() const { return recordOpen; }
+    RecordField *recordField() const { return record; }
     QCheckBox *reachBox() const { return reach; }
     QCheckBox *busBox() const { return bus; }
     // The Run menu's actions (null for a separator).
     QList<QAction *> runActions() const;
     QAction *runAgainAction() const { return runAgain; }
     QAction *replaceAction() const { return replace; }
-
-    QString recordPath() const;
-    void setRecordPath(const QString &path);
-    // Why the record cannot be appended to; empty when it can.
-    QString recordProblem() const { return recordTrouble; }
 
     bool startRun();
     bool startAudit();
@@ -75,13 +67,13 @@ private:
     void build();
     // `old`: the run replaces that module by the one on the row's port.
     bool begin(int mode, const QList<int> &only, const siteregister::ModuleEntry *old = nullptr);
-    void checkRecordPath();
-    void askRecordPath();
-    void openRecord();
     void runRowAgain();
     // The module the register knows in the selected row, replaced by the
     // one now on its port (asked first).
     void replaceRowModule();
+    // The register's answer about the row: the question, then the run.
+    void askReplacement(int row, const QString &port, const siteregister::ModuleEntry &old,
+                        const QString &error);
     void onStarted();
     void onFinished();
     void updateStatusLine();
@@ -90,10 +82,7 @@ private:
     PlanEditor *editor;
     SiteRun *run;
     SiteChecks *checks;
-    QLabel *recordTitle = nullptr;
-    QLineEdit *record = nullptr;
-    QPushButton *recordBrowse = nullptr;
-    QPushButton *recordOpen = nullptr;
+    RecordField *record = nullptr;
     QCheckBox *reach = nullptr;
     QCheckBox *bus = nullptr;
     QLabel *statusLine = nullptr;
@@ -106,8 +95,7 @@ private:
     QAction *escapeAction = nullptr;
     QAction *runAgain = nullptr;
     QAction *replace = nullptr;
-    QString recordTrouble; // why the record path cannot be appended to
-    QString refusal;       // why the last start was refused, until the plan changes
+    QString refusal; // why the last start was refused, until the plan changes
 };
 
 #endif // RUNPANEL_H

@@ -5,12 +5,15 @@
 #include "engine/jobs/writejob.h"
 #include "engine/link/hostport.h"
 #include "engine/reach/reachcheck.h"
-#include "site/planmodel.h"
+#include "site/plancolumns.h"
+#include "site/planrows.h"
+#include "site/runstates.h"
 
 #include <QAction>
 #include <QPushButton>
 
-SiteChecks::SiteChecks(PlanModel *model, QWidget *parent) : QObject(parent), model(model)
+SiteChecks::SiteChecks(const PlanRows *rows, RunStates *states, QWidget *parent)
+    : QObject(parent), rows(rows), states(states)
 {
     network = new QAction(tr("Check &network"), parent);
     network->setObjectName(QStringLiteral("networkAction"));
@@ -77,10 +80,10 @@ void SiteChecks::checkNetwork()
         return;
     networkCheck = new ReachCheck(this);
     networkRowOf.clear();
-    const commissionplan::Plan &plan = model->checkedPlan();
+    const commissionplan::Plan &plan = rows->checked().plan();
     for (int i = 0; i < plan.rows.size(); ++i) {
         const commissionplan::Row &row = plan.rows.at(i);
-        const int tableRow = model->checkedTableRows().value(i, -1);
+        const int tableRow = rows->checked().tableRows().value(i, -1);
         HostPort target;
         QString problem;
         if (HostPort::parse(row.values.value(ModuleField::Ip),
@@ -88,16 +91,16 @@ void SiteChecks::checkNetwork()
                             &target, &problem)) {
             networkCheck->addTarget(target.address, target.port);
             networkRowOf << tableRow;
-            model->setNetwork(tableRow, tr("checking…"), false);
+            states->setNetwork(tableRow, tr("checking…"), false);
         } else {
-            model->setNetwork(tableRow, tr("no address and TCP port"), false);
+            states->setNetwork(tableRow, tr("no address and TCP port"), false);
         }
     }
-    emit columnWanted(PlanModel::NetworkColumn);
+    emit columnWanted(PlanColumns::NetworkColumn);
     connect(networkCheck, &ReachCheck::targetFinished, this, [this](int index) {
         const ReachCheck::Result result = networkCheck->result(index);
-        model->setNetwork(networkRowOf.value(index, -1), ReachCheck::describe(result),
-                          result.outcome == ReachCheck::Outcome::Reachable);
+        states->setNetwork(networkRowOf.value(index, -1), ReachCheck::describe(result),
+                           result.outcome == ReachCheck::Outcome::Reachable);
     });
     connect(networkCheck, &ReachCheck::finished, this, [this] {
         int reachable = 0;
@@ -123,12 +126,12 @@ void SiteChecks::checkBus()
         return;
     busWaiting.clear();
     busTotal = busDone = busComplete = 0;
-    const commissionplan::Plan &plan = model->checkedPlan();
+    const commissionplan::Plan &plan = rows->checked().plan();
     for (int i = 0; i < plan.rows.size(); ++i) {
         const commissionplan::Row &row = plan.rows.at(i);
-        const int tableRow = model->checkedTableRows().value(i, -1);
+        const int tableRow = rows->checked().tableRows().value(i, -1);
         if (row.busIds.isEmpty()) {
-            model->setBus(tableRow, QString(), false);
+            states->setBus(tableRow, QString(), false);
             continue;
         }
         BusRow r;
@@ -138,9 +141,9 @@ void SiteChecks::checkBus()
         r.tcpPort = row.values.value(ModuleField::PortTcp);
         r.packetTimeoutMs = row.values.value(ModuleField::Timewait).toInt();
         busWaiting << r;
-        model->setBus(tableRow, tr("checking…"), false);
+        states->setBus(tableRow, tr("checking…"), false);
     }
-    emit columnWanted(PlanModel::BusColumn);
+    emit columnWanted(PlanColumns::BusColumn);
     busTotal = busWaiting.size();
     if (busWaiting.isEmpty()) {
         emit message(tr("No row names bus_ids: there is no bus to check"), 5000);
@@ -163,7 +166,7 @@ void SiteChecks::startBusScans()
         HostPort target;
         QString problem;
         if (!HostPort::parse(r.ip, r.tcpPort, HostPort::Hosts::Ipv4Only, &target, &problem)) {
-            model->setBus(r.tableRow, tr("no address and TCP port"), false);
+            states->setBus(r.tableRow, tr("no address and TCP port"), false);
             ++busDone;
             continue;
         }
@@ -177,7 +180,7 @@ void SiteChecks::startBusScans()
         auto *scan = new BusScan(settings, this);
         busScans.insert(scan, r.tableRow);
         connect(scan, &BusScan::progress, this, [this, scan](int, int, int unit, int) {
-            model->setBus(busScans.value(scan, -1), tr("asking unit %1…").arg(unit), false);
+            states->setBus(busScans.value(scan, -1), tr("asking unit %1…").arg(unit), false);
         });
         connect(scan, &BusScan::finished, this, [this, scan] { onBusScanFinished(scan); });
         scan->start();
@@ -188,8 +191,8 @@ void SiteChecks::onBusScanFinished(BusScan *scan)
 {
     const int row = busScans.take(scan);
     const BusReport &report = scan->report();
-    const bool complete = RowOutcome::busExitCode(report) == 0;
-    model->setBus(row, report.outcomeWords(true), complete);
+    const bool complete = report.exitCode() == 0;
+    states->setBus(row, report.outcomeWords(true), complete);
     ++busDone;
     busComplete += complete ? 1 : 0;
     scan->deleteLater();

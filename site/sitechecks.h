@@ -7,11 +7,12 @@
 #include <QVector>
 
 class BusScan;
-class PlanModel;
+class PlanRows;
 class QAction;
 class QPushButton;
 class QWidget;
 class ReachCheck;
+class RunStates;
 struct BusScanSettings;
 
 // The checks of a site that need no module on a serial port: each fills a
@@ -28,7 +29,7 @@ public:
     // Modules whose buses are asked at the same time.
     static constexpr int busChecksAtOnce = 8;
 
-    SiteChecks(PlanModel *model, QWidget *parent);
+    SiteChecks(const PlanRows *rows, RunStates *states, QWidget *parent);
     ~SiteChecks() override;
 
     QAction *networkAction() const { return network; }
@@ -76,7 +77,8 @@ private:
     void showBusProgress();
     void endBusCheck(bool wasBusy);
 
-    PlanModel *model;
+    const PlanRows *rows;
+    RunStates *states;
     QAction *network = nullptr;
     QPushButton *button = nullptr;
     QAction *bus = nullptr;

@@ -9,17 +9,14 @@
 #include <QStringList>
 #include <QVector>
 
-#include <functional>
 #include <memory>
 
 class CommissionRun;
 class LatencyProbe;
 class PlanModel;
-class QWidget;
-class RegisterDesk;
+class RunRegister;
 namespace siteregister
 {
-struct Location;
 struct ModuleEntry;
 } // namespace siteregister
 
@@ -41,36 +38,25 @@ public:
     // Starts the plan's rows (or only the table rows `only`), appending to
     // the record at `record`. False when nothing was started: refusal()
     // says why (problems in the plan, a record that cannot be appended to,
-    // a port another run holds), and no file is made.
+    // a port another run holds), and no file is made. The register is
+    // opened off the window's thread: the run goes on once it is, or ends
+    // as refused (startRefused()) when it cannot be.
     bool start(Mode mode, const QString &record, const JobSettings &settings,
                const QList<int> &only = QList<int>());
     // Ends the run as Ctrl-C ends ordan-cli's: the rows in hand are
-    // interrupted, the others not reached.
+    // interrupted, the others not reached. While the register is being
+    // opened nothing has been sent: the run ends at once.
     void stop();
+    // The register is being opened for the run: nothing is sent yet.
+    bool isOpeningRegister() const { return opening; }
 
-    // The site register (siterunregister.cpp): as ordan-cli's, named by
-    // `location` (empty: ORDAN_REGISTER, or the user's file), none when
-    // `off`. It is opened as a run starts, before anything is written; one
-    // that cannot be opened refuses the run (ordan-cli's exit 3). Each
-    // module is judged by it: where it would stop a row (a module verified
-    // elsewhere, an address another's) the engineer is asked whether to
-    // write it anyway, in a dialog over `dialogs`.
-    void setRegister(const QString &location, bool off);
-    QString registerText() const { return registerAt; }
-    bool registerOff() const { return noRegister; }
-    bool registerLocation(siteregister::Location *location, QString *error) const;
-    // None: nobody is asked, and the register's stops stand.
-    void setDialogParent(QWidget *dialogs) { dialogParent = dialogs; }
-    // The plan's file: while the table is that file unchanged, its bytes
-    // name the plan in the register, so that stations running the same
-    // file (here or in ordan-cli) split its rows.
-    void setPlanFile(const QString &path) { planFile = path; }
-    QByteArray planBytes() const;
-    // The module the register knows in the table row `row` (the one last
-    // verified as that row of this plan, otherwise at its planned address),
-    // and a run that puts its values on the module now on the row's port
-    // (ordan-cli replace).
-    bool rowModule(int row, siteregister::ModuleEntry *module, QString *error) const;
+    // The site register the runs use (its location, the question before a
+    // rewrite, the module it knows in a row); opened as a run starts, before
+    // anything is written: one that cannot be opened refuses the run
+    // (ordan-cli's exit 3).
+    RunRegister *siteRegister() const { return reg; }
+    // A run that puts the values the register knows of the module `old` on
+    // the module now on the table row's port (ordan-cli replace).
     bool startReplacement(int row, const siteregister::ModuleEntry &old, const QString &record,
                           const JobSettings &settings);
 
@@ -105,6 +91,9 @@ signals:
     void rowWanted(int row);
     void message(const QString &text, int timeoutMs);
     void finished(int exitCode);
+    // The register could not be opened: nothing was sent, refusal() says
+    // why.
+    void startRefused();
 
 private:
     void onRowStage(int index, JobStage stage, int step, int steps, const QString &what);
@@ -113,10 +102,16 @@ private:
     void onModuleAlreadyDone(int index, const QString &mac, int doneRow);
     void onFinished();
     void showWaiting();
-    // The register opened for the run `commission` (siterunregister.cpp);
-    // false, with the refusal set, when it cannot be.
-    bool openRegister(CommissionRun *commission, const QString &record);
-    void askRewrite(int planRow, const QString &words, std::function<void(bool)> answer);
+    // The register opened for the run, then go(); false, with the refusal
+    // set, when its address cannot be used.
+    bool openRegister(const QString &record);
+    void registerOpened(bool opened, const QString &error);
+    // The run started, once its register is open.
+    void go();
+    // A run that did not start: its ports and register let go.
+    void dropRun();
+    // How late the event loop answered, on stderr (ORDAN_SITE_LATENCY).
+    void reportLatency();
 
     PlanModel *model;
     CommissionRun *run = nullptr; // the run going on, if any
@@ -129,11 +124,10 @@ private:
     QString ended; // how the last run ended
     QStringList lastSummary;
     std::unique_ptr<LatencyProbe> latency;
-    QString registerAt;
-    bool noRegister = false;
-    QString planFile;
-    QWidget *dialogParent = nullptr;
-    std::unique_ptr<RegisterDesk> desk; // the running run's register
+    RunRegister *reg;
+    bool opening = false; // the register opens for the run
+    bool goAll = true;    // the run takes every row of the plan
+    QString goRecord;     // its record
     // A replacement's row: the old module and its values.
     QString replacing;
     parameters::Values replacementValues;

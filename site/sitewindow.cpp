@@ -1,11 +1,15 @@
 #include "site/sitewindow.h"
 
-#include "engine/console/portlistmodel.h"
 #include "engine/commission/commissionplan.h"
+#include "engine/console/portlistmodel.h"
 #include "site/planeditor.h"
+#include "site/planfiles.h"
 #include "site/planmodel.h"
+#include "site/planrows.h"
+#include "site/recordfield.h"
 #include "site/registerview.h"
 #include "site/runpanel.h"
+#include "site/runregister.h"
 #include "site/sitechecks.h"
 #include "site/siterun.h"
 #include "site/sitestyle.h"
@@ -13,6 +17,7 @@
 #include <QAction>
 #include <QCheckBox>
 #include <QCloseEvent>
+#include <QFileInfo>
 #include <QGridLayout>
 #include <QGuiApplication>
 #include <QLabel>
@@ -25,7 +30,6 @@
 #include <QStatusBar>
 #include <QTableView>
 #include <QToolBar>
-#include <QUndoStack>
 #include <QVBoxLayout>
 
 #include <iterator>
@@ -62,21 +66,28 @@ SiteWindow::SiteWindow(QWidget *parent) : QMainWindow(parent), model(new PlanMod
     setWindowIcon(QIcon(QStringLiteral(":/site/ordan-site.png")));
     ports = new PortListModel(this);
     model->setPortList(ports);
-    model->setPlanRows({QStringList()});
+    model->plan()->setPlanRows({QStringList()});
     editor = new PlanEditor(model, ports, this);
     run = new SiteRun(model, this);
-    checks = new SiteChecks(model, this);
+    checks = new SiteChecks(model->plan(), model->states(), this);
     panel = new RunPanel(model, editor, run, checks, this);
+    files = new PlanFiles(model, editor, panel->recordField(), run, this);
     buildActions();
     buildForm();
     connect(editor, &PlanEditor::message, this, &SiteWindow::showMessage);
     connect(run, &SiteRun::message, this, &SiteWindow::showMessage);
     connect(checks, &SiteChecks::message, this, &SiteWindow::showMessage);
     connect(panel, &RunPanel::message, this, &SiteWindow::showMessage);
-    connect(model, &PlanModel::planEdited, panel, &RunPanel::planChanged);
-    connect(model, &PlanModel::problemsChanged, this, &SiteWindow::updateBaseProblems);
-    connect(model->undoStack(), &QUndoStack::cleanChanged, this,
-            [this](bool clean) { setWindowModified(!clean); });
+    connect(files, &PlanFiles::message, this, &SiteWindow::showMessage);
+    connect(files, &PlanFiles::noticeChanged, this, &SiteWindow::showNotice);
+    connect(files, &PlanFiles::planPathChanged, this, &SiteWindow::showPlanPath);
+    connect(files, &PlanFiles::modifiedChanged, this, &QWidget::setWindowModified);
+    connect(files, &PlanFiles::baseValuesChanged, this, [this](const QString &path) {
+        basePath->setText(path);
+        updateActions();
+    });
+    connect(model->plan(), &PlanRows::planEdited, panel, &RunPanel::planChanged);
+    connect(model->plan(), &PlanRows::problemsChanged, this, &SiteWindow::updateBaseProblems);
     connect(panel, &RunPanel::busyChanged, this, &SiteWindow::updateActions);
     connect(checks, &SiteChecks::columnWanted, editor, &PlanEditor::showColumn);
     connect(checks, &SiteChecks::networkChecked, this, &SiteWindow::networkChecked);
@@ -88,8 +99,9 @@ SiteWindow::SiteWindow(QWidget *parent) : QMainWindow(parent), model(new PlanMod
         if (closeWhenStopped)
             QMetaObject::invokeMethod(this, &QWidget::close, Qt::QueuedConnection);
     });
-    run->setDialogParent(this);
-    setPlanPath(QString());
+    connect(run, &SiteRun::startRefused, this, &SiteWindow::startRefused);
+    run->siteRegister()->setDialogParent(this);
+    showPlanPath(files->planPath());
     updateActions();
     updateBaseProblems();
     // Wide enough for the plan and the states on a usual screen.
@@ -110,19 +122,19 @@ void SiteWindow::buildActions()
     };
     newAction = action(tr("&New plan"), QStringLiteral("newAction"));
     newAction->setShortcut(QKeySequence::New);
-    connect(newAction, &QAction::triggered, this, &SiteWindow::newPlan);
+    connect(newAction, &QAction::triggered, files, &PlanFiles::newPlan);
     openAction = action(tr("&Open plan…"), QStringLiteral("openAction"));
     openAction->setShortcut(QKeySequence::Open);
-    connect(openAction, &QAction::triggered, this, &SiteWindow::askOpenPlan);
+    connect(openAction, &QAction::triggered, files, &PlanFiles::askOpenPlan);
     saveAction = action(tr("&Save plan"), QStringLiteral("saveAction"));
     saveAction->setShortcut(QKeySequence::Save);
-    connect(saveAction, &QAction::triggered, this, [this] { askSavePlan(false); });
+    connect(saveAction, &QAction::triggered, files, [this] { files->askSavePlan(false); });
     saveAsAction = action(tr("Save plan &as…"), QStringLiteral("saveAsAction"));
     saveAsAction->setShortcut(QKeySequence::SaveAs);
-    connect(saveAsAction, &QAction::triggered, this, [this] { askSavePlan(true); });
+    connect(saveAsAction, &QAction::triggered, files, [this] { files->askSavePlan(true); });
     baseAction = action(tr("&Base values from a settings file…"), QStringLiteral("baseAction"));
     baseAction->setShortcut(QKeySequence(QStringLiteral("Ctrl+B")));
-    connect(baseAction, &QAction::triggered, this, &SiteWindow::askBaseValues);
+    connect(baseAction, &QAction::triggered, files, &PlanFiles::askBaseValues);
     registerAction = action(tr("&Register…"), QStringLiteral("registerAction"));
     registerAction->setToolTip(tr("What the site register knows: every module commissioned, "
                                   "where and at what it was verified, and its history"));
@@ -164,7 +176,7 @@ void SiteWindow::buildForm()
     layout->addWidget(notice);
     layout->addWidget(editor, 1);
 
-    auto *files = new QGridLayout;
+    auto *grid = new QGridLayout;
     auto *baseLabel = new QLabel(tr("&Base values:"), central);
     basePath = new QLineEdit(central);
     basePath->setObjectName(QStringLiteral("basePath"));
@@ -173,30 +185,31 @@ void SiteWindow::buildForm()
     baseLabel->setBuddy(basePath);
     baseBrowseButton = new QPushButton(tr("C&hoose…"), central);
     baseBrowseButton->setObjectName(QStringLiteral("baseBrowseButton"));
-    connect(baseBrowseButton, &QPushButton::clicked, this, &SiteWindow::askBaseValues);
+    connect(baseBrowseButton, &QPushButton::clicked, files, &PlanFiles::askBaseValues);
     baseClearButton = new QPushButton(tr("C&lear"), central);
     baseClearButton->setObjectName(QStringLiteral("baseClearButton"));
-    connect(baseClearButton, &QPushButton::clicked, this, &SiteWindow::clearBaseValues);
-    files->addWidget(baseLabel, 0, 0);
-    files->addWidget(basePath, 0, 1);
-    files->addWidget(baseBrowseButton, 0, 2);
-    files->addWidget(baseClearButton, 0, 3);
-    files->addWidget(panel->recordLabel(), 1, 0);
-    files->addWidget(panel->recordEdit(), 1, 1);
-    files->addWidget(panel->recordBrowseButton(), 1, 2);
-    files->addWidget(panel->recordOpenButton(), 1, 3);
-    files->addWidget(panel->reachBox(), 2, 1, 1, 3);
-    files->addWidget(panel->busBox(), 3, 1, 1, 3);
-    layout->addLayout(files);
+    connect(baseClearButton, &QPushButton::clicked, files, &PlanFiles::clearBaseValues);
+    grid->addWidget(baseLabel, 0, 0);
+    grid->addWidget(basePath, 0, 1);
+    grid->addWidget(baseBrowseButton, 0, 2);
+    grid->addWidget(baseClearButton, 0, 3);
+    const RecordField *record = panel->recordField();
+    grid->addWidget(record->label(), 1, 0);
+    grid->addWidget(record->edit(), 1, 1);
+    grid->addWidget(record->browseButton(), 1, 2);
+    grid->addWidget(record->openButton(), 1, 3);
+    grid->addWidget(panel->reachBox(), 2, 1, 1, 3);
+    grid->addWidget(panel->busBox(), 3, 1, 1, 3);
+    layout->addLayout(grid);
     layout->addWidget(panel);
     setCentralWidget(central);
 
     QWidget *order[] = {editor->table(),
                         baseBrowseButton,
                         baseClearButton,
-                        panel->recordEdit(),
-                        panel->recordBrowseButton(),
-                        panel->recordOpenButton(),
+                        record->edit(),
+                        record->browseButton(),
+                        record->openButton(),
                         panel->reachBox(),
                         panel->busBox(),
                         checks->networkButton(),
@@ -212,14 +225,14 @@ void SiteWindow::buildForm()
 
 void SiteWindow::setRegister(const QString &location, bool off, bool ask)
 {
-    run->setRegister(location, off);
-    run->setDialogParent(ask ? this : nullptr);
+    run->siteRegister()->setLocation(location, off);
+    run->siteRegister()->setDialogParent(ask ? this : nullptr);
 }
 
 void SiteWindow::showRegister()
 {
     if (!registerView) {
-        registerView = new RegisterView(run, this);
+        registerView = new RegisterView(run->siteRegister(), this);
         connect(registerView, &RegisterView::registerChanged, this, &SiteWindow::registerChanged);
     }
     registerView->refresh();
@@ -244,7 +257,7 @@ void SiteWindow::updateActions()
 void SiteWindow::updateBaseProblems()
 {
     QStringList baseProblems;
-    for (const commissionplan::Problem &p : model->checkedPlan().problems) {
+    for (const commissionplan::Problem &p : model->plan()->checked().plan().problems) {
         if (p.row == 0 && !p.column.isEmpty())
             baseProblems << p.column + QStringLiteral(": ") + p.message;
     }
@@ -257,6 +270,53 @@ void SiteWindow::updateBaseProblems()
 void SiteWindow::showMessage(const QString &text, int timeoutMs)
 {
     statusBar()->showMessage(text, timeoutMs);
+}
+
+void SiteWindow::showNotice(const QString &text)
+{
+    notice->setText(text);
+    notice->setVisible(!text.isEmpty());
+}
+
+void SiteWindow::showPlanPath(const QString &path)
+{
+    const QString name = path.isEmpty() ? tr("New plan") : QFileInfo(path).fileName();
+    setWindowTitle(QStringLiteral("%1[*] — %2").arg(name, tr("Ordan site commissioning")));
+}
+
+bool SiteWindow::openPlan(const QString &path)
+{
+    return files->openPlan(path);
+}
+
+bool SiteWindow::savePlan(const QString &path)
+{
+    return files->savePlan(path);
+}
+
+QString SiteWindow::planPath() const
+{
+    return files->planPath();
+}
+
+QStringList SiteWindow::leftOut() const
+{
+    return files->leftOut();
+}
+
+bool SiteWindow::loadBaseValues(const QString &path)
+{
+    return files->loadBaseValues(path);
+}
+
+void SiteWindow::setRecordPath(const QString &path)
+{
+    panel->recordField()->setPath(path);
+}
+
+QString SiteWindow::recordPath() const
+{
+    return panel->recordField()->path();
 }
 
 bool SiteWindow::startRun()
@@ -341,7 +401,7 @@ void SiteWindow::closeEvent(QCloseEvent *event)
         return;
     }
     // What a run came to is in the record: quitting asks only for changes.
-    if (!confirmDiscard(false)) {
+    if (!files->confirmDiscard(false)) {
         event->ignore();
         return;
     }

@@ -6,6 +6,7 @@
 #include <QMainWindow>
 
 class PlanEditor;
+class PlanFiles;
 class PlanModel;
 class PortListModel;
 class QAction;
@@ -23,9 +24,9 @@ class SiteRun;
 // one after another on a port, each written, restarted, read back and
 // compared), each row showing its state live; Stop ends the run as Ctrl-C
 // ends the CLI's. Nothing waits on the event loop: the run is driven by the
-// ports' own signals. This is the window's shell: its menus, its files
-// (the plan, the base values, a record opened to be looked at) and the
-// parts it holds: the plan editor, the checks and the run panel.
+// ports' own signals. This is the window's shell: its menus, and the parts
+// it holds: its files (PlanFiles: the plan, the base values, a record
+// opened to be looked at), the plan editor, the checks and the run panel.
 class SiteWindow : public QMainWindow
 {
     Q_OBJECT
@@ -36,26 +37,16 @@ public:
 
     PlanModel *planModel() const { return model; }
 
-    // Reads a plan file into the table. False when it cannot be read as a
-    // plan (the window says why); what the table cannot hold of it (an
-    // unknown column, say) is left out and shown above the table. A record
-    // is not a plan: it is shown read-only, to look at or to start a new
-    // plan from, and false is returned.
+    // The window's files (PlanFiles): a plan file read into the table (a
+    // record is shown read-only instead, and false returned), the table
+    // written as one, what of the file was left out, the base values.
     bool openPlan(const QString &path);
-    // Writes the table as a plan file ordan-cli reads unchanged. A record
-    // is never written over; another file that is not a plan is replaced
-    // only when the engineer says so.
     bool savePlan(const QString &path);
-    QString planPath() const { return currentPlan; }
-    // Empty until something of the file had to be left out.
-    QStringList leftOut() const { return planLeftOut; }
-    // Base values for the empty cells, from a settings file (as --from).
+    QString planPath() const;
+    QStringList leftOut() const;
     bool loadBaseValues(const QString &path);
-    void clearBaseValues();
     void setRecordPath(const QString &path);
     QString recordPath() const;
-    // The rows of the record at `path` as a new plan without a file.
-    bool newPlanFromRecord(const QString &path);
 
     // Starts the run, or says in the window why it cannot start (problems
     // in the plan, a record that cannot be written).
@@ -92,16 +83,15 @@ public:
     // 3 for a port another run holds).
     QStringList startRefusal() const;
     int startRefusalCode() const;
-    // A file in the user's data folder, named by the date and time, for the
-    // record of a plan that has no file yet.
-    static QString defaultRecordPath();
-
     // How long a module is tried on the network after its read-back, when
     // that is asked.
     static constexpr int reachTimeoutMs = 10000;
 
 signals:
     void runFinished(int exitCode);
+    // A run started did not go on: its register could not be opened.
+    // startRefusal() says why; nothing was sent.
+    void startRefused();
     // The register was named anew in "Register…" (the window's setting).
     void registerChanged(const QString &location);
     void networkChecked();
@@ -115,18 +105,9 @@ private:
     void buildForm();
     void updateActions();
     void updateBaseProblems();
-    void setPlanPath(const QString &path);
+    void showPlanPath(const QString &path);
     void showNotice(const QString &text);
     void showMessage(const QString &text, int timeoutMs);
-    // Whether what the table holds may go: unsaved changes, and (when
-    // `results`) what the last run came to.
-    bool confirmDiscard(bool results = true);
-    void showRecord(const QString &path, const QByteArray &bytes);
-
-    void newPlan();
-    void askOpenPlan();
-    bool askSavePlan(bool choosePath);
-    void askBaseValues();
 
     PlanModel *model = nullptr;
     PortListModel *ports = nullptr; // the computer's serial ports
@@ -134,6 +115,7 @@ private:
     SiteRun *run = nullptr;
     SiteChecks *checks = nullptr;
     RunPanel *panel = nullptr;
+    PlanFiles *files = nullptr;
     QLabel *notice = nullptr;
     QLineEdit *basePath = nullptr;
     QPushButton *baseBrowseButton = nullptr;
@@ -145,10 +127,6 @@ private:
     QAction *baseAction = nullptr;
     QAction *registerAction = nullptr;
     RegisterView *registerView = nullptr;
-
-    QString currentPlan;
-    QString defaultRecord; // the record path that follows the plan's
-    QStringList planLeftOut;
     bool closeWhenStopped = false;
 };
 

@@ -1,10 +1,10 @@
-// ordan-modbus-slave PATH [--speed BAUD] [--parity N|E|O]: a Modbus RTU
-// slave (address 1) on libmodbus, on the serial port PATH, for the bridge
-// tests. Its 100 holding registers hold 1000 + their index (register 1 is
-// 1000). It prints "ready" once the port is open, "request HEX" for every
-// request it takes whole (its CRC right) and "error" for every frame it
-// cannot take; SIGTERM or SIGINT end it, and so does the port going away
-// (the pseudo-terminal's other side closed: exit 0, said on stderr).
+// ordan-modbus-slave PATH [--speed BAUD] [--parity N|E|O] [--unit N]: a
+// Modbus RTU slave (address 1 unless --unit) on libmodbus, on the serial
+// port PATH, for the bridge and bus tests. Its 100 holding registers hold 1000 + their index
+// (register 1 is 1000). It prints "ready" once the port is open, "request HEX" for every request it
+// takes whole (its CRC right) and "error" for every frame it cannot take; SIGTERM or SIGINT end it,
+// and so does the port going away (the pseudo-terminal's other side closed: exit 0, said on
+// stderr).
 #include <modbus.h>
 
 #include <cerrno>
@@ -41,11 +41,13 @@ void flush()
 int main(int argc, char *argv[])
 {
     if (argc < 2) {
-        std::fprintf(stderr, "usage: ordan-modbus-slave PATH [--speed BAUD] [--parity N|E|O]\n");
+        std::fprintf(stderr, "usage: ordan-modbus-slave PATH [--speed BAUD] [--parity N|E|O] "
+                             "[--unit N]\n");
         return 2;
     }
     int speed = 19200;
     char parity = 'E';
+    int unit = 1;
     for (int i = 2; i + 1 < argc; i += 2) {
         if (std::strcmp(argv[i], "--speed") == 0) {
             char *end = nullptr;
@@ -53,17 +55,22 @@ int main(int argc, char *argv[])
             speed = *end == '\0' && value > 0 && value <= 4000000 ? int(value) : 0;
         } else if (std::strcmp(argv[i], "--parity") == 0) {
             parity = argv[i + 1][0];
+        } else if (std::strcmp(argv[i], "--unit") == 0) {
+            char *end = nullptr;
+            const long value = std::strtol(argv[i + 1], &end, 10);
+            unit = *end == '\0' && value >= 1 && value <= 247 ? int(value) : 0;
         }
     }
-    if (speed == 0) {
-        std::fprintf(stderr, "ordan-modbus-slave: --speed takes a speed in bits per second\n");
+    if (speed == 0 || unit == 0) {
+        std::fprintf(stderr, "ordan-modbus-slave: --speed takes a speed in bits per second, "
+                             "--unit an address 1-247\n");
         return 2;
     }
     std::signal(SIGTERM, onStop);
     std::signal(SIGINT, onStop);
 
     modbus_t *context = modbus_new_rtu(argv[1], speed, parity, 8, 1);
-    if (!context || modbus_set_slave(context, 1) != 0 || modbus_connect(context) != 0) {
+    if (!context || modbus_set_slave(context, unit) != 0 || modbus_connect(context) != 0) {
         std::fprintf(stderr, "ordan-modbus-slave: %s: %s\n", argv[1], modbus_strerror(errno));
         return 3;
     }

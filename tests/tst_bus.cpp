@@ -116,7 +116,13 @@ void BusTest::scan_data()
         << QList<int>{1, 2, 5} << "3 devices answer: 1, 2, 5";
     QTest::newRow("an expected device missing")
         << at19200e + devices << QStringList{"--ids", "1-3", "--expect", "1,2,3"} << 6
-        << QList<int>{1, 2} << "2 devices answer: 1, 2";
+        << QList<int>{1, 2} << "3 expected, does not answer; 2 devices answer: 1, 2";
+    QTest::newRow("expected, and nothing answers: 6, the hint of 500 ms")
+        << at19200e << QStringList{"--ids", "1-3", "--expect", "3", "--answer-timeout", "100"} << 6
+        << QList<int>()
+        << "3 expected, does not answer; nothing answers and the line is quiet: check A/B, "
+           "termination, the devices' addresses, or try --find-settings; many devices ignore the "
+           "line for up to 500 ms after a frame for another address: try --answer-timeout 500";
     QTest::newRow("Modbus TCP, the module in its Modbus TCP mode")
         << QStringList{"--devices", "1,2,5@9600/8N1", "--modbus-tcp"}
         << QStringList{"--ids", "1-6", "--framing", "tcp"} << 0 << QList<int>{1, 2, 5}
@@ -125,16 +131,24 @@ void BusTest::scan_data()
         << QStringList{"--set", "SPEED RS485=19200", "--set", "parity=odd"} + devices
         << QStringList{"--ids", "1-5"} << 4 << QList<int>()
         << "nothing answers and the line is quiet";
-    QTest::newRow("noise: bytes that are no valid frame")
+    // Bytes of no frame: in every address's time (noise), or only replies
+    // with a wrong CRC (tst_busline has the rest).
+    QTest::newRow("noise: bytes of no frame whatever is asked")
         << QStringList{"--devices", "1,2,5@19200/8E1", "--bus-noise", "200"}
         << QStringList{"--ids", "1-5"} << 4 << QList<int>()
-        << "nothing answers, but bytes arrive that are no valid frame";
+        << "nothing answers, but bytes that are no valid frame arrive whatever address is asked: "
+           "noise on the line";
+    QTest::newRow("only replies with a wrong CRC: both named")
+        << at19200e + QStringList{"--devices", "1@19200/8E1", "--crc-errors", "100"}
+        << QStringList{"--ids", "1"} << 4 << QList<int>()
+        << "nothing answers, but bytes arrive that are no valid frame: the bus runs at other "
+           "settings than the module, or there is noise or another master on it";
     QTest::newRow("CRC errors at 5 % fail --min-quality 99")
         << at19200e + devices + QStringList{"--crc-errors", "5", "--seed", "3"}
         << QStringList{"--ids", "1", "--repeat", "150", "--min-quality", "99"} << 6 << QList<int>{1}
         << "1 device answers: 1";
     QTest::newRow("nothing listens at the port")
-        << QStringList{"--set", "PORT TCP=10001"} << QStringList{"--ids", "1"} << 3 << QList<int>()
+        << QStringList{"--set", "PORT TCP=10001"} << QStringList{"--ids", "1"} << 4 << QList<int>()
         << "cannot be reached at 10.20.0.31:502: refused";
 }
 
@@ -204,38 +218,42 @@ void BusTest::replyFramed()
 
 void BusTest::findSettings_data()
 {
-    // The devices on the bus (none: an empty list), the exit code, the
-    // module's speed and parity at the end, and the conclusion.
+    // The devices on the bus (none: an empty list), the search's arguments,
+    // the exit code, the module's speed and parity at the end, and the
+    // conclusion. Each try where nothing came says so in search.tries[].
     QTest::addColumn<QStringList>("devices");
+    QTest::addColumn<QStringList>("arguments");
     QTest::addColumn<int>("exitCode");
     QTest::addColumn<QString>("settings");
     QTest::addColumn<QString>("conclusion");
+    const QStringList fiveAt100{"--ids", "1-5", "--answer-timeout", "100"};
     QTest::newRow("found at 19200 8E1, the 4th setting tried")
-        << QStringList{"--devices", "1,2,5@19200/8E1"} << 0 << "19200 even"
+        << QStringList{"--devices", "1,2,5@19200/8E1"} << fiveAt100 << 0 << "19200 even"
         << "bus found at 19200 8E1 after 4 tries";
-    QTest::newRow("no devices: written back, verified")
-        << QStringList() << 4 << "9600 none"
+    // The search's time runs out after one try (each takes about as long as
+    // the last, and the write back too).
+    QTest::newRow("no devices, time up: written back, verified")
+        << QStringList() << fiveAt100 + QStringList{"--find-timeout", "2"} << 4 << "9600 none"
         << "after 1 try: the module is back at 9600 8N1, verified";
+    QTest::newRow("no devices, every setting: written back, verified")
+        << QStringList() << QStringList{"--ids", "1", "--answer-timeout", "50"} << 4 << "9600 none"
+        << "nothing answers at any setting: the module is back at 9600 8N1, verified";
 }
 
 void BusTest::findSettings()
 {
     QFETCH(QStringList, devices);
+    QFETCH(QStringList, arguments);
     QFETCH(int, exitCode);
     QFETCH(QString, settings);
     QFETCH(QString, conclusion);
     const auto module = moduleWith(devices);
     QTemporaryDir dir;
     const QString record = dir.filePath("bus.csv");
-    // No devices: the search's time runs out after one try (each takes
-    // about as long as the last, and the write back too).
-    const QStringList bound =
-        devices.isEmpty() ? QStringList{"--find-timeout", "2"} : QStringList();
-    const Result r = cliprocess::runCli(
-        QStringList{"bus", target, "--find-settings", "--console", module->path, "--ids", "1-5",
-                    "--answer-timeout", "100", "--json", "--record", record} +
-            bound,
-        120000);
+    const Result r = cliprocess::runCli(QStringList{"bus", target, "--find-settings", "--console",
+                                                    module->path, "--json", "--record", record} +
+                                            arguments,
+                                        240000);
     QVERIFY2(r.exitCode == exitCode, qPrintable(says(r)));
     const QJsonObject search = QJsonDocument::fromJson(r.out).object().value("search").toObject();
     QVERIFY2(search.value("conclusion").toString().contains(conclusion), qPrintable(says(r)));
@@ -243,6 +261,14 @@ void BusTest::findSettings()
     QFile file(record);
     QVERIFY(file.open(QIODevice::ReadOnly));
     QVERIFY(QString::fromUtf8(file.readAll()).contains(conclusion));
+    int quiet = 0;
+    for (const QJsonValue t : search.value("tries").toArray()) {
+        if (!t["answered"].toArray().isEmpty() || !t["verified"].toBool())
+            continue;
+        QCOMPARE(t["result"].toString(), QStringLiteral("nothing answers, the line quiet"));
+        ++quiet;
+    }
+    QVERIFY(quiet > 0 || !devices.isEmpty());
 }
 
 // ordan-modbus-slave (libmodbus, unit 1) on the module's bus.

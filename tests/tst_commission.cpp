@@ -4,7 +4,9 @@
 #include "cliprocess.h"
 #include "engine/commission/commissionrecord.h"
 #include "engine/console/portlock.h"
+#include "engine/jobs/recordwords.h"
 #include "engine/jobs/rowoutcome.h"
+#include "engine/register/registerfacts.h"
 #include "protocol/parameters.h"
 #include "settings/setting_module.h"
 #include "settings/settingsmapping.h"
@@ -101,6 +103,8 @@ private slots:
     void interruptedRunKeepsFinishedRows_data();
     void interruptedRunKeepsFinishedRows();
     void recordThatCannotTakeARow();
+    void recordPathHoldsOnlyARecord_data();
+    void recordPathHoldsOnlyARecord();
     void recordRowsSayWhatWasMeant_data();
     void recordRowsSayWhatWasMeant();
     void outcomeOfEachEnding_data();
@@ -553,6 +557,91 @@ void CommissionTest::recordThatCannotTakeARow()
     QVERIFY2(r.err.contains("the record lacks row 2"), r.err.constData());
 }
 
+void CommissionTest::recordPathHoldsOnlyARecord_data()
+{
+    // What the file at the record's path holds (PLAN: the plan itself), the
+    // command, its exit code and what it says.
+    QTest::addColumn<QByteArray>("file");
+    QTest::addColumn<QString>("command");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QString>("said");
+    const QByteArray earlier =
+        commissionrecord::header().section(",result", 0, 0).toUtf8() + ",result\r\n";
+    const QString refused = "commission";
+    QTest::newRow("the plan") << QByteArray("PLAN") << refused << 2
+                              << "plan.csv is a plan, not a record";
+    QTest::newRow("the plan, to a write")
+        << QByteArray("PLAN") << "write" << 2 << "plan.csv is a plan, not a record";
+    QTest::newRow("the plan, to a reach check")
+        << QByteArray("PLAN") << "reach" << 2 << "plan.csv is a plan, not a record";
+    QTest::newRow("a commissioning record, to a reach check")
+        << (commissionrecord::header() + "\r\n").toUtf8() << "reach" << 2
+        << "record.csv is a commissioning record, not a reach record";
+    QTest::newRow("notes") << QByteArray("site notes: the key is at the gate\n") << refused << 2
+                           << "record.csv is not a record: its first line is not a record's "
+                              "header";
+    QTest::newRow("a reach record")
+        << QByteArray("time,row,ip,tcp_port,result,milliseconds\r\n") << refused << 2
+        << "record.csv is a reach record, not a commissioning record";
+    QTest::newRow("a binary file") << QByteArray("\x7f"
+                                                 "ELF\x02\x01\x01\0\0",
+                                                 9)
+                                   << refused << 2 << "is not a record";
+    QTest::newRow("an earlier version's record") << earlier << refused << 0 << "";
+    QTest::newRow("a record whose last row was cut short")
+        << (commissionrecord::header() + "\r\n2026-01-01T00:00:00.000+00:00,/dev/x,Ord").toUtf8()
+        << refused << 0 << "";
+    QTest::newRow("empty") << QByteArray() << refused << 0 << "";
+}
+
+void CommissionTest::recordPathHoldsOnlyARecord()
+{
+    // A record is only appended to: a plan or any other file named as the
+    // record is refused before anything is sent, and stays as it was.
+    QFETCH(QByteArray, file);
+    QFETCH(QString, command);
+    QTemporaryDir dir;
+    Simulator sim({});
+    const QString planPath = plan(dir, {sim.path});
+    QFile planFile(planPath);
+    QVERIFY(planFile.open(QIODevice::ReadOnly));
+    const QByteArray planBytes = planFile.readAll();
+    const QString record =
+        file == "PLAN" ? planPath : writeFile(dir, QStringLiteral("record.csv"), file);
+    const QStringList arguments = command == "write"
+                                      ? QStringList{"write", sim.path, "--ip", "10.0.0.1"}
+                                  : command == "reach" ? QStringList{"reach", "127.0.0.1:502"}
+                                                       : QStringList{"commission", planPath};
+    const Result r = cliprocess::runCli(arguments + QStringList{"--record", record});
+    QFETCH(int, exitCode);
+    QVERIFY2(r.exitCode == exitCode, r.err.constData());
+    QFETCH(QString, said);
+    QVERIFY2(r.err.contains(said.toUtf8()), r.err.constData());
+    QFile after(record);
+    QVERIFY(after.open(QIODevice::ReadOnly));
+    const QByteArray bytes = after.readAll();
+    QFile planAfter(planPath);
+    QVERIFY(planAfter.open(QIODevice::ReadOnly));
+    if (file != "PLAN")
+        QCOMPARE(planAfter.readAll(), planBytes);
+    if (exitCode == 2) {
+        QCOMPARE(sim.commands(), QStringList());
+        QCOMPARE(bytes, file == "PLAN" ? planBytes : file);
+        return;
+    }
+    // Appended to as it is, the new row on a line of its own after what
+    // was there (a new file gets the header first).
+    QVERIFY(bytes.startsWith(file));
+    QByteArray rest = bytes.mid(file.size());
+    const QByteArray start = file.isEmpty()        ? commissionrecord::header().toUtf8() + "\r\n"
+                             : file.endsWith('\n') ? QByteArray()
+                                                   : QByteArray("\r\n");
+    QVERIFY2(rest.startsWith(start), bytes.constData());
+    rest = rest.mid(start.size());
+    QVERIFY2(rest.count("\r\n") == 1 && rest.endsWith("\r\n") && rest.contains(",verified,2,"),
+             bytes.constData());
+}
+
 void CommissionTest::recordRowsSayWhatWasMeant_data()
 {
     // A write stopped on its way: the simulator's flags, the exit code and
@@ -654,7 +743,7 @@ void CommissionTest::outcomeOfEachEnding_data()
                      r.kept = {{Keeper::Register, false, "gone"}, {Keeper::Record, true, ""}};
                  })
         << "failed"
-        << "register" << 3 << 1 << "verified, not in the register";
+        << "register" << 3 << 0 << "verified, not in the register";
     // The gate's refusals before anything is written, and a row taken over.
     using Refusal = WriteResult::Admission::Refusal;
     const auto refused = [](Refusal refusal) {
@@ -784,6 +873,17 @@ void CommissionTest::outcomeOfEachEnding()
     QTEST(outcome.exitCode, "exitCode");
     QTEST(outcome.verified ? int(*outcome.verified) : -1, "verified");
     QTEST(outcome.recordResult(), "record");
+    // "verified" is what the module holds, where the register took it.
+    const WriteResult::Kept *registered = facts.keptBy(WriteResult::Keeper::Register);
+    QCOMPARE(outcome.verified.value_or(false),
+             outcome.onModule.value_or(false) && !(registered && !registered->kept));
+    // The register keeps the record's words as facts, and words them back.
+    const siteregister::ResultFacts kept = siteregister::resultFacts(outcome.recordResult());
+    QVERIFY2(kept.code != "text", qPrintable(outcome.recordResult()));
+    QCOMPARE(siteregister::resultWords(kept, false), outcome.recordResult());
+    // Every record word has its words for a reader in another language.
+    QVERIFY2(recordwords::isKnown(outcome.recordResult()), qPrintable(outcome.recordResult()));
+    QVERIFY(!facts.busChecked || recordwords::isKnownBus(outcome.busRecord()));
     QCOMPARE(outcome.isSuccess(), outcome.exitCode == 0 && outcome.verifies);
     // A row's reason is its failure's; the register's lack of a row is one.
     QCOMPARE(outcome.reason.isEmpty(), facts.ending == WriteResult::Ending::Done &&

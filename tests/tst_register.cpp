@@ -3,6 +3,7 @@
 // server gone), and ordan-cli register as a process.
 #include "cliprocess.h"
 #include "engine/register/claimbook.h"
+#include "engine/register/registerfacts.h"
 #include "engine/register/registerlookup.h"
 #include "engine/register/registerruns.h"
 #include "engine/register/registerschema.h"
@@ -188,15 +189,23 @@ private slots:
         QTest::addColumn<QString>("text");
         QTest::addColumn<QString>("shown"); // empty: refused
         QTest::addColumn<QString>("reason");
-        QTest::newRow("socket folder") << "postgresql://ordan@/site?host=/run/postgresql"
-                                       << "postgresql://ordan@/site?host=/run/postgresql"
+        QTest::newRow("socket folder") << "postgresql://ordan@%2Frun%2Fpostgresql/site"
+                                       << "postgresql://ordan@%2Frun%2Fpostgresql/site"
                                        << "";
-        QTest::newRow("encoded socket") << "postgres://ordan@%2Frun%2Fpg:5433/site"
-                                        << "postgresql://ordan@/site?host=/run/pg&port=5433"
-                                        << "";
+        QTest::newRow("socket and port") << "postgres://ordan@%2frun%2Fpg:5433/site"
+                                         << "postgresql://ordan@%2Frun%2Fpg:5433/site"
+                                         << "";
         QTest::newRow("host and port") << "postgresql://team@db.site:5432/register"
                                        << "postgresql://team@db.site:5432/register"
                                        << "";
+        QTest::newRow("options never shown")
+            << "postgresql://team@10.1.2.3/r?sslmode=verify-full&connect_timeout=5&"
+               "application_name=s3cret&target_session_attrs=read-write"
+            << "postgresql://team@10.1.2.3/r"
+            << "";
+        QTest::newRow("ipv6") << "postgresql://team@[fd00::5]:5433/r"
+                              << "postgresql://team@[fd00::5]:5433/r"
+                              << "";
         QTest::newRow("sqlite") << "sqlite:/data/r.sqlite"
                                 << "/data/r.sqlite"
                                 << "";
@@ -205,19 +214,35 @@ private slots:
                               << "";
         QTest::newRow("password") << "postgresql://team:s3cret@db/register"
                                   << ""
-                                  << "postgresql://team@db/register: it carries a password";
+                                  << "postgresql://team@.../...: it carries a password";
         QTest::newRow("password option") << "postgresql://team@db/register?password=s3cret"
                                          << ""
-                                         << "~/.pgpass";
+                                         << "postgresql://team@db/register: its query holds a "
+                                            "password option";
         QTest::newRow("no database") << "postgresql://team@db"
                                      << ""
                                      << "name the database";
+        QTest::newRow("no user") << "postgresql://db:5432/register"
+                                 << ""
+                                 << "postgresql://...@.../...: name the user";
+        QTest::newRow("port 0502") << "postgresql://team@127.0.0.1:0502/db"
+                                   << ""
+                                   << "\"0502\" is not a TCP port";
+        QTest::newRow("no name to look up") << "postgresql://team@300.1.1.1:5432/db"
+                                            << ""
+                                            << "\"300.1.1.1\" is not an IPv4 address";
         QTest::newRow("other scheme") << "mysql://team@db/register"
                                       << ""
                                       << "sqlite:FILE";
-        QTest::newRow("unknown option") << "postgresql://db/r?user=x"
+        QTest::newRow("unknown option") << "postgresql://team@db/r?user=x"
                                         << ""
-                                        << "\"user\"";
+                                        << "\"user\" is not one";
+        QTest::newRow("old socket option") << "postgresql://team@db/r?host=/run/postgresql"
+                                           << ""
+                                           << "written %2Frun%2Fpostgresql";
+        QTest::newRow("bad sslmode") << "postgresql://team@db/r?sslmode=s3cret"
+                                     << ""
+                                     << "sslmode is disable";
     }
     void locations()
     {
@@ -252,7 +277,9 @@ private slots:
         QVERIFY(runs.recordRow(run, row(3, macA, "10.70.0.82", "verified"), &error));
         QVERIFY(runs.recordRow(run, row(4, macA, "10.70.0.99", "failed: refused"), &error));
         QVERIFY(runs.recordRow(run, row(5, macB, "10.70.0.90", "verified", lastYear), &error));
-        QVERIFY(runs.noteRewrite(run, 4, macA, QStringLiteral("verified as 10.70.0.82"), &error));
+        RewriteNote note;
+        QVERIFY(lookup.findModule(macA, &note.was, &error));
+        QVERIFY(runs.noteRewrite(run, 4, macA, note, &error));
         QVERIFY2(runs.endRun(run, &error), qPrintable(error));
 
         ModuleEntry a;
@@ -287,6 +314,10 @@ private slots:
         QCOMPARE(history.size(), 3);
         QVERIFY(history.at(0).verified && !history.at(1).verified);
         QVERIFY(history.at(2).rewrite);
+        QVERIFY2(
+            noteWords(history.at(2).previous)
+                .startsWith(QLatin1String("it was verified as 10.70.0.82 (row 3 of site.csv, ")),
+            qPrintable(noteWords(history.at(2).previous)));
     }
 
     // A register whose tables' version this program cannot take is refused
@@ -299,6 +330,10 @@ private slots:
                                << QStringLiteral("has the version 99 of its tables, newer than "
                                                  "this program knows (%1)")
                                       .arg(schemaVersion);
+        QTest::newRow("far newer") << "999999999999"
+                                   << QStringLiteral("has the version 999999999999 of its tables, "
+                                                     "newer than this program knows (%1)")
+                                          .arg(schemaVersion);
         QTest::newRow("damaged") << "-3"
                                  << "is damaged: \"-3\" is not a version of its tables";
     }
@@ -410,7 +445,9 @@ private slots:
         QCOMPARE(ClaimBook(one).claim(ask(first, 300, true), &error).state, S::Claimed);
         QVERIFY(ClaimBook(one).release(ask(first, 300), &error));
         // Rewritten since (noted, the write not verified): done no more.
-        QVERIFY(RegisterRuns(one).noteRewrite(first, 2, macA, "verified as 10.9.0.2", &error));
+        RewriteNote note;
+        QVERIFY(RegisterLookup(one).findModule(macA, &note.was, &error));
+        QVERIFY(RegisterRuns(one).noteRewrite(first, 2, macA, note, &error));
         QCOMPARE(ClaimBook(two).claim(ask(second, 300), &error).state, S::Claimed);
         QVERIFY(ClaimBook(two).release(ask(second, 300), &error));
         // A module replaced has one successor.
@@ -480,9 +517,9 @@ private slots:
             QSKIP("no PostgreSQL server (see the warning above)");
         SiteRegister reg;
         QString error;
-        QVERIFY(!reg.open(location(QString(postgres.url()).replace("/register?", "/nothing?")),
-                          &error));
-        QVERIFY2(error.contains("cannot open the register postgresql://ordan@/nothing?host=") &&
+        const QString nothing = QString(postgres.url()).replace("/register", "/nothing");
+        QVERIFY(!reg.open(location(nothing), &error));
+        QVERIFY2(error.contains("cannot open the register " + nothing) &&
                      error.contains("\"nothing\" does not exist"),
                  qPrintable(error));
     }
@@ -590,8 +627,8 @@ private slots:
         r = cliprocess::runCli({"register", "show", macA, "--log", trace, "--register",
                                 "postgresql://team:s3cret@db/register"});
         QCOMPARE(r.exitCode, 2);
-        QVERIFY2(r.err.contains("postgresql://team@db/register") && !r.err.contains("s3cret") &&
-                     !QFile::exists(trace),
+        QVERIFY2(r.err.contains("postgresql://team@.../...: it carries a password") &&
+                     !r.err.contains("s3cret") && !QFile::exists(trace),
                  r.err.constData());
     }
 
@@ -853,8 +890,9 @@ set +e; wait $cli; echo "exit $?" >&2)");
         postgres.stop();
         const cliprocess::Result r = cliprocess::finish(cli);
         QVERIFY(postgres.resume());
-        QVERIFY2(r.exitCode == 3 && r.err.contains("the register lacks its row: the register "
-                                                   "postgresql://ordan@/register"),
+        QVERIFY2(r.exitCode == 3 &&
+                     r.err.contains(
+                         ("the register lacks its row: the register " + postgres.url()).toUtf8()),
                  r.err.constData());
         const QJsonObject summary = QJsonDocument::fromJson(r.out).object();
         QCOMPARE(summary["verified"].toInt(), 0);

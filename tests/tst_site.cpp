@@ -7,15 +7,20 @@
 #include "dialoghelpers.h"
 #include "engine/commission/commissionplan.h"
 #include "engine/commission/commissionrecord.h"
+#include "engine/commission/registerdesk.h"
 #include "engine/console/portlistmodel.h"
+#include "engine/jobs/recordwords.h"
 #include "engine/register/claimbook.h"
 #include "engine/register/registerruns.h"
 #include "engine/register/siteregister.h"
 #include "settings/setting_module.h"
 #include "settings/settingsmapping.h"
 #include "site/planmodel.h"
+#include "site/planrows.h"
+#include "site/recordview.h"
 #include "site/registerview.h"
 #include "site/rowstage.h"
+#include "site/runstates.h"
 #include "site/sitetranslation.h"
 #include "site/sitewindow.h"
 
@@ -35,10 +40,16 @@
 #include <QScopeGuard>
 #include <QScrollBar>
 #include <QSet>
+#include <QSettings>
 #include <QStandardPaths>
+#include <QStatusBar>
 #include <QTableView>
+#include <QTcpServer>
+#include <QTcpSocket>
 #include <QTemporaryDir>
+#include <QToolTip>
 #include <QTranslator>
+#include <QUndoStack>
 #include <QXmlStreamReader>
 #include <QtTest>
 
@@ -131,7 +142,9 @@ public:
               "RestartJob",       "CommissionRun", "PortLock",     "commissionplan",
               "commissionrecord", "parameters",    "RowOutcome",   "PortListModel",
               "PlanEditor",       "RunPanel",      "SiteRun",      "SiteChecks",
-              "RecordView",       "RegisterView",  "RegisterDesk", "siteregister"})
+              "RecordView",       "RegisterView",  "RegisterDesk", "siteregister",
+              "RecordWords",      "runsummary",    "BusReport",    "PlanRows",
+              "CheckedPlan",      "PlanFiles",     "RecordField",  "RunRegister"})
             contexts << QLatin1String(context);
     }
     bool isEmpty() const override { return false; }
@@ -242,6 +255,23 @@ private slots:
     void recordNotAppendedFailsTheRun();
     void fitsAFieldLaptop();
     void registerInTheWindow();
+    void recordShownIsNotRunInto();
+    void recordFieldNamesAPlan();
+    void editingAVerifiedRowClearsItsMark_data();
+    void editingAVerifiedRowClearsItsMark();
+    void registerViewFindsAMacInAnyForm_data();
+    void registerViewFindsAMacInAnyForm();
+    void stalledRegisterFreezesNothing();
+    void settingsCarriedOver_data();
+    void settingsCarriedOver();
+    void russianRecordAndTable();
+    void waitingPortsFitTheStatusBar();
+    void runStatesFollowTheirRows_data();
+    void runStatesFollowTheirRows();
+    void stateShowsTheEnginesWords_data();
+    void stateShowsTheEnginesWords();
+    void recordShownWhole_data();
+    void recordShownWhole();
 
 private:
     TranslationWatch *watch = nullptr;
@@ -303,28 +333,20 @@ void SiteTest::planRulesOnRows_data()
 
 void SiteTest::planRulesOnRows()
 {
-    // The rules called on rows, as the table calls them, find what the plan
-    // file's reader finds in the same rows, each keyed by its cell.
+    // The table checks its rows by the plan's rules as they are typed in:
+    // it finds what the plan file's reader finds in the file the table
+    // saves, counts the problems as ordan-cli does, and marks each on its
+    // cell.
     QFETCH(QList<QStringList>, rows);
     QFETCH(int, problems);
-    QList<QStringList> cells;
-    commissionplan::Plan onRows;
-    commissionplan::RowRules rules;
+    PlanModel model;
     for (int r = 0; r < rows.size(); ++r) {
-        QStringList line = rows.at(r);
-        while (line.size() < PlanModel::planColumnCount)
-            line << QString();
-        cells << line;
-        commissionplan::RowCells row;
-        row.port = line.at(0);
-        for (int c = 1; c < PlanModel::BusIdsColumn; ++c)
-            row.values.append({PlanModel::columnField(c), line.at(c)});
-        row.busIds = line.at(PlanModel::BusIdsColumn);
-        if (!row.blank())
-            onRows.rows << rules.check(PlanModel::fileRow(r), row, &onRows.problems);
+        QVERIFY(model.insertRows(r, 1));
+        for (int c = 0; c < rows.at(r).size(); ++c)
+            QVERIFY(model.setData(model.index(r, c), rows.at(r).at(c)));
     }
-    commissionplan::checkNotEmpty(&onRows);
-    const commissionplan::Plan fromFile = commissionplan::parse(commissionplan::writeTable(cells));
+    const CheckedPlan &checked = model.plan()->checked();
+    const commissionplan::Plan fromFile = commissionplan::parse(model.plan()->toCsv());
     const auto text = [](const QList<commissionplan::Problem> &list) {
         QStringList lines;
         for (const commissionplan::Problem &p : list)
@@ -334,41 +356,37 @@ void SiteTest::planRulesOnRows()
                          .arg(p.firstRow);
         return lines;
     };
-    QCOMPARE(text(onRows.problems), text(fromFile.problems));
-    QCOMPARE(onRows.problems.size(), problems);
-    QCOMPARE(onRows.rows.size(), fromFile.rows.size());
-    for (int i = 0; i < onRows.rows.size(); ++i) {
-        QCOMPARE(onRows.rows.at(i).row, fromFile.rows.at(i).row);
-        QCOMPARE(onRows.rows.at(i).port, fromFile.rows.at(i).port);
-        QCOMPARE(onRows.rows.at(i).values, fromFile.rows.at(i).values);
-        QCOMPARE(onRows.rows.at(i).busIds, fromFile.rows.at(i).busIds);
+    QCOMPARE(text(checked.plan().problems), text(fromFile.problems));
+    QCOMPARE(checked.problemCount(), problems);
+    QCOMPARE(checked.problemLines().size(), problems);
+    QCOMPARE(checked.plan().rows.size(), fromFile.rows.size());
+    QCOMPARE(checked.tableRows().size(), fromFile.rows.size());
+    for (int i = 0; i < fromFile.rows.size(); ++i) {
+        const commissionplan::Row &row = checked.plan().rows.at(i);
+        QCOMPARE(row.row, fromFile.rows.at(i).row);
+        QCOMPARE(PlanModel::fileRow(checked.tableRows().at(i)), row.row);
+        QCOMPARE(row.port, fromFile.rows.at(i).port);
+        QCOMPARE(row.values, fromFile.rows.at(i).values);
+        QCOMPARE(row.busIds, fromFile.rows.at(i).busIds);
     }
     using Subject = commissionplan::Problem::Subject;
-    for (const commissionplan::Problem &p : onRows.problems) {
+    for (const commissionplan::Problem &p : checked.plan().problems) {
         if (p.subject == Subject::Value)
             QCOMPARE(p.column, parameters::fieldKey(p.field));
         else
             QCOMPARE(p.column, p.subject == Subject::Port     ? QStringLiteral("port")
                                : p.subject == Subject::BusIds ? QStringLiteral("bus_ids")
                                                               : QString());
-    }
-
-    // The table counts them as ordan-cli does, and marks each on its cell.
-    PlanModel model;
-    model.setPlanRows(rows);
-    QCOMPARE(model.problemLines().size(), problems);
-    QCOMPARE(model.problemCount(), problems);
-    for (const commissionplan::Problem &p : onRows.problems) {
-        if (p.subject == Subject::Row || p.subject == Subject::Plan)
-            continue;
-        const int column = p.subject == Subject::Port     ? 0
+        // Marked on its cell, on its row's header, or as the plan's own.
+        const int column = p.subject == Subject::Port     ? int(PlanModel::PortColumn)
                            : p.subject == Subject::BusIds ? int(PlanModel::BusIdsColumn)
                                                           : PlanModel::columnOf(p.field);
-        QVERIFY2(model.index(p.row - 2, column)
-                     .data(PlanModel::ProblemRole)
-                     .toString()
-                     .contains(p.message),
-                 qPrintable(p.message));
+        QString marks = checked.generalProblems().join(QLatin1Char('\n'));
+        if (p.subject == Subject::Row)
+            marks = model.headerData(p.row - 2, Qt::Vertical, PlanModel::ProblemRole).toString();
+        else if (p.subject != Subject::Plan)
+            marks = model.index(p.row - 2, column).data(PlanModel::ProblemRole).toString();
+        QVERIFY2(marks.contains(p.message), qPrintable(p.message));
     }
 }
 
@@ -532,16 +550,16 @@ void SiteTest::pasteFromSpreadsheet()
     QTest::keyClick(site.table(), Qt::Key_V, Qt::ControlModifier);
     QList<QStringList> cells;
     for (int r = 0; r < site.model()->rowCount(); ++r)
-        cells << site.model()->planCells(r);
+        cells << site.model()->plan()->cells(r);
     QCOMPARE(cells, plan);
     QVERIFY(site.window.isWindowModified());
     // The paste is one step to undo, and to redo.
     QTest::keyClick(site.table(), Qt::Key_Z, Qt::ControlModifier);
     QCOMPARE(site.model()->rowCount(), 1);
-    QCOMPARE(site.model()->planCells(0).join(QString()), QString());
+    QCOMPARE(site.model()->plan()->cells(0).join(QString()), QString());
     QVERIFY(!site.window.isWindowModified());
     QTest::keyClick(site.table(), Qt::Key_Z, Qt::ControlModifier | Qt::ShiftModifier);
-    QCOMPARE(site.model()->planCells(plan.size() - 1), plan.last());
+    QCOMPARE(site.model()->plan()->cells(plan.size() - 1), plan.last());
 
     // Copied back out, the rows paste into another window the same.
     QTest::keyClick(site.table(), Qt::Key_A, Qt::ControlModifier);
@@ -551,7 +569,7 @@ void SiteTest::pasteFromSpreadsheet()
     QTest::keyClick(other.table(), Qt::Key_V, Qt::ControlModifier);
     QList<QStringList> copied;
     for (int r = 0; r < other.model()->rowCount(); ++r)
-        copied << other.model()->planCells(r);
+        copied << other.model()->plan()->cells(r);
     QCOMPARE(copied, plan);
 }
 
@@ -578,7 +596,7 @@ void SiteTest::planFileRoundTrip()
     const QString path = dir.filePath("plan.csv");
     {
         Site site;
-        site.model()->setPlanRows(plan);
+        site.model()->plan()->setPlanRows(plan);
         QVERIFY(site.window.savePlan(path));
         QCOMPARE(site.window.recordPath(), dir.filePath("plan-record.csv"));
     }
@@ -587,7 +605,7 @@ void SiteTest::planFileRoundTrip()
     QVERIFY(site.window.leftOut().isEmpty());
     QList<QStringList> loaded;
     for (int r = 0; r < site.model()->rowCount(); ++r)
-        loaded << site.model()->planCells(r);
+        loaded << site.model()->plan()->cells(r);
     for (QStringList &row : plan) {
         while (row.size() < PlanModel::planColumnCount)
             row << QString();
@@ -713,8 +731,9 @@ void SiteTest::stopInTheMiddle()
     QVERIFY(site.window.openPlan(plan));
     const QString record = site.window.recordPath();
     QVERIFY(site.window.startRun());
-    QTRY_VERIFY_WITH_TIMEOUT(site.model()->progress(2).stage == RowStage::NextModule, runTimeoutMs);
-    QVERIFY2(isActive(site.model()->progress(0).stage), qPrintable(site.state(0)));
+    QTRY_VERIFY_WITH_TIMEOUT(site.model()->states()->progress(2).stage == RowStage::NextModule,
+                             runTimeoutMs);
+    QVERIFY2(isActive(site.model()->states()->progress(0).stage), qPrintable(site.state(0)));
     site.boxes.answerNext("Stop the run");
     QTest::keyClick(&site.window, Qt::Key_Escape); // as Ctrl-C for ordan-cli, once confirmed
     QCOMPARE(site.boxes.count(), 1);
@@ -995,7 +1014,7 @@ void SiteTest::closingDuringARunAsks()
         writeFile(dir, "plan.csv", "port,ip\n" + sim.path.toUtf8() + ",10.0.0.1\n")));
     QVERIFY(site.window.startRun());
     // The module in hand (the run asks the register first).
-    QTRY_VERIFY_WITH_TIMEOUT(isActive(site.model()->progress(0).stage), runTimeoutMs);
+    QTRY_VERIFY_WITH_TIMEOUT(isActive(site.model()->states()->progress(0).stage), runTimeoutMs);
     site.boxes.answerNext(answer);
     QTest::keyClick(&site.window, Qt::Key_Q, Qt::ControlModifier);
     QCOMPARE(site.boxes.count(), 1);
@@ -1006,7 +1025,7 @@ void SiteTest::closingDuringARunAsks()
     }
     QTRY_VERIFY_WITH_TIMEOUT(!site.window.isRunning(), 10000);
     QTRY_COMPARE(site.window.isVisible(), !closes);
-    QCOMPARE(site.model()->progress(0).stage, RowStage::Interrupted);
+    QCOMPARE(site.model()->states()->progress(0).stage, RowStage::Interrupted);
 }
 
 void SiteTest::recordAlwaysKept()
@@ -1088,11 +1107,13 @@ void SiteTest::recordNeverSavedOver()
     }
     if (fromRecord) {
         QTest::mouseClick(findNamed<QPushButton>(*view, "newPlanFromRecordButton"), Qt::LeftButton);
-        QCOMPARE(site.model()->planCells(0).mid(0, 2), (QStringList{"/dev/ttyUSB0", "10.0.0.1"}));
-        QCOMPARE(site.model()->planCells(0).at(PlanModel::TcpPortColumn), QStringLiteral("502"));
+        QCOMPARE(site.model()->plan()->cells(0).mid(0, 2),
+                 (QStringList{"/dev/ttyUSB0", "10.0.0.1"}));
+        QCOMPARE(site.model()->plan()->cells(0).at(PlanModel::TcpPortColumn),
+                 QStringLiteral("502"));
         QVERIFY(site.window.isWindowModified());
     } else {
-        site.model()->setPlanRows({{"/dev/ttyUSB0", "10.0.0.9"}});
+        site.model()->plan()->setPlanRows({{"/dev/ttyUSB0", "10.0.0.9"}});
     }
     QFETCH(QString, answer);
     QFETCH(bool, kept);
@@ -1119,12 +1140,13 @@ void SiteTest::doneModuleRepluggedIsNotWritten()
         writeFile(dir, "plan.csv",
                   QStringLiteral("port,ip\n%1,10.0.0.1\n%1,10.0.0.2\n").arg(link).toUtf8())));
     QVERIFY(site.window.startRun());
-    QTRY_VERIFY_WITH_TIMEOUT(site.model()->progress(1).stage == RowStage::NextModule, runTimeoutMs);
+    QTRY_VERIFY_WITH_TIMEOUT(site.model()->states()->progress(1).stage == RowStage::NextModule,
+                             runTimeoutMs);
     module.reset(); // unplugged: its port goes away
     module = std::make_unique<Simulator>(first);
     // The run looks at it again and again, and writes nothing to it.
     QTRY_VERIFY_WITH_TIMEOUT(module->commands().count("MAC") >= 3, runTimeoutMs);
-    QCOMPARE(site.model()->progress(1).stage, RowStage::NextModule);
+    QCOMPARE(site.model()->states()->progress(1).stage, RowStage::NextModule);
     QVERIFY2(module->commands().filter(QRegularExpression("^(CHANGE|reset)")).isEmpty(),
              qPrintable(module->commands().join(", ")));
     module.reset();
@@ -1249,6 +1271,7 @@ void SiteTest::registerInTheWindow()
     auto *view = site.window.findChild<RegisterView *>("registerView");
     QVERIFY(view);
     auto *search = findNamed<QLineEdit>(*view, "registerSearch");
+    QTRY_VERIFY(!view->isReading());
     QTest::keyClicks(search, "00:0a");
     QCOMPARE(view->shownModules(), 1);
     search->setText("10.0.0.9");
@@ -1288,12 +1311,686 @@ void SiteTest::registerInTheWindow()
     site.table()->setCurrentIndex(site.cell(0, PlanModel::IpColumn));
     site.table()->selectRow(0);
     site.boxes.answerNext(QStringLiteral("&Yes"));
+    const int asked = site.boxes.count();
     site.find<QAction>("replaceAction")->trigger();
+    // The register is asked off the window's thread; the question follows.
+    QTRY_COMPARE(site.boxes.count(), asked + 1);
+    QTRY_COMPARE_WITH_TIMEOUT(site.state(0), QStringLiteral("verified"), runTimeoutMs);
     QVERIFY(QTest::qWaitFor([&site] { return !site.window.isRunning(); }, runTimeoutMs));
-    QCOMPARE(site.state(0), QStringLiteral("verified"));
     QCOMPARE(replacement.commands().filter("CHANGE IP:"), QStringList{"CHANGE IP:10.0.0.2"});
     const cliprocess::Result shown = cliprocess::runCli({"register", "show", "02:00:00:00:00:0A"});
     QVERIFY2(shown.out.contains("replaced by     02:00:00:00:00:0C"), shown.out.constData());
+}
+
+namespace
+{
+
+QByteArray fileBytes(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+// A record's row of a module verified at 10.0.0.1.
+commissionrecord::Row verifiedRow(const QString &mac = QStringLiteral("02:00:00:00:00:01"))
+{
+    commissionrecord::Row row;
+    row.time = "2026-01-02T03:04:05.006+01:00";
+    row.port = "/dev/ttyUSB0";
+    row.values = {{ModuleField::Name, "Ordan"},
+                  {ModuleField::Mac, mac},
+                  {ModuleField::Ip, "10.0.0.1"},
+                  {ModuleField::Parity, "none"}};
+    row.result = "verified";
+    row.planRow = 2;
+    row.planned = {{ModuleField::Ip, "10.0.0.1"}, {ModuleField::Parity, "none"}};
+    return row;
+}
+
+// The longest the event loop kept a timer of 20 ms waiting past its time,
+// over `ms`: how long the window would not answer a click.
+qint64 longestStall(int ms)
+{
+    QElapsedTimer clock;
+    clock.start();
+    qint64 last = 0;
+    qint64 worst = 0;
+    QTimer tick;
+    tick.setInterval(20);
+    QObject::connect(&tick, &QTimer::timeout, [&] {
+        const qint64 now = clock.elapsed();
+        worst = qMax(worst, now - last - 20);
+        last = now;
+    });
+    tick.start();
+    QTest::qWait(ms);
+    return worst;
+}
+
+// English words the Russian window must not show (the names of things,
+// MAC, IP, a module's name or a port's path, may stay Latin).
+QStringList englishWords(const QStringList &texts)
+{
+    static const QRegularExpression words(
+        QStringLiteral("\\b(planned|bus|answers?|verified|failed|refused|sending|restart|result|"
+                       "time|port|row|none|even|odd|module|recorded|yes|NO|reached|not|ip|"
+                       "tcp_port|parity|sent)\\b"));
+    QStringList found;
+    for (const QString &text : texts) {
+        QRegularExpressionMatchIterator it = words.globalMatch(text);
+        while (it.hasNext())
+            found << it.next().captured() + QStringLiteral(" in \"") + text + QLatin1Char('"');
+    }
+    return found;
+}
+
+} // namespace
+
+void SiteTest::recordShownIsNotRunInto()
+{
+    // A record on screen is not appended to behind its viewer's back, and
+    // the viewer shows the file as it is now.
+    QTemporaryDir dir;
+    Simulator sim(onTenNet({}));
+    Site site;
+    QVERIFY(site.window.openPlan(
+        writeFile(dir, "plan.csv", "port,ip\n" + sim.path.toUtf8() + ",10.0.0.1\n")));
+    const QString record = site.window.recordPath();
+    QString error;
+    QVERIFY(commissionrecord::append(record, verifiedRow(), &error));
+    const QByteArray before = fileBytes(record);
+    QVERIFY(!site.window.openPlan(record));
+    auto *view = site.window.findChild<RecordView *>("recordView");
+    QVERIFY(view);
+    QVERIFY(!site.button("startButton")->isEnabled());
+    QVERIFY2(site.button("startButton")->toolTip().contains("shown read-only"),
+             qPrintable(site.button("startButton")->toolTip()));
+    QVERIFY(!site.window.startRun());
+    QVERIFY(!site.window.isRunning());
+    QCOMPARE(fileBytes(record), before);
+    QCOMPARE(sim.commands(), QStringList());
+
+    // Another program appends a row: the viewer shows it.
+    QAbstractItemModel *rows = findNamed<QTableView>(*view, "recordTable")->model();
+    QCOMPARE(rows->rowCount(), 1);
+    QVERIFY(commissionrecord::append(record, verifiedRow("02:00:00:00:00:02"), &error));
+    QTRY_COMPARE(rows->rowCount(), 2);
+
+    // Closed, the run goes into it.
+    view->close();
+    QTRY_VERIFY(site.button("startButton")->isEnabled());
+    QVERIFY(site.window.startRun());
+    QTRY_VERIFY_WITH_TIMEOUT(!site.window.isRunning(), runTimeoutMs);
+    QCOMPARE(site.window.lastExitCode(), 0);
+    QCOMPARE(recordRows(record).size(), 4);
+}
+
+void SiteTest::recordFieldNamesAPlan()
+{
+    // The Record field names the plan, or notes: Start stays off and says
+    // why, and a start anyway sends nothing and leaves both as they are.
+    QTemporaryDir dir;
+    Simulator sim(onTenNet({}));
+    Site site;
+    const QString plan =
+        writeFile(dir, "site.csv", "port,ip\n" + sim.path.toUtf8() + ",10.0.0.1\n");
+    const QString notes = writeFile(dir, "notes.txt", "the key is at the gate\n");
+    QVERIFY(site.window.openPlan(plan));
+    QVERIFY(site.button("startButton")->isEnabled());
+    const QByteArray planBytes = fileBytes(plan);
+    for (const auto &named : {qMakePair(plan, QStringLiteral("site.csv is a plan, not a record")),
+                              qMakePair(notes, QStringLiteral("notes.txt is not a record"))}) {
+        site.find<QLineEdit>("recordPath")->setText(named.first);
+        QVERIFY(!site.button("startButton")->isEnabled());
+        QVERIFY2(site.button("startButton")->toolTip().contains(named.second),
+                 qPrintable(site.button("startButton")->toolTip()));
+        QVERIFY2(site.problems().startsWith("! 1 problem"), qPrintable(site.problems()));
+        QVERIFY(!site.window.startRun());
+        QVERIFY2(site.window.startRefusal().join(" ").contains(named.second),
+                 qPrintable(site.window.startRefusal().join(" ")));
+    }
+    QCOMPARE(fileBytes(plan), planBytes);
+    QCOMPARE(fileBytes(notes), QByteArray("the key is at the gate\n"));
+    QCOMPARE(sim.commands(), QStringList());
+}
+
+void SiteTest::editingAVerifiedRowClearsItsMark_data()
+{
+    QTest::addColumn<int>("stage");    // the row's, before the edit
+    QTest::addColumn<QString>("edit"); // typed, pasted, or the same value typed
+    QTest::addColumn<bool>("changed");
+    QTest::newRow("verified, typed") << int(RowStage::Verified) << "typed" << true;
+    QTest::newRow("verified, pasted") << int(RowStage::Verified) << "pasted" << true;
+    QTest::newRow("matches, typed") << int(RowStage::Matches) << "typed" << true;
+    QTest::newRow("done already, pasted") << int(RowStage::DoneElsewhere) << "pasted" << true;
+    QTest::newRow("verified, the same value") << int(RowStage::Verified) << "same" << false;
+    QTest::newRow("failed, typed") << int(RowStage::Failed) << "typed" << false;
+}
+
+void SiteTest::editingAVerifiedRowClearsItsMark()
+{
+    QFETCH(int, stage);
+    QFETCH(QString, edit);
+    QFETCH(bool, changed);
+    QTemporaryDir dir;
+    Site site;
+    QVERIFY(site.window.openPlan(
+        writeFile(dir, "plan.csv", "port,ip\n/dev/ttyUSB0,10.0.0.1\n/dev/ttyUSB0,10.0.0.2\n")));
+    for (const int row : {0, 1}) {
+        RowProgress ended;
+        ended.stage = RowStage(stage);
+        site.model()->states()->setProgress(row, ended);
+        site.model()->states()->setMac(row, "02:00:00:00:00:01");
+        site.model()->states()->setResult(row, "1 parameter as planned");
+    }
+    const QVariant mark = site.cell(0, PlanModel::StateColumn).data(Qt::BackgroundRole);
+    if (edit == "pasted")
+        QCOMPARE(site.model()->plan()->putCells(0, PlanModel::IpColumn, {{"10.0.0.9"}}), 1);
+    else
+        QVERIFY(site.type(0, PlanModel::IpColumn, edit == "same" ? "10.0.0.1" : "10.0.0.9"));
+    if (changed) {
+        QCOMPARE(site.state(0), QStringLiteral("changed since verified"));
+        QVERIFY(!site.cell(0, PlanModel::StateColumn).data(Qt::BackgroundRole).isValid());
+        QCOMPARE(site.text(0, PlanModel::MacColumn), QString());
+    } else {
+        QCOMPARE(int(site.model()->states()->progress(0).stage), stage);
+        QCOMPARE(site.cell(0, PlanModel::StateColumn).data(Qt::BackgroundRole), mark);
+    }
+    // The other row keeps what its run proved.
+    QCOMPARE(int(site.model()->states()->progress(1).stage), stage);
+    QCOMPARE(site.text(1, PlanModel::MacColumn), QStringLiteral("02:00:00:00:00:01"));
+}
+
+void SiteTest::registerViewFindsAMacInAnyForm_data()
+{
+    // The register holds 02:00:00:00:0B:02 at 10.0.0.2 and 02:00:00:00:0C:03
+    // at 10.0.0.3, both verified by the station bench-7.
+    QTest::addColumn<QString>("search");
+    QTest::addColumn<int>("found");
+    QTest::newRow("colons") << "02:00:00:00:0B:02" << 1;
+    QTest::newRow("dashes") << "02-00-00-00-0B-02" << 1;
+    QTest::newRow("bare") << "020000000B02" << 1;
+    QTest::newRow("bare, lower case") << "020000000b02" << 1;
+    QTest::newRow("a part, dashes") << "0b-02" << 1;
+    QTest::newRow("a part both have") << "02:00:00:00" << 2;
+    QTest::newRow("an address") << "10.0.0.3" << 1;
+    QTest::newRow("a station") << "BENCH-7" << 2;
+    QTest::newRow("another MAC") << "02-00-00-00-0B-09" << 0;
+}
+
+void SiteTest::registerViewFindsAMacInAnyForm()
+{
+    QTemporaryDir dir;
+    const QString reg = dir.filePath("register.sqlite");
+    {
+        siteregister::Location where;
+        QString error;
+        QVERIFY(siteregister::parseLocation(reg, &where, &error));
+        SiteRegister writer;
+        QVERIFY2(writer.open(where, &error), qPrintable(error));
+        siteregister::RunInfo info = siteregister::RunInfo::here(
+            "ordan-cli commission", dir.filePath("a-plan-with-a-long-name-for-its-cell.csv"),
+            "rows:x");
+        info.station = "bench-7";
+        const qint64 id = RegisterRuns(writer).beginRun(info, &error);
+        QVERIFY2(id > 0, qPrintable(error));
+        for (const auto &module : {qMakePair(QStringLiteral("02:00:00:00:0B:02"), 2),
+                                   qMakePair(QStringLiteral("02:00:00:00:0C:03"), 3)}) {
+            siteregister::RowEntry row;
+            row.planRow = module.second;
+            row.port = "/dev/ttyUSB0";
+            const QString ip = "10.0.0." + QString::number(module.second);
+            row.planned = {{ModuleField::Ip, ip}};
+            row.values = {{ModuleField::Mac, module.first}, {ModuleField::Ip, ip}};
+            row.result = "verified";
+            QVERIFY2(RegisterRuns(writer).recordRow(id, row, &error), qPrintable(error));
+        }
+    }
+    Site site;
+    site.window.setRegister(reg, false);
+    site.window.showRegister();
+    auto *view = site.window.findChild<RegisterView *>("registerView");
+    QVERIFY(view);
+    QTRY_VERIFY(!view->isReading());
+    QCOMPARE(view->shownModules(), 2);
+    // Reloaded twice in a row: the modules once.
+    findNamed<QPushButton>(*view, "registerReloadButton")->click();
+    findNamed<QPushButton>(*view, "registerReloadButton")->click();
+    QTRY_VERIFY(!view->isReading());
+    QCOMPARE(view->shownModules(), 2);
+    QFETCH(QString, search);
+    QFETCH(int, found);
+    findNamed<QLineEdit>(*view, "registerSearch")->setText(search);
+    QCOMPARE(view->shownModules(), found);
+    // The count is of the rows shown.
+    QVERIFY2(
+        findNamed<QLabel>(*view, "registerStatus")
+            ->text()
+            .endsWith(
+                QStringLiteral(": %1 module%2 found of 2").arg(found).arg(found == 1 ? "" : "s")),
+        qPrintable(findNamed<QLabel>(*view, "registerStatus")->text()));
+    if (QByteArray(QTest::currentDataTag()) != "colons")
+        return;
+
+    // A MAC whole in its column; the label's mnemonic, no "&" shown.
+    auto *modules = findNamed<QTableView>(*view, "registerModules");
+    QVERIFY(modules->columnWidth(0) >
+            modules->fontMetrics().horizontalAdvance(QStringLiteral("02:00:00:00:0B:02")));
+    QLabel *label = nullptr;
+    for (QLabel *l : view->findChildren<QLabel *>()) {
+        if (l->text() == QStringLiteral("&Register:"))
+            label = l;
+    }
+    QVERIFY(label && label->buddy() == findNamed<QLineEdit>(*view, "registerLocation"));
+    // The history has the plan, and the result in the register's words.
+    modules->setCurrentIndex(modules->model()->index(0, 0));
+    auto *history = findNamed<QTableView>(*view, "registerHistory");
+    QTRY_COMPARE(view->historyLines(), 1);
+    QCOMPARE(history->model()->index(0, 1).data().toString(), QStringLiteral("verified"));
+    QCOMPARE(history->model()->headerData(3, Qt::Horizontal).toString(), QStringLiteral("Plan"));
+    QCOMPARE(history->model()->index(0, 3).data().toString(),
+             QStringLiteral("a-plan-with-a-long-name-for-its-cell.csv"));
+    // A cell cut at its column's edge shows its text whole as a tool tip.
+    modules->setColumnWidth(0, 30);
+    const QModelIndex mac = modules->model()->index(0, 0);
+    const QRect cell = modules->visualRect(mac);
+    QHelpEvent help(QEvent::ToolTip, cell.center(),
+                    modules->viewport()->mapToGlobal(cell.center()));
+    QApplication::sendEvent(modules->viewport(), &help);
+    QTRY_COMPARE(QToolTip::text(), mac.data().toString());
+    QToolTip::hideText();
+}
+
+void SiteTest::stalledRegisterFreezesNothing()
+{
+    // A register server that takes the connection and never answers: the
+    // window answers meanwhile, while a run opens it and while the
+    // register's view reads it.
+    QTcpServer stalled;
+    QVERIFY(stalled.listen(QHostAddress::LocalHost));
+    QTemporaryDir dir;
+    Simulator sim(onTenNet({}));
+    {
+        Site site;
+        site.window.setRegister(
+            QStringLiteral("postgresql://ordan@127.0.0.1:%1/site").arg(stalled.serverPort()),
+            false);
+        QVERIFY(site.window.openPlan(
+            writeFile(dir, "plan.csv", "port,ip\n" + sim.path.toUtf8() + ",10.0.0.1\n")));
+        QElapsedTimer starting;
+        starting.start();
+        QVERIFY(site.window.startRun());
+        QVERIFY2(starting.elapsed() < 1000, qPrintable(QString::number(starting.elapsed())));
+        QVERIFY(site.window.isRunning());
+        qint64 stall = longestStall(1500);
+        QVERIFY2(stall < 1000, qPrintable(QString::number(stall)));
+        QVERIFY2(site.problems().startsWith("Opening the register"), qPrintable(site.problems()));
+
+        starting.restart();
+        site.window.showRegister();
+        QVERIFY2(starting.elapsed() < 1000, qPrintable(QString::number(starting.elapsed())));
+        auto *view = site.window.findChild<RegisterView *>("registerView");
+        QVERIFY(view && view->isReading());
+        stall = longestStall(1000);
+        QVERIFY2(stall < 1000, qPrintable(QString::number(stall)));
+        QVERIFY(findNamed<QLabel>(*view, "registerStatus")->text().startsWith("Reading"));
+        view->close();
+
+        // Stopped while the register opens: nothing was sent.
+        site.window.stopRun();
+        QTRY_VERIFY(!site.window.isRunning());
+        QCOMPARE(site.window.lastExitCode(), 130);
+        QCOMPARE(sim.commands(), QStringList());
+        QVERIFY(!QFileInfo::exists(site.window.recordPath()));
+    }
+    // The server gone, the register's threads end.
+    stalled.close();
+    while (QTcpSocket *socket = stalled.nextPendingConnection())
+        delete socket;
+    QTRY_VERIFY_WITH_TIMEOUT(RegisterDesk::settle(0), 15000);
+}
+
+void SiteTest::settingsCarriedOver_data()
+{
+    QTest::addColumn<QString>("program");
+    QTest::addColumn<bool>("already"); // settings under the new name already
+    QTest::newRow("ordan-site") << QStringLiteral(ORDAN_SITE_PATH) << false;
+    QTest::newRow("ordan-site, its new settings kept") << QStringLiteral(ORDAN_SITE_PATH) << true;
+    QTest::newRow("ordan-configurator") << QStringLiteral(ORDAN_CONFIGURATOR_PATH) << false;
+}
+
+void SiteTest::settingsCarriedOver()
+{
+    // Settings saved while no organisation was named are carried over to
+    // ~/.config/ordan/, once.
+    QFETCH(QString, program);
+    QFETCH(bool, already);
+    QTemporaryDir home;
+    const QString config = home.filePath("config");
+    const QString name = QFileInfo(program).fileName();
+    const auto store = [&](const QString &folder) {
+        return config + "/" + folder + "/" + name + ".conf";
+    };
+    const auto write = [](const QString &path, const QString &location) {
+        QSettings settings(path, QSettings::IniFormat);
+        settings.setValue("register/location", location);
+    };
+    const auto held = [&] {
+        return QSettings(store("ordan"), QSettings::IniFormat).value("register/location");
+    };
+    write(store("Unknown Organization"), "/srv/old.sqlite");
+    if (already)
+        write(store("ordan"), "/srv/new.sqlite");
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("HOME", home.path());
+    env.insert("XDG_CONFIG_HOME", config);
+    const auto run = [&] {
+        QProcess process;
+        process.setProcessEnvironment(env);
+        process.start(program, {"--version"});
+        return cliprocess::finish(process).exitCode;
+    };
+    QCOMPARE(run(), 0);
+    QCOMPARE(held().toString(), already ? "/srv/new.sqlite" : "/srv/old.sqlite");
+    // Once: what is changed under the new name stays.
+    write(store("ordan"), "/srv/changed.sqlite");
+    QCOMPARE(run(), 0);
+    QCOMPARE(held().toString(), QStringLiteral("/srv/changed.sqlite"));
+}
+
+void SiteTest::russianRecordAndTable()
+{
+    // The Russian window's record viewer and its --quit-when-done table
+    // are Russian through and through.
+    QTemporaryDir dir;
+    commissionrecord::Row bus = verifiedRow("02:00:00:00:00:02");
+    bus.busIds = "1,2,5";
+    bus.bus = "5 does not answer (1, 2 answer)";
+    bus.result = "verified on the console, reachable, bus: 5 does not answer (1, 2 answer)";
+    commissionrecord::Row answers = verifiedRow("02:00:00:00:00:03");
+    answers.bus = "7 answers";
+    commissionrecord::Row refused = verifiedRow("02:00:00:00:00:04");
+    refused.result = "refused: ip after sending ip; no restart was sent";
+    const QString record = dir.filePath("record.csv");
+    QString error;
+    for (const commissionrecord::Row &row : {verifiedRow(), bus, answers, refused})
+        QVERIFY(commissionrecord::append(record, row, &error));
+
+    QVERIFY(installSiteTranslation(QLocale(QLocale::Russian, QLocale::Russia)));
+    {
+        Site site;
+        QVERIFY(!site.window.openPlan(record));
+        auto *view = site.window.findChild<RecordView *>("recordView");
+        QVERIFY(view);
+        const QAbstractItemModel *cells = findNamed<QTableView>(*view, "recordTable")->model();
+        QStringList shown;
+        for (int column = 0; column < cells->columnCount(); ++column) {
+            shown << cells->headerData(column, Qt::Horizontal).toString();
+            for (int row = 0; row < cells->rowCount(); ++row)
+                shown << cells->index(row, column).data().toString();
+        }
+        QVERIFY2(englishWords(shown).isEmpty(), qPrintable(englishWords(shown).join("\n")));
+        QVERIFY2(shown.contains(QStringLiteral("5 не отвечает (1, 2 отвечают)")),
+                 qPrintable(shown.join(" | ")));
+        // A plan's parity, as the window says it.
+        QVERIFY(site.window.openPlan(
+            writeFile(dir, "plan.csv", "port,ip,parity\n/dev/ttyUSB0,10.0.0.1,none\n")));
+        QCOMPARE(site.cell(0, PlanModel::ParityColumn).data().toString(), QStringLiteral("нет"));
+        QCOMPARE(site.text(0, PlanModel::ParityColumn), QStringLiteral("none"));
+    }
+    installSiteTranslation(QLocale(QLocale::English, QLocale::UnitedStates));
+
+    // The table a Russian window prints as it quits.
+    Simulator good(onTenNet({"--mac", "02:00:00:00:00:21"}));
+    Simulator refusing(onTenNet({"--mac", "02:00:00:00:00:22", "--refuse", "CHANGE IP:"}));
+    const QString plan = writeFile(dir, "run.csv",
+                                   QStringLiteral("port,ip\n%1,10.0.0.1\n%2,10.0.0.2\n")
+                                       .arg(good.path, refusing.path)
+                                       .toUtf8());
+    QProcess process;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    for (const char *name : {"LANGUAGE", "LC_ALL", "LC_MESSAGES", "LANG"})
+        env.insert(QLatin1String(name), QStringLiteral("ru_RU.UTF-8"));
+    env.insert("QT_QPA_PLATFORM", "offscreen");
+    process.setProcessEnvironment(env);
+    process.start(QStringLiteral(ORDAN_SITE_PATH), {plan, "--start", "--quit-when-done"});
+    const cliprocess::Result r = cliprocess::finish(process);
+    QVERIFY2(r.exitCode == 5, (QByteArray::number(r.exitCode) + r.out + r.err).constData());
+    const QStringList table = QString::fromUtf8(r.out).split(QLatin1Char('\n'));
+    QVERIFY2(table.size() >= 4 && table.first().contains(QStringLiteral("строка")),
+             r.out.constData());
+    QVERIFY2(englishWords(table).isEmpty(), qPrintable(englishWords(table).join("\n")));
+}
+
+void SiteTest::waitingPortsFitTheStatusBar()
+{
+    // Four adapters of one make wait for their modules at 1366x768, in
+    // Russian (the longer words): the status bar says it whole.
+    QByteArray csv = "port,ip\n";
+    for (int i = 0; i < 4; ++i)
+        csv += QStringLiteral(
+                   "/nonexistent/serial/by-id/usb-FTDI_FT232R_USB_UART_A50285B%1-if00-port0")
+                   .arg(i)
+                   .leftJustified(70, QLatin1Char('x'))
+                   .toUtf8() +
+               ",10.0.0." + QByteArray::number(i + 1) + "\n";
+    QTemporaryDir dir;
+    for (const QLocale &language : {QLocale(QLocale::Russian, QLocale::Russia),
+                                    QLocale(QLocale::English, QLocale::UnitedStates)}) {
+        installSiteTranslation(language);
+        Site site;
+        site.window.setRegister(QString(), true);
+        QVERIFY(site.window.openPlan(writeFile(dir, "plan.csv", csv)));
+        site.window.resize(1366, 768);
+        QTest::qWait(50);
+        QVERIFY(site.window.startRun());
+        QStatusBar *bar = site.window.statusBar();
+        QTRY_VERIFY_WITH_TIMEOUT(bar->currentMessage().count(QStringLiteral("A50285B")) == 4,
+                                 runTimeoutMs);
+        const int width = bar->fontMetrics().horizontalAdvance(bar->currentMessage());
+        QVERIFY2(width < bar->width() - 20, qPrintable(QStringLiteral("%1 of %2: %3")
+                                                           .arg(width)
+                                                           .arg(bar->width())
+                                                           .arg(bar->currentMessage())));
+        site.window.stopRun();
+        QTRY_VERIFY_WITH_TIMEOUT(!site.window.isRunning(), runTimeoutMs);
+    }
+    installSiteTranslation(QLocale(QLocale::English, QLocale::UnitedStates));
+}
+
+void SiteTest::runStatesFollowTheirRows_data()
+{
+    // Rows 0 to 2 of a plan, rows 0 and 2 verified on the modules :01 and
+    // :03; then an edit of the rows, and the MAC column row by row.
+    QTest::addColumn<QString>("edit");
+    QTest::addColumn<QStringList>("macs");
+    QTest::addColumn<bool>("anyLeft");
+    const QString one = QStringLiteral("02:00:00:00:00:01");
+    const QString three = QStringLiteral("02:00:00:00:00:03");
+    QTest::newRow("a row added above") << "insert" << QStringList{"", one, "", three} << true;
+    QTest::newRow("a row removed") << "remove" << QStringList{"", three} << true;
+    QTest::newRow("a removal undone") << "remove, undo" << QStringList{one, "", three} << true;
+    QTest::newRow("a row duplicated") << "duplicate" << QStringList{one, "", "", three} << true;
+    QTest::newRow("a cell pasted, then undone")
+        << "paste, undo" << QStringList{one, "", three} << true;
+    QTest::newRow("a new plan of the same rows") << "new plan" << QStringList{"", "", ""} << false;
+    QTest::newRow("a new run") << "clear" << QStringList{"", "", ""} << false;
+}
+
+void SiteTest::runStatesFollowTheirRows()
+{
+    QFETCH(QString, edit);
+    QFETCH(QStringList, macs);
+    QFETCH(bool, anyLeft);
+    PlanModel model;
+    PlanRows *plan = model.plan();
+    RunStates *states = model.states();
+    const QList<QStringList> rows{
+        {"/dev/a", "10.0.0.1"}, {"/dev/b", "10.0.0.2"}, {"/dev/c", "10.0.0.3"}};
+    plan->setPlanRows(rows);
+    for (const int row : {0, 2}) {
+        RowProgress verified;
+        verified.stage = RowStage::Verified;
+        states->setProgress(row, verified);
+        states->setMac(row, QStringLiteral("02:00:00:00:00:0%1").arg(row + 1));
+    }
+    if (edit == "insert") {
+        QVERIFY(model.insertRows(0, 1));
+    } else if (edit.startsWith("remove")) {
+        plan->removeRowList({0});
+        QCOMPARE(model.index(1, PlanModel::MacColumn).data().toString(),
+                 QStringLiteral("02:00:00:00:00:03"));
+    } else if (edit == "duplicate") {
+        plan->duplicateRows({0});
+    } else if (edit.startsWith("paste")) {
+        QCOMPARE(plan->putCells(0, PlanModel::IpColumn, {{"10.0.0.9"}}), 1);
+        QCOMPARE(model.stateText(0), QStringLiteral("changed since verified"));
+        QCOMPARE(model.index(0, PlanModel::MacColumn).data().toString(), QString());
+    } else if (edit == "new plan") {
+        plan->setPlanRows(rows);
+    } else if (edit == "clear") {
+        states->clear();
+    }
+    if (edit.endsWith("undo")) {
+        plan->undoStack()->undo();
+        if (edit.startsWith("remove"))
+            QVERIFY(plan->rowCount() == 3);
+    }
+    QStringList shown;
+    for (int row = 0; row < model.rowCount(); ++row)
+        shown << model.index(row, PlanModel::MacColumn).data().toString();
+    QCOMPARE(shown, macs);
+    QCOMPARE(states->any(), anyLeft);
+    for (int row = 0; row < model.rowCount(); ++row)
+        QCOMPARE(states->progress(row).stage,
+                 macs.at(row).isEmpty() ? RowStage::Idle : RowStage::Verified);
+}
+
+void SiteTest::stateShowsTheEnginesWords_data()
+{
+    // What a row came to, and the words its state cell shows.
+    QTest::addColumn<int>("status");
+    QTest::addColumn<int>("failure");
+    QTest::addColumn<QString>("reason");
+    QTest::addColumn<QString>("shown");
+    QTest::addColumn<bool>("russian");
+    using Status = RowOutcome::Status;
+    using Failure = RowOutcome::Failure;
+    const int none = int(Failure::None);
+    QTest::newRow("verified") << int(Status::Verified) << none << ""
+                              << "verified" << false;
+    QTest::newRow("unverified") << int(Status::Unverified) << none << ""
+                                << "unverified" << false;
+    QTest::newRow("matches") << int(Status::Matches) << none << ""
+                             << "matches" << false;
+    QTest::newRow("a write read back otherwise") << int(Status::Differs) << none << ""
+                                                 << "differs: ip, mask" << false;
+    QTest::newRow("refused") << int(Status::Failed) << int(Failure::Refused)
+                             << "the module refused ip"
+                             << "failed: refused" << false;
+    QTest::newRow("not recorded") << int(Status::Failed) << int(Failure::NotRecorded) << ""
+                                  << "failed: not recorded" << false;
+    QTest::newRow("taken over") << int(Status::Failed) << int(Failure::ClaimLost)
+                                << "claimed by bench-2"
+                                << "failed: taken over" << false;
+    QTest::newRow("interrupted") << int(Status::Interrupted) << none << ""
+                                 << "interrupted" << false;
+    QTest::newRow("not reached") << int(Status::NotReached) << none << "the run was stopped"
+                                 << "not reached" << false;
+    QTest::newRow("done already") << int(Status::AlreadyDone) << none
+                                  << "verified by bench-2 on 02:00:00:00:00:01"
+                                  << "done already: verified by bench-2 on 02:00:00:00:00:01"
+                                  << false;
+    // The same words in Russian, as the state column always said them.
+    QTest::newRow("verified, in Russian") << int(Status::Verified) << none << ""
+                                          << "проверено" << true;
+    QTest::newRow("refused, in Russian")
+        << int(Status::Failed) << int(Failure::Refused) << "the module refused ip"
+        << "ошибка: отказ" << true;
+    QTest::newRow("interrupted, in Russian") << int(Status::Interrupted) << none << ""
+                                             << "прервано" << true;
+    QTest::newRow("done already, in Russian") << int(Status::AlreadyDone) << none << "bench-2"
+                                              << "уже сделано: bench-2" << true;
+}
+
+void SiteTest::stateShowsTheEnginesWords()
+{
+    // The window words no status itself: its state cell shows the
+    // outcome's own short line.
+    QFETCH(int, status);
+    QFETCH(int, failure);
+    QFETCH(QString, reason);
+    QFETCH(QString, shown);
+    QFETCH(bool, russian);
+    if (russian)
+        QVERIFY(installSiteTranslation(QLocale(QLocale::Russian, QLocale::Russia)));
+    const auto english = qScopeGuard(
+        [] { installSiteTranslation(QLocale(QLocale::English, QLocale::UnitedStates)); });
+    RowOutcome outcome;
+    outcome.status = RowOutcome::Status(status);
+    outcome.failure = RowOutcome::Failure(failure);
+    outcome.reason = reason;
+    if (outcome.status == RowOutcome::Status::Differs)
+        outcome.differences = {{ModuleField::Ip, "10.0.0.1", "10.0.0.9"},
+                               {ModuleField::Mask, "255.255.255.0", ""}};
+    PlanModel model;
+    model.plan()->setPlanRows({{"/dev/a", "10.0.0.1"}});
+    model.states()->setProgress(0, finishedProgress(outcome));
+    QCOMPARE(outcome.shortLine(), shown);
+    QCOMPARE(model.index(0, PlanModel::StateColumn).data().toString(), shown);
+    QVERIFY(isFinal(model.states()->progress(0).stage));
+}
+
+void SiteTest::recordShownWhole_data()
+{
+    QTest::addColumn<bool>("mark"); // a byte-order mark before the header
+    QTest::addColumn<int>("rows");
+    QTest::newRow("a byte-order mark") << true << 2;
+    QTest::newRow("larger than a plan can be") << false << 600;
+}
+
+void SiteTest::recordShownWhole()
+{
+    // A record opened is shown read-only, whole, its header read as the
+    // engine reads a record (a byte-order mark is no part of its first
+    // column's name), however large it has grown; its rows start a new
+    // plan.
+    QFETCH(bool, mark);
+    QFETCH(int, rows);
+    QByteArray bytes = mark ? QByteArray("\xef\xbb\xbf") : QByteArray();
+    bytes += commissionrecord::header().toUtf8() + "\r\n";
+    for (int i = 0; i < rows; ++i) {
+        commissionrecord::Row row;
+        row.time = QStringLiteral("2024-05-01T10:00:00.000+02:00");
+        row.port = QStringLiteral("/dev/ttyUSB%1").arg(i % 4);
+        const QString ip = QStringLiteral("10.0.%1.%2").arg(i / 200).arg(i % 200 + 1);
+        row.values = {{ModuleField::Name, QString(2000, QLatin1Char('x'))},
+                      {ModuleField::Mac, QStringLiteral("02:00:00:00:%1:%2")
+                                             .arg(i / 256, 2, 16, QLatin1Char('0'))
+                                             .arg(i % 256, 2, 16, QLatin1Char('0'))},
+                      {ModuleField::Ip, ip}};
+        row.result = QStringLiteral("verified");
+        row.planRow = i + 2;
+        row.planned = {{ModuleField::Ip, ip}};
+        bytes += commissionrecord::line(row).toUtf8() + "\r\n";
+    }
+    QVERIFY((bytes.size() > commissionplan::maxPlanBytes) == (rows > 2));
+    QTemporaryDir dir;
+    const QString path = writeFile(dir, "site-record.csv", bytes);
+    Site site;
+    QVERIFY(!site.window.openPlan(path));
+    auto *view = site.window.findChild<RecordView *>("recordView");
+    QVERIFY(view);
+    const QAbstractItemModel *shown = findNamed<QTableView>(*view, "recordTable")->model();
+    QCOMPARE(shown->rowCount(), rows);
+    QCOMPARE(shown->headerData(0, Qt::Horizontal).toString(), recordwords::columnTitle("time"));
+    QVERIFY(findNamed<QLabel>(*view, "recordProblem")->isHidden());
+    QTest::mouseClick(findNamed<QPushButton>(*view, "newPlanFromRecordButton"), Qt::LeftButton);
+    QTRY_COMPARE(site.model()->rowCount(), rows);
+    QCOMPARE(site.model()->plan()->cells(rows - 1).mid(0, 2),
+             (QStringList{
+                 QStringLiteral("/dev/ttyUSB%1").arg((rows - 1) % 4),
+                 QStringLiteral("10.0.%1.%2").arg((rows - 1) / 200).arg((rows - 1) % 200 + 1)}));
 }
 
 QTEST_MAIN(SiteTest)

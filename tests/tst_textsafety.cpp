@@ -1,8 +1,8 @@
 // Untrusted text on its way to a terminal, a record cell or a log line; the
 // rules its values must follow before they are sent to a module.
+#include "engine/commission/commissionrecord.h"
 #include "engine/platform/textsafety.h"
 #include "engine/platform/tracelog.h"
-#include "engine/commission/commissionrecord.h"
 #include "protocol/parameters.h"
 
 #include <QRegularExpression>
@@ -43,6 +43,11 @@ void TextSafetyTest::escapes_data()
     QTest::newRow("backslash") << "a\\x1b"
                                << "a\\\\x1b"
                                << "a\\\\x1b";
+    QTest::newRow("right-to-left override") << QString::fromUtf8("a\u202Eb") << "a\\u202eb"
+                                            << "a\\u202eb";
+    QTest::newRow("isolates") << QString::fromUtf8("\u2066a\u2069\u202A")
+                              << "\\u2066a\\u2069\\u202a"
+                              << "\\u2066a\\u2069\\u202a";
     QTest::newRow("formula =") << "=1+2"
                                << "=1+2"
                                << "'=1+2";

@@ -23,6 +23,7 @@ int readCommandLine(int &argc, char **argv, TraceLog &log)
     // --version, the messages below and the window class the desktop entry
     // matches.
     QCoreApplication::setApplicationName(QStringLiteral("ordan-configurator"));
+    startup::setOrganization();
     QCoreApplication::setApplicationVersion(QString::fromLatin1(programVersion()));
     // The desktop entry this program's windows belong to.
     QGuiApplication::setDesktopFileName(QStringLiteral("ordan-configurator"));

@@ -4,6 +4,7 @@
 #include <QRegularExpression>
 
 #include <algorithm>
+#include <cmath>
 
 namespace unitlist
 {
@@ -144,6 +145,22 @@ int BusReport::noReplies() const
     return sumOfPresent(units, [](const BusUnit &u) { return u.noReply; });
 }
 
+int BusReport::wrongReplies() const
+{
+    int sum = 0;
+    for (const BusUnit &u : units)
+        sum += u.wrongReplies;
+    return sum;
+}
+
+int BusReport::lateReplies() const
+{
+    int sum = 0;
+    for (const BusUnit &u : units)
+        sum += u.late;
+    return sum;
+}
+
 int BusReport::askedOfPresent() const
 {
     return sumOfPresent(units, [](const BusUnit &u) { return u.asked; });
@@ -189,9 +206,9 @@ int BusReport::exitCode() const
     case Verdict::Found:
         return 0;
     case Verdict::NotReached:
-        return 3;
-    case Verdict::NothingAnswers:
         return 4;
+    case Verdict::NothingAnswers:
+        return expected.isEmpty() ? 4 : 6;
     case Verdict::Missing:
     case Verdict::PoorLine:
         return 6;
@@ -201,20 +218,86 @@ int BusReport::exitCode() const
     return 4;
 }
 
+namespace
+{
+
+// 92.4 -> "92.4", 92.0 -> "92"; never rounded up to a minimum it is under.
+QString percentText(double percent)
+{
+    const double down = std::floor(percent * 10) / 10;
+    QString text = QString::number(down, 'f', 1);
+    if (text.endsWith(QLatin1String(".0")))
+        text.chop(2);
+    return text;
+}
+
+} // namespace
+
+QString BusReport::failure() const
+{
+    const QList<int> absent = missing();
+    if (reached && !interrupted && !absent.isEmpty())
+        return (absent.size() == 1 ? QStringLiteral("%1 expected, does not answer")
+                                   : QStringLiteral("%1 expected, do not answer"))
+            .arg(unitlist::text(absent));
+    if (verdict() == Verdict::PoorLine)
+        return QStringLiteral("line quality %1 % under --min-quality %2 %")
+            .arg(percentText(qualityPercent()))
+            .arg(minQualityPercent);
+    return QString();
+}
+
 QString BusReport::diagnosis() const
 {
     if (!reached)
         return QStringLiteral("the module cannot be reached at %1: %2").arg(target, notReachedWhy);
     const QList<int> present = answered();
+    QStringList parts;
+    const QString failed = failure();
+    if (!failed.isEmpty())
+        parts << failed;
     if (present.size() == 1)
-        return QStringLiteral("1 device answers: %1").arg(present.first());
-    if (!present.isEmpty())
-        return QStringLiteral("%1 devices answer: %2")
-            .arg(present.size())
-            .arg(unitlist::text(present));
-    if (noiseBytes > 0 || garbledUnits() > 0)
+        parts << QStringLiteral("1 device answers: %1").arg(present.first());
+    else if (!present.isEmpty())
+        parts << QStringLiteral("%1 devices answer: %2")
+                     .arg(present.size())
+                     .arg(unitlist::text(present));
+    else
+        parts << silence();
+    // Many slaves (libmodbus's among them) keep off the line for up to
+    // 500 ms after a frame for another address: a faster scan misses them.
+    const bool fewer = !missing().isEmpty() || present.isEmpty();
+    if (fewer && answerTimeoutMs < 500 && units.size() > 1)
+        parts << QStringLiteral("many devices ignore the line for up to 500 ms after a frame for "
+                                "another address: try --answer-timeout 500");
+    return parts.join(QLatin1String("; "));
+}
+
+// What the line did where nothing answers: quiet, bytes of no frame (told
+// apart by where they came, when enough addresses were asked), or others'
+// frames.
+QString BusReport::silence() const
+{
+    if (noiseBytes > 0 || garbledUnits() > 0) {
+        QList<int> noisy;
+        for (const BusUnit &u : units) {
+            if (u.noiseBytes > 0 || u.crcErrors > 0)
+                noisy << u.unit;
+        }
+        const int asked = int(units.size());
+        if (asked >= 4 && noisy.size() * 2 >= asked)
+            return QStringLiteral("nothing answers, but bytes that are no valid frame arrive "
+                                  "whatever address is asked: noise on the line (termination, "
+                                  "shielding, earth), or another master on it");
+        if (asked >= 4 && !noisy.isEmpty())
+            return QStringLiteral("nothing answers, but bytes that are no valid frame answer %1: "
+                                  "devices there at other settings than the module; try "
+                                  "--find-settings")
+                .arg(unitlist::text(noisy));
         return QStringLiteral("nothing answers, but bytes arrive that are no valid frame: the bus "
-                              "runs at other settings than the module, or another master is on it");
+                              "runs at other settings than the module, or there is noise or "
+                              "another master on it");
+    }
     if (framesAside > 0)
         return QStringLiteral("nothing answers the probe, but frames of other addresses pass on "
                               "the line: another master is on it");
@@ -258,20 +341,40 @@ QStringList BusReport::notes() const
 {
     QStringList lines;
     QList<int> late;
+    QList<int> slow; // its replies came only after the next request
+    int strayOfAsked = 0;
     for (const BusUnit &u : units) {
         if (u.state == BusUnit::State::Late)
             late << u.unit;
+        const int stray = strayByUnit.value(u.unit);
+        if (stray > 0 && (u.state == BusUnit::State::Nothing || u.noReply > 0)) {
+            slow << u.unit;
+            strayOfAsked += stray;
+        }
     }
     if (!late.isEmpty())
         lines << QStringLiteral("%1 answered only after the answer time-out: raise it above the "
                                 "module's packet time-out")
                      .arg(unitlist::text(late));
-    if (framesAside > 0 && !answered().isEmpty())
+    if (!slow.isEmpty())
+        lines << QStringLiteral("%1 frames from %2 came after their answer time-out and the next "
+                                "request: raise --answer-timeout")
+                     .arg(strayOfAsked)
+                     .arg(unitlist::text(slow));
+    const int others = framesAside - strayOfAsked;
+    if (others > 0 && !answered().isEmpty())
         lines << QStringLiteral("%1 frames answered nothing asked: another master may be on the "
-                                "bus")
-                     .arg(framesAside);
+                                "bus, or a device sends twice")
+                     .arg(others);
+    if (wrongReplies() > 0)
+        lines << QStringLiteral("%1 wrong replies: frames from the address asked that do not "
+                                "answer the request")
+                     .arg(wrongReplies());
     if (noiseBytes > 0 && !answered().isEmpty())
-        lines << QStringLiteral("%1 bytes were no valid frame").arg(noiseBytes);
+        lines << QStringLiteral("%1 bytes were no valid frame while devices answer at these "
+                                "settings: noise on the line (termination, shielding, earth), or "
+                                "another master")
+                     .arg(noiseBytes);
     return lines;
 }
 
@@ -296,7 +399,8 @@ QString BusReport::outcomeWords(bool translated) const
         static const char *const fixed[] = {
             QT_TRANSLATE_NOOP("BusReport", "refused"), QT_TRANSLATE_NOOP("BusReport", "no answer"),
             QT_TRANSLATE_NOOP("BusReport", "the module closed the connection"),
-            QT_TRANSLATE_NOOP("BusReport", "not connected")};
+            QT_TRANSLATE_NOOP("BusReport", "not connected"),
+            QT_TRANSLATE_NOOP("BusReport", "unreachable")};
         QString why = notReachedWhy;
         for (const char *word : fixed) {
             if (why == QLatin1String(word))

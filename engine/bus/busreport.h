@@ -2,6 +2,7 @@
 #define BUSREPORT_H
 
 #include <QList>
+#include <QMap>
 #include <QString>
 #include <QStringList>
 
@@ -43,7 +44,10 @@ struct BusUnit {
     int good = 0;
     int crcErrors = 0;
     int noReply = 0;
-    QList<int> times; // ms of each good reply
+    int wrongReplies = 0; // well-formed frames from it that were no reply
+    int late = 0;         // replies after the time-out, before the next request
+    int noiseBytes = 0;   // bytes of no frame that came while it was asked
+    QList<int> times;     // ms of each good reply
 
     bool isPresent() const { return state != State::Nothing; }
 };
@@ -69,8 +73,11 @@ struct BusReport {
     QList<int> expected;
     int repeat = 0;
     int minQualityPercent = 99;
-    qint64 noiseBytes = 0; // bytes that were no frame
-    int framesAside = 0;   // whole frames that answered nothing asked
+    int answerTimeoutMs = 1000;
+    // Stray: what answered no request in hand (see ReplyMatch).
+    qint64 noiseBytes = 0;      // bytes that were no frame
+    int framesAside = 0;        // whole frames
+    QMap<int, int> strayByUnit; // those frames by their unit
 
     QList<int> answered() const; // present units, in order
     QList<int> missing() const;  // expected ones not present
@@ -83,6 +90,8 @@ struct BusReport {
     int goodReplies() const;
     int crcErrors() const;
     int noReplies() const;
+    int wrongReplies() const; // of every unit asked
+    int lateReplies() const;
     int askedOfPresent() const;
     // Addresses that answered only with a wrong CRC: something is there,
     // but its replies are spoiled.
@@ -91,13 +100,22 @@ struct BusReport {
     QList<int> replyTimes() const;
 
     Verdict verdict() const;
-    // ordan-cli's exit code: 0 found, 3 not reached, 4 nothing answers, 6
-    // an expected device missing or a poor line, 130 interrupted.
+    // The one rule for the exit code, of `ordan-cli bus` and of a plan's row
+    // alike: 0 found; 4 not reached, or nothing answers when nothing was
+    // expected; 6 an expected device does not answer, or the line's quality
+    // is under the minimum; 130 interrupted.
     int exitCode() const;
-    // One line: "3 devices answer: 1, 2, 5", "nothing answers and the line
-    // is quiet: ...", "nothing answers, but bytes arrive that are no valid
-    // frame: ...".
+    // One line, the last, naming what failed first: "3 devices answer: 1,
+    // 2, 5", "8 expected, does not answer; 1 device answers: 7", "line
+    // quality 92 % under --min-quality 99 %; ...", "nothing answers and the
+    // line is quiet: ...", "nothing answers, but bytes arrive that are no
+    // valid frame: ...".
     QString diagnosis() const;
+    // "8 expected, does not answer", "line quality 92 % under --min-quality
+    // 99 %"; empty when nothing failed.
+    QString failure() const;
+    // Where nothing answers: what the line did.
+    QString silence() const;
     // Short, for a line among others: "3 devices answer: 1, 2, 5",
     // "nothing answers, the line quiet", "nothing answers, 40 bytes of no
     // valid frame", "not reached (refused)".

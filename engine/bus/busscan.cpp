@@ -83,11 +83,12 @@ BusScan::BusScan(const BusScanSettings &settings, QObject *parent)
     result.expected = config.expected;
     result.repeat = config.repeat;
     result.minQualityPercent = config.minQualityPercent;
+    result.answerTimeoutMs = config.answerTimeoutMs;
     connect(&client, &BusClient::opened, this, &BusScan::onOpened);
     connect(&client, &BusClient::notOpened, this, &BusScan::onNotOpened);
     connect(&client, &BusClient::lost, this, &BusScan::onLost);
-    connect(&client, &BusClient::frameAside, this, &BusScan::onAside);
-    connect(&client, &BusClient::noise, this, [this](int bytes) { result.noiseBytes += bytes; });
+    connect(&client, &BusClient::late, this, &BusScan::onLate);
+    client.setLineSpeed(config.lineBaud);
 }
 
 void BusScan::start()
@@ -141,22 +142,24 @@ void BusScan::onLost(const QString &why)
                 qMax(config.connectRetryMs, config.connectTimeoutMs));
 }
 
-// A whole frame that is no reply to the request in hand: the late reply of
-// an address asked before proves that device; anything else is another
-// master's traffic.
-void BusScan::onAside(quint8 unit, quint8 function)
+// The reply to the request just given up, before the next request: the
+// device is there, slow (an exception keeps its code). Later than that it
+// is stray.
+void BusScan::onLate(quint8 unit, const QModbusResponse &pdu, int ms)
 {
-    if ((function & 0x7f) == config.probe.function) {
-        for (BusUnit &u : result.units) {
-            if (u.unit == unit && u.state == BusUnit::State::Nothing) {
-                u.state = BusUnit::State::Late;
-                u.ms = int(clock.elapsed() - askedAt.value(unit));
-                emit unitFinished(unit);
-                return;
-            }
+    const int code = pdu.isException() ? int(pdu.exceptionCode()) : 0;
+    for (BusUnit &u : result.units) {
+        if (u.unit != unit)
+            continue;
+        ++u.late;
+        if (u.state == BusUnit::State::Nothing && !isGatewayException(code)) {
+            u.state = BusUnit::State::Late;
+            u.ms = ms;
+            u.exceptionCode = code;
+            emit unitFinished(unit);
         }
+        return;
     }
-    ++result.framesAside;
 }
 
 void BusScan::askNext()
@@ -191,7 +194,6 @@ void BusScan::askNext()
     const int total = order.size() + present.size() * config.repeat +
                       (repeating ? 0 : result.answered().size() * config.repeat);
     emit progress(repeating ? order.size() + repeatIndex : scanIndex - 1, total, address, msLeft());
-    askedAt.insert(address, clock.elapsed());
     client.ask(quint8(address), config.probe.request(), config.answerTimeoutMs,
                [this](const BusClient::Answer &answer) { onAnswer(answer); });
 }
@@ -223,6 +225,7 @@ void BusScan::onAnswer(const BusClient::Answer &answer)
 void BusScan::tally(BusUnit *unit, const BusClient::Answer &answer)
 {
     ++unit->asked;
+    unit->noiseBytes += answer.noiseBytes;
     switch (answer.kind) {
     case BusClient::Answer::Kind::Reply: {
         const int code = answer.pdu.isException() ? int(answer.pdu.exceptionCode()) : 0;
@@ -242,6 +245,9 @@ void BusScan::tally(BusUnit *unit, const BusClient::Answer &answer)
     case BusClient::Answer::Kind::CrcError:
         ++unit->crcErrors;
         return;
+    case BusClient::Answer::Kind::WrongReply:
+        ++unit->wrongReplies;
+        return;
     case BusClient::Answer::Kind::Silent:
     case BusClient::Answer::Kind::Lost:
         ++unit->noReply;
@@ -255,6 +261,13 @@ void BusScan::finish()
         return;
     finishedFlag = true;
     client.close();
+    const BusClient::Stray &stray = client.stray();
+    result.noiseBytes = stray.noiseBytes;
+    result.framesAside = stray.frames;
+    for (int unit = 0; unit < int(stray.framesByUnit.size()); ++unit) {
+        if (stray.framesByUnit.at(unit) > 0)
+            result.strayByUnit.insert(unit, stray.framesByUnit.at(unit));
+    }
     emit finished();
 }
 

@@ -5,7 +5,6 @@
 #include "engine/bus/busreport.h"
 
 #include <QElapsedTimer>
-#include <QHash>
 #include <QHostAddress>
 #include <QModbusRequest>
 #include <QObject>
@@ -42,6 +41,9 @@ struct BusScanSettings {
     // The module's TCP port is tried again for this long (its network
     // coming up after a restart).
     int connectRetryMs = 0;
+    // The bus's speed when known, for the 3.5-character gap between a
+    // reply and the next request; 0: that of 9600.
+    int lineBaud = 0;
 
     // The check a commissioning run makes: `units` must answer at
     // HOST:PORT, nothing else searched. Right after a module's restart,
@@ -94,7 +96,7 @@ private:
     void onOpened();
     void onNotOpened(const QString &why);
     void onLost(const QString &why);
-    void onAside(quint8 unit, quint8 function);
+    void onLate(quint8 unit, const QModbusResponse &pdu, int ms);
     void askNext();
     void onAnswer(const BusClient::Answer &answer);
     void tally(BusUnit *unit, const BusClient::Answer &answer);
@@ -112,9 +114,8 @@ private:
     bool repeating = false;
     bool finishedFlag = false;
     bool started = false;
-    int inHand = -1;            // index in the report's units
-    QHash<int, qint64> askedAt; // by address: the clock at its last request
-    QList<int> present;         // the search's present units, for the repeats
+    int inHand = -1;    // index in the report's units
+    QList<int> present; // the search's present units, for the repeats
     QElapsedTimer clock;
     qint64 searchMs = 0; // spent on the search's requests
     int searchAsked = 0;

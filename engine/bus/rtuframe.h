@@ -19,6 +19,8 @@ constexpr int minLength = 4;   // address, function code, CRC
 enum class Direction { Request, Response };
 
 quint16 crc16(const char *data, int size);
+// The CRC after one byte more, from `crc` (0xffff before the first).
+quint16 crc16Step(quint16 crc, quint8 byte);
 inline quint16 crc16(const QByteArray &bytes)
 {
     return crc16(bytes.constData(), bytes.size());
@@ -40,6 +42,26 @@ struct Scan {
     int length = 0;
 };
 Scan scan(const QByteArray &bytes, Direction direction);
+
+// The length of the whole frame (unit, PDU, CRC) of a device's normal reply
+// to `requestFrame` (unit, PDU and CRC as sent; only its first six bytes are
+// read), from the request alone: for functions 1 and 2 a byte count of
+// ceil(quantity / 8), for 3 and 4 of 2 x quantity, an echo of 8 bytes for
+// 5, 6, 15 and 16. 0 for any other function (8, 17, 23, 43, a vendor's), or
+// a request too short or asking more than a frame holds: that reply ends at
+// its first complete CRC. An exception is always exceptionLength.
+int expectedReplyLength(const QByteArray &requestFrame);
+constexpr int exceptionLength = 5; // address, function + 0x80, code, CRC
+
+// The length of the reply frame at `data` as the public function codes say
+// (a byte count, or a fixed length; any exception is exceptionLength):
+// -1 when more bytes are needed to tell, 0 when no frame of those starts
+// here (an unknown function code, a length past the largest frame). No
+// copies: for reading floods.
+int knownReplyLength(const char *data, int size);
+
+// The CRC at the end of the `length` bytes at `data` is right.
+bool hasRightCrc(const char *data, int length);
 
 // The bytes are exactly one frame, its CRC right.
 bool isWholeFrame(const QByteArray &bytes, Direction direction);

@@ -1,10 +1,11 @@
 #include "engine/commission/busrecord.h"
 
 #include "engine/bus/busreport.h"
+#include "engine/commission/commissionrecord.h"
 #include "engine/platform/textsafety.h"
 #include "engine/platform/tracelog.h"
-#include "engine/commission/commissionrecord.h"
 
+#include <QCoreApplication>
 #include <QStringList>
 
 namespace busrecord
@@ -14,6 +15,11 @@ QString header()
 {
     return QStringLiteral(
         "time,mac,ip,tcp_port,bus_settings,searched,answered,missing,quality,result");
+}
+
+commissionrecord::Kind kind()
+{
+    return {header(), {}, QCoreApplication::translate("commissionrecord", "a bus record")};
 }
 
 QString line(const BusReport &report, int searched, const Row &row)
@@ -40,7 +46,7 @@ QString line(const BusReport &report, int searched, const Row &row)
 bool append(const QString &path, const BusReport &report, int searched, const Row &row,
             QString *error)
 {
-    return commissionrecord::appendLines(path, header(), {line(report, searched, row)}, error);
+    return commissionrecord::appendLines(path, kind(), {line(report, searched, row)}, error);
 }
 
 } // namespace busrecord

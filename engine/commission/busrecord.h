@@ -3,6 +3,11 @@
 
 #include <QString>
 
+namespace commissionrecord
+{
+struct Kind;
+}
+
 struct BusReport;
 
 // The record of a bus check (ordan-cli bus --record): a CSV file (RFC 4180,
@@ -23,6 +28,8 @@ struct Row {
 
 // "time,mac,ip,tcp_port,bus_settings,searched,answered,missing,quality,result"
 QString header();
+// The kind of record it is, for the commissioning record's appending.
+commissionrecord::Kind kind();
 // One row (without line end).
 QString line(const BusReport &report, int searched, const Row &row);
 // Appends the row, with the header first when the file is new or empty,

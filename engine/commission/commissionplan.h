@@ -148,6 +148,9 @@ bool isRecord(const QByteArray &bytes);
 // cell outside them; an empty file too. Whatever else stands in a file is
 // not replaced by a plan without asking.
 bool isPlan(const QByteArray &bytes);
+// Whether the bytes are a plan to the eye, if not one ordan-cli would take
+// whole: CSV whose header names the port column, and no record.
+bool looksLikePlan(const QByteArray &bytes);
 // A record's rows as the cells of a new plan: its port and parameter
 // columns, the planned values (its "planned" column, key=value pairs
 // joined by ";") taking the place of the values read where a row has them;

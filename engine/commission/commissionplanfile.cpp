@@ -2,9 +2,9 @@
 // into table cells and written from them, a record told from a plan.
 #include "engine/commission/commissionplan.h"
 
-#include "engine/platform/textsafety.h"
 #include "engine/commission/commissionplan_p.h"
 #include "engine/commission/commissionrecord.h"
+#include "engine/platform/textsafety.h"
 
 #include <QStringList>
 
@@ -190,6 +190,11 @@ bool isPlan(const QByteArray &bytes)
         return false;
     const Table table = readTable(bytes);
     return table.error.isEmpty() && table.leftOut.isEmpty();
+}
+
+bool looksLikePlan(const QByteArray &bytes)
+{
+    return headerOf(bytes).contains(portColumn) && !isRecord(bytes);
 }
 
 Table planFromRecord(const QByteArray &bytes)

@@ -6,7 +6,6 @@
 #include "engine/platform/workqueue.h"
 
 #include <QCoreApplication>
-#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QPointer>
@@ -72,80 +71,84 @@ Row rowOf(const RowOutcome &outcome)
     return row;
 }
 
+Kind kind()
+{
+    // Earlier versions wrote the columns up to the result, then the plan's
+    // row and its planned values after it; the bus column came last.
+    const QString columns = header();
+    const QString result = QStringLiteral(",result");
+    const QString upToResult = columns.left(columns.indexOf(result) + result.size());
+    return {columns,
+            {upToResult, upToResult + QStringLiteral(",row,planned")},
+            RecordText::tr("a commissioning record")};
+}
+
+namespace
+{
+
 // A file is appended to; a device or a pipe (no end to seek to) is written.
-static QIODevice::OpenMode appendMode(const QString &path)
+QIODevice::OpenMode appendMode(const QString &path)
 {
     const QFileInfo info(path);
     return info.exists() && !info.isFile() ? QIODevice::WriteOnly
                                            : QIODevice::WriteOnly | QIODevice::Append;
 }
 
-bool checkWritable(const QString &path, QString *error)
-{
-    if (!checkAppendable(path, error))
-        return false;
-    // An existing file is opened to append, which changes nothing in it:
-    // the system's own word that it can be (a read-only mount, an ACL).
-    // A device or a pipe is not opened: a pipe's open waits for a reader.
-    const QFileInfo info(path);
-    if (!info.isFile())
-        return true;
-    QFile file(path);
-    if (file.open(QIODevice::WriteOnly | QIODevice::Append))
-        return true;
-    *error = file.errorString();
-    return false;
-}
+// The longest first line looked at: a record's header is far shorter.
+constexpr qint64 firstLineBytes = 4096;
 
-bool checkAppendable(const QString &path, QString *error)
+} // namespace
+
+Holds holds(const QString &path, const Kind &kind, QString *firstLine)
 {
-    if (path.trimmed().isEmpty()) {
-        *error = RecordText::tr("no record file is given");
-        return false;
-    }
-    const QFileInfo file(path);
-    if (file.isDir()) {
-        *error = RecordText::tr("%1 is a folder").arg(path);
-        return false;
-    }
-    if (file.exists()) {
-        if (!file.isWritable()) {
-            *error = RecordText::tr("%1 cannot be written").arg(path);
-            return false;
-        }
-        return true;
-    }
-    const QFileInfo folder(file.absolutePath());
-    if (!folder.isDir()) {
-        *error = RecordText::tr("the folder %1 does not exist")
-                     .arg(QDir::toNativeSeparators(folder.filePath()));
-        return false;
-    }
-    if (!folder.isWritable()) {
-        *error = RecordText::tr("the folder %1 cannot be written")
-                     .arg(QDir::toNativeSeparators(folder.filePath()));
-        return false;
-    }
-    return true;
+    if (firstLine)
+        firstLine->clear();
+    const QFileInfo info(path);
+    if (!info.isFile() || info.size() == 0)
+        return Holds::Nothing;
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return Holds::Other;
+    QByteArray line = file.readLine(firstLineBytes);
+    if (line.startsWith("\xEF\xBB\xBF"))
+        line.remove(0, 3);
+    while (line.endsWith('\n') || line.endsWith('\r'))
+        line.chop(1);
+    const QString text = QString::fromUtf8(line);
+    if (firstLine)
+        *firstLine = text;
+    return text == kind.header || kind.earlier.contains(text) ? Holds::Record : Holds::Other;
 }
 
 bool append(const QString &path, const Row &row, QString *error)
 {
-    return appendLines(path, header(), {line(row)}, error);
+    return appendLines(path, kind(), {line(row)}, error);
 }
 
-bool appendLines(const QString &path, const QString &header, const QStringList &lines,
-                 QString *error)
+bool appendLines(const QString &path, const Kind &kind, const QStringList &lines, QString *error)
 {
+    // Looked at again as each row goes in: the file may have been replaced
+    // since the run began.
+    if (holds(path, kind) == Holds::Other) {
+        *error = RecordText::tr("%1 is not %2: its first line is not such a record's header")
+                     .arg(path, kind.name);
+        return false;
+    }
+    QByteArray bytes;
+    const QFileInfo info(path);
+    if (info.isFile() && info.size() > 0) {
+        QFile last(path);
+        if (last.open(QIODevice::ReadOnly) && last.seek(info.size() - 1) && last.read(1) != "\n")
+            bytes = "\r\n";
+    }
     QFile file(path);
     if (!file.open(appendMode(path))) {
         *error = file.errorString();
         return false;
     }
-    QByteArray bytes;
     // A new file starts with the header; a device or pipe takes rows only.
     if (!file.isSequential() && file.size() == 0)
-        bytes = header.toUtf8() + "\r\n";
+        bytes = kind.header.toUtf8() + "\r\n";
     for (const QString &text : lines)
         bytes += text.toUtf8() + "\r\n";
     if (file.write(bytes) != bytes.size() || !file.flush()) {

@@ -49,20 +49,35 @@ QString line(const Row &row);
 // outcome's.
 Row rowOf(const RowOutcome &outcome);
 
-// Checks that the record can be appended to, before anything is sent,
-// without making it or changing it: a run refused before it starts leaves
-// no file behind.
-bool checkWritable(const QString &path, QString *error);
-// The same judged without touching anything, as a path is typed: an
-// existing file that can be written, or a new one in a folder that can be.
-bool checkAppendable(const QString &path, QString *error);
+// A kind of record of this program: the header it writes first in a new
+// file, the headers earlier versions wrote (such a file is appended to as
+// it is, its readers go by the names of the columns), and what a message
+// calls it.
+struct Kind {
+    QString header;
+    QStringList earlier;
+    QString name; // "a commissioning record"
+};
+// The commissioning record's.
+Kind kind();
+
+// What a file holds for a record of `kind`: nothing yet (no file, or an
+// empty one), such a record (its first line one of the kind's headers), or
+// something else, which is never appended to. A device or a pipe holds
+// nothing: it takes rows as they come, and is not read. `firstLine`: the
+// file's first line, without its byte-order mark and line end.
+enum class Holds { Nothing, Record, Other };
+Holds holds(const QString &path, const Kind &kind, QString *firstLine = nullptr);
+
 // Appends the row, with the header first when the file is new or empty.
 bool append(const QString &path, const Row &row, QString *error);
-// Any record of this program (CSV, CRLF): appends the lines, with `header`
-// first when the file is new or empty, flushed and synced to the disk
-// before it counts; a device or a pipe takes the lines only.
-bool appendLines(const QString &path, const QString &header, const QStringList &lines,
-                 QString *error);
+// Any record of this program (CSV, CRLF): appends the lines, with the
+// kind's header first when the file is new or empty, flushed and synced to
+// the disk before it counts; a device or a pipe takes the lines only. A
+// file that holds something else than a record of `kind` is refused and
+// left as it is; a last line cut short (a crash in the middle of a row) is
+// ended first, so that no row is glued to it.
+bool appendLines(const QString &path, const Kind &kind, const QStringList &lines, QString *error);
 
 // Local time in ISO 8601 with milliseconds and the UTC offset.
 QString timestamp();

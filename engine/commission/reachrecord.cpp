@@ -1,9 +1,10 @@
 #include "engine/commission/reachrecord.h"
 
+#include "engine/commission/commissionrecord.h"
 #include "engine/platform/textsafety.h"
 #include "engine/platform/tracelog.h"
-#include "engine/commission/commissionrecord.h"
 
+#include <QCoreApplication>
 #include <QStringList>
 
 namespace reachrecord
@@ -12,6 +13,11 @@ namespace reachrecord
 QString header()
 {
     return QStringLiteral("time,row,ip,tcp_port,result,milliseconds");
+}
+
+commissionrecord::Kind kind()
+{
+    return {header(), {}, QCoreApplication::translate("commissionrecord", "a reach record")};
 }
 
 QString line(const Row &row)
@@ -31,7 +37,7 @@ bool append(const QString &path, const QList<Row> &rows, QString *error)
     QStringList lines;
     for (const Row &row : rows)
         lines << line(row);
-    return commissionrecord::appendLines(path, header(), lines, error);
+    return commissionrecord::appendLines(path, kind(), lines, error);
 }
 
 } // namespace reachrecord

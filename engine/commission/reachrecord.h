@@ -4,6 +4,11 @@
 #include <QList>
 #include <QString>
 
+namespace commissionrecord
+{
+struct Kind;
+}
+
 // The record of a reach check (ordan-cli reach --record): a CSV file
 // (RFC 4180, UTF-8) with one row per target, appended to, the header first
 // when the file is new. The address and port come from a plan or the
@@ -23,6 +28,8 @@ struct Row {
 
 // "time,row,ip,tcp_port,result,milliseconds"
 QString header();
+// The kind of record it is, for the commissioning record's appending.
+commissionrecord::Kind kind();
 // One row (without line end).
 QString line(const Row &row);
 // Appends the rows, with the header first when the file is new or empty,

@@ -32,9 +32,9 @@ QString cellValue(const QString &cell)
 
 } // namespace
 
-bool read(const QString &path, QList<siteregister::RowEntry> *rows, QString *error)
+bool readText(const QString &path, QString *text, QString *error)
 {
-    rows->clear();
+    text->clear();
     QFile file(path);
     if (!QFileInfo(path).isFile()) {
         *error = ImportText::tr("%1 is not a file").arg(path);
@@ -51,18 +51,37 @@ bool read(const QString &path, QList<siteregister::RowEntry> *rows, QString *err
     QByteArray bytes = file.readAll();
     if (bytes.startsWith("\xEF\xBB\xBF"))
         bytes.remove(0, 3);
-    const QString text = QString::fromUtf8(bytes);
-    if (text.toUtf8() != bytes) {
+    *text = QString::fromUtf8(bytes);
+    if (text->toUtf8() != bytes) {
+        text->clear();
         *error = ImportText::tr("%1 is not UTF-8 text").arg(path);
         return false;
     }
+    return true;
+}
+
+bool readCells(const QString &path, QList<QStringList> *records, QString *error)
+{
+    records->clear();
+    QString text;
+    if (!readText(path, &text, error))
+        return false;
     QString problem;
-    const QList<QStringList> records =
-        commissionplan::splitCsv(text, commissionplan::detectSeparator(text), &problem);
+    *records = commissionplan::splitCsv(text, commissionplan::detectSeparator(text), &problem);
     if (!problem.isEmpty()) {
+        records->clear();
         *error = QStringLiteral("%1: %2").arg(path, problem);
         return false;
     }
+    return true;
+}
+
+bool read(const QString &path, QList<siteregister::RowEntry> *rows, QString *error)
+{
+    rows->clear();
+    QList<QStringList> records;
+    if (!readCells(path, &records, error))
+        return false;
     if (records.isEmpty()) {
         *error = ImportText::tr("%1 is empty").arg(path);
         return false;
@@ -107,6 +126,19 @@ bool read(const QString &path, QList<siteregister::RowEntry> *rows, QString *err
         const QString mac = row.values.value(ModuleField::Mac);
         if (!mac.isEmpty() && !parameters::isWellFormedMac(mac))
             return refuse(ImportText::tr("\"%1\" is not a MAC address").arg(mac));
+        row.planned = siteregister::valuesFrom(cell(QStringLiteral("planned")));
+        // Each value by the protocol's rules: a cell that is no value a
+        // module holds (a formula, a typing mistake) is no fact to keep.
+        for (const parameters::Values *values : {&row.values, &row.planned}) {
+            for (auto it = values->cbegin(); it != values->cend(); ++it) {
+                if (parameters::identityFields().contains(it.key()))
+                    continue;
+                const QString rule = parameters::checkValue(it.key(), it.value());
+                if (!rule.isEmpty())
+                    return refuse(ImportText::tr("%1 \"%2\" is not %3")
+                                      .arg(parameters::fieldKey(it.key()), it.value(), rule));
+            }
+        }
         const QString planRow = cell(QStringLiteral("row"));
         if (!planRow.isEmpty()) {
             bool ok = false;
@@ -114,7 +146,6 @@ bool read(const QString &path, QList<siteregister::RowEntry> *rows, QString *err
             if (!ok || row.planRow < 0)
                 return refuse(ImportText::tr("\"%1\" is not a row of a plan").arg(planRow));
         }
-        row.planned = siteregister::valuesFrom(cell(QStringLiteral("planned")));
         rows->append(row);
     }
     return true;

@@ -8,20 +8,20 @@
 
 #include <QObject>
 
-#include <atomic>
 #include <functional>
 #include <memory>
 
 class SiteRegister;
 class WorkQueue;
 
-// The site register's worker for a run: its connection lives on a thread
-// of its own (a WorkQueue), so that a slow or stalled register holds up no
-// port's timers and no window. The run opens it and is begun in it before
-// anything is written; then every call goes to it as work, in the order
-// handed over, and what the work answers comes back on the desk's thread
-// through the event loop. registeradapter.h wires a write's admission and
-// keeping to it; the claims a row takes go through it too.
+// The site register's worker: its connection lives on a thread of its own
+// (a WorkQueue), so that a slow or stalled register holds up no port's
+// timers and no window. A run opens it and is begun in it before anything
+// is written; then every call goes to it as work, in the order handed
+// over, and what the work answers comes back on the desk's thread through
+// the event loop. registeradapter.h wires a write's admission and keeping
+// to it; the claims a row takes go through it too. A window's desk may
+// also only read (post() with SiteRegister::Access::Read opens).
 class RegisterDesk : public QObject
 {
     Q_OBJECT
@@ -54,8 +54,18 @@ public:
 
     explicit RegisterDesk(QObject *parent = nullptr);
     // Ends the run in the register and closes it, after the work handed
-    // over; answers not delivered yet are dropped.
+    // over; answers not delivered yet are dropped. Unless waitAtEnd() is
+    // off, it waits for that.
     ~RegisterDesk() override;
+
+    // Whether the end waits for the register's thread (ordan-cli: it does).
+    // A window's desk does not: a register that stalls holds up no window;
+    // its thread ends the run and closes the register on its own when it
+    // can (settle() waits for that as the program ends).
+    void setWaitAtEnd(bool wait) { waitAtEnd = wait; }
+    // Waits up to `ms` for the threads of desks ended without waiting;
+    // false when one is still held up by its register.
+    static bool settle(int ms);
 
     // Opens the register and begins `run` in it (its plan's identity names
     // the claims), waiting for both. Plans the register knew by their files'
@@ -64,11 +74,21 @@ public:
     // reason: nothing may then be written.
     bool open(const siteregister::Location &location, const siteregister::RunInfo &run,
               QString *error);
+    // The same without waiting: `done` runs on the desk's thread once both
+    // are done, or with why not (never when the desk is gone by then).
+    using Opened = std::function<void(bool opened, const QString &error)>;
+    void open(const siteregister::Location &location, const siteregister::RunInfo &run,
+              const Opened &done);
     // A run of `tool` by this user now on the plan whose file holds
     // `planBytes`: known by its rows' identity (and by its bytes' hash, in
     // registers that knew it so).
     static siteregister::RunInfo planRun(const QString &tool, const QString &planPath,
                                          const QByteArray &planBytes, const QString &record);
+    // The key `reg` knows the plan of `planBytes` by, to read what it holds
+    // of it: its rows' identity, or its bytes' hash in a register that knew
+    // it only so (an older one, the plan not run since). Empty, with the
+    // reason, when the register could not be asked.
+    static QString planKey(SiteRegister &reg, const QByteArray &planBytes, QString *error);
     bool isOpen() const { return runId != 0; }
     QString shown() const { return where; }
     qint64 run() const { return runId; }
@@ -107,15 +127,18 @@ public:
     void standing(const QList<siteregister::PlannedRow> &rows, const Standing &done);
 
 private:
+    // The connection and where its answers go: shared with the register's
+    // thread, which may outlive the desk.
+    struct Shared;
+
     Policy rules;
     Question ask;
     QString where;
     QString plan;
     qint64 runId = 0;
-    // Set as the desk goes: a reconnection waiting gives up.
-    std::shared_ptr<std::atomic_bool> closing = std::make_shared<std::atomic_bool>(false);
+    bool waitAtEnd = true;
 
-    std::unique_ptr<SiteRegister> reg; // used on the register's thread only
+    std::shared_ptr<Shared> shared;
     std::unique_ptr<WorkQueue> queue;
 };
 

@@ -1,13 +1,23 @@
 #include "engine/commission/runsummary.h"
 
+#include "engine/commission/commissionrun.h"
 #include "engine/jobs/rowoutcome.h"
 #include "engine/platform/textsafety.h"
-#include "engine/commission/commissionrun.h"
 
+#include <QCoreApplication>
 #include <QMap>
 
 namespace runsummary
 {
+
+namespace
+{
+// English in ordan-cli (it loads no translation), the window's language in
+// a window's table: never the two mixed.
+struct SummaryText {
+    Q_DECLARE_TR_FUNCTIONS(runsummary)
+};
+} // namespace
 
 QStringList table(const CommissionRun &run)
 {
@@ -18,11 +28,11 @@ QStringList table(const CommissionRun &run)
         outcomes << run.outcome(i);
         keepsRecord = keepsRecord || outcomes.last().keepsRecord;
     }
-    QList<QStringList> cells{{QStringLiteral("row"), QStringLiteral("port"),
-                              QStringLiteral("module"), QStringLiteral("MAC"), QStringLiteral("ip"),
-                              QStringLiteral("result")}};
+    QList<QStringList> cells{{SummaryText::tr("row"), SummaryText::tr("port"),
+                              SummaryText::tr("module"), SummaryText::tr("MAC"),
+                              SummaryText::tr("ip"), SummaryText::tr("result")}};
     if (keepsRecord)
-        cells.first().insert(5, QStringLiteral("recorded"));
+        cells.first().insert(5, SummaryText::tr("recorded"));
     QMap<QString, int> counts;
     for (int i = 0; i < run.rowCount(); ++i) {
         const commissionplan::Row &row = run.row(i);
@@ -36,15 +46,17 @@ QStringList table(const CommissionRun &run)
             cells.last().insert(5, outcome.status == RowOutcome::Status::NotReached ||
                                            outcome.status == RowOutcome::Status::AlreadyDone
                                        ? QStringLiteral("-")
-                                   : outcome.recorded ? QStringLiteral("yes")
-                                                      : QStringLiteral("NO"));
+                                   : outcome.recorded ? SummaryText::tr("yes")
+                                                      : SummaryText::tr("NO"));
     }
     QStringList counted;
     for (const QString &state : RowOutcome::statusWords(run.isAudit()))
-        counted << QStringLiteral("%1 %2").arg(counts.value(state)).arg(state);
+        counted
+            << QStringLiteral("%1 %2").arg(counts.value(state)).arg(RowOutcome::statusText(state));
     // Rows the register knows done by another run, when there are any.
-    if (const int done = counts.value(QStringLiteral("done already")))
-        counted << QStringLiteral("%1 done already").arg(done);
+    const QString doneAlready = QStringLiteral("done already");
+    if (const int done = counts.value(doneAlready))
+        counted << QStringLiteral("%1 %2").arg(done).arg(RowOutcome::statusText(doneAlready));
     return textsafety::columns(cells, 0) + QStringList{counted.join(QLatin1String(", "))};
 }
 

@@ -141,6 +141,9 @@ void BusSettingsSearch::onRead()
 void BusSettingsSearch::probe(bool afterWrite)
 {
     BusScanSettings s = config.scan;
+    // The gap between a reply and the next request at the speed tried.
+    if (!done.isEmpty() && done.last().setting.speed.toInt() > 0)
+        s.lineBaud = done.last().setting.speed.toInt();
     if (afterWrite)
         s.connectRetryMs = qMax(s.connectRetryMs, config.networkTimeoutMs);
     retire(scan);
@@ -301,6 +304,7 @@ void BusSettingsSearch::restore(Outcome why)
     emit restoringSettings(text(old, oldStopBits));
     write(old, [this, why] {
         if (writer->result() == JobResult::Done && writer->verified()) {
+            restoredVerified = true;
             end(why, failure, failedExit);
             return;
         }
@@ -350,8 +354,12 @@ int BusSettingsSearch::exitCode() const
 QString BusSettingsSearch::conclusion() const
 {
     const QString was = text(old, oldStopBits);
-    const QString back = tr("the module is back at %1, verified").arg(was);
     const int n = triesWritten();
+    // What was done and read back: written back and verified, or never
+    // written; otherwise the module's settings are not known.
+    const QString back = restoredVerified ? tr("the module is back at %1, verified").arg(was)
+                         : n == 0 ? tr("nothing was written, the module stays at %1").arg(was)
+                                  : tr("the module was not written back to %1").arg(was);
     switch (result) {
     case Outcome::Found:
         if (n == 0)

@@ -141,6 +141,9 @@ private:
     bool consoleDone = false; // the try's read or write has ended
     bool probeStarted = false;
     bool restoring = false;
+    // The write back was verified: the module read back at its old settings.
+    // The conclusion says "back at" only then.
+    bool restoredVerified = false;
     Outcome result = Outcome::Failed;
     QString failure;
     int failedExit = 0;

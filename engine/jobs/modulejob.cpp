@@ -51,10 +51,16 @@ void runQueries(ModuleConsole *console, const QList<ModuleField> &fields,
                 ++reading->answered;
             const ReadoutAnswer answer = interpretAnswer(row.field, cleanReply(reply));
             if (answered && answer.valid) {
+                // A MAC in one form wherever it is shown or kept (upper
+                // case, colons); one that is none stays as it came.
+                const QString mac = answer.field == ModuleField::Mac
+                                        ? parameters::normalMac(answer.text)
+                                        : QString();
                 reading->values.insert(answer.field, isChoiceField(answer.field)
                                                          ? QString::fromLatin1(choiceWord(
                                                                answer.field, answer.position))
-                                                         : answer.text);
+                                                     : !mac.isEmpty() ? mac
+                                                                      : answer.text);
             } else {
                 reading->invalid << answer.field;
             }

@@ -270,7 +270,7 @@ RowOutcome RowOutcome::of(const WriteResult &r)
         // names do not all answer through it.
         o.status = Status::Failed;
         o.failure = Failure::BusIncomplete;
-        o.exitCode = busExitCode(r.bus);
+        o.exitCode = r.bus.exitCode();
         o.reason = (r.audit ? tr("matches on the console, reachable, bus: %1")
                             : tr("verified on the console, reachable, bus: %1"))
                        .arg(r.bus.outcomeWords(true));
@@ -287,8 +287,12 @@ RowOutcome RowOutcome::of(const WriteResult &r)
                                 r.ending == Ending::ReadBackSilent ||
                                 r.ending == Ending::ReadBackNotIdentified;
     if (r.verify && (compared || r.ending == Ending::Differs || r.ending == Ending::OtherModule ||
-                     (readBackFailed && r.resetSent)))
-        o.verified = compared;
+                     (readBackFailed && r.resetSent))) {
+        // Verified counts only where it is kept: a row the register did not
+        // take is right on the module, not verified.
+        o.onModule = compared;
+        o.verified = compared && !(o.keepsRegister && !o.registered);
+    }
     if (compared || r.ending == Ending::Differs)
         o.matches = compared;
     o.wentThrough = compared || r.ending == Ending::Differs || r.ending == Ending::OtherModule;
@@ -365,21 +369,4 @@ int RowOutcome::reachExitCode(const QList<ReachCheck::Outcome> &outcomes, bool i
     if (outcomes.contains(ReachCheck::Outcome::Refused))
         return int(JobResult::Mismatch);
     return recordFailed ? int(JobResult::FileNotWritten) : 0;
-}
-
-int RowOutcome::busExitCode(const BusReport &report)
-{
-    switch (report.verdict()) {
-    case BusReport::Verdict::Found:
-        return 0;
-    case BusReport::Verdict::Interrupted:
-        return int(JobResult::Interrupted);
-    case BusReport::Verdict::NotReached:
-        return int(JobResult::NoAnswer);
-    case BusReport::Verdict::NothingAnswers:
-    case BusReport::Verdict::Missing:
-    case BusReport::Verdict::PoorLine:
-        break;
-    }
-    return int(JobResult::Mismatch);
 }

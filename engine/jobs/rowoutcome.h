@@ -103,8 +103,10 @@ public:
     bool moduleRight = false;
     // ordan-cli's exit code for the row.
     int exitCode = 0;
-    // "verified" in JSON: whether the module was read back as written;
+    // "on_module" in JSON: whether the module was read back as written;
     // none when it was not read back (not asked, or it did not get there).
+    // "verified": that, and the register (when one is kept) took the row.
+    std::optional<bool> onModule;
     std::optional<bool> verified;
     // "matches" in JSON (an audit): none when nothing was compared.
     std::optional<bool> matches;
@@ -148,6 +150,8 @@ public:
     QString statusWord() const;
     // The words a run's rows can have, in the order a summary counts them.
     static QStringList statusWords(bool audit);
+    // A status word in the reader's language (itself in English).
+    static QString statusText(const QString &word);
     // What the module itself came to, whatever the record: "verified",
     // "unverified" or "matches"; empty when it did not get there.
     QString moduleWord() const;
@@ -156,8 +160,13 @@ public:
     QString failureWord() const;
     // The row in one line, as ordan-cli's summary gives it: "verified",
     // "failed: the module refused ...", "differs: ip planned ..., module
-    // has ...".
+    // has ..."; in a window's language where one is loaded.
     QString line() const;
+    // The row in a word or a few, for the site window's state column: its
+    // status, a difference by the parameters that differ ("differs: ip,
+    // mask"; a write's too), a failure by its word ("failed: refused"), a
+    // row done already by whom; in a window's language where one is loaded.
+    QString shortLine() const;
     // What the row came to, for the site window's result cell.
     QString detail() const;
     // What the register said of the module, when it went on anyway or
@@ -191,11 +200,6 @@ public:
     // when all were reachable but their record was not written.
     static int reachExitCode(const QList<ReachCheck::Outcome> &outcomes, bool interrupted = false,
                              bool recordFailed = false);
-    // ordan-cli's exit code for a row whose bus check came to `report`: 0
-    // when every device asked answers; 6 when one does not (or none does);
-    // 4 when the module's TCP port could not be used for it; 130 when
-    // interrupted.
-    static int busExitCode(const BusReport &report);
 
 private:
     QString recordText;

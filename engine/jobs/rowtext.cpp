@@ -1,6 +1,7 @@
 // How a row's outcome is said: its status word, its line in ordan-cli's
-// summary, its detail in the site window, and the parameters' names in
-// those sentences. What it came to is judged in rowoutcome.cpp.
+// summary, its short line and its detail in the site window, and the
+// parameters' names in those sentences. What it came to is judged in
+// rowoutcome.cpp.
 #include "engine/jobs/rowoutcome.h"
 
 #include <QStringList>
@@ -80,18 +81,38 @@ QString RowOutcome::failureWord() const
     return QString();
 }
 
+QString RowOutcome::statusText(const QString &word)
+{
+    if (word == QLatin1String("verified"))
+        return tr("verified");
+    if (word == QLatin1String("unverified"))
+        return tr("unverified");
+    if (word == QLatin1String("matches"))
+        return tr("matches");
+    if (word == QLatin1String("differs"))
+        return tr("differs");
+    if (word == QLatin1String("failed"))
+        return tr("failed");
+    if (word == QLatin1String("not reached"))
+        return tr("not reached");
+    if (word == QLatin1String("done already"))
+        return tr("done already");
+    return word;
+}
+
 QString RowOutcome::line() const
 {
-    // ordan-cli's words: English, as the rest of its output.
-    QString word = statusWord();
+    // ordan-cli's words: English, as the rest of its output (it loads no
+    // translation); in a window's language where one is loaded, all of it.
+    QString word = statusText(statusWord());
     if (status == Status::NotReached || status == Status::AlreadyDone)
         return word + QStringLiteral(": ") + reason;
     if (status == Status::Differs && audit) {
         QStringList parts;
         for (const Difference &d : differences)
-            parts << QStringLiteral("%1 planned %2, module has %3")
-                         .arg(parameters::fieldKey(d.field), d.expected,
-                              d.read.isEmpty() ? QStringLiteral("(missing)") : d.read);
+            parts << tr("%1 planned %2, module has %3")
+                         .arg(fieldName(d.field), d.expected,
+                              d.read.isEmpty() ? tr("(missing)") : d.read);
         return word + QStringLiteral(": ") + parts.join(QLatin1String("; "));
     }
     if (isSuccess() || status == Status::Unverified)
@@ -99,14 +120,41 @@ QString RowOutcome::line() const
                    ? word
                    : word + QStringLiteral(" (") + registerNote() + QLatin1Char(')');
     if (failure == Failure::NotRecorded && reason.isEmpty())
-        return word + QStringLiteral(": %1 on the module, but the record lacks its row (%2)")
-                          .arg(audit ? QStringLiteral("matches") : QStringLiteral("verified"),
-                               recordError);
+        return word + QStringLiteral(": ") +
+               tr("%1 on the module, but the record lacks its row (%2)")
+                   .arg(audit ? tr("matches") : tr("verified"), recordError);
     // A failed row the register did not take either: both said.
     if (!registerError.isEmpty() && failure != Failure::NotRegistered)
         return word + QStringLiteral(": ") + reason + QStringLiteral(" (") + registerError +
                QLatin1Char(')');
     return word + QStringLiteral(": ") + reason;
+}
+
+QString RowOutcome::shortLine() const
+{
+    const auto with = [](const QString &word, const QString &what) {
+        return what.isEmpty() ? word : word + QStringLiteral(": ") + what;
+    };
+    switch (status) {
+    case Status::Verified:
+    case Status::Unverified:
+    case Status::Matches:
+    case Status::NotReached:
+        return statusText(statusWord());
+    case Status::Differs: {
+        QList<ModuleField> fields;
+        for (const Difference &d : differences)
+            fields << d.field;
+        return with(statusText(QStringLiteral("differs")), fieldNames(fields));
+    }
+    case Status::Failed:
+        return with(statusText(statusWord()), failureWord());
+    case Status::Interrupted:
+        return tr("interrupted");
+    case Status::AlreadyDone:
+        return with(statusText(statusWord()), reason);
+    }
+    return QString();
 }
 
 QString RowOutcome::detail() const

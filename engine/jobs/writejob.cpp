@@ -330,7 +330,7 @@ void WriteJob::onBusChecked()
     facts.bus = busScan->report();
     if (facts.bus.interrupted)
         return; // stopped: the job ended already
-    end(RowOutcome::busExitCode(facts.bus) == 0 ? Ending::Done : Ending::BusIncomplete);
+    end(facts.bus.exitCode() == 0 ? Ending::Done : Ending::BusIncomplete);
 }
 
 void WriteJob::endOn(ModuleField field, Ending ending, const QString &reply)

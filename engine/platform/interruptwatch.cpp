@@ -30,16 +30,29 @@ std::vector<int> signalsOf(InterruptWatch::Kind kind, InterruptWatch::Also also)
 {
     if (kind == InterruptWatch::Kind::Report)
         return {SIGUSR1};
-    std::vector<int> stop{SIGINT, SIGTERM, SIGHUP};
-    if (also == InterruptWatch::Also::Quit)
+    if (kind == InterruptWatch::Kind::Reload)
+        return {SIGHUP};
+    std::vector<int> stop{SIGINT, SIGTERM};
+    if (also != InterruptWatch::Also::QuitNotHangUp)
+        stop.push_back(SIGHUP);
+    if (also != InterruptWatch::Also::Nothing)
         stop.push_back(SIGQUIT);
     return stop;
 }
 int stopPipe[2] = {-1, -1};
 int reportPipe[2] = {-1, -1};
+int reloadPipe[2] = {-1, -1};
 int *pipeOf(InterruptWatch::Kind kind)
 {
-    return kind == InterruptWatch::Kind::Stop ? stopPipe : reportPipe;
+    switch (kind) {
+    case InterruptWatch::Kind::Stop:
+        return stopPipe;
+    case InterruptWatch::Kind::Report:
+        return reportPipe;
+    case InterruptWatch::Kind::Reload:
+        break;
+    }
+    return reloadPipe;
 }
 void onStop(int)
 {
@@ -53,6 +66,13 @@ void onReport(int)
     const int saved = errno;
     const char byte = 1;
     [[maybe_unused]] const ssize_t n = ::write(reportPipe[1], &byte, 1);
+    errno = saved;
+}
+void onReload(int)
+{
+    const int saved = errno;
+    const char byte = 1;
+    [[maybe_unused]] const ssize_t n = ::write(reloadPipe[1], &byte, 1);
     errno = saved;
 }
 
@@ -83,7 +103,7 @@ InterruptWatch::InterruptWatch(std::function<void()> onSignal, Kind kind, Also a
     if (!makePipe(fds))
         return;
     struct sigaction sa = {};
-    sa.sa_handler = kind == Kind::Stop ? onStop : onReport;
+    sa.sa_handler = kind == Kind::Stop ? onStop : kind == Kind::Report ? onReport : onReload;
     sigemptyset(&sa.sa_mask);
     sa.sa_flags = SA_RESTART;
     for (const int sig : signalsOf(kind, also)) {

@@ -15,14 +15,16 @@ class QSocketNotifier;
 //           Also::Quit, SIGQUIT (Ctrl-\) too, for a service that ends on it
 //           as on SIGTERM.
 //   Report: SIGUSR1: a long-running command says how it stands.
+//   Reload: SIGHUP: a service reads its configuration again. A Stop watch
+//           beside it takes Also::QuitNotHangUp, which leaves SIGHUP to it.
 // A signal that was ignored when the watch began stays ignored: the one who
 // started the program wants it so (`nohup` ignores SIGHUP, a shell's
 // background job SIGINT and SIGQUIT). One watch of each kind at a time.
 class InterruptWatch
 {
 public:
-    enum class Kind { Stop, Report };
-    enum class Also { Nothing, Quit };
+    enum class Kind { Stop, Report, Reload };
+    enum class Also { Nothing, Quit, QuitNotHangUp };
 
     explicit InterruptWatch(std::function<void()> onSignal, Kind kind = Kind::Stop,
                             Also also = Also::Nothing);

@@ -4,6 +4,7 @@
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#include <QSettings>
 
 #include <cstdio>
 
@@ -80,6 +81,20 @@ int usageError(const QString &text)
         stderr, "Try '%s --help'.\n",
         textsafety::escapeControls(QCoreApplication::applicationName()).toLocal8Bit().constData());
     return 2;
+}
+
+void setOrganization()
+{
+    QCoreApplication::setOrganizationName(QLatin1String(organization));
+    // Where Qt kept a program's settings while no organisation was named.
+    QSettings before(QSettings::NativeFormat, QSettings::UserScope,
+                     QStringLiteral("Unknown Organization"), QCoreApplication::applicationName());
+    QSettings now;
+    if (!now.allKeys().isEmpty() || before.allKeys().isEmpty())
+        return;
+    for (const QString &key : before.allKeys())
+        now.setValue(key, before.value(key));
+    now.sync();
 }
 
 } // namespace startup

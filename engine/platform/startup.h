@@ -28,6 +28,14 @@ int parse(QCommandLineParser &parser, const QStringList &arguments);
 // made yet (it needs a display), the parser's help and errors need one.
 int withReader(int &argc, char **argv, const std::function<int()> &read);
 
+// The organisation every program of this project is under: its settings
+// live in ~/.config/ordan/ (QSettings), its data in ~/.local/share/ordan/.
+// Settings a window saved before the name was set (under Qt's "Unknown
+// Organization") are carried over, once: when the program has none under
+// the new name yet. Call after the application's name is set.
+inline constexpr char organization[] = "ordan";
+void setOrganization();
+
 // Options that Qt's application object takes itself (-platform, -style,
 // ...): accepted, left in the command line for it, hidden from the help.
 void addQtOptions(QCommandLineParser &parser);

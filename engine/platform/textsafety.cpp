@@ -10,7 +10,10 @@ namespace
 
 bool isControl(uint c)
 {
-    return c < 0x20 || c == 0x7f || (c >= 0x80 && c <= 0x9f);
+    // C0, DEL, C1, and the bidirectional embeddings, overrides and
+    // isolates, which reorder what a terminal or a spreadsheet shows.
+    return c < 0x20 || c == 0x7f || (c >= 0x80 && c <= 0x9f) || (c >= 0x202a && c <= 0x202e) ||
+           (c >= 0x2066 && c <= 0x2069);
 }
 
 void appendEscape(QString &out, uint c)
@@ -26,7 +29,10 @@ void appendEscape(QString &out, uint c)
         out += QLatin1String("\\t");
         return;
     default:
-        out += QLatin1String("\\x") + QString::number(c, 16).rightJustified(2, QLatin1Char('0'));
+        out +=
+            c > 0xff
+                ? QLatin1String("\\u") + QString::number(c, 16).rightJustified(4, QLatin1Char('0'))
+                : QLatin1String("\\x") + QString::number(c, 16).rightJustified(2, QLatin1Char('0'));
     }
 }
 
@@ -42,6 +48,37 @@ QString quoted(const QString &cell, QChar separator)
     return QLatin1Char('"') + inner + QLatin1Char('"');
 }
 
+// A leading "=", "+", "-", "@", tab or carriage return neutralised with a
+// leading "'".
+QString formulaGuarded(const QString &untrusted)
+{
+    QString cell = untrusted;
+    if (!cell.isEmpty()) {
+        const QChar first = cell.front();
+        if (first == QLatin1Char('=') || first == QLatin1Char('+') || first == QLatin1Char('-') ||
+            first == QLatin1Char('@') || first == QLatin1Char('\t') || first == QLatin1Char('\r'))
+            cell.prepend(QLatin1Char('\''));
+    }
+    return cell;
+}
+
+// Controls escaped; a backslash doubled, or (data for a CSV cell) kept.
+QString escapedText(const QString &text, bool backslashes)
+{
+    QString out;
+    out.reserve(text.size());
+    for (const QChar ch : text) {
+        const uint c = ch.unicode();
+        if (c == '\\' && backslashes)
+            out += QLatin1String("\\\\");
+        else if (isControl(c))
+            appendEscape(out, c);
+        else
+            out += ch;
+    }
+    return out;
+}
+
 } // namespace
 
 QString systemError(int error)
@@ -51,18 +88,7 @@ QString systemError(int error)
 
 QString escapeControls(const QString &text)
 {
-    QString out;
-    out.reserve(text.size());
-    for (const QChar ch : text) {
-        const uint c = ch.unicode();
-        if (c == '\\')
-            out += QLatin1String("\\\\");
-        else if (isControl(c))
-            appendEscape(out, c);
-        else
-            out += ch;
-    }
-    return out;
+    return escapedText(text, true);
 }
 
 QByteArray escapeBytes(const QByteArray &bytes)
@@ -82,14 +108,12 @@ QByteArray escapeBytes(const QByteArray &bytes)
 
 QString csvCell(const QString &untrusted, QChar separator)
 {
-    QString cell = untrusted;
-    if (!cell.isEmpty()) {
-        const QChar first = cell.front();
-        if (first == QLatin1Char('=') || first == QLatin1Char('+') || first == QLatin1Char('-') ||
-            first == QLatin1Char('@') || first == QLatin1Char('\t') || first == QLatin1Char('\r'))
-            cell.prepend(QLatin1Char('\''));
-    }
-    return quoted(escapeControls(cell), separator);
+    return quoted(escapeControls(formulaGuarded(untrusted)), separator);
+}
+
+QString csvDataCell(const QString &untrusted, QChar separator)
+{
+    return quoted(escapedText(formulaGuarded(untrusted), false), separator);
 }
 
 QString csvOwnCell(const QString &text, QChar separator)

@@ -13,8 +13,9 @@
 namespace textsafety
 {
 
-// Control characters (C0, DEL and C1) shown as escapes: "\r", "\n", "\t",
-// otherwise "\x1b" and the like; a backslash is doubled so that an escape in
+// Control characters (C0, DEL and C1, and the bidirectional controls
+// U+202A-U+202E and U+2066-U+2069) shown as escapes: "\r", "\n", "\t",
+// otherwise "\x1b", "\u202e" and the like; a backslash is doubled so that an escape in
 // the output always means a control character in the input. Everything else
 // is kept, non-ASCII letters included.
 QString escapeControls(const QString &text);
@@ -31,6 +32,9 @@ QByteArray escapeBytes(const QByteArray &bytes);
 // leading "'" (what spreadsheet tools recommend against formula injection),
 // quoted when it holds a separator, quote or blank at either end.
 QString csvCell(const QString &untrusted, QChar separator = QLatin1Char(','));
+// A CSV cell of exported data (a register's export): as csvCell, but a
+// backslash is kept as it is, so that the cell holds what JSON holds.
+QString csvDataCell(const QString &untrusted, QChar separator = QLatin1Char(','));
 // A CSV cell of the program's own making (time, result): quoted as needed,
 // not otherwise changed.
 QString csvOwnCell(const QString &text, QChar separator = QLatin1Char(','));

@@ -1,10 +1,13 @@
 #include "engine/platform/workqueue.h"
 
+#include <QDeadlineTimer>
 #include <QMutexLocker>
 #include <QSemaphore>
 #include <QThread>
 
+#include <algorithm>
 #include <memory>
+#include <vector>
 
 WorkQueue::WorkQueue(Work first, Work last)
     : first(std::move(first)), last(std::move(last)), thread(QThread::create([this] { loop(); }))
@@ -12,14 +15,65 @@ WorkQueue::WorkQueue(Work first, Work last)
     thread->start();
 }
 
+namespace
+{
+
+// The queues let go, until their threads have ended. Never destroyed: a
+// thread still at work as the program ends is not deleted under itself
+// while the program's statics go.
+struct LetGo {
+    QMutex mutex;
+    std::vector<std::unique_ptr<WorkQueue>> queues;
+};
+
+LetGo &letGone()
+{
+    static auto *gone = new LetGo;
+    return *gone;
+}
+
+} // namespace
+
 WorkQueue::~WorkQueue()
+{
+    stop();
+    thread->wait();
+}
+
+void WorkQueue::stop()
 {
     {
         const QMutexLocker lock(&mutex);
         stopping = true;
     }
     wake.wakeAll();
-    thread->wait();
+}
+
+void WorkQueue::letGo(std::unique_ptr<WorkQueue> queue)
+{
+    queue->stop();
+    LetGo &gone = letGone();
+    const QMutexLocker lock(&gone.mutex);
+    gone.queues.push_back(std::move(queue));
+    // Those whose threads have ended meanwhile go now.
+    gone.queues.erase(
+        std::remove_if(gone.queues.begin(), gone.queues.end(),
+                       [](const std::unique_ptr<WorkQueue> &q) { return q->thread->isFinished(); }),
+        gone.queues.end());
+}
+
+bool WorkQueue::settle(int ms)
+{
+    LetGo &gone = letGone();
+    const QDeadlineTimer deadline(ms);
+    const QMutexLocker lock(&gone.mutex);
+    for (const std::unique_ptr<WorkQueue> &q : gone.queues)
+        q->thread->wait(deadline);
+    gone.queues.erase(
+        std::remove_if(gone.queues.begin(), gone.queues.end(),
+                       [](const std::unique_ptr<WorkQueue> &q) { return q->thread->isFinished(); }),
+        gone.queues.end());
+    return gone.queues.empty();
 }
 
 void WorkQueue::post(Work work)

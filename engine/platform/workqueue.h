@@ -34,8 +34,18 @@ public:
     // it, and returns once it has run.
     void run(const Work &work);
 
+    // Lets the queue end on its own: the work handed over still runs, then
+    // `last`, and nobody waits for it (a stalled server holds up no
+    // window). The queue is deleted once its thread has ended, by the next
+    // one let go or by settle().
+    static void letGo(std::unique_ptr<WorkQueue> queue);
+    // Waits up to `ms` for the queues let go to end, as a program ends;
+    // false when one is still at work.
+    static bool settle(int ms);
+
 private:
     void loop();
+    void stop();
 
     Work first;
     Work last;

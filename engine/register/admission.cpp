@@ -1,5 +1,6 @@
 #include "engine/register/admission.h"
 
+#include "engine/register/registerfacts.h"
 #include "engine/register/registerlookup.h"
 #include "engine/register/registerruns.h"
 #include "engine/register/registertext.h"
@@ -28,6 +29,13 @@ Admission verdict(Admission::Verdict verdict, const QString &words)
     return a;
 }
 
+Admission rewrite(const RewriteNote &note)
+{
+    Admission a = verdict(Admission::Verdict::Rewrite, noteWords(note));
+    a.note = note;
+    return a;
+}
+
 // The decision, before anything is noted.
 Admission judged(SiteRegister &reg, const AdmissionRequest &request)
 {
@@ -41,16 +49,19 @@ Admission judged(SiteRegister &reg, const AdmissionRequest &request)
         return stopped(Admission::Stop::VerifiedElsewhere,
                        Text::tr("this module, %1, is the one to replace: connect its replacement")
                            .arg(request.mac));
-    const QString was = Text::tr("it was %1").arg(verifiedAs(module));
+    RewriteNote note;
     Admission go;
     switch (judgeModule(module, request.planned)) {
     case ModuleVerdict::HoldsRow:
-        return request.rewrite ? verdict(Admission::Verdict::Rewrite, was)
-                               : verdict(Admission::Verdict::Unchanged, verifiedAs(module));
+        if (!request.rewrite)
+            return verdict(Admission::Verdict::Unchanged, verifiedAs(module));
+        note.was = module;
+        return rewrite(note);
     case ModuleVerdict::VerifiedElsewhere:
         if (!request.rewrite && !request.namedModule)
             return stopped(Admission::Stop::VerifiedElsewhere, alreadyVerifiedText(module));
-        go = verdict(Admission::Verdict::Rewrite, was);
+        note.was = module;
+        go = rewrite(note);
         break;
     case ModuleVerdict::Unknown:
         break;
@@ -67,11 +78,11 @@ Admission judged(SiteRegister &reg, const AdmissionRequest &request)
     for (const ModuleEntry &holder : qAsConst(holders)) {
         if (holder.mac == replaced)
             continue;
-        const QString held = addressHeldText(ip, holder);
         if (!request.rewrite)
-            return stopped(Admission::Stop::AddressHeld, held);
-        return verdict(Admission::Verdict::Rewrite,
-                       go.words.isEmpty() ? held : go.words + QStringLiteral("; ") + held);
+            return stopped(Admission::Stop::AddressHeld, addressHeldText(ip, holder));
+        note.heldIp = ip;
+        note.holder = holder;
+        return rewrite(note);
     }
     return go;
 }
@@ -84,7 +95,7 @@ Admission admit(SiteRegister &reg, const AdmissionRequest &request)
     // A rewrite is noted before the module is written.
     QString error;
     if (a.verdict == Admission::Verdict::Rewrite &&
-        !RegisterRuns(reg).noteRewrite(request.run, request.planRow, request.mac, a.words, &error))
+        !RegisterRuns(reg).noteRewrite(request.run, request.planRow, request.mac, a.note, &error))
         a = stopped(Admission::Stop::Unavailable, error);
     return a;
 }

@@ -48,6 +48,9 @@ struct Admission {
     Verdict verdict = Verdict::Write;
     Stop stop = Stop::None;
     QString words;
+    // A rewrite's note as the register keeps it: what the module was, and
+    // whose address it took.
+    RewriteNote note;
 
     // A stop the engineer may overrule (the site window's question): one
     // of the register's rules, not its absence.

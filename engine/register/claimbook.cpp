@@ -4,6 +4,7 @@
 #include "engine/register/registersql.h"
 #include "engine/register/registertext.h"
 #include "engine/register/registerverdict.h"
+#include "engine/register/rowstanding.h"
 #include "engine/register/siteregister.h"
 
 using namespace siteregister;

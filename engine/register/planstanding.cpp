@@ -3,6 +3,7 @@
 #include "engine/register/claimbook.h"
 #include "engine/register/registerlookup.h"
 #include "engine/register/registerverdict.h"
+#include "engine/register/rowstanding.h"
 
 #include <QHash>
 

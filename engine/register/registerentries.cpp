@@ -13,17 +13,6 @@ namespace siteregister
 namespace
 {
 
-QString escaped(const QString &value)
-{
-    QString text;
-    for (const QChar c : value) {
-        if (c == QLatin1Char('\\') || c == QLatin1Char(';') || c == QLatin1Char('='))
-            text += QLatin1Char('\\');
-        text += c;
-    }
-    return text;
-}
-
 // The parameter of a record name; false for a name this program does not
 // know.
 bool fieldOf(const QString &key, ModuleField *field)
@@ -37,26 +26,36 @@ bool fieldOf(const QString &key, ModuleField *field)
     return false;
 }
 
+QString pair(const QString &key, const QString &value)
+{
+    QString text = key + QLatin1Char('=');
+    for (const QChar c : value) {
+        if (c == QLatin1Char('\\') || c == QLatin1Char(';') || c == QLatin1Char('='))
+            text += QLatin1Char('\\');
+        text += c;
+    }
+    return text;
+}
+
 } // namespace
 
-QString valuesText(const parameters::Values &values)
+QString factsText(const Facts &facts)
 {
     QStringList pairs;
-    for (auto it = values.cbegin(); it != values.cend(); ++it)
-        pairs << parameters::fieldKey(it.key()) + QLatin1Char('=') + escaped(it.value());
+    for (auto it = facts.cbegin(); it != facts.cend(); ++it)
+        pairs << pair(it.key(), it.value());
     return pairs.join(QLatin1Char(';'));
 }
 
-parameters::Values valuesFrom(const QString &text)
+Facts factsFrom(const QString &text)
 {
-    parameters::Values values;
+    Facts facts;
     QString key;
     QString value;
     bool inValue = false;
     const auto take = [&] {
-        ModuleField field;
-        if (inValue && fieldOf(key.trimmed(), &field))
-            values.insert(field, value);
+        if (inValue && !key.isEmpty())
+            facts.insert(key, value);
         key.clear();
         value.clear();
         inValue = false;
@@ -75,13 +74,27 @@ parameters::Values valuesFrom(const QString &text)
         (inValue ? value : key) += c;
     }
     take();
-    return values;
+    return facts;
 }
 
-bool provesValues(const QString &result)
+QString valuesText(const parameters::Values &values)
 {
-    return result == QLatin1String("verified") || result == QLatin1String("matches") ||
-           result == QLatin1String("verified, not rewritten");
+    QStringList pairs;
+    for (auto it = values.cbegin(); it != values.cend(); ++it)
+        pairs << pair(parameters::fieldKey(it.key()), it.value());
+    return pairs.join(QLatin1Char(';'));
+}
+
+parameters::Values valuesFrom(const QString &text)
+{
+    parameters::Values values;
+    const Facts facts = factsFrom(text);
+    for (auto it = facts.cbegin(); it != facts.cend(); ++it) {
+        ModuleField field;
+        if (fieldOf(it.key().trimmed(), &field))
+            values.insert(field, it.value());
+    }
+    return values;
 }
 
 QString legacyPlanHash(const QByteArray &planBytes)

@@ -5,6 +5,7 @@
 
 #include <QByteArray>
 #include <QList>
+#include <QMap>
 #include <QString>
 #include <QStringList>
 
@@ -21,13 +22,6 @@ namespace siteregister
 QString valuesText(const parameters::Values &values);
 parameters::Values valuesFrom(const QString &text);
 
-// Whether a row's result proves that its module holds the values read back:
-// "verified" (written, restarted, read back), "matches" (an audit read
-// them) or "verified, not rewritten" (verified before, read and found so).
-// Every other result (a failure, "unverified", "differs: ...") does
-// not.
-bool provesValues(const QString &result);
-
 // A plan's identity as registers of the tables' first version kept it:
 // the SHA-256 of its file's bytes, in hex. A plan is known by its rows
 // now (commissionplan::identity, "rows:..."): a register still holding
@@ -39,6 +33,28 @@ bool isRowsIdentity(const QString &planKey);
 // Local time in ISO 8601 with milliseconds and the UTC offset, of a moment
 // in milliseconds since 1970.
 QString timeText(qint64 msSinceEpoch);
+
+// Particulars by name, as the register keeps them (registerfacts.h); as
+// one text "code=refused;field=ip" ("\", ";" and "=" in a value escaped
+// with "\"), and back.
+using Facts = QMap<QString, QString>;
+QString factsText(const Facts &facts);
+Facts factsFrom(const QString &text);
+
+// A row's result: `code` names the ending ("verified", "refused",
+// "not_reachable", ...); `values` hold its particulars ("field", "fields",
+// "sent", "target", "reach", "bus", "mac", "audit", "unregistered",
+// "after_restart"). A result whose words could not be read has the code
+// "text" and keeps them as "text".
+struct ResultFacts {
+    QString code;
+    Facts values;
+
+    bool operator==(const ResultFacts &other) const
+    {
+        return code == other.code && values == other.values;
+    }
+};
 
 // One run of a program, as begun in the register.
 struct RunInfo {
@@ -96,6 +112,19 @@ struct ModuleEntry {
     bool verified() const { return !verifiedTime.isEmpty(); }
 };
 
+// What the register knew of a module written again: where it was last
+// verified (`was`; unknown() when it was not), and the address another
+// module held (`heldIp`, `holder`). A note of an older register that could
+// not be read is kept as `text`.
+struct RewriteNote {
+    ModuleEntry was;
+    QString heldIp;
+    ModuleEntry holder;
+    QString text;
+
+    bool isEmpty() const { return !was.verified() && heldIp.isEmpty() && text.isEmpty(); }
+};
+
 // One line of a module's history: a row's outcome, or a rewrite noted.
 struct HistoryEntry {
     qint64 run = 0;
@@ -103,11 +132,12 @@ struct HistoryEntry {
     QString station;
     QString user;
     QString planPath;
-    RowEntry row;
+    RowEntry row; // its result as result (the record's words) and as facts
+    ResultFacts result;
     bool verified = false;
     // For a rewrite: what the register knew of the module before.
     bool rewrite = false;
-    QString previous;
+    RewriteNote previous;
 };
 
 // What a row claims in the register before anything is written to its

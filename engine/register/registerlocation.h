@@ -14,18 +14,22 @@ struct Location {
     enum class Kind { None, Sqlite, Postgres };
     Kind kind = Kind::None;
     QString file; // SQLite
-    // PostgreSQL: an empty user or host is libpq's default (the login name,
-    // the default socket folder); a host starting with "/" is the folder of
-    // the server's Unix socket.
+    // PostgreSQL: the user, the server (a host name, an IPv4 or IPv6
+    // address, or the folder of its Unix socket, starting with "/"), its
+    // port (0: libpq's default) and the database; the options of the query
+    // this program passes on (empty: libpq's default).
     QString user;
     QString host;
-    int port = 0; // 0: libpq's default
+    int port = 0;
     QString database;
     QString sslMode;
+    int connectTimeout = 0; // seconds
+    QString applicationName;
+    QString targetSessionAttrs;
 
-    // How every message names it: the file, or the address without a
-    // password ("postgresql://ordan@db.site/register", a socket folder as
-    // "?host=/run/postgresql").
+    // How every message, trace and record names it: the file, or
+    // "postgresql://USER@HOST:PORT/DB" (a socket folder percent-encoded,
+    // "postgresql://ordan@%2Frun%2Fpostgresql/site"), never the query.
     QString shown() const;
 };
 
@@ -33,12 +37,18 @@ struct Location {
 // data folder (~/.local/share/ordan/ on Linux), one for every program.
 QString defaultFile();
 
-// A location as given to --register or in ORDAN_REGISTER:
-//   postgresql://[USER@][HOST][:PORT]/DB[?host=SOCKET-FOLDER&port=N&sslmode=M]
-//   (postgres:// too; HOST may also be a socket folder written %2F...),
-//   sqlite:FILE, or a file name.
-// False with the reason for an empty text, an unknown scheme, a missing
-// database, an option this program does not pass on, and a password.
+// A location as given to --register or in ORDAN_REGISTER, one of:
+//   postgresql://USER@HOST[:PORT]/DB[?OPTION=VALUE&...] (postgres:// too):
+//     HOST and PORT by HostPort's rules ("0502" and "300.1.1.1" refused, an
+//     IPv6 address in brackets), or HOST the socket folder written
+//     %2F...; the options sslmode, connect_timeout, application_name and
+//     target_session_attrs;
+//   sqlite:PATH, or a file's PATH.
+// Anything else that looks like an address (another scheme, "postgresql:"
+// without "//", "USER@HOST/DB", a libpq keyword string "host=... dbname=...")
+// is refused rather than taken as a file's name, as is a password in any
+// part. False with the reason, which names the address only as shown()
+// would, never the rest of its user part nor a query's value.
 bool parseLocation(const QString &text, Location *location, QString *error);
 
 // The register a command uses: --register's value when given (`given`),

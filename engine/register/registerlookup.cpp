@@ -1,5 +1,6 @@
 #include "engine/register/registerlookup.h"
 
+#include "engine/register/registerfacts.h"
 #include "engine/register/registersql.h"
 #include "engine/register/siteregister.h"
 
@@ -94,7 +95,8 @@ bool RegisterLookup::history(const QString &mac, QList<HistoryEntry> *entries, Q
     if (!sql ||
         !sql->exec(QStringLiteral("SELECT r.run_id, u.tool, u.station, u.username, "
                                   "u.plan_path, r.time, r.plan_row, r.port, r.planned, "
-                                  "r.read_back, r.result, r.verified, r.at_ms FROM rows r JOIN "
+                                  "r.read_back, r.result, r.facts, r.verified, r.at_ms FROM rows "
+                                  "r JOIN "
                                   "runs u ON u.id = r.run_id WHERE r.mac = ? ORDER BY "
                                   "r.at_ms, r.id"),
                    {key}, error, &rows))
@@ -113,10 +115,11 @@ bool RegisterLookup::history(const QString &mac, QList<HistoryEntry> *entries, Q
         e.row.planned = valuesFrom(rows.value(8).toString());
         e.row.values = valuesFrom(rows.value(9).toString());
         e.row.values.insert(ModuleField::Mac, key);
-        e.row.result = rows.value(10).toString();
-        e.verified = rows.value(11).toInt() != 0;
+        e.result = ResultFacts{rows.value(10).toString(), factsFrom(rows.value(11).toString())};
+        e.row.result = resultWords(e.result, false);
+        e.verified = rows.value(12).toInt() != 0;
         entries->append(e);
-        at << rows.value(12).toLongLong();
+        at << rows.value(13).toLongLong();
     }
     QSqlQuery rewrites;
     if (!sql->exec(QStringLiteral("SELECT w.run_id, u.tool, u.station, u.username, u.plan_path, "
@@ -136,7 +139,7 @@ bool RegisterLookup::history(const QString &mac, QList<HistoryEntry> *entries, Q
         e.row.planRow = rewrites.value(6).toInt();
         e.row.values.insert(ModuleField::Mac, key);
         e.rewrite = true;
-        e.previous = rewrites.value(7).toString();
+        e.previous = noteFrom(rewrites.value(7).toString());
         // After the rows up to its time, before those after it: a rewrite
         // is noted before the row that writes the module ends (and takes
         // its time); a row of the same millisecond came first.
@@ -175,5 +178,17 @@ bool RegisterLookup::rewrittenSince(const QString &mac, qint64 sinceMs, bool *re
                              {parameters::normalMac(mac), sinceMs}, &rows, error))
         return false;
     *rewritten = !rows.isEmpty() && rows.first().value(0).toLongLong() > 0;
+    return true;
+}
+
+bool RegisterLookup::planKnown(const QString &planHash, bool *known, QString *error)
+{
+    *known = false;
+    const Sql *sql = reg.sql(error);
+    Sql::Rows rows;
+    if (!sql || !sql->select(QStringLiteral("SELECT 1 FROM runs WHERE plan_hash = ? LIMIT 1"),
+                             {planHash}, &rows, error))
+        return false;
+    *known = !rows.isEmpty();
     return true;
 }

@@ -36,6 +36,8 @@ public:
     // there is none.
     bool rowModule(const QString &planHash, int planRow, siteregister::ModuleEntry *module,
                    QString *error);
+    // Whether a run of the plan `planHash` was ever begun here.
+    bool planKnown(const QString &planHash, bool *known, QString *error);
     // Whether a rewrite of the module was noted after `sinceMs`.
     bool rewrittenSince(const QString &mac, qint64 sinceMs, bool *rewritten, QString *error);
 

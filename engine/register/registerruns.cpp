@@ -2,6 +2,7 @@
 
 #include "engine/platform/tracelog.h"
 #include "engine/register/claimbook.h"
+#include "engine/register/registerfacts.h"
 #include "engine/register/registerlookup.h"
 #include "engine/register/registersql.h"
 #include "engine/register/registertext.h"
@@ -87,15 +88,18 @@ bool RegisterRuns::insertRow(qint64 run, const RowEntry &row, bool *inserted, QS
         return false;
     }
     const QString mac = row.mac();
-    const bool proves = provesValues(row.result) && !mac.isEmpty();
+    // The result kept as facts; the words are the reader's.
+    const ResultFacts result = resultFacts(row.result);
+    const bool proves = provesValues(result) && !mac.isEmpty();
     int added = 0;
-    if (!sql->change(QStringLiteral("INSERT INTO rows (run_id, time, at_ms, plan_row, port, mac, "
-                                    "planned, read_back, result, verified) VALUES (?, ?, ?, ?, "
-                                    "?, ?, ?, ?, ?, ?) ON CONFLICT (time, port, mac) DO NOTHING"),
-                     {run, time, ms, row.planRow, textColumn(row.port), textColumn(mac),
-                      textColumn(valuesText(row.planned)), textColumn(valuesText(row.values)),
-                      textColumn(row.result), proves ? 1 : 0},
-                     error, &added))
+    if (!sql->change(
+            QStringLiteral("INSERT INTO rows (run_id, time, at_ms, plan_row, port, mac, "
+                           "planned, read_back, result, facts, verified) VALUES (?, ?, ?, ?, "
+                           "?, ?, ?, ?, ?, ?, ?) ON CONFLICT (time, port, mac) DO NOTHING"),
+            {run, time, ms, row.planRow, textColumn(row.port), textColumn(mac),
+             textColumn(valuesText(row.planned)), textColumn(valuesText(row.values)), result.code,
+             textColumn(factsText(result.values)), proves ? 1 : 0},
+            error, &added))
         return false;
     *inserted = added > 0;
     if (!*inserted || mac.isEmpty())
@@ -139,7 +143,7 @@ bool RegisterRuns::recordRow(qint64 run, const RowEntry &row, QString *error,
     if (!sql || !sql->begin(error))
         return false;
     bool inserted = false;
-    const bool proves = provesValues(row.result) && !row.mac().isEmpty();
+    const bool proves = provesValues(resultFacts(row.result)) && !row.mac().isEmpty();
     if (!insertRow(run, row, &inserted, error) ||
         (claimed && !ClaimBook(reg).end(*claimed, proves, row.mac(), error)) ||
         (proves && !row.replaces.isEmpty() && !markReplaced(row.replaces, row.mac(), error))) {
@@ -149,15 +153,15 @@ bool RegisterRuns::recordRow(qint64 run, const RowEntry &row, QString *error,
     return sql->commit(error);
 }
 
-bool RegisterRuns::noteRewrite(qint64 run, int planRow, const QString &mac, const QString &previous,
-                               QString *error)
+bool RegisterRuns::noteRewrite(qint64 run, int planRow, const QString &mac,
+                               const RewriteNote &previous, QString *error)
 {
     const qint64 now = QDateTime::currentMSecsSinceEpoch();
     const Sql *sql = reg.sql(error);
     return sql && sql->change(QStringLiteral("INSERT INTO rewrites (run_id, time, at_ms, mac, "
                                              "plan_row, previous) VALUES (?, ?, ?, ?, ?, ?)"),
                               {run, timeText(now), now, parameters::normalMac(mac), planRow,
-                               textColumn(previous)},
+                               textColumn(noteText(previous))},
                               error);
 }
 

@@ -37,10 +37,10 @@ public:
     bool recordRow(qint64 run, const siteregister::RowEntry &row, QString *error,
                    const siteregister::ClaimRequest *claimed = nullptr);
     // Notes that a module the register knew as verified was written again
-    // (asked with --rewrite, or named by a write); `previous` says what it
-    // was ("verified as 10.70.0.82, row 3 of site.csv, ...").
-    bool noteRewrite(qint64 run, int planRow, const QString &mac, const QString &previous,
-                     QString *error);
+    // (asked with --rewrite, or named by a write); `previous` holds what it
+    // was, and whose address it took.
+    bool noteRewrite(qint64 run, int planRow, const QString &mac,
+                     const siteregister::RewriteNote &previous, QString *error);
     // Backfills rows from a record: a run of `run` with the rows it did not
     // have yet (a row is the same by its time, port and MAC). *added counts
     // them; none added leaves no run behind, so that an import is

@@ -1,11 +1,16 @@
 #include "engine/register/registerschema.h"
 
+#include "engine/register/registerfacts.h"
 #include "engine/register/registersql.h"
 #include "engine/register/registertext.h"
 
 #include <QCoreApplication>
+#include <QRegularExpression>
 #include <QSqlDatabase>
+#include <QSqlQuery>
 #include <QStringList>
+
+#include <climits>
 
 namespace siteregister
 {
@@ -59,29 +64,77 @@ const QStringList version2{
     QStringLiteral("CREATE INDEX key_claims_by_run ON key_claims (run_id)"),
 };
 
-// The migration to each version, the first to version 1.
-const QList<QStringList> migrations{version1, version2};
-static_assert(schemaVersion == 2, "a migration for each version");
+// Version 3: a row's result and a rewrite's note held as facts (a code
+// and values), not as sentences: the words are chosen when they are shown.
+// Each row's and each note's words are read into facts once; a note that
+// cannot be read is kept as its text.
+const QStringList version3{
+    QStringLiteral("ALTER TABLE rows ADD COLUMN facts TEXT NOT NULL DEFAULT ''"),
+};
+
+// A text column's value: never NULL.
+QString notNull(const QString &text)
+{
+    return text.isNull() ? QString(QLatin1String("")) : text;
+}
+
+bool factsFromWords(const Sql &sql, QString *error)
+{
+    for (const bool rows : {true, false}) {
+        QSqlQuery query;
+        if (!sql.exec(rows ? QStringLiteral("SELECT id, result FROM rows")
+                           : QStringLiteral("SELECT id, previous FROM rewrites"),
+                      {}, error, &query))
+            return false;
+        QList<QPair<qint64, QString>> stored;
+        while (query.next())
+            stored.append({query.value(0).toLongLong(), query.value(1).toString()});
+        query.finish();
+        for (const auto &[id, words] : qAsConst(stored)) {
+            if (rows) {
+                const ResultFacts facts = resultFacts(words);
+                if (!sql.change(
+                        QStringLiteral("UPDATE rows SET result = ?, facts = ? WHERE id = ?"),
+                        {facts.code, notNull(factsText(facts.values)), id}, error))
+                    return false;
+            } else if (!sql.change(QStringLiteral("UPDATE rewrites SET previous = ? WHERE id = ?"),
+                                   {notNull(noteText(noteFrom(words))), id}, error)) {
+                return false;
+            }
+        }
+    }
+    return true;
+}
+
+// The migration to each version, the first to version 1: its statements,
+// then what is done in code.
+struct Migration {
+    QStringList statements;
+    bool (*then)(const Sql &sql, QString *error) = nullptr;
+};
+const QList<Migration> migrations{{version1}, {version2}, {version3, factsFromWords}};
+static_assert(schemaVersion == 3, "a migration for each version");
 
 const QString versionKey = QStringLiteral("schema_version");
 
-// The version read by `query` (0 when none is stored); -1, with the reason,
-// for one no program writes: the register is damaged.
-int versionRead(const Sql &sql, QSqlQuery &query, QString *error)
+// The version read by `query` (0 when none is stored; INT_MAX for one too
+// large to count, however large: newer than this program); -1, with the
+// reason, for one no program writes: the register is damaged.
+int versionRead(const Sql &sql, QSqlQuery &query, QString *error, QString *text)
 {
     if (!query.next())
         return 0;
-    bool ok = false;
-    const int version = query.value(0).toString().toInt(&ok);
-    if (ok && version >= 1)
-        return version;
+    *text = query.value(0).toString();
+    static const QRegularExpression number(QStringLiteral("^[1-9][0-9]*$"));
+    if (number.match(*text).hasMatch())
+        return text->size() > 9 ? INT_MAX : text->toInt();
     *error = Text::tr("the register %1 is damaged: \"%2\" is not a version of its tables")
-                 .arg(sql.shown, query.value(0).toString());
+                 .arg(sql.shown, *text);
     return -1;
 }
 
 // The version the register holds: 0 for a new one, -1 on failure.
-int storedVersion(const Sql &sql, QString *error)
+int storedVersion(const Sql &sql, QString *error, QString *text)
 {
     // One look: another station may make the tables meanwhile.
     const QStringList tables = sql.db.tables();
@@ -98,29 +151,45 @@ int storedVersion(const Sql &sql, QString *error)
     if (!sql.exec(QStringLiteral("SELECT value FROM register_meta WHERE key = ?"), {versionKey},
                   error, &query))
         return -1;
-    return versionRead(sql, query, error);
+    return versionRead(sql, query, error, text);
 }
 
-bool newerRefused(const Sql &sql, int version, QString *error)
+bool newerRefused(const Sql &sql, int version, const QString &text, QString *error)
 {
     if (version <= schemaVersion)
         return false;
     *error = Text::tr("the register %1 has the version %2 of its tables, newer than this "
                       "program knows (%3): use the program that made it, or a newer one")
-                 .arg(sql.shown)
-                 .arg(version)
+                 .arg(sql.shown, text)
                  .arg(schemaVersion);
     return true;
 }
 
 } // namespace
 
+QStringList schemaStatements()
+{
+    QStringList all;
+    for (const Migration &migration : migrations)
+        all += migration.statements;
+    return all;
+}
+
+int storedVersion(QSqlDatabase &db, bool postgres, const QString &shown, QString *error)
+{
+    const Sql sql(db, postgres, shown);
+    QString text;
+    const int version = storedVersion(sql, error, &text);
+    return version < 0 || newerRefused(sql, version, text, error) ? -1 : version;
+}
+
 bool migrate(QSqlDatabase &db, bool postgres, const QString &shown, QString *error)
 {
     const Sql sql(db, postgres, shown);
     // Most opens find the register as it should be, with no write lock.
-    int version = storedVersion(sql, error);
-    if (version < 0 || newerRefused(sql, version, error))
+    QString text;
+    int version = storedVersion(sql, error, &text);
+    if (version < 0 || newerRefused(sql, version, text, error))
         return false;
     if (version == schemaVersion)
         return true;
@@ -143,18 +212,21 @@ bool migrate(QSqlDatabase &db, bool postgres, const QString &shown, QString *err
     if (!sql.exec(QStringLiteral("SELECT value FROM register_meta WHERE key = ?"), {versionKey},
                   error, &query))
         return fail();
-    version = versionRead(sql, query, error);
+    version = versionRead(sql, query, error, &text);
     query.finish();
-    if (version < 0 || newerRefused(sql, version, error))
+    if (version < 0 || newerRefused(sql, version, text, error))
         return fail();
     const QString id = postgres
                            ? QStringLiteral("BIGINT GENERATED BY DEFAULT AS IDENTITY PRIMARY KEY")
                            : QStringLiteral("INTEGER PRIMARY KEY AUTOINCREMENT");
     for (int next = version + 1; next <= schemaVersion; ++next) {
-        for (QString statement : migrations.at(next - 1)) {
+        const Migration &migration = migrations.at(next - 1);
+        for (QString statement : migration.statements) {
             if (!sql.exec(statement.replace(QLatin1String("%ID%"), id), {}, error))
                 return fail();
         }
+        if (migration.then && !migration.then(sql, error))
+            return fail();
     }
     if (!sql.exec(QStringLiteral("DELETE FROM register_meta WHERE key = ?"), {versionKey}, error) ||
         !sql.exec(QStringLiteral("INSERT INTO register_meta (key, value) VALUES (?, ?)"),

@@ -2,6 +2,7 @@
 #define REGISTERSCHEMA_H
 
 #include <QString>
+#include <QStringList>
 
 class QSqlDatabase;
 
@@ -23,11 +24,22 @@ class QSqlDatabase;
 //   rewrites a module written again although the register knew it verified
 //   key_claims  what a row claims beside its plan's row while it runs: its
 //            address ("ip:10.0.0.1") and a replacement's old module
-//            ("replaces:MAC"); one claim per key (the primary key)
+//            ("replaces:MAC"); one claim per key (the primary key; version 2)
+//
+// A row's result and a rewrite's note are facts (registerfacts.h), never
+// sentences (version 3).
 namespace siteregister
 {
 
-inline constexpr int schemaVersion = 2;
+inline constexpr int schemaVersion = 3;
+
+// Every statement that makes the tables, from the first version on.
+QStringList schemaStatements();
+
+// The version of the register open in `db`, changing nothing: 0 for an
+// empty database; -1 with the reason for a damaged one, one that holds
+// other tables, and one of a newer program.
+int storedVersion(QSqlDatabase &db, bool postgres, const QString &shown, QString *error);
 
 // Brings the register open in `db` to schemaVersion. False with the reason
 // when it cannot, and for a register of a newer program (nothing is

@@ -28,6 +28,7 @@ QString reasonOf(const QSqlError &error)
 
 QString Sql::failure(const QSqlError &error) const
 {
+    last = error;
     return Text::tr("the register %1: %2").arg(shown, reasonOf(error));
 }
 
@@ -39,11 +40,36 @@ QSqlQuery Sql::prepare(const QString &statement, QString *error) const
     return query;
 }
 
+namespace
+{
+// SQLite's primary result codes (the low byte of an extended one): the
+// file held by another connection, a table locked by one.
+constexpr int sqliteBusy = 5;
+constexpr int sqliteLocked = 6;
+constexpr int sqliteReadOnly = 8;
+constexpr int sqliteCantOpen = 14;
+
+int sqlitePrimaryCode(const QSqlError &error)
+{
+    return error.nativeErrorCode().toInt() & 0xff;
+}
+} // namespace
+
+bool Sql::lastBusy() const
+{
+    const int code = sqlitePrimaryCode(last);
+    return !postgres && (code == sqliteBusy || code == sqliteLocked);
+}
+
+bool Sql::lastReadOnly() const
+{
+    const int code = sqlitePrimaryCode(last);
+    return !postgres && (code == sqliteReadOnly || code == sqliteCantOpen);
+}
+
 bool Sql::againAfterBusy(const QSqlError &error, int tries) const
 {
-    constexpr int sqliteBusy = 5;
-    if (postgres || inTransaction || tries > 100 ||
-        (error.nativeErrorCode().toInt() & 0xff) != sqliteBusy)
+    if (postgres || inTransaction || tries > 100 || sqlitePrimaryCode(error) != sqliteBusy)
         return false;
     QThread::msleep(static_cast<unsigned long>(std::min(10 * tries, 100)));
     return true;

@@ -5,6 +5,7 @@
 
 #include <QHash>
 #include <QSqlDatabase>
+#include <QSqlError>
 #include <QSqlQuery>
 #include <QString>
 #include <QVariant>
@@ -15,6 +16,10 @@
 // SQLite and PostgreSQL take the statements as written here.
 namespace siteregister
 {
+
+// The reason a database gave, without Qt's "Unable to execute statement"
+// padding.
+QString reasonOf(const QSqlError &error);
 
 class Sql
 {
@@ -54,8 +59,17 @@ public:
     // compared on one clock.
     QString nowMs() const;
 
-    // "the register X: REASON" for a failed statement.
+    // "the register X: REASON" for a failed statement; the error is kept
+    // as the last one.
     QString failure(const QSqlError &error) const;
+    // The last failed statement's error, told apart by its code: SQLite's
+    // file busy or a table locked (another program writing), and the
+    // reason without the register's name.
+    bool lastBusy() const;
+    // SQLite's file that may not be written, or whose companion files
+    // (a WAL's shared memory) cannot be made.
+    bool lastReadOnly() const;
+    QString lastReason() const { return reasonOf(last); }
 
     QSqlDatabase &db;
     const bool postgres;
@@ -70,13 +84,10 @@ private:
     bool againAfterBusy(const QSqlError &error, int tries) const;
 
     mutable bool inTransaction = false;
+    mutable QSqlError last;
     // The changing statements, prepared (a row's outcome takes three).
     mutable QHash<QString, QSqlQuery> prepared;
 };
-
-// The reason a database gave, without Qt's "Unable to execute statement"
-// padding.
-QString reasonOf(const QSqlError &error);
 
 // A text column's value, never NULL.
 inline QVariant textColumn(const QString &value)

@@ -3,8 +3,6 @@
 
 #include "engine/register/registerentries.h"
 
-class RegisterLookup;
-
 // What the register's knowledge of a module means for a row about to write
 // it, decided here once for every front end, and the words that say so.
 namespace siteregister
@@ -21,17 +19,6 @@ enum class ModuleVerdict {
     VerifiedElsewhere, // verified at other values: rewritten only when asked
 };
 ModuleVerdict judgeModule(const ModuleEntry &module, const parameters::Values &planned);
-
-// Where a plan's row stands, the one answer for every command and window
-// that asks whether a row is done already (commission and the site
-// window skip it, register site says so): Verified (done) only when the
-// register's latest word on the row's module is verified as this row of
-// this plan (or, found at its address, verified with no plan at all: an
-// imported record, a write), at every planned value, and no rewrite of it
-// was noted since; replaced modules are their successors'. False with the
-// reason when the register could not be asked.
-bool standingOf(RegisterLookup &lookup, const QString &planHash, const PlannedRow &row,
-                RowStanding *standing, QString *error);
 
 // Where a module was last verified: "verified as 10.70.0.82 (row 3 of
 // site.csv, station, 2026-05-04T10:20:30.123+03:00)"; for a write without

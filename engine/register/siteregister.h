@@ -34,21 +34,29 @@ public:
     SiteRegister(const SiteRegister &) = delete;
     SiteRegister &operator=(const SiteRegister &) = delete;
 
-    // Connects (a SQLite file and its folder are made when missing, in WAL
-    // mode) and brings the tables to this program's version. False with the
-    // reason: the server down, the database missing, a register newer than
-    // this program, the Qt SQL driver not installed.
-    bool open(const siteregister::Location &location, QString *error);
+    // To write: connects (a SQLite file and its folder are made when
+    // missing, in WAL mode), checks that the register is whole (SQLite's
+    // pages; every table and column) and brings the tables to this
+    // program's version. To read: connects read-only, changing nothing (a
+    // register of an older version is brought to this one first); a SQLite
+    // file that is not there is an empty register, one in a folder this
+    // user may not write, with no writer at work, is read as it stands.
+    // False with the reason: the server down, the database missing, a
+    // register damaged or newer than this program, a 0-byte file (never a
+    // register this run made), the Qt SQL driver not installed.
+    enum class Access { Write, Read };
+    bool open(const siteregister::Location &location, QString *error,
+              Access access = Access::Write);
     void close();
     bool isOpen() const;
     // The register as messages name it.
     QString shown() const;
 
     // Before a row: a server's connection lost since the last row (the
-    // server restarted, the network gone a while) is opened again, tried
-    // with a back-off of its own for up to `waitMs`, or until `stop` says
-    // so. True when the register answers; a SQLite file always does once
-    // open.
+    // server restarted, the network gone a while) is opened again (to
+    // write), tried with a back-off of its own for up to `waitMs`, or until
+    // `stop` says so. True when the register answers; a SQLite file always
+    // does once open.
     bool reconnect(int waitMs, const std::function<bool()> &stop, QString *error);
 
     // The statements' runner for the register's parts; nullptr, with the
@@ -56,6 +64,10 @@ public:
     const siteregister::Sql *sql(QString *error) const;
 
 private:
+    // SQLite, opened to read: whether the file reads, as a snapshot where
+    // its folder may not be written.
+    bool readable(const QString &file, QString *error);
+
     std::unique_ptr<siteregister::Connection> d;
     siteregister::Location opened;
 };

@@ -12,7 +12,24 @@
     </message>
 </context>
 <context>
-    <name>PlanModel</name>
+    <name>PlanFiles</name>
+    <message numerus="yes">
+        <source>Opened %1: %n row(s)</source>
+        <translation>
+            <numerusform>Opened %1: %n row</numerusform>
+            <numerusform>Opened %1: %n rows</numerusform>
+        </translation>
+    </message>
+    <message numerus="yes">
+        <source>A new plan from the record %1: %n row(s). Save it as a plan of its own; the record is not changed.</source>
+        <translation>
+            <numerusform>A new plan from the record %1: %n row. Save it as a plan of its own; the record is not changed.</numerusform>
+            <numerusform>A new plan from the record %1: %n rows. Save it as a plan of its own; the record is not changed.</numerusform>
+        </translation>
+    </message>
+</context>
+<context>
+    <name>PlanRows</name>
     <message numerus="yes">
         <source>%n row(s) removed</source>
         <translation>
@@ -21,17 +38,17 @@
         </translation>
     </message>
     <message numerus="yes">
-        <source>%n cell(s) pasted</source>
-        <translation>
-            <numerusform>%n cell pasted</numerusform>
-            <numerusform>%n cells pasted</numerusform>
-        </translation>
-    </message>
-    <message numerus="yes">
         <source>%n row(s) duplicated</source>
         <translation>
             <numerusform>%n row duplicated</numerusform>
             <numerusform>%n rows duplicated</numerusform>
+        </translation>
+    </message>
+    <message numerus="yes">
+        <source>%n cell(s) pasted</source>
+        <translation>
+            <numerusform>%n cell pasted</numerusform>
+            <numerusform>%n cells pasted</numerusform>
         </translation>
     </message>
 </context>
@@ -42,6 +59,13 @@
         <translation>
             <numerusform>%1: %n module</numerusform>
             <numerusform>%1: %n modules</numerusform>
+        </translation>
+    </message>
+    <message numerus="yes">
+        <source>%1: %n module(s) found of %2</source>
+        <translation>
+            <numerusform>%1: %n module found of %2</numerusform>
+            <numerusform>%1: %n modules found of %2</numerusform>
         </translation>
     </message>
 </context>
@@ -100,23 +124,6 @@
         <translation>
             <numerusform>Commissioning %n module…</numerusform>
             <numerusform>Commissioning %n modules…</numerusform>
-        </translation>
-    </message>
-</context>
-<context>
-    <name>SiteWindow</name>
-    <message numerus="yes">
-        <source>Opened %1: %n row(s)</source>
-        <translation>
-            <numerusform>Opened %1: %n row</numerusform>
-            <numerusform>Opened %1: %n rows</numerusform>
-        </translation>
-    </message>
-    <message numerus="yes">
-        <source>A new plan from the record %1: %n row(s). Save it as a plan of its own; the record is not changed.</source>
-        <translation>
-            <numerusform>A new plan from the record %1: %n row. Save it as a plan of its own; the record is not changed.</numerusform>
-            <numerusform>A new plan from the record %1: %n rows. Save it as a plan of its own; the record is not changed.</numerusform>
         </translation>
     </message>
 </context>

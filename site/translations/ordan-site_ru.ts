@@ -51,6 +51,10 @@
         <source>, line quality %1 % (under %2 %)</source>
         <translation>, качество линии %1 % (ниже %2 %)</translation>
     </message>
+    <message>
+        <source>unreachable</source>
+        <translation>недоступен</translation>
+    </message>
 </context>
 <context>
     <name>BusSettingsSearch</name>
@@ -129,6 +133,33 @@
     <message>
         <source>interrupted: the module was last verified at %1</source>
         <translation>прервано: последняя проверенная настройка модуля — %1</translation>
+    </message>
+    <message>
+        <source>nothing was written, the module stays at %1</source>
+        <translation>ничего не записано, у модуля остались настройки %1</translation>
+    </message>
+    <message>
+        <source>the module was not written back to %1</source>
+        <translation>модуль не возвращён к %1</translation>
+    </message>
+</context>
+<context>
+    <name>CheckedPlan</name>
+    <message>
+        <source>%1 of the base values: %2</source>
+        <translation>%1 из базовых значений: %2</translation>
+    </message>
+    <message>
+        <source>%1 is planned again in row %2</source>
+        <translation>%1 запланирован ещё и в строке %2</translation>
+    </message>
+    <message>
+        <source>row %1: %2</source>
+        <translation>строка %1: %2</translation>
+    </message>
+    <message>
+        <source>row %1, column %2: %3</source>
+        <translation>строка %1, столбец %2: %3</translation>
     </message>
 </context>
 <context>
@@ -291,6 +322,105 @@
     </message>
 </context>
 <context>
+    <name>PlanFiles</name>
+    <message>
+        <source>Plans (*.csv);;All files (*)</source>
+        <translation>Планы (*.csv);;Все файлы (*)</translation>
+    </message>
+    <message>
+        <source>Ordan site commissioning</source>
+        <translation>Пусконаладка объекта Ordan</translation>
+    </message>
+    <message>
+        <source>The plan has changes that are not saved.</source>
+        <translation>В плане есть несохранённые изменения.</translation>
+    </message>
+    <message>
+        <source>The table shows what the last run came to; the record %1 keeps it. Clear the table?</source>
+        <translation>Таблица показывает итоги последнего запуска; они сохранены в журнале %1. Очистить таблицу?</translation>
+    </message>
+    <message>
+        <source>Clear the results</source>
+        <translation>Очистить итоги</translation>
+    </message>
+    <message>
+        <source>Cannot open the plan %1: %2</source>
+        <translation>Не удаётся открыть план %1: %2</translation>
+    </message>
+    <message>
+        <source>Cannot read the plan %1: %2</source>
+        <translation>Не удаётся прочитать план %1: %2</translation>
+    </message>
+    <message>
+        <source>Left out of %1 (the table has no place for it): %2</source>
+        <translation>Не вошло из %1 (в таблице для этого нет места): %2</translation>
+    </message>
+    <message numerus="yes">
+        <source>Opened %1: %n row(s)</source>
+        <translation>
+            <numerusform>Открыт %1: %n строка</numerusform>
+            <numerusform>Открыт %1: %n строки</numerusform>
+            <numerusform>Открыт %1: %n строк</numerusform>
+        </translation>
+    </message>
+    <message>
+        <source>%1 is a record: a record is only ever appended to, never saved over. Save the plan under another name.</source>
+        <translation>%1 — это журнал: в журнал только дописывают, поверх него не сохраняют. Сохраните план под другим именем.</translation>
+    </message>
+    <message>
+        <source>%1 is not a plan. Replace what it holds with the plan?</source>
+        <translation>%1 — не план. Заменить его содержимое планом?</translation>
+    </message>
+    <message>
+        <source>Replace</source>
+        <translation>Заменить</translation>
+    </message>
+    <message>
+        <source>Cannot save the plan %1: %2</source>
+        <translation>Не удаётся сохранить план %1: %2</translation>
+    </message>
+    <message>
+        <source>Saved %1; the record stays %2, where the modules done so far are</source>
+        <translation>Сохранено: %1; журнал остаётся %2 — там уже записанные модули</translation>
+    </message>
+    <message>
+        <source>Saved %1</source>
+        <translation>Сохранено: %1</translation>
+    </message>
+    <message>
+        <source>%1 is a record: shown read-only</source>
+        <translation>%1 — журнал: открыт только для чтения</translation>
+    </message>
+    <message numerus="yes">
+        <source>A new plan from the record %1: %n row(s). Save it as a plan of its own; the record is not changed.</source>
+        <translation>
+            <numerusform>Новый план из журнала %1: %n строка. Сохраните его как отдельный план; журнал не изменён.</numerusform>
+            <numerusform>Новый план из журнала %1: %n строки. Сохраните его как отдельный план; журнал не изменён.</numerusform>
+            <numerusform>Новый план из журнала %1: %n строк. Сохраните его как отдельный план; журнал не изменён.</numerusform>
+        </translation>
+    </message>
+    <message>
+        <source>Cannot use the settings file %1: %2</source>
+        <translation>Нельзя взять файл настроек %1: %2</translation>
+    </message>
+    <message>
+        <source>Open a plan</source>
+        <translation>Открыть план</translation>
+    </message>
+    <message>
+        <source>Save the plan</source>
+        <translation>Сохранить план</translation>
+    </message>
+    <message>
+        <source>Base values</source>
+        <translation>Базовые значения</translation>
+    </message>
+    <message>
+        <source>Settings files (*.TRset);;All files (*)</source>
+        <translation>Файлы настроек (*.TRset);;Все файлы (*)</translation>
+    </message>
+</context>
+<context>
     <name>PlanModel</name>
     <message>
         <source>Empty: the base value %1 is written</source>
@@ -357,22 +487,6 @@
         <translation>Чем закончилась строка и почему</translation>
     </message>
     <message>
-        <source>%1 of the base values: %2</source>
-        <translation>%1 из базовых значений: %2</translation>
-    </message>
-    <message>
-        <source>%1 is planned again in row %2</source>
-        <translation>%1 запланирован ещё и в строке %2</translation>
-    </message>
-    <message>
-        <source>row %1: %2</source>
-        <translation>строка %1: %2</translation>
-    </message>
-    <message>
-        <source>row %1, column %2: %3</source>
-        <translation>строка %1, столбец %2: %3</translation>
-    </message>
-    <message>
         <source>waiting</source>
         <translation>ожидание</translation>
     </message>
@@ -395,34 +509,6 @@
     <message>
         <source>reading back %1 of %2</source>
         <translation>считывание %1 из %2</translation>
-    </message>
-    <message>
-        <source>verified</source>
-        <translation>проверено</translation>
-    </message>
-    <message>
-        <source>matches</source>
-        <translation>совпадает</translation>
-    </message>
-    <message>
-        <source>differs</source>
-        <translation>отличается</translation>
-    </message>
-    <message>
-        <source>failed</source>
-        <translation>ошибка</translation>
-    </message>
-    <message>
-        <source>failed: %1</source>
-        <translation>ошибка: %1</translation>
-    </message>
-    <message>
-        <source>interrupted</source>
-        <translation>прервано</translation>
-    </message>
-    <message>
-        <source>not reached</source>
-        <translation>не выполнено</translation>
     </message>
     <message>
         <source>reading back</source>
@@ -479,10 +565,6 @@ timeout</source>
         <translation>в модуле: %1</translation>
     </message>
     <message>
-        <source>differs: %1</source>
-        <translation>отличается: %1</translation>
-    </message>
-    <message>
         <source>Connect the module to %1</source>
         <translation>Подключите модуль к %1</translation>
     </message>
@@ -515,48 +597,8 @@ leads to %2</source>
         <translation>проверка сети</translation>
     </message>
     <message>
-        <source>edit of %1</source>
-        <translation>правка %1</translation>
-    </message>
-    <message>
-        <source>row added</source>
-        <translation>добавление строки</translation>
-    </message>
-    <message>
-        <source>rows removed</source>
-        <translation>удаление строк</translation>
-    </message>
-    <message numerus="yes">
-        <source>%n row(s) removed</source>
-        <translation>
-            <numerusform>удаление %n строки</numerusform>
-            <numerusform>удаление %n строк</numerusform>
-            <numerusform>удаление %n строк</numerusform>
-        </translation>
-    </message>
-    <message numerus="yes">
-        <source>%n cell(s) pasted</source>
-        <translation>
-            <numerusform>вставка %n ячейки</numerusform>
-            <numerusform>вставка %n ячеек</numerusform>
-            <numerusform>вставка %n ячеек</numerusform>
-        </translation>
-    </message>
-    <message numerus="yes">
-        <source>%n row(s) duplicated</source>
-        <translation>
-            <numerusform>дублирование %n строки</numerusform>
-            <numerusform>дублирование %n строк</numerusform>
-            <numerusform>дублирование %n строк</numerusform>
-        </translation>
-    </message>
-    <message>
         <source>another station&apos;s: %1</source>
         <translation>у другой станции: %1</translation>
-    </message>
-    <message>
-        <source>done already: %1</source>
-        <translation>уже сделано: %1</translation>
     </message>
     <message>
         <source>bus_
@@ -579,6 +621,49 @@ ids</source>
     <message>
         <source>checking the bus</source>
         <translation>проверка шины</translation>
+    </message>
+    <message>
+        <source>changed since verified</source>
+        <translation>изменено после проверки</translation>
+    </message>
+</context>
+<context>
+    <name>PlanRows</name>
+    <message>
+        <source>edit of %1</source>
+        <translation>правка %1</translation>
+    </message>
+    <message>
+        <source>row added</source>
+        <translation>добавление строки</translation>
+    </message>
+    <message>
+        <source>rows removed</source>
+        <translation>удаление строк</translation>
+    </message>
+    <message numerus="yes">
+        <source>%n row(s) removed</source>
+        <translation>
+            <numerusform>удаление %n строки</numerusform>
+            <numerusform>удаление %n строк</numerusform>
+            <numerusform>удаление %n строк</numerusform>
+        </translation>
+    </message>
+    <message numerus="yes">
+        <source>%n row(s) duplicated</source>
+        <translation>
+            <numerusform>дублирование %n строки</numerusform>
+            <numerusform>дублирование %n строк</numerusform>
+            <numerusform>дублирование %n строк</numerusform>
+        </translation>
+    </message>
+    <message numerus="yes">
+        <source>%n cell(s) pasted</source>
+        <translation>
+            <numerusform>вставка %n ячейки</numerusform>
+            <numerusform>вставка %n ячеек</numerusform>
+            <numerusform>вставка %n ячеек</numerusform>
+        </translation>
     </message>
 </context>
 <context>
@@ -706,6 +791,49 @@ ids</source>
     </message>
 </context>
 <context>
+    <name>RecordField</name>
+    <message>
+        <source>Rec&amp;ord:</source>
+        <translation>&amp;Журнал:</translation>
+    </message>
+    <message>
+        <source>a record is always kept: choose its file</source>
+        <translation>журнал ведётся всегда: выберите его файл</translation>
+    </message>
+    <message>
+        <source>Choo&amp;se…</source>
+        <translation>Выб&amp;рать…</translation>
+    </message>
+    <message>
+        <source>O&amp;pen</source>
+        <translation>О&amp;ткрыть</translation>
+    </message>
+    <message>
+        <source>Opens the record in the desktop&apos;s program for CSV files</source>
+        <translation>Открывает журнал в программе для CSV-файлов</translation>
+    </message>
+    <message>
+        <source>%1 is shown read-only: close it to run into it</source>
+        <translation>%1 открыт для просмотра: закройте его, чтобы записывать в него</translation>
+    </message>
+    <message>
+        <source>A CSV file that gets one row per module as soon as it is done: its MAC address, the values read back and the result</source>
+        <translation>CSV-файл, в который по каждому модулю сразу по его окончании добавляется строка: MAC-адрес, считанные значения и результат</translation>
+    </message>
+    <message>
+        <source>Record</source>
+        <translation>Журнал</translation>
+    </message>
+    <message>
+        <source>Records (*.csv);;All files (*)</source>
+        <translation>Журналы (*.csv);;Все файлы (*)</translation>
+    </message>
+    <message>
+        <source>No program to open %1</source>
+        <translation>Нет программы, чтобы открыть %1</translation>
+    </message>
+</context>
+<context>
     <name>RecordView</name>
     <message>
         <source>%1 (a record, read-only)</source>
@@ -722,6 +850,185 @@ ids</source>
     <message>
         <source>A new plan, without a file yet, of the record&apos;s ports and planned values; the record itself stays as it is</source>
         <translation>Новый план, ещё без файла, из портов и плановых значений журнала; сам журнал остаётся как есть</translation>
+    </message>
+    <message>
+        <source>Cannot read the record: %1</source>
+        <translation>Не удаётся прочитать журнал: %1</translation>
+    </message>
+</context>
+<context>
+    <name>RecordWords</name>
+    <message>
+        <source>verified</source>
+        <translation>проверено</translation>
+    </message>
+    <message>
+        <source>unverified</source>
+        <translation>не проверено</translation>
+    </message>
+    <message>
+        <source>matches</source>
+        <translation>совпадает</translation>
+    </message>
+    <message>
+        <source>verified, not rewritten</source>
+        <translation>проверено, не перезаписано</translation>
+    </message>
+    <message>
+        <source>port in use</source>
+        <translation>порт занят</translation>
+    </message>
+    <message>
+        <source>port not opened</source>
+        <translation>порт не открыт</translation>
+    </message>
+    <message>
+        <source>interrupted</source>
+        <translation>прервано</translation>
+    </message>
+    <message>
+        <source>no answer</source>
+        <translation>нет ответа</translation>
+    </message>
+    <message>
+        <source>not identified</source>
+        <translation>не опознан</translation>
+    </message>
+    <message>
+        <source>not a new module</source>
+        <translation>не новый модуль</translation>
+    </message>
+    <message>
+        <source>already verified</source>
+        <translation>уже проверен</translation>
+    </message>
+    <message>
+        <source>address held</source>
+        <translation>адрес занят</translation>
+    </message>
+    <message>
+        <source>register unavailable</source>
+        <translation>реестр недоступен</translation>
+    </message>
+    <message>
+        <source>claim lost</source>
+        <translation>строка перехвачена</translation>
+    </message>
+    <message>
+        <source>invalid configuration</source>
+        <translation>недопустимая конфигурация</translation>
+    </message>
+    <message>
+        <source>refused: reset</source>
+        <translation>отказ: перезапуск</translation>
+    </message>
+    <message>
+        <source>did not restart</source>
+        <translation>не перезапустился</translation>
+    </message>
+    <message>
+        <source>no answer after restart</source>
+        <translation>нет ответа после перезапуска</translation>
+    </message>
+    <message>
+        <source>not identified after restart</source>
+        <translation>не опознан после перезапуска</translation>
+    </message>
+    <message>
+        <source>verified on the console, address not known</source>
+        <translation>проверено через консоль, адрес неизвестен</translation>
+    </message>
+    <message>
+        <source>not reached</source>
+        <translation>не выполнено</translation>
+    </message>
+    <message>
+        <source>done already</source>
+        <translation>уже сделано</translation>
+    </message>
+    <message>
+        <source>%1, not in the register</source>
+        <translation>%1, нет в реестре</translation>
+    </message>
+    <message>
+        <source>%1 after the restart command</source>
+        <translation>%1 после команды перезапуска</translation>
+    </message>
+    <message>
+        <source>%1 after sending %2; no restart was sent</source>
+        <translation>%1 после отправки: %2; перезапуск не отправлен</translation>
+    </message>
+    <message>
+        <source>refused: %1</source>
+        <translation>отказ: %1</translation>
+    </message>
+    <message>
+        <source>different module: %1</source>
+        <translation>другой модуль: %1</translation>
+    </message>
+    <message>
+        <source>differs: %1</source>
+        <translation>отличается: %1</translation>
+    </message>
+    <message>
+        <source>mismatch: %1</source>
+        <translation>не совпадает: %1</translation>
+    </message>
+    <message>
+        <source>verified on the console, not reachable at %1 (%2)</source>
+        <translation>проверено через консоль, недоступен по адресу %1 (%2)</translation>
+    </message>
+    <message>
+        <source>matches on the console, not reachable at %1 (%2)</source>
+        <translation>совпадает по консоли, недоступен по адресу %1 (%2)</translation>
+    </message>
+    <message>
+        <source>verified on the console, reachable, bus: %1</source>
+        <translation>проверено через консоль, доступен в сети, шина: %1</translation>
+    </message>
+    <message>
+        <source>matches on the console, reachable, bus: %1</source>
+        <translation>совпадает по консоли, доступен в сети, шина: %1</translation>
+    </message>
+    <message>
+        <source>time</source>
+        <translation>время</translation>
+    </message>
+    <message>
+        <source>port</source>
+        <translation>порт</translation>
+    </message>
+    <message>
+        <source>result</source>
+        <translation>результат</translation>
+    </message>
+    <message>
+        <source>row</source>
+        <translation>строка</translation>
+    </message>
+    <message>
+        <source>planned</source>
+        <translation>по плану</translation>
+    </message>
+    <message>
+        <source>bus</source>
+        <translation>шина</translation>
+    </message>
+    <message>
+        <source>bus_ids</source>
+        <translation>адреса на шине</translation>
+    </message>
+    <message>
+        <source>none</source>
+        <translation>нет</translation>
+    </message>
+    <message>
+        <source>odd</source>
+        <translation>нечёт</translation>
+    </message>
+    <message>
+        <source>even</source>
+        <translation>чёт</translation>
     </message>
 </context>
 <context>
@@ -822,8 +1129,16 @@ ids</source>
         </translation>
     </message>
     <message>
-        <source>rewritten: %1</source>
-        <translation>перезаписан: %1</translation>
+        <source>Reading the register %1…</source>
+        <translation>Чтение реестра %1…</translation>
+    </message>
+    <message numerus="yes">
+        <source>%1: %n module(s) found of %2</source>
+        <translation>
+            <numerusform>%1: найден %n модуль из %2</numerusform>
+            <numerusform>%1: найдено %n модуля из %2</numerusform>
+            <numerusform>%1: найдено %n модулей из %2</numerusform>
+        </translation>
     </message>
 </context>
 <context>
@@ -1150,6 +1465,34 @@ ids</source>
         <source>devices missing on the bus</source>
         <translation>не все устройства на шине</translation>
     </message>
+    <message>
+        <source>unverified</source>
+        <translation>не проверено</translation>
+    </message>
+    <message>
+        <source>differs</source>
+        <translation>отличается</translation>
+    </message>
+    <message>
+        <source>failed</source>
+        <translation>ошибка</translation>
+    </message>
+    <message>
+        <source>not reached</source>
+        <translation>не выполнено</translation>
+    </message>
+    <message>
+        <source>done already</source>
+        <translation>уже сделано</translation>
+    </message>
+    <message>
+        <source>%1 planned %2, module has %3</source>
+        <translation>%1: по плану %2, в модуле %3</translation>
+    </message>
+    <message>
+        <source>%1 on the module, but the record lacks its row (%2)</source>
+        <translation>%1 в модуле, но в журнале нет его строки (%2)</translation>
+    </message>
 </context>
 <context>
     <name>RunPanel</name>
@@ -1172,26 +1515,6 @@ ids</source>
     <message>
         <source>Run this row &amp;again</source>
         <translation>Запустить эту строку &amp;снова</translation>
-    </message>
-    <message>
-        <source>Rec&amp;ord:</source>
-        <translation>&amp;Журнал:</translation>
-    </message>
-    <message>
-        <source>a record is always kept: choose its file</source>
-        <translation>журнал ведётся всегда: выберите его файл</translation>
-    </message>
-    <message>
-        <source>Choo&amp;se…</source>
-        <translation>Выб&amp;рать…</translation>
-    </message>
-    <message>
-        <source>O&amp;pen</source>
-        <translation>О&amp;ткрыть</translation>
-    </message>
-    <message>
-        <source>Opens the record in the desktop&apos;s program for CSV files</source>
-        <translation>Открывает журнал в программе для CSV-файлов</translation>
     </message>
     <message>
         <source>Check each module on the &amp;network after its read-back</source>
@@ -1282,22 +1605,6 @@ ids</source>
         <translation> (F8 — к следующей)</translation>
     </message>
     <message>
-        <source>A CSV file that gets one row per module as soon as it is done: its MAC address, the values read back and the result</source>
-        <translation>CSV-файл, в который по каждому модулю сразу по его окончании добавляется строка: MAC-адрес, считанные значения и результат</translation>
-    </message>
-    <message>
-        <source>Record</source>
-        <translation>Журнал</translation>
-    </message>
-    <message>
-        <source>Records (*.csv);;All files (*)</source>
-        <translation>Журналы (*.csv);;Все файлы (*)</translation>
-    </message>
-    <message>
-        <source>No program to open %1</source>
-        <translation>Нет программы, чтобы открыть %1</translation>
-    </message>
-    <message>
         <source>&amp;Replace this row&apos;s module…</source>
         <translation>&amp;Заменить модуль этой строки…</translation>
     </message>
@@ -1328,6 +1635,49 @@ ids</source>
     <message>
         <source>A module reachable on the network (this includes the network check) must then carry the devices of its row&apos;s bus_ids: each must answer through it, or its row fails. Rows without bus_ids are not asked.</source>
         <translation>Модуль, доступный в сети (это включает проверку сети), должен затем связывать устройства из bus_ids своей строки: каждое должно ответить через него, иначе строка не выполнена. Строки без bus_ids не опрашиваются.</translation>
+    </message>
+    <message>
+        <source>Asking the register about row %1…</source>
+        <translation>Запрос к реестру о строке %1…</translation>
+    </message>
+</context>
+<context>
+    <name>RunRegister</name>
+    <message>
+        <source>the window&apos;s plan</source>
+        <translation>план окна</translation>
+    </message>
+    <message>
+        <source>Write this module?</source>
+        <translation>Записать этот модуль?</translation>
+    </message>
+    <message>
+        <source>Row %1: %2.</source>
+        <translation>Строка %1: %2.</translation>
+    </message>
+    <message>
+        <source>Write it with the row&apos;s values anyway? The register notes the rewrite. Otherwise nothing is written and the row stops.</source>
+        <translation>Всё равно записать в него значения строки? Реестр отметит перезапись. Иначе ничего не записывается и строка останавливается.</translation>
+    </message>
+    <message>
+        <source>&amp;Write it</source>
+        <translation>&amp;Записать</translation>
+    </message>
+    <message>
+        <source>&amp;Stop the row</source>
+        <translation>&amp;Остановить строку</translation>
+    </message>
+    <message>
+        <source>the row is not a checked row of the plan</source>
+        <translation>строка не входит в проверенный план</translation>
+    </message>
+    <message>
+        <source>no register is used</source>
+        <translation>реестр не используется</translation>
+    </message>
+    <message>
+        <source>the register knows no module of row %1</source>
+        <translation>реестр не знает модуля строки %1</translation>
     </message>
 </context>
 <context>
@@ -1468,48 +1818,20 @@ ids</source>
         <translation>Реестр нельзя использовать: %1</translation>
     </message>
     <message>
-        <source>the window&apos;s plan</source>
-        <translation>план окна</translation>
+        <source>Stopped before anything was sent</source>
+        <translation>Остановлено до отправки каких-либо команд</translation>
     </message>
     <message>
-        <source>Write this module?</source>
-        <translation>Записать этот модуль?</translation>
+        <source>Connect a module to each: %1</source>
+        <translation>Подключите модуль к каждому: %1</translation>
     </message>
     <message>
-        <source>Row %1: %2.</source>
-        <translation>Строка %1: %2.</translation>
-    </message>
-    <message>
-        <source>Write it with the row&apos;s values anyway? The register notes the rewrite. Otherwise nothing is written and the row stops.</source>
-        <translation>Всё равно записать в него значения строки? Реестр отметит перезапись. Иначе ничего не записывается и строка останавливается.</translation>
-    </message>
-    <message>
-        <source>&amp;Write it</source>
-        <translation>&amp;Записать</translation>
-    </message>
-    <message>
-        <source>&amp;Stop the row</source>
-        <translation>&amp;Остановить строку</translation>
-    </message>
-    <message>
-        <source>the row is not a checked row of the plan</source>
-        <translation>строка не входит в проверенный план</translation>
-    </message>
-    <message>
-        <source>no register is used</source>
-        <translation>реестр не используется</translation>
-    </message>
-    <message>
-        <source>the register knows no module of row %1</source>
-        <translation>реестр не знает модуля строки %1</translation>
+        <source>Opening the register %1…</source>
+        <translation>Открытие реестра %1…</translation>
     </message>
 </context>
 <context>
     <name>SiteWindow</name>
-    <message>
-        <source>Plans (*.csv);;All files (*)</source>
-        <translation>Планы (*.csv);;Все файлы (*)</translation>
-    </message>
     <message>
         <source>&amp;New plan</source>
         <translation>&amp;Новый план</translation>
@@ -1579,58 +1901,6 @@ ids</source>
         <translation>Пусконаладка объекта Ordan</translation>
     </message>
     <message>
-        <source>The plan has changes that are not saved.</source>
-        <translation>В плане есть несохранённые изменения.</translation>
-    </message>
-    <message>
-        <source>Cannot open the plan %1: %2</source>
-        <translation>Не удаётся открыть план %1: %2</translation>
-    </message>
-    <message>
-        <source>Cannot read the plan %1: %2</source>
-        <translation>Не удаётся прочитать план %1: %2</translation>
-    </message>
-    <message>
-        <source>Left out of %1 (the table has no place for it): %2</source>
-        <translation>Не вошло из %1 (в таблице для этого нет места): %2</translation>
-    </message>
-    <message numerus="yes">
-        <source>Opened %1: %n row(s)</source>
-        <translation>
-            <numerusform>Открыт %1: %n строка</numerusform>
-            <numerusform>Открыт %1: %n строки</numerusform>
-            <numerusform>Открыт %1: %n строк</numerusform>
-        </translation>
-    </message>
-    <message>
-        <source>Cannot save the plan %1: %2</source>
-        <translation>Не удаётся сохранить план %1: %2</translation>
-    </message>
-    <message>
-        <source>Saved %1</source>
-        <translation>Сохранено: %1</translation>
-    </message>
-    <message>
-        <source>Open a plan</source>
-        <translation>Открыть план</translation>
-    </message>
-    <message>
-        <source>Save the plan</source>
-        <translation>Сохранить план</translation>
-    </message>
-    <message>
-        <source>Base values</source>
-        <translation>Базовые значения</translation>
-    </message>
-    <message>
-        <source>Settings files (*.TRset);;All files (*)</source>
-        <translation>Файлы настроек (*.TRset);;Все файлы (*)</translation>
-    </message>
-    <message>
-        <source>Cannot use the settings file %1: %2</source>
-        <translation>Нельзя взять файл настроек %1: %2</translation>
-    </message>
-    <message>
         <source>A run is going on. Stop it and quit? The modules in hand are recorded as interrupted.</source>
         <translation>Идёт работа с модулями. Остановить её и выйти? Модули, с которыми идёт работа, будут записаны в журнал как прерванные.</translation>
     </message>
@@ -1641,42 +1911,6 @@ ids</source>
     <message>
         <source>Go on</source>
         <translation>Продолжить</translation>
-    </message>
-    <message>
-        <source>The table shows what the last run came to; the record %1 keeps it. Clear the table?</source>
-        <translation>Таблица показывает итоги последнего запуска; они сохранены в журнале %1. Очистить таблицу?</translation>
-    </message>
-    <message>
-        <source>Clear the results</source>
-        <translation>Очистить итоги</translation>
-    </message>
-    <message>
-        <source>%1 is a record: a record is only ever appended to, never saved over. Save the plan under another name.</source>
-        <translation>%1 — это журнал: в журнал только дописывают, поверх него не сохраняют. Сохраните план под другим именем.</translation>
-    </message>
-    <message>
-        <source>%1 is not a plan. Replace what it holds with the plan?</source>
-        <translation>%1 — не план. Заменить его содержимое планом?</translation>
-    </message>
-    <message>
-        <source>Replace</source>
-        <translation>Заменить</translation>
-    </message>
-    <message>
-        <source>Saved %1; the record stays %2, where the modules done so far are</source>
-        <translation>Сохранено: %1; журнал остаётся %2 — там уже записанные модули</translation>
-    </message>
-    <message>
-        <source>%1 is a record: shown read-only</source>
-        <translation>%1 — журнал: открыт только для чтения</translation>
-    </message>
-    <message numerus="yes">
-        <source>A new plan from the record %1: %n row(s). Save it as a plan of its own; the record is not changed.</source>
-        <translation>
-            <numerusform>Новый план из журнала %1: %n строка. Сохраните его как отдельный план; журнал не изменён.</numerusform>
-            <numerusform>Новый план из журнала %1: %n строки. Сохраните его как отдельный план; журнал не изменён.</numerusform>
-            <numerusform>Новый план из журнала %1: %n строк. Сохраните его как отдельный план; журнал не изменён.</numerusform>
-        </translation>
     </message>
     <message>
         <source>&amp;Register…</source>
@@ -1808,6 +2042,34 @@ ids</source>
         <source>record %1: %2</source>
         <translation>журнал %1: %2</translation>
     </message>
+    <message>
+        <source>a bus record</source>
+        <translation>журнал проверки шины</translation>
+    </message>
+    <message>
+        <source>a commissioning record</source>
+        <translation>журнал пусконаладки</translation>
+    </message>
+    <message>
+        <source>%1 is not %2: its first line is not such a record&apos;s header</source>
+        <translation>%1 — не %2: его первая строка не заголовок такого журнала</translation>
+    </message>
+    <message>
+        <source>a reach record</source>
+        <translation>журнал проверки связи</translation>
+    </message>
+    <message>
+        <source>%1 is %2, not %3</source>
+        <translation>%1 — %2, а не %3</translation>
+    </message>
+    <message>
+        <source>%1 is a plan, not a record</source>
+        <translation>%1 — план, а не журнал</translation>
+    </message>
+    <message>
+        <source>%1 is not a record: its first line is not a record&apos;s header</source>
+        <translation>%1 — не журнал: его первая строка не заголовок журнала</translation>
+    </message>
 </context>
 <context>
     <name>parameters</name>
@@ -1914,6 +2176,49 @@ ids</source>
         <source>&quot;%1&quot; is not a row of a plan</source>
         <translation>«%1» — не строка плана</translation>
     </message>
+    <message>
+        <source>%1 &quot;%2&quot; is not %3</source>
+        <translation>%1 «%2» — не %3</translation>
+    </message>
+</context>
+<context>
+    <name>runsummary</name>
+    <message>
+        <source>row</source>
+        <translation>строка</translation>
+    </message>
+    <message>
+        <source>port</source>
+        <translation>порт</translation>
+    </message>
+    <message>
+        <source>module</source>
+        <translation>модуль</translation>
+    </message>
+    <message>
+        <source>MAC</source>
+        <translation>MAC</translation>
+    </message>
+    <message>
+        <source>ip</source>
+        <translation>IP-адрес</translation>
+    </message>
+    <message>
+        <source>result</source>
+        <translation>результат</translation>
+    </message>
+    <message>
+        <source>recorded</source>
+        <translation>в журнале</translation>
+    </message>
+    <message>
+        <source>yes</source>
+        <translation>да</translation>
+    </message>
+    <message>
+        <source>NO</source>
+        <translation>НЕТ</translation>
+    </message>
 </context>
 <context>
     <name>siteregister</name>
@@ -1950,32 +2255,12 @@ ids</source>
         <translation>в нём есть пароль; храните пароль в ~/.pgpass (или в файле, который называет PGPASSFILE), никогда не в адресе реестра</translation>
     </message>
     <message>
-        <source>the option &quot;%1&quot; is not one this program passes on (host, port, sslmode)</source>
-        <translation>параметр «%1» программа не передаёт (только host, port, sslmode)</translation>
-    </message>
-    <message>
-        <source>&quot;%1&quot; is not a TCP port</source>
-        <translation>«%1» — не порт TCP</translation>
-    </message>
-    <message>
-        <source>name the database: postgresql://USER@HOST/DATABASE</source>
-        <translation>укажите базу: postgresql://ПОЛЬЗОВАТЕЛЬ@СЕРВЕР/БАЗА</translation>
-    </message>
-    <message>
         <source>no register</source>
         <translation>нет реестра</translation>
     </message>
     <message>
         <source>the register&apos;s address is empty</source>
         <translation>адрес реестра пуст</translation>
-    </message>
-    <message>
-        <source>the register %1: a register is postgresql://USER@HOST/DATABASE, sqlite:FILE or a file</source>
-        <translation>реестр %1: реестр — это postgresql://ПОЛЬЗОВАТЕЛЬ@СЕРВЕР/БАЗА, sqlite:ФАЙЛ или файл</translation>
-    </message>
-    <message>
-        <source>the register %1 names no file</source>
-        <translation>реестр %1 не называет файла</translation>
     </message>
     <message>
         <source>--register and --no-register do not go together</source>
@@ -2082,12 +2367,276 @@ ids</source>
         <translation>реестр %1 повреждён: «%2» — не версия его таблиц</translation>
     </message>
     <message>
-        <source>this module, %1, is the one to replace: connect its replacement</source>
-        <translation>этот модуль, %1, и есть заменяемый: подключите модуль на замену</translation>
+        <source>unverified</source>
+        <translation>не проверено</translation>
+    </message>
+    <message>
+        <source>matches</source>
+        <translation>совпадает</translation>
+    </message>
+    <message>
+        <source>verified, not rewritten</source>
+        <translation>проверен, не перезаписан</translation>
+    </message>
+    <message>
+        <source>port in use</source>
+        <translation>порт занят</translation>
+    </message>
+    <message>
+        <source>port not opened</source>
+        <translation>порт не открыт</translation>
+    </message>
+    <message>
+        <source>interrupted</source>
+        <translation>прервано</translation>
+    </message>
+    <message>
+        <source>no answer</source>
+        <translation>нет ответа</translation>
+    </message>
+    <message>
+        <source>not identified</source>
+        <translation>не опознан</translation>
+    </message>
+    <message>
+        <source>not a new module</source>
+        <translation>не новый модуль</translation>
+    </message>
+    <message>
+        <source>already verified</source>
+        <translation>уже проверен</translation>
+    </message>
+    <message>
+        <source>address held</source>
+        <translation>адрес занят</translation>
+    </message>
+    <message>
+        <source>register unavailable</source>
+        <translation>реестр недоступен</translation>
+    </message>
+    <message>
+        <source>claim lost</source>
+        <translation>захват потерян</translation>
+    </message>
+    <message>
+        <source>invalid configuration</source>
+        <translation>недопустимая конфигурация</translation>
+    </message>
+    <message>
+        <source>refused: reset</source>
+        <translation>отказ: перезапуск</translation>
+    </message>
+    <message>
+        <source>did not restart</source>
+        <translation>не перезапустился</translation>
+    </message>
+    <message>
+        <source>no answer after restart</source>
+        <translation>нет ответа после перезапуска</translation>
+    </message>
+    <message>
+        <source>not identified after restart</source>
+        <translation>не опознан после перезапуска</translation>
+    </message>
+    <message>
+        <source>verified on the console, address not known</source>
+        <translation>проверен через консоль, адрес неизвестен</translation>
+    </message>
+    <message>
+        <source>not reached</source>
+        <translation>не выполнено</translation>
+    </message>
+    <message>
+        <source>done already</source>
+        <translation>уже сделано</translation>
+    </message>
+    <message>
+        <source>refused: %1</source>
+        <translation>отказ: %1</translation>
+    </message>
+    <message>
+        <source>different module: %1</source>
+        <translation>другой модуль: %1</translation>
+    </message>
+    <message>
+        <source>mismatch: %1</source>
+        <translation>расхождение: %1</translation>
+    </message>
+    <message>
+        <source>differs: %1</source>
+        <translation>отличается: %1</translation>
+    </message>
+    <message>
+        <source>matches on the console, reachable, %1</source>
+        <translation>совпадает с планом по консоли, доступен, %1</translation>
+    </message>
+    <message>
+        <source>verified on the console, reachable, %1</source>
+        <translation>проверен через консоль, доступен, %1</translation>
+    </message>
+    <message>
+        <source>%1 after sending %2; no restart was sent</source>
+        <translation>%1 после отправки %2; перезапуск не отправлен</translation>
+    </message>
+    <message>
+        <source>%1, not in the register</source>
+        <translation>%1, нет в реестре</translation>
+    </message>
+    <message>
+        <source>%1 after the restart command</source>
+        <translation>%1 после команды перезапуска</translation>
+    </message>
+    <message>
+        <source>verified on the console, not reachable at %1 (%2)</source>
+        <translation>проверен через консоль, но недоступен по адресу %1 (%2)</translation>
+    </message>
+    <message>
+        <source>matches on the console, not reachable at %1 (%2)</source>
+        <translation>совпадает с планом по консоли, но недоступен по адресу %1 (%2)</translation>
     </message>
     <message>
         <source>it was %1</source>
         <translation>он был %1</translation>
+    </message>
+    <message>
+        <source>the register %1 is damaged: %2</source>
+        <translation>реестр %1 повреждён: %2</translation>
+    </message>
+    <message>
+        <source>its check found nothing to read</source>
+        <translation>его проверка ничего не прочла</translation>
+    </message>
+    <message>
+        <source>it has no table %1</source>
+        <translation>в нём нет таблицы %1</translation>
+    </message>
+    <message>
+        <source>its table %1 has no column %2</source>
+        <translation>в его таблице %1 нет столбца %2</translation>
+    </message>
+    <message>
+        <source>sslmode is disable, allow, prefer, require, verify-ca or verify-full</source>
+        <translation>sslmode — это disable, allow, prefer, require, verify-ca или verify-full</translation>
+    </message>
+    <message>
+        <source>connect_timeout is a number of seconds, 1-9999</source>
+        <translation>connect_timeout — число секунд, 1-9999</translation>
+    </message>
+    <message>
+        <source>application_name is 1-63 letters, digits, _, . and -</source>
+        <translation>application_name — это 1-63 букв, цифр, _, . и -</translation>
+    </message>
+    <message>
+        <source>target_session_attrs is any, read-write, read-only, primary, standby or prefer-standby</source>
+        <translation>target_session_attrs — это any, read-write, read-only, primary, standby или prefer-standby</translation>
+    </message>
+    <message>
+        <source>name the user: %1</source>
+        <translation>укажите пользователя: %1</translation>
+    </message>
+    <message>
+        <source>the user is named by 1-63 letters, digits, _, . and -</source>
+        <translation>имя пользователя — это 1-63 букв, цифр, _, . и -</translation>
+    </message>
+    <message>
+        <source>it holds more than one &quot;@&quot;; a password is never part of the register&apos;s address (keep it in ~/.pgpass)</source>
+        <translation>в нём больше одного «@»; пароль никогда не входит в адрес реестра (храните его в ~/.pgpass)</translation>
+    </message>
+    <message>
+        <source>an IPv6 address is written in brackets: [ADDRESS]:PORT</source>
+        <translation>адрес IPv6 пишется в скобках: [АДРЕС]:ПОРТ</translation>
+    </message>
+    <message>
+        <source>&quot;%1&quot; is not an IPv6 address</source>
+        <translation>«%1» — не адрес IPv6</translation>
+    </message>
+    <message>
+        <source>name the server: %1</source>
+        <translation>укажите сервер: %1</translation>
+    </message>
+    <message>
+        <source>a socket folder is written percent-encoded: %2Frun%2Fpostgresql</source>
+        <translation>папка сокета пишется в процентной кодировке: %2Frun%2Fpostgresql</translation>
+    </message>
+    <message>
+        <source>name the database: %1</source>
+        <translation>укажите базу: %1</translation>
+    </message>
+    <message>
+        <source>a &quot;#&quot; is no part of a register&apos;s address</source>
+        <translation>«#» не входит в адрес реестра</translation>
+    </message>
+    <message>
+        <source>the database is named by 1-63 letters, digits, _, . and -</source>
+        <translation>имя базы — это 1-63 букв, цифр, _, . и -</translation>
+    </message>
+    <message>
+        <source>its query holds a password option; keep the password in ~/.pgpass (or the file PGPASSFILE names), never in the register&apos;s address</source>
+        <translation>в его запросе есть параметр пароля; храните пароль в ~/.pgpass (или в файле, который называет PGPASSFILE), никогда не в адресе реестра</translation>
+    </message>
+    <message>
+        <source>this program passes on sslmode, connect_timeout, application_name and target_session_attrs</source>
+        <translation>программа передаёт только sslmode, connect_timeout, application_name и target_session_attrs</translation>
+    </message>
+    <message>
+        <source>the option &quot;host&quot; is not one this program passes on: a socket folder is the HOST, written %2Frun%2Fpostgresql</source>
+        <translation>параметр «host» программа не передаёт: папка сокета — это СЕРВЕР, в виде %2Frun%2Fpostgresql</translation>
+    </message>
+    <message>
+        <source>the option &quot;%1&quot; is not one %2</source>
+        <translation>параметр «%1» не передаётся: %2</translation>
+    </message>
+    <message>
+        <source>its query holds an option this program does not pass on; %1</source>
+        <translation>в его запросе есть параметр, который программа не передаёт; %1</translation>
+    </message>
+    <message>
+        <source>the option &quot;%1&quot; is given twice</source>
+        <translation>параметр «%1» задан дважды</translation>
+    </message>
+    <message>
+        <source>a PostgreSQL register is written %1</source>
+        <translation>реестр PostgreSQL пишется так: %1</translation>
+    </message>
+    <message>
+        <source>it looks like a libpq keyword string (host=... dbname=...); write %1</source>
+        <translation>это похоже на строку ключевых слов libpq (host=... dbname=...); пишите %1</translation>
+    </message>
+    <message>
+        <source>it looks like an address of another kind; a register is %1, sqlite:FILE or a file</source>
+        <translation>это похоже на адрес другого рода; реестр — это %1, sqlite:ФАЙЛ или файл</translation>
+    </message>
+    <message>
+        <source>it looks like USER@HOST; write %1</source>
+        <translation>это похоже на ПОЛЬЗОВАТЕЛЬ@СЕРВЕР; пишите %1</translation>
+    </message>
+    <message>
+        <source>the register&apos;s address holds control characters</source>
+        <translation>в адресе реестра есть управляющие символы</translation>
+    </message>
+    <message>
+        <source>the register sqlite:%1: write sqlite:PATH (sqlite:/data/r.sqlite)</source>
+        <translation>реестр sqlite:%1: пишите sqlite:ПУТЬ (sqlite:/data/r.sqlite)</translation>
+    </message>
+    <message>
+        <source>the register&apos;s address is refused: %1</source>
+        <translation>адрес реестра отклонён: %1</translation>
+    </message>
+    <message>
+        <source>the register sqlite: names no file</source>
+        <translation>реестр sqlite: не называет файла</translation>
+    </message>
+    <message>
+        <source>the register %1 is an empty file (0 bytes), not a register: remove it to begin a new register there</source>
+        <translation>реестр %1 — пустой файл (0 байт), а не реестр: удалите его, чтобы начать там новый реестр</translation>
+    </message>
+    <message>
+        <source>rewritten: %1</source>
+        <translation>перезаписан: %1</translation>
+    </message>
+    <message>
+        <source>this module, %1, is the one to replace: connect its replacement</source>
+        <translation>этот модуль, %1, и есть заменяемый: подключите модуль на замену</translation>
     </message>
     <message>
         <source>%1 is no longer claimed by this run</source>
@@ -2132,6 +2681,10 @@ ids</source>
     <message>
         <source>verified in another plan: %1, %2</source>
         <translation>проверен в другом плане: %1, %2</translation>
+    </message>
+    <message>
+        <source>the register %1 did not keep its tables</source>
+        <translation>реестр %1 не сохранил свои таблицы</translation>
     </message>
 </context>
 </TS>

@@ -11,6 +11,7 @@
 #include <QProcess>
 #include <QStringList>
 #include <QTemporaryDir>
+#include <QUrl>
 
 #ifdef Q_OS_UNIX
 #include <unistd.h>
@@ -88,7 +89,8 @@ public:
     // The register's address on this server.
     QString url() const
     {
-        return QStringLiteral("postgresql://ordan@/register?host=") + dir.path();
+        return QStringLiteral("postgresql://ordan@") +
+               QString::fromUtf8(QUrl::toPercentEncoding(dir.path())) + QStringLiteral("/register");
     }
     QString problem() const
     {

@@ -3,6 +3,7 @@
 #include <QRegularExpression>
 #include <QStringList>
 
+#include <algorithm>
 #include <initializer_list>
 #include <utility>
 
@@ -225,7 +226,7 @@ void BusDevices::onGroupQuiet(Group *g)
                                                : g->starts.at(i) - g->ends.at(i - 1) >= gap;
         if (!ends)
             continue;
-        answer(g, g->bytes.mid(from, i - from), g->ends.at(i - 1));
+        answer(g, g->bytes.mid(from, i - from), g->starts.at(from), g->ends.at(i - 1));
         from = i;
     }
     g->bytes.remove(0, from);
@@ -235,44 +236,178 @@ void BusDevices::onGroupQuiet(Group *g)
         g->quiet.start(int(qMax<qint64>(0, (g->ends.last() + gap - now + 999999) / 1000000)));
 }
 
-void BusDevices::answer(Group *g, const QByteArray &frame, qint64 endNs)
+void BusDevices::answer(Group *g, const QByteArray &frame, qint64 startNs, qint64 endNs)
 {
     if (!crcRight(frame))
         return;
     ++heardFrames;
-    const quint8 unit = quint8(frame.at(0));
-    if (unit == 0 || !g->units.contains(unit))
+    log("heard", frame, startNs, endNs);
+    if (clock.elapsed() < offForMs)
         return;
-    const quint8 function = quint8(frame.at(1));
-    QByteArray reply;
-    if (function != 3) {
-        reply = exception(unit, function, 1);
-    } else if (frame.size() != 8) {
-        reply = exception(unit, function, 3);
-    } else {
-        const int first = quint8(frame.at(2)) << 8 | quint8(frame.at(3));
-        const int count = quint8(frame.at(4)) << 8 | quint8(frame.at(5));
-        if (count < 1 || count > 125) {
-            reply = exception(unit, function, 3);
-        } else if (first + count > 100) {
-            reply = exception(unit, function, 2);
-        } else {
-            reply = bytesOf({unit, function, count * 2});
-            for (int r = first; r < first + count; ++r) {
-                const quint16 value = quint16(unit * 1000 + r);
-                reply.append(char(value >> 8));
-                reply.append(char(value & 0xff));
-            }
-            reply = withCrc(reply);
-        }
+    const quint8 unit = quint8(frame.at(0));
+    if (unit == 0) {
+        // A broadcast: every device of the group writes, none answers.
+        for (const int each : qAsConst(g->units))
+            reply(quint8(each), frame);
+        return;
     }
+    if (!g->units.contains(unit))
+        return;
+    QByteArray answer = reply(unit, frame);
     if (crcErrorPercent > 0 && int(random.bounded(100)) < crcErrorPercent) {
-        const int at = 2 + int(random.bounded(reply.size() - 2));
-        reply[at] = char(reply.at(at) ^ (1 + random.bounded(255)));
+        const int at = 2 + int(random.bounded(answer.size() - 2));
+        answer[at] = char(answer.at(at) ^ (1 + random.bounded(255)));
     }
     ++replies;
-    const qint64 replyEnd = endNs + msToNs(deviceDelayMs) + reply.size() * g->uart.characterNs();
-    toModuleAt(reply, replyEnd, g->uart);
+    const qint64 replyEnd = endNs + msToNs(deviceDelayMs) + answer.size() * g->uart.characterNs();
+    log("reply", answer, replyEnd - answer.size() * g->uart.characterNs(), replyEnd);
+    toModuleAt(answer, replyEnd, g->uart);
+}
+
+bool BusDevices::setLog(const QString &path, QString *error)
+{
+    logFile = std::make_unique<QFile>(path);
+    if (logFile->open(QIODevice::WriteOnly | QIODevice::Append))
+        return true;
+    *error = QStringLiteral("--bus-log %1: %2").arg(path, logFile->errorString());
+    logFile.reset();
+    return false;
+}
+
+void BusDevices::log(const char *what, const QByteArray &frame, qint64 startNs, qint64 endNs)
+{
+    if (!logFile)
+        return;
+    logFile->write(QByteArray(what) + ' ' + frame.toHex() + ' ' +
+                   QByteArray::number(startNs / 1000) + ' ' + QByteArray::number(endNs / 1000) +
+                   '\n');
+    logFile->flush();
+}
+
+QVector<quint16> &BusDevices::registersOf(quint8 unit)
+{
+    auto it = registers.find(unit);
+    if (it == registers.end()) {
+        QVector<quint16> values(100);
+        for (int r = 0; r < values.size(); ++r)
+            values[r] = quint16(unit * 1000 + r);
+        it = registers.insert(unit, values);
+    }
+    return *it;
+}
+
+// The device's answer to a whole frame for it (CRC included; the CRC is
+// right); for a broadcast the same writes are made, the answer unsent.
+QByteArray BusDevices::reply(quint8 unit, const QByteArray &frame)
+{
+    const quint8 function = quint8(frame.at(1));
+    const QByteArray data = frame.mid(2, frame.size() - 4);
+    const auto word = [&data](int at) {
+        return int(quint8(data.at(at)) << 8 | quint8(data.at(at + 1)));
+    };
+    QVector<quint16> &regs = registersOf(unit);
+    const int size = int(regs.size());
+    QByteArray out = bytesOf({unit, function});
+    const auto appendWord = [&out](int value) {
+        out.append(char(value >> 8));
+        out.append(char(value & 0xff));
+    };
+    switch (function) {
+    case 3: {
+        if (data.size() != 4)
+            return exception(unit, function, 3);
+        const int first = word(0);
+        const int count = word(2);
+        if (count < 1 || count > 125)
+            return exception(unit, function, 3);
+        if (first + count > size)
+            return exception(unit, function, 2);
+        out.append(char(count * 2));
+        for (int r = first; r < first + count; ++r)
+            appendWord(regs.at(r));
+        return withCrc(out);
+    }
+    case 6: {
+        if (data.size() != 4)
+            return exception(unit, function, 3);
+        if (word(0) >= size)
+            return exception(unit, function, 2);
+        regs[word(0)] = quint16(word(2));
+        return withCrc(out + data);
+    }
+    case 16: {
+        if (data.size() < 5)
+            return exception(unit, function, 3);
+        const int first = word(0);
+        const int count = word(2);
+        if (count < 1 || count > 123 || quint8(data.at(4)) != count * 2 ||
+            data.size() != 5 + count * 2)
+            return exception(unit, function, 3);
+        if (first + count > size)
+            return exception(unit, function, 2);
+        for (int i = 0; i < count; ++i)
+            regs[first + i] = quint16(word(5 + i * 2));
+        return withCrc(out + data.left(4));
+    }
+    case 23: {
+        if (data.size() < 9)
+            return exception(unit, function, 3);
+        const int readFirst = word(0);
+        const int readCount = word(2);
+        const int writeFirst = word(4);
+        const int writeCount = word(6);
+        if (readCount < 1 || readCount > 125 || writeCount < 1 || writeCount > 121 ||
+            quint8(data.at(8)) != writeCount * 2 || data.size() != 9 + writeCount * 2)
+            return exception(unit, function, 3);
+        if (readFirst + readCount > size || writeFirst + writeCount > size)
+            return exception(unit, function, 2);
+        for (int i = 0; i < writeCount; ++i)
+            regs[writeFirst + i] = quint16(word(9 + i * 2));
+        out.append(char(readCount * 2));
+        for (int r = readFirst; r < readFirst + readCount; ++r)
+            appendWord(regs.at(r));
+        return withCrc(out);
+    }
+    case 8:
+        // Return query data: the request as it came.
+        if (data.size() < 2 || word(0) != 0)
+            return exception(unit, function, 1);
+        return withCrc(out + data);
+    case 17: {
+        const QByteArray id = "SIM-" + QByteArray::number(unit);
+        out.append(char(id.size() + 1));
+        out.append(id);
+        out.append(char(0xff)); // running
+        return withCrc(out);
+    }
+    case 43: {
+        // Read device identification, basic objects, all at once.
+        if (data.size() != 3 || quint8(data.at(0)) != 0x0e || quint8(data.at(1)) < 1 ||
+            quint8(data.at(1)) > 4)
+            return exception(unit, function, !data.isEmpty() && quint8(data.at(0)) == 0x0e ? 3 : 1);
+        const QList<QByteArray> objects{"Ordan", "SIM-" + QByteArray::number(unit), "1.0"};
+        out.append(char(0x0e));
+        out.append(data.at(1));
+        out.append(char(0x01)); // conformity: basic, stream access
+        out.append('\0');       // no more follows
+        out.append('\0');
+        out.append(char(objects.size()));
+        for (int i = 0; i < objects.size(); ++i) {
+            out.append(char(i));
+            out.append(char(objects.at(i).size()));
+            out.append(objects.at(i));
+        }
+        return withCrc(out);
+    }
+    case 65: {
+        // A vendor's function: its data backwards.
+        QByteArray backwards = data;
+        std::reverse(backwards.begin(), backwards.end());
+        return withCrc(out + backwards);
+    }
+    default:
+        return exception(unit, function, 1);
+    }
 }
 
 // What the module hears of a transmission, when its last character ends.

@@ -3,11 +3,14 @@
 
 #include <QByteArray>
 #include <QElapsedTimer>
+#include <QFile>
+#include <QHash>
 #include <QList>
 #include <QObject>
 #include <QRandomGenerator>
 #include <QString>
 #include <QTimer>
+#include <QVector>
 
 #include <functional>
 #include <memory>
@@ -54,10 +57,17 @@ struct UartSettings {
 // - A device answers after the device delay, its reply paced at its
 //   speed: the module hears it when the reply's last character ends, as it
 //   is, or as garbage when the module runs at other settings.
-// - Each device holds 100 holding registers, value = address x 1000 +
-//   register (modulo 65536). Reading past them answers exception 2 (illegal
-//   data address), a count of 0 or over 125 exception 3, any other function
-//   exception 1.
+// - Each device holds 100 holding registers, at first address x 1000 +
+//   register (modulo 65536). It reads them (function 3), writes them (6 and
+//   16), does both at once (23: the write first, then the read), echoes a
+//   diagnostic query (8, sub-function 0), reports its id (17), its
+//   identification (43/14: vendor "Ordan", product "SIM-<address>",
+//   revision "1.0"), and answers the vendor function 65 with its data
+//   backwards (a reply whose length only its CRC tells). Registers past
+//   the 100 answer exception 2 (illegal data address), a count of 0 or over
+//   the function's most exception 3, any other function exception 1. A
+//   write to the broadcast address 0 is carried out by every device of the
+//   group, unanswered.
 // - Noise: random bytes at random times, heard by the module and by every
 //   group (where they spoil a frame they fall into). Corrupted replies: one
 //   byte past the address and function code changed. Both drawn from a
@@ -84,6 +94,13 @@ public:
     void setNoise(int bytesPerSecond) { noisePerSecond = qMax(0, bytesPerSecond); }
     void setCrcErrors(int percent) { crcErrorPercent = qBound(0, percent, 100); }
     void setSeed(quint32 seed) { random.seed(seed); }
+    // The devices are off for the first `ms` after the start: they answer
+    // nothing (what is on the line is logged all the same).
+    void setOffFor(int ms) { offForMs = qMax(0, ms); }
+    // Each frame a group takes whole, its CRC right, whichever unit it is
+    // for ("heard HEX"), and each reply ("reply HEX") as a line appended to `path`, for a test to
+    // count; false with the reason when it cannot be opened.
+    bool setLog(const QString &path, QString *error);
     // The settings the module runs with, asked when it hears or sends.
     void setModuleSettings(std::function<UartSettings()> settings)
     {
@@ -108,9 +125,12 @@ signals:
 
 private:
     struct Group;
+    QByteArray reply(quint8 unit, const QByteArray &frame);
+    QVector<quint16> &registersOf(quint8 unit);
+    void log(const char *what, const QByteArray &frame, qint64 startNs, qint64 endNs);
     void transmit(const QByteArray &bytes, qint64 endNs, const UartSettings &sender);
     void onGroupQuiet(Group *group);
-    void answer(Group *group, const QByteArray &frame, qint64 endNs);
+    void answer(Group *group, const QByteArray &frame, qint64 startNs, qint64 endNs);
     void toModuleAt(const QByteArray &bytes, qint64 endNs, const UartSettings &sender);
     void onNoise();
     void onOtherMaster();
@@ -124,6 +144,7 @@ private:
     int deviceDelayMs = 5;
     int noisePerSecond = 0;
     int crcErrorPercent = 0;
+    int offForMs = 0;
     QTimer noiseTimer;
     qint64 lastNoiseNs = 0;
     double noiseOwed = 0;
@@ -134,6 +155,8 @@ private:
     int otherMasterNext = 0;
     int heardFrames = 0;
     int replies = 0;
+    QHash<quint8, QVector<quint16>> registers;
+    std::unique_ptr<QFile> logFile;
 };
 
 #endif // BUSDEVICES_H

@@ -10,8 +10,8 @@ namespace busoptions
 namespace
 {
 
-const char *const names[] = {"devices", "device-delay", "bus-noise",
-                             "seed",    "crc-errors",   "other-master"};
+const char *const names[] = {"devices",    "device-delay", "bus-noise", "seed",
+                             "crc-errors", "other-master", "bus-log",   "devices-off"};
 
 bool number(const QCommandLineParser &parser, const char *name, int min, int max, int *value,
             QString *error)
@@ -52,6 +52,16 @@ void add(QCommandLineParser *parser)
          QStringLiteral("With --network: the module's Modbus TCP mode: Modbus TCP requests on its "
                         "TCP port go out on the bus as RTU frames, and the replies come back under "
                         "their header.")},
+        {QStringLiteral("devices-off"),
+         QStringLiteral("With --devices: the devices are off for the first MS after the start: "
+                        "they answer nothing."),
+         QStringLiteral("MS")},
+        {QStringLiteral("bus-log"),
+         QStringLiteral("With --devices: append each frame the devices take whole, for them or "
+                        "not (\"heard HEX START END\"), and each reply (\"reply HEX START "
+                        "END\") to PATH, a line each, with the microseconds its first character "
+                        "began and its last ended on the line."),
+         QStringLiteral("PATH")},
         {QStringLiteral("other-master"),
          QStringLiteral("With --network: another master polls the devices every MS at its "
                         "settings, as 500@9600/8N1."),
@@ -86,12 +96,18 @@ std::unique_ptr<BusDevices> devices(const QCommandLineParser &parser, QString *e
     int noise = 0;
     int seed = 1;
     int crcErrors = 0;
+    int off = 0;
     if (!number(parser, "device-delay", 0, 10000, &delay, error) ||
+        !number(parser, "devices-off", 0, 3600000, &off, error) ||
         !number(parser, "bus-noise", 0, 100000, &noise, error) ||
         !number(parser, "seed", 0, 2147483647, &seed, error) ||
         !number(parser, "crc-errors", 0, 100, &crcErrors, error))
         return nullptr;
+    if (parser.isSet(QStringLiteral("bus-log")) &&
+        !bus->setLog(parser.value(QStringLiteral("bus-log")), error))
+        return nullptr;
     bus->setDeviceDelay(delay);
+    bus->setOffFor(off);
     bus->setNoise(noise);
     bus->setSeed(quint32(seed));
     bus->setCrcErrors(crcErrors);

@@ -1,0 +1,11 @@
+#ifndef CLI_GATEWAY_H
+#define CLI_GATEWAY_H
+
+struct Run;
+
+// ordan-cli gateway [HOST:PORT | --plan PLAN.csv] --listen [ADDR:]PORT: a
+// Modbus TCP server in front of a module's bus, or of a whole site's.
+// Returns the exit code.
+int commandGateway(Run &run);
+
+#endif // CLI_GATEWAY_H

@@ -1,0 +1,178 @@
+#include "engine/gateway/gatewayclient.h"
+
+#include <QJsonValue>
+#include <QTcpSocket>
+
+namespace
+{
+
+constexpr qint64 clientReadChunk = 4096;
+
+qint64 monotonicNs()
+{
+    static QElapsedTimer clock = [] {
+        QElapsedTimer c;
+        c.start();
+        return c;
+    }();
+    return clock.nsecsElapsed();
+}
+
+} // namespace
+
+GatewayClient::GatewayClient(QTcpSocket *connection, quint64 id, const QString &listener,
+                             int clientTimeoutMs, QObject *parent)
+    : QObject(parent), socket(connection), clientId(id), listenerKey(listener),
+      timeoutMs(clientTimeoutMs)
+{
+    socket->setParent(this);
+    peerHost = socket->peerAddress();
+    const QString host = peerHost.protocol() == QAbstractSocket::IPv6Protocol
+                             ? QLatin1Char('[') + peerHost.toString() + QLatin1Char(']')
+                             : peerHost.toString();
+    peerText = host + QLatin1Char(':') + QString::number(socket->peerPort());
+    since.start();
+    stallTimer.setSingleShot(true);
+    connect(&stallTimer, &QTimer::timeout, this, &GatewayClient::onTimeout);
+}
+
+GatewayClient::~GatewayClient() = default;
+
+void GatewayClient::start()
+{
+    socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
+    // A client gone without a word (its machine off) is noticed in time.
+    socket->setSocketOption(QAbstractSocket::KeepAliveOption, 1);
+    connect(socket, &QTcpSocket::readyRead, this, &GatewayClient::onReadable);
+    connect(socket, &QTcpSocket::bytesWritten, this, &GatewayClient::onReadable);
+    connect(socket, &QTcpSocket::disconnected, this, [this] {
+        peerClosed = true;
+        drop(QStringLiteral("closed by the client"));
+    });
+    connect(socket, &QTcpSocket::errorOccurred, this, [this](QAbstractSocket::SocketError error) {
+        peerClosed = true;
+        drop(error == QAbstractSocket::RemoteHostClosedError
+                 ? QStringLiteral("closed by the client")
+                 : socket->errorString());
+    });
+    onReadable();
+}
+
+bool GatewayClient::canTake() const
+{
+    return !closing && int(pendingAnswers.size()) < maxOutstanding &&
+           socket->bytesToWrite() <= maxUnsentBytes;
+}
+
+void GatewayClient::onReadable()
+{
+    while (canTake()) {
+        MbapReader::Request request;
+        if (!reader.next(&request)) {
+            if (reader.outOfStep()) {
+                drop(QStringLiteral("sent a header that is no Modbus TCP header (protocol not 0, "
+                                    "or a length no request has)"));
+                return;
+            }
+            const QByteArray bytes = socket->read(clientReadChunk);
+            if (bytes.isEmpty())
+                break;
+            reader.feed(bytes);
+            continue;
+        }
+        Slot slot;
+        slot.sequence = nextSequence++;
+        slot.transaction = request.transaction;
+        slot.unit = request.unit;
+        slot.takenNs = monotonicNs();
+        pendingAnswers.push_back(slot);
+        ++count.requests;
+        count.queue.grow();
+        emit requestTaken(this, slot.sequence, request.unit, request.pdu);
+        if (closing)
+            return;
+    }
+    // A request begun is timed while the client could send its rest.
+    if (reader.midFrame() && canTake()) {
+        if (!stallTimer.isActive() && timeoutMs > 0)
+            stallTimer.start(timeoutMs);
+    } else {
+        stallTimer.stop();
+    }
+}
+
+void GatewayClient::onTimeout()
+{
+    if (reader.midFrame())
+        drop(QStringLiteral("began a request and did not finish it within %1 s (--client-timeout)")
+                 .arg(timeoutMs / 1000.0));
+}
+
+void GatewayClient::answer(quint64 sequence, const QByteArray &pdu)
+{
+    for (Slot &slot : pendingAnswers) {
+        if (slot.sequence == sequence && !slot.answered) {
+            slot.answered = true;
+            slot.pdu = pdu;
+            break;
+        }
+    }
+    flushAnswers();
+}
+
+void GatewayClient::flushAnswers()
+{
+    bool wrote = false;
+    while (!pendingAnswers.empty() && pendingAnswers.front().answered) {
+        const Slot slot = std::move(pendingAnswers.front());
+        pendingAnswers.pop_front();
+        count.queue.shrink();
+        const bool exception = !slot.pdu.isEmpty() && (quint8(slot.pdu.at(0)) & 0x80);
+        if (exception && slot.pdu.size() >= 2)
+            count.exceptions.add(quint8(slot.pdu.at(1)));
+        else
+            ++count.replies;
+        count.latency.add((monotonicNs() - slot.takenNs) / 1000);
+        if (closing)
+            continue;
+        QByteArray frame;
+        frame.reserve(7 + slot.pdu.size());
+        frame.append(char(slot.transaction >> 8));
+        frame.append(char(slot.transaction & 0xff));
+        frame.append('\0');
+        frame.append('\0');
+        const int length = 1 + slot.pdu.size();
+        frame.append(char(length >> 8));
+        frame.append(char(length & 0xff));
+        frame.append(char(slot.unit));
+        frame.append(slot.pdu);
+        socket->write(frame);
+        wrote = true;
+    }
+    if (wrote)
+        socket->flush();
+    // Room again for requests held back.
+    if (!closing && socket->bytesAvailable() > 0)
+        QMetaObject::invokeMethod(this, &GatewayClient::onReadable, Qt::QueuedConnection);
+}
+
+void GatewayClient::drop(const QString &why)
+{
+    if (closing)
+        return;
+    closing = true;
+    stallTimer.stop();
+    socket->disconnect(this);
+    socket->abort();
+    emit gone(this, why);
+}
+
+QJsonObject GatewayClient::json() const
+{
+    QJsonObject object = count.json();
+    object.insert(QStringLiteral("id"), double(clientId));
+    object.insert(QStringLiteral("peer"), peerText);
+    object.insert(QStringLiteral("listener"), listenerKey);
+    object.insert(QStringLiteral("connected_s"), double(since.elapsed()) / 1000.0);
+    return object;
+}
