@@ -9,6 +9,7 @@
 #include "engine/commission/commissionplan.h"
 #include "engine/commission/commissionrecord.h"
 #include "engine/commission/commissionrun.h"
+#include "engine/commission/heldclaim.h"
 #include "engine/commission/recordpath.h"
 #include "engine/commission/registerdesk.h"
 #include "engine/console/portlistmodel.h"
@@ -233,21 +234,27 @@ int commandWrite(Run &run)
     const bool verify = !run.parser.isSet(QStringLiteral("no-verify"));
     WriteJob job(port, values, run.settings);
     job.setVerify(verify);
+    // The address to write, claimed before anything is sent: a second
+    // write of it at the same time stops here.
+    std::unique_ptr<HeldClaim> claim;
     if (desk) {
         RegisterDesk::Policy policy = desk->policy();
         policy.namedModule = true;
         desk->setPolicy(policy);
-        desk->attach(&job, 0, false);
+        if (!registerWrite(desk.get(), &job, 0, QString(), &claim, &exitCode))
+            return exitCode;
     }
     job.setBusUnits(busIdsOption(run));
     std::unique_ptr<commissionrecord::Appender> appender;
     if (!record.isEmpty()) {
         appender = std::make_unique<commissionrecord::Appender>(record);
-        job.setRecorder(appender->recorder());
+        job.addKeeper(WriteJob::Keeper::Record, appender->recorder());
     }
     job.setProgress(
         [](const QString &p, int i, int n, const QString &w) { showProgress(false, p, i, n, w); });
     runJobs({&job});
+    if (claim)
+        endClaim(job, claim.get());
 
     const RowOutcome outcome = job.outcome();
     reportWriteFailure(job, outcome, QStringLiteral("the record lacks this row"));
@@ -383,12 +390,11 @@ int commandCommission(Run &run, bool audit)
     // The register last, before anything is written: a run begun in it is
     // a run that writes.
     if (!openRegister(run,
-                      siteregister::RunInfo::here(QStringLiteral("ordan-cli ") + name,
-                                                  absolute(planPath), planBytes, absolute(record)),
+                      RegisterDesk::planRun(QStringLiteral("ordan-cli ") + name, absolute(planPath),
+                                            planBytes, absolute(record)),
                       &desk, &exitCode))
         return exitCode;
     commission.setRegister(desk.get());
-    commission.setRewrite(run.parser.isSet(QStringLiteral("rewrite")));
 
     commission.setAuditOnly(audit);
     commission.setRecord(record);

@@ -39,7 +39,9 @@ verified on its console but not reachable fails (exit 4, 6 if refused).
 The site register is consulted first: a module it knows verified
 elsewhere is written all the same, and it says what the module was and
 notes the rewrite; a planned address another module holds stops the
-write (exit 7, --rewrite goes past).
+write (exit 7, --rewrite goes past). The address is claimed in the
+register before anything is sent: another run writing it at the same
+time stops this one, named (exit 7; --claim-lease as for commission).
 --bus --bus-ids LIST (as 1,2,5 or 1-4) then asks those Modbus devices
 through the module's new address and TCP port ("read holding registers
 0, count 1"): one that does not answer fails the write (exit 6). --bus
@@ -78,11 +80,17 @@ one"), one that already holds its row's values is read and not written,
 a planned address another module was verified at within
 --address-memory days (default 365) stops the row; --rewrite writes
 them anyway, noted in the register. Each row is claimed in the register
-before it is written, so that two stations running one plan split its
-rows; a claim lasts --claim-lease seconds (default 60) unless renewed,
-then another station takes the row over. Rows the register knows done
-are not written again (--rewrite: they are). --no-register for a
-throwaway bench run.)text"},
+with its planned address before it is written, so that two stations
+running one plan (a plan is known by its rows, whatever its line ends,
+separator or column order) split its rows and no two runs write one
+address at once: a row whose address another run is writing stops,
+naming it (exit 7). A claim lasts --claim-lease seconds (default 60, at
+least 2), renewed every third of it; then another station takes the row
+over. A row is done already when the register's latest word on its
+module is verified as that row, at its values: it is not written again
+(--rewrite: it is). A team's server lost between rows is connected to
+again, for up to --register-wait seconds (default 30). --no-register for
+a throwaway bench run.)text"},
     {Audit, "audit", "PLAN.csv",
      R"(Checks a site against its plan, writing nothing: identifies each row's
 module as commission does (same ports, same swaps), reads it and
@@ -165,7 +173,9 @@ gateway, TCP port and bus settings), writes them to the module on
 --port PORT as write does, verifies them, and records the replacement:
 the new module takes the old one's row, and the old one is marked as
 replaced (register show OLD_MAC says by which). The new module is
-judged by the register as in commission (--rewrite goes past).)"},
+judged by the register as in commission (--rewrite goes past). OLD_MAC
+and its address are claimed before anything is sent: a second
+replacement of it at the same time stops, naming the first (exit 7).)"},
     {Gateway, "gateway", "[HOST:PORT | status [NAME]]",
      R"(A Modbus TCP server for many clients (--max-clients, default 64) in front
 of a module's bus: each request becomes an RTU frame on one connection to

@@ -6,8 +6,12 @@
 #include "cli/run.h"
 #include "engine/commission/commissionplan.h"
 #include "engine/commission/recordimport.h"
+#include "engine/commission/registerdesk.h"
 #include "engine/platform/textsafety.h"
+#include "engine/register/planstanding.h"
 #include "engine/register/registerfacts.h"
+#include "engine/register/registerlookup.h"
+#include "engine/register/registerruns.h"
 #include "engine/register/registerverdict.h"
 #include "engine/register/siteregister.h"
 
@@ -111,13 +115,13 @@ int show(Run &run, SiteRegister &reg, const QString &what)
     const bool byMac = parameters::isWellFormedMac(what);
     if (byMac) {
         ModuleEntry module;
-        if (!reg.findModule(what, &module, &error)) {
+        if (!RegisterLookup(reg).findModule(what, &module, &error)) {
             cliout::error(QString(), error);
             return registerUnavailableExit;
         }
         if (module.known())
             found << module;
-    } else if (!reg.findAddress(what, &found, &error)) {
+    } else if (!RegisterLookup(reg).findAddress(what, &found, &error)) {
         cliout::error(QString(), error);
         return registerUnavailableExit;
     }
@@ -146,7 +150,7 @@ int history(Run &run, SiteRegister &reg, const QString &mac)
 {
     QString error;
     QList<HistoryEntry> entries;
-    if (!reg.history(mac, &entries, &error)) {
+    if (!RegisterLookup(reg).history(mac, &entries, &error)) {
         cliout::error(QString(), error);
         return registerUnavailableExit;
     }
@@ -213,8 +217,10 @@ int site(Run &run, SiteRegister &reg, const QString &planPath)
     QList<PlannedRow> planned;
     for (const commissionplan::Row &row : plan.rows)
         planned << PlannedRow{row.row, row.port, row.values};
+    // The plan by its rows (or by its bytes, in a register that knew it so).
+    const QString key = RegisterDesk::planKey(reg, bytes, &error);
     QList<RowStanding> standing;
-    if (!reg.siteStanding(planHash(bytes), planned, &standing, &error)) {
+    if (key.isEmpty() || !siteStanding(reg, key, planned, &standing, &error)) {
         cliout::error(QString(), error);
         return registerUnavailableExit;
     }
@@ -224,12 +230,13 @@ int site(Run &run, SiteRegister &reg, const QString &planPath)
                              QStringLiteral("register")}};
     for (int i = 0; i < standing.size(); ++i) {
         const RowStanding &s = standing.at(i);
-        const char *word = s.kind == RowStanding::Kind::Verified  ? "verified"
-                           : s.kind == RowStanding::Kind::Differs ? "differs"
-                                                                  : "never";
+        const char *word = s.kind == RowStanding::Kind::Verified    ? "verified"
+                           : s.kind == RowStanding::Kind::Differs   ? "differs"
+                           : s.kind == RowStanding::Kind::Elsewhere ? "elsewhere"
+                                                                    : "never";
         if (s.kind == RowStanding::Kind::Differs)
             exitCode = differsExit;
-        else if (s.kind == RowStanding::Kind::Never && exitCode == 0)
+        else if (!s.done() && exitCode == 0)
             exitCode = notKnownExit;
         QStringList differing;
         for (const ModuleField field : s.differing)
@@ -292,10 +299,10 @@ int import(Run &run, const Location &location, const QStringList &records)
         int added = 0;
         QString error;
         // Who made the record, and on which station, it does not say.
-        RunInfo source = RunInfo::here(QStringLiteral("import"), QString(), QByteArray(), path);
+        RunInfo source = RunInfo::here(QStringLiteral("import"), QString(), QString(), path);
         source.station.clear();
         source.user.clear();
-        if (!reg.importRows(source, rowsOf.at(i), &added, &error)) {
+        if (!RegisterRuns(reg).importRows(source, rowsOf.at(i), &added, &error)) {
             cliout::error(QString(), error);
             cliout::err({QStringLiteral("%1 was not imported").arg(records.at(i))});
             return registerUnavailableExit;
@@ -320,7 +327,7 @@ int exportModules(Run &run, SiteRegister &reg)
         return usage(QStringLiteral("register export takes --csv or --json"));
     QList<ModuleEntry> modules;
     QString error;
-    if (!reg.allModules(&modules, &error)) {
+    if (!RegisterLookup(reg).allModules(&modules, &error)) {
         cliout::error(QString(), error);
         return registerUnavailableExit;
     }

@@ -4,6 +4,7 @@
 #include "engine/jobs/recordwords.h"
 #include "engine/platform/textsafety.h"
 #include "engine/register/registerfacts.h"
+#include "engine/register/registerlookup.h"
 #include "engine/register/registerverdict.h"
 #include "engine/register/siteregister.h"
 #include "site/celltips.h"
@@ -279,7 +280,7 @@ bool RegisterView::refresh()
     const int reading = ++readings;
     ask(where, [reading](SiteRegister &reg, QString *why) -> Answer {
         QList<ModuleEntry> found;
-        if (!reg.allModules(&found, why))
+        if (!RegisterLookup(reg).allModules(&found, why))
             return nullptr;
         return [found, reading](RegisterView *self) {
             if (reading != self->readings)
@@ -325,7 +326,7 @@ void RegisterView::showHistory()
     const QString mac = filter->index(current.row(), macColumn).data().toString();
     ask(where, [mac](SiteRegister &reg, QString *why) -> Answer {
         QList<HistoryEntry> entries;
-        if (!reg.history(mac, &entries, why))
+        if (!RegisterLookup(reg).history(mac, &entries, why))
             return nullptr;
         return [mac, entries](RegisterView *self) {
             // Only the module chosen now: an earlier choice's answer goes.

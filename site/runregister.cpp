@@ -2,6 +2,7 @@
 
 #include "engine/commission/commissionplan.h"
 #include "engine/commission/registerdesk.h"
+#include "engine/register/planstanding.h"
 #include "engine/register/siteregister.h"
 #include "site/planrows.h"
 
@@ -60,7 +61,7 @@ RunRegister::Start RunRegister::open(const QString &record, const QString &repla
     // A register that stalls holds up no window, when it opens nor when
     // the run has ended.
     runDesk->setWaitAtEnd(false);
-    const RunInfo info = RunInfo::here(
+    const RunInfo info = RegisterDesk::planRun(
         replacing.isEmpty() ? QStringLiteral("ordan-site") : QStringLiteral("ordan-site replace"),
         planFile.isEmpty() ? tr("the window's plan") : QFileInfo(planFile).absoluteFilePath(),
         planBytes(), QFileInfo(record).absoluteFilePath());
@@ -127,15 +128,17 @@ void RunRegister::rowModule(int row, const RowModule &done)
     lookup = std::make_unique<RegisterDesk>();
     lookup->setWaitAtEnd(false);
     const commissionplan::Row &planned = plan->checked().plan().rows.at(index);
-    const QString hash = siteregister::planHash(planBytes());
+    const QByteArray bytes = planBytes();
     const PlannedRow asked{planned.row, planned.port, planned.values};
     const QString none = tr("the register knows no module of row %1").arg(planned.row);
-    lookup->post([where, hash, asked, none, done](SiteRegister &reg) -> std::function<void()> {
+    lookup->post([where, bytes, asked, none, done](SiteRegister &reg) -> std::function<void()> {
         QString why;
         QList<RowStanding> standing;
         ModuleEntry module;
+        QString key;
         if (reg.open(where, &why, SiteRegister::Access::Read) &&
-            reg.siteStanding(hash, {asked}, &standing, &why)) {
+            !(key = RegisterDesk::planKey(reg, bytes, &why)).isEmpty() &&
+            siteStanding(reg, key, {asked}, &standing, &why)) {
             if (standing.isEmpty() || !standing.first().module.known())
                 why = none;
             else

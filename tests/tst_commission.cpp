@@ -97,6 +97,7 @@ private slots:
     void onePortOneRun_data();
     void onePortOneRun();
     void deviceHeldByAnotherProgram();
+    void deviceHeldWhileWriting();
     void lockDirectoryChecked_data();
     void lockDirectoryChecked();
     void interruptedRunKeepsFinishedRows_data();
@@ -432,6 +433,23 @@ void CommissionTest::deviceHeldByAnotherProgram()
     holder.waitForFinished();
 }
 
+// While ordan-cli writes a module, the device itself is held (flock on
+// the open descriptor), not only the port's name: another program's
+// flock(1) on the device fails.
+void CommissionTest::deviceHeldWhileWriting()
+{
+    Simulator sim({"--delay", "400"});
+    QProcess cli;
+    cli.start(ORDAN_CLI_PATH, {"write", sim.path, "--ip", "192.168.0.9"});
+    QTRY_VERIFY_WITH_TIMEOUT(sim.commands().contains("CHANGE IP:192.168.0.9"), 20000);
+    QProcess other;
+    other.start("flock", {"-n", QFileInfo(sim.path).canonicalFilePath(), "true"});
+    QVERIFY(other.waitForFinished(10000));
+    QCOMPARE(other.exitCode(), 1);
+    const Result r = cliprocess::finish(cli);
+    QVERIFY2(r.exitCode == 0, r.err.constData());
+}
+
 void CommissionTest::lockDirectoryChecked_data()
 {
     // What is wrong with the lock directory or a lock file in it, and what
@@ -711,17 +729,54 @@ void CommissionTest::outcomeOfEachEnding_data()
         << "" << 0 << -1 << "unverified";
     QTest::newRow("matches") << facts(E::Done, audit) << "matches"
                              << "" << 0 << 1 << "matches";
+    using Keeper = WriteResult::Keeper;
     QTest::newRow("verified, the record lacks it")
-        << facts(E::Done, [](WriteResult &r) { r.keepsRecord = true; }) << "failed"
+        << facts(E::Done,
+                 [](WriteResult &r) {
+                     r.kept = {{Keeper::Record, false, "disk"}};
+                 })
+        << "failed"
         << "not recorded" << 1 << 1 << "verified";
     QTest::newRow("verified, the register lacks it")
         << facts(E::Done,
                  [](WriteResult &r) {
-                     r.keepsRegister = true;
-                     r.registerError = "the register is not open";
+                     r.kept = {{Keeper::Register, false, "gone"}, {Keeper::Record, true, ""}};
                  })
         << "failed"
         << "register" << 3 << 0 << "verified, not in the register";
+    // The gate's refusals before anything is written, and a row taken over.
+    using Refusal = WriteResult::Admission::Refusal;
+    const auto refused = [](Refusal refusal) {
+        return [refusal](WriteResult &r) {
+            r.sent = r.accepted = {};
+            r.resetSent = false;
+            r.admission.verdict = WriteResult::Admission::Verdict::Stop;
+            r.admission.refusal = refusal;
+        };
+    };
+    QTest::newRow("met in another row")
+        << facts(E::NotAdmitted, refused(Refusal::ByRun)) << "failed"
+        << "no answer" << 4 << -1 << "not a new module";
+    QTest::newRow("verified elsewhere")
+        << facts(E::NotAdmitted, refused(Refusal::Elsewhere)) << "failed"
+        << "verified elsewhere" << 7 << -1 << "already verified";
+    QTest::newRow("address held") << facts(E::NotAdmitted, refused(Refusal::Held)) << "failed"
+                                  << "address held" << 7 << -1 << "address held";
+    QTest::newRow("register unavailable")
+        << facts(E::NotAdmitted, refused(Refusal::Unanswered)) << "failed"
+        << "register" << 3 << -1 << "register unavailable";
+    QTest::newRow("taken over while writing")
+        << facts(E::Abandoned, [](WriteResult &r) { r.resetSent = false; }) << "failed"
+        << "taken over" << 3 << -1 << "claim lost after sending ip, gateway; no restart was sent";
+    QTest::newRow("read, not rewritten")
+        << facts(E::Done,
+                 [](WriteResult &r) {
+                     r.sent = r.accepted = {};
+                     r.resetSent = false;
+                     r.admission.verdict = WriteResult::Admission::Verdict::Unchanged;
+                 })
+        << "verified"
+        << "" << 0 << 1 << "verified, not rewritten";
     QTest::newRow("port in use") << facts(E::PortInUse) << "failed"
                                  << "port not opened" << 3 << -1 << "port in use";
     QTest::newRow("silent") << facts(E::Silent) << "failed"
@@ -819,8 +874,9 @@ void CommissionTest::outcomeOfEachEnding()
     QTEST(outcome.verified ? int(*outcome.verified) : -1, "verified");
     QTEST(outcome.recordResult(), "record");
     // "verified" is what the module holds, where the register took it.
+    const WriteResult::Kept *registered = facts.keptBy(WriteResult::Keeper::Register);
     QCOMPARE(outcome.verified.value_or(false),
-             outcome.onModule.value_or(false) && !(facts.keepsRegister && !facts.registered));
+             outcome.onModule.value_or(false) && !(registered && !registered->kept));
     // The register keeps the record's words as facts, and words them back.
     const siteregister::ResultFacts kept = siteregister::resultFacts(outcome.recordResult());
     QVERIFY2(kept.code != "text", qPrintable(outcome.recordResult()));
@@ -829,8 +885,9 @@ void CommissionTest::outcomeOfEachEnding()
     QVERIFY2(recordwords::isKnown(outcome.recordResult()), qPrintable(outcome.recordResult()));
     QVERIFY(!facts.busChecked || recordwords::isKnownBus(outcome.busRecord()));
     QCOMPARE(outcome.isSuccess(), outcome.exitCode == 0 && outcome.verifies);
+    // A row's reason is its failure's; the register's lack of a row is one.
     QCOMPARE(outcome.reason.isEmpty(), facts.ending == WriteResult::Ending::Done &&
-                                           !(facts.keepsRegister && !facts.registered));
+                                           outcome.failure != RowOutcome::Failure::NotRegistered);
     // The record's row says what was meant, whatever came of it.
     const QStringList cells =
         cliprocess::csvCells(commissionrecord::line(commissionrecord::rowOf(outcome)));

@@ -2,7 +2,11 @@
 // the test's own (claims of two connections at once, a lease run out, the
 // server gone), and ordan-cli register as a process.
 #include "cliprocess.h"
+#include "engine/register/claimbook.h"
 #include "engine/register/registerfacts.h"
+#include "engine/register/registerlookup.h"
+#include "engine/register/registerruns.h"
+#include "engine/register/registerschema.h"
 #include "engine/register/registerverdict.h"
 #include "engine/register/siteregister.h"
 #include "pgcluster.h"
@@ -263,21 +267,23 @@ private slots:
         SiteRegister reg;
         QString error;
         QVERIFY2(reg.open(location(sqliteFile()), &error), qPrintable(error));
-        const qint64 run = reg.beginRun(RunInfo::here(QStringLiteral("ordan-cli commission"),
-                                                      QStringLiteral("/p/site.csv"), "port,ip\n"),
-                                        &error);
+        RegisterRuns runs(reg);
+        RegisterLookup lookup(reg);
+        const qint64 run = runs.beginRun(RunInfo::here(QStringLiteral("ordan-cli commission"),
+                                                       QStringLiteral("/p/site.csv"), "rows:site"),
+                                         &error);
         QVERIFY2(run > 0, qPrintable(error));
         const QString lastYear = timeText(QDateTime::currentMSecsSinceEpoch() - 400 * 86400000LL);
-        QVERIFY(reg.recordRow(run, row(3, macA, "10.70.0.82", "verified"), &error));
-        QVERIFY(reg.recordRow(run, row(4, macA, "10.70.0.99", "failed: refused"), &error));
-        QVERIFY(reg.recordRow(run, row(5, macB, "10.70.0.90", "verified", lastYear), &error));
+        QVERIFY(runs.recordRow(run, row(3, macA, "10.70.0.82", "verified"), &error));
+        QVERIFY(runs.recordRow(run, row(4, macA, "10.70.0.99", "failed: refused"), &error));
+        QVERIFY(runs.recordRow(run, row(5, macB, "10.70.0.90", "verified", lastYear), &error));
         RewriteNote note;
-        QVERIFY(reg.findModule(macA, &note.was, &error));
-        QVERIFY(reg.noteRewrite(run, 4, macA, note, &error));
-        QVERIFY2(reg.endRun(run, &error), qPrintable(error));
+        QVERIFY(lookup.findModule(macA, &note.was, &error));
+        QVERIFY(runs.noteRewrite(run, 4, macA, note, &error));
+        QVERIFY2(runs.endRun(run, &error), qPrintable(error));
 
         ModuleEntry a;
-        QVERIFY(reg.findModule(macA.toLower(), &a, &error));
+        QVERIFY(lookup.findModule(macA.toLower(), &a, &error));
         QVERIFY(a.known() && a.verified());
         QCOMPARE(a.values.value(ModuleField::Ip), QStringLiteral("10.70.0.82"));
         QCOMPARE(a.planRow, 3);
@@ -289,22 +295,22 @@ private slots:
                                    "10.70.0.82 (row 3 of site.csv, ")),
                  qPrintable(alreadyVerifiedText(a)));
         ModuleEntry unknown;
-        QVERIFY(reg.findModule(QStringLiteral("02:00:00:00:00:FF"), &unknown, &error));
+        QVERIFY(lookup.findModule(QStringLiteral("02:00:00:00:00:FF"), &unknown, &error));
         QCOMPARE(judgeModule(unknown, a.values), ModuleVerdict::Unknown);
 
         QList<ModuleEntry> holders;
-        QVERIFY(reg.addressHolders("10.70.0.82", macB, 365, &holders, &error));
+        QVERIFY(lookup.addressHolders("10.70.0.82", macB, 365, &holders, &error));
         QCOMPARE(holders.size(), 1);
-        QVERIFY(reg.addressHolders("10.70.0.82", macA, 365, &holders, &error));
+        QVERIFY(lookup.addressHolders("10.70.0.82", macA, 365, &holders, &error));
         QVERIFY(holders.isEmpty());
         // Beyond the address memory, an address is free again.
-        QVERIFY(reg.addressHolders("10.70.0.90", macA, 365, &holders, &error));
+        QVERIFY(lookup.addressHolders("10.70.0.90", macA, 365, &holders, &error));
         QVERIFY(holders.isEmpty());
-        QVERIFY(reg.addressHolders("10.70.0.90", macA, 500, &holders, &error));
+        QVERIFY(lookup.addressHolders("10.70.0.90", macA, 500, &holders, &error));
         QCOMPARE(holders.size(), 1);
 
         QList<HistoryEntry> history;
-        QVERIFY(reg.history(macA, &history, &error));
+        QVERIFY(lookup.history(macA, &history, &error));
         QCOMPARE(history.size(), 3);
         QVERIFY(history.at(0).verified && !history.at(1).verified);
         QVERIFY(history.at(2).rewrite);
@@ -321,11 +327,13 @@ private slots:
         QTest::addColumn<QString>("stored");
         QTest::addColumn<QString>("reason");
         QTest::newRow("newer") << "99"
-                               << "has the version 99 of its tables, newer than this program "
-                                  "knows (3)";
+                               << QStringLiteral("has the version 99 of its tables, newer than "
+                                                 "this program knows (%1)")
+                                      .arg(schemaVersion);
         QTest::newRow("far newer") << "999999999999"
-                                   << "has the version 999999999999 of its tables, newer than "
-                                      "this program knows (3)";
+                                   << QStringLiteral("has the version 999999999999 of its tables, "
+                                                     "newer than this program knows (%1)")
+                                          .arg(schemaVersion);
         QTest::newRow("damaged") << "-3"
                                  << "is damaged: \"-3\" is not a version of its tables";
     }
@@ -363,7 +371,8 @@ private slots:
         QTest::newRow("sqlite") << "sqlite";
         QTest::newRow("postgresql") << "postgresql";
     }
-    // One station's claim, another's lease taken over, a done row.
+    // One station's claim, another's lease taken over, a done row; an
+    // address another run holds, and a replaced module's one successor.
     void claims()
     {
         QFETCH(QString, kind);
@@ -375,16 +384,27 @@ private slots:
         QString error;
         QVERIFY2(one.open(location(where), &error) && two.open(location(where), &error),
                  qPrintable(error));
-        RunInfo info =
-            RunInfo::here("ordan-cli commission", "/p/site.csv", "claims" + kind.toUtf8());
+        RunInfo info = RunInfo::here("ordan-cli commission", "/p/site.csv", "rows:claims" + kind);
         info.station = "station-1";
-        const qint64 first = one.beginRun(info, &error);
+        const qint64 first = RegisterRuns(one).beginRun(info, &error);
         info.station = "station-2";
-        const qint64 second = two.beginRun(info, &error);
+        const qint64 second = RegisterRuns(two).beginRun(info, &error);
         QVERIFY2(first && second, qPrintable(error));
+        // Row 2 of the plan, at 10.9.0.2, as each station asks for it.
+        const auto ask = [&info](qint64 run, int leaseMs, bool again = false) {
+            ClaimRequest request;
+            request.run = run;
+            request.planHash = info.planHash;
+            request.planRow = 2;
+            request.port = "/dev/ttyUSB0";
+            request.planned = {{ModuleField::Ip, "10.9.0.2"}};
+            request.leaseMs = leaseMs;
+            request.again = again;
+            return request;
+        };
         using S = ClaimEntry::State;
-        QCOMPARE(one.claimRow(first, info.planHash, 2, 300, false, &error).state, S::Claimed);
-        const ClaimEntry held = two.claimRow(second, info.planHash, 2, 60000, false, &error);
+        QCOMPARE(ClaimBook(one).claim(ask(first, 300), &error).state, S::Claimed);
+        const ClaimEntry held = ClaimBook(two).claim(ask(second, 60000), &error);
         QCOMPARE(held.state, S::HeldByOther);
         QCOMPARE(held.station, QStringLiteral("station-1"));
         // Station 1 stops renewing: its lease runs out and station 2 takes
@@ -392,22 +412,56 @@ private slots:
         ClaimEntry taken;
         QElapsedTimer clock;
         clock.start();
-        while ((taken = two.claimRow(second, info.planHash, 2, 60000, false, &error)).state ==
-                   S::HeldByOther &&
+        while ((taken = ClaimBook(two).claim(ask(second, 60000), &error)).state == S::HeldByOther &&
                clock.elapsed() < 10000)
             QTest::qWait(50);
         QCOMPARE(taken.state, S::TakenOver);
         QCOMPARE(taken.previousStation, QStringLiteral("station-1"));
-        QVERIFY(!one.renewClaim(first, info.planHash, 2, 300, &error));
-        QVERIFY2(error.contains("taken over by station-2"), qPrintable(error));
-        QVERIFY2(two.renewClaim(second, info.planHash, 2, 60000, &error), qPrintable(error));
-        QVERIFY2(two.releaseClaim(second, info.planHash, 2, true, macA, &error), qPrintable(error));
-        const ClaimEntry done = one.claimRow(first, info.planHash, 2, 300, false, &error);
-        QCOMPARE(done.state, S::Done);
-        QCOMPARE(done.mac, macA);
-        QCOMPARE(one.claimRow(first, info.planHash, 2, 300, true, &error).state, S::Claimed);
-        QVERIFY(one.releaseClaim(first, info.planHash, 2, false, QString(), &error));
-        QCOMPARE(two.claimRow(second, info.planHash, 2, 300, false, &error).state, S::Claimed);
+        bool takenOver = false;
+        QVERIFY(!ClaimBook(one).renew(ask(first, 300), &error, &takenOver));
+        QVERIFY2(takenOver && error.contains("taken over by station-2"), qPrintable(error));
+        QVERIFY2(ClaimBook(two).renew(ask(second, 60000), &error, &takenOver), qPrintable(error));
+        // Another run's row at the same address, while station 2 holds it:
+        // refused, the holder named.
+        ClaimRequest other = ask(second, 60000);
+        other.planHash = "rows:another plan" + kind;
+        other.run = RegisterRuns(one).beginRun(RunInfo::here("ordan-cli write"), &error);
+        const ClaimEntry blocked = ClaimBook(one).claim(other, &error);
+        QCOMPARE(blocked.state, S::Blocked);
+        QVERIFY2(
+            claimBlockedText(blocked).startsWith("10.9.0.2 is claimed by station-2 (process ") &&
+                claimBlockedText(blocked).contains(", row 2 of site.csv) since "),
+            qPrintable(claimBlockedText(blocked)));
+        // Verified: the row is done now, and the address the module's.
+        RowEntry done = row(2, macA, "10.9.0.2", "verified");
+        done.planned = {{ModuleField::Ip, "10.9.0.2"}};
+        const ClaimRequest own = ask(second, 60000);
+        QVERIFY2(RegisterRuns(two).recordRow(second, done, &error, &own), qPrintable(error));
+        const ClaimEntry doneNow = ClaimBook(one).claim(ask(first, 300), &error);
+        QCOMPARE(doneNow.state, S::Done);
+        QCOMPARE(doneNow.mac, macA);
+        QCOMPARE(ClaimBook(one).claim(other, &error).state, S::Claimed);
+        QVERIFY(ClaimBook(one).release(other, &error));
+        QCOMPARE(ClaimBook(one).claim(ask(first, 300, true), &error).state, S::Claimed);
+        QVERIFY(ClaimBook(one).release(ask(first, 300), &error));
+        // Rewritten since (noted, the write not verified): done no more.
+        RewriteNote note;
+        QVERIFY(RegisterLookup(one).findModule(macA, &note.was, &error));
+        QVERIFY(RegisterRuns(one).noteRewrite(first, 2, macA, note, &error));
+        QCOMPARE(ClaimBook(two).claim(ask(second, 300), &error).state, S::Claimed);
+        QVERIFY(ClaimBook(two).release(ask(second, 300), &error));
+        // A module replaced has one successor.
+        ClaimRequest replacement;
+        replacement.run = second;
+        replacement.replaces = macA;
+        replacement.port = "/dev/ttyUSB1";
+        replacement.leaseMs = 60000;
+        QCOMPARE(ClaimBook(two).claim(replacement, &error).state, S::Claimed);
+        replacement.run = first;
+        const ClaimEntry second2 = ClaimBook(one).claim(replacement, &error);
+        QCOMPARE(second2.state, S::Blocked);
+        QVERIFY2(claimBlockedText(second2).startsWith(macA + " is being replaced by station-2"),
+                 qPrintable(claimBlockedText(second2)));
     }
 
     void claimsAtOnce_data() { claims_data(); }
@@ -419,7 +473,7 @@ private slots:
         const QString where = registerOf(kind);
         if (where.isEmpty())
             QSKIP("no PostgreSQL server (see the warning above)");
-        const QString plan = planHash("at once " + kind.toUtf8());
+        const QString plan = "rows:at once " + kind;
         QList<int> won[2];
         QString errors[2];
         std::unique_ptr<QThread> stations[2];
@@ -430,11 +484,16 @@ private slots:
                     errors[s].prepend("open ");
                     return;
                 }
-                const qint64 run = reg.beginRun(RunInfo::here("station"), &errors[s]);
+                const qint64 run = RegisterRuns(reg).beginRun(RunInfo::here("station"), &errors[s]);
                 if (!errors[s].isEmpty())
                     errors[s].prepend("beginRun ");
                 for (int r = 2; r <= 9; ++r) {
-                    const ClaimEntry c = reg.claimRow(run, plan, r, 60000, false, &errors[s]);
+                    ClaimRequest request;
+                    request.run = run;
+                    request.planHash = plan;
+                    request.planRow = r;
+                    request.leaseMs = 60000;
+                    const ClaimEntry c = ClaimBook(reg).claim(request, &errors[s]);
                     if (c.state == ClaimEntry::State::Claimed)
                         won[s] << r;
                     else if (c.state != ClaimEntry::State::HeldByOther)
@@ -474,17 +533,17 @@ private slots:
         SiteRegister reg;
         QString error;
         QVERIFY2(reg.open(location(postgres.url()), &error), qPrintable(error));
-        const qint64 run = reg.beginRun(RunInfo::here("ordan-cli write"), &error);
-        QVERIFY(reg.recordRow(run, row(1, macB, "10.70.0.91", "verified"), &error));
+        const qint64 run = RegisterRuns(reg).beginRun(RunInfo::here("ordan-cli write"), &error);
+        QVERIFY(RegisterRuns(reg).recordRow(run, row(1, macB, "10.70.0.91", "verified"), &error));
         postgres.stop();
-        QVERIFY(!reg.recordRow(run, row(2, macB, "10.70.0.92", "verified"), &error));
+        QVERIFY(!RegisterRuns(reg).recordRow(run, row(2, macB, "10.70.0.92", "verified"), &error));
         QVERIFY2(error.startsWith(QStringLiteral("the register ") + postgres.url()) &&
                      error.size() > postgres.url().size() + 16,
                  qPrintable(error));
         QVERIFY(postgres.resume());
         ModuleEntry b;
         QVERIFY(reg.open(location(postgres.url()), &error));
-        QVERIFY(reg.findModule(macB, &b, &error));
+        QVERIFY(RegisterLookup(reg).findModule(macB, &b, &error));
         QCOMPARE(b.values.value(ModuleField::Ip), QStringLiteral("10.70.0.91"));
     }
 
@@ -843,7 +902,7 @@ set +e; wait $cli; echo "exit $?" >&2)");
         ModuleEntry module;
         QString error;
         QVERIFY2(reg.open(location(postgres.url()), &error) &&
-                     reg.findModule("02:00:00:00:0C:01", &module, &error),
+                     RegisterLookup(reg).findModule("02:00:00:00:0C:01", &module, &error),
                  qPrintable(error));
         QVERIFY(!module.verified());
     }

@@ -5,6 +5,7 @@
 // what its output holds (CSV, JSON, import, MAC, controls). ordan-cli as a
 // process, the module simulator on a pseudo-terminal.
 #include "cliprocess.h"
+#include "engine/register/registerruns.h"
 #include "engine/register/siteregister.h"
 
 #include <QDir>
@@ -68,7 +69,8 @@ void makeRegister(const QString &file, int count)
         rows << row;
     }
     int added = 0;
-    QVERIFY2(reg.importRows(RunInfo::here("import"), rows, &added, &error), qPrintable(error));
+    QVERIFY2(RegisterRuns(reg).importRows(RunInfo::here("import"), rows, &added, &error),
+             qPrintable(error));
     QCOMPARE(added, count);
 }
 

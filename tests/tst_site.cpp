@@ -5,10 +5,13 @@
 // program started from a script with --start --quit-when-done.
 #include "cliprocess.h"
 #include "dialoghelpers.h"
+#include "engine/commission/commissionplan.h"
 #include "engine/commission/commissionrecord.h"
 #include "engine/commission/registerdesk.h"
 #include "engine/console/portlistmodel.h"
 #include "engine/jobs/recordwords.h"
+#include "engine/register/claimbook.h"
+#include "engine/register/registerruns.h"
 #include "engine/register/siteregister.h"
 #include "settings/setting_module.h"
 #include "settings/settingsmapping.h"
@@ -1284,18 +1287,22 @@ void SiteTest::registerInTheWindow()
         QVERIFY2(other.open(where, &error), qPrintable(error));
         QFile file(dir.filePath("plan2.csv"));
         QVERIFY(file.open(QIODevice::ReadOnly));
-        siteregister::RunInfo info =
-            siteregister::RunInfo::here("ordan-cli commission", file.fileName(), file.readAll());
+        siteregister::RunInfo info = siteregister::RunInfo::here(
+            "ordan-cli commission", file.fileName(), commissionplan::identity(file.readAll()));
         info.station = "bench-2";
-        const qint64 id = other.beginRun(info, &error);
-        QCOMPARE(other.claimRow(id, info.planHash, 2, 60000, true, &error).state,
+        siteregister::ClaimRequest request;
+        request.run = RegisterRuns(other).beginRun(info, &error);
+        request.planHash = info.planHash;
+        request.planRow = 2;
+        request.again = true;
+        QCOMPARE(ClaimBook(other).claim(request, &error).state,
                  siteregister::ClaimEntry::State::Claimed);
         QVERIFY(site.window.startRun());
         QTRY_VERIFY_WITH_TIMEOUT(site.state(0).startsWith("another station's: claimed by bench-2"),
                                  runTimeoutMs);
         site.window.stopRun();
         QTRY_VERIFY_WITH_TIMEOUT(!site.window.isRunning(), runTimeoutMs);
-        QVERIFY(other.releaseClaim(id, info.planHash, 2, false, QString(), &error));
+        QVERIFY(ClaimBook(other).release(request, &error));
     }
 
     // The row's module replaced: the new one on its port gets its values.
@@ -1522,9 +1529,10 @@ void SiteTest::registerViewFindsAMacInAnyForm()
         SiteRegister writer;
         QVERIFY2(writer.open(where, &error), qPrintable(error));
         siteregister::RunInfo info = siteregister::RunInfo::here(
-            "ordan-cli commission", dir.filePath("a-plan-with-a-long-name-for-its-cell.csv"), "x");
+            "ordan-cli commission", dir.filePath("a-plan-with-a-long-name-for-its-cell.csv"),
+            "rows:x");
         info.station = "bench-7";
-        const qint64 id = writer.beginRun(info, &error);
+        const qint64 id = RegisterRuns(writer).beginRun(info, &error);
         QVERIFY2(id > 0, qPrintable(error));
         for (const auto &module : {qMakePair(QStringLiteral("02:00:00:00:0B:02"), 2),
                                    qMakePair(QStringLiteral("02:00:00:00:0C:03"), 3)}) {
@@ -1535,7 +1543,7 @@ void SiteTest::registerViewFindsAMacInAnyForm()
             row.planned = {{ModuleField::Ip, ip}};
             row.values = {{ModuleField::Mac, module.first}, {ModuleField::Ip, ip}};
             row.result = "verified";
-            QVERIFY2(writer.recordRow(id, row, &error), qPrintable(error));
+            QVERIFY2(RegisterRuns(writer).recordRow(id, row, &error), qPrintable(error));
         }
     }
     Site site;

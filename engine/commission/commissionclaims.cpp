@@ -1,12 +1,8 @@
-// A commissioning run's claims in the site register: two stations running
-// one plan split its rows. A port with a module there takes the first of
-// its rows that no run has done and no other station holds; a row held by
-// another is asked for again while the port waits, and taken over once
-// the other's lease has run out; the running row's claim is renewed.
-#include "engine/register/registerentries.h"
-#include "engine/register/registerverdict.h"
-#include "engine/commission/commissionrun.h"
+#include "engine/commission/commissionclaims.h"
+
+#include "engine/commission/heldclaim.h"
 #include "engine/commission/registerdesk.h"
+#include "engine/register/registerverdict.h"
 
 #include <QPointer>
 
@@ -14,140 +10,227 @@ using siteregister::ClaimEntry;
 
 namespace
 {
-// How often rows held by another station are asked for again, at most.
+// How often rows held by another station are asked for again, at most,
+// and how often a waiting port asks which rows others did meanwhile.
 constexpr qint64 retryMaxMs = 2000;
+constexpr int settleEveryMs = 2000;
 } // namespace
 
-bool CommissionRun::claimsKept() const
+CommissionClaims::CommissionClaims(RegisterDesk *desk, const QList<siteregister::PlannedRow> &rows,
+                                   Waiting waiting, const QString &replaces, QObject *parent)
+    : QObject(parent), desk(desk), rows(rows), waiting(std::move(waiting)), replaces(replaces)
 {
-    return registerDesk && !audit && replacesMac.isEmpty();
 }
 
-void CommissionRun::takeRow(Lane *lane)
+CommissionClaims::~CommissionClaims() = default;
+
+// A commissioning run's row, not an audit's: audits claim nothing.
+RowOutcome CommissionClaims::outcomeOf(Settled how, const QString &words)
 {
-    if (!claimsKept()) {
-        beginRow(lane);
+    switch (how) {
+    case Settled::Done:
+        return RowOutcome::alreadyDone(false, words);
+    case Settled::Blocked:
+        break;
+    case Settled::Unavailable:
+        return RowOutcome::registerUnavailable(false, words);
+    }
+    WriteResult::Admission stop;
+    stop.verdict = WriteResult::Admission::Verdict::Stop;
+    stop.refusal = WriteResult::Admission::Refusal::Held;
+    stop.words = words;
+    return RowOutcome::refused(false, stop);
+}
+
+CommissionClaims::Lane &CommissionClaims::lane(int id)
+{
+    auto it = lanes.find(id);
+    if (it != lanes.end())
+        return *it->second;
+    auto made = std::make_unique<Lane>();
+    Lane &l = *made;
+    l.retry.setSingleShot(true);
+    connect(&l.retry, &QTimer::timeout, this, [this, id] { choose(id); });
+    l.settle.setInterval(settleEveryMs);
+    connect(&l.settle, &QTimer::timeout, this, [this, id] {
+        QList<siteregister::PlannedRow> asked;
+        for (const int index : waiting(id))
+            asked << rows.at(index);
+        const QPointer<CommissionClaims> self(this);
+        desk->standing(
+            asked, [self, id](const QList<siteregister::RowStanding> &standing, const QString &) {
+                if (!self || self->lane(id).ended)
+                    return;
+                self->settleDone(standing);
+                // A port waiting for modules for rows that others did meanwhile
+                // waits no more.
+                if (self->waiting(id).isEmpty() && !self->choosing(id))
+                    emit self->laneSettled(id);
+            });
+    });
+    lanes.emplace(id, std::move(made));
+    return l;
+}
+
+void CommissionClaims::settleAll(const std::function<void()> &ready)
+{
+    if (desk->policy().rewrite || !replaces.isEmpty()) {
+        ready();
         return;
     }
-    claimFrom(lane, lane->next, retryMaxMs);
+    const QPointer<CommissionClaims> self(this);
+    desk->standing(
+        rows, [self, ready](const QList<siteregister::RowStanding> &standing, const QString &) {
+            if (!self)
+                return;
+            self->settleDone(standing);
+            ready();
+        });
 }
 
-void CommissionRun::claimFrom(Lane *lane, int position, qint64 retryMs)
+void CommissionClaims::settleDone(const QList<siteregister::RowStanding> &standing)
 {
-    if (interrupted || lane->done)
+    if (desk->policy().rewrite || !replaces.isEmpty())
         return;
-    if (position >= lane->rows.size()) {
-        if (lane->next >= lane->rows.size()) {
-            endLane(lane, QString());
+    for (const siteregister::RowStanding &s : standing) {
+        // A row another station is writing again (--rewrite) is its, for
+        // as long as its claim lives.
+        if (!s.done() ||
+            (s.claim.state == ClaimEntry::State::HeldByOther && s.claim.leaseLeftMs > 0))
+            continue;
+        for (int index = 0; index < rows.size(); ++index) {
+            // The row being chosen or written is left to its claim.
+            if (rows.at(index).row == s.row && claims.count(index) == 0)
+                emit settled(index, outcomeOf(Settled::Done, siteregister::doneText(s.module)));
+        }
+    }
+}
+
+void CommissionClaims::choose(int id)
+{
+    lane(id).retry.stop();
+    tryFrom(id, 0, retryMaxMs);
+}
+
+bool CommissionClaims::choosing(int id) const
+{
+    const auto it = lanes.find(id);
+    return it != lanes.end() && (it->second->asking || it->second->retry.isActive());
+}
+
+void CommissionClaims::setWaiting(int id, bool on)
+{
+    Lane &l = lane(id);
+    if (on && !l.ended && !desk->policy().rewrite)
+        l.settle.start();
+    else
+        l.settle.stop();
+}
+
+void CommissionClaims::endLane(int id)
+{
+    Lane &l = lane(id);
+    l.ended = true;
+    l.asking = false;
+    l.retry.stop();
+    l.settle.stop();
+}
+
+const siteregister::ClaimRequest *CommissionClaims::claimOf(int index) const
+{
+    const auto it = claims.find(index);
+    return it == claims.end() ? nullptr : &it->second->request();
+}
+
+void CommissionClaims::ended(int index, bool kept)
+{
+    const auto it = claims.find(index);
+    if (it == claims.end())
+        return;
+    it->second->ended(kept);
+    claims.erase(it);
+}
+
+void CommissionClaims::tryFrom(int id, int position, qint64 retryMs)
+{
+    Lane &l = lane(id);
+    if (l.ended)
+        return;
+    const QList<int> open = waiting(id);
+    if (position >= open.size()) {
+        l.asking = false;
+        if (open.isEmpty()) {
+            emit laneSettled(id);
             return;
         }
         // Every row left is another station's now: asked for again when
         // the soonest lease runs out.
-        lane->retryTimer.start(int(qBound<qint64>(100, retryMs + 50, retryMaxMs)));
+        l.retry.start(int(qBound<qint64>(100, retryMs + 50, retryMaxMs)));
         return;
     }
-    const int index = lane->rows.at(position);
-    const QPointer<CommissionRun> self(this);
-    registerDesk->claim(
-        rows.at(size_t(index)).plan.row, rewriteDone,
-        [self, lane, index, retryMs](const ClaimEntry &claim, const QString &error) {
-            if (!self)
-                return;
-            CommissionRun *run = self;
-            RowState &state = run->rows.at(size_t(index));
-            const bool taken = claim.state == ClaimEntry::State::Claimed ||
-                               claim.state == ClaimEntry::State::TakenOver;
-            // Where the row stands now: the register's answers on other
-            // ports may have settled rows of this one meanwhile.
-            const int position = int(lane->rows.indexOf(index));
-            if (run->interrupted || lane->done || position < lane->next) {
-                if (taken)
-                    run->registerDesk->release(state.plan.row);
-                if (!run->interrupted && !lane->done)
-                    run->claimFrom(lane, lane->next, retryMs);
-                return;
-            }
-            switch (claim.state) {
-            case ClaimEntry::State::Claimed:
-            case ClaimEntry::State::TakenOver:
-                state.claimed = true;
-                state.heldBy.clear();
-                lane->rows.move(position, lane->next);
-                run->beginRow(lane);
-                return;
-            case ClaimEntry::State::Done:
-                state.doneBy = siteregister::claimDoneText(claim);
-                run->settle(lane, position);
-                run->claimFrom(lane, lane->next, retryMs);
-                return;
-            case ClaimEntry::State::HeldByOther: {
-                const QString words = siteregister::claimHeldText(claim);
-                if (state.heldBy != words) {
-                    state.heldBy = words;
-                    emit run->rowHeldElsewhere(index, words);
-                }
-                run->claimFrom(lane, position + 1,
-                               qMin(retryMs, qMax<qint64>(claim.leaseLeftMs, 0)));
-                return;
-            }
-            case ClaimEntry::State::Free:
-            case ClaimEntry::State::Failed:
-                // Nothing is written to a row the register cannot be asked
-                // about: it fails with the reason.
-                state.registerFailure = error;
-                run->settle(lane, position);
-                run->claimFrom(lane, lane->next, retryMs);
-                return;
-            }
-        });
-}
-
-void CommissionRun::settle(Lane *lane, int position)
-{
-    const int index = lane->rows.at(position);
-    lane->rows.move(position, lane->next);
-    ++lane->next;
-    emit rowSettled(index);
-}
-
-void CommissionRun::settleDone(const QList<ClaimEntry> &claims)
-{
-    QHash<int, ClaimEntry> done;
-    for (const ClaimEntry &c : claims) {
-        if (c.state == ClaimEntry::State::Done)
-            done.insert(c.planRow, c);
-    }
-    if (done.isEmpty() || rewriteDone)
-        return;
-    for (const auto &lane : lanes) {
-        if (lane->done)
-            continue;
-        for (int position = lane->next; position < lane->rows.size(); ++position) {
-            // The row being chosen or written is left to its claim.
-            const int index = lane->rows.at(position);
-            RowState &state = rows.at(size_t(index));
-            if (state.job || state.claimed || !done.contains(state.plan.row))
-                continue;
-            state.doneBy = siteregister::claimDoneText(done.value(state.plan.row));
-            settle(lane.get(), position);
+    l.asking = true;
+    const int index = open.at(position);
+    const siteregister::PlannedRow &row = rows.at(index);
+    siteregister::ClaimRequest request;
+    request.planHash = replaces.isEmpty() ? desk->planHash() : QString();
+    request.planRow = row.row;
+    request.replaces = replaces;
+    request.port = row.port;
+    request.planned = row.planned;
+    auto held =
+        std::make_shared<std::unique_ptr<HeldClaim>>(std::make_unique<HeldClaim>(desk, request));
+    const QPointer<CommissionClaims> self(this);
+    (*held)->take([self, held, id, index, position, retryMs](const ClaimEntry &claim,
+                                                             const QString &error) {
+        if (!self)
+            return;
+        CommissionClaims *claims = self;
+        Lane &l = claims->lane(id);
+        const bool taken = claim.state == ClaimEntry::State::Claimed ||
+                           claim.state == ClaimEntry::State::TakenOver;
+        // Where the row stands now: the register's answers on other ports
+        // may have settled it meanwhile.
+        if (l.ended || !claims->waiting(id).contains(index)) {
+            if (taken)
+                (*held)->ended(false);
+            claims->tryFrom(id, 0, retryMs);
+            return;
         }
-        // A port waiting for modules for rows that others did meanwhile
-        // waits no more.
-        if (lane->next >= lane->rows.size() && lane->current < 0 && !lane->retryTimer.isActive())
-            endLane(lane.get(), QString());
-    }
-}
-
-void CommissionRun::renewClaim(Lane *lane, int index)
-{
-    const QPointer<CommissionRun> self(this);
-    registerDesk->renew(rows.at(size_t(index)).plan.row,
-                        [self, lane, index](bool ok, bool takenOver, const QString &error) {
-                            // Taken over: the row is another station's now,
-                            // and this one stops writing it. A register out
-                            // of reach fails the row as it ends.
-                            if (!self || ok || !takenOver || lane->current != index)
-                                return;
-                            self->rows.at(size_t(index)).job->abandon(error);
-                        });
+        switch (claim.state) {
+        case ClaimEntry::State::Claimed:
+        case ClaimEntry::State::TakenOver: {
+            l.asking = false;
+            claims->heldWords.remove(index);
+            connect(held->get(), &HeldClaim::lost, claims,
+                    [claims, index](const QString &reason) { emit claims->lost(index, reason); });
+            claims->claims[index] = std::move(*held);
+            emit claims->taken(index);
+            return;
+        }
+        case ClaimEntry::State::Done:
+            emit claims->settled(index,
+                                 outcomeOf(Settled::Done, siteregister::claimDoneText(claim)));
+            break;
+        case ClaimEntry::State::HeldByOther: {
+            const QString words = siteregister::claimHeldText(claim);
+            if (claims->heldWords.value(index) != words) {
+                claims->heldWords.insert(index, words);
+                emit claims->heldElsewhere(index, words);
+            }
+            claims->tryFrom(id, position + 1, qMin(retryMs, qMax<qint64>(claim.leaseLeftMs, 0)));
+            return;
+        }
+        case ClaimEntry::State::Blocked:
+            emit claims->settled(
+                index, outcomeOf(Settled::Blocked, siteregister::claimBlockedText(claim)));
+            break;
+        case ClaimEntry::State::Free:
+        case ClaimEntry::State::Failed:
+            // Nothing is written to a row the register cannot be asked
+            // about: it fails with the reason.
+            emit claims->settled(index, outcomeOf(Settled::Unavailable, error));
+            break;
+        }
+        claims->tryFrom(id, 0, retryMs);
+    });
 }

@@ -3,6 +3,7 @@
 #include "engine/bus/busreport.h"
 #include "engine/commission/commissionplan_p.h"
 
+#include <QCryptographicHash>
 #include <QFile>
 #include <QFileInfo>
 #include <QHash>
@@ -281,6 +282,35 @@ Plan parse(const QByteArray &bytes, const parameters::Values &base, bool allowFo
     }
     checkNotEmpty(&plan);
     return plan;
+}
+
+QString identity(const QByteArray &bytes)
+{
+    return identity(parse(bytes).rows);
+}
+
+QString identity(const QList<Row> &rows)
+{
+    // A record a row, a field each, the values percent-encoded: no cell
+    // can forge another's place. No rows, no plan.
+    if (rows.isEmpty())
+        return QString();
+    QCryptographicHash hash(QCryptographicHash::Sha256);
+    const auto field = [&hash](const QString &name, const QString &value) {
+        hash.addData(name.toUtf8() + '=' + value.toUtf8().toPercentEncoding() + '\x1f');
+    };
+    for (const Row &row : rows) {
+        field(QStringLiteral("row"), QString::number(row.row));
+        field(portColumn, row.port);
+        for (const ModuleField f : parameters::writeOrder()) {
+            if (row.values.contains(f))
+                field(parameters::fieldKey(f), row.values.value(f));
+        }
+        if (!row.busIds.isEmpty())
+            field(busIdsColumn, unitlist::compact(row.busIds));
+        hash.addData("\x1e", 1);
+    }
+    return QStringLiteral("rows:") + QString::fromLatin1(hash.result().toHex());
 }
 
 QStringList columns()

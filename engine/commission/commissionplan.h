@@ -112,6 +112,16 @@ bool readFile(const QString &path, QByteArray *bytes, QString *error);
 Plan parse(const QByteArray &bytes, const parameters::Values &base = parameters::Values(),
            bool allowForeignGateway = false);
 
+// A plan's identity, the same on every station that holds the plan: the
+// SHA-256 of its rows as the rules read them (each row's number, its port,
+// its values by column name, trimmed, and its bus_ids), so that line ends,
+// a byte-order mark, the separator, quoting and the order of the columns
+// do not change it. "rows:" and 64 hex digits; the site register knows a
+// plan by it. Base values (--from) are not the plan's: they are left out.
+// Empty for bytes that hold no row.
+QString identity(const QByteArray &bytes);
+QString identity(const QList<Row> &rows);
+
 // The plan's columns in the order this program writes them: "port", then
 // the parameters in the order they are written to a module, then
 // "bus_ids".

@@ -3,14 +3,13 @@
 #include "engine/bus/busreport.h"
 #include "engine/platform/textsafety.h"
 #include "engine/platform/tracelog.h"
+#include "engine/platform/workqueue.h"
 
 #include <QCoreApplication>
 #include <QFile>
 #include <QFileInfo>
-#include <QMutexLocker>
 #include <QPointer>
 #include <QStringList>
-#include <QThread>
 
 #ifdef Q_OS_UNIX
 #include <cerrno>
@@ -175,34 +174,30 @@ QString timestamp()
 }
 
 Appender::Appender(const QString &path, QObject *parent)
-    : QObject(parent), file(path), thread(QThread::create([this] { work(); }))
+    : QObject(parent), file(path), queue(std::make_unique<WorkQueue>())
 {
-    thread->start();
 }
 
-Appender::~Appender()
-{
-    {
-        const QMutexLocker lock(&mutex);
-        stopping = true;
-    }
-    wake.wakeAll();
-    thread->wait();
-}
+// The rows handed over are appended still; their `done` is dropped with
+// the appender.
+Appender::~Appender() = default;
 
 void Appender::append(const Row &row, Done done)
 {
-    {
-        const QMutexLocker lock(&mutex);
-        queue.append({row, std::move(done)});
-    }
-    wake.wakeAll();
+    // The rows in the order handed over, each answered back in the
+    // appender's thread (dropped if it is gone by then).
+    queue->post([this, row, done = std::move(done)] {
+        QString error;
+        const bool appended = commissionrecord::append(file, row, &error);
+        QMetaObject::invokeMethod(
+            this, [done, appended, error] { done(appended, error); }, Qt::QueuedConnection);
+    });
 }
 
-WriteJob::Recorder Appender::recorder()
+WriteJob::Keep Appender::recorder()
 {
     const QPointer<Appender> self(this);
-    return [self](const RowOutcome &outcome, const WriteJob::RecordDone &done) {
+    return [self](const RowOutcome &outcome, const WriteJob::KeepDone &done) {
         if (!self) {
             done(false, RecordText::tr("the record was closed"));
             return;
@@ -212,28 +207,6 @@ WriteJob::Recorder Appender::recorder()
             done(appended, appended ? QString() : RecordText::tr("record %1: %2").arg(path, error));
         });
     };
-}
-
-void Appender::work()
-{
-    // The rows in the order handed over; after stopping, those still
-    // waiting, then no more.
-    QMutexLocker lock(&mutex);
-    for (;;) {
-        while (queue.isEmpty() && !stopping)
-            wake.wait(&mutex);
-        if (queue.isEmpty())
-            return;
-        const Task task = queue.takeFirst();
-        lock.unlock();
-        QString error;
-        const bool appended = commissionrecord::append(file, task.row, &error);
-        // Back in the appender's thread; dropped if it is gone by then.
-        QMetaObject::invokeMethod(
-            this, [done = task.done, appended, error] { done(appended, error); },
-            Qt::QueuedConnection);
-        lock.relock();
-    }
 }
 
 } // namespace commissionrecord

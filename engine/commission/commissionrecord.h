@@ -6,16 +6,14 @@
 #include "protocol/parameters.h"
 
 #include <QList>
-#include <QMutex>
 #include <QObject>
 #include <QString>
 #include <QStringList>
-#include <QWaitCondition>
 
 #include <functional>
 #include <memory>
 
-class QThread;
+class WorkQueue;
 
 // The commissioning record: a CSV file (RFC 4180, UTF-8) with one row per
 // module met, appended as each module is done and synced to the disk before
@@ -102,23 +100,13 @@ public:
 
     QString path() const { return file; }
     void append(const Row &row, Done done);
-    // A WriteJob's recorder: the job's row goes to this record, and the job
+    // A WriteJob's keeper: the job's row goes to this record, and the job
     // finishes once it is there (or failed it: "record PATH: why").
-    WriteJob::Recorder recorder();
+    WriteJob::Keep recorder();
 
 private:
-    struct Task {
-        Row row;
-        Done done;
-    };
-    void work();
-
     const QString file;
-    QMutex mutex;
-    QWaitCondition wake;
-    QList<Task> queue;
-    bool stopping = false;
-    std::unique_ptr<QThread> thread;
+    std::unique_ptr<WorkQueue> queue;
 };
 
 } // namespace commissionrecord

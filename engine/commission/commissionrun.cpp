@@ -1,9 +1,10 @@
 #include "engine/commission/commissionrun.h"
 
-#include "engine/console/portcatalog.h"
-#include "engine/register/registerentries.h"
+#include "engine/commission/commissionclaims.h"
 #include "engine/commission/commissionrecord.h"
+#include "engine/commission/registeradapter.h"
 #include "engine/commission/registerdesk.h"
+#include "engine/console/portcatalog.h"
 
 #include <QPointer>
 
@@ -31,23 +32,7 @@ CommissionRun::CommissionRun(const QList<commissionplan::Row> &planRows,
                 endLane(lane,
                         tr("no new module on the port within %1 s").arg(swapTimeoutMs / 1000.0));
             });
-            lane->retryTimer.setSingleShot(true);
-            connect(&lane->retryTimer, &QTimer::timeout, this, [this, lane] { takeRow(lane); });
-            // While the port waits, the register is asked every 2 s whether
-            // another station did the rows left meanwhile.
-            lane->settleTimer.setInterval(2000);
-            connect(&lane->settleTimer, &QTimer::timeout, this, [this] {
-                registerDesk->claims(
-                    [self = QPointer<CommissionRun>(this)](
-                        const QList<siteregister::ClaimEntry> &claims, const QString &) {
-                        if (self && !self->interrupted)
-                            self->settleDone(claims);
-                    });
-            });
-            connect(&lane->renewTimer, &QTimer::timeout, this, [this, lane] {
-                if (lane->current >= 0)
-                    renewClaim(lane, lane->current);
-            });
+            lane->id = int(lanes.size() - 1);
         }
         lane->rows << int(rows.size() - 1);
     }
@@ -94,15 +79,28 @@ void CommissionRun::start()
         return;
     }
     if (claimsKept()) {
+        QList<siteregister::PlannedRow> planned;
+        for (const RowState &row : rows)
+            planned << siteregister::PlannedRow{row.plan.row, row.plan.port, row.plan.values};
+        claims = std::make_unique<CommissionClaims>(
+            registerDesk, planned, [this](int lane) { return waitingRows(lane); }, replacesMac);
+        connect(claims.get(), &CommissionClaims::taken, this, &CommissionRun::onTaken);
+        connect(claims.get(), &CommissionClaims::settled, this, &CommissionRun::onSettled);
+        connect(claims.get(), &CommissionClaims::heldElsewhere, this,
+                &CommissionRun::rowHeldElsewhere);
+        connect(claims.get(), &CommissionClaims::laneSettled, this, &CommissionRun::onLaneSettled);
+        connect(claims.get(), &CommissionClaims::lost, this,
+                [this](int index, const QString &reason) {
+                    const Lane *lane = laneOf(index);
+                    if (lane && lane->current == index)
+                        rows.at(size_t(index)).job->abandon(reason);
+                });
         // The rows done already are known before a port is looked at.
         const QPointer<CommissionRun> self(this);
-        registerDesk->claims(
-            [self](const QList<siteregister::ClaimEntry> &claims, const QString &) {
-                if (!self || self->interrupted)
-                    return;
-                self->settleDone(claims);
+        claims->settleAll([self] {
+            if (self && !self->interrupted)
                 self->startLanes();
-            });
+        });
         return;
     }
     startLanes();
@@ -126,6 +124,63 @@ void CommissionRun::startLanes()
     checkFinished();
 }
 
+bool CommissionRun::claimsKept() const
+{
+    return registerDesk && !audit;
+}
+
+void CommissionRun::takeRow(Lane *lane)
+{
+    if (claims)
+        claims->choose(lane->id);
+    else
+        beginRow(lane);
+}
+
+QList<int> CommissionRun::waitingRows(int lane) const
+{
+    const Lane &l = *lanes.at(size_t(lane));
+    return l.done ? QList<int>() : l.rows.mid(l.next);
+}
+
+CommissionRun::Lane *CommissionRun::laneOf(int index) const
+{
+    for (const auto &lane : lanes) {
+        if (lane->rows.contains(index))
+            return lane.get();
+    }
+    return nullptr;
+}
+
+void CommissionRun::onTaken(int index)
+{
+    Lane *lane = laneOf(index);
+    if (interrupted || !lane || lane->done)
+        return;
+    // The row taken is the next one of its port.
+    lane->rows.move(int(lane->rows.indexOf(index)), lane->next);
+    beginRow(lane);
+}
+
+void CommissionRun::onSettled(int index, const RowOutcome &outcome)
+{
+    // A row begun or settled already stands before the lane's next.
+    Lane *lane = laneOf(index);
+    const int position = lane ? int(lane->rows.indexOf(index)) : -1;
+    if (!lane || position < lane->next)
+        return;
+    rows.at(size_t(index)).settled = outcome;
+    lane->rows.move(position, lane->next);
+    ++lane->next;
+    emit rowSettled(index);
+}
+
+void CommissionRun::onLaneSettled(int id)
+{
+    if (Lane *lane = lanes.at(size_t(id)).get(); !lane->done && lane->current < 0)
+        endLane(lane, QString());
+}
+
 bool CommissionRun::isFirstOnPort(int index) const
 {
     for (const auto &lane : lanes) {
@@ -147,18 +202,30 @@ void CommissionRun::beginRow(Lane *lane)
     lane->current = index;
     RowState &state = rows.at(size_t(index));
     state.job = std::make_unique<WriteJob>(state.plan.port, state.plan.values, settings);
-    if (appender)
-        state.job->setRecorder(appender->recorder());
     state.job->setPlanRow(state.plan.row);
     state.job->setBusUnits(state.plan.busIds);
     state.job->setAuditOnly(audit);
     state.job->setProgress(progressHandler);
-    state.job->setIdentityGate([this, index](const QString &mac) { return admit(index, mac); });
+    // The run's own rule first, then the register's word.
+    WriteJob::Admit registerAdmits;
+    const auto rule = [this, index](const QString &mac) { return metBefore(index, mac); };
     if (registerDesk) {
-        registerDesk->attach(state.job.get(), state.plan.row, state.claimed, replacesMac);
-        if (state.claimed)
-            lane->renewTimer.start(qMax(registerDesk->policy().leaseMs / 4, 100));
+        registeradapter::Row row;
+        row.planRow = state.plan.row;
+        row.planned = state.plan.values;
+        row.replaces = replacesMac;
+        if (const siteregister::ClaimRequest *claimed = claims ? claims->claimOf(index) : nullptr)
+            row.claimed = *claimed;
+        else
+            registerDesk->rowBegins();
+        if (!audit)
+            registerAdmits = registeradapter::admission(registerDesk, row);
+        state.job->addKeeper(WriteJob::Keeper::Register,
+                             registeradapter::keeper(registerDesk, row));
     }
+    if (appender)
+        state.job->addKeeper(WriteJob::Keeper::Record, appender->recorder());
+    state.job->setAdmission(registeradapter::ruleFirst(rule, registerAdmits));
     // Queued: the job may finish inside one of its own console's handlers.
     connect(
         state.job.get(), &ModuleJob::finished, this,
@@ -177,7 +244,7 @@ void CommissionRun::beginRow(Lane *lane)
     state.job->start();
 }
 
-QString CommissionRun::admit(int index, const QString &mac)
+QString CommissionRun::metBefore(int index, const QString &mac)
 {
     const auto it = commissioned.constFind(mac);
     if (it != commissioned.constEnd())
@@ -191,13 +258,15 @@ QString CommissionRun::admit(int index, const QString &mac)
 void CommissionRun::onRowFinished(Lane *lane, int index)
 {
     lane->current = -1;
-    lane->renewTimer.stop();
     // The module that answered the read-back is marked too: if another one
     // answered after the restart, neither may be written again.
     const WriteJob *job = rows.at(size_t(index)).job.get();
-    // A row the register did not see end (its port refused) frees its claim.
-    if (rows.at(size_t(index)).claimed && !job->writeResult().keepsRegister)
-        registerDesk->release(rows.at(size_t(index)).plan.row);
+    // A row the register did not take (its port refused, the register
+    // failed) frees its claims; one it took ended them.
+    if (claims) {
+        const WriteResult::Kept *kept = job->writeResult().keptBy(WriteResult::Keeper::Register);
+        claims->ended(index, kept && kept->kept);
+    }
     const QString mac = job->readBackMac();
     if (!mac.isEmpty() && !commissioned.contains(mac))
         commissioned.insert(mac, index);
@@ -225,8 +294,8 @@ void CommissionRun::awaitModule(Lane *lane)
     lane->toldDone.clear();
     lane->sawAway = false;
     emit swapNeeded(lane->rows.at(lane->next));
-    if (claimsKept())
-        lane->settleTimer.start();
+    if (claims)
+        claims->setWaiting(lane->id, true);
     // The port stays open in the run's hands between its modules (its
     // device is locked only while open). The module just written is still
     // there: the first look is a poll interval away.
@@ -271,7 +340,8 @@ void CommissionRun::poll(Lane *lane)
                        // A module not met in this run: the next row is for
                        // it. The probe goes away outside its own handler.
                        lane->swapTimer.stop();
-                       lane->settleTimer.stop();
+                       if (claims)
+                           claims->setWaiting(lane->id, false);
                        probe->cancel();
                        probe->close();
                        QTimer::singleShot(0, this, [this, lane] {
@@ -296,8 +366,8 @@ void CommissionRun::endLane(Lane *lane, const QString &reason)
 {
     lane->pollTimer.stop();
     lane->swapTimer.stop();
-    lane->retryTimer.stop();
-    lane->settleTimer.stop();
+    if (claims)
+        claims->endLane(lane->id);
     if (lane->probe) {
         lane->probe->cancel();
         lane->probe->close();
@@ -340,8 +410,9 @@ void CommissionRun::checkFinished()
 bool CommissionRun::verified(int index) const
 {
     const WriteJob *j = job(index);
+    const RowState &state = rows.at(size_t(index));
     return (j && j->isFinished() && outcome(index).isSuccess()) ||
-           (!j && !rows.at(size_t(index)).doneBy.isEmpty());
+           (!j && state.settled && state.settled->status == RowOutcome::Status::AlreadyDone);
 }
 
 RowOutcome CommissionRun::outcome(int index) const
@@ -350,9 +421,8 @@ RowOutcome CommissionRun::outcome(int index) const
         return j->outcome();
     const commissionplan::Row &plan = row(index);
     const RowState &state = rows.at(size_t(index));
-    RowOutcome o = !state.doneBy.isEmpty() ? RowOutcome::alreadyDone(audit, state.doneBy)
-                   : !state.registerFailure.isEmpty()
-                       ? RowOutcome::registerUnavailable(audit, state.registerFailure)
+    RowOutcome o = state.settled
+                       ? *state.settled
                        : RowOutcome::notReached(audit, notReached(index), int(JobResult::NoAnswer));
     o.port = plan.port;
     o.planRow = plan.row;

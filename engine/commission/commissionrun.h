@@ -1,26 +1,24 @@
 #ifndef COMMISSIONRUN_H
 #define COMMISSIONRUN_H
 
+#include "engine/commission/commissionplan.h"
 #include "engine/console/portlock.h"
 #include "engine/jobs/rowoutcome.h"
 #include "engine/jobs/writejob.h"
-#include "engine/commission/commissionplan.h"
 
 #include <QHash>
 #include <QObject>
 #include <QTimer>
 
 #include <memory>
+#include <optional>
 #include <vector>
 
 namespace commissionrecord
 {
 class Appender;
 }
-namespace siteregister
-{
-struct ClaimEntry;
-}
+class CommissionClaims;
 class RegisterDesk;
 
 // Commissions the modules of a plan: each row is a WriteJob (identify,
@@ -62,17 +60,18 @@ public:
     void setProgress(JobProgress progress) { progressHandler = std::move(progress); }
     // The site register (none: not kept; the desk outlives the run): each
     // module judged by it before anything is written; each row of a
-    // commissioning run claimed in it once a module is there for it, the
-    // first row of its port free for this run taken (a row done already,
-    // or held by another station, is not written here: one held is asked
-    // for again while the port waits), its claim renewed while it runs;
-    // each row's outcome appended to it before the record's.
+    // commissioning run claimed in it with its address once a module is
+    // there for it, the first row of its port free for this run taken (a
+    // row done already, held by another station, or whose address another
+    // run holds, is not written here: one held is asked for again while the
+    // port waits), its claims renewed while it runs (CommissionClaims);
+    // each row's outcome appended to it before the record's. The desk's
+    // policy says whether rows done already are written again (--rewrite).
     void setRegister(RegisterDesk *desk) { registerDesk = desk; }
-    // --rewrite: rows done already are claimed and written again.
-    void setRewrite(bool on) { rewriteDone = on; }
     // A replacement: the run's row writes the values of the module `mac`
-    // to a new module, which the register marks as its replacement. No
-    // claim is taken.
+    // to a new module, which the register marks as its replacement. The
+    // old module (its one successor) and the address are claimed, not the
+    // plan's row.
     void setReplaces(const QString &mac) { replacesMac = mac; }
 
     // Takes the lock of every port of the plan, before anything is sent.
@@ -145,16 +144,15 @@ private:
         commissionplan::Row plan;
         std::unique_ptr<WriteJob> job;
         QString notReached;
-        // The register's: the row claimed by this run; done by a run (its
-        // words), held by another, or not asked (why).
-        bool claimed = false;
-        QString doneBy;
-        QString heldBy;
-        QString registerFailure;
+        // The register's: what the row came to when it was settled
+        // without being begun (done already, another run holding its
+        // address, the register not asked).
+        std::optional<RowOutcome> settled;
     };
     // The rows of one port, one after another, and the polling for the
     // next module between them.
     struct Lane {
+        int id = 0;
         QList<int> rows;
         int next = 0;     // index into rows of the row to begin
         int current = -1; // the row being written, -1 when none
@@ -166,9 +164,6 @@ private:
         PortLock lock;
         QTimer pollTimer;
         QTimer swapTimer;
-        QTimer renewTimer;  // the running row's claim
-        QTimer retryTimer;  // rows held by another station, asked for again
-        QTimer settleTimer; // while waiting: rows another station did meanwhile
         bool done = false;
     };
 
@@ -178,17 +173,21 @@ private:
     void poll(Lane *lane);
     void endLane(Lane *lane, const QString &reason);
     void checkFinished();
-    QString admit(int index, const QString &mac);
-    void startLanes();
-    // The register's claims (commissionclaims.cpp): a row taken for the
-    // module there, rows settled by another run's claims, the running
-    // row's claim renewed.
+    // The run's own rule for an identified module: not one met in another
+    // row of this run (empty: admitted).
+    QString metBefore(int index, const QString &mac);
+    // Whether rows are claimed in the register (a commissioning run with
+    // one), and a module on the lane's port gets its row.
     bool claimsKept() const;
     void takeRow(Lane *lane);
-    void claimFrom(Lane *lane, int position, qint64 retryMs);
-    void settle(Lane *lane, int position);
-    void settleDone(const QList<siteregister::ClaimEntry> &claims);
-    void renewClaim(Lane *lane, int index);
+    void startLanes();
+    // The register's answers about rows (CommissionClaims).
+    void onTaken(int index);
+    void onSettled(int index, const RowOutcome &outcome);
+    void onLaneSettled(int lane);
+    // The rows of a lane not begun, in order.
+    QList<int> waitingRows(int lane) const;
+    Lane *laneOf(int index) const;
 
     std::vector<RowState> rows;
     std::vector<std::unique_ptr<Lane>> lanes;
@@ -196,7 +195,7 @@ private:
     QString recordPath;
     std::unique_ptr<commissionrecord::Appender> appender;
     RegisterDesk *registerDesk = nullptr;
-    bool rewriteDone = false;
+    std::unique_ptr<CommissionClaims> claims;
     QString replacesMac;
     bool audit = false;
     int swapTimeoutMs = -1;

@@ -270,10 +270,14 @@ void BusSettingsSearch::write(const Setting &setting, std::function<void()> then
                                         config.job);
     writer->setVerify(true);
     const QString mac = moduleMac;
-    writer->setIdentityGate([mac](const QString &identified) {
-        return identified == mac
-                   ? QString()
-                   : tr("another module is on the port now (%1, not %2)").arg(identified, mac);
+    writer->setAdmission([mac](const QString &identified, const WriteJob::Answered &answered) {
+        WriteJob::Admission answer;
+        if (identified != mac) {
+            answer.verdict = WriteJob::Admission::Verdict::Stop;
+            answer.words =
+                tr("another module is on the port now (%1, not %2)").arg(identified, mac);
+        }
+        answered(answer);
     });
     writer->setProgress(progressHandler);
     connect(

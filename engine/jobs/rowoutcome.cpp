@@ -49,16 +49,21 @@ RowOutcome RowOutcome::of(const WriteResult &r)
     o.resetSent = r.resetSent;
     o.readBack = r.readBack;
     o.differences = r.differences;
-    o.keepsRecord = r.keepsRecord;
-    o.recorded = r.recorded;
-    o.recordError = r.recordError;
+    if (const WriteResult::Kept *record = r.keptBy(WriteResult::Keeper::Record)) {
+        o.keepsRecord = true;
+        o.recorded = record->kept;
+        o.recordError = record->error;
+    }
     o.time = r.endedAt;
-    o.keepsRegister = r.keepsRegister;
-    o.registered = r.registered;
-    o.registerError = r.registerError;
-    o.rewriteOf = r.rewriteOf;
-    o.unchanged = r.unchanged;
-    o.unchangedOf = r.unchangedOf;
+    if (const WriteResult::Kept *reg = r.keptBy(WriteResult::Keeper::Register)) {
+        o.keepsRegister = true;
+        o.registered = reg->kept;
+        o.registerError = reg->error;
+    }
+    using Verdict = WriteResult::Admission::Verdict;
+    o.unchanged = r.admission.verdict == Verdict::Unchanged;
+    o.unchangedOf = o.unchanged ? r.admission.words : QString();
+    o.rewriteOf = r.admission.verdict == Verdict::Write ? r.admission.words : QString();
     o.permissionDenied = r.permissionDenied;
     o.reachChecked = r.reachChecked;
     o.reachTarget = r.reachTarget;
@@ -87,18 +92,18 @@ RowOutcome RowOutcome::of(const WriteResult &r)
         o.recordText = o.status == Status::Unverified ? QStringLiteral("unverified")
                        : r.audit                      ? QStringLiteral("matches")
                                                       : QStringLiteral("verified");
-        if (r.unchanged)
+        if (o.unchanged)
             o.recordText = QStringLiteral("verified, not rewritten");
-        if (r.keepsRegister && !r.registered) {
+        if (o.keepsRegister && !o.registered) {
             // The module is right, but the register lacks its row: a later
             // run would not know it. The record says so, as the screen does.
             o.status = Status::Failed;
             o.failure = Failure::NotRegistered;
             o.exitCode = int(JobResult::RegisterFailed);
             o.reason = tr("%1 on the module, but the register lacks its row: %2")
-                           .arg(r.audit ? tr("matches") : tr("verified"), r.registerError);
+                           .arg(r.audit ? tr("matches") : tr("verified"), o.registerError);
             o.recordText += QStringLiteral(", not in the register");
-        } else if (r.keepsRecord && !r.recorded) {
+        } else if (o.keepsRecord && !o.recorded) {
             // The module is right, but its row is not in the record: the
             // record and the screen must say the same.
             o.status = Status::Failed;
@@ -132,22 +137,26 @@ RowOutcome RowOutcome::of(const WriteResult &r)
              QStringLiteral("not identified"));
         break;
     case Ending::NotAdmitted:
-        fail(Failure::NoAnswer, JobResult::NoAnswer, nothingWritten.arg(r.detail),
-             QStringLiteral("not a new module"));
+        switch (r.admission.refusal) {
+        case WriteResult::Admission::Refusal::ByRun:
+            fail(Failure::NoAnswer, JobResult::NoAnswer, nothingWritten.arg(r.detail),
+                 QStringLiteral("not a new module"));
+            break;
+        case WriteResult::Admission::Refusal::Elsewhere:
+            fail(Failure::AlreadyVerified, JobResult::RegisterStop, r.detail,
+                 QStringLiteral("already verified"));
+            break;
+        case WriteResult::Admission::Refusal::Held:
+            fail(Failure::AddressHeld, JobResult::RegisterStop, nothingWritten.arg(r.detail),
+                 QStringLiteral("address held"));
+            break;
+        case WriteResult::Admission::Refusal::Unanswered:
+            fail(Failure::NoRegister, JobResult::RegisterFailed, nothingWritten.arg(r.detail),
+                 QStringLiteral("register unavailable"));
+            break;
+        }
         break;
-    case Ending::VerifiedElsewhere:
-        fail(Failure::AlreadyVerified, JobResult::RegisterStop, r.detail,
-             QStringLiteral("already verified"));
-        break;
-    case Ending::AddressHeld:
-        fail(Failure::AddressHeld, JobResult::RegisterStop, nothingWritten.arg(r.detail),
-             QStringLiteral("address held"));
-        break;
-    case Ending::RegisterUnavailable:
-        fail(Failure::NoRegister, JobResult::RegisterFailed, nothingWritten.arg(r.detail),
-             QStringLiteral("register unavailable"));
-        break;
-    case Ending::ClaimLost:
+    case Ending::Abandoned:
         fail(Failure::ClaimLost, JobResult::RegisterFailed, r.detail, QStringLiteral("claim lost"));
         break;
     case Ending::HeldValueMissing:
@@ -282,14 +291,14 @@ RowOutcome RowOutcome::of(const WriteResult &r)
         // Verified counts only where it is kept: a row the register did not
         // take is right on the module, not verified.
         o.onModule = compared;
-        o.verified = compared && !(r.keepsRegister && !r.registered);
+        o.verified = compared && !(o.keepsRegister && !o.registered);
     }
     if (compared || r.ending == Ending::Differs)
         o.matches = compared;
     o.wentThrough = compared || r.ending == Ending::Differs || r.ending == Ending::OtherModule;
     o.moduleRight = r.ending == Ending::Done;
     o.readBackShown =
-        r.readBack.answered > 0 && (r.audit || r.unchanged || (r.verify && r.resetSent));
+        r.readBack.answered > 0 && (r.audit || o.unchanged || (r.verify && r.resetSent));
     if (o.readBackShown && !r.audit) {
         for (const ModuleField field : r.accepted) {
             if (r.readBack.values.value(field) != r.planned.value(field))
@@ -331,12 +340,21 @@ RowOutcome RowOutcome::alreadyDone(bool audit, const QString &reason)
 
 RowOutcome RowOutcome::registerUnavailable(bool audit, const QString &reason)
 {
-    RowOutcome o = notReached(audit, tr("%1; nothing was written").arg(reason),
-                              int(JobResult::RegisterFailed));
-    o.status = Status::Failed;
-    o.failure = Failure::NoRegister;
-    o.recordText = QStringLiteral("register unavailable");
-    return o;
+    WriteResult::Admission stop;
+    stop.verdict = WriteResult::Admission::Verdict::Stop;
+    stop.refusal = WriteResult::Admission::Refusal::Unanswered;
+    stop.words = reason;
+    return refused(audit, stop);
+}
+
+RowOutcome RowOutcome::refused(bool audit, const WriteResult::Admission &stop)
+{
+    WriteResult r;
+    r.audit = audit;
+    r.ending = Ending::NotAdmitted;
+    r.admission = stop;
+    r.detail = stop.words;
+    return of(r);
 }
 
 int RowOutcome::reachExitCode(const QList<ReachCheck::Outcome> &outcomes, bool interrupted,

@@ -61,6 +61,9 @@ public:
     // could not be asked for it.
     static RowOutcome alreadyDone(bool audit, const QString &reason);
     static RowOutcome registerUnavailable(bool audit, const QString &reason);
+    // A row that was not begun because a gate stopped it before its module
+    // was identified (`stop`: an address another run holds).
+    static RowOutcome refused(bool audit, const WriteResult::Admission &stop);
 
     Status status = Status::NotReached;
     Failure failure = Failure::None;

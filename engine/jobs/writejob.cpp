@@ -47,7 +47,7 @@ void WriteJob::abandon(const QString &reason)
     // Past the restart command the write is made: it is proven or not as
     // usual, and the register then refuses the row if it is another's.
     if (!facts.resetSent)
-        endWith(Ending::ClaimLost, reason);
+        endWith(Ending::Abandoned, reason);
 }
 
 void WriteJob::identify()
@@ -65,40 +65,24 @@ void WriteJob::identify()
                            return;
                        }
                        facts.identifiedMac = r.mac();
-                       if (identityGate) {
-                           const QString refusal = identityGate(facts.identifiedMac);
-                           if (!refusal.isEmpty()) {
-                               endWith(Ending::NotAdmitted, refusal);
-                               return;
-                           }
-                       }
-                       if (registerGate) {
-                           askRegister();
+                       if (admit) {
+                           askAdmission();
                            return;
                        }
                        proceed();
                    });
 }
 
-void WriteJob::askRegister()
+void WriteJob::askAdmission()
 {
     const QPointer<WriteJob> self(this);
-    registerGate(facts.identifiedMac, [self](const RegisterAnswer &answer) {
-        // The job may have been stopped while the register was asked.
+    admit(facts.identifiedMac, [self](const Admission &answer) {
+        // The job may have been stopped while the gate was asked.
         if (!self || self->ending || self->isFinished())
             return;
-        switch (answer.verdict) {
-        case RegisterAnswer::Verdict::Write:
-            break;
-        case RegisterAnswer::Verdict::Rewrite:
-            self->facts.rewriteOf = answer.text;
-            break;
-        case RegisterAnswer::Verdict::Unchanged:
-            self->facts.unchanged = true;
-            self->facts.unchangedOf = answer.text;
-            break;
-        case RegisterAnswer::Verdict::Stop:
-            self->endWith(answer.stop, answer.text);
+        self->facts.admission = answer;
+        if (answer.verdict == Admission::Verdict::Stop) {
+            self->endWith(Ending::NotAdmitted, answer.words);
             return;
         }
         self->proceed();
@@ -110,7 +94,7 @@ void WriteJob::proceed()
     emit identified(facts.identifiedMac);
     // An audit reads; so does a write of a module the register knows at
     // the planned values: found so, it is not written.
-    if (facts.audit || facts.unchanged) {
+    if (facts.audit || facts.admission.verdict == Admission::Verdict::Unchanged) {
         readBackValues();
         return;
     }
@@ -261,11 +245,10 @@ void WriteJob::compare()
         if (read != written)
             facts.differences.append({step.field, written, read});
     }
-    if (!facts.differences.isEmpty() && facts.unchanged) {
+    if (!facts.differences.isEmpty() && facts.admission.verdict == Admission::Verdict::Unchanged) {
         // The register knew it at the planned values, but it holds others
         // now: it is written as any module of the row.
-        facts.unchanged = false;
-        facts.unchangedOf.clear();
+        facts.admission = Admission();
         facts.differences.clear();
         facts.readBack = ModuleReading();
         prepareWrite();
@@ -382,49 +365,26 @@ void WriteJob::end(Ending how)
     facts.ending = how;
     facts.endedAt = TraceLog::timestamp();
     // A job refused its port by another run was refused before it began:
-    // like a run refused so, it leaves the record as it was.
-    facts.keepsRecord = recorder && how != Ending::PortInUse;
-    facts.keepsRegister = registrar && how != Ending::PortInUse;
-    const auto done = [this] {
+    // like a run refused so, it leaves its keepers as they were.
+    keep(how == Ending::PortInUse ? int(keepers.size()) : 0);
+}
+
+void WriteJob::keep(int next)
+{
+    if (next == keepers.size()) {
         // Finished: the words of its end are the outcome's.
         const RowOutcome o = outcome();
         finish(JobResult(o.exitCode), o.reason);
-    };
-    const QPointer<WriteJob> self(this);
-    const auto toRecord = [self, done] {
-        if (!self)
-            return;
-        if (!self->facts.keepsRecord) {
-            done();
-            return;
-        }
-        // The row counts as finished once the record has it (or said why
-        // not). The record keeps the outcome as it stands before the
-        // record: the register's part included.
-        WriteResult before = self->facts;
-        before.keepsRecord = false;
-        self->recorder(RowOutcome::of(before), [self, done](bool kept, const QString &error) {
-            if (!self)
-                return;
-            self->facts.recorded = kept;
-            self->facts.recordError = kept ? QString() : error;
-            done();
-        });
-    };
-    if (!facts.keepsRegister) {
-        toRecord();
         return;
     }
-    // The register first: a row it did not take is failed in the record
-    // too, so that the record, the register and the screen say the same.
-    WriteResult first = facts;
-    first.keepsRegister = false;
-    first.keepsRecord = false;
-    registrar(RowOutcome::of(first), [self, toRecord](bool kept, const QString &error) {
+    // The row counts as finished once each keeper has it (or said why
+    // not), in order: a keeper is told what the ones before it did.
+    const KeeperEntry &keeper = keepers.at(next);
+    const QPointer<WriteJob> self(this);
+    keeper.keep(outcome(), [self, next, who = keeper.who](bool kept, const QString &error) {
         if (!self)
             return;
-        self->facts.registered = kept;
-        self->facts.registerError = kept ? QString() : error;
-        toRecord();
+        self->facts.kept.append({who, kept, kept ? QString() : error});
+        self->keep(next + 1);
     });
 }

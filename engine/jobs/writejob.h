@@ -10,8 +10,10 @@
 #include <memory>
 
 // Writes parameters to a module, restarts it, reads it back and compares;
-// optionally hands the outcome to a recorder (the commissioning record) as
-// it ends, and counts as finished once the recorder is done. One module, one
+// optionally asks the run's gate before anything is written (admission:
+// the run's own rules and the site register's), and hands the outcome to
+// its keepers (the site register, the commissioning record) as it ends,
+// counting as finished once they are done. One module, one
 // port: a commissioning run makes one of these per module. What it came to
 // is a WriteResult (facts); RowOutcome judges it and says it.
 //
@@ -39,32 +41,22 @@ public:
     static constexpr int busAnswerMarginMs = 1000;
 
     using Mismatch = WriteResult::Difference;
-    // Decides whether an identified module may be written: an empty text
-    // lets the write go on, any other is the reason it may not (a module
-    // already written in this run).
-    using IdentityGate = std::function<QString(const QString &mac)>;
-    // Keeps the finished job's row (the commissioning record): called once
-    // as the job ends, with what it came to; it calls `done` (at once, or
-    // later from the event loop: the row is appended off it) with whether
-    // the row was kept, and why not. The job counts as finished only then.
-    using RecordDone = std::function<void(bool kept, const QString &error)>;
-    using Recorder = std::function<void(const RowOutcome &outcome, RecordDone done)>;
-    // The site register's word on an identified module, asked before
-    // anything is written: Write it; Rewrite it (it was verified elsewhere
-    // and this is asked: `text` says what it was); Unchanged (it was
-    // verified at every planned value, `text` where: it is read and, when
-    // it still holds them, not written); Stop with `stop` and the
-    // register's words in `text`.
-    struct RegisterAnswer {
-        enum class Verdict { Write, Rewrite, Unchanged, Stop };
-        Verdict verdict = Verdict::Write;
-        WriteResult::Ending stop = WriteResult::Ending::VerifiedElsewhere;
-        QString text;
-    };
-    using RegisterAnswered = std::function<void(const RegisterAnswer &answer)>;
-    // Asks the register about the module `mac` (normalMac) and calls
-    // `answered` once, at once or later from the event loop.
-    using RegisterGate = std::function<void(const QString &mac, RegisterAnswered answered)>;
+    using Admission = WriteResult::Admission;
+    using Keeper = WriteResult::Keeper;
+    // The run's gate: asked once the module is identified by its MAC
+    // (normalMac), before anything is written, whether it may be written;
+    // calls `answered` once, at once or later from the event loop. A stop
+    // ends the job with nothing written.
+    using Answered = std::function<void(const Admission &answer)>;
+    using Admit = std::function<void(const QString &mac, Answered answered)>;
+    // A keeper of the finished job's row (the site register, the record):
+    // called once as the job ends, in the order added, with what it came to
+    // (the answers of the keepers before it included); it calls `done` (at
+    // once, or later from the event loop: the row is kept off it) with
+    // whether the row was kept, and why not. The job counts as finished
+    // once every keeper has answered.
+    using KeepDone = std::function<void(bool kept, const QString &error)>;
+    using Keep = std::function<void(const RowOutcome &outcome, KeepDone done)>;
 
     WriteJob(const QString &port, const parameters::Values &values, const JobSettings &settings,
              QObject *parent = nullptr);
@@ -82,19 +74,17 @@ public:
     // The devices that must answer on the module's bus (the plan's
     // bus_ids); checked with JobSettings::checkBus.
     void setBusUnits(const QList<int> &units) { facts.busUnits = units; }
-    void setRecorder(Recorder keeper) { recorder = std::move(keeper); }
-    void setIdentityGate(IdentityGate gate) { identityGate = std::move(gate); }
-    void setRegisterGate(RegisterGate gate) { registerGate = std::move(gate); }
-    // Keeps the finished row in the site register, before the record does
-    // (a recorder too): a row the register did not take is failed, and the
-    // record says so.
-    void setRegistrar(Recorder keeper) { registrar = std::move(keeper); }
+    void setAdmission(Admit gate) { admit = std::move(gate); }
+    // Keepers are asked in the order added: the site register before the
+    // record, so that a row the register did not take is failed in the
+    // record too.
+    void addKeeper(Keeper who, Keep keep) { keepers.append({who, std::move(keep)}); }
 
     void start() override;
     // Stops at once, unless the job is ending already (its row on its way
     // to the record): then it finishes as it came to.
     void interrupt() override;
-    // Ends the row where it stands because another station took it over
+    // Ends the row where it stands because another run took it over
     // (`reason`: who): a write not restarted yet is not restarted.
     void abandon(const QString &reason);
 
@@ -108,10 +98,8 @@ public:
     // the one that answered the read-back; empty when not known.
     QString identifiedMac() const { return facts.identifiedMac; }
     QString readBackMac() const { return facts.readBack.mac(); }
-    // Commands put on the line, and those the module took with "ok".
+    // Commands put on the line.
     QList<ModuleField> sent() const { return facts.sent; }
-    QList<ModuleField> accepted() const { return facts.accepted; }
-    bool resetSent() const { return facts.resetSent; }
     // The read-back matched (with a reach check, the outcome also says
     // whether the module was reachable).
     bool verified() const
@@ -121,18 +109,11 @@ public:
                facts.ending == WriteResult::Ending::NotReachable ||
                facts.ending == WriteResult::Ending::BusIncomplete;
     }
-    // The reach check after the read-back: whether one was made, where
-    // ("10.20.0.31:502") and what it came to.
+    // The reach check after the read-back: whether one was made, and what
+    // it came to.
     bool reachChecked() const { return facts.reachChecked; }
-    QString reachTarget() const { return facts.reachTarget; }
     ReachCheck::Result reachResult() const { return facts.reach; }
     ModuleReading readBack() const { return facts.readBack; }
-    QList<Mismatch> mismatches() const { return facts.differences; }
-    // The record: whether the job's row reached it (false when none was
-    // asked), and why not.
-    bool keepsRecord() const { return facts.keepsRecord; }
-    bool recorded() const { return facts.recorded; }
-    QString recordError() const { return facts.recordError; }
     // The row's exit code (the record's included: a module done whose row
     // the record did not take is 1).
     int exitCode() const { return outcome().exitCode; }
@@ -149,7 +130,7 @@ private:
     using Ending = WriteResult::Ending;
 
     void identify();
-    void askRegister();
+    void askAdmission();
     // Identified, admitted: the audit's read, the read of a module that may
     // hold the values already, or the write.
     void proceed();
@@ -166,18 +147,22 @@ private:
     bool busWanted() const { return settings.checkBus && !facts.busUnits.isEmpty(); }
     void checkBus();
     void onBusChecked();
-    // Ends the job where it stands: the facts so far, the record, then
+    // Ends the job where it stands: the facts so far, its keepers, then
     // finished.
     void end(Ending ending);
+    // Hands the row to the keepers from `next` on, then finishes.
+    void keep(int next);
     void endOn(ModuleField field, Ending ending, const QString &reply = QString());
     void endWith(Ending ending, const QString &detail);
 
     QList<parameters::WriteStep> steps;
     WriteResult facts;
-    Recorder recorder;
-    IdentityGate identityGate;
-    RegisterGate registerGate;
-    Recorder registrar;
+    Admit admit;
+    struct KeeperEntry {
+        Keeper who;
+        Keep keep;
+    };
+    QList<KeeperEntry> keepers;
     RestartProof proof;
     std::unique_ptr<ReachCheck> reach;
     std::unique_ptr<BusScan> busScan;

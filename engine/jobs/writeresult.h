@@ -24,11 +24,8 @@ struct WriteResult {
         Interrupted,           // stopped by the user
         Silent,                // no answer to the identification; nothing written
         NotIdentified,         // detail: why its MAC does not identify it; nothing written
-        NotAdmitted,           // detail: why the run may not write this module (met already)
-        VerifiedElsewhere,     // detail: the register's words; nothing written
-        AddressHeld,           // detail: the register's words (another's address); nothing written
-        RegisterUnavailable,   // detail: why the register could not be asked; nothing written
-        ClaimLost,             // detail: who took the row over (its claim's lease ran out)
+        NotAdmitted,           // admission: why the run's gate stopped it; nothing written
+        Abandoned,             // detail: who took the row over (its claim's lease ran out)
         HeldValueMissing,      // field: a value the configuration check needs, not given
         Unsound,               // heldInvalid, configProblems: nothing written
         NoReply,               // field: its command got no reply (the line lost)
@@ -58,6 +55,38 @@ struct WriteResult {
         ModuleField field;
         QString value;
         QString rule;
+    };
+
+    // What the run's gate (WriteJob::setAdmission) said of the module once
+    // it was identified, before anything was written.
+    struct Admission {
+        enum class Verdict {
+            Write,     // written (`words`: what the gate knew it as, when it is
+                       // written although the gate knew it otherwise)
+            Unchanged, // proven at every value to write before (`words`: where):
+                       // read, and written only when it no longer holds them
+            Stop,      // not written: `refusal`, and why in `words`
+        };
+        // Why a gate stops a module.
+        enum class Refusal {
+            ByRun,      // the run's own rule: a module met in another row, not
+                        // the one looked for
+            Elsewhere,  // the module is proven in another row or plan
+            Held,       // what the row plans is another module's (its address)
+            Unanswered, // the gate could not be asked (the register)
+        };
+        Verdict verdict = Verdict::Write;
+        Refusal refusal = Refusal::ByRun;
+        QString words;
+    };
+    // Who keeps a finished row, asked in this order: the site register
+    // first (a row it did not take is failed in the record too), then the
+    // record.
+    enum class Keeper { Register, Record };
+    struct Kept {
+        Keeper keeper = Keeper::Record;
+        bool kept = false;
+        QString error; // why not
     };
 
     Ending ending = Ending::Interrupted;
@@ -96,23 +125,22 @@ struct WriteResult {
     QList<int> busUnits;
     bool busChecked = false;
     BusReport bus;
-    // The site register: a module it knew as verified elsewhere, written
-    // as asked (`rewriteOf`: what it was verified as); one verified before
-    // at every planned value, read and found so, and not written
-    // (`unchanged`, `unchangedOf`: where it was verified).
-    QString rewriteOf;
-    bool unchanged = false;
-    QString unchangedOf;
-    // Whether a register is kept, whether it took the row, why not.
-    bool keepsRegister = false;
-    bool registered = false;
-    QString registerError;
+    Admission admission;
+    // The keepers of the row, in the order asked, and what each did with it
+    // (kept false until it answered).
+    QList<Kept> kept;
     // When the job ended, as the record and the register write it.
     QString endedAt;
-    // The record: whether one is kept, whether it took the row, why not.
-    bool keepsRecord = false;
-    bool recorded = false;
-    QString recordError;
+
+    // What a keeper did with the row; nullptr when it was not asked.
+    const Kept *keptBy(Keeper keeper) const
+    {
+        for (const Kept &k : kept) {
+            if (k.keeper == keeper)
+                return &k;
+        }
+        return nullptr;
+    }
 };
 
 #endif // WRITERESULT_H

@@ -2,6 +2,7 @@
 
 #include "engine/platform/tracelog.h"
 
+#include <QCoreApplication>
 #include <QCryptographicHash>
 #include <QDateTime>
 #include <QSysInfo>
@@ -96,10 +97,15 @@ parameters::Values valuesFrom(const QString &text)
     return values;
 }
 
-QString planHash(const QByteArray &planBytes)
+QString legacyPlanHash(const QByteArray &planBytes)
 {
     return QString::fromLatin1(
         QCryptographicHash::hash(planBytes, QCryptographicHash::Sha256).toHex());
+}
+
+bool isRowsIdentity(const QString &planKey)
+{
+    return planKey.startsWith(QLatin1String("rows:"));
 }
 
 QString timeText(qint64 msSinceEpoch)
@@ -107,7 +113,7 @@ QString timeText(qint64 msSinceEpoch)
     return TraceLog::timestamp(msSinceEpoch);
 }
 
-RunInfo RunInfo::here(const QString &tool, const QString &planPath, const QByteArray &planBytes,
+RunInfo RunInfo::here(const QString &tool, const QString &planPath, const QString &planIdentity,
                       const QString &record)
 {
     RunInfo run;
@@ -122,10 +128,26 @@ RunInfo RunInfo::here(const QString &tool, const QString &planPath, const QByteA
         if (!run.user.isEmpty())
             break;
     }
+    run.pid = QCoreApplication::applicationPid();
     run.planPath = planPath;
-    run.planHash = planPath.isEmpty() ? QString() : siteregister::planHash(planBytes);
+    run.planHash = planIdentity;
     run.record = record;
     return run;
+}
+
+QStringList ClaimRequest::keys() const
+{
+    QStringList keys;
+    if (!replaces.isEmpty())
+        keys << QStringLiteral("replaces:") + parameters::normalMac(replaces);
+    // An address by its number: two spellings of one address are one key.
+    const QString ip = planned.value(ModuleField::Ip);
+    quint32 address = 0;
+    if (parameters::parseIpv4(ip, &address))
+        keys << QStringLiteral("ip:") + parameters::ipv4Text(address);
+    else if (!ip.isEmpty())
+        keys << QStringLiteral("ip:") + ip;
+    return keys;
 }
 
 QString RowEntry::mac() const

@@ -51,6 +51,19 @@ const QStringList version1{
     QStringLiteral("CREATE INDEX rewrites_by_mac ON rewrites (mac)"),
 };
 
+// Version 2: a row claims its address (and a replacement its old module)
+// beside its plan's row, under a unique key; a run names its process. The
+// plans' legacy keys (their files' hashes) become their rows' identity as
+// each plan is met again (RegisterRuns).
+const QStringList version2{
+    QStringLiteral("ALTER TABLE runs ADD COLUMN pid BIGINT NOT NULL DEFAULT 0"),
+    QStringLiteral("CREATE TABLE key_claims (claim_key TEXT PRIMARY KEY, "
+                   "run_id BIGINT NOT NULL REFERENCES runs (id), plan_row INTEGER NOT NULL, "
+                   "port TEXT NOT NULL, since_ms BIGINT NOT NULL, "
+                   "lease_until_ms BIGINT NOT NULL)"),
+    QStringLiteral("CREATE INDEX key_claims_by_run ON key_claims (run_id)"),
+};
+
 // Version 3: a row's result and a rewrite's note held as facts (a code
 // and values), not as sentences: the words are chosen when they are shown.
 // Each row's and each note's words are read into facts once; a note that
@@ -99,8 +112,7 @@ struct Migration {
     QStringList statements;
     bool (*then)(const Sql &sql, QString *error) = nullptr;
 };
-// Version 2 is the claims' (the next version of the claims' work); none here.
-const QList<Migration> migrations{{version1}, {}, {version3, factsFromWords}};
+const QList<Migration> migrations{{version1}, {version2}, {version3, factsFromWords}};
 static_assert(schemaVersion == 3, "a migration for each version");
 
 const QString versionKey = QStringLiteral("schema_version");

@@ -12,8 +12,9 @@ class QSqlDatabase;
 // (PostgreSQL: under an advisory lock, so that two stations opening a new
 // register at once make its tables once).
 //
-//   runs     one run of a program on a plan: tool, station, user, the plan's
-//            path and hash, the CSV record it appended to, start and end
+//   runs     one run of a program on a plan: tool, station, user, process,
+//            the plan's path and identity, the CSV record it appended to,
+//            start and end
 //   rows     every row's outcome, in the order of the CSV record: run, plan
 //            row, port, MAC, planned values, read-back values, result, time
 //   modules  each MAC ever seen: first and last seen, and where it was last
@@ -21,6 +22,9 @@ class QSqlDatabase;
 //   claims   a plan's row claimed by one station while it runs (a lease),
 //            then done; one claim per row (the primary key)
 //   rewrites a module written again although the register knew it verified
+//   key_claims  what a row claims beside its plan's row while it runs: its
+//            address ("ip:10.0.0.1") and a replacement's old module
+//            ("replaces:MAC"); one claim per key (the primary key; version 2)
 //
 // A row's result and a rewrite's note are facts (registerfacts.h), never
 // sentences (version 3).

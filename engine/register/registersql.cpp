@@ -5,6 +5,7 @@
 #include <QCoreApplication>
 #include <QRegularExpression>
 #include <QSqlError>
+#include <QSqlRecord>
 #include <QThread>
 
 #include <algorithm>
@@ -130,6 +131,40 @@ bool Sql::change(const QString &statement, const QVariantList &values, QString *
         return false;
     if (affected)
         *affected = it->numRowsAffected();
+    return true;
+}
+
+bool Sql::select(const QString &statement, const QVariantList &values, Rows *rows,
+                 QString *error) const
+{
+    rows->clear();
+    auto it = prepared.find(statement);
+    if (it == prepared.end()) {
+        QSqlQuery query(db);
+        query.setForwardOnly(true);
+        if (!query.prepare(statement)) {
+            *error = failure(query.lastError());
+            return false;
+        }
+        it = prepared.insert(statement, query);
+    }
+    QSqlQuery &query = *it;
+    if (!run(query, values, error))
+        return false;
+    while (query.next()) {
+        QVariantList row;
+        const int columns = query.record().count();
+        row.reserve(columns);
+        for (int column = 0; column < columns; ++column)
+            row << query.value(column);
+        rows->append(row);
+    }
+    const QSqlError failed = query.lastError();
+    query.finish();
+    if (failed.isValid()) {
+        *error = failure(failed);
+        return false;
+    }
     return true;
 }
 

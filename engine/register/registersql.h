@@ -39,6 +39,13 @@ public:
     // DELETE), prepared once per connection; *affected counts the rows.
     bool change(const QString &statement, const QVariantList &values, QString *error,
                 int *affected = nullptr) const;
+    // A statement that reads rows (SELECT), prepared once per connection
+    // (a server's round trips are the register's cost a row): its rows,
+    // each its columns' values, read to the end so that no statement stays
+    // open between calls.
+    using Rows = QList<QVariantList>;
+    bool select(const QString &statement, const QVariantList &values, Rows *rows,
+                QString *error) const;
 
     // A write transaction: SQLite takes the write lock at once (two
     // programs on one file wait for each other instead of failing half
@@ -81,6 +88,12 @@ private:
     // The changing statements, prepared (a row's outcome takes three).
     mutable QHash<QString, QSqlQuery> prepared;
 };
+
+// A text column's value, never NULL.
+inline QVariant textColumn(const QString &value)
+{
+    return value.isNull() ? QString(QLatin1String("")) : value;
+}
 
 // A register's connection: its own name in Qt SQL, the database, and the
 // statements' runner.

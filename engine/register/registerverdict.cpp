@@ -83,14 +83,50 @@ QString addressHeldText(const QString &ip, const ModuleEntry &holder)
     return Text::tr("%1 is held by %2, %3").arg(ip, holder.mac, verifiedAs(holder));
 }
 
+QString doneBy(const ModuleEntry &module)
+{
+    return module.station.isEmpty() ? who(module) : module.station;
+}
+
 QString claimDoneText(const ClaimEntry &claim)
 {
     return Text::tr("verified by %1 at %2 on %3").arg(claim.station, claim.since, claim.mac);
 }
 
+QString doneText(const ModuleEntry &module)
+{
+    return Text::tr("verified by %1 at %2 on %3")
+        .arg(doneBy(module), module.verifiedTime, module.mac);
+}
+
 QString claimHeldText(const ClaimEntry &claim)
 {
     return Text::tr("claimed by %1 since %2").arg(claim.station, claim.since);
+}
+
+QString claimedThing(const QString &key)
+{
+    const int colon = key.indexOf(QLatin1Char(':'));
+    const QString what = key.mid(colon + 1);
+    return key.startsWith(QLatin1String("replaces:")) ? Text::tr("the replacement of %1").arg(what)
+                                                      : what;
+}
+
+QString claimBlockedText(const ClaimEntry &claim)
+{
+    const QString what = claim.what.mid(claim.what.indexOf(QLatin1Char(':')) + 1);
+    const bool replacement = claim.what.startsWith(QLatin1String("replaces:"));
+    if (replacement && claim.run == 0)
+        return Text::tr("%1 was replaced by %2 already").arg(what, claim.mac);
+    const QString where =
+        claim.heldRow > 0 && !claim.planPath.isEmpty()
+            ? Text::tr("row %1 of %2").arg(claim.heldRow).arg(QFileInfo(claim.planPath).fileName())
+            : Text::tr("on %1").arg(claim.port);
+    const QString holder =
+        Text::tr("%1 (process %2, %3)").arg(claim.station).arg(claim.pid).arg(where);
+    return (replacement ? Text::tr("%1 is being replaced by %2 since %3")
+                        : Text::tr("%1 is claimed by %2 since %3"))
+        .arg(what, holder, claim.since);
 }
 
 QString standingText(const RowStanding &standing)
@@ -105,9 +141,16 @@ QString standingText(const RowStanding &standing)
                    .arg(who(standing.module), standing.module.verifiedTime, standing.module.mac);
         break;
     case RowStanding::Kind::Differs:
-        text = Text::tr("differs: %1 (%2 %3)")
-                   .arg(parameters::fieldKeys(standing.differing), standing.module.mac,
-                        verifiedAs(standing.module));
+        text = standing.differing.isEmpty()
+                   ? Text::tr("rewritten since: %1, %2")
+                         .arg(standing.module.mac, verifiedAs(standing.module))
+                   : Text::tr("differs: %1 (%2 %3)")
+                         .arg(parameters::fieldKeys(standing.differing), standing.module.mac,
+                              verifiedAs(standing.module));
+        break;
+    case RowStanding::Kind::Elsewhere:
+        text = Text::tr("verified in another plan: %1, %2")
+                   .arg(standing.module.mac, verifiedAs(standing.module));
         break;
     }
     if (standing.claim.state == ClaimEntry::State::HeldByOther)

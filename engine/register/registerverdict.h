@@ -41,14 +41,27 @@ QString alreadyVerifiedText(const ModuleEntry &module);
 // station, time)"
 QString addressHeldText(const QString &ip, const ModuleEntry &holder);
 
+// Who verified a module, as a done row names it: its station, or the
+// record it was imported from.
+QString doneBy(const ModuleEntry &module);
 // A plan's row done by a run, as its claim says: "verified by STATION at
 // TIME on MAC"; one another run holds: "claimed by STATION since TIME".
 QString claimDoneText(const ClaimEntry &claim);
+// The same of a row done on `module`, as the register's standing has it.
+QString doneText(const ModuleEntry &module);
 QString claimHeldText(const ClaimEntry &claim);
+// What a claim's key holds, in words: "10.0.0.1", "the replacement of MAC".
+QString claimedThing(const QString &key);
+// A claim another run holds live (ClaimEntry::State::Blocked): "10.0.0.1 is
+// claimed by STATION (process 4711, row 3 of site.csv) since TIME",
+// "MAC is being replaced by STATION (process 4711, on /dev/ttyUSB1) since
+// TIME", "MAC was replaced by MAC2 already".
+QString claimBlockedText(const ClaimEntry &claim);
 
 // A plan row's standing in words: "verified by STATION (USER) at TIME on
-// MAC", "differs: ip, mask (MAC, verified ...)", "never verified"; with a
-// claim, "claimed by STATION" or the like after it.
+// MAC", "differs: ip, mask (MAC, verified ...)", "rewritten since: MAC,
+// verified ...", "verified in another plan: MAC, verified ...", "never
+// verified"; with a claim, "claimed by STATION" or the like after it.
 QString standingText(const RowStanding &standing);
 
 } // namespace siteregister

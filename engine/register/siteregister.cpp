@@ -1,7 +1,5 @@
 #include "engine/register/siteregister.h"
 
-#include "engine/platform/tracelog.h"
-#include "engine/register/registerfacts.h"
 #include "engine/register/registerintegrity.h"
 #include "engine/register/registerschema.h"
 #include "engine/register/registersql.h"
@@ -9,7 +7,7 @@
 
 #include <QAtomicInt>
 #include <QCoreApplication>
-#include <QDateTime>
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QFileInfo>
 #include <QSqlError>
@@ -21,51 +19,6 @@ using namespace siteregister;
 
 namespace
 {
-// The columns every module look-up reads, in the order moduleAt() takes
-// them.
-const QString moduleColumns = QStringLiteral(
-    "SELECT m.mac, m.first_seen, m.last_seen, m.verified, m.verified_ms, m.vals, m.run_id, "
-    "u.tool, u.station, u.username, u.plan_path, u.plan_hash, m.plan_row, m.port, "
-    "m.replaced_by, u.record FROM modules m LEFT JOIN runs u ON u.id = m.run_id WHERE ");
-
-ModuleEntry moduleAt(const QSqlQuery &q)
-{
-    ModuleEntry m;
-    m.mac = q.value(0).toString();
-    m.firstSeen = q.value(1).toString();
-    m.lastSeen = q.value(2).toString();
-    m.verifiedTime = q.value(3).toString();
-    m.verifiedMs = q.value(4).toLongLong();
-    m.values = valuesFrom(q.value(5).toString());
-    m.run = q.value(6).toLongLong();
-    m.tool = q.value(7).toString();
-    m.station = q.value(8).toString();
-    m.user = q.value(9).toString();
-    m.planPath = q.value(10).toString();
-    m.planHash = q.value(11).toString();
-    m.planRow = q.value(12).toInt();
-    m.port = q.value(13).toString();
-    m.replacedBy = q.value(14).toString();
-    m.record = q.value(15).toString();
-    return m;
-}
-
-// A row's time in milliseconds since 1970; false for a text that is not a
-// time.
-bool msOf(const QString &time, qint64 *ms)
-{
-    const QDateTime at = QDateTime::fromString(time, Qt::ISODateWithMs);
-    if (!at.isValid())
-        return false;
-    *ms = at.toMSecsSinceEpoch();
-    return true;
-}
-
-// A text column that is never NULL.
-QVariant text(const QString &value)
-{
-    return value.isNull() ? QString(QLatin1String("")) : value;
-}
 
 // A file of 0 bytes, which no register is: one another program is making
 // at this moment grows within moments, and is waited for.
@@ -133,6 +86,7 @@ bool SiteRegister::open(const Location &location, QString *error, Access access)
         }
     }
     static QAtomicInt connections;
+    opened = location;
     d = std::make_unique<Connection>();
     d->name = QStringLiteral("ordan-register-%1").arg(connections.fetchAndAddRelaxed(1));
     d->location = location;
@@ -276,261 +230,32 @@ QString SiteRegister::shown() const
     return d ? d->location.shown() : QString();
 }
 
-bool SiteRegister::ready(QString *error) const
+const Sql *SiteRegister::sql(QString *error) const
 {
     if (isOpen())
-        return true;
+        return d->sql.get();
     *error = Text::tr("the register is not open");
-    return false;
+    return nullptr;
 }
 
-qint64 SiteRegister::beginRun(const RunInfo &run, QString *error)
+bool SiteRegister::reconnect(int waitMs, const std::function<bool()> &stop, QString *error)
 {
-    if (!ready(error))
-        return 0;
-    const qint64 now = QDateTime::currentMSecsSinceEpoch();
-    QSqlQuery query;
-    if (!d->sql->exec(QStringLiteral("INSERT INTO runs (tool, station, username, plan_path, "
-                                     "plan_hash, record, started, started_ms) VALUES (?, ?, ?, "
-                                     "?, ?, ?, ?, ?) RETURNING id"),
-                      {text(run.tool), text(run.station), text(run.user), text(run.planPath),
-                       text(run.planHash), text(run.record), timeText(now), now},
-                      error, &query))
-        return 0;
-    if (query.next())
-        return query.value(0).toLongLong();
-    *error = d->sql->failure(query.lastError());
-    return 0;
-}
-
-bool SiteRegister::endRun(qint64 run, QString *error)
-{
-    const qint64 now = QDateTime::currentMSecsSinceEpoch();
-    return ready(error) &&
-           d->sql->change(QStringLiteral("UPDATE runs SET ended = ?, ended_ms = ? WHERE id = ?"),
-                          {timeText(now), now, run}, error);
-}
-
-bool SiteRegister::insertRow(qint64 run, const RowEntry &row, bool *inserted, QString *error)
-{
-    const QString time = row.time.isEmpty() ? TraceLog::timestamp() : row.time;
-    qint64 ms = 0;
-    if (!msOf(time, &ms)) {
-        *error = Text::tr("the register %1: \"%2\" is not a time").arg(shown(), time);
-        return false;
-    }
-    const QString mac = row.mac();
-    // The result kept as facts; the words are the reader's.
-    const ResultFacts result = resultFacts(row.result);
-    const bool proves = provesValues(result) && !mac.isEmpty();
-    int added = 0;
-    if (!d->sql->change(
-            QStringLiteral("INSERT INTO rows (run_id, time, at_ms, plan_row, port, mac, "
-                           "planned, read_back, result, facts, verified) VALUES (?, ?, ?, ?, "
-                           "?, ?, ?, ?, ?, ?, ?) ON CONFLICT (time, port, mac) DO NOTHING"),
-            {run, time, ms, row.planRow, text(row.port), text(mac), text(valuesText(row.planned)),
-             text(valuesText(row.values)), result.code, text(factsText(result.values)),
-             proves ? 1 : 0},
-            error, &added))
-        return false;
-    *inserted = added > 0;
-    if (!*inserted || mac.isEmpty())
+    if (opened.kind != Location::Kind::Postgres)
+        return sql(error) != nullptr;
+    // One short statement tells a live connection from a lost one.
+    if (isOpen() && d->sql->exec(QStringLiteral("SELECT 1"), {}, error))
         return true;
-    // Seen: the earliest and latest times win, whatever order rows come in.
-    if (!d->sql->change(
-            QStringLiteral(
-                "INSERT INTO modules (mac, first_seen, first_ms, last_seen, last_ms) VALUES (?, "
-                "?, ?, ?, ?) ON CONFLICT (mac) DO UPDATE SET "
-                "first_seen = CASE WHEN excluded.first_ms < modules.first_ms THEN "
-                "excluded.first_seen ELSE modules.first_seen END, "
-                "first_ms = CASE WHEN excluded.first_ms < modules.first_ms THEN "
-                "excluded.first_ms ELSE modules.first_ms END, "
-                "last_seen = CASE WHEN excluded.last_ms > modules.last_ms THEN "
-                "excluded.last_seen ELSE modules.last_seen END, "
-                "last_ms = CASE WHEN excluded.last_ms > modules.last_ms THEN "
-                "excluded.last_ms ELSE modules.last_ms END"),
-            {mac, time, ms, time, ms}, error))
-        return false;
-    if (!proves)
-        return true;
-    // Verified: where and at what, unless a later verification is known
-    // (an old record imported after newer runs).
-    parameters::Values values = row.values;
-    values.remove(ModuleField::Mac);
-    const QString ip = values.value(ModuleField::Ip);
-    return d->sql->change(
-        QStringLiteral("UPDATE modules SET verified = ?, verified_ms = ?, ip = ?, "
-                       "vals = ?, run_id = ?, plan_row = ?, port = ?, "
-                       "replaced_by = NULL WHERE mac = ? AND (verified_ms IS "
-                       "NULL OR verified_ms <= ?)"),
-        {time, ms, ip.isEmpty() ? QVariant() : QVariant(ip), text(valuesText(values)), run,
-         row.planRow, text(row.port), mac, ms},
-        error);
-}
-
-bool SiteRegister::recordRow(qint64 run, const RowEntry &row, QString *error,
-                             const QString &claimOf)
-{
-    if (!ready(error) || !d->sql->begin(error))
-        return false;
-    bool inserted = false;
-    const bool proves = provesValues(resultFacts(row.result)) && !row.mac().isEmpty();
-    if (!insertRow(run, row, &inserted, error) ||
-        (!claimOf.isEmpty() &&
-         !releaseClaim(run, claimOf, row.planRow, proves, row.mac(), error)) ||
-        (proves && !row.replaces.isEmpty() && !markReplaced(row.replaces, row.mac(), error))) {
-        d->sql->rollback();
-        return false;
+    const QDeadlineTimer deadline(waitMs);
+    int pauseMs = 100;
+    for (;;) {
+        if (open(opened, error))
+            return true;
+        if (deadline.hasExpired() || (stop && stop()))
+            return false;
+        // Woken at times to see whether the run was stopped meanwhile.
+        const QDeadlineTimer pause(qMin<qint64>(pauseMs, deadline.remainingTime()));
+        while (!pause.hasExpired() && !(stop && stop()))
+            QThread::msleep(static_cast<unsigned long>(qMin<qint64>(50, pause.remainingTime())));
+        pauseMs = qMin(pauseMs * 2, 2000);
     }
-    return d->sql->commit(error);
-}
-
-bool SiteRegister::noteRewrite(qint64 run, int planRow, const QString &mac,
-                               const RewriteNote &previous, QString *error)
-{
-    const qint64 now = QDateTime::currentMSecsSinceEpoch();
-    return ready(error) &&
-           d->sql->change(
-               QStringLiteral("INSERT INTO rewrites (run_id, time, at_ms, mac, plan_row, "
-                              "previous) VALUES (?, ?, ?, ?, ?, ?)"),
-               {run, timeText(now), now, parameters::normalMac(mac), planRow,
-                text(noteText(previous))},
-               error);
-}
-
-bool SiteRegister::importRows(const RunInfo &run, const QList<RowEntry> &rows, int *added,
-                              QString *error)
-{
-    *added = 0;
-    if (!ready(error) || !d->sql->begin(error))
-        return false;
-    const qint64 id = beginRun(run, error);
-    bool ok = id != 0;
-    for (int i = 0; ok && i < rows.size(); ++i) {
-        bool inserted = false;
-        ok = insertRow(id, rows.at(i), &inserted, error);
-        *added += inserted ? 1 : 0;
-    }
-    if (ok && *added > 0)
-        ok = endRun(id, error);
-    if (!ok || *added == 0) {
-        d->sql->rollback();
-        if (!ok)
-            *added = 0;
-        return ok;
-    }
-    return d->sql->commit(error);
-}
-
-bool SiteRegister::modules(const QString &where, const QVariantList &values,
-                           QList<ModuleEntry> *modules, QString *error)
-{
-    modules->clear();
-    QSqlQuery query;
-    if (!ready(error) || !d->sql->exec(moduleColumns + where, values, error, &query))
-        return false;
-    while (query.next())
-        modules->append(moduleAt(query));
-    if (query.lastError().isValid()) {
-        *error = d->sql->failure(query.lastError());
-        return false;
-    }
-    return true;
-}
-
-bool SiteRegister::findModule(const QString &mac, ModuleEntry *module, QString *error)
-{
-    *module = ModuleEntry();
-    QList<ModuleEntry> found;
-    if (!modules(QStringLiteral("m.mac = ?"), {parameters::normalMac(mac)}, &found, error))
-        return false;
-    if (!found.isEmpty())
-        *module = found.first();
-    return true;
-}
-
-bool SiteRegister::findAddress(const QString &ip, QList<ModuleEntry> *found, QString *error)
-{
-    return modules(QStringLiteral("m.ip = ? ORDER BY m.verified_ms DESC"), {ip}, found, error);
-}
-
-bool SiteRegister::addressHolders(const QString &ip, const QString &exceptMac, int memoryDays,
-                                  QList<ModuleEntry> *found, QString *error)
-{
-    const qint64 since = QDateTime::currentMSecsSinceEpoch() - qint64(memoryDays) * 86400000;
-    return modules(QStringLiteral("m.ip = ? AND m.mac <> ? AND m.verified_ms >= ? AND "
-                                  "m.replaced_by IS NULL ORDER BY m.verified_ms DESC"),
-                   {ip, parameters::normalMac(exceptMac), since}, found, error);
-}
-
-bool SiteRegister::allModules(QList<ModuleEntry> *found, QString *error)
-{
-    return modules(QStringLiteral("1 = 1 ORDER BY m.mac"), {}, found, error);
-}
-
-bool SiteRegister::history(const QString &mac, QList<HistoryEntry> *entries, QString *error)
-{
-    entries->clear();
-    const QString key = parameters::normalMac(mac);
-    QSqlQuery rows;
-    if (!ready(error) ||
-        !d->sql->exec(
-            QStringLiteral("SELECT r.run_id, u.tool, u.station, u.username, "
-                           "u.plan_path, r.time, r.plan_row, r.port, r.planned, "
-                           "r.read_back, r.result, r.facts, r.verified, r.at_ms FROM rows r "
-                           "JOIN "
-                           "runs u ON u.id = r.run_id WHERE r.mac = ? ORDER BY "
-                           "r.at_ms, r.id"),
-            {key}, error, &rows))
-        return false;
-    QList<qint64> at;
-    while (rows.next()) {
-        HistoryEntry e;
-        e.run = rows.value(0).toLongLong();
-        e.tool = rows.value(1).toString();
-        e.station = rows.value(2).toString();
-        e.user = rows.value(3).toString();
-        e.planPath = rows.value(4).toString();
-        e.row.time = rows.value(5).toString();
-        e.row.planRow = rows.value(6).toInt();
-        e.row.port = rows.value(7).toString();
-        e.row.planned = valuesFrom(rows.value(8).toString());
-        e.row.values = valuesFrom(rows.value(9).toString());
-        e.row.values.insert(ModuleField::Mac, key);
-        e.result = ResultFacts{rows.value(10).toString(), factsFrom(rows.value(11).toString())};
-        e.row.result = resultWords(e.result, false);
-        e.verified = rows.value(12).toInt() != 0;
-        entries->append(e);
-        at << rows.value(13).toLongLong();
-    }
-    QSqlQuery rewrites;
-    if (!d->sql->exec(QStringLiteral("SELECT w.run_id, u.tool, u.station, u.username, u.plan_path, "
-                                     "w.time, w.plan_row, w.previous, w.at_ms FROM rewrites w "
-                                     "JOIN runs u ON u.id = w.run_id WHERE w.mac = ? ORDER BY "
-                                     "w.at_ms, w.id"),
-                      {key}, error, &rewrites))
-        return false;
-    while (rewrites.next()) {
-        HistoryEntry e;
-        e.run = rewrites.value(0).toLongLong();
-        e.tool = rewrites.value(1).toString();
-        e.station = rewrites.value(2).toString();
-        e.user = rewrites.value(3).toString();
-        e.planPath = rewrites.value(4).toString();
-        e.row.time = rewrites.value(5).toString();
-        e.row.planRow = rewrites.value(6).toInt();
-        e.row.values.insert(ModuleField::Mac, key);
-        e.rewrite = true;
-        e.previous = noteFrom(rewrites.value(7).toString());
-        // After the rows up to its time, before those after it: a rewrite
-        // is noted before the row that writes the module ends (and takes
-        // its time); a row of the same millisecond came first.
-        const qint64 ms = rewrites.value(8).toLongLong();
-        int i = 0;
-        while (i < at.size() && at.at(i) <= ms)
-            ++i;
-        entries->insert(i, e);
-        at.insert(i, ms);
-    }
-    return true;
 }

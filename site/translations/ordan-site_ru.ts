@@ -178,6 +178,13 @@
     </message>
 </context>
 <context>
+    <name>HeldClaim</name>
+    <message>
+        <source>the register was closed</source>
+        <translation>реестр закрыт</translation>
+    </message>
+</context>
+<context>
     <name>HostPort</name>
     <message>
         <source>&quot;%1&quot; is not IP:PORT (no TCP port given)</source>
@@ -1026,10 +1033,6 @@ ids</source>
 </context>
 <context>
     <name>RegisterDesk</name>
-    <message>
-        <source>this module, %1, is the one to replace: connect its replacement</source>
-        <translation>этот модуль, %1, и есть заменяемый: подключите модуль на замену</translation>
-    </message>
     <message>
         <source>the register was closed</source>
         <translation>реестр закрыт</translation>
@@ -2630,6 +2633,58 @@ ids</source>
     <message>
         <source>rewritten: %1</source>
         <translation>перезаписан: %1</translation>
+    </message>
+    <message>
+        <source>this module, %1, is the one to replace: connect its replacement</source>
+        <translation>этот модуль, %1, и есть заменяемый: подключите модуль на замену</translation>
+    </message>
+    <message>
+        <source>%1 is no longer claimed by this run</source>
+        <translation>%1 больше не занят этим запуском</translation>
+    </message>
+    <message>
+        <source>%1 was taken over by %2 (its lease had run out)</source>
+        <translation>%1 перехватила станция %2 (срок захвата истёк)</translation>
+    </message>
+    <message>
+        <source>%1 is not claimed by this run (%2)</source>
+        <translation>%1 не занят этим запуском (%2)</translation>
+    </message>
+    <message>
+        <source>the register %1: %2 was replaced by %3 already</source>
+        <translation>реестр %1: %2 уже заменён модулем %3</translation>
+    </message>
+    <message>
+        <source>the replacement of %1</source>
+        <translation>замена %1</translation>
+    </message>
+    <message>
+        <source>%1 was replaced by %2 already</source>
+        <translation>%1 уже заменён модулем %2</translation>
+    </message>
+    <message>
+        <source>%1 (process %2, %3)</source>
+        <translation>%1 (процесс %2, %3)</translation>
+    </message>
+    <message>
+        <source>%1 is being replaced by %2 since %3</source>
+        <translation>%1 заменяет станция %2 с %3</translation>
+    </message>
+    <message>
+        <source>%1 is claimed by %2 since %3</source>
+        <translation>%1 занят станцией %2 с %3</translation>
+    </message>
+    <message>
+        <source>rewritten since: %1, %2</source>
+        <translation>с тех пор перезаписан: %1, %2</translation>
+    </message>
+    <message>
+        <source>verified in another plan: %1, %2</source>
+        <translation>проверен в другом плане: %1, %2</translation>
+    </message>
+    <message>
+        <source>the register %1 did not keep its tables</source>
+        <translation>реестр %1 не сохранил свои таблицы</translation>
     </message>
 </context>
 </TS>
