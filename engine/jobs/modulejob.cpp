@@ -81,6 +81,12 @@ void identifyModule(ModuleConsole *console, const QList<ModuleField> &fields,
             return;
         }
         runQueries(console, {ModuleField::Mac}, progress, [=](const ModuleReading &again) {
+            // Silent at the second read: the module stopped answering, which
+            // is what it is told as, not a MAC that changed.
+            if (again.answered == 0) {
+                done(again, QString());
+                return;
+            }
             const QString second = again.values.value(ModuleField::Mac);
             done(first, again.mac() == mac
                             ? QString()

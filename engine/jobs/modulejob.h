@@ -91,7 +91,8 @@ void runQueries(ModuleConsole *console, const QList<ModuleField> &fields,
 // Identifies a module: reads `fields` (the MAC among them), then the MAC
 // once more. `done` gets the first reading and, when the module is not
 // identified by a well-formed MAC read the same twice in a row, why not
-// (empty when the module did not answer at all: reading.answered is 0).
+// (empty when the module did not answer at all, or stopped answering before
+// the second read: reading.answered is 0).
 void identifyModule(
     ModuleConsole *console, const QList<ModuleField> &fields, const JobProgress &progress,
     const std::function<void(const ModuleReading &reading, const QString &problem)> &done);
