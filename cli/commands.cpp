@@ -135,42 +135,43 @@ int commandRead(Run &run)
 // a row the record did not take.
 void reportWriteFailure(const WriteJob &job, const RowOutcome &outcome, const QString &lacks)
 {
-    const QString port = outcome.port;
+    const QString port = outcome.result().port;
     if (outcome.failure == RowOutcome::Failure::PortNotOpened) {
         portFailure(job);
     } else if (!outcome.reason.isEmpty()) {
         // The module as it named itself, so that a technician with several
         // modules on the bench knows which one failed.
-        QString who = outcome.identity.value(ModuleField::Name);
-        if (!outcome.identifiedMac.isEmpty())
-            who += QStringLiteral(" (%1)").arg(outcome.identifiedMac);
+        QString who = outcome.result().identity.value(ModuleField::Name);
+        if (!outcome.result().identifiedMac.isEmpty())
+            who += QStringLiteral(" (%1)").arg(outcome.result().identifiedMac);
         if (!who.isEmpty())
             who += QStringLiteral(": ");
         cliout::error(port, who + outcome.reason);
     }
     // A bus where nothing answers: what the line showed, and what to try.
-    if (outcome.failure == RowOutcome::Failure::BusIncomplete && outcome.bus.reached &&
-        outcome.bus.answered().isEmpty())
-        cliout::error(
-            port, QStringLiteral("bus at %1: %2").arg(outcome.bus.target, outcome.bus.diagnosis()));
+    if (outcome.failure == RowOutcome::Failure::BusIncomplete && outcome.result().bus.reached &&
+        outcome.result().bus.answered().isEmpty())
+        cliout::error(port,
+                      QStringLiteral("bus at %1: %2")
+                          .arg(outcome.result().bus.target, outcome.result().bus.diagnosis()));
     // A write that stopped before the restart leaves the module with some
     // commands taken and none applied by a restart: say which.
     if (outcome.stoppedBeforeRestart) {
         QStringList sent;
-        for (const ModuleField field : outcome.sentBeforeStop)
-            sent << optionFor(field) + QLatin1Char(' ') + outcome.planned.value(field);
+        for (const ModuleField field : outcome.sentBeforeStop())
+            sent << optionFor(field) + QLatin1Char(' ') + outcome.result().planned.value(field);
         cliout::error(port, sent.isEmpty()
                                 ? QStringLiteral("nothing was written; no reset was sent")
                                 : QStringLiteral("already sent to the module: ") +
                                       sent.join(QLatin1String(", ")) +
                                       QStringLiteral("; no reset was sent"));
     }
-    if (!outcome.recordError.isEmpty())
+    if (!outcome.recordError().isEmpty())
         cliout::error(QString(),
-                      outcome.recordError + QStringLiteral(" (") + lacks + QLatin1Char(')'));
-    if (!outcome.registerError.isEmpty() && outcome.failure != RowOutcome::Failure::NotRegistered)
-        cliout::error(QString(), outcome.registerError + QStringLiteral(" (the register lacks "
-                                                                        "this row)"));
+                      outcome.recordError() + QStringLiteral(" (") + lacks + QLatin1Char(')'));
+    if (!outcome.registerError().isEmpty() && outcome.failure != RowOutcome::Failure::NotRegistered)
+        cliout::error(QString(), outcome.registerError() + QStringLiteral(" (the register lacks "
+                                                                          "this row)"));
 }
 
 int commandWrite(Run &run)
@@ -241,7 +242,7 @@ int commandWrite(Run &run)
         RegisterDesk::Policy policy = desk->policy();
         policy.namedModule = true;
         desk->setPolicy(policy);
-        if (!registerWrite(desk.get(), &job, 0, QString(), &claim, &exitCode))
+        if (!registerWrite(desk.get(), &job, 0, values, QString(), &claim, &exitCode))
             return exitCode;
     }
     job.setBusUnits(busIdsOption(run));
@@ -260,7 +261,7 @@ int commandWrite(Run &run)
     reportWriteFailure(job, outcome, QStringLiteral("the record lacks this row"));
     if (run.json) {
         QJsonObject object = cliout::writeJson(outcome);
-        if (outcome.reachChecked)
+        if (outcome.result().reachChecked)
             object = withReach(object, outcome);
         if (run.settings.checkBus)
             object = withBus(object, outcome);
@@ -268,12 +269,12 @@ int commandWrite(Run &run)
     } else if (outcome.wentThrough) {
         cliout::out(cliout::writeTable(outcome));
     }
-    if (!run.json && outcome.moduleRight && outcome.reachChecked)
-        cliout::out({QStringLiteral("reachable at %1 (%2 ms)")
-                         .arg(outcome.reachTarget)
-                         .arg(outcome.reach.ms)});
-    if (!run.json && outcome.moduleRight && outcome.busChecked)
-        cliout::out({outcome.bus.summary()});
+    const WriteResult &facts = outcome.result();
+    if (!run.json && outcome.moduleRight && facts.reachChecked)
+        cliout::out(
+            {QStringLiteral("reachable at %1 (%2 ms)").arg(facts.reachTarget).arg(facts.reach.ms)});
+    if (!run.json && outcome.moduleRight && facts.busChecked)
+        cliout::out({facts.bus.summary()});
     return outcome.exitCode;
 }
 
@@ -428,11 +429,11 @@ int commandCommission(Run &run, bool audit)
     QObject::connect(&commission, &CommissionRun::rowFinished, [&commission](int index) {
         const RowOutcome outcome = commission.outcome(index);
         reportWriteFailure(*commission.job(index), outcome,
-                           QStringLiteral("the record lacks row %1").arg(outcome.planRow));
+                           QStringLiteral("the record lacks row %1").arg(outcome.result().planRow));
         if (cliout::progressWanted())
             cliout::progress(QStringLiteral("%1 row %2: %3")
-                                 .arg(outcome.port)
-                                 .arg(outcome.planRow)
+                                 .arg(outcome.result().port)
+                                 .arg(outcome.result().planRow)
                                  .arg(outcome.statusWord()));
     });
 
