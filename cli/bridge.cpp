@@ -16,7 +16,6 @@
 namespace
 {
 
-constexpr int gaveUpExit = 4;
 constexpr int linkExit = 3;
 constexpr int longestGapMs = 10000;
 
@@ -48,6 +47,12 @@ void printCounters(SerialBridge &bridge, const QString &link, bool json)
                                  {QStringLiteral("whole_frames"), c.wholeFrames},
                                  {QStringLiteral("bytes_from_module"), c.bytesFromModule},
                                  {QStringLiteral("dropped_bytes"), c.droppedBytes},
+                                 {QStringLiteral("unread_bytes"), c.unreadBytes},
+                                 {QStringLiteral("stale_bytes"), c.staleBytes},
+                                 {QStringLiteral("stale_replies"), c.staleReplies},
+                                 {QStringLiteral("openings"), c.openings},
+                                 {QStringLiteral("stalled_frames"), c.stalledFrames},
+                                 {QStringLiteral("stalled_bytes"), c.stalledBytes},
                                  {QStringLiteral("reconnects"), c.reconnects},
                                  {QStringLiteral("refusals"), c.refusals},
                                  {QStringLiteral("discarded_bytes"), c.discardedBytes},
@@ -69,21 +74,24 @@ void printCounters(SerialBridge &bridge, const QString &link, bool json)
               QStringLiteral(" frames (%1 sent as soon as they were whole)").arg(c.wholeFrames)},
          {QStringLiteral("from the module"),
           n(c.bytesFromModule) + QStringLiteral(" bytes, ") + n(c.droppedBytes) +
-              QStringLiteral(" of them dropped (no program had the port open, or it left them "
-                             "unread)")},
+              QStringLiteral(" of them dropped: %1 left unread when the last program closed the "
+                             "port, %2 answering an earlier opening's requests (%3 answers), the "
+                             "rest while no program had the port open")
+                  .arg(c.unreadBytes)
+                  .arg(c.staleBytes)
+                  .arg(c.staleReplies)},
+         {QStringLiteral("openings"), n(c.openings)},
          {QStringLiteral("reconnects"), n(c.reconnects)},
          {QStringLiteral("refusals"),
           n(c.refusals) + QStringLiteral(" (connections the module closed at once)")},
          {QStringLiteral("discarded"),
           n(c.discardedBytes) + QStringLiteral(" bytes in ") + n(c.discardedFrames) +
               QStringLiteral(" frames (written without a connection)")},
+         {QStringLiteral("not sent"),
+          n(c.stalledBytes) + QStringLiteral(" bytes in ") + n(c.stalledFrames) +
+              QStringLiteral(" frames (the module had answered nothing for --stall)")},
          {QStringLiteral("gap"), QString::number(gapMs) + QStringLiteral(" ms")}});
     cliout::out(lines);
-}
-
-QString seconds(qint64 ms)
-{
-    return QString::number(ms / 1000.0, 'f', 1) + QStringLiteral(" s");
 }
 
 // A link the service makes must lie in its own directory: elsewhere it
@@ -129,7 +137,8 @@ int commandBridge(Run &run)
     if (gapMs > longestGapMs)
         return usage(QStringLiteral("--gap %1: at most %2 ms").arg(gapMs).arg(longestGapMs));
     settings.gapUs = gapMs < 0 ? -1 : gapMs * 1000;
-    if (!secondsOption(run, "give-up", &settings.giveUpMs, &problem))
+    if (!secondsOption(run, "give-up", &settings.giveUpMs, &problem) ||
+        !secondsOption(run, "stall", &settings.stallMs, &problem))
         return usage(problem);
     if (!SerialBridge::available())
         return usage(QStringLiteral("bridge is not available on this system: it needs "
@@ -154,7 +163,7 @@ int commandBridge(Run &run)
     int exitCode = 0;
     QObject::connect(&bridge, &SerialBridge::connected, [&](qint64 downMs, qint64 refusals) {
         QString line = downMs < 0 ? QStringLiteral("connected")
-                                  : QStringLiteral("back after ") + seconds(downMs);
+                                  : QStringLiteral("back after ") + cliout::seconds(downMs);
         if (refusals > 0)
             line += QStringLiteral(" (the module had closed %1 connection%2 at once)")
                         .arg(refusals)
@@ -172,6 +181,17 @@ int commandBridge(Run &run)
     QObject::connect(&bridge, &SerialBridge::refusing, [&] {
         cliout::error(where, QStringLiteral("the module closes every connection at once: it may "
                                             "still hold an old one; trying every 2 s"));
+    });
+    QObject::connect(&bridge, &SerialBridge::stalling, [&](qint64 silentMs) {
+        cliout::error(where,
+                      QStringLiteral("has answered nothing for %1: requests are not sent "
+                                     "until it answers (one every %2 is, to find out)")
+                          .arg(cliout::seconds(silentMs), cliout::seconds(settings.stallMs)));
+    });
+    QObject::connect(&bridge, &SerialBridge::answeringAgain, [&](qint64 held) {
+        cliout::error(where, QStringLiteral("answers again (%1 request%2 not sent meanwhile)")
+                                 .arg(held)
+                                 .arg(held == 1 ? "" : "s"));
     });
     QObject::connect(&bridge, &SerialBridge::gaveUp, [&](const QString &reason) {
         cliout::error(where, QStringLiteral("gave up: ") + reason);

@@ -22,7 +22,6 @@
 namespace
 {
 
-constexpr int longestAnswerTimeoutMs = 60000;
 constexpr int mostRepeats = 10000;
 
 struct BusOptions {
@@ -123,11 +122,6 @@ QString timeLeft(int ms)
     if (s < 60)
         return QStringLiteral("about %1 s left").arg(s);
     return QStringLiteral("about %1 min %2 s left").arg(s / 60).arg(s % 60);
-}
-
-QString seconds(int ms)
-{
-    return QString::number(ms / 1000.0, 'f', 1) + QStringLiteral(" s");
 }
 
 // Progress on stderr: at most a line a second, and each device found.
@@ -314,14 +308,14 @@ QString tryLine(const BusSettingsSearch &search, int index)
     const QString setting = BusSettingsSearch::text(t.setting, search.stopBits());
     if (!t.written)
         return QStringLiteral("%1, the module's own (%2): probed: %3")
-            .arg(setting, seconds(t.ms), t.report.brief());
+            .arg(setting, cliout::seconds(t.ms), t.report.brief());
     if (!t.verified)
         return QStringLiteral("try %1, %2: write failed after %3: %4")
             .arg(index)
-            .arg(setting, seconds(t.writeMs), t.writeError);
+            .arg(setting, cliout::seconds(t.writeMs), t.writeError);
     return QStringLiteral("try %1, %2 (%3): written and verified, probed: %4")
         .arg(index)
-        .arg(setting, seconds(t.ms), t.report.brief());
+        .arg(setting, cliout::seconds(t.ms), t.report.brief());
 }
 
 int findSettings(Run &run, const BusOptions &o)

@@ -93,7 +93,8 @@ int runCli(const QStringList &arguments)
     }
     // An empty file or port name is a slip (an unset shell variable), not
     // "no file".
-    for (const char *file : {"from", "record", "log", "save", "console", "plan"}) {
+    for (const char *file :
+         {"from", "record", "log", "save", "console", "plan", "tls-cert", "tls-key", "tls-ca"}) {
         if (parser.isSet(QLatin1String(file)) && parser.value(QLatin1String(file)).isEmpty())
             return usage(QStringLiteral("--%1 needs a file name, not an empty text")
                              .arg(QLatin1String(file)));

@@ -6,10 +6,15 @@
 #include "cli/run.h"
 #include "engine/bus/busreport.h"
 #include "engine/commission/commissionplan.h"
+#include "engine/gateway/clientaccess.h"
+#include "engine/gateway/controlsocket.h"
 #include "engine/gateway/gateway.h"
+#include "engine/gateway/gatewaytls.h"
+#include "engine/gateway/servicenotify.h"
 #include "engine/platform/interruptwatch.h"
 
 #include <QEventLoop>
+#include <QJsonArray>
 #include <QJsonDocument>
 
 #include <cstdio>
@@ -18,8 +23,6 @@ namespace
 {
 
 constexpr int listenExit = 3;
-constexpr int gaveUpExit = 4;
-constexpr int longestAnswerTimeoutMs = 60000;
 constexpr int mostClients = 4096;
 constexpr int mostRetries = 5;
 constexpr int longestBroadcastDelayMs = 10000;
@@ -33,6 +36,7 @@ struct GatewayOptions {
     QString plan;    // --plan; empty for HOST:PORT
     HostPort target; // HOST:PORT
     LineFormat line; // HOST:PORT: its bus's format
+    ClientAccess access;
 };
 
 void printStatus(const Gateway &gateway)
@@ -42,11 +46,6 @@ void printStatus(const Gateway &gateway)
     fwrite(bytes.constData(), 1, size_t(bytes.size()), stdout);
     // Printing: a reader that is gone has nowhere else to be told.
     (void)fflush(stdout);
-}
-
-QString seconds(qint64 ms)
-{
-    return QString::number(ms / 1000.0, 'f', 1) + QStringLiteral(" s");
 }
 
 bool numbers(Run &run, GatewayOptions *o, QString *problem)
@@ -143,6 +142,45 @@ bool where(Run &run, GatewayOptions *o, QString *problem)
     return true;
 }
 
+// Who may ask (--allow), TLS (--tls-cert, --tls-key, --tls-ca) and the
+// gateway's name (--name).
+bool access(Run &run, GatewayOptions *o, QString *problem)
+{
+    const QCommandLineParser &p = run.parser;
+    for (const QString &allow : p.values(QStringLiteral("allow"))) {
+        if (!o->access.add(allow, problem))
+            return false;
+    }
+    const QStringList tlsOptions{QStringLiteral("tls-cert"), QStringLiteral("tls-key"),
+                                 QStringLiteral("tls-ca")};
+    int given = 0;
+    for (const QString &option : tlsOptions)
+        given += p.isSet(option) ? 1 : 0;
+    if (given > 0 && given < tlsOptions.size()) {
+        *problem = QStringLiteral("TLS needs --tls-cert, --tls-key and --tls-ca together: the "
+                                  "gateway's certificate, its key, and the CA that signs its "
+                                  "clients' certificates");
+        return false;
+    }
+    if (given > 0) {
+#ifndef QT_NO_SSL
+        gatewaytls::Files files;
+        files.certificate = p.value(QStringLiteral("tls-cert"));
+        files.key = p.value(QStringLiteral("tls-key"));
+        files.ca = p.value(QStringLiteral("tls-ca"));
+        if (!gatewaytls::configure(files, &o->settings.server.tls, problem))
+            return false;
+#else
+        *problem = QStringLiteral("this ordan-cli was built without TLS");
+        return false;
+#endif
+    }
+    o->settings.name = p.isSet(QStringLiteral("name"))
+                           ? p.value(QStringLiteral("name"))
+                           : controlsocket::defaultName(o->site.listenAddress, o->site.listenPort);
+    return controlsocket::checkName(o->settings.name, problem);
+}
+
 // The line of HOST:PORT: --from, then --speed, --parity, --stop-bits and
 // --packet-timeout over it. A plan has them in its columns.
 bool lineOptions(Run &run, GatewayOptions *o, QString *problem)
@@ -222,13 +260,51 @@ QStringList siteLines(const GatewaySite &site)
     return lines;
 }
 
+// Who may ask, said once it listens.
+QString whoMayAsk(const GatewayOptions &o, bool tls)
+{
+    QString line = tls ? QStringLiteral("TLS: clients need a certificate the CA signed")
+                       : QStringLiteral("Modbus TCP without TLS");
+    if (o.access.isEmpty())
+        return line + QStringLiteral("; every address may connect and write");
+    QStringList writers;
+    QStringList readers;
+    for (const ClientAccess::Rule &rule : o.access.all())
+        (rule.readOnly ? readers : writers)
+            << rule.network.toString() + QLatin1Char('/') + QString::number(rule.prefix);
+    QStringList who;
+    if (!writers.isEmpty())
+        who << QStringLiteral("from %1 may write").arg(writers.join(QStringLiteral(", ")));
+    if (!readers.isEmpty())
+        who << QStringLiteral("from %1 may only read").arg(readers.join(QStringLiteral(", ")));
+    return line + QStringLiteral("; clients ") + who.join(QStringLiteral(", ")) +
+           QStringLiteral(", any other is refused");
+}
+
+// systemd's one line on the gateway (systemctl status).
+QString readyStatus(const Gateway &gateway)
+{
+    const QJsonObject status = gateway.status();
+    QStringList listening;
+    const QJsonArray listeners = status.value(QStringLiteral("listening")).toArray();
+    for (const QJsonValue &l : listeners)
+        listening << l.toString();
+    const int modules = status.value(QStringLiteral("modules")).toArray().size();
+    return QStringLiteral("listening on %1 for %2 module%3")
+        .arg(listening.join(QStringLiteral(", ")))
+        .arg(modules)
+        .arg(modules == 1 ? "" : "s");
+}
+
 } // namespace
 
 int commandGateway(Run &run)
 {
+    if (run.ports.value(0) == QLatin1String("status"))
+        return commandGatewayStatus(run);
     GatewayOptions o;
     QString problem;
-    if (!where(run, &o, &problem) || !numbers(run, &o, &problem))
+    if (!where(run, &o, &problem) || !numbers(run, &o, &problem) || !access(run, &o, &problem))
         return usage(problem);
     int exitCode = 0;
     if (o.plan.isEmpty() && !baseValues(run, &o.site.base, &exitCode))
@@ -252,13 +328,17 @@ int commandGateway(Run &run)
     o.settings.trace = run.trace.isOpen() ? &run.trace : nullptr;
 
     Gateway gateway(site, o.settings);
+    if (!o.access.isEmpty())
+        gateway.setPolicy(&o.access);
+    ServiceNotify service;
+    ControlServer control([&gateway] { return gateway.status(); });
     QEventLoop loop;
     int result = 0;
     QObject::connect(&gateway, &Gateway::moduleConnected,
                      [](const QString &module, qint64 downMs, qint64 refusals) {
-                         QString line = downMs < 0
-                                            ? QStringLiteral("connected")
-                                            : QStringLiteral("back after ") + seconds(downMs);
+                         QString line =
+                             downMs < 0 ? QStringLiteral("connected")
+                                        : QStringLiteral("back after ") + cliout::seconds(downMs);
                          if (refusals > 0)
                              line += QStringLiteral(" (the module had closed %1 connection%2 at "
                                                     "once)")
@@ -288,7 +368,7 @@ int commandGateway(Run &run)
                                              "answered 0x0B at once, probed every %3")
                                   .arg(unit)
                                   .arg(o.settings.worker.deadAfter)
-                                  .arg(seconds(o.settings.worker.probeEveryMs)));
+                                  .arg(cliout::seconds(o.settings.worker.probeEveryMs)));
     });
     QObject::connect(&gateway, &Gateway::unitBack, [](const QString &module, quint8 unit) {
         cliout::error(module, QStringLiteral("unit %1 answers again").arg(unit));
@@ -310,12 +390,23 @@ int commandGateway(Run &run)
         result = gaveUpExit;
         loop.quit();
     });
-    if (!gateway.start(&problem)) {
+    if (!gateway.start(&problem) || !control.listen(o.settings.name, &problem)) {
         cliout::error(QStringLiteral("gateway"), problem);
         return listenExit;
     }
     for (const QString &line : siteLines(site))
         cliout::error(QStringLiteral("gateway"), line);
+    cliout::error(QStringLiteral("gateway"), whoMayAsk(o, gateway.usesTls()));
+    cliout::error(QStringLiteral("gateway"),
+                  QStringLiteral("its counters: \"ordan-cli gateway status %1\" (control socket "
+                                 "%2)")
+                      .arg(o.settings.name, control.path()));
+#ifndef QT_NO_SSL
+    const QString validity = gatewaytls::validityWarning(o.settings.server.tls);
+    if (gateway.usesTls() && !validity.isEmpty())
+        cliout::error(QStringLiteral("gateway"), QStringLiteral("--tls-cert: ") + validity);
+#endif
+    service.ready(readyStatus(gateway));
     {
         InterruptWatch stop([&] { loop.quit(); }, InterruptWatch::Kind::Stop,
                             InterruptWatch::Also::QuitNotHangUp);
@@ -337,7 +428,9 @@ int commandGateway(Run &run)
                     return;
                 }
                 QStringList listenProblems;
+                service.reloading();
                 gateway.reload(next, &listenProblems);
+                service.ready(readyStatus(gateway));
                 cliout::error(o.plan, QStringLiteral("read again: %1 module%2, every client kept")
                                           .arg(next.buses.size())
                                           .arg(next.buses.size() == 1 ? "" : "s"));
@@ -349,6 +442,8 @@ int commandGateway(Run &run)
             InterruptWatch::Kind::Reload);
         loop.exec();
     }
+    service.stopping();
+    control.close();
     gateway.stop();
     printStatus(gateway);
     return result;

@@ -45,11 +45,16 @@ bridge: 0 after Ctrl-C, SIGTERM, SIGQUIT or SIGHUP (unless ignored), once its
 link is removed; 2 for a malformed HOST:PORT (300.1.1.1, port 0 or 0502), an
 empty --link or one outside --link-dir, or a system without pseudo-terminals;
 3 when the link cannot be made (something other than a dangling link or a
-link to a pseudo-terminal is there, another bridge holds it, no such
-directory); 4 when it gave up (--give-up).
-gateway: 0 after Ctrl-C, SIGTERM or SIGQUIT; 2 for bad arguments or a plan
-with problems (a unit id on two buses among them); 3 when it cannot listen
-(who holds the port is named); 4 when it gave up (--give-up).
+killed bridge's is there, a PATH.lock that is not a bridge's, another
+bridge holds it, no such directory), nothing touched; 4 when it gave up
+(--give-up).
+gateway: 0 after Ctrl-C, SIGTERM or SIGQUIT; 2 for bad arguments (a bad
+CIDR, a TLS file that cannot be used) or a plan with problems (a unit id
+on two buses among them); 3 when it cannot listen (who holds the port is
+named) or open its control socket (another gateway of its name runs, the
+folder is not safe); 4 when it gave up (--give-up). gateway status: 0 when
+the gateway answered; 3 when none runs (by that name) or it does not
+answer; 2 when several run and none is named.
 register: 0 when found (site: every row verified); 4 nothing known of it
 (site: a row never verified), 6 a row differs; 3 when the register cannot
 be opened or written; 2 for a record that cannot be imported (nothing is).
@@ -169,17 +174,22 @@ once confirmed with --yes; --wait as for restart.)"},
      R"(A virtual serial port to the RS-485 bus behind a module, for programs
 that speak only serial (Modbus RTU masters): a pseudo-terminal in raw
 mode with a symbolic link at --link PATH, bridged to the module's TCP
-port. Only a dangling symbolic link, or one to a pseudo-terminal no
-bridge holds, is replaced; a lock beside it (PATH.lock) keeps a second
-bridge off; the link is removed at exit. --link-dir DIR refuses a link
+port. Only a dangling symbolic link, or one to the pseudo-terminal that a
+killed bridge's lock names, is replaced; a lock beside it (PATH.lock,
+made exclusively) keeps a second bridge off, and a PATH.lock that is not
+a bridge's refuses the start untouched; both are removed at exit. --link-dir DIR refuses a link
 outside DIR (the service's own directory). HOST is an IPv4 address, a
 name (tried again while it does not resolve) or [IPv6]. A whole Modbus
 RTU request goes to the module at once; other bytes are gathered until
 the port has been quiet for --gap MS (default, empty or "auto": 3.5
 characters at the speed, parity and stop bits the program set, 1.75 ms
 above 19200 bit/s; 0 sends them as they come), then sent in one TCP
-segment. The module's bytes go to the port as they arrive; those that
-arrive while no program has the port open are dropped and counted. When
+segment. The module's bytes go to the port as they arrive, to the opening
+of the port whose request they answer: answers to an earlier opening's
+requests, bytes that arrive while no program has the port open and what
+the last program left unread are dropped and counted. A module that has
+answered nothing for --stall S (default 2) gets no more requests until it
+answers (one every S still goes, to find out); they are counted. When
 the connection drops or is refused (a module restarting), the port stays
 open and the bridge reconnects (250 ms doubling to 2 s), until --give-up
 S without a connection if given (exit 4). Bytes written while there is
@@ -228,7 +238,7 @@ replaced (register show OLD_MAC says by which). The new module is
 judged by the register as in commission (--rewrite goes past). OLD_MAC
 and its address are claimed before anything is sent: a second
 replacement of it at the same time stops, naming the first (exit 7).)"},
-    {Gateway, "gateway", "[HOST:PORT]",
+    {Gateway, "gateway", "[HOST:PORT | status [NAME]]",
      R"(A Modbus TCP server for many clients (--max-clients, default 64) in front
 of a module's bus: each request becomes an RTU frame on one connection to
 the module kept up across its restarts (--framing tcp: a module that speaks
@@ -255,12 +265,31 @@ write is never sent twice; a read again after a time-out only with
 a write, sent with no answer awaited, then the bus waits
 --broadcast-delay MS (default 100); --no-broadcast refuses it (0x01).
 --coalesce answers a read that is the very read on the bus (another
-client's) with its answer, not sending it again. A client that begins a request and does not finish it within
---client-timeout S (default 10) is dropped. stderr says each module's
-connection as it changes; SIGUSR1 and the exit print the counters per
-client, module and unit as JSON on stdout; --log FILE traces every request
-and answer with its client. --give-up S ends it (exit 4) when no module
-has had a connection for S seconds.)"},
+client's) with its answer, not sending it again. A client that begins a
+request and does not finish it within --client-timeout S (default 10) is
+dropped. stderr says each module's connection as it changes; SIGUSR1 and
+the exit print the counters per client, module and unit as JSON on
+stdout; --log FILE traces every request and answer with its client.
+--give-up S ends it (exit 4) when no module has had a connection for S
+seconds.
+--allow CIDR[:ro] (repeatable; IPv4 or IPv6, as 10.20.0.0/16, 10.20.0.66
+or fd00::/8) takes clients from those networks only; others are refused
+as they connect. The longest prefix that holds a client decides; with :ro
+it may only read: every function but 1, 2, 3, 4, 7, 11, 12, 17, 20, 24
+and 43 with MEI type 14 (read device identification) is answered 0x01,
+never sent (5, 6, 8, 15, 16, 22, 23, the other 43s and vendors' codes
+among them). --tls-cert, --tls-key and --tls-ca FILE.pem: Modbus/TCP
+Security (its port is 802), TLS 1.2 or later only; a client must present
+a certificate the CA signed, or it is refused.
+Each gateway has a control socket, gateway-NAME.sock in its runtime
+folder (a service's own, else $XDG_RUNTIME_DIR/ordan, else
+/run/ordan-UID or /tmp/ordan-UID: a folder of the user's that no one
+else may write into), named by --name NAME (default its listening port,
+"502", or ADDRESS-PORT). "gateway status [NAME]" asks it for the
+counters and prints them (--json: the object SIGUSR1 prints); NAME may
+be left out when one gateway runs. As the service ordan-gateway@NAME (its arguments in
+/etc/ordan/gateway/NAME.conf) it tells systemd when it is ready and keeps
+its watchdog.)"},
     {Bus, "bus", "HOST:PORT",
      R"(Finds the Modbus devices on the RS-485 bus behind a module, through its
 TCP port (a transparent module: RTU frames with their CRC; --framing tcp
@@ -341,6 +370,7 @@ const QList<OptionInfo> optionTable{
     {"link-dir", "DIR", Bridge, 0, ModuleField::Ip, false, nullptr},
     {"gap", "MS", Bridge, 0, ModuleField::Ip, false, nullptr},
     {"give-up", "S", Bridge | Gateway, 0, ModuleField::Ip, false, nullptr},
+    {"stall", "S", Bridge, 0, ModuleField::Ip, false, nullptr},
     {"plan", "PLAN.csv", Gateway, 0, ModuleField::Ip, false, nullptr},
     {"listen", "[ADDR:]PORT", Gateway, 0, ModuleField::Ip, false, nullptr},
     {"listen-base", "[ADDR:]PORT", Gateway, 0, ModuleField::Ip, false, nullptr},
@@ -354,6 +384,11 @@ const QList<OptionInfo> optionTable{
     {"broadcast-delay", "MS", Gateway, 0, ModuleField::Ip, false, nullptr},
     {"no-broadcast", nullptr, Gateway, 0, ModuleField::Ip, false, nullptr},
     {"coalesce", nullptr, Gateway, 0, ModuleField::Ip, false, nullptr},
+    {"allow", "CIDR[:ro]", Gateway, 0, ModuleField::Ip, false, nullptr},
+    {"tls-cert", "FILE.pem", Gateway, 0, ModuleField::Ip, false, nullptr},
+    {"tls-key", "FILE.pem", Gateway, 0, ModuleField::Ip, false, nullptr},
+    {"tls-ca", "FILE.pem", Gateway, 0, ModuleField::Ip, false, nullptr},
+    {"name", "NAME", Gateway, 0, ModuleField::Ip, false, nullptr},
     // The register's options, for the commands that consult it.
     {"register", "URL", registerUsers, 0, ModuleField::Ip, false, nullptr},
     {"no-register", nullptr, registerUsers & ~(Register | Replace), 0, ModuleField::Ip, false,

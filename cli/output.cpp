@@ -303,6 +303,11 @@ QStringList commissionTable(const CommissionRun &run)
     return runsummary::table(run);
 }
 
+QString seconds(qint64 ms)
+{
+    return QString::number(ms / 1000.0, 'f', 1) + QStringLiteral(" s");
+}
+
 QStringList table(const QList<QStringList> &rows, int indent)
 {
     return textsafety::columns(rows, indent);

@@ -49,6 +49,9 @@ QJsonObject auditJson(const RowOutcome &outcome);
 QJsonObject commissionJson(const CommissionRun &run);
 QStringList commissionTable(const CommissionRun &run);
 
+// A duration in seconds with one decimal: "1.5 s".
+QString seconds(qint64 ms);
+
 // "a  b" columns padded to the widest cell of each column.
 QStringList table(const QList<QStringList> &rows, int indent = 2);
 

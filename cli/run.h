@@ -20,6 +20,10 @@ struct Run {
 };
 
 constexpr int usageExit = int(JobResult::Invalid);
+// bridge and gateway: the module was not reached within --give-up.
+constexpr int gaveUpExit = 4;
+// bus and gateway: the longest --answer-timeout taken.
+constexpr int longestAnswerTimeoutMs = 60000;
 
 // A usage error on stderr, with the hint to --help; returns usageExit.
 int usage(const QString &message);

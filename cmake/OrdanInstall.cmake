@@ -174,9 +174,11 @@ else()
     ordan_install_cli()
 endif()
 
-# The service template of ordan-cli bridge (ordan-bridge@NAME.service, a
-# permanent virtual serial port), in the cli package, where systemd looks
-# for a package's units: /lib/systemd/system on Debian 12.
+# The service templates of ordan-cli bridge (ordan-bridge@NAME.service, a
+# permanent virtual serial port) and ordan-cli gateway
+# (ordan-gateway@NAME.service, a Modbus TCP server for a site), in the cli
+# package, where systemd looks for a package's units: /lib/systemd/system on
+# Debian 12.
 set(ORDAN_SYSTEMD_UNIT_DIR "lib/systemd/system" CACHE STRING
     "Where the service unit goes: relative to the prefix, or absolute")
 if(CMAKE_INSTALL_PREFIX STREQUAL "/usr" AND NOT IS_ABSOLUTE "${ORDAN_SYSTEMD_UNIT_DIR}")
@@ -185,10 +187,12 @@ else()
     set(ordan_unit_dir "${ORDAN_SYSTEMD_UNIT_DIR}")
 endif()
 set(ORDAN_UNIT_BINDIR ${CMAKE_INSTALL_FULL_BINDIR})
-configure_file(${CMAKE_CURRENT_SOURCE_DIR}/packaging/ordan-bridge@.service.in
-               ${CMAKE_CURRENT_BINARY_DIR}/ordan-bridge@.service @ONLY)
-install(FILES ${CMAKE_CURRENT_BINARY_DIR}/ordan-bridge@.service DESTINATION ${ordan_unit_dir}
-        COMPONENT cli)
+foreach(unit ordan-bridge@.service ordan-gateway@.service)
+    configure_file(${CMAKE_CURRENT_SOURCE_DIR}/packaging/${unit}.in
+                   ${CMAKE_CURRENT_BINARY_DIR}/${unit} @ONLY)
+    install(FILES ${CMAKE_CURRENT_BINARY_DIR}/${unit} DESTINATION ${ordan_unit_dir}
+            COMPONENT cli)
+endforeach()
 
 if(NOT ORDAN_TOP_LEVEL)
     return()

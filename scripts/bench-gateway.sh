@@ -61,6 +61,9 @@ clients=$ORDAN_BENCH_TOOLS/clients
 work=$(mktemp -d)
 pids=()
 trap 'kill "${pids[@]}" 2>/dev/null; wait 2>/dev/null; rm -rf "$work"' EXIT
+# The gateway's control socket in a folder of the benchmark's own: another
+# gateway of the same name may run beside it in another namespace.
+export XDG_RUNTIME_DIR=$work
 
 value() { sed -n "s/^$1=//p" "$2"; }
 met() { awk -v a="$1" -v b="$2" 'BEGIN { print (a <= b) ? "met" : "NOT met" }'; }

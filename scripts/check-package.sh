@@ -4,7 +4,8 @@
 # no error and no warning (its information and pedantic notes are shown);
 # checks that ordan-cli depends on no Qt Gui or Widgets package; installs
 # ordan-cli alone with apt-get, runs hardening-check on it, its --version and
-# `ordan-cli ports`, verifies the bridge's service unit (systemd-analyze),
+# `ordan-cli ports`, verifies the bridge's and the gateway's service units
+# (systemd-analyze), checks that the gateway tells systemd (libsystemd),
 # finds the guides (README.md and docs/) under /usr/share/doc/ordan-cli/;
 # then installs ordan-configurator, runs hardening-check on
 # its two windows (ordan-configurator and ordan-site) and their --version,
@@ -200,9 +201,9 @@ check "ordan-cli's register (SQLite)" /usr/bin/ordan-cli register export --csv \
 check "manual page of ordan-cli" test -f /usr/share/man/man1/ordan-cli.1.gz
 check "guides of ordan-cli" guides_shipped ordan-cli
 check "hardening of ordan-cli" hardened /usr/bin/ordan-cli ordan-cli
-# The bridge's service template, as an instance would run: systemd-analyze
-# verify loads it (its command, sandbox and manual page) and must say
-# nothing.
+# The service templates of the bridge and the gateway, as an instance would
+# run: systemd-analyze verify loads each (its command, sandbox and manual
+# page) and must say nothing.
 unit_verifies() {
     local said
     said=$(systemd-analyze verify "$1" 2>&1) || { echo "$said" >&2; return 1; }
@@ -210,6 +211,10 @@ unit_verifies() {
 }
 check "service unit of ordan-cli bridge" test -f /lib/systemd/system/ordan-bridge@.service
 check "systemd-analyze verify ordan-bridge@site1.service" unit_verifies ordan-bridge@site1.service
+check "service unit of ordan-cli gateway" test -f /lib/systemd/system/ordan-gateway@.service
+check "systemd-analyze verify ordan-gateway@site1.service" unit_verifies ordan-gateway@site1.service
+# The gateway's service is Type=notify: the program must be able to say so.
+check "ordan-cli: libsystemd for sd_notify" depends_on "${deb[ordan-cli]}" 'libsystemd0'
 
 # Then the window beside it.
 install_deb "${deb[ordan-configurator]}"

@@ -35,7 +35,9 @@ packages=(
     stress-ng                          # the suite under load (scripts/test.sh --under-load)
     python3-pymodbus                   # the gateway's benchmark beside a pymodbus forwarder
     clang-tidy cppcheck                # the static check
-    systemd                            # systemd-analyze verify on the bridge's service unit
+    systemd                            # systemd-analyze verify on the services' units
+    libsystemd-dev                     # the gateway's service tells systemd it is ready (sd_notify)
+    openssl                            # the gateway's TLS test: certificates and a TLS client
     python3-minimal                    # the guides' link check (scripts/check-links.sh)
 )
 

@@ -1,10 +1,12 @@
-// ordan-modbus-slave PATH [--speed BAUD] [--parity N|E|O] [--unit N]: a
-// Modbus RTU slave (address 1 unless --unit) on libmodbus, on the serial
-// port PATH, for the bridge and bus tests. Its 100 holding registers hold 1000 + their index
-// (register 1 is 1000). It prints "ready" once the port is open, "request HEX" for every request it
-// takes whole (its CRC right) and "error" for every frame it cannot take; SIGTERM or SIGINT end it,
-// and so does the port going away (the pseudo-terminal's other side closed: exit 0, said on
-// stderr).
+// ordan-modbus-slave PATH [--speed BAUD] [--parity N|E|O] [--unit N]
+//                     [--stamp on]: a Modbus RTU slave (address 1 unless
+// --unit) on libmodbus, on the serial port PATH, for the bridge and bus
+// tests. Its 100 holding registers hold 1000 + their index (register 1 is
+// 1000). It prints "ready" once the port is open, "request HEX" for every
+// request it takes whole (its CRC right; with --stamp, followed by " at S",
+// when it had it, in seconds of CLOCK_MONOTONIC) and "error" for every frame
+// it cannot take; SIGTERM or SIGINT end it, and so does the port going away
+// (the pseudo-terminal's other side closed: exit 0, said on stderr).
 #include <modbus.h>
 
 #include <cerrno>
@@ -14,6 +16,7 @@
 #include <cstring>
 #include <poll.h>
 #include <string>
+#include <time.h>
 #include <unistd.h>
 
 namespace
@@ -42,12 +45,13 @@ int main(int argc, char *argv[])
 {
     if (argc < 2) {
         std::fprintf(stderr, "usage: ordan-modbus-slave PATH [--speed BAUD] [--parity N|E|O] "
-                             "[--unit N]\n");
+                             "[--unit N] [--stamp on]\n");
         return 2;
     }
     int speed = 19200;
     char parity = 'E';
     int unit = 1;
+    bool stamp = false;
     for (int i = 2; i + 1 < argc; i += 2) {
         if (std::strcmp(argv[i], "--speed") == 0) {
             char *end = nullptr;
@@ -59,6 +63,8 @@ int main(int argc, char *argv[])
             char *end = nullptr;
             const long value = std::strtol(argv[i + 1], &end, 10);
             unit = *end == '\0' && value >= 1 && value <= 247 ? int(value) : 0;
+        } else if (std::strcmp(argv[i], "--stamp") == 0) {
+            stamp = std::strcmp(argv[i + 1], "on") == 0;
         }
     }
     if (speed == 0 || unit == 0) {
@@ -90,7 +96,13 @@ int main(int argc, char *argv[])
                 std::snprintf(two, sizeof two, "%02x", request[i]);
                 hex += two;
             }
-            std::printf("request %s\n", hex.c_str());
+            timespec now{};
+            ::clock_gettime(CLOCK_MONOTONIC, &now);
+            if (stamp)
+                std::printf("request %s at %lld.%09ld\n", hex.c_str(),
+                            static_cast<long long>(now.tv_sec), now.tv_nsec);
+            else
+                std::printf("request %s\n", hex.c_str());
             flush();
             modbus_reply(context, request, n, registers);
         } else if (n < 0) {

@@ -18,6 +18,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QNetworkInterface>
+#include <QProcess>
 #include <QSerialPort>
 #include <QTcpSocket>
 #include <QTemporaryDir>
@@ -90,6 +91,8 @@ private slots:
     void noListenerSaysSo();
     void echoGatheredInStateFile_data();
     void echoGatheredInStateFile();
+    void busTakesEverySetting_data();
+    void busTakesEverySetting();
 
 private:
     // The module and its network side in this process, up with `state`.
@@ -404,6 +407,39 @@ void tst_ModuleNet::echoGatheredInStateFile()
         hex += segment.toObject().value("hex").toString().toLatin1();
     }
     QCOMPARE(hex, burst.toHex());
+}
+
+void tst_ModuleNet::busTakesEverySetting_data()
+{
+    QTest::addColumn<QStringList>("line"); // the slave's speed and parity
+    QTest::newRow("19200 8E1") << QStringList{"--speed", "19200", "--parity", "E"};
+    QTest::newRow("9600 8O1") << QStringList{"--speed", "9600", "--parity", "O"};
+    QTest::newRow("19200 8N1") << QStringList{"--speed", "19200", "--parity", "N"};
+}
+
+// A libmodbus slave started again and again on the bus, each killed without
+// putting the line back: each one's setting is taken (glibc refuses one that
+// changes nothing a pseudo-terminal keeps, such as the parity alone).
+void tst_ModuleNet::busTakesEverySetting()
+{
+    QFETCH(QStringList, line);
+    if (QStringLiteral(ORDAN_MODBUS_SLAVE_PATH).isEmpty())
+        QSKIP("needs libmodbus (scripts/install-deps.sh installs it)");
+    QTemporaryDir dir;
+    startModule(moduleAt(site, QStringLiteral("502")), dir.filePath(QStringLiteral("ttyBUS")));
+    if (QTest::currentTestFailed())
+        return;
+    for (int start = 1; start <= 4; ++start) {
+        QProcess slave;
+        slave.start(QStringLiteral(ORDAN_MODBUS_SLAVE_PATH), QStringList{net->busPath()} + line);
+        QVERIFY(QTest::qWaitFor(
+            [&] { return slave.canReadLine() || slave.state() == QProcess::NotRunning; }, 10000));
+        QVERIFY2(slave.readLine() == "ready\n",
+                 qPrintable(QStringLiteral("start %1: ").arg(start) +
+                            QString::fromLocal8Bit(slave.readAllStandardError())));
+        slave.kill(); // no chance to put the line back
+        QVERIFY(slave.waitForFinished(5000));
+    }
 }
 
 ORDAN_PRIVATE_NETWORK_MAIN(tst_ModuleNet, QCoreApplication, "--addr", QLatin1String(siteCidr))

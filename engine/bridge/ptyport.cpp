@@ -5,6 +5,9 @@
 #include <QFile>
 #include <QSocketNotifier>
 
+#include <climits>
+#include <iterator>
+
 #ifdef Q_OS_UNIX
 #include <cerrno>
 #include <cstdlib>
@@ -24,9 +27,10 @@ namespace
 {
 
 #ifdef Q_OS_UNIX
-// The speed of a port no program has set: a real setting always differs
-// from it.
-constexpr speed_t unsetSpeed = B50;
+// The speeds of a port no program has set, in turn: a real setting always
+// differs from them, and each change the bridge makes differs from the one
+// before (see the class comment).
+constexpr speed_t unsetSpeeds[] = {B50, B75, B134};
 // Bytes read from the programs at a time, after packet mode's status byte.
 constexpr int readChunk = 16384;
 // Below this, what waits for the port is topped up: the port never runs dry
@@ -35,7 +39,7 @@ constexpr int drainedBelow = 16384;
 
 using textsafety::systemError;
 
-// The speed a termios holds, in bits per second; 0 for none (B0), the unset
+// The speed a termios holds, in bits per second; 0 for none (B0), an unset
 // speed or an unknown constant.
 int baudOf(speed_t speed)
 {
@@ -43,10 +47,9 @@ int baudOf(speed_t speed)
         speed_t code;
         int baud;
     } speeds[] = {
-        {B75, 75},         {B110, 110},       {B134, 134},     {B150, 150},     {B200, 200},
-        {B300, 300},       {B600, 600},       {B1200, 1200},   {B1800, 1800},   {B2400, 2400},
-        {B4800, 4800},     {B9600, 9600},     {B19200, 19200}, {B38400, 38400}, {B57600, 57600},
-        {B115200, 115200}, {B230400, 230400},
+        {B110, 110},       {B150, 150},     {B200, 200},     {B300, 300},       {B600, 600},
+        {B1200, 1200},     {B1800, 1800},   {B2400, 2400},   {B4800, 4800},     {B9600, 9600},
+        {B19200, 19200},   {B38400, 38400}, {B57600, 57600}, {B115200, 115200}, {B230400, 230400},
 #ifdef B460800
         {B460800, 460800},
 #endif
@@ -59,6 +62,22 @@ int baudOf(speed_t speed)
             return s.baud;
     }
     return 0;
+}
+
+// Reads what is there without blocking; false when the descriptor failed.
+bool readAll(int fd, QByteArray *into)
+{
+    char buffer[4096];
+    for (;;) {
+        const ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (n > 0) {
+            into->append(buffer, int(n));
+            continue;
+        }
+        if (n < 0 && errno == EINTR)
+            continue;
+        return n == 0 || errno == EAGAIN;
+    }
 }
 #endif
 
@@ -93,7 +112,9 @@ bool PtyPort::open(const QString &link, QString *problem)
     const char *name = master >= 0 && ::grantpt(master) == 0 && ::unlockpt(master) == 0
                            ? ::ptsname(master)
                            : nullptr;
-    const int slave = name ? ::open(name, O_RDWR | O_NOCTTY | O_CLOEXEC) : -1;
+    // Its own side does not block either: at the end of an opening the
+    // bridge reads out what the programs left unread.
+    const int slave = name ? ::open(name, O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK) : -1;
     if (slave < 0) {
         *problem = QStringLiteral("cannot make a pseudo-terminal: ") + systemError(errno);
         if (master >= 0)
@@ -136,7 +157,7 @@ bool PtyPort::open(const QString &link, QString *problem)
     if (openWatchFd >= 0 &&
         ::inotify_add_watch(openWatchFd, device.constData(), IN_OPEN | IN_CLOSE) >= 0) {
         openWatch = std::make_unique<QSocketNotifier>(openWatchFd, QSocketNotifier::Read);
-        connect(openWatch.get(), &QSocketNotifier::activated, this, &PtyPort::syncOpens);
+        connect(openWatch.get(), &QSocketNotifier::activated, this, &PtyPort::readyRead);
     }
 #endif
     if (!portLink.point(device, problem)) {
@@ -180,13 +201,7 @@ void PtyPort::close()
     slaveFd = masterFd = -1;
     openCount = 0;
     out.clear();
-    outAt = 0;
-}
-
-int PtyPort::programs()
-{
-    syncOpens();
-    return openCount;
+    outBytes = outAt = 0;
 }
 
 PtyPort::Format PtyPort::format()
@@ -202,49 +217,141 @@ void PtyPort::setReading(bool on)
         readable->setEnabled(on);
 }
 
+QList<PtyPort::Event> PtyPort::take(Reading what)
+{
+    QList<Event> events;
+#ifdef Q_OS_UNIX
+    if (masterFd < 0)
+        return events;
+    // The opens and closes first: bytes read after them that belong to an
+    // opening that ended are given with the later one only when written
+    // after it began (see endOpening()).
+    syncOpens(&events);
+    if (!reading || what == Reading::OpeningsOnly)
+        return events;
+    QByteArray got;
+    // A few reads at a time, so that a program streaming without a pause
+    // leaves the module's side its turn.
+    if (!readMaster(&got, 8))
+        setReading(false); // cannot happen while the bridge holds the other side; no spin
+    if (!got.isEmpty()) {
+        // A program that turned packet mode's reports off still has its
+        // settings read with its bytes.
+        noteSettings();
+        if (!events.isEmpty() && events.last().kind == Event::Kind::Bytes &&
+            events.last().opening == openings)
+            events.last().bytes += got;
+        else
+            events.append(Event{Event::Kind::Bytes, openings, got, 0});
+    }
+#endif
+    return events;
+}
+
+// Reads what the programs wrote, `reads` reads at most; a report of new
+// settings in packet mode is taken note of. False when the port failed.
+bool PtyPort::readMaster(QByteArray *into, int reads)
+{
+#ifdef Q_OS_UNIX
+    char buffer[readChunk + 1];
+    for (int i = 0; i < reads; ++i) {
+        const ssize_t n = ::read(masterFd, buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            return errno == EAGAIN;
+        if (n == 0)
+            return true;
+        if (!packetMode) {
+            into->append(buffer, int(n));
+            continue;
+        }
+        // Packet mode: a status byte first; data only after TIOCPKT_DATA.
+#ifdef TIOCPKT
+        if (buffer[0] == TIOCPKT_DATA)
+            into->append(buffer + 1, int(n - 1));
+#ifdef TIOCPKT_IOCTL
+        else if (buffer[0] & TIOCPKT_IOCTL)
+            noteSettings();
+#endif
+#endif
+    }
+    return true;
+#else
+    Q_UNUSED(into);
+    Q_UNUSED(reads);
+    return false;
+#endif
+}
+
 // The opens and closes of the port since the last look, in their order.
-void PtyPort::syncOpens()
+void PtyPort::syncOpens(QList<Event> *events)
 {
 #ifdef Q_OS_LINUX
     if (openWatchFd < 0)
         return;
     alignas(inotify_event) char buffer[4096];
-    bool allClosed = false;
+    bool ended = false;
     for (;;) {
         const ssize_t n = ::read(openWatchFd, buffer, sizeof buffer);
         if (n <= 0)
             break;
         for (ssize_t at = 0; at + ssize_t(sizeof(inotify_event)) <= n;) {
             const auto *event = reinterpret_cast<const inotify_event *>(buffer + at);
-            if (event->mask & IN_OPEN)
-                ++openCount;
-            if ((event->mask & IN_CLOSE) && openCount > 0 && --openCount == 0)
-                allClosed = true;
+            if ((event->mask & IN_OPEN) && openCount++ == 0)
+                events->append(Event{Event::Kind::Opened, ++openings, {}, 0});
+            if ((event->mask & IN_CLOSE) && openCount > 0 && --openCount == 0) {
+                endOpening(events);
+                ended = true;
+            }
             // Events lost: a program may have the port open.
-            if (event->mask & IN_Q_OVERFLOW)
-                openCount = qMax(openCount, 1);
+            if ((event->mask & IN_Q_OVERFLOW) && openCount == 0) {
+                openCount = 1;
+                events->append(Event{Event::Kind::Opened, ++openings, {}, 0});
+            }
             at += ssize_t(sizeof(inotify_event)) + event->len;
         }
     }
-    if (!allClosed)
-        return;
-    // What the last program left unread, here and in the port, was meant
-    // for it: the next program must not take it for its answer.
-    qint64 dropped = waiting();
-    out.clear();
-    outAt = 0;
-    if (writable)
-        writable->setEnabled(false);
-    int unread = 0;
-    if (::ioctl(slaveFd, FIONREAD, &unread) != 0)
-        unread = 0;
-    if (::tcflush(slaveFd, TCIFLUSH) == 0)
-        dropped += unread;
     // A program that opened it again meanwhile keeps what it set. Failing,
     // the port keeps the last program's settings: the next sets its own.
-    if (openCount == 0)
+    if (ended && openCount == 0)
         (void)resetSettings();
-    emit closedByAll(dropped);
+#else
+    Q_UNUSED(events);
+#endif
+}
+
+// The last program closed the port. What the programs wrote before is this
+// opening's: read now, even while reading is paused (the pseudo-terminal
+// holds a bounded amount). Bytes written by a program that opened the port
+// since then may come with it: they are taken for this opening's, so that a
+// reply is dropped rather than given to a program that did not ask. What
+// was meant for the programs and waits, here or in the port, was meant for
+// them only: dropped, and counted exactly by reading it out.
+void PtyPort::endOpening(QList<Event> *events)
+{
+#ifdef Q_OS_UNIX
+    QByteArray written;
+    // Failing, what is left is read with the next opening's bytes.
+    (void)readMaster(&written, INT_MAX);
+    if (!written.isEmpty())
+        events->append(Event{Event::Kind::Bytes, openings, written, 0});
+    qint64 unread = waiting();
+    out.clear();
+    outBytes = outAt = 0;
+    if (writable)
+        writable->setEnabled(false);
+    QByteArray left;
+    (void)readAll(slaveFd, &left); // failing, the flush below drops the rest
+    unread += left.size();
+    // A line a program left in canonical mode is not given to a read: it
+    // goes with the flush.
+    int lineLeft = 0;
+    if (::ioctl(slaveFd, FIONREAD, &lineLeft) == 0 && ::tcflush(slaveFd, TCIFLUSH) == 0)
+        unread += lineLeft;
+    events->append(Event{Event::Kind::Closed, openings, {}, unread});
+#else
+    Q_UNUSED(events);
 #endif
 }
 
@@ -254,6 +361,9 @@ void PtyPort::noteSettings()
     termios t;
     if (slaveFd < 0 || ::tcgetattr(slaveFd, &t) != 0)
         return;
+    const int baud = baudOf(cfgetospeed(&t));
+    if (baud == 0)
+        return; // nothing set since the bridge last put the port aside
     int dataBits = 8;
     switch (t.c_cflag & CSIZE) {
     case CS5:
@@ -270,13 +380,16 @@ void PtyPort::noteSettings()
     }
     const bool parity = (t.c_cflag & (PARENB | PARODD)) || (t.c_iflag & INPCK);
     noted.bitsPerCharacter = 1 + dataBits + (parity ? 1 : 0) + ((t.c_cflag & CSTOPB) ? 2 : 1);
-    const int baud = baudOf(cfgetospeed(&t));
-    if (baud == 0)
-        return;
     noted.baud = baud;
-    // Back to the unset speed: the next setting a program makes changes it.
-    ::cfsetispeed(&t, unsetSpeed);
-    ::cfsetospeed(&t, unsetSpeed);
+    // At an unset speed again, so that the next setting a program makes
+    // changes it; reporting the next change (a program may have cleared
+    // EXTPROC).
+    const speed_t unset = unsetSpeeds[turn++ % std::size(unsetSpeeds)];
+    ::cfsetispeed(&t, unset);
+    ::cfsetospeed(&t, unset);
+#ifdef EXTPROC
+    t.c_lflag |= EXTPROC;
+#endif
     // Failing, the port keeps the speed just noted, which stays right.
     (void)::tcsetattr(slaveFd, TCSANOW, &t);
 #endif
@@ -301,9 +414,10 @@ bool PtyPort::resetSettings()
     t.c_cflag = CS8 | CREAD | CLOCAL;
     t.c_cc[VMIN] = 1;
     t.c_cc[VTIME] = 0;
-    ::cfsetispeed(&t, unsetSpeed);
-    ::cfsetospeed(&t, unsetSpeed);
-    const bool set = ::tcsetattr(slaveFd, TCSANOW, &t) == 0 && ::tcflush(slaveFd, TCIFLUSH) == 0;
+    const speed_t unset = unsetSpeeds[turn++ % std::size(unsetSpeeds)];
+    ::cfsetispeed(&t, unset);
+    ::cfsetospeed(&t, unset);
+    const bool set = ::tcsetattr(slaveFd, TCSANOW, &t) == 0;
     noted = Format();
     return set;
 #else
@@ -311,80 +425,34 @@ bool PtyPort::resetSettings()
 #endif
 }
 
-QByteArray PtyPort::take()
-{
-    QByteArray got;
-#ifdef Q_OS_UNIX
-    syncOpens();
-    if (masterFd < 0 || !reading)
-        return got;
-    char buffer[readChunk + 1];
-    // A few reads at a time, so that a program streaming without a pause
-    // leaves the module's side its turn.
-    for (int reads = 0; reads < 8; ++reads) {
-        const ssize_t n = ::read(masterFd, buffer, sizeof buffer);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0 && errno != EAGAIN) {
-            // Cannot happen while the bridge holds the other side; no spin.
-            setReading(false);
-            break;
-        }
-        if (n <= 0)
-            break;
-        if (!packetMode) {
-            got.append(buffer, int(n));
-            continue;
-        }
-        // Packet mode: a status byte first; data only after TIOCPKT_DATA.
-#ifdef TIOCPKT
-        if (buffer[0] == TIOCPKT_DATA)
-            got.append(buffer + 1, int(n - 1));
-#ifdef TIOCPKT_IOCTL
-        else if (buffer[0] & TIOCPKT_IOCTL)
-            noteSettings();
-#endif
-#endif
-    }
-    // A program that turned packet mode's reports off still has its
-    // settings read with its bytes.
-    if (!got.isEmpty())
-        noteSettings();
-#endif
-    return got;
-}
-
 void PtyPort::write(const QByteArray &bytes)
 {
     if (masterFd < 0 || bytes.isEmpty())
         return;
-    if (outAt >= out.size()) {
-        out.clear();
-        outAt = 0;
-    }
-    out.append(bytes);
+    out.push_back(bytes);
+    outBytes += bytes.size();
     flushOut();
 }
 
 void PtyPort::flushOut()
 {
 #ifdef Q_OS_UNIX
-    while (outAt < out.size()) {
-        const ssize_t n = ::write(masterFd, out.constData() + outAt, size_t(out.size() - outAt));
-        if (n > 0) {
-            outAt += int(n);
-            continue;
-        }
+    while (!out.empty()) {
+        const QByteArray &first = out.front();
+        const ssize_t n =
+            ::write(masterFd, first.constData() + outAt, size_t(first.size() - outAt));
         if (n < 0 && errno == EINTR)
             continue;
-        break;
-    }
-    const bool more = outAt < out.size();
-    if (writable)
-        writable->setEnabled(more);
-    if (!more) {
-        out.clear();
+        if (n <= 0)
+            break;
+        outAt += int(n);
+        if (outAt < first.size())
+            break; // the port is full
+        outBytes -= first.size();
         outAt = 0;
+        out.pop_front();
     }
+    if (writable)
+        writable->setEnabled(!out.empty());
 #endif
 }

@@ -4,17 +4,6 @@
 
 #include <utility>
 
-namespace
-{
-
-// A unit that may answer: 0 is the broadcast, 248-255 are reserved.
-bool isAnsweringUnit(quint8 unit)
-{
-    return unit >= 1 && unit <= 247;
-}
-
-} // namespace
-
 void ReplyMatch::reset()
 {
     buffer.clear();
@@ -41,7 +30,7 @@ void ReplyMatch::begin(const QByteArray &requestFrame, qint64 sentAtMs)
     expected = rtuframe::expectedReplyLength(requestFrame);
     sentAt = sentAtMs;
     crcAt = -1;
-    if (isAnsweringUnit(unit) && function != 0)
+    if (rtuframe::isAnsweringUnit(unit) && function != 0)
         current = State::Awaiting;
 }
 
@@ -257,7 +246,7 @@ ReplyMatch::Try ReplyMatch::tryOther(int at, qint64 atMs, int *length)
 {
     const char *data = buffer.constData() + at;
     const int available = buffer.size() - at;
-    if (!isAnsweringUnit(quint8(data[0])))
+    if (!rtuframe::isAnsweringUnit(quint8(data[0])))
         return Try::NotIt;
     const int own = rtuframe::knownReplyLength(data, available);
     if (own < 0)

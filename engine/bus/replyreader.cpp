@@ -3,17 +3,6 @@
 #include "engine/bus/mbapframe.h"
 #include "engine/bus/rtuframe.h"
 
-namespace
-{
-
-// A unit that may answer: 0 is the broadcast, 248-255 are reserved.
-bool isAnsweringUnit(quint8 unit)
-{
-    return unit >= 1 && unit <= 247;
-}
-
-} // namespace
-
 void ReplyReader::expect(quint8 unit, quint8 function)
 {
     awaitedUnit = unit;
@@ -54,7 +43,7 @@ bool ReplyReader::nextRtu(Item *item)
     int open = -1;
     for (int at = 0; at < size && found < 0; ++at) {
         const quint8 unit = quint8(pending.at(at));
-        if (!isAnsweringUnit(unit))
+        if (!rtuframe::isAnsweringUnit(unit))
             continue;
         const rtuframe::Scan s =
             rtuframe::scan(QByteArray::fromRawData(pending.constData() + at, size - at),

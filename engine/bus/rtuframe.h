@@ -16,6 +16,12 @@ namespace rtuframe
 constexpr int maxLength = 256; // address + PDU (at most 253) + CRC
 constexpr int minLength = 4;   // address, function code, CRC
 
+// A unit that may answer: 0 is the broadcast, 248-255 are reserved.
+constexpr bool isAnsweringUnit(quint8 unit)
+{
+    return unit >= 1 && unit <= 247;
+}
+
 enum class Direction { Request, Response };
 
 quint16 crc16(const char *data, int size);

@@ -142,7 +142,7 @@ RunInfo RegisterDesk::planRun(const QString &tool, const QString &planPath,
 
 QString RegisterDesk::planKey(SiteRegister &reg, const QByteArray &planBytes, QString *error)
 {
-    const QString identity = commissionplan::identity(planBytes);
+    QString identity = commissionplan::identity(planBytes);
     const QString legacy = legacyPlanHash(planBytes);
     RegisterLookup lookup(reg);
     bool known = false;
@@ -175,10 +175,11 @@ void RegisterDesk::claim(ClaimRequest request, const Claimed &done)
     const auto stop = shared;
     post([request, done, waitMs, stop](SiteRegister &r) -> std::function<void()> {
         QString error;
-        ClaimEntry claim;
-        claim.planRow = request.planRow;
-        claim.state = ClaimEntry::State::Failed;
-        if (r.reconnect(
+        ClaimEntry claim = ClaimBook(r).claim(request, &error);
+        // A server's connection lost since the last row is opened again,
+        // and the claim (rolled back) asked once more.
+        if (claim.state == ClaimEntry::State::Failed &&
+            r.reconnect(
                 waitMs, [stop] { return stop->closing.load(); }, &error))
             claim = ClaimBook(r).claim(request, &error);
         return [done, claim, error] { done(claim, error); };

@@ -102,8 +102,8 @@ public:
     void post(const Work &job);
 
     // A row is about to begin: a server's connection lost since the last
-    // row is opened again first (Policy::reconnectMs). Every call below that
-    // begins a row does this too.
+    // row is opened again first (Policy::reconnectMs). A claim, which
+    // begins a row too, does the same when it finds the connection lost.
     void rowBegins();
     // Claims what `request` asks (its run and lease are the desk's).
     using Claimed =

@@ -4,6 +4,7 @@
 #include "engine/gateway/gatewayclient.h"
 #include "engine/platform/tracelog.h"
 
+#include <QCoreApplication>
 #include <QJsonArray>
 
 #include <memory>
@@ -151,6 +152,13 @@ void Gateway::onRequest(GatewayClient *client, quint64 sequence, quint8 unit, co
     const quint8 function = request.function();
     const quint8 refused = server.policy().check(*client, unit, pdu);
     if (refused != 0) {
+        if (settings.trace)
+            settings.trace->event(
+                QStringLiteral("client %1").arg(client->id()),
+                QStringLiteral("function %1 refused%2: answered 0x%3")
+                    .arg(function)
+                    .arg(client->readOnly() ? QStringLiteral(" (read-only)") : QString())
+                    .arg(refused, 2, 16, QLatin1Char('0')));
         deliver(client->id(), sequence, exceptionPdu(function, refused));
         return;
     }
@@ -245,11 +253,15 @@ QJsonObject Gateway::status() const
             modules.append(worker->json());
     }
     const GatewayServer::Counters c = server.counters();
-    return {{QStringLiteral("listening"), QJsonArray::fromStringList(server.listening())},
+    return {{QStringLiteral("name"), settings.name},
+            {QStringLiteral("pid"), double(QCoreApplication::applicationPid())},
+            {QStringLiteral("tls"), server.usesTls()},
+            {QStringLiteral("listening"), QJsonArray::fromStringList(server.listening())},
             {QStringLiteral("uptime_s"), double(clock.elapsed()) / 1000.0},
             {QStringLiteral("clients_accepted"), double(c.accepted)},
             {QStringLiteral("clients_refused"), double(c.refused)},
             {QStringLiteral("clients_not_admitted"), double(c.notAdmitted)},
+            {QStringLiteral("clients_tls_refused"), double(c.tlsRefused)},
             {QStringLiteral("clients_dropped"), double(c.dropped)},
             {QStringLiteral("clients"), clients},
             {QStringLiteral("modules"), modules}};

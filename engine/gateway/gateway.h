@@ -42,6 +42,7 @@ public:
         bool broadcast = true;
         int giveUpMs = -1; // -1: never
         TraceLog *trace = nullptr;
+        QString name; // its instance's name (--name), in its status
     };
 
     Gateway(const GatewaySite &site, const Settings &settings, QObject *parent = nullptr);
@@ -58,6 +59,8 @@ public:
     // *problems, everything else takes effect.
     void reload(const GatewaySite &site, QStringList *problems);
     const GatewaySite &site() const { return current; }
+    // Whether its clients come over TLS.
+    bool usesTls() const { return server.usesTls(); }
 
     // Everything counted, as one object: the gateway, its clients, its
     // modules and their units.

@@ -2,6 +2,9 @@
 
 #include <QJsonValue>
 #include <QTcpSocket>
+#ifndef QT_NO_SSL
+#include <QSslSocket>
+#endif
 
 namespace
 {
@@ -27,16 +30,23 @@ GatewayClient::GatewayClient(QTcpSocket *connection, quint64 id, const QString &
 {
     socket->setParent(this);
     peerHost = socket->peerAddress();
-    const QString host = peerHost.protocol() == QAbstractSocket::IPv6Protocol
-                             ? QLatin1Char('[') + peerHost.toString() + QLatin1Char(']')
-                             : peerHost.toString();
-    peerText = host + QLatin1Char(':') + QString::number(socket->peerPort());
+    peerText = textOf(peerHost, socket->peerPort());
     since.start();
     stallTimer.setSingleShot(true);
     connect(&stallTimer, &QTimer::timeout, this, &GatewayClient::onTimeout);
 }
 
 GatewayClient::~GatewayClient() = default;
+
+QString GatewayClient::textOf(const QHostAddress &address, quint16 port)
+{
+    bool mapped = false;
+    const quint32 v4 = address.toIPv4Address(&mapped);
+    if (address.protocol() == QAbstractSocket::IPv6Protocol && !mapped)
+        return QLatin1Char('[') + address.toString() + QStringLiteral("]:") + QString::number(port);
+    return (mapped ? QHostAddress(v4) : address).toString() + QLatin1Char(':') +
+           QString::number(port);
+}
 
 void GatewayClient::start()
 {
@@ -174,5 +184,15 @@ QJsonObject GatewayClient::json() const
     object.insert(QStringLiteral("peer"), peerText);
     object.insert(QStringLiteral("listener"), listenerKey);
     object.insert(QStringLiteral("connected_s"), double(since.elapsed()) / 1000.0);
+    object.insert(QStringLiteral("access"),
+                  onlyReads ? QStringLiteral("read-only") : QStringLiteral("read-write"));
+#ifndef QT_NO_SSL
+    // Over TLS: who its certificate says it is.
+    if (const auto *tls = qobject_cast<const QSslSocket *>(socket)) {
+        if (tls->isEncrypted())
+            object.insert(QStringLiteral("certificate"),
+                          tls->peerCertificate().subjectDisplayName());
+    }
+#endif
     return object;
 }

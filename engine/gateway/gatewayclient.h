@@ -46,6 +46,12 @@ public:
     QString listener() const { return listenerKey; }
     QHostAddress peerAddress() const { return peerHost; }
     QString peer() const { return peerText; } // "127.0.0.1:40112"
+    // "127.0.0.1:40112" (an IPv4 address mapped into IPv6 too), "[::1]:40112".
+    static QString textOf(const QHostAddress &address, quint16 port);
+    // Whether it may only read (--allow CIDR:ro); the policy decides what
+    // it is refused.
+    bool readOnly() const { return onlyReads; }
+    void setReadOnly(bool only) { onlyReads = only; }
     qint64 connectedMs() const { return since.elapsed(); }
     const ClientCounters &counters() const { return count; }
     QJsonObject json() const;
@@ -93,6 +99,7 @@ private:
     ClientCounters count;
     bool closing = false;
     bool peerClosed = false;
+    bool onlyReads = false;
 };
 
 #endif // GATEWAYCLIENT_H

@@ -23,3 +23,24 @@ QByteArray GatewayRequest::writeAnswer() const
         return pdu.left(5);
     return pdu;
 }
+
+bool GatewayRequest::isKnownRead() const
+{
+    switch (function()) {
+    case 0x01:
+    case 0x02:
+    case 0x03:
+    case 0x04:
+    case 0x07:
+    case 0x0b:
+    case 0x0c:
+    case 0x11:
+    case 0x14:
+    case 0x18:
+        return true;
+    case 0x2b: // encapsulated interface: only read device identification
+        return pdu.size() >= 2 && quint8(pdu.at(1)) == 0x0e;
+    default:
+        return false;
+    }
+}

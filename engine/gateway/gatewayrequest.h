@@ -9,7 +9,7 @@
 // gateway answers with itself.
 namespace gatewayexception
 {
-constexpr quint8 illegalFunction = 0x01; // a broadcast refused (--no-broadcast)
+constexpr quint8 illegalFunction = 0x01; // a broadcast refused, a read-only client's write
 constexpr quint8 busy = 0x06;            // the bus's queue is full
 constexpr quint8 noPath = 0x0A;          // no such unit, or its module is not connected
 constexpr quint8 noResponse = 0x0B;      // the device did not answer in time
@@ -30,6 +30,15 @@ struct GatewayRequest {
         const quint8 f = function();
         return f >= 1 && f <= 4;
     }
+    // Known to read only, changing nothing in the device: read coils,
+    // discrete inputs, holding and input registers (1-4), read exception
+    // status (7), the comm event counter and log (11, 12), report server id
+    // (17), read file record (20), read FIFO queue (24) and read device
+    // identification (43 with MEI type 14). Anything else may write: 5, 6,
+    // 15, 16, 22, 23, diagnostics (8: some of its sub-functions restart the
+    // device's line or clear its counters), the other MEI types of 43 and
+    // every code of a vendor's.
+    bool isKnownRead() const;
     // A write whose answer the gateway can give itself, since a broadcast
     // gets none: force a coil, write a register, coils, registers, mask.
     bool isBroadcastWrite() const;

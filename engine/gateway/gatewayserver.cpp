@@ -7,6 +7,11 @@
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTimer>
+#ifndef QT_NO_SSL
+#include <QSslSocket>
+#endif
+
+#include <memory>
 
 namespace
 {
@@ -14,6 +19,26 @@ namespace
 // A listener that could not accept (no descriptor left) tries again after
 // this, rather than spinning on a connection it cannot take.
 constexpr int acceptPauseMs = 1000;
+
+#ifndef QT_NO_SSL
+// A listener whose connections are TLS sockets, their handshake not begun:
+// the gateway admits the peer's address first.
+class TlsListener : public QTcpServer
+{
+public:
+    using QTcpServer::QTcpServer;
+
+protected:
+    void incomingConnection(qintptr descriptor) override
+    {
+        auto *socket = new QSslSocket(this);
+        if (socket->setSocketDescriptor(descriptor))
+            addPendingConnection(socket);
+        else
+            delete socket;
+    }
+};
+#endif
 
 } // namespace
 
@@ -40,7 +65,11 @@ const ClientPolicy &GatewayServer::policy() const
 
 bool GatewayServer::open(const GatewayListener &listener, QString *problem)
 {
+#ifndef QT_NO_SSL
+    QTcpServer *server = usesTls() ? new TlsListener(this) : new QTcpServer(this);
+#else
     auto *server = new QTcpServer(this);
+#endif
     // Connections wait in the system's queue only as long as it takes to
     // accept them.
     server->setMaxPendingConnections(settings.maxClients + 1);
@@ -145,28 +174,103 @@ void GatewayServer::onNewConnection(QTcpServer *server, const QString &key)
     }
 }
 
-// The one place a connection becomes a client: the count, then the policy.
+bool GatewayServer::usesTls() const
+{
+#ifndef QT_NO_SSL
+    return !settings.tls.localCertificate().isNull();
+#else
+    return false;
+#endif
+}
+
+// The one place a connection becomes a client: the count, the policy, then
+// with TLS the handshake.
 void GatewayServer::admit(QTcpSocket *socket, const QString &listener)
 {
-    const QString peer =
-        socket->peerAddress().toString() + QLatin1Char(':') + QString::number(socket->peerPort());
+    const QString peer = GatewayClient::textOf(socket->peerAddress(), socket->peerPort());
     QString why;
-    if (clientsById.size() >= settings.maxClients) {
+    if (clientsById.size() + handshaking >= settings.maxClients) {
         ++count.refused;
         why = QStringLiteral("%1 clients already (--max-clients)").arg(settings.maxClients);
-    } else if (!clientPolicy->admit(socket->peerAddress(), listener, &why)) {
-        ++count.notAdmitted;
-    } else {
-        ++count.accepted;
-        auto *client =
-            new GatewayClient(socket, nextClient++, listener, settings.clientTimeoutMs, this);
-        clientsById.insert(client->id(), client);
-        connect(client, &GatewayClient::requestTaken, this, &GatewayServer::request);
-        connect(client, &GatewayClient::gone, this, &GatewayServer::onGone);
-        emit clientConnected(client);
-        client->start();
+        refuse(socket, peer, why);
         return;
     }
+    const ClientPolicy::Admission admission =
+        clientPolicy->admit(socket->peerAddress(), listener, &why);
+    if (admission == ClientPolicy::Admission::Refused) {
+        ++count.notAdmitted;
+        refuse(socket, peer, why);
+        return;
+    }
+    const bool readOnly = admission == ClientPolicy::Admission::ReadOnly;
+#ifndef QT_NO_SSL
+    auto *tls = qobject_cast<QSslSocket *>(socket);
+    if (!tls || !usesTls()) {
+        take(socket, listener, readOnly);
+        return;
+    }
+    // Its own until it is a client: a listener closed on a reload leaves it.
+    tls->setParent(this);
+    ++handshaking;
+    auto *timer = new QTimer(tls);
+    timer->setSingleShot(true);
+    auto settled = std::make_shared<bool>(false);
+    auto verifyErrors = std::make_shared<QStringList>();
+    const auto fail = [this, tls, peer, settled, verifyErrors](const QString &reason) {
+        if (*settled)
+            return;
+        *settled = true;
+        --handshaking;
+        ++count.tlsRefused;
+        tls->disconnect(this);
+        refuse(tls, peer,
+               QStringLiteral("TLS: ") +
+                   (verifyErrors->isEmpty() ? reason : verifyErrors->join(QStringLiteral("; "))));
+    };
+    connect(tls, QOverload<const QList<QSslError> &>::of(&QSslSocket::sslErrors), this,
+            [verifyErrors](const QList<QSslError> &errors) {
+                for (const QSslError &error : errors)
+                    *verifyErrors << error.errorString();
+            });
+    connect(tls, &QAbstractSocket::errorOccurred, this, [tls, fail] { fail(tls->errorString()); });
+    connect(tls, &QAbstractSocket::disconnected, this,
+            [fail] { fail(QStringLiteral("closed by the client during the handshake")); });
+    connect(timer, &QTimer::timeout, this, [this, fail] {
+        fail(QStringLiteral("no handshake within %1 s (--client-timeout)")
+                 .arg(settings.clientTimeoutMs / 1000.0));
+    });
+    connect(tls, &QSslSocket::encrypted, this, [this, tls, timer, listener, readOnly, settled] {
+        if (*settled)
+            return;
+        *settled = true;
+        --handshaking;
+        delete timer;
+        tls->disconnect(this);
+        take(tls, listener, readOnly);
+    });
+    tls->setSslConfiguration(settings.tls);
+    timer->start(settings.clientTimeoutMs);
+    tls->startServerEncryption();
+#else
+    take(socket, listener, readOnly);
+#endif
+}
+
+void GatewayServer::take(QTcpSocket *socket, const QString &listener, bool readOnly)
+{
+    ++count.accepted;
+    auto *client =
+        new GatewayClient(socket, nextClient++, listener, settings.clientTimeoutMs, this);
+    client->setReadOnly(readOnly);
+    clientsById.insert(client->id(), client);
+    connect(client, &GatewayClient::requestTaken, this, &GatewayServer::request);
+    connect(client, &GatewayClient::gone, this, &GatewayServer::onGone);
+    emit clientConnected(client);
+    client->start();
+}
+
+void GatewayServer::refuse(QTcpSocket *socket, const QString &peer, const QString &why)
+{
     socket->abort();
     socket->deleteLater();
     emit clientRefused(peer, why);

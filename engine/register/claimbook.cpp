@@ -146,16 +146,6 @@ ClaimEntry ClaimBook::claimRow(const ClaimRequest &request, QString *error)
     ClaimEntry failed;
     failed.planRow = request.planRow;
     failed.state = ClaimEntry::State::Failed;
-    Sql::Rows run;
-    if (!sql.select(QStringLiteral("SELECT station FROM runs WHERE id = ?"), {request.run}, &run,
-                    error))
-        return failed;
-    if (run.isEmpty()) {
-        *error = Text::tr("the register %1 has no run %2").arg(reg.shown()).arg(request.run);
-        return failed;
-    }
-    const QString station = run.first().at(0).toString();
-
     ClaimEntry held;
     if (!readRowClaim(sql, request.planHash, request.planRow, &held, error))
         return failed;
@@ -166,9 +156,11 @@ ClaimEntry ClaimBook::claimRow(const ClaimRequest &request, QString *error)
     }
     if (running && held.leaseLeftMs > 0)
         return held;
-    // Done already, as the register's latest word on the row's module says
-    // now: nothing is claimed.
-    if (!request.again) {
+    // A row done once is done already only as the register's latest word
+    // on its module says now: then nothing is claimed. (A row no run has
+    // claimed was looked at as the run began; its module is read before
+    // it is written in any case.)
+    if (!request.again && held.state == ClaimEntry::State::Done) {
         RowStanding standing;
         RegisterLookup lookup(reg);
         if (!standingOf(lookup, request.planHash,
@@ -177,7 +169,6 @@ ClaimEntry ClaimBook::claimRow(const ClaimRequest &request, QString *error)
             return failed;
         if (standing.done()) {
             ClaimEntry done = held;
-            done.state = ClaimEntry::State::Done;
             done.station = doneBy(standing.module);
             done.since = standing.module.verifiedTime;
             done.mac = standing.module.mac;
@@ -190,38 +181,49 @@ ClaimEntry ClaimBook::claimRow(const ClaimRequest &request, QString *error)
         // inserts and the other finds its claim.
         if (!sql.change(atNow(sql, QStringLiteral("INSERT INTO claims (plan_hash, plan_row, "
                                                   "run_id, station, state, since_ms, "
-                                                  "lease_until_ms, mac) VALUES (?, ?, ?, ?, "
-                                                  "'running', %NOW%, %NOW% + ?, '') ON CONFLICT "
-                                                  "(plan_hash, plan_row) DO NOTHING")),
-                        {request.planHash, request.planRow, request.run, station, request.leaseMs},
-                        error, &changed))
+                                                  "lease_until_ms, mac) SELECT ?, ?, id, "
+                                                  "station, 'running', %NOW%, %NOW% + ?, '' FROM "
+                                                  "runs WHERE id = ? ON CONFLICT (plan_hash, "
+                                                  "plan_row) DO NOTHING")),
+                        {request.planHash, request.planRow, request.leaseMs, request.run}, error,
+                        &changed))
             return failed;
     } else {
         // A row done once (not done now, or asked again) or a lease run
         // out: taken, on the condition that nobody took it meanwhile.
-        if (!sql.change(atNow(sql, QStringLiteral("UPDATE claims SET run_id = ?, station = ?, "
+        if (!sql.change(atNow(sql, QStringLiteral("UPDATE claims SET run_id = ?, station = "
+                                                  "(SELECT station FROM runs WHERE id = ?), "
                                                   "state = 'running', since_ms = %NOW%, "
                                                   "lease_until_ms = %NOW% + ?, mac = '' WHERE "
                                                   "plan_hash = ? AND plan_row = ? AND run_id = ? "
                                                   "AND state = ? AND (state = 'done' OR "
                                                   "lease_until_ms <= %NOW%)")),
-                        {request.run, station, request.leaseMs, request.planHash, request.planRow,
-                         held.run, running ? QStringLiteral("running") : QStringLiteral("done")},
+                        {request.run, request.run, request.leaseMs, request.planHash,
+                         request.planRow, held.run,
+                         running ? QStringLiteral("running") : QStringLiteral("done")},
                         error, &changed))
             return failed;
     }
-    ClaimEntry current;
-    if (!readRowClaim(sql, request.planHash, request.planRow, &current, error))
-        return failed;
     if (changed == 0) {
-        // Another station was quicker: its claim stands.
+        // Another station was quicker: its claim stands. Nobody's: this
+        // run is not in the register.
+        ClaimEntry current;
+        if (!readRowClaim(sql, request.planHash, request.planRow, &current, error))
+            return failed;
+        if (current.state == ClaimEntry::State::Free) {
+            *error = Text::tr("the register %1 has no run %2").arg(reg.shown()).arg(request.run);
+            return failed;
+        }
         current.state = ClaimEntry::State::HeldByOther;
         return current;
     }
-    current.state = running ? ClaimEntry::State::TakenOver : ClaimEntry::State::Claimed;
+    ClaimEntry taken;
+    taken.planRow = request.planRow;
+    taken.run = request.run;
+    taken.state = running ? ClaimEntry::State::TakenOver : ClaimEntry::State::Claimed;
     if (running)
-        current.previousStation = held.station;
-    return current;
+        taken.previousStation = held.station;
+    return taken;
 }
 
 ClaimEntry ClaimBook::claimKey(const ClaimRequest &request, const QString &key, QString *error)

@@ -331,6 +331,14 @@ bool ModuleNetwork::openBus()
     QString name;
     if (!posix::openRawPty(master, slave, name, lastError))
         return false;
+    // Each program that plays the devices sets the line as it likes, and a
+    // program started again sets it as the last one did.
+    if (!posix::reportSettings(master, slave)) {
+        lastError = systemError("bus settings");
+        closeFd(master);
+        closeFd(slave);
+        return false;
+    }
     // Renamed over the old link, so that the path is never missing.
     const QByteArray temp = QFile::encodeName(
         QFileInfo(link).absolutePath() +
@@ -377,13 +385,11 @@ void ModuleNetwork::onBusReadable()
 {
     ErrnoKeeper keep;
     QByteArray bytes;
+    bool settings = false;
     for (;;) {
-        char buf[4096];
-        const ssize_t n = ::read(busMaster, buf, sizeof buf);
-        if (n > 0) {
-            bytes.append(buf, int(n));
+        const ssize_t n = posix::readPacket(busMaster, bytes, settings);
+        if (n > 0)
             continue;
-        }
         if (n < 0 && errno == EINTR)
             continue;
         if (n < 0 && errno != EAGAIN) {
@@ -393,6 +399,8 @@ void ModuleNetwork::onBusReadable()
         }
         break;
     }
+    if (settings)
+        posix::putAside(busSlave, busSettingsTurn);
     if (!bytes.isEmpty() && active && module && module->isUp())
         gather(bytes);
 }

@@ -36,7 +36,9 @@ class QTcpSocket;
 // then sent to the client in one write. The bus is a pseudo-terminal kept at
 // a path (a symlink, like the module's console) that another program opens
 // to play the devices on it, or an echo: every byte that went out comes back
-// as the bus's answer. Without a bus the client's bytes are dropped.
+// as the bus's answer. Without a bus the client's bytes are dropped. A
+// program may open the bus's pseudo-terminal and set it again and again,
+// started anew as often as it likes (posix::reportSettings()).
 //
 // Values the module runs with that are no number (a --set of the console's
 // answers) count as the factory's: 9600 baud, 1000 ms.
@@ -138,7 +140,8 @@ private:
     QString busLink;
     QString busSlavePath;
     int busMaster = -1;
-    int busSlave = -1; // held so the master sees no hang-up between programs
+    int busSlave = -1;            // held so the master sees no hang-up between programs
+    unsigned busSettingsTurn = 0; // which unset speed comes next (posix::putAside())
     QSocketNotifier *busReadNotifier = nullptr;
     QSocketNotifier *busWriteNotifier = nullptr;
     QByteArray busPending; // from the client, not yet on the bus

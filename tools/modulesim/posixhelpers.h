@@ -10,7 +10,9 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <iterator>
 #include <pty.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
@@ -82,6 +84,59 @@ inline bool openRawPty(int &master, int &slave, QString &slaveName, QString &err
         return failed("ttyname");
     slaveName = QFile::decodeName(name);
     return true;
+}
+
+// A pseudo-terminal that a program may set as a serial port again and
+// again. glibc's tcsetattr() fails with EINVAL when the settings did not
+// change and the port dropped parity that was asked for (a pseudo-terminal
+// drops PARENB): a program asking for 19200 8E1 where the last one left
+// 19200 8E1. So the master reports each change of settings (packet mode,
+// EXTPROC on the slave), and after each one the port is put at a speed no
+// program asks for (putAside()); those speeds take turns, so that a change
+// made while a program's tcsetattr() is under way never leaves the port as
+// that program found it. Reads of the master then start with packet mode's
+// status byte (readPacket()).
+inline bool reportSettings(int master, int slave)
+{
+    int on = 1;
+    struct termios tio;
+    if (::ioctl(master, TIOCPKT, &on) != 0 || ::tcgetattr(slave, &tio) != 0)
+        return false;
+    tio.c_lflag |= EXTPROC;
+    return ::tcsetattr(slave, TCSANOW, &tio) == 0;
+}
+
+// After a program's setting: the port at the next speed no program asks
+// for, still reporting. Nothing when it is at one already.
+inline void putAside(int slave, unsigned &turn)
+{
+    static const speed_t unset[] = {B50, B75, B134};
+    struct termios tio;
+    if (::tcgetattr(slave, &tio) != 0)
+        return;
+    const speed_t now = ::cfgetospeed(&tio);
+    if (now == B50 || now == B75 || now == B134)
+        return;
+    const speed_t next = unset[turn++ % std::size(unset)];
+    ::cfsetispeed(&tio, next);
+    ::cfsetospeed(&tio, next);
+    tio.c_lflag |= EXTPROC;
+    (void)::tcsetattr(slave, TCSANOW, &tio); // failing, the next setting may
+}
+
+// One read of a master in packet mode: the data into `bytes`; `settings`
+// when the status byte reports a change of settings. The read's result.
+inline ssize_t readPacket(int master, QByteArray &bytes, bool &settings)
+{
+    char buf[4097];
+    const ssize_t n = ::read(master, buf, sizeof buf);
+    if (n <= 0)
+        return n;
+    if (buf[0] == TIOCPKT_DATA)
+        bytes.append(buf + 1, int(n - 1));
+    else if (buf[0] & TIOCPKT_IOCTL)
+        settings = true;
+    return n;
 }
 
 // Writes what is pending to a non-blocking descriptor, as far as it takes
