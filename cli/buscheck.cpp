@@ -45,12 +45,12 @@ QList<int> busIdsOption(const Run &run)
 QJsonObject withBus(QJsonObject object, const RowOutcome &outcome)
 {
     QJsonValue bus;
-    if (outcome.busChecked) {
-        const BusReport &r = outcome.bus;
+    if (outcome.result().busChecked) {
+        const BusReport &r = outcome.result().bus;
         // The share of good replies among the requests to the devices
         // that answered (a wrong CRC is asked again); none when none did.
         bus = QJsonObject{{QStringLiteral("target"), r.target},
-                          {QStringLiteral("expected"), unitlist::json(outcome.busUnits)},
+                          {QStringLiteral("expected"), unitlist::json(outcome.result().busUnits)},
                           {QStringLiteral("answered"), unitlist::json(r.answered())},
                           {QStringLiteral("missing"), unitlist::json(r.missing())},
                           {QStringLiteral("quality"),

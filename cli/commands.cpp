@@ -29,18 +29,6 @@
 
 using clioptions::optionFor;
 
-namespace
-{
-
-// A file as the register keeps it: absolute, so that it names one file
-// wherever it is read (empty stays empty).
-QString absolute(const QString &path)
-{
-    return path.isEmpty() ? path : QFileInfo(path).absoluteFilePath();
-}
-
-} // namespace
-
 int commandPorts(Run &run)
 {
     if (!run.ports.isEmpty())
@@ -135,42 +123,43 @@ int commandRead(Run &run)
 // a row the record did not take.
 void reportWriteFailure(const WriteJob &job, const RowOutcome &outcome, const QString &lacks)
 {
-    const QString port = outcome.port;
+    const QString port = outcome.result().port;
     if (outcome.failure == RowOutcome::Failure::PortNotOpened) {
         portFailure(job);
     } else if (!outcome.reason.isEmpty()) {
         // The module as it named itself, so that a technician with several
         // modules on the bench knows which one failed.
-        QString who = outcome.identity.value(ModuleField::Name);
-        if (!outcome.identifiedMac.isEmpty())
-            who += QStringLiteral(" (%1)").arg(outcome.identifiedMac);
+        QString who = outcome.result().identity.value(ModuleField::Name);
+        if (!outcome.result().identifiedMac.isEmpty())
+            who += QStringLiteral(" (%1)").arg(outcome.result().identifiedMac);
         if (!who.isEmpty())
             who += QStringLiteral(": ");
         cliout::error(port, who + outcome.reason);
     }
     // A bus where nothing answers: what the line showed, and what to try.
-    if (outcome.failure == RowOutcome::Failure::BusIncomplete && outcome.bus.reached &&
-        outcome.bus.answered().isEmpty())
-        cliout::error(
-            port, QStringLiteral("bus at %1: %2").arg(outcome.bus.target, outcome.bus.diagnosis()));
+    if (outcome.failure == RowOutcome::Failure::BusIncomplete && outcome.result().bus.reached &&
+        outcome.result().bus.answered().isEmpty())
+        cliout::error(port,
+                      QStringLiteral("bus at %1: %2")
+                          .arg(outcome.result().bus.target, outcome.result().bus.diagnosis()));
     // A write that stopped before the restart leaves the module with some
     // commands taken and none applied by a restart: say which.
     if (outcome.stoppedBeforeRestart) {
         QStringList sent;
-        for (const ModuleField field : outcome.sentBeforeStop)
-            sent << optionFor(field) + QLatin1Char(' ') + outcome.planned.value(field);
+        for (const ModuleField field : outcome.sentBeforeStop())
+            sent << optionFor(field) + QLatin1Char(' ') + outcome.result().planned.value(field);
         cliout::error(port, sent.isEmpty()
                                 ? QStringLiteral("nothing was written; no reset was sent")
                                 : QStringLiteral("already sent to the module: ") +
                                       sent.join(QLatin1String(", ")) +
                                       QStringLiteral("; no reset was sent"));
     }
-    if (!outcome.recordError.isEmpty())
+    if (!outcome.recordError().isEmpty())
         cliout::error(QString(),
-                      outcome.recordError + QStringLiteral(" (") + lacks + QLatin1Char(')'));
-    if (!outcome.registerError.isEmpty() && outcome.failure != RowOutcome::Failure::NotRegistered)
-        cliout::error(QString(), outcome.registerError + QStringLiteral(" (the register lacks "
-                                                                        "this row)"));
+                      outcome.recordError() + QStringLiteral(" (") + lacks + QLatin1Char(')'));
+    if (!outcome.registerError().isEmpty() && outcome.failure != RowOutcome::Failure::NotRegistered)
+        cliout::error(QString(), outcome.registerError() + QStringLiteral(" (the register lacks "
+                                                                          "this row)"));
 }
 
 int commandWrite(Run &run)
@@ -227,7 +216,7 @@ int commandWrite(Run &run)
     std::unique_ptr<RegisterDesk> desk;
     if (!openRegister(run,
                       siteregister::RunInfo::here(QStringLiteral("ordan-cli write"), QString(),
-                                                  QByteArray(), absolute(record)),
+                                                  QByteArray(), absolutePath(record)),
                       &desk, &exitCode))
         return exitCode;
 
@@ -241,7 +230,7 @@ int commandWrite(Run &run)
         RegisterDesk::Policy policy = desk->policy();
         policy.namedModule = true;
         desk->setPolicy(policy);
-        if (!registerWrite(desk.get(), &job, 0, QString(), &claim, &exitCode))
+        if (!registerWrite(desk.get(), &job, 0, values, QString(), &claim, &exitCode))
             return exitCode;
     }
     job.setBusUnits(busIdsOption(run));
@@ -260,7 +249,7 @@ int commandWrite(Run &run)
     reportWriteFailure(job, outcome, QStringLiteral("the record lacks this row"));
     if (run.json) {
         QJsonObject object = cliout::writeJson(outcome);
-        if (outcome.reachChecked)
+        if (outcome.result().reachChecked)
             object = withReach(object, outcome);
         if (run.settings.checkBus)
             object = withBus(object, outcome);
@@ -268,12 +257,12 @@ int commandWrite(Run &run)
     } else if (outcome.wentThrough) {
         cliout::out(cliout::writeTable(outcome));
     }
-    if (!run.json && outcome.moduleRight && outcome.reachChecked)
-        cliout::out({QStringLiteral("reachable at %1 (%2 ms)")
-                         .arg(outcome.reachTarget)
-                         .arg(outcome.reach.ms)});
-    if (!run.json && outcome.moduleRight && outcome.busChecked)
-        cliout::out({outcome.bus.summary()});
+    const WriteResult &facts = outcome.result();
+    if (!run.json && outcome.moduleRight && facts.reachChecked)
+        cliout::out(
+            {QStringLiteral("reachable at %1 (%2 ms)").arg(facts.reachTarget).arg(facts.reach.ms)});
+    if (!run.json && outcome.moduleRight && facts.busChecked)
+        cliout::out({facts.bus.summary()});
     return outcome.exitCode;
 }
 
@@ -311,154 +300,4 @@ int commandRestart(Run &run, bool factory)
                                                  : QLatin1String(Command::restart))});
     }
     return job.exitCode();
-}
-
-namespace
-{
-
-// Where a problem of the plan stands: "PLAN row 3, column ip".
-QString planPlace(const QString &plan, const QString &from, const commissionplan::Problem &p)
-{
-    if (p.row == 0)
-        return p.column.isEmpty() ? plan
-                                  : from + QStringLiteral(" (for ") + p.column + QLatin1Char(')');
-    QString place = plan + QStringLiteral(" row ") + QString::number(p.row);
-    if (!p.column.isEmpty())
-        place += QStringLiteral(", column ") + p.column;
-    return place;
-}
-
-} // namespace
-
-int commandCommission(Run &run, bool audit)
-{
-    const QString name = audit ? QStringLiteral("audit") : QStringLiteral("commission");
-    if (run.ports.size() != 1)
-        return usage(QStringLiteral("%1 needs exactly one PLAN.csv").arg(name));
-    const QString planPath = run.ports.first();
-    QByteArray planBytes;
-    QString problem;
-    if (!commissionplan::readFile(planPath, &planBytes, &problem))
-        return usage(QStringLiteral("cannot use the plan %1: %2").arg(planPath, problem));
-    parameters::Values base;
-    const QString from = run.parser.value(QStringLiteral("from"));
-    int exitCode = 0;
-    if (!baseValues(run, &base, &exitCode))
-        return exitCode;
-    const commissionplan::Plan plan =
-        commissionplan::parse(planBytes, base, run.settings.allowForeignGateway);
-    if (!plan.problems.isEmpty()) {
-        for (const commissionplan::Problem &p : plan.problems)
-            cliout::error(QString(),
-                          planPlace(planPath, from, p) + QStringLiteral(": ") + p.message);
-        cliout::err({QStringLiteral("nothing was sent")});
-        return usageExit;
-    }
-    int swapTimeoutMs = -1;
-    if (!secondsOption(run, "swap-timeout", &swapTimeoutMs, &problem))
-        return usage(problem);
-    if (run.settings.checkBus &&
-        std::none_of(plan.rows.cbegin(), plan.rows.cend(),
-                     [](const commissionplan::Row &row) { return !row.busIds.isEmpty(); }))
-        return usage(QStringLiteral("--bus asks the devices of each row's bus_ids, and no row of "
-                                    "%1 names any (a column bus_ids, as 1,2,5 or 1-4)")
-                         .arg(planPath));
-
-    if (run.parser.isSet(QStringLiteral("dry-run"))) {
-        if (run.json) {
-            cliout::json(cliout::planJson(plan.rows));
-            cliout::error(QString(), QStringLiteral("dry run: the configuration each module would "
-                                                    "run is checked against its own values only "
-                                                    "in a real run"));
-        } else {
-            cliout::out(cliout::planTable(plan.rows));
-        }
-        return 0;
-    }
-
-    // The ports first: a second run of the plan leaves no trace.
-    std::unique_ptr<RegisterDesk> desk;
-    CommissionRun commission(plan.rows, run.settings);
-    if (!commission.claimPorts(&problem)) {
-        cliout::error(QString(), problem);
-        cliout::err({QStringLiteral("nothing was sent")});
-        return int(JobResult::PortUnavailable);
-    }
-    const QString record = run.parser.value(QStringLiteral("record"));
-    if (!record.isEmpty() && !recordpath::checkWritable(record, commissionrecord::kind(), &problem))
-        return usage(QStringLiteral("cannot append to the record %1: %2").arg(record, problem));
-    // The register last, before anything is written: a run begun in it is
-    // a run that writes.
-    if (!openRegister(run,
-                      RegisterDesk::planRun(QStringLiteral("ordan-cli ") + name, absolute(planPath),
-                                            planBytes, absolute(record)),
-                      &desk, &exitCode))
-        return exitCode;
-    commission.setRegister(desk.get());
-
-    commission.setAuditOnly(audit);
-    commission.setRecord(record);
-    commission.setSwapTimeout(swapTimeoutMs);
-    commission.setProgress(
-        [](const QString &p, int i, int n, const QString &w) { showProgress(true, p, i, n, w); });
-    QObject::connect(&commission, &CommissionRun::swapNeeded, [&commission](int index) {
-        const commissionplan::Row &row = commission.row(index);
-        const QString ip = row.values.value(ModuleField::Ip);
-        cliout::err({QStringLiteral("connect the %1module to %2 (row %3%4)")
-                         .arg(commission.isFirstOnPort(index) ? QString() : QStringLiteral("next "))
-                         .arg(row.port)
-                         .arg(row.row)
-                         .arg(ip.isEmpty() ? QString() : QStringLiteral(", ip ") + ip)});
-    });
-    QObject::connect(&commission, &CommissionRun::moduleAlreadyDone,
-                     [&commission](int index, const QString &mac, int doneRow) {
-                         cliout::error(commission.row(index).port,
-                                       QStringLiteral("this module, %1, was done in row %2: "
-                                                      "connect the next one")
-                                           .arg(mac)
-                                           .arg(doneRow));
-                     });
-    QObject::connect(&commission, &CommissionRun::rowHeldElsewhere,
-                     [&commission](int index, const QString &words) {
-                         cliout::error(commission.row(index).port,
-                                       QStringLiteral("row %1 is %2: left to it")
-                                           .arg(commission.row(index).row)
-                                           .arg(words));
-                     });
-    QObject::connect(&commission, &CommissionRun::rowFinished, [&commission](int index) {
-        const RowOutcome outcome = commission.outcome(index);
-        reportWriteFailure(*commission.job(index), outcome,
-                           QStringLiteral("the record lacks row %1").arg(outcome.planRow));
-        if (cliout::progressWanted())
-            cliout::progress(QStringLiteral("%1 row %2: %3")
-                                 .arg(outcome.port)
-                                 .arg(outcome.planRow)
-                                 .arg(outcome.statusWord()));
-    });
-
-    QEventLoop loop;
-    QObject::connect(&commission, &CommissionRun::finished, &loop, &QEventLoop::quit);
-    {
-        InterruptWatch watch([&commission] { commission.interrupt(); });
-        QMetaObject::invokeMethod(
-            &commission, [&commission] { commission.start(); }, Qt::QueuedConnection);
-        loop.exec();
-    }
-
-    for (int i = 0; i < commission.rowCount(); ++i) {
-        if (!commission.job(i))
-            cliout::error(commission.row(i).port, QStringLiteral("row %1 %2")
-                                                      .arg(commission.row(i).row)
-                                                      .arg(commission.outcome(i).line()));
-    }
-    if (run.json) {
-        QJsonObject object = cliout::commissionJson(commission);
-        if (run.settings.reachTimeoutMs > 0)
-            object = withReach(object, commission);
-        if (run.settings.checkBus)
-            object = withBus(object, commission);
-        cliout::json(object);
-    } else
-        cliout::out(cliout::commissionTable(commission));
-    return commission.exitCode();
 }

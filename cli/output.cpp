@@ -39,9 +39,10 @@ QJsonValue valueOrNull(const parameters::Values &values, ModuleField field)
 // The port and the module as it named itself before the first write.
 QJsonObject moduleJson(const RowOutcome &outcome)
 {
-    return {{QStringLiteral("port"), outcome.port},
-            {QStringLiteral("name"), valueOrNull(outcome.identity, ModuleField::Name)},
-            {QStringLiteral("mac"), valueOrNull(outcome.identity, ModuleField::Mac)}};
+    const WriteResult &r = outcome.result();
+    return {{QStringLiteral("port"), r.port},
+            {QStringLiteral("name"), valueOrNull(r.identity, ModuleField::Name)},
+            {QStringLiteral("mac"), valueOrNull(r.identity, ModuleField::Mac)}};
 }
 
 QJsonValue flag(const std::optional<bool> &value)
@@ -55,7 +56,7 @@ QJsonValue flag(const std::optional<bool> &value)
 void insertOutcome(QJsonObject *object, const RowOutcome &outcome, const QString &expected)
 {
     QJsonArray mismatches;
-    for (const RowOutcome::Difference &d : outcome.differences) {
+    for (const RowOutcome::Difference &d : outcome.result().differences) {
         mismatches.append(QJsonObject{
             {QStringLiteral("parameter"), parameters::fieldKey(d.field)},
             {expected, d.expected},
@@ -64,15 +65,16 @@ void insertOutcome(QJsonObject *object, const RowOutcome &outcome, const QString
     object->insert(QStringLiteral("mismatches"), mismatches);
     object->insert(QStringLiteral("error"),
                    outcome.reason.isEmpty() ? QJsonValue() : QJsonValue(outcome.reason));
-    object->insert(QStringLiteral("recorded"),
-                   outcome.keepsRecord ? QJsonValue(outcome.recorded) : QJsonValue());
-    if (outcome.keepsRecord && !outcome.recorded)
-        object->insert(QStringLiteral("record_error"), outcome.recordError);
+    const WriteResult::Kept *record = outcome.record();
+    object->insert(QStringLiteral("recorded"), record ? QJsonValue(record->kept) : QJsonValue());
+    if (record && !record->kept)
+        object->insert(QStringLiteral("record_error"), record->error);
     // The site register likewise, and what it said of the module.
+    const WriteResult::Kept *registered = outcome.inRegister();
     object->insert(QStringLiteral("registered"),
-                   outcome.keepsRegister ? QJsonValue(outcome.registered) : QJsonValue());
-    if (outcome.keepsRegister && !outcome.registered)
-        object->insert(QStringLiteral("register_error"), outcome.registerError);
+                   registered ? QJsonValue(registered->kept) : QJsonValue());
+    if (registered && !registered->kept)
+        object->insert(QStringLiteral("register_error"), registered->error);
     const QString note = outcome.registerNote();
     object->insert(QStringLiteral("register_note"), note.isEmpty() ? QJsonValue() : note);
 }
@@ -154,9 +156,10 @@ QStringList readTable(const QString &port, const ModuleReading &reading)
 QJsonObject writeJson(const RowOutcome &outcome)
 {
     QJsonObject object = moduleJson(outcome);
+    const WriteResult &r = outcome.result();
     QJsonObject sent;
-    for (const ModuleField field : outcome.accepted)
-        sent.insert(parameters::fieldKey(field), outcome.planned.value(field));
+    for (const ModuleField field : r.accepted)
+        sent.insert(parameters::fieldKey(field), r.planned.value(field));
     object.insert(QStringLiteral("written"), sent);
     object.insert(QStringLiteral("verified"), flag(outcome.verified));
     object.insert(QStringLiteral("on_module"), flag(outcome.onModule));
@@ -166,8 +169,9 @@ QJsonObject writeJson(const RowOutcome &outcome)
 
 QStringList writeTable(const RowOutcome &outcome)
 {
-    const parameters::Values &identity = outcome.identity;
-    QStringList text{outcome.port + QStringLiteral(": ") + identity.value(ModuleField::Name) +
+    const WriteResult &r = outcome.result();
+    const parameters::Values &identity = r.identity;
+    QStringList text{r.port + QStringLiteral(": ") + identity.value(ModuleField::Name) +
                      QStringLiteral(" (") + identity.value(ModuleField::Mac) + QLatin1Char(')')};
     QList<QStringList> rows;
     const bool readBack = outcome.readBackShown;
@@ -175,11 +179,11 @@ QStringList writeTable(const RowOutcome &outcome)
                                     QStringLiteral("read back"), QString()}
                       : QStringList{QStringLiteral("parameter"), QStringLiteral("written")});
     // A module that held the planned values already: those, as read.
-    const QList<ModuleField> fields = outcome.unchanged ? outcome.planned.keys() : outcome.accepted;
+    const QList<ModuleField> fields = outcome.unchanged() ? r.planned.keys() : r.accepted;
     for (const ModuleField field : fields) {
-        QStringList row{parameters::fieldKey(field), outcome.planned.value(field)};
+        QStringList row{parameters::fieldKey(field), r.planned.value(field)};
         if (readBack) {
-            const QString read = outcome.readBack.values.value(field);
+            const QString read = r.readBack.values.value(field);
             row << (read.isEmpty() ? QStringLiteral("(missing)") : read)
                 << (outcome.readBackDiffers.contains(field) ? QStringLiteral("DIFFERS")
                                                             : QString());
@@ -189,7 +193,7 @@ QStringList writeTable(const RowOutcome &outcome)
     text += table(rows);
     const QString word = outcome.moduleWord();
     if (!word.isEmpty())
-        text << (outcome.verifies ? word : word + QStringLiteral(" (--no-verify)"));
+        text << (r.verify ? word : word + QStringLiteral(" (--no-verify)"));
     if (!outcome.registerNote().isEmpty())
         text << outcome.registerNote();
     return text;
@@ -285,7 +289,8 @@ QJsonObject auditJson(const RowOutcome &outcome)
     QJsonObject read;
     for (const ModuleField field : allModuleFields) {
         if (!isInformationField(field) && outcome.readBackShown)
-            read.insert(parameters::fieldKey(field), valueOrNull(outcome.readBack.values, field));
+            read.insert(parameters::fieldKey(field),
+                        valueOrNull(outcome.result().readBack.values, field));
     }
     object.insert(QStringLiteral("read"), read);
     object.insert(QStringLiteral("matches"), flag(outcome.matches));

@@ -237,8 +237,9 @@ bool reachOptions(Run &run, QString *problem)
 QJsonObject withReach(QJsonObject object, const RowOutcome &outcome)
 {
     object.insert(QStringLiteral("reach"),
-                  outcome.reachChecked ? QJsonValue(reachJson(outcome.reachTarget, outcome.reach))
-                                       : QJsonValue());
+                  outcome.result().reachChecked
+                      ? QJsonValue(reachJson(outcome.result().reachTarget, outcome.result().reach))
+                      : QJsonValue());
     return object;
 }
 

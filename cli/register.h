@@ -45,7 +45,8 @@ bool openRegister(Run &run, const siteregister::RunInfo &info, std::unique_ptr<R
 // stderr and *exitCode set (7: another run holds one live; 3: the register
 // could not be asked; 130: stopped). *claim holds the claims until the job
 // has ended (endClaim).
-bool registerWrite(RegisterDesk *desk, WriteJob *job, int planRow, const QString &replaces,
+bool registerWrite(RegisterDesk *desk, WriteJob *job, int planRow,
+                   const parameters::Values &planned, const QString &replaces,
                    std::unique_ptr<HeldClaim> *claim, int *exitCode);
 // The claims once their job has ended: freed unless the register took
 // its row, which ended them.

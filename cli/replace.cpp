@@ -121,12 +121,13 @@ bool takeClaim(HeldClaim &claim, int *exitCode)
 
 } // namespace
 
-bool registerWrite(RegisterDesk *desk, WriteJob *job, int planRow, const QString &replaces,
+bool registerWrite(RegisterDesk *desk, WriteJob *job, int planRow,
+                   const parameters::Values &planned, const QString &replaces,
                    std::unique_ptr<HeldClaim> *claim, int *exitCode)
 {
     ClaimRequest request;
     request.port = job->port();
-    request.planned = job->written();
+    request.planned = planned;
     request.replaces = replaces;
     *claim = std::make_unique<HeldClaim>(desk, request);
     registeradapter::Row row;
@@ -146,7 +147,7 @@ bool registerWrite(RegisterDesk *desk, WriteJob *job, int planRow, const QString
 
 void endClaim(const WriteJob &job, HeldClaim *claim)
 {
-    const WriteResult::Kept *kept = job.writeResult().keptBy(WriteJob::Keeper::Register);
+    const WriteResult::Kept *kept = job.outcome().inRegister();
     claim->ended(kept && kept->kept);
 }
 
@@ -207,10 +208,11 @@ int commandReplace(Run &run)
 
     // The old module's one successor and its address, claimed before
     // anything is sent: a second replacement of it stops here.
-    WriteJob job(port, replacementValues(old), run.settings);
+    const parameters::Values values = replacementValues(old);
+    WriteJob job(port, values, run.settings);
     job.setPlanRow(old.planRow);
     std::unique_ptr<HeldClaim> claim;
-    if (!registerWrite(desk.get(), &job, old.planRow, old.mac, &claim, &exitCode))
+    if (!registerWrite(desk.get(), &job, old.planRow, values, old.mac, &claim, &exitCode))
         return exitCode;
     std::unique_ptr<commissionrecord::Appender> appender;
     if (!record.isEmpty()) {
@@ -235,7 +237,8 @@ int commandReplace(Run &run)
         if (outcome.wentThrough)
             cliout::out(cliout::writeTable(outcome));
         if (replaced)
-            cliout::out({QStringLiteral("%1 replaces %2").arg(outcome.identifiedMac, mac)});
+            cliout::out(
+                {QStringLiteral("%1 replaces %2").arg(outcome.result().identifiedMac, mac)});
     }
     return outcome.exitCode;
 }

@@ -5,7 +5,13 @@
 #include "settings/settingsmapping.h"
 
 #include <QEventLoop>
+#include <QFileInfo>
 #include <QRegularExpression>
+
+QString absolutePath(const QString &path)
+{
+    return path.isEmpty() ? path : QFileInfo(path).absoluteFilePath();
+}
 
 int usage(const QString &message)
 {

@@ -27,6 +27,9 @@ constexpr int longestAnswerTimeoutMs = 60000;
 
 // A usage error on stderr, with the hint to --help; returns usageExit.
 int usage(const QString &message);
+// A file as the register keeps it: absolute, so that it names one file
+// wherever it is read (empty stays empty).
+QString absolutePath(const QString &path);
 
 // Progress of a job on stderr, when stderr is a terminal; the port in
 // front when several run.

@@ -180,9 +180,13 @@ for signal in INT TERM; do
     rm -f "$work/record.csv" "$work/stderr"
     settle
     code=0
+    # With job control on: a script's background command would otherwise
+    # ignore SIGINT, and so would ordan-cli (as under nohup).
+    set -m
     "$cli" commission "$work/swap.csv" --record "$work/record.csv" "${quick[@]}" --json \
         >"$work/stdout" 2>"$work/stderr" &
     runner=$!
+    set +m
     for _ in $(seq 600); do
         grep -q "connect the next module" "$work/stderr" 2>/dev/null && break
         sleep 0.05

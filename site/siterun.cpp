@@ -221,18 +221,18 @@ void SiteRun::onRowFinished(int index)
         return;
     const RowOutcome outcome = run->outcome(index);
     RunStates *states = model->states();
-    states->setMac(row, outcome.identity.value(ModuleField::Mac));
+    states->setMac(row, outcome.result().identity.value(ModuleField::Mac));
     states->setProgress(row, finishedProgress(outcome));
     QHash<int, QString> cells;
-    for (const RowOutcome::Difference &d : outcome.differences)
+    for (const RowOutcome::Difference &d : outcome.result().differences)
         cells.insert(PlanColumns::columnOf(d.field), d.read);
     states->setDifferences(row, cells);
     states->setResult(row, outcome.detail());
-    if (outcome.reachChecked)
-        states->setNetwork(row, ReachCheck::describe(outcome.reach),
-                           outcome.reach.outcome == ReachCheck::Outcome::Reachable);
-    if (outcome.busChecked)
-        states->setBus(row, outcome.busDetail(), outcome.bus.exitCode() == 0);
+    if (outcome.result().reachChecked)
+        states->setNetwork(row, ReachCheck::describe(outcome.result().reach),
+                           outcome.result().reach.outcome == ReachCheck::Outcome::Reachable);
+    if (outcome.result().busChecked)
+        states->setBus(row, outcome.busDetail(), outcome.result().bus.exitCode() == 0);
     emit progressed();
 }
 

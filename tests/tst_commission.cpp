@@ -682,17 +682,28 @@ void CommissionTest::recordRowsSayWhatWasMeant()
 
 void CommissionTest::outcomeOfEachEnding_data()
 {
-    // A job's facts -> what the row came to: its status word, failure
-    // word, exit code, "verified" in JSON (-1: none) and record words.
+    // A job's facts (or a row never begun: "not reached", "done already")
+    // -> what the row came to: its status word, failure word, exit code,
+    // "verified" in JSON (-1: none) and record words; then its short line
+    // (the site window's state) in English and in Russian, and the record's
+    // words as a Russian reader sees them. One row per ending at least.
+    QTest::addColumn<QString>("begun");
     QTest::addColumn<WriteResult>("facts");
     QTest::addColumn<QString>("status");
     QTest::addColumn<QString>("failure");
     QTest::addColumn<int>("exitCode");
     QTest::addColumn<int>("verified");
     QTest::addColumn<QString>("record");
+    QTest::addColumn<QString>("shortLine");
+    QTest::addColumn<QString>("shortLineRu");
+    QTest::addColumn<QString>("recordRu");
 
     using E = WriteResult::Ending;
-    const auto facts = [](E ending, const std::function<void(WriteResult &)> &more = nullptr) {
+    // Every ending of a job has its row (checked at the end).
+    QSet<int> covered;
+    const auto facts = [&covered](E ending,
+                                  const std::function<void(WriteResult &)> &more = nullptr) {
+        covered << int(ending);
         WriteResult r;
         r.ending = ending;
         r.planned = {{ModuleField::Ip, "10.0.0.1"}, {ModuleField::Gateway, "10.0.0.254"}};
@@ -722,28 +733,45 @@ void CommissionTest::outcomeOfEachEnding_data()
             r.reach.outcome = outcome;
         };
     };
-    QTest::newRow("verified") << facts(E::Done) << "verified"
-                              << "" << 0 << 1 << "verified";
+    QTest::newRow("verified") << QString() << facts(E::Done) << "verified"
+                              << "" << 0 << 1 << "verified"
+                              << "verified"
+                              << "проверено"
+                              << "проверено";
     QTest::newRow("unverified, as asked")
-        << facts(E::Done, [](WriteResult &r) { r.verify = false; }) << "unverified"
-        << "" << 0 << -1 << "unverified";
-    QTest::newRow("matches") << facts(E::Done, audit) << "matches"
-                             << "" << 0 << 1 << "matches";
+        << QString() << facts(E::Done, [](WriteResult &r) { r.verify = false; }) << "unverified"
+        << "" << 0 << -1 << "unverified"
+        << "unverified"
+        << "не проверено"
+        << "не проверено";
+    QTest::newRow("matches") << QString() << facts(E::Done, audit) << "matches"
+                             << "" << 0 << 1 << "matches"
+                             << "matches"
+                             << "совпадает"
+                             << "совпадает";
     using Keeper = WriteResult::Keeper;
     QTest::newRow("verified, the record lacks it")
+        << QString()
         << facts(E::Done,
                  [](WriteResult &r) {
                      r.kept = {{Keeper::Record, false, "disk"}};
                  })
         << "failed"
-        << "not recorded" << 1 << 1 << "verified";
+        << "not recorded" << 1 << 1 << "verified"
+        << "failed: not recorded"
+        << "ошибка: не записано в журнал"
+        << "проверено";
     QTest::newRow("verified, the register lacks it")
+        << QString()
         << facts(E::Done,
                  [](WriteResult &r) {
                      r.kept = {{Keeper::Register, false, "gone"}, {Keeper::Record, true, ""}};
                  })
         << "failed"
-        << "register" << 3 << 0 << "verified, not in the register";
+        << "register" << 3 << 0 << "verified, not in the register"
+        << "failed: register"
+        << "ошибка: реестр"
+        << "проверено, нет в реестре";
     // The gate's refusals before anything is written, and a row taken over.
     using Refusal = WriteResult::Admission::Refusal;
     const auto refused = [](Refusal refusal) {
@@ -755,20 +783,37 @@ void CommissionTest::outcomeOfEachEnding_data()
         };
     };
     QTest::newRow("met in another row")
-        << facts(E::NotAdmitted, refused(Refusal::ByRun)) << "failed"
-        << "no answer" << 4 << -1 << "not a new module";
+        << QString() << facts(E::NotAdmitted, refused(Refusal::ByRun)) << "failed"
+        << "no answer" << 4 << -1 << "not a new module"
+        << "failed: no answer"
+        << "ошибка: нет ответа"
+        << "не новый модуль";
     QTest::newRow("verified elsewhere")
-        << facts(E::NotAdmitted, refused(Refusal::Elsewhere)) << "failed"
-        << "verified elsewhere" << 7 << -1 << "already verified";
-    QTest::newRow("address held") << facts(E::NotAdmitted, refused(Refusal::Held)) << "failed"
-                                  << "address held" << 7 << -1 << "address held";
+        << QString() << facts(E::NotAdmitted, refused(Refusal::Elsewhere)) << "failed"
+        << "verified elsewhere" << 7 << -1 << "already verified"
+        << "failed: verified elsewhere"
+        << "ошибка: проверен в другом месте"
+        << "уже проверен";
+    QTest::newRow("address held") << QString() << facts(E::NotAdmitted, refused(Refusal::Held))
+                                  << "failed"
+                                  << "address held" << 7 << -1 << "address held"
+                                  << "failed: address held"
+                                  << "ошибка: адрес занят"
+                                  << "адрес занят";
     QTest::newRow("register unavailable")
-        << facts(E::NotAdmitted, refused(Refusal::Unanswered)) << "failed"
-        << "register" << 3 << -1 << "register unavailable";
+        << QString() << facts(E::NotAdmitted, refused(Refusal::Unanswered)) << "failed"
+        << "register" << 3 << -1 << "register unavailable"
+        << "failed: register"
+        << "ошибка: реестр"
+        << "реестр недоступен";
     QTest::newRow("taken over while writing")
-        << facts(E::Abandoned, [](WriteResult &r) { r.resetSent = false; }) << "failed"
-        << "taken over" << 3 << -1 << "claim lost after sending ip, gateway; no restart was sent";
+        << QString() << facts(E::Abandoned, [](WriteResult &r) { r.resetSent = false; }) << "failed"
+        << "taken over" << 3 << -1 << "claim lost after sending ip, gateway; no restart was sent"
+        << "failed: taken over"
+        << "ошибка: перехвачено"
+        << "строка перехвачена после отправки: IP-адрес, шлюз; перезапуск не отправлен";
     QTest::newRow("read, not rewritten")
+        << QString()
         << facts(E::Done,
                  [](WriteResult &r) {
                      r.sent = r.accepted = {};
@@ -776,56 +821,108 @@ void CommissionTest::outcomeOfEachEnding_data()
                      r.admission.verdict = WriteResult::Admission::Verdict::Unchanged;
                  })
         << "verified"
-        << "" << 0 << 1 << "verified, not rewritten";
-    QTest::newRow("port in use") << facts(E::PortInUse) << "failed"
-                                 << "port not opened" << 3 << -1 << "port in use";
-    QTest::newRow("silent") << facts(E::Silent) << "failed"
-                            << "no answer" << 4 << -1 << "no answer";
-    QTest::newRow("unsound") << facts(E::Unsound) << "failed"
-                             << "invalid configuration" << 2 << -1 << "invalid configuration";
+        << "" << 0 << 1 << "verified, not rewritten"
+        << "verified"
+        << "проверено"
+        << "проверено, не перезаписано";
+    QTest::newRow("port in use") << QString() << facts(E::PortInUse) << "failed"
+                                 << "port not opened" << 3 << -1 << "port in use"
+                                 << "failed: port not opened"
+                                 << "ошибка: порт не открыт"
+                                 << "порт занят";
+    QTest::newRow("silent") << QString() << facts(E::Silent) << "failed"
+                            << "no answer" << 4 << -1 << "no answer"
+                            << "failed: no answer"
+                            << "ошибка: нет ответа"
+                            << "нет ответа";
+    QTest::newRow("unsound") << QString() << facts(E::Unsound) << "failed"
+                             << "invalid configuration" << 2 << -1 << "invalid configuration"
+                             << "failed: invalid configuration"
+                             << "ошибка: недопустимая конфигурация"
+                             << "недопустимая конфигурация";
     QTest::newRow("interrupted while writing")
-        << facts(E::Interrupted, [](WriteResult &r) { r.sent = {ModuleField::Ip}; }) << "failed"
-        << "" << 130 << -1 << "interrupted after sending ip; no restart was sent";
+        << QString() << facts(E::Interrupted, [](WriteResult &r) { r.sent = {ModuleField::Ip}; })
+        << "failed"
+        << "" << 130 << -1 << "interrupted after sending ip; no restart was sent"
+        << "interrupted"
+        << "прервано"
+        << "прервано после отправки: IP-адрес; перезапуск не отправлен";
     QTest::newRow("interrupted after the restart")
-        << facts(E::Interrupted, [](WriteResult &r) { r.resetSent = true; }) << "failed"
-        << "" << 130 << -1 << "interrupted after the restart command";
+        << QString() << facts(E::Interrupted, [](WriteResult &r) { r.resetSent = true; })
+        << "failed"
+        << "" << 130 << -1 << "interrupted after the restart command"
+        << "interrupted"
+        << "прервано"
+        << "прервано после команды перезапуска";
     QTest::newRow("unplugged while writing")
-        << facts(E::NoReply) << "failed"
-        << "no answer" << 4 << -1 << "no answer after sending ip, gateway; no restart was sent";
-    QTest::newRow("refused") << facts(E::Refused) << "failed"
-                             << "refused" << 5 << -1
-                             << "refused: gateway after sending ip, gateway; no restart was sent";
-    QTest::newRow("restart refused") << facts(E::RestartRefused) << "failed"
-                                     << "refused" << 5 << -1 << "refused: reset";
-    QTest::newRow("not back") << facts(E::NotBack) << "failed"
-                              << "no answer" << 4 << 0 << "no answer after restart";
+        << QString() << facts(E::NoReply) << "failed"
+        << "no answer" << 4 << -1 << "no answer after sending ip, gateway; no restart was sent"
+        << "failed: no answer"
+        << "ошибка: нет ответа"
+        << "нет ответа после отправки: IP-адрес, шлюз; перезапуск не отправлен";
+    QTest::newRow("refused")
+        << QString() << facts(E::Refused) << "failed"
+        << "refused" << 5 << -1 << "refused: gateway after sending ip, gateway; no restart was sent"
+        << "failed: refused"
+        << "ошибка: отказ"
+        << "отказ: шлюз после отправки: IP-адрес, шлюз; перезапуск не отправлен";
+    QTest::newRow("restart refused") << QString() << facts(E::RestartRefused) << "failed"
+                                     << "refused" << 5 << -1 << "refused: reset"
+                                     << "failed: refused"
+                                     << "ошибка: отказ"
+                                     << "отказ: перезапуск";
+    QTest::newRow("not back") << QString() << facts(E::NotBack) << "failed"
+                              << "no answer" << 4 << 0 << "no answer after restart"
+                              << "failed: no answer"
+                              << "ошибка: нет ответа"
+                              << "нет ответа после перезапуска";
     QTest::newRow("another module")
+        << QString()
         << facts(E::OtherModule,
                  [](WriteResult &r) {
                      r.readBack.values = {{ModuleField::Mac, "02:00:00:00:00:99"}};
                  })
         << "failed"
-        << "another module" << 6 << 0 << "different module: 02:00:00:00:00:99";
-    QTest::newRow("read back other values") << facts(E::Differs, differs) << "failed"
-                                            << "" << 6 << 0 << "mismatch: ip";
-    QTest::newRow("audit differs") << facts(E::Differs,
+        << "another module" << 6 << 0 << "different module: 02:00:00:00:00:99"
+        << "failed: another module"
+        << "ошибка: другой модуль"
+        << "другой модуль: 02:00:00:00:00:99";
+    QTest::newRow("read back other values") << QString() << facts(E::Differs, differs) << "failed"
+                                            << "" << 6 << 0 << "mismatch: ip"
+                                            << "differs: ip"
+                                            << "отличается: IP-адрес"
+                                            << "не совпадает: IP-адрес";
+    QTest::newRow("audit differs") << QString()
+                                   << facts(E::Differs,
                                             [&](WriteResult &r) {
                                                 audit(r);
                                                 differs(r);
                                             })
                                    << "differs"
-                                   << "" << 6 << 0 << "differs: ip";
+                                   << "" << 6 << 0 << "differs: ip"
+                                   << "differs: ip"
+                                   << "отличается: IP-адрес"
+                                   << "отличается: IP-адрес";
     QTest::newRow("an address read back that is none")
-        << facts(E::AddressNotKnown) << "failed"
-        << "address not known" << 4 << 1 << "verified on the console, address not known";
+        << QString() << facts(E::AddressNotKnown) << "failed"
+        << "address not known" << 4 << 1 << "verified on the console, address not known"
+        << "failed: address not known"
+        << "ошибка: адрес неизвестен"
+        << "проверено через консоль, адрес неизвестен";
     QTest::newRow("refused at its address")
-        << facts(E::NotReachable, reached(ReachCheck::Outcome::Refused)) << "failed"
+        << QString() << facts(E::NotReachable, reached(ReachCheck::Outcome::Refused)) << "failed"
         << "not reachable" << 6 << 1
-        << "verified on the console, not reachable at 10.0.0.1:502 (refused)";
+        << "verified on the console, not reachable at 10.0.0.1:502 (refused)"
+        << "failed: not reachable"
+        << "ошибка: недоступен в сети"
+        << "проверено через консоль, недоступен по адресу 10.0.0.1:502 (отказ)";
     QTest::newRow("no answer at its address")
-        << facts(E::NotReachable, reached(ReachCheck::Outcome::NoAnswer)) << "failed"
+        << QString() << facts(E::NotReachable, reached(ReachCheck::Outcome::NoAnswer)) << "failed"
         << "not reachable" << 4 << 1
-        << "verified on the console, not reachable at 10.0.0.1:502 (no answer)";
+        << "verified on the console, not reachable at 10.0.0.1:502 (no answer)"
+        << "failed: not reachable"
+        << "ошибка: недоступен в сети"
+        << "проверено через консоль, недоступен по адресу 10.0.0.1:502 (нет ответа)";
     // The plan's bus_ids 1, 2 and 5, asked once reachable; those answering.
     const auto onBus = [reached](const QList<int> &answering) {
         return [reached, answering](WriteResult &r) {
@@ -845,13 +942,20 @@ void CommissionTest::outcomeOfEachEnding_data()
         };
     };
     QTest::newRow("verified, every device on its bus answers")
-        << facts(E::Done, onBus({1, 2, 5})) << "verified"
-        << "" << 0 << 1 << "verified";
+        << QString() << facts(E::Done, onBus({1, 2, 5})) << "verified"
+        << "" << 0 << 1 << "verified"
+        << "verified"
+        << "проверено"
+        << "проверено";
     QTest::newRow("a device on its bus does not answer")
-        << facts(E::BusIncomplete, onBus({1, 2})) << "failed"
+        << QString() << facts(E::BusIncomplete, onBus({1, 2})) << "failed"
         << "devices missing on the bus" << 6 << 1
-        << "verified on the console, reachable, bus: 5 does not answer (1, 2 answer)";
+        << "verified on the console, reachable, bus: 5 does not answer (1, 2 answer)"
+        << "failed: devices missing on the bus"
+        << "ошибка: не все устройства на шине"
+        << "проверено через консоль, доступен в сети, шина: 5 не отвечает (1, 2 отвечают)";
     QTest::newRow("audit: nothing on its bus answers")
+        << QString()
         << facts(E::BusIncomplete,
                  [&](WriteResult &r) {
                      audit(r);
@@ -859,20 +963,96 @@ void CommissionTest::outcomeOfEachEnding_data()
                  })
         << "failed"
         << "devices missing on the bus" << 6 << 1
-        << "matches on the console, reachable, bus: 1, 2, 5 do not answer (nothing answers)";
+        << "matches on the console, reachable, bus: 1, 2, 5 do not answer (nothing answers)"
+        << "failed: devices missing on the bus"
+        << "ошибка: не все устройства на шине"
+        << "совпадает по консоли, доступен в сети, шина: 1, 2, 5 не отвечают (никто не отвечает)";
+    // Stopped before anything was sent, or on the way back.
+    const auto nothingSent = [](WriteResult &r) {
+        r.sent = r.accepted = {};
+        r.resetSent = false;
+    };
+    QTest::newRow("port not opened")
+        << QString() << facts(E::PortNotOpened, nothingSent) << "failed"
+        << "port not opened" << 3 << -1 << "port not opened"
+        << "failed: port not opened"
+        << "ошибка: порт не открыт"
+        << "порт не открыт";
+    QTest::newRow("not identified") << QString() << facts(E::NotIdentified, nothingSent) << "failed"
+                                    << "no answer" << 4 << -1 << "not identified"
+                                    << "failed: no answer"
+                                    << "ошибка: нет ответа"
+                                    << "не опознан";
+    QTest::newRow("a held value not given")
+        << QString() << facts(E::HeldValueMissing, nothingSent) << "failed"
+        << "no answer" << 4 << -1 << "no answer"
+        << "failed: no answer"
+        << "ошибка: нет ответа"
+        << "нет ответа";
+    QTest::newRow("the link lost before the restart")
+        << QString() << facts(E::LinkLost, [](WriteResult &r) { r.resetSent = false; }) << "failed"
+        << "no answer" << 4 << -1 << "no answer after sending ip, gateway; no restart was sent"
+        << "failed: no answer"
+        << "ошибка: нет ответа"
+        << "нет ответа после отправки: IP-адрес, шлюз; перезапуск не отправлен";
+    QTest::newRow("did not restart") << QString() << facts(E::DidNotRestart) << "failed"
+                                     << "no answer" << 4 << 0 << "did not restart"
+                                     << "failed: no answer"
+                                     << "ошибка: нет ответа"
+                                     << "не перезапустился";
+    QTest::newRow("silent after its restart") << QString() << facts(E::ReadBackSilent) << "failed"
+                                              << "no answer" << 4 << 0 << "no answer after restart"
+                                              << "failed: no answer"
+                                              << "ошибка: нет ответа"
+                                              << "нет ответа после перезапуска";
+    QTest::newRow("audit: silent at its read")
+        << QString() << facts(E::ReadBackSilent, audit) << "failed"
+        << "no answer" << 4 << -1 << "no answer"
+        << "failed: no answer"
+        << "ошибка: нет ответа"
+        << "нет ответа";
+    QTest::newRow("not identified after its restart")
+        << QString() << facts(E::ReadBackNotIdentified) << "failed"
+        << "no answer" << 4 << 0 << "not identified after restart"
+        << "failed: no answer"
+        << "ошибка: нет ответа"
+        << "не опознан после перезапуска";
+    // Rows never begun.
+    QTest::newRow("not reached") << "not reached" << facts(E::Interrupted, nothingSent)
+                                 << "not reached"
+                                 << "" << 4 << -1 << "not reached"
+                                 << "not reached"
+                                 << "не выполнено"
+                                 << "не выполнено";
+    QTest::newRow("done already") << "done already" << facts(E::Interrupted, nothingSent)
+                                  << "done already"
+                                  << "" << 0 << -1 << "done already"
+                                  << "done already: verified by bench-2"
+                                  << "уже сделано: verified by bench-2"
+                                  << "уже сделано";
+    for (int ending = int(E::Done); ending <= int(E::BusIncomplete); ++ending)
+        QVERIFY2(covered.contains(ending), qPrintable(QString("no row for ending %1").arg(ending)));
 }
 
 void CommissionTest::outcomeOfEachEnding()
 {
+    QFETCH(QString, begun);
     QFETCH(WriteResult, facts);
     facts.port = "/dev/ttyUSB0";
     facts.planRow = 7;
-    const RowOutcome outcome = RowOutcome::of(facts);
+    const RowOutcome outcome =
+        begun == "not reached"    ? RowOutcome::notReached(facts, "the run was stopped", 4)
+        : begun == "done already" ? RowOutcome::alreadyDone(facts, "verified by bench-2")
+                                  : RowOutcome::of(facts);
+    // The outcome holds the job's facts as they were: it judges them only.
+    QCOMPARE(outcome.result().ending, facts.ending);
+    QCOMPARE(outcome.result().planned, facts.planned);
     QTEST(outcome.statusWord(), "status");
     QTEST(outcome.failureWord(), "failure");
     QTEST(outcome.exitCode, "exitCode");
     QTEST(outcome.verified ? int(*outcome.verified) : -1, "verified");
     QTEST(outcome.recordResult(), "record");
+    QTEST(outcome.shortLine(), "shortLine");
     // "verified" is what the module holds, where the register took it.
     const WriteResult::Kept *registered = facts.keptBy(WriteResult::Keeper::Register);
     QCOMPARE(outcome.verified.value_or(false),
@@ -884,17 +1064,33 @@ void CommissionTest::outcomeOfEachEnding()
     // Every record word has its words for a reader in another language.
     QVERIFY2(recordwords::isKnown(outcome.recordResult()), qPrintable(outcome.recordResult()));
     QVERIFY(!facts.busChecked || recordwords::isKnownBus(outcome.busRecord()));
-    QCOMPARE(outcome.isSuccess(), outcome.exitCode == 0 && outcome.verifies);
+    QCOMPARE(outcome.isSuccess(), outcome.exitCode == 0 && outcome.result().verify &&
+                                      outcome.status != RowOutcome::Status::AlreadyDone);
     // A row's reason is its failure's; the register's lack of a row is one.
-    QCOMPARE(outcome.reason.isEmpty(), facts.ending == WriteResult::Ending::Done &&
+    QCOMPARE(outcome.reason.isEmpty(), begun.isEmpty() &&
+                                           facts.ending == WriteResult::Ending::Done &&
                                            outcome.failure != RowOutcome::Failure::NotRegistered);
-    // The record's row says what was meant, whatever came of it.
-    const QStringList cells =
-        cliprocess::csvCells(commissionrecord::line(commissionrecord::rowOf(outcome)));
-    const QString busIds = facts.busUnits.isEmpty() ? QString() : ";bus_ids=1,2,5";
-    QCOMPARE(cells.mid(13),
-             (QStringList{outcome.recordResult(), "7", "ip=10.0.0.1;gateway=10.0.0.254" + busIds,
-                          facts.busChecked ? facts.bus.outcomeWords() : ""}));
+    // The record's row says what was meant, whatever came of it, in its
+    // columns by name.
+    const commissionrecord::Row row = commissionrecord::rowOf(outcome);
+    const QStringList header = cliprocess::csvCells(commissionrecord::header());
+    const QStringList cells = cliprocess::csvCells(commissionrecord::line(row));
+    QCOMPARE(cells.size(), header.size());
+    const auto cell = [&](const char *column) { return cells.value(header.indexOf(column)); };
+    QCOMPARE(cell("result"), outcome.recordResult());
+    QCOMPARE(cell("row"), QStringLiteral("7"));
+    QCOMPARE(cell("port"), QStringLiteral("/dev/ttyUSB0"));
+    QCOMPARE(cell("planned"), "ip=10.0.0.1;gateway=10.0.0.254" +
+                                  QString(facts.busUnits.isEmpty() ? "" : ";bus_ids=1,2,5"));
+    QCOMPARE(cell("bus"), facts.busChecked ? facts.bus.outcomeWords() : QString());
+
+    // The same words for a Russian reader: the window's state, the record.
+    QTranslator russian;
+    QVERIFY(russian.load(QStringLiteral(ORDAN_SITE_QM_RU)));
+    QVERIFY(QCoreApplication::installTranslator(&russian));
+    const auto english = qScopeGuard([&] { QCoreApplication::removeTranslator(&russian); });
+    QTEST(outcome.shortLine(), "shortLineRu");
+    QTEST(recordwords::shown(outcome.recordResult()), "recordRu");
 }
 
 void CommissionTest::audit_data()
@@ -959,7 +1155,9 @@ void CommissionTest::untrustedTextIsEscaped()
     QFile file(record);
     QVERIFY(file.open(QIODevice::ReadOnly));
     const QByteArray csv = file.readAll();
-    QVERIFY2(csv.contains(",'=cmd\\x1b]0;owned\\x07,"), csv.constData());
+    const QList<cliprocess::RecordRow> rows = recordOf(record);
+    QCOMPARE(rows.size(), 1);
+    QCOMPARE(rows.first()["name"], QStringLiteral("'=cmd\\x1b]0;owned\\x07"));
     for (const QByteArray &bytes : {r.out, r.err, csv})
         QVERIFY2(!bytes.contains('\x1b') && !bytes.contains('\x07'), bytes.constData());
     QVERIFY2(r.out.contains("=cmd\\x1b]0;owned\\x07"), r.out.constData());

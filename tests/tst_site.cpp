@@ -10,6 +10,7 @@
 #include "engine/commission/registerdesk.h"
 #include "engine/console/portlistmodel.h"
 #include "engine/jobs/recordwords.h"
+#include "engine/jobs/rowoutcome.h"
 #include "engine/register/claimbook.h"
 #include "engine/register/registerruns.h"
 #include "engine/register/siteregister.h"
@@ -54,10 +55,13 @@
 #include <QtTest>
 
 #include <csignal>
+#include <functional>
 
 #include <memory>
 
 using cliprocess::Simulator;
+
+Q_DECLARE_METATYPE(WriteResult)
 
 namespace
 {
@@ -1868,75 +1872,75 @@ void SiteTest::runStatesFollowTheirRows()
 
 void SiteTest::stateShowsTheEnginesWords_data()
 {
-    // What a row came to, and the words its state cell shows.
-    QTest::addColumn<int>("status");
-    QTest::addColumn<int>("failure");
-    QTest::addColumn<QString>("reason");
+    // What a job found (or a row never begun: "not reached", "done
+    // already"), and the words its state cell shows.
+    QTest::addColumn<QString>("begun");
+    QTest::addColumn<WriteResult>("facts");
     QTest::addColumn<QString>("shown");
     QTest::addColumn<bool>("russian");
-    using Status = RowOutcome::Status;
-    using Failure = RowOutcome::Failure;
-    const int none = int(Failure::None);
-    QTest::newRow("verified") << int(Status::Verified) << none << ""
-                              << "verified" << false;
-    QTest::newRow("unverified") << int(Status::Unverified) << none << ""
+    using E = WriteResult::Ending;
+    const auto facts = [](E ending, const std::function<void(WriteResult &)> &more = nullptr) {
+        WriteResult r;
+        r.ending = ending;
+        r.planned = {{ModuleField::Ip, "10.0.0.1"}, {ModuleField::Mask, "255.255.255.0"}};
+        r.sent = r.accepted = {ModuleField::Ip, ModuleField::Mask};
+        r.resetSent = ending != E::Refused && ending != E::Interrupted;
+        r.field = ModuleField::Ip;
+        r.detail = "claimed by bench-2";
+        if (more)
+            more(r);
+        return r;
+    };
+    const QString job;
+    QTest::newRow("verified") << job << facts(E::Done) << "verified" << false;
+    QTest::newRow("unverified") << job << facts(E::Done, [](WriteResult &r) { r.verify = false; })
                                 << "unverified" << false;
-    QTest::newRow("matches") << int(Status::Matches) << none << ""
+    QTest::newRow("matches") << job << facts(E::Done, [](WriteResult &r) { r.audit = true; })
                              << "matches" << false;
-    QTest::newRow("a write read back otherwise") << int(Status::Differs) << none << ""
-                                                 << "differs: ip, mask" << false;
-    QTest::newRow("refused") << int(Status::Failed) << int(Failure::Refused)
-                             << "the module refused ip"
-                             << "failed: refused" << false;
-    QTest::newRow("not recorded") << int(Status::Failed) << int(Failure::NotRecorded) << ""
-                                  << "failed: not recorded" << false;
-    QTest::newRow("taken over") << int(Status::Failed) << int(Failure::ClaimLost)
-                                << "claimed by bench-2"
-                                << "failed: taken over" << false;
-    QTest::newRow("interrupted") << int(Status::Interrupted) << none << ""
-                                 << "interrupted" << false;
-    QTest::newRow("not reached") << int(Status::NotReached) << none << "the run was stopped"
-                                 << "not reached" << false;
-    QTest::newRow("done already") << int(Status::AlreadyDone) << none
-                                  << "verified by bench-2 on 02:00:00:00:00:01"
+    QTest::newRow("a write read back otherwise") << job << facts(E::Differs, [](WriteResult &r) {
+        r.differences = {{ModuleField::Ip, "10.0.0.1", "10.0.0.9"},
+                         {ModuleField::Mask, "255.255.255.0", ""}};
+    }) << "differs: ip, mask" << false;
+    QTest::newRow("refused") << job << facts(E::Refused) << "failed: refused" << false;
+    QTest::newRow("not recorded") << job << facts(E::Done, [](WriteResult &r) {
+        r.kept = {{WriteResult::Keeper::Record, false, "disk full"}};
+    }) << "failed: not recorded" << false;
+    QTest::newRow("taken over") << job << facts(E::Abandoned) << "failed: taken over" << false;
+    QTest::newRow("interrupted") << job << facts(E::Interrupted) << "interrupted" << false;
+    QTest::newRow("not reached") << "not reached" << facts(E::Interrupted) << "not reached"
+                                 << false;
+    QTest::newRow("done already") << "done already" << facts(E::Interrupted)
                                   << "done already: verified by bench-2 on 02:00:00:00:00:01"
                                   << false;
     // The same words in Russian, as the state column always said them.
-    QTest::newRow("verified, in Russian") << int(Status::Verified) << none << ""
-                                          << "проверено" << true;
-    QTest::newRow("refused, in Russian")
-        << int(Status::Failed) << int(Failure::Refused) << "the module refused ip"
-        << "ошибка: отказ" << true;
-    QTest::newRow("interrupted, in Russian") << int(Status::Interrupted) << none << ""
-                                             << "прервано" << true;
-    QTest::newRow("done already, in Russian") << int(Status::AlreadyDone) << none << "bench-2"
-                                              << "уже сделано: bench-2" << true;
+    QTest::newRow("verified, in Russian") << job << facts(E::Done) << "проверено" << true;
+    QTest::newRow("refused, in Russian") << job << facts(E::Refused) << "ошибка: отказ" << true;
+    QTest::newRow("interrupted, in Russian") << job << facts(E::Interrupted) << "прервано" << true;
+    QTest::newRow("done already, in Russian")
+        << "done already" << facts(E::Interrupted)
+        << "уже сделано: verified by bench-2 on 02:00:00:00:00:01" << true;
 }
 
 void SiteTest::stateShowsTheEnginesWords()
 {
     // The window words no status itself: its state cell shows the
-    // outcome's own short line.
-    QFETCH(int, status);
-    QFETCH(int, failure);
-    QFETCH(QString, reason);
+    // outcome's own short line, as the run hands it to the model.
+    QFETCH(QString, begun);
+    QFETCH(WriteResult, facts);
     QFETCH(QString, shown);
     QFETCH(bool, russian);
     if (russian)
         QVERIFY(installSiteTranslation(QLocale(QLocale::Russian, QLocale::Russia)));
     const auto english = qScopeGuard(
         [] { installSiteTranslation(QLocale(QLocale::English, QLocale::UnitedStates)); });
-    RowOutcome outcome;
-    outcome.status = RowOutcome::Status(status);
-    outcome.failure = RowOutcome::Failure(failure);
-    outcome.reason = reason;
-    if (outcome.status == RowOutcome::Status::Differs)
-        outcome.differences = {{ModuleField::Ip, "10.0.0.1", "10.0.0.9"},
-                               {ModuleField::Mask, "255.255.255.0", ""}};
+    const RowOutcome outcome =
+        begun == "not reached" ? RowOutcome::notReached(facts, "the run was stopped", 4)
+        : begun == "done already"
+            ? RowOutcome::alreadyDone(facts, "verified by bench-2 on 02:00:00:00:00:01")
+            : RowOutcome::of(facts);
     PlanModel model;
     model.plan()->setPlanRows({{"/dev/a", "10.0.0.1"}});
     model.states()->setProgress(0, finishedProgress(outcome));
-    QCOMPARE(outcome.shortLine(), shown);
     QCOMPARE(model.index(0, PlanModel::StateColumn).data().toString(), shown);
     QVERIFY(isFinal(model.states()->progress(0).stage));
 }

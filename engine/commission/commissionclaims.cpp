@@ -16,30 +16,33 @@ constexpr qint64 retryMaxMs = 2000;
 constexpr int settleEveryMs = 2000;
 } // namespace
 
-CommissionClaims::CommissionClaims(RegisterDesk *desk, const QList<siteregister::PlannedRow> &rows,
+CommissionClaims::CommissionClaims(RegisterDesk *desk, const QList<commissionplan::Row> &plan,
                                    Waiting waiting, const QString &replaces, QObject *parent)
-    : QObject(parent), desk(desk), rows(rows), waiting(std::move(waiting)), replaces(replaces)
+    : QObject(parent), desk(desk), plan(plan), waiting(std::move(waiting)), replaces(replaces)
 {
+    for (const commissionplan::Row &row : plan)
+        rows << siteregister::PlannedRow{row.row, row.port, row.values};
 }
 
 CommissionClaims::~CommissionClaims() = default;
 
 // A commissioning run's row, not an audit's: audits claim nothing.
-RowOutcome CommissionClaims::outcomeOf(Settled how, const QString &words)
+RowOutcome CommissionClaims::outcomeOf(int index, Settled how, const QString &words) const
 {
+    const WriteResult meant = commissionplan::meaning(plan.at(index), false);
     switch (how) {
     case Settled::Done:
-        return RowOutcome::alreadyDone(false, words);
+        return RowOutcome::alreadyDone(meant, words);
     case Settled::Blocked:
         break;
     case Settled::Unavailable:
-        return RowOutcome::registerUnavailable(false, words);
+        return RowOutcome::registerUnavailable(meant, words);
     }
     WriteResult::Admission stop;
     stop.verdict = WriteResult::Admission::Verdict::Stop;
     stop.refusal = WriteResult::Admission::Refusal::Held;
     stop.words = words;
-    return RowOutcome::refused(false, stop);
+    return RowOutcome::refused(meant, stop);
 }
 
 CommissionClaims::Lane &CommissionClaims::lane(int id)
@@ -101,7 +104,8 @@ void CommissionClaims::settleDone(const QList<siteregister::RowStanding> &standi
         for (int index = 0; index < rows.size(); ++index) {
             // The row being chosen or written is left to its claim.
             if (rows.at(index).row == s.row && claims.count(index) == 0)
-                emit settled(index, outcomeOf(Settled::Done, siteregister::doneText(s.module)));
+                emit settled(index,
+                             outcomeOf(index, Settled::Done, siteregister::doneText(s.module)));
         }
     }
 }
@@ -208,8 +212,8 @@ void CommissionClaims::tryFrom(int id, int position, qint64 retryMs)
             return;
         }
         case ClaimEntry::State::Done:
-            emit claims->settled(index,
-                                 outcomeOf(Settled::Done, siteregister::claimDoneText(claim)));
+            emit claims->settled(
+                index, claims->outcomeOf(index, Settled::Done, siteregister::claimDoneText(claim)));
             break;
         case ClaimEntry::State::HeldByOther: {
             const QString words = siteregister::claimHeldText(claim);
@@ -221,14 +225,14 @@ void CommissionClaims::tryFrom(int id, int position, qint64 retryMs)
             return;
         }
         case ClaimEntry::State::Blocked:
-            emit claims->settled(
-                index, outcomeOf(Settled::Blocked, siteregister::claimBlockedText(claim)));
+            emit claims->settled(index, claims->outcomeOf(index, Settled::Blocked,
+                                                          siteregister::claimBlockedText(claim)));
             break;
         case ClaimEntry::State::Free:
         case ClaimEntry::State::Failed:
             // Nothing is written to a row the register cannot be asked
             // about: it fails with the reason.
-            emit claims->settled(index, outcomeOf(Settled::Unavailable, error));
+            emit claims->settled(index, claims->outcomeOf(index, Settled::Unavailable, error));
             break;
         }
         claims->tryFrom(id, 0, retryMs);

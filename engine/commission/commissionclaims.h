@@ -1,6 +1,7 @@
 #ifndef COMMISSIONCLAIMS_H
 #define COMMISSIONCLAIMS_H
 
+#include "engine/commission/commissionplan.h"
 #include "engine/jobs/rowoutcome.h"
 #include "engine/register/registerentries.h"
 
@@ -37,13 +38,11 @@ public:
     // The rows of a lane not begun yet, in the order to try them.
     using Waiting = std::function<QList<int>(int lane)>;
 
-    // `rows`: every row of the run by its index, as the register knows
-    // rows: plan row, port, planned values. A replacement (`replaces`: the
+    // `plan`: every row of the run by its index. A replacement (`replaces`: the
     // old module's MAC) claims the old module and the address, not the
     // plan's row, which is the old module's until the new one is verified.
-    CommissionClaims(RegisterDesk *desk, const QList<siteregister::PlannedRow> &rows,
-                     Waiting waiting, const QString &replaces = QString(),
-                     QObject *parent = nullptr);
+    CommissionClaims(RegisterDesk *desk, const QList<commissionplan::Row> &plan, Waiting waiting,
+                     const QString &replaces = QString(), QObject *parent = nullptr);
     ~CommissionClaims() override;
 
     // The rows done already, settled before the lanes start (none for a
@@ -90,12 +89,14 @@ private:
         bool ended = false;
     };
     enum class Settled { Done, Blocked, Unavailable };
-    static RowOutcome outcomeOf(Settled how, const QString &words);
+    RowOutcome outcomeOf(int index, Settled how, const QString &words) const;
     Lane &lane(int id);
     void tryFrom(int lane, int position, qint64 retryMs);
     void settleDone(const QList<siteregister::RowStanding> &standing);
 
     RegisterDesk *desk;
+    QList<commissionplan::Row> plan;
+    // The same as the register knows rows: plan row, port, planned values.
     QList<siteregister::PlannedRow> rows;
     Waiting waiting;
     QString replaces;

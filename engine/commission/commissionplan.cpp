@@ -2,6 +2,7 @@
 
 #include "engine/bus/busreport.h"
 #include "engine/commission/commissionplan_p.h"
+#include "engine/jobs/writeresult.h"
 
 #include <QCryptographicHash>
 #include <QFile>
@@ -320,6 +321,17 @@ QStringList columns()
         names << parameters::fieldKey(field);
     names << busIdsColumn;
     return names;
+}
+
+WriteResult meaning(const Row &row, bool audit)
+{
+    WriteResult meant;
+    meant.audit = audit;
+    meant.port = row.port;
+    meant.planRow = row.row;
+    meant.planned = row.values;
+    meant.busUnits = row.busIds;
+    return meant;
 }
 
 } // namespace commissionplan

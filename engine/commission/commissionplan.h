@@ -9,6 +9,8 @@
 #include <QPair>
 #include <QString>
 
+struct WriteResult;
+
 // A site's commissioning plan: a CSV file (RFC 4180, UTF-8, optional BOM,
 // "," or ";" as separator, told from the header line) with one row per
 // module. The header names the columns: "port" is required, the others are
@@ -29,6 +31,10 @@ struct Row {
     parameters::Values values; // the values to write, base values included
     QList<int> busIds;         // the devices that must answer on its bus, in order
 };
+
+// What a row means to a job that writes (or audits) it, before anything is
+// done: its port, its number, its values and its bus.
+WriteResult meaning(const Row &row, bool audit);
 
 // Something wrong with the plan. `row` 0 means the base values, an empty
 // `column` the whole row. `subject` and `field` say which cell, for a table

@@ -60,13 +60,13 @@ QString line(const Row &row)
 Row rowOf(const RowOutcome &outcome)
 {
     Row row;
-    row.time = outcome.time.isEmpty() ? timestamp() : outcome.time;
-    row.port = outcome.port;
+    row.time = outcome.result().endedAt.isEmpty() ? timestamp() : outcome.result().endedAt;
+    row.port = outcome.result().port;
     row.values = outcome.recordValues();
     row.result = outcome.recordResult();
-    row.planRow = outcome.planRow;
-    row.planned = outcome.planned;
-    row.busIds = unitlist::compact(outcome.busUnits);
+    row.planRow = outcome.result().planRow;
+    row.planned = outcome.result().planned;
+    row.busIds = unitlist::compact(outcome.result().busUnits);
     row.bus = outcome.busRecord();
     return row;
 }

@@ -79,9 +79,9 @@ void CommissionRun::start()
         return;
     }
     if (claimsKept()) {
-        QList<siteregister::PlannedRow> planned;
+        QList<commissionplan::Row> planned;
         for (const RowState &row : rows)
-            planned << siteregister::PlannedRow{row.plan.row, row.plan.port, row.plan.values};
+            planned << row.plan;
         claims = std::make_unique<CommissionClaims>(
             registerDesk, planned, [this](int lane) { return waitingRows(lane); }, replacesMac);
         connect(claims.get(), &CommissionClaims::taken, this, &CommissionRun::onTaken);
@@ -169,7 +169,7 @@ void CommissionRun::onSettled(int index, const RowOutcome &outcome)
     const int position = lane ? int(lane->rows.indexOf(index)) : -1;
     if (!lane || position < lane->next)
         return;
-    rows.at(size_t(index)).settled = outcome;
+    rows.at(size_t(index)).settled.emplace(outcome);
     lane->rows.move(position, lane->next);
     ++lane->next;
     emit rowSettled(index);
@@ -264,15 +264,16 @@ void CommissionRun::onRowFinished(Lane *lane, int index)
     // A row the register did not take (its port refused, the register
     // failed) frees its claims; one it took ended them.
     if (claims) {
-        const WriteResult::Kept *kept = job->writeResult().keptBy(WriteResult::Keeper::Register);
+        const WriteResult::Kept *kept = job->outcome().inRegister();
         claims->ended(index, kept && kept->kept);
     }
-    const QString mac = job->readBackMac();
+    const WriteResult &facts = job->outcome().result();
+    const QString mac = facts.readBack.mac();
     if (!mac.isEmpty() && !commissioned.contains(mac))
         commissioned.insert(mac, index);
     // The module still on the port is the one just done: it is not news
     // that it answers, until it has been away.
-    lane->lastDone = mac.isEmpty() ? job->identifiedMac() : mac;
+    lane->lastDone = mac.isEmpty() ? facts.identifiedMac : mac;
     emit rowFinished(index);
     if (lane->next < lane->rows.size() && !interrupted)
         awaitModule(lane);
@@ -419,16 +420,10 @@ RowOutcome CommissionRun::outcome(int index) const
 {
     if (const WriteJob *j = job(index))
         return j->outcome();
-    const commissionplan::Row &plan = row(index);
     const RowState &state = rows.at(size_t(index));
-    RowOutcome o = state.settled
-                       ? *state.settled
-                       : RowOutcome::notReached(audit, notReached(index), int(JobResult::NoAnswer));
-    o.port = plan.port;
-    o.planRow = plan.row;
-    o.planned = plan.values;
-    o.busUnits = plan.busIds;
-    return o;
+    return state.settled ? *state.settled
+                         : RowOutcome::notReached(commissionplan::meaning(row(index), audit),
+                                                  notReached(index), int(JobResult::NoAnswer));
 }
 
 int CommissionRun::rowExitCode(int index) const

@@ -81,10 +81,10 @@ WriteJob::Keep keeper(RegisterDesk *desk, const Row &row)
             return;
         }
         RowEntry entry;
-        entry.time = o.time;
-        entry.planRow = o.planRow;
-        entry.port = o.port;
-        entry.planned = o.planned;
+        entry.time = o.result().endedAt;
+        entry.planRow = o.result().planRow;
+        entry.port = o.result().port;
+        entry.planned = o.result().planned;
         entry.values = o.recordValues();
         entry.result = o.recordResult();
         entry.replaces = row.replaces;
@@ -101,8 +101,7 @@ WriteJob::Keep keeper(RegisterDesk *desk, const Row &row)
 
 void attach(RegisterDesk *desk, WriteJob *job, const Row &row)
 {
-    if (!job->isAudit())
-        job->setAdmission(admission(desk, row));
+    job->setAdmission(admission(desk, row));
     job->addKeeper(WriteJob::Keeper::Register, keeper(desk, row));
 }
 

@@ -32,8 +32,8 @@ struct Row {
 WriteJob::Admit admission(RegisterDesk *desk, const Row &row);
 // The register keeping the row, before the record.
 WriteJob::Keep keeper(RegisterDesk *desk, const Row &row);
-// Both, for a job with no gate of its own; an audit's job gets the keeper
-// only (an audit writes nothing).
+// Both, for a write with no gate of its own (an audit writes nothing: its
+// job takes the keeper alone).
 void attach(RegisterDesk *desk, WriteJob *job, const Row &row);
 
 // A run's own rule for an identified module (a refusal in words, or empty:

@@ -7,6 +7,8 @@
 #include <QCoreApplication>
 #include <QMap>
 
+#include <vector>
+
 namespace runsummary
 {
 
@@ -21,12 +23,12 @@ struct SummaryText {
 
 QStringList table(const CommissionRun &run)
 {
-    QList<RowOutcome> outcomes;
+    std::vector<RowOutcome> outcomes;
     // A column for the record when one is kept: which rows it took.
     bool keepsRecord = false;
     for (int i = 0; i < run.rowCount(); ++i) {
-        outcomes << run.outcome(i);
-        keepsRecord = keepsRecord || outcomes.last().keepsRecord;
+        outcomes.push_back(run.outcome(i));
+        keepsRecord = keepsRecord || outcomes.back().record();
     }
     QList<QStringList> cells{{SummaryText::tr("row"), SummaryText::tr("port"),
                               SummaryText::tr("module"), SummaryText::tr("MAC"),
@@ -36,8 +38,8 @@ QStringList table(const CommissionRun &run)
     QMap<QString, int> counts;
     for (int i = 0; i < run.rowCount(); ++i) {
         const commissionplan::Row &row = run.row(i);
-        const RowOutcome &outcome = outcomes.at(i);
-        const parameters::Values &id = outcome.identity;
+        const RowOutcome &outcome = outcomes.at(size_t(i));
+        const parameters::Values &id = outcome.result().identity;
         ++counts[outcome.statusWord()];
         cells << QStringList{QString::number(row.row),          row.port,
                              id.value(ModuleField::Name),       id.value(ModuleField::Mac),
@@ -46,8 +48,9 @@ QStringList table(const CommissionRun &run)
             cells.last().insert(5, outcome.status == RowOutcome::Status::NotReached ||
                                            outcome.status == RowOutcome::Status::AlreadyDone
                                        ? QStringLiteral("-")
-                                   : outcome.recorded ? SummaryText::tr("yes")
-                                                      : SummaryText::tr("NO"));
+                                   : outcome.record() && outcome.record()->kept
+                                       ? SummaryText::tr("yes")
+                                       : SummaryText::tr("NO"));
     }
     QStringList counted;
     for (const QString &state : RowOutcome::statusWords(run.isAudit()))

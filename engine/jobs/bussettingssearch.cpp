@@ -85,9 +85,7 @@ void BusSettingsSearch::interrupt()
         return;
     const bool writing = writer && !writer->isFinished();
     if (writing)
-        interruptedWrite = text({writer->written().value(ModuleField::Speed),
-                                 writer->written().value(ModuleField::Parity)},
-                                oldStopBits);
+        interruptedWrite = text(writerSetting, oldStopBits);
     end(Outcome::Interrupted, tr("interrupted"));
     if (writing)
         writer->interrupt();
@@ -247,9 +245,10 @@ void BusSettingsSearch::nextTry()
         t.writeMs = int(writeClock.elapsed());
         t.writeResult = writer->result();
         t.writeError = writer->error();
-        t.verified = writer->result() == JobResult::Done && writer->verified();
+        const RowOutcome &outcome = writer->outcome();
+        t.verified = outcome.status == RowOutcome::Status::Verified;
         if (t.verified)
-            lastReadBack = writer->readBack().values;
+            lastReadBack = outcome.result().readBack.values;
         else if (scan && !scan->isFinished())
             scan->stop(); // a probe of settings not verified does not count
         consoleDone = true;
@@ -264,6 +263,7 @@ void BusSettingsSearch::nextTry()
 void BusSettingsSearch::write(const Setting &setting, std::function<void()> then)
 {
     retire(writer);
+    writerSetting = setting;
     writer = std::make_unique<WriteJob>(config.consolePort,
                                         parameters::Values{{ModuleField::Speed, setting.speed},
                                                            {ModuleField::Parity, setting.parity}},
@@ -303,7 +303,7 @@ void BusSettingsSearch::restore(Outcome why)
         scan->stop();
     emit restoringSettings(text(old, oldStopBits));
     write(old, [this, why] {
-        if (writer->result() == JobResult::Done && writer->verified()) {
+        if (writer->outcome().status == RowOutcome::Status::Verified) {
             restoredVerified = true;
             end(why, failure, failedExit);
             return;

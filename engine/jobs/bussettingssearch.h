@@ -132,6 +132,7 @@ private:
     QList<Setting> queue;
     QList<Try> done;
     Setting old;
+    Setting writerSetting; // what the writer writes
     QString oldStopBits;
     QString moduleMac;
     QElapsedTimer clock;

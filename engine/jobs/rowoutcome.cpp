@@ -36,41 +36,7 @@ parameters::Values recordValuesOf(const WriteResult &r)
 
 RowOutcome RowOutcome::of(const WriteResult &r)
 {
-    RowOutcome o;
-    o.audit = r.audit;
-    o.verifies = r.verify;
-    o.port = r.port;
-    o.planRow = r.planRow;
-    o.planned = r.planned;
-    o.identity = r.identity;
-    o.identifiedMac = r.identifiedMac;
-    o.accepted = r.accepted;
-    o.acceptedCount = r.accepted.size();
-    o.resetSent = r.resetSent;
-    o.readBack = r.readBack;
-    o.differences = r.differences;
-    if (const WriteResult::Kept *record = r.keptBy(WriteResult::Keeper::Record)) {
-        o.keepsRecord = true;
-        o.recorded = record->kept;
-        o.recordError = record->error;
-    }
-    o.time = r.endedAt;
-    if (const WriteResult::Kept *reg = r.keptBy(WriteResult::Keeper::Register)) {
-        o.keepsRegister = true;
-        o.registered = reg->kept;
-        o.registerError = reg->error;
-    }
-    using Verdict = WriteResult::Admission::Verdict;
-    o.unchanged = r.admission.verdict == Verdict::Unchanged;
-    o.unchangedOf = o.unchanged ? r.admission.words : QString();
-    o.rewriteOf = r.admission.verdict == Verdict::Write ? r.admission.words : QString();
-    o.permissionDenied = r.permissionDenied;
-    o.reachChecked = r.reachChecked;
-    o.reachTarget = r.reachTarget;
-    o.reach = r.reach;
-    o.busUnits = r.busUnits;
-    o.busChecked = r.busChecked;
-    o.bus = r.bus;
+    RowOutcome o(r);
     o.recordCells = recordValuesOf(r);
 
     // The judgement, one ending at a time: status, failure, exit code, the
@@ -92,18 +58,18 @@ RowOutcome RowOutcome::of(const WriteResult &r)
         o.recordText = o.status == Status::Unverified ? QStringLiteral("unverified")
                        : r.audit                      ? QStringLiteral("matches")
                                                       : QStringLiteral("verified");
-        if (o.unchanged)
+        if (o.unchanged())
             o.recordText = QStringLiteral("verified, not rewritten");
-        if (o.keepsRegister && !o.registered) {
+        if (o.inRegister() && !o.inRegister()->kept) {
             // The module is right, but the register lacks its row: a later
             // run would not know it. The record says so, as the screen does.
             o.status = Status::Failed;
             o.failure = Failure::NotRegistered;
             o.exitCode = int(JobResult::RegisterFailed);
             o.reason = tr("%1 on the module, but the register lacks its row: %2")
-                           .arg(r.audit ? tr("matches") : tr("verified"), o.registerError);
+                           .arg(r.audit ? tr("matches") : tr("verified"), o.registerError());
             o.recordText += QStringLiteral(", not in the register");
-        } else if (o.keepsRecord && !o.recorded) {
+        } else if (o.record() && !o.record()->kept) {
             // The module is right, but its row is not in the record: the
             // record and the screen must say the same.
             o.status = Status::Failed;
@@ -291,14 +257,14 @@ RowOutcome RowOutcome::of(const WriteResult &r)
         // Verified counts only where it is kept: a row the register did not
         // take is right on the module, not verified.
         o.onModule = compared;
-        o.verified = compared && !(o.keepsRegister && !o.registered);
+        o.verified = compared && !(o.inRegister() && !o.inRegister()->kept);
     }
     if (compared || r.ending == Ending::Differs)
         o.matches = compared;
     o.wentThrough = compared || r.ending == Ending::Differs || r.ending == Ending::OtherModule;
     o.moduleRight = r.ending == Ending::Done;
     o.readBackShown =
-        r.readBack.answered > 0 && (r.audit || o.unchanged || (r.verify && r.resetSent));
+        r.readBack.answered > 0 && (r.audit || o.unchanged() || (r.verify && r.resetSent));
     if (o.readBackShown && !r.audit) {
         for (const ModuleField field : r.accepted) {
             if (r.readBack.values.value(field) != r.planned.value(field))
@@ -311,18 +277,15 @@ RowOutcome RowOutcome::of(const WriteResult &r)
         !r.audit && !r.resetSent &&
         (o.status == Status::Interrupted || o.failure == Failure::Refused ||
          o.failure == Failure::ClaimLost || (o.failure == Failure::NoAnswer && !r.sent.isEmpty()));
-    if (!r.resetSent)
-        o.sentBeforeStop = r.sent;
-    if (o.stoppedBeforeRestart && !o.sentBeforeStop.isEmpty())
+    if (o.stoppedBeforeRestart && !o.sentBeforeStop().isEmpty())
         o.recordText += QStringLiteral(" after sending %1; no restart was sent")
-                            .arg(parameters::fieldKeys(o.sentBeforeStop));
+                            .arg(parameters::fieldKeys(o.sentBeforeStop()));
     return o;
 }
 
-RowOutcome RowOutcome::notReached(bool audit, const QString &reason, int exitCode)
+RowOutcome RowOutcome::notReached(const WriteResult &meant, const QString &reason, int exitCode)
 {
-    RowOutcome o;
-    o.audit = audit;
+    RowOutcome o(meant);
     o.status = Status::NotReached;
     o.reason = reason;
     o.exitCode = exitCode;
@@ -330,31 +293,40 @@ RowOutcome RowOutcome::notReached(bool audit, const QString &reason, int exitCod
     return o;
 }
 
-RowOutcome RowOutcome::alreadyDone(bool audit, const QString &reason)
+RowOutcome RowOutcome::alreadyDone(const WriteResult &meant, const QString &reason)
 {
-    RowOutcome o = notReached(audit, reason, 0);
+    RowOutcome o = notReached(meant, reason, 0);
     o.status = Status::AlreadyDone;
     o.recordText = QStringLiteral("done already");
     return o;
 }
 
-RowOutcome RowOutcome::registerUnavailable(bool audit, const QString &reason)
+RowOutcome RowOutcome::registerUnavailable(const WriteResult &meant, const QString &reason)
 {
     WriteResult::Admission stop;
     stop.verdict = WriteResult::Admission::Verdict::Stop;
     stop.refusal = WriteResult::Admission::Refusal::Unanswered;
     stop.words = reason;
-    return refused(audit, stop);
+    return refused(meant, stop);
 }
 
-RowOutcome RowOutcome::refused(bool audit, const WriteResult::Admission &stop)
+RowOutcome RowOutcome::refused(const WriteResult &meant, const WriteResult::Admission &stop)
 {
-    WriteResult r;
-    r.audit = audit;
+    WriteResult r = meant;
     r.ending = Ending::NotAdmitted;
     r.admission = stop;
     r.detail = stop.words;
     return of(r);
+}
+
+QString RowOutcome::recordError() const
+{
+    return record() && !record()->kept ? record()->error : QString();
+}
+
+QString RowOutcome::registerError() const
+{
+    return inRegister() && !inRegister()->kept ? inRegister()->error : QString();
 }
 
 int RowOutcome::reachExitCode(const QList<ReachCheck::Outcome> &outcomes, bool interrupted,

@@ -12,7 +12,8 @@
 #include <optional>
 
 // What a write, or a row of a commissioning run or an audit, came to:
-// judged here once from the job's facts (WriteResult), and said here once.
+// judged here once from the job's facts (WriteResult), which it holds as
+// they were (result()) and never copies, and said here once.
 // ordan-cli prints it (text and JSON), the site window shows it, the record
 // keeps it; none of them judges a job or words its outcome by itself. The
 // sentences are translatable (ordan-cli loads no translation: it stays
@@ -55,46 +56,31 @@ public:
     // A write or an audit of one module, finished.
     static RowOutcome of(const WriteResult &result);
     // A row that was never begun, and why (a run's row not reached).
-    static RowOutcome notReached(bool audit, const QString &reason, int exitCode);
+    // `meant`: what the row meant (its port, plan row, values and bus).
+    static RowOutcome notReached(const WriteResult &meant, const QString &reason, int exitCode);
     // A row that was not begun because the register says it is done
     // (`reason`: by whom, when, on which module), or because the register
     // could not be asked for it.
-    static RowOutcome alreadyDone(bool audit, const QString &reason);
-    static RowOutcome registerUnavailable(bool audit, const QString &reason);
+    static RowOutcome alreadyDone(const WriteResult &meant, const QString &reason);
+    static RowOutcome registerUnavailable(const WriteResult &meant, const QString &reason);
     // A row that was not begun because a gate stopped it before its module
     // was identified (`stop`: an address another run holds).
-    static RowOutcome refused(bool audit, const WriteResult::Admission &stop);
+    static RowOutcome refused(const WriteResult &meant, const WriteResult::Admission &stop);
 
+    // The job's facts the row was judged from, as the job found them (for
+    // a row never begun: what it meant, its port, plan row and values).
+    const WriteResult &result() const { return facts; }
+
+    // The judgement.
     Status status = Status::NotReached;
     Failure failure = Failure::None;
-    bool audit = false;
     // Why, in words: the job's failure, or why the row was not reached.
     QString reason;
-    QList<Difference> differences;
     // Written fields whose read-back is not what was written.
     QList<ModuleField> readBackDiffers;
-    // The record: whether one is kept, whether it took the row, and why not.
-    bool keepsRecord = false;
-    bool recorded = false;
-    QString recordError;
-    // The site register: whether one is kept, whether it took the row, and
-    // why not; a module it knew as verified elsewhere, rewritten as asked,
-    // and what it was; a module that already held the planned values,
-    // read and not written, and where it was verified.
-    bool keepsRegister = false;
-    bool registered = false;
-    QString registerError;
-    QString rewriteOf;
-    bool unchanged = false;
-    QString unchangedOf;
-    // The port exists but this user may not open it.
-    bool permissionDenied = false;
     // A write stopped before its restart: the commands the module had been
-    // sent, none of them in effect.
+    // sent (sentBeforeStop()), none of them in effect.
     bool stoppedBeforeRestart = false;
-    QList<ModuleField> sentBeforeStop;
-    bool resetSent = false;
-    int acceptedCount = 0;
     // Every command was taken and the restart not refused: the values
     // written (and read back) make a table.
     bool wentThrough = false;
@@ -110,37 +96,29 @@ public:
     std::optional<bool> verified;
     // "matches" in JSON (an audit): none when nothing was compared.
     std::optional<bool> matches;
-
-    // When the row ended (the record's and the register's time); empty for
-    // a row not begun.
-    QString time;
-    // What was meant: the port, the plan's row (0: a write on its own) and
-    // the values to write (an audit's: the plan's).
-    QString port;
-    int planRow = 0;
-    parameters::Values planned;
-    // The module as it named itself before the first write.
-    parameters::Values identity;
-    QString identifiedMac;
-    // Read back after the restart (or read, in an audit) was asked.
-    bool verifies = true;
-    // The commands the module took, in the order sent.
-    QList<ModuleField> accepted;
-    // What the module answered when read back (or read, in an audit), and
-    // whether the read-back makes a column beside the values written.
-    ModuleReading readBack;
+    // The read-back makes a column beside the values written.
     bool readBackShown = false;
-    // The reach check after the read-back: whether one was made, where
-    // ("10.20.0.31:502") and what it came to.
-    bool reachChecked = false;
-    QString reachTarget;
-    ReachCheck::Result reach;
-    // The devices that must answer on the module's bus (the plan's
-    // bus_ids), and the bus check after the reach check: whether one was
-    // made and what it came to.
-    QList<int> busUnits;
-    bool busChecked = false;
-    BusReport bus;
+
+    // What the keepers did with the row: the record's and the register's
+    // answers (none when that keeper is not kept), and why not.
+    const WriteResult::Kept *record() const { return facts.keptBy(WriteResult::Keeper::Record); }
+    const WriteResult::Kept *inRegister() const
+    {
+        return facts.keptBy(WriteResult::Keeper::Register);
+    }
+    QString recordError() const;
+    QString registerError() const;
+    // The register knew the module at every planned value: read, not
+    // written.
+    bool unchanged() const
+    {
+        return facts.admission.verdict == WriteResult::Admission::Verdict::Unchanged;
+    }
+    // The commands sent before the job stopped short of its restart.
+    QList<ModuleField> sentBeforeStop() const
+    {
+        return facts.resetSent ? QList<ModuleField>() : facts.sent;
+    }
 
     // The row counts as done right (verified, or matches in an audit).
     bool isSuccess() const { return status == Status::Verified || status == Status::Matches; }
@@ -202,6 +180,9 @@ public:
                              bool recordFailed = false);
 
 private:
+    explicit RowOutcome(const WriteResult &judged) : facts(judged) {}
+
+    const WriteResult facts;
     QString recordText;
     parameters::Values recordCells;
 };

@@ -16,7 +16,7 @@ QString RowOutcome::statusWord() const
     case Status::Matches:
         return QStringLiteral("matches");
     case Status::Differs:
-        return audit ? QStringLiteral("differs") : QStringLiteral("failed");
+        return facts.audit ? QStringLiteral("differs") : QStringLiteral("failed");
     case Status::Failed:
     case Status::Interrupted:
         return QStringLiteral("failed");
@@ -40,9 +40,9 @@ QString RowOutcome::moduleWord() const
 {
     if (!moduleRight)
         return QString();
-    return !verified && !audit ? QStringLiteral("unverified")
-           : audit             ? QStringLiteral("matches")
-                               : QStringLiteral("verified");
+    return !verified && !facts.audit ? QStringLiteral("unverified")
+           : facts.audit             ? QStringLiteral("matches")
+                                     : QStringLiteral("verified");
 }
 
 QString RowOutcome::failureWord() const
@@ -107,9 +107,9 @@ QString RowOutcome::line() const
     QString word = statusText(statusWord());
     if (status == Status::NotReached || status == Status::AlreadyDone)
         return word + QStringLiteral(": ") + reason;
-    if (status == Status::Differs && audit) {
+    if (status == Status::Differs && facts.audit) {
         QStringList parts;
-        for (const Difference &d : differences)
+        for (const Difference &d : facts.differences)
             parts << tr("%1 planned %2, module has %3")
                          .arg(fieldName(d.field), d.expected,
                               d.read.isEmpty() ? tr("(missing)") : d.read);
@@ -122,10 +122,10 @@ QString RowOutcome::line() const
     if (failure == Failure::NotRecorded && reason.isEmpty())
         return word + QStringLiteral(": ") +
                tr("%1 on the module, but the record lacks its row (%2)")
-                   .arg(audit ? tr("matches") : tr("verified"), recordError);
+                   .arg(facts.audit ? tr("matches") : tr("verified"), recordError());
     // A failed row the register did not take either: both said.
-    if (!registerError.isEmpty() && failure != Failure::NotRegistered)
-        return word + QStringLiteral(": ") + reason + QStringLiteral(" (") + registerError +
+    if (!registerError().isEmpty() && failure != Failure::NotRegistered)
+        return word + QStringLiteral(": ") + reason + QStringLiteral(" (") + registerError() +
                QLatin1Char(')');
     return word + QStringLiteral(": ") + reason;
 }
@@ -143,7 +143,7 @@ QString RowOutcome::shortLine() const
         return statusText(statusWord());
     case Status::Differs: {
         QList<ModuleField> fields;
-        for (const Difference &d : differences)
+        for (const Difference &d : facts.differences)
             fields << d.field;
         return with(statusText(QStringLiteral("differs")), fieldNames(fields));
     }
@@ -163,32 +163,32 @@ QString RowOutcome::detail() const
     QString text;
     switch (status) {
     case Status::Verified:
-        text = unchanged ? tr("the planned values, read back")
-                         : tr("%n parameter(s) as planned", "", acceptedCount);
+        text = unchanged() ? tr("the planned values, read back")
+                           : tr("%n parameter(s) as planned", "", int(facts.accepted.size()));
         if (!registerNote().isEmpty())
             text += QStringLiteral("; ") + registerNote();
         break;
     case Status::Unverified:
-        text = tr("%n parameter(s) written, not read back", "", acceptedCount);
+        text = tr("%n parameter(s) written, not read back", "", int(facts.accepted.size()));
         break;
     case Status::Matches:
         text = tr("the module holds the planned values");
         break;
     case Status::Differs:
-        for (const Difference &d : differences) {
+        for (const Difference &d : facts.differences) {
             const QString read = d.read.isEmpty() ? tr("(missing)") : d.read;
-            differing << (audit ? tr("%1: planned %2, the module has %3")
-                                : tr("%1: written %2, read %3"))
+            differing << (facts.audit ? tr("%1: planned %2, the module has %3")
+                                      : tr("%1: written %2, read %3"))
                              .arg(fieldName(d.field), d.expected, read);
         }
         text = differing.join(QLatin1String("; "));
         break;
     case Status::Interrupted:
-        if (resetSent)
+        if (facts.resetSent)
             text = tr("stopped after the restart command");
-        else if (!sentBeforeStop.isEmpty())
-            text =
-                tr("stopped after sending %1; no restart was sent").arg(fieldNames(sentBeforeStop));
+        else if (!sentBeforeStop().isEmpty())
+            text = tr("stopped after sending %1; no restart was sent")
+                       .arg(fieldNames(sentBeforeStop()));
         else
             text = tr("stopped before anything was written");
         break;
@@ -201,40 +201,42 @@ QString RowOutcome::detail() const
             text = tr("the module is right, but the record lacks its row");
         else
             text = reason;
-        if (failure == Failure::PortNotOpened && permissionDenied)
+        if (failure == Failure::PortNotOpened && facts.permissionDenied)
             text += tr(" (not allowed to use the port: add yourself to the group that owns "
                        "it, usually dialout, then log in again; or another program holds it)");
         // A write stopped on its way (the module unplugged, a command
         // refused): what the module had been sent, as a stop says it.
-        if (stoppedBeforeRestart && !sentBeforeStop.isEmpty())
+        if (stoppedBeforeRestart && !sentBeforeStop().isEmpty())
             text = tr("%1; already sent %2, no restart was sent")
-                       .arg(text, fieldNames(sentBeforeStop));
+                       .arg(text, fieldNames(sentBeforeStop()));
         break;
     }
-    if (!registerError.isEmpty() && failure != Failure::NotRegistered)
-        text += QStringLiteral(" (") + registerError + QLatin1Char(')');
-    if (!recordError.isEmpty())
-        text += QStringLiteral(" (") + recordError + QLatin1Char(')');
+    if (!registerError().isEmpty() && failure != Failure::NotRegistered)
+        text += QStringLiteral(" (") + registerError() + QLatin1Char(')');
+    if (!recordError().isEmpty())
+        text += QStringLiteral(" (") + recordError() + QLatin1Char(')');
     return text;
 }
 
 QString RowOutcome::registerNote() const
 {
-    if (unchanged)
-        return tr("not rewritten: it already held the planned values, %1").arg(unchangedOf);
-    if (!rewriteOf.isEmpty())
-        return tr("rewritten: %1").arg(rewriteOf);
+    if (unchanged())
+        return tr("not rewritten: it already held the planned values, %1")
+            .arg(facts.admission.words);
+    if (facts.admission.verdict == WriteResult::Admission::Verdict::Write &&
+        !facts.admission.words.isEmpty())
+        return tr("rewritten: %1").arg(facts.admission.words);
     return QString();
 }
 
 QString RowOutcome::busDetail() const
 {
-    return busChecked ? bus.outcomeWords(true) : QString();
+    return facts.busChecked ? facts.bus.outcomeWords(true) : QString();
 }
 
 QString RowOutcome::busRecord() const
 {
-    return busChecked ? bus.outcomeWords() : QString();
+    return facts.busChecked ? facts.bus.outcomeWords() : QString();
 }
 
 QString RowOutcome::fieldName(ModuleField field)

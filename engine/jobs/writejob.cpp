@@ -20,6 +20,7 @@ WriteJob::WriteJob(const QString &port, const parameters::Values &values,
     facts.port = port;
     facts.planned = values;
     facts.restartTimeoutMs = settings.restartTimeoutMs;
+    judged.emplace(RowOutcome::notReached(facts, QString(), int(JobResult::Interrupted)));
 }
 
 void WriteJob::start()
@@ -364,27 +365,35 @@ void WriteJob::end(Ending how)
     console.close();
     facts.ending = how;
     facts.endedAt = TraceLog::timestamp();
+    settle();
     // A job refused its port by another run was refused before it began:
     // like a run refused so, it leaves its keepers as they were.
     keep(how == Ending::PortInUse ? int(keepers.size()) : 0);
+}
+
+void WriteJob::settle()
+{
+    judged.emplace(RowOutcome::of(facts));
 }
 
 void WriteJob::keep(int next)
 {
     if (next == keepers.size()) {
         // Finished: the words of its end are the outcome's.
-        const RowOutcome o = outcome();
-        finish(JobResult(o.exitCode), o.reason);
+        finish(JobResult(judged->exitCode), judged->reason);
         return;
     }
     // The row counts as finished once each keeper has it (or said why
     // not), in order: a keeper is told what the ones before it did.
     const KeeperEntry &keeper = keepers.at(next);
     const QPointer<WriteJob> self(this);
-    keeper.keep(outcome(), [self, next, who = keeper.who](bool kept, const QString &error) {
+    // The keeper's own copy: its answer judges the row anew.
+    const RowOutcome now = *judged;
+    keeper.keep(now, [self, next, who = keeper.who](bool kept, const QString &error) {
         if (!self)
             return;
         self->facts.kept.append({who, kept, kept ? QString() : error});
+        self->settle();
         self->keep(next + 1);
     });
 }

@@ -8,6 +8,7 @@
 #include "engine/reach/reachcheck.h"
 
 #include <memory>
+#include <optional>
 
 // Writes parameters to a module, restarts it, reads it back and compares;
 // optionally asks the run's gate before anything is written (admission:
@@ -61,14 +62,10 @@ public:
     WriteJob(const QString &port, const parameters::Values &values, const JobSettings &settings,
              QObject *parent = nullptr);
     void setVerify(bool on) { facts.verify = on; }
-    bool verifies() const { return facts.verify; }
-    // The values to write (or, in an audit, the plan's).
-    parameters::Values written() const { return facts.planned; }
     // A site audit: nothing is written or restarted; the module is
-    // identified, read and compared with the values (verified() then means
-    // that it matches them; the record says "matches" or "differs: ...").
+    // identified, read and compared with the values (the outcome then says
+    // whether it matches them; the record says "matches" or "differs: ...").
     void setAuditOnly(bool on) { facts.audit = on; }
-    bool isAudit() const { return facts.audit; }
     // The plan's row the values come from (0, the default: none).
     void setPlanRow(int row) { facts.planRow = row; }
     // The devices that must answer on the module's bus (the plan's
@@ -88,35 +85,11 @@ public:
     // (`reason`: who): a write not restarted yet is not restarted.
     void abandon(const QString &reason);
 
-    // What the job came to (RowOutcome::of its facts): every word of it.
-    RowOutcome outcome() const { return RowOutcome::of(facts); }
-    const WriteResult &writeResult() const { return facts; }
-
-    // Name, version and MAC as the module gave them before the first write.
-    parameters::Values identity() const { return facts.identity; }
-    // The MAC of the module identified before the write (normalMac), and
-    // the one that answered the read-back; empty when not known.
-    QString identifiedMac() const { return facts.identifiedMac; }
-    QString readBackMac() const { return facts.readBack.mac(); }
-    // Commands put on the line.
-    QList<ModuleField> sent() const { return facts.sent; }
-    // The read-back matched (with a reach check, the outcome also says
-    // whether the module was reachable).
-    bool verified() const
-    {
-        return facts.ending == WriteResult::Ending::Done ||
-               facts.ending == WriteResult::Ending::AddressNotKnown ||
-               facts.ending == WriteResult::Ending::NotReachable ||
-               facts.ending == WriteResult::Ending::BusIncomplete;
-    }
-    // The reach check after the read-back: whether one was made, and what
-    // it came to.
-    bool reachChecked() const { return facts.reachChecked; }
-    ReachCheck::Result reachResult() const { return facts.reach; }
-    ModuleReading readBack() const { return facts.readBack; }
-    // The row's exit code (the record's included: a module done whose row
-    // the record did not take is 1).
-    int exitCode() const { return outcome().exitCode; }
+    // What the job came to, its facts (result()) and their judgement:
+    // judged as the job ends and again as each keeper answers (what a
+    // keeper did is a fact of the row), and kept; every word of it. Before
+    // the job ends: a row not reached.
+    const RowOutcome &outcome() const { return *judged; }
 
 signals:
     // The module is identified by its MAC (normalMac) and may be written.
@@ -150,6 +123,8 @@ private:
     // Ends the job where it stands: the facts so far, its keepers, then
     // finished.
     void end(Ending ending);
+    // Judges the facts as they stand (outcome()).
+    void settle();
     // Hands the row to the keepers from `next` on, then finishes.
     void keep(int next);
     void endOn(ModuleField field, Ending ending, const QString &reply = QString());
@@ -157,6 +132,7 @@ private:
 
     QList<parameters::WriteStep> steps;
     WriteResult facts;
+    std::optional<RowOutcome> judged;
     Admit admit;
     struct KeeperEntry {
         Keeper who;
