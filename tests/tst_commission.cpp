@@ -6,6 +6,7 @@
 #include "engine/console/portlock.h"
 #include "engine/jobs/recordwords.h"
 #include "engine/jobs/rowoutcome.h"
+#include "engine/jobs/rowwording.h"
 #include "engine/register/registerfacts.h"
 #include "protocol/parameters.h"
 #include "settings/setting_module.h"
@@ -1047,12 +1048,12 @@ void CommissionTest::outcomeOfEachEnding()
     // The outcome holds the job's facts as they were: it judges them only.
     QCOMPARE(outcome.result().ending, facts.ending);
     QCOMPARE(outcome.result().planned, facts.planned);
-    QTEST(outcome.statusWord(), "status");
-    QTEST(outcome.failureWord(), "failure");
+    QTEST(RowWording::statusWord(outcome), "status");
+    QTEST(RowWording::failureWord(outcome), "failure");
     QTEST(outcome.exitCode, "exitCode");
     QTEST(outcome.verified ? int(*outcome.verified) : -1, "verified");
     QTEST(outcome.recordResult(), "record");
-    QTEST(outcome.shortLine(), "shortLine");
+    QTEST(RowWording::shortLine(outcome), "shortLine");
     // "verified" is what the module holds, where the register took it.
     const WriteResult::Kept *registered = facts.keptBy(WriteResult::Keeper::Register);
     QCOMPARE(outcome.verified.value_or(false),
@@ -1067,9 +1068,9 @@ void CommissionTest::outcomeOfEachEnding()
     QCOMPARE(outcome.isSuccess(), outcome.exitCode == 0 && outcome.result().verify &&
                                       outcome.status != RowOutcome::Status::AlreadyDone);
     // A row's reason is its failure's; the register's lack of a row is one.
-    QCOMPARE(outcome.reason.isEmpty(), begun.isEmpty() &&
-                                           facts.ending == WriteResult::Ending::Done &&
-                                           outcome.failure != RowOutcome::Failure::NotRegistered);
+    QCOMPARE(RowWording::reason(outcome).isEmpty(),
+             begun.isEmpty() && facts.ending == WriteResult::Ending::Done &&
+                 outcome.failure != RowOutcome::Failure::NotRegistered);
     // The record's row says what was meant, whatever came of it, in its
     // columns by name.
     const commissionrecord::Row row = commissionrecord::rowOf(outcome);
@@ -1089,7 +1090,7 @@ void CommissionTest::outcomeOfEachEnding()
     QVERIFY(russian.load(QStringLiteral(ORDAN_SITE_QM_RU)));
     QVERIFY(QCoreApplication::installTranslator(&russian));
     const auto english = qScopeGuard([&] { QCoreApplication::removeTranslator(&russian); });
-    QTEST(outcome.shortLine(), "shortLineRu");
+    QTEST(RowWording::shortLine(outcome), "shortLineRu");
     QTEST(recordwords::shown(outcome.recordResult()), "recordRu");
 }
 

@@ -144,7 +144,7 @@ public:
         for (const char *context :
              {"SiteWindow",       "PlanModel",     "ModuleJob",    "WriteJob",
               "RestartJob",       "CommissionRun", "PortLock",     "commissionplan",
-              "commissionrecord", "parameters",    "RowOutcome",   "PortListModel",
+              "commissionrecord", "parameters",    "RowWording",   "PortListModel",
               "PlanEditor",       "RunPanel",      "SiteRun",      "SiteChecks",
               "RecordView",       "RegisterView",  "RegisterDesk", "siteregister",
               "RecordWords",      "runsummary",    "BusReport",    "PlanRows",

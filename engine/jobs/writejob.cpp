@@ -1,5 +1,6 @@
 #include "engine/jobs/writejob.h"
 
+#include "engine/jobs/rowwording.h"
 #include "engine/link/hostport.h"
 #include "engine/platform/tracelog.h"
 
@@ -380,7 +381,7 @@ void WriteJob::keep(int next)
 {
     if (next == keepers.size()) {
         // Finished: the words of its end are the outcome's.
-        finish(JobResult(judged->exitCode), judged->reason);
+        finish(JobResult(judged->exitCode), RowWording::reason(*judged));
         return;
     }
     // The row counts as finished once each keeper has it (or said why

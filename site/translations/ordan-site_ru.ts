@@ -1177,7 +1177,7 @@ ids</source>
     </message>
 </context>
 <context>
-    <name>RowOutcome</name>
+    <name>RowWording</name>
     <message>
         <source>port not opened</source>
         <translation>порт не открыт</translation>
