@@ -93,6 +93,7 @@ private slots:
     void swappedModuleOnOnePort_data();
     void swappedModuleOnOnePort();
     void moduleLeftInPlaceIsNotWrittenTwice();
+    void moduleMetInTwoRowsIsWrittenOnce();
     void moduleDoneAndPluggedInAgainIsNotWrittenTwice();
     void portComesWithItsModule();
     void onePortOneRun_data();
@@ -110,6 +111,8 @@ private slots:
     void recordRowsSayWhatWasMeant();
     void outcomeOfEachEnding_data();
     void outcomeOfEachEnding();
+    void wordsOfAFactRowNotBegun_data();
+    void wordsOfAFactRowNotBegun();
     void audit_data();
     void audit();
     void untrustedTextIsEscaped();
@@ -290,6 +293,26 @@ void CommissionTest::moduleLeftInPlaceIsNotWrittenTwice()
     // Identity polled at most every 500 ms while waiting: the write's two
     // MAC queries, then at most one per half second of the 2 s.
     QVERIFY2(commands.count("MAC") <= 2 + 5, qPrintable(commands.join(", ")));
+}
+
+void CommissionTest::moduleMetInTwoRowsIsWrittenOnce()
+{
+    // Two ports answer with one MAC (a cloned module): whichever row meets
+    // it second writes nothing and names the row that met it first.
+    QTemporaryDir dir;
+    Simulator a({"--mac", "02:00:00:00:00:07"});
+    Simulator b({"--mac", "02:00:00:00:00:07"});
+    const Result r = cliprocess::runCli({"commission", plan(dir, {a.path, b.path}), "--json"});
+    QVERIFY2(r.exitCode == 4, r.err.constData());
+    QStringList seen = statuses(r);
+    seen.sort();
+    QCOMPARE(seen, (QStringList{"failed", "verified"}));
+    const QRegularExpression refusal(
+        "the module 02:00:00:00:00:07 was already met in this run \\(row [23]\\); nothing was "
+        "written");
+    QVERIFY2(QString::fromUtf8(r.err).contains(refusal), r.err.constData());
+    QCOMPARE(a.commands().filter("CHANGE IP:").size() + b.commands().filter("CHANGE IP:").size(),
+             1);
 }
 
 void CommissionTest::moduleDoneAndPluggedInAgainIsNotWrittenTwice()
@@ -1042,7 +1065,9 @@ void CommissionTest::outcomeOfEachEnding()
     facts.port = "/dev/ttyUSB0";
     facts.planRow = 7;
     const RowOutcome outcome =
-        begun == "not reached"    ? RowOutcome::notReached(facts, "the run was stopped", 4)
+        begun == "not reached"
+            ? RowOutcome::notReached(facts, {RowOutcome::NotBegun::Why::Interrupted, 0, QString()},
+                                     4)
         : begun == "done already" ? RowOutcome::alreadyDone(facts, "verified by bench-2")
                                   : RowOutcome::of(facts);
     // The outcome holds the job's facts as they were: it judges them only.
@@ -1092,6 +1117,56 @@ void CommissionTest::outcomeOfEachEnding()
     const auto english = qScopeGuard([&] { QCoreApplication::removeTranslator(&russian); });
     QTEST(RowWording::shortLine(outcome), "shortLineRu");
     QTEST(recordwords::shown(outcome.recordResult()), "recordRu");
+}
+
+void CommissionTest::wordsOfAFactRowNotBegun_data()
+{
+    // Why a row was not begun, or a module the run met before, kept as a
+    // fact -> the row's line in English (ordan-cli's summary) and Russian.
+    QTest::addColumn<int>("why"); // RowOutcome::NotBegun::Why; -1: met at row 3
+    QTest::addColumn<int>("waitedMs");
+    QTest::addColumn<QString>("words");
+    QTest::addColumn<QString>("line");
+    QTest::addColumn<QString>("lineRu");
+    using Why = RowOutcome::NotBegun::Why;
+    QTest::newRow("interrupted") << int(Why::Interrupted) << 0 << QString()
+                                 << "not reached: interrupted"
+                                 << "не выполнено: прервано";
+    QTest::newRow("no new module") << int(Why::NoNewModule) << 2500 << QString()
+                                   << "not reached: no new module on the port within 2.5 s"
+                                   << "не выполнено: за 2.5 с к порту не подключён новый модуль";
+    QTest::newRow("port held") << int(Why::PortHeld) << 0 << "held by process 7"
+                               << "not reached: held by process 7"
+                               << "не выполнено: held by process 7";
+    QTest::newRow("met before in this run")
+        << -1 << 0 << QString()
+        << "failed: the module 02:00:00:00:00:01 was already met in this run (row 3); nothing "
+           "was written"
+        << "ошибка: модуль 02:00:00:00:00:01 уже встречался в этом запуске (строка 3); ничего "
+           "не записано";
+}
+
+void CommissionTest::wordsOfAFactRowNotBegun()
+{
+    QFETCH(int, why);
+    QFETCH(int, waitedMs);
+    QFETCH(QString, words);
+    WriteResult facts;
+    facts.identifiedMac = "02:00:00:00:00:01";
+    facts.ending = WriteResult::Ending::NotAdmitted;
+    facts.admission.verdict = WriteResult::Admission::Verdict::Stop;
+    facts.admission.metAtRow = 3;
+    const RowOutcome outcome =
+        why < 0
+            ? RowOutcome::of(facts)
+            : RowOutcome::notReached(facts, {RowOutcome::NotBegun::Why(why), waitedMs, words}, 4);
+    QCOMPARE(outcome.exitCode, 4);
+    QTEST(RowWording::line(outcome), "line");
+    QTranslator russian;
+    QVERIFY(russian.load(QStringLiteral(ORDAN_SITE_QM_RU)));
+    QVERIFY(QCoreApplication::installTranslator(&russian));
+    const auto english = qScopeGuard([&] { QCoreApplication::removeTranslator(&russian); });
+    QTEST(RowWording::line(outcome), "lineRu");
 }
 
 void CommissionTest::audit_data()

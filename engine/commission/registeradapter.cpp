@@ -108,11 +108,11 @@ void attach(RegisterDesk *desk, WriteJob *job, const Row &row)
 WriteJob::Admit ruleFirst(const RunRule &rule, const WriteJob::Admit &then)
 {
     return [rule, then](const QString &mac, const WriteJob::Answered &answered) {
-        const QString refusal = rule(mac);
-        if (!refusal.isEmpty()) {
+        if (const int metAtRow = rule(mac); metAtRow > 0) {
             WriteJob::Admission stop;
             stop.verdict = WriteJob::Admission::Verdict::Stop;
-            stop.words = refusal;
+            stop.refusal = WriteJob::Admission::Refusal::ByRun;
+            stop.metAtRow = metAtRow;
             answered(stop);
         } else if (then) {
             then(mac, answered);

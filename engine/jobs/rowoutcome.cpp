@@ -216,11 +216,11 @@ RowOutcome RowOutcome::of(const WriteResult &r)
     return o;
 }
 
-RowOutcome RowOutcome::notReached(const WriteResult &meant, const QString &reason, int exitCode)
+RowOutcome RowOutcome::notReached(const WriteResult &meant, const NotBegun &why, int exitCode)
 {
     RowOutcome o(meant);
     o.status = Status::NotReached;
-    o.given = reason;
+    o.notBegun = why;
     o.exitCode = exitCode;
     o.recordText = QStringLiteral("not reached");
     return o;
@@ -228,7 +228,7 @@ RowOutcome RowOutcome::notReached(const WriteResult &meant, const QString &reaso
 
 RowOutcome RowOutcome::alreadyDone(const WriteResult &meant, const QString &reason)
 {
-    RowOutcome o = notReached(meant, reason, 0);
+    RowOutcome o = notReached(meant, {NotBegun::Why::DoneAlready, 0, reason}, 0);
     o.status = Status::AlreadyDone;
     o.recordText = QStringLiteral("done already");
     return o;

@@ -48,12 +48,25 @@ public:
         BusIncomplete,   // verified and reachable, but not every device of bus_ids answers
     };
     using Difference = WriteResult::Difference;
+    // Why a row was not begun: a fact RowWording words.
+    struct NotBegun {
+        enum class Why {
+            Unsaid,      // its lane ended with no word of its own
+            Interrupted, // the run was stopped by the user
+            NoNewModule, // no new module came to its port within waitedMs
+            PortHeld,    // its port could not be had (`words`: the lock's)
+            DoneAlready, // the register has it done (`words`: by whom, when)
+        };
+        Why why = Why::Unsaid;
+        int waitedMs = 0;
+        QString words;
+    };
 
     // A write or an audit of one module, finished.
     static RowOutcome of(const WriteResult &result);
     // A row that was never begun, and why (a run's row not reached).
     // `meant`: what the row meant (its port, plan row, values and bus).
-    static RowOutcome notReached(const WriteResult &meant, const QString &reason, int exitCode);
+    static RowOutcome notReached(const WriteResult &meant, const NotBegun &why, int exitCode);
     // A row that was not begun because the register says it is done
     // (`reason`: by whom, when, on which module), or because the register
     // could not be asked for it.
@@ -70,9 +83,8 @@ public:
     // The judgement.
     Status status = Status::NotReached;
     Failure failure = Failure::None;
-    // Why a row was not begun, as the run that stopped it gave it (not
-    // reached, done already); empty for a row that was begun.
-    QString given;
+    // Why a row was not begun (not reached, done already).
+    NotBegun notBegun;
     // Written fields whose read-back is not what was written.
     QList<ModuleField> readBackDiffers;
     // A write stopped before its restart: the commands the module had been

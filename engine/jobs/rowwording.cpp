@@ -27,7 +27,7 @@ QList<ModuleField> differingFields(const WriteResult &r)
 QString RowWording::reason(const RowOutcome &o)
 {
     if (o.status == Status::NotReached || o.status == Status::AlreadyDone)
-        return o.given;
+        return notBegun(o.notBegun);
     const WriteResult &r = o.result();
     const QString nothingWritten = tr("%1; nothing was written");
     const QString seconds = secondsText(r.restartTimeoutMs);
@@ -48,9 +48,14 @@ QString RowWording::reason(const RowOutcome &o)
     case Ending::NotIdentified:
         return tr("not identified: %1; nothing was written").arg(r.detail);
     case Ending::NotAdmitted:
-        return r.admission.refusal == WriteResult::Admission::Refusal::Elsewhere
-                   ? r.detail
-                   : nothingWritten.arg(r.detail);
+        if (r.admission.refusal == WriteResult::Admission::Refusal::Elsewhere)
+            return r.detail;
+        if (r.admission.refusal == WriteResult::Admission::Refusal::ByRun &&
+            r.admission.metAtRow > 0)
+            return nothingWritten.arg(tr("the module %1 was already met in this run (row %2)")
+                                          .arg(r.identifiedMac)
+                                          .arg(r.admission.metAtRow));
+        return nothingWritten.arg(r.detail);
     case Ending::HeldValueMissing:
         return tr("the module did not give its %1, so the configuration it would run cannot be "
                   "checked; nothing was written")
@@ -107,6 +112,23 @@ QString RowWording::reason(const RowOutcome &o)
         return (r.audit ? tr("matches on the console, reachable, bus: %1")
                         : tr("verified on the console, reachable, bus: %1"))
             .arg(r.bus.outcomeWords(true));
+    }
+    return QString();
+}
+
+QString RowWording::notBegun(const RowOutcome::NotBegun &why)
+{
+    using Why = RowOutcome::NotBegun::Why;
+    switch (why.why) {
+    case Why::Unsaid:
+        return QString();
+    case Why::Interrupted:
+        return tr("interrupted");
+    case Why::NoNewModule:
+        return tr("no new module on the port within %1 s").arg(why.waitedMs / 1000.0);
+    case Why::PortHeld:
+    case Why::DoneAlready:
+        return why.words;
     }
     return QString();
 }

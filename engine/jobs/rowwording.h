@@ -26,6 +26,9 @@ public:
     // Why, in words: the job's failure, or why the row was not reached;
     // empty for a row that went right.
     static QString reason(const RowOutcome &outcome);
+    // Why a row was not begun, in words ("interrupted", "no new module on
+    // the port within 2 s"); empty when its lane gave none.
+    static QString notBegun(const RowOutcome::NotBegun &why);
     // The word for the row's status in ordan-cli's summary and JSON:
     // "verified", "unverified", "matches", "differs", "failed" or "not
     // reached" (an interrupted row, and a write that differs, failed).

@@ -21,7 +21,7 @@ WriteJob::WriteJob(const QString &port, const parameters::Values &values,
     facts.port = port;
     facts.planned = values;
     facts.restartTimeoutMs = settings.restartTimeoutMs;
-    judged.emplace(RowOutcome::notReached(facts, QString(), int(JobResult::Interrupted)));
+    judged.emplace(RowOutcome::notReached(facts, {}, int(JobResult::Interrupted)));
 }
 
 void WriteJob::start()

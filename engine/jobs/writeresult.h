@@ -78,6 +78,9 @@ struct WriteResult {
         Verdict verdict = Verdict::Write;
         Refusal refusal = Refusal::ByRun;
         QString words;
+        // ByRun: the plan row where this run met the module before (0:
+        // the rule gave its own words).
+        int metAtRow = 0;
     };
     // Who keeps a finished row, asked in this order: the site register
     // first (a row it did not take is failed in the record too), then the

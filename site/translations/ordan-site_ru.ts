@@ -163,21 +163,6 @@
     </message>
 </context>
 <context>
-    <name>CommissionRun</name>
-    <message>
-        <source>no new module on the port within %1 s</source>
-        <translation>за %1 с к порту не подключён новый модуль</translation>
-    </message>
-    <message>
-        <source>the module %1 was already met in this run (row %2)</source>
-        <translation>модуль %1 уже встречался в этом запуске (строка %2)</translation>
-    </message>
-    <message>
-        <source>interrupted</source>
-        <translation>прервано</translation>
-    </message>
-</context>
-<context>
     <name>HeldClaim</name>
     <message>
         <source>the register was closed</source>
@@ -1178,6 +1163,14 @@ ids</source>
 </context>
 <context>
     <name>RowWording</name>
+    <message>
+        <source>no new module on the port within %1 s</source>
+        <translation>за %1 с к порту не подключён новый модуль</translation>
+    </message>
+    <message>
+        <source>the module %1 was already met in this run (row %2)</source>
+        <translation>модуль %1 уже встречался в этом запуске (строка %2)</translation>
+    </message>
     <message>
         <source>port not opened</source>
         <translation>порт не открыт</translation>
