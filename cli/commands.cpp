@@ -155,11 +155,13 @@ void reportWriteFailure(const WriteJob &job, const RowOutcome &outcome, const QS
                                       sent.join(QLatin1String(", ")) +
                                       QStringLiteral("; no reset was sent"));
     }
-    if (!outcome.recordError().isEmpty())
+    if (!RowWording::recordError(outcome).isEmpty())
+        cliout::error(QString(), RowWording::recordError(outcome) + QStringLiteral(" (") + lacks +
+                                     QLatin1Char(')'));
+    if (!RowWording::registerError(outcome).isEmpty() &&
+        outcome.failure != RowOutcome::Failure::NotRegistered)
         cliout::error(QString(),
-                      outcome.recordError() + QStringLiteral(" (") + lacks + QLatin1Char(')'));
-    if (!outcome.registerError().isEmpty() && outcome.failure != RowOutcome::Failure::NotRegistered)
-        cliout::error(QString(), outcome.registerError() + QStringLiteral(" (the register lacks "
+                      RowWording::registerError(outcome) + QStringLiteral(" (the register lacks "
                                                                           "this row)"));
 }
 

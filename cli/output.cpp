@@ -69,13 +69,13 @@ void insertOutcome(QJsonObject *object, const RowOutcome &outcome, const QString
     const WriteResult::Kept *record = outcome.record();
     object->insert(QStringLiteral("recorded"), record ? QJsonValue(record->kept) : QJsonValue());
     if (record && !record->kept)
-        object->insert(QStringLiteral("record_error"), record->error);
+        object->insert(QStringLiteral("record_error"), RowWording::recordError(outcome));
     // The site register likewise, and what it said of the module.
     const WriteResult::Kept *registered = outcome.inRegister();
     object->insert(QStringLiteral("registered"),
                    registered ? QJsonValue(registered->kept) : QJsonValue());
     if (registered && !registered->kept)
-        object->insert(QStringLiteral("register_error"), registered->error);
+        object->insert(QStringLiteral("register_error"), RowWording::registerError(outcome));
     const QString note = RowWording::registerNote(outcome);
     object->insert(QStringLiteral("register_note"), note.isEmpty() ? QJsonValue() : note);
 }

@@ -111,8 +111,8 @@ private slots:
     void recordRowsSayWhatWasMeant();
     void outcomeOfEachEnding_data();
     void outcomeOfEachEnding();
-    void wordsOfAFactRowNotBegun_data();
-    void wordsOfAFactRowNotBegun();
+    void wordsOfFacts_data();
+    void wordsOfFacts();
     void audit_data();
     void audit();
     void untrustedTextIsEscaped();
@@ -778,7 +778,7 @@ void CommissionTest::outcomeOfEachEnding_data()
         << QString()
         << facts(E::Done,
                  [](WriteResult &r) {
-                     r.kept = {{Keeper::Record, false, "disk"}};
+                     r.kept = {{Keeper::Record, false, "disk", false}};
                  })
         << "failed"
         << "not recorded" << 1 << 1 << "verified"
@@ -789,7 +789,8 @@ void CommissionTest::outcomeOfEachEnding_data()
         << QString()
         << facts(E::Done,
                  [](WriteResult &r) {
-                     r.kept = {{Keeper::Register, false, "gone"}, {Keeper::Record, true, ""}};
+                     r.kept = {{Keeper::Register, false, "gone", false},
+                               {Keeper::Record, true, "", false}};
                  })
         << "failed"
         << "register" << 3 << 0 << "verified, not in the register"
@@ -1119,54 +1120,78 @@ void CommissionTest::outcomeOfEachEnding()
     QTEST(recordwords::shown(outcome.recordResult()), "recordRu");
 }
 
-void CommissionTest::wordsOfAFactRowNotBegun_data()
+void CommissionTest::wordsOfFacts_data()
 {
-    // Why a row was not begun, or a module the run met before, kept as a
-    // fact -> the row's line in English (ordan-cli's summary) and Russian.
-    QTest::addColumn<int>("why"); // RowOutcome::NotBegun::Why; -1: met at row 3
-    QTest::addColumn<int>("waitedMs");
-    QTest::addColumn<QString>("words");
+    // Why a row was not begun, a module the run met before, a keeper
+    // closed, kept as facts -> the row's line in English (ordan-cli's
+    // summary) and in Russian (the site window's).
+    QTest::addColumn<QString>("fact");
     QTest::addColumn<QString>("line");
     QTest::addColumn<QString>("lineRu");
-    using Why = RowOutcome::NotBegun::Why;
-    QTest::newRow("interrupted") << int(Why::Interrupted) << 0 << QString()
+    QTest::newRow("interrupted") << "interrupted"
                                  << "not reached: interrupted"
                                  << "не выполнено: прервано";
-    QTest::newRow("no new module") << int(Why::NoNewModule) << 2500 << QString()
+    QTest::newRow("no new module") << "no new module"
                                    << "not reached: no new module on the port within 2.5 s"
                                    << "не выполнено: за 2.5 с к порту не подключён новый модуль";
-    QTest::newRow("port held") << int(Why::PortHeld) << 0 << "held by process 7"
+    QTest::newRow("port held") << "port held"
                                << "not reached: held by process 7"
                                << "не выполнено: held by process 7";
     QTest::newRow("met before in this run")
-        << -1 << 0 << QString()
+        << "met before"
         << "failed: the module 02:00:00:00:00:01 was already met in this run (row 3); nothing "
            "was written"
         << "ошибка: модуль 02:00:00:00:00:01 уже встречался в этом запуске (строка 3); ничего "
            "не записано";
+    QTest::newRow("register closed before its word")
+        << "register closed at admission"
+        << "failed: the register was closed; nothing was written"
+        << "ошибка: реестр закрыт; ничего не записано";
+    QTest::newRow("register closed before the row")
+        << "register closed"
+        << "failed: verified on the module, but the register lacks its row: the register was "
+           "closed"
+        << "ошибка: на модуле — проверено, но в реестре нет его строки: реестр закрыт";
 }
 
-void CommissionTest::wordsOfAFactRowNotBegun()
+void CommissionTest::wordsOfFacts()
 {
-    QFETCH(int, why);
-    QFETCH(int, waitedMs);
-    QFETCH(QString, words);
+    QFETCH(QString, fact);
+    using Why = RowOutcome::NotBegun::Why;
+    using Admission = WriteResult::Admission;
     WriteResult facts;
     facts.identifiedMac = "02:00:00:00:00:01";
     facts.ending = WriteResult::Ending::NotAdmitted;
-    facts.admission.verdict = WriteResult::Admission::Verdict::Stop;
-    facts.admission.metAtRow = 3;
-    const RowOutcome outcome =
-        why < 0
-            ? RowOutcome::of(facts)
-            : RowOutcome::notReached(facts, {RowOutcome::NotBegun::Why(why), waitedMs, words}, 4);
-    QCOMPARE(outcome.exitCode, 4);
-    QTEST(RowWording::line(outcome), "line");
+    facts.admission.verdict = Admission::Verdict::Stop;
+    const auto notBegun = [&](Why why, int waitedMs, const QString &words) {
+        return RowOutcome::notReached(facts, {why, waitedMs, words}, 4);
+    };
+    std::optional<RowOutcome> outcome;
+    if (fact == "interrupted") {
+        outcome.emplace(notBegun(Why::Interrupted, 0, QString()));
+    } else if (fact == "no new module") {
+        outcome.emplace(notBegun(Why::NoNewModule, 2500, QString()));
+    } else if (fact == "port held") {
+        outcome.emplace(notBegun(Why::PortHeld, 0, "held by process 7"));
+    } else if (fact == "met before") {
+        facts.admission.metAtRow = 3;
+        outcome.emplace(RowOutcome::of(facts));
+    } else if (fact == "register closed at admission") {
+        facts.admission.refusal = Admission::Refusal::Closed;
+        outcome.emplace(RowOutcome::of(facts));
+        QCOMPARE(outcome->failure, RowOutcome::Failure::NoRegister);
+    } else {
+        facts.ending = WriteResult::Ending::Done;
+        facts.kept = {{WriteResult::Keeper::Register, false, QString(), true}};
+        outcome.emplace(RowOutcome::of(facts));
+        QCOMPARE(RowWording::registerError(*outcome), QStringLiteral("the register was closed"));
+    }
+    QTEST(RowWording::line(*outcome), "line");
     QTranslator russian;
     QVERIFY(russian.load(QStringLiteral(ORDAN_SITE_QM_RU)));
     QVERIFY(QCoreApplication::installTranslator(&russian));
     const auto english = qScopeGuard([&] { QCoreApplication::removeTranslator(&russian); });
-    QTEST(RowWording::line(outcome), "lineRu");
+    QTEST(RowWording::line(*outcome), "lineRu");
 }
 
 void CommissionTest::audit_data()

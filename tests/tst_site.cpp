@@ -1902,7 +1902,7 @@ void SiteTest::stateShowsTheEnginesWords_data()
     }) << "differs: ip, mask" << false;
     QTest::newRow("refused") << job << facts(E::Refused) << "failed: refused" << false;
     QTest::newRow("not recorded") << job << facts(E::Done, [](WriteResult &r) {
-        r.kept = {{WriteResult::Keeper::Record, false, "disk full"}};
+        r.kept = {{WriteResult::Keeper::Record, false, "disk full", false}};
     }) << "failed: not recorded" << false;
     QTest::newRow("taken over") << job << facts(E::Abandoned) << "failed: taken over" << false;
     QTest::newRow("interrupted") << job << facts(E::Interrupted) << "interrupted" << false;

@@ -100,6 +100,7 @@ RowOutcome RowOutcome::of(const WriteResult &r)
             fail(Failure::AddressHeld, JobResult::RegisterStop, QStringLiteral("address held"));
             break;
         case WriteResult::Admission::Refusal::Unanswered:
+        case WriteResult::Admission::Refusal::Closed:
             fail(Failure::NoRegister, JobResult::RegisterFailed,
                  QStringLiteral("register unavailable"));
             break;
@@ -255,16 +256,6 @@ RowOutcome RowOutcome::refused(const WriteResult &meant, const WriteResult::Admi
 QString RowOutcome::busRecord() const
 {
     return facts.busChecked ? facts.bus.outcomeWords() : QString();
-}
-
-QString RowOutcome::recordError() const
-{
-    return record() && !record()->kept ? record()->error : QString();
-}
-
-QString RowOutcome::registerError() const
-{
-    return inRegister() && !inRegister()->kept ? inRegister()->error : QString();
 }
 
 int RowOutcome::reachExitCode(const QList<ReachCheck::Outcome> &outcomes, bool interrupted,

@@ -115,8 +115,6 @@ public:
     {
         return facts.keptBy(WriteResult::Keeper::Register);
     }
-    QString recordError() const;
-    QString registerError() const;
     // The register knew the module at every planned value: read, not
     // written.
     bool unchanged() const

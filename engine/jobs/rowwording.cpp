@@ -35,7 +35,7 @@ QString RowWording::reason(const RowOutcome &o)
     case Ending::Done:
         return o.failure == Failure::NotRegistered
                    ? tr("%1 on the module, but the register lacks its row: %2")
-                         .arg(r.audit ? tr("matches") : tr("verified"), o.registerError())
+                         .arg(r.audit ? tr("matches") : tr("verified"), registerError(o))
                    : QString();
     case Ending::PortInUse:
     case Ending::PortNotOpened:
@@ -50,6 +50,8 @@ QString RowWording::reason(const RowOutcome &o)
     case Ending::NotAdmitted:
         if (r.admission.refusal == WriteResult::Admission::Refusal::Elsewhere)
             return r.detail;
+        if (r.admission.refusal == WriteResult::Admission::Refusal::Closed)
+            return nothingWritten.arg(tr("the register was closed"));
         if (r.admission.refusal == WriteResult::Admission::Refusal::ByRun &&
             r.admission.metAtRow > 0)
             return nothingWritten.arg(tr("the module %1 was already met in this run (row %2)")
@@ -131,6 +133,16 @@ QString RowWording::notBegun(const RowOutcome::NotBegun &why)
         return why.words;
     }
     return QString();
+}
+
+QString RowWording::keeperError(const WriteResult::Kept *kept)
+{
+    if (!kept || kept->kept)
+        return QString();
+    if (!kept->closed)
+        return kept->error;
+    return kept->keeper == WriteResult::Keeper::Register ? tr("the register was closed")
+                                                         : tr("the record was closed");
 }
 
 QString RowWording::statusWord(const RowOutcome &o)
@@ -250,10 +262,10 @@ QString RowWording::line(const RowOutcome &o)
     if (o.failure == Failure::NotRecorded && why.isEmpty())
         return word + QStringLiteral(": ") +
                tr("%1 on the module, but the record lacks its row (%2)")
-                   .arg(o.result().audit ? tr("matches") : tr("verified"), o.recordError());
+                   .arg(o.result().audit ? tr("matches") : tr("verified"), recordError(o));
     // A failed row the register did not take either: both said.
-    if (!o.registerError().isEmpty() && o.failure != Failure::NotRegistered)
-        return word + QStringLiteral(": ") + why + QStringLiteral(" (") + o.registerError() +
+    if (!registerError(o).isEmpty() && o.failure != Failure::NotRegistered)
+        return word + QStringLiteral(": ") + why + QStringLiteral(" (") + registerError(o) +
                QLatin1Char(')');
     return word + QStringLiteral(": ") + why;
 }
@@ -337,10 +349,10 @@ QString RowWording::detail(const RowOutcome &o)
                        .arg(text, fieldNames(o.sentBeforeStop()));
         break;
     }
-    if (!o.registerError().isEmpty() && o.failure != Failure::NotRegistered)
-        text += QStringLiteral(" (") + o.registerError() + QLatin1Char(')');
-    if (!o.recordError().isEmpty())
-        text += QStringLiteral(" (") + o.recordError() + QLatin1Char(')');
+    if (!registerError(o).isEmpty() && o.failure != Failure::NotRegistered)
+        text += QStringLiteral(" (") + registerError(o) + QLatin1Char(')');
+    if (!recordError(o).isEmpty())
+        text += QStringLiteral(" (") + recordError(o) + QLatin1Char(')');
     return text;
 }
 

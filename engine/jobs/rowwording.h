@@ -29,6 +29,11 @@ public:
     // Why a row was not begun, in words ("interrupted", "no new module on
     // the port within 2 s"); empty when its lane gave none.
     static QString notBegun(const RowOutcome::NotBegun &why);
+    // Why a keeper did not take the row: its error, or that it was closed;
+    // empty when it took it (or is not kept).
+    static QString keeperError(const WriteResult::Kept *kept);
+    static QString recordError(const RowOutcome &o) { return keeperError(o.record()); }
+    static QString registerError(const RowOutcome &o) { return keeperError(o.inRegister()); }
     // The word for the row's status in ordan-cli's summary and JSON:
     // "verified", "unverified", "matches", "differs", "failed" or "not
     // reached" (an interrupted row, and a write that differs, failed).

@@ -390,10 +390,10 @@ void WriteJob::keep(int next)
     const QPointer<WriteJob> self(this);
     // The keeper's own copy: its answer judges the row anew.
     const RowOutcome now = *judged;
-    keeper.keep(now, [self, next, who = keeper.who](bool kept, const QString &error) {
+    keeper.keep(now, [self, next, who = keeper.who](bool kept, const QString &error, bool closed) {
         if (!self)
             return;
-        self->facts.kept.append({who, kept, kept ? QString() : error});
+        self->facts.kept.append({who, kept, kept ? QString() : error, !kept && closed});
         self->settle();
         self->keep(next + 1);
     });

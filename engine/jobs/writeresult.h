@@ -74,6 +74,7 @@ struct WriteResult {
             Elsewhere,  // the module is proven in another row or plan
             Held,       // what the row plans is another module's (its address)
             Unanswered, // the gate could not be asked (the register)
+            Closed,     // the gate was closed before it was asked (the register)
         };
         Verdict verdict = Verdict::Write;
         Refusal refusal = Refusal::ByRun;
@@ -90,6 +91,9 @@ struct WriteResult {
         Keeper keeper = Keeper::Record;
         bool kept = false;
         QString error; // why not
+        // The keeper (the register, the record) was closed before the row
+        // came to it: no error of its own.
+        bool closed = false;
     };
 
     Ending ending = Ending::Interrupted;

@@ -1017,13 +1017,6 @@ ids</source>
     </message>
 </context>
 <context>
-    <name>RegisterDesk</name>
-    <message>
-        <source>the register was closed</source>
-        <translation>реестр закрыт</translation>
-    </message>
-</context>
-<context>
     <name>RegisterView</name>
     <message>
         <source>Site register</source>
@@ -1163,6 +1156,14 @@ ids</source>
 </context>
 <context>
     <name>RowWording</name>
+    <message>
+        <source>the record was closed</source>
+        <translation>журнал закрыт</translation>
+    </message>
+    <message>
+        <source>the register was closed</source>
+        <translation>реестр закрыт</translation>
+    </message>
     <message>
         <source>no new module on the port within %1 s</source>
         <translation>за %1 с к порту не подключён новый модуль</translation>
@@ -2026,10 +2027,6 @@ ids</source>
     <message>
         <source>cannot sync to disk: %1</source>
         <translation>не удаётся сбросить данные на диск: %1</translation>
-    </message>
-    <message>
-        <source>the record was closed</source>
-        <translation>журнал закрыт</translation>
     </message>
     <message>
         <source>record %1: %2</source>
