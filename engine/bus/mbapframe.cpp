@@ -21,14 +21,22 @@ void appendWord(QByteArray *bytes, quint16 value)
 
 QByteArray encode(quint16 transaction, quint8 unit, const QModbusPdu &pdu)
 {
+    QByteArray bytes;
+    bytes.reserve(pdu.size());
+    bytes.append(char(quint8(pdu.functionCode()) | (pdu.isException() ? 0x80 : 0)));
+    bytes.append(pdu.data());
+    return encode(transaction, unit, bytes);
+}
+
+QByteArray encode(quint16 transaction, quint8 unit, const QByteArray &pdu)
+{
     QByteArray frame;
     frame.reserve(headerLength + pdu.size());
     appendWord(&frame, transaction);
     appendWord(&frame, 0);
     appendWord(&frame, quint16(1 + pdu.size()));
     frame.append(char(unit));
-    frame.append(char(quint8(pdu.functionCode()) | (pdu.isException() ? 0x80 : 0)));
-    frame.append(pdu.data());
+    frame.append(pdu);
     return frame;
 }
 

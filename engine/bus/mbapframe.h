@@ -15,6 +15,9 @@ constexpr int headerLength = 7;               // up to and with the unit
 constexpr int maxLength = headerLength + 253; // the largest PDU after it
 
 QByteArray encode(quint16 transaction, quint8 unit, const QModbusPdu &pdu);
+// The same with the PDU as its bytes (function code first), whatever the
+// function: what a gateway passes through untouched.
+QByteArray encode(quint16 transaction, quint8 unit, const QByteArray &pdu);
 
 struct Scan {
     enum class State {

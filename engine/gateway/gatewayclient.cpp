@@ -1,5 +1,7 @@
 #include "engine/gateway/gatewayclient.h"
 
+#include "engine/bus/mbapframe.h"
+
 #include <QJsonValue>
 #include <QTcpSocket>
 #ifndef QT_NO_SSL
@@ -145,18 +147,7 @@ void GatewayClient::flushAnswers()
         count.latency.add((monotonicNs() - slot.takenNs) / 1000);
         if (closing)
             continue;
-        QByteArray frame;
-        frame.reserve(7 + slot.pdu.size());
-        frame.append(char(slot.transaction >> 8));
-        frame.append(char(slot.transaction & 0xff));
-        frame.append('\0');
-        frame.append('\0');
-        const int length = 1 + slot.pdu.size();
-        frame.append(char(length >> 8));
-        frame.append(char(length & 0xff));
-        frame.append(char(slot.unit));
-        frame.append(slot.pdu);
-        socket->write(frame);
+        socket->write(mbapframe::encode(slot.transaction, slot.unit, slot.pdu));
         wrote = true;
     }
     if (wrote)

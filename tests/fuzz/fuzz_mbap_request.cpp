@@ -29,26 +29,12 @@ void check(bool condition, const char *what)
     }
 }
 
-QByteArray header(const MbapReader::Request &request)
-{
-    QByteArray bytes;
-    bytes.append(char(request.transaction >> 8));
-    bytes.append(char(request.transaction & 0xff));
-    bytes.append('\0');
-    bytes.append('\0');
-    const int length = 1 + request.pdu.size();
-    bytes.append(char(length >> 8));
-    bytes.append(char(length & 0xff));
-    bytes.append(char(request.unit));
-    return bytes;
-}
-
 void take(MbapReader &reader, const QByteArray &fed, int *taken)
 {
     MbapReader::Request request;
     while (reader.next(&request)) {
         check(!request.pdu.isEmpty() && request.pdu.size() <= 253, "a PDU of no request's size");
-        const QByteArray frame = header(request) + request.pdu;
+        const QByteArray frame = mbapframe::encode(request.transaction, request.unit, request.pdu);
         check(fed.mid(*taken, frame.size()) == frame, "a request that is not the bytes sent");
         *taken += frame.size();
     }
