@@ -16,6 +16,7 @@
 #include "engine/jobs/readjob.h"
 #include "engine/jobs/restartjob.h"
 #include "engine/jobs/rowoutcome.h"
+#include "engine/jobs/rowwording.h"
 #include "engine/platform/interruptwatch.h"
 #include "settings/setting_module.h"
 #include "settings/settingsmapping.h"
@@ -126,7 +127,7 @@ void reportWriteFailure(const WriteJob &job, const RowOutcome &outcome, const QS
     const QString port = outcome.result().port;
     if (outcome.failure == RowOutcome::Failure::PortNotOpened) {
         portFailure(job);
-    } else if (!outcome.reason.isEmpty()) {
+    } else if (const QString reason = RowWording::reason(outcome); !reason.isEmpty()) {
         // The module as it named itself, so that a technician with several
         // modules on the bench knows which one failed.
         QString who = outcome.result().identity.value(ModuleField::Name);
@@ -134,7 +135,7 @@ void reportWriteFailure(const WriteJob &job, const RowOutcome &outcome, const QS
             who += QStringLiteral(" (%1)").arg(outcome.result().identifiedMac);
         if (!who.isEmpty())
             who += QStringLiteral(": ");
-        cliout::error(port, who + outcome.reason);
+        cliout::error(port, who + reason);
     }
     // A bus where nothing answers: what the line showed, and what to try.
     if (outcome.failure == RowOutcome::Failure::BusIncomplete && outcome.result().bus.reached &&
@@ -154,11 +155,13 @@ void reportWriteFailure(const WriteJob &job, const RowOutcome &outcome, const QS
                                       sent.join(QLatin1String(", ")) +
                                       QStringLiteral("; no reset was sent"));
     }
-    if (!outcome.recordError().isEmpty())
+    if (!RowWording::recordError(outcome).isEmpty())
+        cliout::error(QString(), RowWording::recordError(outcome) + QStringLiteral(" (") + lacks +
+                                     QLatin1Char(')'));
+    if (!RowWording::registerError(outcome).isEmpty() &&
+        outcome.failure != RowOutcome::Failure::NotRegistered)
         cliout::error(QString(),
-                      outcome.recordError() + QStringLiteral(" (") + lacks + QLatin1Char(')'));
-    if (!outcome.registerError().isEmpty() && outcome.failure != RowOutcome::Failure::NotRegistered)
-        cliout::error(QString(), outcome.registerError() + QStringLiteral(" (the register lacks "
+                      RowWording::registerError(outcome) + QStringLiteral(" (the register lacks "
                                                                           "this row)"));
 }
 

@@ -11,6 +11,7 @@
 #include "engine/commission/commissionrun.h"
 #include "engine/commission/recordpath.h"
 #include "engine/commission/registerdesk.h"
+#include "engine/jobs/rowwording.h"
 #include "engine/platform/interruptwatch.h"
 
 #include <QEventLoop>
@@ -139,7 +140,7 @@ int commandCommission(Run &run, bool audit)
             cliout::progress(QStringLiteral("%1 row %2: %3")
                                  .arg(outcome.result().port)
                                  .arg(outcome.result().planRow)
-                                 .arg(outcome.statusWord()));
+                                 .arg(RowWording::statusWord(outcome)));
     });
 
     QEventLoop loop;
@@ -153,9 +154,10 @@ int commandCommission(Run &run, bool audit)
 
     for (int i = 0; i < commission.rowCount(); ++i) {
         if (!commission.job(i))
-            cliout::error(commission.row(i).port, QStringLiteral("row %1 %2")
-                                                      .arg(commission.row(i).row)
-                                                      .arg(commission.outcome(i).line()));
+            cliout::error(commission.row(i).port,
+                          QStringLiteral("row %1 %2")
+                              .arg(commission.row(i).row)
+                              .arg(RowWording::line(commission.outcome(i))));
     }
     if (run.json) {
         QJsonObject object = cliout::commissionJson(commission);

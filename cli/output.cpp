@@ -3,6 +3,7 @@
 #include "engine/commission/commissionrun.h"
 #include "engine/commission/runsummary.h"
 #include "engine/jobs/rowoutcome.h"
+#include "engine/jobs/rowwording.h"
 #include "engine/platform/textsafety.h"
 
 #include <QJsonArray>
@@ -63,19 +64,19 @@ void insertOutcome(QJsonObject *object, const RowOutcome &outcome, const QString
             {QStringLiteral("read"), d.read.isEmpty() ? QJsonValue() : QJsonValue(d.read)}});
     }
     object->insert(QStringLiteral("mismatches"), mismatches);
-    object->insert(QStringLiteral("error"),
-                   outcome.reason.isEmpty() ? QJsonValue() : QJsonValue(outcome.reason));
+    const QString reason = RowWording::reason(outcome);
+    object->insert(QStringLiteral("error"), reason.isEmpty() ? QJsonValue() : QJsonValue(reason));
     const WriteResult::Kept *record = outcome.record();
     object->insert(QStringLiteral("recorded"), record ? QJsonValue(record->kept) : QJsonValue());
     if (record && !record->kept)
-        object->insert(QStringLiteral("record_error"), record->error);
+        object->insert(QStringLiteral("record_error"), RowWording::recordError(outcome));
     // The site register likewise, and what it said of the module.
     const WriteResult::Kept *registered = outcome.inRegister();
     object->insert(QStringLiteral("registered"),
                    registered ? QJsonValue(registered->kept) : QJsonValue());
     if (registered && !registered->kept)
-        object->insert(QStringLiteral("register_error"), registered->error);
-    const QString note = outcome.registerNote();
+        object->insert(QStringLiteral("register_error"), RowWording::registerError(outcome));
+    const QString note = RowWording::registerNote(outcome);
     object->insert(QStringLiteral("register_note"), note.isEmpty() ? QJsonValue() : note);
 }
 
@@ -191,11 +192,12 @@ QStringList writeTable(const RowOutcome &outcome)
         rows << row;
     }
     text += table(rows);
-    const QString word = outcome.moduleWord();
+    const QString word = RowWording::moduleWord(outcome);
     if (!word.isEmpty())
         text << (r.verify ? word : word + QStringLiteral(" (--no-verify)"));
-    if (!outcome.registerNote().isEmpty())
-        text << outcome.registerNote();
+    const QString note = RowWording::registerNote(outcome);
+    if (!note.isEmpty())
+        text << note;
     return text;
 }
 
@@ -266,7 +268,7 @@ QJsonObject commissionJson(const CommissionRun &run)
     for (int i = 0; i < run.rowCount(); ++i) {
         const RowOutcome outcome = run.outcome(i);
         QJsonObject object = run.isAudit() ? auditJson(outcome) : writeJson(outcome);
-        const QString state = outcome.statusWord();
+        const QString state = RowWording::statusWord(outcome);
         ++counts[state];
         object.insert(QStringLiteral("row"), run.row(i).row);
         object.insert(QStringLiteral("status"), state);
@@ -274,7 +276,7 @@ QJsonObject commissionJson(const CommissionRun &run)
         rows.append(object);
     }
     QJsonObject summary;
-    for (const QString &state : RowOutcome::statusWords(run.isAudit()))
+    for (const QString &state : RowWording::statusWords(run.isAudit()))
         summary.insert(countKey(state), counts.value(state));
     // Rows the register knows done by a run (an earlier one, another
     // station's).

@@ -50,7 +50,7 @@ public:
     const PortListModel *ports() const { return portList; }
 
     // The text the state cell shows for a row: what the row came to in the
-    // engine's words (RowOutcome::shortLine), or where it stands in a run.
+    // engine's words (RowWording::shortLine), or where it stands in a run.
     QString stateText(int row) const;
     // "Connect the next module to PORT" (or "the module", for the first
     // one), the port named by portLabel(), on a line of its own when

@@ -1,5 +1,6 @@
 #include "site/rowstage.h"
 
+#include "engine/jobs/rowwording.h"
 #include "protocol/parameters.h"
 
 namespace
@@ -10,7 +11,7 @@ QString parameterName(const QString &key)
 {
     for (const ModuleField field : parameters::writeOrder()) {
         if (parameters::fieldKey(field) == key)
-            return RowOutcome::fieldName(field);
+            return RowWording::fieldName(field);
     }
     return key;
 }
@@ -74,7 +75,7 @@ RowProgress finishedProgress(const RowOutcome &outcome)
 {
     RowProgress last;
     last.stage = finalStage(outcome.status);
-    last.ended = outcome.shortLine();
+    last.ended = RowWording::shortLine(outcome);
     return last;
 }
 

@@ -44,7 +44,7 @@ struct RowProgress {
     // plugged in again); empty for the plain prompt.
     QString note;
     // A final stage: what the row came to, in the engine's words
-    // (RowOutcome::shortLine).
+    // (RowWording::shortLine).
     QString ended;
 };
 

@@ -5,6 +5,7 @@
 #include "engine/commission/registerdesk.h"
 #include "engine/commission/runsummary.h"
 #include "engine/jobs/rowoutcome.h"
+#include "engine/jobs/rowwording.h"
 #include "engine/jobs/writejob.h"
 #include "engine/platform/textsafety.h"
 #include "engine/reach/reachcheck.h"
@@ -122,7 +123,7 @@ void SiteRun::go()
         const int row = tableRowOf.value(index, -1);
         const RowOutcome outcome = run->outcome(index);
         states->setProgress(row, finishedProgress(outcome));
-        states->setResult(row, outcome.detail());
+        states->setResult(row, RowWording::detail(outcome));
         emit progressed();
     });
     connect(commission, &CommissionRun::rowHeldElsewhere, this,
@@ -227,12 +228,12 @@ void SiteRun::onRowFinished(int index)
     for (const RowOutcome::Difference &d : outcome.result().differences)
         cells.insert(PlanColumns::columnOf(d.field), d.read);
     states->setDifferences(row, cells);
-    states->setResult(row, outcome.detail());
+    states->setResult(row, RowWording::detail(outcome));
     if (outcome.result().reachChecked)
         states->setNetwork(row, ReachCheck::describe(outcome.result().reach),
                            outcome.result().reach.outcome == ReachCheck::Outcome::Reachable);
     if (outcome.result().busChecked)
-        states->setBus(row, outcome.busDetail(), outcome.result().bus.exitCode() == 0);
+        states->setBus(row, RowWording::busDetail(outcome), outcome.result().bus.exitCode() == 0);
     emit progressed();
 }
 
@@ -336,7 +337,7 @@ void SiteRun::onFinished()
             ++verified; // done here, or by a run before
         } else if (outcome.status == RowOutcome::Status::NotReached) {
             model->states()->setProgress(row, finishedProgress(outcome));
-            model->states()->setResult(row, outcome.detail());
+            model->states()->setResult(row, RowWording::detail(outcome));
             ++notReached;
         } else {
             ++failed;

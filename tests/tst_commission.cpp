@@ -6,6 +6,7 @@
 #include "engine/console/portlock.h"
 #include "engine/jobs/recordwords.h"
 #include "engine/jobs/rowoutcome.h"
+#include "engine/jobs/rowwording.h"
 #include "engine/register/registerfacts.h"
 #include "protocol/parameters.h"
 #include "settings/setting_module.h"
@@ -92,6 +93,7 @@ private slots:
     void swappedModuleOnOnePort_data();
     void swappedModuleOnOnePort();
     void moduleLeftInPlaceIsNotWrittenTwice();
+    void moduleMetInTwoRowsIsWrittenOnce();
     void moduleDoneAndPluggedInAgainIsNotWrittenTwice();
     void portComesWithItsModule();
     void onePortOneRun_data();
@@ -109,6 +111,8 @@ private slots:
     void recordRowsSayWhatWasMeant();
     void outcomeOfEachEnding_data();
     void outcomeOfEachEnding();
+    void wordsOfFacts_data();
+    void wordsOfFacts();
     void audit_data();
     void audit();
     void untrustedTextIsEscaped();
@@ -289,6 +293,26 @@ void CommissionTest::moduleLeftInPlaceIsNotWrittenTwice()
     // Identity polled at most every 500 ms while waiting: the write's two
     // MAC queries, then at most one per half second of the 2 s.
     QVERIFY2(commands.count("MAC") <= 2 + 5, qPrintable(commands.join(", ")));
+}
+
+void CommissionTest::moduleMetInTwoRowsIsWrittenOnce()
+{
+    // Two ports answer with one MAC (a cloned module): whichever row meets
+    // it second writes nothing and names the row that met it first.
+    QTemporaryDir dir;
+    Simulator a({"--mac", "02:00:00:00:00:07"});
+    Simulator b({"--mac", "02:00:00:00:00:07"});
+    const Result r = cliprocess::runCli({"commission", plan(dir, {a.path, b.path}), "--json"});
+    QVERIFY2(r.exitCode == 4, r.err.constData());
+    QStringList seen = statuses(r);
+    seen.sort();
+    QCOMPARE(seen, (QStringList{"failed", "verified"}));
+    const QRegularExpression refusal(
+        "the module 02:00:00:00:00:07 was already met in this run \\(row [23]\\); nothing was "
+        "written");
+    QVERIFY2(QString::fromUtf8(r.err).contains(refusal), r.err.constData());
+    QCOMPARE(a.commands().filter("CHANGE IP:").size() + b.commands().filter("CHANGE IP:").size(),
+             1);
 }
 
 void CommissionTest::moduleDoneAndPluggedInAgainIsNotWrittenTwice()
@@ -754,7 +778,7 @@ void CommissionTest::outcomeOfEachEnding_data()
         << QString()
         << facts(E::Done,
                  [](WriteResult &r) {
-                     r.kept = {{Keeper::Record, false, "disk"}};
+                     r.kept = {{Keeper::Record, false, "disk", false}};
                  })
         << "failed"
         << "not recorded" << 1 << 1 << "verified"
@@ -765,7 +789,8 @@ void CommissionTest::outcomeOfEachEnding_data()
         << QString()
         << facts(E::Done,
                  [](WriteResult &r) {
-                     r.kept = {{Keeper::Register, false, "gone"}, {Keeper::Record, true, ""}};
+                     r.kept = {{Keeper::Register, false, "gone", false},
+                               {Keeper::Record, true, "", false}};
                  })
         << "failed"
         << "register" << 3 << 0 << "verified, not in the register"
@@ -1041,18 +1066,20 @@ void CommissionTest::outcomeOfEachEnding()
     facts.port = "/dev/ttyUSB0";
     facts.planRow = 7;
     const RowOutcome outcome =
-        begun == "not reached"    ? RowOutcome::notReached(facts, "the run was stopped", 4)
+        begun == "not reached"
+            ? RowOutcome::notReached(facts, {RowOutcome::NotBegun::Why::Interrupted, 0, QString()},
+                                     4)
         : begun == "done already" ? RowOutcome::alreadyDone(facts, "verified by bench-2")
                                   : RowOutcome::of(facts);
     // The outcome holds the job's facts as they were: it judges them only.
     QCOMPARE(outcome.result().ending, facts.ending);
     QCOMPARE(outcome.result().planned, facts.planned);
-    QTEST(outcome.statusWord(), "status");
-    QTEST(outcome.failureWord(), "failure");
+    QTEST(RowWording::statusWord(outcome), "status");
+    QTEST(RowWording::failureWord(outcome), "failure");
     QTEST(outcome.exitCode, "exitCode");
     QTEST(outcome.verified ? int(*outcome.verified) : -1, "verified");
     QTEST(outcome.recordResult(), "record");
-    QTEST(outcome.shortLine(), "shortLine");
+    QTEST(RowWording::shortLine(outcome), "shortLine");
     // "verified" is what the module holds, where the register took it.
     const WriteResult::Kept *registered = facts.keptBy(WriteResult::Keeper::Register);
     QCOMPARE(outcome.verified.value_or(false),
@@ -1067,9 +1094,9 @@ void CommissionTest::outcomeOfEachEnding()
     QCOMPARE(outcome.isSuccess(), outcome.exitCode == 0 && outcome.result().verify &&
                                       outcome.status != RowOutcome::Status::AlreadyDone);
     // A row's reason is its failure's; the register's lack of a row is one.
-    QCOMPARE(outcome.reason.isEmpty(), begun.isEmpty() &&
-                                           facts.ending == WriteResult::Ending::Done &&
-                                           outcome.failure != RowOutcome::Failure::NotRegistered);
+    QCOMPARE(RowWording::reason(outcome).isEmpty(),
+             begun.isEmpty() && facts.ending == WriteResult::Ending::Done &&
+                 outcome.failure != RowOutcome::Failure::NotRegistered);
     // The record's row says what was meant, whatever came of it, in its
     // columns by name.
     const commissionrecord::Row row = commissionrecord::rowOf(outcome);
@@ -1089,8 +1116,82 @@ void CommissionTest::outcomeOfEachEnding()
     QVERIFY(russian.load(QStringLiteral(ORDAN_SITE_QM_RU)));
     QVERIFY(QCoreApplication::installTranslator(&russian));
     const auto english = qScopeGuard([&] { QCoreApplication::removeTranslator(&russian); });
-    QTEST(outcome.shortLine(), "shortLineRu");
+    QTEST(RowWording::shortLine(outcome), "shortLineRu");
     QTEST(recordwords::shown(outcome.recordResult()), "recordRu");
+}
+
+void CommissionTest::wordsOfFacts_data()
+{
+    // Why a row was not begun, a module the run met before, a keeper
+    // closed, kept as facts -> the row's line in English (ordan-cli's
+    // summary) and in Russian (the site window's).
+    QTest::addColumn<QString>("fact");
+    QTest::addColumn<QString>("line");
+    QTest::addColumn<QString>("lineRu");
+    QTest::newRow("interrupted") << "interrupted"
+                                 << "not reached: interrupted"
+                                 << "не выполнено: прервано";
+    QTest::newRow("no new module") << "no new module"
+                                   << "not reached: no new module on the port within 2.5 s"
+                                   << "не выполнено: за 2.5 с к порту не подключён новый модуль";
+    QTest::newRow("port held") << "port held"
+                               << "not reached: held by process 7"
+                               << "не выполнено: held by process 7";
+    QTest::newRow("met before in this run")
+        << "met before"
+        << "failed: the module 02:00:00:00:00:01 was already met in this run (row 3); nothing "
+           "was written"
+        << "ошибка: модуль 02:00:00:00:00:01 уже встречался в этом запуске (строка 3); ничего "
+           "не записано";
+    QTest::newRow("register closed before its word")
+        << "register closed at admission"
+        << "failed: the register was closed; nothing was written"
+        << "ошибка: реестр закрыт; ничего не записано";
+    QTest::newRow("register closed before the row")
+        << "register closed"
+        << "failed: verified on the module, but the register lacks its row: the register was "
+           "closed"
+        << "ошибка: на модуле — проверено, но в реестре нет его строки: реестр закрыт";
+}
+
+void CommissionTest::wordsOfFacts()
+{
+    QFETCH(QString, fact);
+    using Why = RowOutcome::NotBegun::Why;
+    using Admission = WriteResult::Admission;
+    WriteResult facts;
+    facts.identifiedMac = "02:00:00:00:00:01";
+    facts.ending = WriteResult::Ending::NotAdmitted;
+    facts.admission.verdict = Admission::Verdict::Stop;
+    const auto notBegun = [&](Why why, int waitedMs, const QString &words) {
+        return RowOutcome::notReached(facts, {why, waitedMs, words}, 4);
+    };
+    std::optional<RowOutcome> outcome;
+    if (fact == "interrupted") {
+        outcome.emplace(notBegun(Why::Interrupted, 0, QString()));
+    } else if (fact == "no new module") {
+        outcome.emplace(notBegun(Why::NoNewModule, 2500, QString()));
+    } else if (fact == "port held") {
+        outcome.emplace(notBegun(Why::PortHeld, 0, "held by process 7"));
+    } else if (fact == "met before") {
+        facts.admission.metAtRow = 3;
+        outcome.emplace(RowOutcome::of(facts));
+    } else if (fact == "register closed at admission") {
+        facts.admission.refusal = Admission::Refusal::Closed;
+        outcome.emplace(RowOutcome::of(facts));
+        QCOMPARE(outcome->failure, RowOutcome::Failure::NoRegister);
+    } else {
+        facts.ending = WriteResult::Ending::Done;
+        facts.kept = {{WriteResult::Keeper::Register, false, QString(), true}};
+        outcome.emplace(RowOutcome::of(facts));
+        QCOMPARE(RowWording::registerError(*outcome), QStringLiteral("the register was closed"));
+    }
+    QTEST(RowWording::line(*outcome), "line");
+    QTranslator russian;
+    QVERIFY(russian.load(QStringLiteral(ORDAN_SITE_QM_RU)));
+    QVERIFY(QCoreApplication::installTranslator(&russian));
+    const auto english = qScopeGuard([&] { QCoreApplication::removeTranslator(&russian); });
+    QTEST(RowWording::line(*outcome), "lineRu");
 }
 
 void CommissionTest::audit_data()

@@ -142,13 +142,12 @@ public:
     {
         loaded = russian.load(QStringLiteral(":/i18n/ordan-site_ru.qm"));
         for (const char *context :
-             {"SiteWindow",       "PlanModel",     "ModuleJob",    "WriteJob",
-              "RestartJob",       "CommissionRun", "PortLock",     "commissionplan",
-              "commissionrecord", "parameters",    "RowOutcome",   "PortListModel",
-              "PlanEditor",       "RunPanel",      "SiteRun",      "SiteChecks",
-              "RecordView",       "RegisterView",  "RegisterDesk", "siteregister",
-              "RecordWords",      "runsummary",    "BusReport",    "PlanRows",
-              "CheckedPlan",      "PlanFiles",     "RecordField",  "RunRegister"})
+             {"SiteWindow",    "PlanModel",    "ModuleJob",      "WriteJob",         "RestartJob",
+              "PortLock",      "RowWording",   "commissionplan", "commissionrecord", "parameters",
+              "PortListModel", "PlanEditor",   "RunPanel",       "SiteRun",          "SiteChecks",
+              "RecordView",    "RegisterView", "RegisterDesk",   "siteregister",     "RecordWords",
+              "runsummary",    "BusReport",    "PlanRows",       "CheckedPlan",      "PlanFiles",
+              "RecordField",   "RunRegister"})
             contexts << QLatin1String(context);
     }
     bool isEmpty() const override { return false; }
@@ -1903,7 +1902,7 @@ void SiteTest::stateShowsTheEnginesWords_data()
     }) << "differs: ip, mask" << false;
     QTest::newRow("refused") << job << facts(E::Refused) << "failed: refused" << false;
     QTest::newRow("not recorded") << job << facts(E::Done, [](WriteResult &r) {
-        r.kept = {{WriteResult::Keeper::Record, false, "disk full"}};
+        r.kept = {{WriteResult::Keeper::Record, false, "disk full", false}};
     }) << "failed: not recorded" << false;
     QTest::newRow("taken over") << job << facts(E::Abandoned) << "failed: taken over" << false;
     QTest::newRow("interrupted") << job << facts(E::Interrupted) << "interrupted" << false;
@@ -1934,7 +1933,9 @@ void SiteTest::stateShowsTheEnginesWords()
     const auto english = qScopeGuard(
         [] { installSiteTranslation(QLocale(QLocale::English, QLocale::UnitedStates)); });
     const RowOutcome outcome =
-        begun == "not reached" ? RowOutcome::notReached(facts, "the run was stopped", 4)
+        begun == "not reached"
+            ? RowOutcome::notReached(facts, {RowOutcome::NotBegun::Why::Interrupted, 0, QString()},
+                                     4)
         : begun == "done already"
             ? RowOutcome::alreadyDone(facts, "verified by bench-2 on 02:00:00:00:00:01")
             : RowOutcome::of(facts);

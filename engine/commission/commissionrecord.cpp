@@ -199,12 +199,13 @@ WriteJob::Keep Appender::recorder()
     const QPointer<Appender> self(this);
     return [self](const RowOutcome &outcome, const WriteJob::KeepDone &done) {
         if (!self) {
-            done(false, RecordText::tr("the record was closed"));
+            done(false, QString(), true);
             return;
         }
         const QString path = self->file;
         self->append(rowOf(outcome), [path, done](bool appended, const QString &error) {
-            done(appended, appended ? QString() : RecordText::tr("record %1: %2").arg(path, error));
+            done(appended, appended ? QString() : RecordText::tr("record %1: %2").arg(path, error),
+                 false);
         });
     };
 }

@@ -29,8 +29,7 @@ CommissionRun::CommissionRun(const QList<commissionplan::Row> &planRows,
             lane->swapTimer.setSingleShot(true);
             connect(&lane->pollTimer, &QTimer::timeout, this, [this, lane] { poll(lane); });
             connect(&lane->swapTimer, &QTimer::timeout, this, [this, lane] {
-                endLane(lane,
-                        tr("no new module on the port within %1 s").arg(swapTimeoutMs / 1000.0));
+                endLane(lane, {RowOutcome::NotBegun::Why::NoNewModule, swapTimeoutMs, QString()});
             });
             lane->id = int(lanes.size() - 1);
         }
@@ -74,7 +73,7 @@ void CommissionRun::start()
     if (!claimPorts(&busy)) {
         claimError = busy;
         for (const auto &lane : lanes)
-            endLane(lane.get(), busy);
+            endLane(lane.get(), {RowOutcome::NotBegun::Why::PortHeld, 0, busy});
         checkFinished();
         return;
     }
@@ -110,7 +109,7 @@ void CommissionRun::startLanes()
 {
     for (const auto &lane : lanes) {
         if (lane->done || lane->next >= lane->rows.size()) {
-            endLane(lane.get(), QString());
+            endLane(lane.get(), {});
             continue;
         }
         // A module that brings its own USB adapter brings its port: until
@@ -178,7 +177,7 @@ void CommissionRun::onSettled(int index, const RowOutcome &outcome)
 void CommissionRun::onLaneSettled(int id)
 {
     if (Lane *lane = lanes.at(size_t(id)).get(); !lane->done && lane->current < 0)
-        endLane(lane, QString());
+        endLane(lane, {});
 }
 
 bool CommissionRun::isFirstOnPort(int index) const
@@ -244,15 +243,13 @@ void CommissionRun::beginRow(Lane *lane)
     state.job->start();
 }
 
-QString CommissionRun::metBefore(int index, const QString &mac)
+int CommissionRun::metBefore(int index, const QString &mac)
 {
     const auto it = commissioned.constFind(mac);
     if (it != commissioned.constEnd())
-        return tr("the module %1 was already met in this run (row %2)")
-            .arg(mac)
-            .arg(rows.at(size_t(it.value())).plan.row);
+        return rows.at(size_t(it.value())).plan.row;
     commissioned.insert(mac, index);
-    return QString();
+    return 0;
 }
 
 void CommissionRun::onRowFinished(Lane *lane, int index)
@@ -363,7 +360,7 @@ void CommissionRun::poll(Lane *lane)
                });
 }
 
-void CommissionRun::endLane(Lane *lane, const QString &reason)
+void CommissionRun::endLane(Lane *lane, const RowOutcome::NotBegun &why)
 {
     lane->pollTimer.stop();
     lane->swapTimer.stop();
@@ -374,7 +371,7 @@ void CommissionRun::endLane(Lane *lane, const QString &reason)
         lane->probe->close();
     }
     for (int i = lane->next; i < lane->rows.size(); ++i)
-        rows.at(size_t(lane->rows.at(i))).notReached = reason;
+        rows.at(size_t(lane->rows.at(i))).notReached = why;
     lane->lock.release();
     lane->next = lane->rows.size();
     if (lane->current < 0)
@@ -388,7 +385,7 @@ void CommissionRun::interrupt()
         return;
     interrupted = true;
     for (const auto &lane : lanes) {
-        endLane(lane.get(), tr("interrupted"));
+        endLane(lane.get(), {RowOutcome::NotBegun::Why::Interrupted, 0, QString()});
         if (lane->current >= 0)
             rows.at(size_t(lane->current)).job->interrupt();
     }

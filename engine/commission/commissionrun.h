@@ -95,7 +95,7 @@ public:
     // what was meant: its port, plan row and planned values.
     RowOutcome outcome(int index) const;
     // Why a row was not reached.
-    QString notReached(int index) const { return rows.at(size_t(index)).notReached; }
+    RowOutcome::NotBegun notReached(int index) const { return rows.at(size_t(index)).notReached; }
     // The row is the first on its port: the module it waits for is the
     // first one ("connect the module to PORT"), not the next one.
     bool isFirstOnPort(int index) const;
@@ -143,7 +143,7 @@ private:
     struct RowState {
         commissionplan::Row plan;
         std::unique_ptr<WriteJob> job;
-        QString notReached;
+        RowOutcome::NotBegun notReached;
         // The register's: what the row came to when it was settled
         // without being begun (done already, another run holding its
         // address, the register not asked).
@@ -171,11 +171,11 @@ private:
     void onRowFinished(Lane *lane, int index);
     void awaitModule(Lane *lane);
     void poll(Lane *lane);
-    void endLane(Lane *lane, const QString &reason);
+    void endLane(Lane *lane, const RowOutcome::NotBegun &why);
     void checkFinished();
     // The run's own rule for an identified module: not one met in another
-    // row of this run (empty: admitted).
-    QString metBefore(int index, const QString &mac);
+    // row of this run (the plan row where it was met; 0: admitted).
+    int metBefore(int index, const QString &mac);
     // Whether rows are claimed in the register (a commissioning run with
     // one), and a module on the lane's port gets its row.
     bool claimsKept() const;

@@ -4,17 +4,12 @@
 #include "engine/register/registerruns.h"
 #include "engine/register/siteregister.h"
 
-#include <QCoreApplication>
 #include <QPointer>
 
 using namespace siteregister;
 
 namespace
 {
-
-struct AdapterText {
-    Q_DECLARE_TR_FUNCTIONS(RegisterDesk)
-};
 
 // The register's admission in the job's words.
 WriteJob::Admission forJob(const Admission &a)
@@ -45,8 +40,7 @@ WriteJob::Admission closed()
 {
     WriteJob::Admission answer;
     answer.verdict = WriteJob::Admission::Verdict::Stop;
-    answer.refusal = WriteJob::Admission::Refusal::Unanswered;
-    answer.words = AdapterText::tr("the register was closed");
+    answer.refusal = WriteJob::Admission::Refusal::Closed;
     return answer;
 }
 
@@ -77,7 +71,7 @@ WriteJob::Keep keeper(RegisterDesk *desk, const Row &row)
     const QPointer<RegisterDesk> self(desk);
     return [self, row](const RowOutcome &o, const WriteJob::KeepDone &done) {
         if (!self) {
-            done(false, AdapterText::tr("the register was closed"));
+            done(false, QString(), true);
             return;
         }
         RowEntry entry;
@@ -94,7 +88,7 @@ WriteJob::Keep keeper(RegisterDesk *desk, const Row &row)
             QString error;
             const bool kept =
                 RegisterRuns(r).recordRow(run, entry, &error, claimed ? &*claimed : nullptr);
-            return [done, kept, error] { done(kept, error); };
+            return [done, kept, error] { done(kept, error, false); };
         });
     };
 }
@@ -108,11 +102,11 @@ void attach(RegisterDesk *desk, WriteJob *job, const Row &row)
 WriteJob::Admit ruleFirst(const RunRule &rule, const WriteJob::Admit &then)
 {
     return [rule, then](const QString &mac, const WriteJob::Answered &answered) {
-        const QString refusal = rule(mac);
-        if (!refusal.isEmpty()) {
+        if (const int metAtRow = rule(mac); metAtRow > 0) {
             WriteJob::Admission stop;
             stop.verdict = WriteJob::Admission::Verdict::Stop;
-            stop.words = refusal;
+            stop.refusal = WriteJob::Admission::Refusal::ByRun;
+            stop.metAtRow = metAtRow;
             answered(stop);
         } else if (then) {
             then(mac, answered);

@@ -36,9 +36,10 @@ WriteJob::Keep keeper(RegisterDesk *desk, const Row &row);
 // job takes the keeper alone).
 void attach(RegisterDesk *desk, WriteJob *job, const Row &row);
 
-// A run's own rule for an identified module (a refusal in words, or empty:
-// admitted), asked before `then` (none: nothing more to ask).
-using RunRule = std::function<QString(const QString &mac)>;
+// A run's own rule for an identified module (the plan row where the run
+// met it before, a refusal; 0: admitted), asked before `then` (none:
+// nothing more to ask).
+using RunRule = std::function<int(const QString &mac)>;
 WriteJob::Admit ruleFirst(const RunRule &rule, const WriteJob::Admit &then);
 
 } // namespace registeradapter

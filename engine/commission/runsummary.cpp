@@ -2,6 +2,7 @@
 
 #include "engine/commission/commissionrun.h"
 #include "engine/jobs/rowoutcome.h"
+#include "engine/jobs/rowwording.h"
 #include "engine/platform/textsafety.h"
 
 #include <QCoreApplication>
@@ -40,10 +41,10 @@ QStringList table(const CommissionRun &run)
         const commissionplan::Row &row = run.row(i);
         const RowOutcome &outcome = outcomes.at(size_t(i));
         const parameters::Values &id = outcome.result().identity;
-        ++counts[outcome.statusWord()];
+        ++counts[RowWording::statusWord(outcome)];
         cells << QStringList{QString::number(row.row),          row.port,
                              id.value(ModuleField::Name),       id.value(ModuleField::Mac),
-                             row.values.value(ModuleField::Ip), outcome.line()};
+                             row.values.value(ModuleField::Ip), RowWording::line(outcome)};
         if (keepsRecord)
             cells.last().insert(5, outcome.status == RowOutcome::Status::NotReached ||
                                            outcome.status == RowOutcome::Status::AlreadyDone
@@ -53,13 +54,13 @@ QStringList table(const CommissionRun &run)
                                        : SummaryText::tr("NO"));
     }
     QStringList counted;
-    for (const QString &state : RowOutcome::statusWords(run.isAudit()))
+    for (const QString &state : RowWording::statusWords(run.isAudit()))
         counted
-            << QStringLiteral("%1 %2").arg(counts.value(state)).arg(RowOutcome::statusText(state));
+            << QStringLiteral("%1 %2").arg(counts.value(state)).arg(RowWording::statusText(state));
     // Rows the register knows done by another run, when there are any.
     const QString doneAlready = QStringLiteral("done already");
     if (const int done = counts.value(doneAlready))
-        counted << QStringLiteral("%1 %2").arg(done).arg(RowOutcome::statusText(doneAlready));
+        counted << QStringLiteral("%1 %2").arg(done).arg(RowWording::statusText(doneAlready));
     return textsafety::columns(cells, 0) + QStringList{counted.join(QLatin1String(", "))};
 }
 

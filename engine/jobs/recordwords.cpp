@@ -1,6 +1,6 @@
 #include "engine/jobs/recordwords.h"
 
-#include "engine/jobs/rowoutcome.h"
+#include "engine/jobs/rowwording.h"
 #include "engine/reach/reachcheck.h"
 #include "protocol/parameters.h"
 
@@ -121,7 +121,7 @@ bool fieldOf(const QString &key, ModuleField *field)
 QString keyName(const QString &key)
 {
     ModuleField field = ModuleField::Name;
-    return fieldOf(key, &field) ? RowOutcome::fieldName(field) : columnTitle(key);
+    return fieldOf(key, &field) ? RowWording::fieldName(field) : columnTitle(key);
 }
 
 QString reachWord(const QString &word, bool *whole)
@@ -274,7 +274,7 @@ QString columnTitle(const QString &key)
 {
     ModuleField field = ModuleField::Name;
     if (fieldOf(key, &field))
-        return RowOutcome::fieldName(field);
+        return RowWording::fieldName(field);
     for (const auto &title : columnTitles) {
         if (key == QLatin1String(title[0]))
             return translated("RecordWords", title[1]);

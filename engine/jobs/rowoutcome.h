@@ -4,25 +4,21 @@
 #include "engine/jobs/writeresult.h"
 #include "protocol/parameters.h"
 
-#include <QCoreApplication>
 #include <QList>
 #include <QString>
-#include <QStringList>
 
 #include <optional>
 
 // What a write, or a row of a commissioning run or an audit, came to:
 // judged here once from the job's facts (WriteResult), which it holds as
-// they were (result()) and never copies, and said here once.
-// ordan-cli prints it (text and JSON), the site window shows it, the record
-// keeps it; none of them judges a job or words its outcome by itself. The
-// sentences are translatable (ordan-cli loads no translation: it stays
-// English), parameters named in them included; statusWord(), the record's
-// words and the keys of JSON are not.
+// they were (result()) and never copies. Its words, in the terminal, JSON,
+// the windows, the record's reader and the register's note, are chosen by
+// RowWording alone. ordan-cli prints it (text and JSON), the site window
+// shows it, the record keeps it; none of them judges a job or words its
+// outcome by itself. The record keeps its result in English words the
+// register and the record's reader parse back (recordResult()).
 class RowOutcome
 {
-    Q_DECLARE_TR_FUNCTIONS(RowOutcome)
-
 public:
     enum class Status {
         Verified,    // written, restarted, the same module read back as written
@@ -52,12 +48,25 @@ public:
         BusIncomplete,   // verified and reachable, but not every device of bus_ids answers
     };
     using Difference = WriteResult::Difference;
+    // Why a row was not begun: a fact RowWording words.
+    struct NotBegun {
+        enum class Why {
+            Unsaid,      // its lane ended with no word of its own
+            Interrupted, // the run was stopped by the user
+            NoNewModule, // no new module came to its port within waitedMs
+            PortHeld,    // its port could not be had (`words`: the lock's)
+            DoneAlready, // the register has it done (`words`: by whom, when)
+        };
+        Why why = Why::Unsaid;
+        int waitedMs = 0;
+        QString words;
+    };
 
     // A write or an audit of one module, finished.
     static RowOutcome of(const WriteResult &result);
     // A row that was never begun, and why (a run's row not reached).
     // `meant`: what the row meant (its port, plan row, values and bus).
-    static RowOutcome notReached(const WriteResult &meant, const QString &reason, int exitCode);
+    static RowOutcome notReached(const WriteResult &meant, const NotBegun &why, int exitCode);
     // A row that was not begun because the register says it is done
     // (`reason`: by whom, when, on which module), or because the register
     // could not be asked for it.
@@ -74,8 +83,8 @@ public:
     // The judgement.
     Status status = Status::NotReached;
     Failure failure = Failure::None;
-    // Why, in words: the job's failure, or why the row was not reached.
-    QString reason;
+    // Why a row was not begun (not reached, done already).
+    NotBegun notBegun;
     // Written fields whose read-back is not what was written.
     QList<ModuleField> readBackDiffers;
     // A write stopped before its restart: the commands the module had been
@@ -106,8 +115,6 @@ public:
     {
         return facts.keptBy(WriteResult::Keeper::Register);
     }
-    QString recordError() const;
-    QString registerError() const;
     // The register knew the module at every planned value: read, not
     // written.
     bool unchanged() const
@@ -122,41 +129,7 @@ public:
 
     // The row counts as done right (verified, or matches in an audit).
     bool isSuccess() const { return status == Status::Verified || status == Status::Matches; }
-    // The word for the row's status in ordan-cli's summary and JSON:
-    // "verified", "unverified", "matches", "differs", "failed" or "not
-    // reached" (an interrupted row, and a write that differs, failed).
-    QString statusWord() const;
-    // The words a run's rows can have, in the order a summary counts them.
-    static QStringList statusWords(bool audit);
-    // A status word in the reader's language (itself in English).
-    static QString statusText(const QString &word);
-    // What the module itself came to, whatever the record: "verified",
-    // "unverified" or "matches"; empty when it did not get there.
-    QString moduleWord() const;
-    // The failure in a word or two ("refused", "no answer"); empty when
-    // none.
-    QString failureWord() const;
-    // The row in one line, as ordan-cli's summary gives it: "verified",
-    // "failed: the module refused ...", "differs: ip planned ..., module
-    // has ..."; in a window's language where one is loaded.
-    QString line() const;
-    // The row in a word or a few, for the site window's state column: its
-    // status, a difference by the parameters that differ ("differs: ip,
-    // mask"; a write's too), a failure by its word ("failed: refused"), a
-    // row done already by whom; in a window's language where one is loaded.
-    QString shortLine() const;
-    // What the row came to, for the site window's result cell.
-    QString detail() const;
-    // What the register said of the module, when it went on anyway or
-    // found nothing to write: "rewritten: it was verified as 10.70.0.82
-    // (row 3 of site.csv, station, time)", "not rewritten: it already held
-    // the planned values, verified as ..."; empty otherwise.
-    QString registerNote() const;
-
-    // The bus check in the window's words ("1, 2, 5 answer", "5 does not
-    // answer (1, 2 answer)"); empty when none was made.
-    QString busDetail() const;
-    // The same in the record's bus column, never translated.
+    // The bus check in the record's bus column, never translated.
     QString busRecord() const;
 
     // The record's words for the row, never translated: "verified",
@@ -166,11 +139,6 @@ public:
     // before the write, with the values read back when that same module
     // answered (or those written, when not verifying as asked).
     parameters::Values recordValues() const { return recordCells; }
-
-    // A parameter's name in a sentence, translated (the key itself in
-    // English: "ip", "tcp_port"), and several joined: "ip, gateway".
-    static QString fieldName(ModuleField field);
-    static QString fieldNames(const QList<ModuleField> &fields);
 
     // ordan-cli's exit code for reach checks that came to `outcomes`: 0
     // when every one is reachable; 4 when any does not answer or is

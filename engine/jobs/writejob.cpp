@@ -1,5 +1,6 @@
 #include "engine/jobs/writejob.h"
 
+#include "engine/jobs/rowwording.h"
 #include "engine/link/hostport.h"
 #include "engine/platform/tracelog.h"
 
@@ -20,7 +21,7 @@ WriteJob::WriteJob(const QString &port, const parameters::Values &values,
     facts.port = port;
     facts.planned = values;
     facts.restartTimeoutMs = settings.restartTimeoutMs;
-    judged.emplace(RowOutcome::notReached(facts, QString(), int(JobResult::Interrupted)));
+    judged.emplace(RowOutcome::notReached(facts, {}, int(JobResult::Interrupted)));
 }
 
 void WriteJob::start()
@@ -380,7 +381,7 @@ void WriteJob::keep(int next)
 {
     if (next == keepers.size()) {
         // Finished: the words of its end are the outcome's.
-        finish(JobResult(judged->exitCode), judged->reason);
+        finish(JobResult(judged->exitCode), RowWording::reason(*judged));
         return;
     }
     // The row counts as finished once each keeper has it (or said why
@@ -389,10 +390,10 @@ void WriteJob::keep(int next)
     const QPointer<WriteJob> self(this);
     // The keeper's own copy: its answer judges the row anew.
     const RowOutcome now = *judged;
-    keeper.keep(now, [self, next, who = keeper.who](bool kept, const QString &error) {
+    keeper.keep(now, [self, next, who = keeper.who](bool kept, const QString &error, bool closed) {
         if (!self)
             return;
-        self->facts.kept.append({who, kept, kept ? QString() : error});
+        self->facts.kept.append({who, kept, kept ? QString() : error, !kept && closed});
         self->settle();
         self->keep(next + 1);
     });

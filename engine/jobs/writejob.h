@@ -54,9 +54,9 @@ public:
     // called once as the job ends, in the order added, with what it came to
     // (the answers of the keepers before it included); it calls `done` (at
     // once, or later from the event loop: the row is kept off it) with
-    // whether the row was kept, and why not. The job counts as finished
-    // once every keeper has answered.
-    using KeepDone = std::function<void(bool kept, const QString &error)>;
+    // whether the row was kept, and why not (its error, or the keeper
+    // closed). The job counts as finished once every keeper has answered.
+    using KeepDone = std::function<void(bool kept, const QString &error, bool closed)>;
     using Keep = std::function<void(const RowOutcome &outcome, KeepDone done)>;
 
     WriteJob(const QString &port, const parameters::Values &values, const JobSettings &settings,

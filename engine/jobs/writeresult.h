@@ -74,10 +74,14 @@ struct WriteResult {
             Elsewhere,  // the module is proven in another row or plan
             Held,       // what the row plans is another module's (its address)
             Unanswered, // the gate could not be asked (the register)
+            Closed,     // the gate was closed before it was asked (the register)
         };
         Verdict verdict = Verdict::Write;
         Refusal refusal = Refusal::ByRun;
         QString words;
+        // ByRun: the plan row where this run met the module before (0:
+        // the rule gave its own words).
+        int metAtRow = 0;
     };
     // Who keeps a finished row, asked in this order: the site register
     // first (a row it did not take is failed in the record too), then the
@@ -87,6 +91,9 @@ struct WriteResult {
         Keeper keeper = Keeper::Record;
         bool kept = false;
         QString error; // why not
+        // The keeper (the register, the record) was closed before the row
+        // came to it: no error of its own.
+        bool closed = false;
     };
 
     Ending ending = Ending::Interrupted;

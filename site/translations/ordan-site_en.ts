@@ -70,7 +70,7 @@
     </message>
 </context>
 <context>
-    <name>RowOutcome</name>
+    <name>RowWording</name>
     <message numerus="yes">
         <source>%n parameter(s) as planned</source>
         <translation>

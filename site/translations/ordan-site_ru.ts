@@ -163,21 +163,6 @@
     </message>
 </context>
 <context>
-    <name>CommissionRun</name>
-    <message>
-        <source>no new module on the port within %1 s</source>
-        <translation>за %1 с к порту не подключён новый модуль</translation>
-    </message>
-    <message>
-        <source>the module %1 was already met in this run (row %2)</source>
-        <translation>модуль %1 уже встречался в этом запуске (строка %2)</translation>
-    </message>
-    <message>
-        <source>interrupted</source>
-        <translation>прервано</translation>
-    </message>
-</context>
-<context>
     <name>HeldClaim</name>
     <message>
         <source>the register was closed</source>
@@ -1032,13 +1017,6 @@ ids</source>
     </message>
 </context>
 <context>
-    <name>RegisterDesk</name>
-    <message>
-        <source>the register was closed</source>
-        <translation>реестр закрыт</translation>
-    </message>
-</context>
-<context>
     <name>RegisterView</name>
     <message>
         <source>Site register</source>
@@ -1177,7 +1155,23 @@ ids</source>
     </message>
 </context>
 <context>
-    <name>RowOutcome</name>
+    <name>RowWording</name>
+    <message>
+        <source>the record was closed</source>
+        <translation>журнал закрыт</translation>
+    </message>
+    <message>
+        <source>the register was closed</source>
+        <translation>реестр закрыт</translation>
+    </message>
+    <message>
+        <source>no new module on the port within %1 s</source>
+        <translation>за %1 с к порту не подключён новый модуль</translation>
+    </message>
+    <message>
+        <source>the module %1 was already met in this run (row %2)</source>
+        <translation>модуль %1 уже встречался в этом запуске (строка %2)</translation>
+    </message>
     <message>
         <source>port not opened</source>
         <translation>порт не открыт</translation>
@@ -2033,10 +2027,6 @@ ids</source>
     <message>
         <source>cannot sync to disk: %1</source>
         <translation>не удаётся сбросить данные на диск: %1</translation>
-    </message>
-    <message>
-        <source>the record was closed</source>
-        <translation>журнал закрыт</translation>
     </message>
     <message>
         <source>record %1: %2</source>
