@@ -2,6 +2,7 @@
 // SerialBus), for a master's requests (the bridge sends a whole one at
 // once) and a device's replies (the bus scan), byte by byte.
 
+#include "engine/bus/mbapframe.h"
 #include "engine/bus/rtuframe.h"
 
 #include <QModbusRequest>
@@ -28,6 +29,8 @@ class RtuFrameTest : public QObject
 private slots:
     void frameEnds_data();
     void frameEnds();
+    void mbapEncoded_data();
+    void mbapEncoded();
 };
 
 Q_DECLARE_METATYPE(rtuframe::Direction)
@@ -79,6 +82,39 @@ void RtuFrameTest::frameEnds()
     QCOMPARE(int(rtuframe::scan(QByteArray::fromHex("0165"), direction).state), int(S::Invalid));
     QCOMPARE(int(rtuframe::scan(QByteArray::fromHex("0183"), rtuframe::Direction::Request).state),
              int(S::Invalid));
+}
+
+void RtuFrameTest::mbapEncoded_data()
+{
+    // A PDU as Qt SerialBus holds it, and as its bytes (as the gateway
+    // passes any function through), against the Modbus TCP frame written
+    // out by hand: transaction, protocol 0, length (unit and PDU), unit.
+    QTest::addColumn<QModbusPdu::FunctionCode>("function");
+    QTest::addColumn<QByteArray>("data");
+    QTest::addColumn<QByteArray>("pdu");
+    QTest::addColumn<QByteArray>("frame");
+    using F = QModbusPdu::FunctionCode;
+    QTest::newRow("read holding registers")
+        << F::ReadHoldingRegisters << frame("00000001") << frame("0300000001")
+        << frame("2a0100000006110300000001");
+    QTest::newRow("a vendor's function") << F(0x41) << frame("abcd") << frame("41abcd")
+                                         << frame("2a0100000004114"
+                                                  "1abcd");
+}
+
+void RtuFrameTest::mbapEncoded()
+{
+    QFETCH(QModbusPdu::FunctionCode, function);
+    QFETCH(QByteArray, data);
+    QFETCH(QByteArray, pdu);
+    QFETCH(QByteArray, frame);
+    QCOMPARE(mbapframe::encode(0x2a01, 0x11, QModbusRequest(function, data)).toHex(),
+             frame.toHex());
+    QCOMPARE(mbapframe::encode(0x2a01, 0x11, pdu).toHex(), frame.toHex());
+    // An exception: the function code with its high bit, then the code.
+    QCOMPARE(mbapframe::encode(0x2a01, 0x11, QByteArray::fromHex("8302")).toHex(),
+             QByteArray("2a010000000311"
+                        "8302"));
 }
 
 QTEST_GUILESS_MAIN(RtuFrameTest)
